@@ -1,0 +1,143 @@
+#pragma once
+// EPROM: the image of one engine-control unit's EPROM, with its kind, file format, per-kind
+// address tables and patch lists. Every access to image bytes, maps and parameters goes
+// through this class. Failures are values: loads return an empty string on success and
+// otherwise the text to show; saves return true or false.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class EpromDevice;
+class UserDialogs;
+class Clock;
+
+// Program-wide state that images read; owned by the application shell (one per program) and
+// shared by both images. Tests make their own.
+struct EpromContext {
+    // False during start-up; once true, image edits are written through to the device.
+    bool deviceIO = false;
+    // Word byte order: true = big-endian (high byte at the lower address). Set after every
+    // image load from the image's creator code (creator 2 = little-endian). It also decides how
+    // multi-byte ECU RAM values are assembled.
+    bool wordBigEndian = true;
+    // Where write-through and the device transfers go; null = no device.
+    EpromDevice* device = nullptr;
+    // Progress window and questions of the device transfers; null = headless without dialogs.
+    UserDialogs* dialogs = nullptr;
+    // Waits of the device transfers; null = the real clock.
+    Clock* clock = nullptr;
+};
+
+class EPROM {
+public:
+    static constexpr int kWindowSize = 16384;
+
+    // An empty image: 16 kB of 0xFF, kind 0. Without a context the image uses a private one
+    // (device I/O off, big-endian, no device).
+    EPROM();
+    explicit EPROM(EpromContext& context);
+
+    EpromContext& Context() const { return *context_; }
+
+    // --- container and file format ---
+    bool IsEmptyImage() const;
+    bool SaveToFile(const std::string& fileName, int format = 0);
+    std::string LoadFromFile(const std::string& fileName);
+    std::string LoadFromArray(const std::vector<std::uint8_t>& bytes);
+    std::string LoadFromEmulator();
+    std::string LoadFromECU_Running(int ecu);
+    std::string LoadFromECU_Initiation(int ecu);
+    std::string LoadToEmulator();
+    void UpgradeVersion(const EPROM& source, bool toSuperMAF);
+    std::string GetFileDialogFormats() const;
+    int GetDefaultSaveFormat() const { return 3; }
+    int FileDialogFormat2FileFormat(int index) const;
+    int FileFormat2FileDialogFormat(int format) const;
+    bool HasBeenModified() const;
+    std::string GetFileName() const { return fileName_; }
+    int GetFileFormat() const { return fileFormat_; }
+    static std::string GetFileFormatName(int format);
+    std::uint8_t ReadByte(std::int32_t address) const;
+    void WriteByte(std::int32_t address, std::uint8_t value);
+    void WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& data);
+    std::int32_t ReadWord(std::int32_t address) const;
+    void WriteWord(std::int32_t address, std::int32_t value);
+
+    // --- map catalogue and axes ---
+    std::int32_t ReadMapCell(int mapId, int x, int y) const;
+    void WriteMapCell(int mapId, int x, int y, std::int32_t value);
+    int GetMapXAxisWidth(int mapId) const;
+    std::uint8_t GetMapXAxisPoint(int mapId, int x) const;
+    std::uint8_t GetMapYAxisWidth(int mapId) const;
+    std::uint8_t GetMapYAxisPoint(int mapId, int y) const;
+    std::uint8_t LH_GetRPMAxisPoint(int index) const;
+    std::int32_t LH_GetMAFAxisPoint(int index) const;
+    std::int32_t EZF_GetLoadAxisPoint(int index) const;
+    std::int32_t EZF_GetRPMAxisPoint(int index) const;
+    std::uint8_t EZF_GetAirTempAxisPoint(int selector, int index) const;
+    std::uint8_t EZF_GetCoolantTempAxisPoint(int selector, int index) const;
+    std::int32_t EZK_GetRPMAxisPoint_Bosch(int selector, int index) const;
+    std::int32_t GetEZKRPMAxisPoint_MRXC(int selector, int index) const;
+    std::int32_t EZK_GetRPMAxisPoint(int selector, int index) const;
+    std::int32_t GetMapAddr(int mapId) const;
+
+    // --- kinds and identification ---
+    int GetKind() const { return kind_; }
+    std::string GetName() const;
+    int GetRevision() const;
+    std::string LH23EZK_GetMAFType() const;
+    int GetCreator() const;
+    int GetECUType() const;
+    int GetECUFunction() const;
+    std::string GetBaseMapsName() const;
+
+    // --- parameters and variables ---
+    std::int32_t GetVariableAddress(int n) const;
+    std::int32_t GetEPROMAddress(int n) const;
+    int GetBitVariableNumber(int n) const;
+    void GetBitVariableAddress(int n, std::int32_t& byteAddress, int& mask) const;
+    int EZK_GetRPMCompensation(double rpm) const;
+    void LH22_EnableO2Loop(bool enable);
+    bool LH22_IsO2LoopEnabled() const;
+    bool EZK_IsWOTIgnored() const;
+    void EZK_SetWOTIgnored(bool ignore);
+    int LH23_GetFixedISVPW() const;
+    void LH23_SetFixedISVPW(int v);
+    bool LH23_IsFixedISVPWEnabled() const;
+    void LH23_EnableFixedISVPW(bool enable);
+
+    // --- SuperMAF conversions ---
+    void LH23_MakeSuperMAF();
+    void LH22_MakeSuperMAF();
+
+    // The whole working image (for transfers, diffs and tests).
+    const std::vector<std::uint8_t>& Bytes() const { return image_; }
+    int ImageSize() const { return imageSize_; }
+    int WindowOffset() const { return windowOffset_; }
+
+private:
+    EpromContext ownContext_;
+    EpromContext* context_;
+
+    std::vector<std::uint8_t> image_;
+    std::vector<std::uint8_t> savedImage_;
+    std::int32_t imageSize_ = kWindowSize;
+    std::int32_t windowOffset_ = 0;
+    std::string fileName_;
+    int fileFormat_ = 0;
+    int kind_ = 0;
+    std::array<std::int32_t, 18> devicePatches_{};
+    std::array<std::int32_t, 18> filePatches_{};
+    std::array<std::int32_t, 151> epromAddresses_{}; // index 1..150
+    std::array<std::int32_t, 17> ramVariables_{};    // index 1..16
+    std::array<std::int32_t, 17> bitVariables_{};    // index 1..16
+};
+
+// The two 32-byte reference tables that the fuel parameters page compares with the bytes at
+// parameter entry 19; the same for every kind.
+const std::array<std::uint8_t, 32>& LH23ReferenceTable(int which);
+
+// The packed resource form of base images and firmware: "FP", mode, tokens. Data that is not
+// packed is returned unchanged. Never reads or writes outside its input or output.
+std::vector<std::uint8_t> UnpackResource(const std::vector<std::uint8_t>& data);
