@@ -1,0 +1,55 @@
+#include "cli/cli.h"
+
+#include <ostream>
+
+namespace {
+
+void PrintUsage(std::ostream& err) {
+    err << "usage: kestrovane-cli [--simulate] [--sim-state FILE] [--sim-faults SPEC] [--sim-firmware V]\n"
+           "                      [--sim-pem-firmware V] COMMAND ...\n"
+           "commands:\n"
+           "  image info FILE\n"
+           "  image new BASE -o OUT [--format N]\n"
+           "  image convert IN -o OUT --format N\n"
+           "  image upgrade IN -o OUT [--supermaf yes|no]\n"
+           "  image supermaf IN -o OUT\n"
+           "  unpack IN -o OUT\n";
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string>& args, CliIo io) {
+    CliOptions options;
+    std::size_t i = 0;
+    for (; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) return false;
+            into = args[++i];
+            return true;
+        };
+        if (a == "--simulate") {
+            options.simulate = true;
+        } else if (a == "--sim-state") {
+            if (!value(options.simStateFile)) break;
+        } else if (a == "--sim-faults") {
+            if (!value(options.simFaults)) break;
+        } else if (a == "--sim-firmware") {
+            if (!value(options.simFirmware)) break;
+        } else if (a == "--sim-pem-firmware") {
+            if (!value(options.simPemFirmware)) break;
+        } else {
+            break;
+        }
+    }
+    if (i >= args.size() || args[i].rfind("--", 0) == 0) {
+        PrintUsage(io.err);
+        return kExitUsage;
+    }
+    const std::string command = args[i];
+    const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
+    if (command == "image") return RunImageCommand(rest, options, io);
+    if (command == "unpack") return RunUnpackCommand(rest, options, io);
+    PrintUsage(io.err);
+    return kExitUsage;
+}

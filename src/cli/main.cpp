@@ -1,0 +1,8 @@
+#include "cli/cli.h"
+
+#include <iostream>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    return RunCli(args, CliIo{std::cout, std::cerr});
+}
