@@ -1,0 +1,154 @@
+#pragma once
+// The simulated Kestrovane device and car: a test double and demonstration aid that speaks the
+// device's protocol at the 33-byte report level behind HidBackend. It is never used by the
+// program's logic; only the place that chooses the backend creates one.
+//
+// Single-threaded: every call (the backend's, the ignition switch's, the dialogs decorator's)
+// must come from the thread that drives the device link. Time comes only from the Clock given
+// at creation: a FakeClock in tests, SteadyClock in the program.
+#include "device/hid_backend.h"
+#include "ui/clock.h"
+#include "ui/dialogs.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Faults injected at the report level. Probabilities are 0..1 per report.
+struct SimFaultSpec {
+    double drop = 0.0;   // an input report is lost
+    double dup = 0.0;    // an input report arrives twice
+    double late = 0.0;   // an input report is held back for lateMs of clock time
+    double garble = 0.0; // one byte of an input report is corrupted
+    double crc = 0.0;    // a module block read (0x92) carries a wrong CRC
+    long unplugAfter = -1; // the device vanishes after this many reports (both ways); -1 = never
+    bool silent = false;   // the device takes requests and never answers
+    std::uint64_t seed = 1; // the same seed repeats the same faulty run exactly
+    int lateMs = 300;       // how long a late report is held back
+};
+
+// Parses "drop=P,dup=P,late=P,garble=P,crc=P,unplug-after=N,silent,seed=N" (any subset, any
+// order; empty text = no faults). Returns an empty string on success, otherwise the message
+// to show; `out` is then left unchanged.
+std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out);
+
+enum class SimIgnitionMode { Off, On, Auto };
+
+// "off" / "on" / "auto" (case-insensitive); false for anything else.
+bool ParseSimIgnitionMode(const std::string& text, SimIgnitionMode& out);
+
+struct SimOptions {
+    // File that keeps the car's memories (emulation memory, both modules, firmware versions)
+    // between runs; empty = nothing kept. A malformed file is noted on stderr and ignored.
+    std::string stateFile;
+    // Fault spec, see ParseSimFaultSpec.
+    std::string faults;
+    // Device firmware version reported to "v" (unless the state file holds another one).
+    std::string firmwareVersion = "6.003";
+    // Firmware version of both EPROM modules; empty = "1.00" (unless the state file holds one).
+    std::string pemFirmwareVersion;
+    // Version a device reports after a firmware upgrade through its loader.
+    std::string upgradedFirmwareVersion = "6.003";
+    // Version a module reports after its firmware upgrade.
+    std::string upgradedPemFirmwareVersion = "1.00";
+    // Each report costs one 1 ms USB frame of clock time each way (used by benchmarks).
+    bool usbTiming = false;
+    // Ignition switch at start: "off", "on" or "auto" (auto starts with the ignition on).
+    std::string ignition = "on";
+    // Timed ignition changes, "off@1500,on@8000": milliseconds of clock time after creation.
+    std::string ignitionScript;
+    // Modules fitted: an absent module is never seen by detection and never answers.
+    bool lhModuleFitted = true;
+    bool ezkModuleFitted = true;
+    // Where module 1 (LH) and 2 (EZK) load an image file from at creation when the state file
+    // does not hold one; empty = erased (0xFF).
+    std::string lhImageFile;
+    std::string ezkImageFile;
+};
+
+// Checks options without creating anything: empty on success, otherwise the message to show
+// (bad fault spec, bad ignition mode or script).
+std::string ValidateSimOptions(const SimOptions& options);
+
+class SimDevice; // the device model (sim_device.h)
+
+// The HID backend of the simulated device. Enumerate lists one interface (vendor 0x1234,
+// product 0x5851) while the device is plugged in.
+class SimulatedBackend final : public HidBackend {
+public:
+    SimulatedBackend(const SimOptions& options, const SimFaultSpec& faults, Clock& clock);
+    ~SimulatedBackend() override; // saves the state file
+
+    std::vector<HidDeviceInfo> Enumerate() override;
+    bool Open(const std::string& path) override;
+    bool IsOpen() const override;
+    bool SetInputQueueSize(int reports) override;
+    void FlushInput() override;
+    // Returns a queued input report at once; otherwise advances the car by sleeping on the clock
+    // up to timeoutMs (streamed data-log records are produced when due) and returns Timeout when
+    // nothing came. Error once the device was unplugged (until reopened after a replug).
+    HidReadResult Read(HidReport& report, int timeoutMs) override;
+    bool Write(const HidReport& report, int timeoutMs) override;
+    void Cancel() override;
+    void Close() override;
+
+    // Ignition switch (the GUI's off/on/auto switch and scripts use these).
+    void SetIgnitionMode(SimIgnitionMode mode);
+    SimIgnitionMode IgnitionMode() const;
+    bool IsIgnitionOn() const;
+    // Switches the ignition at clock time atMs (used by "auto" and by scripts).
+    void ScheduleIgnition(std::int64_t atMs, bool on);
+
+    // Unplug now (the open handle turns invalid, Enumerate lists nothing) and plug back in.
+    void Unplug();
+    void Replug();
+    bool IsPlugged() const;
+
+    // The model behind the reports: memories, engine, RAM (for tests and demonstrations).
+    SimDevice& Device();
+    const SimDevice& Device() const;
+
+    // Reports moved so far (in + out), counted for unplug-after.
+    long ReportCount() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Creates the simulated backend; null when the options are invalid (ValidateSimOptions tells why).
+std::unique_ptr<SimulatedBackend> MakeSimulatedBackend(const SimOptions& options, Clock& clock);
+
+// Dialog decorator for unattended runs: forwards every call to `inner`; while the simulated
+// ignition is in "auto" mode it switches the ignition off delayMs of clock time after the
+// progress window shows "Turn ignition OFF", and on after it shows "Turn ignition ON".
+class AutoIgnitionDialogs final : public UserDialogs {
+public:
+    AutoIgnitionDialogs(UserDialogs& inner, SimulatedBackend& sim, Clock& clock, int delayMs = 800);
+
+    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons,
+                         MsgIcon icon) override;
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& defaultText) override;
+    std::optional<FileDialogResult> OpenFileDialog(const std::string& title, const std::string& filter,
+                                                   int filterIndex) override;
+    std::optional<FileDialogResult> SaveFileDialog(const std::string& title, const std::string& filter,
+                                                   const std::string& defaultExtension, const std::string& fileName,
+                                                   int filterIndex) override;
+    void ShowProgress(const std::string& caption, int maximum) override;
+    void UpdateProgress(int value) override;
+    void EnableProgressCancel() override;
+    bool IsProgressCancelled() override;
+    void CloseProgress() override;
+    void ProcessEvents() override;
+    std::string ClipboardText() override;
+    void SetClipboardText(const std::string& text) override;
+    void SetHourglass(bool busy) override;
+
+private:
+    UserDialogs& inner_;
+    SimulatedBackend& sim_;
+    Clock& clock_;
+    int delayMs_;
+};
