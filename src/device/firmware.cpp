@@ -1,0 +1,258 @@
+#include "device/firmware.h"
+
+#include "device/comms.h"
+#include "eprom/eprom_image.h"
+#include "ui/clock.h"
+#include "ui/dialogs.h"
+#include "ui/resources.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+const std::string kCrLf = "\r\n";
+// A firmware file is about 11 kB; anything past this size is not one and is not read whole.
+constexpr std::uintmax_t kMaxFirmwareFileSize = 16u * 1024u * 1024u;
+
+int RoundedDiv(double num, double den) { return static_cast<int>(std::lrint(num / den)); }
+
+std::string Trim(const std::string& s) {
+    const auto b = s.find_first_not_of(' ');
+    if (b == std::string::npos) return {};
+    return s.substr(b, s.find_last_not_of(' ') - b + 1);
+}
+
+} // namespace
+
+Firmware::Firmware(Comms& comms, UserDialogs& dialogs, Clock& clock, ResourceLoader loader)
+    : comms_(comms), dialogs_(dialogs), clock_(clock), loader_(std::move(loader)) {}
+
+std::optional<std::vector<std::uint8_t>> Firmware::Resource(std::string_view name) const {
+    return loader_ ? loader_(name) : LoadResource(name);
+}
+
+bool Firmware::OpenFirmware(const std::string& source) {
+    CloseFirmware();
+    if (source == kEmbeddedFirmwareSource) {
+        auto r = Resource("FIRMWARE");
+        if (!r) return false;
+        data_ = UnpackResource(*r);
+        embedded_ = true;
+    } else {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        if (source.empty() || !fs::is_regular_file(source, ec)) return false;
+        const std::uintmax_t size = fs::file_size(source, ec);
+        if (ec) return false;
+        std::ifstream in(source, std::ios::binary);
+        if (!in) return false;
+        // An oversized file keeps only its first bytes: its length can never match a header.
+        const std::size_t want = static_cast<std::size_t>(std::min(size, kMaxFirmwareFileSize + 1));
+        data_.assign(want, 0);
+        in.read(reinterpret_cast<char*>(data_.data()), static_cast<std::streamsize>(want));
+        if (static_cast<std::size_t>(in.gcount()) != want) {
+            data_.clear();
+            return false;
+        }
+        embedded_ = false;
+    }
+    header_ = ParseFirmwareHeader(data_).value_or(FirmwareHeader{});
+    open_ = true;
+    return true;
+}
+
+bool Firmware::CheckFirmware() {
+    if (!open_) return false;
+    if (!embedded_ && data_.size() > kMaxFirmwareFileSize) return false;
+    return CheckFirmwareBytes(data_, !embedded_, &dialogs_);
+}
+
+std::string Firmware::GetFirmwareFileVersion() const { return open_ ? Trim(header_.version) : std::string(); }
+
+void Firmware::CloseFirmware() {
+    open_ = false;
+    embedded_ = false;
+    data_.clear();
+    data_.shrink_to_fit();
+    header_ = FirmwareHeader{};
+}
+
+bool Firmware::UpgradeDeviceFirmware() {
+    if (!open_ || static_cast<std::uint64_t>(header_.payloadOffset) + header_.payloadLength > data_.size())
+        return false;
+
+    dialogs_.ShowProgress("Starting firmware upgrade", 1);
+    if (!comms_.EnterBootloader()) {
+        dialogs_.CloseProgress();
+        return false;
+    }
+
+    const std::uint32_t length = header_.payloadLength;
+    dialogs_.ShowProgress("Loading firmware", RoundedDiv(length, 256.0));
+    const auto payload = data_.begin() + header_.payloadOffset;
+    for (std::uint32_t offset = 0; offset < length; offset += kFirmwareBlockSize) {
+        dialogs_.UpdateProgress(static_cast<int>(offset / kFirmwareBlockSize));
+        dialogs_.ProcessEvents();
+        // 256-byte block: the payload bytes, the rest 0xFF
+        std::vector<std::uint8_t> block(kFirmwareBlockSize, 0xFF);
+        const std::uint32_t n = std::min<std::uint32_t>(kFirmwareBlockSize, length - offset);
+        std::copy(payload + offset, payload + offset + n, block.begin());
+        if (!comms_.WriteFirmwareBlock(block)) {
+            dialogs_.CloseProgress();
+            return false;
+        }
+    }
+
+    dialogs_.ShowProgress("Restarting firmware", 16);
+    comms_.RestartFirmware();
+    for (int i = 0; i <= 16; ++i) {
+        const std::int64_t t0 = clock_.NowMs();
+        dialogs_.UpdateProgress(i);
+        dialogs_.ProcessEvents();
+        if (i >= 2) {
+            comms_.Comms_ShutDown();
+            comms_.Comms_Open();
+            if (comms_.Ping()) break;
+        }
+        clock_.SleepMs(500 - (clock_.NowMs() - t0));
+    }
+    const bool ok = comms_.Ping() && !comms_.GetFirmwareVersion().empty();
+    dialogs_.CloseProgress();
+    return ok;
+}
+
+bool Firmware::UpgradePemFirmware(int ecuKind) {
+    const auto packed = Resource("NVRAM-FIRMWARE");
+    if (!packed) return false;
+    const std::vector<std::uint8_t> image = UnpackResource(*packed);
+    // Never push a short or missing image into a module.
+    if (image.size() < static_cast<std::size_t>(kPemFirmwareSize)) return false;
+
+    dialogs_.ShowProgress("Loading EPROM Module firmware", kPemFirmwareSize / kPemFirmwareBlockSize);
+    for (int address = 0; address < kPemFirmwareSize; address += kPemFirmwareBlockSize) {
+        dialogs_.UpdateProgress(address / kPemFirmwareBlockSize);
+        dialogs_.ProcessEvents();
+        const std::vector<std::uint8_t> block(image.begin() + address,
+                                              image.begin() + address + kPemFirmwareBlockSize);
+        bool written = false;
+        for (int attempt = 0; attempt < 8 && !written; ++attempt) written = comms_.PemWriteBlock(address, block);
+        if (!written) {
+            dialogs_.CloseProgress();
+            return false;
+        }
+    }
+
+    dialogs_.ShowProgress("Updating firmware", 21);
+    if (!comms_.PemFirmwareUpdateStart()) {
+        dialogs_.CloseProgress();
+        return false;
+    }
+    comms_.PemDetectStart(ecuKind);
+    dialogs_.UpdateProgress(1);
+    bool seen = false;
+    for (int poll = 0; poll < 22 && !seen; ++poll) {
+        dialogs_.UpdateProgress(std::min(21, poll + 1));
+        dialogs_.ProcessEvents();
+        const int s = comms_.PemDetectStatus();
+        if (s != 0 && s != -1) {
+            seen = true;
+        } else {
+            clock_.SleepMs(330);
+        }
+    }
+    comms_.PemDetectStop();
+    dialogs_.CloseProgress();
+    if (!seen) return false;
+    return comms_.PemSelect(ecuKind);
+}
+
+bool Firmware::ConfirmAndUpgrade() {
+    const std::string text =
+        "This will update the firmware on the Kestrovane device to version " + GetFirmwareFileVersion() + ". " +
+        "The update will take approximately one minute to finish. " + kCrLf + kCrLf +
+        "It is extremely important that the update is not interrupted as the Kestrovane may become permanently "
+        "inoperative and must be returned to the manufacturer to make it functional again. " +
+        "Therefore it is recommended that you close any applications that may risk system stability before "
+        "starting the update. " +
+        kCrLf + kCrLf + "Start firmware update now?";
+    if (dialogs_.MessageBox(text, "Firmware upgrade", MsgButtons::YesNo, MsgIcon::Warning) != MsgResult::Yes) {
+        CloseFirmware();
+        return false;
+    }
+    const bool ok = UpgradeDeviceFirmware();
+    CloseFirmware();
+    if (ok) {
+        dialogs_.MessageBox("Firmware succesfully updated.", "Firmware upgrade", MsgButtons::OK, MsgIcon::Information);
+        comms_.UpdateConnectionStatus(true);
+    } else {
+        dialogs_.MessageBox("Firmware upgrade failed!", "Error", MsgButtons::OK, MsgIcon::Critical);
+    }
+    return ok;
+}
+
+void Firmware::CheckFirmwareAtStartUp(bool offerUpgrade) {
+    const std::string v = comms_.GetFirmwareVersion();
+    if (v.empty() || !VersionBelow(v, kRequiredFirmwareVersion)) return;
+    if (!offerUpgrade) {
+        dialogs_.MessageBox(std::string("Your Kestrovane device has an old version of the firmware which is not ") +
+                                "compatible with this version of the PC software. Some functionality may not work "
+                                "properly. " +
+                                "Please upgrade the firmware by closing the PC software, starting it again and "
+                                "answering Yes when offered to do the upgrade.",
+                            "Warning", MsgButtons::OK, MsgIcon::Warning);
+        return;
+    }
+    const std::string ask = std::string("This version of the Kestrovane PC software requires firmware version ") +
+                            kRequiredFirmwareVersion +
+                            " on the Kestrovane device. The firmware version on your Kestrovane device is " + v +
+                            "." + kCrLf + kCrLf + "Do you wish to upgrade the firmware to version " +
+                            kRequiredFirmwareVersion + " now?";
+    if (dialogs_.MessageBox(ask, "Old firmware version detected", MsgButtons::YesNo, MsgIcon::Question) !=
+        MsgResult::Yes) {
+        dialogs_.MessageBox("The Kestrovane may not work properly until you have upgraded the firmware.", "Warning",
+                            MsgButtons::OK, MsgIcon::Warning);
+        return;
+    }
+    if (!OpenFirmware(kEmbeddedFirmwareSource)) {
+        dialogs_.MessageBox("Failed to load firmware data from disk", "Firmware upgrade failed", MsgButtons::OK,
+                            MsgIcon::Critical);
+        return;
+    }
+    if (!CheckFirmware()) {
+        dialogs_.MessageBox("The firmware shipped with this version of the PC software is corrupt",
+                            "Firmware upgrade failed", MsgButtons::OK, MsgIcon::Critical);
+        CloseFirmware();
+        return;
+    }
+    ConfirmAndUpgrade();
+}
+
+void Firmware::ToolsFirmwareUpgrade() {
+    if (comms_.IsIgnitionOn()) {
+        const std::string text =
+            std::string("A firmware upgrade should be performed only when ignition is switched off and the vehicle "
+                        "is parked. ") +
+            "If ignition is switched on, the engine will stall or may behave unpredictably resulting in a high risk "
+            "of accident if the vehicle is in motion. " +
+            "Kestrovane has detected that you have ignition switched on." + kCrLf + kCrLf + "Proceed anyway?";
+        if (dialogs_.MessageBox(text, "Warning", MsgButtons::YesNo, MsgIcon::Warning) != MsgResult::Yes) return;
+    }
+    const auto file = dialogs_.OpenFileDialog("Firmware upgrade", "Firmware files (*.dat)|*.dat");
+    if (!file || file->path.empty()) return;
+    if (!OpenFirmware(file->path)) {
+        dialogs_.MessageBox("Failed to open file!", "Error", MsgButtons::OK, MsgIcon::Critical);
+        return;
+    }
+    if (!CheckFirmware()) {
+        dialogs_.MessageBox("The selected file is not a firmware .dat file or is corrupted.", "Error", MsgButtons::OK,
+                            MsgIcon::Critical);
+        CloseFirmware();
+        return;
+    }
+    ConfirmAndUpgrade();
+}

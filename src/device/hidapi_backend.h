@@ -1,0 +1,9 @@
+#pragma once
+// The real HID backend on hidapi (hidraw on Linux). Input reports are normalised to 33 bytes with
+// the report ID 0 first: hidraw delivers the 32 data bytes of a device without numbered reports.
+#include "device/hid_backend.h"
+
+#include <memory>
+
+// A backend for the real device; the HID library is initialised on first use. Never null.
+std::unique_ptr<HidBackend> MakeHidapiBackend();
