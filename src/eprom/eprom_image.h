@@ -4,6 +4,7 @@
 // through this class. Failures are values: loads return an empty string on success and
 // otherwise the text to show; saves return true or false.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -37,6 +38,11 @@ public:
     // (device I/O off, big-endian, no device).
     EPROM();
     explicit EPROM(EpromContext& context);
+    // Copies share the context of the source, except that a copy of an image with its own private
+    // context gets a private context of its own (never a pointer into the source).
+    EPROM(const EPROM& other);
+    EPROM& operator=(const EPROM& other);
+    ~EPROM() = default;
 
     EpromContext& Context() const { return *context_; }
 
@@ -117,6 +123,30 @@ public:
     int WindowOffset() const { return windowOffset_; }
 
 private:
+    // --- load helpers (also used by the device transfers) ---
+    // Both buffers sized `size` and filled with 0xFF.
+    void ResetBuffers(std::size_t size);
+    // Kind set-up for a load from a file or an array: decide the kind, apply the device patch
+    // list to both buffers, clear fileName and fileFormat.
+    void FinishLoadFromBytes();
+    // Kind set-up for a load from the device: decide the kind, move the image window down to 0
+    // and cut both buffers to imageSize; no patch list; clear fileName and fileFormat.
+    void FinishLoadFromDevice();
+    // Decides the kind from the marker bytes of image_, sets imageSize_ and windowOffset_ and
+    // fills the per-kind tables and patch lists.
+    void DecideKind();
+    int DecideRegionKind() const;
+    void SetUpKindTables();
+    // Stores the low byte of each (address, value) pair with address != 0 in both buffers.
+    void ApplyPatchList(const std::array<std::int32_t, 18>& list);
+    // Device unit of this image for write-through: 1 (LH) for ECU type 1, 2 (EZK) for type 2, 0 else.
+    int DeviceUnit() const;
+
+    // --- map helpers ---
+    std::int32_t CellAddress(int mapId, int x, int y) const;
+    std::uint8_t StepCodedPoint(std::int32_t blockAddress, int index) const;
+    std::int32_t SumBytes(std::int32_t address, int count) const;
+
     EpromContext ownContext_;
     EpromContext* context_;
 

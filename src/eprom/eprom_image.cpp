@@ -1,0 +1,318 @@
+// The image container: buffers, the raw *.bin file format, the modified state, byte and word
+// access with write-through to the running unit's EPROM module.
+#include "eprom/eprom_image.h"
+
+#include "eprom/eprom_device.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+constexpr std::uint8_t kErased = 0xFF;
+
+struct FileFormatInfo {
+    int code;
+    std::int32_t fileLength;
+    const char* name;
+    const char* filter;
+};
+
+constexpr FileFormatInfo kFileFormats[] = {
+    {1, 4096, "27C32 EPROM binary (4 kB)", "27C32 EPROM image (4 kB) (*.bin)|*.bin"},
+    {2, 16384, "27C128 EPROM binary (16 kB)", "27C128 EPROM image (16 kB) (*.bin)|*.bin"},
+    {3, 32768, "27C256 EPROM binary (32 kB)", "27C256 EPROM image (32 kB) (*.bin)|*.bin"},
+    {4, 65536, "27C512 EPROM binary (64 kB)", "27C512 EPROM image (64 kB) (*.bin)|*.bin"},
+};
+
+const FileFormatInfo* FindFormat(int code) {
+    for (const auto& f : kFileFormats)
+        if (f.code == code) return &f;
+    return nullptr;
+}
+
+// LH 2.2 and EZF images offer the 4 kB format too.
+bool OffersSmallFormat(int ecuType) { return ecuType == 3 || ecuType == 4; }
+
+} // namespace
+
+EPROM::EPROM() : context_(&ownContext_) { ResetBuffers(kWindowSize); }
+
+EPROM::EPROM(EpromContext& context) : context_(&context) { ResetBuffers(kWindowSize); }
+
+EPROM::EPROM(const EPROM& other)
+    : ownContext_(other.ownContext_),
+      context_(other.context_ == &other.ownContext_ ? &ownContext_ : other.context_),
+      image_(other.image_),
+      savedImage_(other.savedImage_),
+      imageSize_(other.imageSize_),
+      windowOffset_(other.windowOffset_),
+      fileName_(other.fileName_),
+      fileFormat_(other.fileFormat_),
+      kind_(other.kind_),
+      devicePatches_(other.devicePatches_),
+      filePatches_(other.filePatches_),
+      epromAddresses_(other.epromAddresses_),
+      ramVariables_(other.ramVariables_),
+      bitVariables_(other.bitVariables_) {}
+
+EPROM& EPROM::operator=(const EPROM& other) {
+    if (this == &other) return *this;
+    ownContext_ = other.ownContext_;
+    context_ = other.context_ == &other.ownContext_ ? &ownContext_ : other.context_;
+    image_ = other.image_;
+    savedImage_ = other.savedImage_;
+    imageSize_ = other.imageSize_;
+    windowOffset_ = other.windowOffset_;
+    fileName_ = other.fileName_;
+    fileFormat_ = other.fileFormat_;
+    kind_ = other.kind_;
+    devicePatches_ = other.devicePatches_;
+    filePatches_ = other.filePatches_;
+    epromAddresses_ = other.epromAddresses_;
+    ramVariables_ = other.ramVariables_;
+    bitVariables_ = other.bitVariables_;
+    return *this;
+}
+
+void EPROM::ResetBuffers(std::size_t size) {
+    image_.assign(size, kErased);
+    savedImage_.assign(size, kErased);
+}
+
+void EPROM::ApplyPatchList(const std::array<std::int32_t, 18>& list) {
+    for (std::size_t i = 0; i + 1 < list.size(); i += 2) {
+        const std::int32_t address = list[i];
+        if (address == 0) continue;
+        if (address < 0 || static_cast<std::size_t>(address) >= image_.size()) continue;
+        const auto value = static_cast<std::uint8_t>(list[i + 1] & 0xFF);
+        image_[static_cast<std::size_t>(address)] = value;
+        savedImage_[static_cast<std::size_t>(address)] = value;
+    }
+}
+
+void EPROM::FinishLoadFromBytes() {
+    DecideKind();
+    ApplyPatchList(devicePatches_);
+    fileName_.clear();
+    fileFormat_ = 0;
+}
+
+void EPROM::FinishLoadFromDevice() {
+    DecideKind();
+    const auto offset = static_cast<std::size_t>(windowOffset_);
+    const auto size = static_cast<std::size_t>(imageSize_);
+    for (auto* buffer : {&image_, &savedImage_}) {
+        if (offset != 0 && offset < buffer->size()) {
+            const std::size_t count = std::min(size, buffer->size() - offset);
+            std::copy_n(buffer->begin() + static_cast<std::ptrdiff_t>(offset), count, buffer->begin());
+        }
+        buffer->resize(size, kErased);
+    }
+    fileName_.clear();
+    fileFormat_ = 0;
+}
+
+int EPROM::DeviceUnit() const {
+    const int type = GetECUType();
+    return (type == 1 || type == 2) ? type : 0;
+}
+
+bool EPROM::IsEmptyImage() const {
+    return std::all_of(image_.begin(), image_.end(), [](std::uint8_t b) { return b == kErased; });
+}
+
+bool EPROM::HasBeenModified() const { return image_ != savedImage_; }
+
+std::string EPROM::LoadFromArray(const std::vector<std::uint8_t>& bytes) {
+    image_ = bytes;
+    savedImage_ = bytes;
+    FinishLoadFromBytes();
+    return "";
+}
+
+std::string EPROM::LoadFromFile(const std::string& fileName) {
+    std::error_code ec;
+    if (fileName.empty() || !std::filesystem::is_regular_file(fileName, ec)) return "Failed to open file";
+    std::ifstream file(fileName, std::ios::binary);
+    if (!file) return "Failed to open file";
+
+    const auto length = std::filesystem::file_size(fileName, ec);
+    if (ec) return "Failed to open file";
+    fileFormat_ = 0;
+    std::size_t bufferSize = kWindowSize;
+    std::streamoff position = 0;
+    switch (length) {
+    case 4096:
+        fileFormat_ = 1;
+        bufferSize = 4096;
+        break;
+    case 16384:
+        fileFormat_ = 2;
+        break;
+    case 32768:
+        fileFormat_ = 3;
+        position = 16384; // upper half of a 27C256
+        break;
+    case 65536:
+        fileFormat_ = 4;
+        position = 3 * 16384; // top quarter of a 27C512
+        break;
+    default:
+        return "Unrecognized file format";
+    }
+    const int format = fileFormat_;
+    ResetBuffers(bufferSize);
+    file.seekg(position);
+    file.read(reinterpret_cast<char*>(savedImage_.data()), static_cast<std::streamsize>(savedImage_.size()));
+    if (!file || file.gcount() != static_cast<std::streamsize>(savedImage_.size())) {
+        // image stays erased; savedImage holds what was read
+        return "Error when reading file";
+    }
+    image_ = savedImage_;
+    FinishLoadFromBytes();
+    fileName_ = fileName;
+    fileFormat_ = format;
+    return "";
+}
+
+bool EPROM::SaveToFile(const std::string& fileName, int format) {
+    if (fileName.empty()) {
+        ApplyPatchList(devicePatches_);
+        return false;
+    }
+    if (format == 0) format = fileFormat_;
+    if (format == 0) format = GetDefaultSaveFormat();
+    const FileFormatInfo* info = FindFormat(format);
+    const auto fileLength = info ? static_cast<std::size_t>(info->fileLength) : 0;
+    const std::size_t imageBytes = image_.size();
+    // The image fills the file back to back. A file smaller than the buffer takes the buffer's
+    // first bytes (an LH 2.2 image in a 16 kB buffer as a 27C32 file) but never less than the
+    // kind's image; a length that the image does not divide would not load again.
+    const bool sound = info != nullptr && imageBytes != 0 &&
+                       fileLength >= static_cast<std::size_t>(imageSize_) &&
+                       (fileLength < imageBytes ? fileLength % static_cast<std::size_t>(imageSize_) == 0
+                                                : fileLength % imageBytes == 0);
+    if (!sound) {
+        ApplyPatchList(devicePatches_);
+        return false;
+    }
+
+    ApplyPatchList(filePatches_); // the file receives the unpatched bytes
+
+    // Written beside the target and renamed into place, so a failing write never costs the
+    // existing file.
+    const std::string temporary = fileName + ".kvtmp";
+    bool ok = false;
+    {
+        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+        if (file) {
+            const char* data = reinterpret_cast<const char*>(image_.data());
+            if (fileLength < imageBytes) {
+                file.write(data, static_cast<std::streamsize>(fileLength));
+            } else {
+                for (std::size_t n = fileLength / imageBytes; n > 0 && file; --n)
+                    file.write(data, static_cast<std::streamsize>(imageBytes));
+            }
+            file.close();
+            ok = !file.fail();
+        }
+    }
+    std::error_code ec;
+    if (ok) {
+        std::filesystem::rename(temporary, fileName, ec);
+        ok = !ec;
+    }
+    if (!ok) {
+        std::filesystem::remove(temporary, ec);
+        ApplyPatchList(devicePatches_);
+        return false;
+    }
+
+    savedImage_ = image_;
+    fileName_ = fileName;
+    fileFormat_ = format;
+    ApplyPatchList(devicePatches_);
+    return true;
+}
+
+std::string EPROM::GetFileDialogFormats() const {
+    std::string result;
+    for (const auto& f : kFileFormats) {
+        if (f.code == 1 && !OffersSmallFormat(GetECUType())) continue;
+        if (!result.empty()) result += "|";
+        result += f.filter;
+    }
+    return result;
+}
+
+int EPROM::FileDialogFormat2FileFormat(int index) const {
+    if (OffersSmallFormat(GetECUType())) return (index >= 1 && index <= 4) ? index : 0;
+    return (index >= 1 && index <= 3) ? index + 1 : 0;
+}
+
+int EPROM::FileFormat2FileDialogFormat(int format) const {
+    if (OffersSmallFormat(GetECUType())) return (format >= 1 && format <= 4) ? format : 0;
+    return (format >= 2 && format <= 4) ? format - 1 : 0;
+}
+
+std::string EPROM::GetFileFormatName(int format) {
+    const FileFormatInfo* info = FindFormat(format);
+    return info ? info->name : "";
+}
+
+std::uint8_t EPROM::ReadByte(std::int32_t address) const {
+    if (address < 0 || static_cast<std::size_t>(address) >= image_.size()) return kErased;
+    return image_[static_cast<std::size_t>(address)];
+}
+
+void EPROM::WriteByte(std::int32_t address, std::uint8_t value) {
+    if (address < 0 || static_cast<std::size_t>(address) >= image_.size()) return;
+    WriteBlock(address, {value});
+}
+
+void EPROM::WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& data) {
+    // Only the part of the block that lies inside the image is sent and stored.
+    const std::int64_t size = static_cast<std::int64_t>(image_.size());
+    const std::int64_t first = std::max<std::int64_t>(address, 0);
+    const std::int64_t last = std::min<std::int64_t>(static_cast<std::int64_t>(address) + static_cast<std::int64_t>(data.size()), size);
+    if (first >= last) return;
+    const auto skip = static_cast<std::ptrdiff_t>(first - address);
+    const auto count = static_cast<std::ptrdiff_t>(last - first);
+
+    const int unit = DeviceUnit();
+    if (context_->deviceIO && context_->device != nullptr && unit != 0) {
+        std::vector<std::uint8_t> part(data.begin() + skip, data.begin() + skip + count);
+        // the answer is not checked: the image keeps the edit either way
+        (void)context_->device->EcuWriteEprom(unit, windowOffset_ + static_cast<int>(first), part);
+    }
+    std::copy_n(data.begin() + skip, count, image_.begin() + static_cast<std::ptrdiff_t>(first));
+}
+
+std::int32_t EPROM::ReadWord(std::int32_t address) const {
+    const std::int32_t a = ReadByte(address);
+    const std::int32_t b = address == INT32_MAX ? 0xFF : ReadByte(address + 1);
+    return context_->wordBigEndian ? a * 256 + b : b * 256 + a;
+}
+
+void EPROM::WriteWord(std::int32_t address, std::int32_t value) {
+    const auto high = static_cast<std::uint8_t>((value >> 8) & 0xFF);
+    const auto low = static_cast<std::uint8_t>(value & 0xFF);
+    if (context_->wordBigEndian)
+        WriteBlock(address, {high, low});
+    else
+        WriteBlock(address, {low, high});
+}
+
+const std::array<std::uint8_t, 32>& LH23ReferenceTable(int which) {
+    static const std::array<std::uint8_t, 32> kTable1 = {27,  33,  37,  38,  25,  30,  32,  32,  34,  46,  50,
+                                                         65,  40,  53,  58,  70,  92,  155, 203, 253, 98,  165,
+                                                         212, 253, 120, 80,  104, 230, 255, 255, 255, 255};
+    static const std::array<std::uint8_t, 32> kTable2 = {31,  33,  37,  38,  25,  30,  32,  32,  36,  49,  50,
+                                                         65,  40,  53,  58,  70,  116, 164, 203, 253, 98,  165,
+                                                         212, 253, 120, 80,  104, 230, 255, 255, 255, 255};
+    return which == 2 ? kTable2 : kTable1;
+}
