@@ -1,12 +1,196 @@
-// kestrovane-cli commands on image files: `image ...` and `unpack`.
+// kestrovane-cli commands on image files: `image info|new|convert|upgrade|supermaf` and `unpack`.
 #include "cli/cli.h"
+#include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
 
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <ostream>
 
 namespace {
+
+constexpr const char* kSaveFailed = "Save failed - disk I/O error";
+constexpr const char* kUnrecognizedEprom =
+    "Unrecognized EPROM. Only special EPROMs from Dravenholt are supported by Kestrovane.";
+
+void ImageUsage(std::ostream& err) {
+    err << "usage: kestrovane-cli image info FILE\n"
+           "       kestrovane-cli image new BASE -o OUT [--format N]\n"
+           "       kestrovane-cli image convert IN -o OUT --format N\n"
+           "       kestrovane-cli image upgrade IN -o OUT [--supermaf yes|no]\n"
+           "       kestrovane-cli image supermaf IN -o OUT\n";
+}
+
+// One positional argument followed by options of the form "--name value" / "-o value".
+struct Parsed {
+    std::string input;
+    std::string output;
+    std::optional<int> format;
+    std::optional<bool> superMAF;
+};
+
+std::optional<int> ParseFormat(const std::string& s) {
+    if (s.size() == 1 && s[0] >= '1' && s[0] <= '4') return s[0] - '0';
+    return std::nullopt;
+}
+
+// Parses IN followed by the allowed options; nullopt on any unknown or malformed option.
+std::optional<Parsed> Parse(const std::vector<std::string>& args, bool allowFormat, bool allowSuperMAF) {
+    if (args.size() < 2 || args[1].rfind("-", 0) == 0) return std::nullopt;
+    Parsed p;
+    p.input = args[1];
+    for (std::size_t i = 2; i < args.size(); i += 2) {
+        if (i + 1 >= args.size()) return std::nullopt;
+        const std::string& name = args[i];
+        const std::string& value = args[i + 1];
+        if (name == "-o" && p.output.empty() && !value.empty()) {
+            p.output = value;
+        } else if (name == "--format" && allowFormat && !p.format) {
+            p.format = ParseFormat(value);
+            if (!p.format) return std::nullopt;
+        } else if (name == "--supermaf" && allowSuperMAF && !p.superMAF) {
+            if (value != "yes" && value != "no") return std::nullopt;
+            p.superMAF = value == "yes";
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (p.output.empty()) return std::nullopt;
+    return p;
+}
+
+// The byte order of the tool follows the loaded image, as after every load in the program.
+void FollowCreator(EpromContext& context, const EPROM& image) { context.wordBigEndian = image.GetCreator() != 2; }
+
+bool Load(EPROM& image, EpromContext& context, const std::string& path, std::ostream& err) {
+    const std::string message = image.LoadFromFile(path);
+    if (!message.empty()) {
+        err << message << "\n";
+        return false;
+    }
+    FollowCreator(context, image);
+    return true;
+}
+
+int Save(EPROM& image, const std::string& path, int format, std::ostream& err) {
+    if (!image.SaveToFile(path, format)) {
+        err << kSaveFailed << "\n";
+        return kExitFailure;
+    }
+    return kExitOk;
+}
+
+int Info(const std::vector<std::string>& args, CliIo io) {
+    if (args.size() != 2) {
+        ImageUsage(io.err);
+        return kExitUsage;
+    }
+    EpromContext context;
+    EPROM image(context);
+    if (!Load(image, context, args[1], io.err)) return kExitFailure;
+    const auto yesNo = [](bool b) { return b ? "yes" : "no"; };
+    io.out << "kind: " << image.GetKind() << "\n"
+           << "name: " << image.GetName() << "\n"
+           << "ecu_type: " << image.GetECUType() << "\n"
+           << "ecu_function: " << image.GetECUFunction() << "\n"
+           << "creator: " << image.GetCreator() << "\n"
+           << "revision: " << image.GetRevision() << "\n"
+           << "maf_type: " << image.LH23EZK_GetMAFType() << "\n"
+           << "base_maps: " << image.GetBaseMapsName() << "\n"
+           << "file_format: " << image.GetFileFormat() << "\n"
+           << "file_format_name: " << EPROM::GetFileFormatName(image.GetFileFormat()) << "\n"
+           << "empty: " << yesNo(image.IsEmptyImage()) << "\n"
+           << "modified: " << yesNo(image.HasBeenModified()) << "\n";
+    return kExitOk;
+}
+
+int New(const std::vector<std::string>& args, CliIo io) {
+    const auto p = Parse(args, true, false);
+    if (!p) {
+        ImageUsage(io.err);
+        return kExitUsage;
+    }
+    EpromContext context;
+    EPROM image(context);
+    const std::string message = LoadBaseImage(p->input, image);
+    if (!message.empty()) {
+        io.err << message << "\n";
+        return kExitFailure;
+    }
+    return Save(image, p->output, p->format.value_or(image.GetDefaultSaveFormat()), io.err);
+}
+
+int Convert(const std::vector<std::string>& args, CliIo io) {
+    const auto p = Parse(args, true, false);
+    if (!p || !p->format) {
+        ImageUsage(io.err);
+        return kExitUsage;
+    }
+    EpromContext context;
+    EPROM image(context);
+    if (!Load(image, context, p->input, io.err)) return kExitFailure;
+    return Save(image, p->output, *p->format, io.err);
+}
+
+int Upgrade(const std::vector<std::string>& args, CliIo io) {
+    const auto p = Parse(args, false, true);
+    if (!p) {
+        ImageUsage(io.err);
+        return kExitUsage;
+    }
+    EpromContext context;
+    EPROM image(context);
+    if (!Load(image, context, p->input, io.err)) return kExitFailure;
+    if (image.GetECUType() == 0 && !image.IsEmptyImage()) {
+        io.err << kUnrecognizedEprom << "\n";
+        return kExitFailure;
+    }
+    switch (DecideRevision(image)) {
+    case RevisionDecision::Refuse:
+        io.err << LaterVersionMessage(KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH) << "\n";
+        return kExitFailure;
+    case RevisionDecision::Keep:
+        break; // already current (or not subject to upgrades): written as it is
+    case RevisionDecision::Upgrade: {
+        if (UpgradeAsksForSuperMAF(image) && !p->superMAF) {
+            io.err << SuperMAFQuestion() << "\n(answer with --supermaf yes|no)\n";
+            return kExitUsage;
+        }
+        const std::string message = UpgradeFromBaseImage(image, UpgradeBaseName(image, p->superMAF.value_or(false)));
+        if (!message.empty()) {
+            io.err << message << "\n";
+            return kExitFailure;
+        }
+        FollowCreator(context, image);
+        break;
+    }
+    }
+    return Save(image, p->output, 0, io.err);
+}
+
+int SuperMAF(const std::vector<std::string>& args, CliIo io) {
+    const auto p = Parse(args, false, false);
+    if (!p) {
+        ImageUsage(io.err);
+        return kExitUsage;
+    }
+    EpromContext context;
+    EPROM image(context);
+    if (!Load(image, context, p->input, io.err)) return kExitFailure;
+    switch (image.GetECUType()) {
+    case 1:
+        image.LH23_MakeSuperMAF();
+        break;
+    case 3:
+        image.LH22_MakeSuperMAF();
+        break;
+    default:
+        io.err << "The SuperMAF conversion applies to LH 2.3 and LH 2.2 (fuel injection) EPROMs only\n";
+        return kExitFailure;
+    }
+    return Save(image, p->output, 0, io.err);
+}
 
 bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
     std::ifstream f(path, std::ios::binary);
@@ -26,8 +210,13 @@ bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& by
 } // namespace
 
 int RunImageCommand(const std::vector<std::string>& args, const CliOptions&, CliIo io) {
-    (void)args;
-    io.err << "usage: kestrovane-cli image info|new|convert|upgrade|supermaf ...\n";
+    const std::string sub = args.empty() ? "" : args[0];
+    if (sub == "info") return Info(args, io);
+    if (sub == "new") return New(args, io);
+    if (sub == "convert") return Convert(args, io);
+    if (sub == "upgrade") return Upgrade(args, io);
+    if (sub == "supermaf") return SuperMAF(args, io);
+    ImageUsage(io.err);
     return kExitUsage;
 }
 
