@@ -1,0 +1,12 @@
+#include "auxinputs/comms_aux_device.h"
+
+#include "device/comms.h"
+
+bool CommsAuxDevice::SetAuxInputFilter(int channel, int coefficient) {
+    return comms_.SetAuxInputFilter(channel, coefficient);
+}
+
+std::optional<std::int32_t> CommsAuxDevice::ReadAuxInput(int channel) {
+    if (!comms_.QuickPing()) return std::nullopt;
+    return comms_.ReadAuxInput(channel);
+}
