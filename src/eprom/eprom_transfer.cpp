@@ -1,0 +1,277 @@
+// The transfers between an image and the device: reading the emulation memory, reading a
+// running unit's EPROM module, reading a module through its start-up channel, and programming a
+// module while its unit powers up (with the ignition guidance and the module firmware offer).
+//
+// A failed transfer leaves the object as it was: what was read goes into a local buffer and
+// only a complete image replaces the object's content.
+#include "eprom/eprom_device.h"
+#include "eprom/eprom_image.h"
+#include "ui/clock.h"
+#include "ui/dialogs.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kBlock = 64;
+const std::string kCrLf = "\r\n";
+constexpr const char* kRequiredPemVersion = "1.00";
+// Detection gives up when the device has not answered a status poll for this many polls in a
+// row (the device was unplugged or went silent); otherwise it would wait for Cancel forever.
+constexpr int kMaxSilentDetectPolls = 50;
+
+// The progress window and questions, or nothing when the image runs without dialogs.
+class Ui {
+public:
+    explicit Ui(UserDialogs* d) : d_(d) {}
+    void Show(const std::string& caption, int maximum) {
+        if (d_) d_->ShowProgress(caption, maximum);
+    }
+    void ShowWithCancel(const std::string& caption, int maximum) {
+        if (!d_) return;
+        d_->ShowProgress(caption, maximum);
+        d_->EnableProgressCancel();
+    }
+    void Update(int value) {
+        if (d_) d_->UpdateProgress(value);
+    }
+    void Close() {
+        if (d_) d_->CloseProgress();
+    }
+    // Lets the user interface run; true when Cancel was pressed.
+    bool Cancelled() {
+        if (!d_) return false;
+        d_->ProcessEvents();
+        return d_->IsProgressCancelled();
+    }
+    void Events() {
+        if (d_) d_->ProcessEvents();
+    }
+    MsgResult Ask(const std::string& text, const std::string& title, MsgButtons buttons, MsgResult headless) {
+        return d_ ? d_->MessageBox(text, title, buttons, MsgIcon::Question) : headless;
+    }
+    void Tell(const std::string& text, const std::string& title) {
+        if (d_) d_->MessageBox(text, title, MsgButtons::OK, MsgIcon::Information);
+    }
+
+private:
+    UserDialogs* d_;
+};
+
+// The context's clock, or the real one.
+class ClockRef {
+public:
+    explicit ClockRef(Clock* c) : c_(c ? *c : steady_) {}
+    Clock& operator*() { return c_; }
+    Clock* operator->() { return &c_; }
+
+private:
+    SteadyClock steady_;
+    Clock& c_;
+};
+
+std::string UnitName(int ecu) { return ecu == 2 ? "EZK" : "LH"; }
+
+} // namespace
+
+std::string EPROM::LoadFromEmulator() {
+    EpromDevice* device = Context().device;
+    Ui ui(Context().dialogs);
+    std::vector<std::uint8_t> read(kWindowSize, 0xFF);
+    ui.Show("Downloading from Kestrovane", 64);
+    for (int address = 0; address < kWindowSize; address += 256) {
+        ui.Update(address / 256);
+        ui.Events();
+        const std::vector<std::uint8_t> block = device ? device->ReadEmulatorBlock(address, 256)
+                                                       : std::vector<std::uint8_t>{};
+        if (block.size() != 256) {
+            ui.Close();
+            return "Kestrovane device not responding";
+        }
+        std::copy(block.begin(), block.end(), read.begin() + address);
+    }
+    ui.Close();
+    savedImage_ = read;
+    image_ = std::move(read);
+    FinishLoadFromDevice();
+    return {};
+}
+
+std::string EPROM::LoadFromECU_Running(int ecu) {
+    EpromDevice* device = Context().device;
+    Ui ui(Context().dialogs);
+    const std::string unit = UnitName(ecu);
+    std::vector<std::uint8_t> read(kWindowSize, 0xFF);
+    ui.Show("Downloading from " + unit + " PEM", 256);
+    for (int address = 0; address < kWindowSize; address += kBlock) {
+        ui.Update(address / kBlock);
+        ui.Events();
+        const std::vector<std::uint8_t> block = device ? device->EcuReadEprom(ecu, address, kBlock)
+                                                       : std::vector<std::uint8_t>{};
+        if (block.size() != static_cast<std::size_t>(kBlock)) {
+            ui.Close();
+            return "Failed to connect to " + unit + " ECU. Check settings in Tools -> Options.";
+        }
+        std::copy(block.begin(), block.end(), read.begin() + address);
+    }
+    ui.Close();
+    savedImage_ = read;
+    image_ = std::move(read);
+    FinishLoadFromDevice();
+    return {};
+}
+
+std::string EPROM::LoadFromECU_Initiation(int ecu) {
+    EpromDevice* device = Context().device;
+    Ui ui(Context().dialogs);
+    const std::string unit = UnitName(ecu);
+    std::vector<std::uint8_t> read(kWindowSize, 0xFF);
+    ui.Show("Downloading from " + unit + " PEM", 256);
+    if (!device || !device->PemSelect(ecu)) {
+        ui.Close();
+        return "Failed to connect " + unit + " ECU";
+    }
+    for (int address = 0; address < kWindowSize; address += kBlock) {
+        const int blockNo = address / kBlock;
+        if (blockNo > 0 && blockNo % 8 == 0) {
+            ui.Update(blockNo);
+            ui.Events();
+        }
+        std::vector<std::uint8_t> block;
+        for (int attempt = 0; attempt < 10 && block.size() != static_cast<std::size_t>(kBlock); ++attempt)
+            block = device->PemReadBlock(address);
+        if (block.size() != static_cast<std::size_t>(kBlock)) {
+            ui.Close();
+            return "Lost connection to " + unit + " ECU";
+        }
+        std::copy(block.begin(), block.end(), read.begin() + address);
+    }
+    ui.Close();
+    savedImage_ = read;
+    image_ = std::move(read);
+    FinishLoadFromDevice();
+    return {};
+}
+
+std::string EPROM::LoadToEmulator() {
+    const int type = GetECUType();
+    if (type != 1 && type != 2) {
+        return "According to configuration settings, the ECU this EPROM image is intended for is not Kestrovane "
+               "enabled. Please check settings in Tools -> Options.";
+    }
+    if (!Context().deviceIO) return {};
+    EpromDevice* device = Context().device;
+    if (!device) return "Kestrovane device not responding";
+    Ui ui(Context().dialogs);
+    ClockRef clock(Context().clock);
+    const std::string cancelled = "Cancelled by user";
+
+    // The unit must power up with the module watching: first the ignition goes off and the
+    // units power down (about 6 s), then it goes on again.
+    if (device->IsIgnitionOn()) {
+        for (;;) {
+            ui.ShowWithCancel("Turn ignition OFF", 1);
+            for (;;) {
+                if (ui.Cancelled()) {
+                    ui.Close();
+                    return cancelled;
+                }
+                if (!device->IsIgnitionOn()) break;
+                clock->SleepMs(100);
+            }
+            ui.ShowWithCancel("Ignition is off. Waiting for ECUs to power down.", 60);
+            bool backOn = false;
+            for (int poll = 0; poll < 61; ++poll) {
+                ui.Update(std::min(poll, 60));
+                if (ui.Cancelled()) {
+                    ui.Close();
+                    return cancelled;
+                }
+                if (device->IsIgnitionOn()) {
+                    backOn = true;
+                    break;
+                }
+                clock->SleepMs(100);
+            }
+            if (!backOn) break;
+        }
+    }
+
+    const int unit = type; // 1 = LH, 2 = EZK
+    ui.ShowWithCancel("Turn ignition ON", 1);
+    if (!device->PemDetectStart(unit)) {
+        ui.Close();
+        return "Kestrovane device not responding";
+    }
+    int status = -1;
+    int onPolls = 0;
+    int silentPolls = 0;
+    for (;;) {
+        if (ui.Cancelled()) {
+            device->PemDetectStop();
+            ui.Close();
+            return cancelled;
+        }
+        status = device->PemDetectStatus();
+        onPolls = device->IsIgnitionOn() ? onPolls + 1 : 0;
+        if (status == unit || onPolls >= 4) break;
+        silentPolls = status == -1 ? silentPolls + 1 : 0;
+        if (silentPolls >= kMaxSilentDetectPolls) {
+            device->PemDetectStop();
+            ui.Close();
+            return "Kestrovane device not responding";
+        }
+        clock->SleepMs(100);
+    }
+    device->PemDetectStop();
+    if (status == 0) {
+        ui.Close();
+        return "No ECU with Kestrovane Programmable EPROM Module was found";
+    }
+    clock->SleepMs(200);
+    if (!device->PemSelect(unit)) {
+        ui.Close();
+        return "Connection to ECU lost";
+    }
+
+    const std::string version = device->PemGetFirmwareVersion();
+    if (!version.empty() && version.compare(kRequiredPemVersion) < 0) {
+        ui.Close();
+        const std::string text =
+            "The firmware version on the Programmable EPROM Module is old (installed version is " + version +
+            ", required version is " + kRequiredPemVersion + "). " + kCrLf + kCrLf +
+            "The firmware will now be upgraded. Click OK to continue or Cancel to skip upgrade." + kCrLf + kCrLf +
+            "Warning! Do NOT turn ignition off while the " +
+            "firmware upgrade is in progress as this may render the EPROM Module unusable!";
+        if (ui.Ask(text, "Kestrovane", MsgButtons::OKCancel, MsgResult::Cancel) == MsgResult::OK) {
+            if (device->UpgradePemFirmware(unit)) {
+                ui.Tell("The firmware was successfully upgraded. The EPROM will now be loaded.", "Kestrovane");
+            } else {
+                ui.Tell("Firmware upgrade failed!", "Kestrovane");
+            }
+        }
+    }
+
+    const int size = std::min<int>(imageSize_, static_cast<int>(image_.size()));
+    ui.Show("Loading", size / kBlock);
+    for (int offset = 0; offset + kBlock <= size; offset += kBlock) {
+        const int blockNo = offset / kBlock;
+        if (blockNo > 0 && blockNo % 8 == 0) {
+            ui.Update(blockNo);
+            ui.Events();
+        }
+        const std::vector<std::uint8_t> block(image_.begin() + offset, image_.begin() + offset + kBlock);
+        bool written = false;
+        for (int attempt = 0; attempt < 8 && !written; ++attempt) {
+            if (attempt > 0) clock->SleepMs(10);
+            written = device->PemWriteBlock(windowOffset_ + offset, block);
+        }
+        if (!written) {
+            ui.Close();
+            return "Connection to ECU lost";
+        }
+    }
+    device->PemFinish();
+    ui.Close();
+    return {};
+}
