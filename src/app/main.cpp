@@ -1,16 +1,34 @@
+#include "app/main_window.h"
+#include "app/program.h"
 #include "app_version.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QMessageBox>
+
+#include <iostream>
+#include <string>
+#include <vector>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    QApplication::setOrganizationName("Kestrovane");
     QApplication::setApplicationName("Kestrovane");
     QApplication::setApplicationVersion(KV_VERSION_TEXT);
-    QMainWindow window;
-    window.setObjectName("frmMain");
-    window.setWindowTitle("Kestrovane");
-    window.resize(1024, 720);
-    window.show();
+
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+    std::string error;
+    auto options = ParseProgramOptions(args, error);
+    if (!options) {
+        std::cerr << error << "\n" << kUsage;
+        return 2;
+    }
+    Program program(*options);
+    if (!program.Error().empty()) {
+        std::cerr << program.Error() << "\n";
+        QMessageBox::critical(nullptr, "Error", QString::fromStdString(program.Error()));
+        return 2;
+    }
+    program.StartUp();
     return QApplication::exec();
 }

@@ -1,0 +1,16 @@
+#include "app/core/comms_shell_device.h"
+
+#include "device/comms.h"
+#include "device/firmware.h"
+
+bool CommsShellDevice::Open() { return comms_.Comms_Open(); }
+void CommsShellDevice::ShutDown() { comms_.Comms_ShutDown(); }
+bool CommsShellDevice::IsOpen() { return comms_.Comms_IsOpen(); }
+bool CommsShellDevice::QuickPing() { return comms_.QuickPing(); }
+bool CommsShellDevice::UpdateConnectionStatus(bool force) { return comms_.UpdateConnectionStatus(force); }
+bool CommsShellDevice::CheckDeviceOrExplain(UserDialogs& dialogs) { return comms_.CheckDeviceOrExplain(dialogs); }
+bool CommsShellDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
+bool CommsShellDevice::PemIsReachable(int ecuKind) { return comms_.PemIsReachable(ecuKind); }
+bool CommsShellDevice::SelectEcuMode(char mode) { return comms_.SelectEcuMode(mode); }
+void CommsShellDevice::CheckFirmwareAtStartUp(bool offerUpgrade) { firmware_.CheckFirmwareAtStartUp(offerUpgrade); }
+void CommsShellDevice::FirmwareUpgradeFromFile() { firmware_.ToolsFirmwareUpgrade(); }

@@ -1,0 +1,480 @@
+#include "app/core/image_workflows.h"
+
+#include "app/core/shell_device.h"
+#include "app/core/tab_state.h"
+#include "eprom/base_images.h"
+#include "eprom/eprom_device.h"
+#include "eprom/eprom_image.h"
+#include "ui/clock.h"
+#include "ui/dialogs.h"
+#include "ui/settings_store.h"
+
+#include <utility>
+
+namespace {
+
+
+// The unit names that fill the "{1}" of the kind messages, by ECU type.
+std::string UnitLongName(int ecuType) {
+    switch (ecuType) {
+    case 1: return "LH 2.3 (fuel injection)";
+    case 2: return "EZK (ignition)";
+    case 3: return "LH 2.2 (fuel injection)";
+    case 4: return "EZF (ignition)";
+    default: return {};
+    }
+}
+
+const char* StateFor(int ecuType) {
+    switch (ecuType) {
+    case 1: return "LH";
+    case 2: return "EZK";
+    case 3: return "LH22";
+    case 4: return "EZF";
+    default: return nullptr;
+    }
+}
+
+// Keeps the hourglass on for one scope.
+class Hourglass {
+public:
+    explicit Hourglass(UserDialogs& d) : d_(d) { d_.SetHourglass(true); }
+    ~Hourglass() { d_.SetHourglass(false); }
+    Hourglass(const Hourglass&) = delete;
+    Hourglass& operator=(const Hourglass&) = delete;
+
+private:
+    UserDialogs& d_;
+};
+
+std::string SlotGroup(const EPROM& image, bool ignitionSlot) {
+    const int type = image.GetECUType();
+    std::string text = ignitionSlot ? "Ignition EPROM: " : "Fuel EPROM: ";
+    if (type == 0) {
+        text += "None";
+        text += "; Load method: ";
+        text += ignitionSlot ? std::string("EZK: ") + kPemOnly : std::string("LH 2.3: ") + kPemOnly;
+        return text;
+    }
+    text += image.GetName();
+    const int rev = image.GetRevision();
+    if (rev != 0 && rev != 255) text += " (Rev " + std::to_string(rev) + ")";
+    if (!image.GetFileName().empty()) text += " - " + image.GetFileName();
+    if (ignitionSlot) {
+        const std::string maps = image.GetBaseMapsName();
+        if (!maps.empty()) text += "; " + maps + " maps";
+    }
+    const std::string maf = image.LH23EZK_GetMAFType();
+    if (!maf.empty()) text += "; " + maf + " sensor";
+    const std::string format = EPROM::GetFileFormatName(image.GetFileFormat());
+    if (!format.empty()) text += "; File format: " + format;
+    text += "; Load method: ";
+    text += (type == 1 || type == 2) ? kPemOnly : kOfflineOnly;
+    return text;
+}
+
+} // namespace
+
+OpenSource OpenSource::File(std::string p) {
+    OpenSource s;
+    s.kind = Kind::Path;
+    s.path = std::move(p);
+    return s;
+}
+OpenSource OpenSource::Emulator() {
+    OpenSource s;
+    s.kind = Kind::Emulator;
+    return s;
+}
+OpenSource OpenSource::NewImage() {
+    OpenSource s;
+    s.kind = Kind::NewImage;
+    return s;
+}
+OpenSource OpenSource::Running(int ecuKind) {
+    OpenSource s;
+    s.kind = Kind::RunningEcu;
+    s.ecu = ecuKind;
+    return s;
+}
+OpenSource OpenSource::Take(std::unique_ptr<EPROM> image) {
+    OpenSource s;
+    s.kind = Kind::HandedIn;
+    s.handedIn = std::move(image);
+    return s;
+}
+
+InfoLine BuildInfoLine(const EPROM& fuel, const EPROM& ignition) {
+    InfoLine line;
+    line.fuel = SlotGroup(fuel, false);
+    line.ignition = SlotGroup(ignition, true);
+    if (fuel.GetECUType() == 1 && ignition.GetECUType() == 2 &&
+        fuel.LH23EZK_GetMAFType() != ignition.LH23EZK_GetMAFType())
+        line.warning = "Warning! EPROMs have mismatching MAF types (standard MAF vs. SuperMAF)";
+    return line;
+}
+
+ImageWorkflows::ImageWorkflows(WorkflowServices services) : s_(std::move(services)), recent_(s_.settings) {}
+
+void ImageWorkflows::SetTabState(const std::string& state) {
+    if (!s_.tabs.Apply(state)) return;
+    s_.view.ShowTabs(s_.tabs.VisibleTabs(), state);
+}
+
+bool ImageWorkflows::OfflineAllowed(int ecuType) {
+    if (ecuType == 3) return s_.settings.GetSetting("ECUs", "LH22", "0") == "1";
+    if (ecuType == 4) return s_.settings.GetSetting("ECUs", "EZF", "0") == "1";
+    return false;
+}
+
+EPROM& ImageWorkflows::SlotFor(const EPROM& image) {
+    return image.GetECUFunction() == 1 ? *s_.slots.fuel : *s_.slots.ignition;
+}
+
+std::string ImageWorkflows::NewImageName() {
+    NewImageChoice initial;
+    initial.baseName = s_.settings.GetSetting("EPROM", "NewDefault", "");
+    initial.superMAF = s_.settings.GetSetting("EPROM", "NewDefaultSuperMAF", "") == "1";
+    auto choice = s_.view.RunNewImageDialog(initial);
+    if (!choice || choice->baseName.empty()) return {};
+    s_.settings.SaveSetting("EPROM", "NewDefault", choice->baseName);
+    s_.settings.SaveSetting("EPROM", "NewDefaultSuperMAF", choice->superMAF ? "1" : "0");
+    return choice->baseName + (choice->superMAF ? kSuperMAFSuffix : "");
+}
+
+std::unique_ptr<EPROM> ImageWorkflows::Obtain(OpenSource& source, std::string& message, bool& cancelled) {
+    cancelled = false;
+    if (source.kind == OpenSource::Kind::HandedIn) return std::move(source.handedIn);
+    if (source.kind == OpenSource::Kind::AskUser) {
+        auto file = s_.dialogs.OpenFileDialog("Load EPROM image", "EPROM images (*.bin)|*.bin", 1);
+        if (!file || file->path.empty()) {
+            cancelled = true;
+            return nullptr;
+        }
+        source.path = file->path;
+    }
+    std::string baseName;
+    if (source.kind == OpenSource::Kind::NewImage) {
+        baseName = NewImageName();
+        if (baseName.empty()) {
+            cancelled = true;
+            return nullptr;
+        }
+    }
+    auto image = std::make_unique<EPROM>(s_.context);
+    Hourglass busy(s_.dialogs);
+    switch (source.kind) {
+    case OpenSource::Kind::AskUser:
+    case OpenSource::Kind::Path: message = image->LoadFromFile(source.path); break;
+    case OpenSource::Kind::Emulator: message = image->LoadFromEmulator(); break;
+    case OpenSource::Kind::RunningEcu: message = image->LoadFromECU_Running(source.ecu); break;
+    case OpenSource::Kind::NewImage:
+        message = LoadBaseImage(baseName, *image);
+        if (message == kBaseImageNotSupported) {
+            s_.dialogs.SetHourglass(false);
+            s_.dialogs.MessageBox(kBaseImageNotSupported, "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+            cancelled = true;
+            return nullptr;
+        }
+        break;
+    case OpenSource::Kind::HandedIn: break;
+    }
+    return image;
+}
+
+bool ImageWorkflows::AcceptKind(const EPROM& image, const OpenSource& source) {
+    const bool fromFile = source.kind == OpenSource::Kind::Path || source.kind == OpenSource::Kind::AskUser;
+    const bool isNew = source.kind == OpenSource::Kind::NewImage;
+    if (!fromFile && !isNew) return true;
+    const int type = image.GetECUType();
+    const std::string unit = UnitLongName(type);
+    const bool ask = type == 1 || type == 2 || ((type == 3 || type == 4) && OfflineAllowed(type));
+    if (ask) {
+        if (isNew) return true;
+        return s_.dialogs.MessageBox("The selected file is an " + unit +
+                                         " EPROM. Click OK to continue loading or Cancel to cancel loading.",
+                                     "Kestrovane", MsgButtons::OKCancel, MsgIcon::Question) == MsgResult::OK;
+    }
+    if (type == 3 || type == 4) {
+        s_.dialogs.MessageBox("The selected file is an " + unit +
+                                  " EPROM but according to the system configuration, there is no Kestrovane "
+                                  "enabled " +
+                                  unit + " ECU in the system. Please check the settings under Tools -> Options.",
+                              "Error", MsgButtons::OK, MsgIcon::Critical);
+        return false;
+    }
+    return true;
+}
+
+bool ImageWorkflows::UpgradeIfOld(EPROM& image) {
+    if (DecideRevision(image) != RevisionDecision::Upgrade) return true;
+    if (s_.dialogs.MessageBox(UpgradeQuestion(), "Kestrovane", MsgButtons::OKCancel, MsgIcon::Question) !=
+        MsgResult::OK)
+        return false;
+    bool carHasSuperMAF = false;
+    if (UpgradeAsksForSuperMAF(image)) {
+        const MsgResult r =
+            s_.dialogs.MessageBox(SuperMAFQuestion(), "Kestrovane", MsgButtons::YesNoCancel, MsgIcon::Question);
+        if (r == MsgResult::Cancel) return false;
+        carHasSuperMAF = r == MsgResult::Yes;
+    }
+    std::string message;
+    {
+        Hourglass busy(s_.dialogs);
+        message = UpgradeFromBaseImage(image, UpgradeBaseName(image, carHasSuperMAF));
+    }
+    if (!message.empty()) {
+        s_.dialogs.MessageBox(message, "Error", MsgButtons::OK, MsgIcon::Critical);
+        return false;
+    }
+    return true;
+}
+
+bool ImageWorkflows::FileOpen(OpenSource source) {
+    // 1. The new image, in an object of its own.
+    std::string message;
+    bool cancelled = false;
+    std::unique_ptr<EPROM> image = Obtain(source, message, cancelled);
+    if (cancelled || !image) return false;
+    const bool fromFile = source.kind == OpenSource::Kind::Path || source.kind == OpenSource::Kind::AskUser;
+    const bool isNew = source.kind == OpenSource::Kind::NewImage;
+
+    // 2. Is it of a unit this system serves?
+    if (!AcceptKind(*image, source)) return false;
+    const int type = image->GetECUType();
+
+    // 3. Load failures and unknown kinds.
+    if (message.empty() && type == 0 && !image->IsEmptyImage()) message = kUnrecognizedMessage;
+    if (!message.empty()) {
+        s_.dialogs.MessageBox("Failed to load EPROM image: " + message, "Error", MsgButtons::OK, MsgIcon::Critical);
+        return false;
+    }
+
+    // 4. The image it replaces.
+    EPROM& old = SlotFor(*image);
+    const MsgResult answer = SavePrompt(old);
+    if (answer == MsgResult::Cancel) return false;
+    if (answer == MsgResult::Yes && Save(old) == SaveResult::Cancel) return false;
+
+    // 5. Made by a later version?
+    const RevisionDecision decision = DecideRevision(*image);
+    if (decision == RevisionDecision::Refuse) {
+        s_.dialogs.MessageBox(LaterVersionMessage(s_.version.major, s_.version.minor, s_.version.revision), "Error",
+                              MsgButtons::OK, MsgIcon::Critical);
+        return false;
+    }
+
+    // 6. Made by an earlier version: upgrade from the current base image.
+    const bool upgraded = decision == RevisionDecision::Upgrade;
+    if (!UpgradeIfOld(*image)) return false;
+
+    // 7. Into the unit's module (LH 2.2 and EZF images are edited offline only).
+    const bool offlineOnly = type == 3 || type == 4;
+    if ((fromFile || isNew || upgraded) && !offlineOnly) {
+        std::string loadMessage = image->LoadToEmulator();
+        if (!loadMessage.empty()) {
+            s_.dialogs.MessageBox(loadMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
+            return false;
+        }
+    }
+
+    // 8. Byte order of the new image.
+    s_.context.wordBigEndian = image->GetCreator() != 2;
+
+    // 9. The unit the device serves.
+    if (type >= 1 && type <= 3)
+        s_.device.SelectEcuMode('L');
+    else if (type == 4)
+        s_.device.SelectEcuMode('E');
+
+    // 10. Into its slot.
+    const int oldType = old.GetECUType();
+    std::unique_ptr<EPROM>& slot = image->GetECUFunction() == 1 ? s_.slots.fuel : s_.slots.ignition;
+    slot = std::move(image);
+    s_.view.ImagesChanged();
+    RefreshInfoLine();
+
+    // 11. Tabs and menus.
+    if (const char* state = StateFor(oldType)) SetTabState(std::string("!") + state);
+    if (const char* state = StateFor(type)) SetTabState(state);
+    s_.view.SetSaveMenus(s_.slots.fuel->GetECUType() != 0, s_.slots.ignition->GetECUType() != 0);
+
+    // 12. Recent files.
+    if (fromFile) {
+        recent_.Add(source.path);
+        RefreshRecentMenu();
+    }
+    return true;
+}
+
+bool ImageWorkflows::OpenRecent(int i) {
+    if (i < 1 || i > kRecentFileCount) return false;
+    const std::string path = recent_.Entries()[static_cast<std::size_t>(i - 1)];
+    if (path.empty()) return false;
+    return FileOpen(OpenSource::File(path));
+}
+
+std::optional<int> ImageWorkflows::WaitForUnits(int mask) {
+    EpromDevice* dev = s_.context.device;
+    if (dev == nullptr) return 0;
+    s_.dialogs.ShowProgress("Turn ignition ON", 1);
+    s_.dialogs.EnableProgressCancel();
+    dev->PemDetectStart(mask);
+    int status = 0;
+    int onPolls = 0;
+    bool userCancelled = false;
+    while (true) {
+        s_.dialogs.ProcessEvents();
+        if (s_.dialogs.IsProgressCancelled()) {
+            userCancelled = true;
+            break;
+        }
+        status = dev->PemDetectStatus();
+        onPolls = dev->IsIgnitionOn() ? onPolls + 1 : 0;
+        if (status == mask || onPolls >= 4) break;
+        s_.clock.SleepMs(100);
+    }
+    dev->PemDetectStop();
+    s_.dialogs.CloseProgress();
+    if (userCancelled) return std::nullopt;
+    return status < 0 ? 0 : (status & 3);
+}
+
+void ImageWorkflows::Download() {
+    bool any = false;
+    for (int unit : {1, 2}) {
+        if (s_.device.PemIsReachable(unit)) {
+            any = true;
+            FileOpen(OpenSource::Running(unit));
+        }
+    }
+    if (any) return;
+
+    constexpr int kWanted = 3; // LH and EZK
+    auto found = WaitForUnits(kWanted);
+    if (!found) return;
+    if (*found == 0) {
+        s_.dialogs.MessageBox("No ECUs with Kestrovane Programmable EPROM Modules were detected.", "Kestrovane",
+                              MsgButtons::OK, MsgIcon::Information);
+        return;
+    }
+    if ((*found & 1) == 0)
+        s_.dialogs.MessageBox("No LH 2.3 ECU with Kestrovane Programmable EPROM Module was found. Only the EPROM "
+                              "from the EZK ECU will be downloaded.",
+                              "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+    if ((*found & 2) == 0)
+        s_.dialogs.MessageBox("No EZK ECU with Kestrovane Programmable EPROM Module was found. Only the EPROM "
+                              "from the LH 2.3 ECU will be downloaded.",
+                              "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+    for (int unit : {1, 2}) {
+        if ((*found & unit) == 0) continue;
+        auto image = std::make_unique<EPROM>(s_.context);
+        std::string message = image->LoadFromECU_Initiation(unit);
+        if (!message.empty()) {
+            s_.dialogs.MessageBox(message, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
+            continue;
+        }
+        FileOpen(OpenSource::Take(std::move(image)));
+    }
+    EpromDevice* dev = s_.context.device;
+    s_.dialogs.ShowProgress("Finishing up", 2);
+    int step = 0;
+    for (int unit : {1, 2}) {
+        if ((*found & unit) == 0) continue;
+        if (dev != nullptr) {
+            dev->PemSelect(unit);
+            dev->PemFinish();
+        }
+        s_.dialogs.UpdateProgress(++step);
+    }
+    s_.dialogs.CloseProgress();
+}
+
+MsgResult ImageWorkflows::SavePrompt(EPROM& image) {
+    if (!image.HasBeenModified()) return MsgResult::No;
+    std::string label;
+    switch (image.GetECUType()) {
+    case 1:
+    case 3: label = "fuel injection (LH)"; break;
+    case 2: label = "ignition (EZK)"; break;
+    case 4: label = "ignition (EZF)"; break;
+    default: label = ""; break;
+    }
+    const std::string name = image.GetFileName().empty() ? "Untitled" : image.GetFileName();
+    return s_.dialogs.MessageBox("Save changes to " + label + " EPROM " + name + "?", "Warning",
+                                 MsgButtons::YesNoCancel, MsgIcon::Warning);
+}
+
+SaveResult ImageWorkflows::Save(EPROM& image) {
+    if (image.GetECUType() == 0) return SaveResult::OK;
+    if (image.GetFileName().empty()) return SaveAs(image);
+    bool ok = false;
+    {
+        Hourglass busy(s_.dialogs);
+        ok = image.SaveToFile(image.GetFileName(), 0);
+    }
+    if (!ok) {
+        s_.dialogs.MessageBox(kSaveFailedMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
+        return SaveResult::Cancel;
+    }
+    RefreshInfoLine();
+    return SaveResult::OK;
+}
+
+SaveResult ImageWorkflows::SaveAs(EPROM& image) {
+    std::string label;
+    switch (image.GetECUType()) {
+    case 1:
+    case 3: label = "LH (fuel)"; break;
+    case 2: label = "EZK (ignition)"; break;
+    case 4: label = "EZF (ignition)"; break;
+    default: label = ""; break;
+    }
+    int format = image.GetFileFormat();
+    if (format == 0) format = image.GetDefaultSaveFormat();
+    auto file = s_.dialogs.SaveFileDialog("Save " + label + " EPROM image", image.GetFileDialogFormats(), ".bin",
+                                          image.GetFileName(), image.FileFormat2FileDialogFormat(format));
+    if (!file || file->path.empty()) return SaveResult::Cancel;
+    bool ok = false;
+    {
+        Hourglass busy(s_.dialogs);
+        ok = image.SaveToFile(file->path, image.FileDialogFormat2FileFormat(file->filterIndex));
+    }
+    RefreshInfoLine();
+    if (!ok) {
+        // A failed save is not a saved image: the caller (a save prompt before closing or
+        // replacing the image) must not go on as if it were.
+        s_.dialogs.MessageBox(kSaveFailedMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
+        return SaveResult::Cancel;
+    }
+    recent_.Add(file->path);
+    RefreshRecentMenu();
+    return SaveResult::OK;
+}
+
+SaveResult ImageWorkflows::SaveBoth() {
+    if (Save(*s_.slots.fuel) == SaveResult::Cancel) return SaveResult::Cancel;
+    return Save(*s_.slots.ignition);
+}
+
+bool ImageWorkflows::OfferSaveBeforeClose() {
+    for (EPROM* image : {s_.slots.fuel.get(), s_.slots.ignition.get()}) {
+        const MsgResult r = SavePrompt(*image);
+        if (r == MsgResult::Cancel) return false;
+        if (r == MsgResult::Yes && Save(*image) == SaveResult::Cancel) return false;
+    }
+    return true;
+}
+
+void ImageWorkflows::RefreshInfoLine() { s_.view.ShowInfoLine(BuildInfoLine(*s_.slots.fuel, *s_.slots.ignition)); }
+
+void ImageWorkflows::RefreshRecentMenu() {
+    std::array<std::string, kRecentFileCount> captions;
+    for (int i = 1; i <= kRecentFileCount; ++i) captions[static_cast<std::size_t>(i - 1)] = recent_.MenuCaption(i);
+    s_.view.ShowRecentFiles(captions);
+}
+
+void ImageWorkflows::RefreshMenus() {
+    s_.view.SetSaveMenus(s_.slots.fuel->GetECUType() != 0, s_.slots.ignition->GetECUType() != 0);
+    RefreshRecentMenu();
+}

@@ -1,0 +1,111 @@
+#include "app/core/shell.h"
+
+#include "app/core/shell_device.h"
+#include "ui/clock.h"
+#include "ui/dialogs.h"
+#include "ui/resources.h"
+#include "ui/settings_store.h"
+
+#include <memory>
+#include <utility>
+
+const std::array<EcuOption, 4>& EcuOptions() {
+    static const std::array<EcuOption, 4> options{{
+        {"LH23", "LH 2.3 (fuel injection ECU on '87 S4 and newer cars)"},
+        {"EZK", "EZK (ignition ECU on '87 S4 and newer cars)"},
+        {"LH22", "LH 2.2 (fuel injection ECU on '85 - '86 cars)"},
+        {"EZF", "EZF (ignition ECU on '85 - '86 cars)"},
+    }};
+    return options;
+}
+
+Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserDialogs& dialogs, SettingsStore& settings, Clock& clock,
+             ShellView& view, ProgramVersion version)
+    : device_(device), dialogs_(dialogs), settings_(settings), clock_(clock), view_(view), version_(version),
+      workflows_(WorkflowServices{context_, slots_, tabs_, dialogs, settings, device, clock, view, version}) {
+    context_.device = eprom;
+    context_.dialogs = &dialogs;
+    context_.clock = &clock;
+    // Both slots always hold an object; the real ones are made during start-up.
+    slots_.fuel = std::make_unique<EPROM>(context_);
+    slots_.ignition = std::make_unique<EPROM>(context_);
+}
+
+std::string Shell::VersionLabel() const {
+    return "Version " + std::to_string(version_.major) + "." + std::to_string(version_.minor) + "." +
+           std::to_string(version_.revision);
+}
+
+void Shell::StartUp() {
+    // 1. Splash.
+    view_.ShowSplash(VersionLabel());
+    const std::int64_t t0 = clock_.NowMs();
+    // 2. Device link.
+    device_.Open();
+    // 3. Subsystems with settings of their own.
+    view_.InitAutotuneAndAuxInputs();
+    // 4. The two images.
+    slots_.fuel = std::make_unique<EPROM>(context_);
+    slots_.ignition = std::make_unique<EPROM>(context_);
+    // 5. Byte order and the knock sound.
+    context_.wordBigEndian = true;
+    knockSound_ = LoadResource("KNOCK.WAV").value_or(std::vector<std::uint8_t>{});
+    // 6. Main window (loading refreshes the information line and enters the selected tab).
+    view_.LoadMainWindow();
+    view_.ImagesChanged();
+    workflows_.RefreshInfoLine();
+    view_.EnterSelectedTab();
+    // 7. Data logging.
+    view_.InitDataLogging();
+    // 8. Tabs.
+    workflows_.SetTabState("Init");
+    // 9. Recent files; the device check.
+    workflows_.RefreshMenus();
+    device_.CheckDeviceOrExplain(dialogs_);
+    // 10. The splash stays at least 1.5 s.
+    view_.PaintSplash();
+    const std::int64_t remaining = kSplashMinimumMs - (clock_.NowMs() - t0);
+    if (remaining > 0 && remaining < 2000) clock_.SleepMs(remaining);
+    // 11.
+    view_.CloseSplash();
+    // 12. Window state: only "2" (maximised) is restored; a window closed minimised opens normal.
+    if (settings_.GetSetting("Appearance", "WindowState", "0") == "2") view_.MaximiseMainWindow();
+    // 13.
+    view_.EnterSelectedTab();
+    view_.ShowMainWindow();
+    // 14. From now on image edits go to the device.
+    context_.deviceIO = true;
+    // 15.
+    device_.CheckFirmwareAtStartUp(true);
+}
+
+bool Shell::QueryClose() {
+    if (view_.HasUnsavedDataLogRuns()) {
+        const MsgResult r = dialogs_.MessageBox(std::string("There are unsaved data logging runs in the Data logging "
+                                                            "tab. ") +
+                                                    "Are you sure you want to quit and discard them?",
+                                                "Warning", MsgButtons::YesNoCancel, MsgIcon::Warning);
+        if (r != MsgResult::Yes) return false;
+    }
+    if (!workflows_.OfferSaveBeforeClose()) return false;
+    view_.LeaveSelectedTab();
+    settings_.SaveSetting("Appearance", "WindowState", std::to_string(view_.WindowStateNumber()));
+    device_.ShutDown();
+    return true;
+}
+
+std::array<bool, 4> Shell::LoadEcuOptions() {
+    std::array<bool, 4> ticked{};
+    for (std::size_t i = 0; i < ticked.size(); ++i)
+        ticked[i] = settings_.GetSetting("ECUs", EcuOptions()[i].key, "0") == "1";
+    return ticked;
+}
+
+void Shell::ApplyEcuOptions(const std::array<bool, 4>& ticked) {
+    for (std::size_t i = 0; i < ticked.size(); ++i)
+        settings_.SaveSetting("ECUs", EcuOptions()[i].key, ticked[i] ? "1" : "0");
+    dialogs_.SetHourglass(true);
+    device_.ShutDown();
+    device_.CheckDeviceOrExplain(dialogs_);
+    dialogs_.SetHourglass(false);
+}

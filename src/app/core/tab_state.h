@@ -1,0 +1,46 @@
+#pragma once
+// The main window's tab flags: which tabs the strip shows for the images that are loaded.
+// Changed only through SetTabState; the strip always shows the set tabs in table order.
+#include <array>
+#include <string>
+#include <string_view>
+#include <vector>
+
+inline constexpr int kTabFlagCount = 11;
+
+// Flag indices (index 4 is a test tab that no state shows).
+enum TabFlag : int {
+    TAB_EPROM = 0,
+    TAB_PARAMETERS = 1,
+    TAB_FUELMAP = 2,
+    TAB_MONITOR = 3,
+    TAB_TEST = 4,
+    TAB_PARAMETERSEZK = 5,
+    TAB_IGNMAP = 6,
+    TAB_MONITOREZK = 7,
+    TAB_PARAMETERSLH22 = 8,
+    TAB_PARAMETERSEZF = 9,
+    TAB_DATALOGGING = 10,
+};
+
+struct TabSlot {
+    int flag;             // index into the flags
+    const char* key;      // "EPROM", "Parameters", ...
+    const char* caption;  // text on the tab
+};
+
+// The tabs in strip order.
+const std::array<TabSlot, 10>& TabTable();
+
+class TabFlags {
+public:
+    // Applies one state ("Init", "LH", "!LH", "EZK", "!EZK", "LH22", "!LH22", "EZF", "!EZF");
+    // false (and nothing changed) for any other text.
+    bool Apply(std::string_view state);
+    bool IsSet(int flag) const { return flag >= 0 && flag < kTabFlagCount && flags_[flag]; }
+    // The slots of the set flags in strip order.
+    std::vector<TabSlot> VisibleTabs() const;
+
+private:
+    std::array<bool, kTabFlagCount> flags_{};
+};

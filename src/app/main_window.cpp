@@ -1,0 +1,307 @@
+#include "app/main_window.h"
+
+#include "app/core/shell.h"
+#include "app/core/shell_device.h"
+#include "app/new_image_dialog.h"
+#include "app/options_dialog.h"
+#include "app/pages.h"
+#include "sim/sim_backend.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeySequence>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QTabBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : QMainWindow(parent), shell_(shell) {
+    setObjectName("frmMain");
+    setWindowTitle("Kestrovane");
+    resize(1024, 720);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 4, 4, 4);
+    tbsMain_ = new QTabBar(central);
+    tbsMain_->setObjectName("tbsMain");
+    tbsMain_->setExpanding(false);
+    panels_ = new QStackedWidget(central);
+    layout->addWidget(tbsMain_);
+    layout->addWidget(panels_, 1);
+    setCentralWidget(central);
+
+    eprom_ = new EpromPage([this] { RestartQuickPing(shell_.Device()); });
+    SetPage(eprom_);
+    for (const auto& slot : TabTable())
+        if (QString(slot.key) != "EPROM") SetPage(new PendingPage(slot.key, slot.caption));
+
+    connect(tbsMain_, &QTabBar::currentChanged, this, &MainWindow::OnTabChanged);
+
+    tmrQuickPing_ = new QTimer(this);
+    tmrQuickPing_->setObjectName("tmrQuickPing");
+    tmrQuickPing_->setInterval(2500);
+    connect(tmrQuickPing_, &QTimer::timeout, this, [this] { QuickPingTick(shell_.Device()); });
+    tmrIgnitionOnCheck_ = new QTimer(this);
+    tmrIgnitionOnCheck_->setObjectName("tmrIgnitionOnCheck");
+    tmrIgnitionOnCheck_->setInterval(1000);
+    connect(tmrIgnitionOnCheck_, &QTimer::timeout, this,
+            [this] { shell_.Ignition().Tick(shell_.Device().IsIgnitionOn()); });
+
+    BuildMenus();
+    BuildStatusBar(sim);
+}
+
+MainWindow::~MainWindow() { shell_.Ignition().Release(); }
+
+void MainWindow::SetPage(TabPage* page) {
+    auto it = pages_.find(page->Key());
+    if (it != pages_.end()) {
+        panels_->removeWidget(it->second);
+        it->second->deleteLater();
+    }
+    pages_[page->Key()] = page;
+    panels_->addWidget(page);
+    if (page->Key() == selectedKey_) panels_->setCurrentWidget(page);
+}
+
+QAction* MainWindow::Action(const QString& objectName) const { return findChild<QAction*>(objectName); }
+
+void MainWindow::BuildMenus() {
+    auto action = [this](QMenu* menu, const QString& name, const QString& caption, auto slot) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(name);
+        connect(a, &QAction::triggered, this, slot);
+        return a;
+    };
+    auto& flows = shell_.Workflows();
+
+    QMenu* file = menuBar()->addMenu("&File");
+    file->setObjectName("mnuFile");
+    QAction* fileNew = action(file, "mnuFileNew", "&New...", [&flows] { flows.FileOpen(OpenSource::NewImage()); });
+    fileNew->setShortcut(QKeySequence("Ctrl+N"));
+    QAction* fileOpen = action(file, "mnuFileOpen", "&Open...", [&flows] { flows.FileOpen(OpenSource::AskUser()); });
+    fileOpen->setShortcut(QKeySequence("Ctrl+O"));
+    action(file, "mnuFileDownload", "&Load from PEM", [&flows] { flows.Download(); });
+    file->addSeparator();
+    mnuFileSave_ = action(file, "mnuFileSave", "&Save both EPROMs", [&flows] { flows.SaveBoth(); });
+    mnuFileSave_->setShortcut(QKeySequence("Ctrl+S"));
+    mnuFileSaveInj_ = action(file, "mnuFileSaveInj", "Save LH (fuel) EPROM",
+                             [this] { shell_.Workflows().Save(shell_.FuelImage()); });
+    mnuFileSaveIgn_ = action(file, "mnuFileSaveIgn", "Save EZK (ignition) EPROM",
+                             [this] { shell_.Workflows().Save(shell_.IgnitionImage()); });
+    mnuFileSaveInjAs_ = action(file, "mnuFileSaveInjAs", "Save LH (fuel) EPROM As...",
+                               [this] { shell_.Workflows().SaveAs(shell_.FuelImage()); });
+    mnuFileSaveIgnAs_ = action(file, "mnuFileSaveIgnAs", "Save EZK (ignition) EPROM As...",
+                               [this] { shell_.Workflows().SaveAs(shell_.IgnitionImage()); });
+    recentSeparator_ = file->addSeparator();
+    for (int i = 1; i <= kRecentFileCount; ++i) {
+        QAction* a = action(file, QString("mnuFileRecent%1").arg(i), QString(), [&flows, i] { flows.OpenRecent(i); });
+        a->setVisible(false);
+        mnuFileRecent_[static_cast<std::size_t>(i - 1)] = a;
+    }
+    file->addSeparator();
+    QAction* exit = action(file, "mnuFileExit", "E&xit", [this] { close(); });
+    exit->setShortcut(QKeySequence("Ctrl+Q"));
+    SetSaveMenus(false, false);
+
+    QMenu* tools = menuBar()->addMenu("&Tools");
+    tools->setObjectName("mnuTools");
+    action(tools, "mnuToolsOptions", "&Options...", [this] { ShowOptions(); });
+    action(tools, "mnuToolsFirmware", "&Firmware...", [this] { RunFirmwareFromFile(); });
+
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->setObjectName("mnuHelp");
+    action(help, "mnuHelpAbout", "&About...", [this] { ShowAbout(); });
+}
+
+void MainWindow::BuildStatusBar(SimulatedBackend* sim) {
+    lblConnection_ = new QLabel(this);
+    lblConnection_->setObjectName("lblConnection");
+    statusBar()->addPermanentWidget(lblConnection_);
+    if (sim == nullptr) return;
+    auto* simulated = new QLabel("Simulated device", this);
+    simulated->setObjectName("lblSimulated");
+    statusBar()->addPermanentWidget(simulated);
+    auto* ignition = new QComboBox(this);
+    ignition->setObjectName("cboSimIgnition");
+    ignition->setToolTip("Ignition of the simulated car");
+    ignition->addItem("Ignition off", static_cast<int>(SimIgnitionMode::Off));
+    ignition->addItem("Ignition on", static_cast<int>(SimIgnitionMode::On));
+    ignition->addItem("Ignition auto", static_cast<int>(SimIgnitionMode::Auto));
+    ignition->setCurrentIndex(ignition->findData(static_cast<int>(sim->IgnitionMode())));
+    connect(ignition, &QComboBox::currentIndexChanged, this, [ignition, sim](int index) {
+        sim->SetIgnitionMode(static_cast<SimIgnitionMode>(ignition->itemData(index).toInt()));
+    });
+    statusBar()->addPermanentWidget(ignition);
+}
+
+void MainWindow::ShowTabs(const std::vector<TabSlot>& tabs, const std::string& /*state*/) {
+    const QString previous = selectedKey_;
+    rebuildingTabs_ = true;
+    while (tbsMain_->count() > 0) tbsMain_->removeTab(0);
+    int select = 0;
+    for (const auto& slot : tabs) {
+        const int index = tbsMain_->addTab(slot.caption);
+        tbsMain_->setTabData(index, QString(slot.key));
+        if (previous == slot.key) select = index;
+    }
+    tbsMain_->setCurrentIndex(tabs.empty() ? -1 : select);
+    rebuildingTabs_ = false;
+    const QString now = SelectedTabKey();
+    if (now != previous) {
+        // The selected tab went away: its leave action runs and the first tab is entered.
+        if (TabPage* old = Page(previous)) old->Leave();
+        selectedKey_ = now;
+        if (TabPage* page = Page(now)) {
+            panels_->setCurrentWidget(page);
+            page->Enter();
+        }
+    }
+}
+
+void MainWindow::OnTabChanged(int /*index*/) {
+    if (rebuildingTabs_) return;
+    const QString now = SelectedTabKey();
+    if (now == selectedKey_) return;
+    if (TabPage* old = Page(selectedKey_)) old->Leave();
+    selectedKey_ = now;
+    if (TabPage* page = Page(now)) {
+        page->Enter();
+        panels_->setCurrentWidget(page);
+    }
+}
+
+QStringList MainWindow::TabKeys() const {
+    QStringList keys;
+    for (int i = 0; i < tbsMain_->count(); ++i) keys << tbsMain_->tabData(i).toString();
+    return keys;
+}
+
+QString MainWindow::SelectedTabKey() const {
+    const int i = tbsMain_->currentIndex();
+    return i < 0 ? QString() : tbsMain_->tabData(i).toString();
+}
+
+TabPage* MainWindow::Page(const QString& key) const {
+    auto it = pages_.find(key);
+    return it == pages_.end() ? nullptr : it->second;
+}
+
+void MainWindow::SelectTab(const QString& key) {
+    const int i = static_cast<int>(TabKeys().indexOf(key));
+    if (i >= 0) tbsMain_->setCurrentIndex(i);
+}
+
+void MainWindow::EnterSelectedTab() {
+    if (TabPage* page = Page(selectedKey_)) {
+        page->Enter();
+        panels_->setCurrentWidget(page);
+    }
+}
+
+void MainWindow::LeaveSelectedTab() {
+    if (TabPage* page = Page(selectedKey_)) page->Leave();
+}
+
+void MainWindow::ShowInfoLine(const InfoLine& line) { eprom_->SetInfoLine(line); }
+
+void MainWindow::SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) {
+    mnuFileSaveInj_->setEnabled(fuelLoaded);
+    mnuFileSaveInjAs_->setEnabled(fuelLoaded);
+    mnuFileSaveIgn_->setEnabled(ignitionLoaded);
+    mnuFileSaveIgnAs_->setEnabled(ignitionLoaded);
+    mnuFileSave_->setEnabled(fuelLoaded || ignitionLoaded);
+}
+
+void MainWindow::ShowRecentFiles(const std::array<std::string, kRecentFileCount>& captions) {
+    bool any = false;
+    for (std::size_t i = 0; i < captions.size(); ++i) {
+        mnuFileRecent_[i]->setText(QString::fromStdString(captions[i]));
+        mnuFileRecent_[i]->setVisible(!captions[i].empty());
+        any = any || !captions[i].empty();
+    }
+    recentSeparator_->setVisible(any);
+}
+
+std::optional<NewImageChoice> MainWindow::RunNewImageDialog(const NewImageChoice& initial) {
+    NewImageDialog dialog(initial, this);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.Choice();
+}
+
+void MainWindow::ImagesChanged() {
+    // The pages of later work rebind to the new images here.
+}
+
+int MainWindow::WindowStateNumber() const {
+    if (isMaximized()) return 2;
+    if (isMinimized()) return 1;
+    return 0;
+}
+
+void MainWindow::StartDeviceTimers() {
+    RestartQuickPing(shell_.Device());
+    tmrQuickPing_->start();
+    tmrIgnitionOnCheck_->start();
+}
+
+void MainWindow::StopDeviceTimers() {
+    tmrQuickPing_->stop();
+    tmrIgnitionOnCheck_->stop();
+}
+
+void MainWindow::ShowConnectionStatus(const std::string& text, bool error) {
+    eprom_->SetConnectionStatus(QString::fromStdString(text), error);
+    lblConnection_->setText(QString::fromStdString(text));
+    lblConnection_->setStyleSheet(error ? "color: rgb(255, 0, 0);" : "color: rgb(0, 0, 0);");
+}
+
+void MainWindow::ShowFirmwareVersion(const std::string& text) {
+    eprom_->SetFirmwareVersion(QString::fromStdString(text));
+}
+
+void MainWindow::RegisterIgnitionDependent(QWidget* control) {
+    QPointer<QWidget> guarded(control);
+    const int id = shell_.Ignition().Register(
+        {[guarded] { return guarded && guarded->isEnabled(); },
+         [guarded](bool on) {
+             if (guarded) guarded->setEnabled(on);
+         }});
+    connect(control, &QObject::destroyed, this, [this, id] { shell_.Ignition().Unregister(id); });
+}
+
+void MainWindow::RunFirmwareFromFile() {
+    // The upgrade restarts the device: no polling may interfere.
+    const bool wasRunning = tmrQuickPing_->isActive();
+    StopDeviceTimers();
+    shell_.Device().FirmwareUpgradeFromFile();
+    if (wasRunning) StartDeviceTimers();
+}
+
+void MainWindow::ShowOptions() {
+    OptionsDialog dialog(shell_, this);
+    dialog.exec();
+}
+
+void MainWindow::ShowAbout() {
+    QMessageBox::about(this, "About Kestrovane",
+                       "Kestrovane\n" + QString::fromStdString(shell_.VersionLabel()) +
+                           "\n\nLive tuning of the LH and EZK engine-control units of the 928.");
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (!shell_.QueryClose()) {
+        event->ignore();
+        return;
+    }
+    StopDeviceTimers();
+    event->accept();
+}

@@ -1,0 +1,96 @@
+#pragma once
+// frmMain: the main window with the tab strip tbsMain, one page per tab, the File, Tools and
+// Help menus, the connection indicator in the status bar and the two device timers.
+#include "app/core/workflow_view.h"
+#include "device/comms.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+class EpromPage;
+class QAction;
+class QComboBox;
+class QLabel;
+class QStackedWidget;
+class QTabBar;
+class QTimer;
+class SimulatedBackend;
+class Shell;
+class TabPage;
+
+class MainWindow final : public QMainWindow, public ConnectionIndicator {
+    Q_OBJECT
+public:
+    // `sim` is the simulated device in simulate mode, else null.
+    MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // --- for the shell ---
+    void ShowTabs(const std::vector<TabSlot>& tabs, const std::string& state);
+    void ShowInfoLine(const InfoLine& line);
+    void SetSaveMenus(bool fuelLoaded, bool ignitionLoaded);
+    void ShowRecentFiles(const std::array<std::string, kRecentFileCount>& captions);
+    std::optional<NewImageChoice> RunNewImageDialog(const NewImageChoice& initial);
+    void ImagesChanged();
+    void EnterSelectedTab();
+    void LeaveSelectedTab();
+    int WindowStateNumber() const;
+    // Starts the quick-ping and ignition timers (the end of start-up).
+    void StartDeviceTimers();
+    void StopDeviceTimers();
+
+    // ConnectionIndicator
+    void ShowConnectionStatus(const std::string& text, bool error) override;
+    void ShowFirmwareVersion(const std::string& text) override;
+
+    // A control that is disabled while the ignition is off (map tabs, parameter pages, monitor).
+    void RegisterIgnitionDependent(QWidget* control);
+
+    // Tab keys in strip order, the selected key, and the page of a key.
+    QStringList TabKeys() const;
+    QString SelectedTabKey() const;
+    TabPage* Page(const QString& key) const;
+    void SelectTab(const QString& key);
+
+    QTabBar* TabStrip() const { return tbsMain_; }
+    QTimer* QuickPingTimer() const { return tmrQuickPing_; }
+    QTimer* IgnitionTimer() const { return tmrIgnitionOnCheck_; }
+    EpromPage* Eprom() const { return eprom_; }
+    QAction* Action(const QString& objectName) const;
+
+    // Pages of later work replace the pending panel of their key.
+    void SetPage(TabPage* page);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildMenus();
+    void BuildStatusBar(SimulatedBackend* sim);
+    void OnTabChanged(int index);
+    void RunFirmwareFromFile();
+    void ShowOptions();
+    void ShowAbout();
+
+    Shell& shell_;
+    QTabBar* tbsMain_;
+    QStackedWidget* panels_;
+    EpromPage* eprom_;
+    std::map<QString, TabPage*> pages_;
+    QString selectedKey_;
+    bool rebuildingTabs_ = false;
+    QTimer* tmrQuickPing_;
+    QTimer* tmrIgnitionOnCheck_;
+    QLabel* lblConnection_;
+    QAction* mnuFileSave_ = nullptr;
+    QAction* mnuFileSaveInj_ = nullptr;
+    QAction* mnuFileSaveIgn_ = nullptr;
+    QAction* mnuFileSaveInjAs_ = nullptr;
+    QAction* mnuFileSaveIgnAs_ = nullptr;
+    std::array<QAction*, kRecentFileCount> mnuFileRecent_{};
+    QAction* recentSeparator_ = nullptr;
+};

@@ -1,0 +1,186 @@
+#include "app/program.h"
+
+#include "app/core/comms_shell_device.h"
+#include "app/main_window.h"
+#include "app/splash.h"
+#include "app_version.h"
+#include "device/comms.h"
+#include "device/comms_eprom_device.h"
+#include "device/firmware.h"
+#include "device/hidapi_backend.h"
+#include "sim/sim_backend.h"
+#include "ui/clock.h"
+#include "ui/gui/qt_dialogs.h"
+#include "ui/gui/qt_settings.h"
+
+std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args, std::string& error) {
+    ProgramOptions options;
+    bool simOption = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            into = args[++i];
+            simOption = true;
+            return true;
+        };
+        if (a == "--simulate") {
+            options.simulate = true;
+        } else if (a == "--sim-state") {
+            if (!value(options.simState)) return std::nullopt;
+        } else if (a == "--sim-faults") {
+            if (!value(options.simFaults)) return std::nullopt;
+        } else if (a == "--sim-firmware") {
+            if (!value(options.simFirmware)) return std::nullopt;
+        } else if (a == "--sim-pem-firmware") {
+            if (!value(options.simPemFirmware)) return std::nullopt;
+        } else if (a == "--sim-ignition") {
+            if (!value(options.simIgnition)) return std::nullopt;
+        } else {
+            error = "Unknown argument: " + a;
+            return std::nullopt;
+        }
+    }
+    if (simOption && !options.simulate) {
+        error = "The --sim-... options need --simulate";
+        return std::nullopt;
+    }
+    return options;
+}
+
+Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsStore* settings, Clock* clock) {
+    if (clock == nullptr) {
+        ownClock_ = std::make_unique<SteadyClock>();
+        clock = ownClock_.get();
+    }
+    clock_ = clock;
+    if (dialogs == nullptr) {
+        qtDialogs_ = std::make_unique<QtUserDialogs>();
+        dialogs = qtDialogs_.get();
+    }
+    dialogs_ = dialogs;
+    if (settings == nullptr) {
+        ownSettings_ = std::make_unique<QtSettingsStore>();
+        settings = ownSettings_.get();
+    }
+    settings_ = settings;
+
+    if (options.simulate) {
+        SimOptions sim;
+        sim.stateFile = options.simState;
+        sim.faults = options.simFaults;
+        if (!options.simFirmware.empty()) sim.firmwareVersion = options.simFirmware;
+        sim.pemFirmwareVersion = options.simPemFirmware;
+        sim.ignition = options.simIgnition.empty() ? "auto" : options.simIgnition;
+        error_ = ValidateSimOptions(sim);
+        if (!error_.empty()) return;
+        auto backend = MakeSimulatedBackend(sim, *clock_);
+        if (!backend) {
+            error_ = "The simulated device could not be created";
+            return;
+        }
+        sim_ = backend.get();
+        hid_ = std::move(backend);
+        // Unattended module loads: the simulated ignition follows the guidance in "auto" mode.
+        autoIgnition_ = std::make_unique<AutoIgnitionDialogs>(*dialogs_, *sim_, *clock_);
+        dialogs_ = autoIgnition_.get();
+    } else {
+        hid_ = MakeHidapiBackend();
+    }
+    comms_ = std::make_unique<Comms>(*hid_, *clock_);
+    firmware_ = std::make_unique<Firmware>(*comms_, *dialogs_, *clock_);
+    epromDevice_ = std::make_unique<CommsEpromDevice>(*comms_, *firmware_);
+    shellDevice_ = std::make_unique<CommsShellDevice>(*comms_, *firmware_);
+    shell_ = std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *settings_, *clock_, *this,
+                                     ProgramVersion{KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH});
+}
+
+Program::~Program() {
+    // The window goes first: it refers to the shell and the device link.
+    if (comms_) comms_->SetConnectionIndicator(nullptr);
+    window_.reset();
+    splash_.reset();
+}
+
+void Program::StartUp() { shell_->StartUp(); }
+
+void Program::ShowSplash(const std::string& versionLabel) {
+    splash_ = std::make_unique<SplashWindow>(QString::fromStdString(versionLabel));
+    splash_->ShowAndPaint();
+}
+
+void Program::PaintSplash() {
+    if (splash_) splash_->PaintNow();
+}
+
+void Program::CloseSplash() {
+    if (splash_) splash_->close();
+    splash_.reset();
+}
+
+void Program::InitAutotuneAndAuxInputs() {
+    // Autotune and the aux inputs read their settings when their work lands.
+}
+
+void Program::InitDataLogging() {
+    // Data logging reads its set-up when its work lands.
+}
+
+void Program::LoadMainWindow() {
+    window_ = std::make_unique<MainWindow>(*shell_, sim_);
+    if (qtDialogs_) qtDialogs_->SetParent(window_.get());
+    comms_->SetConnectionIndicator(window_.get());
+}
+
+void Program::MaximiseMainWindow() {
+    if (window_) window_->setWindowState(window_->windowState() | Qt::WindowMaximized);
+}
+
+void Program::ShowMainWindow() {
+    if (!window_) return;
+    window_->show();
+    window_->StartDeviceTimers();
+}
+
+void Program::EnterSelectedTab() {
+    if (window_) window_->EnterSelectedTab();
+}
+
+void Program::LeaveSelectedTab() {
+    if (window_) window_->LeaveSelectedTab();
+}
+
+int Program::WindowStateNumber() { return window_ ? window_->WindowStateNumber() : 0; }
+
+bool Program::HasUnsavedDataLogRuns() {
+    // Data logging holds no runs until its work lands.
+    return false;
+}
+
+void Program::ShowTabs(const std::vector<TabSlot>& tabs, const std::string& state) {
+    if (window_) window_->ShowTabs(tabs, state);
+}
+
+void Program::ShowInfoLine(const InfoLine& line) {
+    if (window_) window_->ShowInfoLine(line);
+}
+
+void Program::SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) {
+    if (window_) window_->SetSaveMenus(fuelLoaded, ignitionLoaded);
+}
+
+void Program::ShowRecentFiles(const std::array<std::string, kRecentFileCount>& captions) {
+    if (window_) window_->ShowRecentFiles(captions);
+}
+
+std::optional<NewImageChoice> Program::RunNewImageDialog(const NewImageChoice& initial) {
+    if (!window_) return std::nullopt;
+    return window_->RunNewImageDialog(initial);
+}
+
+void Program::ImagesChanged() {
+    if (window_) window_->ImagesChanged();
+}

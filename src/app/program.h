@@ -1,0 +1,99 @@
+#pragma once
+// The program: its command line, the device backend (the real HID device or the simulated
+// one), the device link and firmware procedures, the dialogs and settings, the shell and the
+// windows. Implements the shell's view by driving the splash and the main window.
+#include "app/core/shell.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class Comms;
+class CommsEpromDevice;
+class CommsShellDevice;
+class Firmware;
+class HidBackend;
+class MainWindow;
+class QtSettingsStore;
+class QtUserDialogs;
+class SimulatedBackend;
+class SplashWindow;
+class UserDialogs;
+class SettingsStore;
+class Clock;
+
+struct ProgramOptions {
+    bool simulate = false;
+    std::string simState;
+    std::string simFaults;
+    std::string simFirmware;
+    std::string simPemFirmware;
+    std::string simIgnition;
+};
+
+// Parses the command line (without the program name); nullopt with `error` set on bad input.
+std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args, std::string& error);
+
+inline constexpr const char* kUsage =
+    "Usage: kestrovane [--simulate [--sim-state FILE] [--sim-faults SPEC] [--sim-firmware VERSION]\n"
+    "                  [--sim-pem-firmware VERSION] [--sim-ignition off|on|auto]]\n";
+
+class Program final : public ShellView {
+public:
+    // Dialogs and settings are made here unless given (tests give a scripted fake and an
+    // in-memory store). Fails (Error() not empty) on bad simulator options.
+    Program(const ProgramOptions& options, UserDialogs* dialogs = nullptr, SettingsStore* settings = nullptr,
+            Clock* clock = nullptr);
+    ~Program() override;
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    const std::string& Error() const { return error_; }
+    // Runs the start-up sequence; the main window is shown at its end.
+    void StartUp();
+
+    Shell& GetShell() { return *shell_; }
+    MainWindow* Window() { return window_.get(); }
+    SimulatedBackend* Simulator() { return sim_; }
+    SplashWindow* Splash() { return splash_.get(); }
+
+    // ShellView
+    void ShowSplash(const std::string& versionLabel) override;
+    void PaintSplash() override;
+    void CloseSplash() override;
+    void InitAutotuneAndAuxInputs() override;
+    void InitDataLogging() override;
+    void LoadMainWindow() override;
+    void MaximiseMainWindow() override;
+    void ShowMainWindow() override;
+    void EnterSelectedTab() override;
+    void LeaveSelectedTab() override;
+    int WindowStateNumber() override;
+    bool HasUnsavedDataLogRuns() override;
+    void ShowTabs(const std::vector<TabSlot>& tabs, const std::string& state) override;
+    void ShowInfoLine(const InfoLine& line) override;
+    void SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) override;
+    void ShowRecentFiles(const std::array<std::string, kRecentFileCount>& captions) override;
+    std::optional<NewImageChoice> RunNewImageDialog(const NewImageChoice& initial) override;
+    void ImagesChanged() override;
+
+private:
+    std::string error_;
+    std::unique_ptr<Clock> ownClock_;
+    Clock* clock_;
+    std::unique_ptr<QtUserDialogs> qtDialogs_;
+    std::unique_ptr<UserDialogs> autoIgnition_;
+    UserDialogs* dialogs_;
+    std::unique_ptr<QtSettingsStore> ownSettings_;
+    SettingsStore* settings_;
+    std::unique_ptr<HidBackend> hid_;
+    SimulatedBackend* sim_ = nullptr;
+    std::unique_ptr<Comms> comms_;
+    std::unique_ptr<Firmware> firmware_;
+    std::unique_ptr<CommsEpromDevice> epromDevice_;
+    std::unique_ptr<CommsShellDevice> shellDevice_;
+    std::unique_ptr<Shell> shell_;
+    std::unique_ptr<SplashWindow> splash_;
+    std::unique_ptr<MainWindow> window_;
+};
