@@ -1,0 +1,424 @@
+#include "sim/sim_backend.h"
+
+#include "sim/sim_device.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <deque>
+#include <limits>
+#include <random>
+
+namespace {
+
+constexpr const char* kSimPath = "sim:kestrovane";
+constexpr std::uint16_t kVendorId = 0x1234;
+constexpr std::uint16_t kProductId = 0x5851;
+constexpr std::int64_t kRestartOutageMs = 1500; // off the bus while the new firmware starts
+
+std::string Trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && std::isspace(static_cast<unsigned char>(s[b])) != 0) ++b;
+    while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1])) != 0) --e;
+    return s.substr(b, e - b);
+}
+
+std::string Lower(std::string s) {
+    for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+std::vector<std::string> SplitCommas(const std::string& text) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto comma = text.find(',', start);
+        parts.push_back(Trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return parts;
+}
+
+bool ParseProbability(const std::string& v, double& out) {
+    if (v.empty()) return false;
+    char* end = nullptr;
+    const double d = std::strtod(v.c_str(), &end);
+    if (*end != '\0' || !(d >= 0.0 && d <= 1.0)) return false;
+    out = d;
+    return true;
+}
+
+bool ParseCount(const std::string& v, std::uint64_t& out) {
+    if (v.empty() || v.size() > 19 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    out = std::strtoull(v.c_str(), nullptr, 10);
+    return true;
+}
+
+bool VersionText(const std::string& v, std::size_t maxLength) {
+    return v.size() <= maxLength && std::all_of(v.begin(), v.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
+// Uniform 0..1 from the fault generator (portable: no library distribution).
+double Uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * (1.0 / 9007199254740992.0); }
+
+} // namespace
+
+std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out) {
+    SimFaultSpec spec;
+    if (Trim(text).empty()) {
+        out = spec;
+        return "";
+    }
+    const std::string prefix = "Bad fault spec \"" + text + "\": ";
+    for (const auto& item : SplitCommas(text)) {
+        if (item.empty()) return prefix + "empty entry between commas";
+        const auto eq = item.find('=');
+        const std::string key = Lower(Trim(item.substr(0, eq)));
+        const std::string value = eq == std::string::npos ? "" : Trim(item.substr(eq + 1));
+        if (key == "silent") {
+            if (eq != std::string::npos) return prefix + "silent takes no value";
+            spec.silent = true;
+            continue;
+        }
+        if (eq == std::string::npos) return prefix + "\"" + item + "\" needs a value (for example " + key + "=0.1)";
+        double* probability = key == "drop" ? &spec.drop
+                              : key == "dup" ? &spec.dup
+                              : key == "late" ? &spec.late
+                              : key == "garble" ? &spec.garble
+                              : key == "crc" ? &spec.crc
+                                             : nullptr;
+        if (probability != nullptr) {
+            if (!ParseProbability(value, *probability))
+                return prefix + "the value of " + key + " must be a number from 0 to 1, not \"" + value + "\"";
+        } else if (key == "unplug-after") {
+            std::uint64_t n = 0;
+            if (!ParseCount(value, n) || n > static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
+                return prefix + "the value of unplug-after must be a whole number of reports, not \"" + value + "\"";
+            spec.unplugAfter = static_cast<long>(n);
+        } else if (key == "seed") {
+            std::uint64_t n = 0;
+            if (!ParseCount(value, n)) return prefix + "the value of seed must be a whole number, not \"" + value + "\"";
+            spec.seed = n;
+        } else if (key == "late-ms") {
+            std::uint64_t n = 0;
+            if (!ParseCount(value, n) || n < 1 || n > 60000)
+                return prefix + "the value of late-ms must be a whole number from 1 to 60000, not \"" + value + "\"";
+            spec.lateMs = static_cast<int>(n);
+        } else {
+            return prefix + "unknown fault \"" + key +
+                   "\" (known: drop, dup, late, garble, crc, unplug-after, silent, seed, late-ms)";
+        }
+    }
+    out = spec;
+    return "";
+}
+
+bool ParseSimIgnitionMode(const std::string& text, SimIgnitionMode& out) {
+    const std::string t = Lower(Trim(text));
+    if (t == "off") out = SimIgnitionMode::Off;
+    else if (t == "on") out = SimIgnitionMode::On;
+    else if (t == "auto") out = SimIgnitionMode::Auto;
+    else return false;
+    return true;
+}
+
+std::vector<std::pair<std::int64_t, bool>> ParseIgnitionScript(const std::string& text, std::string& error) {
+    std::vector<std::pair<std::int64_t, bool>> steps;
+    error.clear();
+    if (Trim(text).empty()) return steps;
+    for (const auto& item : SplitCommas(text)) {
+        const auto at = item.find('@');
+        const std::string state = Lower(Trim(item.substr(0, at)));
+        std::uint64_t ms = 0;
+        if (at == std::string::npos || (state != "on" && state != "off") || !ParseCount(Trim(item.substr(at + 1)), ms) ||
+            ms > 1000ULL * 60 * 60 * 24 * 365) {
+            error = "Bad ignition script \"" + text + "\": each entry is on@MS or off@MS (milliseconds), not \"" + item + "\"";
+            return {};
+        }
+        steps.emplace_back(static_cast<std::int64_t>(ms), state == "on");
+    }
+    return steps;
+}
+
+std::string ValidateSimOptions(const SimOptions& options) {
+    SimFaultSpec faults;
+    std::string error = ParseSimFaultSpec(options.faults, faults);
+    if (!error.empty()) return error;
+    SimIgnitionMode mode;
+    if (!ParseSimIgnitionMode(options.ignition, mode))
+        return "Bad ignition mode \"" + options.ignition + "\": use off, on or auto";
+    ParseIgnitionScript(options.ignitionScript, error);
+    if (!error.empty()) return error;
+    if (!VersionText(options.firmwareVersion, 8) || options.firmwareVersion.empty())
+        return "Bad device firmware version \"" + options.firmwareVersion + "\": 1 to 8 printable characters";
+    if (!VersionText(options.upgradedFirmwareVersion, 8) || options.upgradedFirmwareVersion.empty())
+        return "Bad device firmware version \"" + options.upgradedFirmwareVersion + "\": 1 to 8 printable characters";
+    if (!VersionText(options.pemFirmwareVersion, 5))
+        return "Bad module firmware version \"" + options.pemFirmwareVersion + "\": up to 5 printable characters";
+    if (!VersionText(options.upgradedPemFirmwareVersion, 5) || options.upgradedPemFirmwareVersion.empty())
+        return "Bad module firmware version \"" + options.upgradedPemFirmwareVersion + "\": 1 to 5 printable characters";
+    return "";
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct SimulatedBackend::Impl {
+    Impl(const SimOptions& o, const SimFaultSpec& f, Clock& c) : options(o), faults(f), clock(c), rng(f.seed) {}
+
+    SimOptions options;
+    SimFaultSpec faults;
+    Clock& clock;
+    std::mt19937_64 rng;
+    std::unique_ptr<SimDevice> device;
+    SimIgnitionMode mode = SimIgnitionMode::On;
+
+    bool plugged = true;
+    std::int64_t offlineUntilMs = std::numeric_limits<std::int64_t>::min();
+    std::uint64_t deviceGeneration = 0; // bumped whenever the device leaves the bus
+    bool open = false;
+    std::uint64_t openGeneration = 0;
+
+    struct LateReport {
+        std::int64_t atMs;
+        HidReport report;
+    };
+    std::deque<HidReport> inbox; // what the driver has queued for the program
+    std::vector<LateReport> late;
+    std::size_t queueSize = 32;
+    long reports = 0;
+
+    bool Present() const { return plugged && clock.NowMs() >= offlineUntilMs; }
+    bool HandleValid() const { return open && openGeneration == deviceGeneration && Present(); }
+
+    void LeaveBus() {
+        ++deviceGeneration;
+        inbox.clear();
+        late.clear();
+        device->Outbox().clear();
+    }
+
+    void Queue(const HidReport& r) {
+        inbox.push_back(r);
+        while (inbox.size() > queueSize) inbox.pop_front(); // the driver drops the oldest
+    }
+
+    // Brings the device up to the clock and moves its answers into the driver queue, with the
+    // configured faults.
+    void Pump() {
+        device->CatchUp();
+        const std::int64_t now = clock.NowMs();
+        if (auto at = device->PendingRestartMs(); at && *at <= now) {
+            device->CompleteRestart();
+            LeaveBus();
+            offlineUntilMs = *at + kRestartOutageMs;
+        }
+        auto& out = device->Outbox();
+        if (!plugged || faults.silent) {
+            out.clear();
+            return;
+        }
+        while (!out.empty()) {
+            HidReport r = out.front();
+            out.pop_front();
+            if (faults.drop > 0 && Uniform(rng) < faults.drop) continue;
+            if (faults.garble > 0 && Uniform(rng) < faults.garble) {
+                const std::size_t at = 1 + static_cast<std::size_t>(rng() % 32);
+                r[at] = static_cast<std::uint8_t>(r[at] ^ static_cast<std::uint8_t>(1 + rng() % 255));
+            }
+            if (faults.late > 0 && Uniform(rng) < faults.late) {
+                late.push_back({now + faults.lateMs, r});
+                continue;
+            }
+            Queue(r);
+            if (faults.dup > 0 && Uniform(rng) < faults.dup) Queue(r);
+        }
+        // Late reports whose time has come, in the order they were held back.
+        for (auto it = late.begin(); it != late.end();) {
+            if (it->atMs <= now) {
+                Queue(it->report);
+                it = late.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    void CountReport() {
+        ++reports;
+        if (faults.unplugAfter >= 0 && reports >= faults.unplugAfter && plugged) {
+            plugged = false;
+            LeaveBus();
+        }
+    }
+
+    std::int64_t NextWakeMs() const {
+        std::int64_t next = device->NextEventMs();
+        for (const auto& l : late) next = std::min(next, l.atMs);
+        return next;
+    }
+};
+
+SimulatedBackend::SimulatedBackend(const SimOptions& options, const SimFaultSpec& faults, Clock& clock)
+    : impl_(std::make_unique<Impl>(options, faults, clock)) {
+    impl_->device = std::make_unique<SimDevice>(options, clock);
+    ParseSimIgnitionMode(options.ignition, impl_->mode);
+    impl_->device->SetCrcFaultHook([impl = impl_.get()] {
+        return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc;
+    });
+}
+
+SimulatedBackend::~SimulatedBackend() = default;
+
+std::vector<HidDeviceInfo> SimulatedBackend::Enumerate() {
+    impl_->Pump();
+    if (!impl_->Present()) return {};
+    return {HidDeviceInfo{kSimPath, kVendorId, kProductId}};
+}
+
+bool SimulatedBackend::Open(const std::string& path) {
+    Close();
+    impl_->Pump();
+    if (path != kSimPath || !impl_->Present()) return false;
+    impl_->open = true;
+    impl_->openGeneration = impl_->deviceGeneration;
+    impl_->inbox.clear();
+    impl_->late.clear();
+    return true;
+}
+
+bool SimulatedBackend::IsOpen() const { return impl_->open; }
+
+bool SimulatedBackend::SetInputQueueSize(int reports) {
+    if (reports < 1) return false;
+    impl_->queueSize = static_cast<std::size_t>(reports);
+    return true;
+}
+
+void SimulatedBackend::FlushInput() {
+    impl_->Pump();
+    impl_->inbox.clear();
+}
+
+HidReadResult SimulatedBackend::Read(HidReport& report, int timeoutMs) {
+    Impl& s = *impl_;
+    if (!s.HandleValid()) return HidReadResult::Error;
+    s.Pump();
+    const std::int64_t deadline = s.clock.NowMs() + std::max(timeoutMs, 0);
+    for (;;) {
+        if (!s.HandleValid()) return HidReadResult::Error;
+        if (!s.inbox.empty()) {
+            report = s.inbox.front();
+            s.inbox.pop_front();
+            if (s.options.usbTiming) s.clock.SleepMs(1); // one USB frame
+            s.CountReport();
+            return HidReadResult::Ok;
+        }
+        const std::int64_t now = s.clock.NowMs();
+        if (now >= deadline) return HidReadResult::Timeout;
+        // Sleep until the device has something to do, or the time-out.
+        const std::int64_t wake = std::min(deadline, std::max(now + 1, s.NextWakeMs()));
+        s.clock.SleepMs(wake - now);
+        s.Pump();
+    }
+}
+
+bool SimulatedBackend::Write(const HidReport& report, int /*timeoutMs*/) {
+    Impl& s = *impl_;
+    if (!s.HandleValid()) return false;
+    if (s.options.usbTiming) s.clock.SleepMs(1); // one USB frame
+    s.device->HandleOutputReport(report);
+    s.Pump();
+    s.CountReport();
+    return true;
+}
+
+void SimulatedBackend::Cancel() {}
+
+void SimulatedBackend::Close() {
+    impl_->open = false;
+    impl_->inbox.clear();
+}
+
+void SimulatedBackend::SetIgnitionMode(SimIgnitionMode mode) {
+    impl_->mode = mode;
+    impl_->device->CatchUp();
+    impl_->device->ClearIgnitionSchedule();
+    if (mode == SimIgnitionMode::Off) impl_->device->SetIgnition(false);
+    if (mode == SimIgnitionMode::On) impl_->device->SetIgnition(true);
+}
+
+SimIgnitionMode SimulatedBackend::IgnitionMode() const { return impl_->mode; }
+
+bool SimulatedBackend::IsIgnitionOn() const {
+    impl_->device->CatchUp();
+    return impl_->device->IsIgnitionOn();
+}
+
+void SimulatedBackend::ScheduleIgnition(std::int64_t atMs, bool on) {
+    impl_->device->CatchUp();
+    impl_->device->ScheduleIgnition(atMs, on);
+}
+
+void SimulatedBackend::Unplug() {
+    if (!impl_->plugged) return;
+    impl_->device->CatchUp();
+    impl_->plugged = false;
+    impl_->LeaveBus();
+}
+
+void SimulatedBackend::Replug() { impl_->plugged = true; }
+
+bool SimulatedBackend::IsPlugged() const { return impl_->plugged; }
+
+SimDevice& SimulatedBackend::Device() { return *impl_->device; }
+const SimDevice& SimulatedBackend::Device() const { return *impl_->device; }
+
+long SimulatedBackend::ReportCount() const { return impl_->reports; }
+
+std::unique_ptr<SimulatedBackend> MakeSimulatedBackend(const SimOptions& options, Clock& clock) {
+    if (!ValidateSimOptions(options).empty()) return nullptr;
+    SimFaultSpec faults;
+    ParseSimFaultSpec(options.faults, faults);
+    return std::make_unique<SimulatedBackend>(options, faults, clock);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+AutoIgnitionDialogs::AutoIgnitionDialogs(UserDialogs& inner, SimulatedBackend& sim, Clock& clock, int delayMs)
+    : inner_(inner), sim_(sim), clock_(clock), delayMs_(delayMs) {}
+
+MsgResult AutoIgnitionDialogs::MessageBox(const std::string& text, const std::string& title, MsgButtons buttons,
+                                          MsgIcon icon) {
+    return inner_.MessageBox(text, title, buttons, icon);
+}
+std::optional<std::string> AutoIgnitionDialogs::InputBox(const std::string& prompt, const std::string& title,
+                                                         const std::string& defaultText) {
+    return inner_.InputBox(prompt, title, defaultText);
+}
+std::optional<FileDialogResult> AutoIgnitionDialogs::OpenFileDialog(const std::string& title,
+                                                                    const std::string& filter, int filterIndex) {
+    return inner_.OpenFileDialog(title, filter, filterIndex);
+}
+std::optional<FileDialogResult> AutoIgnitionDialogs::SaveFileDialog(const std::string& title,
+                                                                    const std::string& filter,
+                                                                    const std::string& defaultExtension,
+                                                                    const std::string& fileName, int filterIndex) {
+    return inner_.SaveFileDialog(title, filter, defaultExtension, fileName, filterIndex);
+}
+void AutoIgnitionDialogs::ShowProgress(const std::string& caption, int maximum) {
+    inner_.ShowProgress(caption, maximum);
+    if (sim_.IgnitionMode() != SimIgnitionMode::Auto) return;
+    // The driver at the key does what the window asks, a moment later.
+    if (caption == "Turn ignition OFF") sim_.ScheduleIgnition(clock_.NowMs() + delayMs_, false);
+    if (caption == "Turn ignition ON") sim_.ScheduleIgnition(clock_.NowMs() + delayMs_, true);
+}
+void AutoIgnitionDialogs::UpdateProgress(int value) { inner_.UpdateProgress(value); }
+void AutoIgnitionDialogs::EnableProgressCancel() { inner_.EnableProgressCancel(); }
+bool AutoIgnitionDialogs::IsProgressCancelled() { return inner_.IsProgressCancelled(); }
+void AutoIgnitionDialogs::CloseProgress() { inner_.CloseProgress(); }
+void AutoIgnitionDialogs::ProcessEvents() { inner_.ProcessEvents(); }
+std::string AutoIgnitionDialogs::ClipboardText() { return inner_.ClipboardText(); }
+void AutoIgnitionDialogs::SetClipboardText(const std::string& text) { inner_.SetClipboardText(text); }
+void AutoIgnitionDialogs::SetHourglass(bool busy) { inner_.SetHourglass(busy); }

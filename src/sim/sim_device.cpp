@@ -1,0 +1,1140 @@
+#include "sim/sim_device.h"
+
+#include "sim/sim_crc.h"
+
+#ifdef KV_SIM_HAVE_EPROM
+#include "eprom/eprom_image.h"
+#endif
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <system_error>
+
+namespace {
+
+constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t kRestartDelayMs = 20;       // the loader answers "2", then drops off the bus
+constexpr std::int64_t kPemRebootMs = 1500;        // a module restarting after its firmware update
+constexpr std::int64_t kKeepAliveTimeoutMs = 5000; // logging stops without a keep-alive this long
+constexpr std::int64_t kStateSaveIntervalMs = 2000;
+constexpr int kMaxCatchUpRecords = 256; // older due records would only overflow the input queue
+constexpr std::uint8_t kAckOk = '1';
+
+// Request bytes.
+constexpr std::uint8_t kCmdPing = 't';
+constexpr std::uint8_t kCmdVersion = 'v';
+constexpr std::uint8_t kCmdEnterLoader = 'F';   // 'F', 0x6B, 0x3C
+constexpr std::uint8_t kCmdLoaderUnlock = 'k';  // 'k', 'q', '8', 'v'
+constexpr std::uint8_t kCmdFirmwareBlock = 0x12; // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi
+constexpr std::uint8_t kCmdRestart = 0xD1;      // 0xD1, 0xE0
+constexpr std::uint8_t kCmdReadEmulator = 'r';  // 'r', addrHi, addrLo, lenHi, lenLo
+constexpr std::uint8_t kCmdEcuMode = 'm';       // 'm', 'L' or 'E'
+constexpr std::uint8_t kCmdIgnition = 0x81;
+constexpr std::uint8_t kCmdDetectStart = 0x82;  // 0x82, mask
+constexpr std::uint8_t kCmdReadRam = 0x84;      // 0x84, kind, address byte, n
+constexpr std::uint8_t kCmdEcuReadEprom = 0x85; // 0x85, kind, addrHi, addrLo, n
+constexpr std::uint8_t kCmdEcuWriteEprom = 0x86; // 0x86, kind, addrHi, addrLo, count, data
+constexpr std::uint8_t kCmdPemReachable = 0x88; // 0x88, kind
+constexpr std::uint8_t kCmdResetO2 = 0x89;
+constexpr std::uint8_t kCmdDetectStatus = 0x8B;
+constexpr std::uint8_t kCmdDetectStop = 0x8C;
+constexpr std::uint8_t kCmdPemWriteBlock = 0x91; // 0x91, addrLo, addrHi, 64 data bytes, CRC lo, CRC hi
+constexpr std::uint8_t kCmdPemReadBlock = 0x92;  // 0x92, addrHi, addrLo
+constexpr std::uint8_t kCmdPemFinish = 0x93;     // 0x93, 0xBE, 0xEF
+constexpr std::uint8_t kCmdPemFirmwareStart = 0x94; // 0x94, 0x4E, 0x27
+constexpr std::uint8_t kCmdPemSelect = 0x95;     // 0x95, kind
+constexpr std::uint8_t kCmdPemVersion = 0x96;
+constexpr std::uint8_t kCmdLog = 'l';            // 'l', sub-command, ...
+constexpr std::uint8_t kCmdAux = 'a';            // 'a', channel
+constexpr std::uint8_t kCmdFilter = 'f';         // 'f', channel, coefficient
+constexpr std::uint8_t kCmdPeriod = 'p';
+
+// Device items of a data-log record (address bytes below 20; the rest are ECU RAM).
+constexpr std::uint8_t kItemValid = 1;
+constexpr std::uint8_t kItemKnockRetard = 2;
+constexpr std::uint8_t kItemEnginePeriod = 3;
+constexpr std::uint8_t kItemMaf = 4;
+constexpr std::uint8_t kItemAux1 = 5; // 5..8: aux inputs 1..4
+constexpr std::uint8_t kItemVacuum = 9;
+constexpr std::uint8_t kItemWideband = 11;
+constexpr std::uint8_t kItemInjection = 12;
+constexpr std::uint8_t kItemInjectionMode = 13;
+constexpr std::uint8_t kItemSparkTiming = 15;
+constexpr std::uint8_t kItemLHMarker = 17;
+constexpr std::uint8_t kItemEZKMarker = 18;
+constexpr std::uint8_t kFirstRamAddress = 20;
+
+// Device input channels.
+constexpr int kChWideband = 0;
+constexpr int kChMaf = 1;
+constexpr int kChAux1 = 2; // 2..5: aux inputs 1..4
+constexpr int kChVacuum = 6;
+
+// LH 2.3 RAM (address bytes as sent on the wire; 0xF7xx addresses appear as their low byte + 0x80).
+constexpr int kLhPeriod = 29;        // 3 bytes: revolution period, 4 us counts
+constexpr int kLhMafLoad = 72;       // 2 bytes: MAF load, 10.8 us ticks per half cycle
+constexpr int kLhInjection = 0xBC;   // 2 bytes: injector pulse width, 2.6667 us counts
+constexpr int kLhCoolant = 0xC7;     // ADC byte of the coolant sensor
+constexpr int kLhMafVolts = 0xC5;
+constexpr int kLhThrottle = 41;      // bits 0..1: 1 idle, 2 full load; bit 6: map set
+constexpr int kLhBattery = 89;
+constexpr int kLhCoPot = 0xC3;
+constexpr int kLhRpmByte = 49;
+constexpr int kLhCoolantAxis = 85;
+constexpr int kLhO2Correction = 77;  // 2 bytes
+constexpr int kLhIdleStab = 52;      // 2 bytes
+constexpr int kLhO2Adapt1 = 0xE4;    // 3 bytes
+constexpr int kLhO2Adapt2 = 0xED;    // 3 bytes
+// Bit variables: byte 32 + bit / 8, mask 1 << bit % 8.
+constexpr int kLhFuelCutByte = 37, kLhFuelCutMask = 0x04;   // bit 42
+constexpr int kLhTransientByte = 45, kLhTransientMask = 0x10; // bit 108
+constexpr int kLhFlapByte = 44, kLhFlapMask = 0x40;         // bit 102
+
+// EZK RAM.
+constexpr int kEzkPeriod = 106;  // 2 bytes: period word
+constexpr int kEzkAdvance = 84;
+constexpr int kEzkLoad = 123;
+constexpr int kEzkCoding = 65;
+constexpr int kEzkCoolant = 57;
+constexpr int kEzkKnockCount = 134;
+constexpr int kEzkBattery = 56;
+constexpr int kEzkSwitchByte = 34, kEzkIdleMask = 0x04, kEzkWotMask = 0x02, kEzkSelectorMask = 0x10; // bits 18, 17, 20
+constexpr int kEzkGearboxByte = 32, kEzkGearboxMask = 0x01; // bit 0: automatic
+
+std::uint16_t Clamp16(double v) { return static_cast<std::uint16_t>(std::clamp(std::lround(v), 0L, 65535L)); }
+std::uint8_t Clamp8(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
+
+// Volts of a falling temperature curve (x volts ascending, y degrees descending) at a temperature.
+double VoltsForTemp(const std::vector<double>& xs, const std::vector<double>& ys, double t) {
+    if (t >= ys.front()) return xs.front();
+    if (t <= ys.back()) return xs.back();
+    for (std::size_t i = 1; i < xs.size(); ++i) {
+        if (t >= ys[i]) return xs[i - 1] + (ys[i - 1] - t) / (ys[i - 1] - ys[i]) * (xs[i] - xs[i - 1]);
+    }
+    return xs.back();
+}
+const std::vector<double> kLh23CoolantX{0, 0.429, 1.459, 2.382, 3.154, 4.65};
+const std::vector<double> kEzkCoolantX{0, 0.254, 0.95, 1.725, 2.601, 4.97};
+const std::vector<double> kTempY{120, 80, 40, 25, 0, -40};
+const std::vector<double> kAirTempX{0, 0.483, 1.58, 2.58, 3.37, 4.8};
+const std::vector<double> kAirTempY{120, 80, 40, 20, 0, -40};
+
+std::uint8_t AdcByte(double volts) { return Clamp8(volts / 5.0 * 256.0); }
+std::uint16_t Adc16(double volts) { return Clamp16(volts / 5.0 * 65536.0); }
+
+// The LH 2.3 rpm byte of an engine speed (the unit's own encoding of its revolution time).
+std::uint8_t LhRpmByte(double rpm) {
+    rpm = std::clamp(rpm, 100.0, 10000.0);
+    const double t = 1.0 / (rpm / 60.0) / 2.0;
+    const long n = std::min(std::lround(t / 0.0001151245), 65535L);
+    const long v = n - 38;
+    if (v < 0) return 0;
+    if (v >= 512) return 255;
+    if (v >= 256) return static_cast<std::uint8_t>(((v - 256) / 4) | 192);
+    if (v >= 128) return static_cast<std::uint8_t>(((v - 128) / 2) | 128);
+    return static_cast<std::uint8_t>(v);
+}
+
+std::uint8_t Rotl8(std::uint8_t v, int r) {
+    r &= 7;
+    return static_cast<std::uint8_t>((v << r) | (v >> ((8 - r) & 7)));
+}
+
+// Fractional index of x among axis points (ascending or descending); clamped to the ends.
+double AxisPosition(const std::array<double, 16>& pts, double x) {
+    const bool ascending = pts[15] >= pts[0];
+    for (int i = 0; i < 15; ++i) {
+        const double a = pts[static_cast<std::size_t>(i)], b = pts[static_cast<std::size_t>(i + 1)];
+        const bool inside = ascending ? (x >= a && x <= b) : (x <= a && x >= b);
+        if (inside) return a == b ? i : i + (x - a) / (b - a);
+    }
+    const bool beforeFirst = ascending ? x < pts[0] : x > pts[0];
+    return beforeFirst ? 0.0 : 15.0;
+}
+
+std::string HexOf(const std::vector<std::uint8_t>& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(bytes.size() * 2);
+    for (auto b : bytes) {
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s;
+}
+
+bool BytesOfHex(const std::string& hex, std::vector<std::uint8_t>& out) {
+    if (hex.size() != static_cast<std::size_t>(kSimMemorySize) * 2) return false;
+    std::vector<std::uint8_t> bytes(kSimMemorySize);
+    auto nibble = [](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int hi = nibble(hex[2 * i]), lo = nibble(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
+    }
+    out = std::move(bytes);
+    return true;
+}
+
+bool PrintableVersion(const std::string& v) {
+    if (v.size() > 8) return false;
+    return std::all_of(v.begin(), v.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
+constexpr const char* kStateHeader = "Kestrovane simulated car, state 1";
+
+} // namespace
+
+// What the LH module's image says about fuelling at an operating point.
+struct SimDevice::FuelMapCache {
+    bool valid = false;
+    std::array<double, 16> rpmAxis{};
+    std::array<double, 16> mafAxis{};
+    std::array<std::array<int, 16>, 16> cells{}; // [y][x], raw bytes of the map the unit runs on
+};
+
+SimDevice::SimDevice(const SimOptions& options, Clock& clock) : options_(options), clock_(clock) {
+    createdMs_ = clock_.NowMs();
+    lastSaveMs_ = createdMs_;
+    firmwareVersion_ = options_.firmwareVersion;
+    const std::string pemVersion = options_.pemFirmwareVersion.empty() ? "1.00" : options_.pemFirmwareVersion;
+    for (auto& m : modules_) m.firmwareVersion = pemVersion;
+    modules_[0].fitted = options_.lhModuleFitted;
+    modules_[1].fitted = options_.ezkModuleFitted;
+    SimIgnitionMode mode = SimIgnitionMode::On;
+    ParseSimIgnitionMode(options_.ignition, mode);
+    ignitionOn_ = mode != SimIgnitionMode::Off;
+
+    // Module images from files (the state file, when it has them, wins).
+    const std::string* files[2] = {&options_.lhImageFile, &options_.ezkImageFile};
+    for (int i = 0; i < 2; ++i) {
+        if (files[i]->empty()) continue;
+        std::ifstream in(*files[i], std::ios::binary);
+        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) bytes.clear();
+        // A raw dump of 16, 32 or 64 kB: the module holds its top 16 kB.
+        if (bytes.size() == 16384 || bytes.size() == 32768 || bytes.size() == 65536) {
+            modules_[static_cast<std::size_t>(i)].memory.assign(bytes.end() - kSimMemorySize, bytes.end());
+        } else {
+            std::cerr << "Simulated device: module image " << *files[i]
+                      << " is not a 16, 32 or 64 kB EPROM file; the module stays erased\n";
+        }
+    }
+    LoadState();
+    std::string scriptError;
+    for (const auto& s : ParseIgnitionScript(options_.ignitionScript, scriptError))
+        ScheduleIgnition(createdMs_ + s.first, s.second);
+    engine_.AdvanceTo(createdMs_, ignitionOn_);
+    modelMs_ = createdMs_;
+    liveDirty_ = true;
+}
+
+SimDevice::~SimDevice() {
+    if (dirty_) SaveState();
+}
+
+SimModule& SimDevice::Module(int kind) { return modules_[kind == kSimEZK ? 1 : 0]; }
+const SimModule& SimDevice::Module(int kind) const { return modules_[kind == kSimEZK ? 1 : 0]; }
+
+int SimDevice::KindFromWire(std::uint8_t c) const {
+    if (c == 'L') return kSimLH;
+    if (c == 'E') return kSimEZK;
+    return 0;
+}
+
+bool SimDevice::EcuPowered(int kind) const { return ignitionOn_ && Module(kind).fitted; }
+
+// ---------------------------------------------------------------------------------------------
+// Requests
+
+void SimDevice::HandleOutputReport(const HidReport& report) {
+    CatchUp();
+    if (report[1] == 0xFF) {
+        // Continuation: 31 more request bytes; ignored when no request is being built.
+        if (!requestOpen_) return;
+        request_.insert(request_.end(), report.begin() + 2, report.end());
+    } else {
+        // First report of a request: any unfinished request is abandoned.
+        request_.assign(report.begin() + 1, report.end());
+        requestOpen_ = true;
+    }
+    const long need = RequestLength();
+    if (need == 0) { // unknown request: the device ignores it
+        requestOpen_ = false;
+        request_.clear();
+        return;
+    }
+    if (need < 0 || static_cast<long>(request_.size()) < need) return;
+    std::vector<std::uint8_t> req(request_.begin(), request_.begin() + need);
+    requestOpen_ = false;
+    request_.clear();
+    if (bootloader_)
+        ExecuteLoader(req);
+    else
+        Execute(req);
+}
+
+// Length of the request being built, from its first bytes; 0 = unknown request.
+long SimDevice::RequestLength() const {
+    const auto& r = request_;
+    if (r.empty()) return -1;
+    if (bootloader_) {
+        switch (r[0]) {
+        case kCmdLoaderUnlock: return 4;
+        case kCmdFirmwareBlock: return 260;
+        case kCmdRestart: return 2;
+        case kCmdEnterLoader: return 3;
+        default: return 0;
+        }
+    }
+    switch (r[0]) {
+    case kCmdPing:
+    case kCmdVersion:
+    case kCmdIgnition:
+    case kCmdDetectStatus:
+    case kCmdDetectStop:
+    case kCmdPemVersion:
+    case kCmdResetO2:
+    case kCmdPeriod: return 1;
+    case kCmdEcuMode:
+    case kCmdDetectStart:
+    case kCmdPemReachable:
+    case kCmdPemSelect:
+    case kCmdAux: return 2;
+    case kCmdEnterLoader:
+    case kCmdPemReadBlock:
+    case kCmdPemFinish:
+    case kCmdPemFirmwareStart:
+    case kCmdFilter: return 3;
+    case kCmdReadRam: return 4;
+    case kCmdReadEmulator:
+    case kCmdEcuReadEprom: return 5;
+    case kCmdEcuWriteEprom: return r.size() < 5 ? -1 : 5 + r[4];
+    case kCmdPemWriteBlock: return 69;
+    case kCmdLog:
+        if (r.size() < 2) return -1;
+        switch (r[1]) {
+        case 'c': return r.size() < 3 ? -1 : 3 + 2L * r[2];
+        case 'r': return 3;
+        case 'q':
+        case '0':
+        case 'o':
+        case 'k': return 2;
+        default: return 0;
+        }
+    default: return 0;
+    }
+}
+
+void SimDevice::Reply(const std::vector<std::uint8_t>& message, std::uint8_t firstType) {
+    // First report: type T and 31 bytes; continuation reports: type T + 1 and 31 bytes each.
+    std::size_t pos = 0;
+    bool first = true;
+    do {
+        HidReport rep{};
+        rep[0] = 0;
+        rep[1] = static_cast<std::uint8_t>(first ? firstType : firstType + 1);
+        for (int i = 2; i < kHidReportSize && pos < message.size(); ++i) rep[static_cast<std::size_t>(i)] = message[pos++];
+        outbox_.push_back(rep);
+        first = false;
+    } while (pos < message.size());
+}
+
+void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
+    const std::int64_t now = clock_.NowMs();
+    switch (req[0]) {
+    case kCmdPing: Reply({'T'}); return;
+    case kCmdVersion: {
+        std::vector<std::uint8_t> v(8, 0);
+        for (std::size_t i = 0; i < firmwareVersion_.size() && i < 8; ++i) v[i] = static_cast<std::uint8_t>(firmwareVersion_[i]);
+        Reply(v);
+        return;
+    }
+    case kCmdEnterLoader:
+        // 'F', 0x6B, 0x3C: no answer; the loader waits for its unlock sequence.
+        if (req[1] == 0x6B && req[2] == 0x3C) {
+            bootloader_ = true;
+            loaderUnlocked_ = false;
+            firmwareBlocksWritten_ = 0;
+            logging_ = false;
+        }
+        return;
+    case kCmdReadEmulator: {
+        const int addr = req[1] * 256 + req[2];
+        const int len = req[3] * 256 + req[4];
+        if (len == 0 || addr + len > kSimMemorySize) {
+            Ack(false);
+            return;
+        }
+        std::vector<std::uint8_t> out(emulator_.begin() + addr, emulator_.begin() + addr + len);
+        out.push_back(kAckOk); // len bytes, then ack "1"
+        Reply(out);
+        return;
+    }
+    case kCmdEcuMode:
+        if (req[1] == 'L' || req[1] == 'E') {
+            ecuMode_ = static_cast<char>(req[1]);
+            Ack(true);
+        } else {
+            Ack(false);
+        }
+        return;
+    case kCmdIgnition: Ack(ignitionOn_); return;
+    case kCmdPemReachable: {
+        const int kind = KindFromWire(req[1]);
+        Ack(kind != 0 && EcuPowered(kind));
+        return;
+    }
+    case kCmdEcuReadEprom: {
+        const int kind = KindFromWire(req[1]);
+        const int addr = req[2] * 256 + req[3];
+        const int n = req[4];
+        std::vector<std::uint8_t> out(static_cast<std::size_t>(n), 0xFF);
+        const bool ok = kind != 0 && EcuPowered(kind) && addr + n <= kSimMemorySize;
+        if (ok) std::copy_n(Module(kind).memory.begin() + addr, n, out.begin());
+        out.push_back(ok ? kAckOk : '0'); // n bytes, then ack
+        Reply(out);
+        return;
+    }
+    case kCmdEcuWriteEprom: {
+        const int kind = KindFromWire(req[1]);
+        const int addr = req[2] * 256 + req[3];
+        const int n = req[4];
+        const bool ok = kind != 0 && EcuPowered(kind) && addr + n <= kSimMemorySize;
+        if (ok) {
+            std::copy(req.begin() + 5, req.begin() + 5 + n, Module(kind).memory.begin() + addr);
+            MarkMemoryChanged();
+        }
+        Ack(ok);
+        return;
+    }
+    case kCmdReadRam: {
+        // 0x84, kind, address byte, n: n bytes, no ack (zeros while the unit is unpowered).
+        UpdateLiveValues();
+        const int kind = KindFromWire(req[1]);
+        const int n = std::clamp<int>(req[3], 1, 3);
+        std::vector<std::uint8_t> out;
+        for (int i = 0; i < n; ++i) out.push_back(kind == 0 ? 0 : EcuRam(kind, (req[2] + i) & 0xFF));
+        Reply(out);
+        return;
+    }
+    case kCmdResetO2:
+        if (EcuPowered(kSimLH)) {
+            o2Adaptation_ = 0.0;
+            liveDirty_ = true;
+        }
+        Ack(EcuPowered(kSimLH));
+        return;
+    case kCmdDetectStart:
+        detectArmed_ = true;
+        detectMask_ = req[1] & 3;
+        detectStatus_ = 0;
+        for (int k = kSimLH; k <= kSimEZK; ++k) {
+            SimModule& m = Module(k);
+            if ((detectMask_ & k) != 0 && m.announcePending && m.rebootAtMs < 0) {
+                m.announcePending = false;
+                m.initiation = true;
+                detectStatus_ |= k;
+            }
+        }
+        Ack(true);
+        return;
+    case kCmdDetectStatus: Reply({static_cast<std::uint8_t>(detectStatus_)}); return;
+    case kCmdDetectStop:
+        detectArmed_ = false;
+        Ack(true);
+        return;
+    case kCmdPemSelect: {
+        const int kind = KindFromWire(req[1]);
+        const bool ok = kind != 0 && EcuPowered(kind) && Module(kind).initiation;
+        if (ok) selected_ = kind;
+        Ack(ok);
+        return;
+    }
+    case kCmdPemVersion: {
+        if (selected_ == 0) return; // nobody to ask: no answer
+        std::string v = Module(selected_).firmwareVersion;
+        v.resize(5, ' ');
+        Reply(std::vector<std::uint8_t>(v.begin(), v.end()));
+        return;
+    }
+    case kCmdPemWriteBlock: {
+        // 0x91, addrLo, addrHi, 64 data bytes, CRC lo, CRC hi; the CRC covers addrLo, addrHi, data.
+        const int addr = req[1] + 256 * req[2];
+        SimCrc crc;
+        crc.Update(req.data() + 1, 66);
+        const std::uint16_t sent = static_cast<std::uint16_t>(req[67] + 256 * req[68]);
+        const bool ok = selected_ != 0 && crc.Finish() == sent && addr + 64 <= kSimMemorySize;
+        if (ok) {
+            std::copy(req.begin() + 3, req.begin() + 67, Module(selected_).memory.begin() + addr);
+            MarkMemoryChanged();
+        }
+        Ack(ok);
+        return;
+    }
+    case kCmdPemReadBlock: {
+        // 0x92, addrHi, addrLo -> 64 data bytes, CRC lo, CRC hi, ack "1".
+        const int addr = req[1] * 256 + req[2];
+        if (selected_ == 0 || addr + 64 > kSimMemorySize) {
+            Ack(false);
+            return;
+        }
+        const auto& mem = Module(selected_).memory;
+        std::vector<std::uint8_t> out(mem.begin() + addr, mem.begin() + addr + 64);
+        SimCrc crc;
+        crc.Update(static_cast<std::uint8_t>(addr & 0xFF));
+        crc.Update(static_cast<std::uint8_t>(addr >> 8));
+        crc.Update(out.data(), out.size());
+        std::uint16_t c = crc.Finish();
+        if (crcFault_ && crcFault_()) c = static_cast<std::uint16_t>(c ^ 0x0101);
+        out.push_back(static_cast<std::uint8_t>(c & 0xFF));
+        out.push_back(static_cast<std::uint8_t>(c >> 8));
+        out.push_back(kAckOk);
+        Reply(out);
+        return;
+    }
+    case kCmdPemFinish: {
+        const bool ok = req[1] == 0xBE && req[2] == 0xEF && selected_ != 0;
+        if (ok) {
+            Module(selected_).initiation = false;
+            selected_ = 0;
+            if (dirty_) SaveState();
+        }
+        Ack(ok);
+        return;
+    }
+    case kCmdPemFirmwareStart: {
+        // The selected module takes its first 16256 bytes as new firmware and restarts.
+        const bool ok = req[1] == 0x4E && req[2] == 0x27 && selected_ != 0;
+        if (ok) {
+            SimModule& m = Module(selected_);
+            const bool written = std::any_of(m.memory.begin(), m.memory.begin() + kSimPemFirmwareSize,
+                                             [](std::uint8_t b) { return b != 0xFF; });
+            if (written) m.firmwareVersion = options_.upgradedPemFirmwareVersion;
+            m.initiation = false;
+            m.rebootAtMs = now + kPemRebootMs;
+            m.announcePending = true;
+            selected_ = 0;
+            dirty_ = true;
+        }
+        Ack(ok);
+        return;
+    }
+    case kCmdLog: ExecuteLog(req); return;
+    case kCmdAux: {
+        UpdateLiveValues();
+        const std::uint16_t v = InputChannel(req[1]);
+        Reply({static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)}); // low byte first
+        return;
+    }
+    case kCmdFilter:
+        if (req[1] < filters_.size() && req[2] <= 5) {
+            filters_[req[1]] = req[2];
+            Ack(true);
+        } else {
+            Ack(false);
+        }
+        return;
+    case kCmdPeriod: {
+        UpdateLiveValues();
+        const std::uint32_t p = periodCounts_;
+        Reply({static_cast<std::uint8_t>(p & 0xFF), static_cast<std::uint8_t>((p >> 8) & 0xFF),
+               static_cast<std::uint8_t>((p >> 16) & 0xFF)});
+        return;
+    }
+    default: return;
+    }
+}
+
+void SimDevice::ExecuteLoader(const std::vector<std::uint8_t>& req) {
+    switch (req[0]) {
+    case kCmdLoaderUnlock:
+        if (req[1] == 'q' && req[2] == '8' && req[3] == 'v') {
+            loaderUnlocked_ = true;
+            Reply({'F'});
+        }
+        return;
+    case kCmdFirmwareBlock: {
+        // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi; the CRC covers the data only.
+        if (req[1] != 0x34 || !loaderUnlocked_) return;
+        SimCrc crc;
+        crc.Update(req.data() + 2, 256);
+        const bool ok = crc.Finish() == static_cast<std::uint16_t>(req[258] + 256 * req[259]);
+        if (ok) ++firmwareBlocksWritten_;
+        Ack(ok);
+        return;
+    }
+    case kCmdRestart:
+        if (req[1] != 0xE0) return;
+        Reply({'2'});
+        if (!restartAtMs_) restartAtMs_ = clock_.NowMs() + kRestartDelayMs;
+        return;
+    default: return; // a repeated loader entry is ignored
+    }
+}
+
+void SimDevice::CompleteRestart() {
+    restartAtMs_.reset();
+    if (bootloader_ && loaderUnlocked_ && firmwareBlocksWritten_ > 0) {
+        firmwareVersion_ = options_.upgradedFirmwareVersion;
+        dirty_ = true;
+    }
+    bootloader_ = false;
+    loaderUnlocked_ = false;
+    firmwareBlocksWritten_ = 0;
+    logging_ = false;
+    requestOpen_ = false;
+    request_.clear();
+    outbox_.clear();
+}
+
+void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
+    const std::int64_t now = clock_.NowMs();
+    switch (req[1]) {
+    case 'c': { // 'l', 'c', n, n pairs (address byte, size byte)
+        std::vector<LogItem> items;
+        int size = 0;
+        bool ok = true;
+        for (int i = 0; i < req[2]; ++i) {
+            const std::uint8_t a = req[static_cast<std::size_t>(3 + 2 * i)];
+            const std::uint8_t s = req[static_cast<std::size_t>(4 + 2 * i)];
+            if (s < 1 || s > 9) ok = false;
+            items.push_back({a, s});
+            size += s;
+        }
+        if (ok) {
+            logItems_ = std::move(items);
+            logRecordSize_ = size;
+        }
+        Ack(ok);
+        return;
+    }
+    case 'r': // 'l', 'r', sample period in milliseconds
+        if (req[2] == 0) {
+            Ack(false);
+            return;
+        }
+        logPeriodMs_ = req[2];
+        Ack(true);
+        return;
+    case 'q': // start: records every period from now on, the first one period from now
+        logging_ = true;
+        logStartMs_ = now;
+        logNextIndex_ = 1;
+        logFirstOfStretch_ = true;
+        lastKeepAliveMs_ = now;
+        Ack(true);
+        return;
+    case '0':
+        logging_ = false;
+        Ack(true);
+        return;
+    case 'k':
+        lastKeepAliveMs_ = now;
+        Ack(logging_);
+        return;
+    case 'o': // one record now, on the DATALOG channel, no trailer
+        if (logRecordSize_ > 0) Reply(BuildRecord(), 0x20);
+        return;
+    default: return;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Time
+
+void SimDevice::SetIgnition(bool on) {
+    AdvanceModel(clock_.NowMs());
+    ApplySwitch(on);
+}
+
+void SimDevice::ApplySwitch(bool on) {
+    if (on == ignitionOn_) return;
+    ignitionOn_ = on;
+    liveDirty_ = true;
+    if (on) {
+        // Power-up: armed modules announce themselves to the detection.
+        if (detectArmed_) {
+            for (int k = kSimLH; k <= kSimEZK; ++k) {
+                if ((detectMask_ & k) != 0 && Module(k).fitted && Module(k).rebootAtMs < 0) {
+                    Module(k).initiation = true;
+                    detectStatus_ |= k;
+                }
+            }
+        }
+    } else {
+        for (auto& m : modules_) m.initiation = false;
+        selected_ = 0;
+    }
+}
+
+void SimDevice::ScheduleIgnition(std::int64_t atMs, bool on) {
+    schedule_.push_back({atMs, on});
+    std::stable_sort(schedule_.begin(), schedule_.end(),
+                     [](const ScheduledSwitch& a, const ScheduledSwitch& b) { return a.atMs < b.atMs; });
+}
+
+std::int64_t SimDevice::NextEventMs() const {
+    std::int64_t next = kNever;
+    if (!schedule_.empty()) next = std::min(next, schedule_.front().atMs);
+    for (const auto& m : modules_)
+        if (m.rebootAtMs >= 0) next = std::min(next, m.rebootAtMs);
+    if (restartAtMs_) next = std::min(next, *restartAtMs_);
+    if (logging_) {
+        next = std::min(next, logStartMs_ + logNextIndex_ * logPeriodMs_);
+        next = std::min(next, lastKeepAliveMs_ + kKeepAliveTimeoutMs + 1);
+    }
+    return next;
+}
+
+void SimDevice::CatchUp() { AdvanceModel(clock_.NowMs()); }
+
+// Moves the model to `nowMs`, handling every scheduled thing in time order.
+void SimDevice::AdvanceModel(std::int64_t nowMs) {
+    for (;;) {
+        // The earliest due event among switches, module reboots, records and the watchdog.
+        std::int64_t t = kNever;
+        int what = 0;
+        if (!schedule_.empty() && schedule_.front().atMs <= nowMs) t = schedule_.front().atMs, what = 1;
+        for (std::size_t i = 0; i < modules_.size(); ++i) {
+            if (modules_[i].rebootAtMs >= 0 && modules_[i].rebootAtMs <= nowMs && modules_[i].rebootAtMs < t)
+                t = modules_[i].rebootAtMs, what = 2 + static_cast<int>(i);
+        }
+        if (logging_) {
+            const std::int64_t dead = lastKeepAliveMs_ + kKeepAliveTimeoutMs + 1;
+            if (dead <= nowMs && dead < t) t = dead, what = 4;
+            std::int64_t due = logStartMs_ + logNextIndex_ * logPeriodMs_;
+            if (due <= nowMs && due < t) {
+                // Far behind (nobody read for a long time): skip what the input queue could not hold.
+                const std::int64_t behind = (nowMs - due) / logPeriodMs_;
+                if (behind > kMaxCatchUpRecords) {
+                    logNextIndex_ += behind - kMaxCatchUpRecords;
+                    logFirstOfStretch_ = false;
+                    due = logStartMs_ + logNextIndex_ * logPeriodMs_;
+                }
+                t = due, what = 5;
+            }
+        }
+        if (what == 0) break;
+        if (t > modelMs_) {
+            engine_.AdvanceTo(t, ignitionOn_);
+            modelMs_ = t;
+            liveDirty_ = true;
+        }
+        switch (what) {
+        case 1:
+            ApplySwitch(schedule_.front().on);
+            schedule_.erase(schedule_.begin());
+            break;
+        case 2:
+        case 3: {
+            SimModule& m = modules_[static_cast<std::size_t>(what - 2)];
+            m.rebootAtMs = -1;
+            const int k = what - 1; // 1 = LH, 2 = EZK
+            if (detectArmed_ && (detectMask_ & k) != 0 && ignitionOn_) {
+                m.announcePending = false;
+                m.initiation = true;
+                detectStatus_ |= k;
+            }
+            break;
+        }
+        case 4: logging_ = false; break;
+        case 5: {
+            // One sample period passed: a record when the units are powered (the device samples
+            // nothing while the ignition is off; the time stamp keeps counting).
+            if (ignitionOn_ && logRecordSize_ > 0) {
+                std::vector<std::uint8_t> rec = BuildRecord();
+                // Trailer: start count (periods before the first record of a stretch, minus one),
+                // then the 24-bit time stamp in sample periods, low byte first.
+                const std::int64_t k = logNextIndex_;
+                rec.push_back(logFirstOfStretch_ ? static_cast<std::uint8_t>(std::min<std::int64_t>(k - 1, 255)) : 0);
+                rec.push_back(static_cast<std::uint8_t>(k & 0xFF));
+                rec.push_back(static_cast<std::uint8_t>((k >> 8) & 0xFF));
+                rec.push_back(static_cast<std::uint8_t>((k >> 16) & 0xFF));
+                Reply(rec, 0x20);
+                logFirstOfStretch_ = false;
+            }
+            ++logNextIndex_;
+            break;
+        }
+        default: break;
+        }
+    }
+    if (nowMs > modelMs_) {
+        engine_.AdvanceTo(nowMs, ignitionOn_);
+        modelMs_ = nowMs;
+        liveDirty_ = true;
+    }
+    if (dirty_ && nowMs - lastSaveMs_ >= kStateSaveIntervalMs) SaveState();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Live values
+
+void SimDevice::MarkMemoryChanged() {
+    dirty_ = true;
+    ++memoryGeneration_;
+    liveDirty_ = true;
+}
+
+void SimDevice::RecomputeImageCache() {
+    cacheGeneration_ = memoryGeneration_;
+    auto cache = std::make_shared<FuelMapCache>();
+    littleEndianRam_[0] = littleEndianRam_[1] = true;
+#ifdef KV_SIM_HAVE_EPROM
+    for (int k = kSimLH; k <= kSimEZK; ++k) {
+        EpromContext ctx;
+        EPROM image(ctx);
+        image.LoadFromArray(Module(k).memory);
+        ctx.wordBigEndian = image.GetCreator() != 2;
+        // Multi-byte RAM values: Type C units keep the high byte first, the others the low byte.
+        littleEndianRam_[k - 1] = image.GetCreator() != 2;
+        if (k != kSimLH || image.GetECUType() != 1) continue;
+        int mapId = 1;
+        if (image.GetCreator() != 2) {
+            // The map set: configuration bits 1 = non-cat, 2 = cat, otherwise the unit's own
+            // selector (this car is a cat car). With the non-cat set, the unit follows the map
+            // pointer at parameter entry 16 when one is there.
+            const int bits = image.ReadByte(image.GetEPROMAddress(9)) & 3;
+            const bool cat = bits == 2 || (bits != 1);
+            mapId = cat ? 1 : 2;
+            if (!cat && image.GetEPROMAddress(16) != 0 &&
+                image.ReadWord(image.GetEPROMAddress(16)) == image.GetMapAddr(1))
+                mapId = 1;
+        }
+        for (int i = 0; i < 16; ++i) {
+            cache->rpmAxis[static_cast<std::size_t>(i)] = image.LH_GetRPMAxisPoint(i);
+            cache->mafAxis[static_cast<std::size_t>(i)] = image.LH_GetMAFAxisPoint(i);
+            for (int x = 0; x < 16; ++x)
+                cache->cells[static_cast<std::size_t>(i)][static_cast<std::size_t>(x)] = image.ReadMapCell(mapId, x, i);
+        }
+        cache->valid = true;
+    }
+#endif
+    fuelMap_ = std::move(cache);
+}
+
+// Fuel delivered relative to what the engine needs, from the base map cell under the operating
+// point (bilinear between the four cells around it): raw 128 is neutral, 1/512 per step.
+double SimDevice::FuelFactorAt(double rpm, double mafTicks) const {
+    if (!fuelMap_ || !fuelMap_->valid) return 1.0;
+    const FuelMapCache& c = *fuelMap_;
+    const double x = AxisPosition(c.rpmAxis, LhRpmByte(rpm));
+    const double y = AxisPosition(c.mafAxis, mafTicks);
+    const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
+    const int x1 = std::min(x0 + 1, 15), y1 = std::min(y0 + 1, 15);
+    const double fx = x - x0, fy = y - y0;
+    auto cell = [&](int yy, int xx) {
+        return static_cast<double>(c.cells[static_cast<std::size_t>(yy)][static_cast<std::size_t>(xx)]);
+    };
+    const double v = (1 - fy) * ((1 - fx) * cell(y0, x0) + fx * cell(y0, x1)) +
+                     fy * ((1 - fx) * cell(y1, x0) + fx * cell(y1, x1));
+    return std::max(0.2, 1.0 + (v - 128.0) / 512.0);
+}
+
+void SimDevice::PutRam(int kind, int addressByte, std::uint32_t value, int bytes) {
+    auto& ram = ram_[static_cast<std::size_t>(kind - 1)];
+    const bool lowFirst = littleEndianRam_[kind - 1];
+    for (int i = 0; i < bytes; ++i) {
+        const int shift = lowFirst ? 8 * i : 8 * (bytes - 1 - i);
+        ram[static_cast<std::size_t>((addressByte + i) & 0xFF)] = static_cast<std::uint8_t>((value >> shift) & 0xFF);
+    }
+}
+
+void SimDevice::UpdateLiveValues() {
+    if (!liveDirty_) return;
+    liveDirty_ = false;
+    if (!fuelMap_ || cacheGeneration_ != memoryGeneration_) RecomputeImageCache();
+    const SimEngineState& e = engine_.State();
+    const bool running = e.running && e.rpm >= 50.0;
+    const double rpm = running ? e.rpm : 0.0;
+
+    // Engine period as the device measures it (1.3333 us counts; two pulses per revolution).
+    periodCounts_ = running ? static_cast<std::uint32_t>(std::min(22.5e6 / rpm, 16777215.0)) : 0xFFFFFF;
+    ezfPeriodCounts_ = running ? Clamp16(3.6e6 / rpm) : 0xFFFF;
+    sparkDelayCounts_ = running ? static_cast<std::uint32_t>(std::max(0.0, (68.4 - e.advanceDeg) / 360.0 * 12.5 * ezfPeriodCounts_)) : 0;
+
+    // Mixture: the engine's own breathing error over the fuel the LH unit delivers.
+    const double cycleSeconds = running ? 60.0 / rpm : 0.0;        // one revolution
+    const double halfCycleTicks = running ? cycleSeconds / 2.0 / 0.0000108 : 0.0;
+    const double mafTicks = e.load * halfCycleTicks;
+    const double fuel = running ? FuelFactorAt(rpm, mafTicks) : 1.0;
+    const double ve = 1.0 + 0.04 * std::sin(rpm / 900.0) + 0.03 * std::cos(e.load * 5.0);
+    const double noise = 0.03 * std::sin(static_cast<double>(modelMs_) / 137.0);
+    afr_ = !running ? 19.0 : e.fuelCut ? 19.0 : std::clamp(14.7 * ve / fuel + noise, 9.0, 19.0);
+
+    // Device inputs (16-bit, 65536 = 5 V).
+    inputs_.fill(0);
+    inputs_[kChWideband] = Clamp16((afr_ - 9.0) / 10.0 * 65536.0); // 0 V = 9.0, 5 V = 19.0
+    inputs_[kChMaf] = Clamp16((0.1 + 3.2 * std::pow(e.load, 0.8)) / 5.03 * 65536.0);
+    inputs_[kChAux1] = Adc16(VoltsForTemp(kLh23CoolantX, kTempY, e.coolantC));
+    inputs_[kChAux1 + 1] = Adc16(running && e.throttle == SimThrottle::Idle ? 0.2 : 4.8); // idle switch closes to ground
+    inputs_[kChAux1 + 2] = Adc16(running && e.throttle == SimThrottle::Wot ? 0.2 : 4.8);  // full-load switch
+    inputs_[kChAux1 + 3] = Adc16(VoltsForTemp(kAirTempX, kAirTempY, e.airC));
+    const double vacuumInHg = running ? 20.0 * (1.0 - e.load) : 0.0;
+    inputs_[kChVacuum] = Adc16(4.61 - vacuumInHg * 0.175);
+    mafReading_ = inputs_[kChMaf];
+    const double pwMs = running && !e.fuelCut ? (1.0 + 16.0 * e.load) * fuel : 0.0;
+    lh22InjectionCounts_ = static_cast<std::uint32_t>(pwMs / 1000.0 / (8.0 / 6e6));
+
+    // LH 2.3 RAM.
+    ram_[0].fill(0);
+    if (EcuPowered(kSimLH)) {
+        const bool creator2 = !littleEndianRam_[0];
+        PutRam(kSimLH, kLhPeriod, running ? static_cast<std::uint32_t>(std::min(15e6 / rpm, 16777215.0)) : 0, 3);
+        PutRam(kSimLH, kLhMafLoad, Clamp16(mafTicks), 2);
+        PutRam(kSimLH, kLhInjection, Clamp16(pwMs * 1000.0 / 2.6666667), 2);
+        PutRam(kSimLH, kLhCoolant, AdcByte(VoltsForTemp(kLh23CoolantX, kTempY, e.coolantC)), 1);
+        PutRam(kSimLH, kLhCoolantAxis, AdcByte(VoltsForTemp(kLh23CoolantX, kTempY, e.coolantC)), 1);
+        PutRam(kSimLH, kLhMafVolts, Clamp8((2.7 + 2.2 * e.load - 2.629) * 256.0 / (5.0 * 0.498)), 1);
+        const int throttle = !running ? 1 : e.throttle == SimThrottle::Idle ? 1 : e.throttle == SimThrottle::Wot ? 2 : 0;
+        PutRam(kSimLH, kLhThrottle, static_cast<std::uint32_t>(throttle | 0x40), 1); // bit 6: cat map set
+        PutRam(kSimLH, kLhBattery, Clamp8(e.batteryV * 15.83333 - 0.5), 1);
+        PutRam(kSimLH, kLhCoPot, 128, 1);
+        PutRam(kSimLH, kLhRpmByte, running ? LhRpmByte(rpm) : 255, 1);
+        const double o2Pct = running && e.throttle != SimThrottle::Wot ? 2.0 * std::sin(static_cast<double>(modelMs_) / 700.0) : 0.0;
+        const double o2Word = creator2 ? (o2Pct / 100.0 + 1.0) * 32768.0 : (2.0 * (o2Pct / 100.0 + 1.0) - 1.0) * 32768.0;
+        PutRam(kSimLH, kLhO2Correction, Clamp16(o2Word), 2);
+        PutRam(kSimLH, kLhIdleStab, Clamp16((e.throttle == SimThrottle::Idle ? 30.0 : 20.0) / 100.0 * 10240.0 / 2.666667), 2);
+        auto adapt = [](double pct) {
+            return static_cast<std::uint32_t>(std::clamp((2.0 * (pct / 100.0 + 1.0) - 1.0) * 8421376.0, 0.0, 16777215.0));
+        };
+        PutRam(kSimLH, kLhO2Adapt1, adapt(o2Adaptation_ * 100.0), 3);
+        PutRam(kSimLH, kLhO2Adapt2, adapt(o2Adaptation_ * 50.0), 3);
+        auto& r = ram_[0];
+        if (e.fuelCut) r[kLhFuelCutByte] |= kLhFuelCutMask;
+        if (running && e.throttle == SimThrottle::Idle && rpm > 1000.0) r[kLhTransientByte] |= kLhTransientMask;
+        if (e.flapOpen) r[kLhFlapByte] |= kLhFlapMask;
+    }
+
+    // EZK RAM.
+    ram_[1].fill(0);
+    if (EcuPowered(kSimEZK)) {
+        PutRam(kSimEZK, kEzkPeriod, running ? Clamp16(2666666.67 / rpm) : 0, 2);
+        const double base = e.advanceDeg + 90.5e-6 * rpm * 6.0;
+        PutRam(kSimEZK, kEzkAdvance, Clamp8((60.0 - base) * 16.0 / 6.0), 1);
+        PutRam(kSimEZK, kEzkLoad, Clamp8(e.load * 255.0), 1);
+        PutRam(kSimEZK, kEzkCoding, 4, 1); // 98 octane, catalyst
+        PutRam(kSimEZK, kEzkCoolant, AdcByte(VoltsForTemp(kEzkCoolantX, kTempY, e.coolantC)), 1);
+        PutRam(kSimEZK, kEzkKnockCount, e.knockCounter, 1);
+        PutRam(kSimEZK, kEzkBattery, Clamp8(e.batteryV * 0.268 * 256.0 / 5.0), 1);
+        auto& r = ram_[1];
+        if (running && e.throttle == SimThrottle::Idle) r[kEzkSwitchByte] |= kEzkIdleMask;
+        if (running && e.throttle == SimThrottle::Wot) r[kEzkSwitchByte] |= kEzkWotMask;
+        if (running && rpm > 1000.0) r[kEzkSwitchByte] |= kEzkSelectorMask;
+        r[kEzkGearboxByte] |= kEzkGearboxMask;
+    }
+
+    // Knock retard block as the ignition unit hands it over: a marker that reads 0x63 after as
+    // many right rotations as the per-cylinder bytes are rotated; cylinder order 4 5 6 2 7 3 1 8.
+    knockBlock_.fill(0);
+    if (EcuPowered(kSimEZK)) {
+        static constexpr int kCylinderAtSlot[8] = {4, 5, 6, 2, 7, 3, 1, 8};
+        const int r = e.knockCounter & 7;
+        knockBlock_[0] = Rotl8(0x63, r);
+        for (int j = 1; j <= 8; ++j) {
+            const int slot = ((j - 1 - r) % 8 + 8) % 8; // 0-based slot after un-rotation
+            knockBlock_[static_cast<std::size_t>(j)] = e.retard[static_cast<std::size_t>(kCylinderAtSlot[slot] - 1)];
+        }
+    }
+}
+
+std::uint8_t SimDevice::EcuRam(int kind, int addressByte) const {
+    if (kind != kSimLH && kind != kSimEZK) return 0;
+    const_cast<SimDevice*>(this)->UpdateLiveValues();
+    return ram_[static_cast<std::size_t>(kind - 1)][static_cast<std::size_t>(addressByte & 0xFF)];
+}
+
+std::uint16_t SimDevice::InputChannel(int channel) const {
+    const_cast<SimDevice*>(this)->UpdateLiveValues();
+    if (channel < 0 || channel >= static_cast<int>(inputs_.size())) return 0;
+    return inputs_[static_cast<std::size_t>(channel)];
+}
+
+int SimDevice::InputFilter(int channel) const {
+    if (channel < 0 || channel >= static_cast<int>(filters_.size())) return 0;
+    return filters_[static_cast<std::size_t>(channel)];
+}
+
+std::uint32_t SimDevice::EnginePeriodCounts() const {
+    const_cast<SimDevice*>(this)->UpdateLiveValues();
+    return periodCounts_;
+}
+
+double SimDevice::AirFuelRatio() const {
+    const_cast<SimDevice*>(this)->UpdateLiveValues();
+    return afr_;
+}
+
+// One record of the configured items: device items (addresses below 20) from the device's own
+// measurements, low byte first; ECU RAM bytes from the unit selected by the last block marker
+// (17 = LH, 18 = EZK; LH before any marker).
+std::vector<std::uint8_t> SimDevice::BuildRecord() const {
+    const_cast<SimDevice*>(this)->UpdateLiveValues();
+    std::vector<std::uint8_t> out;
+    out.reserve(static_cast<std::size_t>(logRecordSize_) + 4);
+    int unit = kSimLH;
+    auto putLE = [&out](std::uint32_t v, int size) {
+        for (int i = 0; i < size; ++i) out.push_back(i < 4 ? static_cast<std::uint8_t>((v >> (8 * i)) & 0xFF) : 0);
+    };
+    for (const auto& item : logItems_) {
+        const std::uint8_t a = item.address;
+        const int size = item.size;
+        if (a >= kFirstRamAddress) {
+            for (int i = 0; i < size; ++i) out.push_back(ram_[static_cast<std::size_t>(unit - 1)][static_cast<std::size_t>((a + i) & 0xFF)]);
+            continue;
+        }
+        switch (a) {
+        case kItemValid: putLE(ignitionOn_ ? 1 : 0, size); break;
+        case kItemLHMarker:
+            unit = kSimLH;
+            putLE(EcuPowered(kSimLH) ? 1 : 0, size);
+            break;
+        case kItemEZKMarker:
+            unit = kSimEZK;
+            putLE(EcuPowered(kSimEZK) ? 1 : 0, size);
+            break;
+        case kItemKnockRetard:
+            for (int i = 0; i < size; ++i) out.push_back(i < 9 ? knockBlock_[static_cast<std::size_t>(i)] : 0);
+            break;
+        case kItemEnginePeriod: putLE(periodCounts_, size); break;
+        case kItemMaf: putLE(mafReading_, size); break;
+        case kItemAux1:
+        case kItemAux1 + 1:
+        case kItemAux1 + 2:
+        case kItemAux1 + 3: putLE(inputs_[static_cast<std::size_t>(kChAux1 + a - kItemAux1)], size); break;
+        case kItemVacuum: putLE(inputs_[kChVacuum], size); break;
+        case kItemWideband: putLE(inputs_[kChWideband], size); break;
+        case kItemInjection: putLE(lh22InjectionCounts_, size); break;
+        case kItemInjectionMode: putLE(0, size); break;
+        case kItemSparkTiming: { // engine period (2 bytes), then spark delay (3 bytes)
+            std::vector<std::uint8_t> b{static_cast<std::uint8_t>(ezfPeriodCounts_ & 0xFF), static_cast<std::uint8_t>(ezfPeriodCounts_ >> 8),
+                                        static_cast<std::uint8_t>(sparkDelayCounts_ & 0xFF),
+                                        static_cast<std::uint8_t>((sparkDelayCounts_ >> 8) & 0xFF),
+                                        static_cast<std::uint8_t>((sparkDelayCounts_ >> 16) & 0xFF)};
+            for (int i = 0; i < size; ++i) out.push_back(i < 5 ? b[static_cast<std::size_t>(i)] : 0);
+            break;
+        }
+        default: putLE(0, size); break;
+        }
+    }
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// State file: a header line, then "key=value" lines: firmware, lh-firmware, ezk-firmware
+// (version texts), emulator, lh, ezk (16384 bytes each as hexadecimal digits), coolant.
+
+std::string SimDevice::StateText() const {
+    std::ostringstream s;
+    s << kStateHeader << "\n";
+    s << "firmware=" << firmwareVersion_ << "\n";
+    s << "lh-firmware=" << modules_[0].firmwareVersion << "\n";
+    s << "ezk-firmware=" << modules_[1].firmwareVersion << "\n";
+    s << "coolant=" << std::lround(engine_.State().coolantC) << "\n";
+    s << "emulator=" << HexOf(emulator_) << "\n";
+    s << "lh=" << HexOf(modules_[0].memory) << "\n";
+    s << "ezk=" << HexOf(modules_[1].memory) << "\n";
+    return s.str();
+}
+
+bool SimDevice::SaveState() {
+    lastSaveMs_ = clock_.NowMs();
+    if (options_.stateFile.empty()) {
+        dirty_ = false;
+        return true;
+    }
+    const std::string tmp = options_.stateFile + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out << StateText();
+        out.flush();
+        if (!out) {
+            std::cerr << "Simulated device: cannot write the state file " << options_.stateFile << "\n";
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, options_.stateFile, ec);
+    if (ec) {
+        std::cerr << "Simulated device: cannot write the state file " << options_.stateFile << ": " << ec.message() << "\n";
+        std::filesystem::remove(tmp, ec);
+        return false;
+    }
+    dirty_ = false;
+    return true;
+}
+
+void SimDevice::LoadState() {
+    if (options_.stateFile.empty()) return;
+    std::error_code ec;
+    if (!std::filesystem::exists(options_.stateFile, ec)) return;
+    std::ifstream in(options_.stateFile, std::ios::binary);
+    std::string problem;
+    std::string firmware, lhFw, ezkFw;
+    std::vector<std::uint8_t> emulator, lh, ezk;
+    double coolant = -1000.0;
+    std::string line;
+    if (!in) {
+        problem = "it cannot be read";
+    } else if (!std::getline(in, line) || line != kStateHeader) {
+        problem = "it does not start with \"" + std::string(kStateHeader) + "\"";
+    } else {
+        while (problem.empty() && std::getline(in, line)) {
+            if (line.empty()) continue;
+            const auto eq = line.find('=');
+            const std::string key = eq == std::string::npos ? line : line.substr(0, eq);
+            const std::string value = eq == std::string::npos ? "" : line.substr(eq + 1);
+            if (eq == std::string::npos) {
+                problem = "line \"" + line.substr(0, 40) + "\" has no '='";
+            } else if (key == "firmware" || key == "lh-firmware" || key == "ezk-firmware") {
+                if (!PrintableVersion(value))
+                    problem = "the " + key + " version is not a version text";
+                else
+                    (key == "firmware" ? firmware : key == "lh-firmware" ? lhFw : ezkFw) = value;
+            } else if (key == "emulator" || key == "lh" || key == "ezk") {
+                if (!BytesOfHex(value, key == "emulator" ? emulator : key == "lh" ? lh : ezk))
+                    problem = "the " + key + " memory is not 16384 bytes of hexadecimal digits";
+            } else if (key == "coolant") {
+                char* end = nullptr;
+                const double c = std::strtod(value.c_str(), &end);
+                if (value.empty() || *end != '\0' || c < -40.0 || c > 130.0)
+                    problem = "the coolant temperature is not a number from -40 to 130";
+                else
+                    coolant = c;
+            } else {
+                problem = "unknown key \"" + key.substr(0, 40) + "\"";
+            }
+        }
+        if (problem.empty() && (firmware.empty() || lhFw.empty() || ezkFw.empty() || emulator.empty() || lh.empty() || ezk.empty()))
+            problem = "an entry is missing";
+    }
+    if (!problem.empty()) {
+        // Keep the damaged file for inspection; the run starts from a fresh car.
+        const std::string aside = options_.stateFile + ".bad";
+        std::filesystem::copy_file(options_.stateFile, aside, std::filesystem::copy_options::overwrite_existing, ec);
+        std::cerr << "Simulated device: the state file " << options_.stateFile << " is malformed (" << problem
+                  << "); starting with a fresh car" << (ec ? "" : " (the old file is kept as " + aside + ")") << "\n";
+        dirty_ = true;
+        return;
+    }
+    firmwareVersion_ = firmware;
+    modules_[0].firmwareVersion = lhFw;
+    modules_[1].firmwareVersion = ezkFw;
+    emulator_ = std::move(emulator);
+    modules_[0].memory = std::move(lh);
+    modules_[1].memory = std::move(ezk);
+    if (coolant > -1000.0) engine_.SetCoolant(coolant);
+    ++memoryGeneration_;
+}

@@ -1,0 +1,206 @@
+#pragma once
+// The device behind the simulated backend: takes the program's output reports, rebuilds the
+// requests from them (first report, then 0xFF continuation reports), answers them as input
+// reports on the DATA (0x10/0x11) and DATALOG (0x20/0x21) channels, holds the memories of the
+// emulator and of the two EPROM modules, measures its own inputs from the engine model, and
+// streams data-log records at the configured rate.
+#include "device/hid_backend.h"
+#include "sim/sim_backend.h"
+#include "sim/sim_engine.h"
+#include "ui/clock.h"
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+inline constexpr int kSimMemorySize = 16384;
+inline constexpr int kSimPemFirmwareSize = 16256;
+
+// Ecu kinds of the modules: 1 = LH (fuel), 2 = EZK (ignition).
+inline constexpr int kSimLH = 1;
+inline constexpr int kSimEZK = 2;
+
+struct SimModule {
+    bool fitted = true;
+    std::vector<std::uint8_t> memory = std::vector<std::uint8_t>(kSimMemorySize, 0xFF);
+    std::string firmwareVersion = "1.00";
+    bool initiation = false;      // seen at power-up and waiting for block transfers
+    std::int64_t rebootAtMs = -1; // firmware update running; announces itself at this time
+    bool announcePending = false; // rebooted after an update, not yet seen by detection
+};
+
+// "off@1500,on@8000" -> (1500, off), (8000, on): times in milliseconds after creation. Empty
+// text gives no switches. On a bad script `error` holds the message and the result is empty.
+std::vector<std::pair<std::int64_t, bool>> ParseIgnitionScript(const std::string& text, std::string& error);
+
+class SimDevice {
+public:
+    // `options` must be valid (ValidateSimOptions). Loads the state file if there is one.
+    SimDevice(const SimOptions& options, Clock& clock);
+    ~SimDevice(); // saves the state file when something changed
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    // One output report of the program (report ID first). Replies go to the outbox.
+    void HandleOutputReport(const HidReport& report);
+    // Catches the model up with the clock: scheduled ignition changes, module reboots, the
+    // engine, streamed records, the keep-alive watchdog, a due state save.
+    void CatchUp();
+    // Clock time of the next thing the device will do by itself (record, switch, reboot);
+    // INT64_MAX when nothing is due.
+    std::int64_t NextEventMs() const;
+    // Input reports produced so far, oldest first; the backend takes them from the front.
+    std::deque<HidReport>& Outbox() { return outbox_; }
+
+    // The device asked to restart (after the firmware loader's restart command): the time at
+    // which it drops off the bus, once; cleared by CompleteRestart.
+    std::optional<std::int64_t> PendingRestartMs() const { return restartAtMs_; }
+    // Runs the restart: leaves the loader, takes the new firmware, drops every stream.
+    void CompleteRestart();
+
+    // Ignition switch.
+    bool IsIgnitionOn() const { return ignitionOn_; }
+    void SetIgnition(bool on);
+    void ScheduleIgnition(std::int64_t atMs, bool on);
+    void ClearIgnitionSchedule() { schedule_.clear(); }
+
+    // Hook asked once per module block read; true = send a wrong checksum (fault injection).
+    void SetCrcFaultHook(std::function<bool()> hook) { crcFault_ = std::move(hook); }
+
+    // Memories and versions (tests, demonstrations, the state file).
+    SimModule& Module(int kind);
+    const SimModule& Module(int kind) const;
+    std::vector<std::uint8_t>& EmulatorMemory() { return emulator_; }
+    // Call after changing a memory through the accessors above: the state gets saved and the
+    // engine re-reads the LH module's fuel map.
+    void MarkMemoryChanged();
+    const std::string& FirmwareVersion() const { return firmwareVersion_; }
+    bool InBootloader() const { return bootloader_; }
+    int DetectStatus() const { return detectStatus_; }
+    int SelectedModule() const { return selected_; }
+    char EcuMode() const { return ecuMode_; }
+
+    // The live car.
+    const SimEngineState& Engine() const { return engine_.State(); }
+    // Air/fuel ratio the wide-band sensor sees now.
+    double AirFuelRatio() const;
+    // One byte of a unit's RAM as the device reads it (address byte as sent on the wire).
+    std::uint8_t EcuRam(int kind, int addressByte) const;
+    // Raw 16-bit reading of a device input channel (0 wide-band, 1 MAF, 2..5 aux 1..4, 6 vacuum).
+    std::uint16_t InputChannel(int channel) const;
+    int InputFilter(int channel) const;
+    // 24-bit engine period in device counts (1.3333 us); 0xFFFFFF while the engine stands.
+    std::uint32_t EnginePeriodCounts() const;
+    bool IsLogging() const { return logging_; }
+    int LogPeriodMs() const { return logPeriodMs_; }
+
+    // Writes the state file now; false when it could not be written.
+    bool SaveState();
+
+private:
+    struct LogItem {
+        std::uint8_t address;
+        std::uint8_t size;
+    };
+    struct ScheduledSwitch {
+        std::int64_t atMs;
+        bool on;
+    };
+
+    // Request assembly and dispatch.
+    long RequestLength() const; // -1: not enough bytes to know; 0: unknown request
+    void Execute(const std::vector<std::uint8_t>& req);
+    void ExecuteLoader(const std::vector<std::uint8_t>& req);
+    void ExecuteLog(const std::vector<std::uint8_t>& req);
+
+    // Replies.
+    void Reply(const std::vector<std::uint8_t>& message, std::uint8_t firstType = 0x10);
+    void Ack(bool ok) { Reply({static_cast<std::uint8_t>(ok ? '1' : '0')}); }
+
+    // Model.
+    void AdvanceModel(std::int64_t nowMs);
+    void UpdateLiveValues();
+    void RecomputeImageCache();
+    double FuelFactorAt(double rpm, double mafTicks) const;
+    bool EcuPowered(int kind) const;
+    std::vector<std::uint8_t> BuildRecord() const;
+    void PutRam(int kind, int addressByte, std::uint32_t value, int bytes);
+    void ApplySwitch(bool on);
+    int KindFromWire(std::uint8_t c) const;
+
+    void LoadState();
+    std::string StateText() const;
+
+    SimOptions options_;
+    Clock& clock_;
+    std::int64_t createdMs_ = 0;
+
+    std::vector<std::uint8_t> request_;
+    bool requestOpen_ = false;
+    std::deque<HidReport> outbox_;
+
+    // Device firmware and its loader.
+    std::string firmwareVersion_;
+    bool bootloader_ = false;
+    bool loaderUnlocked_ = false;
+    int firmwareBlocksWritten_ = 0;
+    std::optional<std::int64_t> restartAtMs_;
+
+    // Memories.
+    std::vector<std::uint8_t> emulator_ = std::vector<std::uint8_t>(kSimMemorySize, 0xFF);
+    std::array<SimModule, 2> modules_;
+    char ecuMode_ = 'L';
+    bool dirty_ = false;
+    std::int64_t lastSaveMs_ = 0;
+
+    // Ignition and module detection.
+    bool ignitionOn_ = true;
+    std::vector<ScheduledSwitch> schedule_;
+    bool detectArmed_ = false;
+    int detectMask_ = 0;
+    int detectStatus_ = 0;
+    int selected_ = 0;
+
+    // Engine and live values.
+    SimEngine engine_;
+    std::int64_t modelMs_ = 0;
+    double afr_ = 14.7;
+    std::array<std::array<std::uint8_t, 256>, 2> ram_{};
+    std::array<std::uint16_t, 8> inputs_{};
+    std::array<int, 8> filters_{};
+    std::uint32_t periodCounts_ = 0xFFFFFF;
+    std::uint32_t sparkDelayCounts_ = 0;
+    std::uint16_t ezfPeriodCounts_ = 0xFFFF;
+    std::uint32_t lh22InjectionCounts_ = 0;
+    std::uint16_t mafReading_ = 0;
+    std::array<std::uint8_t, 9> knockBlock_{};
+    int knockRotation_ = 0;
+    std::uint8_t lastKnockCounter_ = 0;
+    double o2Adaptation_ = 0.0; // fraction, drifts slowly while the engine runs
+
+    // What the LH module's image says about fuelling (re-read when the memory changes).
+    struct FuelMapCache;
+    std::shared_ptr<FuelMapCache> fuelMap_;
+    std::uint64_t memoryGeneration_ = 0;
+    std::uint64_t cacheGeneration_ = 0;
+    bool liveDirty_ = true;
+    bool littleEndianRam_[2] = {true, true};
+
+    // Data logging.
+    std::vector<LogItem> logItems_;
+    int logRecordSize_ = 0;
+    int logPeriodMs_ = 100;
+    bool logging_ = false;
+    std::int64_t logStartMs_ = 0;
+    std::int64_t logNextIndex_ = 1;
+    bool logFirstOfStretch_ = true;
+    std::int64_t lastKeepAliveMs_ = 0;
+
+    std::function<bool()> crcFault_;
+};

@@ -1,0 +1,128 @@
+#include "sim/sim_engine.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+constexpr double kPi = 3.14159265358979323846;
+
+double Lerp(double a, double b, double f) { return a + (b - a) * std::clamp(f, 0.0, 1.0); }
+
+// Uniform 0..1 from the engine's own generator (portable: no library distribution).
+double Uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) * (1.0 / 9007199254740992.0); }
+} // namespace
+
+void SimEngine::AdvanceTo(std::int64_t nowMs, bool ignitionOn) {
+    if (!started_) {
+        started_ = true;
+        timeMs_ = nowMs;
+        wasOn_ = ignitionOn;
+        Tick(ignitionOn);
+        return;
+    }
+    if (nowMs <= timeMs_) return;
+    // A long jump (a fake clock moved by hours): jump to the last ten minutes; the coolant
+    // settles in closed form meanwhile.
+    const std::int64_t span = nowMs - timeMs_;
+    constexpr std::int64_t kMaxStepped = 10 * 60 * 1000;
+    if (span > kMaxStepped) {
+        const double skipped = static_cast<double>(span - kMaxStepped) / 1000.0;
+        const double target = ignitionOn ? 88.0 : 20.0;
+        const double tau = ignitionOn ? 240.0 : 1800.0;
+        state_.coolantC = target + (state_.coolantC - target) * std::exp(-skipped / tau);
+        if (ignitionOn && wasOn_) runSeconds_ += skipped;
+        timeMs_ = nowMs - kMaxStepped;
+    }
+    while (timeMs_ + kTickMs <= nowMs) {
+        timeMs_ += kTickMs;
+        Tick(ignitionOn);
+    }
+}
+
+void SimEngine::Tick(bool ignitionOn) {
+    const double dt = static_cast<double>(kTickMs) / 1000.0;
+    if (ignitionOn && !wasOn_) runSeconds_ = 0.0;
+    wasOn_ = ignitionOn;
+
+    // Coolant: warms towards 88 C while running, cools towards 20 C while standing.
+    const double target = ignitionOn ? 88.0 : 20.0;
+    const double tau = ignitionOn ? 240.0 : 1800.0;
+    state_.coolantC += (target - state_.coolantC) * (1.0 - std::exp(-dt / tau));
+
+    if (!ignitionOn) {
+        state_.running = false;
+        state_.rpm = 0.0;
+        state_.load = 0.0;
+        state_.throttle = SimThrottle::Idle;
+        state_.fuelCut = false;
+        state_.flapOpen = false;
+        state_.batteryV = 12.4;
+        state_.advanceDeg = 0.0;
+        state_.retard.fill(0);
+        return;
+    }
+    runSeconds_ += dt;
+    state_.running = true;
+    state_.batteryV = 14.1;
+    Drive(std::fmod(runSeconds_, kCycleSeconds));
+
+    // Knock: likely at high load and speed, more so while the engine is hot. Each knock counts
+    // once and retards the knocking cylinder by 4 counts (1.5 degrees), up to 40 counts.
+    const double knockRate = (state_.load > 0.8 && state_.rpm > 3500.0) ? (state_.coolantC > 70.0 ? 4.0 : 2.0) : 0.0;
+    if (knockRate > 0.0 && Uniform(rng_) < knockRate * dt) {
+        state_.knockCounter = static_cast<std::uint8_t>(state_.knockCounter + 1);
+        const auto cyl = static_cast<std::size_t>(rng_() % 8);
+        state_.retard[cyl] = static_cast<std::uint8_t>(std::min(40, state_.retard[cyl] + 4));
+        retardDecayTicks_ = 0;
+    } else if (++retardDecayTicks_ >= 20) { // 200 ms without a knock: win back one count
+        retardDecayTicks_ = 0;
+        for (auto& r : state_.retard)
+            if (r > 0) --r;
+    }
+    double meanRetard = 0.0;
+    for (auto r : state_.retard) meanRetard += r * 0.375;
+    meanRetard /= 8.0;
+    state_.advanceDeg -= meanRetard;
+}
+
+// The driving cycle: idle 0-12 s, pull away 12-15 s, cruise 15-33 s, full throttle 33-41 s
+// (3000 to 6000 rpm), overrun 41-45 s back to idle.
+void SimEngine::Drive(double t) {
+    state_.phaseSeconds = t;
+    state_.fuelCut = false;
+    state_.flapOpen = false;
+    const double warmIdle = state_.coolantC < 60.0 ? 150.0 * (60.0 - state_.coolantC) / 40.0 : 0.0;
+    if (t < 12.0) {
+        state_.throttle = SimThrottle::Idle;
+        state_.rpm = 800.0 + warmIdle + 15.0 * std::sin(2.0 * kPi * t / 1.7);
+        state_.load = 0.12;
+        state_.advanceDeg = 10.0;
+    } else if (t < 15.0) {
+        const double f = (t - 12.0) / 3.0;
+        state_.throttle = SimThrottle::Cruise;
+        state_.rpm = Lerp(800.0, 2500.0, f);
+        state_.load = Lerp(0.12, 0.45, f);
+        state_.advanceDeg = Lerp(10.0, 30.0, f);
+    } else if (t < 33.0) {
+        const double c = t - 15.0;
+        state_.throttle = SimThrottle::Cruise;
+        state_.rpm = 2500.0 + 700.0 * std::sin(2.0 * kPi * c / 9.0);
+        state_.load = 0.35 + 0.15 * std::sin(2.0 * kPi * c / 7.0);
+        state_.advanceDeg = 32.0 - 10.0 * state_.load;
+    } else if (t < 41.0) {
+        const double f = (t - 33.0) / 8.0;
+        state_.throttle = SimThrottle::Wot;
+        state_.rpm = Lerp(3000.0, 6000.0, f);
+        state_.load = 0.95;
+        state_.advanceDeg = 26.0;
+        state_.flapOpen = state_.rpm > 4800.0;
+    } else {
+        const double f = (t - 41.0) / 4.0;
+        state_.throttle = SimThrottle::Idle;
+        state_.rpm = Lerp(6000.0, 800.0, f);
+        state_.load = 0.05;
+        state_.fuelCut = state_.rpm > 1200.0;
+        state_.advanceDeg = 15.0;
+    }
+    state_.airC = 25.0 + 10.0 * state_.load;
+}
