@@ -1,0 +1,268 @@
+// kv-vm-probe: looks at the real HID stack (hidapi over hidraw) with the device in place, for
+// the end-to-end run in the virtual machine. Each sub-command prints "probe: ..." lines that say
+// what the stack did, and exits 0 when what it saw is what the program relies on, 1 otherwise,
+// 2 on a usage error.
+//
+//   sizes            one request: bytes hid_write takes, bytes hid_read hands back, the answer
+//   timeout          what a read of a silent device returns, and when
+//   burst N          data-log records streamed through the device link until more than N
+//                    input reports came; every sample period must be there
+//   overflow MS      the device streams for MS milliseconds while nobody reads: what is left
+//   removal          reads until the device vanishes (the caller pulls it): what hidapi returns
+#include "device/comms.h"
+#include "device/hidapi_backend.h"
+#include "ui/clock.h"
+
+#include <hidapi.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Ms = std::chrono::milliseconds;
+
+long ElapsedMs(std::chrono::steady_clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - since).count());
+}
+
+std::string ErrorText(hid_device* dev) {
+    const wchar_t* w = hid_error(dev);
+    if (!w) return "(no error text)";
+    std::string s;
+    for (; *w; ++w) s += (*w < 128) ? static_cast<char>(*w) : '?';
+    return s;
+}
+
+// Opens the first interface of the device; null when there is none.
+hid_device* OpenDevice(std::string* pathOut = nullptr) {
+    hid_device_info* list = hid_enumerate(kDeviceVendorId, kDeviceProductId);
+    hid_device* dev = nullptr;
+    for (hid_device_info* d = list; d && !dev; d = d->next) {
+        dev = hid_open_path(d->path);
+        if (dev && pathOut) *pathOut = d->path;
+    }
+    hid_free_enumeration(list);
+    return dev;
+}
+
+// One request as the program frames it: report ID 0, then the request bytes, zero-filled.
+std::vector<unsigned char> Request(std::initializer_list<unsigned char> bytes) {
+    std::vector<unsigned char> r(kHidReportSize, 0);
+    std::size_t i = 1;
+    for (unsigned char b : bytes) r[i++] = b;
+    return r;
+}
+
+void DrainRaw(hid_device* dev) {
+    unsigned char buf[64];
+    while (hid_read_timeout(dev, buf, sizeof buf, 20) > 0) {
+    }
+}
+
+int Sizes() {
+    hid_device* dev = OpenDevice();
+    if (!dev) {
+        std::printf("probe: no device\n");
+        return 1;
+    }
+    DrainRaw(dev);
+    const std::vector<unsigned char> ping = Request({'t'});
+    const int w = hid_write(dev, ping.data(), ping.size());
+    unsigned char buf[64];
+    std::memset(buf, 0xEE, sizeof buf);
+    const int r = hid_read_timeout(dev, buf, sizeof buf, 500);
+    std::printf("probe: hid_write of 33 bytes (report ID 0 + 32) returned %d\n", w);
+    std::printf("probe: hid_read into a 64-byte buffer returned %d bytes: type 0x%02X, first data '%c'\n", r,
+                buf[0], buf[1] >= 32 && buf[1] < 127 ? buf[1] : '?');
+    // A 33-byte read buffer is enough: the device has no report IDs, so 32 bytes come.
+    hid_write(dev, ping.data(), ping.size());
+    unsigned char small[kHidReportSize];
+    const int r2 = hid_read_timeout(dev, small, sizeof small, 500);
+    std::printf("probe: hid_read into a 33-byte buffer returned %d bytes\n", r2);
+    hid_close(dev);
+    return (w == kHidReportSize && r == kHidReportSize - 1 && buf[0] == DATA && buf[1] == 'T' &&
+            r2 == kHidReportSize - 1)
+               ? 0
+               : 1;
+}
+
+int Timeout() {
+    hid_device* dev = OpenDevice();
+    if (!dev) {
+        std::printf("probe: no device\n");
+        return 1;
+    }
+    DrainRaw(dev);
+    bool ok = true;
+    unsigned char buf[64];
+    for (int wait : {0, 1, 10, 200}) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const int r = hid_read_timeout(dev, buf, sizeof buf, wait);
+        const long took = ElapsedMs(t0);
+        std::printf("probe: hid_read_timeout(%d ms) on a silent device returned %d after %ld ms\n", wait, r, took);
+        ok = ok && r == 0 && took >= wait && took < wait + 200;
+    }
+    hid_close(dev);
+    return ok ? 0 : 1;
+}
+
+// Data-log set-up shared by burst and overflow: `items` three-byte variables, period `periodMs`.
+bool StartLogging(Comms& comms, int items, int periodMs) {
+    std::vector<int> addresses, sizes;
+    for (int i = 0; i < items; ++i) {
+        addresses.push_back(0x40 + i);
+        sizes.push_back(3);
+    }
+    return comms.Comms_Open() && comms.DataLog_Configure(addresses, sizes) && comms.DataLog_SetRate(periodMs) &&
+           comms.DataLog_StartDeviceLogging();
+}
+
+// Stamps of whole records (record size + 4-byte trailer, stamp in the last 3 bytes).
+std::vector<long> Stamps(const std::vector<std::uint8_t>& data, int recordSize) {
+    std::vector<long> stamps;
+    const std::size_t step = static_cast<std::size_t>(recordSize) + 4;
+    for (std::size_t at = 0; at + step <= data.size(); at += step) {
+        const std::size_t t = at + static_cast<std::size_t>(recordSize) + 1;
+        stamps.push_back(static_cast<long>(data[t]) | (static_cast<long>(data[t + 1]) << 8) |
+                         (static_cast<long>(data[t + 2]) << 16));
+    }
+    return stamps;
+}
+
+long Gaps(const std::vector<long>& stamps) {
+    long gaps = 0;
+    for (std::size_t i = 1; i < stamps.size(); ++i) gaps += stamps[i] - stamps[i - 1] - 1;
+    return gaps;
+}
+
+int Burst(long wantReports) {
+    SteadyClock clock;
+    std::unique_ptr<HidBackend> hid = MakeHidapiBackend();
+    Comms comms(*hid, clock);
+    constexpr int kItems = 10; // 30 data bytes + 4 = 34 bytes: two input reports per record
+    constexpr int kPeriodMs = 5;
+    if (!StartLogging(comms, kItems, kPeriodMs)) {
+        std::printf("probe: data-log set-up failed\n");
+        return 1;
+    }
+    const int recordSize = comms.Link().dataLogRecordSize;
+    const long reportsPerRecord = (recordSize + 4 + 30) / 31;
+    std::vector<long> stamps;
+    long downloads = 0;
+    const auto t0 = std::chrono::steady_clock::now();
+    auto lastKeepAlive = t0;
+    while (static_cast<long>(stamps.size()) * reportsPerRecord <= wantReports && ElapsedMs(t0) < 60000) {
+        if (ElapsedMs(lastKeepAlive) >= 200) {
+            comms.DataLog_KeepAlive();
+            lastKeepAlive = std::chrono::steady_clock::now();
+        }
+        const std::vector<std::uint8_t> got = comms.DataLog_Download();
+        if (got.empty()) continue;
+        ++downloads;
+        const std::vector<long> s = Stamps(got, recordSize);
+        stamps.insert(stamps.end(), s.begin(), s.end());
+    }
+    comms.DataLog_StopDeviceLogging();
+    const long reports = static_cast<long>(stamps.size()) * reportsPerRecord;
+    const long gaps = Gaps(stamps);
+    std::printf("probe: %zu records of %d bytes (%ld input reports) in %ld downloads, %ld ms, stamps %ld..%ld, "
+                "%ld sample periods missing\n",
+                stamps.size(), recordSize + 4, reports, downloads, ElapsedMs(t0), stamps.empty() ? -1 : stamps.front(),
+                stamps.empty() ? -1 : stamps.back(), gaps);
+    return reports > wantReports && gaps == 0 ? 0 : 1;
+}
+
+int Overflow(int quietMs) {
+    SteadyClock clock;
+    std::unique_ptr<HidBackend> hid = MakeHidapiBackend();
+    Comms comms(*hid, clock);
+    constexpr int kItems = 1; // 3 data bytes + 4: one input report per record
+    constexpr int kPeriodMs = 2;
+    if (!StartLogging(comms, kItems, kPeriodMs)) {
+        std::printf("probe: data-log set-up failed\n");
+        return 1;
+    }
+    const int recordSize = comms.Link().dataLogRecordSize;
+    std::this_thread::sleep_for(Ms(quietMs)); // nobody reads: the kernel queue fills
+    // Read what the kernel kept, straight from the handle.
+    std::vector<std::uint8_t> data;
+    HidReport report{};
+    long queued = 0;
+    while (hid->Read(report, 0) == HidReadResult::Ok) {
+        ++queued;
+        if (report[1] == 0x20) data.insert(data.end(), report.begin() + 2, report.begin() + 2 + recordSize + 4);
+    }
+    comms.DataLog_StopDeviceLogging();
+    const std::vector<long> stamps = Stamps(data, recordSize);
+    std::printf("probe: after %d ms without reading (%d ms per record) the handle held %ld reports, stamps %ld..%ld, "
+                "%ld sample periods missing between them\n",
+                quietMs, kPeriodMs, queued, stamps.empty() ? -1 : stamps.front(), stamps.empty() ? -1 : stamps.back(),
+                Gaps(stamps));
+    return queued > 0 ? 0 : 1;
+}
+
+int Removal() {
+    std::string path;
+    hid_device* dev = OpenDevice(&path);
+    if (!dev) {
+        std::printf("probe: no device\n");
+        return 1;
+    }
+    std::printf("probe: waiting at %s\n", path.c_str());
+    std::fflush(stdout);
+    unsigned char buf[64];
+    const auto t0 = std::chrono::steady_clock::now();
+    int r = 0;
+    while ((r = hid_read_timeout(dev, buf, sizeof buf, 100)) >= 0 && ElapsedMs(t0) < 30000) {
+    }
+    std::printf("probe: hid_read_timeout after removal returned %d (%s)\n", r, ErrorText(dev).c_str());
+    const int again = hid_read_timeout(dev, buf, sizeof buf, 100);
+    std::printf("probe: a second read returned %d\n", again);
+    const std::vector<unsigned char> ping = Request({'t'});
+    const int w = hid_write(dev, ping.data(), ping.size());
+    std::printf("probe: hid_write after removal returned %d (%s)\n", w, ErrorText(dev).c_str());
+    hid_close(dev);
+    hid_device_info* list = hid_enumerate(kDeviceVendorId, kDeviceProductId);
+    int listed = 0;
+    for (hid_device_info* d = list; d; d = d->next) ++listed;
+    hid_free_enumeration(list);
+    hid_device* reopened = hid_open_path(path.c_str());
+    std::printf("probe: enumeration lists %d device(s); opening the old path %s\n", listed,
+                reopened ? "succeeded" : "fails");
+    if (reopened) hid_close(reopened);
+    return r < 0 && w < 0 && listed == 0 && !reopened ? 0 : 1;
+}
+
+// A whole positive decimal number; -1 for anything else.
+long Number(const std::string& text) {
+    char* end = nullptr;
+    const long v = std::strtol(text.c_str(), &end, 10);
+    return !text.empty() && end && *end == 0 && v > 0 && v < 1'000'000 ? v : -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (hid_init() != 0) {
+        std::printf("probe: hid_init failed\n");
+        return 1;
+    }
+    int status = 2;
+    if (args.size() == 1 && args[0] == "sizes") status = Sizes();
+    else if (args.size() == 1 && args[0] == "timeout") status = Timeout();
+    else if (args.size() == 2 && args[0] == "burst" && Number(args[1]) > 0) status = Burst(Number(args[1]));
+    else if (args.size() == 2 && args[0] == "overflow" && Number(args[1]) > 0)
+        status = Overflow(static_cast<int>(Number(args[1])));
+    else if (args.size() == 1 && args[0] == "removal") status = Removal();
+    else std::fprintf(stderr, "usage: kv-vm-probe sizes|timeout|burst N|overflow MS|removal\n");
+    hid_exit();
+    return status;
+}
