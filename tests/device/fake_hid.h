@@ -47,6 +47,7 @@ public:
     bool Open(const std::string& path) override {
         openedPaths.push_back(path);
         open_ = plugged;
+        if (open_ && onOpen) onOpen();
         return open_;
     }
     bool IsOpen() const override { return open_; }
@@ -109,6 +110,7 @@ public:
     std::vector<HidReport> written;
     std::deque<Bytes> script;
     std::function<void(const HidReport&)> onWrite;
+    std::function<void()> onOpen;
     // Called when a read finds the queue empty, before it waits (lets a test stream reports).
     std::function<void(int timeoutMs)> beforeRead;
     std::vector<std::string> openedPaths;
