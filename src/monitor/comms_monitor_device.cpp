@@ -1,0 +1,16 @@
+#include "monitor/comms_monitor_device.h"
+
+#include "device/comms.h"
+
+bool CommsMonitorDevice::IgnitionOnDebounced() { return comms_.IgnitionOnDebounced(); }
+bool CommsMonitorDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
+void CommsMonitorDevice::ResetIgnitionDebounce() { comms_.ResetIgnitionDebounce(); }
+bool CommsMonitorDevice::DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes) {
+    return comms_.DataLog_Configure(addresses, sizes);
+}
+std::vector<std::uint8_t> CommsMonitorDevice::DataLog_ReadRecord() { return comms_.DataLog_ReadRecord(); }
+std::int32_t CommsMonitorDevice::ReadEcuRam(int ecuKind, int address, int n) {
+    return comms_.ReadEcuRam(ecuKind, address, n);
+}
+bool CommsMonitorDevice::ResetO2Adaptation() { return comms_.ResetO2Adaptation(); }
+bool CommsMonitorDevice::RamByteOrderFlag() const { return comms_.RamByteOrderFlag(); }
