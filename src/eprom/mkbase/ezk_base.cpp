@@ -18,8 +18,8 @@ constexpr int kImageSize = 16384;
 constexpr std::uint32_t kSeed = 0x455A4B44u;
 
 // Identification.
-constexpr int kBuildText = 16128;
-constexpr int kBuildTextSize = 128;
+constexpr int kBuildText = 16128; // text area up to parameter 34
+constexpr int kBuildTextSize = 64;
 constexpr int kMarker = 16352; // "MRX-D"
 constexpr int kRevisionAddress = 16357;
 constexpr int kRevision = 8;
@@ -211,7 +211,7 @@ void CompressLoadRows(ImageBuffer& img, int map) {
     for (int y = 0; y < 16; ++y) {
         const int from = y < 8 ? 2 * y : 15;
         for (int x = 0; x < 16; ++x)
-            img.Put(map + x + 16 * y, rows[static_cast<std::size_t>(from)][static_cast<std::size_t>(x)]);
+            img.Overwrite(map + x + 16 * y, rows[static_cast<std::size_t>(from)][static_cast<std::size_t>(x)]);
     }
 }
 

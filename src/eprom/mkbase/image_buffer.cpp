@@ -8,7 +8,7 @@ constexpr std::uint8_t kMarkerLetter = 'M';
 
 } // namespace
 
-ImageBuffer::ImageBuffer(std::size_t size, std::uint32_t seed) : bytes_(size) {
+ImageBuffer::ImageBuffer(std::size_t size, std::uint32_t seed) : bytes_(size), laidOut_(size, false) {
     // A plain linear congruential generator: the code areas hold no real code, only bytes that
     // make the image non-empty. 0xFF (erased EPROM) and the marker letter are avoided so that
     // no filler byte can be mistaken for a region marker.
@@ -21,17 +21,30 @@ ImageBuffer::ImageBuffer(std::size_t size, std::uint32_t seed) : bytes_(size) {
     }
 }
 
-void ImageBuffer::Put(int address, int value) {
+bool ImageBuffer::Store(int address, int value) {
     if (address < 0 || address >= Size()) {
         errors_.push_back("address " + std::to_string(address) + " outside the image");
-        return;
+        return false;
     }
     if (value < 0 || value > 255) {
         errors_.push_back("value " + std::to_string(value) + " at " + std::to_string(address) +
                           " is not a byte");
-        return;
+        return false;
     }
     bytes_[static_cast<std::size_t>(address)] = static_cast<std::uint8_t>(value);
+    return true;
+}
+
+void ImageBuffer::Put(int address, int value) {
+    if (address >= 0 && address < Size() && laidOut_[static_cast<std::size_t>(address)]) {
+        errors_.push_back("address " + std::to_string(address) + " laid out twice");
+        return;
+    }
+    if (Store(address, value)) laidOut_[static_cast<std::size_t>(address)] = true;
+}
+
+void ImageBuffer::Overwrite(int address, int value) {
+    if (Store(address, value)) laidOut_[static_cast<std::size_t>(address)] = true;
 }
 
 void ImageBuffer::PutBytes(int address, const std::vector<int>& values) {
@@ -46,6 +59,16 @@ void ImageBuffer::PutWord(int address, int value) {
     }
     Put(address, value >> 8);
     Put(address + 1, value & 0xFF);
+}
+
+void ImageBuffer::OverwriteWord(int address, int value) {
+    if (value < 0 || value > 0xFFFF) {
+        errors_.push_back("word " + std::to_string(value) + " at " + std::to_string(address) +
+                          " does not fit 16 bits");
+        return;
+    }
+    Overwrite(address, value >> 8);
+    Overwrite(address + 1, value & 0xFF);
 }
 
 void ImageBuffer::PutText(int address, std::string_view text, int width, std::uint8_t pad) {

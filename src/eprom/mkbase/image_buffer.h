@@ -15,12 +15,18 @@ public:
     // that every image has its own but reproducible code area.
     ImageBuffer(std::size_t size, std::uint32_t seed);
 
-    // Stores one byte; an address outside the buffer is recorded as an error (see Errors()).
+    // Stores one byte at an address not yet laid out; an address outside the buffer, a value
+    // that is not a byte, or a second store at the same address is recorded as an error (see
+    // Errors()), so that overlapping layouts cannot go unnoticed.
     void Put(int address, int value);
+    // Stores one byte whether or not the address was laid out before (conversions that rewrite
+    // what is already there).
+    void Overwrite(int address, int value);
     // Stores bytes at address, address + 1, ...
     void PutBytes(int address, const std::vector<int>& values);
     // A 16-bit word, high byte at the lower address (the byte order of every creator-1 kind).
     void PutWord(int address, int value);
+    void OverwriteWord(int address, int value);
     // The characters of text at address, then pad bytes up to width.
     void PutText(int address, std::string_view text, int width, std::uint8_t pad);
 
@@ -34,7 +40,10 @@ public:
     const std::vector<std::string>& Errors() const { return errors_; }
 
 private:
+    bool Store(int address, int value);
+
     std::vector<std::uint8_t> bytes_;
+    std::vector<bool> laidOut_;
     std::vector<std::string> errors_;
 };
 

@@ -67,7 +67,7 @@ void PutBaseFuelCell(ImageBuffer& img, int x, int y, int value) {
     img.Put(c, value & 0xFF);
     const int byteAddress = kUpperBits + (c - kMapBaseFuel) / 4;
     const int shift = 6 - 2 * ((c - kMapBaseFuel) % 4); // bits 7..6 for the first cell
-    img.Put(byteAddress, (img.At(byteAddress) & ~(3 << shift) & 0xFF) | (((value >> 8) & 3) << shift));
+    img.Overwrite(byteAddress, (img.At(byteAddress) & ~(3 << shift) & 0xFF) | (((value >> 8) & 3) << shift));
 }
 
 void PutMaps(ImageBuffer& img, Region region) {

@@ -18,8 +18,8 @@ constexpr int kImageSize = 16384;
 constexpr std::uint32_t kSeed = 0x4C483233u;
 
 // Identification.
-constexpr int kBuildText = 16128; // 128 bytes of text
-constexpr int kBuildTextSize = 128;
+constexpr int kBuildText = 16128; // the first 64 bytes of the text area
+constexpr int kBuildTextSize = 64;
 constexpr int kRevisionAddress = 16367;
 constexpr int kRevision = 8;
 constexpr int kMarker = 16368; // "MRX-D"
@@ -277,12 +277,12 @@ void PutParameters(ImageBuffer& img) {
 // constant of parameter 18 and three code bytes.
 void ConvertToSuperMaf(ImageBuffer& img) {
     for (std::size_t i = 0; i < supermaf::kLH23AirFlowTable.size(); ++i)
-        img.PutWord(kMapAirFlow + 2 * static_cast<int>(i), supermaf::kLH23AirFlowTable[i]);
-    img.PutWord(kMafLastWord, supermaf::kLH23LastAxisWord);
+        img.OverwriteWord(kMapAirFlow + 2 * static_cast<int>(i), supermaf::kLH23AirFlowTable[i]);
+    img.OverwriteWord(kMafLastWord, supermaf::kLH23LastAxisWord);
     for (std::size_t i = 0; i < supermaf::kLH23AxisSteps.size(); ++i)
-        img.Put(kMafSteps + static_cast<int>(i), supermaf::kLH23AxisSteps[i]);
-    img.Put(kMafConstant, supermaf::kLH23Entry18Value);
-    for (const auto& b : supermaf::kLH23CodeBytes) img.Put(b.address, b.value);
+        img.Overwrite(kMafSteps + static_cast<int>(i), supermaf::kLH23AxisSteps[i]);
+    img.Overwrite(kMafConstant, supermaf::kLH23Entry18Value);
+    for (const auto& b : supermaf::kLH23CodeBytes) img.Overwrite(b.address, b.value);
 }
 
 } // namespace
