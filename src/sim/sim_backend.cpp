@@ -188,6 +188,7 @@ struct SimulatedBackend::Impl {
     std::vector<LateReport> late;
     std::size_t queueSize = 32;
     long reports = 0;
+    bool unplugFired = false;
 
     bool Present() const { return plugged && clock.NowMs() >= offlineUntilMs; }
     bool HandleValid() const { return open && openGeneration == deviceGeneration && Present(); }
@@ -247,7 +248,8 @@ struct SimulatedBackend::Impl {
 
     void CountReport() {
         ++reports;
-        if (faults.unplugAfter >= 0 && reports >= faults.unplugAfter && plugged) {
+        if (faults.unplugAfter >= 0 && reports >= faults.unplugAfter && plugged && !unplugFired) {
+            unplugFired = true; // once: a replugged device stays
             plugged = false;
             LeaveBus();
         }

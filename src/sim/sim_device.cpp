@@ -857,7 +857,8 @@ void SimDevice::UpdateLiveValues() {
     liveDirty_ = false;
     if (!fuelMap_ || cacheGeneration_ != memoryGeneration_) RecomputeImageCache();
     const SimEngineState& e = engine_.State();
-    const bool running = e.running && e.rpm >= 50.0;
+    // The engine dies with the ignition at once (the model notices at its next tick).
+    const bool running = ignitionOn_ && e.running && e.rpm >= 50.0;
     const double rpm = running ? e.rpm : 0.0;
 
     // Engine period as the device measures it (1.3333 us counts; two pulses per revolution).

@@ -1,0 +1,301 @@
+// The simulated car as the program sees it: driving phases, values that agree with each other
+// through the conversions the monitors use, warming coolant, knock with per-cylinder retard, an
+// air/fuel ratio that follows the fuel map in the LH module, and the ignition switch driven by
+// the progress window.
+#include "sim_host.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+using B = std::vector<std::uint8_t>;
+
+std::uint32_t LittleEndian(const B& b) {
+    std::uint32_t v = 0;
+    for (std::size_t i = b.size(); i-- > 0;) v = v * 256 + b[i];
+    return v;
+}
+
+// RAM value of n bytes as a creator-1 unit keeps it (low byte first).
+std::uint32_t Ram(SimRig& rig, std::uint8_t kind, std::uint8_t address, std::uint8_t n) {
+    return LittleEndian(rig.host->Exchange({0x84, kind, address, n}, n));
+}
+
+// Lets the engine run until `seconds` after the ignition came on (the rig starts with it on).
+void RunTo(SimRig& rig, double seconds, std::int64_t startMs) {
+    const auto target = startMs + static_cast<std::int64_t>(seconds * 1000.0);
+    if (target > rig.clock.now) rig.clock.SleepMs(target - rig.clock.now);
+}
+
+struct PhaseCase {
+    double atSeconds;
+    int lhThrottleBits; // LH throttle byte AND 3: 1 idle, 0 cruise, 2 full load
+    int ezkSwitches;    // EZK switch byte AND 6: 4 idle, 0 cruise, 2 full throttle
+    double minRpm, maxRpm;
+};
+
+class SimPhaseTest : public ::testing::TestWithParam<PhaseCase> {};
+
+TEST_P(SimPhaseTest, SwitchesAndSpeedFollowTheDrivingCycle) {
+    const PhaseCase& c = GetParam();
+    SimRig rig;
+    const std::int64_t start = rig.clock.now;
+    RunTo(rig, c.atSeconds, start);
+    EXPECT_EQ(Ram(rig, 'L', 41, 1) & 3, static_cast<std::uint32_t>(c.lhThrottleBits));
+    EXPECT_EQ(Ram(rig, 'E', 34, 1) & 6, static_cast<std::uint32_t>(c.ezkSwitches));
+    // Device period: 1.3333 us counts, two per revolution.
+    const double rpm = 60.0 / (2.0 * LittleEndian(rig.host->Exchange(Bytes("p"), 3)) * 8.0 / 6e6);
+    EXPECT_GE(rpm, c.minRpm);
+    EXPECT_LE(rpm, c.maxRpm);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cycle, SimPhaseTest,
+                         ::testing::Values(PhaseCase{5.0, 1, 4, 750, 1000}, PhaseCase{20.0, 0, 0, 1700, 3300},
+                                           PhaseCase{37.0, 2, 2, 4000, 5000}, PhaseCase{45.0 + 5.0, 1, 4, 750, 1000}));
+
+TEST(SimCarTest, SpeedAgreesAcrossEveryPlaceThatReportsIt) {
+    SimRig rig;
+    const std::int64_t start = rig.clock.now;
+    for (double t : {3.0, 14.0, 24.0, 38.0, 43.0}) {
+        RunTo(rig, t, start);
+        const double device = 60.0 / (2.0 * LittleEndian(rig.host->Exchange(Bytes("p"), 3)) * 8.0 / 6e6);
+        const double lh = 60.0 / (Ram(rig, 'L', 29, 3) * 4e-6);          // revolution period, 4 us counts
+        const double ezk = 4.0 / (Ram(rig, 'E', 106, 2) * 0.0000015);    // period word
+        const double truth = rig.Device().Engine().rpm;
+        EXPECT_NEAR(device, truth, truth * 0.01) << t;
+        EXPECT_NEAR(lh, truth, truth * 0.01) << t;
+        EXPECT_NEAR(ezk, truth, truth * 0.01) << t;
+    }
+}
+
+TEST(SimCarTest, UnpoweredUnitsGiveNothingAndMarkersSayNoData) {
+    SimOptions o;
+    o.ezkModuleFitted = false;
+    SimRig rig(o);
+    rig.clock.SleepMs(5000);
+    EXPECT_EQ(rig.host->Exchange({'l', 'c', 3, 17, 1, 18, 1, 106, 2}, 1), Bytes("1"));
+    rig.host->Send(Bytes("lo"));
+    const auto rec = rig.host->Receive(0x20, 4);
+    EXPECT_EQ(rec.bytes[0], 1) << "LH powered";
+    EXPECT_EQ(rec.bytes[1], 0) << "no EZK module";
+    EXPECT_EQ(rec.bytes[2] | rec.bytes[3], 0) << "EZK RAM after its marker reads as zeros";
+}
+
+// LH 2.3 coolant curve (volts of an 8-bit reading, 256 = 5 V) to degrees Celsius.
+double CoolantC(std::uint32_t raw) {
+    const double xs[] = {0, 0.429, 1.459, 2.382, 3.154, 4.65}, ys[] = {120, 80, 40, 25, 0, -40};
+    const double v = raw / 256.0 * 5.0;
+    if (v <= xs[0]) return ys[0];
+    for (int i = 1; i < 6; ++i)
+        if (v <= xs[i]) return ys[i - 1] + (v - xs[i - 1]) / (xs[i] - xs[i - 1]) * (ys[i] - ys[i - 1]);
+    return ys[5];
+}
+
+TEST(SimCarTest, CoolantWarmsWhileRunningAndCoolsWhileStanding) {
+    SimRig rig;
+    const double cold = CoolantC(Ram(rig, 'L', 0xC7, 1));
+    EXPECT_NEAR(cold, 20.0, 2.0);
+    rig.clock.SleepMs(20 * 60 * 1000);
+    const double warm = CoolantC(Ram(rig, 'L', 0xC7, 1));
+    EXPECT_GT(warm, 80.0);
+    rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
+    rig.clock.SleepMs(30 * 60 * 1000);
+    rig.sim->SetIgnitionMode(SimIgnitionMode::On);
+    const double later = CoolantC(Ram(rig, 'L', 0xC7, 1));
+    EXPECT_LT(later, warm - 10.0);
+    EXPECT_GT(later, 30.0);
+}
+
+// The knock retard block as the ignition monitor decodes it: rotate until the marker reads 0x63,
+// then take the cylinders in their order.
+std::vector<int> DecodeRetard(B b) {
+    if (b[0] == 0) return std::vector<int>(8, 0);
+    for (int i = 1; i <= 8; ++i)
+        if (b[static_cast<std::size_t>(i)] == 255) b[static_cast<std::size_t>(i)] = 0;
+    int turns = 0;
+    while (b[0] != 0x63) {
+        if (++turns > 8) return std::vector<int>(8, 0);
+        b[0] = static_cast<std::uint8_t>((b[0] >> 1) | (b[0] << 7));
+        std::rotate(b.begin() + 1, b.begin() + 2, b.end());
+    }
+    return {b[7], b[4], b[6], b[1], b[2], b[3], b[5], b[8]};
+}
+
+TEST(SimCarTest, KnocksAtFullLoadCountAndRetardTheKnockingCylinder) {
+    SimRig rig;
+    ASSERT_EQ(rig.host->Exchange({'l', 'c', 2, 18, 1, 2, 9}, 1), Bytes("1"));
+    const std::uint32_t before = Ram(rig, 'E', 134, 1);
+    int recordsWithRetard = 0;
+    const std::int64_t start = rig.clock.now;
+    for (int ms = 0; ms < 3 * 45000; ms += 250) {
+        RunTo(rig, ms / 1000.0, start);
+        rig.host->Send(Bytes("lo"));
+        const auto rec = rig.host->Receive(0x20, 10);
+        ASSERT_GE(rec.bytes.size(), 10U);
+        const auto decoded = DecodeRetard(B(rec.bytes.begin() + 1, rec.bytes.begin() + 10));
+        const auto& truth = rig.Device().Engine().retard;
+        for (std::size_t cyl = 0; cyl < 8; ++cyl) ASSERT_EQ(decoded[cyl], truth[cyl]) << "cylinder " << cyl + 1 << " at " << ms;
+        if (std::any_of(decoded.begin(), decoded.end(), [](int v) { return v > 0; })) ++recordsWithRetard;
+    }
+    EXPECT_GT(recordsWithRetard, 5);
+    EXPECT_GT(Ram(rig, 'E', 134, 1), before) << "the knock counter moved";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Air/fuel ratio from the fuel map of the image in the LH module.
+
+constexpr int kAxisBlock = 13019; // LH 2.3 axis block: MAF steps, MAF base word, RPM steps
+constexpr int kCatMap = 13568;    // base fuel map (cat), 16 x 16 bytes, 128 = neutral
+
+B LhImage(std::uint8_t cell) {
+    B img(kSimMemorySize, 0xFF);
+    const char marker[] = "MRX-D";
+    std::copy(marker, marker + 5, img.begin() + 16368);
+    // MAF axis 100 .. 1600 in steps of 100; RPM axis bytes 64 .. 244 in steps of 12.
+    for (int i = 0; i < 15; ++i) img[static_cast<std::size_t>(kAxisBlock + 2 + i)] = 100;
+    const int base = 65536 - 1600;
+    img[kAxisBlock + 17] = static_cast<std::uint8_t>(base >> 8);
+    img[kAxisBlock + 18] = static_cast<std::uint8_t>(base & 0xFF);
+    for (int i = 0; i < 16; ++i) img[static_cast<std::size_t>(kAxisBlock + 21 + i)] = 12;
+    std::fill(img.begin() + kCatMap, img.begin() + kCatMap + 256, cell);
+    return img;
+}
+
+double WidebandAfr(SimRig& rig) {
+    const auto raw = LittleEndian(rig.host->Exchange({'a', 0}, 2));
+    return 9.0 + raw / 65536.0 * 10.0; // the wide-band input's default law: 0 V = 9, 5 V = 19
+}
+
+double AfrWithImage(const B& image, double atSeconds) {
+    SimRig rig;
+    rig.Device().Module(kSimLH).memory = image;
+    rig.Device().MarkMemoryChanged();
+    RunTo(rig, atSeconds, rig.clock.now);
+    return WidebandAfr(rig);
+}
+
+TEST(SimAfrTest, RicherCellsGiveARicherMixture) {
+    for (double at : {5.0, 20.0, 36.0}) {
+        const double neutral = AfrWithImage(LhImage(128), at);
+        const double richer = AfrWithImage(LhImage(128 + 64), at); // +12.5 % fuel
+        const double leaner = AfrWithImage(LhImage(128 - 64), at);
+        EXPECT_NEAR(neutral / richer, 1.125, 0.01) << at;
+        EXPECT_NEAR(leaner / neutral, 1.0 / 0.875 , 0.01) << at;
+        EXPECT_GT(neutral, 12.0) << at;
+        EXPECT_LT(neutral, 17.0) << at;
+    }
+}
+
+TEST(SimAfrTest, OnlyTheCellsAroundTheOperatingPointMatter) {
+    // At idle the operating point sits at high rpm bytes (slow engine) and the low MAF end.
+    const double neutral = AfrWithImage(LhImage(128), 5.0);
+    B far = LhImage(128);
+    for (int y = 8; y < 16; ++y)
+        for (int x = 0; x < 6; ++x) far[static_cast<std::size_t>(kCatMap + x + 16 * y)] = 250;
+    EXPECT_DOUBLE_EQ(AfrWithImage(far, 5.0), neutral);
+    B near = LhImage(128);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 6; x < 16; ++x) near[static_cast<std::size_t>(kCatMap + x + 16 * y)] = 192;
+    EXPECT_NEAR(neutral / AfrWithImage(near, 5.0), 1.125, 0.01);
+}
+
+TEST(SimAfrTest, AMapWrittenThroughTheRunningUnitTakesEffectAtOnce) {
+    SimRig rig;
+    rig.Device().Module(kSimLH).memory = LhImage(128);
+    rig.Device().MarkMemoryChanged();
+    rig.clock.SleepMs(5000);
+    const double before = WidebandAfr(rig);
+    for (int y = 0; y < 16; ++y) {
+        B req{0x86, 'L', static_cast<std::uint8_t>((kCatMap + 16 * y) >> 8),
+              static_cast<std::uint8_t>((kCatMap + 16 * y) & 0xFF), 16};
+        req.insert(req.end(), 16, 192);
+        ASSERT_EQ(rig.host->Exchange(req, 1), Bytes("1"));
+    }
+    EXPECT_NEAR(before / WidebandAfr(rig), 1.125, 0.01);
+}
+
+TEST(SimAfrTest, ErasedModuleRunsNearStoichiometric) {
+    SimRig rig;
+    rig.clock.SleepMs(20000);
+    EXPECT_NEAR(WidebandAfr(rig), 14.7, 1.0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ignition switch: by hand, by script and by the progress window in auto mode.
+
+TEST(SimIgnitionTest, ScriptSwitchesAtItsTimes) {
+    SimOptions o;
+    o.ignitionScript = "off@1000,on@4000";
+    SimRig rig(o);
+    const std::int64_t start = rig.clock.now;
+    const std::pair<int, bool> checks[] = {{500, true}, {1500, false}, {3900, false}, {4100, true}};
+    for (const auto& [at, on] : checks) {
+        RunTo(rig, at / 1000.0, start);
+        EXPECT_EQ(rig.host->Exchange({0x81}, 1), Bytes(on ? "1" : "0")) << at;
+    }
+}
+
+struct AutoCase {
+    SimIgnitionMode mode;
+    const char* caption;
+    bool startOn;
+    bool onAfter; // ignition after the delay
+};
+
+class SimAutoIgnitionTest : public ::testing::TestWithParam<AutoCase> {};
+
+TEST_P(SimAutoIgnitionTest, FollowsTheProgressWindowOnlyInAutoMode) {
+    const AutoCase& c = GetParam();
+    SimRig rig;
+    rig.sim->SetIgnitionMode(c.startOn ? SimIgnitionMode::On : SimIgnitionMode::Off);
+    rig.sim->SetIgnitionMode(c.mode);
+    ScriptedDialogs inner;
+    AutoIgnitionDialogs dialogs(inner, *rig.sim, rig.clock, 800);
+    dialogs.ShowProgress(c.caption, 0);
+    EXPECT_EQ(inner.log.back(), std::string("ShowProgress|") + c.caption + "|0") << "forwarded";
+    rig.clock.SleepMs(700);
+    EXPECT_EQ(rig.sim->IsIgnitionOn(), c.startOn) << "not before the delay";
+    rig.clock.SleepMs(200);
+    EXPECT_EQ(rig.sim->IsIgnitionOn(), c.onAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Modes, SimAutoIgnitionTest,
+    ::testing::Values(AutoCase{SimIgnitionMode::Auto, "Turn ignition OFF", true, false},
+                      AutoCase{SimIgnitionMode::Auto, "Turn ignition ON", false, true},
+                      AutoCase{SimIgnitionMode::Auto, "Loading", true, true},
+                      AutoCase{SimIgnitionMode::On, "Turn ignition OFF", true, true},
+                      AutoCase{SimIgnitionMode::Off, "Turn ignition ON", false, false}));
+
+TEST(SimAutoIgnitionTest, EveryCallIsForwarded) {
+    SimRig rig;
+    ScriptedDialogs inner;
+    inner.answers.push_back(MsgResult::Cancel);
+    inner.inputs.push_back(std::string("typed"));
+    inner.cancelWhen = [](const std::string& caption) { return caption == "Loading"; };
+    AutoIgnitionDialogs d(inner, *rig.sim, rig.clock);
+    EXPECT_EQ(d.MessageBox("text", "Kestrovane", MsgButtons::OKCancel, MsgIcon::None), MsgResult::Cancel);
+    EXPECT_EQ(d.InputBox("prompt", "title", "x"), std::optional<std::string>("typed"));
+    EXPECT_EQ(d.OpenFileDialog("open", "f|*.bin", 1), std::nullopt);
+    EXPECT_EQ(d.SaveFileDialog("save", "f|*.bin", "bin", "a.bin", 1), std::nullopt);
+    d.ShowProgress("Loading", 4);
+    d.EnableProgressCancel();
+    d.UpdateProgress(3);
+    EXPECT_TRUE(d.IsProgressCancelled());
+    d.CloseProgress();
+    d.ProcessEvents();
+    d.SetClipboardText("clip");
+    EXPECT_EQ(d.ClipboardText(), "clip");
+    d.SetHourglass(true);
+    EXPECT_EQ(inner.progressValue, 3);
+    EXPECT_EQ(inner.processEventsCalls, 1);
+    EXPECT_EQ(inner.log, (std::vector<std::string>{"MessageBox|Kestrovane|text", "InputBox|title|prompt|x",
+                                                   "OpenFileDialog|open|f|*.bin|1", "SaveFileDialog|save|f|*.bin|bin|a.bin|1",
+                                                   "ShowProgress|Loading|4", "EnableProgressCancel", "CloseProgress",
+                                                   "Hourglass|on"}));
+}
+
+} // namespace
