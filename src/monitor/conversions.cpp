@@ -200,7 +200,7 @@ double IgnitionAdvanceFromTiming(double period, double delay) {
 }
 
 float EZK_IgnitionAdvance(int b, double rpm) {
-    const double base = 60.0 - static_cast<double>(b * 6) / 16.0;
+    const double base = 60.0 - static_cast<double>(b) * 6.0 / 16.0;
     if (rpm == 0.0) return static_cast<float>(base);
     return static_cast<float>(base - 90.5 / (1000000.0 / rpm) * 6.0);
 }
@@ -256,10 +256,15 @@ std::int32_t LoByte(std::int64_t x) { return static_cast<std::int32_t>(x & 255);
 std::int32_t HiByte(std::int64_t x) { return static_cast<std::int32_t>(x / 256); }
 
 std::int32_t CombineWord(int a, int b, bool ramByteOrderFlag) {
+    a &= 255;
+    b &= 255;
     return ramByteOrderFlag ? b * 256 + a : a * 256 + b;
 }
 
 std::int32_t CombineTriple(int a, int b, int c, bool ramByteOrderFlag) {
+    a &= 255;
+    b &= 255;
+    c &= 255;
     return ramByteOrderFlag ? (c * 256 + b) * 256 + a : (a * 256 + b) * 256 + c;
 }
 

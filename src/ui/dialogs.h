@@ -47,6 +47,16 @@ public:
 
     virtual std::string ClipboardText() = 0;
     virtual void SetClipboardText(const std::string& text) = 0;
+    // The same, telling whether the clipboard could be opened (false: nothing read or written).
+    // Platforms whose clipboard cannot fail keep these defaults.
+    virtual bool TryGetClipboardText(std::string& text) {
+        text = ClipboardText();
+        return true;
+    }
+    virtual bool TrySetClipboardText(const std::string& text) {
+        SetClipboardText(text);
+        return true;
+    }
     // Hourglass (busy) pointer on or off.
     virtual void SetHourglass(bool busy) = 0;
 };

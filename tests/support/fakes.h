@@ -110,6 +110,16 @@ public:
     }
     std::string ClipboardText() override { return clipboard; }
     void SetClipboardText(const std::string& text) override { clipboard = text; }
+    bool TryGetClipboardText(std::string& text) override {
+        if (clipboardFails) return false;
+        text = clipboard;
+        return true;
+    }
+    bool TrySetClipboardText(const std::string& text) override {
+        if (clipboardFails) return false;
+        clipboard = text;
+        return true;
+    }
     void SetHourglass(bool busy) override {
         log.push_back(busy ? "Hourglass|on" : "Hourglass|off");
         hourglass = busy;
@@ -121,6 +131,7 @@ public:
     std::deque<std::optional<std::string>> inputs;
     std::deque<std::optional<FileDialogResult>> files;
     std::string clipboard;
+    bool clipboardFails = false; // the clipboard cannot be opened
     std::string progressCaption;
     int progressValue = 0;
     bool progressVisible = false;

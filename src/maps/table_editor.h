@@ -1,0 +1,229 @@
+#pragma once
+// TableEditor: turns a grid into the editor of one map of one EPROM image. It lays the grid out
+// from the map's axis types, writes the axis labels and the cell texts, and carries out every
+// edit: step changes, percentage changes, typed values, copy and paste. Every change goes into
+// the image at once through EPROM::WriteMapCell (which writes through to the device when the
+// image is live) and is announced through the ChangeCellValue callback.
+//
+// Coordinates: public row/column arguments are data coordinates (data row 0 is the first row
+// below the fixed rows, data column 0 the first right of the fixed column). The map's own
+// indexes are the same except that X is mirrored when the X axis is reversed and Y when the
+// Y axis is reversed; only the two image accesses apply the mirroring.
+//
+// Values: the "shown value" is what limits, steps and typing work with: for fuel maps the
+// stored cell plus the offset; for ignition maps the stored byte (DATAIGNRELEZF: its limits apply
+// to the byte read as signed). The grid shows a text made from it by the data type (degrees for
+// ignition maps).
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "maps/cell_input.h"
+
+class EPROM;
+class MapGrid;
+class MapMarker;
+class UserDialogs;
+
+class TableEditor {
+public:
+    // X axis types.
+    static constexpr int MAPRPMAXIS = 1;
+    static constexpr int RPMAXIS = 2;
+    static constexpr int COOLANTAXIS = 3;
+    static constexpr int IGNCOOLANTAXIS = 4;
+    static constexpr int IGNRPMAXIS1 = 5;
+    static constexpr int IGNRPMAXIS2 = 6;
+    static constexpr int IGNRPMAXIS3 = 7;
+    static constexpr int IGNLOADAXIS = 8; // used as a Y axis type
+    static constexpr int EZFRPMAXIS = 9;
+    static constexpr int EZFLOADAXIS = 10; // used as a Y axis type
+    static constexpr int EZFCOOLANTAXISIDLE = 11;
+    static constexpr int EZFCOOLANTAXISCRUISE = 12;
+    static constexpr int EZFCOOLANTAXISWOT = 13;
+    static constexpr int EZFAIRTEMPAXISCRUISE = 14;
+    static constexpr int EZFAIRTEMPAXISWOT = 15;
+    // Y axis types of the fuel maps (0 = no Y axis).
+    static constexpr int MAPMAFAXIS = 1;
+    static constexpr int MAPMAFAXIS_LH22 = 2;
+    // Data types (0 = fuel value).
+    static constexpr int DATAIGNABS = 1;
+    static constexpr int DATAIGNREL = 2;
+    static constexpr int DATAIGNDEGS = 3;
+    static constexpr int DATAIGNABSEZF = 4;
+    static constexpr int DATAIGNRELEZF = 5;
+    // Operation codes passed to KeyPress in place of a character: SEL act on the selected cells,
+    // OP on the cell at the operating point; 1/2 = step 1/step 2, P = percentage.
+    static constexpr int BOGUSKEY_INC1SEL = -1;
+    static constexpr int BOGUSKEY_DEC1SEL = -2;
+    static constexpr int BOGUSKEY_INC2SEL = -3;
+    static constexpr int BOGUSKEY_DEC2SEL = -4;
+    static constexpr int BOGUSKEY_INCPSEL = -5;
+    static constexpr int BOGUSKEY_DECPSEL = -6;
+    static constexpr int BOGUSKEY_INC1OP = -7;
+    static constexpr int BOGUSKEY_DEC1OP = -8;
+    static constexpr int BOGUSKEY_INC2OP = -9;
+    static constexpr int BOGUSKEY_DEC2OP = -10;
+    static constexpr int BOGUSKEY_INCPOP = -11;
+    static constexpr int BOGUSKEY_DECPOP = -12;
+    // Character codes handled by KeyPress and the key code of KeyDown.
+    static constexpr int KEY_COPY = 3;    // Ctrl+C
+    static constexpr int KEY_EDIT = 5;    // Ctrl+E
+    static constexpr int KEY_PASTE = 22;  // Ctrl+V
+    static constexpr int KEYCODE_F2 = 113;
+    // Width of every grid column in twips.
+    static constexpr int COLUMN_WIDTH = 600;
+
+    // Raised after every stored cell: map X index, map Y index, new stored value.
+    using ChangeCellValueHandler = std::function<void(int mapX, int mapY, std::int32_t storedValue)>;
+
+    // `dialogs` serves the input box, messages, clipboard, progress window and hourglass; it must
+    // outlive the editor. `cellInput` is the cell input dialog; null = an input box over `dialogs`.
+    explicit TableEditor(UserDialogs& dialogs, CellInput* cellInput = nullptr);
+
+    // --- configuration (call SetEPROM, the setters, then RenderTable) ---
+    void SetEPROM(EPROM* image) { eprom_ = image; }
+    void SetControl(MapGrid* grid) { grid_ = grid; }
+    void SetIncdec2StepSize(int n);
+    void SetIncdec1StepSize(int n); // values below 1 become 1
+    // The two marker parts (either may be null); clears the operating point.
+    void SetOperatingPointControls(MapMarker* marker1, MapMarker* marker2);
+    void SetCellMaxValue(std::int32_t v) { cellMaxValue_ = v; }
+    void SetCellMinValue(std::int32_t v) { cellMinValue_ = v; }
+    void SetCellValueOffset(std::int32_t v) { cellValueOffset_ = v; }
+    void SetCellFactor(float f) { cellFactor_ = f; }
+    void SetMap(int id) { mapId_ = id; }
+    void SetXAxisType(int t);
+    void SetYAxisType(int t);
+    void SetDataType(int t) { dataType_ = t; }
+    void SetRequiredThrottlePos(int p) { requiredThrottlePos_ = p; }
+    int GetRequiredThrottlePos() const { return requiredThrottlePos_; }
+    void OnChangeCellValue(ChangeCellValueHandler handler) { changeCellValue_ = std::move(handler); }
+
+    // Read-back of the configuration.
+    int GetMap() const { return mapId_; }
+    int GetXAxisType() const { return xAxisType_; }
+    int GetYAxisType() const { return yAxisType_; }
+    int GetDataType() const { return dataType_; }
+    bool IsXAxisReversed() const { return xAxisReversed_; }
+    bool IsYAxisReversed() const { return yAxisReversed_; }
+    std::int32_t GetCellMinValue() const { return cellMinValue_; }
+    std::int32_t GetCellMaxValue() const { return cellMaxValue_; }
+    std::int32_t GetCellValueOffset() const { return cellValueOffset_; }
+    float GetCellFactor() const { return cellFactor_; }
+    int GetIncdec1StepSize() const { return incdec1StepSize_; }
+    int GetIncdec2StepSize() const { return incdec2StepSize_; }
+
+    // Number of data columns / data rows (after RenderTable).
+    int GetXAxisSize() const { return static_cast<int>(xAxisPoints_.size()); }
+    int GetYAxisSize() const { return static_cast<int>(yAxisPoints_.size()); }
+    // Raw axis point of each data column / data row, in grid order.
+    const std::vector<std::int32_t>& XAxisPoints() const { return xAxisPoints_; }
+    const std::vector<std::int32_t>& YAxisPoints() const { return yAxisPoints_; }
+
+    // Lays out and fills the grid: headers, axis labels and every cell. Map 0 gives an empty grid.
+    void RenderTable();
+
+    // --- operating point ---
+    // Places the marker on the fractional grid point of the live axis values; nothing while the
+    // editor has no marker parts.
+    void ShowOperatingPoint(double rpmValue, double loadValue, double coolantValue, double airTempValue);
+    void HideOperatingPoint();
+    float OperatingPointX() const { return opX_; }
+    float OperatingPointY() const { return opY_; }
+
+    // --- colours (data coordinates; the selection is restored afterwards) ---
+    std::uint32_t GetCellColor(int row, int col);
+    void SetCellColor(int row, int col, std::uint32_t colour);
+    void SetSelectedCellsColor(std::uint32_t colour);
+
+    // Fractional data coordinate of a raw axis value: 0 .. size-1, interpolated between points,
+    // the end index beyond either end (ascending or descending points).
+    float FindXCoord(double value) const;
+    float FindYCoord(double value) const;
+
+    // --- keys ---
+    // keyCode 113 (F2) without shift opens the cell input dialog.
+    void KeyDown(int keyCode, int shift);
+    // A character or an operation code: digits and "-" open the cell input dialog with that
+    // character, 5 (Ctrl+E) opens it empty, 3 copies, 22 pastes, the BOGUSKEY codes edit.
+    void KeyPress(int key);
+
+    // Shown value of a data cell, read from its text (0 when the text does not convert).
+    std::int32_t GetCellValue(int row, int col) const;
+    // Displays and stores one data cell with the given shown value (clamped to the limits).
+    void SetCellValue(int row, int col, std::int32_t shownValue);
+
+    // The map's own X index of a data column and Y index of a data row (mirrored where the axis
+    // is reversed).
+    int MapX(int col) const;
+    int MapY(int row) const;
+
+    // The text a shown value gets in a data column, by the data type.
+    std::string CellText(std::int32_t shownValue, int col) const;
+    // A typed text -> shown value in a data column (clamped to the limits); nullopt when it does
+    // not convert.
+    std::optional<std::int32_t> TypedTextToValue(const std::string& text, int col) const;
+    // The limits as the cell input dialog shows them for a data column.
+    CellInputLimits InputLimits(int col) const;
+
+private:
+    struct Rect {
+        int row1, col1, row2, col2;
+    };
+
+    int FirstDataRow() const;
+    double ColumnRpm(int col) const;
+    bool HasGrid() const;
+    bool InData(int row, int col) const;
+    std::int32_t Clamp(std::int32_t v) const;
+    std::int32_t Increase(std::int32_t v, std::int32_t step) const;
+    std::int32_t Decrease(std::int32_t v, std::int32_t step) const;
+    std::optional<std::int32_t> CurrentShownValue(int row, int col) const;
+    void StoreCell(int row, int col, std::int32_t shownValue);
+    Rect SelectedRect() const;
+    std::vector<std::pair<int, int>> TargetCells(bool atOperatingPoint) const;
+    void StepCells(bool atOperatingPoint, bool increase, int step);
+    void PercentCells(int code, bool atOperatingPoint, bool increase);
+    void EditCurrentCell(const std::string& initialText);
+    void Copy();
+    void Paste();
+    void SaveSelection();
+    void RestoreSelection();
+    static float FindCoord(const std::vector<std::int32_t>& points, double value);
+
+    UserDialogs& dialogs_;
+    CellInput* cellInput_;
+    DialogCellInput ownCellInput_;
+    MapGrid* grid_ = nullptr;
+    EPROM* eprom_ = nullptr;
+    std::int32_t cellMaxValue_ = 0;
+    std::int32_t cellMinValue_ = 0;
+    std::int32_t cellValueOffset_ = 0;
+    float cellFactor_ = 0.0f;
+    int mapId_ = 0;
+    int xAxisType_ = 0;
+    int yAxisType_ = 0;
+    int dataType_ = 0;
+    bool xAxisReversed_ = false;
+    bool yAxisReversed_ = false;
+    std::vector<std::int32_t> xAxisPoints_;
+    std::vector<std::int32_t> yAxisPoints_;
+    MapMarker* opMarker1_ = nullptr;
+    MapMarker* opMarker2_ = nullptr;
+    float opX_ = -1.0f;
+    float opY_ = -1.0f;
+    int savedSelection_[4] = {0, 0, 0, 0};
+    int incdec1StepSize_ = 1;
+    int incdec2StepSize_ = 0;
+    int requiredThrottlePos_ = 0;
+    ChangeCellValueHandler changeCellValue_;
+};
+
+// The paste parser: TAB ends a cell; CR, LF, CR LF or LF CR ends a row; blanks are skipped;
+// "." and "," are decimal separators; digits and "-" are kept; any other character, or a row
+// with another cell count than the first, makes the text invalid (nullopt). A TAB right before
+// the end of a row is dropped. An empty text gives an empty table.
+std::optional<std::vector<std::vector<std::string>>> ParsePasteText(const std::string& text);
