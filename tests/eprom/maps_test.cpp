@@ -275,3 +275,47 @@ TEST_F(CreatorTwo, TwoDimensionalMapWithTwoBlocks) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Maps, AccessorsStayInsideAnyImage) {
+    // Images of every kind and of odd sizes (tables of earlier kinds kept) with every map id,
+    // selector and index in and around the ranges; the sanitizers catch a stray access.
+    const std::vector<Bytes> images = {LH23Image(), EZKImage(), LH22Image(), EZFImage(), Bytes{}, Bytes(1, 0),
+                                       Bytes(3000, 0xFF), [] {
+                                           Bytes b = Filled();
+                                           Put(b, 16200, "MRX-C");
+                                           return b;
+                                       }()};
+    EPROM image;
+    for (const auto& bytes : images) {
+        image.LoadFromArray(bytes);
+        for (int id = -1; id <= 41; ++id) {
+            for (const int i : {-1, 0, 7, 15, 16, 300}) {
+                (void)image.ReadMapCell(id, i, i);
+                image.WriteMapCell(id, i, 15 - i, 0x3FF);
+                (void)image.GetMapXAxisPoint(id, i);
+                (void)image.GetMapYAxisPoint(id, i);
+            }
+            (void)image.GetMapXAxisWidth(id);
+            (void)image.GetMapYAxisWidth(id);
+        }
+        for (const int selector : {-1, 0, 1, 2, 3}) {
+            for (const int i : {-1, 0, 4, 15, 99}) {
+                (void)image.EZK_GetRPMAxisPoint(selector, i);
+                (void)image.EZF_GetAirTempAxisPoint(selector, i);
+                (void)image.EZF_GetCoolantTempAxisPoint(selector, i);
+                (void)image.EZF_GetRPMAxisPoint(i);
+                (void)image.EZF_GetLoadAxisPoint(i);
+                (void)image.LH_GetRPMAxisPoint(i);
+                (void)image.LH_GetMAFAxisPoint(i);
+            }
+        }
+        (void)image.EZK_GetRPMCompensation(3000);
+        (void)image.LH23EZK_GetMAFType();
+        (void)image.GetBaseMapsName();
+        EXPECT_EQ(image.Bytes().size(), bytes.size());
+    }
+}
+
+} // namespace
