@@ -13,7 +13,12 @@ void PrintUsage(std::ostream& err) {
            "  image convert IN -o OUT --format N\n"
            "  image upgrade IN -o OUT [--supermaf yes|no]\n"
            "  image supermaf IN -o OUT\n"
-           "  unpack IN -o OUT\n";
+           "  unpack IN -o OUT\n"
+           "  map list FILE\n"
+           "  map show FILE NAME\n"
+           "  map set FILE NAME ROW COL TEXT -o OUT\n"
+           "  calc FUNCTION ARG...\n"
+           "  diff A B\n";
 }
 
 } // namespace
@@ -50,6 +55,9 @@ int RunCli(const std::vector<std::string>& args, CliIo io) {
     const std::vector<std::string> rest(args.begin() + static_cast<std::ptrdiff_t>(i) + 1, args.end());
     if (command == "image") return RunImageCommand(rest, options, io);
     if (command == "unpack") return RunUnpackCommand(rest, options, io);
+    if (command == "map") return RunMapCommand(rest, options, io);
+    if (command == "calc") return RunCalcCommand(rest, options, io);
+    if (command == "diff") return RunDiffCommand(rest, options, io);
     PrintUsage(io.err);
     return kExitUsage;
 }

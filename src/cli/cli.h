@@ -29,3 +29,6 @@ int RunCli(const std::vector<std::string>& args, CliIo io);
 // Command groups, one source file each. `args` starts after the group word.
 int RunImageCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunUnpackCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+int RunMapCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+int RunCalcCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+int RunDiffCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);

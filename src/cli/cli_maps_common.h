@@ -1,0 +1,84 @@
+#pragma once
+// Shared pieces of the map commands (`map`, `diff`): loading an image the way the program does,
+// and rendering one listed map into an in-memory grid through the table editor.
+#include "eprom/eprom_image.h"
+#include "maps/map_definitions.h"
+#include "maps/table_editor.h"
+#include "maps/text_grid.h"
+#include "ui/dialogs.h"
+
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <string>
+
+namespace cli_maps {
+
+// Dialogs of a tool without a window: every question is cancelled, nothing is shown.
+class NoDialogs final : public UserDialogs {
+public:
+    MsgResult MessageBox(const std::string&, const std::string&, MsgButtons buttons, MsgIcon) override {
+        return buttons == MsgButtons::OK ? MsgResult::OK : MsgResult::Cancel;
+    }
+    std::optional<std::string> InputBox(const std::string&, const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<FileDialogResult> OpenFileDialog(const std::string&, const std::string&, int) override {
+        return std::nullopt;
+    }
+    std::optional<FileDialogResult> SaveFileDialog(const std::string&, const std::string&, const std::string&,
+                                                   const std::string&, int) override {
+        return std::nullopt;
+    }
+    void ShowProgress(const std::string&, int) override {}
+    void UpdateProgress(int) override {}
+    void EnableProgressCancel() override {}
+    bool IsProgressCancelled() override { return false; }
+    void CloseProgress() override {}
+    void ProcessEvents() override {}
+    std::string ClipboardText() override { return {}; }
+    void SetClipboardText(const std::string&) override {}
+    bool TryGetClipboardText(std::string&) override { return false; }
+    bool TrySetClipboardText(const std::string&) override { return false; }
+    void SetHourglass(bool) override {}
+};
+
+// Loads FILE; the word byte order follows the image's creator, as after every load in the
+// program. Prints the load's message and returns false when it fails.
+inline bool LoadImage(EPROM& image, EpromContext& context, const std::string& path, std::ostream& err) {
+    const std::string message = image.LoadFromFile(path);
+    if (!message.empty()) {
+        err << message << "\n";
+        return false;
+    }
+    context.wordBigEndian = image.GetCreator() != 2;
+    return true;
+}
+
+// The tab whose list holds the image's maps.
+inline MapTab TabOf(const EPROM& image) { return image.GetECUFunction() == 2 ? MapTab::Ignition : MapTab::Fuel; }
+
+// The definition of a map listed for this image under exactly `name`; null if the image does not
+// list it.
+inline const MapDefinition* ListedMap(const EPROM& image, const std::string& name) {
+    for (auto text : MapListForImage(image))
+        if (text == name) return FindMapDefinition(TabOf(image), text);
+    return nullptr;
+}
+
+// An editor bound to an in-memory grid, configured for one map and rendered.
+struct RenderedMap {
+    RenderedMap(EPROM& image, const MapDefinition& definition) : editor(dialogs) {
+        editor.SetEPROM(&image);
+        editor.SetControl(&grid);
+        ConfigureEditor(editor, TabOf(image), &definition, image.GetECUType());
+        editor.RenderTable();
+    }
+    std::string Cell(int row, int col) const { return grid.TextMatrix(grid.FixedRows() + row, col + 1); }
+
+    NoDialogs dialogs;
+    TextGrid grid;
+    TableEditor editor;
+};
+
+} // namespace cli_maps

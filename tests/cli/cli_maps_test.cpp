@@ -1,0 +1,242 @@
+// kestrovane-cli map, calc and diff commands, run in-process on images made from the base images.
+#include "cli/cli.h"
+#include "eprom/base_images.h"
+#include "eprom/eprom_image.h"
+#include "maps/map_definitions.h"
+
+#include <gtest/gtest.h>
+
+#include "../eprom/eprom_test_util.h"
+
+#include <charconv>
+#include <sstream>
+
+namespace {
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = RunCli(args, CliIo{out, err});
+    return {code, out.str(), err.str()};
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    std::istringstream in(text);
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab - start));
+        if (tab == std::string::npos) return fields;
+        start = tab + 1;
+    }
+}
+
+TEST(CliCalc, PrintsResultsInTheirOwnPrecision) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* out;
+    };
+    const Case cases[] = {
+        {{"LH_RpmFromByte", "0"}, "6858\n"},
+        {{"LH_ByteFromRpm", "6858"}, "0\n"},
+        {{"LH_RpmCodeLow", "1"}, "20000\n"},
+        {{"CombineWord", "18", "52"}, "4660\n"},
+        {{"CombineWord", "18", "52", "1"}, "13330\n"},
+        {{"RoundToSignificant", "6858", "2"}, "6900\n"},
+        {{"NextTimerInterval", "0.5", "0.1"}, "20\n"},
+        {{"DevicePeriodSeconds", "1"}, "1.3333333333333334e-06\n"},
+        {{"EZK_IgnitionAdvance", "16", "0"}, "54\n"},
+        {{"EZK_IgnitionAdvance", "0", "1000"}, "59.457\n"}, // float: 59.457 reads back to the same float
+        {{"IgnitionAdvanceFromTiming", "800", "0"}, "68.4\n"},
+        {{"IsDutyCycleHigh", "0.95"}, "true\n"},
+        {{"ToSignedByte", "255"}, "-1\n"},
+        {{"TempLH23Coolant", "128"}, "21\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args{"calc"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const auto r = Cli(args);
+        EXPECT_EQ(r.code, kExitOk) << c.args[0] << " " << r.err;
+        EXPECT_EQ(r.out, c.out) << c.args[0];
+    }
+    // Single-precision results read back to the same float; double results to the same double.
+    const auto volts = Cli({"calc", "LH23_BatteryVolts", "190"});
+    float f = 0;
+    ASSERT_EQ(std::from_chars(volts.out.data(), volts.out.data() + volts.out.size() - 1, f).ec, std::errc());
+    EXPECT_EQ(f, static_cast<float>(190.5 / 15.83333));
+    const auto vacuum = Cli({"calc", "VacuumFromRaw", "1000"});
+    double d = 0;
+    ASSERT_EQ(std::from_chars(vacuum.out.data(), vacuum.out.data() + vacuum.out.size() - 1, d).ec, std::errc());
+    EXPECT_EQ(d, (4.61 - 1000 / 65536.0 * 5) / 0.175);
+}
+
+TEST(CliCalc, RefusesBadCalls) {
+    const std::vector<std::vector<std::string>> cases = {
+        {"calc"},
+        {"calc", "NoSuchFunction", "1"},
+        {"calc", "LH_RpmFromByte"},
+        {"calc", "LH_RpmFromByte", "1", "2"},
+        {"calc", "LH_RpmFromByte", "1.5"},
+        {"calc", "LH_RpmFromByte", "abc"},
+        {"calc", "LH_RpmFromByte", "1e12"},
+        {"calc", "VacuumFromRaw", "nan"},
+        {"calc", "VacuumFromRaw", "1x"},
+    };
+    for (const auto& args : cases) {
+        const auto r = Cli(args);
+        EXPECT_EQ(r.code, kExitUsage) << args.back();
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_FALSE(r.err.empty());
+    }
+}
+
+class CliMaps : public testing::Test {
+protected:
+    std::string NewImage(const std::string& base, const std::string& name) {
+        const std::string path = dir.File(name);
+        const auto r = Cli({"image", "new", base, "-o", path});
+        EXPECT_EQ(r.code, kExitOk) << base << ": " << r.err;
+        return path;
+    }
+    eprom_test::TempDir dir;
+};
+
+TEST_F(CliMaps, ListShowsExactTextsAndShowRefusesUnknownNames) {
+    const std::string lh22 = NewImage("MRX_LH22_USA", "lh22.bin");
+    const auto list = Cli({"map", "list", lh22});
+    EXPECT_EQ(list.code, kExitOk);
+    EXPECT_EQ(list.out, "Base fuel map\nWOT enrichment map\nWarmup enrichment map\nAcceleration enrichment\n"
+                        "Cranking fuel map \n");
+    const std::string lh = NewImage("MRX_D", "lh.bin");
+    for (const char* name : {"Base fuel map ", "Base fuel map", "Cruise map", ""}) {
+        const auto r = Cli({"map", "show", lh, name});
+        EXPECT_EQ(r.code, kExitFailure) << "'" << name << "'";
+        EXPECT_NE(r.err.find("Unknown map"), std::string::npos);
+        EXPECT_TRUE(r.out.empty());
+    }
+    EXPECT_EQ(Cli({"map", "show", lh}).code, kExitUsage);
+    EXPECT_EQ(Cli({"map", "list", dir.File("missing.bin")}).code, kExitFailure);
+
+    const auto show = Cli({"map", "show", lh, "Base fuel map (cat)"});
+    ASSERT_EQ(show.code, kExitOk) << show.err;
+    const auto lines = Lines(show.out);
+    ASSERT_EQ(lines.size(), 17u);
+    for (const auto& line : lines) EXPECT_EQ(Fields(line).size(), 17u);
+    EXPECT_EQ(Fields(lines[0])[0], "");
+}
+
+TEST_F(CliMaps, SetTypesClampedValuesAndDiffReportsThem) {
+    const std::string lh = NewImage("MRX_D", "lh.bin");
+    const std::string out = dir.File("lh-set.bin");
+    const auto before = Fields(Lines(Cli({"map", "show", lh, "Base fuel map (cat)"}).out)[1])[1];
+
+    auto r = Cli({"map", "set", lh, "Base fuel map (cat)", "0", "0", "200", "-o", out});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(Fields(Lines(Cli({"map", "show", out, "Base fuel map (cat)"}).out)[1])[1], "127");
+    EXPECT_EQ(Fields(Lines(Cli({"map", "show", lh, "Base fuel map (cat)"}).out)[1])[1], before); // input untouched
+
+    auto diff = Cli({"diff", lh, out});
+    EXPECT_EQ(diff.code, 3);
+    EXPECT_EQ(diff.out, "Base fuel map (cat) (row 0, col 0): " + before + " -> 127\n");
+    diff = Cli({"diff", lh, lh});
+    EXPECT_EQ(diff.code, kExitOk);
+    EXPECT_TRUE(diff.out.empty());
+
+    // Typed degrees on an ignition map go through the inverse conversion.
+    const std::string ezk = NewImage("EZK_D-S4", "ezk.bin");
+    const std::string ezkOut = dir.File("ezk-set.bin");
+    r = Cli({"map", "set", ezk, "Max knock retard (91 octane)", "0", "3", "20.3", "-o", ezkOut});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    EXPECT_EQ(Fields(Lines(Cli({"map", "show", ezkOut, "Max knock retard (91 octane)"}).out)[1])[4], "20.3");
+    diff = Cli({"diff", ezk, ezkOut});
+    EXPECT_EQ(diff.code, 3);
+    EXPECT_EQ(Lines(diff.out).size(), 1u);
+    EXPECT_EQ(diff.out.rfind("Max knock retard (91 octane) (row 0, col 3): ", 0), 0u) << diff.out;
+
+    EXPECT_EQ(Cli({"diff", lh, ezk}).code, kExitFailure);
+    struct Bad {
+        std::vector<std::string> args;
+        int code;
+    };
+    const Bad bad[] = {
+        {{"map", "set", lh, "Base fuel map (cat)", "16", "0", "1", "-o", out}, kExitFailure},
+        {{"map", "set", lh, "Base fuel map (cat)", "0", "0", "abc", "-o", out}, kExitFailure},
+        {{"map", "set", lh, "No map", "0", "0", "1", "-o", out}, kExitFailure},
+        {{"map", "set", lh, "Base fuel map (cat)", "-1", "0", "1", "-o", out}, kExitUsage},
+        {{"map", "set", lh, "Base fuel map (cat)", "0", "0", "1"}, kExitUsage},
+        {{"map", "frob", lh}, kExitUsage},
+    };
+    for (const auto& b : bad) EXPECT_EQ(Cli(b.args).code, b.code) << b.args[1] << " " << b.args.back();
+}
+
+TEST_F(CliMaps, DiffReportsParameters) {
+    const std::string lh = NewImage("MRX_D", "lh.bin");
+    EPROM image;
+    ASSERT_EQ(image.LoadFromFile(lh), "");
+    const std::int32_t address = image.GetEPROMAddress(1);
+    const int old = image.ReadByte(address);
+    image.WriteByte(address, static_cast<std::uint8_t>(old ^ 1));
+    const std::string changed = dir.File("changed.bin");
+    ASSERT_TRUE(image.SaveToFile(changed, image.GetFileFormat()));
+    const auto diff = Cli({"diff", lh, changed});
+    EXPECT_EQ(diff.code, 3);
+    EXPECT_EQ(diff.out, "PARAMETER 1 (address " + std::to_string(address) + "): " + std::to_string(old) + " -> " +
+                            std::to_string(old ^ 1) + "\n");
+}
+
+// Every listed map of every base image renders with a header in every column, an axis label on
+// every row of a two-axis map, a text in every cell, and rpm headers that rise left to right.
+TEST_F(CliMaps, EveryBaseImageMapRendersSensibly) {
+    for (const auto& base : BaseImageNames()) {
+        const std::string path = NewImage(base, base + ".bin");
+        EPROM image;
+        ASSERT_EQ(image.LoadFromFile(path), "") << base;
+        const auto names = Lines(Cli({"map", "list", path}).out);
+        EXPECT_FALSE(names.empty()) << base;
+        const MapTab tab = image.GetECUFunction() == 2 ? MapTab::Ignition : MapTab::Fuel;
+        for (const auto& name : names) {
+            const auto r = Cli({"map", "show", path, name});
+            ASSERT_EQ(r.code, kExitOk) << base << " " << name << ": " << r.err;
+            const auto lines = Lines(r.out);
+            const MapDefinition* d = FindMapDefinition(tab, name);
+            ASSERT_NE(d, nullptr);
+            ASSERT_GE(lines.size(), 2u) << base << " " << name;
+            // Temperature axes have a second header row in Fahrenheit.
+            const auto second = Fields(lines[1]);
+            const bool fahrenheit = second.size() > 1 && second[1].ends_with("\xC2\xB0" "F");
+            const std::size_t fixedRows = fahrenheit ? 2 : 1;
+            const auto header = Fields(lines[0]);
+            ASSERT_GE(header.size(), 2u) << base << " " << name;
+            for (std::size_t c = 1; c < header.size(); ++c) EXPECT_FALSE(header[c].empty()) << base << " " << name;
+            for (std::size_t row = fixedRows; row < lines.size(); ++row) {
+                const auto cells = Fields(lines[row]);
+                ASSERT_EQ(cells.size(), header.size());
+                if (d->yAxisType != 0) {
+                    EXPECT_FALSE(cells[0].empty()) << base << " " << name << " row " << row;
+                }
+                for (std::size_t c = 1; c < cells.size(); ++c) EXPECT_FALSE(cells[c].empty());
+            }
+            if (d->xCaption == "RPM") {
+                for (std::size_t c = 2; c < header.size(); ++c)
+                    EXPECT_LE(std::stoi(header[c - 1]), std::stoi(header[c])) << base << " " << name << " col " << c;
+                EXPECT_LT(std::stoi(header[1]), std::stoi(header.back())) << base << " " << name;
+            }
+        }
+    }
+}
+
+} // namespace
