@@ -82,7 +82,8 @@ private:
 } // namespace
 
 std::vector<std::uint8_t> PackResource(const std::vector<std::uint8_t>& data, std::uint8_t mode) {
-    std::vector<std::uint8_t> tokens;
+    constexpr std::size_t kHeader = 3;
+    std::vector<std::uint8_t> tokens = {'F', 'P', mode}; // "F", "P", mode, then the token stream
     MatchFinder finder(data);
     std::size_t literalStart = 0;
     std::size_t pos = 0;
@@ -117,12 +118,11 @@ std::vector<std::uint8_t> PackResource(const std::vector<std::uint8_t>& data, st
     tokens.push_back(0xC0); // end of data
 
     if (mode == kPackModeScrambled) {
+        // the key index restarts at the first token byte
         const auto key = PackedResourceKey();
-        for (std::size_t i = 0; i < tokens.size(); ++i) tokens[i] ^= key[i % key.size()];
+        for (std::size_t i = kHeader; i < tokens.size(); ++i) tokens[i] ^= key[(i - kHeader) % key.size()];
     }
-    std::vector<std::uint8_t> out = {'F', 'P', mode};
-    out.insert(out.end(), tokens.begin(), tokens.end());
-    return out;
+    return tokens;
 }
 
 } // namespace mkbase
