@@ -82,6 +82,8 @@ public:
     // `dialogs` serves the input box, messages, clipboard, progress window and hourglass; it must
     // outlive the editor. `cellInput` is the cell input dialog; null = an input box over `dialogs`.
     explicit TableEditor(UserDialogs& dialogs, CellInput* cellInput = nullptr);
+    TableEditor(const TableEditor&) = delete;
+    TableEditor& operator=(const TableEditor&) = delete;
 
     // --- configuration (call SetEPROM, the setters, then RenderTable) ---
     void SetEPROM(EPROM* image) { eprom_ = image; }

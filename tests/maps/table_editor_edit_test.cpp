@@ -214,6 +214,31 @@ TEST_F(EditTest, TypedDegreesRoundToTheNearestByte) {
     }
 }
 
+TEST(CellNumberTest, LeadingAndWholeNumbers) {
+    struct Case {
+        const char* text;
+        std::optional<double> leading;
+        std::optional<double> whole;
+    };
+    const Case cases[] = {
+        {"12", 12.0, 12.0},       {" -3 ", -3.0, -3.0},   {"1,5", 1.5, 1.5},         {"1.5", 1.5, 1.5},
+        {"5.", 5.0, 5.0},         {".5", 0.5, 0.5},       {"-.5", -0.5, -0.5},       {"+2", 2.0, 2.0},
+        {"12abc", 12.0, std::nullopt}, {"1.2.3", 1.2, std::nullopt}, {"1 2", 1.0, std::nullopt},
+        {"-", std::nullopt, std::nullopt}, {"--1", std::nullopt, std::nullopt}, {"", std::nullopt, std::nullopt},
+        {"abc", std::nullopt, std::nullopt}, {"1e3", 1.0, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ParseCellNumber(c.text, false), c.leading) << "'" << c.text << "'";
+        EXPECT_EQ(ParseCellNumber(c.text, true), c.whole) << "'" << c.text << "'";
+    }
+    const CellInputLimits limits{"-18.0", "48.0", -18.0, 48.0};
+    EXPECT_EQ(CheckCellInput("48", limits), "");
+    EXPECT_EQ(CheckCellInput("-18", limits), "");
+    EXPECT_EQ(CheckCellInput("48.1", limits), "Value cannot be greater than 48.0!");
+    EXPECT_EQ(CheckCellInput("-18.5", limits), "Value cannot be less than -18.0!");
+    EXPECT_EQ(CheckCellInput("4x", limits), "Invalid value!");
+}
+
 TEST(PasteParserTest, SeparatorsRowsAndJunk) {
     using Table = std::vector<std::vector<std::string>>;
     struct Case {
