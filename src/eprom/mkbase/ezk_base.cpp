@@ -193,9 +193,10 @@ void PutMapSet(ImageBuffer& img, const MapSetCurves& c, int blockIndex) {
     }
 }
 
-// Warm-up compensation: 128 = none; extra advance up to maxDegrees at the cold end.
+// Warm-up compensation: 128 = none; extra advance rising to maxDegrees at x = 14. The 15
+// cells follow a leading byte, stored reversed.
 void PutWarmup(ImageBuffer& img, int address, double maxDegrees) {
-    img.Put(address, 0);
+    img.Put(address, 0); // leading byte, not a cell
     for (int x = 0; x < 15; ++x) {
         const double deg = maxDegrees * x / 14.0;
         img.Put(address + (14 - x) + 1, 128 - RoundEven(deg / 0.375));

@@ -10,8 +10,6 @@ namespace mkbase {
 
 namespace {
 
-using units::Curve;
-using units::Interpolate;
 using units::RoundEven;
 
 constexpr int kImageSize = 16384;
