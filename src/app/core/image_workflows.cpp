@@ -128,7 +128,7 @@ bool ImageWorkflows::OfflineAllowed(int ecuType) {
 }
 
 EPROM& ImageWorkflows::SlotFor(const EPROM& image) {
-    return image.GetECUFunction() == 1 ? *s_.slots.fuel : *s_.slots.ignition;
+    return image.GetECUFunction() == 1 ? *s_.images.fuel : *s_.images.ignition;
 }
 
 std::string ImageWorkflows::NewImageName() {
@@ -289,7 +289,7 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
 
     // 10. Into its slot.
     const int oldType = old.GetECUType();
-    std::unique_ptr<EPROM>& slot = image->GetECUFunction() == 1 ? s_.slots.fuel : s_.slots.ignition;
+    std::unique_ptr<EPROM>& slot = image->GetECUFunction() == 1 ? s_.images.fuel : s_.images.ignition;
     slot = std::move(image);
     s_.view.ImagesChanged();
     RefreshInfoLine();
@@ -297,7 +297,7 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     // 11. Tabs and menus.
     if (const char* state = StateFor(oldType)) SetTabState(std::string("!") + state);
     if (const char* state = StateFor(type)) SetTabState(state);
-    s_.view.SetSaveMenus(s_.slots.fuel->GetECUType() != 0, s_.slots.ignition->GetECUType() != 0);
+    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != 0, s_.images.ignition->GetECUType() != 0);
 
     // 12. Recent files.
     if (fromFile) {
@@ -453,12 +453,12 @@ SaveResult ImageWorkflows::SaveAs(EPROM& image) {
 }
 
 SaveResult ImageWorkflows::SaveBoth() {
-    if (Save(*s_.slots.fuel) == SaveResult::Cancel) return SaveResult::Cancel;
-    return Save(*s_.slots.ignition);
+    if (Save(*s_.images.fuel) == SaveResult::Cancel) return SaveResult::Cancel;
+    return Save(*s_.images.ignition);
 }
 
 bool ImageWorkflows::OfferSaveBeforeClose() {
-    for (EPROM* image : {s_.slots.fuel.get(), s_.slots.ignition.get()}) {
+    for (EPROM* image : {s_.images.fuel.get(), s_.images.ignition.get()}) {
         const MsgResult r = SavePrompt(*image);
         if (r == MsgResult::Cancel) return false;
         if (r == MsgResult::Yes && Save(*image) == SaveResult::Cancel) return false;
@@ -466,7 +466,7 @@ bool ImageWorkflows::OfferSaveBeforeClose() {
     return true;
 }
 
-void ImageWorkflows::RefreshInfoLine() { s_.view.ShowInfoLine(BuildInfoLine(*s_.slots.fuel, *s_.slots.ignition)); }
+void ImageWorkflows::RefreshInfoLine() { s_.view.ShowInfoLine(BuildInfoLine(*s_.images.fuel, *s_.images.ignition)); }
 
 void ImageWorkflows::RefreshRecentMenu() {
     std::array<std::string, kRecentFileCount> captions;
@@ -475,6 +475,6 @@ void ImageWorkflows::RefreshRecentMenu() {
 }
 
 void ImageWorkflows::RefreshMenus() {
-    s_.view.SetSaveMenus(s_.slots.fuel->GetECUType() != 0, s_.slots.ignition->GetECUType() != 0);
+    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != 0, s_.images.ignition->GetECUType() != 0);
     RefreshRecentMenu();
 }

@@ -59,7 +59,7 @@ inline constexpr const char* kOfflineOnly = "None (offline editing only: cannot 
 
 struct WorkflowServices {
     EpromContext& context;
-    ImageSlots& slots;
+    ImageSlots& images;
     TabFlags& tabs;
     UserDialogs& dialogs;
     SettingsStore& settings;

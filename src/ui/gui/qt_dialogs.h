@@ -6,7 +6,7 @@
 #include <QPointer>
 
 class QWidget;
-class ProgressWindow;
+#include "ui/gui/progress_window.h"
 
 class QtUserDialogs final : public UserDialogs {
 public:
