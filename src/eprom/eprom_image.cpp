@@ -102,7 +102,7 @@ void EPROM::FinishLoadFromBytes() {
 }
 
 void EPROM::FinishLoadFromDevice() {
-    DecideKind();
+    DecideKind(true);
     const auto offset = static_cast<std::size_t>(windowOffset_);
     const auto size = static_cast<std::size_t>(imageSize_);
     for (auto* buffer : {&image_, &savedImage_}) {

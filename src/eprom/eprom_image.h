@@ -133,9 +133,10 @@ private:
     // and cut both buffers to imageSize; no patch list; clear fileName and fileFormat.
     void FinishLoadFromDevice();
     // Decides the kind from the marker bytes of image_, sets imageSize_ and windowOffset_ and
-    // fills the per-kind tables and patch lists.
-    void DecideKind();
-    int DecideRegionKind() const;
+    // fills the per-kind tables and patch lists. fromDeviceWindow: image_ is the device's 16 kB
+    // window, from which the image is extracted afterwards.
+    void DecideKind(bool fromDeviceWindow = false);
+    int DecideRegionKind(bool fromDeviceWindow) const;
     void SetUpKindTables();
     // Stores the low byte of each (address, value) pair with address != 0 in both buffers.
     void ApplyPatchList(const std::array<std::int32_t, 18>& list);

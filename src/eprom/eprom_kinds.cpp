@@ -97,28 +97,35 @@ void Fill(std::array<std::int32_t, N>& table, Entries entries) {
 
 } // namespace
 
-// Reads the window as the marker rules see it: bytes beyond the buffer are 0xFF.
-int EPROM::DecideRegionKind() const {
-    const auto at = [this](std::int32_t address) { return ReadByte(address); };
+// The small kinds carry a region marker just before their revision byte. Where the marker must
+// be depends on the buffer:
+// - a 4 kB file holds an LH 2.2 image, or an EZF image twice (both copies must carry it);
+// - a 2 kB array is an EZF image;
+// - the device's 16 kB window holds the image at its window offset (extracted afterwards);
+// - a 16 kB file buffer is not extracted: the image is read from address 0, so the marker must be
+//   in the first copy as well as at the window offset (a 27C128 file holds the image back to back).
+int EPROM::DecideRegionKind(bool fromDeviceWindow) const {
     const std::size_t size = image_.size();
-    // LH 2.2: "M" then "U" (USA) or "E" (Euro) at 4057 of the image; a 4 kB buffer holds the
-    // image itself, a 16 kB buffer holds it at the LH 2.2 window.
-    std::int32_t lh22 = -1;
-    if (size == 4096) lh22 = kLH22RegionMarker;
-    if (size >= static_cast<std::size_t>(kWindowSize)) lh22 = kLH22Window + kLH22RegionMarker;
-    if (lh22 >= 0 && at(lh22) == 'M') {
-        if (at(lh22 + 1) == 'U') return 6;
-        if (at(lh22 + 1) == 'E') return 7;
+    const bool window = size >= static_cast<std::size_t>(kWindowSize);
+    const auto lh22At = [this](std::int32_t base) -> int {
+        if (ReadByte(base + kLH22RegionMarker) != 'M') return 0;
+        const std::uint8_t region = ReadByte(base + kLH22RegionMarker + 1);
+        return region == 'U' ? 6 : region == 'E' ? 7 : 0;
+    };
+    const auto ezfAt = [this](std::int32_t base) { return ReadByte(base + kEZFRegionMarker) == 'M'; };
+
+    if (size == 4096) {
+        if (const int k = lh22At(0)) return k;
+        return ezfAt(0) && ezfAt(2048) ? 8 : 0;
     }
-    // EZF: "M" at 1790 of the 2 kB image. A 27C32 file holds the image twice: both copies must
-    // carry it. A 16 kB buffer holds it at the EZF window.
-    if (size == 2048) return at(kEZFRegionMarker) == 'M' ? 8 : 0;
-    if (size == 4096) return (at(kEZFRegionMarker) == 'M' && at(2048 + kEZFRegionMarker) == 'M') ? 8 : 0;
-    if (size >= static_cast<std::size_t>(kWindowSize)) return at(kEZFWindow + kEZFRegionMarker) == 'M' ? 8 : 0;
+    if (size == 2048) return ezfAt(0) ? 8 : 0;
+    if (!window) return 0;
+    if (const int k = lh22At(kLH22Window); k != 0 && (fromDeviceWindow || lh22At(0) == k)) return k;
+    if (ezfAt(kEZFWindow) && (fromDeviceWindow || ezfAt(0))) return 8;
     return 0;
 }
 
-void EPROM::DecideKind() {
+void EPROM::DecideKind(bool fromDeviceWindow) {
     const auto text = [this](std::int32_t address, std::int32_t length) {
         std::string s;
         for (std::int32_t i = 0; i < length; ++i) s += static_cast<char>(ReadByte(address + i));
@@ -136,7 +143,7 @@ void EPROM::DecideKind() {
     if (ezkMarker == "MRX-D") kind = 5;
     // The small kinds only where no 16 kB kind matched, so that bytes of an LH 2.3 or EZK image
     // that happen to look like a region marker never decide the kind.
-    if (kind == 0) kind = DecideRegionKind();
+    if (kind == 0) kind = DecideRegionKind(fromDeviceWindow);
     if (buildText.find("MRX-C") != std::string::npos) {
         kind = 2;
         devicePatches_.fill(0);

@@ -72,13 +72,18 @@ public:
         std::vector<std::uint8_t> data;
     };
     std::vector<Write> writes;
+    // The emulation memory that ReadEmulatorBlock answers from; empty = no answer.
+    std::vector<std::uint8_t> emulator;
 
     bool EcuWriteEprom(int ecuKind, int address, const std::vector<std::uint8_t>& data) override {
         writes.push_back({ecuKind, address, data});
         return true;
     }
     std::vector<std::uint8_t> EcuReadEprom(int, int, int) override { return {}; }
-    std::vector<std::uint8_t> ReadEmulatorBlock(int, int) override { return {}; }
+    std::vector<std::uint8_t> ReadEmulatorBlock(int address, int length) override {
+        if (address < 0 || length < 0 || static_cast<std::size_t>(address + length) > emulator.size()) return {};
+        return {emulator.begin() + address, emulator.begin() + address + length};
+    }
     bool IsIgnitionOn() override { return false; }
     bool PemDetectStart(int) override { return false; }
     int PemDetectStatus() override { return -1; }

@@ -51,10 +51,13 @@ INSTANTIATE_TEST_SUITE_P(
         KindCase{"LH 2.2 USA file", LH22Image('U'), 6}, KindCase{"LH 2.2 Euro file", LH22Image('E'), 7},
         KindCase{"LH 2.2 other region", LH22Image('X'), 0},
         KindCase{"LH 2.2 in a 27C128 file", Repeat(LH22Image('E'), 4), 7},
-        KindCase{"LH 2.2 in the device window", With(Bytes(16384, 0xFF), 12288 + 4057, "MU"), 6},
+        // a 16 kB file buffer is read from address 0: the marker must be in the first copy too
+        KindCase{"LH 2.2 only at the window of a file buffer", With(Filled(), 12288 + 4057, "MU"), 0},
+        KindCase{"LH 2.2 copies of different regions", With(With(Filled(), 12288 + 4057, "MU"), 4057, "ME"), 0},
         KindCase{"EZF image", EZFImage(), 8}, KindCase{"EZF in a 27C32 file", Repeat(EZFImage(), 2), 8},
         KindCase{"EZF marker in one copy of a 27C32 file only", With(Filled(4096), 1790, "M"), 0},
-        KindCase{"EZF in the device window", With(Bytes(16384, 0xFF), 14336 + 1790, "M"), 8},
+        KindCase{"EZF only at the window of a file buffer", With(Filled(), 14336 + 1790, "M"), 0},
+        KindCase{"EZF in a 27C128 file", Repeat(EZFImage(), 8), 8},
         KindCase{"4 kB file has no marker areas", With(Filled(4096), 4096 - 5, "MRX-D"), 0},
         // region markers never override the 16 kB kinds
         KindCase{"LH 2.3 holding an LH 2.2 region marker", With(With(Filled(), 16368, "MRX-D"), 16345, "MU"), 3},
@@ -141,15 +144,44 @@ TEST(Kinds, MAFTypeAndBaseMapsName) {
 
 TEST(Kinds, ArrayLoadKeepsTheWholeBuffer) {
     // The caller of LoadFromArray passes the image itself: a window-sized buffer is not cut.
-    Bytes window(16384, 0xFF);
-    const Bytes lh22 = LH22Image('U', 4);
-    std::copy(lh22.begin(), lh22.end(), window.begin() + 12288);
+    const Bytes buffer = Repeat(LH22Image('U', 4), 4);
     EPROM image;
-    image.LoadFromArray(window);
+    image.LoadFromArray(buffer);
     EXPECT_EQ(image.GetKind(), 6);
-    EXPECT_EQ(image.Bytes(), window);
+    EXPECT_EQ(image.Bytes(), buffer);
     EXPECT_EQ(image.ImageSize(), 4096);
+    EXPECT_EQ(image.GetRevision(), 4);
 }
+
+struct WindowCase {
+    const char* what;
+    Bytes image;
+    std::int32_t windowOffset;
+    int kind;
+};
+
+class DeviceWindow : public testing::TestWithParam<WindowCase> {};
+
+TEST_P(DeviceWindow, DeviceLoadFindsTheMarkerAtTheWindowAndExtractsTheImage) {
+    const auto& c = GetParam();
+    RecordingDevice device;
+    device.emulator = Filled(16384, 21); // whatever the module held below the image
+    std::copy(c.image.begin(), c.image.end(), device.emulator.begin() + c.windowOffset);
+    EpromContext context;
+    context.device = &device;
+    EPROM image(context);
+    ASSERT_EQ(image.LoadFromEmulator(), "") << c.what;
+    EXPECT_EQ(image.GetKind(), c.kind) << c.what;
+    EXPECT_EQ(image.WindowOffset(), c.windowOffset) << c.what;
+    EXPECT_EQ(image.Bytes(), c.image) << c.what; // no patch list: the module holds the patched image
+    EXPECT_FALSE(image.HasBeenModified()) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, DeviceWindow,
+                         testing::Values(WindowCase{"LH 2.2 Euro", LH22Image('E', 2), 12288, 7},
+                                         WindowCase{"EZF", EZFImage(3), 14336, 8},
+                                         WindowCase{"LH 2.3", LH23Image(), 0, 3},
+                                         WindowCase{"EZK", EZKImage(), 0, 5}));
 
 TEST(Kinds, TablesOfAnEarlierKindStayForKindsWithoutTables) {
     EPROM image;
