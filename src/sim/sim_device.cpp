@@ -78,14 +78,15 @@ constexpr int kChVacuum = 6;
 
 // LH 2.3 RAM (address bytes as sent on the wire; 0xF7xx addresses appear as their low byte + 0x80).
 constexpr int kLhPeriod = 29;        // 3 bytes: revolution period, 4 us counts
-constexpr int kLhMafLoad = 72;       // 2 bytes: MAF load, 10.8 us ticks per half cycle
+constexpr int kLhMafLoad = 72;       // 2 bytes: MAF load, 10.8 us ticks of base injection time
+constexpr double kFullLoadTicks = 250.0;
 constexpr int kLhInjection = 0xBC;   // 2 bytes: injector pulse width, 2.6667 us counts
 constexpr int kLhCoolant = 0xC7;     // ADC byte of the coolant sensor
 constexpr int kLhMafVolts = 0xC5;
 constexpr int kLhThrottle = 41;      // bits 0..1: 1 idle, 2 full load; bit 6: map set
 constexpr int kLhBattery = 89;
 constexpr int kLhCoPot = 0xC3;
-constexpr int kLhRpmByte = 49;
+constexpr int kLhRpmCode = 49;      // engine speed as a revolution-time code (the main maps' rpm axis)
 constexpr int kLhCoolantAxis = 85;
 constexpr int kLhO2Correction = 77;  // 2 bytes
 constexpr int kLhIdleStab = 52;      // 2 bytes
@@ -128,17 +129,55 @@ const std::vector<double> kAirTempY{120, 80, 40, 20, 0, -40};
 std::uint8_t AdcByte(double volts) { return Clamp8(volts / 5.0 * 256.0); }
 std::uint16_t Adc16(double volts) { return Clamp16(volts / 5.0 * 65536.0); }
 
-// The LH 2.3 rpm byte of an engine speed (the unit's own encoding of its revolution time).
-std::uint8_t LhRpmByte(double rpm) {
-    rpm = std::clamp(rpm, 100.0, 10000.0);
-    const double t = 1.0 / (rpm / 60.0) / 2.0;
-    const long n = std::min(std::lround(t / 0.0001151245), 65535L);
-    const long v = n - 38;
-    if (v < 0) return 0;
-    if (v >= 512) return 255;
-    if (v >= 256) return static_cast<std::uint8_t>(((v - 256) / 4) | 192);
-    if (v >= 128) return static_cast<std::uint8_t>(((v - 128) / 2) | 128);
-    return static_cast<std::uint8_t>(v);
+// The LH 2.3 unit keeps engine speed as a code of its revolution time: a 3-bit exponent and a
+// 5-bit mantissa code, looked up in two tables for the low and high edge of each code's band.
+// The main maps' rpm axis holds the same codes.
+constexpr int kNoEntry = -1;
+constexpr int kCodeLow[32] = {0, 1, kNoEntry, 2, 3, 4, kNoEntry, 5, 6, 7, 8, 9, kNoEntry, 10, 11, 12,
+                              13, 14, 15, 16, 17, 18, 20, 21, 22, 23, 24, 26, 27, 28, 29, 31};
+constexpr int kCodeHigh[32] = {0, 1, kNoEntry, 2, 3, 4, kNoEntry, 5, 6, 7, 8, 9, kNoEntry, 10, 11, 12,
+                               13, 14, 15, 16, 17, 18, 19, 21, 22, 23, 24, 25, 27, 28, 29, 30};
+
+double RpmOfCodeValue(double value) { return std::nearbyint(60.0 / (2.0 * value * 0.000002)); }
+
+double LhRpmCodeLow(int b) {
+    if (b > 0) --b;
+    if (b == 0) return 20000.0;
+    const int e = b / 32, c = b & 31;
+    const int m = kCodeLow[c] != kNoEntry ? kCodeLow[c] : kCodeLow[c - 1];
+    const long value = (1L << (e + 10)) | std::lround(std::nearbyint(std::ldexp(m, e + 5))) |
+                       std::lround(std::nearbyint(std::ldexp(1.0, e + 5) - 1.0));
+    return RpmOfCodeValue(static_cast<double>(value));
+}
+
+double LhRpmCodeHigh(int b) {
+    if (b == 0) return 20000.0;
+    const int e = b / 32, c = b & 31;
+    const int m = kCodeHigh[c] != kNoEntry ? kCodeHigh[c] : kCodeHigh[c + 1];
+    const long value = std::lround(std::nearbyint(std::ldexp(m, e + 5))) | (1L << (e + 10));
+    return RpmOfCodeValue(static_cast<double>(value));
+}
+
+double LhRpmFromCode(int b) { return std::nearbyint((LhRpmCodeHigh(b) + LhRpmCodeLow(b)) / 2.0); }
+
+// The code (10..254) whose speed is nearest to rpm; 255 for a standing engine.
+std::uint8_t LhRpmCode(double rpm) {
+    static const auto table = [] {
+        std::array<double, 256> t{};
+        for (int b = 0; b < 256; ++b) t[static_cast<std::size_t>(b)] = LhRpmFromCode(b);
+        return t;
+    }();
+    if (rpm <= 0.0) return 255;
+    int best = 0;
+    double bestDiff = 10000.0;
+    for (int b = 10; b <= 254; ++b) {
+        const double d = std::abs(table[static_cast<std::size_t>(b)] - rpm);
+        if (d < bestDiff) {
+            bestDiff = d;
+            best = b;
+        }
+    }
+    return static_cast<std::uint8_t>(best);
 }
 
 std::uint8_t Rotl8(std::uint8_t v, int r) {
@@ -827,11 +866,11 @@ void SimDevice::RecomputeImageCache() {
 
 // Fuel delivered relative to what the engine needs, from the base map cell under the operating
 // point (bilinear between the four cells around it): raw 128 is neutral, 1/512 per step.
-double SimDevice::FuelFactorAt(double rpm, double mafTicks) const {
+double SimDevice::FuelFactorAt(double rpm, double mafLoad) const {
     if (!fuelMap_ || !fuelMap_->valid) return 1.0;
     const FuelMapCache& c = *fuelMap_;
-    const double x = AxisPosition(c.rpmAxis, LhRpmByte(rpm));
-    const double y = AxisPosition(c.mafAxis, mafTicks);
+    const double x = AxisPosition(c.rpmAxis, LhRpmCode(rpm));
+    const double y = AxisPosition(c.mafAxis, mafLoad);
     const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
     const int x1 = std::min(x0 + 1, 15), y1 = std::min(y0 + 1, 15);
     const double fx = x - x0, fy = y - y0;
@@ -867,10 +906,9 @@ void SimDevice::UpdateLiveValues() {
     sparkDelayCounts_ = running ? static_cast<std::uint32_t>(std::max(0.0, (68.4 - e.advanceDeg) / 360.0 * 12.5 * ezfPeriodCounts_)) : 0;
 
     // Mixture: the engine's own breathing error over the fuel the LH unit delivers.
-    const double cycleSeconds = running ? 60.0 / rpm : 0.0;        // one revolution
-    const double halfCycleTicks = running ? cycleSeconds / 2.0 / 0.0000108 : 0.0;
-    const double mafTicks = e.load * halfCycleTicks;
-    const double fuel = running ? FuelFactorAt(rpm, mafTicks) : 1.0;
+    // MAF load: the base injection time of one revolution's air, 10.8 us ticks; full load 250.
+    const double mafLoad = running ? e.load * kFullLoadTicks : 0.0;
+    const double fuel = running ? FuelFactorAt(rpm, mafLoad) : 1.0;
     const double ve = 1.0 + 0.04 * std::sin(rpm / 900.0) + 0.03 * std::cos(e.load * 5.0);
     const double noise = 0.03 * std::sin(static_cast<double>(modelMs_) / 137.0);
     afr_ = !running ? 19.0 : e.fuelCut ? 19.0 : std::clamp(14.7 * ve / fuel + noise, 9.0, 19.0);
@@ -886,7 +924,8 @@ void SimDevice::UpdateLiveValues() {
     const double vacuumInHg = running ? 20.0 * (1.0 - e.load) : 0.0;
     inputs_[kChVacuum] = Adc16(4.61 - vacuumInHg * 0.175);
     mafReading_ = inputs_[kChMaf];
-    const double pwMs = running && !e.fuelCut ? (1.0 + 16.0 * e.load) * fuel : 0.0;
+    // Injection time per revolution: about 80 % of a revolution at full load and 6000 rpm.
+    const double pwMs = running && !e.fuelCut ? (0.9 + 7.5 * e.load) * fuel : 0.0;
     lh22InjectionCounts_ = static_cast<std::uint32_t>(pwMs / 1000.0 / (8.0 / 6e6));
 
     // LH 2.3 RAM.
@@ -894,7 +933,7 @@ void SimDevice::UpdateLiveValues() {
     if (EcuPowered(kSimLH)) {
         const bool creator2 = !littleEndianRam_[0];
         PutRam(kSimLH, kLhPeriod, running ? static_cast<std::uint32_t>(std::min(15e6 / rpm, 16777215.0)) : 0, 3);
-        PutRam(kSimLH, kLhMafLoad, Clamp16(mafTicks), 2);
+        PutRam(kSimLH, kLhMafLoad, Clamp16(mafLoad), 2);
         PutRam(kSimLH, kLhInjection, Clamp16(pwMs * 1000.0 / 2.6666667), 2);
         PutRam(kSimLH, kLhCoolant, AdcByte(VoltsForTemp(kLh23CoolantX, kTempY, e.coolantC)), 1);
         PutRam(kSimLH, kLhCoolantAxis, AdcByte(VoltsForTemp(kLh23CoolantX, kTempY, e.coolantC)), 1);
@@ -903,7 +942,7 @@ void SimDevice::UpdateLiveValues() {
         PutRam(kSimLH, kLhThrottle, static_cast<std::uint32_t>(throttle | 0x40), 1); // bit 6: cat map set
         PutRam(kSimLH, kLhBattery, Clamp8(e.batteryV * 15.83333 - 0.5), 1);
         PutRam(kSimLH, kLhCoPot, 128, 1);
-        PutRam(kSimLH, kLhRpmByte, running ? LhRpmByte(rpm) : 255, 1);
+        PutRam(kSimLH, kLhRpmCode, LhRpmCode(rpm), 1);
         const double o2Pct = running && e.throttle != SimThrottle::Wot ? 2.0 * std::sin(static_cast<double>(modelMs_) / 700.0) : 0.0;
         const double o2Word = creator2 ? (o2Pct / 100.0 + 1.0) * 32768.0 : (2.0 * (o2Pct / 100.0 + 1.0) - 1.0) * 32768.0;
         PutRam(kSimLH, kLhO2Correction, Clamp16(o2Word), 2);

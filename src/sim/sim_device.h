@@ -127,7 +127,7 @@ private:
     void AdvanceModel(std::int64_t nowMs);
     void UpdateLiveValues();
     void RecomputeImageCache();
-    double FuelFactorAt(double rpm, double mafTicks) const;
+    double FuelFactorAt(double rpm, double mafLoad) const;
     bool EcuPowered(int kind) const;
     std::vector<std::uint8_t> BuildRecord() const;
     void PutRam(int kind, int addressByte, std::uint32_t value, int bytes);

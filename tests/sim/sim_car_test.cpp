@@ -150,15 +150,19 @@ TEST(SimCarTest, KnocksAtFullLoadCountAndRetardTheKnockingCylinder) {
 constexpr int kAxisBlock = 13019; // LH 2.3 axis block: MAF steps, MAF base word, RPM steps
 constexpr int kCatMap = 13568;    // base fuel map (cat), 16 x 16 bytes, 128 = neutral
 
+// Axis points: MAF load 20 + 15 i, rpm codes 64 + 12 i (i = 0 .. 15).
+int MafPoint(int i) { return 20 + 15 * i; }
+int RpmCodePoint(int i) { return 64 + 12 * i; }
+
 B LhImage(std::uint8_t cell) {
     B img(kSimMemorySize, 0xFF);
     const char marker[] = "MRX-D";
     std::copy(marker, marker + 5, img.begin() + 16368);
-    // MAF axis 100 .. 1600 in steps of 100; RPM axis bytes 64 .. 244 in steps of 12.
-    for (int i = 0; i < 15; ++i) img[static_cast<std::size_t>(kAxisBlock + 2 + i)] = 100;
-    const int base = 65536 - 1600;
-    img[kAxisBlock + 17] = static_cast<std::uint8_t>(base >> 8);
-    img[kAxisBlock + 18] = static_cast<std::uint8_t>(base & 0xFF);
+    for (int i = 0; i < 15; ++i)
+        img[static_cast<std::size_t>(kAxisBlock + 2 + i)] = static_cast<std::uint8_t>(MafPoint(i + 1) - MafPoint(i));
+    const int last = 65536 - MafPoint(15);
+    img[kAxisBlock + 17] = static_cast<std::uint8_t>(last >> 8);
+    img[kAxisBlock + 18] = static_cast<std::uint8_t>(last & 0xFF);
     for (int i = 0; i < 16; ++i) img[static_cast<std::size_t>(kAxisBlock + 21 + i)] = 12;
     std::fill(img.begin() + kCatMap, img.begin() + kCatMap + 256, cell);
     return img;
@@ -189,17 +193,29 @@ TEST(SimAfrTest, RicherCellsGiveARicherMixture) {
     }
 }
 
-TEST(SimAfrTest, OnlyTheCellsAroundTheOperatingPointMatter) {
-    // At idle the operating point sits at high rpm bytes (slow engine) and the low MAF end.
-    const double neutral = AfrWithImage(LhImage(128), 5.0);
-    B far = LhImage(128);
-    for (int y = 8; y < 16; ++y)
-        for (int x = 0; x < 6; ++x) far[static_cast<std::size_t>(kCatMap + x + 16 * y)] = 250;
-    EXPECT_DOUBLE_EQ(AfrWithImage(far, 5.0), neutral);
-    B near = LhImage(128);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 6; x < 16; ++x) near[static_cast<std::size_t>(kCatMap + x + 16 * y)] = 192;
-    EXPECT_NEAR(neutral / AfrWithImage(near, 5.0), 1.125, 0.01);
+TEST(SimAfrTest, OnlyTheCellsAroundTheOperatingPointInTheUnitsRamMatter) {
+    for (double at : {5.0, 20.0, 36.0}) {
+        // Where the operating point is, as the trace sees it: rpm code and MAF load from RAM.
+        SimRig probe;
+        probe.Device().Module(kSimLH).memory = LhImage(128);
+        probe.Device().MarkMemoryChanged();
+        RunTo(probe, at, probe.clock.now);
+        const double code = Ram(probe, 'L', 49, 1), load = Ram(probe, 'L', 72, 2);
+        const double x = std::clamp((code - RpmCodePoint(0)) / 12.0, 0.0, 15.0);
+        const double y = std::clamp((load - MafPoint(0)) / 15.0, 0.0, 15.0);
+        const double neutral = WidebandAfr(probe);
+
+        B near = LhImage(128), far = LhImage(128);
+        for (int cy = 0; cy < 16; ++cy) {
+            for (int cx = 0; cx < 16; ++cx) {
+                const auto at16 = static_cast<std::size_t>(kCatMap + cx + 16 * cy);
+                if (std::abs(cx - x) < 1.0 && std::abs(cy - y) < 1.0) near[at16] = 192;
+                if (std::abs(cx - x) > 2.0 || std::abs(cy - y) > 2.0) far[at16] = 250;
+            }
+        }
+        EXPECT_NEAR(neutral / AfrWithImage(near, at), 1.125, 0.01) << at;
+        EXPECT_DOUBLE_EQ(AfrWithImage(far, at), neutral) << at;
+    }
 }
 
 TEST(SimAfrTest, AMapWrittenThroughTheRunningUnitTakesEffectAtOnce) {

@@ -14,6 +14,11 @@ constexpr std::uint16_t kBusUsb = 0x03; // BUS_USB
 // Input reports moved in one Service call at most when no interval is set, so that the kernel's
 // output events are not starved by a long burst.
 constexpr int kMaxInputsPerService = 64;
+// A loop that was held up may make up for this many missed frames at most: the host controller
+// would have polled the endpoint in each of them.
+constexpr std::int64_t kMaxMissedFramesMs = 8;
+// How often the device model's own presence is checked while nobody reads it.
+constexpr std::int64_t kPresenceCheckMs = 20;
 
 uhid_event ZeroEvent(std::uint32_t type) {
     uhid_event ev;
@@ -138,7 +143,9 @@ bool UhidBridge::ReadKernelEvent() {
     switch (ev.type) {
     case UHID_START: started_ = true; break;
     case UHID_STOP: started_ = false; break;
-    case UHID_OPEN: ++openCount_; break;
+    case UHID_OPEN:
+        if (openCount_++ == 0) nextInputMs_ = clock_.NowMs(); // polling starts now
+        break;
     case UHID_CLOSE:
         if (openCount_ > 0) --openCount_;
         break;
@@ -184,7 +191,10 @@ bool UhidBridge::PumpInput() {
         if (now < nextInputMs_) return true;
         HidReport report{};
         const HidReadResult r = backend_.Read(report, 0);
-        if (r == HidReadResult::Timeout) return true;
+        if (r == HidReadResult::Timeout) { // the frames until now went by empty
+            nextInputMs_ = std::max(nextInputMs_, now);
+            return true;
+        }
         if (r == HidReadResult::Error) { // the device model itself went away
             Destroy();
             modelAway_ = true;
@@ -198,25 +208,29 @@ bool UhidBridge::PumpInput() {
         if (!WriteEvent(&ev, sizeof ev)) return false;
         ++inputReports_;
         ++reportCount_;
-        nextInputMs_ = now + options_.inputIntervalMs;
+        nextInputMs_ = std::max(nextInputMs_, now - kMaxMissedFramesMs) + options_.inputIntervalMs;
         if (options_.unplugAfterReports >= 0 && !unplugFired_ && reportCount_ >= options_.unplugAfterReports) {
             unplugFired_ = true;
             GoAway();
             return true;
         }
-        if (options_.inputIntervalMs > 0) return true;
     }
     return true;
 }
 
 bool UhidBridge::Service(bool readable) {
     if (readable && !ReadKernelEvent()) return false;
-    if (created_ && !ModelPresent()) { // dropped off the bus by itself
+    const std::int64_t now = clock_.NowMs();
+    // The model's own presence, looked at now and then (it is not free to ask).
+    const bool looked = hooks_.present && now - lastPresenceCheckMs_ >= kPresenceCheckMs;
+    const bool present = looked ? hooks_.present() : true;
+    if (looked) lastPresenceCheckMs_ = now;
+    if (created_ && !present) { // dropped off the bus by itself
         Destroy();
         modelAway_ = true;
     }
-    const bool replugDue = replugAtMs_ >= 0 && clock_.NowMs() >= replugAtMs_;
-    const bool modelBack = modelAway_ && hooks_.present && hooks_.present();
+    const bool replugDue = replugAtMs_ >= 0 && now >= replugAtMs_;
+    const bool modelBack = modelAway_ && looked && present;
     if (!created_ && (replugDue || modelBack) && !Replug().empty()) return false;
     return PumpInput();
 }
