@@ -1,0 +1,142 @@
+// The Qt implementations of the platform seams: file-dialog filters, the settings store on
+// QSettings, and the progress window with its Cancel button.
+#include "ui/gui/file_filter.h"
+#include "ui/gui/progress_window.h"
+#include "ui/gui/qt_dialogs.h"
+#include "ui/gui/qt_settings.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct FilterCase {
+    std::string filter;
+    std::vector<std::string> expected;
+};
+
+class FileFilterTest : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(FileFilterTest, PairsBecomeQtNameFilters) { EXPECT_EQ(ToQtNameFilters(GetParam().filter), GetParam().expected); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Filters, FileFilterTest,
+    ::testing::Values(
+        FilterCase{"EPROM images (*.bin)|*.bin", {"EPROM images (*.bin)"}},
+        FilterCase{"27C128 EPROM image (16 kB) (*.bin)|*.bin|27C256 EPROM image (32 kB) (*.bin)|*.bin",
+                   {"27C128 EPROM image (16 kB) (*.bin)", "27C256 EPROM image (32 kB) (*.bin)"}},
+        // A name without its patterns gets them, so Qt can read them.
+        FilterCase{"Firmware files|*.dat", {"Firmware files (*.dat)"}},
+        FilterCase{"Logs|*.txt;*.log", {"Logs (*.txt *.log)"}},
+        // A name whose brackets hold something else still gets the patterns at the end.
+        FilterCase{"Images (16 kB)|*.bin", {"Images (16 kB) (*.bin)"}},
+        FilterCase{"All files|", {"All files (*)"}},
+        FilterCase{"Odd", {"Odd (*)"}},
+        FilterCase{"", {}}));
+
+TEST(FileFilter, DefaultSuffix) {
+    EXPECT_EQ(ToQtDefaultSuffix(".bin"), "bin");
+    EXPECT_EQ(ToQtDefaultSuffix("dat"), "dat");
+    EXPECT_EQ(ToQtDefaultSuffix(""), "");
+    EXPECT_EQ(ToQtDefaultSuffix("."), "");
+}
+
+class SettingsTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString Ini() const { return dir.filePath("kestrovane.ini"); }
+};
+
+TEST_F(SettingsTest, ValuesSurviveAReopenAndMissingKeysGiveTheDefault) {
+    {
+        QtSettingsStore store(Ini());
+        store.SaveSetting("RecentFiles", "1", "/home/me/cars/lh 2.3, tuned.bin");
+        store.SaveSetting("ECUs", "LH23", "1");
+        store.SaveSetting("DataLog", "Variables", "LH_RPM,EZK_KNOCKRETARD,AUX1");
+        store.SaveSetting("AuxInputs", "5", "1;WBO2;AFR;2");
+        store.SaveSetting("Chart", "DefaultPlotVariable0", "");
+    }
+    QtSettingsStore store(Ini());
+    EXPECT_EQ(store.GetSetting("RecentFiles", "1", "x"), "/home/me/cars/lh 2.3, tuned.bin");
+    EXPECT_EQ(store.GetSetting("ECUs", "LH23", "0"), "1");
+    EXPECT_EQ(store.GetSetting("DataLog", "Variables"), "LH_RPM,EZK_KNOCKRETARD,AUX1");
+    EXPECT_EQ(store.GetSetting("AuxInputs", "5"), "1;WBO2;AFR;2");
+    EXPECT_EQ(store.GetSetting("Chart", "DefaultPlotVariable0", "dflt"), "");
+    EXPECT_EQ(store.GetSetting("ECUs", "EZF", "0"), "0");
+    EXPECT_EQ(store.GetSetting("Nowhere", "Nothing"), "");
+}
+
+TEST_F(SettingsTest, HandEditedListValueIsReadAsItsText) {
+    {
+        QFile file(Ini());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Text));
+        QTextStream out(&file);
+        out << "[DataLog]\nVariables=LH_RPM, AUX1\n[Appearance]\nWindowState=2\n";
+    }
+    QtSettingsStore store(Ini());
+    EXPECT_EQ(store.GetSetting("DataLog", "Variables"), "LH_RPM,AUX1");
+    EXPECT_EQ(store.GetSetting("Appearance", "WindowState", "0"), "2");
+}
+
+TEST(QtDialogs, ProgressWindowCancelButton) {
+    QtUserDialogs dialogs;
+    dialogs.ShowProgress("Loading", 256);
+    ProgressWindow* window = dialogs.Progress();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->Caption(), "Loading");
+    EXPECT_FALSE(window->CancelButton()->isVisible());
+    // Closing the window is not a Cancel while no Cancel is offered.
+    window->close();
+    EXPECT_FALSE(dialogs.IsProgressCancelled());
+    dialogs.UpdateProgress(300); // beyond the maximum: the bar stays at its end
+    EXPECT_EQ(window->Bar()->value(), 256);
+    dialogs.EnableProgressCancel();
+    EXPECT_TRUE(window->CancelButton()->isVisible());
+    EXPECT_FALSE(dialogs.IsProgressCancelled());
+    window->CancelButton()->click();
+    EXPECT_TRUE(dialogs.IsProgressCancelled());
+    dialogs.CloseProgress();
+    EXPECT_FALSE(window->isVisible());
+    // The next transfer starts fresh.
+    dialogs.ShowProgress("Turn ignition ON", 1);
+    EXPECT_FALSE(dialogs.IsProgressCancelled());
+    EXPECT_FALSE(window->CancelButton()->isVisible());
+    dialogs.EnableProgressCancel();
+    window->close(); // the title-bar button now counts as Cancel
+    EXPECT_TRUE(dialogs.IsProgressCancelled());
+    dialogs.CloseProgress();
+}
+
+TEST(QtDialogs, HourglassIsNotCounted) {
+    QtUserDialogs dialogs;
+    dialogs.SetHourglass(true);
+    dialogs.SetHourglass(true);
+    EXPECT_NE(QApplication::overrideCursor(), nullptr);
+    dialogs.SetHourglass(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    dialogs.SetHourglass(false);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtDialogs, ClipboardRoundTrip) {
+    QtUserDialogs dialogs;
+    dialogs.SetClipboardText("1\t2\t3\r\n4\t5\t6");
+    EXPECT_EQ(dialogs.ClipboardText(), "1\t2\t3\r\n4\t5\t6");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Test discovery runs the binary outside the test environment too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
