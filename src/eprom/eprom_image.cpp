@@ -192,10 +192,10 @@ bool EPROM::SaveToFile(const std::string& fileName, int format) {
     // The image fills the file back to back. A file smaller than the buffer takes the buffer's
     // first bytes (an LH 2.2 image in a 16 kB buffer as a 27C32 file) but never less than the
     // kind's image; a length that the image does not divide would not load again.
+    const auto kindBytes = static_cast<std::size_t>(imageSize_);
     const bool sound = info != nullptr && imageBytes != 0 &&
-                       fileLength >= static_cast<std::size_t>(imageSize_) &&
-                       (fileLength < imageBytes ? fileLength % static_cast<std::size_t>(imageSize_) == 0
-                                                : fileLength % imageBytes == 0);
+                       (fileLength >= imageBytes ? fileLength % imageBytes == 0
+                                                 : fileLength >= kindBytes && fileLength % kindBytes == 0);
     if (!sound) {
         ApplyPatchList(devicePatches_);
         return false;

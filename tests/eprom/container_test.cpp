@@ -154,7 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SaveCase{"LH 2.2 as 27C32", LH22Image(), 1, 1, 4096},
                     SaveCase{"LH 2.2 as 27C128", LH22Image(), 2, 4, 16384},
                     SaveCase{"EZF as 27C32", EZFImage(), 1, 2, 4096},
-                    SaveCase{"EZF as 27C256", EZFImage(), 3, 16, 32768}));
+                    SaveCase{"EZF as 27C256", EZFImage(), 3, 16, 32768},
+                    SaveCase{"unknown 4 kB image as 27C32", Filled(4096), 1, 1, 4096}));
 
 TEST(Container, SaveFormatFallsBackToTheFilesFormatThenTo27C256) {
     TempDir dir;
