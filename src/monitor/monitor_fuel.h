@@ -13,7 +13,6 @@ class AuxInputs;
 class Clock;
 class EPROM;
 
-inline constexpr int kMonitorTimerMs = 100;
 inline constexpr const char* kInjNormal = "Normal duty cycle";
 inline constexpr const char* kInjEnhanced = "Enhanced duty cycle";
 

@@ -90,6 +90,9 @@ inline constexpr const char* kDegreeF = " \xC2\xBA" "F";  // " ºF"
 inline constexpr const char* kDegreeSign = " \xC2\xBA";   // " º"
 inline constexpr const char* kNoData = "-";
 
+// Nominal interval of the monitor timers.
+inline constexpr int kMonitorTimerMs = 100;
+
 // Milliseconds until the next tick of a 100 ms monitor timer that ran for elapsedMs.
 int NextMonitorInterval(double elapsedMs);
 
