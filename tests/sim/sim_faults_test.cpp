@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 namespace {
 
 using B = std::vector<std::uint8_t>;
@@ -224,6 +226,31 @@ TEST(SimQueueTest, DriverQueueKeepsTheNewestReports) {
     rig.host->Send(Bytes("t"));
     rig.sim->FlushInput();
     EXPECT_EQ(rig.sim->Read(r, 10), HidReadResult::Timeout) << "flushed";
+}
+
+} // namespace
+
+namespace {
+
+TEST(SimRobustnessTest, RandomReportsNeverUpsetTheDevice) {
+    SimRig rig;
+    std::mt19937 rng(2024);
+    HidReport r{};
+    for (int i = 0; i < 20000; ++i) {
+        HidReport junk{};
+        for (auto& b : junk) b = static_cast<std::uint8_t>(rng());
+        if (i % 7 == 0) junk[1] = 0xFF; // continuation reports too
+        if (i % 11 == 0) junk[1] = static_cast<std::uint8_t>(0x80 + rng() % 32); // module commands
+        ASSERT_TRUE(rig.sim->Write(junk, 10));
+        while (rig.sim->Read(r, 0) == HidReadResult::Ok) {
+        }
+        if (i % 1000 == 0) rig.clock.SleepMs(rng() % 5000);
+    }
+    rig.clock.SleepMs(3000);
+    ASSERT_FALSE(rig.sim->Device().InBootloader()) << "three exact bytes are needed to enter the loader";
+    ASSERT_EQ(rig.sim->Enumerate().size(), 1U);
+    ASSERT_TRUE(rig.sim->Open(rig.sim->Enumerate()[0].path));
+    EXPECT_EQ(rig.host->Exchange(Bytes("t"), 1), Bytes("T"));
 }
 
 } // namespace
