@@ -48,13 +48,22 @@ public:
 
     // --- container and file format ---
     bool IsEmptyImage() const;
+    // Writes the image back to back into a file of the format's length (0 = the image's own
+    // format, else 27C256). The file is written beside fileName and renamed into place, so a
+    // failure never costs an existing file. False when the name is empty, the format is not 1..4,
+    // the image cannot fill that length evenly, or writing fails.
     bool SaveToFile(const std::string& fileName, int format = 0);
+    // "" or "Failed to open file" / "Unrecognized file format" / "Error when reading file". The
+    // file's length decides the format; 32 and 64 kB files give their top 16 kB.
     std::string LoadFromFile(const std::string& fileName);
+    // Takes the bytes as the image (no window extraction). Always "".
     std::string LoadFromArray(const std::vector<std::uint8_t>& bytes);
     std::string LoadFromEmulator();
     std::string LoadFromECU_Running(int ecu);
     std::string LoadFromECU_Initiation(int ecu);
     std::string LoadToEmulator();
+    // Copies the program parts of a current base image of the same unit over this image, then
+    // decides the kind again from the upgraded bytes. Nothing is sent to the device.
     void UpgradeVersion(const EPROM& source, bool toSuperMAF);
     std::string GetFileDialogFormats() const;
     int GetDefaultSaveFormat() const { return 3; }
@@ -64,9 +73,14 @@ public:
     std::string GetFileName() const { return fileName_; }
     int GetFileFormat() const { return fileFormat_; }
     static std::string GetFileFormatName(int format);
+    // Bytes outside the image read as 0xFF; writes outside it are ignored. Writes go through
+    // to the unit's module (EcuWriteEprom, address = window offset + address, answer unchecked)
+    // when device I/O is on, a device is set and the image is LH 2.3 or EZK; only the part of a
+    // block inside the image is sent and stored.
     std::uint8_t ReadByte(std::int32_t address) const;
     void WriteByte(std::int32_t address, std::uint8_t value);
     void WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& data);
+    // 16-bit unsigned word in the context's byte order.
     std::int32_t ReadWord(std::int32_t address) const;
     void WriteWord(std::int32_t address, std::int32_t value);
 
