@@ -143,3 +143,19 @@ TEST(Params, EZKRPMCompensationSlot) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Params, ReferenceTablesDifferOnlyInTheirWarmUpEntries) {
+    const auto& one = LH23ReferenceTable(1);
+    const auto& two = LH23ReferenceTable(2);
+    std::vector<std::size_t> differ;
+    for (std::size_t i = 0; i < one.size(); ++i)
+        if (one[i] != two[i]) differ.push_back(i);
+    EXPECT_EQ(differ, (std::vector<std::size_t>{0, 8, 9, 16, 17}));
+    EXPECT_EQ(one[16], 92);
+    EXPECT_EQ(two[16], 116);
+    EXPECT_EQ(one[31], 255);
+}
+
+} // namespace
