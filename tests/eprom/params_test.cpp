@@ -146,7 +146,7 @@ TEST(Params, EZKRPMCompensationSlot) {
 
 namespace {
 
-TEST(Params, ReferenceTablesDifferOnlyInTheirWarmUpEntries) {
+TEST(Params, TheTwoReferenceTablesDifferInFiveEntries) {
     const auto& one = LH23ReferenceTable(1);
     const auto& two = LH23ReferenceTable(2);
     std::vector<std::size_t> differ;
