@@ -1,0 +1,274 @@
+// The real program offscreen against the simulated device: start-up, the firmware offer, File >
+// New through its dialog, tab enter/leave actions, Options Apply, the ignition-dependent controls
+// and closing with a modified image.
+#include "app/main_window.h"
+#include "app/new_image_dialog.h"
+#include "app/options_dialog.h"
+#include "app/pages.h"
+#include "app/program.h"
+#include "app/splash.h"
+#include "app_test_support.h"
+#include "sim/sim_backend.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QEventLoop>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace app_test;
+
+namespace {
+
+// Runs `step` on the next modal dialog as soon as it is shown.
+void OnNextModal(std::function<void(QWidget*)> step) {
+    QTimer::singleShot(0, [step] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        step(modal);
+    });
+}
+
+// Lets the event loop run for `ms` milliseconds of real time.
+void RunEvents(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+class CountingPage final : public TabPage {
+public:
+    using TabPage::TabPage;
+    void Enter() override { ++enters; }
+    void Leave() override { ++leaves; }
+    int enters = 0;
+    int leaves = 0;
+};
+
+class ProgramTest : public ::testing::Test {
+protected:
+    MemorySettings settings;
+    ScriptedDialogs dialogs;
+    FakeClock clock;
+    std::unique_ptr<Program> program;
+
+    void Start(ProgramOptions options = {}) {
+        options.simulate = true;
+        program = std::make_unique<Program>(options, &dialogs, &settings, &clock);
+        ASSERT_EQ(program->Error(), "");
+        program->StartUp();
+        ASSERT_NE(program->Window(), nullptr);
+    }
+    MainWindow& Window() { return *program->Window(); }
+    Shell& GetShell() { return program->GetShell(); }
+
+    void TearDown() override {
+        if (program && program->Window()) program->Window()->hide();
+        program.reset();
+    }
+};
+
+TEST_F(ProgramTest, StartsAgainstTheSimulatedDevice) {
+    Start();
+    EXPECT_TRUE(Window().isVisible());
+    EXPECT_EQ(Window().objectName(), "frmMain");
+    EXPECT_EQ(program->Splash(), nullptr);
+    EXPECT_EQ(Window().TabKeys(), (QStringList{"EPROM", "DataLogging"}));
+    EXPECT_EQ(Window().SelectedTabKey(), "EPROM");
+    EXPECT_EQ(Window().Eprom()->StatusLabel()->text(), "Connected");
+    EXPECT_EQ(Window().Eprom()->FirmwareLabel()->text(), "6.003");
+    auto* simulated = Window().findChild<QLabel*>("lblSimulated");
+    ASSERT_NE(simulated, nullptr);
+    EXPECT_EQ(simulated->text(), "Simulated device");
+    EXPECT_EQ(Window().QuickPingTimer()->interval(), 2500);
+    EXPECT_TRUE(Window().QuickPingTimer()->isActive());
+    EXPECT_EQ(Window().IgnitionTimer()->interval(), 1000);
+    EXPECT_TRUE(dialogs.messages.empty());
+    EXPECT_FALSE(Window().Action("mnuFileSave")->isEnabled());
+    EXPECT_EQ(Window().Action("mnuFileOpen")->shortcut(), QKeySequence("Ctrl+O"));
+    EXPECT_EQ(Window().Action("mnuFileExit")->shortcut(), QKeySequence("Ctrl+Q"));
+}
+
+TEST(ProgramOptionsParse, Arguments) {
+    std::string error;
+    auto ok = ParseProgramOptions({"--simulate", "--sim-faults", "drop=0.1", "--sim-firmware", "6.001"}, error);
+    ASSERT_TRUE(ok.has_value());
+    EXPECT_TRUE(ok->simulate);
+    EXPECT_EQ(ok->simFaults, "drop=0.1");
+    EXPECT_EQ(ok->simFirmware, "6.001");
+    EXPECT_FALSE(ParseProgramOptions({"--sim-state"}, error).has_value());
+    EXPECT_FALSE(ParseProgramOptions({"--sim-state", "x"}, error).has_value()); // needs --simulate
+    EXPECT_FALSE(ParseProgramOptions({"--bogus"}, error).has_value());
+    EXPECT_EQ(error, "Unknown argument: --bogus");
+    MemorySettings settings;
+    ScriptedDialogs dialogs;
+    FakeClock clock;
+    ProgramOptions bad;
+    bad.simulate = true;
+    bad.simFaults = "drop=lots";
+    Program program(bad, &dialogs, &settings, &clock);
+    EXPECT_NE(program.Error(), "");
+}
+
+struct FirmwareCase {
+    MsgResult offer;
+    MsgResult confirm;
+    const char* lastMessage;
+    const char* versionAfter;
+};
+
+class FirmwareOfferTest : public ProgramTest, public ::testing::WithParamInterface<FirmwareCase> {};
+
+TEST_P(FirmwareOfferTest, OldDeviceFirmwareIsOfferedAnUpgrade) {
+    dialogs.answers = {GetParam().offer, GetParam().confirm};
+    ProgramOptions options;
+    options.simFirmware = "6.001";
+    Start(options);
+    ASSERT_GE(dialogs.messages.size(), 2u);
+    EXPECT_EQ(dialogs.log[0].rfind("MessageBox|Old firmware version detected|", 0), 0u) << dialogs.log[0];
+    EXPECT_NE(dialogs.messages[0].find("The firmware version on your Kestrovane device is 6.001."),
+              std::string::npos);
+    EXPECT_EQ(dialogs.messages.back(), GetParam().lastMessage);
+    EXPECT_EQ(Window().Eprom()->FirmwareLabel()->text(), GetParam().versionAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, FirmwareOfferTest,
+    ::testing::Values(FirmwareCase{MsgResult::No, MsgResult::No,
+                                   "The Kestrovane may not work properly until you have upgraded the firmware.",
+                                   "6.001"},
+                      FirmwareCase{MsgResult::Yes, MsgResult::Yes, "Firmware succesfully updated.", "6.003"}));
+
+TEST_F(ProgramTest, FileNewThroughItsDialog) {
+    settings.SaveSetting("EPROM", "NewDefault", "EZK_D-GT");
+    Start();
+    NewImageChoice shown;
+    OnNextModal([&shown](QWidget* modal) {
+        auto* dialog = qobject_cast<NewImageDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        shown = dialog->Choice();
+        dialog->BaseButton(3)->click(); // EZK - S4 maps
+        dialog->SuperMafButton()->click();
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+    });
+    Window().Action("mnuFileNew")->trigger();
+    EXPECT_EQ(shown.baseName, "EZK_D-GT");
+    EXPECT_FALSE(shown.superMAF);
+    EXPECT_EQ(Window().TabKeys(), (QStringList{"EPROM", "ParametersEZK", "IgnMap", "MonitorEZK", "DataLogging"}));
+    EXPECT_EQ(settings.GetSetting("EPROM", "NewDefault"), "EZK_D-S4");
+    EXPECT_EQ(settings.GetSetting("EPROM", "NewDefaultSuperMAF"), "1");
+    EXPECT_TRUE(Window().Action("mnuFileSave")->isEnabled());
+    EXPECT_TRUE(Window().Action("mnuFileSaveIgnAs")->isEnabled());
+    EXPECT_FALSE(Window().Action("mnuFileSaveInj")->isEnabled());
+    EXPECT_TRUE(Window().Eprom()->InfoLabel()->text().contains("S4 maps"));
+    EXPECT_TRUE(Window().Eprom()->InfoLabel()->text().contains("SuperMAF sensor"));
+    // The simulated EZK module now holds the image.
+    EXPECT_EQ(program->Simulator()->IgnitionMode(), SimIgnitionMode::Auto);
+    EXPECT_EQ(GetShell().IgnitionImage().LH23EZK_GetMAFType(), "SuperMAF");
+}
+
+TEST_F(ProgramTest, NewDialogCancelledLoadsNothing) {
+    Start();
+    OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    Window().Action("mnuFileNew")->trigger();
+    EXPECT_EQ(Window().TabKeys(), (QStringList{"EPROM", "DataLogging"}));
+    EXPECT_EQ(settings.GetSetting("EPROM", "NewDefault", "unset"), "unset");
+}
+
+TEST_F(ProgramTest, TabChangesRunLeaveAndEnterActions) {
+    Start();
+    auto* page = new CountingPage("DataLogging", "Data logging");
+    Window().SetPage(page);
+    Window().SelectTab("DataLogging");
+    EXPECT_EQ(page->enters, 1);
+    GetShell().Workflows().SetTabState("LH");
+    EXPECT_EQ(Window().SelectedTabKey(), "DataLogging"); // still there: no actions
+    EXPECT_EQ(page->enters, 1);
+    EXPECT_EQ(page->leaves, 0);
+    Window().SelectTab("EPROM");
+    EXPECT_EQ(page->leaves, 1);
+    EXPECT_EQ(Window().TabStrip()->tabText(1), "Fuel parameters");
+}
+
+TEST_F(ProgramTest, OptionsApplyStoresAndCancelDoesNot) {
+    settings.SaveSetting("ECUs", "EZK", "1");
+    Start();
+    OnNextModal([](QWidget* modal) {
+        auto* options = qobject_cast<OptionsDialog*>(modal);
+        ASSERT_NE(options, nullptr);
+        EXPECT_FALSE(options->EcuBox(0)->isChecked());
+        EXPECT_TRUE(options->EcuBox(1)->isChecked());
+        options->EcuBox(2)->setChecked(true);
+        options->ApplyButton()->click();
+        options->EcuBox(3)->setChecked(true);
+        options->CancelButton()->click();
+    });
+    Window().Action("mnuToolsOptions")->trigger();
+    EXPECT_EQ(settings.GetSetting("ECUs", "LH22"), "1");
+    EXPECT_EQ(settings.GetSetting("ECUs", "EZF"), "0");
+    EXPECT_EQ(settings.GetSetting("ECUs", "EZK"), "1");
+    EXPECT_EQ(Window().Eprom()->StatusLabel()->text(), "Connected"); // reconnected by Apply
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(ProgramTest, IgnitionDependentControlsFollowTheIgnition) {
+    Start();
+    QPushButton always("always");
+    QPushButton dependent("dependent");
+    QPushButton disabledBefore("disabled");
+    disabledBefore.setEnabled(false);
+    Window().RegisterIgnitionDependent(&dependent);
+    Window().RegisterIgnitionDependent(&disabledBefore);
+    Window().IgnitionTimer()->setInterval(1);
+    program->Simulator()->SetIgnitionMode(SimIgnitionMode::Off);
+    RunEvents(30);
+    EXPECT_FALSE(dependent.isEnabled());
+    EXPECT_TRUE(always.isEnabled());
+    program->Simulator()->SetIgnitionMode(SimIgnitionMode::On);
+    RunEvents(30);
+    EXPECT_TRUE(dependent.isEnabled());
+    EXPECT_FALSE(disabledBefore.isEnabled());
+}
+
+TEST_F(ProgramTest, ClosingAsksForTheModifiedImage) {
+    Start();
+    TempDir dir;
+    EPROM base;
+    ASSERT_EQ(LoadBaseImage("MRX_D", base), "");
+    ASSERT_TRUE(base.SaveToFile(dir.File("lh.bin"), 2));
+    dialogs.answers = {MsgResult::OK};
+    ASSERT_TRUE(GetShell().Workflows().FileOpen(OpenSource::File(dir.File("lh.bin"))));
+    EXPECT_EQ(Window().Action("mnuFileRecent1")->text().toStdString(), "&1. " + dir.File("lh.bin"));
+    EXPECT_TRUE(Window().Action("mnuFileRecent1")->isVisible());
+    EXPECT_FALSE(Window().Action("mnuFileRecent2")->isVisible());
+    GetShell().FuelImage().WriteByte(300, 0x12);
+    dialogs.messages.clear();
+    dialogs.answers = {MsgResult::Cancel};
+    EXPECT_FALSE(Window().close());
+    EXPECT_TRUE(Window().isVisible());
+    ASSERT_EQ(dialogs.messages.size(), 1u);
+    EXPECT_EQ(dialogs.messages[0], "Save changes to fuel injection (LH) EPROM " + dir.File("lh.bin") + "?");
+    dialogs.answers = {MsgResult::Yes};
+    EXPECT_TRUE(Window().close());
+    EXPECT_EQ(ReadFile(dir.File("lh.bin"))[300], 0x12);
+    EXPECT_EQ(settings.GetSetting("Appearance", "WindowState"), "0");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Test discovery runs the binary outside the test environment too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
