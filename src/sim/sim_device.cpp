@@ -21,7 +21,7 @@ namespace {
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kRestartDelayMs = 20;       // the loader answers "2", then drops off the bus
 constexpr std::int64_t kPemRebootMs = 1500;        // a module restarting after its firmware update
-constexpr std::int64_t kKeepAliveTimeoutMs = 5000; // logging stops without a keep-alive this long
+constexpr std::int64_t kKeepAliveTimeoutMs = 5000; // streaming pauses without a keep-alive this long
 constexpr std::int64_t kStateSaveIntervalMs = 2000;
 constexpr int kMaxCatchUpRecords = 256; // older due records would only overflow the input queue
 constexpr std::uint8_t kAckOk = '1';
@@ -669,6 +669,7 @@ void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
         return;
     case 'q': // start: records every period from now on, the first one period from now
         logging_ = true;
+        logStalled_ = false;
         logStartMs_ = now;
         logNextIndex_ = 1;
         logFirstOfStretch_ = true;
@@ -680,7 +681,13 @@ void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
         Ack(true);
         return;
     case 'k':
+        // A keep-alive after a pause resumes the stream on the time stamps it would have had;
+        // the periods in between are lost.
         lastKeepAliveMs_ = now;
+        if (logging_ && logStalled_) {
+            logStalled_ = false;
+            logNextIndex_ = (now - logStartMs_) / logPeriodMs_ + 1;
+        }
         Ack(logging_);
         return;
     case 'o': // one record now, on the DATALOG channel, no trailer
@@ -730,7 +737,7 @@ std::int64_t SimDevice::NextEventMs() const {
     for (const auto& m : modules_)
         if (m.rebootAtMs >= 0) next = std::min(next, m.rebootAtMs);
     if (restartAtMs_) next = std::min(next, *restartAtMs_);
-    if (logging_) {
+    if (logging_ && !logStalled_) {
         next = std::min(next, logStartMs_ + logNextIndex_ * logPeriodMs_);
         next = std::min(next, lastKeepAliveMs_ + kKeepAliveTimeoutMs + 1);
     }
@@ -750,7 +757,7 @@ void SimDevice::AdvanceModel(std::int64_t nowMs) {
             if (modules_[i].rebootAtMs >= 0 && modules_[i].rebootAtMs <= nowMs && modules_[i].rebootAtMs < t)
                 t = modules_[i].rebootAtMs, what = 2 + static_cast<int>(i);
         }
-        if (logging_) {
+        if (logging_ && !logStalled_) {
             const std::int64_t dead = lastKeepAliveMs_ + kKeepAliveTimeoutMs + 1;
             if (dead <= nowMs && dead < t) t = dead, what = 4;
             std::int64_t due = logStartMs_ + logNextIndex_ * logPeriodMs_;
@@ -788,7 +795,7 @@ void SimDevice::AdvanceModel(std::int64_t nowMs) {
             }
             break;
         }
-        case 4: logging_ = false; break;
+        case 4: logStalled_ = true; break; // nobody is collecting: pause until a keep-alive
         case 5: {
             // One sample period passed: a record when the units are powered (the device samples
             // nothing while the ignition is off; the time stamp keeps counting).

@@ -97,7 +97,8 @@ public:
     int InputFilter(int channel) const;
     // 24-bit engine period in device counts (1.3333 us); 0xFFFFFF while the engine stands.
     std::uint32_t EnginePeriodCounts() const;
-    bool IsLogging() const { return logging_; }
+    // Streaming now (started, and not paused for want of keep-alives).
+    bool IsLogging() const { return logging_ && !logStalled_; }
     int LogPeriodMs() const { return logPeriodMs_; }
 
     // Writes the state file now; false when it could not be written.
@@ -197,6 +198,7 @@ private:
     int logRecordSize_ = 0;
     int logPeriodMs_ = 100;
     bool logging_ = false;
+    bool logStalled_ = false; // no keep-alive for a while: no records until the next one
     std::int64_t logStartMs_ = 0;
     std::int64_t logNextIndex_ = 1;
     bool logFirstOfStretch_ = true;

@@ -440,18 +440,26 @@ TEST(SimStreamTest, IgnitionGapSkipsStampsAndLateFirstRecordCarriesStartCount) {
     EXPECT_EQ(records[4].start, 0) << "only the first record of a run carries a start count";
 }
 
-TEST(SimStreamTest, StopAndMissingKeepAliveEndTheStream) {
+TEST(SimStreamTest, StopEndsTheStreamAndMissingKeepAlivesPauseIt) {
     SimRig rig;
     StartLogging(rig, {'l', 'c', 1, 18, 1}, 100);
     EXPECT_EQ(Collect(rig, 1, 500).size(), 5U);
     ASSERT_EQ(rig.host->Exchange(Bytes("l0"), 1), Bytes("1"));
     EXPECT_TRUE(Collect(rig, 1, 500).empty());
+    EXPECT_EQ(rig.host->Exchange(Bytes("lk"), 1), Bytes("0")) << "a keep-alive does not restart a stopped log";
 
     StartLogging(rig, {'l', 'c', 1, 18, 1}, 100);
     rig.clock.SleepMs(6000); // no keep-alive
     rig.host->Drain();
-    EXPECT_TRUE(Collect(rig, 1, 500).empty()) << "logging stops without keep-alives";
+    EXPECT_TRUE(Collect(rig, 1, 500).empty()) << "streaming pauses without keep-alives";
     EXPECT_FALSE(rig.Device().IsLogging());
+
+    // 6.5 s after the start: the next record is period 66; 1 to 50 came, 51 to 65 are lost.
+    EXPECT_EQ(rig.host->Exchange(Bytes("lk"), 1), Bytes("1"));
+    const auto resumed = Collect(rig, 1, 300);
+    ASSERT_EQ(resumed.size(), 3U);
+    EXPECT_EQ(resumed[0].stamp, 66U);
+    EXPECT_EQ(resumed[0].start, 0) << "not the first record of the run";
 }
 
 TEST(SimStreamTest, ReadRecordAnswersOnTheDatalogChannelWithoutTrailer) {
