@@ -1,0 +1,399 @@
+// The image transfers against a scripted device: messages, progress windows, retries, the
+// ignition guidance with its Cancel paths and the module firmware offer.
+#include "eprom/eprom_device.h"
+#include "eprom/eprom_image.h"
+#include "fakes.h"
+#include "ui/resources.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A device whose answers are functions of the test clock and of call counts.
+class ScriptedDevice final : public EpromDevice {
+public:
+    explicit ScriptedDevice(FakeClock& clock) : clock_(clock) {}
+
+    bool EcuWriteEprom(int, int, const Bytes&) override { return true; }
+    Bytes EcuReadEprom(int ecuKind, int address, int n) override {
+        log.push_back("EcuReadEprom");
+        if (failReadAt >= 0 && address >= failReadAt) return {};
+        lastKind = ecuKind;
+        return Bytes(memory.begin() + address, memory.begin() + address + n);
+    }
+    Bytes ReadEmulatorBlock(int address, int length) override {
+        if (failReadAt >= 0 && address >= failReadAt) return {};
+        return Bytes(memory.begin() + address, memory.begin() + address + length);
+    }
+    bool IsIgnitionOn() override { return ignition(clock_.now - start); }
+    bool PemDetectStart(int mask) override {
+        log.push_back("PemDetectStart " + std::to_string(mask));
+        return detectStartOk;
+    }
+    int PemDetectStatus() override { return detectStatus(clock_.now - start); }
+    bool PemDetectStop() override {
+        log.push_back("PemDetectStop");
+        return true;
+    }
+    bool PemSelect(int ecuKind) override {
+        log.push_back("PemSelect " + std::to_string(ecuKind));
+        return selectOk;
+    }
+    std::string PemGetFirmwareVersion() override { return pemVersion; }
+    bool PemWriteBlock(int address, const Bytes& block) override {
+        const int attempt = ++writeAttempts[address];
+        if (!acceptWrite(address, attempt)) return false;
+        written[address] = block;
+        return true;
+    }
+    Bytes PemReadBlock(int address) override {
+        const int attempt = ++readAttempts[address];
+        if (!acceptRead(address, attempt)) return {};
+        return Bytes(memory.begin() + address, memory.begin() + address + 64);
+    }
+    bool PemFinish() override {
+        log.push_back("PemFinish");
+        return true;
+    }
+    bool UpgradePemFirmware(int ecuKind) override {
+        log.push_back("UpgradePemFirmware " + std::to_string(ecuKind));
+        return upgradeOk;
+    }
+
+    std::int64_t start = 0;
+    std::function<bool(std::int64_t)> ignition = [](std::int64_t) { return false; };
+    std::function<int(std::int64_t)> detectStatus = [](std::int64_t t) { return t >= 300 ? 1 : 0; };
+    std::function<bool(int, int)> acceptWrite = [](int, int) { return true; };
+    std::function<bool(int, int)> acceptRead = [](int, int) { return true; };
+    bool detectStartOk = true;
+    bool selectOk = true;
+    bool upgradeOk = true;
+    std::string pemVersion = "1.00";
+    int failReadAt = -1;
+    int lastKind = 0;
+    Bytes memory = Bytes(16384, 0);
+    std::map<int, Bytes> written;
+    std::map<int, int> writeAttempts, readAttempts;
+    std::vector<std::string> log;
+
+private:
+    FakeClock& clock_;
+};
+
+// An LH 2.3 image ("MRX-D" marker) or an EZK image, with a recognisable pattern.
+Bytes UnitImage(int ecuType) {
+    Bytes b(16384);
+    for (std::size_t i = 0; i < b.size(); ++i) b[i] = static_cast<std::uint8_t>((i * 31 + i / 256) & 0xFF);
+    const std::string marker = "MRX-D";
+    const std::size_t at = ecuType == 1 ? 16368 : 16352;
+    for (std::size_t i = 0; i < 5; ++i) b[at + i] = static_cast<std::uint8_t>(marker[i]);
+    if (ecuType == 1) for (std::size_t i = 0; i < 5; ++i) b[16352 + i] = 0xFF;
+    return b;
+}
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        context.deviceIO = true;
+        context.device = &device;
+        context.dialogs = &dialogs;
+        context.clock = &clock;
+        device.start = clock.now;
+        device.memory = UnitImage(1);
+    }
+    std::vector<std::string> Captions() const {
+        std::vector<std::string> out;
+        for (const auto& l : dialogs.log)
+            if (l.rfind("ShowProgress|", 0) == 0) out.push_back(l.substr(13));
+        return out;
+    }
+    EPROM LoadedImage(int ecuType) {
+        EPROM image(context);
+        image.LoadFromArray(UnitImage(ecuType));
+        EXPECT_EQ(image.GetECUType(), ecuType);
+        return image;
+    }
+
+    FakeClock clock;
+    ScriptedDevice device{clock};
+    ScriptedDialogs dialogs;
+    EpromContext context;
+};
+
+// ---- LoadToEmulator ----
+
+TEST_F(TransferTest, LoadWithIgnitionOffAtTheStartProgramsEveryBlock) {
+    for (int type : {1, 2}) {
+        device.written.clear();
+        device.log.clear();
+        dialogs.log.clear();
+        device.detectStatus = [type](std::int64_t t) { return t >= 300 ? type : 0; };
+        EPROM image = LoadedImage(type);
+        EXPECT_EQ(image.LoadToEmulator(), "");
+        ASSERT_EQ(device.written.size(), 256u);
+        for (const auto& [address, block] : device.written)
+            EXPECT_EQ(block, Bytes(image.Bytes().begin() + address, image.Bytes().begin() + address + 64));
+        EXPECT_EQ(device.log, (std::vector<std::string>{"PemDetectStart " + std::to_string(type), "PemDetectStop",
+                                                        "PemSelect " + std::to_string(type), "PemFinish"}));
+        EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition ON|1", "Loading|256"}));
+        EXPECT_FALSE(dialogs.progressVisible);
+    }
+}
+
+TEST_F(TransferTest, LoadGuidesTheIgnitionOffAndOnAgain) {
+    // on at the start, off at 1 s, on again at 8 s (after the 6 s power-down wait)
+    device.ignition = [](std::int64_t t) { return t < 1000 || t >= 8000; };
+    device.detectStatus = [](std::int64_t t) { return t >= 8000 ? 1 : 0; };
+    EPROM image = LoadedImage(1);
+    EXPECT_EQ(image.LoadToEmulator(), "");
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition OFF|1",
+                                                    "Ignition is off. Waiting for ECUs to power down.|60",
+                                                    "Turn ignition ON|1", "Loading|256"}));
+    EXPECT_EQ(device.written.size(), 256u);
+    EXPECT_GE(clock.now - device.start, 8000);
+}
+
+TEST_F(TransferTest, IgnitionBackOnDuringThePowerDownWaitStartsOver) {
+    device.ignition = [](std::int64_t t) { return t < 500 || (t >= 2000 && t < 3000) || t >= 12000; };
+    device.detectStatus = [](std::int64_t t) { return t >= 12000 ? 1 : 0; };
+    EPROM image = LoadedImage(1);
+    EXPECT_EQ(image.LoadToEmulator(), "");
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition OFF|1",
+                                                    "Ignition is off. Waiting for ECUs to power down.|60",
+                                                    "Turn ignition OFF|1",
+                                                    "Ignition is off. Waiting for ECUs to power down.|60",
+                                                    "Turn ignition ON|1", "Loading|256"}));
+}
+
+TEST_F(TransferTest, CancelInAnyIgnitionWindowStopsWithoutWriting) {
+    for (const char* window :
+         {"Turn ignition OFF", "Ignition is off. Waiting for ECUs to power down.", "Turn ignition ON"}) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.start = clk.now;
+        dev.ignition = [](std::int64_t t) { return t < 1000; };
+        dev.detectStatus = [](std::int64_t) { return 0; };
+        ScriptedDialogs dlg;
+        const std::string w = window;
+        dlg.cancelWhen = [w](const std::string& caption) { return caption == w; };
+        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EPROM image(ctx);
+        image.LoadFromArray(UnitImage(1));
+        EXPECT_EQ(image.LoadToEmulator(), "Cancelled by user") << window;
+        EXPECT_TRUE(dev.written.empty()) << window;
+        EXPECT_FALSE(dlg.progressVisible) << window;
+        EXPECT_TRUE(dlg.progressCancelEnabled) << window;
+    }
+}
+
+TEST_F(TransferTest, LoadFailures) {
+    struct Case {
+        const char* name;
+        std::function<void(ScriptedDevice&)> setUp;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"no module seen while the ignition is on",
+         [](ScriptedDevice& d) {
+             d.detectStatus = [](std::int64_t) { return 0; };
+             // off for the power-down wait, then on: four polls with the ignition on end detection
+             d.ignition = [](std::int64_t t) { return t < 100 || t > 6500; };
+         },
+         "No ECU with Kestrovane Programmable EPROM Module was found"},
+        {"select refused", [](ScriptedDevice& d) { d.selectOk = false; }, "Connection to ECU lost"},
+        {"block refused eight times", [](ScriptedDevice& d) { d.acceptWrite = [](int a, int) { return a != 640; }; },
+         "Connection to ECU lost"},
+        {"device silent during detection",
+         [](ScriptedDevice& d) { d.detectStatus = [](std::int64_t) { return -1; }; },
+         "Kestrovane device not responding"},
+        {"detection cannot start", [](ScriptedDevice& d) { d.detectStartOk = false; },
+         "Kestrovane device not responding"},
+    };
+    for (const Case& c : cases) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.start = clk.now;
+        c.setUp(dev);
+        ScriptedDialogs dlg;
+        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EPROM image(ctx);
+        image.LoadFromArray(UnitImage(1));
+        EXPECT_EQ(image.LoadToEmulator(), c.message) << c.name;
+        EXPECT_FALSE(dlg.progressVisible) << c.name;
+        if (std::string(c.name) == "block refused eight times") {
+            EXPECT_EQ(dev.writeAttempts[640], 8);
+            EXPECT_EQ(dev.written.size(), 10u);
+        }
+    }
+}
+
+TEST_F(TransferTest, ABlockRefusedSevenTimesIsSentAnEighthTime) {
+    device.acceptWrite = [](int a, int attempt) { return a != 64 || attempt == 8; };
+    EPROM image = LoadedImage(1);
+    const auto before = clock.now;
+    EXPECT_EQ(image.LoadToEmulator(), "");
+    EXPECT_EQ(device.writeAttempts[64], 8);
+    EXPECT_EQ(device.written.size(), 256u);
+    EXPECT_GE(clock.now - before, 70); // 10 ms before each repeat
+}
+
+TEST_F(TransferTest, ImagesOfOtherUnitsAreNotSent) {
+    const std::string notEnabled =
+        "According to configuration settings, the ECU this EPROM image is intended for is not Kestrovane enabled. "
+        "Please check settings in Tools -> Options.";
+    EPROM empty(context);
+    EXPECT_EQ(empty.LoadToEmulator(), notEnabled);
+    for (const char* base : {"EZF_USA", "MRX_LH22_EURO"}) {
+        const auto raw = LoadResource(base);
+        ASSERT_TRUE(raw.has_value()) << base;
+        EPROM image(context);
+        image.LoadFromArray(*raw);
+        EXPECT_EQ(image.LoadToEmulator(), notEnabled) << base;
+    }
+    EXPECT_TRUE(device.log.empty());
+    EXPECT_TRUE(dialogs.log.empty());
+}
+
+TEST_F(TransferTest, NothingIsSentBeforeDeviceIoIsOn) {
+    context.deviceIO = false;
+    EPROM image = LoadedImage(1);
+    EXPECT_EQ(image.LoadToEmulator(), "");
+    EXPECT_TRUE(device.log.empty());
+}
+
+TEST_F(TransferTest, OldModuleFirmwareIsOfferedAndLoadingGoesOn) {
+    struct Case {
+        std::string version;
+        MsgResult answer;
+        bool upgradeOk;
+        bool asked;
+        std::string report;
+    };
+    const Case cases[] = {
+        {"0.95", MsgResult::OK, true, true, "The firmware was successfully upgraded. The EPROM will now be loaded."},
+        {"0.95", MsgResult::OK, false, true, "Firmware upgrade failed!"},
+        {"0.95", MsgResult::Cancel, true, true, ""},
+        {"1.00", MsgResult::OK, true, false, ""},
+        {"1.01", MsgResult::OK, true, false, ""},
+        {"", MsgResult::OK, true, false, ""},
+    };
+    for (const Case& c : cases) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.start = clk.now;
+        dev.pemVersion = c.version;
+        dev.upgradeOk = c.upgradeOk;
+        dev.detectStatus = [](std::int64_t) { return 2; };
+        ScriptedDialogs dlg;
+        dlg.answers = {c.answer};
+        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EPROM image(ctx);
+        image.LoadFromArray(UnitImage(2));
+        EXPECT_EQ(image.LoadToEmulator(), "") << c.version;
+        EXPECT_EQ(dev.written.size(), 256u) << c.version;
+        const bool upgraded = std::find(dev.log.begin(), dev.log.end(), "UpgradePemFirmware 2") != dev.log.end();
+        EXPECT_EQ(upgraded, c.asked && c.answer == MsgResult::OK) << c.version;
+        if (c.asked) {
+            ASSERT_GE(dlg.messages.size(), 1u);
+            EXPECT_EQ(dlg.messages[0],
+                      "The firmware version on the Programmable EPROM Module is old (installed version is " +
+                          c.version +
+                          ", required version is 1.00). \r\n\r\nThe firmware will now be upgraded. Click OK to "
+                          "continue or Cancel to skip upgrade.\r\n\r\nWarning! Do NOT turn ignition off while the "
+                          "firmware upgrade is in progress as this may render the EPROM Module unusable!");
+            if (!c.report.empty()) {
+                ASSERT_EQ(dlg.messages.size(), 2u);
+                EXPECT_EQ(dlg.messages[1], c.report);
+            }
+        } else {
+            EXPECT_TRUE(dlg.messages.empty()) << c.version;
+        }
+    }
+}
+
+// ---- reads ----
+
+TEST_F(TransferTest, EmulatorReadTakesTheWholeWindow) {
+    EPROM image(context);
+    EXPECT_EQ(image.LoadFromEmulator(), "");
+    EXPECT_EQ(image.Bytes(), device.memory);
+    EXPECT_EQ(image.GetECUType(), 1);
+    EXPECT_FALSE(image.HasBeenModified());
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Downloading from Kestrovane|64"}));
+}
+
+TEST_F(TransferTest, RunningUnitReadUsesTheUnitAndNamesItOnFailure) {
+    for (int ecu : {1, 2}) {
+        device.memory = UnitImage(ecu);
+        EPROM image(context);
+        EXPECT_EQ(image.LoadFromECU_Running(ecu), "");
+        EXPECT_EQ(device.lastKind, ecu);
+        EXPECT_EQ(image.Bytes(), device.memory);
+    }
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"Downloading from LH PEM|256", "Downloading from EZK PEM|256"}));
+}
+
+TEST_F(TransferTest, FailedReadsKeepTheImageAsItWas) {
+    struct Case {
+        const char* name;
+        std::function<std::string(EPROM&)> load;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"emulator", [](EPROM& e) { return e.LoadFromEmulator(); }, "Kestrovane device not responding"},
+        {"running LH", [](EPROM& e) { return e.LoadFromECU_Running(1); },
+         "Failed to connect to LH ECU. Check settings in Tools -> Options."},
+        {"running EZK", [](EPROM& e) { return e.LoadFromECU_Running(2); },
+         "Failed to connect to EZK ECU. Check settings in Tools -> Options."},
+    };
+    for (const Case& c : cases) {
+        device.failReadAt = 4096;
+        dialogs.log.clear();
+        EPROM image = LoadedImage(2);
+        const Bytes before = image.Bytes();
+        EXPECT_EQ(c.load(image), c.message) << c.name;
+        EXPECT_EQ(image.Bytes(), before) << c.name;
+        EXPECT_EQ(image.GetECUType(), 2) << c.name;
+        EXPECT_FALSE(dialogs.progressVisible) << c.name;
+    }
+}
+
+TEST_F(TransferTest, StartUpChannelReadRetriesEachBlockUpToTenTimes) {
+    struct Case {
+        int failures; // failures of block 5 before it comes
+        bool selectOk;
+        std::string message;
+    };
+    const Case cases[] = {{0, true, ""}, {9, true, ""}, {10, true, "Lost connection to EZK ECU"},
+                          {0, false, "Failed to connect EZK ECU"}};
+    for (const Case& c : cases) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.memory = UnitImage(2);
+        dev.selectOk = c.selectOk;
+        dev.acceptRead = [&c](int a, int attempt) { return a != 320 || attempt > c.failures; };
+        ScriptedDialogs dlg;
+        dlg.logProgressUpdates = true;
+        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EPROM image(ctx);
+        EXPECT_EQ(image.LoadFromECU_Initiation(2), c.message) << c.failures;
+        if (c.message.empty()) {
+            EXPECT_EQ(image.Bytes(), dev.memory);
+            // progress after every 8th block only
+            std::vector<std::string> updates;
+            for (const auto& l : dlg.log)
+                if (l.rfind("UpdateProgress|", 0) == 0) updates.push_back(l);
+            ASSERT_EQ(updates.size(), 31u);
+            EXPECT_EQ(updates.front(), "UpdateProgress|8");
+            EXPECT_EQ(updates.back(), "UpdateProgress|248");
+        }
+        EXPECT_FALSE(dlg.progressVisible);
+    }
+}
+
+} // namespace
