@@ -6,6 +6,7 @@
 // only a complete image replaces the object's content.
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
+#include "eprom/eprom_transfer.h"
 #include "ui/clock.h"
 #include "ui/dialogs.h"
 
@@ -72,7 +73,76 @@ private:
 
 std::string UnitName(int ecu) { return ecu == 2 ? "EZK" : "LH"; }
 
+const std::string kCancelled = "Cancelled by user";
+const std::string kNotResponding = "Kestrovane device not responding";
+
 } // namespace
+
+std::string GuideIgnitionOff(EpromContext& context) {
+    EpromDevice* device = context.device;
+    if (!device || !device->IsIgnitionOn()) return {};
+    Ui ui(context.dialogs);
+    ClockRef clock(context.clock);
+    for (;;) {
+        ui.ShowWithCancel("Turn ignition OFF", 1);
+        for (;;) {
+            if (ui.Cancelled()) {
+                ui.Close();
+                return kCancelled;
+            }
+            if (!device->IsIgnitionOn()) break;
+            clock->SleepMs(100);
+        }
+        ui.ShowWithCancel("Ignition is off. Waiting for ECUs to power down.", 60);
+        bool backOn = false;
+        for (int poll = 0; poll < 61; ++poll) {
+            ui.Update(std::min(poll, 60));
+            if (ui.Cancelled()) {
+                ui.Close();
+                return kCancelled;
+            }
+            if (device->IsIgnitionOn()) {
+                backOn = true;
+                break;
+            }
+            clock->SleepMs(100);
+        }
+        if (!backOn) return {};
+    }
+}
+
+std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
+    EpromDevice* device = context.device;
+    Ui ui(context.dialogs);
+    ClockRef clock(context.clock);
+    status = -1;
+    ui.ShowWithCancel("Turn ignition ON", 1);
+    if (!device || !device->PemDetectStart(wantedMask)) {
+        ui.Close();
+        return kNotResponding;
+    }
+    int onPolls = 0;
+    int silentPolls = 0;
+    for (;;) {
+        if (ui.Cancelled()) {
+            device->PemDetectStop();
+            ui.Close();
+            return kCancelled;
+        }
+        status = device->PemDetectStatus();
+        onPolls = device->IsIgnitionOn() ? onPolls + 1 : 0;
+        if (status == wantedMask || onPolls >= 4) break;
+        silentPolls = status == -1 ? silentPolls + 1 : 0;
+        if (silentPolls >= kMaxSilentDetectPolls) {
+            device->PemDetectStop();
+            ui.Close();
+            return kNotResponding;
+        }
+        clock->SleepMs(100);
+    }
+    device->PemDetectStop();
+    return {};
+}
 
 std::string EPROM::LoadFromEmulator() {
     EpromDevice* device = Context().device;
@@ -164,66 +234,13 @@ std::string EPROM::LoadToEmulator() {
     if (!device) return "Kestrovane device not responding";
     Ui ui(Context().dialogs);
     ClockRef clock(Context().clock);
-    const std::string cancelled = "Cancelled by user";
 
     // The unit must power up with the module watching: first the ignition goes off and the
-    // units power down (about 6 s), then it goes on again.
-    if (device->IsIgnitionOn()) {
-        for (;;) {
-            ui.ShowWithCancel("Turn ignition OFF", 1);
-            for (;;) {
-                if (ui.Cancelled()) {
-                    ui.Close();
-                    return cancelled;
-                }
-                if (!device->IsIgnitionOn()) break;
-                clock->SleepMs(100);
-            }
-            ui.ShowWithCancel("Ignition is off. Waiting for ECUs to power down.", 60);
-            bool backOn = false;
-            for (int poll = 0; poll < 61; ++poll) {
-                ui.Update(std::min(poll, 60));
-                if (ui.Cancelled()) {
-                    ui.Close();
-                    return cancelled;
-                }
-                if (device->IsIgnitionOn()) {
-                    backOn = true;
-                    break;
-                }
-                clock->SleepMs(100);
-            }
-            if (!backOn) break;
-        }
-    }
-
+    // units power down, then it goes on again.
+    if (std::string m = GuideIgnitionOff(Context()); !m.empty()) return m;
     const int unit = type; // 1 = LH, 2 = EZK
-    ui.ShowWithCancel("Turn ignition ON", 1);
-    if (!device->PemDetectStart(unit)) {
-        ui.Close();
-        return "Kestrovane device not responding";
-    }
     int status = -1;
-    int onPolls = 0;
-    int silentPolls = 0;
-    for (;;) {
-        if (ui.Cancelled()) {
-            device->PemDetectStop();
-            ui.Close();
-            return cancelled;
-        }
-        status = device->PemDetectStatus();
-        onPolls = device->IsIgnitionOn() ? onPolls + 1 : 0;
-        if (status == unit || onPolls >= 4) break;
-        silentPolls = status == -1 ? silentPolls + 1 : 0;
-        if (silentPolls >= kMaxSilentDetectPolls) {
-            device->PemDetectStop();
-            ui.Close();
-            return "Kestrovane device not responding";
-        }
-        clock->SleepMs(100);
-    }
-    device->PemDetectStop();
+    if (std::string m = WaitForModules(Context(), unit, status); !m.empty()) return m;
     if (status == 0) {
         ui.Close();
         return "No ECU with Kestrovane Programmable EPROM Module was found";
