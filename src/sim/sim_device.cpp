@@ -1,6 +1,7 @@
 #include "sim/sim_device.h"
 
 #include "sim/sim_crc.h"
+#include "sim/sim_state.h"
 
 #ifdef KV_SIM_HAVE_EPROM
 #include "eprom/eprom_image.h"
@@ -197,41 +198,6 @@ double AxisPosition(const std::array<double, 16>& pts, double x) {
     return beforeFirst ? 0.0 : 15.0;
 }
 
-std::string HexOf(const std::vector<std::uint8_t>& bytes) {
-    static const char* digits = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(bytes.size() * 2);
-    for (auto b : bytes) {
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
-
-bool BytesOfHex(const std::string& hex, std::vector<std::uint8_t>& out) {
-    if (hex.size() != static_cast<std::size_t>(kSimMemorySize) * 2) return false;
-    std::vector<std::uint8_t> bytes(kSimMemorySize);
-    auto nibble = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        return -1;
-    };
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int hi = nibble(hex[2 * i]), lo = nibble(hex[2 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
-        bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
-    }
-    out = std::move(bytes);
-    return true;
-}
-
-bool PrintableVersion(const std::string& v) {
-    if (v.size() > 8) return false;
-    return std::all_of(v.begin(), v.end(), [](char c) { return c > ' ' && c < 127; });
-}
-
-constexpr const char* kStateHeader = "Kestrovane simulated car, state 1";
 
 } // namespace
 
@@ -1080,21 +1046,7 @@ std::vector<std::uint8_t> SimDevice::BuildRecord() const {
 }
 
 // ---------------------------------------------------------------------------------------------
-// State file: a header line, then "key=value" lines: firmware, lh-firmware, ezk-firmware
-// (version texts), emulator, lh, ezk (16384 bytes each as hexadecimal digits), coolant.
-
-std::string SimDevice::StateText() const {
-    std::ostringstream s;
-    s << kStateHeader << "\n";
-    s << "firmware=" << firmwareVersion_ << "\n";
-    s << "lh-firmware=" << modules_[0].firmwareVersion << "\n";
-    s << "ezk-firmware=" << modules_[1].firmwareVersion << "\n";
-    s << "coolant=" << std::lround(engine_.State().coolantC) << "\n";
-    s << "emulator=" << HexOf(emulator_) << "\n";
-    s << "lh=" << HexOf(modules_[0].memory) << "\n";
-    s << "ezk=" << HexOf(modules_[1].memory) << "\n";
-    return s.str();
-}
+// State file.
 
 bool SimDevice::SaveState() {
     lastSaveMs_ = clock_.NowMs();
@@ -1102,21 +1054,18 @@ bool SimDevice::SaveState() {
         dirty_ = false;
         return true;
     }
-    const std::string tmp = options_.stateFile + ".tmp";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out << StateText();
-        out.flush();
-        if (!out) {
-            std::cerr << "Simulated device: cannot write the state file " << options_.stateFile << "\n";
-            return false;
-        }
-    }
-    std::error_code ec;
-    std::filesystem::rename(tmp, options_.stateFile, ec);
-    if (ec) {
-        std::cerr << "Simulated device: cannot write the state file " << options_.stateFile << ": " << ec.message() << "\n";
-        std::filesystem::remove(tmp, ec);
+    SimCarState state;
+    state.firmwareVersion = firmwareVersion_;
+    state.lhFirmwareVersion = modules_[0].firmwareVersion;
+    state.ezkFirmwareVersion = modules_[1].firmwareVersion;
+    state.coolantC = engine_.State().coolantC;
+    state.hasCoolant = true;
+    state.emulator = emulator_;
+    state.lh = modules_[0].memory;
+    state.ezk = modules_[1].memory;
+    const std::string problem = WriteSimState(options_.stateFile, state);
+    if (!problem.empty()) {
+        std::cerr << "Simulated device: the state file " << options_.stateFile << " was not saved: " << problem << "\n";
         return false;
     }
     dirty_ = false;
@@ -1125,50 +1074,12 @@ bool SimDevice::SaveState() {
 
 void SimDevice::LoadState() {
     if (options_.stateFile.empty()) return;
-    std::error_code ec;
-    if (!std::filesystem::exists(options_.stateFile, ec)) return;
-    std::ifstream in(options_.stateFile, std::ios::binary);
-    std::string problem;
-    std::string firmware, lhFw, ezkFw;
-    std::vector<std::uint8_t> emulator, lh, ezk;
-    double coolant = -1000.0;
-    std::string line;
-    if (!in) {
-        problem = "it cannot be read";
-    } else if (!std::getline(in, line) || line != kStateHeader) {
-        problem = "it does not start with \"" + std::string(kStateHeader) + "\"";
-    } else {
-        while (problem.empty() && std::getline(in, line)) {
-            if (line.empty()) continue;
-            const auto eq = line.find('=');
-            const std::string key = eq == std::string::npos ? line : line.substr(0, eq);
-            const std::string value = eq == std::string::npos ? "" : line.substr(eq + 1);
-            if (eq == std::string::npos) {
-                problem = "line \"" + line.substr(0, 40) + "\" has no '='";
-            } else if (key == "firmware" || key == "lh-firmware" || key == "ezk-firmware") {
-                if (!PrintableVersion(value))
-                    problem = "the " + key + " version is not a version text";
-                else
-                    (key == "firmware" ? firmware : key == "lh-firmware" ? lhFw : ezkFw) = value;
-            } else if (key == "emulator" || key == "lh" || key == "ezk") {
-                if (!BytesOfHex(value, key == "emulator" ? emulator : key == "lh" ? lh : ezk))
-                    problem = "the " + key + " memory is not 16384 bytes of hexadecimal digits";
-            } else if (key == "coolant") {
-                char* end = nullptr;
-                const double c = std::strtod(value.c_str(), &end);
-                if (value.empty() || *end != '\0' || c < -40.0 || c > 130.0)
-                    problem = "the coolant temperature is not a number from -40 to 130";
-                else
-                    coolant = c;
-            } else {
-                problem = "unknown key \"" + key.substr(0, 40) + "\"";
-            }
-        }
-        if (problem.empty() && (firmware.empty() || lhFw.empty() || ezkFw.empty() || emulator.empty() || lh.empty() || ezk.empty()))
-            problem = "an entry is missing";
-    }
+    SimCarState state;
+    const std::string problem = ReadSimState(options_.stateFile, state);
+    if (problem == "missing") return; // a new car
     if (!problem.empty()) {
         // Keep the damaged file for inspection; the run starts from a fresh car.
+        std::error_code ec;
         const std::string aside = options_.stateFile + ".bad";
         std::filesystem::copy_file(options_.stateFile, aside, std::filesystem::copy_options::overwrite_existing, ec);
         std::cerr << "Simulated device: the state file " << options_.stateFile << " is malformed (" << problem
@@ -1176,12 +1087,12 @@ void SimDevice::LoadState() {
         dirty_ = true;
         return;
     }
-    firmwareVersion_ = firmware;
-    modules_[0].firmwareVersion = lhFw;
-    modules_[1].firmwareVersion = ezkFw;
-    emulator_ = std::move(emulator);
-    modules_[0].memory = std::move(lh);
-    modules_[1].memory = std::move(ezk);
-    if (coolant > -1000.0) engine_.SetCoolant(coolant);
+    firmwareVersion_ = state.firmwareVersion;
+    modules_[0].firmwareVersion = state.lhFirmwareVersion;
+    modules_[1].firmwareVersion = state.ezkFirmwareVersion;
+    emulator_ = std::move(state.emulator);
+    modules_[0].memory = std::move(state.lh);
+    modules_[1].memory = std::move(state.ezk);
+    if (state.hasCoolant) engine_.SetCoolant(state.coolantC);
     ++memoryGeneration_;
 }

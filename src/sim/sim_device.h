@@ -136,7 +136,6 @@ private:
     int KindFromWire(std::uint8_t c) const;
 
     void LoadState();
-    std::string StateText() const;
 
     SimOptions options_;
     Clock& clock_;

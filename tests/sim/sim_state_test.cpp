@@ -142,15 +142,23 @@ INSTANTIATE_TEST_SUITE_P(
                       BadStateCase{"LineWithoutEquals", ValidStateWith("firmware", "6.003") + "xyz\n"}),
     [](const ::testing::TestParamInfo<BadStateCase>& info) { return std::string(info.param.name); });
 
-TEST_F(SimStateTest, ValidHandWrittenFileLoads) {
-    {
-        std::ofstream out(file_, std::ios::binary);
-        out << ValidStateWith("ezk-firmware", "0.90");
+TEST_F(SimStateTest, HandWrittenFilesLoadWithEitherLineEnding) {
+    for (const bool crlf : {false, true}) {
+        std::string text = ValidStateWith("ezk-firmware", "0.90");
+        if (crlf) {
+            std::string converted;
+            for (char c : text) converted += c == '\n' ? std::string("\r\n") : std::string(1, c);
+            text = converted;
+        }
+        {
+            std::ofstream out(file_, std::ios::binary);
+            out << text;
+        }
+        ::testing::internal::CaptureStderr();
+        SimRig rig(Options());
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "") << crlf;
+        EXPECT_EQ(rig.Device().Module(kSimEZK).firmwareVersion, "0.90") << crlf;
     }
-    ::testing::internal::CaptureStderr();
-    SimRig rig(Options());
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_EQ(rig.Device().Module(kSimEZK).firmwareVersion, "0.90");
 }
 
 } // namespace

@@ -1,0 +1,129 @@
+#include "sim/sim_state.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace {
+
+constexpr const char* kHeader = "Kestrovane simulated car, state 1";
+constexpr std::size_t kMemorySize = 16384;
+constexpr std::uintmax_t kMaxFileSize = 1 << 20; // three memories in hex are about 100 kB
+
+std::string HexOf(const std::vector<std::uint8_t>& bytes) {
+    static const char* digits = "0123456789ABCDEF";
+    std::string s;
+    s.reserve(bytes.size() * 2);
+    for (auto b : bytes) {
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s;
+}
+
+int Nibble(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+bool BytesOfHex(const std::string& hex, std::vector<std::uint8_t>& out) {
+    if (hex.size() != kMemorySize * 2) return false;
+    std::vector<std::uint8_t> bytes(kMemorySize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int hi = Nibble(hex[2 * i]), lo = Nibble(hex[2 * i + 1]);
+        if (hi < 0 || lo < 0) return false;
+        bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
+    }
+    out = std::move(bytes);
+    return true;
+}
+
+bool VersionText(const std::string& v) {
+    return !v.empty() && v.size() <= 8 && std::all_of(v.begin(), v.end(), [](char c) { return c > ' ' && c < 127; });
+}
+
+} // namespace
+
+std::string SimStateText(const SimCarState& s) {
+    std::ostringstream o;
+    o << kHeader << "\n";
+    o << "firmware=" << s.firmwareVersion << "\n";
+    o << "lh-firmware=" << s.lhFirmwareVersion << "\n";
+    o << "ezk-firmware=" << s.ezkFirmwareVersion << "\n";
+    if (s.hasCoolant) o << "coolant=" << std::lround(s.coolantC) << "\n";
+    o << "emulator=" << HexOf(s.emulator) << "\n";
+    o << "lh=" << HexOf(s.lh) << "\n";
+    o << "ezk=" << HexOf(s.ezk) << "\n";
+    return o.str();
+}
+
+std::string ReadSimState(const std::string& path, SimCarState& out) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return "missing";
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) return "it cannot be read";
+    if (size > kMaxFileSize) return "it is far too long";
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return "it cannot be read";
+
+    SimCarState s;
+    std::string line;
+    auto next = [&] {
+        if (!std::getline(in, line)) return false;
+        if (!line.empty() && line.back() == '\r') line.pop_back(); // edited on Windows
+        return true;
+    };
+    if (!next() || line != kHeader) return "it does not start with \"" + std::string(kHeader) + "\"";
+    while (next()) {
+        if (line.empty()) continue;
+        const auto eq = line.find('=');
+        if (eq == std::string::npos) return "line \"" + line.substr(0, 40) + "\" has no '='";
+        const std::string key = line.substr(0, eq);
+        const std::string value = line.substr(eq + 1);
+        if (key == "firmware" || key == "lh-firmware" || key == "ezk-firmware") {
+            if (!VersionText(value)) return "the " + key + " version is not a version text";
+            (key == "firmware" ? s.firmwareVersion : key == "lh-firmware" ? s.lhFirmwareVersion : s.ezkFirmwareVersion) =
+                value;
+        } else if (key == "emulator" || key == "lh" || key == "ezk") {
+            if (!BytesOfHex(value, key == "emulator" ? s.emulator : key == "lh" ? s.lh : s.ezk))
+                return "the " + key + " memory is not 16384 bytes of hexadecimal digits";
+        } else if (key == "coolant") {
+            char* end = nullptr;
+            const double c = std::strtod(value.c_str(), &end);
+            if (value.empty() || *end != '\0' || !(c >= -40.0 && c <= 130.0))
+                return "the coolant temperature is not a number from -40 to 130";
+            s.coolantC = c;
+            s.hasCoolant = true;
+        } else {
+            return "unknown key \"" + key.substr(0, 40) + "\"";
+        }
+    }
+    if (s.firmwareVersion.empty() || s.lhFirmwareVersion.empty() || s.ezkFirmwareVersion.empty() || s.emulator.empty() ||
+        s.lh.empty() || s.ezk.empty())
+        return "an entry is missing";
+    out = std::move(s);
+    return "";
+}
+
+std::string WriteSimState(const std::string& path, const SimCarState& state) {
+    const std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out << SimStateText(state);
+        out.flush();
+        if (!out) return "it cannot be written";
+    }
+    std::error_code ec;
+    std::filesystem::rename(tmp, path, ec);
+    if (ec) {
+        std::filesystem::remove(tmp, ec);
+        return "it cannot be replaced: " + ec.message();
+    }
+    return "";
+}
