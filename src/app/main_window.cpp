@@ -275,7 +275,8 @@ void MainWindow::RegisterIgnitionDependent(QWidget* control) {
          [guarded](bool on) {
              if (guarded) guarded->setEnabled(on);
          }});
-    connect(control, &QObject::destroyed, this, [this, id] { shell_.Ignition().Unregister(id); });
+    // Controls die with the window too, after its own destructor ran: reach only the watch.
+    connect(control, &QObject::destroyed, this, [&watch = shell_.Ignition(), id] { watch.Unregister(id); });
 }
 
 void MainWindow::RunFirmwareFromFile() {

@@ -1,13 +1,18 @@
 #include "app/program.h"
 
+#include "app/aux_monitor_tabs.h"
 #include "app/core/comms_shell_device.h"
 #include "app/main_window.h"
 #include "app/splash.h"
 #include "app_version.h"
+#include "auxinputs/aux_inputs.h"
+#include "auxinputs/comms_aux_device.h"
 #include "device/comms.h"
 #include "device/comms_eprom_device.h"
 #include "device/firmware.h"
 #include "device/hidapi_backend.h"
+#include "monitor/comms_monitor_device.h"
+#include "monitor/monitor_ignition.h"
 #include "sim/sim_backend.h"
 #include "ui/clock.h"
 #include "ui/gui/qt_dialogs.h"
@@ -94,6 +99,10 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     firmware_ = std::make_unique<Firmware>(*comms_, *dialogs_, *clock_);
     epromDevice_ = std::make_unique<CommsEpromDevice>(*comms_, *firmware_);
     shellDevice_ = std::make_unique<CommsShellDevice>(*comms_, *firmware_);
+    auxDevice_ = std::make_unique<CommsAuxDevice>(*comms_);
+    aux_ = std::make_unique<AuxInputs>(auxDevice_.get());
+    monitorDevice_ = std::make_unique<CommsMonitorDevice>(*comms_);
+    knock_ = std::make_unique<KnockCountState>();
     shell_ = std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *settings_, *clock_, *this,
                                      ProgramVersion{KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH});
 }
@@ -122,7 +131,8 @@ void Program::CloseSplash() {
 }
 
 void Program::InitAutotuneAndAuxInputs() {
-    // Autotune and the aux inputs read their settings when their work lands.
+    // Autotune reads its settings when its work lands.
+    aux_->LoadAuxInputs(*settings_);
 }
 
 void Program::InitDataLogging() {
@@ -133,6 +143,8 @@ void Program::LoadMainWindow() {
     window_ = std::make_unique<MainWindow>(*shell_, sim_);
     if (qtDialogs_) qtDialogs_->SetParent(window_.get());
     comms_->SetConnectionIndicator(window_.get());
+    auxMonitorTabs_ = new AuxMonitorTabs(
+        {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *clock_, *knock_});
 }
 
 void Program::MaximiseMainWindow() {

@@ -9,8 +9,12 @@
 #include <string>
 #include <vector>
 
+class AuxInputs;
+class AuxMonitorTabs;
 class Comms;
+class CommsAuxDevice;
 class CommsEpromDevice;
+class CommsMonitorDevice;
 class CommsShellDevice;
 class Firmware;
 class HidBackend;
@@ -22,6 +26,7 @@ class SplashWindow;
 class UserDialogs;
 class SettingsStore;
 class Clock;
+struct KnockCountState;
 
 struct ProgramOptions {
     bool simulate = false;
@@ -57,6 +62,9 @@ public:
     MainWindow* Window() { return window_.get(); }
     SimulatedBackend* Simulator() { return sim_; }
     SplashWindow* Splash() { return splash_.get(); }
+    AuxInputs& Aux() { return *aux_; }
+    // The monitor tabs and the aux input dialog (null until the main window is loaded).
+    AuxMonitorTabs* AuxAndMonitors() { return auxMonitorTabs_; }
 
     // ShellView
     void ShowSplash(const std::string& versionLabel) override;
@@ -94,6 +102,11 @@ private:
     std::unique_ptr<CommsEpromDevice> epromDevice_;
     std::unique_ptr<CommsShellDevice> shellDevice_;
     std::unique_ptr<Shell> shell_;
+    std::unique_ptr<CommsAuxDevice> auxDevice_;
+    std::unique_ptr<AuxInputs> aux_;
+    std::unique_ptr<CommsMonitorDevice> monitorDevice_;
+    std::unique_ptr<KnockCountState> knock_;
+    AuxMonitorTabs* auxMonitorTabs_ = nullptr; // owned by the main window
     std::unique_ptr<SplashWindow> splash_;
     std::unique_ptr<MainWindow> window_;
 };

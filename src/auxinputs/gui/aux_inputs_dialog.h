@@ -45,9 +45,11 @@ public:
     void CopySelection();
     void PasteClipboard();
 
+    // Cancel (and closing the window): all inputs reloaded from the settings.
+    void reject() override;
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void reject() override;
 
 private:
     void Build();

@@ -1,0 +1,103 @@
+// The monitor tabs and the aux input entries in the real program, offscreen against the
+// simulated car.
+#include "app/aux_monitor_tabs.h"
+#include "app/main_window.h"
+#include "app/program.h"
+#include "app_test_support.h"
+#include "auxinputs/aux_inputs.h"
+#include "auxinputs/gui/aux_inputs_dialog.h"
+#include "monitor/gui/fuel_monitor_page.h"
+#include "monitor/gui/ignition_monitor_page.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace app_test;
+
+namespace {
+
+class AuxMonitorTabsTest : public ::testing::Test {
+protected:
+    MemorySettings settings;
+    ScriptedDialogs dialogs;
+    FakeClock clock;
+    std::unique_ptr<Program> program;
+
+    void Start() {
+        ProgramOptions options;
+        options.simulate = true;
+        options.simIgnition = "on";
+        program = std::make_unique<Program>(options, &dialogs, &settings, &clock);
+        ASSERT_EQ(program->Error(), "");
+        program->StartUp();
+        ASSERT_NE(program->Window(), nullptr);
+        ASSERT_NE(program->AuxAndMonitors(), nullptr);
+    }
+    void TearDown() override {
+        if (program && program->Window()) program->Window()->hide();
+        program.reset();
+    }
+    static bool IsNumber(const QString& text) {
+        bool ok = false;
+        text.toInt(&ok);
+        return ok;
+    }
+};
+
+TEST_F(AuxMonitorTabsTest, AuxInputsLoadAtStartUp) {
+    settings.SaveSetting("AuxInputs", "2", "Name=Boost;Enabled=1;Unit=bar;Dec=2;Filter=3;LawIn=0|5;LawOut=0|2;");
+    Start();
+    EXPECT_EQ(program->Aux().GetAuxDisplayName(2), "Boost (aux 2)");
+    EXPECT_EQ(program->Aux().GetAuxFilter(2), 3);
+    EXPECT_NE(program->Window()->Action("mnuToolsAuxInputs"), nullptr);
+    EXPECT_NE(program->Window()->Action("mnuToolsWBO2"), nullptr);
+}
+
+TEST_F(AuxMonitorTabsTest, MonitorsReadTheSimulatedCar) {
+    Start();
+    ASSERT_EQ(LoadBaseImage("MRX_D", program->GetShell().FuelImage()), "");
+    ASSERT_EQ(LoadBaseImage("EZK_D-S4", program->GetShell().IgnitionImage()), "");
+
+    FuelMonitorPanel* fuel = program->AuxAndMonitors()->FuelPanel();
+    fuel->Enter();
+    ASSERT_TRUE(fuel->Timer()->isActive());
+    fuel->Tick();
+    EXPECT_TRUE(IsNumber(fuel->findChild<QLabel*>("lblMonitorRPM")->text()));
+    fuel->Leave();
+    EXPECT_FALSE(fuel->Timer()->isActive());
+
+    IgnitionMonitorPanel* ignition = program->AuxAndMonitors()->IgnitionPanel();
+    ignition->Enter();
+    ASSERT_TRUE(ignition->Timer()->isActive());
+    ignition->Tick();
+    EXPECT_TRUE(IsNumber(ignition->findChild<QLabel*>("lblMonitorEZKRPM")->text()));
+    EXPECT_TRUE(IsNumber(ignition->findChild<QLabel*>("lblMonitorEZKKnockCount")->text()));
+    ignition->Leave();
+}
+
+TEST_F(AuxMonitorTabsTest, WidebandEntryOpensTheDialogOnWbo2) {
+    Start();
+    int shownInput = 0;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<AuxInputsDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        shownInput = dialog->SelectedInput();
+        dialog->reject();
+    });
+    program->Window()->Action("mnuToolsWBO2")->trigger();
+    EXPECT_EQ(shownInput, kWbo2Input);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Test discovery runs the binary outside the test environment too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
