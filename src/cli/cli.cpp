@@ -18,7 +18,9 @@ void PrintUsage(std::ostream& err) {
            "  map show FILE NAME\n"
            "  map set FILE NAME ROW COL TEXT -o OUT\n"
            "  calc FUNCTION ARG...\n"
-           "  diff A B\n";
+           "  diff A B\n"
+           "  device ping | version | load-pem FILE | read-pem lh|ezk -o OUT | read-pem-initiation lh|ezk -o OUT\n"
+           "  device read-emulator -o OUT | firmware-check FILE.dat | firmware-upgrade [FILE.dat]\n";
 }
 
 } // namespace
@@ -58,6 +60,7 @@ int RunCli(const std::vector<std::string>& args, CliIo io) {
     if (command == "map") return RunMapCommand(rest, options, io);
     if (command == "calc") return RunCalcCommand(rest, options, io);
     if (command == "diff") return RunDiffCommand(rest, options, io);
+    if (command == "device") return RunDeviceCommand(rest, options, io);
     PrintUsage(io.err);
     return kExitUsage;
 }

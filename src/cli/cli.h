@@ -32,3 +32,4 @@ int RunUnpackCommand(const std::vector<std::string>& args, const CliOptions& opt
 int RunMapCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunCalcCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunDiffCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);

@@ -1,0 +1,270 @@
+// kestrovane-cli device ...: the device link, the module transfers and the firmware from the
+// command line, against the real device or (--simulate) the simulated device and car.
+#include "cli/cli.h"
+#include "cli/console_dialogs.h"
+#include "device/comms.h"
+#include "device/comms_eprom_device.h"
+#include "device/firmware.h"
+#include "device/hidapi_backend.h"
+#include "eprom/eprom_image.h"
+#include "eprom/eprom_transfer.h"
+#include "sim/sim_backend.h"
+#include "ui/clock.h"
+
+#include <functional>
+#include <memory>
+#include <ostream>
+
+namespace {
+
+// Simulated time: under --simulate nothing real is waited for, so waits only move this clock.
+class SimulatedTimeClock final : public Clock {
+public:
+    std::int64_t NowMs() override { return now_; }
+    void SleepMs(std::int64_t ms) override {
+        if (ms > 0) now_ += ms;
+    }
+
+private:
+    std::int64_t now_ = 0;
+};
+
+void DeviceUsage(std::ostream& err) {
+    err << "usage: kestrovane-cli [global options] device ping\n"
+           "       kestrovane-cli [global options] device version\n"
+           "       kestrovane-cli [global options] device load-pem FILE\n"
+           "       kestrovane-cli [global options] device read-pem lh|ezk -o OUT [--format N]\n"
+           "       kestrovane-cli [global options] device read-pem-initiation lh|ezk -o OUT [--format N]\n"
+           "       kestrovane-cli [global options] device read-emulator -o OUT [--format N]\n"
+           "       kestrovane-cli [global options] device firmware-check FILE.dat\n"
+           "       kestrovane-cli [global options] device firmware-upgrade [FILE.dat]\n";
+}
+
+// Everything a device command works with, wired together once.
+struct Session {
+    std::unique_ptr<Clock> clock;
+    std::unique_ptr<HidBackend> backend;
+    SimulatedBackend* sim = nullptr;
+    std::unique_ptr<Comms> comms;
+    std::unique_ptr<ConsoleDialogs> console;
+    std::unique_ptr<UserDialogs> autoIgnition;
+    UserDialogs* dialogs = nullptr;
+    std::unique_ptr<Firmware> firmware;
+    std::unique_ptr<CommsEpromDevice> device;
+    EpromContext context;
+};
+
+// Builds the session; empty string on success, else the message.
+std::string MakeSession(const CliOptions& options, CliIo io, Session& s) {
+    if (options.simulate) {
+        SimOptions so;
+        so.stateFile = options.simStateFile;
+        so.faults = options.simFaults;
+        if (!options.simFirmware.empty()) so.firmwareVersion = options.simFirmware;
+        so.pemFirmwareVersion = options.simPemFirmware;
+        so.ignition = "auto";
+        if (std::string m = ValidateSimOptions(so); !m.empty()) return m;
+        s.clock = std::make_unique<SimulatedTimeClock>();
+        auto sim = MakeSimulatedBackend(so, *s.clock);
+        if (!sim) return "Cannot start the simulated device";
+        s.sim = sim.get();
+        s.backend = std::move(sim);
+    } else {
+        s.clock = std::make_unique<SteadyClock>();
+        s.backend = MakeHidapiBackend();
+    }
+    s.comms = std::make_unique<Comms>(*s.backend, *s.clock);
+    s.console = std::make_unique<ConsoleDialogs>(io.err, true);
+    s.dialogs = s.console.get();
+    if (s.sim) {
+        s.autoIgnition = std::make_unique<AutoIgnitionDialogs>(*s.console, *s.sim, *s.clock);
+        s.dialogs = s.autoIgnition.get();
+    }
+    s.firmware = std::make_unique<Firmware>(*s.comms, *s.dialogs, *s.clock);
+    s.device = std::make_unique<CommsEpromDevice>(*s.comms, *s.firmware);
+    s.context.deviceIO = true;
+    s.context.device = s.device.get();
+    s.context.dialogs = s.dialogs;
+    s.context.clock = s.clock.get();
+    return {};
+}
+
+// Options after the command word: positional arguments, -o OUT, --format N.
+struct Args {
+    std::vector<std::string> positional;
+    std::string out;
+    int format = 2;
+    bool ok = true;
+};
+
+Args ParseArgs(const std::vector<std::string>& args, std::size_t from) {
+    Args a;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        if (args[i] == "-o" && i + 1 < args.size()) {
+            a.out = args[++i];
+        } else if (args[i] == "--format" && i + 1 < args.size()) {
+            const std::string& v = args[++i];
+            if (v.size() != 1 || v[0] < '1' || v[0] > '4') a.ok = false;
+            else a.format = v[0] - '0';
+        } else if (args[i].rfind("-", 0) == 0) {
+            a.ok = false;
+        } else {
+            a.positional.push_back(args[i]);
+        }
+    }
+    return a;
+}
+
+int UnitOf(const std::string& s) {
+    if (s == "lh" || s == "LH") return 1;
+    if (s == "ezk" || s == "EZK") return 2;
+    return 0;
+}
+
+int Fail(CliIo io, const std::string& message) {
+    io.err << message << "\n";
+    return kExitFailure;
+}
+
+// Reads through `load` until two reads in a row agree (at most four), so that a reply bytes
+// corrupted on the way never passes as the image: the running-unit and emulator reads carry
+// no checksum.
+std::string VerifiedRead(Session& s, EPROM& out, const std::function<std::string(EPROM&)>& load,
+                         const std::string& failure) {
+    std::vector<std::uint8_t> previous;
+    for (int read = 0; read < 4; ++read) {
+        EPROM image(s.context);
+        if (std::string m = load(image); !m.empty()) return m;
+        if (read > 0 && image.Bytes() == previous) {
+            out = image;
+            return {};
+        }
+        previous = image.Bytes();
+    }
+    return failure;
+}
+
+int SaveImage(EPROM& image, const Args& a, CliIo io) {
+    if (!image.SaveToFile(a.out, a.format)) return Fail(io, "Failed to save file " + a.out);
+    io.out << "ok\n";
+    return kExitOk;
+}
+
+} // namespace
+
+int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io) {
+    if (args.empty()) {
+        DeviceUsage(io.err);
+        return kExitUsage;
+    }
+    const std::string& cmd = args[0];
+    const Args a = ParseArgs(args, 1);
+    const std::size_t npos = a.positional.size();
+    const bool wantsOut = cmd == "read-pem" || cmd == "read-pem-initiation" || cmd == "read-emulator";
+    const bool usageOk =
+        a.ok && ((cmd == "ping" && npos == 0) || (cmd == "version" && npos == 0) || (cmd == "load-pem" && npos == 1) ||
+                 ((cmd == "read-pem" || cmd == "read-pem-initiation") && npos == 1 && UnitOf(a.positional[0]) != 0) ||
+                 (cmd == "read-emulator" && npos == 0) || (cmd == "firmware-check" && npos == 1) ||
+                 (cmd == "firmware-upgrade" && npos <= 1)) &&
+        (!wantsOut || !a.out.empty());
+    if (!usageOk) {
+        DeviceUsage(io.err);
+        return kExitUsage;
+    }
+
+    Session s;
+    if (std::string m = MakeSession(options, io, s); !m.empty()) {
+        io.err << m << "\n";
+        return kExitUsage;
+    }
+
+    if (cmd == "firmware-check") {
+        // No device needed: the container alone.
+        if (!s.firmware->OpenFirmware(a.positional[0])) return Fail(io, "Failed to open file!");
+        if (!s.firmware->CheckFirmware()) {
+            s.firmware->CloseFirmware();
+            return Fail(io, "The selected file is not a firmware .dat file or is corrupted.");
+        }
+        io.out << s.firmware->GetFirmwareFileVersion() << "\nok\n";
+        s.firmware->CloseFirmware();
+        return kExitOk;
+    }
+
+    if (cmd == "load-pem") {
+        EPROM image(s.context);
+        if (std::string m = image.LoadFromFile(a.positional[0]); !m.empty()) return Fail(io, m);
+        if (!s.comms->CheckDeviceOrExplain(*s.dialogs)) return kExitFailure;
+        if (std::string m = image.LoadToEmulator(); !m.empty()) return Fail(io, m);
+        io.out << "ok\n";
+        return kExitOk;
+    }
+
+    // Everything else talks to the device first.
+    if (!s.comms->CheckDeviceOrExplain(*s.dialogs)) return kExitFailure;
+
+    if (cmd == "ping") {
+        io.out << "ok\n";
+        return kExitOk;
+    }
+    if (cmd == "version") {
+        // Two answers that agree, so a corrupted reply is never printed.
+        for (int i = 0; i < 4; ++i) {
+            const std::string v1 = s.comms->GetFirmwareVersion();
+            const std::string v2 = s.comms->GetFirmwareVersion();
+            if (!v1.empty() && v1 == v2) {
+                io.out << v1 << "\n";
+                return kExitOk;
+            }
+        }
+        return Fail(io, "Kestrovane device not responding");
+    }
+    if (cmd == "read-pem") {
+        const int unit = UnitOf(a.positional[0]);
+        EPROM image(s.context);
+        const std::string failure = std::string("Failed to connect to ") + (unit == 2 ? "EZK" : "LH") +
+                                    " ECU. Check settings in Tools -> Options.";
+        if (std::string m = VerifiedRead(s, image, [unit](EPROM& e) { return e.LoadFromECU_Running(unit); }, failure);
+            !m.empty())
+            return Fail(io, m);
+        return SaveImage(image, a, io);
+    }
+    if (cmd == "read-emulator") {
+        EPROM image(s.context);
+        if (std::string m = VerifiedRead(s, image, [](EPROM& e) { return e.LoadFromEmulator(); },
+                                         "Kestrovane device not responding");
+            !m.empty())
+            return Fail(io, m);
+        return SaveImage(image, a, io);
+    }
+    if (cmd == "read-pem-initiation") {
+        const int unit = UnitOf(a.positional[0]);
+        if (std::string m = GuideIgnitionOff(s.context); !m.empty()) return Fail(io, m);
+        int status = -1;
+        if (std::string m = WaitForModules(s.context, unit, status); !m.empty()) return Fail(io, m);
+        s.dialogs->CloseProgress();
+        if (status <= 0 || (status & unit) == 0)
+            return Fail(io, "No ECU with Kestrovane Programmable EPROM Module was found");
+        EPROM image(s.context);
+        const std::string m = image.LoadFromECU_Initiation(unit);
+        // Let the module start its unit whatever happened.
+        s.dialogs->ShowProgress("Finishing up", 2);
+        s.device->PemSelect(unit);
+        s.device->PemFinish();
+        s.dialogs->CloseProgress();
+        if (!m.empty()) return Fail(io, m);
+        return SaveImage(image, a, io);
+    }
+    if (cmd == "firmware-upgrade") {
+        const bool fromFile = npos == 1;
+        if (!s.firmware->OpenFirmware(fromFile ? a.positional[0] : kEmbeddedFirmwareSource))
+            return Fail(io, fromFile ? "Failed to open file!" : "Failed to load firmware data from disk");
+        if (!s.firmware->CheckFirmware()) {
+            s.firmware->CloseFirmware();
+            return Fail(io, fromFile ? "The selected file is not a firmware .dat file or is corrupted."
+                                     : "The firmware shipped with this version of the PC software is corrupt");
+        }
+        return s.firmware->ConfirmAndUpgrade() ? kExitOk : kExitFailure;
+    }
+    DeviceUsage(io.err);
+    return kExitUsage;
+}
