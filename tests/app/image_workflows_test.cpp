@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 
 using namespace app_test;
@@ -72,6 +74,8 @@ struct KindCase {
     const char* firstMessage; // text the first message box contains
     const char* tab;          // a tab caption shown afterwards (when it loads)
 };
+
+void PrintTo(const KindCase& c, std::ostream* os) { *os << c.base << (c.ecuSetting ? std::string(" ") + c.ecuSetting : std::string()); }
 
 class OpenKindTest : public WorkflowTest, public ::testing::WithParamInterface<KindCase> {};
 
@@ -152,6 +156,8 @@ struct BadFileCase {
     const char* expected; // text of the error, or null when no "Unrecognized" error may appear
 };
 
+void PrintTo(const BadFileCase& c, std::ostream* os) { *os << c.name; }
+
 class BadFileTest : public WorkflowTest, public ::testing::WithParamInterface<BadFileCase> {};
 
 TEST_P(BadFileTest, ShowsTheLoadMessageAndKeepsBothSlots) {
@@ -221,6 +227,8 @@ struct UpgradeCase {
     bool askedSuperMAF;
 };
 
+void PrintTo(const UpgradeCase& c, std::ostream* os) { *os << c.base << " rev " << c.revision << " answers " << c.answers.size(); }
+
 class UpgradeTest : public WorkflowTest, public ::testing::WithParamInterface<UpgradeCase> {};
 
 TEST_P(UpgradeTest, OldImagesAreUpgradedFromTheBaseImage) {
@@ -275,6 +283,8 @@ struct ReplaceCase {
     std::vector<std::optional<FileDialogResult>> saveDialog; // answer of the Save As dialog
     bool loads;
 };
+
+void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << "answers " << c.answers.size() << (c.loads ? " loads" : " keeps"); }
 
 class ReplaceTest : public WorkflowTest, public ::testing::WithParamInterface<ReplaceCase> {};
 
@@ -355,6 +365,8 @@ struct ModuleFailureCase {
     int fitted;
     const char* message;
 };
+
+void PrintTo(const ModuleFailureCase& c, std::ostream* os) { *os << c.name; }
 
 class ModuleFailureTest : public WorkflowTest, public ::testing::WithParamInterface<ModuleFailureCase> {};
 
@@ -531,6 +543,8 @@ struct InfoCase {
     bool mismatch;
 };
 
+void PrintTo(const InfoCase& c, std::ostream* os) { *os << (c.fuelBase ? c.fuelBase : "empty") << " + " << (c.ignBase ? c.ignBase : "empty"); }
+
 class InfoLineTest : public ::testing::TestWithParam<InfoCase> {};
 
 TEST_P(InfoLineTest, ShowsEachSlotsFields) {
@@ -598,6 +612,15 @@ TEST_F(WorkflowTest, DownloadReadsTheRunningUnitsThatAnswer) {
     EXPECT_EQ(shell.IgnitionImage().GetBaseMapsName(), "GT");
     EXPECT_EQ(shell.FuelImage().GetECUType(), 0); // the LH unit did not answer
     EXPECT_TRUE(modules.log.empty());            // no start-up channel
+}
+
+TEST_F(WorkflowTest, ErasedModuleDoesNotEmptyASlot) {
+    Preload("ezk.bin", BaseImage("EZK_D-S4"));
+    device.reachable = 1; // the LH module answers, but holds nothing
+    Flows().Download();
+    EXPECT_EQ(dialogs.log.back(), "MessageBox|Error|Failed to load EPROM image: The EPROM image is empty.");
+    EXPECT_EQ(shell.IgnitionImage().GetFileName(), dir.File("ezk.bin"));
+    EXPECT_EQ(shell.FuelImage().GetECUType(), 0);
 }
 
 TEST_F(WorkflowTest, DownloadThroughTheStartupChannel) {

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 
 using namespace app_test;
@@ -125,6 +127,8 @@ struct FirmwareCase {
     const char* lastMessage;
     const char* versionAfter;
 };
+
+void PrintTo(const FirmwareCase& c, std::ostream* os) { *os << c.lastMessage; }
 
 class FirmwareOfferTest : public ProgramTest, public ::testing::WithParamInterface<FirmwareCase> {};
 

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <algorithm>
 
 using namespace app_test;
@@ -28,6 +30,8 @@ struct TabCase {
     std::vector<std::string> states;
     std::vector<std::string> keys;
 };
+
+void PrintTo(const TabCase& c, std::ostream* os) { *os << c.states.size() << " states"; }
 
 class TabStateTest : public ::testing::TestWithParam<TabCase> {};
 
@@ -73,6 +77,8 @@ struct RecentCase {
     std::vector<std::string> after;
 };
 
+void PrintTo(const RecentCase& c, std::ostream* os) { *os << "add " << c.added; }
+
 class RecentFilesTest : public ::testing::TestWithParam<RecentCase> {};
 
 TEST_P(RecentFilesTest, AddKeepsTheOrder) {
@@ -117,6 +123,8 @@ struct IgnitionCase {
     std::vector<bool> ticks;          // ignition readings
     std::vector<bool> enabledAfter;
 };
+
+void PrintTo(const IgnitionCase& c, std::ostream* os) { *os << c.ticks.size() << " ticks"; }
 
 class IgnitionWatchTest : public ::testing::TestWithParam<IgnitionCase> {};
 
@@ -234,6 +242,8 @@ struct SplashCase {
     std::int64_t heldMs;    // extra time the splash is held
 };
 
+void PrintTo(const SplashCase& c, std::ostream* os) { *os << c.startUpMs << " ms"; }
+
 class SplashTest : public ShellTest, public ::testing::WithParamInterface<SplashCase> {};
 
 TEST_P(SplashTest, SplashStaysAtLeastOneAndAHalfSeconds) {
@@ -256,6 +266,8 @@ struct WindowStateCase {
     const char* stored; // null = missing
     bool maximised;
 };
+
+void PrintTo(const WindowStateCase& c, std::ostream* os) { *os << (c.stored ? c.stored : "missing"); }
 
 class WindowStateTest : public ShellTest, public ::testing::WithParamInterface<WindowStateCase> {};
 
@@ -284,6 +296,8 @@ struct CloseCase {
     bool closes;
     std::size_t questions;
 };
+
+void PrintTo(const CloseCase& c, std::ostream* os) { *os << (c.unsavedRuns ? "runs " : "") << (c.fuelModified ? "modified " : "") << c.answers.size(); }
 
 class QueryCloseTest : public ShellTest, public ::testing::WithParamInterface<CloseCase> {};
 
@@ -385,6 +399,8 @@ struct DeviceCase {
     const char* message;
     const char* status;
 };
+
+void PrintTo(const DeviceCase& c, std::ostream* os) { *os << (c.present ? "silent device" : "no device"); }
 
 class StartUpDeviceTest : public ::testing::TestWithParam<DeviceCase> {};
 

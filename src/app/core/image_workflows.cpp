@@ -245,6 +245,9 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
 
     // 3. Load failures and unknown kinds.
     if (message.empty() && type == 0 && !image->IsEmptyImage()) message = kUnrecognizedMessage;
+    // An erased image read from the device belongs to no unit: it must not take (and so empty)
+    // a slot. Files and new images go on to the module load, which refuses it.
+    if (message.empty() && type == 0 && !fromFile && !isNew) message = kEmptyImageMessage;
     if (!message.empty()) {
         s_.dialogs.MessageBox("Failed to load EPROM image: " + message, "Error", MsgButtons::OK, MsgIcon::Critical);
         return false;

@@ -54,6 +54,7 @@ InfoLine BuildInfoLine(const EPROM& fuel, const EPROM& ignition);
 inline constexpr const char* kSaveFailedMessage = "Save failed - disk I/O error";
 inline constexpr const char* kUnrecognizedMessage =
     "Unrecognized EPROM. Only special EPROMs from Dravenholt are supported by Kestrovane.";
+inline constexpr const char* kEmptyImageMessage = "The EPROM image is empty.";
 inline constexpr const char* kPemOnly = "PEM (Programmable EPROM Module) only allowable";
 inline constexpr const char* kOfflineOnly = "None (offline editing only: cannot be loaded into a PEM)";
 
