@@ -61,8 +61,10 @@ struct SimOptions {
     // Modules fitted: an absent module is never seen by detection and never answers.
     bool lhModuleFitted = true;
     bool ezkModuleFitted = true;
-    // Where module 1 (LH) and 2 (EZK) load an image file from at creation when the state file
-    // does not hold one; empty = erased (0xFF).
+    // EPROM files loaded at creation into the emulation memory (4, 16, 32 or 64 kB), module 1
+    // (LH) and module 2 (EZK) (16, 32 or 64 kB; the top 16 kB count). Given files replace what
+    // the state file had; empty = keep it (a new car starts erased, 0xFF).
+    std::string emulatorImageFile;
     std::string lhImageFile;
     std::string ezkImageFile;
 };

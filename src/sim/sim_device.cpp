@@ -181,6 +181,24 @@ std::uint8_t LhRpmCode(double rpm) {
     return static_cast<std::uint8_t>(best);
 }
 
+// An EPROM file into a 16 kB window: a 16, 32 or 64 kB dump gives its top 16 kB; a 4 kB dump
+// (LH 2.2, or an EZF image twice) fills the top 4 kB of the window when `small` allows it.
+std::string LoadWindowImage(const std::string& path, bool small, std::vector<std::uint8_t>& window) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec) return "it cannot be read";
+    const bool sizeOk = size == 16384 || size == 32768 || size == 65536 || (small && size == 4096);
+    if (!sizeOk) return small ? "not a 4, 16, 32 or 64 kB EPROM file" : "not a 16, 32 or 64 kB EPROM file";
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.size() != size) return "it cannot be read";
+    std::vector<std::uint8_t> w(kSimMemorySize, 0xFF);
+    const std::size_t n = std::min<std::size_t>(bytes.size(), kSimMemorySize);
+    std::copy(bytes.end() - static_cast<std::ptrdiff_t>(n), bytes.end(), w.end() - static_cast<std::ptrdiff_t>(n));
+    window = std::move(w);
+    return "";
+}
+
 std::uint8_t Rotl8(std::uint8_t v, int r) {
     r &= 7;
     return static_cast<std::uint8_t>((v << r) | (v >> ((8 - r) & 7)));
@@ -221,22 +239,20 @@ SimDevice::SimDevice(const SimOptions& options, Clock& clock) : options_(options
     ParseSimIgnitionMode(options_.ignition, mode);
     ignitionOn_ = mode != SimIgnitionMode::Off;
 
-    // Module images from files (the state file, when it has them, wins).
-    const std::string* files[2] = {&options_.lhImageFile, &options_.ezkImageFile};
-    for (int i = 0; i < 2; ++i) {
-        if (files[i]->empty()) continue;
-        std::ifstream in(*files[i], std::ios::binary);
-        std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!in.good() && !in.eof()) bytes.clear();
-        // A raw dump of 16, 32 or 64 kB: the module holds its top 16 kB.
-        if (bytes.size() == 16384 || bytes.size() == 32768 || bytes.size() == 65536) {
-            modules_[static_cast<std::size_t>(i)].memory.assign(bytes.end() - kSimMemorySize, bytes.end());
-        } else {
-            std::cerr << "Simulated device: module image " << *files[i]
-                      << " is not a 16, 32 or 64 kB EPROM file; the module stays erased\n";
-        }
-    }
     LoadState();
+    // Images from files, given for this run, replace what the state file had.
+    const std::pair<const std::string*, std::vector<std::uint8_t>*> images[] = {
+        {&options_.emulatorImageFile, &emulator_},
+        {&options_.lhImageFile, &modules_[0].memory},
+        {&options_.ezkImageFile, &modules_[1].memory}};
+    for (const auto& [file, memory] : images) {
+        if (file->empty()) continue;
+        const std::string problem = LoadWindowImage(*file, memory == &emulator_, *memory);
+        if (!problem.empty())
+            std::cerr << "Simulated device: the image " << *file << " was not loaded: " << problem << "\n";
+        else
+            MarkMemoryChanged();
+    }
     std::string scriptError;
     for (const auto& s : ParseIgnitionScript(options_.ignitionScript, scriptError))
         ScheduleIgnition(createdMs_ + s.first, s.second);

@@ -161,4 +161,65 @@ TEST_F(SimStateTest, HandWrittenFilesLoadWithEitherLineEnding) {
     }
 }
 
+struct ImageFileCase {
+    const char* name;
+    std::size_t fileSize; // 0 = no such file
+    bool emulator;        // into the emulation memory (else the LH module)
+    bool loaded;
+};
+
+class SimImageFileTest : public SimStateTest, public ::testing::WithParamInterface<ImageFileCase> {};
+
+TEST_P(SimImageFileTest, EpromFilesFillTheTopOfTheWindow) {
+    const ImageFileCase& c = GetParam();
+    const std::string image = (dir_ / "image.bin").string();
+    B bytes(c.fileSize);
+    for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i / 4096 + 1);
+    if (c.fileSize > 0) {
+        std::ofstream out(image, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    SimOptions o = Options();
+    (c.emulator ? o.emulatorImageFile : o.lhImageFile) = image;
+    ::testing::internal::CaptureStderr();
+    SimRig rig(o);
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const B& memory = c.emulator ? rig.Device().EmulatorMemory() : rig.Device().Module(kSimLH).memory;
+    ASSERT_EQ(memory.size(), 16384U);
+    if (c.loaded) {
+        EXPECT_EQ(err, "");
+        const std::size_t n = std::min<std::size_t>(c.fileSize, 16384);
+        EXPECT_TRUE(std::equal(bytes.end() - static_cast<std::ptrdiff_t>(n), bytes.end(), memory.end() - static_cast<std::ptrdiff_t>(n)));
+        EXPECT_TRUE(std::all_of(memory.begin(), memory.end() - static_cast<std::ptrdiff_t>(n), [](std::uint8_t b) { return b == 0xFF; }));
+    } else {
+        EXPECT_NE(err.find("was not loaded"), std::string::npos) << err;
+        EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](std::uint8_t b) { return b == 0xFF; }));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SimImageFileTest,
+                         ::testing::Values(ImageFileCase{"EmulatorSmall", 4096, true, true},
+                                           ImageFileCase{"Emulator64k", 65536, true, true},
+                                           ImageFileCase{"Module32k", 32768, false, true},
+                                           ImageFileCase{"ModuleSmall", 4096, false, false},
+                                           ImageFileCase{"ModuleOddSize", 16383, false, false},
+                                           ImageFileCase{"Missing", 0, false, false}),
+                         [](const ::testing::TestParamInfo<ImageFileCase>& info) { return std::string(info.param.name); });
+
+TEST_F(SimStateTest, AGivenImageFileReplacesTheSavedModule) {
+    {
+        SimRig rig(Options());
+        ASSERT_EQ(rig.host->Exchange({0x86, 'L', 0, 0, 1, 0x11}, 1), Bytes("1"));
+    }
+    const std::string image = (dir_ / "image.bin").string();
+    {
+        std::ofstream out(image, std::ios::binary);
+        out << std::string(16384, '\x22');
+    }
+    SimOptions o = Options();
+    o.lhImageFile = image;
+    SimRig rig(o);
+    EXPECT_EQ(rig.Device().Module(kSimLH).memory[0], 0x22);
+}
+
 } // namespace
