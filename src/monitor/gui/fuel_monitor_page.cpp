@@ -82,7 +82,7 @@ void FuelMonitorPanel::Build() {
     lblMonitorMAFVoltage_ = Value("lblMonitorMAFVoltage", air);
     airLayout->addWidget(Caption("MAF load", air), 0, 0);
     airLayout->addWidget(lblMonitorMAF_, 0, 1);
-    airLayout->addWidget(Caption("MAF load of maximum", air), 1, 0);
+    airLayout->addWidget(Caption("MAF load, % of maximum", air), 1, 0);
     airLayout->addWidget(lblMonitorMAFpercent_, 1, 1);
     airLayout->addWidget(Caption("MAF voltage", air), 2, 0);
     airLayout->addWidget(lblMonitorMAFVoltage_, 2, 1);

@@ -62,9 +62,8 @@ QFrame* Lamp(const QString& objectName, int index, QWidget* parent) {
 QGroupBox* Group(const QString& title, const QString& objectName, QWidget* parent) {
     auto* g = new QGroupBox(title, parent);
     g->setObjectName(objectName);
-    QFont f = g->font();
-    f.setBold(true);
-    g->setFont(f);
+    // Only the title is bold; a bold group font would pass on to every caption inside.
+    g->setStyleSheet("QGroupBox { font-weight: bold; }");
     return g;
 }
 
