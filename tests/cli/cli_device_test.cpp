@@ -1,0 +1,225 @@
+// kestrovane-cli device commands, run in-process against the simulated device and car (the
+// simulated time makes every wait instant).
+#include "cli/cli.h"
+#include "device/firmware.h"
+#include "eprom/eprom_image.h"
+#include "ui/resources.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = RunCli(args, CliIo{out, err});
+    return {code, out.str(), err.str()};
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& b) {
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
+                                                static_cast<std::streamsize>(b.size()));
+}
+
+// The messages a device command may end with when the device misbehaves.
+const std::vector<std::string> kFailureMessages = {
+    "Connection to ECU lost",
+    "Kestrovane device not responding",
+    "No ECU with Kestrovane Programmable EPROM Module was found",
+    "Failed to connect to LH ECU. Check settings in Tools -> Options.",
+    "Failed to connect to EZK ECU. Check settings in Tools -> Options.",
+    "Lost connection to LH ECU",
+    "Failed to connect LH ECU",
+    "No Kestrovane device found.",
+    "The Kestrovane device is connected to the USB port but is not responding.",
+};
+
+bool EndsWithAKnownMessage(const std::string& err) {
+    for (const auto& m : kFailureMessages)
+        if (err.find(m) != std::string::npos) return true;
+    return false;
+}
+
+class CliDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::path(::testing::TempDir()) /
+              ("kv_cli_device_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+        image = Path("lh.bin");
+        ASSERT_EQ(Cli({"image", "new", "MRX_D", "-o", image}).code, 0);
+        state = Path("car.state");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    CliRun Sim(std::vector<std::string> args, const std::string& faults = "") {
+        std::vector<std::string> all{"--simulate", "--sim-state", state};
+        if (!faults.empty()) {
+            all.push_back("--sim-faults");
+            all.push_back(faults);
+        }
+        all.insert(all.end(), args.begin(), args.end());
+        return Cli(all);
+    }
+
+    std::filesystem::path dir;
+    std::string image;
+    std::string state;
+};
+
+TEST_F(CliDevice, PingAndVersion) {
+    const CliRun ping = Sim({"device", "ping"});
+    EXPECT_EQ(ping.code, 0);
+    EXPECT_EQ(ping.out, "ok\n");
+    const CliRun version = Cli({"--simulate", "--sim-firmware", "6.002", "device", "version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out, "6.002\n");
+    const CliRun silent = Sim({"device", "ping"}, "silent");
+    EXPECT_EQ(silent.code, 1);
+    EXPECT_NE(silent.err.find("The Kestrovane device is connected to the USB port but is not responding."),
+              std::string::npos);
+}
+
+TEST_F(CliDevice, LoadThenReadBackRoundTripsTheImageByteForByte) {
+    const CliRun load = Sim({"device", "load-pem", image});
+    ASSERT_EQ(load.code, 0) << load.err;
+    EXPECT_NE(load.err.find("Turn ignition OFF"), std::string::npos);
+    EXPECT_NE(load.err.find("Loading"), std::string::npos);
+    struct Case {
+        std::vector<std::string> args;
+    };
+    for (const auto& args : {std::vector<std::string>{"device", "read-pem", "lh", "-o", Path("r.bin"), "--format", "3"},
+                             std::vector<std::string>{"device", "read-pem-initiation", "lh", "-o", Path("r.bin"),
+                                                      "--format", "3"}}) {
+        std::remove(Path("r.bin").c_str());
+        const CliRun read = Sim(args);
+        ASSERT_EQ(read.code, 0) << args[1] << ": " << read.err;
+        EXPECT_EQ(ReadFile(Path("r.bin")), ReadFile(image)) << args[1];
+    }
+}
+
+TEST_F(CliDevice, UsageErrors) {
+    for (const auto& args : {std::vector<std::string>{"device"}, {"device", "read-pem", "lh"},
+                             {"device", "read-pem", "abc", "-o", "x"}, {"device", "load-pem"},
+                             {"device", "bogus"}, {"device", "read-emulator", "-o", "x", "--format", "9"}}) {
+        std::vector<std::string> all{"--simulate"};
+        all.insert(all.end(), args.begin(), args.end());
+        EXPECT_EQ(Cli(all).code, kExitUsage) << args.back();
+    }
+    const CliRun badFaults = Sim({"device", "ping"}, "drop=lots");
+    EXPECT_EQ(badFaults.code, kExitUsage);
+    EXPECT_FALSE(badFaults.err.empty());
+}
+
+TEST_F(CliDevice, LoadOfAMissingOrForeignFile) {
+    const CliRun missing = Sim({"device", "load-pem", Path("none.bin")});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("Failed to open file"), std::string::npos);
+    ASSERT_EQ(Cli({"image", "new", "EZF_USA", "-o", Path("ezf.bin"), "--format", "1"}).code, 0);
+    const CliRun ezf = Sim({"device", "load-pem", Path("ezf.bin")});
+    EXPECT_EQ(ezf.code, 1);
+    EXPECT_NE(ezf.err.find("is not Kestrovane enabled"), std::string::npos);
+}
+
+TEST_F(CliDevice, UnplugDuringTheBlockPhaseEndsWithConnectionLost) {
+    const CliRun load = Sim({"device", "load-pem", image}, "unplug-after=700");
+    EXPECT_EQ(load.code, 1);
+    EXPECT_NE(load.err.find("Loading"), std::string::npos) << "unplugged before the block phase";
+    EXPECT_NE(load.err.find("Connection to ECU lost"), std::string::npos) << load.err;
+}
+
+TEST_F(CliDevice, UnderInjectedFaultsCommandsSucceedWithTheRightBytesOrFailWithAMessage) {
+    ASSERT_EQ(Sim({"device", "load-pem", image}).code, 0);
+    const Bytes want = ReadFile(image);
+    const std::vector<std::string> specs = {"drop=0.02,seed=1", "dup=0.05,seed=2", "garble=0.05,seed=3",
+                                            "late=0.05,seed=4", "crc=0.2,seed=5",  "drop=0.01,dup=0.02,garble=0.02,seed=6",
+                                            "garble=0.0003,seed=11", "dup=0.0003,seed=12"};
+    for (const std::string& spec : specs) {
+        struct Step {
+            std::vector<std::string> args;
+            bool producesImage;
+        };
+        const Step steps[] = {
+            {{"device", "read-pem", "lh", "-o", Path("f.bin"), "--format", "3"}, true},
+            {{"device", "read-pem-initiation", "lh", "-o", Path("f.bin"), "--format", "3"}, true},
+            {{"device", "load-pem", image}, false},
+        };
+        for (const Step& step : steps) {
+            std::remove(Path("f.bin").c_str());
+            const CliRun run = Sim(step.args, spec);
+            if (run.code == 0) {
+                if (step.producesImage) {
+                    EXPECT_EQ(ReadFile(Path("f.bin")), want) << spec << " " << step.args[1];
+                }
+            } else {
+                EXPECT_EQ(run.code, 1) << spec << " " << step.args[1];
+                EXPECT_TRUE(EndsWithAKnownMessage(run.err)) << spec << " " << step.args[1] << ": " << run.err;
+            }
+            // whatever the faults did, a clean read finds the image intact
+            if (!step.producesImage && run.code == 0) {
+                ASSERT_EQ(Sim({"device", "read-pem", "lh", "-o", Path("c.bin"), "--format", "3"}).code, 0);
+                EXPECT_EQ(ReadFile(Path("c.bin")), want) << spec;
+            }
+        }
+    }
+}
+
+TEST_F(CliDevice, OldModuleFirmwareIsUpgradedOnTheWay) {
+    const CliRun load = Cli({"--simulate", "--sim-state", state, "--sim-pem-firmware", "0.95", "device", "load-pem",
+                             image});
+    ASSERT_EQ(load.code, 0) << load.err;
+    EXPECT_NE(load.err.find("installed version is 0.95, required version is 1.00"), std::string::npos);
+    EXPECT_NE(load.err.find("The firmware was successfully upgraded. The EPROM will now be loaded."),
+              std::string::npos);
+    ASSERT_EQ(Sim({"device", "read-pem", "lh", "-o", Path("r.bin"), "--format", "3"}).code, 0);
+    EXPECT_EQ(ReadFile(Path("r.bin")), ReadFile(image));
+}
+
+TEST_F(CliDevice, FirmwareCheckAndUpgrade) {
+    const auto fw = LoadResource("FIRMWARE");
+    ASSERT_TRUE(fw.has_value());
+    WriteFile(Path("fw.dat"), *fw);
+    const CliRun check = Cli({"device", "firmware-check", Path("fw.dat")});
+    EXPECT_EQ(check.code, 0);
+    EXPECT_EQ(check.out, "6.003\nok\n");
+
+    Bytes bad = *fw;
+    bad[1000] ^= 0x10;
+    WriteFile(Path("bad.dat"), bad);
+    const CliRun corrupt = Cli({"device", "firmware-check", Path("bad.dat")});
+    EXPECT_EQ(corrupt.code, 1);
+    EXPECT_NE(corrupt.err.find("The selected file is not a firmware .dat file or is corrupted."), std::string::npos);
+
+    const CliRun old = Cli({"--simulate", "--sim-state", state, "--sim-firmware", "6.002", "device", "version"});
+    EXPECT_EQ(old.out, "6.002\n");
+    const CliRun upgrade = Sim({"device", "firmware-upgrade", Path("fw.dat")});
+    EXPECT_EQ(upgrade.code, 0) << upgrade.err;
+    EXPECT_NE(upgrade.err.find("Firmware succesfully updated."), std::string::npos);
+    EXPECT_EQ(Sim({"device", "version"}).out, "6.003\n");
+
+    const CliRun embedded = Sim({"device", "firmware-upgrade"});
+    EXPECT_EQ(embedded.code, 0) << embedded.err;
+    const CliRun rejected = Sim({"device", "firmware-upgrade", Path("bad.dat")});
+    EXPECT_EQ(rejected.code, 1);
+}
+
+} // namespace
