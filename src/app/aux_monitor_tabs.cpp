@@ -87,4 +87,5 @@ void AuxMonitorTabs::OpenAuxInputs(int input) {
     const QString key = c_.window.SelectedTabKey();
     if (key == "Monitor") fuel_->Enter();
     if (key == "MonitorEZK") ignition_->Enter();
+    if (afterClosed_) afterClosed_();
 }

@@ -4,6 +4,7 @@
 // (mnuToolsAuxInputs, mnuToolsWBO2), and OpenAuxInputs serves every button that opens the dialog.
 #include <QObject>
 
+#include <functional>
 #include <memory>
 
 class AuxInputs;
@@ -39,6 +40,8 @@ public:
     // Opens frmAuxInputs on input n (1..5), modal; afterwards the shown monitor is set up again
     // so that its aux displays follow the new configuration.
     void OpenAuxInputs(int input);
+    // Runs after every close of the dialog (data logging refreshes its aux slots there).
+    void SetAfterAuxInputsClosed(std::function<void()> action) { afterClosed_ = std::move(action); }
 
     FuelMonitorPanel* FuelPanel() const { return fuel_; }
     IgnitionMonitorPanel* IgnitionPanel() const { return ignition_; }
@@ -48,4 +51,5 @@ private:
     FuelMonitorPanel* fuel_ = nullptr;
     IgnitionMonitorPanel* ignition_ = nullptr;
     KnockSound* sound_ = nullptr;
+    std::function<void()> afterClosed_;
 };

@@ -82,6 +82,8 @@ TEST_F(AuxMonitorTabsTest, MonitorsReadTheSimulatedCar) {
 TEST_F(AuxMonitorTabsTest, WidebandEntryOpensTheDialogOnWbo2) {
     Start();
     int shownInput = 0;
+    int refreshed = 0;
+    program->AuxAndMonitors()->SetAfterAuxInputsClosed([&] { ++refreshed; });
     QTimer::singleShot(0, [&] {
         auto* dialog = qobject_cast<AuxInputsDialog*>(QApplication::activeModalWidget());
         ASSERT_NE(dialog, nullptr);
@@ -90,6 +92,7 @@ TEST_F(AuxMonitorTabsTest, WidebandEntryOpensTheDialogOnWbo2) {
     });
     program->Window()->Action("mnuToolsWBO2")->trigger();
     EXPECT_EQ(shownInput, kWbo2Input);
+    EXPECT_EQ(refreshed, 1);
 }
 
 } // namespace
