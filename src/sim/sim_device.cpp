@@ -979,14 +979,14 @@ void SimDevice::UpdateLiveValues() {
     }
 }
 
-std::uint8_t SimDevice::EcuRam(int kind, int addressByte) const {
+std::uint8_t SimDevice::EcuRam(int kind, int addressByte) {
     if (kind != kSimLH && kind != kSimEZK) return 0;
-    const_cast<SimDevice*>(this)->UpdateLiveValues();
+    UpdateLiveValues();
     return ram_[static_cast<std::size_t>(kind - 1)][static_cast<std::size_t>(addressByte & 0xFF)];
 }
 
-std::uint16_t SimDevice::InputChannel(int channel) const {
-    const_cast<SimDevice*>(this)->UpdateLiveValues();
+std::uint16_t SimDevice::InputChannel(int channel) {
+    UpdateLiveValues();
     if (channel < 0 || channel >= static_cast<int>(inputs_.size())) return 0;
     return inputs_[static_cast<std::size_t>(channel)];
 }
@@ -996,21 +996,21 @@ int SimDevice::InputFilter(int channel) const {
     return filters_[static_cast<std::size_t>(channel)];
 }
 
-std::uint32_t SimDevice::EnginePeriodCounts() const {
-    const_cast<SimDevice*>(this)->UpdateLiveValues();
+std::uint32_t SimDevice::EnginePeriodCounts() {
+    UpdateLiveValues();
     return periodCounts_;
 }
 
-double SimDevice::AirFuelRatio() const {
-    const_cast<SimDevice*>(this)->UpdateLiveValues();
+double SimDevice::AirFuelRatio() {
+    UpdateLiveValues();
     return afr_;
 }
 
 // One record of the configured items: device items (addresses below 20) from the device's own
 // measurements, low byte first; ECU RAM bytes from the unit selected by the last block marker
 // (17 = LH, 18 = EZK; LH before any marker).
-std::vector<std::uint8_t> SimDevice::BuildRecord() const {
-    const_cast<SimDevice*>(this)->UpdateLiveValues();
+std::vector<std::uint8_t> SimDevice::BuildRecord() {
+    UpdateLiveValues();
     std::vector<std::uint8_t> out;
     out.reserve(static_cast<std::size_t>(logRecordSize_) + 4);
     int unit = kSimLH;

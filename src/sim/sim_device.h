@@ -88,15 +88,18 @@ public:
 
     // The live car.
     const SimEngineState& Engine() const { return engine_.State(); }
-    // Air/fuel ratio the wide-band sensor sees now.
-    double AirFuelRatio() const;
+    // The values below are those of the model's last catch-up (every request catches up).
+    // Air/fuel ratio the wide-band sensor sees.
+    double AirFuelRatio();
     // One byte of a unit's RAM as the device reads it (address byte as sent on the wire).
-    std::uint8_t EcuRam(int kind, int addressByte) const;
+    // Multi-byte values are kept low byte first by units whose image is of creator 1, high
+    // byte first by Type C units (creator 2): the order the program assembles them in.
+    std::uint8_t EcuRam(int kind, int addressByte);
     // Raw 16-bit reading of a device input channel (0 wide-band, 1 MAF, 2..5 aux 1..4, 6 vacuum).
-    std::uint16_t InputChannel(int channel) const;
+    std::uint16_t InputChannel(int channel);
     int InputFilter(int channel) const;
     // 24-bit engine period in device counts (1.3333 us); 0xFFFFFF while the engine stands.
-    std::uint32_t EnginePeriodCounts() const;
+    std::uint32_t EnginePeriodCounts();
     // Streaming now (started, and not paused for want of keep-alives).
     bool IsLogging() const { return logging_ && !logStalled_; }
     int LogPeriodMs() const { return logPeriodMs_; }
@@ -130,7 +133,7 @@ private:
     void RecomputeImageCache();
     double FuelFactorAt(double rpm, double mafLoad) const;
     bool EcuPowered(int kind) const;
-    std::vector<std::uint8_t> BuildRecord() const;
+    std::vector<std::uint8_t> BuildRecord();
     void PutRam(int kind, int addressByte, std::uint32_t value, int bytes);
     void ApplySwitch(bool on);
     int KindFromWire(std::uint8_t c) const;
