@@ -85,11 +85,21 @@ void MainWindow::BuildMenus() {
 
     QMenu* file = menuBar()->addMenu("&File");
     file->setObjectName("mnuFile");
-    QAction* fileNew = action(file, "mnuFileNew", "&New...", [&flows] { flows.FileOpen(OpenSource::NewImage()); });
+    // Image loads talk to the modules for a while: the device polling pauses meanwhile.
+    QAction* fileNew = action(file, "mnuFileNew", "&New...", [this, &flows] {
+        PollingPause pause(*this);
+        flows.FileOpen(OpenSource::NewImage());
+    });
     fileNew->setShortcut(QKeySequence("Ctrl+N"));
-    QAction* fileOpen = action(file, "mnuFileOpen", "&Open...", [&flows] { flows.FileOpen(OpenSource::AskUser()); });
+    QAction* fileOpen = action(file, "mnuFileOpen", "&Open...", [this, &flows] {
+        PollingPause pause(*this);
+        flows.FileOpen(OpenSource::AskUser());
+    });
     fileOpen->setShortcut(QKeySequence("Ctrl+O"));
-    action(file, "mnuFileDownload", "&Load from PEM", [&flows] { flows.Download(); });
+    action(file, "mnuFileDownload", "&Load from PEM", [this, &flows] {
+        PollingPause pause(*this);
+        flows.Download();
+    });
     file->addSeparator();
     mnuFileSave_ = action(file, "mnuFileSave", "&Save both EPROMs", [&flows] { flows.SaveBoth(); });
     mnuFileSave_->setShortcut(QKeySequence("Ctrl+S"));
@@ -103,7 +113,10 @@ void MainWindow::BuildMenus() {
                                [this] { shell_.Workflows().SaveAs(shell_.IgnitionImage()); });
     recentSeparator_ = file->addSeparator();
     for (int i = 1; i <= kRecentFileCount; ++i) {
-        QAction* a = action(file, QString("mnuFileRecent%1").arg(i), QString(), [&flows, i] { flows.OpenRecent(i); });
+        QAction* a = action(file, QString("mnuFileRecent%1").arg(i), QString(), [this, &flows, i] {
+            PollingPause pause(*this);
+            flows.OpenRecent(i);
+        });
         a->setVisible(false);
         mnuFileRecent_[static_cast<std::size_t>(i - 1)] = a;
     }
@@ -279,12 +292,19 @@ void MainWindow::RegisterIgnitionDependent(QWidget* control) {
     connect(control, &QObject::destroyed, this, [&watch = shell_.Ignition(), id] { watch.Unregister(id); });
 }
 
+MainWindow::PollingPause::PollingPause(MainWindow& window)
+    : window_(window), wasRunning_(window.tmrQuickPing_->isActive()) {
+    window_.StopDeviceTimers();
+}
+
+MainWindow::PollingPause::~PollingPause() {
+    if (wasRunning_) window_.StartDeviceTimers();
+}
+
 void MainWindow::RunFirmwareFromFile() {
     // The upgrade restarts the device: no polling may interfere.
-    const bool wasRunning = tmrQuickPing_->isActive();
-    StopDeviceTimers();
+    PollingPause pause(*this);
     shell_.Device().FirmwareUpgradeFromFile();
-    if (wasRunning) StartDeviceTimers();
 }
 
 void MainWindow::ShowOptions() {

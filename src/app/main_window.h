@@ -39,7 +39,7 @@ public:
     void EnterSelectedTab();
     void LeaveSelectedTab();
     int WindowStateNumber() const;
-    // Starts the quick-ping and ignition timers (the end of start-up).
+    // Starts the quick-ping and ignition timers (after start-up, once the firmware check is done).
     void StartDeviceTimers();
     void StopDeviceTimers();
 
@@ -69,6 +69,19 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Stops the device timers for one scope and restarts them if they ran.
+    class PollingPause {
+    public:
+        explicit PollingPause(MainWindow& window);
+        ~PollingPause();
+        PollingPause(const PollingPause&) = delete;
+        PollingPause& operator=(const PollingPause&) = delete;
+
+    private:
+        MainWindow& window_;
+        bool wasRunning_;
+    };
+
     void BuildMenus();
     void BuildStatusBar(SimulatedBackend* sim);
     void OnTabChanged(int index);

@@ -114,7 +114,11 @@ Program::~Program() {
     splash_.reset();
 }
 
-void Program::StartUp() { shell_->StartUp(); }
+void Program::StartUp() {
+    shell_->StartUp();
+    // The device polling starts once start-up (and a firmware upgrade it may run) is over.
+    if (window_) window_->StartDeviceTimers();
+}
 
 void Program::ShowSplash(const std::string& versionLabel) {
     splash_ = std::make_unique<SplashWindow>(QString::fromStdString(versionLabel));
@@ -154,7 +158,6 @@ void Program::MaximiseMainWindow() {
 void Program::ShowMainWindow() {
     if (!window_) return;
     window_->show();
-    window_->StartDeviceTimers();
 }
 
 void Program::EnterSelectedTab() {

@@ -156,10 +156,12 @@ TEST_F(ProgramTest, FileNewThroughItsDialog) {
     settings.SaveSetting("EPROM", "NewDefault", "EZK_D-GT");
     Start();
     NewImageChoice shown;
-    OnNextModal([&shown](QWidget* modal) {
+    bool pollingDuringLoad = true;
+    OnNextModal([&](QWidget* modal) {
         auto* dialog = qobject_cast<NewImageDialog*>(modal);
         ASSERT_NE(dialog, nullptr);
         shown = dialog->Choice();
+        pollingDuringLoad = Window().QuickPingTimer()->isActive() || Window().IgnitionTimer()->isActive();
         dialog->BaseButton(3)->click(); // EZK - S4 maps
         dialog->SuperMafButton()->click();
         dialog->findChild<QPushButton*>("cmdOK")->click();
@@ -167,6 +169,9 @@ TEST_F(ProgramTest, FileNewThroughItsDialog) {
     Window().Action("mnuFileNew")->trigger();
     EXPECT_EQ(shown.baseName, "EZK_D-GT");
     EXPECT_FALSE(shown.superMAF);
+    // The device polling pauses while the image goes to the module, and runs again after.
+    EXPECT_FALSE(pollingDuringLoad);
+    EXPECT_TRUE(Window().QuickPingTimer()->isActive());
     EXPECT_EQ(Window().TabKeys(), (QStringList{"EPROM", "ParametersEZK", "IgnMap", "MonitorEZK", "DataLogging"}));
     EXPECT_EQ(settings.GetSetting("EPROM", "NewDefault"), "EZK_D-S4");
     EXPECT_EQ(settings.GetSetting("EPROM", "NewDefaultSuperMAF"), "1");
