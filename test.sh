@@ -7,3 +7,4 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan
 export QT_QPA_PLATFORM=offscreen
 ctest --preset asan "$@"
+./scripts/run-fuzz.sh
