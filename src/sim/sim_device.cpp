@@ -912,6 +912,20 @@ void SimDevice::UpdateLiveValues() {
     inputs_[kChAux1 + 3] = Adc16(VoltsForTemp(kAirTempX, kAirTempY, e.airC));
     const double vacuumInHg = running ? 20.0 * (1.0 - e.load) : 0.0;
     inputs_[kChVacuum] = Adc16(4.61 - vacuumInHg * 0.175);
+    // The device's input filters: a first-order lag per channel, coefficient 0 (none) to 5.
+    static constexpr double kFilterTauMs[6] = {0.0, 20.0, 50.0, 100.0, 200.0, 400.0};
+    const double dt = static_cast<double>(modelMs_ - filterMs_);
+    for (std::size_t ch = 0; ch < inputs_.size(); ++ch) {
+        const double raw = inputs_[ch];
+        const int k = std::clamp(filters_[ch], 0, 5);
+        if (k == 0 || !filterPrimed_)
+            filtered_[ch] = raw;
+        else
+            filtered_[ch] += (raw - filtered_[ch]) * (1.0 - std::exp(-dt / kFilterTauMs[k]));
+        inputs_[ch] = Clamp16(filtered_[ch]);
+    }
+    filterMs_ = modelMs_;
+    filterPrimed_ = true;
     mafReading_ = inputs_[kChMaf];
     // Injection time per revolution: about 80 % of a revolution at full load and 6000 rpm.
     const double pwMs = running && !e.fuelCut ? (0.9 + 7.5 * e.load) * fuel : 0.0;

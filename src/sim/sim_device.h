@@ -177,6 +177,9 @@ private:
     std::array<std::array<std::uint8_t, 256>, 2> ram_{};
     std::array<std::uint16_t, 8> inputs_{};
     std::array<int, 8> filters_{};
+    std::array<double, 8> filtered_{};
+    std::int64_t filterMs_ = 0;
+    bool filterPrimed_ = false;
     std::uint32_t periodCounts_ = 0xFFFFFF;
     std::uint32_t sparkDelayCounts_ = 0;
     std::uint16_t ezfPeriodCounts_ = 0xFFFF;

@@ -315,3 +315,34 @@ TEST(SimAutoIgnitionTest, EveryCallIsForwarded) {
 }
 
 } // namespace
+
+namespace {
+
+// The device's input filter on the wide-band input: a richer map shows at once without
+// filtering and only gradually with the strongest filter.
+TEST(SimFilterTest, StrongerFiltersFollowAStepMoreSlowly) {
+    double afterStep[2] = {};
+    for (int strongest = 0; strongest < 2; ++strongest) {
+        SimRig rig;
+        rig.Device().Module(kSimLH).memory = LhImage(128);
+        rig.Device().MarkMemoryChanged();
+        ASSERT_EQ(rig.host->Exchange({'f', 0, static_cast<std::uint8_t>(strongest ? 5 : 0)}, 1), Bytes("1"));
+        rig.clock.SleepMs(5000);
+        const double before = WidebandAfr(rig);
+        for (int y = 0; y < 16; ++y) {
+            B req{0x86, 'L', static_cast<std::uint8_t>((kCatMap + 16 * y) >> 8),
+                  static_cast<std::uint8_t>((kCatMap + 16 * y) & 0xFF), 16};
+            req.insert(req.end(), 16, 192);
+            ASSERT_EQ(rig.host->Exchange(req, 1), Bytes("1"));
+        }
+        rig.clock.SleepMs(100);
+        afterStep[strongest] = before / WidebandAfr(rig);
+        rig.clock.SleepMs(3000);
+        EXPECT_NEAR(before / WidebandAfr(rig), 1.125, 0.01) << "settled, filter " << strongest;
+    }
+    EXPECT_NEAR(afterStep[0], 1.125, 0.01);
+    EXPECT_LT(afterStep[1], 1.06) << "the strongest filter lags";
+    EXPECT_GT(afterStep[1], 1.0);
+}
+
+} // namespace
