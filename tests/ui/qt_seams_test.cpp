@@ -5,14 +5,21 @@
 #include "ui/gui/qt_dialogs.h"
 #include "ui/gui/qt_settings.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
 
 namespace {
 
@@ -112,6 +119,97 @@ TEST(QtDialogs, ProgressWindowCancelButton) {
     window->close(); // the title-bar button now counts as Cancel
     EXPECT_TRUE(dialogs.IsProgressCancelled());
     dialogs.CloseProgress();
+}
+
+// Runs `step` on the next modal dialog as soon as it is shown.
+void OnNextModal(std::function<void(QWidget*)> step) {
+    QTimer::singleShot(0, [step] {
+        QWidget* modal = QApplication::activeModalWidget();
+        ASSERT_NE(modal, nullptr);
+        step(modal);
+    });
+}
+
+struct BoxCase {
+    MsgButtons buttons;
+    int press; // a QMessageBox::StandardButton, or 0 to close the box with Escape
+    MsgResult expected;
+    QStringList shown; // the buttons' texts
+};
+
+void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.shown.join("/").toStdString() << " press " << c.press; }
+
+class MessageBoxTest : public ::testing::TestWithParam<BoxCase> {};
+
+TEST_P(MessageBoxTest, ButtonsAndAnswers) {
+    const auto& c = GetParam();
+    QtUserDialogs dialogs;
+    QString title, text;
+    QStringList shown;
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        title = box->windowTitle();
+        text = box->text();
+        for (QAbstractButton* b : box->buttons()) shown << QString::number(box->standardButton(b));
+        shown.sort();
+        if (c.press == 0)
+            box->reject();
+        else
+            box->button(static_cast<QMessageBox::StandardButton>(c.press))->click();
+    });
+    EXPECT_EQ(dialogs.MessageBox("Line one\r\nLine two", "Warning", c.buttons, MsgIcon::Warning), c.expected);
+    EXPECT_EQ(title, "Warning");
+    EXPECT_EQ(text, "Line one\nLine two");
+    QStringList expected;
+    for (const auto& name : c.shown) expected << name;
+    expected.sort();
+    EXPECT_EQ(shown, expected);
+}
+
+QString Std(QMessageBox::StandardButton b) { return QString::number(b); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, MessageBoxTest,
+    ::testing::Values(BoxCase{MsgButtons::OK, QMessageBox::Ok, MsgResult::OK, {Std(QMessageBox::Ok)}},
+                      BoxCase{MsgButtons::OKCancel, QMessageBox::Cancel, MsgResult::Cancel,
+                              {Std(QMessageBox::Ok), Std(QMessageBox::Cancel)}},
+                      BoxCase{MsgButtons::YesNo, QMessageBox::Yes, MsgResult::Yes,
+                              {Std(QMessageBox::Yes), Std(QMessageBox::No)}},
+                      BoxCase{MsgButtons::YesNoCancel, QMessageBox::No, MsgResult::No,
+                              {Std(QMessageBox::Yes), Std(QMessageBox::No), Std(QMessageBox::Cancel)}},
+                      // Escape: Cancel where there is one, No for a Yes/No question.
+                      BoxCase{MsgButtons::YesNoCancel, 0, MsgResult::Cancel,
+                              {Std(QMessageBox::Yes), Std(QMessageBox::No), Std(QMessageBox::Cancel)}},
+                      BoxCase{MsgButtons::YesNo, 0, MsgResult::No, {Std(QMessageBox::Yes), Std(QMessageBox::No)}}));
+
+TEST(QtDialogs, SaveDialogTakesTheChosenFilterAndAddsTheExtension) {
+    QTemporaryDir dir;
+    QtUserDialogs dialogs;
+    QString title;
+    QStringList filters;
+    OnNextModal([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        title = dialog->windowTitle();
+        filters = dialog->nameFilters();
+        EXPECT_EQ(dialog->selectedNameFilter(), filters.value(1)); // the filter index given
+        dialog->selectNameFilter(filters.value(2));
+        dialog->selectFile(dir.filePath("tuned"));
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    auto result = dialogs.SaveFileDialog("Save LH (fuel) EPROM image",
+                                         "27C128 EPROM image (16 kB) (*.bin)|*.bin|27C256 EPROM image (32 kB) "
+                                         "(*.bin)|*.bin|27C512 EPROM image (64 kB) (*.bin)|*.bin",
+                                         ".bin", "", 2);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(title, "Save LH (fuel) EPROM image");
+    EXPECT_EQ(filters.size(), 3);
+    EXPECT_EQ(result->filterIndex, 3);
+    EXPECT_EQ(QString::fromStdString(result->path), dir.filePath("tuned.bin"));
+
+    OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    EXPECT_FALSE(dialogs.OpenFileDialog("Load EPROM image", "EPROM images (*.bin)|*.bin", 1).has_value());
 }
 
 TEST(QtDialogs, HourglassIsNotCounted) {
