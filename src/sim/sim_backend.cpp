@@ -329,6 +329,7 @@ HidReadResult SimulatedBackend::Read(HidReport& report, int timeoutMs) {
 bool SimulatedBackend::Write(const HidReport& report, int /*timeoutMs*/) {
     Impl& s = *impl_;
     if (!s.HandleValid()) return false;
+    if (report[0] != 0) return false; // the device has no numbered reports
     if (s.options.usbTiming) s.clock.SleepMs(1); // one USB frame
     s.device->HandleOutputReport(report);
     s.Pump();

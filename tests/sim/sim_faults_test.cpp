@@ -239,6 +239,7 @@ TEST(SimRobustnessTest, RandomReportsNeverUpsetTheDevice) {
     for (int i = 0; i < 20000; ++i) {
         HidReport junk{};
         for (auto& b : junk) b = static_cast<std::uint8_t>(rng());
+        junk[0] = 0; // report ID
         if (i % 7 == 0) junk[1] = 0xFF; // continuation reports too
         if (i % 11 == 0) junk[1] = static_cast<std::uint8_t>(0x80 + rng() % 32); // module commands
         ASSERT_TRUE(rig.sim->Write(junk, 10));
@@ -246,6 +247,10 @@ TEST(SimRobustnessTest, RandomReportsNeverUpsetTheDevice) {
         }
         if (i % 1000 == 0) rig.clock.SleepMs(rng() % 5000);
     }
+    HidReport numbered{};
+    numbered[0] = 1;
+    numbered[1] = 't';
+    EXPECT_FALSE(rig.sim->Write(numbered, 10)) << "the device has no numbered reports";
     rig.clock.SleepMs(3000);
     ASSERT_FALSE(rig.sim->Device().InBootloader()) << "three exact bytes are needed to enter the loader";
     ASSERT_EQ(rig.sim->Enumerate().size(), 1U);
