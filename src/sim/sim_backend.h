@@ -28,9 +28,10 @@ struct SimFaultSpec {
     int lateMs = 300;       // how long a late report is held back
 };
 
-// Parses "drop=P,dup=P,late=P,garble=P,crc=P,unplug-after=N,silent,seed=N" (any subset, any
-// order; empty text = no faults). Returns an empty string on success, otherwise the message
-// to show; `out` is then left unchanged.
+// Parses "drop=P,dup=P,late=P,garble=P,crc=P,unplug-after=N,silent,seed=N,late-ms=N" (any
+// subset, any order; empty text = no faults). Returns an empty string on success, otherwise the
+// message to show; `out` is then left unchanged. unplug-after fires once; after Replug the
+// device stays.
 std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out);
 
 enum class SimIgnitionMode { Off, On, Auto };
@@ -102,7 +103,8 @@ public:
     // Switches the ignition at clock time atMs (used by "auto" and by scripts).
     void ScheduleIgnition(std::int64_t atMs, bool on);
 
-    // Unplug now (the open handle turns invalid, Enumerate lists nothing) and plug back in.
+    // Unplug now (the open handle turns invalid, Enumerate lists nothing; the car and its
+    // memories carry on) and plug back in (the program must open the device again).
     void Unplug();
     void Replug();
     bool IsPlugged() const;

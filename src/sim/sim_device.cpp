@@ -216,7 +216,6 @@ double AxisPosition(const std::array<double, 16>& pts, double x) {
     return beforeFirst ? 0.0 : 15.0;
 }
 
-
 } // namespace
 
 // What the LH module's image says about fuelling at an operating point.
