@@ -8,6 +8,7 @@
 #include "eprom/eprom_image.h"
 #include "eprom/pack_key.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -48,8 +49,11 @@ std::vector<std::uint8_t> Pack(const std::vector<std::uint8_t>& image) {
     tokens.push_back(0x00);
     const auto key = PackedResourceKey();
     for (std::size_t i = 0; i < tokens.size(); ++i) tokens[i] ^= key[i % key.size()];
-    std::vector<std::uint8_t> out{'F', 'P', 1};
-    out.insert(out.end(), tokens.begin(), tokens.end());
+    std::vector<std::uint8_t> out(3 + tokens.size());
+    out[0] = 'F';
+    out[1] = 'P';
+    out[2] = 1; // mode 1: scrambled
+    std::copy(tokens.begin(), tokens.end(), out.begin() + 3);
     return out;
 }
 

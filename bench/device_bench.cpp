@@ -1,0 +1,187 @@
+// Device link speed against the simulated device:
+//   pem_load_vs_usb_floor  wall time of the block phase of a module load / (reports moved x 1 ms)
+//   pem_read_vs_usb_floor  the same for a start-up channel read of a module
+//   exchange_host_us       host CPU microseconds per command exchange, zero-latency device
+// The simulated USB frames take exactly 1 ms of a precise clock, so a ratio of 1.00 is the floor.
+#include "device/comms.h"
+#include "device/comms_eprom_device.h"
+#include "device/firmware.h"
+#include "eprom/eprom_image.h"
+#include "eprom/eprom_transfer.h"
+#include "sim/sim_backend.h"
+#include "ui/clock.h"
+#include "ui/resources.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <thread>
+
+namespace {
+
+// Steady time with sleeps that end on the millisecond (sleep most of it, spin the rest).
+class PreciseClock final : public Clock {
+public:
+    std::int64_t NowMs() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock_::now() - start_).count();
+    }
+    void SleepMs(std::int64_t ms) override {
+        if (ms <= 0) return;
+        const auto until = Clock_::now() + std::chrono::milliseconds(ms);
+        if (ms > 2) std::this_thread::sleep_until(until - std::chrono::milliseconds(1));
+        while (Clock_::now() < until) {
+        }
+    }
+
+private:
+    using Clock_ = std::chrono::steady_clock;
+    Clock_::time_point start_ = Clock_::now();
+};
+
+// Simulated time for the host-CPU measurement: waits cost nothing.
+class InstantClock final : public Clock {
+public:
+    std::int64_t NowMs() override { return now_; }
+    void SleepMs(std::int64_t ms) override {
+        if (ms > 0) now_ += ms;
+    }
+
+private:
+    std::int64_t now_ = 0;
+};
+
+// Dialogs that time the progress window of one caption and count the reports moved under it.
+class TimingDialogs final : public UserDialogs {
+public:
+    TimingDialogs(SimulatedBackend& sim, std::string caption) : sim_(sim), caption_(std::move(caption)) {}
+    MsgResult MessageBox(const std::string&, const std::string&, MsgButtons, MsgIcon) override { return MsgResult::OK; }
+    std::optional<std::string> InputBox(const std::string&, const std::string&, const std::string&) override {
+        return std::nullopt;
+    }
+    std::optional<FileDialogResult> OpenFileDialog(const std::string&, const std::string&, int) override {
+        return std::nullopt;
+    }
+    std::optional<FileDialogResult> SaveFileDialog(const std::string&, const std::string&, const std::string&,
+                                                   const std::string&, int) override {
+        return std::nullopt;
+    }
+    void ShowProgress(const std::string& caption, int) override {
+        Stop();
+        if (caption == caption_) {
+            running_ = true;
+            reports0_ = sim_.ReportCount();
+            t0_ = std::chrono::steady_clock::now();
+        }
+    }
+    void UpdateProgress(int) override {}
+    void EnableProgressCancel() override {}
+    bool IsProgressCancelled() override { return false; }
+    void CloseProgress() override { Stop(); }
+    void ProcessEvents() override {}
+    std::string ClipboardText() override { return {}; }
+    void SetClipboardText(const std::string&) override {}
+    void SetHourglass(bool) override {}
+
+    double seconds = 0.0;
+    long reports = 0;
+
+private:
+    void Stop() {
+        if (!running_) return;
+        running_ = false;
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0_).count();
+        reports = sim_.ReportCount() - reports0_;
+    }
+    SimulatedBackend& sim_;
+    std::string caption_;
+    bool running_ = false;
+    long reports0_ = 0;
+    std::chrono::steady_clock::time_point t0_;
+};
+
+std::vector<std::uint8_t> LhImage() {
+    const auto packed = LoadResource("MRX_D");
+    return packed ? UnpackResource(*packed) : std::vector<std::uint8_t>{};
+}
+
+constexpr int kRuns = 3;
+
+int Fail(const char* what) {
+    std::fprintf(stderr, "bench: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main() {
+    // ---- module load and start-up channel read with 1 ms USB frames ----
+    {
+        PreciseClock clock;
+        SimOptions so;
+        so.usbTiming = true;
+        so.ignition = "off";
+        auto sim = MakeSimulatedBackend(so, clock);
+        if (!sim) return Fail("cannot start the simulated device");
+        Comms comms(*sim, clock);
+        TimingDialogs loadTiming(*sim, "Loading");
+        Firmware firmware(comms, loadTiming, clock);
+        CommsEpromDevice device(comms, firmware);
+        EpromContext context{true, true, &device, &loadTiming, &clock};
+        if (!comms.Comms_Open()) return Fail("cannot open the simulated device");
+
+        EPROM image(context);
+        image.LoadFromArray(LhImage());
+        if (image.GetECUType() != 1) return Fail("no LH image");
+        TimingDialogs readTiming(*sim, "Downloading from LH PEM");
+        // The best of a few runs: other work on the machine only ever adds time.
+        double bestLoad = 1e9;
+        double bestRead = 1e9;
+        for (int run = 0; run < kRuns; ++run) {
+            // Module load: the unit powers up during detection.
+            context.dialogs = &loadTiming;
+            sim->SetIgnitionMode(SimIgnitionMode::Off);
+            clock.SleepMs(50);
+            sim->ScheduleIgnition(clock.NowMs() + 300, true);
+            if (const std::string m = image.LoadToEmulator(); !m.empty()) return Fail(m.c_str());
+            bestLoad = std::min(bestLoad, loadTiming.seconds / (loadTiming.reports * 0.001));
+
+            // Power-cycle the unit so its module is back on the start-up channel, then read it.
+            context.dialogs = &readTiming;
+            sim->SetIgnitionMode(SimIgnitionMode::Off);
+            clock.SleepMs(50);
+            sim->ScheduleIgnition(clock.NowMs() + 300, true);
+            int status = -1;
+            if (const std::string m = WaitForModules(context, 1, status); !m.empty() || status != 1)
+                return Fail("module not detected for the read");
+            EPROM back(context);
+            if (const std::string m = back.LoadFromECU_Initiation(1); !m.empty()) return Fail(m.c_str());
+            if (back.Bytes() != image.Bytes()) return Fail("read back differs");
+            comms.PemSelect(1);
+            comms.PemFinish();
+            bestRead = std::min(bestRead, readTiming.seconds / (readTiming.reports * 0.001));
+        }
+        std::printf("pem_load_vs_usb_floor: %.3f\n", bestLoad);
+        std::printf("pem_read_vs_usb_floor: %.3f\n", bestRead);
+    }
+
+    // ---- host CPU per command exchange, zero-latency device ----
+    {
+        InstantClock clock;
+        SimOptions so;
+        auto sim = MakeSimulatedBackend(so, clock);
+        if (!sim) return Fail("cannot start the simulated device");
+        Comms comms(*sim, clock);
+        if (!comms.Comms_Open()) return Fail("cannot open the simulated device");
+        constexpr int kExchanges = 200000;
+        int answered = 0;
+        timespec a{}, b{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &a);
+        for (int i = 0; i < kExchanges; ++i) answered += comms.IsIgnitionOn() ? 1 : 0;
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &b);
+        if (answered != kExchanges) return Fail("the ignition did not read on in every exchange");
+        const double us = ((b.tv_sec - a.tv_sec) * 1e6 + (b.tv_nsec - a.tv_nsec) / 1e3) / kExchanges;
+        std::printf("exchange_host_us: %.2f\n", us);
+    }
+    return 0;
+}
