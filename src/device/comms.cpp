@@ -2,6 +2,7 @@
 
 #include "ui/clock.h"
 #include "ui/dialogs.h"
+#include "ui/settings_store.h"
 
 #include <algorithm>
 #include <cmath>
@@ -832,4 +833,8 @@ void Comms::FlushTrace() {
         std::fclose(f);
     }
     traceBuffer_.clear();
+}
+
+void EnableTraceFromSettings(Comms& comms, SettingsStore& settings) {
+    if (settings.GetSetting("Diagnostics", "DeviceTrace", "0") == "1") comms.EnableTrace(DefaultTracePath());
 }

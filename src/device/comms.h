@@ -17,6 +17,7 @@
 class Clock;
 class UserDialogs;
 class EPROM;
+class SettingsStore;
 
 inline constexpr std::uint16_t kDeviceVendorId = 0x1234;
 inline constexpr std::uint16_t kDeviceProductId = 0x5851;
@@ -259,6 +260,10 @@ private:
     std::string traceBuffer_;
     bool traceStarted_ = false;
 };
+
+// Switches the debug trace on (into DefaultTracePath()) when the setting "Diagnostics" /
+// "DeviceTrace" is "1"; leaves it as it is otherwise. Read once at start-up by the program.
+void EnableTraceFromSettings(Comms& comms, SettingsStore& settings);
 
 // The map-set selector of an LH 2.3 image: the EPROM byte at address entry 9 decides (low two
 // bits 1 = false, 2 = true); otherwise bit 6 of the LH RAM variable 7, read live.

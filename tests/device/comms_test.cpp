@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -647,6 +648,29 @@ TEST_F(CommsTest, TraceGoesToTheGivenFileOnlyWhenEnabled) {
     EXPECT_NE(text.find("    Putting into DATA buffer"), std::string::npos);
     EXPECT_NE(text.find("Comms_ShutDown"), std::string::npos);
     std::remove(path.c_str());
+}
+
+TEST(TracePath, SwitchedOnBySettingOnly) {
+    const char* old = std::getenv("XDG_CACHE_HOME");
+    const std::string saved = old ? old : "";
+    const std::string cache = ::testing::TempDir() + "/kv-trace-cache";
+    setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    FakeClock clock;
+    FakeHid hid{clock};
+    Comms comms{hid, clock};
+    MemorySettings settings;
+    for (const char* value : {"", "0", "yes", "2"}) {
+        settings.values[{"Diagnostics", "DeviceTrace"}] = value;
+        EnableTraceFromSettings(comms, settings);
+        EXPECT_FALSE(comms.TraceEnabled()) << value;
+    }
+    settings.values[{"Diagnostics", "DeviceTrace"}] = "1";
+    EnableTraceFromSettings(comms, settings);
+    EXPECT_TRUE(comms.TraceEnabled());
+    comms.EnableTrace(""); // writes what was collected, into the cache folder set above
+    EXPECT_TRUE(std::ifstream(cache + "/kestrovane/devicetrace.txt").good());
+    std::filesystem::remove_all(cache);
+    if (old) setenv("XDG_CACHE_HOME", saved.c_str(), 1); else unsetenv("XDG_CACHE_HOME");
 }
 
 TEST(TracePath, FollowsTheUsersCacheFolder) {
