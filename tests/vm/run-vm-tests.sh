@@ -131,7 +131,7 @@ inside() {
 
   # ---- 4. module load and read-back, byte for byte ---------------------------------------
   local before after t0
-  if run new "$cli" image new MRX_D -o "$work/base.bin"; then
+  if run new "$cli" image new MRX_D -o "$work/base.bin" --format 2; then
     before=$(reports)
     t0=$(now_ms)
     if run load "$cli" device load-pem "$work/base.bin"; then
@@ -142,7 +142,7 @@ inside() {
     after=$(reports)
     load_reports=$((after - before))
     echo "    the load moved $load_reports reports"
-    if run readback "$cli" device read-pem lh -o "$work/back.bin" && cmp "$work/base.bin" "$work/back.bin" >"$work/cmp.out" 2>&1; then
+    if run readback "$cli" device read-pem lh -o "$work/back.bin" --format 2 && cmp "$work/base.bin" "$work/back.bin" >"$work/cmp.out" 2>&1; then
       pass "module read-back equals the image byte for byte"
     else
       fail "module read-back equals the image byte for byte" "$work/readback.out" "$work/cmp.out"

@@ -289,6 +289,27 @@ TEST_F(UhidBridgeTest, InputIsPacedToTheInterval) {
     }
 }
 
+TEST_F(UhidBridgeTest, LoopHeldUpMakesUpForTheFramesItMissed) {
+    auto b = MakeOpen();
+    for (int i = 0; i < 20; ++i) backend.answers.push_back(Answer(0x20, static_cast<std::uint8_t>(i)));
+    ASSERT_TRUE(b->Service(false));
+    EXPECT_EQ(b->InputReports(), 1);
+    clock.now += 3; // three frames went by while the loop was busy
+    ASSERT_TRUE(b->Service(false));
+    EXPECT_EQ(b->InputReports(), 4);
+    clock.now += 100; // a long stall: at most 8 frames are made up
+    ASSERT_TRUE(b->Service(false));
+    EXPECT_EQ(b->InputReports(), 4 + 9);
+    // An idle stretch is not saved up for later.
+    backend.answers.clear();
+    clock.now += 50;
+    ASSERT_TRUE(b->Service(false));
+    backend.answers.push_back(Answer(0x20, 0));
+    backend.answers.push_back(Answer(0x20, 1));
+    ASSERT_TRUE(b->Service(false));
+    EXPECT_EQ(b->InputReports(), 14);
+}
+
 TEST_F(UhidBridgeTest, UnplugAfterCountsBothDirectionsAndReplugsLater) {
     UhidBridgeOptions o;
     o.unplugAfterReports = 3;
@@ -350,6 +371,7 @@ TEST_F(UhidBridgeTest, DeviceThatRestartsDropsOffTheBusAndComesBack) {
     hooks.present = [&] { return onBus; };
     auto b = MakeOpen();
     onBus = false; // the device restarts after a firmware upgrade
+    clock.now += 20;
     ASSERT_TRUE(b->Service(false));
     EXPECT_FALSE(b->Created());
     EXPECT_EQ(kernel.ReceiveTypes(), std::vector<std::uint32_t>{UHID_DESTROY});
@@ -357,6 +379,7 @@ TEST_F(UhidBridgeTest, DeviceThatRestartsDropsOffTheBusAndComesBack) {
     ASSERT_TRUE(b->Service(false));
     EXPECT_FALSE(b->Created());
     onBus = true;
+    clock.now += 20; // presence is looked at every 20 ms
     ASSERT_TRUE(b->Service(false));
     EXPECT_TRUE(b->Created());
     EXPECT_EQ(replugs, 1); // the model's handle is opened again

@@ -4,6 +4,7 @@
 #include "sim/simdev/simdev_options.h"
 #include "sim/simdev/uhid_bridge.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -136,7 +137,13 @@ int main(int argc, char** argv) {
     ControlInput control;
     int status = 0;
     bool quit = false;
+    long loops = 0;
+    std::int64_t longestLoopMs = 0, lastLoopMs = clock.NowMs();
     while (!g_stop && !quit) {
+        const std::int64_t loopMs = clock.NowMs();
+        longestLoopMs = std::max(longestLoopMs, loopMs - lastLoopMs);
+        lastLoopMs = loopMs;
+        ++loops;
         pollfd fds[2] = {{fd, POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
         const nfds_t n = control.Open() ? 2 : 1;
         const int r = ::poll(fds, n, bridge.PollTimeoutMs());
@@ -167,7 +174,10 @@ int main(int argc, char** argv) {
                     if (!e.empty()) std::cerr << e << "\n";
                 } else if (line == "stats") {
                     Say("reports " + std::to_string(bridge.ReportCount()) + " in " +
-                        std::to_string(bridge.InputReports()) + " out " + std::to_string(bridge.OutputReports()));
+                        std::to_string(bridge.InputReports()) + " out " + std::to_string(bridge.OutputReports()) +
+                        " loops " + std::to_string(loops) + " longest " + std::to_string(longestLoopMs) + " ms open " +
+                        std::to_string(bridge.HostOpen()));
+                    longestLoopMs = 0;
                 } else if (line == "quit") {
                     quit = true;
                 } else if (!line.empty()) {
