@@ -769,6 +769,26 @@ bool Comms::CheckDeviceOrExplain(UserDialogs& dialogs) {
     return true;
 }
 
+void Comms::QuickPingTick() {
+    if (!link_.open) Comms_Open();
+    if (!UpdateConnectionStatus(false)) Comms_ShutDown();
+}
+
+void Comms::StartQuickPing() {
+    if (!QuickPing()) {
+        if (link_.open) Comms_ShutDown();
+        Comms_Open();
+    }
+    UpdateConnectionStatus(true);
+}
+
+std::optional<bool> Comms::IgnitionStateChange() {
+    const std::string s = IsIgnitionOn() ? "1" : "0";
+    if (s == lastIgnitionState_) return std::nullopt;
+    lastIgnitionState_ = s;
+    return s == "1";
+}
+
 bool Comms::IgnitionOnDebounced() {
     const bool v = IsIgnitionOn();
     if (!v) {

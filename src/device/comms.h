@@ -10,7 +10,7 @@
 
 #include <array>
 #include <cstdint>
-#include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -221,6 +221,15 @@ public:
     void SetConnectionIndicator(ConnectionIndicator* indicator) { indicator_ = indicator; }
     // Opens and pings the device, or tells the user why not (titled "Error"); true when it answers.
     bool CheckDeviceOrExplain(UserDialogs& dialogs);
+    // The quick-ping timer's work (every 2.5 s): reopens a closed link, refreshes the indicator
+    // and closes the link when the device does not answer.
+    void QuickPingTick();
+    // Starting the quick ping: a device that does not answer is closed and opened again; then
+    // the indicator is refreshed unconditionally.
+    void StartQuickPing();
+    // The ignition timer's check (every 1 s): reads the ignition and answers its new state when
+    // it differs from the previous tick's ("1" on, "0" off), nullopt when unchanged.
+    std::optional<bool> IgnitionStateChange();
     // True once the ignition has read on for at least 0.5 s; then on every call while it stays on.
     bool IgnitionOnDebounced();
     // The next IgnitionOnDebounced answers from the current ignition state at once.
@@ -254,6 +263,7 @@ private:
     ConnectionIndicator* indicator_ = nullptr;
     std::string lastConnectionState_; // "", "0" or "1"
     bool ignitionRememberedOn_ = false;
+    std::string lastIgnitionState_; // "", "0" or "1": the ignition timer's previous tick
     double ignitionOnSince_ = -1.0;
 
     std::string tracePath_;

@@ -607,6 +607,33 @@ TEST(CheckDevice, ExplainsAMissingOrSilentDevice) {
     }
 }
 
+TEST_F(CommsTest, QuickPingTimerClosesASilentDeviceAndFindsItAgain) {
+    RecordingIndicator ind;
+    comms.SetConnectionIndicator(&ind);
+    hid.Script({{'T'}, {'T'}, {'6', '.', '0', '0', '3', 0, 0, 0}});
+    comms.StartQuickPing();
+    EXPECT_TRUE(comms.Comms_IsOpen());
+    comms.QuickPingTick(); // no answer: closed
+    EXPECT_FALSE(comms.Comms_IsOpen());
+    hid.Script({{'T'}, {'6', '.', '0', '0', '3', 0, 0, 0}});
+    comms.QuickPingTick(); // reopened and answering
+    EXPECT_TRUE(comms.Comms_IsOpen());
+    EXPECT_EQ(ind.log, (std::vector<std::string>{"Connected", "fw:6.003", "Not responding (red)", "fw:", "Connected",
+                                                 "fw:6.003"}));
+}
+
+TEST_F(CommsTest, IgnitionTimerReportsChangesOnly) {
+    bool on = true;
+    hid.onWrite = [&](const HidReport& r) {
+        if (r[1] == 0x81) hid.Queue(FrameReply(DATA, {static_cast<std::uint8_t>(on ? '1' : '0')}));
+    };
+    EXPECT_EQ(comms.IgnitionStateChange(), std::optional<bool>(true));
+    EXPECT_EQ(comms.IgnitionStateChange(), std::nullopt);
+    on = false;
+    EXPECT_EQ(comms.IgnitionStateChange(), std::optional<bool>(false));
+    EXPECT_EQ(comms.IgnitionStateChange(), std::nullopt);
+}
+
 TEST_F(CommsTest, IgnitionDebounceNeedsHalfASecondOfIgnitionOn) {
     bool on = false;
     hid.onWrite = [&](const HidReport& r) {
