@@ -5,6 +5,8 @@
 #include "app/new_image_dialog.h"
 #include "app/options_dialog.h"
 #include "app/pages.h"
+#include "maps/gui/map_tabs.h"
+#include "maps/table_editor.h"
 #include "sim/sim_backend.h"
 
 #include <QAction>
@@ -59,7 +61,11 @@ MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : Q
     BuildStatusBar(sim);
 }
 
-MainWindow::~MainWindow() { shell_.Ignition().Release(); }
+MainWindow::~MainWindow() {
+    shell_.Ignition().Release();
+    // The editor refers to a grid of a page; it goes before the pages.
+    fuelmapeditor.reset();
+}
 
 void MainWindow::SetPage(TabPage* page) {
     auto it = pages_.find(page->Key());
@@ -124,6 +130,17 @@ void MainWindow::BuildMenus() {
     QAction* exit = action(file, "mnuFileExit", "E&xit", [this] { close(); });
     exit->setShortcut(QKeySequence("Ctrl+Q"));
     SetSaveMenus(false, false);
+
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    edit->setObjectName("mnuEdit");
+    QAction* copy = edit->addAction("&Copy");
+    copy->setObjectName("mnuEditCopy");
+    copy->setShortcut(QKeySequence("Ctrl+C"));
+    copy->setEnabled(false); // enabled while a map grid has the focus
+    QAction* paste = edit->addAction("&Paste");
+    paste->setObjectName("mnuEditPaste");
+    paste->setShortcut(QKeySequence("Ctrl+V"));
+    paste->setEnabled(false);
 
     QMenu* tools = menuBar()->addMenu("&Tools");
     tools->setObjectName("mnuTools");
@@ -252,6 +269,7 @@ std::optional<NewImageChoice> MainWindow::RunNewImageDialog(const NewImageChoice
 
 void MainWindow::ImagesChanged() {
     // The pages of later work rebind to the new images here.
+    if (mapTabs_ != nullptr) mapTabs_->ImagesChanged();
 }
 
 int MainWindow::WindowStateNumber() const {
@@ -281,7 +299,7 @@ void MainWindow::ShowFirmwareVersion(const std::string& text) {
     eprom_->SetFirmwareVersion(QString::fromStdString(text));
 }
 
-void MainWindow::RegisterIgnitionDependent(QWidget* control) {
+int MainWindow::RegisterIgnitionDependent(QWidget* control) {
     QPointer<QWidget> guarded(control);
     const int id = shell_.Ignition().Register(
         {[guarded] { return guarded && guarded->isEnabled(); },
@@ -290,7 +308,10 @@ void MainWindow::RegisterIgnitionDependent(QWidget* control) {
          }});
     // Controls die with the window too, after its own destructor ran: reach only the watch.
     connect(control, &QObject::destroyed, this, [&watch = shell_.Ignition(), id] { watch.Unregister(id); });
+    return id;
 }
+
+void MainWindow::UnregisterIgnitionDependent(int id) { shell_.Ignition().Unregister(id); }
 
 MainWindow::PollingPause::PollingPause(MainWindow& window)
     : window_(window), wasRunning_(window.tmrQuickPing_->isActive()) {

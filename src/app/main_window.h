@@ -9,9 +9,12 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 class EpromPage;
+class MapTabs;
+class TableEditor;
 class QAction;
 class QComboBox;
 class QLabel;
@@ -48,7 +51,15 @@ public:
     void ShowFirmwareVersion(const std::string& text) override;
 
     // A control that is disabled while the ignition is off (map tabs, parameter pages, monitor).
-    void RegisterIgnitionDependent(QWidget* control);
+    // Returns its number for UnregisterIgnitionDependent.
+    int RegisterIgnitionDependent(QWidget* control);
+    void UnregisterIgnitionDependent(int id);
+
+    // The one table editor of the window, bound to the grid of the map chosen last.
+    std::unique_ptr<TableEditor> fuelmapeditor;
+    // The map tabs (rebound when the images change).
+    void SetMapTabs(MapTabs* tabs) { mapTabs_ = tabs; }
+    MapTabs* Maps() const { return mapTabs_; }
 
     // Tab keys in strip order, the selected key, and the page of a key.
     QStringList TabKeys() const;
@@ -106,4 +117,5 @@ private:
     QAction* mnuFileSaveIgnAs_ = nullptr;
     std::array<QAction*, kRecentFileCount> mnuFileRecent_{};
     QAction* recentSeparator_ = nullptr;
+    MapTabs* mapTabs_ = nullptr;
 };

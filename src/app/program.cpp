@@ -3,6 +3,7 @@
 #include "app/aux_monitor_tabs.h"
 #include "app/core/comms_shell_device.h"
 #include "app/main_window.h"
+#include "app/map_pages.h"
 #include "app/splash.h"
 #include "app_version.h"
 #include "auxinputs/aux_inputs.h"
@@ -149,6 +150,7 @@ void Program::LoadMainWindow() {
     comms_->SetConnectionIndicator(window_.get());
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *clock_, *knock_});
+    InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *clock_, *knock_);
 }
 
 void Program::MaximiseMainWindow() {

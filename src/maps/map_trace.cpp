@@ -275,7 +275,6 @@ bool MapTrace::Configure(MapTab tab, const EPROM& image) {
     if (tab == MapTab::Ignition && image.GetECUType() == kEcuEZK) {
         ::ResetKnockCount(knock_, knockLabel_, device_.ReadEcuRam(2, image.GetVariableAddress(7), 1));
     } else {
-        knock_ = KnockCountState{};
         knockLabel_ = KnockLabel{};
     }
     if (layout_.FieldCount() == 0) return false;

@@ -144,8 +144,10 @@ struct TraceTickResult {
 
 class MapTrace {
 public:
-    // All references must outlive the trace.
-    MapTrace(TraceDevice& device, const AuxInputs& aux, Clock& clock) : device_(device), aux_(aux), clock_(clock) {}
+    // All references must outlive the trace. `sharedKnock` is the knock counter shared with the
+    // ignition monitor (null: the trace keeps its own).
+    MapTrace(TraceDevice& device, const AuxInputs& aux, Clock& clock, KnockCountState* sharedKnock = nullptr)
+        : device_(device), aux_(aux), clock_(clock), knock_(sharedKnock != nullptr ? *sharedKnock : ownKnock_) {}
 
     // The last step of a map selection: build the record of the unit, reset the ignition-on
     // gate, (ignition tab, EZK) reset the knock count with the unit's counter byte, send the
@@ -168,6 +170,7 @@ private:
     const EPROM* image_ = nullptr;
     RecordLayout layout_;
     IgnitionGate gate_;
-    KnockCountState knock_;
+    KnockCountState ownKnock_;
+    KnockCountState& knock_;
     KnockLabel knockLabel_;
 };

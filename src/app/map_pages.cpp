@@ -1,0 +1,67 @@
+#include "app/map_pages.h"
+
+#include "app/core/shell.h"
+#include "app/core/shell_device.h"
+#include "app/main_window.h"
+#include "app/pages.h"
+#include "maps/gui/comms_trace_device.h"
+#include "maps/gui/map_tabs.h"
+#include "monitor/gui/knock_sound.h"
+
+#include <QVBoxLayout>
+
+namespace {
+
+// A tab page around a map panel: entering fills the map list, leaving stops the trace.
+class MapPage final : public TabPage {
+public:
+    MapPage(const QString& key, const QString& caption, MapTabPanel* panel) : TabPage(key, caption), panel_(panel) {
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->addWidget(panel);
+    }
+    void Enter() override { panel_->FillMapList(); }
+    void Leave() override { panel_->Leave(); }
+
+private:
+    MapTabPanel* panel_;
+};
+
+// Keeps the trace's device adapter alive as long as the window.
+class TraceDeviceHolder final : public QObject {
+public:
+    TraceDeviceHolder(Comms& comms, QObject* parent) : QObject(parent), device(comms) {}
+    CommsTraceDevice device;
+};
+
+} // namespace
+
+void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserDialogs& dialogs,
+                    Clock& clock, KnockCountState& knock) {
+    auto* holder = new TraceDeviceHolder(comms, &window);
+    auto* sound = new KnockSound(shell.KnockSound(), &window);
+    MapTabServices s;
+    s.fuelImage = [&shell] { return shell.Slots().fuel.get(); };
+    s.ignitionImage = [&shell] { return shell.Slots().ignition.get(); };
+    s.device = &holder->device;
+    s.dialogs = &dialogs;
+    s.clock = &clock;
+    s.aux = &aux;
+    s.registerIgnitionDependent = [&window](QWidget* w) { return window.RegisterIgnitionDependent(w); };
+    s.unregisterIgnitionDependent = [&window](int id) { window.UnregisterIgnitionDependent(id); };
+    s.startIgnitionCheck = [&shell] {
+        // Remembered state "on", then one check at once: controls go grey immediately when off.
+        shell.Ignition().Release();
+        shell.Ignition().Tick(shell.Device().IsIgnitionOn());
+    };
+    s.stopIgnitionCheck = [&shell] { shell.Ignition().Release(); };
+    s.playKnock = [sound] { sound->Play(); };
+    s.knock = &knock;
+    s.editCopy = window.Action("mnuEditCopy");
+    s.editPaste = window.Action("mnuEditPaste");
+    auto* tabs = new MapTabs(window.fuelmapeditor, std::move(s), &window);
+    tabs->CreatePanels();
+    window.SetMapTabs(tabs);
+    window.SetPage(new MapPage("FuelMap", "Fuel maps", tabs->Fuel()));
+    window.SetPage(new MapPage("IgnMap", "Ignition maps", tabs->Ignition()));
+}

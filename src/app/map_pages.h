@@ -1,0 +1,15 @@
+#pragma once
+// The "Fuel maps" and "Ignition maps" tabs in the main window: their panels replace the pending
+// pages, the Edit menu's Copy and Paste serve the map grids, the trace reads through the device
+// link, and the knock count is shared with the ignition monitor.
+class AuxInputs;
+class Clock;
+class Comms;
+class MainWindow;
+class Shell;
+class UserDialogs;
+struct KnockCountState;
+
+// Installs the two map tabs into `window`, which owns everything made here.
+void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserDialogs& dialogs,
+                    Clock& clock, KnockCountState& knock);

@@ -1,0 +1,60 @@
+#include "maps/gui/cell_input_dialog.h"
+
+#include "ui/dialogs.h"
+
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+CellInputDialog::CellInputDialog(UserDialogs& dialogs, QWidget* parent) : QDialog(parent), dialogs_(dialogs) {
+    setObjectName("frmCellInput");
+    setWindowTitle(QString::fromUtf8(kCellInputCaption.data(), static_cast<int>(kCellInputCaption.size())));
+    auto* layout = new QVBoxLayout(this);
+    auto* prompt = new QLabel(QString::fromUtf8(kCellInputPrompt.data(), static_cast<int>(kCellInputPrompt.size())), this);
+    prompt->setObjectName("lblPrompt");
+    txtValue_ = new QLineEdit(this);
+    txtValue_->setObjectName("txtValue");
+    lblLimits_ = new QLabel(this);
+    lblLimits_->setObjectName("lblLimits");
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    buttons->button(QDialogButtonBox::Ok)->setObjectName("cmdOK");
+    buttons->button(QDialogButtonBox::Cancel)->setObjectName("cmdCancel");
+    connect(buttons, &QDialogButtonBox::accepted, this, &CellInputDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &CellInputDialog::reject);
+    layout->addWidget(prompt);
+    layout->addWidget(txtValue_);
+    layout->addWidget(lblLimits_);
+    layout->addWidget(buttons);
+}
+
+void CellInputDialog::Prepare(const QString& initialText, const CellInputLimits& limits) {
+    limits_ = limits;
+    txtValue_->setText(initialText);
+    txtValue_->setFocus();
+    txtValue_->deselect();
+    txtValue_->setCursorPosition(static_cast<int>(initialText.size()));
+    lblLimits_->setText(QString("Min: %1    Max: %2")
+                            .arg(QString::fromStdString(limits.minText), QString::fromStdString(limits.maxText)));
+}
+
+QString CellInputDialog::Text() const { return txtValue_->text(); }
+
+void CellInputDialog::accept() {
+    const std::string message = CheckCellInput(txtValue_->text().toStdString(), limits_);
+    if (!message.empty()) {
+        dialogs_.MessageBox(message, std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Warning);
+        txtValue_->setFocus();
+        txtValue_->selectAll();
+        return;
+    }
+    QDialog::accept();
+}
+
+std::optional<std::string> QtCellInput::Ask(const std::string& initialText, const CellInputLimits& limits) {
+    CellInputDialog dialog(dialogs_, parent_);
+    dialog.Prepare(QString::fromStdString(initialText), limits);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.Text().toStdString();
+}

@@ -1,0 +1,41 @@
+#pragma once
+// frmCellInput: the "Edit cell" dialog of the map grids. Shows the limits of the current column,
+// checks the typed text when OK is pressed (the refusal is shown and the dialog stays open) and
+// answers the accepted text; Escape or Cancel answer nothing.
+#include "maps/cell_input.h"
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class UserDialogs;
+
+class CellInputDialog final : public QDialog {
+    Q_OBJECT
+public:
+    CellInputDialog(UserDialogs& dialogs, QWidget* parent = nullptr);
+    // Prepares the dialog for one question.
+    void Prepare(const QString& initialText, const CellInputLimits& limits);
+    QString Text() const;
+    QLineEdit* Edit() const { return txtValue_; }
+    QLabel* LimitsLabel() const { return lblLimits_; }
+
+    void accept() override;
+
+private:
+    UserDialogs& dialogs_;
+    CellInputLimits limits_;
+    QLineEdit* txtValue_;
+    QLabel* lblLimits_;
+};
+
+// The dialog as the editor's cell input: modal over `parent`.
+class QtCellInput final : public CellInput {
+public:
+    QtCellInput(UserDialogs& dialogs, QWidget* parent) : dialogs_(dialogs), parent_(parent) {}
+    std::optional<std::string> Ask(const std::string& initialText, const CellInputLimits& limits) override;
+
+private:
+    UserDialogs& dialogs_;
+    QWidget* parent_;
+};

@@ -1,0 +1,23 @@
+#include "maps/gui/comms_trace_device.h"
+
+#include "device/comms.h"
+
+bool CommsTraceDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
+
+bool CommsTraceDevice::SetAuxInputFilter(int channel, int coefficient) {
+    return comms_.SetAuxInputFilter(channel, coefficient);
+}
+
+bool CommsTraceDevice::DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes) {
+    return comms_.DataLog_Configure(addresses, sizes);
+}
+
+std::vector<std::uint8_t> CommsTraceDevice::DataLog_ReadRecord() { return comms_.DataLog_ReadRecord(); }
+
+std::int32_t CommsTraceDevice::ReadEcuRam(int ecuKind, int address, int n) {
+    return comms_.ReadEcuRam(ecuKind, address, n);
+}
+
+bool CommsTraceDevice::RamByteOrderFlag() const { return comms_.RamByteOrderFlag(); }
+
+bool CommsTraceDevice::LH_GetMapSetSelector(const EPROM& image) { return ::LH_GetMapSetSelector(comms_, image); }

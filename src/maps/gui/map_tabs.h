@@ -1,0 +1,178 @@
+#pragma once
+// The "Fuel maps" and "Ignition maps" panels of the main window and what they share: the one
+// table editor of the window (fuelmapeditor), re-created on every map selection and bound to the
+// grid of the tab whose map was chosen last; the Edit menu's Copy and Paste while a map grid has
+// the focus; the operating-point trace of the tab on show.
+#include "maps/gui/map_chart.h"
+#include "maps/map_definitions.h"
+#include "maps/map_trace.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class AuxInputs;
+class CellInput;
+class Clock;
+class EPROM;
+class QAction;
+class QComboBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+class QTimer;
+class QtCellInput;
+class QtMapGrid;
+class TableEditor;
+class UserDialogs;
+
+// What the map tabs need of the program. Every pointer must outlive the tabs.
+struct MapTabServices {
+    // The images in their slots now (null when the slot is empty); asked anew every time, since
+    // loading an image puts a new object into the slot.
+    std::function<EPROM*()> fuelImage;
+    std::function<EPROM*()> ignitionImage;
+    TraceDevice* device = nullptr;
+    UserDialogs* dialogs = nullptr;
+    Clock* clock = nullptr;
+    const AuxInputs* aux = nullptr;
+    // The typed-value dialog; null = the "Edit cell" dialog (frmCellInput).
+    CellInput* cellInput = nullptr;
+    // The ignition-on check of the main window: register a control disabled while the ignition
+    // is off (returns its number), forget it, start the check (remembered state "on", one check
+    // at once), stop it (re-enabling what it disabled).
+    std::function<int(QWidget*)> registerIgnitionDependent;
+    std::function<void(int)> unregisterIgnitionDependent;
+    std::function<void()> startIgnitionCheck;
+    std::function<void()> stopIgnitionCheck;
+    // The knock sound (ignition tab) and the knock counter shared with the ignition monitor
+    // (null: the trace keeps its own).
+    std::function<void()> playKnock;
+    KnockCountState* knock = nullptr;
+    // ChangeCellValue of the editor: map X, map Y, stored value.
+    std::function<void(int, int, std::int32_t)> onChangeCellValue;
+    // Every fuel trace sample with a record (live autotune).
+    std::function<void(const TraceSample&)> onFuelTraceSample;
+    // cmdAutotune; the button is hidden while nothing handles it.
+    std::function<void()> onAutotune;
+    // Edit > Copy and Edit > Paste of the main window (may be null).
+    QAction* editCopy = nullptr;
+    QAction* editPaste = nullptr;
+    // False: never try the 3-D chart (the message is shown instead).
+    bool allow3DChart = true;
+};
+
+class MapTabs;
+
+// One map tab.
+class MapTabPanel final : public QWidget {
+    Q_OBJECT
+public:
+    MapTabPanel(MapTab tab, MapTabs& tabs, QWidget* parent = nullptr);
+    ~MapTabPanel() override;
+
+    // FillFuelMapList / FillIgnitionMapList: the enter action of the tab.
+    void FillMapList();
+    // SelectFuelMap / SelectIgnitionMap: the list's selected text chosen.
+    void SelectMap();
+    // LeaveFuelMapTab / LeaveIgnitionMapTab.
+    void Leave();
+
+    MapTab Tab() const { return tab_; }
+    QComboBox* MapList() const { return mapSel_; }
+    QtMapGrid* Grid() const { return grid_; }
+    MapChartView* Chart() const { return chart_; }
+    QTimer* TraceTimer() const { return traceTimer_; }
+    bool ChartView() const;
+    void SetChartView(bool chart);
+    bool AtOperatingPoint() const;
+    void SetAtOperatingPoint(bool op);
+    bool MapUsed() const { return mapUsed_; }
+    // A key character of the grid, as the window's key mapping hands it to the editor; true
+    // when the editor took it.
+    bool GridKeyPress(int key);
+    bool GridKeyDown(int keyCode, int shift);
+    // One tick of the trace timer (also run by tests).
+    void TraceTick();
+
+private:
+    QPushButton* Button(const char* name, const QString& caption, char letter);
+    void ShowTraceCaptions(const TraceSample& sample);
+    void ClearTraceCaptions();
+    EPROM* Image() const;
+
+    MapTab tab_;
+    MapTabs& tabs_;
+    bool filling_ = false;
+    bool mapUsed_ = false;
+    std::vector<int> ignitionIds_;
+    MapTrace trace_;
+    QComboBox* mapSel_;
+    QtMapGrid* grid_;
+    MapChartView* chart_;
+    QRadioButton* viewTable_;
+    QRadioButton* viewChart_;
+    QGroupBox* fraButtons_;
+    QRadioButton* cellManual_;
+    QRadioButton* cellOp_;
+    std::vector<QPushButton*> stepButtons_; // Inc1, Dec1, Inc2, Dec2 (+ IncPercent, DecPercent)
+    QPushButton* cmdAutotune_ = nullptr;
+    QPushButton* cmdResetKnock_ = nullptr;
+    QLabel* lblXAxis_;
+    QLabel* lblYAxis_;
+    QLabel* lblHelp_;
+    QLabel* lblWarning_;
+    QLabel* lblAfr_ = nullptr;
+    QLabel* lblEqR_ = nullptr;
+    QLabel* lblO2_ = nullptr;
+    QLabel* lblAdv_ = nullptr;
+    QLabel* lblKnock_ = nullptr;
+    QTimer* traceTimer_;
+};
+
+class MapTabs final : public QObject {
+    Q_OBJECT
+public:
+    // `fuelmapeditor` is the main window's editor slot.
+    MapTabs(std::unique_ptr<TableEditor>& fuelmapeditor, MapTabServices services, QObject* parent = nullptr);
+    ~MapTabs() override;
+
+    MapTabPanel* Fuel() const { return fuel_; }
+    MapTabPanel* Ignition() const { return ignition_; }
+    // Builds the panels (they are parented by whoever shows them).
+    void CreatePanels();
+
+    // The images in the slots changed: an editor or a trace of a replaced image is dropped.
+    void ImagesChanged();
+
+    // The editor when it is bound to a live image (null otherwise).
+    TableEditor* Editor();
+    // The editor belongs to the tab's current image.
+    bool EditorIsFor(MapTab tab) const;
+    // A new editor for the tab's grid and image (the old one is dropped).
+    TableEditor& NewEditor(MapTab tab, QtMapGrid& grid);
+
+    EPROM* ImageOf(MapTab tab) const;
+    const MapTabServices& Services() const { return services_; }
+    MapCharting& Charting() { return charting_; }
+    CellInput* CellInputSeam();
+
+private:
+    void UpdateEditActions();
+
+    std::unique_ptr<TableEditor>& fuelmapeditor_;
+    MapTabServices services_;
+    MapTab boundTab_ = MapTab::Fuel;
+    const EPROM* boundImage_ = nullptr;
+    std::unique_ptr<QtCellInput> ownCellInput_;
+    MapCharting charting_;
+    QPointer<MapTabPanel> fuel_;
+    QPointer<MapTabPanel> ignition_;
+    QPointer<QAction> editCopy_;
+    QPointer<QAction> editPaste_;
+};

@@ -1,0 +1,125 @@
+#pragma once
+// The map grid on screen: a QTableWidget behind the table editor's grid interface. Fixed rows
+// and columns are ordinary cells drawn grey and never selected; Qt's own headers are hidden.
+// Sizes are in twips (kTwipsPerPixel per pixel). Key presses are handed out as characters or
+// editor codes (Ctrl+C 3, Ctrl+E 5, Ctrl+V 22) and key-downs as key codes (F2 113); every other
+// key moves the current cell as usual. The two parts of the operating-point marker and the
+// fading trail of the last operating points are drawn over the cells.
+#include "maps/grid.h"
+#include "maps/map_trace.h"
+
+#include <QTableWidget>
+#include <QWidget>
+
+#include <array>
+#include <functional>
+
+inline constexpr int kTwipsPerPixel = 12;
+
+class QtMapGrid;
+
+// One part of the marker: part 0 a ring around the operating point, part 1 a dot at its centre.
+class MarkerPart final : public QWidget, public MapMarker {
+    Q_OBJECT
+public:
+    MarkerPart(QtMapGrid& grid, int index, QWidget* parent);
+    void MoveCentre(double x, double y) override;
+    void SetVisible(bool visible) override;
+    int Index() const { return index_; }
+    // Centre in pixels of the grid's viewport.
+    QPoint Centre() const { return geometry().center(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QtMapGrid& grid_;
+    int index_;
+};
+
+// The trail behind the marker, painted over the viewport; transparent to the mouse.
+class TrailOverlay final : public QWidget {
+    Q_OBJECT
+public:
+    explicit TrailOverlay(const OperatingPointTrail& trail, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    const OperatingPointTrail& trail_;
+};
+
+class QtMapGrid final : public QTableWidget, public MapGrid {
+    Q_OBJECT
+public:
+    // `markerName` is the objectName of both marker parts (MapOPIndicator / IgnMapOPIndicator).
+    QtMapGrid(const QString& objectName, const QString& markerName, QWidget* parent = nullptr);
+
+    // Key handlers: `onKeyPress` gets a character or an editor code, `onKeyDown` a key code and
+    // the shift state (1 shift, 2 ctrl, 4 alt). A handler returns true when it used the key.
+    std::function<bool(int key)> onKeyPress;
+    std::function<bool(int keyCode, int shift)> onKeyDown;
+
+    MarkerPart* Marker(int index) const { return markers_[static_cast<std::size_t>(index)]; }
+    const OperatingPointTrail& Trail() const { return trail_; }
+    // Called by marker part 0.
+    void MarkerMoved(double xTwips, double yTwips);
+    void MarkerHidden();
+
+    // MapGrid
+    int Rows() const override { return rowCount(); }
+    int Cols() const override { return columnCount(); }
+    int FixedRows() const override { return fixedRows_; }
+    int FixedCols() const override { return fixedCols_; }
+    void SetRows(int rows) override;
+    void SetCols(int cols) override;
+    void SetFixedRows(int rows) override;
+    void SetFixedCols(int cols) override;
+    int Row() const override { return row_; }
+    int Col() const override { return col_; }
+    int RowSel() const override { return rowSel_; }
+    int ColSel() const override { return colSel_; }
+    void SetCurrentCell(int row, int col) override;
+    void SetSelectionEnd(int rowSel, int colSel) override;
+    std::string TextMatrix(int row, int col) const override;
+    void SetTextMatrix(int row, int col, const std::string& text) override;
+    std::uint32_t CellBackColor() const override;
+    void SetCellBackColor(std::uint32_t colour) override;
+    int ColWidth(int col) const override;
+    void SetColWidth(int col, int twips) override;
+    int ColPos(int col) const override;
+    int RowPos(int row) const override;
+    int RowHeight(int row) const override;
+    bool Redraw() const override { return updatesEnabled(); }
+    void SetRedraw(bool on) override { setUpdatesEnabled(on); }
+
+    // The selection rectangle as the editor sees it, for tests and the chart.
+    bool IsFixed(int row, int col) const { return row < fixedRows_ || col < fixedCols_; }
+
+protected:
+    bool event(QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    QTableWidgetItem* ItemAt(int row, int col);
+    void StyleItem(QTableWidgetItem* item, int row, int col) const;
+    void Restyle();
+    void PushSelectionToView();
+    void TakeSelectionFromView();
+    void ClampState();
+
+    int fixedRows_ = 0;
+    int fixedCols_ = 0;
+    int row_ = 0, col_ = 0, rowSel_ = 0, colSel_ = 0;
+    bool syncing_ = false;
+    std::array<MarkerPart*, 2> markers_{};
+    OperatingPointTrail trail_;
+    TrailOverlay* overlay_;
+};
+
+// Qt key event -> the character the editor gets, or 0 when the key is no character: Ctrl+C 3,
+// Ctrl+E 5, Ctrl+V 22, printable text as its first character.
+int EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text);
