@@ -9,6 +9,8 @@
 //                    input reports came; every sample period must be there
 //   overflow MS      the device streams for MS milliseconds while nobody reads: what is left
 //   removal          reads until the device vanishes (the caller pulls it): what hidapi returns
+//   linkloss         pings through the device link until the device vanishes, then waits as the
+//                    quick-ping timer does until the caller puts it back
 #include "device/comms.h"
 #include "device/hidapi_backend.h"
 #include "ui/clock.h"
@@ -274,6 +276,49 @@ long Number(const std::string& text) {
     return !text.empty() && end && *end == 0 && v > 0 && v < 1'000'000 ? v : -1;
 }
 
+// The device link across a removal: the link closes itself when the handle turns invalid, and
+// the quick-ping timer's Comms_Open finds the device again once it is back.
+int LinkLoss() {
+    SteadyClock clock;
+    std::unique_ptr<HidBackend> hid = MakeHidapiBackend();
+    Comms comms(*hid, clock);
+    if (!comms.Comms_Open() || !comms.QuickPing()) {
+        std::printf("probe: no device\n");
+        return 1;
+    }
+    std::printf("probe: waiting\n");
+    std::fflush(stdout);
+    const auto t0 = std::chrono::steady_clock::now();
+    long pings = 0;
+    bool answered = true;
+    while (comms.Comms_IsOpen() && ElapsedMs(t0) < 30000) {
+        answered = comms.QuickPing();
+        ++pings;
+        std::this_thread::sleep_for(Ms(100));
+    }
+    if (comms.Comms_IsOpen()) {
+        std::printf("probe: the link stayed open\n");
+        return 1;
+    }
+    std::printf("probe: the link closed itself after %ld pings; the last one %s\n", pings,
+                answered ? "was answered" : "failed");
+    // While closed every command fails at once, without I/O.
+    const auto t1 = std::chrono::steady_clock::now();
+    const bool pingWhileClosed = comms.Ping();
+    std::printf("probe: a command while closed returned %s after %ld ms\n", pingWhileClosed ? "true" : "false",
+                ElapsedMs(t1));
+    // The quick-ping timer: every 2.5 s, Comms_Open when closed, then QuickPing.
+    const auto t2 = std::chrono::steady_clock::now();
+    bool back = false;
+    while (!back && ElapsedMs(t2) < 30000) {
+        std::this_thread::sleep_for(Ms(2500));
+        back = comms.Comms_Open() && comms.QuickPing();
+    }
+    std::printf("probe: %s\n", back ? "the quick-ping timer found the device again" : "the device did not come back");
+    comms.Comms_ShutDown();
+    return !pingWhileClosed && back ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -289,7 +334,8 @@ int main(int argc, char** argv) {
     else if (args.size() == 2 && args[0] == "overflow" && Number(args[1]) > 0)
         status = Overflow(static_cast<int>(Number(args[1])));
     else if (args.size() == 1 && args[0] == "removal") status = Removal();
-    else std::fprintf(stderr, "usage: kv-vm-probe sizes|timeout|burst N|overflow MS|removal\n");
+    else if (args.size() == 1 && args[0] == "linkloss") status = LinkLoss();
+    else std::fprintf(stderr, "usage: kv-vm-probe sizes|timeout|burst N|overflow MS|removal|linkloss\n");
     hid_exit();
     return status;
 }
