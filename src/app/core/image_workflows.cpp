@@ -13,7 +13,6 @@
 
 namespace {
 
-
 // The unit names that fill the "{1}" of the kind messages, by ECU type.
 std::string UnitLongName(int ecuType) {
     switch (ecuType) {
@@ -25,6 +24,7 @@ std::string UnitLongName(int ecuType) {
     }
 }
 
+// The tab state of a unit's image ("!" + state when it leaves its slot); null for no unit.
 const char* StateFor(int ecuType) {
     switch (ecuType) {
     case 1: return "LH";
@@ -47,6 +47,7 @@ private:
     UserDialogs& d_;
 };
 
+// One slot's group of the information line.
 std::string SlotGroup(const EPROM& image, bool ignitionSlot) {
     const int type = image.GetECUType();
     std::string text = ignitionSlot ? "Ignition EPROM: " : "Fuel EPROM: ";

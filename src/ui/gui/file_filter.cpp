@@ -39,10 +39,12 @@ std::vector<std::string> ToQtNameFilters(const std::string& filter) {
         // Several patterns are separated by ';' in the program's filters and by spaces in Qt's.
         for (char& c : pattern)
             if (c == ';') c = ' ';
-        if (pattern.empty()) pattern = "*";
+        if (pattern.empty()) pattern.assign(1, '*');
         if (name.empty()) name = pattern;
-        const std::string group = "(" + pattern + ")";
-        result.push_back(EndsWith(name, group) ? name : name + " " + group);
+        std::string group;
+        group.append(1, '(').append(pattern).append(1, ')');
+        if (!EndsWith(name, group)) name.append(1, ' ').append(group);
+        result.push_back(name);
     }
     return result;
 }
