@@ -45,7 +45,16 @@ std::string OpenModel(SimulatedBackend& sim) {
 // Standard input, read line by line without blocking the loop.
 class ControlInput {
 public:
-    ControlInput() { open_ = ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK) == 0; }
+    ControlInput() {
+        flags_ = ::fcntl(STDIN_FILENO, F_GETFL);
+        open_ = flags_ >= 0 && ::fcntl(STDIN_FILENO, F_SETFL, flags_ | O_NONBLOCK) == 0;
+    }
+    // A terminal shared with the shell must not stay non-blocking.
+    ~ControlInput() {
+        if (flags_ >= 0) ::fcntl(STDIN_FILENO, F_SETFL, flags_);
+    }
+    ControlInput(const ControlInput&) = delete;
+    ControlInput& operator=(const ControlInput&) = delete;
     bool Open() const { return open_; }
     // Reads what is there; complete lines go to `lines`. Closes itself at end of input.
     void Read(std::vector<std::string>& lines) {
@@ -69,6 +78,7 @@ public:
     }
 
 private:
+    int flags_ = -1;
     bool open_ = false;
     std::string pending_;
 };
