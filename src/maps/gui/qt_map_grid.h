@@ -27,7 +27,7 @@ public:
     void SetVisible(bool visible) override;
     int Index() const { return index_; }
     // Centre in pixels of the grid's viewport.
-    QPoint Centre() const { return geometry().center(); }
+    QPoint Centre() const { return pos() + QPoint(width() / 2, height() / 2); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,0 +1,752 @@
+// The map tabs on the offscreen platform: every listed map of every base image, editing by keys,
+// buttons, percentages, typed values and paste (checked in the grid and in the bytes sent to the
+// module), the not-used warning, the OP codes on the traced cell, view switching and the chart,
+// the Edit menu, the cell input dialog and the Qt grid itself.
+#include "auxinputs/aux_inputs.h"
+#include "eprom/base_images.h"
+#include "eprom/eprom_device.h"
+#include "eprom/eprom_image.h"
+#include "fakes.h"
+#include "maps/gui/cell_input_dialog.h"
+#include "maps/gui/map_chart.h"
+#include "maps/gui/map_tabs.h"
+#include "maps/gui/qt_map_grid.h"
+#include "maps/map_definitions.h"
+#include "maps/table_editor.h"
+#include "monitor/conversions.h"
+#include "trace_test_util.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScatterSeries>
+#include <QLineSeries>
+#include <QTest>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using maps_test::FakeTraceDevice;
+using maps_test::RecordBuilder;
+
+// The module behind the device link: records every write-through.
+class RecordingEpromDevice final : public EpromDevice {
+public:
+    struct Write {
+        int unit;
+        int address;
+        std::vector<std::uint8_t> data;
+    };
+    std::vector<Write> writes;
+    bool EcuWriteEprom(int ecuKind, int address, const std::vector<std::uint8_t>& data) override {
+        writes.push_back({ecuKind, address, data});
+        return true;
+    }
+    std::vector<std::uint8_t> EcuReadEprom(int, int, int) override { return {}; }
+    std::vector<std::uint8_t> ReadEmulatorBlock(int, int) override { return {}; }
+    bool IsIgnitionOn() override { return true; }
+    bool PemDetectStart(int) override { return false; }
+    int PemDetectStatus() override { return -1; }
+    bool PemDetectStop() override { return false; }
+    bool PemSelect(int) override { return false; }
+    std::string PemGetFirmwareVersion() override { return {}; }
+    bool PemWriteBlock(int, const std::vector<std::uint8_t>&) override { return false; }
+    std::vector<std::uint8_t> PemReadBlock(int) override { return {}; }
+    bool PemFinish() override { return false; }
+    bool UpgradePemFirmware(int) override { return false; }
+};
+
+template <typename T>
+T* Child(QWidget* root, const char* name) {
+    T* w = root->findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+// Both tabs in a window with live images writing through to a recording module.
+class MapTabsFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        context.deviceIO = true;
+        context.device = &module;
+        cellInput = std::make_unique<DialogCellInput>(dialogs);
+        MapTabServices s;
+        s.fuelImage = [this] { return fuel.get(); };
+        s.ignitionImage = [this] { return ignition.get(); };
+        s.device = &device;
+        s.dialogs = &dialogs;
+        s.clock = &clock;
+        s.aux = &aux;
+        s.cellInput = cellInput.get();
+        s.registerIgnitionDependent = [this](QWidget* w) {
+            registered.insert(w);
+            return ++lastId;
+        };
+        s.unregisterIgnitionDependent = [this](int) { ++unregistered; };
+        s.startIgnitionCheck = [this] { ++ignitionChecks; };
+        s.stopIgnitionCheck = [this] { ++ignitionStops; };
+        s.playKnock = [this] { ++knocks; };
+        s.onChangeCellValue = [this](int x, int y, std::int32_t v) { changes.push_back({x, y, v}); };
+        s.editCopy = &copy;
+        s.editPaste = &paste;
+        s.allow3DChart = true; // the offscreen platform has no OpenGL: the message must show
+        tabs = std::make_unique<MapTabs>(fuelmapeditor, std::move(s));
+        tabs->CreatePanels();
+        window = std::make_unique<QWidget>();
+        auto* layout = new QVBoxLayout(window.get());
+        layout->addWidget(tabs->Fuel());
+        layout->addWidget(tabs->Ignition());
+        window->resize(1400, 1400);
+        window->show();
+    }
+    void TearDown() override {
+        fuelmapeditor.reset();
+        window.reset();
+        tabs.reset();
+    }
+
+    void Load(std::unique_ptr<EPROM>& slot, const std::string& base) {
+        slot = std::make_unique<EPROM>(context);
+        ASSERT_EQ(LoadBaseImage(base, *slot), "") << base;
+        context.wordBigEndian = slot->GetCreator() != 2;
+        tabs->ImagesChanged();
+    }
+    MapTabPanel* Panel(MapTab tab) const { return tab == MapTab::Fuel ? tabs->Fuel() : tabs->Ignition(); }
+    void Choose(MapTab tab, const QString& text) {
+        QComboBox* list = Panel(tab)->MapList();
+        const int i = list->findText(text, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        ASSERT_GE(i, 0) << text.toStdString();
+        list->setCurrentIndex(i);
+        ASSERT_EQ(list->currentText(), text);
+    }
+    QtMapGrid& Grid(MapTab tab) const { return *Panel(tab)->Grid(); }
+    // Text of data cell (row, col) of the tab's grid.
+    std::string Cell(MapTab tab, int row, int col) const {
+        const QtMapGrid& g = Grid(tab);
+        return g.TextMatrix(g.FixedRows() + row, g.FixedCols() + col);
+    }
+    void SelectCell(MapTab tab, int row, int col) {
+        QtMapGrid& g = Grid(tab);
+        g.SetCurrentCell(g.FixedRows() + row, g.FixedCols() + col);
+        g.setFocus();
+    }
+    void Key(MapTab tab, char c) { QTest::keyClick(&Grid(tab), c); }
+    void Click(const char* name) { QTest::mouseClick(Child<QPushButton>(window.get(), name), Qt::LeftButton); }
+    EPROM& Image(MapTab tab) const { return tab == MapTab::Fuel ? *fuel : *ignition; }
+    std::int32_t Stored(MapTab tab, int row, int col) const {
+        return Image(tab).ReadMapCell(fuelmapeditor->GetMap(), fuelmapeditor->MapX(col), fuelmapeditor->MapY(row));
+    }
+
+    EpromContext context;
+    RecordingEpromDevice module;
+    std::unique_ptr<EPROM> fuel, ignition;
+    FakeTraceDevice device;
+    ScriptedDialogs dialogs;
+    FakeClock clock;
+    AuxInputs aux;
+    std::unique_ptr<DialogCellInput> cellInput;
+    QAction copy{"&Copy"};
+    QAction paste{"&Paste"};
+    std::unique_ptr<TableEditor> fuelmapeditor;
+    std::unique_ptr<MapTabs> tabs;
+    std::unique_ptr<QWidget> window;
+    std::set<QWidget*> registered;
+    int lastId = 0, unregistered = 0, ignitionChecks = 0, ignitionStops = 0, knocks = 0;
+    struct Change {
+        int x, y;
+        std::int32_t v;
+    };
+    std::vector<Change> changes;
+};
+
+// --- every map of every base image ---
+
+TEST_F(MapTabsFixture, EveryListedMapOfEveryBaseImageFillsGridCaptionsAndChart) {
+    for (const std::string& base : BaseImageNames()) {
+        EPROM probe(context);
+        ASSERT_EQ(LoadBaseImage(base, probe), "");
+        const bool fuelImage = !MapListTexts(MapTab::Fuel, probe).empty();
+        const MapTab tab = fuelImage ? MapTab::Fuel : MapTab::Ignition;
+        Load(fuelImage ? fuel : ignition, base);
+        MapTabPanel* panel = Panel(tab);
+        panel->FillMapList();
+        const auto texts = MapListTexts(tab, Image(tab));
+        ASSERT_EQ(panel->MapList()->count(), static_cast<int>(texts.size())) << base;
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            SCOPED_TRACE(base + " / " + std::string(texts[i]));
+            panel->SetChartView(false);
+            panel->MapList()->setCurrentIndex(static_cast<int>(i));
+            const MapDefinition* def = FindMapDefinition(tab, texts[i]);
+            ASSERT_NE(def, nullptr);
+            ASSERT_NE(fuelmapeditor, nullptr);
+            EXPECT_EQ(fuelmapeditor->GetMap(), def->mapId);
+            const QtMapGrid& g = Grid(tab);
+            EXPECT_EQ(g.Rows() - g.FixedRows(), fuelmapeditor->GetYAxisSize());
+            EXPECT_EQ(g.Cols() - g.FixedCols(), fuelmapeditor->GetXAxisSize());
+            EXPECT_GT(fuelmapeditor->GetXAxisSize(), 0);
+            // Every data cell shows the text of its stored value.
+            for (int r = 0; r < fuelmapeditor->GetYAxisSize(); ++r)
+                for (int c = 0; c < fuelmapeditor->GetXAxisSize(); ++c)
+                    ASSERT_EQ(Cell(tab, r, c), fuelmapeditor->CellText(Stored(tab, r, c) + def->offset, c)) << r << "," << c;
+            const char* xName = tab == MapTab::Fuel ? "lblMapXAxis" : "lblIgnMapXAxis";
+            EXPECT_EQ(Child<QLabel>(panel, xName)->text().toStdString(), std::string(def->xCaption));
+            if (tab == MapTab::Fuel) {
+                EXPECT_EQ(Child<QLabel>(panel, "lblMapHelp")->text().toStdString(), std::string(def->helpText));
+                EXPECT_EQ(Child<QPushButton>(panel, "cmdMapIncPercent")->isEnabled(), def->factor != 0.0f);
+                EXPECT_EQ(Child<QPushButton>(panel, "cmdMapDecPercent")->isEnabled(), def->factor != 0.0f);
+            } else {
+                EXPECT_TRUE(Child<QLabel>(panel, "lblIgnMapHelp")->text().isEmpty());
+            }
+            // The chart of the map: a curve of the row, or (no OpenGL here) the message.
+            panel->SetChartView(true);
+            MapChartView* chart = panel->Chart();
+            EXPECT_TRUE(chart->isVisible());
+            EXPECT_FALSE(g.isVisible());
+            if (fuelmapeditor->GetYAxisSize() == 1) {
+                EXPECT_TRUE(chart->ShowsCurve());
+                ASSERT_EQ(chart->Curve()->count(), fuelmapeditor->GetXAxisSize());
+                EXPECT_DOUBLE_EQ(chart->Curve()->at(0).y(), *ParseCellNumber(Cell(tab, 0, 0), false));
+            } else {
+                EXPECT_TRUE(chart->ShowsFallback());
+                EXPECT_TRUE(chart->FallbackLabel()->isVisible());
+                EXPECT_EQ(chart->Data().values.size(), static_cast<std::size_t>(fuelmapeditor->GetYAxisSize()));
+            }
+        }
+        panel->SetChartView(false);
+        panel->Leave();
+    }
+    EXPECT_TRUE(module.writes.empty()); // looking changes nothing
+}
+
+// --- editing ---
+
+TEST_F(MapTabsFixture, KeysButtonsPercentTypedValuesAndPasteReachGridImageAndModule) {
+    Load(fuel, "MRX_D");
+    tabs->Fuel()->FillMapList();
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    const MapTab F = MapTab::Fuel;
+    auto lastByte = [this] {
+        EXPECT_FALSE(module.writes.empty());
+        return module.writes.empty() ? -1 : static_cast<int>(module.writes.back().data.at(0));
+    };
+
+    // Typed value: "5" opens the cell input with that text; the answer "0" is stored.
+    SelectCell(F, 3, 4);
+    dialogs.inputs.push_back(std::string("0"));
+    Key(F, '5');
+    ASSERT_FALSE(dialogs.log.empty());
+    EXPECT_NE(dialogs.log.back().find("|5"), std::string::npos);
+    EXPECT_EQ(Cell(F, 3, 4), "0");
+    EXPECT_EQ(Stored(F, 3, 4), 128);
+    EXPECT_EQ(lastByte(), 128);
+    EXPECT_EQ(module.writes.back().unit, 1);
+
+    // Keys and buttons: q +1, w +10 (button), a -1.
+    Key(F, 'q');
+    EXPECT_EQ(Cell(F, 3, 4), "1");
+    EXPECT_EQ(lastByte(), 129);
+    Click("cmdMapInc2");
+    EXPECT_EQ(Cell(F, 3, 4), "11");
+    EXPECT_EQ(lastByte(), 139);
+    Key(F, 'A');
+    EXPECT_EQ(Cell(F, 3, 4), "10");
+
+    // Percentage from 0: +10 % with factor 1/512 gives 51.
+    dialogs.inputs.push_back(std::string("0"));
+    Key(F, '0');
+    dialogs.inputs.push_back(std::string("10"));
+    Click("cmdMapIncPercent");
+    EXPECT_EQ(Cell(F, 3, 4), "51");
+    EXPECT_EQ(Stored(F, 3, 4), 51 + 128);
+    EXPECT_EQ(lastByte(), 179);
+
+    // Bad input stores nothing.
+    const std::size_t before = module.writes.size();
+    dialogs.inputs.push_back(std::string("abc"));
+    Key(F, 'e');
+    EXPECT_EQ(dialogs.messages.back(), "Invalid percentage value. Value must be an integer.");
+    dialogs.inputs.push_back(std::string("-5"));
+    Key(F, 'd');
+    EXPECT_EQ(dialogs.messages.back(), "Invalid percentage value. Value must be an integer.");
+    dialogs.inputs.push_back(std::string("300")); // above 127: refused, asked again
+    dialogs.inputs.push_back(std::nullopt);       // then cancelled
+    Key(F, '3');
+    EXPECT_EQ(dialogs.messages.back(), "Value cannot be greater than 127!");
+    dialogs.clipboard = "1\tx\r\n";
+    QTest::keyClick(&Grid(F), Qt::Key_V, Qt::ControlModifier); // letters: silently nothing
+    dialogs.clipboard = "1\t2\r\n3\r\n"; // rows of unequal length
+    QTest::keyClick(&Grid(F), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(module.writes.size(), before);
+    EXPECT_EQ(Cell(F, 3, 4), "51");
+
+    // A paste larger than the grid.
+    std::string wide;
+    for (int i = 0; i < 17; ++i) wide += "1\t";
+    dialogs.clipboard = wide + "\r\n";
+    QTest::keyClick(&Grid(F), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(dialogs.messages.back(), "Area to be pasted is too large");
+    EXPECT_EQ(module.writes.size(), before);
+
+    // A good paste: a 2 x 2 block from the current cell; "1,5" reads 1.5 and stores 2.
+    SelectCell(F, 0, 0);
+    dialogs.clipboard = "-7\t1,5\r\n12\t-128\r\n";
+    QTest::keyClick(&Grid(F), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(Cell(F, 0, 0), "-7");
+    EXPECT_EQ(Stored(F, 0, 0), 121);
+    EXPECT_EQ(Stored(F, 0, 1), 130);
+    EXPECT_EQ(Stored(F, 1, 0), 140);
+    EXPECT_EQ(Stored(F, 1, 1), 0);
+    EXPECT_EQ(module.writes.size(), before + 4);
+
+    // F2 opens the cell input empty.
+    dialogs.inputs.push_back(std::nullopt);
+    QTest::keyClick(&Grid(F), Qt::Key_F2);
+    EXPECT_NE(dialogs.log.back().find("InputBox|"), std::string::npos);
+    EXPECT_EQ(dialogs.log.back().back(), '|');
+    EXPECT_FALSE(changes.empty());
+}
+
+TEST_F(MapTabsFixture, IgnitionLettersAreSwappedExceptOnKnockRetardMaps) {
+    Load(ignition, "EZK_D-S4");
+    const MapTab I = MapTab::Ignition;
+    tabs->Ignition()->FillMapList();
+    Choose(I, "Cruise map (98 octane cat)");
+    SelectCell(I, 5, 5);
+    const std::int32_t byte = Stored(I, 5, 5);
+    const double degrees = std::stod(Cell(I, 5, 5));
+    Click("cmdIgnMapInc1"); // sends "q": one step more advance = one byte less
+    EXPECT_EQ(Stored(I, 5, 5), byte - 1);
+    EXPECT_GT(std::stod(Cell(I, 5, 5)), degrees);
+    EXPECT_EQ(module.writes.back().unit, 2);
+    EXPECT_EQ(module.writes.back().data.at(0), byte - 1);
+    Key(I, 'w'); // step 2 = 8 bytes, swapped to decrease the byte... i.e. more advance
+    EXPECT_EQ(Stored(I, 5, 5), byte - 9);
+    Key(I, 'e'); // not mapped on the ignition grid
+    EXPECT_EQ(Stored(I, 5, 5), byte - 9);
+
+    Choose(I, "Max knock retard (98 octane cat)");
+    SelectCell(I, 0, 3);
+    const std::int32_t retard = Stored(I, 0, 3);
+    Key(I, 'q');
+    EXPECT_EQ(Stored(I, 0, 3), std::min(retard + 1, 54));
+    EXPECT_EQ(Cell(I, 0, 3), fuelmapeditor->CellText(std::min(retard + 1, 54), 3));
+}
+
+// --- the warning, the trace and the OP codes ---
+
+TEST_F(MapTabsFixture, MapNotUsedShowsTheWarningAndNoMarkerButKeepsCaptions) {
+    Load(fuel, "MRX_D");
+    device.cat = false; // the unit runs its non-cat maps
+    tabs->Fuel()->FillMapList();
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    QLabel* warning = Child<QLabel>(tabs->Fuel(), "lblMapWarning");
+    EXPECT_EQ(warning->text(), "Warning! This map is not being used by the ECU!");
+    EXPECT_FALSE(tabs->Fuel()->MapUsed());
+    device.record = RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(100, 1).Item(32768, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+    tabs->Fuel()->TraceTick();
+    EXPECT_FALSE(Grid(MapTab::Fuel).Marker(0)->isVisible());
+    EXPECT_EQ(Child<QLabel>(tabs->Fuel(), "lblMapAFR")->text(), "14.00");
+    // Still editable.
+    SelectCell(MapTab::Fuel, 0, 0);
+    const std::size_t before = module.writes.size();
+    Key(MapTab::Fuel, 'q');
+    EXPECT_EQ(module.writes.size(), before + 1);
+
+    Choose(MapTab::Fuel, "Base fuel map (non-cat)");
+    EXPECT_TRUE(warning->text().isEmpty());
+    tabs->Fuel()->TraceTick();
+    EXPECT_TRUE(Grid(MapTab::Fuel).Marker(0)->isVisible());
+    EXPECT_TRUE(Grid(MapTab::Fuel).Marker(1)->isVisible());
+
+    // The ignition tab asks the running unit for its map set.
+    Load(ignition, "EZK_D-S4");
+    device.ram[ignition->GetVariableAddress(5)] = 8; // 91 octane
+    tabs->Ignition()->FillMapList();
+    Choose(MapTab::Ignition, "Cruise map (91 octane)");
+    EXPECT_TRUE(Child<QLabel>(tabs->Ignition(), "lblIgnMapWarning")->text().isEmpty());
+    Choose(MapTab::Ignition, "Cruise map (98 octane cat)");
+    EXPECT_FALSE(Child<QLabel>(tabs->Ignition(), "lblIgnMapWarning")->text().isEmpty());
+}
+
+TEST_F(MapTabsFixture, OpCodesActOnTheTracedCell) {
+    Load(fuel, "MRX_D");
+    const MapTab F = MapTab::Fuel;
+    tabs->Fuel()->FillMapList();
+    Choose(F, "Base fuel map (cat)");
+    EXPECT_TRUE(tabs->Fuel()->TraceTimer()->isActive());
+    tabs->Fuel()->SetAtOperatingPoint(true);
+    // Without an operating point nothing happens.
+    const std::size_t before = module.writes.size();
+    Key(F, 'q');
+    EXPECT_EQ(module.writes.size(), before);
+
+    const auto& xs = fuelmapeditor->XAxisPoints();
+    const auto& ys = fuelmapeditor->YAxisPoints();
+    device.record = RecordBuilder().Ram(1, 1).Ram(xs[4], 1).Ram(ys[7], 2).Ram(100, 1).Item(32768, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+    tabs->Fuel()->TraceTick();
+    EXPECT_TRUE(tabs->Fuel()->TraceTimer()->isActive());
+    ASSERT_TRUE(Grid(F).Marker(0)->isVisible());
+    // The marker stands in the middle of that cell.
+    const QRect cell = Grid(F).visualRect(Grid(F).model()->index(Grid(F).FixedRows() + 7, Grid(F).FixedCols() + 4));
+    EXPECT_LE((Grid(F).Marker(0)->Centre() - cell.center()).manhattanLength(), 2);
+
+    SelectCell(F, 0, 0); // the selection does not matter
+    const std::int32_t traced = Stored(F, 7, 4);
+    const std::int32_t selected = Stored(F, 0, 0);
+    Key(F, 'q');
+    EXPECT_EQ(Stored(F, 7, 4), std::min(traced + 1, 255));
+    EXPECT_EQ(Stored(F, 0, 0), selected);
+    Key(F, 'S');
+    EXPECT_EQ(Stored(F, 7, 4), std::min(traced + 1, 255) - 10);
+
+    // A tick without a record hides the marker: OP codes do nothing again.
+    device.record.clear();
+    tabs->Fuel()->TraceTick();
+    EXPECT_FALSE(Grid(F).Marker(0)->isVisible());
+    EXPECT_EQ(Child<QLabel>(tabs->Fuel(), "lblMapO2")->text(), "-");
+    const std::size_t now = module.writes.size();
+    Key(F, 'q');
+    EXPECT_EQ(module.writes.size(), now);
+}
+
+TEST_F(MapTabsFixture, IgnitionTraceShowsAdvanceAndKnockCountAndPlaysTheKnock) {
+    Load(ignition, "EZK_D-S4");
+    device.ram[ignition->GetVariableAddress(7)] = 250;
+    device.ram[ignition->GetVariableAddress(5)] = 4;
+    tabs->Ignition()->FillMapList();
+    Choose(MapTab::Ignition, "Cruise map (98 octane cat)");
+    const auto& xs = fuelmapeditor->XAxisPoints();
+    device.record = RecordBuilder().Ram(1, 1).Ram(xs[2], 2).Ram(34, 1).Ram(120, 1).Ram(80, 1).Ram(3, 1).Ram(0, 1).Ram(0, 1).Item(0, 2).bytes;
+    tabs->Ignition()->TraceTick();
+    QLabel* knock = Child<QLabel>(tabs->Ignition(), "lblIgnMapKnockCount");
+    EXPECT_EQ(knock->text(), "9");
+    EXPECT_EQ(knocks, 1);
+    EXPECT_TRUE(knock->styleSheet().contains("255, 0, 0"));
+    EXPECT_TRUE(Child<QLabel>(tabs->Ignition(), "lblIgnMapAdv")->text().endsWith(" \xC2\xBA"));
+    EXPECT_NEAR(fuelmapeditor->OperatingPointY(), 2, 1e-4);
+    Click("cmdIgnMapResetKnockCount");
+    EXPECT_EQ(knock->text(), "0");
+}
+
+// --- chart view ---
+
+TEST_F(MapTabsFixture, ChartViewSwapsVisibilityAndMarksTheCurve) {
+    Load(fuel, "MRX_D");
+    MapTabPanel* p = tabs->Fuel();
+    p->FillMapList();
+    Choose(MapTab::Fuel, "Warmup enrichment map (cat)");
+    QGroupBox* modify = Child<QGroupBox>(p, "fraFuelMapButtons");
+    QRadioButton* chartRadio = nullptr;
+    for (QRadioButton* r : p->findChildren<QRadioButton*>("radioFuelMapView"))
+        if (r->property("index").toInt() == 1) chartRadio = r;
+    ASSERT_NE(chartRadio, nullptr);
+    QTest::mouseClick(chartRadio, Qt::LeftButton);
+    EXPECT_TRUE(p->ChartView());
+    EXPECT_FALSE(p->Grid()->isVisible());
+    EXPECT_FALSE(modify->isVisible());
+    EXPECT_TRUE(p->Chart()->isVisible());
+    EXPECT_TRUE(p->Chart()->ShowsCurve());
+
+    const auto& xs = fuelmapeditor->XAxisPoints();
+    device.record = RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(xs[1], 1).Item(0, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+    p->TraceTick();
+    ASSERT_EQ(p->Chart()->OperatingPoint()->count(), 1);
+    EXPECT_DOUBLE_EQ(p->Chart()->OperatingPoint()->at(0).x(), conv::TempLH23Coolant(xs[1]));
+    // On the curve at a point: its Y is the cell's value.
+    EXPECT_DOUBLE_EQ(p->Chart()->OperatingPoint()->at(0).y(), *ParseCellNumber(Cell(MapTab::Fuel, 0, 1), false));
+    EXPECT_FALSE(p->Grid()->Marker(0)->isVisible());
+    device.record.clear();
+    p->TraceTick();
+    EXPECT_EQ(p->Chart()->OperatingPoint()->count(), 0);
+
+    p->SetChartView(false);
+    EXPECT_TRUE(p->Grid()->isVisible());
+    EXPECT_TRUE(modify->isVisible());
+    EXPECT_FALSE(p->Chart()->isVisible());
+
+    // A two-dimensional map without OpenGL: the message, never a crash.
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    p->SetChartView(true);
+    EXPECT_TRUE(p->Chart()->ShowsFallback());
+    EXPECT_EQ(p->Chart()->FallbackLabel()->text().toStdString(), kChartNeedsOpenGL);
+    p->TraceTick();
+    EXPECT_EQ(p->Chart()->OperatingPoint()->count(), 0);
+}
+
+TEST(MapChartDataTest, CurveAndBarsAreReadFromTheGridTexts) {
+    QtMapGrid g("g", "m");
+    g.SetRows(3);
+    g.SetCols(4);
+    g.SetFixedRows(2);
+    g.SetFixedCols(1);
+    const char* headers[] = {"", "-20 \xC2\xB0" "C", "", "80 \xC2\xB0" "C"};
+    for (int c = 0; c < 4; ++c) g.SetTextMatrix(0, c, headers[c]);
+    g.SetTextMatrix(2, 1, "12");
+    g.SetTextMatrix(2, 2, "-3.5");
+    g.SetTextMatrix(2, 3, "junk");
+    MapChartData d = ReadMapChartData(g);
+    ASSERT_FALSE(d.bars);
+    EXPECT_EQ(d.x, (std::vector<double>{-20, 0, 80})); // an empty header gives 0
+    EXPECT_EQ(d.y, (std::vector<double>{12, -3.5, 0}));
+
+    g.SetFixedRows(1);
+    g.SetTextMatrix(1, 0, "1.5");
+    g.SetTextMatrix(2, 0, "3.0");
+    g.SetTextMatrix(1, 1, "7");
+    d = ReadMapChartData(g);
+    ASSERT_TRUE(d.bars);
+    ASSERT_EQ(d.values.size(), 2u);
+    EXPECT_EQ(d.values[0][0], 7);
+    EXPECT_EQ(d.rowLabels[1], "3.0");
+    EXPECT_EQ(d.columnLabels[2], "80 \xC2\xB0" "C");
+}
+
+// --- lists, leaving, registration, Edit menu ---
+
+TEST_F(MapTabsFixture, ReenteringKeepsTheSelectionByExactTextAndLeavingStopsTheTrace) {
+    Load(fuel, "MRX_D");
+    MapTabPanel* p = tabs->Fuel();
+    p->FillMapList();
+    EXPECT_EQ(p->MapList()->currentIndex(), 0);
+    EXPECT_EQ(registered.size(), 8u); // grid, six buttons, autotune
+    EXPECT_EQ(ignitionChecks, 1);
+    Choose(MapTab::Fuel, "Acceleration enrichment (cat)");
+    EXPECT_FALSE(Child<QPushButton>(p, "cmdMapIncPercent")->isEnabled());
+    p->Leave();
+    EXPECT_FALSE(p->TraceTimer()->isActive());
+    EXPECT_EQ(unregistered, 8);
+    EXPECT_EQ(ignitionStops, 1);
+
+    p->FillMapList();
+    EXPECT_EQ(p->MapList()->currentText(), "Acceleration enrichment (cat)");
+    EXPECT_EQ(fuelmapeditor->GetMap(), 10);
+    EXPECT_TRUE(p->TraceTimer()->isActive());
+
+    // Another image: the old editor is dropped at once; the new list has no such entry.
+    Load(fuel, "MRX_LH22_USA");
+    EXPECT_EQ(fuelmapeditor, nullptr);
+    EXPECT_FALSE(p->TraceTimer()->isActive());
+    p->FillMapList();
+    EXPECT_EQ(p->MapList()->currentText(), "Base fuel map");
+    EXPECT_EQ(fuelmapeditor->GetMap(), 28);
+
+    // No image at all: an empty list and an empty grid.
+    fuel.reset();
+    tabs->ImagesChanged();
+    p->FillMapList();
+    EXPECT_EQ(p->MapList()->count(), 0);
+    EXPECT_EQ(p->Grid()->Rows(), 0);
+    Key(MapTab::Fuel, 'q'); // nothing to edit, nothing breaks
+}
+
+TEST_F(MapTabsFixture, ChoosingAnIgnitionMapMovesEditingToTheIgnitionGrid) {
+    Load(fuel, "MRX_D");
+    Load(ignition, "EZK_D-S4");
+    tabs->Fuel()->FillMapList();
+    tabs->Ignition()->FillMapList();
+    EXPECT_TRUE(tabs->EditorIsFor(MapTab::Ignition));
+    SelectCell(MapTab::Ignition, 0, 0);
+    const std::int32_t before = Stored(MapTab::Ignition, 0, 0);
+    tabs->Fuel()->GridKeyPress('a'); // the fuel grid's key reaches the ignition map's editor
+    EXPECT_NE(Stored(MapTab::Ignition, 0, 0), before);
+    EXPECT_EQ(module.writes.back().unit, 2);
+}
+
+TEST_F(MapTabsFixture, EditMenuFollowsTheGridFocusAndCopiesTheSelection) {
+    Load(fuel, "MRX_D");
+    tabs->Fuel()->FillMapList();
+    QLineEdit other;
+    other.show();
+    other.activateWindow();
+    other.setFocus();
+    QApplication::processEvents();
+    window->activateWindow();
+    Grid(MapTab::Fuel).setFocus();
+    QApplication::processEvents();
+    if (QApplication::focusWidget() != &Grid(MapTab::Fuel)) GTEST_SKIP() << "no focus on this platform";
+    EXPECT_TRUE(copy.isEnabled());
+    EXPECT_TRUE(paste.isEnabled());
+    QtMapGrid& g = Grid(MapTab::Fuel);
+    g.SetCurrentCell(g.FixedRows(), g.FixedCols());
+    g.SetSelectionEnd(g.FixedRows() + 1, g.FixedCols() + 2);
+    copy.trigger();
+    EXPECT_EQ(dialogs.clipboard, Cell(MapTab::Fuel, 0, 0) + "\t" + Cell(MapTab::Fuel, 0, 1) + "\t" +
+                                     Cell(MapTab::Fuel, 0, 2) + "\r\n" + Cell(MapTab::Fuel, 1, 0) + "\t" +
+                                     Cell(MapTab::Fuel, 1, 1) + "\t" + Cell(MapTab::Fuel, 1, 2) + "\r\n");
+    other.activateWindow();
+    other.setFocus();
+    QApplication::processEvents();
+    EXPECT_FALSE(copy.isEnabled());
+    EXPECT_FALSE(paste.isEnabled());
+}
+
+// --- the Qt grid ---
+
+TEST(QtMapGridTest, SelectionColoursFixedCellsAndMarkerPlacement) {
+    QtMapGrid g("FuelMap", "MapOPIndicator");
+    g.resize(800, 500);
+    g.show();
+    g.SetRows(5);
+    g.SetCols(6);
+    g.SetFixedRows(1);
+    g.SetFixedCols(1);
+    for (int c = 0; c < 6; ++c) g.SetColWidth(c, TableEditor::COLUMN_WIDTH);
+    EXPECT_EQ(g.ColWidth(2), TableEditor::COLUMN_WIDTH);
+    EXPECT_EQ(g.ColPos(2) - g.ColPos(1), TableEditor::COLUMN_WIDTH);
+
+    g.SetCurrentCell(1, 1);
+    g.SetSelectionEnd(3, 4);
+    EXPECT_EQ(g.Row(), 1);
+    EXPECT_EQ(g.Col(), 1);
+    EXPECT_EQ(g.RowSel(), 3);
+    EXPECT_EQ(g.ColSel(), 4);
+    EXPECT_EQ(g.selectionModel()->selectedIndexes().size(), 12);
+
+    // A selection made with the mouse or the keys: the end is where the current cell went.
+    g.selectionModel()->setCurrentIndex(g.model()->index(2, 5), QItemSelectionModel::NoUpdate);
+    g.selectionModel()->select(QItemSelection(g.model()->index(1, 2), g.model()->index(2, 5)),
+                               QItemSelectionModel::ClearAndSelect);
+    EXPECT_EQ(g.RowSel(), 2);
+    EXPECT_EQ(g.ColSel(), 5);
+    EXPECT_EQ(g.Row(), 1);
+    EXPECT_EQ(g.Col(), 2);
+
+    // Colours are 0x00BBGGRR.
+    g.SetCurrentCell(2, 3);
+    EXPECT_EQ(g.CellBackColor(), 0xFFFFFFu);
+    g.SetCellBackColor(0x0000FFu); // red
+    EXPECT_EQ(g.CellBackColor(), 0x0000FFu);
+    EXPECT_EQ(g.item(2, 3)->background().color(), QColor(255, 0, 0));
+
+    // Fixed cells are never selectable; data cells are.
+    EXPECT_FALSE(g.item(0, 2)->flags() & Qt::ItemIsSelectable);
+    EXPECT_FALSE(g.item(3, 0)->flags() & Qt::ItemIsSelectable);
+    EXPECT_TRUE(g.item(3, 3)->flags() & Qt::ItemIsSelectable);
+    // Out of range: empty text, ignored writes, ignored moves.
+    g.SetTextMatrix(9, 9, "x");
+    EXPECT_EQ(g.TextMatrix(9, 9), "");
+    g.SetCurrentCell(9, 9);
+    EXPECT_EQ(g.Row(), 2);
+
+    // Marker part 0 centred on a twip position; the trail keeps where it was.
+    MarkerPart* ring = g.Marker(0);
+    ring->MoveCentre(1200, 480);
+    ring->SetVisible(true);
+    EXPECT_TRUE(ring->isVisible());
+    EXPECT_LE((ring->Centre() - QPoint(1200 / kTwipsPerPixel, 480 / kTwipsPerPixel)).manhattanLength(), 1);
+    ring->MoveCentre(2400, 480);
+    EXPECT_EQ(g.Trail().Behind().size(), 1u);
+    ring->SetVisible(false);
+    EXPECT_EQ(g.Trail().Size(), 0);
+}
+
+TEST(QtMapGridTest, KeysBecomeEditorCharacters) {
+    struct Case {
+        int key;
+        Qt::KeyboardModifiers mods;
+        QString text;
+        int expected;
+    };
+    const Case cases[] = {{Qt::Key_C, Qt::ControlModifier, "\x03", 3}, {Qt::Key_V, Qt::ControlModifier, "", 22},
+                          {Qt::Key_E, Qt::ControlModifier, "", 5},     {Qt::Key_Q, Qt::NoModifier, "q", 'q'},
+                          {Qt::Key_Q, Qt::ShiftModifier, "Q", 'Q'},    {Qt::Key_5, Qt::NoModifier, "5", '5'},
+                          {Qt::Key_Minus, Qt::NoModifier, "-", '-'},   {Qt::Key_Left, Qt::NoModifier, "", 0},
+                          {Qt::Key_X, Qt::ControlModifier, "", 0},     {Qt::Key_Escape, Qt::NoModifier, "\x1b", 0}};
+    for (const auto& c : cases) EXPECT_EQ(EditorCharacterOfKey(c.key, c.mods, c.text), c.expected) << c.key;
+}
+
+TEST(QtMapGridTest, ArrowKeysStillMoveTheCurrentCell) {
+    QtMapGrid g("FuelMap", "MapOPIndicator");
+    g.show();
+    g.SetRows(4);
+    g.SetCols(4);
+    g.SetFixedRows(1);
+    g.SetFixedCols(1);
+    int pressed = 0;
+    g.onKeyPress = [&](int) { return ++pressed, true; };
+    g.SetCurrentCell(1, 1);
+    g.setFocus();
+    QTest::keyClick(&g, Qt::Key_Right);
+    EXPECT_EQ(g.ColSel(), 2);
+    EXPECT_EQ(pressed, 0);
+    QTest::keyClick(&g, 'q');
+    EXPECT_EQ(pressed, 1);
+}
+
+// --- the cell input dialog ---
+
+TEST(CellInputDialogTest, RefusesOutOfRangeAndNonNumbersAndStaysOpen) {
+    ScriptedDialogs dialogs;
+    CellInputDialog dialog(dialogs);
+    CellInputLimits limits{"-128", "127", -128, 127};
+    dialog.Prepare("5", limits);
+    EXPECT_EQ(dialog.windowTitle(), "Edit cell");
+    EXPECT_EQ(dialog.Edit()->text(), "5");
+    EXPECT_TRUE(dialog.LimitsLabel()->text().contains("-128"));
+    EXPECT_TRUE(dialog.LimitsLabel()->text().contains("127"));
+    struct Case {
+        const char* text;
+        const char* message; // empty: accepted
+    };
+    const Case cases[] = {{"abc", "Invalid value!"},
+                          {"128", "Value cannot be greater than 127!"},
+                          {"-129", "Value cannot be less than -128!"},
+                          {"", "Invalid value!"},
+                          {"12", ""}};
+    for (const auto& c : cases) {
+        dialogs.messages.clear();
+        dialog.setResult(QDialog::Rejected);
+        dialog.Edit()->setText(c.text);
+        dialog.accept();
+        if (*c.message) {
+            ASSERT_EQ(dialogs.messages.size(), 1u) << c.text;
+            EXPECT_EQ(dialogs.messages[0], c.message);
+            EXPECT_EQ(dialog.result(), QDialog::Rejected) << c.text;
+        } else {
+            EXPECT_TRUE(dialogs.messages.empty());
+            EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        }
+    }
+}
+
+TEST(CellInputDialogTest, ModalAskAnswersTheTextOrNothing) {
+    ScriptedDialogs dialogs;
+    QtCellInput input(dialogs, nullptr);
+    CellInputLimits limits{"0", "255", 0, 255};
+    QTimer::singleShot(0, [] {
+        auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        d->Edit()->setText("42");
+        d->accept();
+    });
+    EXPECT_EQ(input.Ask("4", limits), std::optional<std::string>("42"));
+    QTimer::singleShot(0, [] {
+        auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(d, nullptr);
+        d->reject();
+    });
+    EXPECT_EQ(input.Ask("4", limits), std::nullopt);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Test discovery runs the binary outside the test environment too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
