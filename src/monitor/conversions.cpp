@@ -269,11 +269,11 @@ std::int32_t CombineTriple(int a, int b, int c, bool ramByteOrderFlag) {
 }
 
 std::int32_t CombineWord(int a, int b, const EpromContext& context) {
-    return CombineWord(a, b, !context.wordBigEndian);
+    return CombineWord(a, b, context.wordBigEndian);
 }
 
 std::int32_t CombineTriple(int a, int b, int c, const EpromContext& context) {
-    return CombineTriple(a, b, c, !context.wordBigEndian);
+    return CombineTriple(a, b, c, context.wordBigEndian);
 }
 
 std::int32_t ToSignedByte(int b) {

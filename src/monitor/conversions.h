@@ -100,9 +100,11 @@ std::int32_t EZF_VacuumCalibrated(std::int64_t raw, int calibrationByte);
 // --- bytes and numbers ---
 std::int32_t LoByte(std::int64_t x);
 std::int32_t HiByte(std::int64_t x);
-// Multi-byte ECU RAM values from their bytes (each taken AND 255). ramByteOrderFlag is the program-wide RAM byte order flag: set
-// (true) for little-endian units (images of creator 2). Callers holding the shared context pass
-// it through the EpromContext overloads (flag = !context.wordBigEndian).
+// Multi-byte ECU RAM values from their bytes (each taken AND 255). ramByteOrderFlag is the
+// program-wide RAM byte order flag: when set the first byte is the least significant. It is set
+// together with the word byte order after an image load (set for every creator but 2, whose
+// units send their RAM values high byte first), so the EpromContext overloads take
+// flag = context.wordBigEndian.
 std::int32_t CombineWord(int a, int b, bool ramByteOrderFlag);
 std::int32_t CombineTriple(int a, int b, int c, bool ramByteOrderFlag);
 std::int32_t CombineWord(int a, int b, const EpromContext& context);

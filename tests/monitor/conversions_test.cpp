@@ -236,11 +236,12 @@ TEST(NumbersTest, BytesAndWordOrder) {
     EXPECT_EQ(CombineTriple(0x12, 0x34, 0x56, false), 0x123456);
     EXPECT_EQ(CombineTriple(0x12, 0x34, 0x56, true), 0x563412);
     EpromContext context;
+    // Creator-1 images (big-endian words) come with units that send RAM values low byte first.
     context.wordBigEndian = true;
-    EXPECT_EQ(CombineWord(0x12, 0x34, context), 0x1234);
-    context.wordBigEndian = false;
     EXPECT_EQ(CombineWord(0x12, 0x34, context), 0x3412);
     EXPECT_EQ(CombineTriple(1, 2, 3, context), 0x030201);
+    context.wordBigEndian = false;
+    EXPECT_EQ(CombineWord(0x12, 0x34, context), 0x1234);
     EXPECT_EQ(LoByte(0x1234), 0x34);
     EXPECT_EQ(HiByte(0x1234), 0x12);
     EXPECT_EQ(ToSignedByte(255), -1);
