@@ -122,6 +122,14 @@ std::string UhidBridge::Replug() {
     return Create();
 }
 
+bool UhidBridge::CountReport() {
+    ++reportCount_;
+    if (options_.unplugAfterReports < 0 || unplugFired_ || reportCount_ < options_.unplugAfterReports) return false;
+    unplugFired_ = true;
+    GoAway();
+    return true;
+}
+
 void UhidBridge::GoAway() {
     Unplug();
     if (options_.replugAfterMs >= 0) replugAtMs_ = clock_.NowMs() + options_.replugAfterMs;
@@ -155,13 +163,9 @@ bool UhidBridge::ReadKernelEvent() {
         HidReport report{};
         if (!OutputReportFromUhid(ev.u.output.data, size, report)) break;
         ++outputReports_;
-        ++reportCount_;
         if (onOutput) onOutput(report);
         backend_.Write(report, 0); // a lost write is the device's business: it simply never answers
-        if (options_.unplugAfterReports >= 0 && !unplugFired_ && reportCount_ >= options_.unplugAfterReports) {
-            unplugFired_ = true;
-            GoAway();
-        }
+        CountReport();
         break;
     }
     case UHID_GET_REPORT: {
@@ -207,13 +211,8 @@ bool UhidBridge::PumpInput() {
         std::memcpy(ev.u.input2.data, report.data() + 1, kUhidPayloadSize);
         if (!WriteEvent(&ev, sizeof ev)) return false;
         ++inputReports_;
-        ++reportCount_;
         nextInputMs_ = std::max(nextInputMs_, now - kMaxMissedFramesMs) + options_.inputIntervalMs;
-        if (options_.unplugAfterReports >= 0 && !unplugFired_ && reportCount_ >= options_.unplugAfterReports) {
-            unplugFired_ = true;
-            GoAway();
-            return true;
-        }
+        if (CountReport()) return true;
     }
     return true;
 }

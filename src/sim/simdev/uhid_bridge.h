@@ -104,6 +104,8 @@ public:
 private:
     bool ReadKernelEvent();
     bool PumpInput();
+    // Counts one report either way; pulls the cable (true) when the unplug count is reached.
+    bool CountReport();
     void GoAway();
     bool WriteEvent(const void* event, std::size_t size);
 
