@@ -623,18 +623,48 @@ TEST_F(WorkflowTest, ErasedModuleDoesNotEmptyASlot) {
     EXPECT_EQ(shell.FuelImage().GetECUType(), 0);
 }
 
-TEST_F(WorkflowTest, DownloadThroughTheStartupChannel) {
-    device.reachable = 0;
-    modules.fitted = 1; // only the LH module
+struct StartupChannelCase {
+    int fitted;          // modules that come up with the ignition
+    const char* message; // the note about the missing one (null when both came)
+    bool fuel;
+    bool ignition;
+};
+
+void PrintTo(const StartupChannelCase& c, std::ostream* os) { *os << "fitted " << c.fitted; }
+
+class StartupChannelTest : public WorkflowTest, public ::testing::WithParamInterface<StartupChannelCase> {};
+
+TEST_P(StartupChannelTest, DownloadsTheUnitsThatCameUp) {
+    const auto& c = GetParam();
+    device.reachable = 0; // no running unit answers
+    modules.fitted = c.fitted;
     modules.Mem(1) = BaseImage("MRX_D-SUPERMAF");
+    modules.Mem(2) = BaseImage("EZK_D-GTS");
     Flows().Download();
-    EXPECT_TRUE(AnyMessageContains(dialogs, "No EZK ECU with Kestrovane Programmable EPROM Module was found. Only "
-                                            "the EPROM from the LH 2.3 ECU will be downloaded."));
-    EXPECT_EQ(shell.FuelImage().LH23EZK_GetMAFType(), "SuperMAF");
+    if (c.message) {
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0], c.message);
+    } else {
+        EXPECT_TRUE(dialogs.messages.empty());
+    }
+    EXPECT_EQ(shell.FuelImage().LH23EZK_GetMAFType(), c.fuel ? "SuperMAF" : "");
+    EXPECT_EQ(shell.IgnitionImage().GetBaseMapsName(), c.ignition ? "GTS" : "");
     EXPECT_EQ(modules.log.front(), "PemDetectStart|3");
     EXPECT_EQ(modules.log.back(), "PemFinish");
     EXPECT_NE(std::find(dialogs.log.begin(), dialogs.log.end(), "ShowProgress|Finishing up|2"), dialogs.log.end());
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, StartupChannelTest,
+    ::testing::Values(StartupChannelCase{1,
+                                         "No EZK ECU with Kestrovane Programmable EPROM Module was found. Only the "
+                                         "EPROM from the LH 2.3 ECU will be downloaded.",
+                                         true, false},
+                      StartupChannelCase{2,
+                                         "No LH 2.3 ECU with Kestrovane Programmable EPROM Module was found. Only "
+                                         "the EPROM from the EZK ECU will be downloaded.",
+                                         false, true},
+                      StartupChannelCase{3, nullptr, true, true}));
 
 TEST_F(WorkflowTest, DownloadWithNoModulesOrCancelled) {
     modules.fitted = 0;
