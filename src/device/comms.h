@@ -259,7 +259,7 @@ private:
     HidBackend& hid_;
     Clock& clock_;
     DeviceLink link_;
-    bool ramByteOrderFlag_ = false;
+    bool ramByteOrderFlag_ = true; // follows the big-endian word order of start-up
     ConnectionIndicator* indicator_ = nullptr;
     std::string lastConnectionState_; // "", "0" or "1"
     bool ignitionRememberedOn_ = false;

@@ -52,6 +52,9 @@ public:
         log.push_back(std::string("SelectEcuMode|") + mode);
         return true;
     }
+    void SetRamByteOrderFlag(bool set) override {
+        log.push_back(set ? "RamByteOrderFlag|set" : "RamByteOrderFlag|cleared");
+    }
     void CheckFirmwareAtStartUp(bool offer) override {
         log.push_back(offer ? "CheckFirmwareAtStartUp|offer" : "CheckFirmwareAtStartUp");
     }

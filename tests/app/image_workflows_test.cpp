@@ -146,6 +146,7 @@ TEST_F(WorkflowTest, EzfImageSelectsTheEzfMode) {
     settings.SaveSetting("ECUs", "EZF", "1");
     ASSERT_TRUE(Open(BaseFile("ezf.bin", "EZF_USA")));
     EXPECT_NE(std::find(device.log.begin(), device.log.end(), "SelectEcuMode|E"), device.log.end());
+    EXPECT_NE(std::find(device.log.begin(), device.log.end(), "RamByteOrderFlag|set"), device.log.end());
 }
 
 // ---- load failures ----

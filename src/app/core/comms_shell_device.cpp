@@ -12,5 +12,6 @@ bool CommsShellDevice::CheckDeviceOrExplain(UserDialogs& dialogs) { return comms
 bool CommsShellDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
 bool CommsShellDevice::PemIsReachable(int ecuKind) { return comms_.PemIsReachable(ecuKind); }
 bool CommsShellDevice::SelectEcuMode(char mode) { return comms_.SelectEcuMode(mode); }
+void CommsShellDevice::SetRamByteOrderFlag(bool set) { comms_.SetRamByteOrderFlag(set); }
 void CommsShellDevice::CheckFirmwareAtStartUp(bool offerUpgrade) { firmware_.CheckFirmwareAtStartUp(offerUpgrade); }
 void CommsShellDevice::FirmwareUpgradeFromFile() { firmware_.ToolsFirmwareUpgrade(); }

@@ -19,6 +19,7 @@ public:
     bool IsIgnitionOn() override;
     bool PemIsReachable(int ecuKind) override;
     bool SelectEcuMode(char mode) override;
+    void SetRamByteOrderFlag(bool set) override;
     void CheckFirmwareAtStartUp(bool offerUpgrade) override;
     void FirmwareUpgradeFromFile() override;
 

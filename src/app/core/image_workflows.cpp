@@ -282,8 +282,9 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
         }
     }
 
-    // 8. Byte order of the new image.
+    // 8. Byte order of the new image; the unit's RAM values follow the same flag.
     s_.context.wordBigEndian = image->GetCreator() != 2;
+    s_.device.SetRamByteOrderFlag(s_.context.wordBigEndian);
 
     // 9. The unit the device serves.
     if (type >= 1 && type <= 3)

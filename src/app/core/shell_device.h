@@ -31,6 +31,8 @@ public:
     virtual bool PemIsReachable(int ecuKind) = 0;
     // "L" or "E": which unit the device serves; true on ack "1".
     virtual bool SelectEcuMode(char mode) = 0;
+    // How multi-byte ECU RAM values are assembled: set = first byte least significant.
+    virtual void SetRamByteOrderFlag(bool set) = 0;
     // The device firmware version check with its offer to upgrade from the embedded image.
     virtual void CheckFirmwareAtStartUp(bool offerUpgrade) = 0;
     // Tools > Firmware: upgrade from a file the user chooses.
