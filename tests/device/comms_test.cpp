@@ -402,8 +402,9 @@ std::vector<CommandCase> CommandCases() {
          Bytes{'0'}},
         {"PemFirmwareUpdateStart", [](Comms& c) { return Str(c.PemFirmwareUpdateStart()); }, {0x94, 0x4E, 0x27},
          {'1'}, "true", "false", Bytes{'0'}},
+        // With the start-up byte order (flag set) the first byte is the least significant.
         {"ReadEcuRam", [](Comms& c) { return Str(c.ReadEcuRam(1, 0xF710, 2)); }, {0x84, 'L', 0x90, 2}, {0x12, 0x34},
-         "4660", "0", {}},
+         "13330", "0", {}},
         {"ReadEcuRamBit", [](Comms& c) { return Str(c.ReadEcuRamBit(2, 13)); }, {0x84, 'E', 33, 1}, {0x20}, "true",
          "false", Bytes{0xDF}},
         {"ResetO2Adaptation", [](Comms& c) { return Str(c.ResetO2Adaptation()); }, {0x89}, {'1'}, "true", "false",
