@@ -282,11 +282,13 @@ void MainWindow::StartDeviceTimers() {
     RestartQuickPing(shell_.Device());
     tmrQuickPing_->start();
     tmrIgnitionOnCheck_->start();
+    if (mapTabs_ != nullptr) mapTabs_->ResumeTraces();
 }
 
 void MainWindow::StopDeviceTimers() {
     tmrQuickPing_->stop();
     tmrIgnitionOnCheck_->stop();
+    if (mapTabs_ != nullptr) mapTabs_->PauseTraces();
 }
 
 void MainWindow::ShowConnectionStatus(const std::string& text, bool error) {

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScatterSeries>
+#include <QStackedWidget>
 #include <QLineSeries>
 #include <QTest>
 #include <QTimer>
@@ -105,13 +106,17 @@ protected:
         s.allow3DChart = true; // the offscreen platform has no OpenGL: the message must show
         tabs = std::make_unique<MapTabs>(fuelmapeditor, std::move(s));
         tabs->CreatePanels();
+        // As in the main window: one tab on show at a time.
         window = std::make_unique<QWidget>();
         auto* layout = new QVBoxLayout(window.get());
-        layout->addWidget(tabs->Fuel());
-        layout->addWidget(tabs->Ignition());
-        window->resize(1400, 1400);
+        stack = new QStackedWidget(window.get());
+        stack->addWidget(tabs->Fuel());
+        stack->addWidget(tabs->Ignition());
+        layout->addWidget(stack);
+        window->resize(1400, 900);
         window->show();
     }
+    void ShowTab(MapTab tab) { stack->setCurrentWidget(Panel(tab)); }
     void TearDown() override {
         fuelmapeditor.reset();
         window.reset();
@@ -163,6 +168,7 @@ protected:
     std::unique_ptr<TableEditor> fuelmapeditor;
     std::unique_ptr<MapTabs> tabs;
     std::unique_ptr<QWidget> window;
+    QStackedWidget* stack = nullptr;
     std::set<QWidget*> registered;
     int lastId = 0, unregistered = 0, ignitionChecks = 0, ignitionStops = 0, knocks = 0;
     struct Change {
@@ -180,6 +186,7 @@ TEST_F(MapTabsFixture, EveryListedMapOfEveryBaseImageFillsGridCaptionsAndChart) 
         ASSERT_EQ(LoadBaseImage(base, probe), "");
         const bool fuelImage = !MapListTexts(MapTab::Fuel, probe).empty();
         const MapTab tab = fuelImage ? MapTab::Fuel : MapTab::Ignition;
+        ShowTab(tab);
         Load(fuelImage ? fuel : ignition, base);
         MapTabPanel* panel = Panel(tab);
         panel->FillMapList();
@@ -320,6 +327,7 @@ TEST_F(MapTabsFixture, KeysButtonsPercentTypedValuesAndPasteReachGridImageAndMod
 }
 
 TEST_F(MapTabsFixture, IgnitionLettersAreSwappedExceptOnKnockRetardMaps) {
+    ShowTab(MapTab::Ignition);
     Load(ignition, "EZK_D-S4");
     const MapTab I = MapTab::Ignition;
     tabs->Ignition()->FillMapList();
@@ -372,6 +380,7 @@ TEST_F(MapTabsFixture, MapNotUsedShowsTheWarningAndNoMarkerButKeepsCaptions) {
     EXPECT_TRUE(Grid(MapTab::Fuel).Marker(1)->isVisible());
 
     // The ignition tab asks the running unit for its map set.
+    ShowTab(MapTab::Ignition);
     Load(ignition, "EZK_D-S4");
     device.ram[ignition->GetVariableAddress(5)] = 8; // 91 octane
     tabs->Ignition()->FillMapList();
@@ -423,6 +432,7 @@ TEST_F(MapTabsFixture, OpCodesActOnTheTracedCell) {
 }
 
 TEST_F(MapTabsFixture, IgnitionTraceShowsAdvanceAndKnockCountAndPlaysTheKnock) {
+    ShowTab(MapTab::Ignition);
     Load(ignition, "EZK_D-S4");
     device.ram[ignition->GetVariableAddress(7)] = 250;
     device.ram[ignition->GetVariableAddress(5)] = 4;
@@ -517,7 +527,10 @@ TEST(MapChartDataTest, CurveAndBarsAreReadFromTheGridTexts) {
 // --- lists, leaving, registration, Edit menu ---
 
 TEST_F(MapTabsFixture, ReenteringKeepsTheSelectionByExactTextAndLeavingStopsTheTrace) {
-    Load(fuel, "MRX_D");
+    ShowTab(MapTab::Ignition);
+    Load(fuel, "MRX_D"); // the fuel tab is not on show: nothing happens yet
+    EXPECT_EQ(fuelmapeditor, nullptr);
+    ShowTab(MapTab::Fuel);
     MapTabPanel* p = tabs->Fuel();
     p->FillMapList();
     EXPECT_EQ(p->MapList()->currentIndex(), 0);
@@ -525,30 +538,47 @@ TEST_F(MapTabsFixture, ReenteringKeepsTheSelectionByExactTextAndLeavingStopsTheT
     EXPECT_EQ(ignitionChecks, 1);
     Choose(MapTab::Fuel, "Acceleration enrichment (cat)");
     EXPECT_FALSE(Child<QPushButton>(p, "cmdMapIncPercent")->isEnabled());
+    EXPECT_TRUE(p->TraceTimer()->isActive());
+
+    // Long device work pauses the trace.
+    tabs->PauseTraces();
+    EXPECT_FALSE(p->TraceTimer()->isActive());
+    const int reads = device.recordReads;
+    p->TraceTick();
+    EXPECT_EQ(device.recordReads, reads);
+    tabs->ResumeTraces();
+    EXPECT_TRUE(p->TraceTimer()->isActive());
+
     p->Leave();
     EXPECT_FALSE(p->TraceTimer()->isActive());
     EXPECT_EQ(unregistered, 8);
     EXPECT_EQ(ignitionStops, 1);
+    tabs->ResumeTraces();
+    EXPECT_FALSE(p->TraceTimer()->isActive());
 
     p->FillMapList();
     EXPECT_EQ(p->MapList()->currentText(), "Acceleration enrichment (cat)");
     EXPECT_EQ(fuelmapeditor->GetMap(), 10);
     EXPECT_TRUE(p->TraceTimer()->isActive());
 
-    // Another image: the old editor is dropped at once; the new list has no such entry.
+    // Another image while the tab is on show: a new editor on the new image at once; the new
+    // list has no entry of that text, so its first entry is chosen.
+    const TableEditor* old = fuelmapeditor.get();
     Load(fuel, "MRX_LH22_USA");
-    EXPECT_EQ(fuelmapeditor, nullptr);
-    EXPECT_FALSE(p->TraceTimer()->isActive());
-    p->FillMapList();
+    ASSERT_NE(fuelmapeditor, nullptr);
+    EXPECT_NE(fuelmapeditor.get(), old);
+    EXPECT_TRUE(tabs->EditorIsFor(MapTab::Fuel));
     EXPECT_EQ(p->MapList()->currentText(), "Base fuel map");
     EXPECT_EQ(fuelmapeditor->GetMap(), 28);
+    EXPECT_TRUE(p->TraceTimer()->isActive());
 
-    // No image at all: an empty list and an empty grid.
+    // No image at all: an empty list, an empty grid, no editor, no trace.
     fuel.reset();
     tabs->ImagesChanged();
-    p->FillMapList();
     EXPECT_EQ(p->MapList()->count(), 0);
     EXPECT_EQ(p->Grid()->Rows(), 0);
+    EXPECT_EQ(fuelmapeditor, nullptr);
+    EXPECT_FALSE(p->TraceTimer()->isActive());
     Key(MapTab::Fuel, 'q'); // nothing to edit, nothing breaks
 }
 
@@ -556,6 +586,7 @@ TEST_F(MapTabsFixture, ChoosingAnIgnitionMapMovesEditingToTheIgnitionGrid) {
     Load(fuel, "MRX_D");
     Load(ignition, "EZK_D-S4");
     tabs->Fuel()->FillMapList();
+    ShowTab(MapTab::Ignition);
     tabs->Ignition()->FillMapList();
     EXPECT_TRUE(tabs->EditorIsFor(MapTab::Ignition));
     SelectCell(MapTab::Ignition, 0, 0);

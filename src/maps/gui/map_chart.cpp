@@ -118,6 +118,8 @@ MapChartView::MapChartView(const QString& objectName, QWidget* parent, bool allo
     chart_->addSeries(opSeries_);
     axisX_ = new QValueAxis;
     axisY_ = new QValueAxis;
+    axisX_->setLabelFormat("%g");
+    axisY_->setLabelFormat("%g");
     chart_->addAxis(axisX_, Qt::AlignBottom);
     chart_->addAxis(axisY_, Qt::AlignLeft);
     for (auto* s : {static_cast<QAbstractSeries*>(curve_), static_cast<QAbstractSeries*>(points_),

@@ -260,6 +260,7 @@ void MapTabPanel::FillMapList() {
     filling_ = true;
     mapSel_->clear();
     const EPROM* image = Image();
+    filledImage_ = image;
     if (image != nullptr)
         for (std::string_view text : MapListTexts(tab_, *image)) mapSel_->addItem(Q(text));
     int select = 0;
@@ -277,7 +278,8 @@ void MapTabPanel::FillMapList() {
         SelectMap();
     } else {
         // No maps: no editor configuration; the grid is emptied and no trace runs.
-        traceTimer_->stop();
+        traceWanted_ = false;
+        UpdateTraceTimer();
         grid_->Marker(0)->SetVisible(false);
         grid_->Marker(1)->SetVisible(false);
         grid_->SetRows(0);
@@ -301,7 +303,8 @@ void MapTabPanel::FillMapList() {
 void MapTabPanel::SelectMap() {
     EPROM* image = Image();
     if (image == nullptr || mapSel_->currentIndex() < 0) return;
-    traceTimer_->stop();
+    traceWanted_ = false;
+    UpdateTraceTimer();
     grid_->SetRedraw(false);
     TableEditor& editor = tabs_.NewEditor(tab_, *grid_);
 
@@ -355,7 +358,8 @@ void MapTabPanel::SelectMap() {
 
     // The trace of the unit and the chart of the map.
     ClearTraceCaptions();
-    if (trace_.Configure(tab_, *image)) traceTimer_->start(static_cast<int>(kTracePeriodSeconds * 1000));
+    traceWanted_ = trace_.Configure(tab_, *image);
+    UpdateTraceTimer();
     if (lblKnock_ != nullptr) {
         lblKnock_->setText(QString::fromStdString(trace_.Knock().text));
         lblKnock_->setStyleSheet("color: rgb(0, 0, 0);");
@@ -371,7 +375,15 @@ void MapTabPanel::Leave() {
     for (int id : ignitionIds_)
         if (s.unregisterIgnitionDependent) s.unregisterIgnitionDependent(id);
     ignitionIds_.clear();
-    traceTimer_->stop();
+    traceWanted_ = false;
+    UpdateTraceTimer();
+}
+
+void MapTabPanel::UpdateTraceTimer() {
+    if (!traceWanted_ || tabs_.TracesPaused())
+        traceTimer_->stop();
+    else if (!traceTimer_->isActive())
+        traceTimer_->start(static_cast<int>(kTracePeriodSeconds * 1000));
 }
 
 bool MapTabPanel::GridKeyPress(int key) {
@@ -408,9 +420,11 @@ void MapTabPanel::TraceTick() {
     // The image may have been replaced since the map was chosen: its trace ends then.
     TableEditor* editor = tabs_.Editor();
     if (editor == nullptr || !tabs_.EditorIsFor(tab_)) {
+        traceWanted_ = false;
         traceTimer_->stop();
         return;
     }
+    if (tabs_.TracesPaused()) return;
     const bool chart = ChartView();
     const TraceTickResult r = trace_.Tick(*editor, chart);
     ShowTraceCaptions(r.sample);
@@ -512,11 +526,26 @@ void MapTabs::ImagesChanged() {
     if (fuelmapeditor_ != nullptr && (boundImage_ == nullptr || boundImage_ != ImageOf(boundTab_))) {
         for (MapTabPanel* p : {fuel_.data(), ignition_.data()}) {
             if (p == nullptr || p->Tab() != boundTab_) continue;
-            p->TraceTimer()->stop();
+            p->Leave();
             p->Grid()->Marker(0)->SetVisible(false);
             p->Grid()->Marker(1)->SetVisible(false);
         }
         fuelmapeditor_.reset();
         boundImage_ = nullptr;
     }
+    // The tab on show follows a new image of its own at once.
+    for (MapTabPanel* p : {fuel_.data(), ignition_.data()})
+        if (p != nullptr && p->isVisible() && p->FilledFrom() != ImageOf(p->Tab())) p->FillMapList();
+}
+
+void MapTabs::PauseTraces() {
+    paused_ = true;
+    for (MapTabPanel* p : {fuel_.data(), ignition_.data()})
+        if (p != nullptr) p->UpdateTraceTimer();
+}
+
+void MapTabs::ResumeTraces() {
+    paused_ = false;
+    for (MapTabPanel* p : {fuel_.data(), ignition_.data()})
+        if (p != nullptr) p->UpdateTraceTimer();
 }

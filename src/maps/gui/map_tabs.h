@@ -99,6 +99,11 @@ public:
     bool GridKeyDown(int keyCode, int shift);
     // One tick of the trace timer (also run by tests).
     void TraceTick();
+    // The trace timer runs while a map's trace is configured and the traces are not paused.
+    void UpdateTraceTimer();
+    bool TraceWanted() const { return traceWanted_; }
+    // The image the list was last filled from.
+    const EPROM* FilledFrom() const { return filledImage_; }
 
 private:
     QPushButton* Button(const char* name, const QString& caption, char letter);
@@ -110,6 +115,8 @@ private:
     MapTabs& tabs_;
     bool filling_ = false;
     bool mapUsed_ = false;
+    bool traceWanted_ = false;
+    const EPROM* filledImage_ = nullptr;
     std::vector<int> ignitionIds_;
     MapTrace trace_;
     QComboBox* mapSel_;
@@ -147,8 +154,13 @@ public:
     // Builds the panels (they are parented by whoever shows them).
     void CreatePanels();
 
-    // The images in the slots changed: an editor or a trace of a replaced image is dropped.
+    // The images in the slots changed: an editor or a trace of a replaced image is dropped, and
+    // a map tab on show fills its list again from the new image.
     void ImagesChanged();
+    // While other work talks to the device at length (image loads, firmware) the traces pause.
+    void PauseTraces();
+    void ResumeTraces();
+    bool TracesPaused() const { return paused_; }
 
     // The editor when it is bound to a live image (null otherwise).
     TableEditor* Editor();
@@ -169,6 +181,7 @@ private:
     MapTabServices services_;
     MapTab boundTab_ = MapTab::Fuel;
     const EPROM* boundImage_ = nullptr;
+    bool paused_ = false;
     std::unique_ptr<QtCellInput> ownCellInput_;
     MapCharting charting_;
     QPointer<MapTabPanel> fuel_;
