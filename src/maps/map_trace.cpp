@@ -156,7 +156,7 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
 
     if (tab == MapTab::Fuel && type == kEcuLH23 && layout.FieldCount() == kL3Count) {
         s.rpmValue = f.Byte(kL3Rpm);
-        s.rpm = conv::LH_RpmFromByte(f.Byte(kL3Rpm));
+        s.rpm = conv::LH_RpmFromCode(f.Byte(kL3Rpm));
         s.loadValue = static_cast<double>(f.Ram(kL3Maf, ramByteOrderFlag));
         s.coolantValue = f.Byte(kL3Coolant);
         switch (f.Byte(kL3Throttle) & 3) {
