@@ -451,8 +451,9 @@ MapTabs::MapTabs(std::unique_ptr<TableEditor>& fuelmapeditor, MapTabServices ser
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget*) { UpdateEditActions(); });
     auto editKey = [this](int key) {
         QWidget* focus = QApplication::focusWidget();
-        for (MapTabPanel* p : {fuel_.data(), ignition_.data()})
-            if (p != nullptr && focus == p->Grid()) p->GridKeyPress(key);
+        if (focus == nullptr) return;
+        if (focus == fuelGrid_.data() && fuel_ != nullptr) fuel_->GridKeyPress(key);
+        if (focus == ignitionGrid_.data() && ignition_ != nullptr) ignition_->GridKeyPress(key);
     };
     editCopy_ = services_.editCopy;
     editPaste_ = services_.editPaste;
@@ -472,12 +473,14 @@ void MapTabs::CreatePanels() {
     if (fuel_ != nullptr) return;
     fuel_ = new MapTabPanel(MapTab::Fuel, *this);
     ignition_ = new MapTabPanel(MapTab::Ignition, *this);
+    fuelGrid_ = fuel_->Grid();
+    ignitionGrid_ = ignition_->Grid();
 }
 
 void MapTabs::UpdateEditActions() {
+    // Only guarded pointers here: focus moves while the window takes its pages down.
     QWidget* focus = QApplication::focusWidget();
-    const bool onGrid = focus != nullptr && ((fuel_ != nullptr && focus == fuel_->Grid()) ||
-                                             (ignition_ != nullptr && focus == ignition_->Grid()));
+    const bool onGrid = focus != nullptr && (focus == fuelGrid_.data() || focus == ignitionGrid_.data());
     if (editCopy_ != nullptr) editCopy_->setEnabled(onGrid);
     if (editPaste_ != nullptr) editPaste_->setEnabled(onGrid);
 }

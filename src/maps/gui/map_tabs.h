@@ -186,6 +186,8 @@ private:
     MapCharting charting_;
     QPointer<MapTabPanel> fuel_;
     QPointer<MapTabPanel> ignition_;
+    QPointer<QWidget> fuelGrid_;
+    QPointer<QWidget> ignitionGrid_;
     QPointer<QAction> editCopy_;
     QPointer<QAction> editPaste_;
 };
