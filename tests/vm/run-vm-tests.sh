@@ -282,7 +282,19 @@ fi
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 start=$(date +%s)
-"$runner" -- /bin/bash "$here/run-vm-tests.sh" --inside "$(readlink -f "$1")" "$(readlink -f "$2")" "$(readlink -f "$3")" >"$log" 2>&1
+# The machine sees the host's files at the same paths, except under /tmp (a fresh tmpfs there):
+# a checkout or build that lives under /tmp is shared into the machine explicitly.
+top=$(cd "$here/../.." && pwd -P)
+rwargs=()
+for p in "$top" "$(dirname "$(readlink -f "$1")")" "$(dirname "$(readlink -f "$2")")" "$(dirname "$(readlink -f "$3")")"; do
+  case "$p" in
+  /tmp/*)
+    case "$p/" in "$top"/*) p=$top ;; esac
+    case " ${rwargs[*]-} " in *" $p "*) ;; *) rwargs+=(--rw "$p") ;; esac
+    ;;
+  esac
+done
+"$runner" "${rwargs[@]}" -- /bin/bash "$here/run-vm-tests.sh" --inside "$(readlink -f "$1")" "$(readlink -f "$2")" "$(readlink -f "$3")" >"$log" 2>&1
 rc=$?
 # Show what the machine printed, without its console noise.
 grep -v -E '^\[ *[0-9]+\.[0-9]+\]' "$log"
