@@ -41,7 +41,7 @@ struct ProgramOptions {
 std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args, std::string& error);
 
 inline constexpr const char* kUsage =
-    "Usage: kestrovane [--simulate [--sim-state FILE] [--sim-faults SPEC] [--sim-firmware VERSION]\n"
+    "Usage: kestrovane [--simulate [--sim-state FILE] [--sim-faults LIST] [--sim-firmware VERSION]\n"
     "                  [--sim-pem-firmware VERSION] [--sim-ignition off|on|auto]]\n";
 
 class Program final : public ShellView {

@@ -5,7 +5,7 @@
 namespace {
 
 void PrintUsage(std::ostream& err) {
-    err << "usage: kestrovane-cli [--simulate] [--sim-state FILE] [--sim-faults SPEC] [--sim-firmware V]\n"
+    err << "usage: kestrovane-cli [--simulate] [--sim-state FILE] [--sim-faults LIST] [--sim-firmware V]\n"
            "                      [--sim-pem-firmware V] COMMAND ...\n"
            "commands:\n"
            "  image info FILE\n"

@@ -66,12 +66,12 @@ double Uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) *
 } // namespace
 
 std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out) {
-    SimFaultSpec spec;
+    SimFaultSpec parsed;
     if (Trim(text).empty()) {
-        out = spec;
+        out = parsed;
         return "";
     }
-    const std::string prefix = "Bad fault spec \"" + text + "\": ";
+    const std::string prefix = "Bad fault list \"" + text + "\": ";
     for (const auto& item : SplitCommas(text)) {
         if (item.empty()) return prefix + "empty entry between commas";
         const auto eq = item.find('=');
@@ -79,15 +79,15 @@ std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out) {
         const std::string value = eq == std::string::npos ? "" : Trim(item.substr(eq + 1));
         if (key == "silent") {
             if (eq != std::string::npos) return prefix + "silent takes no value";
-            spec.silent = true;
+            parsed.silent = true;
             continue;
         }
         if (eq == std::string::npos) return prefix + "\"" + item + "\" needs a value (for example " + key + "=0.1)";
-        double* probability = key == "drop" ? &spec.drop
-                              : key == "dup" ? &spec.dup
-                              : key == "late" ? &spec.late
-                              : key == "garble" ? &spec.garble
-                              : key == "crc" ? &spec.crc
+        double* probability = key == "drop" ? &parsed.drop
+                              : key == "dup" ? &parsed.dup
+                              : key == "late" ? &parsed.late
+                              : key == "garble" ? &parsed.garble
+                              : key == "crc" ? &parsed.crc
                                              : nullptr;
         if (probability != nullptr) {
             if (!ParseProbability(value, *probability))
@@ -96,22 +96,22 @@ std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out) {
             std::uint64_t n = 0;
             if (!ParseCount(value, n) || n > static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
                 return prefix + "the value of unplug-after must be a whole number of reports, not \"" + value + "\"";
-            spec.unplugAfter = static_cast<long>(n);
+            parsed.unplugAfter = static_cast<long>(n);
         } else if (key == "seed") {
             std::uint64_t n = 0;
             if (!ParseCount(value, n)) return prefix + "the value of seed must be a whole number, not \"" + value + "\"";
-            spec.seed = n;
+            parsed.seed = n;
         } else if (key == "late-ms") {
             std::uint64_t n = 0;
             if (!ParseCount(value, n) || n < 1 || n > 60000)
                 return prefix + "the value of late-ms must be a whole number from 1 to 60000, not \"" + value + "\"";
-            spec.lateMs = static_cast<int>(n);
+            parsed.lateMs = static_cast<int>(n);
         } else {
             return prefix + "unknown fault \"" + key +
                    "\" (known: drop, dup, late, garble, crc, unplug-after, silent, seed, late-ms)";
         }
     }
-    out = spec;
+    out = parsed;
     return "";
 }
 

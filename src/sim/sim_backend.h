@@ -43,7 +43,7 @@ struct SimOptions {
     // File that keeps the car's memories (emulation memory, both modules, firmware versions)
     // between runs; empty = nothing kept. A malformed file is noted on stderr and ignored.
     std::string stateFile;
-    // Fault spec, see ParseSimFaultSpec.
+    // Fault list, see ParseSimFaultSpec.
     std::string faults;
     // Device firmware version reported to "v" (unless the state file holds another one).
     std::string firmwareVersion = "6.003";
@@ -71,7 +71,7 @@ struct SimOptions {
 };
 
 // Checks options without creating anything: empty on success, otherwise the message to show
-// (bad fault spec, bad ignition mode or script).
+// (bad fault list, bad ignition mode or script).
 std::string ValidateSimOptions(const SimOptions& options);
 
 class SimDevice; // the device model (sim_device.h)

@@ -150,10 +150,10 @@ TEST_F(CliDevice, UnplugDuringTheBlockPhaseEndsWithConnectionLost) {
 TEST_F(CliDevice, UnderInjectedFaultsCommandsSucceedWithTheRightBytesOrFailWithAMessage) {
     ASSERT_EQ(Sim({"device", "load-pem", image}).code, 0);
     const Bytes want = ReadFile(image);
-    const std::vector<std::string> specs = {"drop=0.02,seed=1", "dup=0.05,seed=2", "garble=0.05,seed=3",
+    const std::vector<std::string> faultLists = {"drop=0.02,seed=1", "dup=0.05,seed=2", "garble=0.05,seed=3",
                                             "late=0.05,seed=4", "crc=0.2,seed=5",  "drop=0.01,dup=0.02,garble=0.02,seed=6",
                                             "garble=0.0003,seed=11", "dup=0.0003,seed=12"};
-    for (const std::string& spec : specs) {
+    for (const std::string& faultList : faultLists) {
         struct Step {
             std::vector<std::string> args;
             bool producesImage;
@@ -165,19 +165,19 @@ TEST_F(CliDevice, UnderInjectedFaultsCommandsSucceedWithTheRightBytesOrFailWithA
         };
         for (const Step& step : steps) {
             std::remove(Path("f.bin").c_str());
-            const CliRun run = Sim(step.args, spec);
+            const CliRun run = Sim(step.args, faultList);
             if (run.code == 0) {
                 if (step.producesImage) {
-                    EXPECT_EQ(ReadFile(Path("f.bin")), want) << spec << " " << step.args[1];
+                    EXPECT_EQ(ReadFile(Path("f.bin")), want) << faultList << " " << step.args[1];
                 }
             } else {
-                EXPECT_EQ(run.code, 1) << spec << " " << step.args[1];
-                EXPECT_TRUE(EndsWithAKnownMessage(run.err)) << spec << " " << step.args[1] << ": " << run.err;
+                EXPECT_EQ(run.code, 1) << faultList << " " << step.args[1];
+                EXPECT_TRUE(EndsWithAKnownMessage(run.err)) << faultList << " " << step.args[1] << ": " << run.err;
             }
             // whatever the faults did, a clean read finds the image intact
             if (!step.producesImage && run.code == 0) {
                 ASSERT_EQ(Sim({"device", "read-pem", "lh", "-o", Path("c.bin"), "--format", "3"}).code, 0);
-                EXPECT_EQ(ReadFile(Path("c.bin")), want) << spec;
+                EXPECT_EQ(ReadFile(Path("c.bin")), want) << faultList;
             }
         }
     }

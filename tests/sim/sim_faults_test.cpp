@@ -1,4 +1,4 @@
-// Fault injection of the simulated device: the spec text, determinism by seed, each fault's
+// Fault injection of the simulated device: the fault list text, determinism by seed, each fault's
 // effect on the reports, unplug and replug, USB frame timing.
 #include "sim_host.h"
 
@@ -20,14 +20,14 @@ class SimFaultSpecTest : public ::testing::TestWithParam<SpecCase> {};
 
 TEST_P(SimFaultSpecTest, ParsesOrExplains) {
     const SpecCase& c = GetParam();
-    SimFaultSpec spec;
-    spec.drop = 0.5; // must stay untouched on failure
-    const std::string msg = ParseSimFaultSpec(c.text, spec);
+    SimFaultSpec parsed;
+    parsed.drop = 0.5; // must stay untouched on failure
+    const std::string msg = ParseSimFaultSpec(c.text, parsed);
     if (c.ok) {
         EXPECT_EQ(msg, "");
     } else {
         EXPECT_NE(msg.find(c.messagePart), std::string::npos) << msg;
-        EXPECT_EQ(spec.drop, 0.5);
+        EXPECT_EQ(parsed.drop, 0.5);
         SimOptions o;
         o.faults = c.text;
         FakeClock clock;
@@ -93,10 +93,10 @@ std::vector<std::string> RunScript(const std::string& faults) {
 }
 
 TEST(SimFaultTest, SameSeedRepeatsTheRunExactlyAndAnotherSeedDoesNot) {
-    const std::string spec = "drop=0.1,dup=0.1,late=0.1,garble=0.1,late-ms=30";
-    const auto a = RunScript(spec + ",seed=5");
-    EXPECT_EQ(a, RunScript(spec + ",seed=5"));
-    EXPECT_NE(a, RunScript(spec + ",seed=6"));
+    const std::string parsed = "drop=0.1,dup=0.1,late=0.1,garble=0.1,late-ms=30";
+    const auto a = RunScript(parsed + ",seed=5");
+    EXPECT_EQ(a, RunScript(parsed + ",seed=5"));
+    EXPECT_NE(a, RunScript(parsed + ",seed=6"));
     EXPECT_NE(a, RunScript("")) << "the faults did change something";
 }
 

@@ -17,7 +17,7 @@ bool ParseNumber(const std::string& text, long lo, long hi, long& out) {
 } // namespace
 
 std::string SimdevUsage() {
-    return "usage: kestrovane-simdev [--sim-state FILE] [--sim-faults SPEC] [--sim-firmware V]\n"
+    return "usage: kestrovane-simdev [--sim-state FILE] [--sim-faults LIST] [--sim-firmware V]\n"
            "                         [--sim-pem-firmware V] [--sim-ignition off|on|auto]\n"
            "                         [--unplug-after N] [--replug-after-ms M] [--input-interval-ms T]\n"
            "                         [--uhid PATH]\n"
@@ -51,8 +51,8 @@ std::string ParseSimdevArgs(const std::vector<std::string>& args, SimdevConfig& 
         if (a == "--sim-state") {
             out.sim.stateFile = v;
         } else if (a == "--sim-faults") {
-            SimFaultSpec spec;
-            const std::string msg = ParseSimFaultSpec(v, spec);
+            SimFaultSpec parsed;
+            const std::string msg = ParseSimFaultSpec(v, parsed);
             if (!msg.empty()) return msg;
             out.sim.faults = v;
         } else if (a == "--sim-firmware") {
