@@ -18,6 +18,10 @@ constexpr int kChannelDataLog = 1;
 // A flush reads at most this many reports, so a device that streams without pause cannot hold
 // a command in its flush forever.
 constexpr int kMaxFlushReads = 256;
+// Once the first report of a message has come, the device sends the rest in the following USB
+// frames; a continuation report gets at least this budget (seconds) even when the caller polls
+// with a shorter time-out, so a message is never cut in two.
+constexpr double kContinuationBudget = 0.02;
 
 int ChannelOfType(int type) { return type == DATALOG ? kChannelDataLog : kChannelData; }
 
@@ -235,7 +239,7 @@ bool Comms::RouteReport() {
 bool Comms::ReceiveReport() {
     const auto c = static_cast<std::size_t>(ChannelOfType(link_.rxExpectedType));
     const double saved = link_.readTimeout;
-    double budget = saved;
+    double budget = link_.receiverState == 2 ? std::max(saved, kContinuationBudget) : saved;
     while (link_.ringCount[c] == 0) {
         if (budget <= 0.0 || !link_.open) {
             WriteTrace("Response timed out");

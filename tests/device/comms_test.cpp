@@ -539,6 +539,36 @@ TEST_F(CommsTest, DataLogRecordAndDownloadComeOnTheDataLogChannel) {
     EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
 }
 
+TEST_F(CommsTest, DownloadWaitsForTheContinuationOfAStartedMessage) {
+    // A 34-byte message spans two reports; on a real bus the second comes a frame or more after
+    // the first, later than the 1 ms budget of a download read. The record must not be lost.
+    hid.Script({{'1'}});
+    std::vector<int> addresses(15, 0x30), sizes(15, 2);
+    ASSERT_TRUE(comms.DataLog_Configure(addresses, sizes));
+    const Bytes first = Iota(34, 0), second = Iota(34, 100);
+    const auto m1 = FrameReply(DATALOG, first), m2 = FrameReply(DATALOG, second);
+    ASSERT_EQ(m1.size(), 2u);
+    hid.Queue({m1[0]});
+    const auto due = clock.now + 3;
+    bool sent = false;
+    hid.beforeRead = [&](int timeoutMs) { // the rest arrives 3 ms later, during a wait
+        if (!sent && clock.now + timeoutMs >= due) {
+            sent = true;
+            clock.now = std::max(clock.now, due);
+            hid.Queue({m1[1], m2[0], m2[1]});
+        }
+    };
+    EXPECT_EQ(comms.DataLog_Download(), Cat(first, second));
+    EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
+
+    // A continuation that never comes still ends the download promptly with what was whole.
+    hid.beforeRead = nullptr;
+    hid.Queue({m2[0]});
+    const auto before = clock.now;
+    EXPECT_TRUE(comms.DataLog_Download().empty());
+    EXPECT_LE(clock.now - before, 50);
+}
+
 TEST_F(CommsTest, EnterBootloaderWaitsReopensAndAsksForTheLoader) {
     int attempts = 0;
     hid.onWrite = [&](const HidReport& r) {
