@@ -97,6 +97,8 @@ public:
     double frameSeconds = 0.0; // wall time those frames took
     // Wall time over frame time; a frame shorter than 1 ms never counts.
     double Ratio() const { return seconds / std::max(frameSeconds, reports * 0.001); }
+    // Wall time over the nominal 1 ms per report, whatever the frames really took.
+    double NominalRatio() const { return reports > 0 ? seconds / (reports * 0.001) : 0.0; }
 
 private:
     void Stop() {
@@ -152,6 +154,8 @@ int main() {
         // The best of a few runs: other work on the machine only ever adds time.
         double bestLoad = 1e9;
         double bestRead = 1e9;
+        double bestLoadNominal = 1e9;
+        double bestReadNominal = 1e9;
         for (int run = 0; run < kRuns; ++run) {
             // Module load: the unit powers up during detection.
             context.dialogs = &loadTiming;
@@ -160,6 +164,7 @@ int main() {
             sim->ScheduleIgnition(clock.NowMs() + 300, true);
             if (const std::string m = image.LoadToEmulator(); !m.empty()) return Fail(m.c_str());
             bestLoad = std::min(bestLoad, loadTiming.Ratio());
+            bestLoadNominal = std::min(bestLoadNominal, loadTiming.NominalRatio());
 
             // Power-cycle the unit so its module is back on the start-up channel, then read it.
             context.dialogs = &readTiming;
@@ -175,9 +180,13 @@ int main() {
             comms.PemSelect(1);
             comms.PemFinish();
             bestRead = std::min(bestRead, readTiming.Ratio());
+            bestReadNominal = std::min(bestReadNominal, readTiming.NominalRatio());
         }
         std::printf("pem_load_vs_usb_floor: %.3f\n", bestLoad);
         std::printf("pem_read_vs_usb_floor: %.3f\n", bestRead);
+        // The same against reports x 1 ms: includes the machine's own lateness in sleeping.
+        std::printf("pem_load_vs_nominal_frames: %.3f\n", bestLoadNominal);
+        std::printf("pem_read_vs_nominal_frames: %.3f\n", bestReadNominal);
     }
 
     // ---- host CPU per command exchange, zero-latency device ----
