@@ -11,6 +11,8 @@
 #include "ui/dialogs.h"
 
 #include <algorithm>
+#include <functional>
+#include <optional>
 
 namespace {
 
@@ -75,6 +77,27 @@ std::string UnitName(int ecu) { return ecu == 2 ? "EZK" : "LH"; }
 
 const std::string kCancelled = "Cancelled by user";
 const std::string kNotResponding = "Kestrovane device not responding";
+
+// Reads the whole 16 kB window in blocks of `block` bytes with `read` (address -> bytes) under a
+// progress window of one step per block; nullopt as soon as a block does not come whole.
+std::optional<std::vector<std::uint8_t>> ReadWindowInBlocks(
+    Ui& ui, const std::string& caption, int block,
+    const std::function<std::vector<std::uint8_t>(int address)>& read) {
+    std::vector<std::uint8_t> window(EPROM::kWindowSize, 0xFF);
+    ui.Show(caption, EPROM::kWindowSize / block);
+    for (int address = 0; address < EPROM::kWindowSize; address += block) {
+        ui.Update(address / block);
+        ui.Events();
+        const std::vector<std::uint8_t> bytes = read(address);
+        if (bytes.size() != static_cast<std::size_t>(block)) {
+            ui.Close();
+            return std::nullopt;
+        }
+        std::copy(bytes.begin(), bytes.end(), window.begin() + address);
+    }
+    ui.Close();
+    return window;
+}
 
 } // namespace
 
@@ -147,22 +170,12 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
 std::string EPROM::LoadFromEmulator() {
     EpromDevice* device = Context().device;
     Ui ui(Context().dialogs);
-    std::vector<std::uint8_t> read(kWindowSize, 0xFF);
-    ui.Show("Downloading from Kestrovane", 64);
-    for (int address = 0; address < kWindowSize; address += 256) {
-        ui.Update(address / 256);
-        ui.Events();
-        const std::vector<std::uint8_t> block = device ? device->ReadEmulatorBlock(address, 256)
-                                                       : std::vector<std::uint8_t>{};
-        if (block.size() != 256) {
-            ui.Close();
-            return "Kestrovane device not responding";
-        }
-        std::copy(block.begin(), block.end(), read.begin() + address);
-    }
-    ui.Close();
-    savedImage_ = read;
-    image_ = std::move(read);
+    auto read = ReadWindowInBlocks(ui, "Downloading from Kestrovane", 256, [device](int address) {
+        return device ? device->ReadEmulatorBlock(address, 256) : std::vector<std::uint8_t>{};
+    });
+    if (!read) return "Kestrovane device not responding";
+    savedImage_ = *read;
+    image_ = std::move(*read);
     FinishLoadFromDevice();
     return {};
 }
@@ -171,22 +184,12 @@ std::string EPROM::LoadFromECU_Running(int ecu) {
     EpromDevice* device = Context().device;
     Ui ui(Context().dialogs);
     const std::string unit = UnitName(ecu);
-    std::vector<std::uint8_t> read(kWindowSize, 0xFF);
-    ui.Show("Downloading from " + unit + " PEM", 256);
-    for (int address = 0; address < kWindowSize; address += kBlock) {
-        ui.Update(address / kBlock);
-        ui.Events();
-        const std::vector<std::uint8_t> block = device ? device->EcuReadEprom(ecu, address, kBlock)
-                                                       : std::vector<std::uint8_t>{};
-        if (block.size() != static_cast<std::size_t>(kBlock)) {
-            ui.Close();
-            return "Failed to connect to " + unit + " ECU. Check settings in Tools -> Options.";
-        }
-        std::copy(block.begin(), block.end(), read.begin() + address);
-    }
-    ui.Close();
-    savedImage_ = read;
-    image_ = std::move(read);
+    auto read = ReadWindowInBlocks(ui, "Downloading from " + unit + " PEM", kBlock, [device, ecu](int address) {
+        return device ? device->EcuReadEprom(ecu, address, kBlock) : std::vector<std::uint8_t>{};
+    });
+    if (!read) return "Failed to connect to " + unit + " ECU. Check settings in Tools -> Options.";
+    savedImage_ = *read;
+    image_ = std::move(*read);
     FinishLoadFromDevice();
     return {};
 }
