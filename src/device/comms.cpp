@@ -176,6 +176,11 @@ void Comms::WriteReport() {
         if (TraceEnabled()) WriteTrace("    Transmitting: " + HexBytes(link_.txReport.data(), link_.txReport.size()));
         if (hid_.Write(link_.txReport, TimeoutMs(link_.writeTimeout))) {
             WriteTrace("    Transmission completed");
+        } else if (!hid_.IsOpen()) {
+            // The device is gone: the link closes now, and the rest of the request is not sent.
+            WriteTrace("    ERROR_INVALID_HANDLE");
+            link_.open = false;
+            ClearRx();
         } else {
             // Not retried or reported: the reply time-out of the command catches a lost request.
             hid_.Cancel();

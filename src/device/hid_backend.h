@@ -40,6 +40,8 @@ public:
     // report ID byte 0 first whatever the platform delivered.
     virtual HidReadResult Read(HidReport& report, int timeoutMs) = 0;
     // Writes one output report (report[0] is the report ID 0); false on failure or time-out.
+    // When the handle is no longer valid (device removed) the backend also closes itself, so
+    // IsOpen() turns false and the caller closes the link.
     virtual bool Write(const HidReport& report, int timeoutMs) = 0;
     // Cancels a pending transfer (a no-op where transfers are never left pending).
     virtual void Cancel() = 0;

@@ -1,5 +1,6 @@
 #include "device/hidapi_backend.h"
 
+#include <cerrno>
 #include <hidapi.h>
 
 #include <algorithm>
@@ -74,7 +75,13 @@ public:
     bool Write(const HidReport& report, int) override {
         if (!dev_) return false;
         // report[0] is the report ID 0; hidapi sends the 32 bytes after it
-        return hid_write(dev_, report.data(), report.size()) == static_cast<int>(report.size());
+        errno = 0;
+        const int n = hid_write(dev_, report.data(), report.size());
+        if (n < 0 && (errno == ENODEV || errno == ESHUTDOWN || errno == EIO || errno == EBADF)) {
+            Close(); // the device is gone: the handle is invalid
+            return false;
+        }
+        return n == static_cast<int>(report.size());
     }
 
     // Transfers are never left pending: reads return at their time-out and writes complete.

@@ -328,7 +328,10 @@ HidReadResult SimulatedBackend::Read(HidReport& report, int timeoutMs) {
 
 bool SimulatedBackend::Write(const HidReport& report, int /*timeoutMs*/) {
     Impl& s = *impl_;
-    if (!s.HandleValid()) return false;
+    if (!s.HandleValid()) {
+        s.open = false; // a handle to a device that left the bus stays invalid
+        return false;
+    }
     if (report[0] != 0) return false; // the device has no numbered reports
     if (s.options.usbTiming) s.clock.SleepMs(1); // one USB frame
     s.device->HandleOutputReport(report);

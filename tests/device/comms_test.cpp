@@ -65,6 +65,19 @@ TEST_F(CommsTest, UnplugWhileOpenClosesTheLinkAtTheNextRead) {
     for (auto b : comms.Link().rxReport) EXPECT_EQ(b, 0);
 }
 
+TEST_F(CommsTest, UnplugSeenByAWriteClosesTheLinkAtOnce) {
+    // The device leaves between the flush and the request: the first report's write fails on
+    // the invalid handle, the link closes there, and neither the rest of the request nor a
+    // reply read follows.
+    hid.beforeRead = [this](int) { hid.plugged = false; };
+    const int readsBefore = hid.reads;
+    std::vector<int> addresses(15, 0x30), sizes(15, 2); // a two-report request
+    EXPECT_FALSE(comms.DataLog_Configure(addresses, sizes));
+    EXPECT_EQ(hid.writeAttempts, 1);
+    EXPECT_EQ(hid.reads, readsBefore + 1); // the flush only
+    EXPECT_FALSE(comms.Comms_IsOpen());
+}
+
 TEST_F(CommsTest, ReadTimeOutCancelsAndLeavesTheReportZero) {
     hid.Queue({MakeReport(DATA, 0x55)});
     ASSERT_TRUE(comms.ReadReport());

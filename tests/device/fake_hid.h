@@ -69,7 +69,9 @@ public:
         return HidReadResult::Timeout;
     }
     bool Write(const HidReport& report, int) override {
-        if (!open_ || !plugged) return false;
+        ++writeAttempts;
+        if (!plugged) open_ = false; // the handle went invalid with the device
+        if (!open_) return false;
         written.push_back(report);
         if (report[1] != 0xFF) ++requests;
         if (onWrite) onWrite(report);
@@ -114,7 +116,7 @@ public:
     // Called when a read finds the queue empty, before it waits (lets a test stream reports).
     std::function<void(int timeoutMs)> beforeRead;
     std::vector<std::string> openedPaths;
-    int enumerations = 0, reads = 0, cancels = 0, closes = 0, requests = 0, queueSize = 0;
+    int enumerations = 0, reads = 0, cancels = 0, closes = 0, requests = 0, queueSize = 0, writeAttempts = 0;
 
 private:
     FakeClock& clock_;
