@@ -109,7 +109,9 @@ FuelMonitorView DecodeLH23Record(const RecordLayout& layout, const std::vector<s
     FuelMonitorView v;
     RecordFields f(layout, record);
     const bool fits = layout.FieldCount() >= kL3FieldCount;
-    v.aux = ReadAuxFields(layout, f, kL3FieldCount, aux, true, ramByteOrderFlag);
+    // The wide-band and aux fields are the device's own measurements: low byte first whatever the
+    // unit's RAM order.
+    v.aux = ReadAuxFields(layout, f, kL3FieldCount, aux, false, ramByteOrderFlag);
     if (!f.Valid() || !fits) {
         for (auto& a : v.aux) a.text = kNoData;
         return v;
@@ -140,7 +142,7 @@ FuelMonitorView DecodeLH23Record(const RecordLayout& layout, const std::vector<s
 
     v.battery = WithUnit(FormatNumber(conv::LH23_BatteryVolts(f.Byte(kL3Battery)), "0.0"), " V");
     v.mafVoltage = WithUnit(FormatNumber(conv::LH23_MafVolts(f.Byte(kL3MafVolts)), "0.00"), " V");
-    ShowWideBand(v, aux, ram(kL3Wbo2));
+    ShowWideBand(v, aux, static_cast<double>(f.LowFirst(kL3Wbo2)));
 
     const int s = f.Byte(kL3Throttle) & 3;
     v.throttle = s == 1 ? 0 : s == 2 ? 2 : 1;

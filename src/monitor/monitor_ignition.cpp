@@ -134,7 +134,9 @@ IgnitionMonitorView DecodeEZKRecord(const RecordLayout& layout, const std::vecto
     knockCounter = -1;
     if (image.GetRevision() < 2) v.revisionWarning = kEzkRevisionWarning;
     RecordFields f(layout, record);
-    v.aux = ReadAuxFields(layout, f, kKFieldCount, aux, true, ramByteOrderFlag);
+    // The wide-band and aux fields are the device's own measurements: low byte first whatever the
+    // unit's RAM order.
+    v.aux = ReadAuxFields(layout, f, kKFieldCount, aux, false, ramByteOrderFlag);
     if (!f.Valid() || layout.FieldCount() < kKFieldCount) {
         for (auto& a : v.aux) a.text = kNoData;
         return v;
@@ -165,7 +167,7 @@ IgnitionMonitorView DecodeEZKRecord(const RecordLayout& layout, const std::vecto
 
     ShowTemperature(v.coolantC, v.coolantF, conv::TempEZKCoolant(f.Byte(kKCoolant)));
     knockCounter = f.Byte(kKKnock);
-    ShowWideBand(v, aux, static_cast<double>(f.Ram(kKWbo2, ramByteOrderFlag)));
+    ShowWideBand(v, aux, static_cast<double>(f.LowFirst(kKWbo2)));
 
     const bool automatic = bitSet(kKGearbox, 15);
     v.transmission = automatic ? 0 : 1;

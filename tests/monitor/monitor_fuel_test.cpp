@@ -93,7 +93,7 @@ TEST(FuelMonitorDecode, FullLH23Record) {
         {0x0B, 0xB8},          // pulse width 3000
         {200},                 // battery
         {128},                 // MAF voltage
-        {0x80, 0x00},          // wide-band 2.5 V
+        {0x00, 0x80},          // wide-band 2.5 V (device input: low byte first)
         {0x06},                // throttle: WOT
         {64},                  // flap open
         {150},                 // CO pot
@@ -101,7 +101,7 @@ TEST(FuelMonitorDecode, FullLH23Record) {
         {0x04, 0x00},          // idle stabiliser 1024
         {0x80, 0x80, 0x00},    // adaptation 8421376: neutral
         {0x9A, 0x33, 0x33},    // adaptation 10105651: +10 %
-        {0x80, 0x00},          // aux 2: 2.5 V
+        {0x00, 0x80},          // aux 2: 2.5 V (device input: low byte first)
     });
     ExpectTexts(Shown(DecodeLH23Record(l, record, image, aux, false)),
                 {

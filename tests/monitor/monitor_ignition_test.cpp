@@ -164,13 +164,13 @@ TEST(IgnitionMonitorDecode, FullEZKRecord) {
         {4}, {0xFD},                           // idle flag set, full-load flag clear
         {128},                                 // coolant
         {5},                                   // knock counter
-        {0x80, 0x00},                          // wide-band 2.5 V
+        {0x00, 0x80},                          // wide-band 2.5 V (device input: low byte first)
         {1},                                   // automatic
         {16},                                  // selector in D
         {200},                                 // battery
         {0x8D, 4, 8, 12, 255, 16, 20, 24, 28}, // knock retard block
         {4}, {0}, {0}, {0}, {0}, {0}, {64},    // faults 0 and 6 set
-        {0x40, 0x00},                          // aux 4: 1.25 V
+        {0x00, 0x40},                          // aux 4: 1.25 V (device input: low byte first)
     });
     int counter = -1;
     ExpectTexts(Shown(DecodeEZKRecord(l, record, image, aux, false, counter)),
