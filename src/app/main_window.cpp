@@ -273,8 +273,9 @@ void MainWindow::ImagesChanged() {
 }
 
 int MainWindow::WindowStateNumber() const {
-    if (isMaximized()) return 2;
+    // A window minimised from maximised carries both flags: it counts as minimised.
     if (isMinimized()) return 1;
+    if (isMaximized()) return 2;
     return 0;
 }
 

@@ -272,6 +272,29 @@ TEST_F(ProgramTest, ClosingAsksForTheModifiedImage) {
     EXPECT_EQ(settings.GetSetting("Appearance", "WindowState"), "0");
 }
 
+struct ClosedStateCase {
+    Qt::WindowStates state;
+    const char* stored;
+};
+
+void PrintTo(const ClosedStateCase& c, std::ostream* os) { *os << c.stored; }
+
+class ClosedStateTest : public ProgramTest, public ::testing::WithParamInterface<ClosedStateCase> {};
+
+TEST_P(ClosedStateTest, WindowStateIsStoredAsItsNumber) {
+    Start();
+    Window().setWindowState(GetParam().state);
+    EXPECT_TRUE(Window().close());
+    EXPECT_EQ(settings.GetSetting("Appearance", "WindowState"), GetParam().stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    States, ClosedStateTest,
+    ::testing::Values(ClosedStateCase{Qt::WindowNoState, "0"}, ClosedStateCase{Qt::WindowMaximized, "2"},
+                      ClosedStateCase{Qt::WindowMinimized, "1"},
+                      // Minimised from maximised is still minimised: the next start opens normal.
+                      ClosedStateCase{Qt::WindowMinimized | Qt::WindowMaximized, "1"}));
+
 } // namespace
 
 int main(int argc, char** argv) {
