@@ -9,11 +9,13 @@
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextDocument>
 #include <QTextStream>
 
 #include <gtest/gtest.h>
@@ -182,6 +184,26 @@ INSTANTIATE_TEST_SUITE_P(
                       BoxCase{MsgButtons::YesNoCancel, 0, MsgResult::Cancel,
                               {Std(QMessageBox::Yes), Std(QMessageBox::No), Std(QMessageBox::Cancel)}},
                       BoxCase{MsgButtons::YesNo, 0, MsgResult::No, {Std(QMessageBox::Yes), Std(QMessageBox::No)}}));
+
+TEST(QtDialogs, MessageTextIsShownAsWritten) {
+    // File names and device answers go into messages; markup in them is not markup.
+    QtUserDialogs dialogs;
+    bool rendersMarkup = true;
+    QString shown;
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+        ASSERT_NE(label, nullptr);
+        shown = label->text();
+        rendersMarkup = label->textFormat() == Qt::RichText ||
+                        (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text()));
+        box->button(QMessageBox::Ok)->click();
+    });
+    dialogs.MessageBox("Save changes to fuel injection (LH) EPROM /tmp/<b>tuned</b>.bin?", "Warning");
+    EXPECT_EQ(shown, "Save changes to fuel injection (LH) EPROM /tmp/<b>tuned</b>.bin?");
+    EXPECT_FALSE(rendersMarkup);
+}
 
 TEST(QtDialogs, SaveDialogTakesTheChosenFilterAndAddsTheExtension) {
     QTemporaryDir dir;

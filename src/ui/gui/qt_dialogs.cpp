@@ -54,6 +54,8 @@ MsgResult QtUserDialogs::MessageBox(const std::string& text, const std::string& 
                                     MsgIcon icon) {
     QMessageBox box(parent_.data());
     box.setWindowTitle(ToQt(title));
+    // Messages carry file names and device answers: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
     box.setText(ToQt(text));
     switch (icon) {
     case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
