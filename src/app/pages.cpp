@@ -21,6 +21,9 @@ EpromPage::EpromPage(std::function<void()> onEnter, QWidget* parent)
     lblEmulatorStatus_->setObjectName("lblEmulatorStatus");
     lblEmulatorFirmware_ = new QLabel(device);
     lblEmulatorFirmware_->setObjectName("lblEmulatorFirmware");
+    // Both show texts from the device link: never read them as markup.
+    lblEmulatorStatus_->setTextFormat(Qt::PlainText);
+    lblEmulatorFirmware_->setTextFormat(Qt::PlainText);
     form->addRow("Connection status:", lblEmulatorStatus_);
     form->addRow("Firmware version:", lblEmulatorFirmware_);
     auto* images = new QGroupBox("EPROMs", this);

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -270,6 +271,19 @@ TEST_F(ProgramTest, ClosingAsksForTheModifiedImage) {
     EXPECT_TRUE(Window().close());
     EXPECT_EQ(ReadFile(dir.File("lh.bin"))[300], 0x12);
     EXPECT_EQ(settings.GetSetting("Appearance", "WindowState"), "0");
+}
+
+TEST(EpromPage, DeviceTextsAreShownAsWritten) {
+    // The firmware version is whatever the device answers; markup in it is not markup.
+    EpromPage page(nullptr);
+    page.SetFirmwareVersion("<b>6.003</b>");
+    page.SetConnectionStatus("<i>Connected</i>", false);
+    for (QLabel* label : {page.FirmwareLabel(), page.StatusLabel()}) {
+        EXPECT_TRUE(label->textFormat() == Qt::PlainText ||
+                    (label->textFormat() == Qt::AutoText && !Qt::mightBeRichText(label->text())))
+            << label->objectName().toStdString();
+    }
+    EXPECT_EQ(page.FirmwareLabel()->text(), "<b>6.003</b>");
 }
 
 struct ClosedStateCase {
