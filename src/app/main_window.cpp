@@ -254,7 +254,10 @@ void MainWindow::SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) {
 void MainWindow::ShowRecentFiles(const std::array<std::string, kRecentFileCount>& captions) {
     bool any = false;
     for (std::size_t i = 0; i < captions.size(); ++i) {
-        mnuFileRecent_[i]->setText(QString::fromStdString(captions[i]));
+        // "&1. " is the entry's mnemonic; an '&' in the path itself is shown as written.
+        QString text = QString::fromStdString(captions[i]);
+        if (text.size() > 4) text = text.left(4) + text.mid(4).replace("&", "&&");
+        mnuFileRecent_[i]->setText(text);
         mnuFileRecent_[i]->setVisible(!captions[i].empty());
         any = any || !captions[i].empty();
     }

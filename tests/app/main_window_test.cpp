@@ -273,6 +273,15 @@ TEST_F(ProgramTest, ClosingAsksForTheModifiedImage) {
     EXPECT_EQ(settings.GetSetting("Appearance", "WindowState"), "0");
 }
 
+TEST_F(ProgramTest, RecentFileWithAnAmpersandIsShownAsWritten) {
+    settings.SaveSetting("RecentFiles", "1", "/data/R&D/lh.bin");
+    settings.SaveSetting("RecentFiles", "2", "/data/plain.bin");
+    Start();
+    EXPECT_EQ(Window().Action("mnuFileRecent1")->text().toStdString(), "&1. /data/R&&D/lh.bin");
+    EXPECT_EQ(Window().Action("mnuFileRecent2")->text().toStdString(), "&2. /data/plain.bin");
+    EXPECT_FALSE(Window().Action("mnuFileRecent3")->isVisible());
+}
+
 TEST(EpromPage, DeviceTextsAreShownAsWritten) {
     // The firmware version is whatever the device answers; markup in it is not markup.
     EpromPage page(nullptr);
