@@ -13,6 +13,8 @@ namespace {
 constexpr const char* kSaveFailed = "Save failed - disk I/O error";
 constexpr const char* kUnrecognizedEprom =
     "Unrecognized EPROM. Only special EPROMs from Dravenholt are supported by Kestrovane.";
+constexpr const char* kUpgradeFirst =
+    "The image was made by an earlier version: upgrade it first (kestrovane-cli image upgrade)";
 
 void ImageUsage(std::ostream& err) {
     err << "usage: kestrovane-cli image info FILE\n"
@@ -178,6 +180,21 @@ int SuperMAF(const std::vector<std::string>& args, CliIo io) {
     EpromContext context;
     EPROM image(context);
     if (!Load(image, context, p->input, io.err)) return kExitFailure;
+    // The conversion writes at the map and axis addresses of the current layout. Older images
+    // (Type A / Type C have no address tables: the tables would send every write to the program
+    // code at address 0) and images of a later version are refused, as opening them would.
+    if (image.GetECUType() == 1 || image.GetECUType() == 3) {
+        switch (DecideRevision(image)) {
+        case RevisionDecision::Refuse:
+            io.err << LaterVersionMessage(KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH) << "\n";
+            return kExitFailure;
+        case RevisionDecision::Upgrade:
+            io.err << kUpgradeFirst << "\n";
+            return kExitFailure;
+        case RevisionDecision::Keep:
+            break;
+        }
+    }
     switch (image.GetECUType()) {
     case 1:
         image.LH23_MakeSuperMAF();

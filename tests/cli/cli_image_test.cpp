@@ -89,6 +89,12 @@ TEST_P(CliImageFailures, ExitCodeAndMessage) {
     SaveImage("later.bin", LH23Image(9));
     SaveImage("ezk5.bin", EZKImage(5));
     SaveImage("unknown.bin", Filled());
+    Bytes typeA = Filled();
+    Put(typeA, 16368, std::string("MRX\xFF\xFF", 5));
+    SaveImage("typea.bin", typeA);
+    Bytes typeC = LH23Image();
+    Put(typeC, 16200, "MRX-C");
+    SaveImage("typec.bin", typeC);
     std::vector<std::string> args;
     for (const auto& a : c.args) args.push_back(a.rfind('@', 0) == 0 ? Path(a.substr(1)) : a);
     const CliRun r = Cli(args);
@@ -135,6 +141,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "Unrecognized EPROM. Only special EPROMs from Dravenholt are supported by Kestrovane.\n"},
         FailureCase{"SuperMAF conversion of an ignition image", {"image", "supermaf", "@ezk5.bin", "-o", "@x.bin"}, 1,
                     "The SuperMAF conversion applies to LH 2.3 and LH 2.2"},
+        FailureCase{"SuperMAF conversion of a Type A image, which has no map addresses",
+                    {"image", "supermaf", "@typea.bin", "-o", "@x.bin"}, 1,
+                    "The image was made by an earlier version: upgrade it first"},
+        FailureCase{"SuperMAF conversion of a Type C image, which has no map addresses",
+                    {"image", "supermaf", "@typec.bin", "-o", "@x.bin"}, 1,
+                    "The image was made by an earlier version: upgrade it first"},
+        FailureCase{"SuperMAF conversion of a later image", {"image", "supermaf", "@later.bin", "-o", "@x.bin"}, 1,
+                    "The selected EPROM image was created in a later version"},
         FailureCase{"unpack of a missing file", {"unpack", "@none.bin", "-o", "@x.bin"}, 1, "Failed to open file\n"},
         FailureCase{"unpack without output", {"unpack", "@lh23.bin"}, 2, "usage:"}));
 
