@@ -81,6 +81,9 @@ TEST_F(RenderTest, IgnitionDataTypesTexts) {
         {+ezk, "Max knock retard (98 octane cat)", 26, 1, "0.4"},
         {maps_test::EZFBytes, "Cruise map", 33, 1, "60.8"},
         {maps_test::EZFBytes, "Cruise map", 33, 144, "-3.6"},
+        // 59.85 and 58.05 are halves: the singles just below them still round up
+        {maps_test::EZFBytes, "Cruise map", 33, 3, "59.9"},
+        {maps_test::EZFBytes, "Cruise map", 33, 7, "58.1"},
         {maps_test::EZFBytes, "Warmup compensation map (idle) ", 38, 255, "0.5"},
         {maps_test::EZFBytes, "Warmup compensation map (idle) ", 38, 236, "9.0"},
         {maps_test::EZFBytes, "Air temperature compensation map (WOT)", 37, 20, "-9.0"},
