@@ -285,6 +285,9 @@ double RoundToSignificant(double v, int digits) {
     if (!std::isfinite(v)) return v;
     double factor = 1.0;
     const float limit = static_cast<float>(std::pow(10.0, digits));
+    // 10^digits below the smallest single: a value that is not negative would be divided for ever
+    // (0 >= 0); it reduces to nothing.
+    if (!(limit > 0.0f)) return v < 0.0 ? RoundHalfEven(v) : 0.0;
     while (static_cast<float>(v) >= limit) {
         v /= 10.0;
         factor *= 10.0;

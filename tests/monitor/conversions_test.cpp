@@ -226,7 +226,9 @@ TEST(NumbersTest, TimerIntervalAndSignificantDigits) {
         double out;
     };
     const Case cases[] = {{6858, 2, 6900}, {6850, 2, 6800}, {6950, 2, 7000}, {95, 2, 95}, {99.5, 2, 100},
-                          {999, 2, 1000}, {12345, 3, 12300}, {0, 2, 0}};
+                          {999, 2, 1000}, {12345, 3, 12300}, {0, 2, 0},
+                          // 10^digits too small for a single: no endless division
+                          {5, -1, 0}, {5, -50, 0}, {0, -50, 0}, {-5, -50, -5}};
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(RoundToSignificant(c.v, c.digits), c.out) << c.v;
 }
 
