@@ -2,6 +2,7 @@
 // shows them, and typing one cell.
 #include "cli/cli.h"
 #include "cli/cli_maps_common.h"
+#include "eprom/base_images.h"
 
 #include <charconv>
 #include <ostream>
@@ -61,6 +62,10 @@ int Set(const std::vector<std::string>& args, CliIo io) {
     EpromContext context;
     EPROM image(context);
     if (!cli_maps::LoadImage(image, context, args[1], io.err)) return kExitFailure;
+    // Only images the program would keep as they are: older kinds have no map addresses (a cell
+    // write would land in the program code) and later ones may lay their maps out differently.
+    if (DecideRevision(image) != RevisionDecision::Keep)
+        return io.err << "The image must be upgraded first (kestrovane-cli image upgrade)\n", kExitFailure;
     const MapDefinition* definition = cli_maps::ListedMap(image, args[2]);
     if (definition == nullptr) return UnknownMap(args[2], io.err);
     cli_maps::RenderedMap map(image, *definition);

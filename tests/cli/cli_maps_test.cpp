@@ -168,6 +168,11 @@ TEST_F(CliMaps, SetTypesClampedValuesAndDiffReportsThem) {
     EXPECT_EQ(diff.out.rfind("Max knock retard (91 octane) (row 0, col 3): ", 0), 0u) << diff.out;
 
     EXPECT_EQ(Cli({"diff", lh, ezk}).code, kExitFailure);
+    // A Type A image lists the LH maps but has no map addresses.
+    auto typeABytes = eprom_test::Filled();
+    eprom_test::Put(typeABytes, 16368, std::string("MRX\xFF\xFF", 5));
+    const std::string typeA = dir.File("typea.bin");
+    eprom_test::WriteFile(typeA, typeABytes);
     struct Bad {
         std::vector<std::string> args;
         int code;
@@ -179,6 +184,7 @@ TEST_F(CliMaps, SetTypesClampedValuesAndDiffReportsThem) {
         {{"map", "set", lh, "Base fuel map (cat)", "-1", "0", "1", "-o", out}, kExitUsage},
         {{"map", "set", lh, "Base fuel map (cat)", "0", "0", "1"}, kExitUsage},
         {{"map", "frob", lh}, kExitUsage},
+        {{"map", "set", typeA, "Base fuel map (cat)", "0", "0", "1", "-o", out}, kExitFailure},
     };
     for (const auto& b : bad) EXPECT_EQ(Cli(b.args).code, b.code) << b.args[1] << " " << b.args.back();
 }
