@@ -14,6 +14,7 @@
 #include "sim/sim_backend.h"
 #include "ui/clock.h"
 #include "ui/resources.h"
+#include "ui/silent_dialogs.h"
 
 #include <algorithm>
 #include <chrono>
@@ -59,21 +60,11 @@ private:
 };
 
 // Dialogs that time the progress window of one caption and count the reports moved under it.
-class TimingDialogs final : public UserDialogs {
+class TimingDialogs final : public SilentDialogs {
 public:
     TimingDialogs(SimulatedBackend& sim, PreciseClock& clock, std::string caption)
         : sim_(sim), clock_(clock), caption_(std::move(caption)) {}
     MsgResult MessageBox(const std::string&, const std::string&, MsgButtons, MsgIcon) override { return MsgResult::OK; }
-    std::optional<std::string> InputBox(const std::string&, const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<FileDialogResult> OpenFileDialog(const std::string&, const std::string&, int) override {
-        return std::nullopt;
-    }
-    std::optional<FileDialogResult> SaveFileDialog(const std::string&, const std::string&, const std::string&,
-                                                   const std::string&, int) override {
-        return std::nullopt;
-    }
     void ShowProgress(const std::string& caption, int) override {
         Stop();
         if (caption == caption_) {
@@ -83,14 +74,7 @@ public:
             t0_ = std::chrono::steady_clock::now();
         }
     }
-    void UpdateProgress(int) override {}
-    void EnableProgressCancel() override {}
-    bool IsProgressCancelled() override { return false; }
     void CloseProgress() override { Stop(); }
-    void ProcessEvents() override {}
-    std::string ClipboardText() override { return {}; }
-    void SetClipboardText(const std::string&) override {}
-    void SetHourglass(bool) override {}
 
     double seconds = 0.0;      // wall time under the progress window
     long reports = 0;          // reports moved meanwhile (each one a 1 ms frame)

@@ -13,8 +13,8 @@
 #include "maps/text_grid.h"
 #include "sim/sim_backend.h"
 #include "ui/clock.h"
-#include "ui/dialogs.h"
 #include "ui/resources.h"
+#include "ui/silent_dialogs.h"
 
 #include <algorithm>
 #include <chrono>
@@ -57,30 +57,6 @@ private:
     std::int64_t now_ = 0;
 };
 
-// The editor needs dialogs only for edits; the bench makes none.
-class NoDialogs final : public UserDialogs {
-public:
-    MsgResult MessageBox(const std::string&, const std::string&, MsgButtons, MsgIcon) override { return MsgResult::OK; }
-    std::optional<std::string> InputBox(const std::string&, const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<FileDialogResult> OpenFileDialog(const std::string&, const std::string&, int) override {
-        return std::nullopt;
-    }
-    std::optional<FileDialogResult> SaveFileDialog(const std::string&, const std::string&, const std::string&,
-                                                   const std::string&, int) override {
-        return std::nullopt;
-    }
-    void ShowProgress(const std::string&, int) override {}
-    void UpdateProgress(int) override {}
-    void EnableProgressCancel() override {}
-    bool IsProgressCancelled() override { return false; }
-    void CloseProgress() override {}
-    void ProcessEvents() override {}
-    std::string ClipboardText() override { return {}; }
-    void SetClipboardText(const std::string&) override {}
-    void SetHourglass(bool) override {}
-};
 
 class BenchTraceDevice final : public TraceDevice {
 public:
@@ -120,7 +96,7 @@ bool Run(Clock& clock, bool usbTiming, const std::string& imageFile, int ticks, 
     const auto packed = LoadResource("MRX_D");
     if (!packed || !image.LoadFromArray(UnpackResource(*packed)).empty()) return false;
     comms.SetRamByteOrderFlag(image.GetCreator() != 2);
-    NoDialogs dialogs;
+    SilentDialogs dialogs; // the editor needs dialogs only for edits; the bench makes none
     TextGrid grid;
     TableEditor editor(dialogs);
     editor.SetEPROM(&image);

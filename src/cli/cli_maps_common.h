@@ -5,7 +5,7 @@
 #include "maps/map_definitions.h"
 #include "maps/table_editor.h"
 #include "maps/text_grid.h"
-#include "ui/dialogs.h"
+#include "ui/silent_dialogs.h"
 
 #include <memory>
 #include <optional>
@@ -15,33 +15,7 @@
 namespace cli_maps {
 
 // Dialogs of a tool without a window: every question is cancelled, nothing is shown.
-class NoDialogs final : public UserDialogs {
-public:
-    MsgResult MessageBox(const std::string&, const std::string&, MsgButtons buttons, MsgIcon) override {
-        return buttons == MsgButtons::OK ? MsgResult::OK : MsgResult::Cancel;
-    }
-    std::optional<std::string> InputBox(const std::string&, const std::string&, const std::string&) override {
-        return std::nullopt;
-    }
-    std::optional<FileDialogResult> OpenFileDialog(const std::string&, const std::string&, int) override {
-        return std::nullopt;
-    }
-    std::optional<FileDialogResult> SaveFileDialog(const std::string&, const std::string&, const std::string&,
-                                                   const std::string&, int) override {
-        return std::nullopt;
-    }
-    void ShowProgress(const std::string&, int) override {}
-    void UpdateProgress(int) override {}
-    void EnableProgressCancel() override {}
-    bool IsProgressCancelled() override { return false; }
-    void CloseProgress() override {}
-    void ProcessEvents() override {}
-    std::string ClipboardText() override { return {}; }
-    void SetClipboardText(const std::string&) override {}
-    bool TryGetClipboardText(std::string&) override { return false; }
-    bool TrySetClipboardText(const std::string&) override { return false; }
-    void SetHourglass(bool) override {}
-};
+using NoDialogs = SilentDialogs;
 
 // Loads FILE; the word byte order follows the image's creator, as after every load in the
 // program. Prints the load's message and returns false when it fails.
