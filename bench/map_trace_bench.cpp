@@ -16,6 +16,8 @@
 #include "ui/resources.h"
 #include "ui/silent_dialogs.h"
 
+#include "bench_clocks.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -28,34 +30,6 @@
 
 namespace {
 
-class WallClock final : public Clock {
-public:
-    std::int64_t NowMs() override {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(C::now() - start_).count();
-    }
-    void SleepMs(std::int64_t ms) override {
-        if (ms <= 0) return;
-        const auto until = C::now() + std::chrono::milliseconds(ms);
-        if (ms > 2) std::this_thread::sleep_until(until - std::chrono::milliseconds(1));
-        while (C::now() < until) {
-        }
-    }
-
-private:
-    using C = std::chrono::steady_clock;
-    C::time_point start_ = C::now();
-};
-
-class InstantClock final : public Clock {
-public:
-    std::int64_t NowMs() override { return now_; }
-    void SleepMs(std::int64_t ms) override {
-        if (ms > 0) now_ += ms;
-    }
-
-private:
-    std::int64_t now_ = 0;
-};
 
 
 class BenchTraceDevice final : public TraceDevice {
@@ -139,7 +113,7 @@ int main() {
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
     {
-        WallClock clock;
+        PreciseClock clock;
         std::vector<double> t;
         if (!Run(clock, true, file, 100, false, t)) return Fail("trace ticks with USB timing failed");
         std::printf("trace_tick_ms_usb: %.2f\n", Median(t) * 1000.0);
