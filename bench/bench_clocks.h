@@ -1,6 +1,6 @@
 #pragma once
 // Clocks of the benchmarks.
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <chrono>
 #include <cstdint>

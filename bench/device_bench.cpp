@@ -7,14 +7,14 @@
 // frames actually took (measured inside the clock's sleeps); a ratio of 1.00 means the link adds
 // nothing to the frames.
 #include "device/comms.h"
-#include "device/comms_eprom_device.h"
+#include "device/adapters/comms_eprom_device.h"
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
 #include "sim/sim_backend.h"
-#include "ui/clock.h"
-#include "ui/resources.h"
-#include "ui/silent_dialogs.h"
+#include "platform/clock.h"
+#include "platform/resources.h"
+#include "platform/silent_dialogs.h"
 
 #include "bench_clocks.h"
 

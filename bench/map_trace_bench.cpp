@@ -12,9 +12,9 @@
 #include "maps/table_editor.h"
 #include "maps/text_grid.h"
 #include "sim/sim_backend.h"
-#include "ui/clock.h"
-#include "ui/resources.h"
-#include "ui/silent_dialogs.h"
+#include "platform/clock.h"
+#include "platform/resources.h"
+#include "platform/silent_dialogs.h"
 
 #include "bench_clocks.h"
 

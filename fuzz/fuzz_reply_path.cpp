@@ -2,7 +2,7 @@
 // type bytes, must leave the link's state sound and give each command its stated result size.
 #include "device/comms.h"
 #include "device/hid_backend.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <cstdint>
 #include <cstdlib>

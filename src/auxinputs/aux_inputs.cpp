@@ -2,7 +2,7 @@
 
 #include "auxinputs/aux_law_grid.h"
 #include "monitor/conversions.h"
-#include "ui/settings_store.h"
+#include "platform/settings_store.h"
 
 #include <algorithm>
 #include <charconv>

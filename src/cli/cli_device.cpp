@@ -3,13 +3,13 @@
 #include "cli/cli.h"
 #include "cli/console_dialogs.h"
 #include "device/comms.h"
-#include "device/comms_eprom_device.h"
+#include "device/adapters/comms_eprom_device.h"
 #include "device/firmware.h"
 #include "device/hidapi_backend.h"
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
 #include "sim/sim_backend.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <functional>
 #include <memory>

@@ -5,7 +5,7 @@
 #include "maps/map_definitions.h"
 #include "maps/table_editor.h"
 #include "maps/text_grid.h"
-#include "ui/silent_dialogs.h"
+#include "platform/silent_dialogs.h"
 
 #include <memory>
 #include <optional>

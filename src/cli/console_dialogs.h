@@ -1,7 +1,7 @@
 #pragma once
 // UserDialogs for the command-line tool: messages and progress captions go to a text stream
 // (standard error), questions are answered with a fixed default, file dialogs are cancelled.
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <iosfwd>
 

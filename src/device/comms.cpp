@@ -1,8 +1,8 @@
 #include "device/comms.h"
 
-#include "ui/clock.h"
-#include "ui/dialogs.h"
-#include "ui/settings_store.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/settings_store.h"
 
 #include <algorithm>
 #include <cmath>

@@ -2,9 +2,9 @@
 
 #include "device/comms.h"
 #include "eprom/eprom_image.h"
-#include "ui/clock.h"
-#include "ui/dialogs.h"
-#include "ui/resources.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/resources.h"
 
 #include <algorithm>
 #include <cmath>

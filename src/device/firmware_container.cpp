@@ -1,6 +1,6 @@
 #include "device/comms.h"
 #include "device/firmware.h"
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <algorithm>
 #include <cmath>

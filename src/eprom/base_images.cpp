@@ -1,7 +1,7 @@
 #include "eprom/base_images.h"
 
 #include "eprom/eprom_image.h"
-#include "ui/resources.h"
+#include "platform/resources.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
-#include "ui/clock.h"
-#include "ui/dialogs.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
 
 #include <algorithm>
 #include <functional>

@@ -1,6 +1,6 @@
 #include "maps/cell_input.h"
 
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <cctype>
 #include <charconv>

@@ -6,7 +6,7 @@
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
 #include "monitor/monitor_fuel.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <algorithm>
 #include <cmath>

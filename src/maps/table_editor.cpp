@@ -3,7 +3,7 @@
 #include "eprom/eprom_image.h"
 #include "maps/grid.h"
 #include "monitor/conversions.h"
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,7 +3,7 @@
 #include "auxinputs/aux_inputs.h"
 #include "eprom/eprom_image.h"
 #include "monitor/conversions.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,8 +7,8 @@
 // must come from the thread that drives the device link. Time comes only from the Clock given
 // at creation: a FakeClock in tests, SteadyClock in the program.
 #include "device/hid_backend.h"
-#include "ui/clock.h"
-#include "ui/dialogs.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
 
 #include <cstdint>
 #include <memory>

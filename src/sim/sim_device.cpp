@@ -3,9 +3,7 @@
 #include "sim/sim_crc.h"
 #include "sim/sim_state.h"
 
-#ifdef KV_SIM_HAVE_EPROM
 #include "eprom/eprom_image.h"
-#endif
 
 #include <algorithm>
 #include <cmath>
@@ -819,7 +817,6 @@ void SimDevice::RecomputeImageCache() {
     cacheGeneration_ = memoryGeneration_;
     auto cache = std::make_shared<FuelMapCache>();
     littleEndianRam_[0] = littleEndianRam_[1] = true;
-#ifdef KV_SIM_HAVE_EPROM
     for (int k = kSimLH; k <= kSimEZK; ++k) {
         EpromContext ctx;
         EPROM image(ctx);
@@ -848,7 +845,6 @@ void SimDevice::RecomputeImageCache() {
         }
         cache->valid = true;
     }
-#endif
     fuelMap_ = std::move(cache);
 }
 

@@ -7,7 +7,7 @@
 #include "device/hid_backend.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_engine.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <array>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // The monitor tabs and the aux input entries in the real program, offscreen against the
 // simulated car.
-#include "app/aux_monitor_tabs.h"
-#include "app/main_window.h"
-#include "app/program.h"
+#include "app/gui/aux_monitor_tabs.h"
+#include "app/gui/main_window.h"
+#include "app/gui/program.h"
 #include "app_test_support.h"
 #include "auxinputs/aux_inputs.h"
 #include "auxinputs/gui/aux_inputs_dialog.h"

@@ -1,12 +1,12 @@
 // The real program offscreen against the simulated device: start-up, the firmware offer, File >
 // New through its dialog, tab enter/leave actions, Options Apply, the ignition-dependent controls
 // and closing with a modified image.
-#include "app/main_window.h"
-#include "app/new_image_dialog.h"
-#include "app/options_dialog.h"
-#include "app/pages.h"
-#include "app/program.h"
-#include "app/splash.h"
+#include "app/gui/main_window.h"
+#include "app/gui/new_image_dialog.h"
+#include "app/gui/options_dialog.h"
+#include "app/gui/pages.h"
+#include "app/gui/program.h"
+#include "app/gui/splash.h"
 #include "app_test_support.h"
 #include "sim/sim_backend.h"
 

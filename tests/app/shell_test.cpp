@@ -1,6 +1,6 @@
 // Start-up, shut-down, Options, the tab flags, the recent-file list, the quick ping and the
 // ignition-dependent controls.
-#include "app/core/comms_shell_device.h"
+#include "device/adapters/comms_shell_device.h"
 #include "app/core/connection.h"
 #include "app/core/recent_files.h"
 #include "app/core/tab_state.h"

@@ -3,7 +3,7 @@
 #include "cli/cli.h"
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
-#include "ui/resources.h"
+#include "platform/resources.h"
 
 #include <gtest/gtest.h>
 

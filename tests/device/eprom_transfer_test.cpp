@@ -3,7 +3,7 @@
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
 #include "fakes.h"
-#include "ui/resources.h"
+#include "platform/resources.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 #include "eprom/eprom_image.h"
 #include "eprom/mkbase/packer.h"
 #include "monitor/conversions.h"
-#include "ui/resources.h"
+#include "platform/resources.h"
 
 #include <gtest/gtest.h>
 

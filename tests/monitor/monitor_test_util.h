@@ -3,7 +3,7 @@
 #include "../eprom/eprom_test_util.h"
 #include "eprom/eprom_image.h"
 #include "monitor/monitor_record.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <gtest/gtest.h>
 

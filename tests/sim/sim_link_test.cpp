@@ -2,7 +2,7 @@
 // on framing, commands, module programming with ignition guidance, block reads, streaming and
 // the firmware loader.
 #include "device/comms.h"
-#include "device/comms_eprom_device.h"
+#include "device/adapters/comms_eprom_device.h"
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
 #include "sim_host.h"

@@ -1,9 +1,9 @@
 #pragma once
 // Test doubles of the platform seams: a fake clock, an in-memory settings store and scripted
 // dialogs that record every text shown and answer from a script.
-#include "ui/clock.h"
-#include "ui/dialogs.h"
-#include "ui/settings_store.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/settings_store.h"
 
 #include <deque>
 #include <functional>

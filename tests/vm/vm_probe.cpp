@@ -13,7 +13,7 @@
 //                    quick-ping timer does until the caller puts it back
 #include "device/comms.h"
 #include "device/hidapi_backend.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <hidapi.h>
 

@@ -5,9 +5,9 @@
 #include "eprom/base_images.h"
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
-#include "ui/clock.h"
-#include "ui/dialogs.h"
-#include "ui/settings_store.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/settings_store.h"
 
 #include <utility>
 

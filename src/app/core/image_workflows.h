@@ -4,7 +4,7 @@
 // Load from PEM, the recent-file list and the image information line.
 #include "app/core/recent_files.h"
 #include "app/core/workflow_view.h"
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <memory>
 #include <string>

@@ -1,6 +1,6 @@
 #include "app/core/recent_files.h"
 
-#include "ui/settings_store.h"
+#include "platform/settings_store.h"
 
 #include <algorithm>
 

@@ -1,10 +1,10 @@
 #include "app/core/shell.h"
 
 #include "app/core/shell_device.h"
-#include "ui/clock.h"
-#include "ui/dialogs.h"
-#include "ui/resources.h"
-#include "ui/settings_store.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/resources.h"
+#include "platform/settings_store.h"
 
 #include <memory>
 #include <utility>

@@ -1,8 +1,8 @@
 #include "auxinputs/gui/aux_inputs_dialog.h"
 
 #include "auxinputs/aux_inputs.h"
-#include "ui/dialogs.h"
-#include "ui/settings_store.h"
+#include "platform/dialogs.h"
+#include "platform/settings_store.h"
 
 #include <QCheckBox>
 #include <QGridLayout>

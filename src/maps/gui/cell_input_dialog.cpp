@@ -1,6 +1,6 @@
 #include "maps/gui/cell_input_dialog.h"
 
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

@@ -5,7 +5,7 @@
 #include "maps/gui/qt_map_grid.h"
 #include "maps/map_keys.h"
 #include "maps/table_editor.h"
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "monitor/gui/fuel_monitor_page.h"
 
 #include "monitor/gui/instrument_widgets.h"
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <QGridLayout>
 #include <QGroupBox>

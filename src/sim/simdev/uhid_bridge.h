@@ -13,7 +13,7 @@
 // Single-threaded. The owner polls Fd() for readability (at most PollTimeoutMs() ms), then calls
 // Service(readable). Failures come back as false / message texts; nothing throws.
 #include "device/hid_backend.h"
-#include "ui/clock.h"
+#include "platform/clock.h"
 
 #include <array>
 #include <cstddef>

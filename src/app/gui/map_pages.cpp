@@ -1,10 +1,10 @@
-#include "app/map_pages.h"
+#include "app/gui/map_pages.h"
 
 #include "app/core/shell.h"
 #include "app/core/shell_device.h"
-#include "app/main_window.h"
-#include "app/pages.h"
-#include "maps/gui/comms_trace_device.h"
+#include "app/gui/main_window.h"
+#include "app/gui/pages.h"
+#include "device/adapters/comms_trace_device.h"
 #include "maps/gui/map_tabs.h"
 #include "monitor/gui/knock_sound.h"
 

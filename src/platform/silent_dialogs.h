@@ -2,7 +2,7 @@
 // Dialogs of a run without a user: nothing is shown, every question is cancelled (a plain OK
 // box answers OK), input and file dialogs are cancelled, the progress window is never cancelled
 // and the clipboard is unavailable. Tools derive from it and override what they need.
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 class SilentDialogs : public UserDialogs {
 public:

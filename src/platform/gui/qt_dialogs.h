@@ -1,12 +1,12 @@
 #pragma once
 // UserDialogs with Qt widgets: QMessageBox, QInputDialog, QFileDialog, a progress window of
 // our own, the system clipboard and the busy pointer. Every call must come from the GUI thread.
-#include "ui/dialogs.h"
+#include "platform/dialogs.h"
 
 #include <QPointer>
 
 class QWidget;
-#include "ui/gui/progress_window.h"
+#include "platform/gui/progress_window.h"
 
 class QtUserDialogs final : public UserDialogs {
 public:

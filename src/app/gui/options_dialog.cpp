@@ -1,4 +1,4 @@
-#include "app/options_dialog.h"
+#include "app/gui/options_dialog.h"
 
 #include "app/core/shell.h"
 

@@ -1,7 +1,7 @@
-#include "ui/gui/qt_dialogs.h"
+#include "platform/gui/qt_dialogs.h"
 
-#include "ui/gui/file_filter.h"
-#include "ui/gui/progress_window.h"
+#include "platform/gui/file_filter.h"
+#include "platform/gui/progress_window.h"
 
 #include <QApplication>
 #include <QClipboard>

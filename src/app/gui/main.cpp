@@ -1,5 +1,5 @@
-#include "app/main_window.h"
-#include "app/program.h"
+#include "app/gui/main_window.h"
+#include "app/gui/program.h"
 #include "app_version.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "app/new_image_dialog.h"
+#include "app/gui/new_image_dialog.h"
 
 #include <QButtonGroup>
 #include <QDialogButtonBox>

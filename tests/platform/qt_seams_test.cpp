@@ -1,9 +1,9 @@
 // The Qt implementations of the platform seams: file-dialog filters, the settings store on
 // QSettings, and the progress window with its Cancel button.
-#include "ui/gui/file_filter.h"
-#include "ui/gui/progress_window.h"
-#include "ui/gui/qt_dialogs.h"
-#include "ui/gui/qt_settings.h"
+#include "platform/gui/file_filter.h"
+#include "platform/gui/progress_window.h"
+#include "platform/gui/qt_dialogs.h"
+#include "platform/gui/qt_settings.h"
 
 #include <QAbstractButton>
 #include <QApplication>

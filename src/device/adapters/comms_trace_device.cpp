@@ -1,4 +1,4 @@
-#include "maps/gui/comms_trace_device.h"
+#include "device/adapters/comms_trace_device.h"
 
 #include "device/comms.h"
 

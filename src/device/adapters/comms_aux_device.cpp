@@ -1,4 +1,4 @@
-#include "auxinputs/comms_aux_device.h"
+#include "device/adapters/comms_aux_device.h"
 
 #include "device/comms.h"
 

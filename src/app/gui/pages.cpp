@@ -1,4 +1,4 @@
-#include "app/pages.h"
+#include "app/gui/pages.h"
 
 #include "app/core/workflow_view.h"
 

@@ -1,8 +1,8 @@
-#include "app/aux_monitor_tabs.h"
+#include "app/gui/aux_monitor_tabs.h"
 
 #include "app/core/shell.h"
-#include "app/main_window.h"
-#include "app/pages.h"
+#include "app/gui/main_window.h"
+#include "app/gui/pages.h"
 #include "auxinputs/aux_inputs.h"
 #include "auxinputs/gui/aux_inputs_dialog.h"
 #include "maps/cell_input.h"

@@ -1,7 +1,7 @@
 #pragma once
 // SettingsStore on QSettings: organisation and application "Kestrovane", one group per
 // section (the registry on Windows, an INI file under the user's config folder on Linux).
-#include "ui/settings_store.h"
+#include "platform/settings_store.h"
 
 #include <QSettings>
 #include <QString>

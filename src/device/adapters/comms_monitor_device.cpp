@@ -1,4 +1,4 @@
-#include "monitor/comms_monitor_device.h"
+#include "device/adapters/comms_monitor_device.h"
 
 #include "device/comms.h"
 

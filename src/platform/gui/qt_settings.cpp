@@ -1,4 +1,4 @@
-#include "ui/gui/qt_settings.h"
+#include "platform/gui/qt_settings.h"
 
 #include <QStringList>
 #include <QVariant>

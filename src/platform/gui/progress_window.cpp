@@ -1,4 +1,4 @@
-#include "ui/gui/progress_window.h"
+#include "platform/gui/progress_window.h"
 
 #include <QLabel>
 #include <QProgressBar>

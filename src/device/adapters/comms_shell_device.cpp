@@ -1,4 +1,4 @@
-#include "app/core/comms_shell_device.h"
+#include "device/adapters/comms_shell_device.h"
 
 #include "device/comms.h"
 #include "device/firmware.h"

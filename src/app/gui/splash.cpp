@@ -1,4 +1,4 @@
-#include "app/splash.h"
+#include "app/gui/splash.h"
 
 #include <QCoreApplication>
 #include <QFont>

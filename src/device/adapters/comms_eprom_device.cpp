@@ -1,4 +1,4 @@
-#include "device/comms_eprom_device.h"
+#include "device/adapters/comms_eprom_device.h"
 
 #include "device/comms.h"
 #include "device/firmware.h"

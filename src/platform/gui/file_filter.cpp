@@ -1,4 +1,4 @@
-#include "ui/gui/file_filter.h"
+#include "platform/gui/file_filter.h"
 
 namespace {
 
