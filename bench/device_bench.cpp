@@ -101,7 +101,7 @@ int main() {
 
         EPROM image(context);
         image.LoadFromArray(LhImage());
-        if (image.GetECUType() != 1) return Fail("no LH image");
+        if (image.GetECUType() != EcuType::LH23) return Fail("no LH image");
         TimingDialogs readTiming(*sim, clock, "Downloading from LH PEM");
         // The best of a few runs: other work on the machine only ever adds time.
         double bestLoad = 1e9;

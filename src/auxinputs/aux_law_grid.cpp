@@ -15,18 +15,18 @@ std::string AuxNumberText(double v) {
     return std::string(buf, r.ptr);
 }
 
-std::optional<double> ParseAuxNumber(const std::string& text) {
+Parsed<double> ParseAuxNumber(const std::string& text) {
     auto b = text.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos) return std::nullopt;
+    if (b == std::string::npos) return ParseError{"not a number"};
     auto e = text.find_last_not_of(" \t\r\n");
     std::string t = text.substr(b, e - b + 1);
     if (t.find('.') == std::string::npos) std::replace(t.begin(), t.end(), ',', '.');
     if (!t.empty() && t[0] == '+') t.erase(0, 1);
     if (t.empty() || !(std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '-' || t[0] == '.'))
-        return std::nullopt;
+        return ParseError{"not a number"};
     double v = 0.0;
     auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-    if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(v)) return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != t.data() + t.size() || !std::isfinite(v)) return ParseError{"not a number"};
     return v;
 }
 

@@ -2,6 +2,8 @@
 // The rows of the conversion-law grid of the aux input dialog, kept apart from the widget so the
 // editing rules run headless: rows show the law in order, plus rows the user added and has not
 // filled yet. Every change to a point goes through AuxInputs, so the law stays ordered.
+#include "platform/parsed.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,4 +68,4 @@ private:
 std::string AuxNumberText(double v);
 // A typed or pasted number ("." or "," as the decimal separator, surrounding blanks allowed);
 // nullopt for anything else.
-std::optional<double> ParseAuxNumber(const std::string& text);
+Parsed<double> ParseAuxNumber(const std::string& text);

@@ -3,6 +3,7 @@
 // same value of their own precision.
 #include "cli/cli.h"
 #include "monitor/conversions.h"
+#include "platform/parsed.h"
 
 #include <array>
 #include <charconv>
@@ -78,13 +79,13 @@ void CalcUsage(std::ostream& err) {
     err << "\n";
 }
 
-std::optional<double> ParseNumber(const std::string& s) {
+Parsed<double> ParseNumber(const std::string& s) {
     double v = 0;
     const char* first = s.data();
     const char* last = s.data() + s.size();
     if (first != last && *first == '+') ++first;
     const auto r = std::from_chars(first, last, v);
-    if (r.ec != std::errc() || r.ptr != last || !std::isfinite(v)) return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != last || !std::isfinite(v)) return ParseError{"not a number"};
     return v;
 }
 

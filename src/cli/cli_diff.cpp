@@ -12,9 +12,10 @@ constexpr int kExitDifferent = 3;
 
 // Parameter entries of each ECU type (first, last) and the entries that span more than one byte.
 struct ParameterRange {
-    int ecuType, first, last;
+    EcuType ecuType;
+    int first, last;
 };
-constexpr ParameterRange kParameterRanges[] = {{kEcuLH23, 1, 28}, {kEcuEZK, 29, 41}, {kEcuLH22, 42, 54}, {kEcuEZF, 55, 61}};
+constexpr ParameterRange kParameterRanges[] = {{EcuType::LH23, 1, 28}, {EcuType::EZK, 29, 41}, {EcuType::LH22, 42, 54}, {EcuType::EZF, 55, 61}};
 
 int ParameterWidth(int entry) {
     switch (entry) {

@@ -2,6 +2,7 @@
 #include "cli/cli.h"
 #include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
+#include "platform/parsed.h"
 
 #include <fstream>
 #include <iterator>
@@ -25,40 +26,41 @@ void ImageUsage(std::ostream& err) {
 }
 
 // One positional argument followed by options of the form "--name value" / "-o value".
-struct Parsed {
+struct ImageArgs {
     std::string input;
     std::string output;
     std::optional<int> format;
     std::optional<bool> superMAF;
 };
 
-std::optional<int> ParseFormat(const std::string& s) {
+Parsed<int> ParseFormat(const std::string& s) {
     if (s.size() == 1 && s[0] >= '1' && s[0] <= '4') return s[0] - '0';
-    return std::nullopt;
+    return ParseError{"the format is 1, 2, 3 or 4"};
 }
 
-// Parses IN followed by the allowed options; nullopt on any unknown or malformed option.
-std::optional<Parsed> Parse(const std::vector<std::string>& args, bool allowFormat, bool allowSuperMAF) {
-    if (args.size() < 2 || args[1].rfind("-", 0) == 0) return std::nullopt;
-    Parsed p;
+// Parses IN followed by the allowed options; a failure on any unknown or malformed option.
+Parsed<ImageArgs> Parse(const std::vector<std::string>& args, bool allowFormat, bool allowSuperMAF) {
+    if (args.size() < 2 || args[1].rfind("-", 0) == 0) return ParseError{"an input file comes first"};
+    ImageArgs p;
     p.input = args[1];
     for (std::size_t i = 2; i < args.size(); i += 2) {
-        if (i + 1 >= args.size()) return std::nullopt;
+        if (i + 1 >= args.size()) return ParseError{args[i] + " needs a value"};
         const std::string& name = args[i];
         const std::string& value = args[i + 1];
         if (name == "-o" && p.output.empty() && !value.empty()) {
             p.output = value;
         } else if (name == "--format" && allowFormat && !p.format) {
-            p.format = ParseFormat(value);
-            if (!p.format) return std::nullopt;
+            const Parsed<int> format = ParseFormat(value);
+            if (!format) return ParseError{format.Error()};
+            p.format = *format;
         } else if (name == "--supermaf" && allowSuperMAF && !p.superMAF) {
-            if (value != "yes" && value != "no") return std::nullopt;
+            if (value != "yes" && value != "no") return ParseError{"--supermaf is yes or no"};
             p.superMAF = value == "yes";
         } else {
-            return std::nullopt;
+            return ParseError{"unknown or repeated option " + name};
         }
     }
-    if (p.output.empty()) return std::nullopt;
+    if (p.output.empty()) return ParseError{"-o OUT is missing"};
     return p;
 }
 
@@ -94,7 +96,7 @@ int Info(const std::vector<std::string>& args, CliIo io) {
     const auto yesNo = [](bool b) { return b ? "yes" : "no"; };
     io.out << "kind: " << image.GetKind() << "\n"
            << "name: " << image.GetName() << "\n"
-           << "ecu_type: " << image.GetECUType() << "\n"
+           << "ecu_type: " << EcuTypeCode(image.GetECUType()) << "\n"
            << "ecu_function: " << image.GetECUFunction() << "\n"
            << "creator: " << image.GetCreator() << "\n"
            << "revision: " << image.GetRevision() << "\n"
@@ -144,7 +146,7 @@ int Upgrade(const std::vector<std::string>& args, CliIo io) {
     EpromContext context;
     EPROM image(context);
     if (!Load(image, context, p->input, io.err)) return kExitFailure;
-    if (image.GetECUType() == 0 && !image.IsEmptyImage()) {
+    if (image.GetECUType() == EcuType::Unknown && !image.IsEmptyImage()) {
         io.err << kUnrecognizedEprom << "\n";
         return kExitFailure;
     }
@@ -183,7 +185,7 @@ int SuperMAF(const std::vector<std::string>& args, CliIo io) {
     // The conversion writes at the map and axis addresses of the current layout. Older images
     // (Type A / Type C have no address tables: the tables would send every write to the program
     // code at address 0) and images of a later version are refused, as opening them would.
-    if (image.GetECUType() == 1 || image.GetECUType() == 3) {
+    if (image.GetECUType() == EcuType::LH23 || image.GetECUType() == EcuType::LH22) {
         switch (DecideRevision(image)) {
         case RevisionDecision::Refuse:
             io.err << LaterVersionMessage(KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH) << "\n";
@@ -196,10 +198,10 @@ int SuperMAF(const std::vector<std::string>& args, CliIo io) {
         }
     }
     switch (image.GetECUType()) {
-    case 1:
+    case EcuType::LH23:
         image.LH23_MakeSuperMAF();
         break;
-    case 3:
+    case EcuType::LH22:
         image.LH22_MakeSuperMAF();
         break;
     default:
@@ -209,11 +211,12 @@ int SuperMAF(const std::vector<std::string>& args, CliIo io) {
     return Save(image, p->output, 0, io.err);
 }
 
-bool ReadFileBytes(const std::string& path, std::vector<std::uint8_t>& bytes) {
+Parsed<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
-    if (!f) return false;
-    bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    return !f.bad();
+    if (!f) return ParseError{"Failed to open file"};
+    std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(f), {});
+    if (f.bad()) return ParseError{"Failed to open file"};
+    return bytes;
 }
 
 bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -242,12 +245,12 @@ int RunUnpackCommand(const std::vector<std::string>& args, const CliOptions&, Cl
         io.err << "usage: kestrovane-cli unpack IN -o OUT\n";
         return kExitUsage;
     }
-    std::vector<std::uint8_t> bytes;
-    if (!ReadFileBytes(args[0], bytes)) {
-        io.err << "Failed to open file\n";
+    const Parsed<std::vector<std::uint8_t>> bytes = ReadFileBytes(args[0]);
+    if (!bytes) {
+        io.err << bytes.Error() << "\n";
         return kExitFailure;
     }
-    if (!WriteFileBytes(args[2], UnpackResource(bytes))) {
+    if (!WriteFileBytes(args[2], UnpackResource(*bytes))) {
         io.err << "Failed to write " << args[2] << "\n";
         return kExitFailure;
     }

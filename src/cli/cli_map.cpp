@@ -3,6 +3,7 @@
 #include "cli/cli.h"
 #include "cli/cli_maps_common.h"
 #include "eprom/base_images.h"
+#include "platform/parsed.h"
 
 #include <charconv>
 #include <ostream>
@@ -15,10 +16,11 @@ void MapUsage(std::ostream& err) {
            "       kestrovane-cli map set FILE NAME ROW COL TEXT -o OUT\n";
 }
 
-std::optional<int> ParseIndex(const std::string& s) {
+Parsed<int> ParseIndex(const std::string& s) {
     int v = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || v < 0) return std::nullopt;
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size() || v < 0)
+        return ParseError{"\"" + s + "\" is not a row or column number"};
     return v;
 }
 

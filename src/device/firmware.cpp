@@ -61,7 +61,7 @@ bool Firmware::OpenFirmware(const std::string& source) {
         }
         embedded_ = false;
     }
-    header_ = ParseFirmwareHeader(data_).value_or(FirmwareHeader{});
+    header_ = ParseFirmwareHeader(data_).ValueOr(FirmwareHeader{});
     open_ = true;
     return true;
 }

@@ -2,6 +2,8 @@
 // Firmware of the device and of the EPROM modules: the ".dat" container, its check, both upgrade
 // procedures and the user dialogues around them. One Firmware object per program, next to its
 // Comms. Failures are values: false, or a message through UserDialogs.
+#include "platform/parsed.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -35,8 +37,8 @@ struct FirmwareHeader {
     std::uint32_t payloadLength = 0;
 };
 
-// Parses the header at the start of `data`; nullopt when fewer than 33 bytes.
-std::optional<FirmwareHeader> ParseFirmwareHeader(const std::vector<std::uint8_t>& data);
+// Parses the header at the start of `data`; a failure when fewer than 33 bytes.
+Parsed<FirmwareHeader> ParseFirmwareHeader(const std::vector<std::uint8_t>& data);
 
 // The container check on bytes already in memory. `exactLength`: a file must be exactly
 // totalLength long; an embedded image may be longer (padding). `progress` (may be null) gets

@@ -10,8 +10,8 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 }
 
 bool UnderRevisionPolicy(const EPROM& image) {
-    const int type = image.GetECUType();
-    return type == 1 || type == 2;
+    const EcuType type = image.GetECUType();
+    return type == EcuType::LH23 || type == EcuType::EZK;
 }
 
 } // namespace
@@ -60,14 +60,14 @@ std::string SuperMAFQuestion() {
            "click No.)";
 }
 
-bool UpgradeAsksForSuperMAF(const EPROM& image) { return image.GetECUType() == 2 && image.GetRevision() < 7; }
+bool UpgradeAsksForSuperMAF(const EPROM& image) { return image.GetECUType() == EcuType::EZK && image.GetRevision() < 7; }
 
 std::string UpgradeBaseName(const EPROM& image, bool carHasSuperMAF) {
     const bool superMAF = UpgradeAsksForSuperMAF(image) ? carHasSuperMAF : image.LH23EZK_GetMAFType() == "SuperMAF";
     switch (image.GetECUType()) {
-    case 1:
+    case EcuType::LH23:
         return std::string("MRX_D") + (superMAF ? kSuperMAFSuffix : "");
-    case 2:
+    case EcuType::EZK:
         return std::string("EZK_D-S4") + (superMAF ? kSuperMAFSuffix : "");
     default:
         return "";

@@ -16,7 +16,8 @@ inline constexpr const char* kSuperMAFSuffix = "-SUPERMAF";
 // The revision that the program's LH 2.3 and EZK base images carry.
 inline constexpr int kCurrentRevision = 8;
 
-// Resource names of all base images, in the order of the base-image table.
+// Resource names of all base images: the LH 2.3 and EZK images (standard and SuperMAF), then
+// the LH 2.2 and EZF images.
 const std::vector<std::string>& BaseImageNames();
 
 // Loads the base image `resourceName` (packed or raw) into `into` with LoadFromArray. Returns ""

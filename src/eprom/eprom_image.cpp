@@ -35,7 +35,7 @@ const FileFormatInfo* FindFormat(int code) {
 }
 
 // LH 2.2 and EZF images offer the 4 kB format too.
-bool OffersSmallFormat(int ecuType) { return ecuType == 3 || ecuType == 4; }
+bool OffersSmallFormat(EcuType type) { return type == EcuType::LH22 || type == EcuType::EZF; }
 
 } // namespace
 
@@ -117,8 +117,11 @@ void EPROM::FinishLoadFromDevice() {
 }
 
 int EPROM::DeviceUnit() const {
-    const int type = GetECUType();
-    return (type == 1 || type == 2) ? type : 0;
+    switch (GetECUType()) {
+    case EcuType::LH23: return 1;
+    case EcuType::EZK: return 2;
+    default: return 0;
+    }
 }
 
 bool EPROM::IsEmptyImage() const {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "eprom/ecu_type.h"
+
 class EpromDevice;
 class UserDialogs;
 class Clock;
@@ -108,7 +110,7 @@ public:
     int GetRevision() const;
     std::string LH23EZK_GetMAFType() const;
     int GetCreator() const;
-    int GetECUType() const;
+    EcuType GetECUType() const;
     int GetECUFunction() const;
     std::string GetBaseMapsName() const;
 

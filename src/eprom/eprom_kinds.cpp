@@ -10,7 +10,7 @@ namespace {
 
 struct KindInfo {
     const char* name;
-    int ecuType;
+    EcuType ecuType;
     int ecuFunction;
     int creator;
     std::int32_t imageSize;
@@ -19,15 +19,15 @@ struct KindInfo {
 };
 
 constexpr KindInfo kKinds[] = {
-    {"", 0, 0, 1, 16384, 0, -1},
-    {"928 LH S4/GT/GTS Dravenholt Type A", 1, 1, 1, 16384, 0, -1},
-    {"928 LH S4/GT/GTS Dravenholt Type C", 1, 1, 2, 16384, 0, -1},
-    {"928 LH S4/GT/GTS", 1, 1, 1, 16384, 0, 16367},
-    {"928 EZK S4/GT/GTS Dravenholt Type A", 2, 2, 1, 16384, 0, -1},
-    {"928 EZK S4/GT/GTS", 2, 2, 1, 16384, 0, 16357},
-    {"928 LH '85 - '86 32-valve USA", 3, 1, 1, 4096, 12288, 4059},
-    {"928 LH S2 16-valve Euro", 3, 1, 1, 4096, 12288, 4059},
-    {"928 EZF", 4, 2, 1, 2048, 14336, 1791},
+    {"", EcuType::Unknown, 0, 1, 16384, 0, -1},
+    {"928 LH S4/GT/GTS Dravenholt Type A", EcuType::LH23, 1, 1, 16384, 0, -1},
+    {"928 LH S4/GT/GTS Dravenholt Type C", EcuType::LH23, 1, 2, 16384, 0, -1},
+    {"928 LH S4/GT/GTS", EcuType::LH23, 1, 1, 16384, 0, 16367},
+    {"928 EZK S4/GT/GTS Dravenholt Type A", EcuType::EZK, 2, 1, 16384, 0, -1},
+    {"928 EZK S4/GT/GTS", EcuType::EZK, 2, 1, 16384, 0, 16357},
+    {"928 LH '85 - '86 32-valve USA", EcuType::LH22, 1, 1, 4096, 12288, 4059},
+    {"928 LH S2 16-valve Euro", EcuType::LH22, 1, 1, 4096, 12288, 4059},
+    {"928 EZF", EcuType::EZF, 2, 1, 2048, 14336, 1791},
 };
 
 const KindInfo& Info(int kind) { return kKinds[(kind >= 0 && kind <= 8) ? kind : 0]; }
@@ -192,9 +192,9 @@ int EPROM::GetRevision() const {
 
 std::string EPROM::LH23EZK_GetMAFType() const {
     switch (GetECUType()) {
-    case 1:
+    case EcuType::LH23:
         return ReadWord(GetMapAddr(3) + 30) != 0 ? "Standard MAF" : "SuperMAF";
-    case 2:
+    case EcuType::EZK:
         return ReadByte(kEZKSuperMAFFlag) == 1 ? "SuperMAF" : "Standard MAF";
     default:
         return "";
@@ -203,12 +203,12 @@ std::string EPROM::LH23EZK_GetMAFType() const {
 
 int EPROM::GetCreator() const { return Info(kind_).creator; }
 
-int EPROM::GetECUType() const { return Info(kind_).ecuType; }
+EcuType EPROM::GetECUType() const { return Info(kind_).ecuType; }
 
 int EPROM::GetECUFunction() const { return Info(kind_).ecuFunction; }
 
 std::string EPROM::GetBaseMapsName() const {
-    if (GetECUType() != 2) return "";
+    if (GetECUType() != EcuType::EZK) return "";
     std::string name;
     for (std::int32_t i = 0; i < 5; ++i) {
         const std::uint8_t b = ReadByte(kEZKBaseMapsName + i);

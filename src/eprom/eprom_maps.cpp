@@ -66,7 +66,7 @@ std::int32_t EPROM::CellAddress(int mapId, int x, int y) const {
             for (int d = 0; d < Dimensions(mapId); ++d) address += ReadByte(address) + 1;
         return address + width * x + 16 * width * y;
     }
-    if (GetECUType() == 1 && !IsLHMainMap(mapId))
+    if (GetECUType() == EcuType::LH23 && !IsLHMainMap(mapId))
         for (int d = 0; d < Dimensions(mapId); ++d) address += ReadByte(address + 1) + 2;
     if (IsReversed(mapId)) return address + 16 * width * y + (14 - x) * width + 1;
     return address + width * x + 16 * width * y;
@@ -178,9 +178,9 @@ std::uint8_t EPROM::LH_GetRPMAxisPoint(int index) const {
     const std::int32_t block = epromAddresses_[kLHAxisBlock];
     if (GetCreator() == 2) return ReadByte(block + 1 + i);
     switch (GetECUType()) {
-    case 1:
+    case EcuType::LH23:
         return static_cast<std::uint8_t>(Limit(256 - SumBytes(block + 21 + i, 16 - i), 0, 255));
-    case 3: {
+    case EcuType::LH22: {
         const std::int32_t anchor = ReadByte(GetEPROMAddress(45));
         const std::int32_t v = 256 - anchor + SumBytes(epromAddresses_[kLH22RPMSteps], i);
         return static_cast<std::uint8_t>(Limit(v, 0, 255));
@@ -195,9 +195,9 @@ std::int32_t EPROM::LH_GetMAFAxisPoint(int index) const {
     const std::int32_t block = epromAddresses_[kLHAxisBlock];
     if (GetCreator() == 2) return ReadWord(block + 19 + 2 * i);
     switch (GetECUType()) {
-    case 1:
+    case EcuType::LH23:
         return 65536 - ReadWord(block + 17) - SumBytes(block + 2 + i, 15 - i);
-    case 3: {
+    case EcuType::LH22: {
         const std::int32_t h = ReadByte(GetEPROMAddress(43));
         const std::int32_t l = ReadByte(GetEPROMAddress(44));
         return (256 - h) * 256 - l - SumBytes(epromAddresses_[kLH22MAFSteps], i);

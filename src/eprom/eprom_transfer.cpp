@@ -227,8 +227,8 @@ std::string EPROM::LoadFromECU_Initiation(int ecu) {
 }
 
 std::string EPROM::LoadToEmulator() {
-    const int type = GetECUType();
-    if (type != 1 && type != 2) {
+    const int unit = DeviceUnit(); // 1 = LH, 2 = EZK
+    if (unit == 0) {
         return "According to configuration settings, the ECU this EPROM image is intended for is not Kestrovane "
                "enabled. Please check settings in Tools -> Options.";
     }
@@ -241,7 +241,6 @@ std::string EPROM::LoadToEmulator() {
     // The unit must power up with the module watching: first the ignition goes off and the
     // units power down, then it goes on again.
     if (std::string m = GuideIgnitionOff(Context()); !m.empty()) return m;
-    const int unit = type; // 1 = LH, 2 = EZK
     int status = -1;
     if (std::string m = WaitForModules(Context(), unit, status); !m.empty()) return m;
     if (status == 0) {

@@ -40,11 +40,11 @@ void EPROM::UpgradeVersion(const EPROM& source, bool toSuperMAF) {
     };
 
     switch (source.GetECUType()) {
-    case 1:
+    case EcuType::LH23:
         for (const Range& r : kLH23UpgradeRanges)
             for (std::int32_t a = r.first; a <= r.last; ++a) copy(a);
         break;
-    case 2: {
+    case EcuType::EZK: {
         const int revision = GetRevision();
         const bool keepFlag = revision == 6 && ReadByte(kEZKKeepFlagByte) == 0xCC;
         if (revision < 7 && toSuperMAF && !keepFlag) {

@@ -5,7 +5,7 @@
 #include <cctype>
 #include <charconv>
 
-std::optional<double> ParseCellNumber(std::string_view text, bool whole) {
+Parsed<double> ParseCellNumber(std::string_view text, bool whole) {
     std::size_t i = 0;
     auto skipBlanks = [&] {
         while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
@@ -27,17 +27,17 @@ std::optional<double> ParseCellNumber(std::string_view text, bool whole) {
             break;
         }
     }
-    if (!digits) return std::nullopt;
+    if (!digits) return ParseError{"not a number"};
     if (whole) {
         skipBlanks();
-        if (i != text.size()) return std::nullopt;
+        if (i != text.size()) return ParseError{"not a number"};
     }
     // Only a sign, digits and one point remain; from_chars reads them whatever the C locale says.
     const char* first = number.c_str();
     if (*first == '+') ++first;
     double value = 0;
     const auto result = std::from_chars(first, number.c_str() + number.size(), value);
-    if (result.ec != std::errc()) return std::nullopt;
+    if (result.ec != std::errc()) return ParseError{"not a number"};
     return value;
 }
 

@@ -2,6 +2,8 @@
 // The cell input dialog ("Edit cell"): the limits it shows, the check run when OK is pressed,
 // and the seam through which the table editor asks for a typed value. The Qt dialog implements
 // CellInput with these checks; DialogCellInput runs the same exchange over UserDialogs.
+#include "platform/parsed.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,8 +21,8 @@ struct CellInputLimits {
 
 // A number written in a cell: blanks around it, an optional sign, digits with at most one "." or
 // "," as decimal separator. `whole` = the entire text must be that number; otherwise the number
-// at the start of the text is read and the rest ignored. nullopt when there is no number.
-std::optional<double> ParseCellNumber(std::string_view text, bool whole);
+// at the start of the text is read and the rest ignored. A failure when there is no number.
+Parsed<double> ParseCellNumber(std::string_view text, bool whole);
 
 // The OK check: empty when accepted, otherwise the message to show ("Invalid value!",
 // "Value cannot be less than <min>!", "Value cannot be greater than <max>!").

@@ -8,6 +8,8 @@
 namespace {
 
 using TE = TableEditor;
+constexpr YAxisType kOneRow = YAxisType::None;
+constexpr DataType kFuel = DataType::FuelValue;
 
 constexpr std::string_view kH1 = "Valid range of values for map: -128 to 127. \r\n"
                                  "Changing a cell value by 1 changes fueling by about 0.2%.";
@@ -28,56 +30,56 @@ constexpr std::string_view kMaf = "MAF";
 constexpr std::string_view kCoolant = "Coolant temperature";
 constexpr std::string_view kNone = "";
 
-// Fuel maps: data type 0; factors are single-precision fractions.
+// Fuel maps: shown as stored plus the offset; factors are single-precision fractions.
 // clang-format off
 constexpr std::array<MapDefinition, 17> kFuelMaps{{
-    // list text                           id  X axis           Y axis                 dt offset  min  max  factor         thr act X caption Y caption help
-    {"Base fuel map (cat)",                 1, TE::MAPRPMAXIS,  TE::MAPMAFAXIS,       0, -128, -128, 127, 1.0f / 512,     -1,  1, kRpm,     kMaf,  kH1},
-    {"Base fuel map (non-cat)",             2, TE::MAPRPMAXIS,  TE::MAPMAFAXIS,       0, -128, -128, 127, 1.0f / 512,     -1,  0, kRpm,     kMaf,  kH1},
-    {"Base fuel map ",                      1, TE::MAPRPMAXIS,  TE::MAPMAFAXIS,       0, -128, -128, 127, 1.0f / 512,     -1, -1, kRpm,     kMaf,  kH1},
-    {"WOT enrichment map (cat)",            4, TE::RPMAXIS,     0,                    0,    0,    0, 255, 0.8f / 128,      2,  1, kRpm,     kNone, kH2},
-    {"WOT enrichment map (non-cat)",        5, TE::RPMAXIS,     0,                    0,    0,    0, 255, 0.8f / 128,      2,  0, kRpm,     kNone, kH2},
-    {"WOT enrichment map ",                 4, TE::RPMAXIS,     0,                    0, -128,    0, 127, 1.0f / 128,      2, -1, kRpm,     kNone, kH3},
-    {"Warmup enrichment map (cat)",         6, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 0.8f / 128,     -1,  1, kCoolant, kNone, kH2},
-    {"Warmup enrichment map (non-cat)",     7, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 0.8f / 128,     -1,  0, kCoolant, kNone, kH2},
-    {"Warmup enrichment map ",              6, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 1.0f / 128,     -1, -1, kCoolant, kNone, kH3},
-    {"Acceleration enrichment (cat)",      10, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 0.0f,           -1,  1, kCoolant, kNone, kH5},
-    {"Acceleration enrichment (non-cat)",  11, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 0.0f,           -1,  0, kCoolant, kNone, kH5},
-    {"Cranking fuel map",                  12, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 287.0f / 256,   -2, -1, kCoolant, kNone, kH4},
-    {"Base fuel map",                      28, TE::MAPRPMAXIS,  TE::MAPMAFAXIS_LH22,  0, -512, -512, 511, 1.0f / 512,     -1, -1, kRpm,     kMaf,  kH6},
-    {"WOT enrichment map",                 29, TE::RPMAXIS,     0,                    0,    0,    0, 255, 0.9f / 128,     -1, -1, kRpm,     kNone, kH7},
-    {"Warmup enrichment map",              30, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 0.9f / 128,     -1, -1, kCoolant, kNone, kH7},
-    {"Acceleration enrichment",            31, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 0.0f,           -1, -1, kCoolant, kNone, kH5},
-    {"Cranking fuel map ",                 32, TE::COOLANTAXIS, 0,                    0,    0,    0, 255, 0.04f,          -1, -1, kCoolant, kNone, kH4},
+    // list text                           id  X axis           Y axis                data   offset  min  max  factor         thr act X caption Y caption help
+    {"Base fuel map (cat)",                 1, TE::MAPRPMAXIS,  TE::MAPMAFAXIS,       kFuel, -128, -128, 127, 1.0f / 512,     -1,  1, kRpm,     kMaf,  kH1},
+    {"Base fuel map (non-cat)",             2, TE::MAPRPMAXIS,  TE::MAPMAFAXIS,       kFuel, -128, -128, 127, 1.0f / 512,     -1,  0, kRpm,     kMaf,  kH1},
+    {"Base fuel map ",                      1, TE::MAPRPMAXIS,  TE::MAPMAFAXIS,       kFuel, -128, -128, 127, 1.0f / 512,     -1, -1, kRpm,     kMaf,  kH1},
+    {"WOT enrichment map (cat)",            4, TE::RPMAXIS,     kOneRow,              kFuel,    0,    0, 255, 0.8f / 128,      2,  1, kRpm,     kNone, kH2},
+    {"WOT enrichment map (non-cat)",        5, TE::RPMAXIS,     kOneRow,              kFuel,    0,    0, 255, 0.8f / 128,      2,  0, kRpm,     kNone, kH2},
+    {"WOT enrichment map ",                 4, TE::RPMAXIS,     kOneRow,              kFuel, -128,    0, 127, 1.0f / 128,      2, -1, kRpm,     kNone, kH3},
+    {"Warmup enrichment map (cat)",         6, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 0.8f / 128,     -1,  1, kCoolant, kNone, kH2},
+    {"Warmup enrichment map (non-cat)",     7, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 0.8f / 128,     -1,  0, kCoolant, kNone, kH2},
+    {"Warmup enrichment map ",              6, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 1.0f / 128,     -1, -1, kCoolant, kNone, kH3},
+    {"Acceleration enrichment (cat)",      10, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 0.0f,           -1,  1, kCoolant, kNone, kH5},
+    {"Acceleration enrichment (non-cat)",  11, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 0.0f,           -1,  0, kCoolant, kNone, kH5},
+    {"Cranking fuel map",                  12, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 287.0f / 256,   -2, -1, kCoolant, kNone, kH4},
+    {"Base fuel map",                      28, TE::MAPRPMAXIS,  TE::MAPMAFAXIS_LH22,  kFuel, -512, -512, 511, 1.0f / 512,     -1, -1, kRpm,     kMaf,  kH6},
+    {"WOT enrichment map",                 29, TE::RPMAXIS,     kOneRow,              kFuel,    0,    0, 255, 0.9f / 128,     -1, -1, kRpm,     kNone, kH7},
+    {"Warmup enrichment map",              30, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 0.9f / 128,     -1, -1, kCoolant, kNone, kH7},
+    {"Acceleration enrichment",            31, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 0.0f,           -1, -1, kCoolant, kNone, kH5},
+    {"Cranking fuel map ",                 32, TE::COOLANTAXIS, kOneRow,              kFuel,    0,    0, 255, 0.04f,          -1, -1, kCoolant, kNone, kH4},
 }};
 
 // Ignition maps: offset 0, factor 1/512; no help text.
 constexpr float kIgnFactor = 1.0f / 512;
 constexpr std::array<MapDefinition, 23> kIgnitionMaps{{
     // list text                                               id  X axis                    Y axis           data type            off min  max  factor     thr act X caption              Y caption      help
-    {"Warmup compensation map (cruise)",                       13, TE::IGNCOOLANTAXIS,       0,               TE::DATAIGNREL,       0,   0, 176, kIgnFactor,  1, -1, kCoolant,              kNone,         kNone},
-    {"Warmup compensation map (idle)",                         14, TE::IGNCOOLANTAXIS,       0,               TE::DATAIGNREL,       0,   0, 176, kIgnFactor,  0, -1, kCoolant,              kNone,         kNone},
-    {"Warmup compensation map (WOT)",                          15, TE::IGNCOOLANTAXIS,       0,               TE::DATAIGNREL,       0,   0, 176, kIgnFactor,  2, -1, kCoolant,              kNone,         kNone},
+    {"Warmup compensation map (cruise)",                       13, TE::IGNCOOLANTAXIS,       kOneRow,        TE::DATAIGNREL,       0,   0, 176, kIgnFactor,  1, -1, kCoolant,              kNone,         kNone},
+    {"Warmup compensation map (idle)",                         14, TE::IGNCOOLANTAXIS,       kOneRow,        TE::DATAIGNREL,       0,   0, 176, kIgnFactor,  0, -1, kCoolant,              kNone,         kNone},
+    {"Warmup compensation map (WOT)",                          15, TE::IGNCOOLANTAXIS,       kOneRow,        TE::DATAIGNREL,       0,   0, 176, kIgnFactor,  2, -1, kCoolant,              kNone,         kNone},
     {"Cruise map (98 octane non-cat)",                         16, TE::IGNRPMAXIS1,          TE::IGNLOADAXIS, TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  1,  0, kRpm,                  "Load",        kNone},
     {"Cruise map (98 octane cat)",                             17, TE::IGNRPMAXIS1,          TE::IGNLOADAXIS, TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  1,  4, kRpm,                  "Load",        kNone},
     {"Cruise map (91 octane)",                                 18, TE::IGNRPMAXIS1,          TE::IGNLOADAXIS, TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  1,  8, kRpm,                  "Load",        kNone},
-    {"Idle map (98 octane non-cat)",                           19, TE::IGNRPMAXIS3,          0,               TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  0,  0, kRpm,                  kNone,         kNone},
-    {"Idle map (98 octane cat)",                               20, TE::IGNRPMAXIS3,          0,               TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  0,  4, kRpm,                  kNone,         kNone},
-    {"Idle map (91 octame)",                                   21, TE::IGNRPMAXIS3,          0,               TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  0,  8, kRpm,                  kNone,         kNone},
-    {"WOT map (98 octane non-cat)",                            22, TE::IGNRPMAXIS1,          0,               TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  2,  0, kRpm,                  kNone,         kNone},
-    {"WOT map (98 octane cat)",                                23, TE::IGNRPMAXIS1,          0,               TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  2,  4, kRpm,                  kNone,         kNone},
-    {"WOT map (91 octane)",                                    24, TE::IGNRPMAXIS1,          0,               TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  2,  8, kRpm,                  kNone,         kNone},
-    {"Max knock retard (98 octane non-cat)",                   25, TE::IGNRPMAXIS2,          0,               TE::DATAIGNDEGS,      0,   0,  54, kIgnFactor, -1,  0, kRpm,                  kNone,         kNone},
-    {"Max knock retard (98 octane cat)",                       26, TE::IGNRPMAXIS2,          0,               TE::DATAIGNDEGS,      0,   0,  54, kIgnFactor, -1,  4, kRpm,                  kNone,         kNone},
-    {"Max knock retard (91 octane)",                           27, TE::IGNRPMAXIS2,          0,               TE::DATAIGNDEGS,      0,   0,  54, kIgnFactor, -1,  8, kRpm,                  kNone,         kNone},
+    {"Idle map (98 octane non-cat)",                           19, TE::IGNRPMAXIS3,          kOneRow,        TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  0,  0, kRpm,                  kNone,         kNone},
+    {"Idle map (98 octane cat)",                               20, TE::IGNRPMAXIS3,          kOneRow,        TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  0,  4, kRpm,                  kNone,         kNone},
+    {"Idle map (91 octame)",                                   21, TE::IGNRPMAXIS3,          kOneRow,        TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  0,  8, kRpm,                  kNone,         kNone},
+    {"WOT map (98 octane non-cat)",                            22, TE::IGNRPMAXIS1,          kOneRow,        TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  2,  0, kRpm,                  kNone,         kNone},
+    {"WOT map (98 octane cat)",                                23, TE::IGNRPMAXIS1,          kOneRow,        TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  2,  4, kRpm,                  kNone,         kNone},
+    {"WOT map (91 octane)",                                    24, TE::IGNRPMAXIS1,          kOneRow,        TE::DATAIGNABS,       0,  16, 176, kIgnFactor,  2,  8, kRpm,                  kNone,         kNone},
+    {"Max knock retard (98 octane non-cat)",                   25, TE::IGNRPMAXIS2,          kOneRow,        TE::DATAIGNDEGS,      0,   0,  54, kIgnFactor, -1,  0, kRpm,                  kNone,         kNone},
+    {"Max knock retard (98 octane cat)",                       26, TE::IGNRPMAXIS2,          kOneRow,        TE::DATAIGNDEGS,      0,   0,  54, kIgnFactor, -1,  4, kRpm,                  kNone,         kNone},
+    {"Max knock retard (91 octane)",                           27, TE::IGNRPMAXIS2,          kOneRow,        TE::DATAIGNDEGS,      0,   0,  54, kIgnFactor, -1,  8, kRpm,                  kNone,         kNone},
     {"Cruise map",                                             33, TE::EZFRPMAXIS,           TE::EZFLOADAXIS, TE::DATAIGNABSEZF,    0,   1, 144, kIgnFactor,  1, -1, kRpm,                  "Vac [inHg]",  kNone},
-    {"Idle map",                                               34, TE::EZFRPMAXIS,           0,               TE::DATAIGNABSEZF,    0,   1, 144, kIgnFactor,  0, -1, kRpm,                  kNone,         kNone},
-    {"WOT map",                                                35, TE::EZFRPMAXIS,           0,               TE::DATAIGNABSEZF,    0,   1, 144, kIgnFactor,  2, -1, kRpm,                  kNone,         kNone},
-    {"Air temperature compensation map (high load cruise)",    36, TE::EZFAIRTEMPAXISCRUISE, 0,               TE::DATAIGNRELEZF,    0,   0,  20, kIgnFactor,  1, -1, "Air temperature",     kNone,         kNone},
-    {"Air temperature compensation map (WOT)",                 37, TE::EZFAIRTEMPAXISWOT,    0,               TE::DATAIGNRELEZF,    0,   0,  20, kIgnFactor,  2, -1, "Air temperature",     kNone,         kNone},
-    {"Warmup compensation map (idle) ",                        38, TE::EZFCOOLANTAXISIDLE,   0,               TE::DATAIGNRELEZF,    0, -20,  -1, kIgnFactor,  0, -1, kCoolant,              kNone,         kNone},
-    {"Warmup compensation map (cruise) ",                      39, TE::EZFCOOLANTAXISCRUISE, 0,               TE::DATAIGNRELEZF,    0, -20,  -1, kIgnFactor,  1, -1, kCoolant,              kNone,         kNone},
-    {"Warmup compensation map (WOT) ",                         40, TE::EZFCOOLANTAXISWOT,    0,               TE::DATAIGNRELEZF,    0, -20,  -1, kIgnFactor,  2, -1, kCoolant,              kNone,         kNone},
+    {"Idle map",                                               34, TE::EZFRPMAXIS,           kOneRow,        TE::DATAIGNABSEZF,    0,   1, 144, kIgnFactor,  0, -1, kRpm,                  kNone,         kNone},
+    {"WOT map",                                                35, TE::EZFRPMAXIS,           kOneRow,        TE::DATAIGNABSEZF,    0,   1, 144, kIgnFactor,  2, -1, kRpm,                  kNone,         kNone},
+    {"Air temperature compensation map (high load cruise)",    36, TE::EZFAIRTEMPAXISCRUISE, kOneRow,        TE::DATAIGNRELEZF,    0,   0,  20, kIgnFactor,  1, -1, "Air temperature",     kNone,         kNone},
+    {"Air temperature compensation map (WOT)",                 37, TE::EZFAIRTEMPAXISWOT,    kOneRow,        TE::DATAIGNRELEZF,    0,   0,  20, kIgnFactor,  2, -1, "Air temperature",     kNone,         kNone},
+    {"Warmup compensation map (idle) ",                        38, TE::EZFCOOLANTAXISIDLE,   kOneRow,        TE::DATAIGNRELEZF,    0, -20,  -1, kIgnFactor,  0, -1, kCoolant,              kNone,         kNone},
+    {"Warmup compensation map (cruise) ",                      39, TE::EZFCOOLANTAXISCRUISE, kOneRow,        TE::DATAIGNRELEZF,    0, -20,  -1, kIgnFactor,  1, -1, kCoolant,              kNone,         kNone},
+    {"Warmup compensation map (WOT) ",                         40, TE::EZFCOOLANTAXISWOT,    kOneRow,        TE::DATAIGNRELEZF,    0, -20,  -1, kIgnFactor,  2, -1, kCoolant,              kNone,         kNone},
 }};
 // clang-format on
 
@@ -119,14 +121,14 @@ std::vector<std::string_view> ToVector(const std::array<std::string_view, N>& li
 
 } // namespace
 
-std::vector<std::string_view> MapListTexts(MapTab tab, int ecuType, int creator) {
+std::vector<std::string_view> MapListTexts(MapTab tab, EcuType ecuType, int creator) {
     if (tab == MapTab::Fuel) {
-        if (ecuType == kEcuLH23) return creator == 2 ? ToVector(kListLH23Creator2) : ToVector(kListLH23Creator1);
-        if (ecuType == kEcuLH22) return ToVector(kListLH22);
+        if (ecuType == EcuType::LH23) return creator == 2 ? ToVector(kListLH23Creator2) : ToVector(kListLH23Creator1);
+        if (ecuType == EcuType::LH22) return ToVector(kListLH22);
         return {};
     }
-    if (ecuType == kEcuEZK) return ToVector(kListEZK);
-    if (ecuType == kEcuEZF) return ToVector(kListEZF);
+    if (ecuType == EcuType::EZK) return ToVector(kListEZK);
+    if (ecuType == EcuType::EZF) return ToVector(kListEZF);
     return {};
 }
 
@@ -150,10 +152,10 @@ const MapDefinition* FindMapDefinition(MapTab tab, std::string_view text) {
     return nullptr;
 }
 
-const MapButtonSet* MapButtons(MapTab tab, int ecuType) {
+const MapButtonSet* MapButtons(MapTab tab, EcuType ecuType) {
     if (tab == MapTab::Fuel) return &kFuelButtons;
-    if (ecuType == kEcuEZK) return &kEZKButtons;
-    if (ecuType == kEcuEZF) return &kEZFButtons;
+    if (ecuType == EcuType::EZK) return &kEZKButtons;
+    if (ecuType == EcuType::EZF) return &kEZFButtons;
     return nullptr;
 }
 
@@ -163,7 +165,7 @@ bool IsMapUsed(MapTab tab, int activeCode, bool lhCatSelected, int ezkMapSetByte
     return activeCode == (ezkMapSetByte & 255);
 }
 
-void ConfigureEditor(TableEditor& editor, MapTab tab, const MapDefinition* definition, int ecuType) {
+void ConfigureEditor(TableEditor& editor, MapTab tab, const MapDefinition* definition, EcuType ecuType) {
     if (const MapButtonSet* buttons = MapButtons(tab, ecuType)) {
         editor.SetIncdec1StepSize(buttons->step1);
         editor.SetIncdec2StepSize(buttons->step2);

@@ -3,6 +3,9 @@
 // table editor is configured for it (map id, axis and data types, offset, limits, percentage
 // factor, steps, throttle position, active condition, captions, help text). Held as a table;
 // the lists of the fuel and ignition tabs are derived from it by the image's ECU type.
+#include "eprom/ecu_type.h"
+#include "maps/axis_types.h"
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -16,9 +19,9 @@ enum class MapTab { Fuel, Ignition };
 struct MapDefinition {
     std::string_view listText; // exact entry of the map list, trailing blanks included
     int mapId;
-    int xAxisType;
-    int yAxisType; // 0 = one row
-    int dataType;  // 0 for fuel maps
+    XAxisType xAxisType;
+    YAxisType yAxisType; // None = one row
+    DataType dataType;   // FuelValue for fuel maps
     int offset;    // shown value = stored value + offset
     int minValue;
     int maxValue;
@@ -37,15 +40,9 @@ struct MapButtonSet {
     std::string_view inc1Tip, dec1Tip, inc2Tip, dec2Tip;
 };
 
-// ECU types of the images (as EPROM::GetECUType returns them).
-inline constexpr int kEcuLH23 = 1;
-inline constexpr int kEcuEZK = 2;
-inline constexpr int kEcuLH22 = 3;
-inline constexpr int kEcuEZF = 4;
-
 // The entries of a tab's map list for an image of the given ECU type and creator, in list order;
 // empty for an image without maps of that tab.
-std::vector<std::string_view> MapListTexts(MapTab tab, int ecuType, int creator);
+std::vector<std::string_view> MapListTexts(MapTab tab, EcuType ecuType, int creator);
 std::vector<std::string_view> MapListTexts(MapTab tab, const EPROM& image);
 // Both tabs' lists in one: the list of the image's own tab (fuel for LH, ignition for EZK/EZF).
 std::vector<std::string_view> MapListForImage(const EPROM& image);
@@ -58,7 +55,7 @@ std::span<const MapDefinition> MapDefinitions(MapTab tab);
 
 // Step sizes and tool tips for the tab's buttons; for the ignition tab by ECU type (EZK or EZF);
 // null for an ignition image of another type (the editor keeps its defaults).
-const MapButtonSet* MapButtons(MapTab tab, int ecuType);
+const MapButtonSet* MapButtons(MapTab tab, EcuType ecuType);
 // Tool tips of the two percentage buttons of the fuel tab.
 inline constexpr std::string_view kIncPercentTip = "Increase value(s) by a given percentage";
 inline constexpr std::string_view kDecPercentTip = "Decrease value(s) by a given percentage";
@@ -73,4 +70,4 @@ bool IsMapUsed(MapTab tab, int activeCode, bool lhCatSelected, int ezkMapSetByte
 // Configures a fresh editor for the map in the order the map tabs use: step sizes (ignition:
 // only for EZK and EZF images), map, limits, offset, factor, axis types, throttle position,
 // data type. A null definition configures map 0 (an empty grid). Does not render.
-void ConfigureEditor(TableEditor& editor, MapTab tab, const MapDefinition* definition, int ecuType);
+void ConfigureEditor(TableEditor& editor, MapTab tab, const MapDefinition* definition, EcuType ecuType);

@@ -59,18 +59,18 @@ void ShowWideBand(TraceSample& s, const AuxInputs& aux, double raw) {
     s.eqr = FormatNumber(aux.EquivalenceRatioFromAux(raw), "0.00");
 }
 
-bool IsRpmAxis(int t) {
+bool IsRpmAxis(XAxisType t) {
     return t == TableEditor::MAPRPMAXIS || t == TableEditor::RPMAXIS || t == TableEditor::IGNRPMAXIS1 ||
            t == TableEditor::IGNRPMAXIS2 || t == TableEditor::IGNRPMAXIS3 || t == TableEditor::EZFRPMAXIS;
 }
 
-bool IsCoolantAxis(int t) {
+bool IsCoolantAxis(XAxisType t) {
     return t == TableEditor::COOLANTAXIS || t == TableEditor::IGNCOOLANTAXIS ||
            t == TableEditor::EZFCOOLANTAXISIDLE || t == TableEditor::EZFCOOLANTAXISCRUISE ||
            t == TableEditor::EZFCOOLANTAXISWOT;
 }
 
-bool IsAirTempAxis(int t) {
+bool IsAirTempAxis(XAxisType t) {
     return t == TableEditor::EZFAIRTEMPAXISCRUISE || t == TableEditor::EZFAIRTEMPAXISWOT;
 }
 
@@ -78,9 +78,9 @@ bool IsAirTempAxis(int t) {
 
 RecordLayout BuildTraceLayout(MapTab tab, const EPROM& image) {
     RecordLayout l;
-    const int type = image.GetECUType();
+    const EcuType type = image.GetECUType();
     auto var = [&](int n) { return AddressByte(image.GetVariableAddress(n)); };
-    if (tab == MapTab::Fuel && type == kEcuLH23) {
+    if (tab == MapTab::Fuel && type == EcuType::LH23) {
         l.Add(17, 1);                       // validity byte
         l.Add(var(10), 1);                  // rpm byte
         l.Add(var(2), 2);                   // MAF load word
@@ -90,7 +90,7 @@ RecordLayout BuildTraceLayout(MapTab tab, const EPROM& image) {
         l.Add(var(7), 1);                   // throttle switch bits 0..1
         l.Add(BitAddressByte(image, 1), 1); // flag bytes
         l.Add(BitAddressByte(image, 2), 1);
-    } else if (tab == MapTab::Fuel && type == kEcuLH22) {
+    } else if (tab == MapTab::Fuel && type == EcuType::LH22) {
         l.Add(1, 1);  // validity byte
         l.Add(3, 3);  // engine period (24-bit)
         l.Add(12, 3); // second period
@@ -99,7 +99,7 @@ RecordLayout BuildTraceLayout(MapTab tab, const EPROM& image) {
         l.Add(6, 2);  // throttle switch input A (idle)
         l.Add(7, 2);  // throttle switch input B (full load)
         l.Add(11, 2); // wide-band input
-    } else if (tab == MapTab::Ignition && type == kEcuEZK) {
+    } else if (tab == MapTab::Ignition && type == EcuType::EZK) {
         l.Add(18, 1);                       // validity byte
         l.Add(var(1), 2);                   // engine speed period word
         l.Add(var(3), 1);                   // load
@@ -109,7 +109,7 @@ RecordLayout BuildTraceLayout(MapTab tab, const EPROM& image) {
         l.Add(BitAddressByte(image, 1), 1); // idle switch bit
         l.Add(BitAddressByte(image, 2), 1); // full-load switch bit
         l.Add(11, 2);                       // wide-band input
-    } else if (tab == MapTab::Ignition && type == kEcuEZF) {
+    } else if (tab == MapTab::Ignition && type == EcuType::EZF) {
         l.Add(1, 1);  // validity byte
         l.Add(15, 2); // engine period
         l.Add(9, 2);  // vacuum reading
@@ -124,10 +124,10 @@ RecordLayout BuildTraceLayout(MapTab tab, const EPROM& image) {
 std::vector<std::pair<int, int>> TraceFilters(MapTab tab, const EPROM& image, const AuxInputs& aux) {
     std::vector<std::pair<int, int>> filters;
     for (int n = 1; n <= 4; ++n) filters.emplace_back(AuxInputs::GetAuxChannel(n), aux.GetAuxFilter(n));
-    const int type = image.GetECUType();
-    if (tab == MapTab::Fuel && type == kEcuLH22) {
+    const EcuType type = image.GetECUType();
+    if (tab == MapTab::Fuel && type == EcuType::LH22) {
         for (auto f : {std::pair{1, 2}, {2, 3}, {3, 0}, {4, 0}}) filters.push_back(f);
-    } else if (tab == MapTab::Ignition && type == kEcuEZF) {
+    } else if (tab == MapTab::Ignition && type == EcuType::EZF) {
         for (auto f : {std::pair{2, 3}, {3, 0}, {4, 0}, {5, 1}, {6, 1}}) filters.push_back(f);
     }
     return filters;
@@ -151,10 +151,10 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
                               const RecordLayout& layout, const std::vector<std::uint8_t>& record) {
     TraceSample s;
     RecordFields f(layout, record);
-    const int type = image.GetECUType();
+    const EcuType type = image.GetECUType();
     if (!f.Valid()) return s;
 
-    if (tab == MapTab::Fuel && type == kEcuLH23 && layout.FieldCount() == kL3Count) {
+    if (tab == MapTab::Fuel && type == EcuType::LH23 && layout.FieldCount() == kL3Count) {
         s.rpmValue = f.Byte(kL3Rpm);
         s.rpm = conv::LH_RpmFromCode(f.Byte(kL3Rpm));
         s.loadValue = static_cast<double>(f.Ram(kL3Maf, ramByteOrderFlag));
@@ -172,7 +172,7 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
                             "+0.0;-0.0;0.0") +
                " %";
         s.valid = true;
-    } else if (tab == MapTab::Fuel && type == kEcuLH22 && layout.FieldCount() == kL2Count) {
+    } else if (tab == MapTab::Fuel && type == EcuType::LH22 && layout.FieldCount() == kL2Count) {
         std::int64_t period = f.LowFirst(kL2Period);
         if (period == 0) period = 0xFFFFFF;
         s.rpm = conv::RpmFromDevicePeriodLH(period);
@@ -184,7 +184,7 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
         ShowWideBand(s, aux, static_cast<double>(f.LowFirst(kL2Afr)));
         s.o2 = kNoData;
         s.valid = true;
-    } else if (tab == MapTab::Ignition && type == kEcuEZK && layout.FieldCount() == kKCount) {
+    } else if (tab == MapTab::Ignition && type == EcuType::EZK && layout.FieldCount() == kKCount) {
         const std::int64_t period = f.Ram(kKPeriod, ramByteOrderFlag);
         s.rpmValue = static_cast<double>(period);
         s.rpm = conv::EZK_RpmFromPeriod(period);
@@ -200,7 +200,7 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
         s.knockCounter = f.Byte(kKKnock);
         ShowWideBand(s, aux, static_cast<double>(f.LowFirst(kKAfr)));
         s.valid = true;
-    } else if (tab == MapTab::Ignition && type == kEcuEZF && layout.FieldCount() == kFCount) {
+    } else if (tab == MapTab::Ignition && type == EcuType::EZF && layout.FieldCount() == kFCount) {
         const std::int64_t period = f.LowFirst(kFPeriod);
         s.rpmValue = conv::EZF_PeriodFromDevicePeriod(period);
         s.rpm = conv::RpmFromDevicePeriodEZF(period);
@@ -224,26 +224,28 @@ bool ThrottleMatches(int required, int throttle, int mapId, bool ezkWotIgnored) 
     return required == throttle;
 }
 
-std::optional<double> ChartOperatingX(const TableEditor& editor, int ecuType, const TraceSample& sample) {
+std::optional<double> ChartOperatingX(const TableEditor& editor, EcuType ecuType, const TraceSample& sample) {
     if (editor.GetYAxisSize() >= 2 || editor.GetMap() == 0) return std::nullopt;
-    const int t = editor.GetXAxisType();
+    const XAxisType t = editor.GetXAxisType();
     if (IsRpmAxis(t)) {
         switch (ecuType) {
-        case kEcuLH23: return conv::LH_RpmFromCode(static_cast<int>(sample.rpmValue));
-        case kEcuLH22: return conv::LH_RpmFromByteMid(static_cast<int>(sample.rpmValue));
-        case kEcuEZK: return conv::EZK_RpmFromPeriod(static_cast<std::int64_t>(sample.rpmValue));
-        case kEcuEZF: return conv::EZF_RpmFromPeriod(static_cast<std::int64_t>(sample.rpmValue));
-        default: return std::nullopt;
+        case EcuType::LH23: return conv::LH_RpmFromCode(static_cast<int>(sample.rpmValue));
+        case EcuType::LH22: return conv::LH_RpmFromByteMid(static_cast<int>(sample.rpmValue));
+        case EcuType::EZK: return conv::EZK_RpmFromPeriod(static_cast<std::int64_t>(sample.rpmValue));
+        case EcuType::EZF: return conv::EZF_RpmFromPeriod(static_cast<std::int64_t>(sample.rpmValue));
+        case EcuType::Unknown: break;
         }
+        return std::nullopt;
     }
     if (IsCoolantAxis(t)) {
         switch (ecuType) {
-        case kEcuLH23: return conv::TempLH23Coolant(sample.coolantValue);
-        case kEcuLH22: return conv::TempLH22Coolant(sample.coolantValue);
-        case kEcuEZK: return conv::TempEZKCoolant(sample.coolantValue);
-        case kEcuEZF: return conv::TempEZFCoolant(sample.coolantValue);
-        default: return std::nullopt;
+        case EcuType::LH23: return conv::TempLH23Coolant(sample.coolantValue);
+        case EcuType::LH22: return conv::TempLH22Coolant(sample.coolantValue);
+        case EcuType::EZK: return conv::TempEZKCoolant(sample.coolantValue);
+        case EcuType::EZF: return conv::TempEZFCoolant(sample.coolantValue);
+        case EcuType::Unknown: break;
         }
+        return std::nullopt;
     }
     if (IsAirTempAxis(t)) return conv::TempEZFAirTemp(sample.airTempValue);
     return std::nullopt;
@@ -272,7 +274,7 @@ bool MapTrace::Configure(MapTab tab, const EPROM& image) {
     image_ = &image;
     layout_ = BuildTraceLayout(tab, image);
     gate_.Reset();
-    if (tab == MapTab::Ignition && image.GetECUType() == kEcuEZK) {
+    if (tab == MapTab::Ignition && image.GetECUType() == EcuType::EZK) {
         ::ResetKnockCount(knock_, knockLabel_, device_.ReadEcuRam(2, image.GetVariableAddress(7), 1));
     } else {
         knockLabel_ = KnockLabel{};
@@ -294,7 +296,7 @@ TraceTickResult MapTrace::Tick(TableEditor& editor, bool chartView) {
         r.sample = DecodeTraceRecord(tab_, *image_, aux_, device_.RamByteOrderFlag(), layout_, record);
     }
     const TraceSample& s = r.sample;
-    const bool ezk = image_ != nullptr && image_->GetECUType() == kEcuEZK;
+    const bool ezk = image_ != nullptr && image_->GetECUType() == EcuType::EZK;
     if (s.valid && ThrottleMatches(editor.GetRequiredThrottlePos(), s.throttle, editor.GetMap(),
                                    ezk && image_->EZK_IsWOTIgnored())) {
         if (chartView) {

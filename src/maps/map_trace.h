@@ -109,7 +109,7 @@ bool ThrottleMatches(int required, int throttle, int mapId, bool ezkWotIgnored);
 
 // The operating point on a one-row map's chart, in the unit of the column headers (rpm or °C);
 // nullopt for a map with two or more rows (no chart marker).
-std::optional<double> ChartOperatingX(const TableEditor& editor, int ecuType, const TraceSample& sample);
+std::optional<double> ChartOperatingX(const TableEditor& editor, EcuType ecuType, const TraceSample& sample);
 
 // The last few operating-point positions (twips relative to the grid), newest last, each with
 // an opacity fading with its age. Nothing is kept twice in a row.

@@ -78,12 +78,29 @@ void TableEditor::SetOperatingPointControls(MapMarker* marker1, MapMarker* marke
     opY_ = -1.0f;
 }
 
-void TableEditor::SetXAxisType(int t) {
+void TableEditor::SetXAxisType(XAxisType t) {
     xAxisType_ = t;
-    xAxisReversed_ = t >= MAPRPMAXIS && t <= EZFAIRTEMPAXISWOT && t != IGNLOADAXIS && t != EZFLOADAXIS;
+    // Every X axis is stored from its high end down.
+    xAxisReversed_ = false;
+    switch (t) {
+    case XAxisType::None: break;
+    case MAPRPMAXIS:
+    case RPMAXIS:
+    case COOLANTAXIS:
+    case IGNCOOLANTAXIS:
+    case IGNRPMAXIS1:
+    case IGNRPMAXIS2:
+    case IGNRPMAXIS3:
+    case EZFRPMAXIS:
+    case EZFCOOLANTAXISIDLE:
+    case EZFCOOLANTAXISCRUISE:
+    case EZFCOOLANTAXISWOT:
+    case EZFAIRTEMPAXISCRUISE:
+    case EZFAIRTEMPAXISWOT: xAxisReversed_ = true; break;
+    }
 }
 
-void TableEditor::SetYAxisType(int t) {
+void TableEditor::SetYAxisType(YAxisType t) {
     yAxisReversed_ = t == MAPMAFAXIS_LH22;
     yAxisType_ = yAxisReversed_ ? MAPMAFAXIS : t;
 }
@@ -129,8 +146,7 @@ void TableEditor::RenderTable() {
         return;
     }
     const EPROM& image = *eprom_;
-    const int ecuType = image.GetECUType();
-    const bool lh22 = ecuType == 3;
+    const bool lh22 = image.GetECUType() == EcuType::LH22;
 
     // Data columns, fixed rows, raw points (map order) and the header texts of each point.
     int columns = 0;
@@ -161,7 +177,7 @@ void TableEditor::RenderTable() {
     case IGNRPMAXIS1:
     case IGNRPMAXIS2:
     case IGNRPMAXIS3: {
-        const int selector = xAxisType_ - IGNRPMAXIS1 + 1;
+        const int selector = static_cast<int>(xAxisType_) - static_cast<int>(IGNRPMAXIS1) + 1;
         collect(16, [&](int x) { return image.EZK_GetRPMAxisPoint(selector, x); });
         header = Header::EzkRpm;
         break;
@@ -180,7 +196,7 @@ void TableEditor::RenderTable() {
     case EZFCOOLANTAXISIDLE:
     case EZFCOOLANTAXISCRUISE:
     case EZFCOOLANTAXISWOT: {
-        const int selector = xAxisType_ - EZFCOOLANTAXISIDLE;
+        const int selector = static_cast<int>(xAxisType_) - static_cast<int>(EZFCOOLANTAXISIDLE);
         collect(5, [&](int x) { return image.EZF_GetCoolantTempAxisPoint(selector, x); });
         header = Header::EzfCoolant;
         break;
@@ -284,7 +300,7 @@ void TableEditor::RenderTable() {
 
 std::string TableEditor::CellText(std::int32_t v, int col) const {
     switch (dataType_) {
-    case 0:
+    case DataType::FuelValue:
         return std::to_string(v);
     case DATAIGNABS: {
         const double rpm = ColumnRpm(col);
@@ -324,7 +340,7 @@ std::optional<std::int32_t> TableEditor::TypedTextToValue(const std::string& tex
     const std::int32_t lo = cellMinValue_;
     const std::int32_t hi = std::max(cellMinValue_, cellMaxValue_);
     switch (dataType_) {
-    case 0:
+    case DataType::FuelValue:
         return ClampInt(conv::RoundHalfEven(d), lo, hi);
     case DATAIGNABS: {
         // Nearest byte u with EZK_IgnitionAdvance(u, rpm) = d, less the speed compensation.
@@ -380,8 +396,8 @@ CellInputLimits TableEditor::InputLimits(int col) const {
     }
     // The check compares with what the texts say where they are rounded outward, so that every
     // value shown as a limit can be typed.
-    limits.minValue = std::min(limits.minValue, ParseCellNumber(limits.minText, true).value_or(limits.minValue));
-    limits.maxValue = std::max(limits.maxValue, ParseCellNumber(limits.maxText, true).value_or(limits.maxValue));
+    limits.minValue = std::min(limits.minValue, ParseCellNumber(limits.minText, true).ValueOr(limits.minValue));
+    limits.maxValue = std::max(limits.maxValue, ParseCellNumber(limits.maxText, true).ValueOr(limits.maxValue));
     return limits;
 }
 
@@ -393,7 +409,7 @@ std::optional<std::int32_t> TableEditor::CurrentShownValue(int row, int col) con
 std::int32_t TableEditor::GetCellValue(int row, int col) const {
     if (grid_ == nullptr || !InData(row, col)) return 0;
     const std::string text = grid_->TextMatrix(FirstDataRow() + row, col + 1);
-    if (dataType_ == 0) {
+    if (dataType_ == DataType::FuelValue) {
         const auto number = ParseCellNumber(text, false);
         return number ? conv::RoundEven(*number) : 0;
     }
@@ -612,7 +628,7 @@ void TableEditor::Paste() {
                            std::min(grid_->Col() + cols - 1, grid_->Cols() - 1));
 }
 
-std::optional<std::vector<std::vector<std::string>>> ParsePasteText(const std::string& text) {
+Parsed<std::vector<std::vector<std::string>>> ParsePasteText(const std::string& text) {
     std::vector<std::vector<std::string>> table;
     std::vector<std::string> row;
     std::string cell;
@@ -632,7 +648,7 @@ std::optional<std::vector<std::vector<std::string>>> ParsePasteText(const std::s
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char c = text[i];
         if (c == '\r' || c == '\n') {
-            if (!endRow()) return std::nullopt;
+            if (!endRow()) return ParseError{"the rows have different numbers of cells"};
             const char pair = c == '\r' ? '\n' : '\r';
             if (i + 1 < text.size() && text[i + 1] == pair) ++i;
             continue;
@@ -651,9 +667,9 @@ std::optional<std::vector<std::vector<std::string>>> ParsePasteText(const std::s
         else if ((c >= '0' && c <= '9') || c == '-')
             cell += c;
         else
-            return std::nullopt;
+            return ParseError{"a cell holds something other than a number"};
     }
-    if (!endRow()) return std::nullopt;
+    if (!endRow()) return ParseError{"the rows have different numbers of cells"};
     return table;
 }
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "maps/axis_types.h"
 #include "maps/cell_input.h"
 
 class EPROM;
@@ -29,31 +30,29 @@ class UserDialogs;
 
 class TableEditor {
 public:
-    // X axis types.
-    static constexpr int MAPRPMAXIS = 1;
-    static constexpr int RPMAXIS = 2;
-    static constexpr int COOLANTAXIS = 3;
-    static constexpr int IGNCOOLANTAXIS = 4;
-    static constexpr int IGNRPMAXIS1 = 5;
-    static constexpr int IGNRPMAXIS2 = 6;
-    static constexpr int IGNRPMAXIS3 = 7;
-    static constexpr int IGNLOADAXIS = 8; // used as a Y axis type
-    static constexpr int EZFRPMAXIS = 9;
-    static constexpr int EZFLOADAXIS = 10; // used as a Y axis type
-    static constexpr int EZFCOOLANTAXISIDLE = 11;
-    static constexpr int EZFCOOLANTAXISCRUISE = 12;
-    static constexpr int EZFCOOLANTAXISWOT = 13;
-    static constexpr int EZFAIRTEMPAXISCRUISE = 14;
-    static constexpr int EZFAIRTEMPAXISWOT = 15;
-    // Y axis types of the fuel maps (0 = no Y axis).
-    static constexpr int MAPMAFAXIS = 1;
-    static constexpr int MAPMAFAXIS_LH22 = 2;
-    // Data types (0 = fuel value).
-    static constexpr int DATAIGNABS = 1;
-    static constexpr int DATAIGNREL = 2;
-    static constexpr int DATAIGNDEGS = 3;
-    static constexpr int DATAIGNABSEZF = 4;
-    static constexpr int DATAIGNRELEZF = 5;
+    // The axis and data types under the names the editor has always used.
+    static constexpr XAxisType MAPRPMAXIS = XAxisType::MAPRPMAXIS;
+    static constexpr XAxisType RPMAXIS = XAxisType::RPMAXIS;
+    static constexpr XAxisType COOLANTAXIS = XAxisType::COOLANTAXIS;
+    static constexpr XAxisType IGNCOOLANTAXIS = XAxisType::IGNCOOLANTAXIS;
+    static constexpr XAxisType IGNRPMAXIS1 = XAxisType::IGNRPMAXIS1;
+    static constexpr XAxisType IGNRPMAXIS2 = XAxisType::IGNRPMAXIS2;
+    static constexpr XAxisType IGNRPMAXIS3 = XAxisType::IGNRPMAXIS3;
+    static constexpr XAxisType EZFRPMAXIS = XAxisType::EZFRPMAXIS;
+    static constexpr XAxisType EZFCOOLANTAXISIDLE = XAxisType::EZFCOOLANTAXISIDLE;
+    static constexpr XAxisType EZFCOOLANTAXISCRUISE = XAxisType::EZFCOOLANTAXISCRUISE;
+    static constexpr XAxisType EZFCOOLANTAXISWOT = XAxisType::EZFCOOLANTAXISWOT;
+    static constexpr XAxisType EZFAIRTEMPAXISCRUISE = XAxisType::EZFAIRTEMPAXISCRUISE;
+    static constexpr XAxisType EZFAIRTEMPAXISWOT = XAxisType::EZFAIRTEMPAXISWOT;
+    static constexpr YAxisType MAPMAFAXIS = YAxisType::MAPMAFAXIS;
+    static constexpr YAxisType MAPMAFAXIS_LH22 = YAxisType::MAPMAFAXIS_LH22;
+    static constexpr YAxisType IGNLOADAXIS = YAxisType::IGNLOADAXIS;
+    static constexpr YAxisType EZFLOADAXIS = YAxisType::EZFLOADAXIS;
+    static constexpr DataType DATAIGNABS = DataType::DATAIGNABS;
+    static constexpr DataType DATAIGNREL = DataType::DATAIGNREL;
+    static constexpr DataType DATAIGNDEGS = DataType::DATAIGNDEGS;
+    static constexpr DataType DATAIGNABSEZF = DataType::DATAIGNABSEZF;
+    static constexpr DataType DATAIGNRELEZF = DataType::DATAIGNRELEZF;
     // Operation codes passed to KeyPress in place of a character: SEL act on the selected cells,
     // OP on the cell at the operating point; 1/2 = step 1/step 2, P = percentage.
     static constexpr int BOGUSKEY_INC1SEL = -1;
@@ -97,18 +96,18 @@ public:
     void SetCellValueOffset(std::int32_t v) { cellValueOffset_ = v; }
     void SetCellFactor(float f) { cellFactor_ = f; }
     void SetMap(int id) { mapId_ = id; }
-    void SetXAxisType(int t);
-    void SetYAxisType(int t);
-    void SetDataType(int t) { dataType_ = t; }
+    void SetXAxisType(XAxisType t);
+    void SetYAxisType(YAxisType t);
+    void SetDataType(DataType t) { dataType_ = t; }
     void SetRequiredThrottlePos(int p) { requiredThrottlePos_ = p; }
     int GetRequiredThrottlePos() const { return requiredThrottlePos_; }
     void OnChangeCellValue(ChangeCellValueHandler handler) { changeCellValue_ = std::move(handler); }
 
     // Read-back of the configuration.
     int GetMap() const { return mapId_; }
-    int GetXAxisType() const { return xAxisType_; }
-    int GetYAxisType() const { return yAxisType_; }
-    int GetDataType() const { return dataType_; }
+    XAxisType GetXAxisType() const { return xAxisType_; }
+    YAxisType GetYAxisType() const { return yAxisType_; }
+    DataType GetDataType() const { return dataType_; }
     bool IsXAxisReversed() const { return xAxisReversed_; }
     bool IsYAxisReversed() const { return yAxisReversed_; }
     std::int32_t GetCellMinValue() const { return cellMinValue_; }
@@ -206,9 +205,9 @@ private:
     std::int32_t cellValueOffset_ = 0;
     float cellFactor_ = 0.0f;
     int mapId_ = 0;
-    int xAxisType_ = 0;
-    int yAxisType_ = 0;
-    int dataType_ = 0;
+    XAxisType xAxisType_ = XAxisType::None;
+    YAxisType yAxisType_ = YAxisType::None;
+    DataType dataType_ = DataType::FuelValue;
     bool xAxisReversed_ = false;
     bool yAxisReversed_ = false;
     std::vector<std::int32_t> xAxisPoints_;
@@ -226,6 +225,6 @@ private:
 
 // The paste parser: TAB ends a cell; CR, LF, CR LF or LF CR ends a row; blanks are skipped;
 // "." and "," are decimal separators; digits and "-" are kept; any other character, or a row
-// with another cell count than the first, makes the text invalid (nullopt). A TAB right before
-// the end of a row is dropped. An empty text gives an empty table.
-std::optional<std::vector<std::vector<std::string>>> ParsePasteText(const std::string& text);
+// with another cell count than the first, makes the text invalid. A TAB right before the end of
+// a row is dropped. An empty text gives an empty table.
+Parsed<std::vector<std::vector<std::string>>> ParsePasteText(const std::string& text);

@@ -61,7 +61,7 @@ RecordLayout BuildFuelMonitorLayout(const EPROM& image, const AuxInputs& aux) {
     RecordLayout l;
     auto var = [&](int n) { return static_cast<int>(image.GetVariableAddress(n)); };
     auto bit = [&](int n) { return BitAddress(image, n); };
-    if (image.GetECUType() == 1) {
+    if (image.GetECUType() == EcuType::LH23) {
         l.Add(17, 1);     // validity
         l.Add(var(1), 3); // engine speed period
         l.Add(var(2), 2); // MAF load
@@ -212,7 +212,7 @@ FuelMonitorView DecodeLH22Record(const RecordLayout& layout, const std::vector<s
 
 bool FuelMonitor::Setup(const EPROM& image) {
     layout_ = BuildFuelMonitorLayout(image, aux_);
-    lh23_ = image.GetECUType() == 1;
+    lh23_ = image.GetECUType() == EcuType::LH23;
     device_.ResetIgnitionDebounce();
     return device_.DataLog_Configure(layout_.addresses, layout_.sizes);
 }

@@ -94,7 +94,7 @@ RecordLayout BuildIgnitionMonitorLayout(const EPROM& image, const AuxInputs& aux
         BitOf(image, n, address, mask);
         return address;
     };
-    if (image.GetECUType() == 2) {
+    if (image.GetECUType() == EcuType::EZK) {
         l.Add(18, 1);      // validity
         l.Add(var(1), 2);  // engine speed period word
         l.Add(var(2), 1);  // ignition advance byte
@@ -222,7 +222,7 @@ IgnitionMonitorView DecodeEZFRecord(const RecordLayout& layout, const std::vecto
 }
 
 bool IgnitionMonitor::Setup(const EPROM& image) {
-    ezk_ = image.GetECUType() == 2;
+    ezk_ = image.GetECUType() == EcuType::EZK;
     if (ezk_) {
         ResetKnockCount(knock_, label_, device_.ReadEcuRam(2, image.GetVariableAddress(7), 1));
     } else {

@@ -1,6 +1,6 @@
 #pragma once
 // Per-user settings store: string values addressed by section and key under the application
-// name "Kestrovane". Only the owners named in the settings table read or write their keys.
+// name "Kestrovane". Each key is read and written only by the module that owns it.
 #include <string>
 
 class SettingsStore {

@@ -40,20 +40,18 @@ std::vector<std::string> SplitCommas(const std::string& text) {
     return parts;
 }
 
-bool ParseProbability(const std::string& v, double& out) {
-    if (v.empty()) return false;
+Parsed<double> ParseProbability(const std::string& v) {
+    if (v.empty()) return ParseError{"empty"};
     char* end = nullptr;
     const double d = std::strtod(v.c_str(), &end);
-    if (*end != '\0' || !(d >= 0.0 && d <= 1.0)) return false;
-    out = d;
-    return true;
+    if (*end != '\0' || !(d >= 0.0 && d <= 1.0)) return ParseError{"not a number from 0 to 1"};
+    return d;
 }
 
-bool ParseCount(const std::string& v, std::uint64_t& out) {
+Parsed<std::uint64_t> ParseCount(const std::string& v) {
     if (v.empty() || v.size() > 19 || !std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        return false;
-    out = std::strtoull(v.c_str(), nullptr, 10);
-    return true;
+        return ParseError{"not a whole number"};
+    return static_cast<std::uint64_t>(std::strtoull(v.c_str(), nullptr, 10));
 }
 
 bool VersionText(const std::string& v, std::size_t maxLength) {
@@ -65,24 +63,22 @@ double Uniform(std::mt19937_64& rng) { return static_cast<double>(rng() >> 11) *
 
 } // namespace
 
-std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out) {
+Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
     SimFaultSpec parsed;
-    if (Trim(text).empty()) {
-        out = parsed;
-        return "";
-    }
+    if (Trim(text).empty()) return parsed;
     const std::string prefix = "Bad fault list \"" + text + "\": ";
     for (const auto& item : SplitCommas(text)) {
-        if (item.empty()) return prefix + "empty entry between commas";
+        if (item.empty()) return ParseError{prefix + "empty entry between commas"};
         const auto eq = item.find('=');
         const std::string key = Lower(Trim(item.substr(0, eq)));
         const std::string value = eq == std::string::npos ? "" : Trim(item.substr(eq + 1));
         if (key == "silent") {
-            if (eq != std::string::npos) return prefix + "silent takes no value";
+            if (eq != std::string::npos) return ParseError{prefix + "silent takes no value"};
             parsed.silent = true;
             continue;
         }
-        if (eq == std::string::npos) return prefix + "\"" + item + "\" needs a value (for example " + key + "=0.1)";
+        if (eq == std::string::npos)
+            return ParseError{prefix + "\"" + item + "\" needs a value (for example " + key + "=0.1)"};
         double* probability = key == "drop" ? &parsed.drop
                               : key == "dup" ? &parsed.dup
                               : key == "late" ? &parsed.late
@@ -90,67 +86,61 @@ std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out) {
                               : key == "crc" ? &parsed.crc
                                              : nullptr;
         if (probability != nullptr) {
-            if (!ParseProbability(value, *probability))
-                return prefix + "the value of " + key + " must be a number from 0 to 1, not \"" + value + "\"";
+            const Parsed<double> p = ParseProbability(value);
+            if (!p) return ParseError{prefix + "the value of " + key + " must be a number from 0 to 1, not \"" + value + "\""};
+            *probability = *p;
         } else if (key == "unplug-after") {
-            std::uint64_t n = 0;
-            if (!ParseCount(value, n) || n > static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
-                return prefix + "the value of unplug-after must be a whole number of reports, not \"" + value + "\"";
-            parsed.unplugAfter = static_cast<long>(n);
+            const Parsed<std::uint64_t> n = ParseCount(value);
+            if (!n || *n > static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
+                return ParseError{prefix + "the value of unplug-after must be a whole number of reports, not \"" + value +
+                                  "\""};
+            parsed.unplugAfter = static_cast<long>(*n);
         } else if (key == "seed") {
-            std::uint64_t n = 0;
-            if (!ParseCount(value, n)) return prefix + "the value of seed must be a whole number, not \"" + value + "\"";
-            parsed.seed = n;
+            const Parsed<std::uint64_t> n = ParseCount(value);
+            if (!n) return ParseError{prefix + "the value of seed must be a whole number, not \"" + value + "\""};
+            parsed.seed = *n;
         } else if (key == "late-ms") {
-            std::uint64_t n = 0;
-            if (!ParseCount(value, n) || n < 1 || n > 60000)
-                return prefix + "the value of late-ms must be a whole number from 1 to 60000, not \"" + value + "\"";
-            parsed.lateMs = static_cast<int>(n);
+            const Parsed<std::uint64_t> n = ParseCount(value);
+            if (!n || *n < 1 || *n > 60000)
+                return ParseError{prefix + "the value of late-ms must be a whole number from 1 to 60000, not \"" + value +
+                                  "\""};
+            parsed.lateMs = static_cast<int>(*n);
         } else {
-            return prefix + "unknown fault \"" + key +
-                   "\" (known: drop, dup, late, garble, crc, unplug-after, silent, seed, late-ms)";
+            return ParseError{prefix + "unknown fault \"" + key +
+                              "\" (known: drop, dup, late, garble, crc, unplug-after, silent, seed, late-ms)"};
         }
     }
-    out = parsed;
-    return "";
+    return parsed;
 }
 
-bool ParseSimIgnitionMode(const std::string& text, SimIgnitionMode& out) {
+Parsed<SimIgnitionMode> ParseSimIgnitionMode(const std::string& text) {
     const std::string t = Lower(Trim(text));
-    if (t == "off") out = SimIgnitionMode::Off;
-    else if (t == "on") out = SimIgnitionMode::On;
-    else if (t == "auto") out = SimIgnitionMode::Auto;
-    else return false;
-    return true;
+    if (t == "off") return SimIgnitionMode::Off;
+    if (t == "on") return SimIgnitionMode::On;
+    if (t == "auto") return SimIgnitionMode::Auto;
+    return ParseError{"Bad ignition mode \"" + text + "\": use off, on or auto"};
 }
 
-std::vector<std::pair<std::int64_t, bool>> ParseIgnitionScript(const std::string& text, std::string& error) {
+Parsed<std::vector<std::pair<std::int64_t, bool>>> ParseIgnitionScript(const std::string& text) {
     std::vector<std::pair<std::int64_t, bool>> steps;
-    error.clear();
     if (Trim(text).empty()) return steps;
     for (const auto& item : SplitCommas(text)) {
         const auto at = item.find('@');
         const std::string state = Lower(Trim(item.substr(0, at)));
-        std::uint64_t ms = 0;
-        if (at == std::string::npos || (state != "on" && state != "off") || !ParseCount(Trim(item.substr(at + 1)), ms) ||
-            ms > 1000ULL * 60 * 60 * 24 * 365) {
-            error = "Bad ignition script \"" + text + "\": each entry is on@MS or off@MS (milliseconds), not \"" + item + "\"";
-            return {};
-        }
-        steps.emplace_back(static_cast<std::int64_t>(ms), state == "on");
+        const Parsed<std::uint64_t> ms =
+            at == std::string::npos ? Parsed<std::uint64_t>(ParseError{}) : ParseCount(Trim(item.substr(at + 1)));
+        if ((state != "on" && state != "off") || !ms || *ms > 1000ULL * 60 * 60 * 24 * 365)
+            return ParseError{"Bad ignition script \"" + text + "\": each entry is on@MS or off@MS (milliseconds), not \"" +
+                              item + "\""};
+        steps.emplace_back(static_cast<std::int64_t>(*ms), state == "on");
     }
     return steps;
 }
 
 std::string ValidateSimOptions(const SimOptions& options) {
-    SimFaultSpec faults;
-    std::string error = ParseSimFaultSpec(options.faults, faults);
-    if (!error.empty()) return error;
-    SimIgnitionMode mode;
-    if (!ParseSimIgnitionMode(options.ignition, mode))
-        return "Bad ignition mode \"" + options.ignition + "\": use off, on or auto";
-    ParseIgnitionScript(options.ignitionScript, error);
-    if (!error.empty()) return error;
+    if (const auto faults = ParseSimFaultSpec(options.faults); !faults) return faults.Error();
+    if (const auto mode = ParseSimIgnitionMode(options.ignition); !mode) return mode.Error();
+    if (const auto script = ParseIgnitionScript(options.ignitionScript); !script) return script.Error();
     if (!VersionText(options.firmwareVersion, 8) || options.firmwareVersion.empty())
         return "Bad device firmware version \"" + options.firmwareVersion + "\": 1 to 8 printable characters";
     if (!VersionText(options.upgradedFirmwareVersion, 8) || options.upgradedFirmwareVersion.empty())
@@ -265,7 +255,7 @@ struct SimulatedBackend::Impl {
 SimulatedBackend::SimulatedBackend(const SimOptions& options, const SimFaultSpec& faults, Clock& clock)
     : impl_(std::make_unique<Impl>(options, faults, clock)) {
     impl_->device = std::make_unique<SimDevice>(options, clock);
-    ParseSimIgnitionMode(options.ignition, impl_->mode);
+    if (const auto mode = ParseSimIgnitionMode(options.ignition)) impl_->mode = *mode;
     impl_->device->SetCrcFaultHook([impl = impl_.get()] {
         return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc;
     });
@@ -385,9 +375,7 @@ long SimulatedBackend::ReportCount() const { return impl_->reports; }
 
 std::unique_ptr<SimulatedBackend> MakeSimulatedBackend(const SimOptions& options, Clock& clock) {
     if (!ValidateSimOptions(options).empty()) return nullptr;
-    SimFaultSpec faults;
-    ParseSimFaultSpec(options.faults, faults);
-    return std::make_unique<SimulatedBackend>(options, faults, clock);
+    return std::make_unique<SimulatedBackend>(options, *ParseSimFaultSpec(options.faults), clock);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "device/hid_backend.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/parsed.h"
 
 #include <cstdint>
 #include <memory>
@@ -29,15 +30,14 @@ struct SimFaultSpec {
 };
 
 // Parses "drop=P,dup=P,late=P,garble=P,crc=P,unplug-after=N,silent,seed=N,late-ms=N" (any
-// subset, any order; empty text = no faults). Returns an empty string on success, otherwise the
-// message to show; `out` is then left unchanged. unplug-after fires once; after Replug the
-// device stays.
-std::string ParseSimFaultSpec(const std::string& text, SimFaultSpec& out);
+// subset, any order; empty text = no faults); on failure the message to show. unplug-after
+// fires once; after Replug the device stays.
+Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text);
 
 enum class SimIgnitionMode { Off, On, Auto };
 
-// "off" / "on" / "auto" (case-insensitive); false for anything else.
-bool ParseSimIgnitionMode(const std::string& text, SimIgnitionMode& out);
+// "off" / "on" / "auto" (case-insensitive); a failure for anything else.
+Parsed<SimIgnitionMode> ParseSimIgnitionMode(const std::string& text);
 
 struct SimOptions {
     // File that keeps the car's memories (emulation memory, both modules, firmware versions)

@@ -181,20 +181,19 @@ std::uint8_t LhRpmCode(double rpm) {
 
 // An EPROM file into a 16 kB window: a 16, 32 or 64 kB dump gives its top 16 kB; a 4 kB dump
 // (LH 2.2, or an EZF image twice) fills the top 4 kB of the window when `small` allows it.
-std::string LoadWindowImage(const std::string& path, bool small, std::vector<std::uint8_t>& window) {
+Parsed<std::vector<std::uint8_t>> LoadWindowImage(const std::string& path, bool small) {
     std::error_code ec;
     const auto size = std::filesystem::file_size(path, ec);
-    if (ec) return "it cannot be read";
+    if (ec) return ParseError{"it cannot be read"};
     const bool sizeOk = size == 16384 || size == 32768 || size == 65536 || (small && size == 4096);
-    if (!sizeOk) return small ? "not a 4, 16, 32 or 64 kB EPROM file" : "not a 16, 32 or 64 kB EPROM file";
+    if (!sizeOk) return ParseError{small ? "not a 4, 16, 32 or 64 kB EPROM file" : "not a 16, 32 or 64 kB EPROM file"};
     std::ifstream in(path, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.size() != size) return "it cannot be read";
+    if (bytes.size() != size) return ParseError{"it cannot be read"};
     std::vector<std::uint8_t> w(kSimMemorySize, 0xFF);
     const std::size_t n = std::min<std::size_t>(bytes.size(), kSimMemorySize);
     std::copy(bytes.end() - static_cast<std::ptrdiff_t>(n), bytes.end(), w.end() - static_cast<std::ptrdiff_t>(n));
-    window = std::move(w);
-    return "";
+    return w;
 }
 
 std::uint8_t Rotl8(std::uint8_t v, int r) {
@@ -232,9 +231,8 @@ SimDevice::SimDevice(const SimOptions& options, Clock& clock) : options_(options
     for (auto& m : modules_) m.firmwareVersion = pemVersion;
     modules_[0].fitted = options_.lhModuleFitted;
     modules_[1].fitted = options_.ezkModuleFitted;
-    SimIgnitionMode mode = SimIgnitionMode::On;
-    ParseSimIgnitionMode(options_.ignition, mode);
-    ignitionOn_ = mode != SimIgnitionMode::Off;
+    const Parsed<SimIgnitionMode> mode = ParseSimIgnitionMode(options_.ignition);
+    ignitionOn_ = !mode || *mode != SimIgnitionMode::Off;
 
     LoadState();
     // Images from files, given for this run, replace what the state file had.
@@ -244,15 +242,16 @@ SimDevice::SimDevice(const SimOptions& options, Clock& clock) : options_(options
         {&options_.ezkImageFile, &modules_[1].memory}};
     for (const auto& [file, memory] : images) {
         if (file->empty()) continue;
-        const std::string problem = LoadWindowImage(*file, memory == &emulator_, *memory);
-        if (!problem.empty())
-            std::cerr << "Simulated device: the image " << *file << " was not loaded: " << problem << "\n";
-        else
+        Parsed<std::vector<std::uint8_t>> window = LoadWindowImage(*file, memory == &emulator_);
+        if (!window) {
+            std::cerr << "Simulated device: the image " << *file << " was not loaded: " << window.Error() << "\n";
+        } else {
+            *memory = std::move(*window);
             MarkMemoryChanged();
+        }
     }
-    std::string scriptError;
-    for (const auto& s : ParseIgnitionScript(options_.ignitionScript, scriptError))
-        ScheduleIgnition(createdMs_ + s.first, s.second);
+    if (const auto script = ParseIgnitionScript(options_.ignitionScript))
+        for (const auto& s : *script) ScheduleIgnition(createdMs_ + s.first, s.second);
     engine_.AdvanceTo(createdMs_, ignitionOn_);
     modelMs_ = createdMs_;
     liveDirty_ = true;
@@ -824,7 +823,7 @@ void SimDevice::RecomputeImageCache() {
         ctx.wordBigEndian = image.GetCreator() != 2;
         // Multi-byte RAM values: Type C units keep the high byte first, the others the low byte.
         littleEndianRam_[k - 1] = image.GetCreator() != 2;
-        if (k != kSimLH || image.GetECUType() != 1) continue;
+        if (k != kSimLH || image.GetECUType() != EcuType::LH23) continue;
         int mapId = 1;
         if (image.GetCreator() != 2) {
             // The map set: configuration bits 1 = non-cat, 2 = cat, otherwise the unit's own
@@ -1099,10 +1098,10 @@ bool SimDevice::SaveState() {
 
 void SimDevice::LoadState() {
     if (options_.stateFile.empty()) return;
-    SimCarState state;
-    const std::string problem = ReadSimState(options_.stateFile, state);
-    if (problem == "missing") return; // a new car
-    if (!problem.empty()) {
+    Parsed<SimCarState> read = ReadSimState(options_.stateFile);
+    if (!read && read.Error() == "missing") return; // a new car
+    if (!read) {
+        const std::string& problem = read.Error();
         // Keep the damaged file for inspection; the run starts from a fresh car.
         std::error_code ec;
         const std::string aside = options_.stateFile + ".bad";
@@ -1112,6 +1111,7 @@ void SimDevice::LoadState() {
         dirty_ = true;
         return;
     }
+    SimCarState& state = *read;
     firmwareVersion_ = state.firmwareVersion;
     modules_[0].firmwareVersion = state.lhFirmwareVersion;
     modules_[1].firmwareVersion = state.ezkFirmwareVersion;

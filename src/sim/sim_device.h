@@ -8,6 +8,7 @@
 #include "sim/sim_backend.h"
 #include "sim/sim_engine.h"
 #include "platform/clock.h"
+#include "platform/parsed.h"
 
 #include <array>
 #include <cstdint>
@@ -36,8 +37,8 @@ struct SimModule {
 };
 
 // "off@1500,on@8000" -> (1500, off), (8000, on): times in milliseconds after creation. Empty
-// text gives no switches. On a bad script `error` holds the message and the result is empty.
-std::vector<std::pair<std::int64_t, bool>> ParseIgnitionScript(const std::string& text, std::string& error);
+// text gives no switches; a bad script gives the message to show.
+Parsed<std::vector<std::pair<std::int64_t, bool>>> ParseIgnitionScript(const std::string& text);
 
 class SimDevice {
 public:

@@ -63,14 +63,14 @@ std::string SimStateText(const SimCarState& s) {
     return o.str();
 }
 
-std::string ReadSimState(const std::string& path, SimCarState& out) {
+Parsed<SimCarState> ReadSimState(const std::string& path) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return "missing";
+    if (!std::filesystem::exists(path, ec)) return ParseError{"missing"};
     const auto size = std::filesystem::file_size(path, ec);
-    if (ec) return "it cannot be read";
-    if (size > kMaxFileSize) return "it is far too long";
+    if (ec) return ParseError{"it cannot be read"};
+    if (size > kMaxFileSize) return ParseError{"it is far too long"};
     std::ifstream in(path, std::ios::binary);
-    if (!in) return "it cannot be read";
+    if (!in) return ParseError{"it cannot be read"};
 
     SimCarState s;
     std::string line;
@@ -79,36 +79,35 @@ std::string ReadSimState(const std::string& path, SimCarState& out) {
         if (!line.empty() && line.back() == '\r') line.pop_back(); // edited on Windows
         return true;
     };
-    if (!next() || line != kHeader) return "it does not start with \"" + std::string(kHeader) + "\"";
+    if (!next() || line != kHeader) return ParseError{"it does not start with \"" + std::string(kHeader) + "\""};
     while (next()) {
         if (line.empty()) continue;
         const auto eq = line.find('=');
-        if (eq == std::string::npos) return "line \"" + line.substr(0, 40) + "\" has no '='";
+        if (eq == std::string::npos) return ParseError{"line \"" + line.substr(0, 40) + "\" has no '='"};
         const std::string key = line.substr(0, eq);
         const std::string value = line.substr(eq + 1);
         if (key == "firmware" || key == "lh-firmware" || key == "ezk-firmware") {
-            if (!VersionText(value)) return "the " + key + " version is not a version text";
+            if (!VersionText(value)) return ParseError{"the " + key + " version is not a version text"};
             (key == "firmware" ? s.firmwareVersion : key == "lh-firmware" ? s.lhFirmwareVersion : s.ezkFirmwareVersion) =
                 value;
         } else if (key == "emulator" || key == "lh" || key == "ezk") {
             if (!BytesOfHex(value, key == "emulator" ? s.emulator : key == "lh" ? s.lh : s.ezk))
-                return "the " + key + " memory is not 16384 bytes of hexadecimal digits";
+                return ParseError{"the " + key + " memory is not 16384 bytes of hexadecimal digits"};
         } else if (key == "coolant") {
             char* end = nullptr;
             const double c = std::strtod(value.c_str(), &end);
             if (value.empty() || *end != '\0' || !(c >= -40.0 && c <= 130.0))
-                return "the coolant temperature is not a number from -40 to 130";
+                return ParseError{"the coolant temperature is not a number from -40 to 130"};
             s.coolantC = c;
             s.hasCoolant = true;
         } else {
-            return "unknown key \"" + key.substr(0, 40) + "\"";
+            return ParseError{"unknown key \"" + key.substr(0, 40) + "\""};
         }
     }
     if (s.firmwareVersion.empty() || s.lhFirmwareVersion.empty() || s.ezkFirmwareVersion.empty() || s.emulator.empty() ||
         s.lh.empty() || s.ezk.empty())
-        return "an entry is missing";
-    out = std::move(s);
-    return "";
+        return ParseError{"an entry is missing"};
+    return s;
 }
 
 std::string WriteSimState(const std::string& path, const SimCarState& state) {

@@ -2,6 +2,8 @@
 // The state file of the simulated car: what it keeps between runs. Text, one "key=value" line
 // each after a header line: firmware, lh-firmware, ezk-firmware (version texts), coolant
 // (degrees Celsius, optional), emulator, lh, ezk (16384 bytes each as hexadecimal digits).
+#include "platform/parsed.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,9 +22,9 @@ struct SimCarState {
 // The file's text for `state`.
 std::string SimStateText(const SimCarState& state);
 
-// Reads `path` into `out`. Empty on success, otherwise what is wrong with the file (`out` is
-// then unchanged). A file that does not exist is reported as "missing".
-std::string ReadSimState(const std::string& path, SimCarState& out);
+// Reads `path`; on failure what is wrong with the file. A file that does not exist is reported
+// as "missing".
+Parsed<SimCarState> ReadSimState(const std::string& path);
 
 // Writes through a temporary file and a rename, so a crash never leaves half a file. Empty on
 // success, otherwise the reason.

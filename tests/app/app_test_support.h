@@ -158,8 +158,8 @@ public:
     void LeaveSelectedTab() override { Note("LeaveSelectedTab"); }
     int WindowStateNumber() override { return windowState; }
     bool HasUnsavedDataLogRuns() override { return unsavedRuns; }
-    void ShowTabs(const std::vector<TabSlot>& tabs, const std::string& state) override {
-        Note("ShowTabs|" + state);
+    void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) override {
+        Note("ShowTabs|" + std::string(TabStateName(state)));
         captions.clear();
         keys.clear();
         for (const auto& t : tabs) {

@@ -88,14 +88,14 @@ TEST_P(OpenKindTest, AcceptsOrRefusesByUnit) {
     EXPECT_TRUE(Contains(dialogs.messages.front(), c.firstMessage)) << dialogs.messages.front();
     EPROM& slot = c.fuelSlot ? shell.FuelImage() : shell.IgnitionImage();
     EPROM& other = c.fuelSlot ? shell.IgnitionImage() : shell.FuelImage();
-    EXPECT_EQ(other.GetECUType(), 0);
+    EXPECT_EQ(other.GetECUType(), EcuType::Unknown);
     if (c.loads) {
         EXPECT_EQ(slot.GetFileName(), path);
         EXPECT_NE(std::find(view.captions.begin(), view.captions.end(), c.tab), view.captions.end());
         EXPECT_EQ(Flows().Recent().Entries()[0], path);
         EXPECT_TRUE(c.fuelSlot ? view.saveFuel : view.saveIgnition);
     } else {
-        EXPECT_EQ(slot.GetECUType(), 0);
+        EXPECT_EQ(slot.GetECUType(), EcuType::Unknown);
         EXPECT_EQ(Flows().Recent().Entries()[0], "");
     }
 }
@@ -127,9 +127,23 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(WorkflowTest, CancelAtTheKindQuestionChangesNothing) {
     const std::string path = dir.Write("lh.bin", BaseImage("MRX_D"));
     EXPECT_FALSE(Open(path, {MsgResult::Cancel}));
-    EXPECT_EQ(shell.FuelImage().GetECUType(), 0);
+    EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown);
     EXPECT_EQ(Flows().Recent().Entries()[0], "");
     EXPECT_TRUE(view.captions.empty()); // no tab state was sent
+}
+
+TEST_F(WorkflowTest, AnImageThatTakesAnOccupiedSlotTakesTheTabsOfTheOneBefore) {
+    settings.SaveSetting("ECUs", "LH22", "1");
+    Flows().SetTabState(TabState::Init);
+    ASSERT_TRUE(Open(BaseFile("lh22.bin", "MRX_LH22_USA")));
+    EXPECT_EQ(view.keys, (std::vector<std::string>{"EPROM", "ParametersLH22", "FuelMap", "Monitor", "DataLogging"}));
+    view.log.clear();
+    ASSERT_TRUE(Open(BaseFile("lh23.bin", "MRX_D")));
+    std::vector<std::string> states;
+    for (const auto& entry : view.log)
+        if (entry.rfind("ShowTabs|", 0) == 0) states.push_back(entry);
+    EXPECT_EQ(states, (std::vector<std::string>{"ShowTabs|!LH22", "ShowTabs|LH"}));
+    EXPECT_EQ(view.keys, (std::vector<std::string>{"EPROM", "Parameters", "FuelMap", "Monitor", "DataLogging"}));
 }
 
 TEST_F(WorkflowTest, OfflineImagesSkipTheModuleAndSayWhy) {
@@ -246,7 +260,7 @@ TEST_P(UpgradeTest, OldImagesAreUpgradedFromTheBaseImage) {
         EXPECT_EQ(slot.GetRevision(), 8);
         EXPECT_EQ(slot.LH23EZK_GetMAFType(), c.mafAfter);
     } else {
-        EXPECT_EQ(slot.GetECUType(), 0);
+        EXPECT_EQ(slot.GetECUType(), EcuType::Unknown);
     }
 }
 
@@ -431,7 +445,7 @@ TEST_F(WorkflowTest, NewImageCancelledOrUnknownChangesNothing) {
     EXPECT_FALSE(Flows().FileOpen(OpenSource::NewImage()));
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0], "Sorry, the selected EPROM is not yet supported");
-    EXPECT_EQ(shell.IgnitionImage().GetECUType(), 0);
+    EXPECT_EQ(shell.IgnitionImage().GetECUType(), EcuType::Unknown);
 }
 
 TEST_F(WorkflowTest, OpenDialogCancelEndsQuietly) {
@@ -596,7 +610,7 @@ TEST_F(WorkflowTest, InformationLineNamesTheFileAndFormat) {
 
 TEST_F(WorkflowTest, ReplacingLH23ByLH22SwapsTheParameterTab) {
     settings.SaveSetting("ECUs", "LH22", "1");
-    shell.Workflows().SetTabState("Init");
+    shell.Workflows().SetTabState(TabState::Init);
     Preload("lh23.bin", BaseImage("MRX_D"));
     EXPECT_EQ(view.keys, (std::vector<std::string>{"EPROM", "Parameters", "FuelMap", "Monitor", "DataLogging"}));
     ASSERT_TRUE(Open(BaseFile("lh22.bin", "MRX_LH22_USA")));
@@ -611,7 +625,7 @@ TEST_F(WorkflowTest, DownloadReadsTheRunningUnitsThatAnswer) {
     modules.Mem(1) = BaseImage("MRX_D");
     Flows().Download();
     EXPECT_EQ(shell.IgnitionImage().GetBaseMapsName(), "GT");
-    EXPECT_EQ(shell.FuelImage().GetECUType(), 0); // the LH unit did not answer
+    EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown); // the LH unit did not answer
     EXPECT_TRUE(modules.log.empty());            // no start-up channel
 }
 
@@ -621,7 +635,7 @@ TEST_F(WorkflowTest, ErasedModuleDoesNotEmptyASlot) {
     Flows().Download();
     EXPECT_EQ(dialogs.log.back(), "MessageBox|Error|Failed to load EPROM image: The EPROM image is empty.");
     EXPECT_EQ(shell.IgnitionImage().GetFileName(), dir.File("ezk.bin"));
-    EXPECT_EQ(shell.FuelImage().GetECUType(), 0);
+    EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown);
 }
 
 struct StartupChannelCase {
@@ -679,7 +693,7 @@ TEST_F(WorkflowTest, DownloadWithNoModulesOrCancelled) {
     Flows().Download();
     EXPECT_EQ(dialogs.log.back(), "CloseProgress");
     EXPECT_TRUE(dialogs.messages.size() == 1u); // only the earlier one
-    EXPECT_EQ(shell.FuelImage().GetECUType(), 0);
+    EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown);
 }
 
 } // namespace

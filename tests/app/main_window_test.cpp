@@ -102,16 +102,22 @@ TEST_F(ProgramTest, StartsAgainstTheSimulatedDevice) {
 }
 
 TEST(ProgramOptionsParse, Arguments) {
-    std::string error;
-    auto ok = ParseProgramOptions({"--simulate", "--sim-faults", "drop=0.1", "--sim-firmware", "6.001"}, error);
-    ASSERT_TRUE(ok.has_value());
+    auto ok = ParseProgramOptions({"--simulate", "--sim-faults", "drop=0.1", "--sim-firmware", "6.001"});
+    ASSERT_TRUE(ok.Ok()) << ok.Error();
     EXPECT_TRUE(ok->simulate);
     EXPECT_EQ(ok->simFaults, "drop=0.1");
     EXPECT_EQ(ok->simFirmware, "6.001");
-    EXPECT_FALSE(ParseProgramOptions({"--sim-state"}, error).has_value());
-    EXPECT_FALSE(ParseProgramOptions({"--sim-state", "x"}, error).has_value()); // needs --simulate
-    EXPECT_FALSE(ParseProgramOptions({"--bogus"}, error).has_value());
-    EXPECT_EQ(error, "Unknown argument: --bogus");
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } refused[] = {{{"--sim-state"}, "--sim-state needs a value"},
+                   {{"--sim-state", "x"}, "The --sim-... options need --simulate"},
+                   {{"--bogus"}, "Unknown argument: --bogus"}};
+    for (const auto& c : refused) {
+        const auto parsed = ParseProgramOptions(c.args);
+        EXPECT_FALSE(parsed.Ok()) << c.error;
+        EXPECT_EQ(parsed.Error(), c.error);
+    }
     MemorySettings settings;
     ScriptedDialogs dialogs;
     FakeClock clock;
@@ -200,7 +206,7 @@ TEST_F(ProgramTest, TabChangesRunLeaveAndEnterActions) {
     Window().SetPage(page);
     Window().SelectTab("DataLogging");
     EXPECT_EQ(page->enters, 1);
-    GetShell().Workflows().SetTabState("LH");
+    GetShell().Workflows().SetTabState(TabState::LH);
     EXPECT_EQ(Window().SelectedTabKey(), "DataLogging"); // still there: no actions
     EXPECT_EQ(page->enters, 1);
     EXPECT_EQ(page->leaves, 0);

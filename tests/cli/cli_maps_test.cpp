@@ -231,7 +231,7 @@ TEST_F(CliMaps, EveryBaseImageMapRendersSensibly) {
             for (std::size_t row = fixedRows; row < lines.size(); ++row) {
                 const auto cells = Fields(lines[row]);
                 ASSERT_EQ(cells.size(), header.size());
-                if (d->yAxisType != 0) {
+                if (d->yAxisType != YAxisType::None) {
                     EXPECT_FALSE(cells[0].empty()) << base << " " << name << " row " << row;
                 }
                 for (std::size_t c = 1; c < cells.size(); ++c) EXPECT_FALSE(cells[c].empty());

@@ -115,7 +115,7 @@ protected:
     EPROM LoadedImage(int ecuType) {
         EPROM image(context);
         image.LoadFromArray(UnitImage(ecuType));
-        EXPECT_EQ(image.GetECUType(), ecuType);
+        EXPECT_EQ(EcuTypeCode(image.GetECUType()), ecuType);
         return image;
     }
 
@@ -322,7 +322,7 @@ TEST_F(TransferTest, EmulatorReadTakesTheWholeWindow) {
     EPROM image(context);
     EXPECT_EQ(image.LoadFromEmulator(), "");
     EXPECT_EQ(image.Bytes(), device.memory);
-    EXPECT_EQ(image.GetECUType(), 1);
+    EXPECT_EQ(image.GetECUType(), EcuType::LH23);
     EXPECT_FALSE(image.HasBeenModified());
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Downloading from Kestrovane|64"}));
 }
@@ -358,7 +358,7 @@ TEST_F(TransferTest, FailedReadsKeepTheImageAsItWas) {
         const Bytes before = image.Bytes();
         EXPECT_EQ(c.load(image), c.message) << c.name;
         EXPECT_EQ(image.Bytes(), before) << c.name;
-        EXPECT_EQ(image.GetECUType(), 2) << c.name;
+        EXPECT_EQ(image.GetECUType(), EcuType::EZK) << c.name;
         EXPECT_FALSE(dialogs.progressVisible) << c.name;
     }
 }

@@ -73,7 +73,7 @@ TEST(EmbeddedFirmware, DeviceImageAndModuleImageAreUsable) {
     ASSERT_TRUE(fw.has_value());
     ASSERT_GE(fw->size(), 10905u);
     const auto header = ParseFirmwareHeader(*fw);
-    ASSERT_TRUE(header.has_value());
+    ASSERT_TRUE(header.Ok());
     EXPECT_EQ(header->totalLength, 10905u);
     EXPECT_EQ(header->payloadOffset, 33u);
     EXPECT_EQ(header->payloadLength, 10872u);

@@ -61,7 +61,7 @@ TEST_P(BaseImageIdentity, LoadsAsItsKindWithRevisionAndMafType) {
     const Identity& id = GetParam();
     const EPROM image = Load(id.name);
     EXPECT_EQ(image.GetKind(), id.kind);
-    EXPECT_EQ(image.GetECUType(), id.ecuType);
+    EXPECT_EQ(EcuTypeCode(image.GetECUType()), id.ecuType);
     EXPECT_EQ(image.GetCreator(), 1);
     EXPECT_EQ(image.ImageSize(), id.size);
     EXPECT_EQ(static_cast<int>(image.Bytes().size()), id.size);

@@ -83,7 +83,7 @@ TEST_P(KindIdentity, KindTableValues) {
     EPROM image;
     image.LoadFromArray(c.bytes);
     EXPECT_EQ(image.GetName(), c.name) << c.what;
-    EXPECT_EQ(image.GetECUType(), c.ecuType) << c.what;
+    EXPECT_EQ(EcuTypeCode(image.GetECUType()), c.ecuType) << c.what;
     EXPECT_EQ(image.GetECUFunction(), c.ecuFunction) << c.what;
     EXPECT_EQ(image.GetCreator(), c.creator) << c.what;
     EXPECT_EQ(image.ImageSize(), c.imageSize) << c.what;

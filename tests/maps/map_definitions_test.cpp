@@ -12,24 +12,25 @@ namespace {
 TEST(MapListTest, ListsByUnitKeepExactTexts) {
     struct Case {
         MapTab tab;
-        int ecuType, creator;
+        EcuType ecuType;
+        int creator;
         std::size_t size;
         const char* first;
         const char* last;
     };
     const Case cases[] = {
-        {MapTab::Fuel, kEcuLH23, 1, 9, "Base fuel map (cat)", "Cranking fuel map"},
-        {MapTab::Fuel, kEcuLH23, 2, 3, "Base fuel map ", "Warmup enrichment map "},
-        {MapTab::Fuel, kEcuLH22, 1, 5, "Base fuel map", "Cranking fuel map "},
-        {MapTab::Fuel, kEcuEZK, 1, 0, nullptr, nullptr},
-        {MapTab::Fuel, 0, 1, 0, nullptr, nullptr},
-        {MapTab::Ignition, kEcuEZK, 1, 15, "Cruise map (98 octane cat)", "Max knock retard (91 octane)"},
-        {MapTab::Ignition, kEcuEZF, 1, 8, "Cruise map", "Warmup compensation map (WOT) "},
-        {MapTab::Ignition, kEcuLH23, 1, 0, nullptr, nullptr},
+        {MapTab::Fuel, EcuType::LH23, 1, 9, "Base fuel map (cat)", "Cranking fuel map"},
+        {MapTab::Fuel, EcuType::LH23, 2, 3, "Base fuel map ", "Warmup enrichment map "},
+        {MapTab::Fuel, EcuType::LH22, 1, 5, "Base fuel map", "Cranking fuel map "},
+        {MapTab::Fuel, EcuType::EZK, 1, 0, nullptr, nullptr},
+        {MapTab::Fuel, EcuType::Unknown, 1, 0, nullptr, nullptr},
+        {MapTab::Ignition, EcuType::EZK, 1, 15, "Cruise map (98 octane cat)", "Max knock retard (91 octane)"},
+        {MapTab::Ignition, EcuType::EZF, 1, 8, "Cruise map", "Warmup compensation map (WOT) "},
+        {MapTab::Ignition, EcuType::LH23, 1, 0, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         const auto list = MapListTexts(c.tab, c.ecuType, c.creator);
-        ASSERT_EQ(list.size(), c.size) << c.ecuType << "/" << c.creator;
+        ASSERT_EQ(list.size(), c.size) << EcuTypeCode(c.ecuType) << "/" << c.creator;
         if (c.size == 0) continue;
         EXPECT_EQ(list.front(), c.first);
         EXPECT_EQ(list.back(), c.last);
@@ -38,7 +39,7 @@ TEST(MapListTest, ListsByUnitKeepExactTexts) {
         EXPECT_EQ(seen.size(), list.size());
         for (auto text : list) EXPECT_NE(FindMapDefinition(c.tab, text), nullptr) << "'" << text << "'";
     }
-    const auto ezk = MapListTexts(MapTab::Ignition, kEcuEZK, 1);
+    const auto ezk = MapListTexts(MapTab::Ignition, EcuType::EZK, 1);
     EXPECT_EQ(ezk[5], "Idle map (91 octame)");
 }
 
@@ -85,13 +86,13 @@ TEST(MapListTest, HelpTextsAndButtons) {
 
     struct Case {
         MapTab tab;
-        int ecuType;
+        EcuType ecuType;
         int step1, step2;
         const char* inc2Tip;
     };
-    const Case cases[] = {{MapTab::Fuel, kEcuLH23, 1, 10, "Increase value(s) by 10"},
-                          {MapTab::Ignition, kEcuEZK, 1, 8, "Increase value(s) by 3 degrees"},
-                          {MapTab::Ignition, kEcuEZF, 4, 8, "Increase value(s) by 3.6 degrees"}};
+    const Case cases[] = {{MapTab::Fuel, EcuType::LH23, 1, 10, "Increase value(s) by 10"},
+                          {MapTab::Ignition, EcuType::EZK, 1, 8, "Increase value(s) by 3 degrees"},
+                          {MapTab::Ignition, EcuType::EZF, 4, 8, "Increase value(s) by 3.6 degrees"}};
     for (const auto& c : cases) {
         const MapButtonSet* b = MapButtons(c.tab, c.ecuType);
         ASSERT_NE(b, nullptr);
@@ -99,7 +100,7 @@ TEST(MapListTest, HelpTextsAndButtons) {
         EXPECT_EQ(b->step2, c.step2);
         EXPECT_EQ(b->inc2Tip, c.inc2Tip);
     }
-    EXPECT_EQ(MapButtons(MapTab::Ignition, kEcuLH23), nullptr);
+    EXPECT_EQ(MapButtons(MapTab::Ignition, EcuType::LH23), nullptr);
 }
 
 TEST(MapListTest, ActiveConditions) {
@@ -120,7 +121,7 @@ TEST(MapListTest, ActiveConditions) {
 TEST(ConfigureEditorTest, SetsEveryFieldAndStepsByUnit) {
     ScriptedDialogs dialogs;
     TableEditor editor(dialogs);
-    ConfigureEditor(editor, MapTab::Fuel, FindMapDefinition(MapTab::Fuel, "Base fuel map"), kEcuLH22);
+    ConfigureEditor(editor, MapTab::Fuel, FindMapDefinition(MapTab::Fuel, "Base fuel map"), EcuType::LH22);
     EXPECT_EQ(editor.GetMap(), 28);
     EXPECT_EQ(editor.GetCellMinValue(), -512);
     EXPECT_EQ(editor.GetCellMaxValue(), 511);
@@ -133,7 +134,7 @@ TEST(ConfigureEditorTest, SetsEveryFieldAndStepsByUnit) {
     EXPECT_EQ(editor.GetIncdec2StepSize(), 10);
 
     TableEditor ignition(dialogs);
-    ConfigureEditor(ignition, MapTab::Ignition, FindMapDefinition(MapTab::Ignition, "Cruise map"), kEcuEZF);
+    ConfigureEditor(ignition, MapTab::Ignition, FindMapDefinition(MapTab::Ignition, "Cruise map"), EcuType::EZF);
     EXPECT_EQ(ignition.GetIncdec1StepSize(), 4);
     EXPECT_EQ(ignition.GetYAxisType(), TableEditor::EZFLOADAXIS);
     EXPECT_FALSE(ignition.IsYAxisReversed());
@@ -141,7 +142,7 @@ TEST(ConfigureEditorTest, SetsEveryFieldAndStepsByUnit) {
     EXPECT_EQ(ignition.GetRequiredThrottlePos(), 1);
 
     TableEditor none(dialogs);
-    ConfigureEditor(none, MapTab::Ignition, nullptr, 0);
+    ConfigureEditor(none, MapTab::Ignition, nullptr, EcuType::Unknown);
     EXPECT_EQ(none.GetMap(), 0);
     EXPECT_EQ(none.GetIncdec1StepSize(), 1);
     EXPECT_EQ(none.GetIncdec2StepSize(), 0);
@@ -151,7 +152,7 @@ TEST(AxisTypeTest, ReversalByAxisType) {
     ScriptedDialogs dialogs;
     TableEditor editor(dialogs);
     for (int t = 0; t <= 16; ++t) {
-        editor.SetXAxisType(t);
+        editor.SetXAxisType(static_cast<XAxisType>(t));
         const bool expected = t >= 1 && t <= 15 && t != 8 && t != 10;
         EXPECT_EQ(editor.IsXAxisReversed(), expected) << t;
     }

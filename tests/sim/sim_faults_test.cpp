@@ -20,14 +20,14 @@ class SimFaultSpecTest : public ::testing::TestWithParam<SpecCase> {};
 
 TEST_P(SimFaultSpecTest, ParsesOrExplains) {
     const SpecCase& c = GetParam();
-    SimFaultSpec parsed;
-    parsed.drop = 0.5; // must stay untouched on failure
-    const std::string msg = ParseSimFaultSpec(c.text, parsed);
+    const Parsed<SimFaultSpec> parsed = ParseSimFaultSpec(c.text);
+    const std::string& msg = parsed.Error();
     if (c.ok) {
+        EXPECT_TRUE(parsed.Ok());
         EXPECT_EQ(msg, "");
     } else {
+        EXPECT_FALSE(parsed.Ok());
         EXPECT_NE(msg.find(c.messagePart), std::string::npos) << msg;
-        EXPECT_EQ(parsed.drop, 0.5);
         SimOptions o;
         o.faults = c.text;
         FakeClock clock;
@@ -50,8 +50,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SpecCase{"drop=0.1,,dup=0.1", false, "empty entry"}));
 
 TEST(SimFaultSpecTest, ValuesLandInTheSpec) {
-    SimFaultSpec s;
-    ASSERT_EQ(ParseSimFaultSpec("drop=0.25,unplug-after=12,seed=99,silent,late-ms=40", s), "");
+    const Parsed<SimFaultSpec> parsed = ParseSimFaultSpec("drop=0.25,unplug-after=12,seed=99,silent,late-ms=40");
+    ASSERT_TRUE(parsed.Ok()) << parsed.Error();
+    const SimFaultSpec& s = *parsed;
     EXPECT_DOUBLE_EQ(s.drop, 0.25);
     EXPECT_EQ(s.unplugAfter, 12);
     EXPECT_EQ(s.seed, 99U);

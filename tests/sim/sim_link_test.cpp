@@ -66,7 +66,7 @@ TEST(SimLinkTest, ModuleLoadWithAutoIgnitionThenReadBackBothWays) {
     LinkRig rig(o);
     EPROM image(rig.context);
     ASSERT_EQ(image.LoadFromArray(PatternImage()), "");
-    ASSERT_EQ(image.GetECUType(), 1);
+    ASSERT_EQ(image.GetECUType(), EcuType::LH23);
     EXPECT_EQ(image.LoadToEmulator(), "");
     EXPECT_EQ(rig.sim->Device().Module(kSimLH).memory, image.Bytes());
     EXPECT_TRUE(rig.sim->IsIgnitionOn());

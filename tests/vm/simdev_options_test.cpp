@@ -22,8 +22,9 @@ class SimdevOptionsGood : public ::testing::TestWithParam<GoodCase> {};
 
 TEST_P(SimdevOptionsGood, Sets) {
     const GoodCase& c = GetParam();
-    SimdevConfig cfg;
-    ASSERT_EQ(ParseSimdevArgs(c.args, cfg), "");
+    const Parsed<SimdevConfig> parsed = ParseSimdevArgs(c.args);
+    ASSERT_TRUE(parsed.Ok()) << parsed.Error();
+    const SimdevConfig& cfg = *parsed;
     EXPECT_EQ(cfg.bridge.unplugAfterReports, c.unplugAfter);
     EXPECT_EQ(cfg.bridge.replugAfterMs, c.replugAfterMs);
     EXPECT_EQ(cfg.bridge.inputIntervalMs, c.inputIntervalMs);
@@ -43,11 +44,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<GoodCase>& info) { return std::string(info.param.name); });
 
 TEST(SimdevOptions, PassesTheSimulatorOptionsOn) {
-    SimdevConfig cfg;
-    ASSERT_EQ(ParseSimdevArgs({"--sim-state", "/tmp/s", "--sim-firmware", "6.002", "--sim-pem-firmware", "0.99",
-                               "--sim-faults", "drop=0.5,seed=3", "--uhid", "/dev/x"},
-                              cfg),
-              "");
+    const Parsed<SimdevConfig> parsed =
+        ParseSimdevArgs({"--sim-state", "/tmp/s", "--sim-firmware", "6.002", "--sim-pem-firmware", "0.99",
+                         "--sim-faults", "drop=0.5,seed=3", "--uhid", "/dev/x"});
+    ASSERT_TRUE(parsed.Ok()) << parsed.Error();
+    const SimdevConfig& cfg = *parsed;
     EXPECT_EQ(cfg.sim.stateFile, "/tmp/s");
     EXPECT_EQ(cfg.sim.firmwareVersion, "6.002");
     EXPECT_EQ(cfg.sim.pemFirmwareVersion, "0.99");
@@ -65,9 +66,9 @@ class SimdevOptionsBad : public ::testing::TestWithParam<BadCase> {};
 
 TEST_P(SimdevOptionsBad, Refuses) {
     const BadCase& c = GetParam();
-    SimdevConfig cfg;
-    const std::string msg = ParseSimdevArgs(c.args, cfg);
-    EXPECT_EQ(msg.rfind(c.messageStart, 0), 0u) << msg;
+    const Parsed<SimdevConfig> parsed = ParseSimdevArgs(c.args);
+    EXPECT_FALSE(parsed.Ok());
+    EXPECT_EQ(parsed.Error().rfind(c.messageStart, 0), 0u) << parsed.Error();
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -83,8 +84,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<BadCase>& info) { return std::string(info.param.name); });
 
 TEST(SimdevOptions, BadFaultSpecIsRefusedWithTheSimulatorsMessage) {
-    SimdevConfig cfg;
-    EXPECT_NE(ParseSimdevArgs({"--sim-faults", "drop=lots"}, cfg), "");
+    const Parsed<SimdevConfig> parsed = ParseSimdevArgs({"--sim-faults", "drop=lots"});
+    EXPECT_FALSE(parsed.Ok());
+    EXPECT_NE(parsed.Error(), "");
 }
 
 } // namespace

@@ -9,31 +9,47 @@
 #include "platform/dialogs.h"
 #include "platform/settings_store.h"
 
+#include <optional>
 #include <utility>
 
 namespace {
 
 // The unit names that fill the "{1}" of the kind messages, by ECU type.
-std::string UnitLongName(int ecuType) {
-    switch (ecuType) {
-    case 1: return "LH 2.3 (fuel injection)";
-    case 2: return "EZK (ignition)";
-    case 3: return "LH 2.2 (fuel injection)";
-    case 4: return "EZF (ignition)";
-    default: return {};
+std::string UnitLongName(EcuType type) {
+    switch (type) {
+    case EcuType::LH23: return "LH 2.3 (fuel injection)";
+    case EcuType::EZK: return "EZK (ignition)";
+    case EcuType::LH22: return "LH 2.2 (fuel injection)";
+    case EcuType::EZF: return "EZF (ignition)";
+    case EcuType::Unknown: break;
     }
+    return {};
 }
 
-// The tab state of a unit's image ("!" + state when it leaves its slot); null for no unit.
-const char* StateFor(int ecuType) {
-    switch (ecuType) {
-    case 1: return "LH";
-    case 2: return "EZK";
-    case 3: return "LH22";
-    case 4: return "EZF";
-    default: return nullptr;
+// The tab state of a unit's image when it takes its slot, and when it leaves it; none for no unit.
+std::optional<TabState> EnterStateFor(EcuType type) {
+    switch (type) {
+    case EcuType::LH23: return TabState::LH;
+    case EcuType::EZK: return TabState::EZK;
+    case EcuType::LH22: return TabState::LH22;
+    case EcuType::EZF: return TabState::EZF;
+    case EcuType::Unknown: break;
     }
+    return std::nullopt;
 }
+
+std::optional<TabState> LeaveStateFor(EcuType type) {
+    switch (type) {
+    case EcuType::LH23: return TabState::NotLH;
+    case EcuType::EZK: return TabState::NotEZK;
+    case EcuType::LH22: return TabState::NotLH22;
+    case EcuType::EZF: return TabState::NotEZF;
+    case EcuType::Unknown: break;
+    }
+    return std::nullopt;
+}
+
+bool PemEnabled(EcuType type) { return type == EcuType::LH23 || type == EcuType::EZK; }
 
 // Keeps the hourglass on for one scope.
 class Hourglass {
@@ -49,9 +65,9 @@ private:
 
 // One slot's group of the information line.
 std::string SlotGroup(const EPROM& image, bool ignitionSlot) {
-    const int type = image.GetECUType();
+    const EcuType type = image.GetECUType();
     std::string text = ignitionSlot ? "Ignition EPROM: " : "Fuel EPROM: ";
-    if (type == 0) {
+    if (type == EcuType::Unknown) {
         text += "None";
         text += "; Load method: ";
         text += ignitionSlot ? std::string("EZK: ") + kPemOnly : std::string("LH 2.3: ") + kPemOnly;
@@ -70,7 +86,7 @@ std::string SlotGroup(const EPROM& image, bool ignitionSlot) {
     const std::string format = EPROM::GetFileFormatName(image.GetFileFormat());
     if (!format.empty()) text += "; File format: " + format;
     text += "; Load method: ";
-    text += (type == 1 || type == 2) ? kPemOnly : kOfflineOnly;
+    text += PemEnabled(type) ? kPemOnly : kOfflineOnly;
     return text;
 }
 
@@ -109,7 +125,7 @@ InfoLine BuildInfoLine(const EPROM& fuel, const EPROM& ignition) {
     InfoLine line;
     line.fuel = SlotGroup(fuel, false);
     line.ignition = SlotGroup(ignition, true);
-    if (fuel.GetECUType() == 1 && ignition.GetECUType() == 2 &&
+    if (fuel.GetECUType() == EcuType::LH23 && ignition.GetECUType() == EcuType::EZK &&
         fuel.LH23EZK_GetMAFType() != ignition.LH23EZK_GetMAFType())
         line.warning = "Warning! EPROMs have mismatching MAF types (standard MAF vs. SuperMAF)";
     return line;
@@ -117,14 +133,14 @@ InfoLine BuildInfoLine(const EPROM& fuel, const EPROM& ignition) {
 
 ImageWorkflows::ImageWorkflows(WorkflowServices services) : s_(std::move(services)), recent_(s_.settings) {}
 
-void ImageWorkflows::SetTabState(const std::string& state) {
-    if (!s_.tabs.Apply(state)) return;
+void ImageWorkflows::SetTabState(TabState state) {
+    s_.tabs.Apply(state);
     s_.view.ShowTabs(s_.tabs.VisibleTabs(), state);
 }
 
-bool ImageWorkflows::OfflineAllowed(int ecuType) {
-    if (ecuType == 3) return s_.settings.GetSetting("ECUs", "LH22", "0") == "1";
-    if (ecuType == 4) return s_.settings.GetSetting("ECUs", "EZF", "0") == "1";
+bool ImageWorkflows::OfflineAllowed(EcuType type) {
+    if (type == EcuType::LH22) return s_.settings.GetSetting("ECUs", "LH22", "0") == "1";
+    if (type == EcuType::EZF) return s_.settings.GetSetting("ECUs", "EZF", "0") == "1";
     return false;
 }
 
@@ -187,16 +203,17 @@ bool ImageWorkflows::AcceptKind(const EPROM& image, const OpenSource& source) {
     const bool fromFile = source.kind == OpenSource::Kind::Path || source.kind == OpenSource::Kind::AskUser;
     const bool isNew = source.kind == OpenSource::Kind::NewImage;
     if (!fromFile && !isNew) return true;
-    const int type = image.GetECUType();
+    const EcuType type = image.GetECUType();
     const std::string unit = UnitLongName(type);
-    const bool ask = type == 1 || type == 2 || ((type == 3 || type == 4) && OfflineAllowed(type));
+    const bool offlineOnly = type == EcuType::LH22 || type == EcuType::EZF;
+    const bool ask = PemEnabled(type) || (offlineOnly && OfflineAllowed(type));
     if (ask) {
         if (isNew) return true;
         return s_.dialogs.MessageBox("The selected file is an " + unit +
                                          " EPROM. Click OK to continue loading or Cancel to cancel loading.",
                                      "Kestrovane", MsgButtons::OKCancel, MsgIcon::Question) == MsgResult::OK;
     }
-    if (type == 3 || type == 4) {
+    if (offlineOnly) {
         s_.dialogs.MessageBox("The selected file is an " + unit +
                                   " EPROM but according to the system configuration, there is no Kestrovane "
                                   "enabled " +
@@ -242,13 +259,13 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
 
     // 2. Is it of a unit this system serves?
     if (!AcceptKind(*image, source)) return false;
-    const int type = image->GetECUType();
+    const EcuType type = image->GetECUType();
 
     // 3. Load failures and unknown kinds.
-    if (message.empty() && type == 0 && !image->IsEmptyImage()) message = kUnrecognizedMessage;
+    if (message.empty() && type == EcuType::Unknown && !image->IsEmptyImage()) message = kUnrecognizedMessage;
     // An erased image read from the device belongs to no unit: it must not take (and so empty)
     // a slot. Files and new images go on to the module load, which refuses it.
-    if (message.empty() && type == 0 && !fromFile && !isNew) message = kEmptyImageMessage;
+    if (message.empty() && type == EcuType::Unknown && !fromFile && !isNew) message = kEmptyImageMessage;
     if (!message.empty()) {
         s_.dialogs.MessageBox("Failed to load EPROM image: " + message, "Error", MsgButtons::OK, MsgIcon::Critical);
         return false;
@@ -273,7 +290,7 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     if (!UpgradeIfOld(*image)) return false;
 
     // 7. Into the unit's module (LH 2.2 and EZF images are edited offline only).
-    const bool offlineOnly = type == 3 || type == 4;
+    const bool offlineOnly = type == EcuType::LH22 || type == EcuType::EZF;
     if ((fromFile || isNew || upgraded) && !offlineOnly) {
         std::string loadMessage = image->LoadToEmulator();
         if (!loadMessage.empty()) {
@@ -287,22 +304,22 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     s_.device.SetRamByteOrderFlag(s_.context.wordBigEndian);
 
     // 9. The unit the device serves.
-    if (type >= 1 && type <= 3)
+    if (type == EcuType::LH23 || type == EcuType::EZK || type == EcuType::LH22)
         s_.device.SelectEcuMode('L');
-    else if (type == 4)
+    else if (type == EcuType::EZF)
         s_.device.SelectEcuMode('E');
 
     // 10. Into its slot.
-    const int oldType = old.GetECUType();
+    const EcuType oldType = old.GetECUType();
     std::unique_ptr<EPROM>& slot = image->GetECUFunction() == 1 ? s_.images.fuel : s_.images.ignition;
     slot = std::move(image);
     s_.view.ImagesChanged();
     RefreshInfoLine();
 
     // 11. Tabs and menus.
-    if (const char* state = StateFor(oldType)) SetTabState(std::string("!") + state);
-    if (const char* state = StateFor(type)) SetTabState(state);
-    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != 0, s_.images.ignition->GetECUType() != 0);
+    if (const auto state = LeaveStateFor(oldType)) SetTabState(*state);
+    if (const auto state = EnterStateFor(type)) SetTabState(*state);
+    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != EcuType::Unknown, s_.images.ignition->GetECUType() != EcuType::Unknown);
 
     // 12. Recent files.
     if (fromFile) {
@@ -399,11 +416,11 @@ MsgResult ImageWorkflows::SavePrompt(EPROM& image) {
     if (!image.HasBeenModified()) return MsgResult::No;
     std::string label;
     switch (image.GetECUType()) {
-    case 1:
-    case 3: label = "fuel injection (LH)"; break;
-    case 2: label = "ignition (EZK)"; break;
-    case 4: label = "ignition (EZF)"; break;
-    default: label = ""; break;
+    case EcuType::LH23:
+    case EcuType::LH22: label = "fuel injection (LH)"; break;
+    case EcuType::EZK: label = "ignition (EZK)"; break;
+    case EcuType::EZF: label = "ignition (EZF)"; break;
+    case EcuType::Unknown: label = ""; break;
     }
     const std::string name = image.GetFileName().empty() ? "Untitled" : image.GetFileName();
     return s_.dialogs.MessageBox("Save changes to " + label + " EPROM " + name + "?", "Warning",
@@ -411,7 +428,7 @@ MsgResult ImageWorkflows::SavePrompt(EPROM& image) {
 }
 
 SaveResult ImageWorkflows::Save(EPROM& image) {
-    if (image.GetECUType() == 0) return SaveResult::OK;
+    if (image.GetECUType() == EcuType::Unknown) return SaveResult::OK;
     if (image.GetFileName().empty()) return SaveAs(image);
     bool ok = false;
     {
@@ -429,11 +446,11 @@ SaveResult ImageWorkflows::Save(EPROM& image) {
 SaveResult ImageWorkflows::SaveAs(EPROM& image) {
     std::string label;
     switch (image.GetECUType()) {
-    case 1:
-    case 3: label = "LH (fuel)"; break;
-    case 2: label = "EZK (ignition)"; break;
-    case 4: label = "EZF (ignition)"; break;
-    default: label = ""; break;
+    case EcuType::LH23:
+    case EcuType::LH22: label = "LH (fuel)"; break;
+    case EcuType::EZK: label = "EZK (ignition)"; break;
+    case EcuType::EZF: label = "EZF (ignition)"; break;
+    case EcuType::Unknown: label = ""; break;
     }
     int format = image.GetFileFormat();
     if (format == 0) format = image.GetDefaultSaveFormat();
@@ -480,6 +497,6 @@ void ImageWorkflows::RefreshRecentMenu() {
 }
 
 void ImageWorkflows::RefreshMenus() {
-    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != 0, s_.images.ignition->GetECUType() != 0);
+    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != EcuType::Unknown, s_.images.ignition->GetECUType() != EcuType::Unknown);
     RefreshRecentMenu();
 }

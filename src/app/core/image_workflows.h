@@ -3,7 +3,9 @@
 // getting an image goes through it), the save prompt, Save, Save As, Save both, File > New,
 // Load from PEM, the recent-file list and the image information line.
 #include "app/core/recent_files.h"
+#include "app/core/tab_state.h"
 #include "app/core/workflow_view.h"
+#include "eprom/ecu_type.h"
 #include "platform/dialogs.h"
 
 #include <memory>
@@ -102,14 +104,14 @@ public:
     RecentFiles& Recent() { return recent_; }
 
     // SetTabState: changes the flags and rebuilds the strip.
-    void SetTabState(const std::string& state);
+    void SetTabState(TabState state);
 
 private:
     std::unique_ptr<EPROM> Obtain(OpenSource& source, std::string& message, bool& cancelled);
     bool AcceptKind(const EPROM& image, const OpenSource& source);
     bool UpgradeIfOld(EPROM& image);
     std::string NewImageName();
-    bool OfflineAllowed(int ecuType);
+    bool OfflineAllowed(EcuType type);
     EPROM& SlotFor(const EPROM& image);
     // Waits on the start-up channel for the units in `mask`; the status last read (0..3), or
     // nullopt when the user cancelled.

@@ -58,7 +58,7 @@ void Shell::StartUp() {
     // 7. Data logging.
     view_.InitDataLogging();
     // 8. Tabs.
-    workflows_.SetTabState("Init");
+    workflows_.SetTabState(TabState::Init);
     // 9. Recent files; the device check.
     workflows_.RefreshMenus();
     device_.CheckDeviceOrExplain(dialogs_);

@@ -18,33 +18,39 @@ const std::array<TabSlot, 10>& TabTable() {
     return table;
 }
 
-bool TabFlags::Apply(std::string_view state) {
+std::string_view TabStateName(TabState state) {
+    switch (state) {
+    case TabState::Init: return "Init";
+    case TabState::LH: return "LH";
+    case TabState::NotLH: return "!LH";
+    case TabState::EZK: return "EZK";
+    case TabState::NotEZK: return "!EZK";
+    case TabState::LH22: return "LH22";
+    case TabState::NotLH22: return "!LH22";
+    case TabState::EZF: return "EZF";
+    case TabState::NotEZF: return "!EZF";
+    }
+    return {};
+}
+
+void TabFlags::Apply(TabState state) {
     auto set = [this](std::initializer_list<int> list, bool value) {
         for (int f : list) flags_[static_cast<std::size_t>(f)] = value;
     };
-    if (state == "Init") {
+    switch (state) {
+    case TabState::Init:
         flags_.fill(false);
         set({TAB_EPROM, TAB_DATALOGGING}, true);
-    } else if (state == "LH") {
-        set({TAB_PARAMETERS, TAB_FUELMAP, TAB_MONITOR}, true);
-    } else if (state == "!LH") {
-        set({TAB_PARAMETERS, TAB_FUELMAP, TAB_MONITOR, TAB_TEST}, false);
-    } else if (state == "EZK") {
-        set({TAB_PARAMETERSEZK, TAB_IGNMAP, TAB_MONITOREZK}, true);
-    } else if (state == "!EZK") {
-        set({TAB_PARAMETERSEZK, TAB_IGNMAP, TAB_MONITOREZK}, false);
-    } else if (state == "LH22") {
-        set({TAB_PARAMETERSLH22, TAB_FUELMAP, TAB_MONITOR}, true);
-    } else if (state == "!LH22") {
-        set({TAB_PARAMETERSLH22, TAB_FUELMAP, TAB_MONITOR, TAB_TEST}, false);
-    } else if (state == "EZF") {
-        set({TAB_PARAMETERSEZF, TAB_IGNMAP, TAB_MONITOREZK}, true);
-    } else if (state == "!EZF") {
-        set({TAB_PARAMETERSEZF, TAB_IGNMAP, TAB_MONITOREZK}, false);
-    } else {
-        return false;
+        break;
+    case TabState::LH: set({TAB_PARAMETERS, TAB_FUELMAP, TAB_MONITOR}, true); break;
+    case TabState::NotLH: set({TAB_PARAMETERS, TAB_FUELMAP, TAB_MONITOR, TAB_TEST}, false); break;
+    case TabState::EZK: set({TAB_PARAMETERSEZK, TAB_IGNMAP, TAB_MONITOREZK}, true); break;
+    case TabState::NotEZK: set({TAB_PARAMETERSEZK, TAB_IGNMAP, TAB_MONITOREZK}, false); break;
+    case TabState::LH22: set({TAB_PARAMETERSLH22, TAB_FUELMAP, TAB_MONITOR}, true); break;
+    case TabState::NotLH22: set({TAB_PARAMETERSLH22, TAB_FUELMAP, TAB_MONITOR, TAB_TEST}, false); break;
+    case TabState::EZF: set({TAB_PARAMETERSEZF, TAB_IGNMAP, TAB_MONITOREZK}, true); break;
+    case TabState::NotEZF: set({TAB_PARAMETERSEZF, TAB_IGNMAP, TAB_MONITOREZK}, false); break;
     }
-    return true;
 }
 
 std::vector<TabSlot> TabFlags::VisibleTabs() const {

@@ -23,6 +23,13 @@ enum TabFlag : int {
     TAB_DATALOGGING = 10,
 };
 
+// What happens to the tab strip: start-up, or a unit's image taking ("LH") or leaving ("!LH")
+// its slot. The names are the spellings the program's traces use.
+enum class TabState { Init, LH, NotLH, EZK, NotEZK, LH22, NotLH22, EZF, NotEZF };
+
+// "Init", "LH", "!LH", "EZK", "!EZK", "LH22", "!LH22", "EZF", "!EZF".
+std::string_view TabStateName(TabState state);
+
 struct TabSlot {
     int flag;             // index into the flags
     const char* key;      // "EPROM", "Parameters", ...
@@ -34,9 +41,7 @@ const std::array<TabSlot, 10>& TabTable();
 
 class TabFlags {
 public:
-    // Applies one state ("Init", "LH", "!LH", "EZK", "!EZK", "LH22", "!LH22", "EZF", "!EZF");
-    // false (and nothing changed) for any other text.
-    bool Apply(std::string_view state);
+    void Apply(TabState state);
     bool IsSet(int flag) const { return flag >= 0 && flag < kTabFlagCount && flags_[flag]; }
     // The slots of the set flags in strip order.
     std::vector<TabSlot> VisibleTabs() const;

@@ -30,7 +30,7 @@ public:
 
     // Empties the tab strip and refills it with `tabs` (in that order); `state` is passed on to
     // data logging.
-    virtual void ShowTabs(const std::vector<TabSlot>& tabs, const std::string& state) = 0;
+    virtual void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) = 0;
     virtual void ShowInfoLine(const InfoLine& line) = 0;
     // Save / Save As of each slot enabled for a loaded image; File > Save while either is.
     virtual void SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) = 0;

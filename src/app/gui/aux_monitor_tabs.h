@@ -1,6 +1,6 @@
 #pragma once
 // The fuel and ignition system monitor tabs and the aux input configuration in the main window:
-// the two monitor pages replace their pending panels, the Tools menu gets the aux input entries
+// the two monitor pages replace their caption pages, the Tools menu gets the aux input entries
 // (mnuToolsAuxInputs, mnuToolsWBO2), and OpenAuxInputs serves every button that opens the dialog.
 #include <QObject>
 

@@ -17,10 +17,9 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    std::string error;
-    auto options = ParseProgramOptions(args, error);
+    const Parsed<ProgramOptions> options = ParseProgramOptions(args);
     if (!options) {
-        std::cerr << error << "\n" << kUsage;
+        std::cerr << options.Error() << "\n" << kUsage;
         return 2;
     }
     Program program(*options);

@@ -43,7 +43,7 @@ MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : Q
     eprom_ = new EpromPage([this] { RestartQuickPing(shell_.Device()); });
     SetPage(eprom_);
     for (const auto& slot : TabTable())
-        if (QString(slot.key) != "EPROM") SetPage(new PendingPage(slot.key, slot.caption));
+        if (QString(slot.key) != "EPROM") SetPage(new CaptionPage(slot.key, slot.caption));
 
     connect(tbsMain_, &QTabBar::currentChanged, this, &MainWindow::OnTabChanged);
 
@@ -64,7 +64,7 @@ MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : Q
 MainWindow::~MainWindow() {
     shell_.Ignition().Release();
     // The editor refers to a grid of a page; it goes before the pages.
-    fuelmapeditor.reset();
+    fuelmapeditor_.reset();
 }
 
 void MainWindow::SetPage(TabPage* page) {
@@ -173,7 +173,7 @@ void MainWindow::BuildStatusBar(SimulatedBackend* sim) {
     statusBar()->addPermanentWidget(ignition);
 }
 
-void MainWindow::ShowTabs(const std::vector<TabSlot>& tabs, const std::string& /*state*/) {
+void MainWindow::ShowTabs(const std::vector<TabSlot>& tabs, TabState /*state*/) {
     const QString previous = selectedKey_;
     rebuildingTabs_ = true;
     while (tbsMain_->count() > 0) tbsMain_->removeTab(0);
@@ -271,7 +271,6 @@ std::optional<NewImageChoice> MainWindow::RunNewImageDialog(const NewImageChoice
 }
 
 void MainWindow::ImagesChanged() {
-    // The pages of later work rebind to the new images here.
     if (mapTabs_ != nullptr) mapTabs_->ImagesChanged();
 }
 

@@ -33,7 +33,7 @@ public:
     ~MainWindow() override;
 
     // --- for the shell ---
-    void ShowTabs(const std::vector<TabSlot>& tabs, const std::string& state);
+    void ShowTabs(const std::vector<TabSlot>& tabs, TabState state);
     void ShowInfoLine(const InfoLine& line);
     void SetSaveMenus(bool fuelLoaded, bool ignitionLoaded);
     void ShowRecentFiles(const std::array<std::string, kRecentFileCount>& captions);
@@ -55,8 +55,9 @@ public:
     int RegisterIgnitionDependent(QWidget* control);
     void UnregisterIgnitionDependent(int id);
 
-    // The one table editor of the window, bound to the grid of the map chosen last.
-    std::unique_ptr<TableEditor> fuelmapeditor;
+    // The slot of the window's one table editor (fuelmapeditor), bound to the grid of the map
+    // chosen last; the map tabs re-create it on every map selection.
+    std::unique_ptr<TableEditor>& EditorSlot() { return fuelmapeditor_; }
     // The map tabs (rebound when the images change).
     void SetMapTabs(MapTabs* tabs) { mapTabs_ = tabs; }
     MapTabs* Maps() const { return mapTabs_; }
@@ -73,7 +74,7 @@ public:
     EpromPage* Eprom() const { return eprom_; }
     QAction* Action(const QString& objectName) const;
 
-    // Pages of later work replace the pending panel of their key.
+    // A page replaces the panel of its key (at first a placeholder page with the tab's caption).
     void SetPage(TabPage* page);
 
 protected:
@@ -118,4 +119,5 @@ private:
     std::array<QAction*, kRecentFileCount> mnuFileRecent_{};
     QAction* recentSeparator_ = nullptr;
     MapTabs* mapTabs_ = nullptr;
+    std::unique_ptr<TableEditor> fuelmapeditor_;
 };

@@ -59,7 +59,7 @@ void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInp
     s.knock = &knock;
     s.editCopy = window.Action("mnuEditCopy");
     s.editPaste = window.Action("mnuEditPaste");
-    auto* tabs = new MapTabs(window.fuelmapeditor, std::move(s), &window);
+    auto* tabs = new MapTabs(window.EditorSlot(), std::move(s), &window);
     tabs->CreatePanels();
     window.SetMapTabs(tabs);
     window.SetPage(new MapPage("FuelMap", "Fuel maps", tabs->Fuel()));

@@ -1,5 +1,5 @@
 #pragma once
-// The "Fuel maps" and "Ignition maps" tabs in the main window: their panels replace the pending
+// The "Fuel maps" and "Ignition maps" tabs in the main window: their panels replace the caption
 // pages, the Edit menu's Copy and Paste serve the map grids, the trace reads through the device
 // link, and the knock count is shared with the ignition monitor.
 class AuxInputs;

@@ -59,7 +59,7 @@ void EpromPage::SetInfoLine(const InfoLine& line) {
     lblEPROMInfo_->setText(html);
 }
 
-PendingPage::PendingPage(const QString& key, const QString& caption, QWidget* parent) : TabPage(key, caption, parent) {
+CaptionPage::CaptionPage(const QString& key, const QString& caption, QWidget* parent) : TabPage(key, caption, parent) {
     auto* layout = new QVBoxLayout(this);
     auto* label = new QLabel(caption, this);
     label->setObjectName("lblCaption");

@@ -47,9 +47,10 @@ private:
     QLabel* lblEPROMInfo_;
 };
 
-// A tab whose work has not landed yet: an empty panel with its caption.
-class PendingPage final : public TabPage {
+// A tab without a page of its own (the parameter and data-logging tabs): an empty panel with
+// its caption. The map and monitor tabs replace theirs when the window is built.
+class CaptionPage final : public TabPage {
     Q_OBJECT
 public:
-    PendingPage(const QString& key, const QString& caption, QWidget* parent = nullptr);
+    CaptionPage(const QString& key, const QString& caption, QWidget* parent = nullptr);
 };

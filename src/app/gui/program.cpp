@@ -19,41 +19,29 @@
 #include "platform/gui/qt_dialogs.h"
 #include "platform/gui/qt_settings.h"
 
-std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args, std::string& error) {
+Parsed<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args) {
     ProgramOptions options;
     bool simOption = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            into = args[++i];
-            simOption = true;
-            return true;
-        };
+        std::string* into = a == "--sim-state"          ? &options.simState
+                            : a == "--sim-faults"       ? &options.simFaults
+                            : a == "--sim-firmware"     ? &options.simFirmware
+                            : a == "--sim-pem-firmware" ? &options.simPemFirmware
+                            : a == "--sim-ignition"     ? &options.simIgnition
+                                                        : nullptr;
         if (a == "--simulate") {
             options.simulate = true;
-        } else if (a == "--sim-state") {
-            if (!value(options.simState)) return std::nullopt;
-        } else if (a == "--sim-faults") {
-            if (!value(options.simFaults)) return std::nullopt;
-        } else if (a == "--sim-firmware") {
-            if (!value(options.simFirmware)) return std::nullopt;
-        } else if (a == "--sim-pem-firmware") {
-            if (!value(options.simPemFirmware)) return std::nullopt;
-        } else if (a == "--sim-ignition") {
-            if (!value(options.simIgnition)) return std::nullopt;
+        } else if (into == nullptr) {
+            return ParseError{"Unknown argument: " + a};
+        } else if (i + 1 >= args.size()) {
+            return ParseError{a + " needs a value"};
         } else {
-            error = "Unknown argument: " + a;
-            return std::nullopt;
+            *into = args[++i];
+            simOption = true;
         }
     }
-    if (simOption && !options.simulate) {
-        error = "The --sim-... options need --simulate";
-        return std::nullopt;
-    }
+    if (simOption && !options.simulate) return ParseError{"The --sim-... options need --simulate"};
     return options;
 }
 
@@ -136,12 +124,11 @@ void Program::CloseSplash() {
 }
 
 void Program::InitAutotuneAndAuxInputs() {
-    // Autotune reads its settings when its work lands.
     aux_->LoadAuxInputs(*settings_);
 }
 
 void Program::InitDataLogging() {
-    // Data logging reads its set-up when its work lands.
+    // The program has no data-logging set-up to read.
 }
 
 void Program::LoadMainWindow() {
@@ -173,11 +160,11 @@ void Program::LeaveSelectedTab() {
 int Program::WindowStateNumber() { return window_ ? window_->WindowStateNumber() : 0; }
 
 bool Program::HasUnsavedDataLogRuns() {
-    // Data logging holds no runs until its work lands.
+    // The program holds no data-logging runs, so none is unsaved.
     return false;
 }
 
-void Program::ShowTabs(const std::vector<TabSlot>& tabs, const std::string& state) {
+void Program::ShowTabs(const std::vector<TabSlot>& tabs, TabState state) {
     if (window_) window_->ShowTabs(tabs, state);
 }
 

@@ -3,6 +3,7 @@
 // one), the device link and firmware procedures, the dialogs and settings, the shell and the
 // windows. Implements the shell's view by driving the splash and the main window.
 #include "app/core/shell.h"
+#include "platform/parsed.h"
 
 #include <memory>
 #include <optional>
@@ -37,8 +38,8 @@ struct ProgramOptions {
     std::string simIgnition;
 };
 
-// Parses the command line (without the program name); nullopt with `error` set on bad input.
-std::optional<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args, std::string& error);
+// Parses the command line (without the program name); on bad input the message to show.
+Parsed<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args);
 
 inline constexpr const char* kUsage =
     "Usage: kestrovane [--simulate [--sim-state FILE] [--sim-faults LIST] [--sim-firmware VERSION]\n"
@@ -79,7 +80,7 @@ public:
     void LeaveSelectedTab() override;
     int WindowStateNumber() override;
     bool HasUnsavedDataLogRuns() override;
-    void ShowTabs(const std::vector<TabSlot>& tabs, const std::string& state) override;
+    void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) override;
     void ShowInfoLine(const InfoLine& line) override;
     void SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) override;
     void ShowRecentFiles(const std::array<std::string, kRecentFileCount>& captions) override;

@@ -27,7 +27,7 @@ constexpr QColor kBackdrop(0xF4, 0xF4, 0xF0);
 constexpr QColor kCurveColour(0x20, 0x50, 0xA0);
 constexpr QColor kOperatingPointColour(0xD0, 0x00, 0x00);
 
-double CellNumber(const std::string& text) { return ParseCellNumber(text, false).value_or(0.0); }
+double CellNumber(const std::string& text) { return ParseCellNumber(text, false).ValueOr(0.0); }
 
 // The curve's value at x (linear between points, the end values outside).
 double CurveAt(const std::vector<double>& xs, const std::vector<double>& ys, double x) {
@@ -51,7 +51,7 @@ double CurveAt(const std::vector<double>& xs, const std::vector<double>& ys, dou
 
 double LeadingNumber(const QString& text) {
     const QString head = text.section(' ', 0, 0);
-    return ParseCellNumber(head.toStdString(), false).value_or(0.0);
+    return ParseCellNumber(head.toStdString(), false).ValueOr(0.0);
 }
 
 MapChartData ReadMapChartData(const MapGrid& grid) {

@@ -310,7 +310,7 @@ void MapTabPanel::SelectMap() {
 
     const std::string text = mapSel_->currentText().toStdString();
     const MapDefinition* def = FindMapDefinition(tab_, text);
-    const int ecuType = image->GetECUType();
+    const EcuType ecuType = image->GetECUType();
     if (const MapButtonSet* b = MapButtons(tab_, ecuType)) {
         stepButtons_[0]->setToolTip(Q(b->inc1Tip));
         stepButtons_[1]->setToolTip(Q(b->dec1Tip));
@@ -318,7 +318,7 @@ void MapTabPanel::SelectMap() {
         stepButtons_[3]->setToolTip(Q(b->dec2Tip));
     }
     lblXAxis_->setText(def != nullptr ? Q(def->xCaption) : QString());
-    lblYAxis_->setText(def != nullptr && def->yAxisType != 0 ? Q(def->yCaption) : QString());
+    lblYAxis_->setText(def != nullptr && def->yAxisType != YAxisType::None ? Q(def->yCaption) : QString());
     lblHelp_->setText(tab_ == MapTab::Fuel && def != nullptr ? Q(def->helpText) : QString());
 
     // Does the unit use the map? Only asked of the running unit when the map depends on it.
@@ -434,7 +434,7 @@ void MapTabPanel::TraceTick() {
         else
             tabs_.Charting().HideChartOperatingPoint();
     }
-    if (lblKnock_ != nullptr && Image() != nullptr && Image()->GetECUType() == kEcuEZK) {
+    if (lblKnock_ != nullptr && Image() != nullptr && Image()->GetECUType() == EcuType::EZK) {
         lblKnock_->setText(QString::fromStdString(r.knock.text));
         lblKnock_->setStyleSheet(r.knock.red ? "color: rgb(255, 0, 0);" : "color: rgb(0, 0, 0);");
     }

@@ -166,7 +166,7 @@ void IgnitionMonitorPanel::Enter() {
     tmrMonitorEZK_->stop();
     const EPROM* image = hooks_.image ? hooks_.image() : nullptr;
     if (!image) return;
-    loadCaption_->setText(image->GetECUType() == 2 ? "Load" : "Vacuum");
+    loadCaption_->setText(image->GetECUType() == EcuType::EZK ? "Load" : "Vacuum");
     Show(IgnitionMonitorView{});
     if (!registered_ && hooks_.registerIgnitionDependent) {
         for (auto* g : groups_) hooks_.registerIgnitionDependent(g);

@@ -86,15 +86,15 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
-    SimdevConfig config;
-    const std::string parseError = ParseSimdevArgs(std::vector<std::string>(argv + 1, argv + argc), config);
-    if (config.help && parseError.empty()) {
+    const Parsed<SimdevConfig> parsed = ParseSimdevArgs(std::vector<std::string>(argv + 1, argv + argc));
+    if (!parsed) {
+        std::cerr << parsed.Error() << "\n" << SimdevUsage();
+        return 2;
+    }
+    const SimdevConfig& config = *parsed;
+    if (config.help) {
         std::cout << SimdevUsage();
         return 0;
-    }
-    if (!parseError.empty()) {
-        std::cerr << parseError << "\n" << SimdevUsage();
-        return 2;
     }
 
     SteadyClock clock;

@@ -4,14 +4,14 @@
 
 namespace {
 
-// A whole decimal number in [lo, hi]; false for anything else.
-bool ParseNumber(const std::string& text, long lo, long hi, long& out) {
+// A whole decimal number in [lo, hi]; a failure for anything else.
+Parsed<long> ParseNumber(const std::string& text, long lo, long hi) {
     long v = 0;
     const char* end = text.data() + text.size();
     const auto [p, ec] = std::from_chars(text.data(), end, v);
-    if (text.empty() || ec != std::errc() || p != end || v < lo || v > hi) return false;
-    out = v;
-    return true;
+    if (text.empty() || ec != std::errc() || p != end || v < lo || v > hi)
+        return ParseError{"not a whole number from " + std::to_string(lo) + " to " + std::to_string(hi)};
+    return v;
 }
 
 } // namespace
@@ -31,8 +31,8 @@ std::string SimdevUsage() {
            "  --input-interval-ms T at most one input report per T ms (default 1, a USB frame)\n";
 }
 
-std::string ParseSimdevArgs(const std::vector<std::string>& args, SimdevConfig& out) {
-    out = SimdevConfig{};
+Parsed<SimdevConfig> ParseSimdevArgs(const std::vector<std::string>& args) {
+    SimdevConfig out;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
@@ -44,38 +44,39 @@ std::string ParseSimdevArgs(const std::vector<std::string>& args, SimdevConfig& 
                                                     "--replug-after-ms", "--input-interval-ms", "--uhid"};
         bool known = false;
         for (const char* o : kValueOptions) known = known || a == o;
-        if (!known) return "Unknown option: " + a;
-        if (i + 1 >= args.size()) return "Missing value after " + a;
+        if (!known) return ParseError{"Unknown option: " + a};
+        if (i + 1 >= args.size()) return ParseError{"Missing value after " + a};
         const std::string& v = args[++i];
-        long n = 0;
         if (a == "--sim-state") {
             out.sim.stateFile = v;
         } else if (a == "--sim-faults") {
-            SimFaultSpec parsed;
-            const std::string msg = ParseSimFaultSpec(v, parsed);
-            if (!msg.empty()) return msg;
+            if (const auto faults = ParseSimFaultSpec(v); !faults) return ParseError{faults.Error()};
             out.sim.faults = v;
         } else if (a == "--sim-firmware") {
             out.sim.firmwareVersion = v;
         } else if (a == "--sim-pem-firmware") {
             out.sim.pemFirmwareVersion = v;
         } else if (a == "--sim-ignition") {
-            SimIgnitionMode mode{};
-            if (!ParseSimIgnitionMode(v, mode)) return "Unknown ignition mode: " + v;
-            out.driver = mode == SimIgnitionMode::Auto ? SimdevDriver::Auto : SimdevDriver::None;
-            out.sim.ignition = mode == SimIgnitionMode::Off ? "off" : "on";
+            const Parsed<SimIgnitionMode> mode = ParseSimIgnitionMode(v);
+            if (!mode) return ParseError{"Unknown ignition mode: " + v};
+            out.driver = *mode == SimIgnitionMode::Auto ? SimdevDriver::Auto : SimdevDriver::None;
+            out.sim.ignition = *mode == SimIgnitionMode::Off ? "off" : "on";
         } else if (a == "--unplug-after") {
-            if (!ParseNumber(v, 1, 1'000'000'000, n)) return "Bad report count for --unplug-after: " + v;
-            out.bridge.unplugAfterReports = n;
+            const Parsed<long> n = ParseNumber(v, 1, 1'000'000'000);
+            if (!n) return ParseError{"Bad report count for --unplug-after: " + v};
+            out.bridge.unplugAfterReports = *n;
         } else if (a == "--replug-after-ms") {
-            if (!ParseNumber(v, 0, 3'600'000, n)) return "Bad time for --replug-after-ms: " + v;
-            out.bridge.replugAfterMs = n;
+            const Parsed<long> n = ParseNumber(v, 0, 3'600'000);
+            if (!n) return ParseError{"Bad time for --replug-after-ms: " + v};
+            out.bridge.replugAfterMs = *n;
         } else if (a == "--input-interval-ms") {
-            if (!ParseNumber(v, 0, 1000, n)) return "Bad time for --input-interval-ms: " + v;
-            out.bridge.inputIntervalMs = n;
+            const Parsed<long> n = ParseNumber(v, 0, 1000);
+            if (!n) return ParseError{"Bad time for --input-interval-ms: " + v};
+            out.bridge.inputIntervalMs = *n;
         } else {
             out.uhidPath = v;
         }
     }
-    return ValidateSimOptions(out.sim);
+    if (std::string problem = ValidateSimOptions(out.sim); !problem.empty()) return ParseError{std::move(problem)};
+    return out;
 }

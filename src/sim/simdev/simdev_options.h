@@ -1,6 +1,7 @@
 #pragma once
 // Command line of kestrovane-simdev: the simulated device's own options (the same as the
 // program's --sim-... options) plus the USB-side ones of the kernel device.
+#include "platform/parsed.h"
 #include "sim/sim_backend.h"
 #include "sim/simdev/uhid_bridge.h"
 
@@ -21,9 +22,8 @@ struct SimdevConfig {
     bool help = false;
 };
 
-// Parses the arguments (without the program name) into `out`. Empty on success, otherwise the
-// message to show; `out` is then unusable.
-std::string ParseSimdevArgs(const std::vector<std::string>& args, SimdevConfig& out);
+// Parses the arguments (without the program name); on failure the message to show.
+Parsed<SimdevConfig> ParseSimdevArgs(const std::vector<std::string>& args);
 
 // The usage text.
 std::string SimdevUsage();
