@@ -22,6 +22,8 @@ constexpr int kMaxFlushReads = 256;
 // frames; a continuation report gets at least this budget (seconds) even when the caller polls
 // with a shorter time-out, so a message is never cut in two.
 constexpr double kContinuationBudget = 0.02;
+// Requests of an ignition reading before it gives up and keeps the last answer.
+constexpr int kIgnitionAttempts = 3;
 
 int ChannelOfType(int type) { return type == DATALOG ? kChannelDataLog : kChannelData; }
 
@@ -115,6 +117,7 @@ bool Comms::OpenDevice() {
     hid_.FlushInput();
     link_.ringCount = {0, 0};
     link_.ringHead = {0, 0};
+    link_.lateReplyUntil = -1.0;
     link_.open = true;
     link_.rxPosition = 0;
     link_.receiverState = 1;
@@ -248,6 +251,8 @@ bool Comms::ReceiveReport() {
     while (link_.ringCount[c] == 0) {
         if (budget <= 0.0 || !link_.open) {
             WriteTrace("Response timed out");
+            // Whatever is still on its way may arrive within one more reply window.
+            if (link_.rxExpectedType == DATA) link_.lateReplyUntil = NowSeconds() + std::max(saved, kDefaultTimeout);
             ClearRx();
             link_.readTimeout = saved;
             return false;
@@ -311,11 +316,24 @@ void Comms::EndReceive() { link_.rxPosition = 0; }
 
 void Comms::FlushChannel(std::uint8_t type) {
     // Take whatever the driver has queued already (reports of the other channel are filed into
-    // their ring buffer), without waiting for more, then empty this channel.
+    // their ring buffer), then empty this channel. After a reply that did not come in time, the
+    // reply may still be on its way: DATA is drained until its late window has passed, so that
+    // the next command does not take it for its own reply.
     BeginReceive(type);
     const double saved = link_.readTimeout;
     link_.readTimeout = 0.0;
-    for (int i = 0; i < kMaxFlushReads && link_.open; ++i) {
+    const bool drainLate = type == DATA && link_.lateReplyUntil > NowSeconds();
+    int reads = 0;
+    if (drainLate) WriteTrace("    Draining a late reply");
+    while (drainLate && link_.open && reads < kMaxFlushReads) {
+        const double left = link_.lateReplyUntil - NowSeconds();
+        if (left <= 0.0) break;
+        link_.readTimeout = std::max(left, 0.001);
+        if (RouteReport()) ++reads;
+        link_.readTimeout = 0.0;
+    }
+    link_.lateReplyUntil = -1.0;
+    for (int i = reads; i < kMaxFlushReads && link_.open; ++i) {
         if (!ReadReport()) break;
         const int t = link_.rxReport[1];
         if (type != DATALOG && (t == 0x20 || t == 0x21)) {
@@ -734,8 +752,21 @@ std::int32_t Comms::ReadRpmPeriod() {
 }
 
 bool Comms::IsIgnitionOn() {
-    if (!EnsureOpen()) return false;
-    return AckExchange({0x81}, '1');
+    // A reply that does not come (or comes garbled) is no answer: ask again, and keep the last
+    // answer when none comes. A device that is gone has no ignition to report.
+    for (int attempt = 0; attempt < kIgnitionAttempts; ++attempt) {
+        if (!EnsureOpen()) {
+            ignitionAnswer_.reset();
+            return false;
+        }
+        const std::vector<std::uint8_t> r = DataExchange({0x81}, 1);
+        if (r.size() == 1 && (r[0] == '1' || r[0] == '0')) {
+            ignitionAnswer_ = r[0] == '1';
+            return *ignitionAnswer_;
+        }
+    }
+    if (!link_.open) ignitionAnswer_.reset();
+    return ignitionAnswer_.value_or(false);
 }
 
 // ---------------------------------------------------------------------------------------------

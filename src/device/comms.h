@@ -52,6 +52,9 @@ struct DeviceLink {
     std::array<int, 2> ringCount{}; // bytes held per channel, a multiple of 33
     std::array<int, 2> ringHead{};  // index of the oldest held byte per channel
     std::uint16_t dataLogRecordSize = 0;
+    // Clock time (seconds) until which the reply to a DATA request that timed out may still
+    // arrive; the next DATA flush drains until then. Negative: nothing outstanding.
+    double lateReplyUntil = -1.0;
 };
 
 // Where UpdateConnectionStatus shows its result (the main window's two indicators).
@@ -213,7 +216,9 @@ public:
     std::int32_t ReadAuxInput(int channel);                    // "a", ch -> 2 bytes; 0 on failure
     bool SetAuxInputFilter(int channel, int coefficient);     // "f", ch, coef -> "1"
     std::int32_t ReadRpmPeriod();                              // "p" -> 3 bytes; 0xFFFFFF on failure
-    bool IsIgnitionOn();                                       // 0x81 -> "1"
+    // 0x81 -> "1" on, "0" off. A missing or garbled reply is asked again (3 requests); when none
+    // is answered the last answer stands. False when the link is closed and cannot be reopened.
+    bool IsIgnitionOn();
 
     // ---- connection and ignition monitoring ----
     // QuickPing; shows the result on the indicator when it changed (or `force`); true when answered.
@@ -264,6 +269,7 @@ private:
     std::string lastConnectionState_; // "", "0" or "1"
     bool ignitionRememberedOn_ = false;
     std::string lastIgnitionState_; // "", "0" or "1": the ignition timer's previous tick
+    std::optional<bool> ignitionAnswer_; // the device's last answer to 0x81; none yet or gone
     double ignitionOnSince_ = -1.0;
 
     std::string tracePath_;

@@ -39,4 +39,7 @@ public:
     virtual bool PemFinish() = 0;
     // The module firmware upgrade procedure for unit 1 (LH) or 2 (EZK); true on success.
     virtual bool UpgradePemFirmware(int ecuKind) = 0;
+    // True when the link is open, reopening it at once when it was closed (the transfers call
+    // this while they wait for a device that dropped off the bus).
+    virtual bool Reopen() = 0;
 };

@@ -75,6 +75,31 @@ private:
 
 std::string UnitName(int ecu) { return ecu == 2 ? "EZK" : "LH"; }
 
+// How long a transfer waits for a device that dropped off the bus to come back.
+constexpr std::int64_t kRecoveryMs = 3000;
+constexpr std::int64_t kReopenPauseMs = 100;
+
+// Up to `attempts` tries of `attempt`, `pauseMs` apart. While the link is down (the device left
+// the bus) no try is spent: the link is reopened every 0.1 s for up to kRecoveryMs, so a device
+// that returns within that time carries on where it was.
+template <typename Attempt>
+bool RetryWithRecovery(EpromDevice& device, Clock& clock, int attempts, int pauseMs, Attempt attempt) {
+    std::int64_t downSince = -1;
+    for (int tried = 0; tried < attempts;) {
+        if (!device.Reopen()) {
+            if (downSince < 0) downSince = clock.NowMs();
+            if (clock.NowMs() - downSince >= kRecoveryMs) return false;
+            clock.SleepMs(kReopenPauseMs);
+            continue;
+        }
+        downSince = -1;
+        if (tried > 0 && pauseMs > 0) clock.SleepMs(pauseMs);
+        if (attempt()) return true;
+        ++tried;
+    }
+    return false;
+}
+
 const std::string kCancelled = "Cancelled by user";
 const std::string kNotResponding = "Kestrovane device not responding";
 
@@ -197,6 +222,7 @@ std::string EPROM::LoadFromECU_Running(int ecu) {
 std::string EPROM::LoadFromECU_Initiation(int ecu) {
     EpromDevice* device = Context().device;
     Ui ui(Context().dialogs);
+    ClockRef clock(Context().clock);
     const std::string unit = UnitName(ecu);
     std::vector<std::uint8_t> read(kWindowSize, 0xFF);
     ui.Show("Downloading from " + unit + " PEM", 256);
@@ -211,9 +237,11 @@ std::string EPROM::LoadFromECU_Initiation(int ecu) {
             ui.Events();
         }
         std::vector<std::uint8_t> block;
-        for (int attempt = 0; attempt < 10 && block.size() != static_cast<std::size_t>(kBlock); ++attempt)
+        const bool got = RetryWithRecovery(*device, *clock, 10, 0, [&] {
             block = device->PemReadBlock(address);
-        if (block.size() != static_cast<std::size_t>(kBlock)) {
+            return block.size() == static_cast<std::size_t>(kBlock);
+        });
+        if (!got) {
             ui.Close();
             return "Lost connection to " + unit + " ECU";
         }
@@ -280,11 +308,9 @@ std::string EPROM::LoadToEmulator() {
             ui.Events();
         }
         const std::vector<std::uint8_t> block(image_.begin() + offset, image_.begin() + offset + kBlock);
-        bool written = false;
-        for (int attempt = 0; attempt < 8 && !written; ++attempt) {
-            if (attempt > 0) clock->SleepMs(10);
-            written = device->PemWriteBlock(windowOffset_ + offset, block);
-        }
+        const bool written = RetryWithRecovery(*device, *clock, 8, 10, [&] {
+            return device->PemWriteBlock(windowOffset_ + offset, block);
+        });
         if (!written) {
             ui.Close();
             return "Connection to ECU lost";

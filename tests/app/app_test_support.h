@@ -126,6 +126,7 @@ public:
         return true;
     }
     bool UpgradePemFirmware(int) override { return true; }
+    bool Reopen() override { return true; }
 
     Bytes& Mem(int ecuKind) { return memory[ecuKind == 2 ? 1 : 0]; }
 

@@ -436,7 +436,9 @@ std::vector<CommandCase> CommandCases() {
         {"SetAuxInputFilter", [](Comms& c) { return Str(c.SetAuxInputFilter(6, 0)); }, {'f', 6, 0}, {'1'}, "true",
          "false", Bytes{'0'}},
         {"ReadRpmPeriod", [](Comms& c) { return Str(c.ReadRpmPeriod()); }, {'p'}, {1, 2, 3}, "197121", "16777215", {}},
-        {"IsIgnitionOn", [](Comms& c) { return Str(c.IsIgnitionOn()); }, {0x81}, {'1'}, "true", "false", Bytes{'0'}},
+        // Answered "off": without a reply, or with one that is no answer, that answer stands (the
+        // answers themselves are in IgnitionChangesOnlyOnAnswers).
+        {"IsIgnitionOn", [](Comms& c) { return Str(c.IsIgnitionOn()); }, {0x81}, {'0'}, "false", "false", Bytes{'x'}},
         {"WriteFirmwareBlock", [fw](Comms& c) { return Str(c.WriteFirmwareBlock(fw)); },
          Cat(Cat({0x12, 0x34}, fw), {static_cast<std::uint8_t>(Crc16Of(fw) & 0xFF),
                                      static_cast<std::uint8_t>(Crc16Of(fw) >> 8)}),
@@ -492,6 +494,7 @@ TEST_F(CommsTest, AttemptsPerCommand) {
         {"WriteFirmwareBlock", [&] { return comms.WriteFirmwareBlock(Bytes(256, 1)); }, 4},
         {"RestartFirmware", [&] { return comms.RestartFirmware(); }, 4},
         {"PemWriteBlock", [&] { return comms.PemWriteBlock(0, Bytes(64, 1)); }, 1},
+        {"IsIgnitionOn", [&] { return comms.IsIgnitionOn(); }, 3},
     };
     for (const Case& c : cases) {
         hid.requests = 0;
@@ -676,6 +679,59 @@ TEST_F(CommsTest, IgnitionTimerReportsChangesOnly) {
     on = false;
     EXPECT_EQ(comms.IgnitionStateChange(), std::optional<bool>(false));
     EXPECT_EQ(comms.IgnitionStateChange(), std::nullopt);
+}
+
+// A missing ignition reply is no answer: the link asks again, and the state changes only on an
+// answer ('0' or '1'); a device that does not answer at all leaves the last answer standing.
+TEST_F(CommsTest, IgnitionChangesOnlyOnAnswers) {
+    struct Case {
+        const char* name;
+        std::vector<std::optional<char>> replies; // one per 0x81 request; nullopt = reply lost
+        std::vector<bool> readings;               // IsIgnitionOn after each step
+    };
+    const Case cases[] = {
+        {"lost once then on", {std::nullopt, '1'}, {true}},
+        {"on, then one reply lost", {'1', std::nullopt, '1'}, {true, true}},
+        {"on, then silent", {'1', std::nullopt, std::nullopt, std::nullopt, std::nullopt}, {true, true}},
+        {"on, then off", {'1', '0'}, {true, false}},
+        {"off, then lost twice, then on", {'0', std::nullopt, std::nullopt, '1'}, {false, true}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        FakeHid h{clk};
+        Comms link{h, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        std::size_t next = 0;
+        h.onWrite = [&](const HidReport& r) {
+            if (r[1] != 0x81 || next >= c.replies.size()) return;
+            const std::optional<char> reply = c.replies[next++];
+            if (reply) h.Queue(FrameReply(DATA, {static_cast<std::uint8_t>(*reply)}));
+        };
+        std::vector<bool> got;
+        for (std::size_t i = 0; i < c.readings.size(); ++i) got.push_back(link.IsIgnitionOn());
+        EXPECT_EQ(got, c.readings);
+        EXPECT_TRUE(link.Comms_IsOpen());
+    }
+}
+
+TEST_F(CommsTest, IgnitionReadsOffWhenTheDeviceIsGone) {
+    hid.Script({{'1'}});
+    ASSERT_TRUE(comms.IsIgnitionOn());
+    hid.plugged = false;
+    EXPECT_FALSE(comms.IsIgnitionOn());
+    EXPECT_FALSE(comms.Comms_IsOpen());
+}
+
+TEST_F(CommsTest, IgnitionDebounceIsNotResetByALostReply) {
+    int requests = 0;
+    hid.onWrite = [&](const HidReport& r) {
+        if (r[1] == 0x81 && ++requests != 3) hid.Queue(FrameReply(DATA, {'1'}));
+    };
+    comms.ResetIgnitionDebounce();
+    EXPECT_TRUE(comms.IgnitionOnDebounced());
+    EXPECT_TRUE(comms.IgnitionOnDebounced());
+    EXPECT_TRUE(comms.IgnitionOnDebounced()); // its first request goes unanswered
 }
 
 TEST_F(CommsTest, IgnitionDebounceNeedsHalfASecondOfIgnitionOn) {

@@ -64,6 +64,7 @@ public:
         log.push_back("UpgradePemFirmware " + std::to_string(ecuKind));
         return upgradeOk;
     }
+    bool Reopen() override { return true; }
 
     std::int64_t start = 0;
     std::function<bool(std::int64_t)> ignition = [](std::int64_t) { return false; };

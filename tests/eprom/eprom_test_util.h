@@ -94,6 +94,7 @@ public:
     std::vector<std::uint8_t> PemReadBlock(int) override { return {}; }
     bool PemFinish() override { return false; }
     bool UpgradePemFirmware(int) override { return false; }
+    bool Reopen() override { return true; }
 };
 
 // A fresh folder under the system's temporary folder, removed with everything in it.

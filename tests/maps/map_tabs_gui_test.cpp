@@ -68,6 +68,7 @@ public:
     std::vector<std::uint8_t> PemReadBlock(int) override { return {}; }
     bool PemFinish() override { return false; }
     bool UpgradePemFirmware(int) override { return false; }
+    bool Reopen() override { return true; }
 };
 
 template <typename T>

@@ -24,6 +24,7 @@ public:
     std::vector<std::uint8_t> PemReadBlock(int address) override;
     bool PemFinish() override;
     bool UpgradePemFirmware(int ecuKind) override;
+    bool Reopen() override;
 
 private:
     Comms& comms_;
