@@ -101,6 +101,10 @@ bool RetryWithRecovery(EpromDevice& device, Clock& clock, int attempts, int paus
 }
 
 const std::string kCancelled = "Cancelled by user";
+// How long the ignition guidance waits for the driver (the command-line tool has no Cancel).
+constexpr std::int64_t kDriverWaitMs = 5 * 60 * 1000;
+const std::string kIgnitionNotTurnedOff = "The ignition was not turned off within 5 minutes";
+const std::string kIgnitionNotTurnedOn = "The ignition was not turned on within 5 minutes";
 const std::string kNotResponding = "Kestrovane device not responding";
 
 // Reads the whole 16 kB window in blocks of `block` bytes with `read` (address -> bytes) under a
@@ -131,6 +135,7 @@ std::string GuideIgnitionOff(EpromContext& context) {
     if (!device || !device->IsIgnitionOn()) return {};
     Ui ui(context.dialogs);
     ClockRef clock(context.clock);
+    const std::int64_t giveUpAt = clock->NowMs() + kDriverWaitMs;
     for (;;) {
         ui.ShowWithCancel("Turn ignition OFF", 1);
         for (;;) {
@@ -139,6 +144,10 @@ std::string GuideIgnitionOff(EpromContext& context) {
                 return kCancelled;
             }
             if (!device->IsIgnitionOn()) break;
+            if (clock->NowMs() >= giveUpAt) {
+                ui.Close();
+                return kIgnitionNotTurnedOff;
+            }
             clock->SleepMs(100);
         }
         ui.ShowWithCancel("Ignition is off. Waiting for ECUs to power down.", 60);
@@ -171,6 +180,7 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
     }
     int onPolls = 0;
     int silentPolls = 0;
+    const std::int64_t giveUpAt = clock->NowMs() + kDriverWaitMs;
     for (;;) {
         if (ui.Cancelled()) {
             device->PemDetectStop();
@@ -185,6 +195,11 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
             device->PemDetectStop();
             ui.Close();
             return kNotResponding;
+        }
+        if (clock->NowMs() >= giveUpAt) {
+            device->PemDetectStop();
+            ui.Close();
+            return kIgnitionNotTurnedOn;
         }
         clock->SleepMs(100);
     }

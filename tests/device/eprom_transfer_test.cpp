@@ -192,6 +192,36 @@ TEST_F(TransferTest, CancelInAnyIgnitionWindowStopsWithoutWriting) {
     }
 }
 
+// Nobody at the key (the command-line tool has no Cancel): the waits for the driver end on
+// their own with a message instead of waiting for ever.
+TEST_F(TransferTest, WaitsForTheDriverEndWithAMessage) {
+    constexpr std::int64_t kNever = 20 * 60 * 1000; // the key is turned only after twenty minutes
+    struct Case {
+        const char* name;
+        std::function<bool(std::int64_t)> ignition;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"never turned off", [](std::int64_t t) { return t < kNever || t >= kNever + 10000; },
+         "The ignition was not turned off within 5 minutes"},
+        {"never turned on again", [](std::int64_t t) { return t < 1000 || t >= kNever; },
+         "The ignition was not turned on within 5 minutes"},
+    };
+    for (const Case& c : cases) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.start = clk.now;
+        dev.ignition = c.ignition;
+        dev.detectStatus = [](std::int64_t) { return 0; };
+        EpromContext ctx{true, true, &dev, nullptr, &clk};
+        EPROM image(ctx);
+        image.LoadFromArray(UnitImage(1));
+        EXPECT_EQ(image.LoadToEmulator(), c.message) << c.name;
+        EXPECT_TRUE(dev.written.empty()) << c.name;
+        EXPECT_LT(clk.now - dev.start, kNever) << c.name;
+    }
+}
+
 TEST_F(TransferTest, LoadFailures) {
     struct Case {
         const char* name;
