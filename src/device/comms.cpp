@@ -163,6 +163,9 @@ bool Comms::ReadReport() {
         hid_.Cancel();
         WriteTrace("    Read timed out");
         break;
+    case HidReadResult::Failed:
+        WriteTrace("    Read error");
+        break;
     case HidReadResult::Error:
         WriteTrace("    ERROR_INVALID_HANDLE");
         hid_.Close();
@@ -177,17 +180,26 @@ void Comms::WriteReport() {
     if (link_.open) {
         link_.txReport[0] = 0;
         if (TraceEnabled()) WriteTrace("    Transmitting: " + HexBytes(link_.txReport.data(), link_.txReport.size()));
-        if (hid_.Write(link_.txReport, TimeoutMs(link_.writeTimeout))) {
+        // A write that fails or times out is not retried or reported: the reply time-out of the
+        // command catches a lost request.
+        switch (hid_.Write(link_.txReport, TimeoutMs(link_.writeTimeout))) {
+        case HidWriteResult::Ok:
             WriteTrace("    Transmission completed");
-        } else if (!hid_.IsOpen()) {
-            // The device is gone: the link closes now, and the rest of the request is not sent.
-            WriteTrace("    ERROR_INVALID_HANDLE");
-            link_.open = false;
-            ClearRx();
-        } else {
-            // Not retried or reported: the reply time-out of the command catches a lost request.
+            break;
+        case HidWriteResult::Timeout:
             hid_.Cancel();
             WriteTrace("    Transmission timed out");
+            break;
+        case HidWriteResult::Failed:
+            WriteTrace("    Transmission error");
+            break;
+        case HidWriteResult::Gone:
+            // The device is gone: the link closes now, and the rest of the request is not sent.
+            WriteTrace("    ERROR_INVALID_HANDLE");
+            if (hid_.IsOpen()) hid_.Close();
+            link_.open = false;
+            ClearRx();
+            break;
         }
     }
     link_.txPosition = 1;
@@ -773,10 +785,10 @@ bool Comms::IsIgnitionOn() {
 // Connection and ignition monitoring
 
 bool Comms::UpdateConnectionStatus(bool force) {
-    const std::string s = QuickPing() ? "1" : "0";
-    if (s != lastConnectionState_ || force) {
+    const bool answered = QuickPing();
+    if (lastConnectionState_ != answered || force) {
         if (indicator_) {
-            if (s == "0") {
+            if (!answered) {
                 indicator_->ShowConnectionStatus(link_.open ? "Not responding" : "Not connected (or not powered)", true);
                 indicator_->ShowFirmwareVersion("");
             } else {
@@ -785,9 +797,9 @@ bool Comms::UpdateConnectionStatus(bool force) {
                 indicator_->ShowFirmwareVersion(v.empty() ? "Unknown" : v);
             }
         }
-        lastConnectionState_ = s;
+        lastConnectionState_ = answered;
     }
-    return s == "1";
+    return answered;
 }
 
 bool Comms::CheckDeviceOrExplain(UserDialogs& dialogs) {
@@ -807,26 +819,6 @@ bool Comms::CheckDeviceOrExplain(UserDialogs& dialogs) {
         return false;
     }
     return true;
-}
-
-void Comms::QuickPingTick() {
-    if (!link_.open) Comms_Open();
-    if (!UpdateConnectionStatus(false)) Comms_ShutDown();
-}
-
-void Comms::StartQuickPing() {
-    if (!QuickPing()) {
-        if (link_.open) Comms_ShutDown();
-        Comms_Open();
-    }
-    UpdateConnectionStatus(true);
-}
-
-std::optional<bool> Comms::IgnitionStateChange() {
-    const std::string s = IsIgnitionOn() ? "1" : "0";
-    if (s == lastIgnitionState_) return std::nullopt;
-    lastIgnitionState_ = s;
-    return s == "1";
 }
 
 bool Comms::IgnitionOnDebounced() {

@@ -226,15 +226,6 @@ public:
     void SetConnectionIndicator(ConnectionIndicator* indicator) { indicator_ = indicator; }
     // Opens and pings the device, or tells the user why not (titled "Error"); true when it answers.
     bool CheckDeviceOrExplain(UserDialogs& dialogs);
-    // The quick-ping timer's work (every 2.5 s): reopens a closed link, refreshes the indicator
-    // and closes the link when the device does not answer.
-    void QuickPingTick();
-    // Starting the quick ping: a device that does not answer is closed and opened again; then
-    // the indicator is refreshed unconditionally.
-    void StartQuickPing();
-    // The ignition timer's check (every 1 s): reads the ignition and answers its new state when
-    // it differs from the previous tick's ("1" on, "0" off), nullopt when unchanged.
-    std::optional<bool> IgnitionStateChange();
     // True once the ignition has read on for at least 0.5 s; then on every call while it stays on.
     bool IgnitionOnDebounced();
     // The next IgnitionOnDebounced answers from the current ignition state at once.
@@ -266,9 +257,8 @@ private:
     DeviceLink link_;
     bool ramByteOrderFlag_ = true; // follows the big-endian word order of start-up
     ConnectionIndicator* indicator_ = nullptr;
-    std::string lastConnectionState_; // "", "0" or "1"
+    std::optional<bool> lastConnectionState_; // the last quick ping's answer; none before the first
     bool ignitionRememberedOn_ = false;
-    std::string lastIgnitionState_; // "", "0" or "1": the ignition timer's previous tick
     std::optional<bool> ignitionAnswer_; // the device's last answer to 0x81; none yet or gone
     double ignitionOnSince_ = -1.0;
 

@@ -95,6 +95,12 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
                 return ParseError{prefix + "the value of unplug-after must be a whole number of reports, not \"" + value +
                                   "\""};
             parsed.unplugAfter = static_cast<long>(*n);
+        } else if (key == "stall") {
+            const Parsed<std::uint64_t> n = ParseCount(value);
+            if (!n || *n > static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
+                return ParseError{prefix + "the value of stall must be a whole number of reports, not \"" + value +
+                                  "\""};
+            parsed.stallAfter = static_cast<long>(*n);
         } else if (key == "seed") {
             const Parsed<std::uint64_t> n = ParseCount(value);
             if (!n) return ParseError{prefix + "the value of seed must be a whole number, not \"" + value + "\""};
@@ -107,7 +113,7 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
             parsed.lateMs = static_cast<int>(*n);
         } else {
             return ParseError{prefix + "unknown fault \"" + key +
-                              "\" (known: drop, dup, late, garble, crc, unplug-after, silent, seed, late-ms)"};
+                              "\" (known: drop, dup, late, garble, crc, unplug-after, stall, silent, seed, late-ms)"};
         }
     }
     return parsed;
@@ -178,6 +184,7 @@ struct SimulatedBackend::Impl {
     std::vector<LateReport> late;
     std::size_t queueSize = 32;
     long reports = 0;
+    long outputReports = 0; // output reports the device took
     bool unplugFired = false;
 
     bool Present() const { return plugged && clock.NowMs() >= offlineUntilMs; }
@@ -191,8 +198,8 @@ struct SimulatedBackend::Impl {
     }
 
     void Queue(const HidReport& r) {
+        if (inbox.size() >= queueSize) return; // as hidraw: a full queue drops what arrives
         inbox.push_back(r);
-        while (inbox.size() > queueSize) inbox.pop_front(); // the driver drops the oldest
     }
 
     // Brings the device up to the clock and moves its answers into the driver queue, with the
@@ -316,18 +323,25 @@ HidReadResult SimulatedBackend::Read(HidReport& report, int timeoutMs) {
     }
 }
 
-bool SimulatedBackend::Write(const HidReport& report, int /*timeoutMs*/) {
+HidWriteResult SimulatedBackend::Write(const HidReport& report, int timeoutMs) {
     Impl& s = *impl_;
     if (!s.HandleValid()) {
         s.open = false; // a handle to a device that left the bus stays invalid
-        return false;
+        return HidWriteResult::Gone;
     }
-    if (report[0] != 0) return false; // the device has no numbered reports
+    if (report[0] != 0) return HidWriteResult::Failed; // the device has no numbered reports
+    if (s.faults.stallAfter >= 0 && s.outputReports >= s.faults.stallAfter) {
+        // The device takes no more output reports: the write waits out its time-out.
+        s.clock.SleepMs(std::max(timeoutMs, 0));
+        s.Pump();
+        return HidWriteResult::Timeout;
+    }
+    ++s.outputReports;
     if (s.options.usbTiming) s.clock.SleepMs(1); // one USB frame
     s.device->HandleOutputReport(report);
     s.Pump();
     s.CountReport();
-    return true;
+    return HidWriteResult::Ok;
 }
 
 void SimulatedBackend::Cancel() {}

@@ -24,12 +24,13 @@ struct SimFaultSpec {
     double garble = 0.0; // one byte of an input report is corrupted
     double crc = 0.0;    // a module block read (0x92) carries a wrong CRC
     long unplugAfter = -1; // the device vanishes after this many reports (both ways); -1 = never
+    long stallAfter = -1;  // the device takes no output report after this many; -1 = never
     bool silent = false;   // the device takes requests and never answers
     std::uint64_t seed = 1; // the same seed repeats the same faulty run exactly
     int lateMs = 300;       // how long a late report is held back
 };
 
-// Parses "drop=P,dup=P,late=P,garble=P,crc=P,unplug-after=N,silent,seed=N,late-ms=N" (any
+// Parses "drop=P,dup=P,late=P,garble=P,crc=P,unplug-after=N,stall=N,silent,seed=N,late-ms=N" (any
 // subset, any order; empty text = no faults); on failure the message to show. unplug-after
 // fires once; after Replug the device stays.
 Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text);
@@ -92,7 +93,7 @@ public:
     // up to timeoutMs (streamed data-log records are produced when due) and returns Timeout when
     // nothing came. Error once the device was unplugged (until reopened after a replug).
     HidReadResult Read(HidReport& report, int timeoutMs) override;
-    bool Write(const HidReport& report, int timeoutMs) override;
+    HidWriteResult Write(const HidReport& report, int timeoutMs) override;
     void Cancel() override;
     void Close() override;
 

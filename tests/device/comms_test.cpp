@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -654,33 +655,6 @@ TEST(CheckDevice, ExplainsAMissingOrSilentDevice) {
     }
 }
 
-TEST_F(CommsTest, QuickPingTimerClosesASilentDeviceAndFindsItAgain) {
-    RecordingIndicator ind;
-    comms.SetConnectionIndicator(&ind);
-    hid.Script({{'T'}, {'T'}, {'6', '.', '0', '0', '3', 0, 0, 0}});
-    comms.StartQuickPing();
-    EXPECT_TRUE(comms.Comms_IsOpen());
-    comms.QuickPingTick(); // no answer: closed
-    EXPECT_FALSE(comms.Comms_IsOpen());
-    hid.Script({{'T'}, {'6', '.', '0', '0', '3', 0, 0, 0}});
-    comms.QuickPingTick(); // reopened and answering
-    EXPECT_TRUE(comms.Comms_IsOpen());
-    EXPECT_EQ(ind.log, (std::vector<std::string>{"Connected", "fw:6.003", "Not responding (red)", "fw:", "Connected",
-                                                 "fw:6.003"}));
-}
-
-TEST_F(CommsTest, IgnitionTimerReportsChangesOnly) {
-    bool on = true;
-    hid.onWrite = [&](const HidReport& r) {
-        if (r[1] == 0x81) hid.Queue(FrameReply(DATA, {static_cast<std::uint8_t>(on ? '1' : '0')}));
-    };
-    EXPECT_EQ(comms.IgnitionStateChange(), std::optional<bool>(true));
-    EXPECT_EQ(comms.IgnitionStateChange(), std::nullopt);
-    on = false;
-    EXPECT_EQ(comms.IgnitionStateChange(), std::optional<bool>(false));
-    EXPECT_EQ(comms.IgnitionStateChange(), std::nullopt);
-}
-
 // A missing ignition reply is no answer: the link asks again, and the state changes only on an
 // answer ('0' or '1'); a device that does not answer at all leaves the last answer standing.
 TEST_F(CommsTest, IgnitionChangesOnlyOnAnswers) {
@@ -775,6 +749,44 @@ TEST_F(CommsTest, TraceGoesToTheGivenFileOnlyWhenEnabled) {
     EXPECT_NE(text.find("    Putting into DATA buffer"), std::string::npos);
     EXPECT_NE(text.find("Comms_ShutDown"), std::string::npos);
     std::remove(path.c_str());
+}
+
+// The trace names every way a report can fail to move, and the link stays open where the
+// handle stays valid.
+TEST_F(CommsTest, TraceNamesReadAndTransmissionErrors) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeHid&)> arrange;
+        const char* line;
+        bool staysOpen;
+    };
+    const Case cases[] = {
+        {"read error", [](FakeHid& h) { h.readFailures = 1; }, "    Read error\r\n", true},
+        {"read time-out", [](FakeHid&) {}, "    Read timed out\r\n", true},
+        {"transmission error", [](FakeHid& h) { h.writeResults = {HidWriteResult::Failed}; },
+         "    Transmission error\r\n", true},
+        {"transmission time-out", [](FakeHid& h) { h.writeResults = {HidWriteResult::Timeout}; },
+         "    Transmission timed out\r\n", true},
+        {"device gone on write", [](FakeHid& h) { h.writeResults = {HidWriteResult::Gone}; },
+         "    ERROR_INVALID_HANDLE\r\n", false},
+    };
+    const std::string path = ::testing::TempDir() + "/kv_device_trace_errors.txt";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        FakeHid h{clk};
+        Comms link{h, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        link.EnableTrace(path);
+        c.arrange(h);
+        EXPECT_FALSE(link.QuickPing());
+        EXPECT_EQ(link.Comms_IsOpen(), c.staysOpen);
+        link.EnableTrace("");
+        std::ifstream in(path);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        std::remove(path.c_str());
+    }
 }
 
 TEST(TracePath, SwitchedOnBySettingOnly) {

@@ -234,4 +234,32 @@ TEST(SimLinkRecovery, RepliesThatAlwaysComeLateEndEveryTransferWithAMessage) {
     }
 }
 
+class LossIndicator final : public ConnectionIndicator {
+public:
+    void ShowConnectionStatus(const std::string& text, bool) override { shown.push_back(text); }
+    void ShowFirmwareVersion(const std::string&) override {}
+    std::vector<std::string> shown;
+};
+
+// A device that stops taking output reports: no command hangs on it, and the quick-ping check
+// reports the loss within a second.
+TEST(SimLinkRecovery, ADeviceThatStopsTakingReportsIsReportedLostPromptly) {
+    SimOptions o;
+    o.faults = "stall=40";
+    LinkRig rig(o);
+    LossIndicator indicator;
+    rig.comms->SetConnectionIndicator(&indicator);
+    ASSERT_TRUE(rig.comms->UpdateConnectionStatus(true));
+    ASSERT_EQ(indicator.shown, std::vector<std::string>{"Connected"});
+    while (rig.comms->Ping()) {
+    }
+    const auto before = rig.clock.now;
+    EXPECT_EQ(rig.comms->PemReadBlock(0x40), std::vector<std::uint8_t>{});
+    EXPECT_LT(rig.clock.now - before, 1000) << "a command against the stalled device";
+    const auto tick = rig.clock.now; // the quick-ping timer's check
+    EXPECT_FALSE(rig.comms->UpdateConnectionStatus(false));
+    EXPECT_LT(rig.clock.now - tick, 1000);
+    EXPECT_EQ(indicator.shown, (std::vector<std::string>{"Connected", "Not responding"}));
+}
+
 } // namespace

@@ -178,7 +178,7 @@ TEST(SimFramingTest, StrayContinuationIgnoredAndNewRequestAbandonsPartialOne) {
     HidReport stray{};
     stray[1] = 0xFF;
     stray[2] = 't';
-    ASSERT_TRUE(rig.sim->Write(stray, 200));
+    ASSERT_EQ(rig.sim->Write(stray, 200), HidWriteResult::Ok);
     HidReport r{};
     EXPECT_EQ(rig.sim->Read(r, 50), HidReadResult::Timeout) << "a continuation without a request is dropped";
 
@@ -187,11 +187,11 @@ TEST(SimFramingTest, StrayContinuationIgnoredAndNewRequestAbandonsPartialOne) {
     partial[1] = 0x86;
     partial[2] = 'E';
     partial[5] = 64;
-    ASSERT_TRUE(rig.sim->Write(partial, 200));
+    ASSERT_EQ(rig.sim->Write(partial, 200), HidWriteResult::Ok);
     EXPECT_EQ(rig.host->Exchange(Bytes("t"), 1), Bytes("T"));
     HidReport tail{};
     tail[1] = 0xFF;
-    ASSERT_TRUE(rig.sim->Write(tail, 200));
+    ASSERT_EQ(rig.sim->Write(tail, 200), HidWriteResult::Ok);
     EXPECT_EQ(rig.sim->Read(r, 50), HidReadResult::Timeout) << "the abandoned request is not completed later";
 }
 
