@@ -279,7 +279,10 @@ void SimDevice::HandleOutputReport(const HidReport& report) {
     CatchUp();
     if (report[1] == 0xFF) {
         // Continuation: 31 more request bytes; ignored when no request is being built.
-        if (!requestOpen_) return;
+        if (!requestOpen_) {
+            ++protocolFaults_;
+            return;
+        }
         request_.insert(request_.end(), report.begin() + 2, report.end());
     } else {
         // First report of a request: any unfinished request is abandoned.
@@ -288,6 +291,7 @@ void SimDevice::HandleOutputReport(const HidReport& report) {
     }
     const long need = RequestLength();
     if (need == 0) { // unknown request: the device ignores it
+        ++protocolFaults_;
         requestOpen_ = false;
         request_.clear();
         return;
@@ -580,11 +584,16 @@ void SimDevice::ExecuteLoader(const std::vector<std::uint8_t>& req) {
         if (req[1] == 'q' && req[2] == '8' && req[3] == 'v') {
             loaderUnlocked_ = true;
             Reply({'F'});
+        } else {
+            ++protocolFaults_;
         }
         return;
     case kCmdFirmwareBlock: {
         // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi; the CRC covers the data only.
-        if (req[1] != 0x34 || !loaderUnlocked_) return;
+        if (req[1] != 0x34 || !loaderUnlocked_) {
+            ++protocolFaults_;
+            return;
+        }
         SimCrc crc;
         crc.Update(req.data() + 2, 256);
         const bool ok = crc.Finish() == static_cast<std::uint16_t>(req[258] + 256 * req[259]);
@@ -593,7 +602,10 @@ void SimDevice::ExecuteLoader(const std::vector<std::uint8_t>& req) {
         return;
     }
     case kCmdRestart:
-        if (req[1] != 0xE0) return;
+        if (req[1] != 0xE0) {
+            ++protocolFaults_;
+            return;
+        }
         Reply({'2'});
         if (!restartAtMs_) restartAtMs_ = clock_.NowMs() + kRestartDelayMs;
         return;

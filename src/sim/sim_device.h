@@ -85,6 +85,11 @@ public:
     bool InBootloader() const { return bootloader_; }
     int DetectStatus() const { return detectStatus_; }
     int SelectedModule() const { return selected_; }
+    // Requests a device would not expect, each ignored as the device ignores it: unknown
+    // requests (in the loader: anything but its own commands), continuation reports with no
+    // request open, and loader commands with wrong bytes or before the unlock. A correct
+    // program causes none, whatever the faults on the wire.
+    long ProtocolFaults() const { return protocolFaults_; }
     char EcuMode() const { return ecuMode_; }
 
     // The live car.
@@ -154,6 +159,7 @@ private:
     bool bootloader_ = false;
     bool loaderUnlocked_ = false;
     int firmwareBlocksWritten_ = 0;
+    long protocolFaults_ = 0;
     std::optional<std::int64_t> restartAtMs_;
 
     // Memories.

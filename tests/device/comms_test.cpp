@@ -556,6 +556,82 @@ TEST_F(CommsTest, DataLogRecordAndDownloadComeOnTheDataLogChannel) {
     EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
 }
 
+// The commands with a time-out of their own: a reply just inside it is taken, one just outside
+// is not (the default 0.2 s would decide both the other way).
+TEST(CommsOwnTimeouts, QuickPingAndRecordReadWaitTheirOwnTime) {
+    struct Case {
+        const char* name;
+        std::function<bool(Comms&)> call;
+        std::uint8_t channel;
+        Bytes reply;
+        std::int64_t atMs;
+        bool taken;
+    };
+    const auto ping = [](Comms& c) { return c.QuickPing(); };
+    const auto record = [](Comms& c) { return c.DataLog_ReadRecord() == Bytes{7, 8, 9}; };
+    const Case cases[] = {
+        {"quick ping answered in 0.09 s", ping, DATA, {'T'}, 90, true},
+        {"quick ping answered in 0.15 s", ping, DATA, {'T'}, 150, false},
+        {"record in 0.9 s", record, DATALOG, {7, 8, 9}, 900, true},
+        {"record in 1.1 s", record, DATALOG, {7, 8, 9}, 1100, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        FakeHid h{clk};
+        Comms link{h, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        h.Script({{'1'}});
+        ASSERT_TRUE(link.DataLog_Configure({0x30, 0x31}, {1, 2}));
+        h.onWrite = [&](const HidReport& r) {
+            if (r[1] == 0xFF) return;
+            const std::int64_t when = clk.now + c.atMs;
+            h.beforeRead = [&, when](int timeoutMs) {
+                if (clk.now + timeoutMs < when) return;
+                clk.SleepMs(when - clk.now);
+                h.Queue(FrameReply(c.channel, c.reply));
+                h.beforeRead = nullptr;
+            };
+        };
+        EXPECT_EQ(c.call(link), c.taken);
+        EXPECT_DOUBLE_EQ(link.Link().readTimeout, kDefaultTimeout);
+    }
+}
+
+// Data-log records queued before a fresh start belong to an earlier run: reopening the link and
+// starting device logging each drop them, so the reader sees only the new run.
+TEST(CommsStaleRecords, AFreshStartDropsRecordsOfTheEarlierRun) {
+    struct Case {
+        const char* name;
+        std::function<void(Comms&, FakeHid&)> start;
+    };
+    const Case cases[] = {
+        {"reopen", [](Comms& c, FakeHid&) {
+             c.Comms_ShutDown();
+             EXPECT_TRUE(c.Comms_Open());
+         }},
+        {"start logging", [](Comms& c, FakeHid& h) {
+             h.Script({{'1'}});
+             EXPECT_TRUE(c.DataLog_StartDeviceLogging());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        FakeHid h{clk};
+        Comms link{h, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        h.Script({{'1'}});
+        ASSERT_TRUE(link.DataLog_Configure({0x30, 0x31}, {1, 2}));
+        h.Queue(FrameReply(DATALOG, Iota(7, 40))); // a record of the earlier run, still queued
+        h.Script({{'1'}});
+        ASSERT_TRUE(link.DataLog_KeepAlive()); // files it into the data-log ring on the way
+        h.Queue(FrameReply(DATALOG, Iota(7, 50))); // and one more in the driver's queue
+        c.start(link, h);
+        EXPECT_TRUE(link.DataLog_Download().empty());
+    }
+}
+
 TEST_F(CommsTest, DownloadWaitsForTheContinuationOfAStartedMessage) {
     // A 34-byte message spans two reports; on a real bus the second comes a frame or more after
     // the first, later than the 1 ms budget of a download read. The record must not be lost.

@@ -28,6 +28,11 @@ struct LinkRig {
         context.clock = &clock;
         comms->Comms_Open();
     }
+    // Whatever the test did to the wire, the program never sent the device a request it would
+    // not expect.
+    ~LinkRig() { EXPECT_EQ(sim->Device().ProtocolFaults(), 0); }
+    LinkRig(const LinkRig&) = delete;
+    LinkRig& operator=(const LinkRig&) = delete;
     AutoIgnitionDialogs& autoDialogs() {
         if (!auto_) auto_ = std::make_unique<AutoIgnitionDialogs>(dialogs, *sim, clock, 800);
         return *auto_;

@@ -181,6 +181,7 @@ TEST(SimFramingTest, StrayContinuationIgnoredAndNewRequestAbandonsPartialOne) {
     ASSERT_EQ(rig.sim->Write(stray, 200), HidWriteResult::Ok);
     HidReport r{};
     EXPECT_EQ(rig.sim->Read(r, 50), HidReadResult::Timeout) << "a continuation without a request is dropped";
+    EXPECT_EQ(rig.Device().ProtocolFaults(), 1);
 
     // The first report of a 69-byte block write, then a ping: the ping is answered alone.
     HidReport partial{};
@@ -193,6 +194,32 @@ TEST(SimFramingTest, StrayContinuationIgnoredAndNewRequestAbandonsPartialOne) {
     tail[1] = 0xFF;
     ASSERT_EQ(rig.sim->Write(tail, 200), HidWriteResult::Ok);
     EXPECT_EQ(rig.sim->Read(r, 50), HidReadResult::Timeout) << "the abandoned request is not completed later";
+    EXPECT_EQ(rig.Device().ProtocolFaults(), 2) << "the stray tail";
+}
+
+// Requests the device does not expect are ignored and counted: an unknown opcode, and in the
+// loader anything but its own commands or its commands out of place.
+TEST(SimFramingTest, UnexpectedRequestsAreIgnoredAndCounted) {
+    SimRig rig;
+    EXPECT_TRUE(rig.host->Exchange({0x7E}, 1).empty());
+    EXPECT_EQ(rig.Device().ProtocolFaults(), 1);
+    rig.host->Exchange({'F', 0x6B, 0x3C}, 1); // into the loader
+    ASSERT_TRUE(rig.Device().InBootloader());
+    std::vector<std::uint8_t> block{0x12, 0x34};
+    block.resize(260, 0);
+    const std::vector<std::vector<std::uint8_t>> unexpected = {
+        {'t'},                 // not a loader command
+        block,                 // a block before the unlock
+        {'k', 'q', '8', 'w'},  // a wrong unlock
+        {0xD1, 0xE1},          // a wrong restart
+    };
+    long faults = 1;
+    for (const auto& request : unexpected) {
+        EXPECT_TRUE(rig.host->Exchange(request, 1).empty());
+        EXPECT_EQ(rig.Device().ProtocolFaults(), ++faults);
+    }
+    EXPECT_EQ(rig.host->Exchange({'k', 'q', '8', 'v'}, 1), Bytes("F"));
+    EXPECT_EQ(rig.Device().ProtocolFaults(), faults);
 }
 
 // ---------------------------------------------------------------------------------------------
