@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
+#include <system_error>
 #include <limits>
 #include <random>
 
@@ -147,6 +149,19 @@ std::string ValidateSimOptions(const SimOptions& options) {
     if (const auto faults = ParseSimFaultSpec(options.faults); !faults) return faults.Error();
     if (const auto mode = ParseSimIgnitionMode(options.ignition); !mode) return mode.Error();
     if (const auto script = ParseIgnitionScript(options.ignitionScript); !script) return script.Error();
+    if (!options.stateFile.empty()) {
+        // A missing file is a new car; anything but a regular file is refused before it is read,
+        // set aside or written over.
+        std::error_code ec;
+        const auto st = std::filesystem::status(options.stateFile, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return "The state file " + options.stateFile + " cannot be used: " + ec.message();
+        if (std::filesystem::is_directory(st))
+            return "The state file " + options.stateFile + " cannot be used: " +
+                   std::make_error_code(std::errc::is_a_directory).message();
+        if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+            return "The state file " + options.stateFile + " cannot be used: it is not a regular file";
+    }
     if (!VersionText(options.firmwareVersion, 8) || options.firmwareVersion.empty())
         return "Bad device firmware version \"" + options.firmwareVersion + "\": 1 to 8 printable characters";
     if (!VersionText(options.upgradedFirmwareVersion, 8) || options.upgradedFirmwareVersion.empty())

@@ -42,7 +42,9 @@ Parsed<SimIgnitionMode> ParseSimIgnitionMode(const std::string& text);
 
 struct SimOptions {
     // File that keeps the car's memories (emulation memory, both modules, firmware versions)
-    // between runs; empty = nothing kept. A malformed file is noted on stderr and ignored.
+    // between runs; empty = nothing kept. A malformed file (a duplicate entry, a number that is
+    // not decimal, ...) is noted on stderr, kept aside and replaced by a fresh car; a path that
+    // is a directory or a device node is refused by ValidateSimOptions.
     std::string stateFile;
     // Fault list, see ParseSimFaultSpec.
     std::string faults;
@@ -72,7 +74,7 @@ struct SimOptions {
 };
 
 // Checks options without creating anything: empty on success, otherwise the message to show
-// (bad fault list, bad ignition mode or script).
+// (bad fault list, bad ignition mode or script, a state file that is not a regular file).
 std::string ValidateSimOptions(const SimOptions& options);
 
 class SimDevice; // the device model (sim_device.h)
