@@ -14,6 +14,7 @@
 class EpromDevice;
 class UserDialogs;
 class Clock;
+class IgnitionPrompt;
 
 // Program-wide state that images read; owned by the application shell (one per program) and
 // shared by both images. Tests make their own.
@@ -30,6 +31,8 @@ struct EpromContext {
     UserDialogs* dialogs = nullptr;
     // Waits of the device transfers; null = the real clock.
     Clock* clock = nullptr;
+    // Told when a module load asks the user to work the ignition key; null = nobody listens.
+    IgnitionPrompt* ignition = nullptr;
 };
 
 class EPROM {
