@@ -185,6 +185,8 @@ public:
     // 0x84, kind, address byte, n (clamped to 1..3) -> n bytes; 0 on failure. Multi-byte values
     // follow RamByteOrderFlag.
     std::int32_t ReadEcuRam(int ecuKind, int address, int n);
+    // The same; nullopt when the device is closed or the answer does not come whole.
+    std::optional<std::int32_t> TryReadEcuRam(int ecuKind, int address, int n);
     std::int32_t ReadEcuRam8(int ecuKind, int address) { return ReadEcuRam(ecuKind, address, 1); }
     std::int32_t ReadEcuRam16(int ecuKind, int address) { return ReadEcuRam(ecuKind, address, 2); }
     std::int32_t ReadEcuRam24(int ecuKind, int address) { return ReadEcuRam(ecuKind, address, 3); }

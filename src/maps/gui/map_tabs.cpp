@@ -328,7 +328,8 @@ void MapTabPanel::SelectMap() {
         if (tab_ == MapTab::Fuel) {
             used = IsMapUsed(tab_, def->activeCode, s.device->LH_GetMapSetSelector(*image), 0);
         } else {
-            const int mapSet = s.device->ReadEcuRam(2, image->GetVariableAddress(5), 1);
+            // A map set that cannot be read counts as set 0.
+            const int mapSet = s.device->ReadEcuRam(2, image->GetVariableAddress(5), 1).value_or(0);
             used = IsMapUsed(tab_, def->activeCode, false, mapSet);
         }
     }
