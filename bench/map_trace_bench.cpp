@@ -72,7 +72,7 @@ bool Run(Clock& clock, bool usbTiming, const std::string& imageFile, int ticks, 
     comms.SetRamByteOrderFlag(image.GetCreator() != 2);
     SilentDialogs dialogs; // the editor needs dialogs only for edits; the bench makes none
     TextGrid grid;
-    TableEditor editor(dialogs);
+    TableEditor editor(dialogs, dialogs, dialogs);
     editor.SetEPROM(&image);
     editor.SetControl(&grid);
     ConfigureEditor(editor, MapTab::Fuel, FindMapDefinition(MapTab::Fuel, "Base fuel map (cat)"), image.GetECUType());

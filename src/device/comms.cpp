@@ -1,7 +1,7 @@
 #include "device/comms.h"
 
 #include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "platform/messages.h"
 #include "platform/settings_store.h"
 
 #include <algorithm>
@@ -763,7 +763,7 @@ bool Comms::UpdateConnectionStatus(bool force) {
     return s == "1";
 }
 
-bool Comms::CheckDeviceOrExplain(UserDialogs& dialogs) {
+bool Comms::CheckDeviceOrExplain(UserMessages& dialogs) {
     if (!Comms_Open()) {
         dialogs.MessageBox("No Kestrovane device found. Please make sure the Kestrovane is connected to a USB port on "
                            "the computer and is powered from the diagnostics socket on the car.",

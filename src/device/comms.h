@@ -15,7 +15,7 @@
 #include <vector>
 
 class Clock;
-class UserDialogs;
+class UserMessages;
 class EPROM;
 class SettingsStore;
 
@@ -222,7 +222,7 @@ public:
     bool UpdateConnectionStatus(bool force);
     void SetConnectionIndicator(ConnectionIndicator* indicator) { indicator_ = indicator; }
     // Opens and pings the device, or tells the user why not (titled "Error"); true when it answers.
-    bool CheckDeviceOrExplain(UserDialogs& dialogs);
+    bool CheckDeviceOrExplain(UserMessages& dialogs);
     // The quick-ping timer's work (every 2.5 s): reopens a closed link, refreshes the indicator
     // and closes the link when the device does not answer.
     void QuickPingTick();

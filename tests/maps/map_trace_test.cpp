@@ -33,7 +33,7 @@ protected:
         image = std::make_unique<EPROM>(context);
         ASSERT_EQ(LoadBaseImage(base, *image), "") << base;
         context.wordBigEndian = image->GetCreator() != 2;
-        editor = std::make_unique<TableEditor>(dialogs);
+        editor = std::make_unique<TableEditor>(dialogs, dialogs, dialogs);
         editor->SetEPROM(image.get());
         editor->SetControl(&grid);
         editor->SetOperatingPointControls(&marker1, &marker2);

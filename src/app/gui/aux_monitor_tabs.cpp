@@ -76,7 +76,7 @@ AuxMonitorTabs::~AuxMonitorTabs() = default;
 void AuxMonitorTabs::OpenAuxInputs(int input) {
     DialogCellInput cellInput(c_.dialogs);
     AuxInputsDialog dialog(
-        c_.aux, c_.settings, c_.dialogs,
+        c_.aux, c_.settings, c_.dialogs, c_.dialogs,
         [&cellInput](const std::string& initial, double min, double max) {
             return cellInput.Ask(initial, CellInputLimits{LimitText(min), LimitText(max), min, max});
         },

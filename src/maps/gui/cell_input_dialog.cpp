@@ -1,6 +1,6 @@
 #include "maps/gui/cell_input_dialog.h"
 
-#include "platform/dialogs.h"
+#include "platform/messages.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CellInputDialog::CellInputDialog(UserDialogs& dialogs, QWidget* parent) : QDialog(parent), dialogs_(dialogs) {
+CellInputDialog::CellInputDialog(UserMessages& dialogs, QWidget* parent) : QDialog(parent), dialogs_(dialogs) {
     setObjectName("frmCellInput");
     setWindowTitle(QString::fromUtf8(kCellInputCaption.data(), static_cast<int>(kCellInputCaption.size())));
     auto* layout = new QVBoxLayout(this);

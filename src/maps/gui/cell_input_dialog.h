@@ -8,12 +8,12 @@
 
 class QLabel;
 class QLineEdit;
-class UserDialogs;
+class UserMessages;
 
 class CellInputDialog final : public QDialog {
     Q_OBJECT
 public:
-    CellInputDialog(UserDialogs& dialogs, QWidget* parent = nullptr);
+    CellInputDialog(UserMessages& dialogs, QWidget* parent = nullptr);
     // Prepares the dialog for one question.
     void Prepare(const QString& initialText, const CellInputLimits& limits);
     QString Text() const;
@@ -23,7 +23,7 @@ public:
     void accept() override;
 
 private:
-    UserDialogs& dialogs_;
+    UserMessages& dialogs_;
     CellInputLimits limits_;
     QLineEdit* txtValue_;
     QLabel* lblLimits_;
@@ -32,10 +32,10 @@ private:
 // The dialog as the editor's cell input: modal over `parent`.
 class QtCellInput final : public CellInput {
 public:
-    QtCellInput(UserDialogs& dialogs, QWidget* parent) : dialogs_(dialogs), parent_(parent) {}
+    QtCellInput(UserMessages& dialogs, QWidget* parent) : dialogs_(dialogs), parent_(parent) {}
     std::optional<std::string> Ask(const std::string& initialText, const CellInputLimits& limits) override;
 
 private:
-    UserDialogs& dialogs_;
+    UserMessages& dialogs_;
     QWidget* parent_;
 };

@@ -516,7 +516,8 @@ CellInput* MapTabs::CellInputSeam() {
 }
 
 TableEditor& MapTabs::NewEditor(MapTab tab, QtMapGrid& grid) {
-    fuelmapeditor_ = std::make_unique<TableEditor>(*services_.dialogs, CellInputSeam());
+    UserDialogs& dialogs = *services_.dialogs;
+    fuelmapeditor_ = std::make_unique<TableEditor>(dialogs, dialogs, dialogs, CellInputSeam());
     boundTab_ = tab;
     EPROM* image = ImageOf(tab);
     boundImage_ = image;
