@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -194,3 +195,5 @@ const std::array<std::uint8_t, 32>& LH23ReferenceTable(int which);
 // The packed resource form of base images and firmware: "FP", mode, tokens. Data that is not
 // packed is returned unchanged. Never reads or writes outside its input or output.
 std::vector<std::uint8_t> UnpackResource(const std::vector<std::uint8_t>& data);
+// The same with a bound: nullopt as soon as the output would grow past maxOutput bytes.
+std::optional<std::vector<std::uint8_t>> UnpackResource(const std::vector<std::uint8_t>& data, std::size_t maxOutput);
