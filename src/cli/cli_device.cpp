@@ -143,7 +143,7 @@ std::string VerifiedRead(Session& s, EPROM& out, const std::function<std::string
 }
 
 int SaveImage(EPROM& image, const Args& a, CliIo io) {
-    if (!image.SaveToFile(a.out, a.format)) return Fail(io, "Failed to save file " + a.out);
+    if (!image.SaveToFile(a.out, a.format)) return Fail(io, "Failed to save file " + a.out + ": " + image.LastSaveError());
     io.out << "ok\n";
     return kExitOk;
 }

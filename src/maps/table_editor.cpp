@@ -16,35 +16,10 @@ namespace {
 
 constexpr int kMaxAxisPoints = 255; // an axis width read from a damaged image never exceeds a byte
 
-// The "0.0" mask: one decimal, halves away from zero, no negative zero. The half is judged on the
-// value's decimal text at its own precision (15 digits for a double, 7 for a single), not on its
-// binary expansion: the single 59.85 is stored as 59.849998... and still shows "59.9".
-std::string FormatOneDecimal(double x, int significantDigits) {
-    if (!std::isfinite(x)) return {};
-    char buffer[64];
-    const double magnitude = std::fabs(x);
-    long long tenths = 0;
-    if (magnitude >= 1e6) {
-        tenths = std::llround(magnitude * 10.0);
-    } else if (magnitude >= 1e-4) {
-        // %g stays in fixed notation here: the exponent lies between -4 and 5.
-        std::snprintf(buffer, sizeof buffer, "%.*g", significantDigits, magnitude);
-        const char* p = buffer;
-        for (; *p >= '0' && *p <= '9'; ++p) tenths = tenths * 10 + (*p - '0');
-        int first = 0;
-        int second = 0;
-        if (*p == '.') {
-            if (p[1] >= '0' && p[1] <= '9') {
-                first = p[1] - '0';
-                if (p[2] >= '0' && p[2] <= '9') second = p[2] - '0';
-            }
-        }
-        tenths = tenths * 10 + first + (second >= 5 ? 1 : 0);
-    }
-    const bool negative = x < 0 && tenths != 0;
-    std::snprintf(buffer, sizeof buffer, "%s%lld.%lld", negative ? "-" : "", tenths / 10, tenths % 10);
-    return buffer;
-}
+// The "0.0" mask: one decimal by the rule of every shown number (a decimal half away from zero,
+// judged at the value's own precision: 15 digits for a double, 7 for a single, so the single
+// 59.85, stored as 59.849998..., still shows "59.9").
+std::string FormatOneDecimal(double x, int significantDigits) { return conv::FormatFixed(x, 1, significantDigits); }
 std::string FormatOneDecimal(double x) { return FormatOneDecimal(x, 15); }
 std::string FormatOneDecimal(float x) { return FormatOneDecimal(static_cast<double>(x), 7); }
 

@@ -240,6 +240,11 @@ bool IgnitionMonitor::Setup(const EPROM& image) {
     return device_.DataLog_Configure(layout_.addresses, layout_.sizes);
 }
 
+bool IgnitionMonitor::Reconfigure(const EPROM& image) {
+    layout_ = BuildIgnitionMonitorLayout(image, aux_);
+    return device_.DataLog_Configure(layout_.addresses, layout_.sizes);
+}
+
 IgnitionMonitorView IgnitionMonitor::Tick(const EPROM& image, int& nextIntervalMs, bool& playKnock) {
     const std::int64_t start = clock_.NowMs();
     playKnock = false;

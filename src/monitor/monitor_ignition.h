@@ -108,6 +108,9 @@ public:
     // Re-bases the knock counter on the unit's current counter, builds the record, resets the
     // ignition debounce and configures the record; true when the device took it.
     bool Setup(const EPROM& image);
+    // Builds and configures the record again (the aux inputs changed); the knock counter and its
+    // baseline stay. True when the device took it.
+    bool Reconfigure(const EPROM& image);
     // One tick. playKnock is set when a new knock was counted.
     IgnitionMonitorView Tick(const EPROM& image, int& nextIntervalMs, bool& playKnock);
     // The reset button: the total back to "0" in black, the baseline kept.

@@ -30,6 +30,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 QLabel* ValueLabel(const QString& name, QWidget* parent) {
     auto* l = new QLabel("-", parent);
     l->setObjectName(name);
+    l->setTextFormat(Qt::PlainText); // the unit comes from the settings
     QFont f = l->font();
     f.setPointSizeF(f.pointSizeF() * 1.4);
     f.setBold(true);

@@ -22,11 +22,17 @@ public:
 
     void accept() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     UserMessages& dialogs_;
     CellInputLimits limits_;
     QLineEdit* txtValue_;
     QLabel* lblLimits_;
+    // Until the text box first takes the focus: the prepared text (often the key that opened the
+    // dialog) stays unselected with the cursor after it, so that the next key adds to it.
+    bool keepPreparedText_ = false;
 };
 
 // The dialog as the editor's cell input: modal over `parent`.

@@ -305,6 +305,9 @@ void MapTabPanel::SelectMap() {
     if (image == nullptr || mapSel_->currentIndex() < 0) return;
     traceWanted_ = false;
     UpdateTraceTimer();
+    // The marker and its trail stood on the old map's cells.
+    grid_->Marker(0)->SetVisible(false);
+    grid_->Marker(1)->SetVisible(false);
     grid_->SetRedraw(false);
     TableEditor& editor = tabs_.NewEditor(tab_, *grid_);
 
