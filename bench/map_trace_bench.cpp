@@ -41,7 +41,7 @@ public:
         return c_.DataLog_Configure(a, s);
     }
     std::vector<std::uint8_t> DataLog_ReadRecord() override { return c_.DataLog_ReadRecord(); }
-    std::int32_t ReadEcuRam(int k, int a, int n) override { return c_.ReadEcuRam(k, a, n); }
+    std::optional<std::int32_t> ReadEcuRam(int k, int a, int n) override { return c_.TryReadEcuRam(k, a, n); }
     bool RamByteOrderFlag() const override { return c_.RamByteOrderFlag(); }
     bool LH_GetMapSetSelector(const EPROM& image) override { return ::LH_GetMapSetSelector(c_, image); }
 
@@ -72,7 +72,7 @@ bool Run(Clock& clock, bool usbTiming, const std::string& imageFile, int ticks, 
     comms.SetRamByteOrderFlag(image.GetCreator() != 2);
     SilentDialogs dialogs; // the editor needs dialogs only for edits; the bench makes none
     TextGrid grid;
-    TableEditor editor(dialogs);
+    TableEditor editor(dialogs, dialogs, dialogs);
     editor.SetEPROM(&image);
     editor.SetControl(&grid);
     ConfigureEditor(editor, MapTab::Fuel, FindMapDefinition(MapTab::Fuel, "Base fuel map (cat)"), image.GetECUType());

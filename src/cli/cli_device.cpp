@@ -47,7 +47,7 @@ struct Session {
     SimulatedBackend* sim = nullptr;
     std::unique_ptr<Comms> comms;
     std::unique_ptr<ConsoleDialogs> console;
-    std::unique_ptr<UserDialogs> autoIgnition;
+    std::unique_ptr<IgnitionPrompt> autoIgnition;
     UserDialogs* dialogs = nullptr;
     std::unique_ptr<Firmware> firmware;
     std::unique_ptr<CommsEpromDevice> device;
@@ -76,15 +76,13 @@ std::string MakeSession(const CliOptions& options, CliIo io, Session& s) {
     s.comms = std::make_unique<Comms>(*s.backend, *s.clock);
     s.console = std::make_unique<ConsoleDialogs>(io.err, true);
     s.dialogs = s.console.get();
-    if (s.sim) {
-        s.autoIgnition = std::make_unique<AutoIgnitionDialogs>(*s.console, *s.sim, *s.clock);
-        s.dialogs = s.autoIgnition.get();
-    }
+    if (s.sim) s.autoIgnition = std::make_unique<AutoIgnitionDriver>(*s.sim, *s.clock);
     s.firmware = std::make_unique<Firmware>(*s.comms, *s.dialogs, *s.clock);
     s.device = std::make_unique<CommsEpromDevice>(*s.comms, *s.firmware);
     s.context.deviceIO = true;
     s.context.device = s.device.get();
     s.context.dialogs = s.dialogs;
+    s.context.ignition = s.autoIgnition.get();
     s.context.clock = s.clock.get();
     return {};
 }
@@ -145,7 +143,7 @@ std::string VerifiedRead(Session& s, EPROM& out, const std::function<std::string
 }
 
 int SaveImage(EPROM& image, const Args& a, CliIo io) {
-    if (!image.SaveToFile(a.out, a.format)) return Fail(io, "Failed to save file " + a.out);
+    if (!image.SaveToFile(a.out, a.format)) return Fail(io, "Failed to save file " + a.out + ": " + image.LastSaveError());
     io.out << "ok\n";
     return kExitOk;
 }

@@ -2,16 +2,17 @@
 #include "cli/cli.h"
 #include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
+#include "platform/file_io.h"
 #include "platform/parsed.h"
 
-#include <fstream>
-#include <iterator>
+#include <cstddef>
 #include <optional>
 #include <ostream>
 
 namespace {
 
-constexpr const char* kSaveFailed = "Save failed - disk I/O error";
+// The largest image is 64 kB: anything past this is no image.
+constexpr std::size_t kUnpackLimit = 16u * 1024 * 1024;
 constexpr const char* kUnrecognizedEprom =
     "Unrecognized EPROM. Only special EPROMs from Dravenholt are supported by Kestrovane.";
 constexpr const char* kUpgradeFirst =
@@ -79,7 +80,7 @@ bool Load(EPROM& image, EpromContext& context, const std::string& path, std::ost
 
 int Save(EPROM& image, const std::string& path, int format, std::ostream& err) {
     if (!image.SaveToFile(path, format)) {
-        err << kSaveFailed << "\n";
+        err << image.LastSaveError() << "\n";
         return kExitFailure;
     }
     return kExitOk;
@@ -211,22 +212,6 @@ int SuperMAF(const std::vector<std::string>& args, CliIo io) {
     return Save(image, p->output, 0, io.err);
 }
 
-Parsed<std::vector<std::uint8_t>> ReadFileBytes(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return ParseError{"Failed to open file"};
-    std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(f), {});
-    if (f.bad()) return ParseError{"Failed to open file"};
-    return bytes;
-}
-
-bool WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) return false;
-    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    f.close();
-    return !f.fail();
-}
-
 } // namespace
 
 int RunImageCommand(const std::vector<std::string>& args, const CliOptions&, CliIo io) {
@@ -245,13 +230,19 @@ int RunUnpackCommand(const std::vector<std::string>& args, const CliOptions&, Cl
         io.err << "usage: kestrovane-cli unpack IN -o OUT\n";
         return kExitUsage;
     }
-    const Parsed<std::vector<std::uint8_t>> bytes = ReadFileBytes(args[0]);
-    if (!bytes) {
-        io.err << bytes.Error() << "\n";
+    std::vector<std::uint8_t> bytes;
+    // A packed input is never longer than its output.
+    if (const std::string message = ReadRegularFile(args[0], kUnpackLimit, bytes); !message.empty()) {
+        io.err << message << "\n";
         return kExitFailure;
     }
-    if (!WriteFileBytes(args[2], UnpackResource(*bytes))) {
-        io.err << "Failed to write " << args[2] << "\n";
+    const auto unpacked = UnpackResource(bytes, kUnpackLimit);
+    if (!unpacked) {
+        io.err << "The unpacked data would be larger than 16 MB\n";
+        return kExitFailure;
+    }
+    if (const std::string message = SaveFileAtomically(args[2], *unpacked); !message.empty()) {
+        io.err << message << "\n";
         return kExitFailure;
     }
     return kExitOk;

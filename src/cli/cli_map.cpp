@@ -46,6 +46,10 @@ int Show(const std::vector<std::string>& args, CliIo io) {
     const MapDefinition* definition = cli_maps::ListedMap(image, args[2]);
     if (definition == nullptr) return UnknownMap(args[2], io.err);
     cli_maps::RenderedMap map(image, *definition);
+    if (map.editor.GetXAxisSize() == 0 || map.editor.GetYAxisSize() == 0) {
+        io.err << "The map \"" << args[2] << "\" is empty\n";
+        return kExitFailure;
+    }
     for (int r = 0; r < map.grid.Rows(); ++r) {
         for (int c = 0; c < map.grid.Cols(); ++c) {
             if (c > 0) io.out << '\t';
@@ -83,7 +87,7 @@ int Set(const std::vector<std::string>& args, CliIo io) {
     }
     map.editor.SetCellValue(*row, *col, *value);
     if (!image.SaveToFile(args[7], image.GetFileFormat())) {
-        io.err << "Save failed - disk I/O error\n";
+        io.err << image.LastSaveError() << "\n";
         return kExitFailure;
     }
     return kExitOk;

@@ -42,7 +42,7 @@ inline const MapDefinition* ListedMap(const EPROM& image, const std::string& nam
 
 // An editor bound to an in-memory grid, configured for one map and rendered.
 struct RenderedMap {
-    RenderedMap(EPROM& image, const MapDefinition& definition) : editor(dialogs) {
+    RenderedMap(EPROM& image, const MapDefinition& definition) : editor(dialogs, dialogs, dialogs) {
         editor.SetEPROM(&image);
         editor.SetControl(&grid);
         ConfigureEditor(editor, TabOf(image), &definition, image.GetECUType());

@@ -1,7 +1,7 @@
 #include "device/comms.h"
 
 #include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "platform/messages.h"
 #include "platform/settings_store.h"
 
 #include <algorithm>
@@ -629,12 +629,16 @@ bool Comms::PemFirmwareUpdateStart() {
 // Live ECU RAM
 
 std::int32_t Comms::ReadEcuRam(int ecuKind, int address, int n) {
+    return TryReadEcuRam(ecuKind, address, n).value_or(0);
+}
+
+std::optional<std::int32_t> Comms::TryReadEcuRam(int ecuKind, int address, int n) {
     n = std::clamp(n, 1, 3);
-    if (!EnsureOpen()) return 0;
+    if (!EnsureOpen()) return std::nullopt;
     // 0x84, kind, address byte, n
     const std::vector<std::uint8_t> d =
         DataExchange({0x84, EcuKindChar(ecuKind), EcuRamAddressByte(address), static_cast<std::uint8_t>(n)}, n);
-    if (static_cast<int>(d.size()) != n) return 0;
+    if (static_cast<int>(d.size()) != n) return std::nullopt;
     std::int32_t v = 0;
     if (ramByteOrderFlag_) {
         for (int i = n - 1; i >= 0; --i) v = v * 256 + d[static_cast<std::size_t>(i)];
@@ -802,7 +806,7 @@ bool Comms::UpdateConnectionStatus(bool force) {
     return answered;
 }
 
-bool Comms::CheckDeviceOrExplain(UserDialogs& dialogs) {
+bool Comms::CheckDeviceOrExplain(UserMessages& dialogs) {
     if (!Comms_Open()) {
         dialogs.MessageBox("No Kestrovane device found. Please make sure the Kestrovane is connected to a USB port on "
                            "the computer and is powered from the diagnostics socket on the car.",

@@ -15,7 +15,7 @@
 #include <vector>
 
 class Clock;
-class UserDialogs;
+class UserMessages;
 class EPROM;
 class SettingsStore;
 
@@ -188,6 +188,8 @@ public:
     // 0x84, kind, address byte, n (clamped to 1..3) -> n bytes; 0 on failure. Multi-byte values
     // follow RamByteOrderFlag.
     std::int32_t ReadEcuRam(int ecuKind, int address, int n);
+    // The same; nullopt when the device is closed or the answer does not come whole.
+    std::optional<std::int32_t> TryReadEcuRam(int ecuKind, int address, int n);
     std::int32_t ReadEcuRam8(int ecuKind, int address) { return ReadEcuRam(ecuKind, address, 1); }
     std::int32_t ReadEcuRam16(int ecuKind, int address) { return ReadEcuRam(ecuKind, address, 2); }
     std::int32_t ReadEcuRam24(int ecuKind, int address) { return ReadEcuRam(ecuKind, address, 3); }
@@ -225,7 +227,7 @@ public:
     bool UpdateConnectionStatus(bool force);
     void SetConnectionIndicator(ConnectionIndicator* indicator) { indicator_ = indicator; }
     // Opens and pings the device, or tells the user why not (titled "Error"); true when it answers.
-    bool CheckDeviceOrExplain(UserDialogs& dialogs);
+    bool CheckDeviceOrExplain(UserMessages& dialogs);
     // True once the ignition has read on for at least 0.5 s; then on every call while it stays on.
     bool IgnitionOnDebounced();
     // The next IgnitionOnDebounced answers from the current ignition state at once.

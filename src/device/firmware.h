@@ -14,6 +14,7 @@
 class Comms;
 class Clock;
 class UserDialogs;
+class ProgressDisplay;
 
 // Firmware container, little-endian, 33-byte header then the payload:
 //   0 tag[8] "MRX928" 0xF1 0x02 | 8 totalLength u32 | 12 checksum u32 (low 16 bits: CRC) |
@@ -43,7 +44,7 @@ Parsed<FirmwareHeader> ParseFirmwareHeader(const std::vector<std::uint8_t>& data
 // The container check on bytes already in memory. `exactLength`: a file must be exactly
 // totalLength long; an embedded image may be longer (padding). `progress` (may be null) gets
 // the "Checking" window with a step per 1024 bytes.
-bool CheckFirmwareBytes(const std::vector<std::uint8_t>& data, bool exactLength, UserDialogs* progress);
+bool CheckFirmwareBytes(const std::vector<std::uint8_t>& data, bool exactLength, ProgressDisplay* progress);
 
 // Builds a container around `payload` (used by the generator and by tests).
 std::vector<std::uint8_t> BuildFirmwareContainer(const std::vector<std::uint8_t>& payload, int kind,

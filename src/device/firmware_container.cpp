@@ -1,6 +1,6 @@
 #include "device/comms.h"
 #include "device/firmware.h"
-#include "platform/dialogs.h"
+#include "platform/progress.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,7 +34,7 @@ Parsed<FirmwareHeader> ParseFirmwareHeader(const std::vector<std::uint8_t>& data
     return h;
 }
 
-bool CheckFirmwareBytes(const std::vector<std::uint8_t>& data, bool exactLength, UserDialogs* progress) {
+bool CheckFirmwareBytes(const std::vector<std::uint8_t>& data, bool exactLength, ProgressDisplay* progress) {
     const auto header = ParseFirmwareHeader(data);
     if (!header) return false;
     const FirmwareHeader& h = *header;

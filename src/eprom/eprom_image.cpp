@@ -3,6 +3,7 @@
 #include "eprom/eprom_image.h"
 
 #include "eprom/eprom_device.h"
+#include "platform/file_io.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -89,8 +90,11 @@ void EPROM::ApplyPatchList(const std::array<std::int32_t, 18>& list) {
         if (address == 0) continue;
         if (address < 0 || static_cast<std::size_t>(address) >= image_.size()) continue;
         const auto value = static_cast<std::uint8_t>(list[i + 1] & 0xFF);
-        image_[static_cast<std::size_t>(address)] = value;
-        savedImage_[static_cast<std::size_t>(address)] = value;
+        const std::size_t copy = CopySize();
+        for (std::size_t at = static_cast<std::size_t>(address); at < image_.size(); at += copy) {
+            image_[at] = value;
+            savedImage_[at] = value;
+        }
     }
 }
 
@@ -183,7 +187,9 @@ std::string EPROM::LoadFromFile(const std::string& fileName) {
 }
 
 bool EPROM::SaveToFile(const std::string& fileName, int format) {
+    lastSaveError_.clear();
     if (fileName.empty()) {
+        lastSaveError_ = "No file name given";
         ApplyPatchList(devicePatches_);
         return false;
     }
@@ -191,50 +197,32 @@ bool EPROM::SaveToFile(const std::string& fileName, int format) {
     if (format == 0) format = GetDefaultSaveFormat();
     const FileFormatInfo* info = FindFormat(format);
     const auto fileLength = info ? static_cast<std::size_t>(info->fileLength) : 0;
-    const std::size_t imageBytes = image_.size();
-    // The image fills the file back to back. A file smaller than the buffer takes the buffer's
-    // first bytes (an LH 2.2 image in a 16 kB buffer as a 27C32 file) but never less than the
-    // kind's image; a length that the image does not divide would not load again.
-    const auto kindBytes = static_cast<std::size_t>(imageSize_);
-    const bool sound = info != nullptr && imageBytes != 0 &&
-                       (fileLength >= imageBytes ? fileLength % imageBytes == 0
-                                                 : fileLength >= kindBytes && fileLength % kindBytes == 0);
+    // One copy of the image, repeated back to back, fills the file (an LH 2.2 image in a 16 kB
+    // buffer gives a 27C32 file once and a 27C256 file eight times); a length that the copy does
+    // not divide would not load again.
+    const std::size_t copy = CopySize();
+    const bool sound = info != nullptr && copy != 0 && fileLength >= copy && fileLength % copy == 0;
     if (!sound) {
+        lastSaveError_ = info == nullptr ? "Unknown file format " + std::to_string(format)
+                                         : "The image does not fit the " + std::string(info->name) + " format";
         ApplyPatchList(devicePatches_);
         return false;
     }
 
     ApplyPatchList(filePatches_); // the file receives the unpatched bytes
-
-    // Written beside the target and renamed into place, so a failing write never costs the
-    // existing file.
-    const std::string temporary = fileName + ".kvtmp";
-    bool ok = false;
-    {
-        std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
-        if (file) {
-            const char* data = reinterpret_cast<const char*>(image_.data());
-            if (fileLength < imageBytes) {
-                file.write(data, static_cast<std::streamsize>(fileLength));
-            } else {
-                for (std::size_t n = fileLength / imageBytes; n > 0 && file; --n)
-                    file.write(data, static_cast<std::streamsize>(imageBytes));
-            }
-            file.close();
-            ok = !file.fail();
-        }
-    }
-    std::error_code ec;
-    if (ok) {
-        std::filesystem::rename(temporary, fileName, ec);
-        ok = !ec;
-    }
-    if (!ok) {
-        std::filesystem::remove(temporary, ec);
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(fileLength);
+    for (std::size_t n = fileLength / copy; n > 0; --n)
+        bytes.insert(bytes.end(), image_.begin(), image_.begin() + static_cast<std::ptrdiff_t>(copy));
+    lastSaveError_ = SaveFileAtomically(fileName, bytes);
+    if (!lastSaveError_.empty()) {
         ApplyPatchList(devicePatches_);
         return false;
     }
 
+    // Every copy in the buffer is now the one that was saved.
+    for (std::size_t base = copy; base + copy <= image_.size(); base += copy)
+        std::copy_n(image_.begin(), copy, image_.begin() + static_cast<std::ptrdiff_t>(base));
     savedImage_ = image_;
     fileName_ = fileName;
     fileFormat_ = format;
@@ -278,8 +266,8 @@ void EPROM::WriteByte(std::int32_t address, std::uint8_t value) {
 }
 
 void EPROM::WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& data) {
-    // Only the part of the block that lies inside the image is sent and stored.
-    const std::int64_t size = static_cast<std::int64_t>(image_.size());
+    // Only the part of the block that lies inside the image (one copy of it) is sent and stored.
+    const std::int64_t size = static_cast<std::int64_t>(CopySize());
     const std::int64_t first = std::max<std::int64_t>(address, 0);
     const std::int64_t last = std::min<std::int64_t>(static_cast<std::int64_t>(address) + static_cast<std::int64_t>(data.size()), size);
     if (first >= last) return;
@@ -292,7 +280,17 @@ void EPROM::WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& da
         // the answer is not checked: the image keeps the edit either way
         (void)context_->device->EcuWriteEprom(unit, windowOffset_ + static_cast<int>(first), part);
     }
-    std::copy_n(data.begin() + skip, count, image_.begin() + static_cast<std::ptrdiff_t>(first));
+    // A small image loaded from a larger file sits in the buffer once per copy of the EPROM;
+    // the unit runs from the top one, so every copy takes the edit.
+    const std::size_t copy = CopySize();
+    for (std::size_t base = 0; base + copy <= image_.size(); base += copy)
+        std::copy_n(data.begin() + skip, count, image_.begin() + static_cast<std::ptrdiff_t>(base + static_cast<std::size_t>(first)));
+}
+
+std::size_t EPROM::CopySize() const {
+    const auto kindBytes = static_cast<std::size_t>(imageSize_);
+    const bool copies = kindBytes != 0 && kindBytes < image_.size() && image_.size() % kindBytes == 0;
+    return copies ? kindBytes : image_.size();
 }
 
 std::int32_t EPROM::ReadWord(std::int32_t address) const {

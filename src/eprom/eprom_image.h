@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 class EpromDevice;
 class UserDialogs;
 class Clock;
+class IgnitionPrompt;
 
 // Program-wide state that images read; owned by the application shell (one per program) and
 // shared by both images. Tests make their own.
@@ -30,6 +32,8 @@ struct EpromContext {
     UserDialogs* dialogs = nullptr;
     // Waits of the device transfers; null = the real clock.
     Clock* clock = nullptr;
+    // Told when a module load asks the user to work the ignition key; null = nobody listens.
+    IgnitionPrompt* ignition = nullptr;
 };
 
 class EPROM {
@@ -55,6 +59,8 @@ public:
     // failure never costs an existing file. False when the name is empty, the format is not 1..4,
     // the image cannot fill that length evenly, or writing fails.
     bool SaveToFile(const std::string& fileName, int format = 0);
+    // Why the last SaveToFile failed, as a text to show; empty after a successful save.
+    const std::string& LastSaveError() const { return lastSaveError_; }
     // "" or "Failed to open file" / "Unrecognized file format" / "Error when reading file". The
     // file's length decides the format; 32 and 64 kB files give their top 16 kB.
     std::string LoadFromFile(const std::string& fileName);
@@ -156,6 +162,9 @@ private:
     void SetUpKindTables();
     // Stores the low byte of each (address, value) pair with address != 0 in both buffers.
     void ApplyPatchList(const std::array<std::int32_t, 18>& list);
+    // Bytes of one copy of the image in the buffer: the kind's image size when the buffer holds
+    // it a whole number of times (a small image from a larger file), else the whole buffer.
+    std::size_t CopySize() const;
     // Device unit of this image for write-through: 1 (LH) for ECU type 1, 2 (EZK) for type 2, 0 else.
     int DeviceUnit() const;
 
@@ -172,6 +181,7 @@ private:
     std::int32_t imageSize_ = kWindowSize;
     std::int32_t windowOffset_ = 0;
     std::string fileName_;
+    std::string lastSaveError_;
     int fileFormat_ = 0;
     int kind_ = 0;
     std::array<std::int32_t, 18> devicePatches_{};
@@ -188,3 +198,5 @@ const std::array<std::uint8_t, 32>& LH23ReferenceTable(int which);
 // The packed resource form of base images and firmware: "FP", mode, tokens. Data that is not
 // packed is returned unchanged. Never reads or writes outside its input or output.
 std::vector<std::uint8_t> UnpackResource(const std::vector<std::uint8_t>& data);
+// The same with a bound: nullopt as soon as the output would grow past maxOutput bytes.
+std::optional<std::vector<std::uint8_t>> UnpackResource(const std::vector<std::uint8_t>& data, std::size_t maxOutput);

@@ -9,6 +9,7 @@
 #include "eprom/eprom_transfer.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/ignition_prompt.h"
 
 #include <algorithm>
 #include <functional>
@@ -59,6 +60,29 @@ public:
 
 private:
     UserDialogs* d_;
+};
+
+// The ignition request of one guidance step, ended when the step is left whatever the way out.
+class IgnitionAsk {
+public:
+    explicit IgnitionAsk(IgnitionPrompt* p) : p_(p) {}
+    ~IgnitionAsk() { End(); }
+    IgnitionAsk(const IgnitionAsk&) = delete;
+    IgnitionAsk& operator=(const IgnitionAsk&) = delete;
+    void Ask(IgnitionRequest request) {
+        if (!p_) return;
+        p_->Asked(request);
+        pending_ = true;
+    }
+    void End() {
+        if (!pending_) return;
+        pending_ = false;
+        p_->Ended();
+    }
+
+private:
+    IgnitionPrompt* p_;
+    bool pending_ = false;
 };
 
 // The context's clock, or the real one.
@@ -136,8 +160,10 @@ std::string GuideIgnitionOff(EpromContext& context) {
     Ui ui(context.dialogs);
     ClockRef clock(context.clock);
     const std::int64_t giveUpAt = clock->NowMs() + kDriverWaitMs;
+    IgnitionAsk ask(context.ignition);
     for (;;) {
         ui.ShowWithCancel("Turn ignition OFF", 1);
+        ask.Ask(IgnitionRequest::Off);
         for (;;) {
             if (ui.Cancelled()) {
                 ui.Close();
@@ -150,6 +176,7 @@ std::string GuideIgnitionOff(EpromContext& context) {
             }
             clock->SleepMs(100);
         }
+        ask.End();
         ui.ShowWithCancel("Ignition is off. Waiting for ECUs to power down.", 60);
         bool backOn = false;
         for (int poll = 0; poll < 61; ++poll) {
@@ -173,7 +200,9 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
     Ui ui(context.dialogs);
     ClockRef clock(context.clock);
     status = -1;
+    IgnitionAsk ask(context.ignition);
     ui.ShowWithCancel("Turn ignition ON", 1);
+    ask.Ask(IgnitionRequest::On);
     if (!device || !device->PemDetectStart(wantedMask)) {
         ui.Close();
         return kNotResponding;

@@ -11,21 +11,32 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 
 namespace {
 
 constexpr std::size_t kHeaderSize = 3;
 constexpr std::size_t kOutputChunk = 16384;
 
-// Grows the output by whole chunks so that `needed` more bytes fit after `used`.
-void Reserve(std::vector<std::uint8_t>& out, std::size_t used, std::size_t needed) {
+// Grows the output by whole chunks so that `needed` more bytes fit after `used`; false when the
+// output would grow past `limit` bytes.
+bool Reserve(std::vector<std::uint8_t>& out, std::size_t used, std::size_t needed, std::size_t limit) {
+    if (needed > limit - used) return false;
     while (out.size() - used < needed) out.resize(out.size() + kOutputChunk);
+    return true;
 }
 
 } // namespace
 
 std::vector<std::uint8_t> UnpackResource(const std::vector<std::uint8_t>& data) {
-    if (data.size() < kHeaderSize || data[0] != 'F' || data[1] != 'P' || data[2] >= 2) return data;
+    return *UnpackResource(data, SIZE_MAX);
+}
+
+std::optional<std::vector<std::uint8_t>> UnpackResource(const std::vector<std::uint8_t>& data, std::size_t maxOutput) {
+    if (data.size() < kHeaderSize || data[0] != 'F' || data[1] != 'P' || data[2] >= 2) {
+        if (data.size() > maxOutput) return std::nullopt;
+        return data;
+    }
 
     std::vector<std::uint8_t> in(data.begin() + kHeaderSize, data.end());
     if (data[2] == 1) {
@@ -45,7 +56,7 @@ std::vector<std::uint8_t> UnpackResource(const std::vector<std::uint8_t>& data) 
         if (b < 0x40) {
             // literal run: n bytes follow
             const std::size_t take = std::min(n, in.size() - pos);
-            Reserve(out, used, take);
+            if (!Reserve(out, used, take, maxOutput)) return std::nullopt;
             std::copy_n(in.begin() + static_cast<std::ptrdiff_t>(pos), take,
                         out.begin() + static_cast<std::ptrdiff_t>(used));
             used += take;
@@ -55,7 +66,7 @@ std::vector<std::uint8_t> UnpackResource(const std::vector<std::uint8_t>& data) 
             // fill: one value byte, written n times
             if (pos >= in.size()) break;
             const std::uint8_t value = in[pos++];
-            Reserve(out, used, n);
+            if (!Reserve(out, used, n, maxOutput)) return std::nullopt;
             std::fill_n(out.begin() + static_cast<std::ptrdiff_t>(used), n, value);
             used += n;
         } else {
@@ -64,7 +75,7 @@ std::vector<std::uint8_t> UnpackResource(const std::vector<std::uint8_t>& data) 
             const std::size_t d = static_cast<std::size_t>(in[pos]) * 256 + in[pos + 1];
             pos += 2;
             if (d == 0 || d > used) break;
-            Reserve(out, used, n);
+            if (!Reserve(out, used, n, maxOutput)) return std::nullopt;
             for (std::size_t k = 0; k < n; ++k, ++used) out[used] = out[used - d];
         }
     }

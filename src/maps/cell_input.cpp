@@ -1,6 +1,6 @@
 #include "maps/cell_input.h"
 
-#include "platform/dialogs.h"
+#include "platform/messages.h"
 
 #include <cctype>
 #include <charconv>

@@ -1,14 +1,14 @@
 #pragma once
 // The cell input dialog ("Edit cell"): the limits it shows, the check run when OK is pressed,
 // and the seam through which the table editor asks for a typed value. The Qt dialog implements
-// CellInput with these checks; DialogCellInput runs the same exchange over UserDialogs.
+// CellInput with these checks; DialogCellInput runs the same exchange over UserMessages.
 #include "platform/parsed.h"
 
 #include <optional>
 #include <string>
 #include <string_view>
 
-class UserDialogs;
+class UserMessages;
 
 // Limits of the current column as the dialog shows them (texts by the map's data type, lower
 // first) and their numeric values.
@@ -44,9 +44,9 @@ public:
 // message box titled "Kestrovane") or the user cancels.
 class DialogCellInput final : public CellInput {
 public:
-    explicit DialogCellInput(UserDialogs& dialogs) : dialogs_(dialogs) {}
+    explicit DialogCellInput(UserMessages& dialogs) : dialogs_(dialogs) {}
     std::optional<std::string> Ask(const std::string& initialText, const CellInputLimits& limits) override;
 
 private:
-    UserDialogs& dialogs_;
+    UserMessages& dialogs_;
 };

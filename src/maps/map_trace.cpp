@@ -275,7 +275,7 @@ bool MapTrace::Configure(MapTab tab, const EPROM& image) {
     layout_ = BuildTraceLayout(tab, image);
     gate_.Reset();
     if (tab == MapTab::Ignition && image.GetECUType() == EcuType::EZK) {
-        ::ResetKnockCount(knock_, knockLabel_, device_.ReadEcuRam(2, image.GetVariableAddress(7), 1));
+        StartKnockCount(knock_, knockLabel_, device_.ReadEcuRam(2, image.GetVariableAddress(7), 1));
     } else {
         knockLabel_ = KnockLabel{};
     }

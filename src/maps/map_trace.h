@@ -5,6 +5,7 @@
 // one-row map, and a short trail of the last operating points. MapTrace runs the set-up and the
 // 100 ms tick against a TraceDevice and moves the editor's marker; the Qt page only shows the
 // texts it returns.
+#include "device/live_link.h"
 #include "maps/map_definitions.h"
 #include "monitor/monitor_ignition.h"
 #include "monitor/monitor_record.h"
@@ -23,21 +24,10 @@ class TableEditor;
 
 // The device operations of the trace. Implemented over the device link (CommsTraceDevice);
 // tests use a scripted fake. Failure values as in the command set.
-class TraceDevice {
+class TraceDevice : public LiveLink {
 public:
-    virtual ~TraceDevice() = default;
-    // 0x81: the device sees the ignition on.
-    virtual bool IsIgnitionOn() = 0;
     // "f", channel, coefficient -> "1".
     virtual bool SetAuxInputFilter(int channel, int coefficient) = 0;
-    // "l", "c", n, n x (address byte, size) -> "1".
-    virtual bool DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes) = 0;
-    // One record of the configured layout; empty on failure.
-    virtual std::vector<std::uint8_t> DataLog_ReadRecord() = 0;
-    // Live RAM value of ECU kind 1 (LH) or 2 (EZK), 1..3 bytes; 0 on failure.
-    virtual std::int32_t ReadEcuRam(int ecuKind, int address, int n) = 0;
-    // The program-wide RAM byte order flag (set: first byte least significant).
-    virtual bool RamByteOrderFlag() const = 0;
     // The LH map-set selection of the image: true = "cat" (read live when the image leaves it to
     // the unit).
     virtual bool LH_GetMapSetSelector(const EPROM& image) = 0;

@@ -3,7 +3,9 @@
 #include "eprom/eprom_image.h"
 #include "maps/grid.h"
 #include "monitor/conversions.h"
-#include "platform/dialogs.h"
+#include "platform/clipboard.h"
+#include "platform/messages.h"
+#include "platform/progress.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,35 +16,10 @@ namespace {
 
 constexpr int kMaxAxisPoints = 255; // an axis width read from a damaged image never exceeds a byte
 
-// The "0.0" mask: one decimal, halves away from zero, no negative zero. The half is judged on the
-// value's decimal text at its own precision (15 digits for a double, 7 for a single), not on its
-// binary expansion: the single 59.85 is stored as 59.849998... and still shows "59.9".
-std::string FormatOneDecimal(double x, int significantDigits) {
-    if (!std::isfinite(x)) return {};
-    char buffer[64];
-    const double magnitude = std::fabs(x);
-    long long tenths = 0;
-    if (magnitude >= 1e6) {
-        tenths = std::llround(magnitude * 10.0);
-    } else if (magnitude >= 1e-4) {
-        // %g stays in fixed notation here: the exponent lies between -4 and 5.
-        std::snprintf(buffer, sizeof buffer, "%.*g", significantDigits, magnitude);
-        const char* p = buffer;
-        for (; *p >= '0' && *p <= '9'; ++p) tenths = tenths * 10 + (*p - '0');
-        int first = 0;
-        int second = 0;
-        if (*p == '.') {
-            if (p[1] >= '0' && p[1] <= '9') {
-                first = p[1] - '0';
-                if (p[2] >= '0' && p[2] <= '9') second = p[2] - '0';
-            }
-        }
-        tenths = tenths * 10 + first + (second >= 5 ? 1 : 0);
-    }
-    const bool negative = x < 0 && tenths != 0;
-    std::snprintf(buffer, sizeof buffer, "%s%lld.%lld", negative ? "-" : "", tenths / 10, tenths % 10);
-    return buffer;
-}
+// The "0.0" mask: one decimal by the rule of every shown number (a decimal half away from zero,
+// judged at the value's own precision: 15 digits for a double, 7 for a single, so the single
+// 59.85, stored as 59.849998..., still shows "59.9").
+std::string FormatOneDecimal(double x, int significantDigits) { return conv::FormatFixed(x, 1, significantDigits); }
 std::string FormatOneDecimal(double x) { return FormatOneDecimal(x, 15); }
 std::string FormatOneDecimal(float x) { return FormatOneDecimal(static_cast<double>(x), 7); }
 
@@ -62,8 +39,8 @@ std::string TemperatureText(int celsius, bool fahrenheitRow) {
 
 } // namespace
 
-TableEditor::TableEditor(UserDialogs& dialogs, CellInput* cellInput)
-    : dialogs_(dialogs), cellInput_(cellInput), ownCellInput_(dialogs) {
+TableEditor::TableEditor(UserMessages& messages, ProgressDisplay& progress, Clipboard& clipboard, CellInput* cellInput)
+    : messages_(messages), progress_(progress), clipboard_(clipboard), cellInput_(cellInput), ownCellInput_(messages) {
     if (cellInput_ == nullptr) cellInput_ = &ownCellInput_;
 }
 
@@ -472,13 +449,13 @@ std::vector<std::pair<int, int>> TableEditor::TargetCells(bool atOperatingPoint)
 void TableEditor::StepCells(bool atOperatingPoint, bool increase, int step) {
     if (!HasGrid()) return;
     const auto cells = TargetCells(atOperatingPoint);
-    if (!atOperatingPoint) dialogs_.SetHourglass(true);
+    if (!atOperatingPoint) progress_.SetHourglass(true);
     for (const auto& [row, col] : cells) {
         const auto v = CurrentShownValue(row, col);
         if (!v) continue; // a text that is not a number stays as it is
         StoreCell(row, col, increase ? Increase(*v, step) : Decrease(*v, step));
     }
-    if (!atOperatingPoint) dialogs_.SetHourglass(false);
+    if (!atOperatingPoint) progress_.SetHourglass(false);
 }
 
 void TableEditor::PercentCells(int code, bool atOperatingPoint, bool increase) {
@@ -500,12 +477,12 @@ void TableEditor::PercentCells(int code, bool atOperatingPoint, bool increase) {
         prompt = "Enter percentage value by which fueling at current operating point should be decreased:";
         break;
     }
-    const auto answer = dialogs_.InputBox(prompt, std::string(kProgramTitle), {});
+    const auto answer = messages_.InputBox(prompt, std::string(kProgramTitle), {});
     if (!answer || answer->find_first_not_of(" \t") == std::string::npos) return; // cancelled or empty
     const auto number = ParseCellNumber(*answer, true);
     const double rounded = number ? conv::RoundHalfEven(*number) : -1.0;
     if (rounded < 0 || rounded > std::numeric_limits<std::int16_t>::max()) {
-        dialogs_.MessageBox("Invalid percentage value. Value must be an integer.", std::string(kProgramTitle),
+        messages_.MessageBox("Invalid percentage value. Value must be an integer.", std::string(kProgramTitle),
                             MsgButtons::OK, MsgIcon::Warning);
         return;
     }
@@ -513,7 +490,7 @@ void TableEditor::PercentCells(int code, bool atOperatingPoint, bool increase) {
     const double p = rounded / 100.0;
     const double f = cellFactor_;
     const auto cells = TargetCells(atOperatingPoint);
-    if (!atOperatingPoint) dialogs_.SetHourglass(true);
+    if (!atOperatingPoint) progress_.SetHourglass(true);
     for (const auto& [row, col] : cells) {
         const auto v = CurrentShownValue(row, col);
         if (!v) continue;
@@ -523,7 +500,7 @@ void TableEditor::PercentCells(int code, bool atOperatingPoint, bool increase) {
                                              std::numeric_limits<std::int32_t>::max() / 2);
         StoreCell(row, col, increase ? Increase(*v, target - *v) : Decrease(*v, *v - target));
     }
-    if (!atOperatingPoint) dialogs_.SetHourglass(false);
+    if (!atOperatingPoint) progress_.SetHourglass(false);
 }
 
 void TableEditor::EditCurrentCell(const std::string& initialText) {
@@ -576,15 +553,15 @@ void TableEditor::Copy() {
         }
         text += "\r\n";
     }
-    if (!dialogs_.TrySetClipboardText(text))
-        dialogs_.MessageBox("Failed to open clipboard", std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Critical);
+    if (!clipboard_.TrySetClipboardText(text))
+        messages_.MessageBox("Failed to open clipboard", std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Critical);
 }
 
 void TableEditor::Paste() {
     if (!HasGrid()) return;
     std::string text;
-    if (!dialogs_.TryGetClipboardText(text)) {
-        dialogs_.MessageBox("Failed to open clipboard", std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Critical);
+    if (!clipboard_.TryGetClipboardText(text)) {
+        messages_.MessageBox("Failed to open clipboard", std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Critical);
         return;
     }
     const auto table = ParsePasteText(text);
@@ -592,12 +569,12 @@ void TableEditor::Paste() {
     const int rows = static_cast<int>(table->size());
     const int cols = static_cast<int>(table->front().size());
     if (rows > grid_->Rows() - 1 || cols > grid_->Cols() - 1) {
-        dialogs_.MessageBox("Area to be pasted is too large", std::string(kProgramTitle), MsgButtons::OK,
+        messages_.MessageBox("Area to be pasted is too large", std::string(kProgramTitle), MsgButtons::OK,
                             MsgIcon::Warning);
         return;
     }
     if (grid_->Row() != grid_->RowSel() || grid_->Col() != grid_->ColSel()) {
-        dialogs_.MessageBox(
+        messages_.MessageBox(
             "Please select a single cell (the top left corner of the area to be pasted in) before pasting.",
             std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Warning);
         return;
@@ -607,8 +584,8 @@ void TableEditor::Paste() {
     if (!InData(startRow, startCol)) return;
     const int items = rows * cols;
     const bool progress = items >= 6;
-    dialogs_.SetHourglass(true);
-    if (progress) dialogs_.ShowProgress("Pasting", items);
+    progress_.SetHourglass(true);
+    if (progress) progress_.ShowProgress("Pasting", items);
     int done = 0;
     for (int i = 0; i < rows; ++i) {
         for (int j = 0; j < cols; ++j) {
@@ -619,11 +596,11 @@ void TableEditor::Paste() {
                     StoreCell(row, col, *v);
             }
             ++done;
-            if (progress && done % 5 == 0) dialogs_.UpdateProgress(done);
+            if (progress && done % 5 == 0) progress_.UpdateProgress(done);
         }
     }
-    if (progress) dialogs_.CloseProgress();
-    dialogs_.SetHourglass(false);
+    if (progress) progress_.CloseProgress();
+    progress_.SetHourglass(false);
     grid_->SetSelectionEnd(std::min(grid_->Row() + rows - 1, grid_->Rows() - 1),
                            std::min(grid_->Col() + cols - 1, grid_->Cols() - 1));
 }

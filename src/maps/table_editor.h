@@ -26,7 +26,9 @@
 class EPROM;
 class MapGrid;
 class MapMarker;
-class UserDialogs;
+class Clipboard;
+class ProgressDisplay;
+class UserMessages;
 
 class TableEditor {
 public:
@@ -78,9 +80,11 @@ public:
     // Raised after every stored cell: map X index, map Y index, new stored value.
     using ChangeCellValueHandler = std::function<void(int mapX, int mapY, std::int32_t storedValue)>;
 
-    // `dialogs` serves the input box, messages, clipboard, progress window and hourglass; it must
-    // outlive the editor. `cellInput` is the cell input dialog; null = an input box over `dialogs`.
-    explicit TableEditor(UserDialogs& dialogs, CellInput* cellInput = nullptr);
+    // `messages` serves the input box and messages, `progress` the progress window and hourglass,
+    // `clipboard` copy and paste; all must outlive the editor. `cellInput` is the cell input
+    // dialog; null = an input box over `messages`.
+    TableEditor(UserMessages& messages, ProgressDisplay& progress, Clipboard& clipboard,
+                CellInput* cellInput = nullptr);
     TableEditor(const TableEditor&) = delete;
     TableEditor& operator=(const TableEditor&) = delete;
 
@@ -195,7 +199,9 @@ private:
     void RestoreSelection();
     static float FindCoord(const std::vector<std::int32_t>& points, double value);
 
-    UserDialogs& dialogs_;
+    UserMessages& messages_;
+    ProgressDisplay& progress_;
+    Clipboard& clipboard_;
     CellInput* cellInput_;
     DialogCellInput ownCellInput_;
     MapGrid* grid_ = nullptr;

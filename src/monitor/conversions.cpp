@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 
 namespace conv {
@@ -279,6 +281,45 @@ std::int32_t CombineTriple(int a, int b, int c, const EpromContext& context) {
 std::int32_t ToSignedByte(int b) {
     b &= 255;
     return b >= 128 ? b - 256 : b;
+}
+
+std::string FormatFixed(double x, int decimals, int significantDigits) {
+    if (!std::isfinite(x)) return {};
+    decimals = std::clamp(decimals, 0, 30);
+    significantDigits = std::clamp(significantDigits, 1, 17);
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*e", significantDigits - 1, std::fabs(x));
+    // The digits d1 d2 ... of the text stand for 0.d1 d2 ... x 10^(exponent + 1).
+    std::string digits;
+    const char* p = buffer;
+    for (; *p != 'e' && *p != '\0'; ++p)
+        if (*p >= '0' && *p <= '9') digits += *p;
+    const int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+    const long keep = static_cast<long>(exponent) + 1 + decimals; // digits down to the last place shown
+    std::string kept;
+    bool up = false;
+    if (keep >= 0) {
+        const auto k = static_cast<std::size_t>(keep);
+        kept = digits.substr(0, std::min(k, digits.size()));
+        kept.append(k - kept.size(), '0');
+        up = k < digits.size() && digits[k] >= '5';
+    }
+    if (up) {
+        std::size_t i = kept.size();
+        while (i > 0 && kept[i - 1] == '9') kept[--i] = '0';
+        if (i > 0)
+            ++kept[i - 1];
+        else
+            kept.insert(kept.begin(), '1');
+    }
+    const auto places = static_cast<std::size_t>(decimals);
+    if (kept.size() < places + 1) kept.insert(0, places + 1 - kept.size(), '0');
+    std::string integer = kept.substr(0, kept.size() - places);
+    integer.erase(0, std::min(integer.find_first_not_of('0'), integer.size() - 1));
+    const bool zero = kept.find_first_not_of('0') == std::string::npos;
+    std::string text = (x < 0 && !zero ? "-" : "") + integer;
+    if (places > 0) text += "." + kept.substr(kept.size() - places);
+    return text;
 }
 
 double RoundToSignificant(double v, int digits) {

@@ -8,6 +8,7 @@
 // 32-bit range saturate; NaN gives 0.
 #include <cstdint>
 #include <span>
+#include <string>
 
 struct EpromContext;
 
@@ -20,6 +21,11 @@ inline constexpr double kLhRpmTick = 0.0001151245;
 
 // Round half to even in double (infinities and NaN pass through).
 double RoundHalfEven(double x);
+// The text of every shown number: `decimals` places, a half away from zero, no negative zero.
+// The half is judged on the value's decimal text at `significantDigits` (15 for a double, 7 for a
+// single), not on its binary expansion: 2.25 shows "2.3" and 59.849999999999994 "59.9". Empty
+// for infinities and NaN.
+std::string FormatFixed(double x, int decimals, int significantDigits = 15);
 // Round half to even, saturating at the int32 range; NaN gives 0.
 std::int32_t RoundEven(double x);
 

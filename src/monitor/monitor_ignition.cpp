@@ -46,8 +46,10 @@ void ShowWideBand(IgnitionMonitorView& v, const AuxInputs& aux, double raw) {
 
 bool UpdateKnockCount(KnockCountState& state, KnockLabel& label, int counter) {
     int increase = 0;
-    if (counter >= 0) {
-        int last = state.lastKnockCounter;
+    if (counter >= 0 && !state.lastKnockCounter) {
+        state.lastKnockCounter = counter;
+    } else if (counter >= 0) {
+        int last = *state.lastKnockCounter;
         if (last > counter) last -= 256;
         increase = counter - last;
         if (increase == 255) increase = 0;
@@ -69,6 +71,11 @@ void ResetKnockCount(KnockCountState& state, KnockLabel& label, int counter) {
     state.redHold = 0;
     label.text = "0";
     label.red = false;
+}
+
+void StartKnockCount(KnockCountState& state, KnockLabel& label, std::optional<std::int32_t> counterRead) {
+    ResetKnockCount(state, label, counterRead ? *counterRead : -1);
+    if (!counterRead) state.lastKnockCounter.reset();
 }
 
 std::array<int, kCylinders> EZK_DecodeKnockRetard(const std::vector<std::uint8_t>& block) {
@@ -224,12 +231,17 @@ IgnitionMonitorView DecodeEZFRecord(const RecordLayout& layout, const std::vecto
 bool IgnitionMonitor::Setup(const EPROM& image) {
     ezk_ = image.GetECUType() == EcuType::EZK;
     if (ezk_) {
-        ResetKnockCount(knock_, label_, device_.ReadEcuRam(2, image.GetVariableAddress(7), 1));
+        StartKnockCount(knock_, label_, device_.ReadEcuRam(2, image.GetVariableAddress(7), 1));
     } else {
         label_ = KnockLabel{kNoData, false};
     }
     layout_ = BuildIgnitionMonitorLayout(image, aux_);
     device_.ResetIgnitionDebounce();
+    return device_.DataLog_Configure(layout_.addresses, layout_.sizes);
+}
+
+bool IgnitionMonitor::Reconfigure(const EPROM& image) {
+    layout_ = BuildIgnitionMonitorLayout(image, aux_);
     return device_.DataLog_Configure(layout_.addresses, layout_.sizes);
 }
 

@@ -32,9 +32,9 @@ inline constexpr const char* kEzkFaultTexts[kEzkFaults] = {
 };
 
 // The knock counter shared by the ignition monitor and the ignition map trace: the ECU's 8-bit
-// counter last seen and the ticks left with the count shown red.
+// counter last seen (none when it could not be read) and the ticks left with the count shown red.
 struct KnockCountState {
-    int lastKnockCounter = 0;
+    std::optional<int> lastKnockCounter = 0;
     int redHold = 0;
 };
 
@@ -45,11 +45,15 @@ struct KnockLabel {
 };
 
 // Counts the knocks since the last counter value seen (the counter wraps at 256; a difference of
-// exactly 255 counts as none; a negative counter counts as none) into the label, capped at 9999.
+// exactly 255 counts as none; a negative counter counts as none; with no counter seen before, the
+// counter becomes the baseline and counts none) into the label, capped at 9999.
 // Returns true when the knock sound should play.
 bool UpdateKnockCount(KnockCountState& state, KnockLabel& label, int counter);
 // counter >= 0 becomes the new baseline; the label shows "0" in black.
 void ResetKnockCount(KnockCountState& state, KnockLabel& label, int counter);
+// The same when a view starts, with the counter read from the unit: a counter that could not be
+// read leaves no baseline, so knocks from before are not counted once the records bring one.
+void StartKnockCount(KnockCountState& state, KnockLabel& label, std::optional<std::int32_t> counterRead);
 
 // Knock retard per cylinder (index 0 = cylinder 1) from the 9-byte block: marker, then eight
 // counts in the unit's rotating order. All zero when the marker is 0 or never reaches 0x63
@@ -104,6 +108,9 @@ public:
     // Re-bases the knock counter on the unit's current counter, builds the record, resets the
     // ignition debounce and configures the record; true when the device took it.
     bool Setup(const EPROM& image);
+    // Builds and configures the record again (the aux inputs changed); the knock counter and its
+    // baseline stay. True when the device took it.
+    bool Reconfigure(const EPROM& image);
     // One tick. playKnock is set when a new knock was counted.
     IgnitionMonitorView Tick(const EPROM& image, int& nextIntervalMs, bool& playKnock);
     // The reset button: the total back to "0" in black, the baseline kept.

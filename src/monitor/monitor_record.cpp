@@ -76,9 +76,7 @@ std::string FormatSection(double magnitude, std::string_view section) {
     std::string prefix;
     std::size_t i = 0;
     while (i < section.size() && section[i] != '0' && section[i] != '#') prefix += section[i++];
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%.*f", Decimals(section.substr(i)), magnitude);
-    return prefix + buf;
+    return prefix + conv::FormatFixed(magnitude, Decimals(section.substr(i)));
 }
 
 } // namespace
@@ -87,8 +85,8 @@ std::string FormatNumber(double value, std::string_view format) {
     if (!std::isfinite(value)) value = 0.0;
     const int sections = SectionCount(format);
     std::string_view positive = Section(format, 0);
-    const double scale = std::pow(10.0, Decimals(positive));
-    const bool roundsToZero = std::nearbyint(std::fabs(value) * scale) == 0.0;
+    const bool roundsToZero =
+        conv::FormatFixed(std::fabs(value), Decimals(positive)).find_first_not_of("0.") == std::string::npos;
     if (roundsToZero) {
         if (sections >= 3) return FormatSection(0.0, Section(format, 2));
         return FormatSection(0.0, positive);

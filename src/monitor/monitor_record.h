@@ -1,6 +1,8 @@
 #pragma once
 // What the two system monitors share: the device operations they use, the data-log record
 // layout with the aux fields appended, reading fields out of a record, and number formats.
+#include "device/live_link.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,25 +12,14 @@ class AuxInputs;
 
 // The device operations of the monitors. Implemented over the device link by CommsMonitorDevice;
 // tests use a scripted fake.
-class MonitorDevice {
+class MonitorDevice : public LiveLink {
 public:
-    virtual ~MonitorDevice() = default;
     // True once the ignition has been on for 0.5 s (a device exchange).
     virtual bool IgnitionOnDebounced() = 0;
-    // The device sees the ignition on (a device exchange).
-    virtual bool IsIgnitionOn() = 0;
     // The next IgnitionOnDebounced answers from the current state at once.
     virtual void ResetIgnitionDebounce() = 0;
-    // "l", "c", n, n x (address byte, size) -> "1"; true on success.
-    virtual bool DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes) = 0;
-    // One record of the configured layout; empty on failure.
-    virtual std::vector<std::uint8_t> DataLog_ReadRecord() = 0;
-    // Live RAM value of ECU kind 1 (LH) or 2 (EZK), 1..3 bytes; 0 on failure.
-    virtual std::int32_t ReadEcuRam(int ecuKind, int address, int n) = 0;
     // 0x89 -> "1".
     virtual bool ResetO2Adaptation() = 0;
-    // The program-wide RAM byte order flag (set: first byte least significant).
-    virtual bool RamByteOrderFlag() const = 0;
 };
 
 // One data-log record layout: address and size per field, in record order. The aux inputs whose

@@ -409,39 +409,13 @@ std::unique_ptr<SimulatedBackend> MakeSimulatedBackend(const SimOptions& options
 
 // ---------------------------------------------------------------------------------------------
 
-AutoIgnitionDialogs::AutoIgnitionDialogs(UserDialogs& inner, SimulatedBackend& sim, Clock& clock, int delayMs)
-    : inner_(inner), sim_(sim), clock_(clock), delayMs_(delayMs) {}
+AutoIgnitionDriver::AutoIgnitionDriver(SimulatedBackend& sim, Clock& clock, int delayMs)
+    : sim_(sim), clock_(clock), delayMs_(delayMs) {}
 
-MsgResult AutoIgnitionDialogs::MessageBox(const std::string& text, const std::string& title, MsgButtons buttons,
-                                          MsgIcon icon) {
-    return inner_.MessageBox(text, title, buttons, icon);
-}
-std::optional<std::string> AutoIgnitionDialogs::InputBox(const std::string& prompt, const std::string& title,
-                                                         const std::string& defaultText) {
-    return inner_.InputBox(prompt, title, defaultText);
-}
-std::optional<FileDialogResult> AutoIgnitionDialogs::OpenFileDialog(const std::string& title,
-                                                                    const std::string& filter, int filterIndex) {
-    return inner_.OpenFileDialog(title, filter, filterIndex);
-}
-std::optional<FileDialogResult> AutoIgnitionDialogs::SaveFileDialog(const std::string& title,
-                                                                    const std::string& filter,
-                                                                    const std::string& defaultExtension,
-                                                                    const std::string& fileName, int filterIndex) {
-    return inner_.SaveFileDialog(title, filter, defaultExtension, fileName, filterIndex);
-}
-void AutoIgnitionDialogs::ShowProgress(const std::string& caption, int maximum) {
-    inner_.ShowProgress(caption, maximum);
+void AutoIgnitionDriver::Asked(IgnitionRequest request) {
     if (sim_.IgnitionMode() != SimIgnitionMode::Auto) return;
-    // The driver at the key does what the window asks, a moment later.
-    if (caption == "Turn ignition OFF") sim_.ScheduleIgnition(clock_.NowMs() + delayMs_, false);
-    if (caption == "Turn ignition ON") sim_.ScheduleIgnition(clock_.NowMs() + delayMs_, true);
+    // The driver at the key does what is asked, a moment later.
+    sim_.ScheduleIgnition(clock_.NowMs() + delayMs_, request == IgnitionRequest::On);
 }
-void AutoIgnitionDialogs::UpdateProgress(int value) { inner_.UpdateProgress(value); }
-void AutoIgnitionDialogs::EnableProgressCancel() { inner_.EnableProgressCancel(); }
-bool AutoIgnitionDialogs::IsProgressCancelled() { return inner_.IsProgressCancelled(); }
-void AutoIgnitionDialogs::CloseProgress() { inner_.CloseProgress(); }
-void AutoIgnitionDialogs::ProcessEvents() { inner_.ProcessEvents(); }
-std::string AutoIgnitionDialogs::ClipboardText() { return inner_.ClipboardText(); }
-void AutoIgnitionDialogs::SetClipboardText(const std::string& text) { inner_.SetClipboardText(text); }
-void AutoIgnitionDialogs::SetHourglass(bool busy) { inner_.SetHourglass(busy); }
+
+void AutoIgnitionDriver::Ended() {}

@@ -3,12 +3,12 @@
 // device's protocol at the 33-byte report level behind HidBackend. It is never used by the
 // program's logic; only the place that chooses the backend creates one.
 //
-// Single-threaded: every call (the backend's, the ignition switch's, the dialogs decorator's)
+// Single-threaded: every call (the backend's, the ignition switch's, the driver at the key's)
 // must come from the thread that drives the device link. Time comes only from the Clock given
 // at creation: a FakeClock in tests, SteadyClock in the program.
 #include "device/hid_backend.h"
 #include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "platform/ignition_prompt.h"
 #include "platform/parsed.h"
 
 #include <cstdint>
@@ -127,34 +127,17 @@ private:
 // Creates the simulated backend; null when the options are invalid (ValidateSimOptions tells why).
 std::unique_ptr<SimulatedBackend> MakeSimulatedBackend(const SimOptions& options, Clock& clock);
 
-// Dialog decorator for unattended runs: forwards every call to `inner`; while the simulated
-// ignition is in "auto" mode it switches the ignition off delayMs of clock time after the
-// progress window shows "Turn ignition OFF", and on after it shows "Turn ignition ON".
-class AutoIgnitionDialogs final : public UserDialogs {
+// The driver at the key for unattended runs: while the simulated ignition is in "auto" mode it
+// switches the ignition off delayMs of clock time after a module load asks for it off, and on
+// after it asks for it on. A turn of the key already begun is finished when the request ends.
+class AutoIgnitionDriver final : public IgnitionPrompt {
 public:
-    AutoIgnitionDialogs(UserDialogs& inner, SimulatedBackend& sim, Clock& clock, int delayMs = 800);
+    AutoIgnitionDriver(SimulatedBackend& sim, Clock& clock, int delayMs = 800);
 
-    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons,
-                         MsgIcon icon) override;
-    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
-                                        const std::string& defaultText) override;
-    std::optional<FileDialogResult> OpenFileDialog(const std::string& title, const std::string& filter,
-                                                   int filterIndex) override;
-    std::optional<FileDialogResult> SaveFileDialog(const std::string& title, const std::string& filter,
-                                                   const std::string& defaultExtension, const std::string& fileName,
-                                                   int filterIndex) override;
-    void ShowProgress(const std::string& caption, int maximum) override;
-    void UpdateProgress(int value) override;
-    void EnableProgressCancel() override;
-    bool IsProgressCancelled() override;
-    void CloseProgress() override;
-    void ProcessEvents() override;
-    std::string ClipboardText() override;
-    void SetClipboardText(const std::string& text) override;
-    void SetHourglass(bool busy) override;
+    void Asked(IgnitionRequest request) override;
+    void Ended() override;
 
 private:
-    UserDialogs& inner_;
     SimulatedBackend& sim_;
     Clock& clock_;
     int delayMs_;

@@ -42,7 +42,7 @@ public:
         log.push_back(force ? "UpdateConnectionStatus|force" : "UpdateConnectionStatus");
         return open && answers;
     }
-    bool CheckDeviceOrExplain(UserDialogs&) override {
+    bool CheckDeviceOrExplain(UserMessages&) override {
         log.push_back("CheckDeviceOrExplain");
         return Open() && answers;
     }

@@ -12,6 +12,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -93,6 +97,45 @@ TEST_F(AuxMonitorTabsTest, WidebandEntryOpensTheDialogOnWbo2) {
     program->Window()->Action("mnuToolsWBO2")->trigger();
     EXPECT_EQ(shownInput, kWbo2Input);
     EXPECT_EQ(refreshed, 1);
+}
+
+TEST_F(AuxMonitorTabsTest, LawGridKeepsTheFirstTypedCharacter) {
+    Start();
+    struct Typing {
+        int col;
+        std::string keys;
+    };
+    const Typing typings[] = {{1, "10"}, {0, "4.5"}};
+    std::vector<std::string> typed;
+    bool pointAdded = false;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<AuxInputsDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        auto* grid = dialog->findChild<QTableWidget*>("ConversionLaw");
+        ASSERT_NE(grid, nullptr);
+        QTest::mouseClick(dialog->findChild<QPushButton*>("cmdAddRow"), Qt::LeftButton);
+        const int row = grid->rowCount() - 1;
+        for (const auto& t : typings) {
+            grid->setCurrentCell(row, t.col);
+            // The first key opens the "Edit cell" dialog; the rest are typed into its text box.
+            QTimer::singleShot(0, [&] {
+                auto* cell = QApplication::activeModalWidget();
+                auto* edit = cell ? cell->findChild<QLineEdit*>("txtValue") : nullptr;
+                ASSERT_NE(edit, nullptr);
+                QTest::keyClicks(edit, QString::fromStdString(t.keys.substr(1)));
+                typed.push_back(edit->text().toStdString());
+                QTest::keyClick(edit, Qt::Key_Return);
+            });
+            QTest::keyClick(grid, t.keys.at(0));
+        }
+        const int n = program->Aux().GetAuxLawSize(1);
+        for (int i = 0; i < n; ++i)
+            pointAdded |= program->Aux().GetAuxLawIn(1, i) == 4.5 && program->Aux().GetAuxLawOut(1, i) == 10.0;
+        dialog->reject();
+    });
+    program->Window()->Action("mnuToolsAuxInputs")->trigger();
+    EXPECT_EQ(typed, (std::vector<std::string>{"10", "4.5"}));
+    EXPECT_TRUE(pointAdded);
 }
 
 } // namespace

@@ -32,14 +32,15 @@ protected:
     RecordingView view;
     Shell shell{device, &modules, dialogs, settings, clock, view, ProgramVersion{1, 0, 0}};
     TempDir dir;
+    RecordingIgnitionPrompt prompt;
     // The user follows the ignition guidance of a module load.
     bool followGuidance = true;
 
     WorkflowTest() {
+        shell.Context().ignition = &prompt;
         modules.onIgnitionPoll = [this](int) {
-            if (!followGuidance || !dialogs.progressVisible) return;
-            if (dialogs.progressCaption == "Turn ignition OFF") modules.ignition = false;
-            if (dialogs.progressCaption == "Turn ignition ON") modules.ignition = true;
+            if (!followGuidance || !prompt.pending) return;
+            modules.ignition = *prompt.pending == IgnitionRequest::On;
         };
     }
 
@@ -689,8 +690,10 @@ TEST_F(WorkflowTest, DownloadWithNoModulesOrCancelled) {
     modules.fitted = 3;
     modules.ignition = false;
     dialogs.log.clear();
+    prompt.log.clear();
     dialogs.cancelWhen = [](const std::string& caption) { return caption == "Turn ignition ON"; };
     Flows().Download();
+    EXPECT_EQ(prompt.log, (std::vector<std::string>{"on", "end"}));
     EXPECT_EQ(dialogs.log.back(), "CloseProgress");
     EXPECT_TRUE(dialogs.messages.size() == 1u); // only the earlier one
     EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown);

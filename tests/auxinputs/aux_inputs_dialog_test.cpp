@@ -22,7 +22,7 @@ struct DialogFixture : ::testing::Test {
     DialogFixture() { aux.SetDevice(&device); }
     AuxInputsDialog& Open() {
         dialog = std::make_unique<AuxInputsDialog>(
-            aux, settings, dialogs, [this](const std::string& initial, double min, double max) {
+            aux, settings, dialogs, dialogs, [this](const std::string& initial, double min, double max) {
                 asked.push_back({initial, min, max});
                 std::optional<std::string> r;
                 if (!answers.empty()) {

@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                     1, "Unrecognized file format\n"},
         FailureCase{"convert of a 16 kB image into a 4 kB file",
                     {"image", "convert", "@lh23.bin", "-o", "@x.bin", "--format", "1"}, 1,
-                    "Save failed - disk I/O error\n"},
+                    "The image does not fit the 27C32 EPROM binary (4 kB) format\n"},
         FailureCase{"convert into a missing folder",
                     {"image", "convert", "@lh23.bin", "-o", "@no/such/x.bin", "--format", "2"}, 1,
                     "Save failed - disk I/O error\n"},
@@ -150,7 +150,11 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"SuperMAF conversion of a later image", {"image", "supermaf", "@later.bin", "-o", "@x.bin"}, 1,
                     "The selected EPROM image was created in a later version"},
         FailureCase{"unpack of a missing file", {"unpack", "@none.bin", "-o", "@x.bin"}, 1, "Failed to open file\n"},
-        FailureCase{"unpack without output", {"unpack", "@lh23.bin"}, 2, "usage:"}));
+        FailureCase{"unpack without output", {"unpack", "@lh23.bin"}, 2, "usage:"},
+        FailureCase{"unpack of a folder", {"unpack", "@", "-o", "@x.bin"}, 1, "Not a regular file: "},
+        FailureCase{"unpack of an endless device", {"unpack", "/dev/zero", "-o", "@x.bin"}, 1,
+                    "Not a regular file: /dev/zero\n"},
+        FailureCase{"unpack onto a folder", {"unpack", "@lh23.bin", "-o", "@"}, 1, "Not a regular file: "}));
 
 TEST_F(CliImage, FailedCommandsWriteNoOutputFile) {
     SaveImage("later.bin", LH23Image(9));
@@ -248,6 +252,61 @@ TEST_F(CliImage, UnpackWritesTheUnpackedBytes) {
     WriteFile(Path("raw.bin"), raw);
     ASSERT_EQ(Cli({"unpack", Path("raw.bin"), "-o", Path("r.bin")}).code, 0);
     EXPECT_EQ(ReadFile(Path("r.bin")), raw);
+}
+
+// Fill tokens of 16383 bytes each, then one fill of `rest` bytes: a tiny input for a large output.
+Bytes PackedFills(int fullTokens, int rest) {
+    Bytes packed = {'F', 'P', 0};
+    for (int i = 0; i < fullTokens; ++i) packed.insert(packed.end(), {0x7F, 0xFF, 0x5A});
+    if (rest > 0)
+        packed.insert(packed.end(), {static_cast<std::uint8_t>(0x40 | (rest >> 8)), static_cast<std::uint8_t>(rest & 0xFF), 0x5A});
+    packed.push_back(0xC0);
+    return packed;
+}
+
+TEST_F(CliImage, UnpackRefusesAnOutputPast16MB) {
+    constexpr std::size_t kLimit = 16u * 1024 * 1024;
+    const struct {
+        const char* what;
+        int fullTokens;
+        int rest;
+        bool written;
+    } cases[] = {{"exactly 16 MB", 1024, 1024, true},
+                 {"one byte more", 1024, 1025, false},
+                 {"twice as much", 2048, 0, false}};
+    for (const auto& c : cases) {
+        std::filesystem::remove(Path("u.bin"));
+        WriteFile(Path("p.bin"), PackedFills(c.fullTokens, c.rest));
+        const CliRun r = Cli({"unpack", Path("p.bin"), "-o", Path("u.bin")});
+        if (c.written) {
+            EXPECT_EQ(r.code, 0) << c.what << ": " << r.err;
+            EXPECT_EQ(std::filesystem::file_size(Path("u.bin")), kLimit) << c.what;
+        } else {
+            EXPECT_EQ(r.code, 1) << c.what;
+            EXPECT_EQ(r.err, "The unpacked data would be larger than 16 MB\n") << c.what;
+            EXPECT_FALSE(std::filesystem::exists(Path("u.bin"))) << c.what;
+        }
+    }
+}
+
+TEST_F(CliImage, UnpackNeverCostsTheOldOutput) {
+    // The output is written beside its place first: something in that place makes the write fail
+    // for every user, root included, and the old output stays as it was.
+    const Bytes old = Filled(100, 5);
+    WriteFile(Path("u.bin"), old);
+    WriteFile(Path("raw.bin"), Filled(200, 6));
+    std::filesystem::create_directory(Path("u.bin.kvtmp"));
+    const CliRun r = Cli({"unpack", Path("raw.bin"), "-o", Path("u.bin")});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err, "");
+    EXPECT_EQ(ReadFile(Path("u.bin")), old);
+
+    // Through a link the target receives the output and the link stays.
+    std::filesystem::remove(Path("u.bin.kvtmp"));
+    std::filesystem::create_symlink("u.bin", Path("link.bin"));
+    ASSERT_EQ(Cli({"unpack", Path("raw.bin"), "-o", Path("link.bin")}).code, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(Path("link.bin")));
+    EXPECT_EQ(ReadFile(Path("u.bin")), Filled(200, 6));
 }
 
 } // namespace

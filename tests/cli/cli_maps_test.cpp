@@ -139,6 +139,73 @@ TEST_F(CliMaps, ListShowsExactTextsAndShowRefusesUnknownNames) {
     EXPECT_EQ(Fields(lines[0])[0], "");
 }
 
+TEST_F(CliMaps, ShowOfAMapWithoutColumnsSaysItIsEmpty) {
+    const std::string lh = NewImage("MRX_D", "lh.bin");
+    EPROM image;
+    ASSERT_EQ(image.LoadFromFile(lh), "");
+    const std::int32_t address = image.GetMapAddr(4);
+    image.WriteByte(image.GetCreator() == 2 ? address : address + 1, 0); // the axis count byte
+    ASSERT_EQ(image.GetMapXAxisWidth(4), 0);
+    const std::string empty = dir.File("empty.bin");
+    ASSERT_TRUE(image.SaveToFile(empty, image.GetFileFormat()));
+    const auto r = Cli({"map", "show", empty, "WOT enrichment map (cat)"});
+    EXPECT_EQ(r.code, kExitFailure);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "The map \"WOT enrichment map (cat)\" is empty\n");
+    // the other maps still show
+    EXPECT_EQ(Cli({"map", "show", empty, "Base fuel map (cat)"}).code, kExitOk);
+}
+
+// An LH 2.2 or EZF EPROM holds its image several times; the unit runs from the top copy, so a
+// typed cell must reach every copy of the saved file.
+TEST_F(CliMaps, SetReachesEveryCopyOfASmallImage) {
+    const struct {
+        const char* base;
+        const char* format;
+        const char* map;
+        int mapId;
+        std::size_t imageSize;
+        std::size_t fileSize;
+    } cases[] = {{"EZF_USA", "1", "Cruise map", 33, 2048, 4096},
+                 {"MRX_LH22_USA", "3", "Base fuel map", 28, 4096, 32768},
+                 {"EZF_EURO", "4", "Cruise map", 33, 2048, 65536}};
+    for (const auto& c : cases) {
+        const std::string in = dir.File(std::string(c.base) + ".bin");
+        ASSERT_EQ(Cli({"image", "new", c.base, "-o", in, "--format", c.format}).code, kExitOk) << c.base;
+        const std::string out = dir.File(std::string(c.base) + "-set.bin");
+        const auto set = Cli({"map", "set", in, c.map, "0", "0", "10", "-o", out});
+        ASSERT_EQ(set.code, kExitOk) << c.base << ": " << set.err;
+
+        const auto before = eprom_test::ReadFile(in);
+        const auto after = eprom_test::ReadFile(out);
+        ASSERT_EQ(after.size(), c.fileSize) << c.base;
+        const std::vector<std::uint8_t> first(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(c.imageSize));
+        EXPECT_NE(first, std::vector<std::uint8_t>(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(c.imageSize)))
+            << c.base;
+        for (std::size_t copy = 1; copy < c.fileSize / c.imageSize; ++copy) {
+            const auto at = after.begin() + static_cast<std::ptrdiff_t>(copy * c.imageSize);
+            EXPECT_EQ(std::vector<std::uint8_t>(at, at + static_cast<std::ptrdiff_t>(c.imageSize)), first)
+                << c.base << ", copy " << copy;
+        }
+        // What the tool shows of the saved file is what the top copy holds.
+        EPROM saved;
+        ASSERT_EQ(saved.LoadFromFile(out), "");
+        EPROM top;
+        top.LoadFromArray({after.end() - static_cast<std::ptrdiff_t>(c.imageSize), after.end()});
+        ASSERT_EQ(top.GetKind(), saved.GetKind()) << c.base;
+        EXPECT_EQ(top.ReadMapCell(c.mapId, 0, 0), saved.ReadMapCell(c.mapId, 0, 0)) << c.base;
+        const auto info = Cli({"image", "info", out});
+        EXPECT_EQ(info.code, kExitOk);
+        EXPECT_NE(info.out.find("kind: " + std::to_string(saved.GetKind()) + "\n"), std::string::npos) << info.out;
+        const std::string topFile = dir.File(std::string(c.base) + "-top.bin");
+        ASSERT_TRUE(top.SaveToFile(topFile, std::stoi(c.format)));
+        const auto shown = Cli({"map", "show", out, c.map});
+        ASSERT_EQ(shown.code, kExitOk) << shown.err;
+        EXPECT_EQ(shown.out, Cli({"map", "show", topFile, c.map}).out) << c.base;
+        EXPECT_NE(shown.out, Cli({"map", "show", in, c.map}).out) << c.base;
+    }
+}
+
 TEST_F(CliMaps, SetTypesClampedValuesAndDiffReportsThem) {
     const std::string lh = NewImage("MRX_D", "lh.bin");
     const std::string out = dir.File("lh-set.bin");

@@ -340,6 +340,14 @@ TEST_F(CommsTest, EcuRamValuesFollowTheByteOrderFlagAndClampTheLength) {
     }
 }
 
+TEST_F(CommsTest, EcuRamReadThatFailsIsNoValue) {
+    // A zero that was read, then no answer.
+    hid.Script({Bytes{0, 0}});
+    EXPECT_EQ(comms.TryReadEcuRam(1, 0x40, 2), std::optional<std::int32_t>(0));
+    EXPECT_EQ(comms.TryReadEcuRam(1, 0x40, 2), std::nullopt);
+    EXPECT_EQ(comms.ReadEcuRam(1, 0x40, 2), 0);
+}
+
 // ---- the command set ----
 
 std::string Str(bool v) { return v ? "true" : "false"; }

@@ -104,6 +104,7 @@ protected:
         context.device = &device;
         context.dialogs = &dialogs;
         context.clock = &clock;
+        context.ignition = &prompt;
         device.start = clock.now;
         device.memory = UnitImage(1);
     }
@@ -123,6 +124,7 @@ protected:
     FakeClock clock;
     ScriptedDevice device{clock};
     ScriptedDialogs dialogs;
+    RecordingIgnitionPrompt prompt;
     EpromContext context;
 };
 
@@ -133,6 +135,7 @@ TEST_F(TransferTest, LoadWithIgnitionOffAtTheStartProgramsEveryBlock) {
         device.written.clear();
         device.log.clear();
         dialogs.log.clear();
+        prompt.log.clear();
         device.detectStatus = [type](std::int64_t t) { return t >= 300 ? type : 0; };
         EPROM image = LoadedImage(type);
         EXPECT_EQ(image.LoadToEmulator(), "");
@@ -142,6 +145,7 @@ TEST_F(TransferTest, LoadWithIgnitionOffAtTheStartProgramsEveryBlock) {
         EXPECT_EQ(device.log, (std::vector<std::string>{"PemDetectStart " + std::to_string(type), "PemDetectStop",
                                                         "PemSelect " + std::to_string(type), "PemFinish"}));
         EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition ON|1", "Loading|256"}));
+        EXPECT_EQ(prompt.log, (std::vector<std::string>{"on", "end"}));
         EXPECT_FALSE(dialogs.progressVisible);
     }
 }
@@ -155,6 +159,7 @@ TEST_F(TransferTest, LoadGuidesTheIgnitionOffAndOnAgain) {
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition OFF|1",
                                                     "Ignition is off. Waiting for ECUs to power down.|60",
                                                     "Turn ignition ON|1", "Loading|256"}));
+    EXPECT_EQ(prompt.log, (std::vector<std::string>{"off", "end", "on", "end"}));
     EXPECT_EQ(device.written.size(), 256u);
     EXPECT_GE(clock.now - device.start, 8000);
 }
@@ -169,11 +174,17 @@ TEST_F(TransferTest, IgnitionBackOnDuringThePowerDownWaitStartsOver) {
                                                     "Turn ignition OFF|1",
                                                     "Ignition is off. Waiting for ECUs to power down.|60",
                                                     "Turn ignition ON|1", "Loading|256"}));
+    EXPECT_EQ(prompt.log, (std::vector<std::string>{"off", "end", "off", "end", "on", "end"}));
 }
 
 TEST_F(TransferTest, CancelInAnyIgnitionWindowStopsWithoutWriting) {
-    for (const char* window :
-         {"Turn ignition OFF", "Ignition is off. Waiting for ECUs to power down.", "Turn ignition ON"}) {
+    // The window cancelled, and the ignition requests told until then (each ended).
+    const std::pair<const char*, std::vector<std::string>> cases[] = {
+        {"Turn ignition OFF", {"off", "end"}},
+        {"Ignition is off. Waiting for ECUs to power down.", {"off", "end"}},
+        {"Turn ignition ON", {"off", "end", "on", "end"}},
+    };
+    for (const auto& [window, prompts] : cases) {
         FakeClock clk;
         ScriptedDevice dev{clk};
         dev.start = clk.now;
@@ -182,10 +193,12 @@ TEST_F(TransferTest, CancelInAnyIgnitionWindowStopsWithoutWriting) {
         ScriptedDialogs dlg;
         const std::string w = window;
         dlg.cancelWhen = [w](const std::string& caption) { return caption == w; };
-        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        RecordingIgnitionPrompt asked;
+        EpromContext ctx{true, true, &dev, &dlg, &clk, &asked};
         EPROM image(ctx);
         image.LoadFromArray(UnitImage(1));
         EXPECT_EQ(image.LoadToEmulator(), "Cancelled by user") << window;
+        EXPECT_EQ(asked.log, prompts) << window;
         EXPECT_TRUE(dev.written.empty()) << window;
         EXPECT_FALSE(dlg.progressVisible) << window;
         EXPECT_TRUE(dlg.progressCancelEnabled) << window;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <filesystem>
 #include <memory>
@@ -184,6 +186,83 @@ TEST(Container, LH22In16kBufferSavesAs27C32FromItsFirstCopy) {
     EXPECT_EQ(ReadFile(dir.File("out.bin")), lh22);
 }
 
+// A small image keeps every copy that its file holds: an EPROM burned from the saved file runs
+// from the top copy, so an edit that reached only the first one would never reach the engine.
+struct CopiesCase {
+    const char* what;
+    Bytes image;
+    int loadFormat;
+    std::size_t loadLength;
+    int saveFormat;
+    std::size_t saveLength;
+};
+
+class SmallImageCopies : public testing::TestWithParam<CopiesCase> {};
+
+TEST_P(SmallImageCopies, EditsReachEveryCopyInMemoryAndInTheSavedFile) {
+    const auto& c = GetParam();
+    TempDir dir;
+    WriteFile(dir.File("in.bin"), Repeat(c.image, static_cast<int>(c.loadLength / c.image.size())));
+    EPROM image;
+    ASSERT_EQ(image.LoadFromFile(dir.File("in.bin")), "") << c.what;
+    ASSERT_EQ(image.GetFileFormat(), c.loadFormat) << c.what;
+    ASSERT_EQ(static_cast<std::size_t>(image.ImageSize()), c.image.size()) << c.what;
+
+    Bytes edited = c.image;
+    image.WriteByte(5, 0x21);
+    image.WriteWord(40, 0x4321);
+    image.WriteBlock(static_cast<std::int32_t>(c.image.size()) - 2, {0x31, 0x32, 0x33}); // its last byte is past the image
+    edited[5] = 0x21;
+    edited[40] = 0x43;
+    edited[41] = 0x21;
+    edited[c.image.size() - 2] = 0x31;
+    edited[c.image.size() - 1] = 0x32;
+    const std::size_t copiesInMemory = image.Bytes().size() / c.image.size();
+    EXPECT_EQ(image.Bytes(), Repeat(edited, static_cast<int>(copiesInMemory))) << c.what;
+
+    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), c.saveFormat)) << c.what;
+    const Bytes file = ReadFile(dir.File("out.bin"));
+    ASSERT_EQ(file.size(), c.saveLength) << c.what;
+    for (std::size_t copy = 0; copy < c.saveLength / c.image.size(); ++copy) {
+        const auto first = file.begin() + static_cast<std::ptrdiff_t>(copy * c.image.size());
+        EXPECT_EQ(Bytes(first, first + static_cast<std::ptrdiff_t>(c.image.size())), edited)
+            << c.what << ", copy " << copy;
+    }
+    EXPECT_FALSE(image.HasBeenModified()) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, SmallImageCopies,
+    testing::Values(CopiesCase{"LH 2.2 27C32 kept", LH22Image(), 1, 4096, 1, 4096},
+                    CopiesCase{"LH 2.2 27C128 kept", LH22Image(), 2, 16384, 2, 16384},
+                    CopiesCase{"LH 2.2 27C256 kept", LH22Image(), 3, 32768, 3, 32768},
+                    CopiesCase{"LH 2.2 27C512 kept", LH22Image('E'), 4, 65536, 4, 65536},
+                    CopiesCase{"LH 2.2 27C32 to 27C256", LH22Image(), 1, 4096, 3, 32768},
+                    CopiesCase{"LH 2.2 27C512 to 27C32", LH22Image(), 4, 65536, 1, 4096},
+                    CopiesCase{"EZF 27C32 kept", EZFImage(), 1, 4096, 1, 4096},
+                    CopiesCase{"EZF 27C128 kept", EZFImage(), 2, 16384, 2, 16384},
+                    CopiesCase{"EZF 27C256 kept", EZFImage(), 3, 32768, 3, 32768},
+                    CopiesCase{"EZF 27C512 kept", EZFImage(), 4, 65536, 4, 65536},
+                    CopiesCase{"EZF 27C128 to 27C32", EZFImage(), 2, 16384, 1, 4096},
+                    CopiesCase{"EZF 27C32 to 27C512", EZFImage(), 1, 4096, 4, 65536}));
+
+TEST(Container, SmallImageSavesTheShownCopyIntoEveryPlace) {
+    // A file whose copies differ outside the markers: the program shows and edits the first copy,
+    // and that is what every copy of the saved file holds.
+    TempDir dir;
+    const Bytes lh22 = LH22Image();
+    Bytes file = Repeat(lh22, 4);
+    file[2 * 4096 + 7] ^= 0x01;
+    WriteFile(dir.File("in.bin"), file);
+    EPROM image;
+    ASSERT_EQ(image.LoadFromFile(dir.File("in.bin")), "");
+    ASSERT_EQ(image.GetKind(), 6);
+    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), 2));
+    EXPECT_EQ(ReadFile(dir.File("out.bin")), Repeat(lh22, 4));
+    EXPECT_EQ(image.Bytes(), Repeat(lh22, 4));
+    EXPECT_FALSE(image.HasBeenModified());
+}
+
 TEST(Container, SavesThatCannotGiveALoadableFileFail) {
     TempDir dir;
     struct Case {
@@ -230,6 +309,71 @@ TEST(Container, FailingWriteKeepsTheExistingFile) {
     EXPECT_TRUE(image.SaveToFile(target, 3));
     EXPECT_EQ(ReadFile(target).at(16384 + 100), 0x42);
     EXPECT_FALSE(std::filesystem::exists(target + ".kvtmp"));
+}
+
+TEST(Container, SaveThroughALinkWritesItsTargetAndKeepsItsPermissions) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    struct Case {
+        const char* what;
+        bool targetExists;
+        fs::perms mode;
+    };
+    const Case cases[] = {{"link to a private file", true, fs::perms::owner_read | fs::perms::owner_write},
+                          {"link to a group-readable file", true,
+                           fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read},
+                          {"link to a file not yet there", false, fs::perms::none}};
+    EPROM image;
+    image.LoadFromArray(LH23Image());
+    image.WriteByte(100, 0x42);
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string target = dir.File("target" + std::to_string(n) + ".bin");
+        const std::string link = dir.File("link" + std::to_string(n++) + ".bin");
+        if (c.targetExists) {
+            WriteFile(target, Bytes(32768, 0x11));
+            fs::permissions(target, c.mode);
+        }
+        fs::create_symlink(fs::path(target).filename(), link); // relative, as links usually are
+        ASSERT_TRUE(image.SaveToFile(link, 3)) << c.what;
+        EXPECT_TRUE(fs::is_symlink(link)) << c.what;
+        EXPECT_EQ(ReadFile(target).size(), 32768u) << c.what;
+        EXPECT_EQ(ReadFile(target).at(16384 + 100), 0x42) << c.what;
+        if (c.targetExists) {
+            EXPECT_EQ(fs::status(target).permissions() & fs::perms::mask, c.mode) << c.what;
+        }
+        EXPECT_EQ(image.GetFileName(), link) << c.what;
+    }
+    // A plain file keeps its permissions too.
+    const std::string plain = dir.File("plain.bin");
+    WriteFile(plain, Bytes(16384, 0x11));
+    fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(image.SaveToFile(plain, 2));
+    EXPECT_EQ(fs::status(plain).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST(Container, SaveRefusesWhatIsNotARegularFileAndLeavesItInPlace) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    const std::string fifo = dir.File("pipe");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = dir.File("folder");
+    fs::create_directory(folder);
+    const std::string linkToFifo = dir.File("link-to-pipe");
+    fs::create_symlink(fifo, linkToFifo);
+
+    EPROM image;
+    image.LoadFromArray(LH23Image());
+    for (const std::string& path : {fifo, folder, linkToFifo}) {
+        EXPECT_FALSE(image.SaveToFile(path, 3)) << path;
+        EXPECT_NE(image.LastSaveError(), "") << path;
+        EXPECT_EQ(image.GetFileName(), "") << path;
+    }
+    EXPECT_TRUE(fs::is_fifo(fifo));
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_TRUE(fs::is_symlink(linkToFifo));
+    EXPECT_TRUE(fs::is_empty(folder));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("")), fs::directory_iterator()), 3);
 }
 
 TEST(Container, SaveBelowAFileFails) {

@@ -120,7 +120,7 @@ TEST(MapListTest, ActiveConditions) {
 
 TEST(ConfigureEditorTest, SetsEveryFieldAndStepsByUnit) {
     ScriptedDialogs dialogs;
-    TableEditor editor(dialogs);
+    TableEditor editor(dialogs, dialogs, dialogs);
     ConfigureEditor(editor, MapTab::Fuel, FindMapDefinition(MapTab::Fuel, "Base fuel map"), EcuType::LH22);
     EXPECT_EQ(editor.GetMap(), 28);
     EXPECT_EQ(editor.GetCellMinValue(), -512);
@@ -133,7 +133,7 @@ TEST(ConfigureEditorTest, SetsEveryFieldAndStepsByUnit) {
     EXPECT_TRUE(editor.IsYAxisReversed());
     EXPECT_EQ(editor.GetIncdec2StepSize(), 10);
 
-    TableEditor ignition(dialogs);
+    TableEditor ignition(dialogs, dialogs, dialogs);
     ConfigureEditor(ignition, MapTab::Ignition, FindMapDefinition(MapTab::Ignition, "Cruise map"), EcuType::EZF);
     EXPECT_EQ(ignition.GetIncdec1StepSize(), 4);
     EXPECT_EQ(ignition.GetYAxisType(), TableEditor::EZFLOADAXIS);
@@ -141,7 +141,7 @@ TEST(ConfigureEditorTest, SetsEveryFieldAndStepsByUnit) {
     EXPECT_EQ(ignition.GetDataType(), TableEditor::DATAIGNABSEZF);
     EXPECT_EQ(ignition.GetRequiredThrottlePos(), 1);
 
-    TableEditor none(dialogs);
+    TableEditor none(dialogs, dialogs, dialogs);
     ConfigureEditor(none, MapTab::Ignition, nullptr, EcuType::Unknown);
     EXPECT_EQ(none.GetMap(), 0);
     EXPECT_EQ(none.GetIncdec1StepSize(), 1);
@@ -150,7 +150,7 @@ TEST(ConfigureEditorTest, SetsEveryFieldAndStepsByUnit) {
 
 TEST(AxisTypeTest, ReversalByAxisType) {
     ScriptedDialogs dialogs;
-    TableEditor editor(dialogs);
+    TableEditor editor(dialogs, dialogs, dialogs);
     for (int t = 0; t <= 16; ++t) {
         editor.SetXAxisType(static_cast<XAxisType>(t));
         const bool expected = t >= 1 && t <= 15 && t != 8 && t != 10;

@@ -92,7 +92,7 @@ protected:
         s.dialogs = &dialogs;
         s.clock = &clock;
         s.aux = &aux;
-        s.cellInput = cellInput.get();
+        s.cellInput = realCellDialog ? nullptr : cellInput.get();
         s.registerIgnitionDependent = [this](QWidget* w) {
             registered.insert(w);
             return ++lastId;
@@ -164,6 +164,7 @@ protected:
     FakeClock clock;
     AuxInputs aux;
     std::unique_ptr<DialogCellInput> cellInput;
+    bool realCellDialog = false; // true: the tabs ask with their own "Edit cell" dialog
     QAction copy{"&Copy"};
     QAction paste{"&Paste"};
     std::unique_ptr<TableEditor> fuelmapeditor;
@@ -336,6 +337,47 @@ TEST_F(MapTabsFixture, KeysButtonsPercentTypedValuesAndPasteReachGridImageAndMod
     EXPECT_FALSE(changes.empty());
 }
 
+// The tabs with their own "Edit cell" dialog, typed into with real key events.
+class MapTabsTypingFixture : public MapTabsFixture {
+protected:
+    MapTabsTypingFixture() { realCellDialog = true; }
+    // Types `keys` into the current cell: the first key opens the dialog, the rest go to its text
+    // box, Return accepts.
+    void Type(MapTab tab, const std::string& keys) {
+        std::string typed;
+        QTimer::singleShot(0, [&] {
+            auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(d, nullptr);
+            QTest::keyClicks(d->Edit(), QString::fromStdString(keys.substr(1)));
+            typed = d->Edit()->text().toStdString();
+            QTest::keyClick(d->Edit(), Qt::Key_Return);
+            if (QApplication::activeModalWidget() == d) d->reject();
+        });
+        Key(tab, keys.at(0));
+        EXPECT_EQ(typed, keys);
+    }
+};
+
+TEST_F(MapTabsTypingFixture, TheFirstTypedCharacterStaysInTheValue) {
+    Load(fuel, "MRX_D");
+    tabs->Fuel()->FillMapList();
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    struct Case {
+        const char* keys;
+        int row, col;
+        std::int32_t stored;
+    };
+    const Case cases[] = {{"-10", 2, 3, 118}, {"25", 3, 4, 153}, {"7", 4, 5, 135}};
+    for (const auto& c : cases) {
+        SelectCell(MapTab::Fuel, c.row, c.col);
+        Type(MapTab::Fuel, c.keys);
+        EXPECT_EQ(Cell(MapTab::Fuel, c.row, c.col), c.keys);
+        EXPECT_EQ(Stored(MapTab::Fuel, c.row, c.col), c.stored) << c.keys;
+        ASSERT_FALSE(module.writes.empty());
+        EXPECT_EQ(module.writes.back().data, std::vector<std::uint8_t>{static_cast<std::uint8_t>(c.stored)}) << c.keys;
+    }
+}
+
 TEST_F(MapTabsFixture, IgnitionLettersAreSwappedExceptOnKnockRetardMaps) {
     ShowTab(MapTab::Ignition);
     Load(ignition, "EZK_D-S4");
@@ -439,6 +481,31 @@ TEST_F(MapTabsFixture, OpCodesActOnTheTracedCell) {
     const std::size_t now = module.writes.size();
     Key(F, 'q');
     EXPECT_EQ(module.writes.size(), now);
+}
+
+TEST_F(MapTabsFixture, ChoosingAnotherMapClearsTheMarkerAndItsTrail) {
+    Load(fuel, "MRX_D");
+    const MapTab F = MapTab::Fuel;
+    tabs->Fuel()->FillMapList();
+    Choose(F, "Base fuel map (cat)");
+    const auto& xs = fuelmapeditor->XAxisPoints();
+    const auto& ys = fuelmapeditor->YAxisPoints();
+    for (int step = 0; step < 3; ++step) {
+        device.record = RecordBuilder().Ram(1, 1).Ram(xs[4 + step], 1).Ram(ys[7], 2).Ram(100, 1).Item(32768, 2)
+                            .Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+        tabs->Fuel()->TraceTick();
+    }
+    ASSERT_TRUE(Grid(F).Marker(0)->isVisible());
+    ASSERT_EQ(Grid(F).Trail().Behind().size(), 2u);
+
+    // The points of the old map mean nothing on the new one.
+    for (const char* next : {"Warmup enrichment map (cat)", "Base fuel map (non-cat)"}) {
+        Choose(F, next);
+        EXPECT_FALSE(Grid(F).Marker(0)->isVisible()) << next;
+        EXPECT_FALSE(Grid(F).Marker(1)->isVisible()) << next;
+        EXPECT_EQ(Grid(F).Trail().Size(), 0) << next;
+        EXPECT_TRUE(Grid(F).Trail().Behind().empty()) << next;
+    }
 }
 
 TEST_F(MapTabsFixture, IgnitionTraceShowsAdvanceAndKnockCountAndPlaysTheKnock) {

@@ -93,7 +93,7 @@ protected:
     void Open(const std::vector<std::uint8_t>& bytes, MapTab tab, const std::string& listText) {
         image = std::make_unique<EPROM>(context);
         ASSERT_EQ(image->LoadFromArray(bytes), "");
-        editor = std::make_unique<TableEditor>(dialogs);
+        editor = std::make_unique<TableEditor>(dialogs, dialogs, dialogs);
         editor->SetEPROM(image.get());
         editor->SetControl(&grid);
         const MapDefinition* definition = FindMapDefinition(tab, listText);

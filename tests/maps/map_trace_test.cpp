@@ -33,7 +33,7 @@ protected:
         image = std::make_unique<EPROM>(context);
         ASSERT_EQ(LoadBaseImage(base, *image), "") << base;
         context.wordBigEndian = image->GetCreator() != 2;
-        editor = std::make_unique<TableEditor>(dialogs);
+        editor = std::make_unique<TableEditor>(dialogs, dialogs, dialogs);
         editor->SetEPROM(image.get());
         editor->SetControl(&grid);
         editor->SetOperatingPointControls(&marker1, &marker2);
@@ -394,6 +394,38 @@ TEST_F(TraceFixture, EzkRecordPlacesTheMarkerShowsAdvanceAndCountsKnocks) {
     EXPECT_EQ(r.knock.text, "9");
     trace->ResetKnockCount();
     EXPECT_EQ(trace->Knock().text, "0");
+}
+
+// A knock counter that cannot be read at set-up is no baseline: the first counter of the records
+// becomes it, and only knocks after that are counted.
+TEST_F(TraceFixture, EzkUnreadKnockCounterCountsFromTheFirstRecord) {
+    Open("EZK_D-S4", MapTab::Ignition, "Cruise map (98 octane cat)");
+    device.ramFails = true;
+    ASSERT_TRUE(Configure());
+    EXPECT_EQ(trace->Knock().text, "0");
+    const auto& xs = editor->XAxisPoints();
+    auto record = [&](int knock) {
+        return RecordBuilder()
+            .Ram(1, 1)
+            .Ram(xs[6], 2)
+            .Ram(17 * 9, 1)
+            .Ram(120, 1)
+            .Ram(80, 1)
+            .Ram(knock, 1)
+            .Ram(0, 1)
+            .Ram(0, 1)
+            .Item(32768, 2)
+            .bytes;
+    };
+    device.record = record(57);
+    auto r = Tick();
+    ASSERT_TRUE(r.sample.valid);
+    EXPECT_EQ(r.knock.text, "0");
+    EXPECT_FALSE(r.playKnock);
+    device.record = record(59);
+    r = Tick();
+    EXPECT_EQ(r.knock.text, "2");
+    EXPECT_TRUE(r.playKnock);
 }
 
 TEST_F(TraceFixture, EzkWotIgnoreShowsTheCruiseMapAtFullLoad) {

@@ -154,7 +154,7 @@ TEST_F(RenderTest, MapZeroGivesEmptyGridAndNoEdits) {
     image = std::make_unique<EPROM>(context);
     ASSERT_EQ(image->LoadFromArray(maps_test::LH23Bytes()), "");
     const auto before = image->Bytes();
-    TableEditor empty(dialogs);
+    TableEditor empty(dialogs, dialogs, dialogs);
     empty.SetEPROM(image.get());
     empty.SetControl(&grid);
     ConfigureEditor(empty, MapTab::Fuel, FindMapDefinition(MapTab::Fuel, "no such map"), image->GetECUType());

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,8 +37,9 @@ public:
         }
         return record;
     }
-    std::int32_t ReadEcuRam(int ecuKind, int address, int n) override {
+    std::optional<std::int32_t> ReadEcuRam(int ecuKind, int address, int n) override {
         calls.push_back("ram " + std::to_string(ecuKind) + ":" + std::to_string(address) + "/" + std::to_string(n));
+        if (ramFails) return std::nullopt;
         auto it = ram.find(address);
         return it == ram.end() ? 0 : it->second;
     }
@@ -51,6 +53,7 @@ public:
     bool acceptLayout = true;
     bool ramByteOrderFlag = false;
     bool cat = true;
+    bool ramFails = false; // every RAM read fails
     std::vector<std::uint8_t> record;                // answered when `records` is empty
     std::deque<std::vector<std::uint8_t>> records;   // answered first, in order
     std::map<int, std::int32_t> ram;                 // by RAM address

@@ -340,6 +340,36 @@ TEST(IgnitionMonitorDecode, FullEZFRecord) {
                 });
 }
 
+// A knock counter that cannot be read when the tab opens is no baseline: the first counter the
+// records bring becomes it, and only knocks after that are counted.
+TEST(IgnitionMonitorTick, UnreadCounterAtSetupCountsFromTheFirstRecord) {
+    FakeMonitorDevice dev;
+    AuxInputs aux;
+    FakeClock clock;
+    KnockCountState knock;
+    IgnitionMonitor monitor(dev, aux, clock, knock);
+    EPROM ezk = Load(eprom_test::EZKImage(8));
+    dev.ramValue = std::nullopt;
+    ASSERT_TRUE(monitor.Setup(ezk));
+    EXPECT_EQ(monitor.Label().text, "0");
+
+    auto record = [&](int counter) {
+        std::vector<std::uint8_t> r(static_cast<std::size_t>(monitor.Layout().RecordSize()), 0);
+        r[0] = 1;
+        r[1 + 2 + 1 + 1 + 1 + 1 + 1 + 1] = static_cast<std::uint8_t>(counter); // field 8
+        return r;
+    };
+    int next = 0;
+    bool play = false;
+    dev.records = {record(57), record(59)};
+    monitor.Tick(ezk, next, play);
+    EXPECT_FALSE(play);
+    EXPECT_EQ(monitor.Label().text, "0");
+    monitor.Tick(ezk, next, play);
+    EXPECT_TRUE(play);
+    EXPECT_EQ(monitor.Label().text, "2");
+}
+
 TEST(IgnitionMonitorTick, SetupBaselineKnocksAndSound) {
     FakeMonitorDevice dev;
     AuxInputs aux;

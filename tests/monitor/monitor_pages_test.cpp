@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 using namespace monitor_test;
@@ -107,6 +109,82 @@ TEST(IgnitionMonitorPanel, KnocksPlayTheSoundAndResetKeepsTheBaseline) {
     EXPECT_EQ(count->text(), "-");
     EXPECT_EQ(Find<QLabel>(&panel, "lblFaultEZKDescription", 0)->text(), "");
     EXPECT_EQ(plays, 1);
+}
+
+// Names and units come from the settings: they are shown as they were typed, never as markup.
+TEST(MonitorPanels, AuxNamesAndUnitsShowAsPlainText) {
+    FakeMonitorDevice dev;
+    AuxInputs aux;
+    FakeClock clock;
+    ScriptedDialogs dialogs;
+    KnockCountState knock;
+    aux.SetAuxEnabled(1, true);
+    aux.SetAuxName(1, "<b>Oil</b>");
+    aux.SetAuxUnit(1, "<i>bar</i>");
+    EPROM fuelImage = Load(eprom_test::LH23Image());
+    EPROM ignitionImage = Load(eprom_test::EZKImage(8));
+    FuelMonitorPanel fuel(dev, aux, clock, dialogs, {[&] { return &fuelImage; }, nullptr});
+    IgnitionMonitorPanel ignition(dev, aux, clock, knock, {[&] { return &ignitionImage; }, nullptr, nullptr});
+    const struct {
+        const char* what;
+        QWidget* panel;
+        std::function<void()> enterAndTick;
+    } panels[] = {{"fuel", &fuel, [&] { fuel.Enter(); fuel.Tick(); }},
+                  {"ignition", &ignition, [&] { ignition.Enter(); ignition.Tick(); }}};
+    for (const auto& p : panels) {
+        dev.records.clear();
+        p.enterAndTick();
+        int size = 0;
+        for (int f : dev.sizes) size += f;
+        std::vector<std::uint8_t> record(static_cast<std::size_t>(size), 0);
+        record[0] = 1;
+        dev.records.push_back(record);
+        p.enterAndTick();
+        int shown = 0;
+        for (QLabel* l : p.panel->findChildren<QLabel*>()) {
+            if (!l->text().contains("<b>Oil</b>") && !l->text().contains("<i>bar</i>")) continue;
+            ++shown;
+            EXPECT_EQ(l->textFormat(), Qt::PlainText) << p.what << ": " << l->text().toStdString();
+        }
+        EXPECT_EQ(shown, 2) << p.what << ": the caption and the value with its unit";
+    }
+}
+
+TEST(IgnitionMonitorPanel, NewAuxInputsKeepTheKnockTotal) {
+    FakeMonitorDevice dev;
+    AuxInputs aux;
+    FakeClock clock;
+    KnockCountState knock;
+    EPROM image = Load(eprom_test::EZKImage(8));
+    IgnitionMonitorPanel panel(dev, aux, clock, knock, {[&] { return &image; }, nullptr, nullptr});
+    dev.ramValue = 7;
+    panel.Enter();
+    int size = 0;
+    for (int s : dev.sizes) size += s;
+    std::vector<std::uint8_t> record(static_cast<std::size_t>(size), 0);
+    record[0] = 1;
+    record[9] = 10; // three new knocks
+    dev.records.push_back(record);
+    panel.Tick();
+    auto* count = Find<QLabel>(&panel, "lblMonitorEZKKnockCount");
+    ASSERT_EQ(count->text(), "3");
+
+    // The aux inputs dialog closes with an input enabled: the record grows, the total stays.
+    const std::size_t fields = dev.sizes.size();
+    aux.SetAuxEnabled(2, true);
+    dev.ramValue = 10;
+    panel.AuxInputsChanged();
+    EXPECT_EQ(dev.sizes.size(), fields + 1);
+    EXPECT_TRUE(panel.Timer()->isActive());
+    EXPECT_EQ(count->text(), "3");
+    size = 0;
+    for (int s : dev.sizes) size += s;
+    record.assign(static_cast<std::size_t>(size), 0);
+    record[0] = 1;
+    record[9] = 11; // one more knock counts on the same baseline
+    dev.records.push_back(record);
+    panel.Tick();
+    EXPECT_EQ(count->text(), "4");
 }
 
 } // namespace

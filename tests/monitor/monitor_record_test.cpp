@@ -13,9 +13,28 @@ TEST(MonitorFormat, Sections) {
         const char* expected;
     } cases[] = {
         {12.345, "0.00", "12.35"},   {-0.004, "0.00", "0.00"},          {-3.21, "0.0", "-3.2"},
-        {0.04, "+0.0;-0.0;0.0", "0.0"}, {1.25, "+0.0;-0.0;0.0", "+1.2"}, {-7.06, "+0.0;-0.0;0.0", "-7.1"},
+        {0.04, "+0.0;-0.0;0.0", "0.0"}, {1.25, "+0.0;-0.0;0.0", "+1.3"}, {-7.06, "+0.0;-0.0;0.0", "-7.1"},
         {0.0, "+0.0;-0.0;0", "0"},   {-0.5, "0.00;-0.00;0.00", "-0.50"}, {36.4, "0", "36"},
         {std::numeric_limits<double>::infinity(), "0.0", "0.0"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FormatNumber(c.value, c.format), c.expected) << c.value << " " << c.format;
+}
+
+// The monitors round as the map grid does: a decimal half goes away from zero, judged on the
+// value's decimal text, whether or not the half is exact in binary.
+TEST(MonitorFormat, HalvesRoundAwayFromZeroAsInTheGrid) {
+    struct Case {
+        double value;
+        const char* format;
+        const char* expected;
+    } cases[] = {
+        {2.25, "0.0", "2.3"},          // a knock retard of 6 x 6/16 degrees
+        {-2.25, "0.0", "-2.3"},        {9.625, "0.00", "9.63"},     {0.125, "0.00", "0.13"},
+        {0.5, "0", "1"},               {2.5, "0", "3"},              {-0.05, "0.0", "-0.1"},
+        {0.05, "+0.0;-0.0;0.0", "+0.1"}, {-0.05, "+0.0;-0.0;0.0", "-0.1"}, {0.049999, "+0.0;-0.0;0.0", "0.0"},
+        {59.85, "0.0", "59.9"},        // 59.849999999999994 in binary
+        {1.005, "0.00", "1.01"},       // 1.00499999999999989 in binary
+        {0.15, "0.0", "0.2"},          {-0.004, "0.00", "0.00"},
     };
     for (const auto& c : cases) EXPECT_EQ(FormatNumber(c.value, c.format), c.expected) << c.value << " " << c.format;
 }

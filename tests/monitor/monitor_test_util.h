@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,7 +41,7 @@ public:
         records.pop_front();
         return r;
     }
-    std::int32_t ReadEcuRam(int kind, int address, int n) override {
+    std::optional<std::int32_t> ReadEcuRam(int kind, int address, int n) override {
         log.push_back("ram " + std::to_string(kind) + " " + std::to_string(address) + " " + std::to_string(n));
         return ramValue;
     }
@@ -50,7 +51,7 @@ public:
     bool ignition = true;
     bool configureOk = true;
     bool ramFlag = false;
-    std::int32_t ramValue = 0;
+    std::optional<std::int32_t> ramValue = 0; // nullopt: the read fails
     std::deque<std::vector<std::uint8_t>> records;
     std::function<void()> onRead;
     std::vector<int> addresses, sizes;

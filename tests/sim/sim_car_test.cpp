@@ -256,22 +256,20 @@ TEST(SimIgnitionTest, ScriptSwitchesAtItsTimes) {
 
 struct AutoCase {
     SimIgnitionMode mode;
-    const char* caption;
+    IgnitionRequest request;
     bool startOn;
     bool onAfter; // ignition after the delay
 };
 
 class SimAutoIgnitionTest : public ::testing::TestWithParam<AutoCase> {};
 
-TEST_P(SimAutoIgnitionTest, FollowsTheProgressWindowOnlyInAutoMode) {
+TEST_P(SimAutoIgnitionTest, FollowsTheRequestOnlyInAutoMode) {
     const AutoCase& c = GetParam();
     SimRig rig;
     rig.sim->SetIgnitionMode(c.startOn ? SimIgnitionMode::On : SimIgnitionMode::Off);
     rig.sim->SetIgnitionMode(c.mode);
-    ScriptedDialogs inner;
-    AutoIgnitionDialogs dialogs(inner, *rig.sim, rig.clock, 800);
-    dialogs.ShowProgress(c.caption, 0);
-    EXPECT_EQ(inner.log.back(), std::string("ShowProgress|") + c.caption + "|0") << "forwarded";
+    AutoIgnitionDriver driver(*rig.sim, rig.clock, 800);
+    driver.Asked(c.request);
     rig.clock.SleepMs(700);
     EXPECT_EQ(rig.sim->IsIgnitionOn(), c.startOn) << "not before the delay";
     rig.clock.SleepMs(200);
@@ -280,38 +278,21 @@ TEST_P(SimAutoIgnitionTest, FollowsTheProgressWindowOnlyInAutoMode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, SimAutoIgnitionTest,
-    ::testing::Values(AutoCase{SimIgnitionMode::Auto, "Turn ignition OFF", true, false},
-                      AutoCase{SimIgnitionMode::Auto, "Turn ignition ON", false, true},
-                      AutoCase{SimIgnitionMode::Auto, "Loading", true, true},
-                      AutoCase{SimIgnitionMode::On, "Turn ignition OFF", true, true},
-                      AutoCase{SimIgnitionMode::Off, "Turn ignition ON", false, false}));
+    ::testing::Values(AutoCase{SimIgnitionMode::Auto, IgnitionRequest::Off, true, false},
+                      AutoCase{SimIgnitionMode::Auto, IgnitionRequest::On, false, true},
+                      AutoCase{SimIgnitionMode::Auto, IgnitionRequest::On, true, true},
+                      AutoCase{SimIgnitionMode::On, IgnitionRequest::Off, true, true},
+                      AutoCase{SimIgnitionMode::Off, IgnitionRequest::On, false, false}));
 
-TEST(SimAutoIgnitionTest, EveryCallIsForwarded) {
+TEST(SimAutoIgnitionTest, ATurnOfTheKeyBegunIsFinishedWhenTheRequestEnds) {
     SimRig rig;
-    ScriptedDialogs inner;
-    inner.answers.push_back(MsgResult::Cancel);
-    inner.inputs.push_back(std::string("typed"));
-    inner.cancelWhen = [](const std::string& caption) { return caption == "Loading"; };
-    AutoIgnitionDialogs d(inner, *rig.sim, rig.clock);
-    EXPECT_EQ(d.MessageBox("text", "Kestrovane", MsgButtons::OKCancel, MsgIcon::None), MsgResult::Cancel);
-    EXPECT_EQ(d.InputBox("prompt", "title", "x"), std::optional<std::string>("typed"));
-    EXPECT_EQ(d.OpenFileDialog("open", "f|*.bin", 1), std::nullopt);
-    EXPECT_EQ(d.SaveFileDialog("save", "f|*.bin", "bin", "a.bin", 1), std::nullopt);
-    d.ShowProgress("Loading", 4);
-    d.EnableProgressCancel();
-    d.UpdateProgress(3);
-    EXPECT_TRUE(d.IsProgressCancelled());
-    d.CloseProgress();
-    d.ProcessEvents();
-    d.SetClipboardText("clip");
-    EXPECT_EQ(d.ClipboardText(), "clip");
-    d.SetHourglass(true);
-    EXPECT_EQ(inner.progressValue, 3);
-    EXPECT_EQ(inner.processEventsCalls, 1);
-    EXPECT_EQ(inner.log, (std::vector<std::string>{"MessageBox|Kestrovane|text", "InputBox|title|prompt|x",
-                                                   "OpenFileDialog|open|f|*.bin|1", "SaveFileDialog|save|f|*.bin|bin|a.bin|1",
-                                                   "ShowProgress|Loading|4", "EnableProgressCancel", "CloseProgress",
-                                                   "Hourglass|on"}));
+    rig.sim->SetIgnitionMode(SimIgnitionMode::Auto);
+    AutoIgnitionDriver driver(*rig.sim, rig.clock, 800);
+    driver.Asked(IgnitionRequest::Off);
+    rig.clock.SleepMs(100);
+    driver.Ended();
+    rig.clock.SleepMs(800);
+    EXPECT_FALSE(rig.sim->IsIgnitionOn());
 }
 
 } // namespace

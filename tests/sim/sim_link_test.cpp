@@ -20,12 +20,14 @@ struct LinkRig {
     explicit LinkRig(SimOptions o = {}) {
         sim = MakeSimulatedBackend(o, clock);
         comms = std::make_unique<Comms>(*sim, clock);
-        firmware = std::make_unique<Firmware>(*comms, autoDialogs(), clock);
+        driver = std::make_unique<AutoIgnitionDriver>(*sim, clock, 800);
+        firmware = std::make_unique<Firmware>(*comms, dialogs, clock);
         device = std::make_unique<CommsEpromDevice>(*comms, *firmware);
         context.deviceIO = true;
         context.device = device.get();
-        context.dialogs = &autoDialogs();
+        context.dialogs = &dialogs;
         context.clock = &clock;
+        context.ignition = driver.get();
         comms->Comms_Open();
     }
     // Whatever the test did to the wire, the program never sent the device a request it would
@@ -33,15 +35,11 @@ struct LinkRig {
     ~LinkRig() { EXPECT_EQ(sim->Device().ProtocolFaults(), 0); }
     LinkRig(const LinkRig&) = delete;
     LinkRig& operator=(const LinkRig&) = delete;
-    AutoIgnitionDialogs& autoDialogs() {
-        if (!auto_) auto_ = std::make_unique<AutoIgnitionDialogs>(dialogs, *sim, clock, 800);
-        return *auto_;
-    }
 
     FakeClock clock;
     ScriptedDialogs dialogs;
     std::unique_ptr<SimulatedBackend> sim;
-    std::unique_ptr<AutoIgnitionDialogs> auto_;
+    std::unique_ptr<AutoIgnitionDriver> driver;
     std::unique_ptr<Comms> comms;
     std::unique_ptr<Firmware> firmware;
     std::unique_ptr<CommsEpromDevice> device;

@@ -3,11 +3,13 @@
 // dialogs that record every text shown and answer from a script.
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/ignition_prompt.h"
 #include "platform/settings_store.h"
 
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,6 +39,23 @@ public:
         values[{section, key}] = value;
     }
     std::map<std::pair<std::string, std::string>, std::string> values;
+};
+
+// Records each ignition request ("off", "on") and each end ("end"); `pending` is the request
+// asked and not yet ended.
+class RecordingIgnitionPrompt final : public IgnitionPrompt {
+public:
+    void Asked(IgnitionRequest request) override {
+        log.push_back(request == IgnitionRequest::Off ? "off" : "on");
+        pending = request;
+    }
+    void Ended() override {
+        log.push_back("end");
+        pending.reset();
+    }
+
+    std::vector<std::string> log;
+    std::optional<IgnitionRequest> pending;
 };
 
 // Every call is appended to `log` as one line ("MessageBox|title|text", "ShowProgress|caption|max",

@@ -7,6 +7,7 @@
 #include "eprom/eprom_image.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/ignition_prompt.h"
 #include "platform/settings_store.h"
 
 #include <optional>
@@ -341,6 +342,7 @@ std::optional<int> ImageWorkflows::WaitForUnits(int mask) {
     if (dev == nullptr) return 0;
     s_.dialogs.ShowProgress("Turn ignition ON", 1);
     s_.dialogs.EnableProgressCancel();
+    if (s_.context.ignition) s_.context.ignition->Asked(IgnitionRequest::On);
     dev->PemDetectStart(mask);
     int status = 0;
     int onPolls = 0;
@@ -357,6 +359,7 @@ std::optional<int> ImageWorkflows::WaitForUnits(int mask) {
         s_.clock.SleepMs(100);
     }
     dev->PemDetectStop();
+    if (s_.context.ignition) s_.context.ignition->Ended();
     s_.dialogs.CloseProgress();
     if (userCancelled) return std::nullopt;
     return status < 0 ? 0 : (status & 3);

@@ -6,7 +6,7 @@
 // an empty text. No call throws.
 #include <string>
 
-class UserDialogs;
+class UserMessages;
 
 class ShellDevice {
 public:
@@ -24,7 +24,7 @@ public:
     virtual bool UpdateConnectionStatus(bool force) = 0;
     // Opens and pings the device; otherwise explains why not (title "Error") and refreshes the
     // indicators. True when the device answered.
-    virtual bool CheckDeviceOrExplain(UserDialogs& dialogs) = 0;
+    virtual bool CheckDeviceOrExplain(UserMessages& messages) = 0;
     // 0x81: true while the device sees the ignition on.
     virtual bool IsIgnitionOn() = 0;
     // 0x88, unit (1 LH, 2 EZK): the running unit's module answers.

@@ -6,6 +6,7 @@
 #include "auxinputs/aux_inputs.h"
 #include "auxinputs/gui/aux_inputs_dialog.h"
 #include "maps/cell_input.h"
+#include "maps/gui/cell_input_dialog.h"
 #include "monitor/gui/fuel_monitor_page.h"
 #include "monitor/gui/ignition_monitor_page.h"
 #include "monitor/gui/knock_sound.h"
@@ -74,18 +75,19 @@ AuxMonitorTabs::AuxMonitorTabs(const Context& context) : QObject(&context.window
 AuxMonitorTabs::~AuxMonitorTabs() = default;
 
 void AuxMonitorTabs::OpenAuxInputs(int input) {
-    DialogCellInput cellInput(c_.dialogs);
+    QtCellInput cellInput(c_.dialogs, &c_.window);
     AuxInputsDialog dialog(
-        c_.aux, c_.settings, c_.dialogs,
+        c_.aux, c_.settings, c_.dialogs, c_.dialogs,
         [&cellInput](const std::string& initial, double min, double max) {
             return cellInput.Ask(initial, CellInputLimits{LimitText(min), LimitText(max), min, max});
         },
         &c_.window);
     dialog.SelectInput(input);
     dialog.exec();
-    // The monitors' records carry the enabled aux inputs: set the shown one up again.
+    // The monitors' records carry the enabled aux inputs: set the shown one up again (the knock
+    // total stays until the user resets it).
     const QString key = c_.window.SelectedTabKey();
     if (key == "Monitor") fuel_->Enter();
-    if (key == "MonitorEZK") ignition_->Enter();
+    if (key == "MonitorEZK") ignition_->AuxInputsChanged();
     if (afterClosed_) afterClosed_();
 }

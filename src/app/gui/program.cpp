@@ -79,8 +79,7 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
         sim_ = backend.get();
         hid_ = std::move(backend);
         // Unattended module loads: the simulated ignition follows the guidance in "auto" mode.
-        autoIgnition_ = std::make_unique<AutoIgnitionDialogs>(*dialogs_, *sim_, *clock_);
-        dialogs_ = autoIgnition_.get();
+        autoIgnition_ = std::make_unique<AutoIgnitionDriver>(*sim_, *clock_);
     } else {
         hid_ = MakeHidapiBackend();
     }
@@ -96,6 +95,7 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     knock_ = std::make_unique<KnockCountState>();
     shell_ = std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *settings_, *clock_, *this,
                                      ProgramVersion{KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH});
+    shell_->Context().ignition = autoIgnition_.get();
 }
 
 Program::~Program() {

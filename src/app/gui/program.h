@@ -19,6 +19,7 @@ class CommsMonitorDevice;
 class CommsShellDevice;
 class Firmware;
 class HidBackend;
+class IgnitionPrompt;
 class MainWindow;
 class QtSettingsStore;
 class QtUserDialogs;
@@ -92,7 +93,7 @@ private:
     std::unique_ptr<Clock> ownClock_;
     Clock* clock_;
     std::unique_ptr<QtUserDialogs> qtDialogs_;
-    std::unique_ptr<UserDialogs> autoIgnition_;
+    std::unique_ptr<IgnitionPrompt> autoIgnition_;
     UserDialogs* dialogs_;
     std::unique_ptr<QtSettingsStore> ownSettings_;
     SettingsStore* settings_;

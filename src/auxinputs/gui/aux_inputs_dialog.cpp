@@ -1,7 +1,8 @@
 #include "auxinputs/gui/aux_inputs_dialog.h"
 
 #include "auxinputs/aux_inputs.h"
-#include "platform/dialogs.h"
+#include "platform/clipboard.h"
+#include "platform/messages.h"
 #include "platform/settings_store.h"
 
 #include <QCheckBox>
@@ -29,6 +30,7 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 QLabel* ValueLabel(const QString& name, QWidget* parent) {
     auto* l = new QLabel("-", parent);
     l->setObjectName(name);
+    l->setTextFormat(Qt::PlainText); // the unit comes from the settings
     QFont f = l->font();
     f.setPointSizeF(f.pointSizeF() * 1.4);
     f.setBold(true);
@@ -57,9 +59,10 @@ std::string AuxInputNote(int n) {
     }
 }
 
-AuxInputsDialog::AuxInputsDialog(AuxInputs& aux, SettingsStore& settings, UserDialogs& dialogs, CellAsk askCell,
-                                 QWidget* parent)
-    : QDialog(parent), aux_(aux), settings_(settings), dialogs_(dialogs), askCell_(std::move(askCell)) {
+AuxInputsDialog::AuxInputsDialog(AuxInputs& aux, SettingsStore& settings, UserMessages& messages, Clipboard& clipboard,
+                                 CellAsk askCell, QWidget* parent)
+    : QDialog(parent), aux_(aux), settings_(settings), messages_(messages), clipboard_(clipboard),
+      askCell_(std::move(askCell)) {
     setObjectName("frmAuxInputs");
     setWindowTitle("Configure aux inputs");
     grid_ = std::make_unique<AuxLawGrid>(aux_, input_);
@@ -261,12 +264,12 @@ void AuxInputsDialog::CopySelection() {
     const auto ranges = conversionLaw_->selectedRanges();
     if (ranges.isEmpty()) return;
     const auto& r = ranges.first();
-    dialogs_.SetClipboardText(grid_->CopyText(r.topRow(), r.leftColumn(), r.bottomRow(), r.rightColumn()));
+    clipboard_.SetClipboardText(grid_->CopyText(r.topRow(), r.leftColumn(), r.bottomRow(), r.rightColumn()));
 }
 
 void AuxInputsDialog::PasteClipboard() {
-    if (auto message = grid_->Paste(dialogs_.ClipboardText())) {
-        dialogs_.MessageBox(*message, "Kestrovane", MsgButtons::OK, MsgIcon::Warning);
+    if (auto message = grid_->Paste(clipboard_.ClipboardText())) {
+        messages_.MessageBox(*message, "Kestrovane", MsgButtons::OK, MsgIcon::Warning);
         return;
     }
     RedrawGrid();

@@ -21,7 +21,8 @@ class QTabBar;
 class QTableWidget;
 class QTimer;
 class SettingsStore;
-class UserDialogs;
+class Clipboard;
+class UserMessages;
 
 class AuxInputsDialog final : public QDialog {
     Q_OBJECT
@@ -30,9 +31,9 @@ public:
     // (nullopt or empty when cancelled).
     using CellAsk = std::function<std::optional<std::string>(const std::string& initial, double min, double max)>;
 
-    // All references must outlive the dialog. `dialogs` gives the clipboard and message boxes.
-    AuxInputsDialog(AuxInputs& aux, SettingsStore& settings, UserDialogs& dialogs, CellAsk askCell,
-                    QWidget* parent = nullptr);
+    // All references must outlive the dialog.
+    AuxInputsDialog(AuxInputs& aux, SettingsStore& settings, UserMessages& messages, Clipboard& clipboard,
+                    CellAsk askCell, QWidget* parent = nullptr);
     ~AuxInputsDialog() override;
 
     // The input shown (1..5).
@@ -59,7 +60,8 @@ private:
 
     AuxInputs& aux_;
     SettingsStore& settings_;
-    UserDialogs& dialogs_;
+    UserMessages& messages_;
+    Clipboard& clipboard_;
     CellAsk askCell_;
     std::unique_ptr<AuxLawGrid> grid_;
     int input_ = 1;

@@ -9,8 +9,8 @@ bool CommsMonitorDevice::DataLog_Configure(const std::vector<int>& addresses, co
     return comms_.DataLog_Configure(addresses, sizes);
 }
 std::vector<std::uint8_t> CommsMonitorDevice::DataLog_ReadRecord() { return comms_.DataLog_ReadRecord(); }
-std::int32_t CommsMonitorDevice::ReadEcuRam(int ecuKind, int address, int n) {
-    return comms_.ReadEcuRam(ecuKind, address, n);
+std::optional<std::int32_t> CommsMonitorDevice::ReadEcuRam(int ecuKind, int address, int n) {
+    return comms_.TryReadEcuRam(ecuKind, address, n);
 }
 bool CommsMonitorDevice::ResetO2Adaptation() { return comms_.ResetO2Adaptation(); }
 bool CommsMonitorDevice::RamByteOrderFlag() const { return comms_.RamByteOrderFlag(); }

@@ -13,7 +13,7 @@ public:
     void ResetIgnitionDebounce() override;
     bool DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes) override;
     std::vector<std::uint8_t> DataLog_ReadRecord() override;
-    std::int32_t ReadEcuRam(int ecuKind, int address, int n) override;
+    std::optional<std::int32_t> ReadEcuRam(int ecuKind, int address, int n) override;
     bool ResetO2Adaptation() override;
     bool RamByteOrderFlag() const override;
 

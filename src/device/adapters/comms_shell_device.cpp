@@ -8,7 +8,7 @@ void CommsShellDevice::ShutDown() { comms_.Comms_ShutDown(); }
 bool CommsShellDevice::IsOpen() { return comms_.Comms_IsOpen(); }
 bool CommsShellDevice::QuickPing() { return comms_.QuickPing(); }
 bool CommsShellDevice::UpdateConnectionStatus(bool force) { return comms_.UpdateConnectionStatus(force); }
-bool CommsShellDevice::CheckDeviceOrExplain(UserDialogs& dialogs) { return comms_.CheckDeviceOrExplain(dialogs); }
+bool CommsShellDevice::CheckDeviceOrExplain(UserMessages& messages) { return comms_.CheckDeviceOrExplain(messages); }
 bool CommsShellDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
 bool CommsShellDevice::PemIsReachable(int ecuKind) { return comms_.PemIsReachable(ecuKind); }
 bool CommsShellDevice::SelectEcuMode(char mode) { return comms_.SelectEcuMode(mode); }

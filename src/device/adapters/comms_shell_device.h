@@ -15,7 +15,7 @@ public:
     bool IsOpen() override;
     bool QuickPing() override;
     bool UpdateConnectionStatus(bool force) override;
-    bool CheckDeviceOrExplain(UserDialogs& dialogs) override;
+    bool CheckDeviceOrExplain(UserMessages& messages) override;
     bool IsIgnitionOn() override;
     bool PemIsReachable(int ecuKind) override;
     bool SelectEcuMode(char mode) override;

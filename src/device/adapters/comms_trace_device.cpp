@@ -14,8 +14,8 @@ bool CommsTraceDevice::DataLog_Configure(const std::vector<int>& addresses, cons
 
 std::vector<std::uint8_t> CommsTraceDevice::DataLog_ReadRecord() { return comms_.DataLog_ReadRecord(); }
 
-std::int32_t CommsTraceDevice::ReadEcuRam(int ecuKind, int address, int n) {
-    return comms_.ReadEcuRam(ecuKind, address, n);
+std::optional<std::int32_t> CommsTraceDevice::ReadEcuRam(int ecuKind, int address, int n) {
+    return comms_.TryReadEcuRam(ecuKind, address, n);
 }
 
 bool CommsTraceDevice::RamByteOrderFlag() const { return comms_.RamByteOrderFlag(); }

@@ -12,7 +12,7 @@ public:
     bool SetAuxInputFilter(int channel, int coefficient) override;
     bool DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes) override;
     std::vector<std::uint8_t> DataLog_ReadRecord() override;
-    std::int32_t ReadEcuRam(int ecuKind, int address, int n) override;
+    std::optional<std::int32_t> ReadEcuRam(int ecuKind, int address, int n) override;
     bool RamByteOrderFlag() const override;
     bool LH_GetMapSetSelector(const EPROM& image) override;
 

@@ -1,14 +1,16 @@
 #include "maps/gui/cell_input_dialog.h"
 
-#include "platform/dialogs.h"
+#include "platform/messages.h"
 
+#include <QCoreApplication>
 #include <QDialogButtonBox>
+#include <QFocusEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
-CellInputDialog::CellInputDialog(UserDialogs& dialogs, QWidget* parent) : QDialog(parent), dialogs_(dialogs) {
+CellInputDialog::CellInputDialog(UserMessages& dialogs, QWidget* parent) : QDialog(parent), dialogs_(dialogs) {
     setObjectName("frmCellInput");
     setWindowTitle(QString::fromUtf8(kCellInputCaption.data(), static_cast<int>(kCellInputCaption.size())));
     auto* layout = new QVBoxLayout(this);
@@ -16,6 +18,7 @@ CellInputDialog::CellInputDialog(UserDialogs& dialogs, QWidget* parent) : QDialo
     prompt->setObjectName("lblPrompt");
     txtValue_ = new QLineEdit(this);
     txtValue_->setObjectName("txtValue");
+    txtValue_->installEventFilter(this);
     lblLimits_ = new QLabel(this);
     lblLimits_->setObjectName("lblLimits");
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -35,6 +38,7 @@ void CellInputDialog::Prepare(const QString& initialText, const CellInputLimits&
     txtValue_->setFocus();
     txtValue_->deselect();
     txtValue_->setCursorPosition(static_cast<int>(initialText.size()));
+    keepPreparedText_ = true;
     lblLimits_->setText(QString("Min: %1    Max: %2")
                             .arg(QString::fromStdString(limits.minText), QString::fromStdString(limits.maxText)));
 }
@@ -50,6 +54,21 @@ void CellInputDialog::accept() {
         return;
     }
     QDialog::accept();
+}
+
+bool CellInputDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == txtValue_ && event->type() == QEvent::FocusIn && keepPreparedText_) {
+        keepPreparedText_ = false;
+        // A dialog being shown hands the focus over as if by Tab, and a text box selects all its
+        // text on that: the first typed key would replace the one that opened the dialog.
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason) {
+            QFocusEvent plain(QEvent::FocusIn, Qt::OtherFocusReason);
+            QCoreApplication::sendEvent(txtValue_, &plain);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 std::optional<std::string> QtCellInput::Ask(const std::string& initialText, const CellInputLimits& limits) {

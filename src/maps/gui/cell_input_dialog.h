@@ -8,12 +8,12 @@
 
 class QLabel;
 class QLineEdit;
-class UserDialogs;
+class UserMessages;
 
 class CellInputDialog final : public QDialog {
     Q_OBJECT
 public:
-    CellInputDialog(UserDialogs& dialogs, QWidget* parent = nullptr);
+    CellInputDialog(UserMessages& dialogs, QWidget* parent = nullptr);
     // Prepares the dialog for one question.
     void Prepare(const QString& initialText, const CellInputLimits& limits);
     QString Text() const;
@@ -22,20 +22,26 @@ public:
 
     void accept() override;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
-    UserDialogs& dialogs_;
+    UserMessages& dialogs_;
     CellInputLimits limits_;
     QLineEdit* txtValue_;
     QLabel* lblLimits_;
+    // Until the text box first takes the focus: the prepared text (often the key that opened the
+    // dialog) stays unselected with the cursor after it, so that the next key adds to it.
+    bool keepPreparedText_ = false;
 };
 
 // The dialog as the editor's cell input: modal over `parent`.
 class QtCellInput final : public CellInput {
 public:
-    QtCellInput(UserDialogs& dialogs, QWidget* parent) : dialogs_(dialogs), parent_(parent) {}
+    QtCellInput(UserMessages& dialogs, QWidget* parent) : dialogs_(dialogs), parent_(parent) {}
     std::optional<std::string> Ask(const std::string& initialText, const CellInputLimits& limits) override;
 
 private:
-    UserDialogs& dialogs_;
+    UserMessages& dialogs_;
     QWidget* parent_;
 };

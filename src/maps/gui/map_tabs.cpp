@@ -305,6 +305,9 @@ void MapTabPanel::SelectMap() {
     if (image == nullptr || mapSel_->currentIndex() < 0) return;
     traceWanted_ = false;
     UpdateTraceTimer();
+    // The marker and its trail stood on the old map's cells.
+    grid_->Marker(0)->SetVisible(false);
+    grid_->Marker(1)->SetVisible(false);
     grid_->SetRedraw(false);
     TableEditor& editor = tabs_.NewEditor(tab_, *grid_);
 
@@ -328,7 +331,8 @@ void MapTabPanel::SelectMap() {
         if (tab_ == MapTab::Fuel) {
             used = IsMapUsed(tab_, def->activeCode, s.device->LH_GetMapSetSelector(*image), 0);
         } else {
-            const int mapSet = s.device->ReadEcuRam(2, image->GetVariableAddress(5), 1);
+            // A map set that cannot be read counts as set 0.
+            const int mapSet = s.device->ReadEcuRam(2, image->GetVariableAddress(5), 1).value_or(0);
             used = IsMapUsed(tab_, def->activeCode, false, mapSet);
         }
     }
@@ -515,7 +519,8 @@ CellInput* MapTabs::CellInputSeam() {
 }
 
 TableEditor& MapTabs::NewEditor(MapTab tab, QtMapGrid& grid) {
-    fuelmapeditor_ = std::make_unique<TableEditor>(*services_.dialogs, CellInputSeam());
+    UserDialogs& dialogs = *services_.dialogs;
+    fuelmapeditor_ = std::make_unique<TableEditor>(dialogs, dialogs, dialogs, CellInputSeam());
     boundTab_ = tab;
     EPROM* image = ImageOf(tab);
     boundImage_ = image;

@@ -1,7 +1,7 @@
 #include "monitor/gui/fuel_monitor_page.h"
 
 #include "monitor/gui/instrument_widgets.h"
-#include "platform/dialogs.h"
+#include "platform/messages.h"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -18,7 +18,7 @@ namespace {
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 } // namespace
 
-FuelMonitorPanel::FuelMonitorPanel(MonitorDevice& device, const AuxInputs& aux, Clock& clock, UserDialogs& dialogs,
+FuelMonitorPanel::FuelMonitorPanel(MonitorDevice& device, const AuxInputs& aux, Clock& clock, UserMessages& dialogs,
                                    Hooks hooks, QWidget* parent)
     : QWidget(parent), device_(device), clock_(clock), dialogs_(dialogs), hooks_(std::move(hooks)),
       monitor_(device, aux, clock) {

@@ -18,7 +18,7 @@ class QLabel;
 class QPushButton;
 class QSlider;
 class QTimer;
-class UserDialogs;
+class UserMessages;
 
 class FuelMonitorPanel final : public QWidget {
     Q_OBJECT
@@ -30,7 +30,7 @@ public:
         std::function<void(QWidget*)> registerIgnitionDependent;
     };
     // All references must outlive the panel.
-    FuelMonitorPanel(MonitorDevice& device, const AuxInputs& aux, Clock& clock, UserDialogs& dialogs, Hooks hooks,
+    FuelMonitorPanel(MonitorDevice& device, const AuxInputs& aux, Clock& clock, UserMessages& dialogs, Hooks hooks,
                      QWidget* parent = nullptr);
     ~FuelMonitorPanel() override;
 
@@ -48,7 +48,7 @@ private:
 
     MonitorDevice& device_;
     Clock& clock_;
-    UserDialogs& dialogs_;
+    UserMessages& dialogs_;
     Hooks hooks_;
     FuelMonitor monitor_;
     bool registered_ = false;

@@ -179,6 +179,13 @@ void IgnitionMonitorPanel::Enter() {
 
 void IgnitionMonitorPanel::Leave() { tmrMonitorEZK_->stop(); }
 
+void IgnitionMonitorPanel::AuxInputsChanged() {
+    const EPROM* image = hooks_.image ? hooks_.image() : nullptr;
+    if (!image) return;
+    tmrMonitorEZK_->stop();
+    if (monitor_.Reconfigure(*image)) tmrMonitorEZK_->start(kMonitorTimerMs);
+}
+
 void IgnitionMonitorPanel::Tick() {
     const EPROM* image = hooks_.image ? hooks_.image() : nullptr;
     if (!image) return;

@@ -38,6 +38,8 @@ public:
 
     void Enter();
     void Leave();
+    // The aux inputs changed while the tab is shown: the record is configured again with them.
+    void AuxInputsChanged();
     // One tmrMonitorEZK tick.
     void Tick();
     void Show(const IgnitionMonitorView& view);

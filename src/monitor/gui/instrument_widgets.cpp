@@ -23,6 +23,7 @@ bool Changed(QWidget* w, int state) {
 QLabel* Value(const QString& objectName, QWidget* parent, double scale, int index) {
     auto* l = new QLabel("-", parent);
     l->setObjectName(objectName);
+    l->setTextFormat(Qt::PlainText); // units and names come from the settings
     if (index >= 0) l->setProperty("index", index);
     QFont f = l->font();
     f.setPointSizeF(f.pointSizeF() * scale);
@@ -35,6 +36,7 @@ QLabel* Value(const QString& objectName, QWidget* parent, double scale, int inde
 
 QLabel* Caption(const QString& text, QWidget* parent) {
     auto* l = new QLabel(text, parent);
+    l->setTextFormat(Qt::PlainText); // aux input captions are names from the settings
     l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     return l;
 }
