@@ -84,6 +84,7 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
                               : key == "late" ? &parsed.late
                               : key == "garble" ? &parsed.garble
                               : key == "crc" ? &parsed.crc
+                              : key == "refuse" ? &parsed.refuse
                                              : nullptr;
         if (probability != nullptr) {
             const Parsed<double> p = ParseProbability(value);
@@ -107,7 +108,7 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
             parsed.lateMs = static_cast<int>(*n);
         } else {
             return ParseError{prefix + "unknown fault \"" + key +
-                              "\" (known: drop, dup, late, garble, crc, unplug-after, silent, seed, late-ms)"};
+                              "\" (known: drop, dup, late, garble, crc, refuse, unplug-after, silent, seed, late-ms)"};
         }
     }
     return parsed;
@@ -258,6 +259,9 @@ SimulatedBackend::SimulatedBackend(const SimOptions& options, const SimFaultSpec
     if (const auto mode = ParseSimIgnitionMode(options.ignition)) impl_->mode = *mode;
     impl_->device->SetCrcFaultHook([impl = impl_.get()] {
         return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc;
+    });
+    impl_->device->SetRefuseFaultHook([impl = impl_.get()] {
+        return impl->faults.refuse > 0 && Uniform(impl->rng) < impl->faults.refuse;
     });
 }
 
