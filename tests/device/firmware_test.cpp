@@ -113,8 +113,10 @@ protected:
         dialogs.logProgressUpdates = false;
         ASSERT_TRUE(comms.Comms_Open());
     }
+    // One file per test: the tests run in parallel processes.
     std::string WriteTemp(const Bytes& data) {
-        const std::string path = ::testing::TempDir() + "/kv_fw_test.dat";
+        const std::string path = ::testing::TempDir() + "/kv_fw_test_" +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".dat";
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
                                                     static_cast<std::streamsize>(data.size()));
         return path;
