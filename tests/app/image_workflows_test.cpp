@@ -722,7 +722,7 @@ TEST_F(WorkflowTest, DownloadEndsWhenDetectionCannotStartOrTheDeviceFallsSilent)
         EXPECT_EQ(dialogs.messages[0], "Kestrovane device not responding") << c.name;
         EXPECT_LE(modules.ignitionPolls, 50) << c.name;
         EXPECT_EQ(std::count(modules.log.begin(), modules.log.end(), "PemFinish"), 0) << c.name;
-        EXPECT_EQ(shell.FuelImage().GetECUType(), 0) << c.name;
+        EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown) << c.name;
         EXPECT_FALSE(dialogs.progressVisible) << c.name;
     }
 }
