@@ -18,6 +18,8 @@ constexpr int kChannelDataLog = 1;
 // A flush reads at most this many reports, so a device that streams without pause cannot hold
 // a command in its flush forever.
 constexpr int kMaxFlushReads = 256;
+// A drain looks at the reply channel this often while it waits out a reply window.
+constexpr std::int64_t kDrainStepMs = 10;
 // Once the first report of a message has come, the device sends the rest in the following USB
 // frames; a continuation report gets at least this budget (seconds) even when the caller polls
 // with a shorter time-out, so a message is never cut in two.
@@ -366,6 +368,15 @@ void Comms::FlushChannel(std::uint8_t type) {
     ClearRx();
 }
 
+void Comms::DrainReplies() {
+    const auto end = clock_.NowMs() + static_cast<std::int64_t>(link_.readTimeout * 1000.0 + 0.5);
+    FlushChannel(DATA);
+    for (auto now = clock_.NowMs(); now < end && link_.open; now = clock_.NowMs()) {
+        clock_.SleepMs(std::min<std::int64_t>(kDrainStepMs, end - now));
+        FlushChannel(DATA);
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Standard exchange
 
@@ -463,6 +474,15 @@ bool Comms::EnterBootloader() {
 bool Comms::WriteFirmwareBlock(const std::vector<std::uint8_t>& data) {
     if (data.size() != 256) return false;
     if (!EnsureOpen()) return false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (SendFirmwareBlock(data).value_or(false)) return true;
+    }
+    return false;
+}
+
+std::optional<bool> Comms::SendFirmwareBlock(const std::vector<std::uint8_t>& data) {
+    if (data.size() != 256) return false;
+    if (!EnsureOpen()) return std::nullopt;
     const std::uint16_t crc = Crc16Of(data);
     // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi
     std::vector<std::uint8_t> request;
@@ -472,10 +492,13 @@ bool Comms::WriteFirmwareBlock(const std::vector<std::uint8_t>& data) {
     request.insert(request.end(), data.begin(), data.end());
     request.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     request.push_back(static_cast<std::uint8_t>(crc >> 8));
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (AckExchange(request, '1')) return true;
-    }
-    return false;
+    FlushChannel(DATA);
+    SendRequest(request);
+    BeginReceive(DATA);
+    const std::vector<std::uint8_t> ack = ReceiveBytes(1);
+    EndReceive();
+    if (ack.empty()) return std::nullopt;
+    return ack[0] == '1';
 }
 
 bool Comms::RestartFirmware() {

@@ -146,6 +146,9 @@ public:
     // Drops what is pending for channel `type` (0x10 or 0x20): its ring buffer and whatever the
     // driver has queued already.
     void FlushChannel(std::uint8_t type);
+    // Waits one reply window (readTimeout) and drops every DATA report that arrives in it: the
+    // late answer to a request that timed out is never taken for the answer to the next one.
+    void DrainReplies();
 
     // ---- presence and device firmware ----
     bool Ping();      // "t" -> "T", 4 attempts
@@ -155,6 +158,9 @@ public:
     bool EnterBootloader();
     // 0x12 0x34, 256 data bytes, CRC lo, CRC hi -> "1"; 4 attempts; false at once unless 256 bytes.
     bool WriteFirmwareBlock(const std::vector<std::uint8_t>& data);
+    // One attempt of WriteFirmwareBlock: true when the loader took the block ("1"), false when it
+    // refused it (any other answer), nullopt when no answer came (the loader may have taken it).
+    std::optional<bool> SendFirmwareBlock(const std::vector<std::uint8_t>& data);
     // 0xD1 0xE0 -> "2"; true whenever the link was open.
     bool RestartFirmware();
 

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <numeric>
 #include <optional>
 
 namespace {
@@ -124,15 +125,43 @@ bool RetryWithRecovery(EpromDevice& device, Clock& clock, int attempts, int paus
     return false;
 }
 
-const std::string kCancelled = "Cancelled by user";
+const std::string kCancelled = kCancelledByUser;
 // How long the ignition guidance waits for the driver (the command-line tool has no Cancel).
 constexpr std::int64_t kDriverWaitMs = 5 * 60 * 1000;
 const std::string kIgnitionNotTurnedOff = "The ignition was not turned off within 5 minutes";
 const std::string kIgnitionNotTurnedOn = "The ignition was not turned on within 5 minutes";
 const std::string kNotResponding = "Kestrovane device not responding";
+const std::string kPartialImage =
+    " The EPROM Module holds a partial image: the ECU must not be started until the image has been loaded "
+    "again.";
+
+// A block read from a running unit or from the emulator carries no checksum: a block counts
+// only when two reads of it agree, with at most this many reads per block.
+constexpr int kMaxReadsPerBlock = 6;
+// Reads of a module block (which carries its own checksum) before the block counts as lost.
+constexpr int kModuleBlockReads = 10;
+// Writes of one module block before the load gives up on the block.
+constexpr int kModuleBlockWrites = 8;
+// Rounds of re-sending the blocks that the read-back found different.
+constexpr int kResendRounds = 3;
+// Attempts at the command that ends a module's start-up transfers.
+constexpr int kFinishAttempts = 4;
+
+// Reads one block with `read` until two reads agree; empty when they never do.
+std::vector<std::uint8_t> AgreedRead(int block, const std::function<std::vector<std::uint8_t>()>& read) {
+    std::vector<std::vector<std::uint8_t>> seen;
+    for (int attempt = 0; attempt < kMaxReadsPerBlock; ++attempt) {
+        std::vector<std::uint8_t> bytes = read();
+        if (bytes.size() != static_cast<std::size_t>(block)) continue;
+        if (std::find(seen.begin(), seen.end(), bytes) != seen.end()) return bytes;
+        seen.push_back(std::move(bytes));
+    }
+    return {};
+}
 
 // Reads the whole 16 kB window in blocks of `block` bytes with `read` (address -> bytes) under a
-// progress window of one step per block; nullopt as soon as a block does not come whole.
+// progress window of one step per block, each block until two reads agree; nullopt as soon as a
+// block cannot be had.
 std::optional<std::vector<std::uint8_t>> ReadWindowInBlocks(
     Ui& ui, const std::string& caption, int block,
     const std::function<std::vector<std::uint8_t>(int address)>& read) {
@@ -141,8 +170,8 @@ std::optional<std::vector<std::uint8_t>> ReadWindowInBlocks(
     for (int address = 0; address < EPROM::kWindowSize; address += block) {
         ui.Update(address / block);
         ui.Events();
-        const std::vector<std::uint8_t> bytes = read(address);
-        if (bytes.size() != static_cast<std::size_t>(block)) {
+        const std::vector<std::uint8_t> bytes = AgreedRead(block, [&read, address] { return read(address); });
+        if (bytes.empty()) {
             ui.Close();
             return std::nullopt;
         }
@@ -150,6 +179,29 @@ std::optional<std::vector<std::uint8_t>> ReadWindowInBlocks(
     }
     ui.Close();
     return window;
+}
+
+// One module block through the start-up channel; its checksum covers the address, so one good
+// read is the block. Empty when no read came whole.
+std::vector<std::uint8_t> ReadModuleBlock(EpromDevice& device, Clock& clock, int address) {
+    std::vector<std::uint8_t> block;
+    int tries = 0;
+    const bool got = RetryWithRecovery(device, clock, kModuleBlockReads, 0, [&] {
+        if (tries++ > 0) device.DrainReplies();
+        block = device.PemReadBlock(address);
+        return block.size() == static_cast<std::size_t>(kBlock);
+    });
+    if (!got) block.clear();
+    return block;
+}
+
+// One module block written, with a drained reply window before every repeat.
+bool WriteModuleBlock(EpromDevice& device, Clock& clock, int address, const std::vector<std::uint8_t>& block) {
+    int tries = 0;
+    return RetryWithRecovery(device, clock, kModuleBlockWrites, 10, [&] {
+        if (tries++ > 0) device.DrainReplies();
+        return device.PemWriteBlock(address, block);
+    });
 }
 
 } // namespace
@@ -236,6 +288,18 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
     return {};
 }
 
+std::string FinishModule(EpromContext& context, int ecu, bool selected) {
+    EpromDevice* device = context.device;
+    for (int attempt = 0; device && attempt < kFinishAttempts; ++attempt) {
+        if (attempt > 0) device->DrainReplies();
+        if ((attempt > 0 || !selected) && !device->PemSelect(ecu)) continue;
+        if (device->PemFinish()) return {};
+    }
+    return "The " + UnitName(ecu) +
+           " EPROM Module did not confirm the end of the transfer and may still hold its ECU in start-up. Switch "
+           "the ignition off and on again.";
+}
+
 std::string EPROM::LoadFromEmulator() {
     EpromDevice* device = Context().device;
     Ui ui(Context().dialogs);
@@ -280,12 +344,8 @@ std::string EPROM::LoadFromECU_Initiation(int ecu) {
             ui.Update(blockNo);
             ui.Events();
         }
-        std::vector<std::uint8_t> block;
-        const bool got = RetryWithRecovery(*device, *clock, 10, 0, [&] {
-            block = device->PemReadBlock(address);
-            return block.size() == static_cast<std::size_t>(kBlock);
-        });
-        if (!got) {
+        const std::vector<std::uint8_t> block = ReadModuleBlock(*device, *clock, address);
+        if (block.empty()) {
             ui.Close();
             return "Lost connection to " + unit + " ECU";
         }
@@ -344,23 +404,62 @@ std::string EPROM::LoadToEmulator() {
     }
 
     const int size = std::min<int>(imageSize_, static_cast<int>(image_.size()));
-    ui.Show("Loading", size / kBlock);
-    for (int offset = 0; offset + kBlock <= size; offset += kBlock) {
-        const int blockNo = offset / kBlock;
+    const int blocks = size / kBlock;
+    auto blockOf = [this](int offset) {
+        return std::vector<std::uint8_t>(image_.begin() + offset, image_.begin() + offset + kBlock);
+    };
+    ui.Show("Loading", blocks);
+    for (int blockNo = 0; blockNo < blocks; ++blockNo) {
         if (blockNo > 0 && blockNo % 8 == 0) {
             ui.Update(blockNo);
             ui.Events();
         }
-        const std::vector<std::uint8_t> block(image_.begin() + offset, image_.begin() + offset + kBlock);
-        const bool written = RetryWithRecovery(*device, *clock, 8, 10, [&] {
-            return device->PemWriteBlock(windowOffset_ + offset, block);
-        });
-        if (!written) {
+        const int offset = blockNo * kBlock;
+        if (!WriteModuleBlock(*device, *clock, windowOffset_ + offset, blockOf(offset))) {
             ui.Close();
-            return "Connection to ECU lost";
+            return blockNo == 0 ? "Connection to ECU lost" : "Connection to ECU lost." + kPartialImage;
         }
     }
-    device->PemFinish();
+
+    // An acknowledgement does not say which block it answers: only the module's own content,
+    // read back block by block, shows that the image arrived. Blocks that differ go again.
+    std::vector<int> toCheck(static_cast<std::size_t>(blocks));
+    std::iota(toCheck.begin(), toCheck.end(), 0);
+    std::vector<int> differing;
+    for (int round = 0; round <= kResendRounds; ++round) {
+        if (round > 0) {
+            toCheck = differing;
+            for (int blockNo : toCheck) {
+                const int offset = blockNo * kBlock;
+                if (!WriteModuleBlock(*device, *clock, windowOffset_ + offset, blockOf(offset))) {
+                    ui.Close();
+                    return "Connection to ECU lost." + kPartialImage;
+                }
+            }
+        }
+        ui.Show("Verifying", static_cast<int>(toCheck.size()));
+        differing.clear();
+        for (std::size_t i = 0; i < toCheck.size(); ++i) {
+            if (i > 0 && i % 8 == 0) {
+                ui.Update(static_cast<int>(i));
+                ui.Events();
+            }
+            const int offset = toCheck[i] * kBlock;
+            const std::vector<std::uint8_t> held = ReadModuleBlock(*device, *clock, windowOffset_ + offset);
+            if (held.empty()) {
+                ui.Close();
+                return "Connection to ECU lost." + kPartialImage;
+            }
+            if (held != blockOf(offset)) differing.push_back(toCheck[i]);
+        }
+        if (differing.empty()) break;
+    }
+    if (!differing.empty()) {
+        ui.Close();
+        return std::to_string(differing.size()) + " of " + std::to_string(blocks) +
+               " blocks did not arrive in the EPROM Module." + kPartialImage;
+    }
+    const std::string finished = FinishModule(Context(), unit, true);
     ui.Close();
-    return {};
+    return finished;
 }

@@ -86,6 +86,7 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
                               : key == "late" ? &parsed.late
                               : key == "garble" ? &parsed.garble
                               : key == "crc" ? &parsed.crc
+                              : key == "refuse" ? &parsed.refuse
                                              : nullptr;
         if (probability != nullptr) {
             const Parsed<double> p = ParseProbability(value);
@@ -115,7 +116,7 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
             parsed.lateMs = static_cast<int>(*n);
         } else {
             return ParseError{prefix + "unknown fault \"" + key +
-                              "\" (known: drop, dup, late, garble, crc, unplug-after, stall, silent, seed, late-ms)"};
+                              "\" (known: drop, dup, late, garble, crc, refuse, unplug-after, stall, silent, seed, late-ms)"};
         }
     }
     return parsed;
@@ -280,6 +281,9 @@ SimulatedBackend::SimulatedBackend(const SimOptions& options, const SimFaultSpec
     if (const auto mode = ParseSimIgnitionMode(options.ignition)) impl_->mode = *mode;
     impl_->device->SetCrcFaultHook([impl = impl_.get()] {
         return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc;
+    });
+    impl_->device->SetRefuseFaultHook([impl = impl_.get()] {
+        return impl->faults.refuse > 0 && Uniform(impl->rng) < impl->faults.refuse;
     });
 }
 

@@ -39,6 +39,7 @@ TEST_P(SimFaultSpecTest, ParsesOrExplains) {
 INSTANTIATE_TEST_SUITE_P(
     Specs, SimFaultSpecTest,
     ::testing::Values(SpecCase{"", true, ""}, SpecCase{"drop=0.1,dup=0.2,late=0.3,garble=0.4,crc=1,seed=7", true, ""},
+                      SpecCase{"refuse=0.1", true, ""}, SpecCase{"refuse=2", false, "refuse must be a number"},
                       SpecCase{" silent , unplug-after=40 ", true, ""}, SpecCase{"late=0.5,late-ms=20", true, ""},
                       SpecCase{"drop=1.5", false, "drop must be a number from 0 to 1"},
                       SpecCase{"drop=abc", false, "drop must be a number"},
@@ -154,6 +155,7 @@ TEST(SimFaultTest, CrcFaultCorruptsModuleBlockReads) {
     SimRig rig(o);
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     rig.host->Exchange({0x82, 1}, 1);
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_EQ(rig.host->Exchange({0x95, 'L'}, 1), Bytes("1"));
     const B reply = rig.host->Exchange({0x92, 0, 0}, 67);
@@ -164,6 +166,40 @@ TEST(SimFaultTest, CrcFaultCorruptsModuleBlockReads) {
     check.Update(reply.data(), 66);
     EXPECT_NE(check.Register(), 0);
     EXPECT_EQ(reply[66], '1');
+}
+
+TEST(SimFaultTest, RefuseFaultRefusesWellFormedBlocks) {
+    SimOptions o;
+    o.faults = "refuse=1";
+    SimRig rig(o);
+    rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
+    rig.host->Exchange({0x82, 1}, 1);
+    rig.clock.SleepMs(kSimPowerDownMs);
+    rig.sim->SetIgnitionMode(SimIgnitionMode::On);
+    ASSERT_EQ(rig.host->Exchange({0x95, 'L'}, 1), Bytes("1"));
+    B block{0x91, 0x40, 0x00};
+    B crcIn{0x40, 0x00};
+    for (int i = 0; i < 64; ++i) {
+        block.push_back(0x5A);
+        crcIn.push_back(0x5A);
+    }
+    const std::uint16_t crc = CrcOf(crcIn);
+    block.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    block.push_back(static_cast<std::uint8_t>(crc >> 8));
+    EXPECT_EQ(rig.host->Exchange(block, 1), Bytes("0"));
+    EXPECT_EQ(rig.Device().Module(kSimLH).memory[0x40], 0xFF) << "a refused block is not stored";
+
+    // The firmware loader refuses its blocks too, and keeps no record of them.
+    rig.host->Send({'F', 0x6B, 0x3C});
+    ASSERT_EQ(rig.host->Exchange(Bytes("kq8v"), 1), Bytes("F"));
+    B fw{0x12, 0x34};
+    const B data(256, 0x33);
+    fw.insert(fw.end(), data.begin(), data.end());
+    const std::uint16_t fwCrc = CrcOf(data);
+    fw.push_back(static_cast<std::uint8_t>(fwCrc & 0xFF));
+    fw.push_back(static_cast<std::uint8_t>(fwCrc >> 8));
+    EXPECT_EQ(rig.host->Exchange(fw, 1), Bytes("0"));
+    EXPECT_TRUE(rig.Device().LoaderBlocks().empty());
 }
 
 TEST(SimFaultTest, UnplugAfterReportsThenReplug) {

@@ -84,6 +84,7 @@ TEST(SimLinkTest, ModuleLoadWithAutoIgnitionThenReadBackBothWays) {
     // Through the start-up channel, with a few corrupted block checksums on the way.
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     ASSERT_TRUE(rig.comms->PemDetectStart(1));
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_EQ(rig.comms->PemDetectStatus(), 1);
     ASSERT_TRUE(rig.comms->PemDetectStop());
@@ -99,6 +100,7 @@ TEST(SimLinkTest, BlockReadsSurviveCrcFaults) {
     rig.sim->Device().Module(kSimEZK).memory = PatternImage();
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     ASSERT_TRUE(rig.comms->PemDetectStart(2));
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_TRUE(rig.comms->PemDetectStop());
     EPROM image(rig.context);

@@ -63,6 +63,7 @@ TEST_F(SimStateTest, SavedWhileRunningAfterAModuleLoadAndAfterAWhile) {
     SimRig rig(Options());
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     rig.host->Exchange({0x82, 1}, 1);
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_EQ(rig.host->Exchange({0x95, 'L'}, 1), Bytes("1"));
     B block{0x91, 0x00, 0x01};

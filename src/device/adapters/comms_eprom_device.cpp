@@ -25,6 +25,7 @@ bool CommsEpromDevice::PemWriteBlock(int address, const std::vector<std::uint8_t
 }
 std::vector<std::uint8_t> CommsEpromDevice::PemReadBlock(int address) { return comms_.PemReadBlock(address); }
 bool CommsEpromDevice::PemFinish() { return comms_.PemFinish(); }
+void CommsEpromDevice::DrainReplies() { comms_.DrainReplies(); }
 bool CommsEpromDevice::UpgradePemFirmware(int ecuKind) { return firmware_.UpgradePemFirmware(ecuKind); }
 
 bool LH_GetMapSetSelector(Comms& comms, const EPROM& image) {
