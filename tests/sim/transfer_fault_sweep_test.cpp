@@ -60,21 +60,22 @@ struct Rig {
         sim->Device().Module(kSimLH).memory = kInDevice;
         sim->Device().EmulatorMemory() = kInDevice;
         sim->Device().MarkMemoryChanged();
-        autoDialogs = std::make_unique<AutoIgnitionDialogs>(dialogs, *sim, clock, 800);
+        driver = std::make_unique<AutoIgnitionDriver>(*sim, clock, 800);
         comms = std::make_unique<Comms>(*sim, clock);
-        firmware = std::make_unique<Firmware>(*comms, *autoDialogs, clock);
+        firmware = std::make_unique<Firmware>(*comms, dialogs, clock);
         device = std::make_unique<CommsEpromDevice>(*comms, *firmware);
         context.deviceIO = true;
         context.device = device.get();
-        context.dialogs = autoDialogs.get();
+        context.dialogs = &dialogs;
         context.clock = &clock;
+        context.ignition = driver.get();
         comms->Comms_Open();
     }
 
     FakeClock clock;
     ScriptedDialogs dialogs;
     std::unique_ptr<SimulatedBackend> sim;
-    std::unique_ptr<AutoIgnitionDialogs> autoDialogs;
+    std::unique_ptr<AutoIgnitionDriver> driver;
     std::unique_ptr<Comms> comms;
     std::unique_ptr<Firmware> firmware;
     std::unique_ptr<CommsEpromDevice> device;
@@ -114,7 +115,7 @@ Result RunAndCheck(Transfer transfer, const std::string& faults) {
         int status = -1;
         message = GuideIgnitionOff(rig.context);
         if (message.empty()) message = WaitForModules(rig.context, 1, status);
-        rig.autoDialogs->CloseProgress();
+        rig.dialogs.CloseProgress();
         if (message.empty() && (status <= 0 || (status & 1) == 0))
             message = "No ECU with Kestrovane Programmable EPROM Module was found";
         if (message.empty()) {
