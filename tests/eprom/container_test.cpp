@@ -211,7 +211,7 @@ TEST_P(SmallImageCopies, EditsReachEveryCopyInMemoryAndInTheSavedFile) {
     WriteFile(dir.File("in.bin"), Repeat(c.image, static_cast<int>(c.loadLength / c.image.size())));
     EPROM image;
     ASSERT_EQ(image.LoadFromFile(dir.File("in.bin")), "") << c.what;
-    ASSERT_EQ(image.GetFileFormat(), c.loadFormat) << c.what;
+    ASSERT_EQ(FileFormatCode(image.GetFileFormat()), c.loadFormat) << c.what;
     ASSERT_EQ(static_cast<std::size_t>(image.ImageSize()), c.image.size()) << c.what;
 
     Bytes edited = c.image;
@@ -226,7 +226,7 @@ TEST_P(SmallImageCopies, EditsReachEveryCopyInMemoryAndInTheSavedFile) {
     const std::size_t copiesInMemory = image.Bytes().size() / c.image.size();
     EXPECT_EQ(image.Bytes(), Repeat(edited, static_cast<int>(copiesInMemory))) << c.what;
 
-    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), c.saveFormat)) << c.what;
+    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), static_cast<FileFormat>(c.saveFormat))) << c.what;
     const Bytes file = ReadFile(dir.File("out.bin"));
     ASSERT_EQ(file.size(), c.saveLength) << c.what;
     for (std::size_t copy = 0; copy < c.saveLength / c.image.size(); ++copy) {
@@ -263,7 +263,7 @@ TEST(Container, SmallImageSavesTheShownCopyIntoEveryPlace) {
     EPROM image;
     ASSERT_EQ(image.LoadFromFile(dir.File("in.bin")), "");
     ASSERT_EQ(image.GetKind(), 6);
-    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), 2));
+    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), FileFormat::EPROM27C128));
     EXPECT_EQ(ReadFile(dir.File("out.bin")), Repeat(lh22, 4));
     EXPECT_EQ(image.Bytes(), Repeat(lh22, 4));
     EXPECT_FALSE(image.HasBeenModified());
@@ -341,7 +341,7 @@ TEST(Container, SaveThroughALinkWritesItsTargetAndKeepsItsPermissions) {
             fs::permissions(target, c.mode);
         }
         fs::create_symlink(fs::path(target).filename(), link); // relative, as links usually are
-        ASSERT_TRUE(image.SaveToFile(link, 3)) << c.what;
+        ASSERT_TRUE(image.SaveToFile(link, FileFormat::EPROM27C256)) << c.what;
         EXPECT_TRUE(fs::is_symlink(link)) << c.what;
         EXPECT_EQ(ReadFile(target).size(), 32768u) << c.what;
         EXPECT_EQ(ReadFile(target).at(16384 + 100), 0x42) << c.what;
@@ -354,7 +354,7 @@ TEST(Container, SaveThroughALinkWritesItsTargetAndKeepsItsPermissions) {
     const std::string plain = dir.File("plain.bin");
     WriteFile(plain, Bytes(16384, 0x11));
     fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(image.SaveToFile(plain, 2));
+    ASSERT_TRUE(image.SaveToFile(plain, FileFormat::EPROM27C128));
     EXPECT_EQ(fs::status(plain).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
 }
 
@@ -371,7 +371,7 @@ TEST(Container, SaveRefusesWhatIsNotARegularFileAndLeavesItInPlace) {
     EPROM image;
     image.LoadFromArray(LH23Image());
     for (const std::string& path : {fifo, folder, linkToFifo}) {
-        EXPECT_FALSE(image.SaveToFile(path, 3)) << path;
+        EXPECT_FALSE(image.SaveToFile(path, FileFormat::EPROM27C256)) << path;
         EXPECT_NE(image.LastSaveError(), "") << path;
         EXPECT_EQ(image.GetFileName(), "") << path;
     }
