@@ -46,7 +46,7 @@ public:
         clock_.SleepMs(control >> 4);
         return HidReadResult::Ok;
     }
-    bool Write(const HidReport&, int) override { return open_; }
+    HidWriteResult Write(const HidReport&, int) override { return open_ ? HidWriteResult::Ok : HidWriteResult::Gone; }
     void Cancel() override {}
     void Close() override { open_ = false; }
     bool Exhausted() const { return pos_ >= size_; }

@@ -38,7 +38,7 @@ void DeviceUsage(std::ostream& err) {
            "       kestrovane-cli [global options] device read-pem-initiation lh|ezk -o OUT [--format N]\n"
            "       kestrovane-cli [global options] device read-emulator -o OUT [--format N]\n"
            "       kestrovane-cli [global options] device firmware-check FILE.dat\n"
-           "       kestrovane-cli [global options] device firmware-upgrade [FILE.dat]\n";
+           "       kestrovane-cli [global options] device firmware-upgrade [FILE.dat] [--force]\n";
 }
 
 // Everything a device command works with, wired together once.
@@ -88,11 +88,12 @@ std::string MakeSession(const CliOptions& options, CliIo io, Session& s) {
     return {};
 }
 
-// Options after the command word: positional arguments, -o OUT, --format N.
+// Options after the command word: positional arguments, -o OUT, --format N, --force.
 struct Args {
     std::vector<std::string> positional;
     std::string out;
     FileFormat format = FileFormat::EPROM27C128;
+    bool force = false;
     bool ok = true;
 };
 
@@ -106,6 +107,8 @@ Args ParseArgs(const std::vector<std::string>& args, std::size_t from) {
             const auto format = v.size() == 1 ? FileFormatOfCode(v[0] - '0') : std::nullopt;
             if (!format) a.ok = false;
             else a.format = *format;
+        } else if (args[i] == "--force") {
+            a.force = true;
         } else if (args[i].rfind("-", 0) == 0) {
             a.ok = false;
         } else {
@@ -124,24 +127,6 @@ int UnitOf(const std::string& s) {
 int Fail(CliIo io, const std::string& message) {
     io.err << message << "\n";
     return kExitFailure;
-}
-
-// Reads through `load` until two reads in a row agree (at most four), so that a reply bytes
-// corrupted on the way never passes as the image: the running-unit and emulator reads carry
-// no checksum.
-std::string VerifiedRead(Session& s, EPROM& out, const std::function<std::string(EPROM&)>& load,
-                         const std::string& failure) {
-    std::vector<std::uint8_t> previous;
-    for (int read = 0; read < 4; ++read) {
-        EPROM image(s.context);
-        if (std::string m = load(image); !m.empty()) return m;
-        if (read > 0 && image.Bytes() == previous) {
-            out = image;
-            return {};
-        }
-        previous = image.Bytes();
-    }
-    return failure;
 }
 
 int SaveImage(EPROM& image, const Args& a, CliIo io) {
@@ -221,19 +206,12 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
     if (cmd == "read-pem") {
         const int unit = UnitOf(a.positional[0]);
         EPROM image(s.context);
-        const std::string failure = std::string("Failed to connect to ") + (unit == 2 ? "EZK" : "LH") +
-                                    " ECU. Check settings in Tools -> Options.";
-        if (std::string m = VerifiedRead(s, image, [unit](EPROM& e) { return e.LoadFromECU_Running(unit); }, failure);
-            !m.empty())
-            return Fail(io, m);
+        if (std::string m = image.LoadFromECU_Running(unit); !m.empty()) return Fail(io, m);
         return SaveImage(image, a, io);
     }
     if (cmd == "read-emulator") {
         EPROM image(s.context);
-        if (std::string m = VerifiedRead(s, image, [](EPROM& e) { return e.LoadFromEmulator(); },
-                                         "Kestrovane device not responding");
-            !m.empty())
-            return Fail(io, m);
+        if (std::string m = image.LoadFromEmulator(); !m.empty()) return Fail(io, m);
         return SaveImage(image, a, io);
     }
     if (cmd == "read-pem-initiation") {
@@ -248,13 +226,19 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
         const std::string m = image.LoadFromECU_Initiation(unit);
         // Let the module start its unit whatever happened.
         s.dialogs->ShowProgress("Finishing up", 2);
-        s.device->PemSelect(unit);
-        s.device->PemFinish();
+        const std::string finished = FinishModule(s.context, unit, false);
         s.dialogs->CloseProgress();
         if (!m.empty()) return Fail(io, m);
+        if (!finished.empty()) return Fail(io, finished);
         return SaveImage(image, a, io);
     }
     if (cmd == "firmware-upgrade") {
+        // The program asks before upgrading a device whose car has the ignition on; a tool that
+        // cannot ask refuses unless told to go on.
+        if (!a.force && s.comms->IsIgnitionOn())
+            return Fail(io, "A firmware upgrade should be performed only when ignition is switched off and the "
+                            "vehicle is parked. Kestrovane has detected that you have ignition switched on. Switch "
+                            "the ignition off, or give --force to upgrade anyway.");
         const bool fromFile = npos == 1;
         if (!s.firmware->OpenFirmware(fromFile ? a.positional[0] : kEmbeddedFirmwareSource))
             return Fail(io, fromFile ? "Failed to open file!" : "Failed to load firmware data from disk");

@@ -18,10 +18,14 @@ constexpr int kChannelDataLog = 1;
 // A flush reads at most this many reports, so a device that streams without pause cannot hold
 // a command in its flush forever.
 constexpr int kMaxFlushReads = 256;
+// A drain looks at the reply channel this often while it waits out a reply window.
+constexpr std::int64_t kDrainStepMs = 10;
 // Once the first report of a message has come, the device sends the rest in the following USB
 // frames; a continuation report gets at least this budget (seconds) even when the caller polls
 // with a shorter time-out, so a message is never cut in two.
 constexpr double kContinuationBudget = 0.02;
+// Requests of an ignition reading before it gives up and keeps the last answer.
+constexpr int kIgnitionAttempts = 3;
 
 int ChannelOfType(int type) { return type == DATALOG ? kChannelDataLog : kChannelData; }
 
@@ -115,6 +119,7 @@ bool Comms::OpenDevice() {
     hid_.FlushInput();
     link_.ringCount = {0, 0};
     link_.ringHead = {0, 0};
+    link_.lateReplyUntil = -1.0;
     link_.open = true;
     link_.rxPosition = 0;
     link_.receiverState = 1;
@@ -160,6 +165,9 @@ bool Comms::ReadReport() {
         hid_.Cancel();
         WriteTrace("    Read timed out");
         break;
+    case HidReadResult::Failed:
+        WriteTrace("    Read error");
+        break;
     case HidReadResult::Error:
         WriteTrace("    ERROR_INVALID_HANDLE");
         hid_.Close();
@@ -174,17 +182,26 @@ void Comms::WriteReport() {
     if (link_.open) {
         link_.txReport[0] = 0;
         if (TraceEnabled()) WriteTrace("    Transmitting: " + HexBytes(link_.txReport.data(), link_.txReport.size()));
-        if (hid_.Write(link_.txReport, TimeoutMs(link_.writeTimeout))) {
+        // A write that fails or times out is not retried or reported: the reply time-out of the
+        // command catches a lost request.
+        switch (hid_.Write(link_.txReport, TimeoutMs(link_.writeTimeout))) {
+        case HidWriteResult::Ok:
             WriteTrace("    Transmission completed");
-        } else if (!hid_.IsOpen()) {
-            // The device is gone: the link closes now, and the rest of the request is not sent.
-            WriteTrace("    ERROR_INVALID_HANDLE");
-            link_.open = false;
-            ClearRx();
-        } else {
-            // Not retried or reported: the reply time-out of the command catches a lost request.
+            break;
+        case HidWriteResult::Timeout:
             hid_.Cancel();
             WriteTrace("    Transmission timed out");
+            break;
+        case HidWriteResult::Failed:
+            WriteTrace("    Transmission error");
+            break;
+        case HidWriteResult::Gone:
+            // The device is gone: the link closes now, and the rest of the request is not sent.
+            WriteTrace("    ERROR_INVALID_HANDLE");
+            if (hid_.IsOpen()) hid_.Close();
+            link_.open = false;
+            ClearRx();
+            break;
         }
     }
     link_.txPosition = 1;
@@ -248,6 +265,8 @@ bool Comms::ReceiveReport() {
     while (link_.ringCount[c] == 0) {
         if (budget <= 0.0 || !link_.open) {
             WriteTrace("Response timed out");
+            // Whatever is still on its way may arrive within one more reply window.
+            if (link_.rxExpectedType == DATA) link_.lateReplyUntil = NowSeconds() + std::max(saved, kDefaultTimeout);
             ClearRx();
             link_.readTimeout = saved;
             return false;
@@ -311,11 +330,24 @@ void Comms::EndReceive() { link_.rxPosition = 0; }
 
 void Comms::FlushChannel(std::uint8_t type) {
     // Take whatever the driver has queued already (reports of the other channel are filed into
-    // their ring buffer), without waiting for more, then empty this channel.
+    // their ring buffer), then empty this channel. After a reply that did not come in time, the
+    // reply may still be on its way: DATA is drained until its late window has passed, so that
+    // the next command does not take it for its own reply.
     BeginReceive(type);
     const double saved = link_.readTimeout;
     link_.readTimeout = 0.0;
-    for (int i = 0; i < kMaxFlushReads && link_.open; ++i) {
+    const bool drainLate = type == DATA && link_.lateReplyUntil > NowSeconds();
+    int reads = 0;
+    if (drainLate) WriteTrace("    Draining a late reply");
+    while (drainLate && link_.open && reads < kMaxFlushReads) {
+        const double left = link_.lateReplyUntil - NowSeconds();
+        if (left <= 0.0) break;
+        link_.readTimeout = std::max(left, 0.001);
+        if (RouteReport()) ++reads;
+        link_.readTimeout = 0.0;
+    }
+    link_.lateReplyUntil = -1.0;
+    for (int i = reads; i < kMaxFlushReads && link_.open; ++i) {
         if (!ReadReport()) break;
         const int t = link_.rxReport[1];
         if (type != DATALOG && (t == 0x20 || t == 0x21)) {
@@ -334,6 +366,15 @@ void Comms::FlushChannel(std::uint8_t type) {
     link_.ringCount[c] = 0;
     link_.ringHead[c] = 0;
     ClearRx();
+}
+
+void Comms::DrainReplies() {
+    const auto end = clock_.NowMs() + static_cast<std::int64_t>(link_.readTimeout * 1000.0 + 0.5);
+    FlushChannel(DATA);
+    for (auto now = clock_.NowMs(); now < end && link_.open; now = clock_.NowMs()) {
+        clock_.SleepMs(std::min<std::int64_t>(kDrainStepMs, end - now));
+        FlushChannel(DATA);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -433,6 +474,15 @@ bool Comms::EnterBootloader() {
 bool Comms::WriteFirmwareBlock(const std::vector<std::uint8_t>& data) {
     if (data.size() != 256) return false;
     if (!EnsureOpen()) return false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        if (SendFirmwareBlock(data).value_or(false)) return true;
+    }
+    return false;
+}
+
+std::optional<bool> Comms::SendFirmwareBlock(const std::vector<std::uint8_t>& data) {
+    if (data.size() != 256) return false;
+    if (!EnsureOpen()) return std::nullopt;
     const std::uint16_t crc = Crc16Of(data);
     // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi
     std::vector<std::uint8_t> request;
@@ -442,10 +492,13 @@ bool Comms::WriteFirmwareBlock(const std::vector<std::uint8_t>& data) {
     request.insert(request.end(), data.begin(), data.end());
     request.push_back(static_cast<std::uint8_t>(crc & 0xFF));
     request.push_back(static_cast<std::uint8_t>(crc >> 8));
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        if (AckExchange(request, '1')) return true;
-    }
-    return false;
+    FlushChannel(DATA);
+    SendRequest(request);
+    BeginReceive(DATA);
+    const std::vector<std::uint8_t> ack = ReceiveBytes(1);
+    EndReceive();
+    if (ack.empty()) return std::nullopt;
+    return ack[0] == '1';
 }
 
 bool Comms::RestartFirmware() {
@@ -738,18 +791,31 @@ std::int32_t Comms::ReadRpmPeriod() {
 }
 
 bool Comms::IsIgnitionOn() {
-    if (!EnsureOpen()) return false;
-    return AckExchange({0x81}, '1');
+    // A reply that does not come (or comes garbled) is no answer: ask again, and keep the last
+    // answer when none comes. A device that is gone has no ignition to report.
+    for (int attempt = 0; attempt < kIgnitionAttempts; ++attempt) {
+        if (!EnsureOpen()) {
+            ignitionAnswer_.reset();
+            return false;
+        }
+        const std::vector<std::uint8_t> r = DataExchange({0x81}, 1);
+        if (r.size() == 1 && (r[0] == '1' || r[0] == '0')) {
+            ignitionAnswer_ = r[0] == '1';
+            return *ignitionAnswer_;
+        }
+    }
+    if (!link_.open) ignitionAnswer_.reset();
+    return ignitionAnswer_.value_or(false);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Connection and ignition monitoring
 
 bool Comms::UpdateConnectionStatus(bool force) {
-    const std::string s = QuickPing() ? "1" : "0";
-    if (s != lastConnectionState_ || force) {
+    const bool answered = QuickPing();
+    if (lastConnectionState_ != answered || force) {
         if (indicator_) {
-            if (s == "0") {
+            if (!answered) {
                 indicator_->ShowConnectionStatus(link_.open ? "Not responding" : "Not connected (or not powered)", true);
                 indicator_->ShowFirmwareVersion("");
             } else {
@@ -758,9 +824,9 @@ bool Comms::UpdateConnectionStatus(bool force) {
                 indicator_->ShowFirmwareVersion(v.empty() ? "Unknown" : v);
             }
         }
-        lastConnectionState_ = s;
+        lastConnectionState_ = answered;
     }
-    return s == "1";
+    return answered;
 }
 
 bool Comms::CheckDeviceOrExplain(UserMessages& dialogs) {
@@ -780,26 +846,6 @@ bool Comms::CheckDeviceOrExplain(UserMessages& dialogs) {
         return false;
     }
     return true;
-}
-
-void Comms::QuickPingTick() {
-    if (!link_.open) Comms_Open();
-    if (!UpdateConnectionStatus(false)) Comms_ShutDown();
-}
-
-void Comms::StartQuickPing() {
-    if (!QuickPing()) {
-        if (link_.open) Comms_ShutDown();
-        Comms_Open();
-    }
-    UpdateConnectionStatus(true);
-}
-
-std::optional<bool> Comms::IgnitionStateChange() {
-    const std::string s = IsIgnitionOn() ? "1" : "0";
-    if (s == lastIgnitionState_) return std::nullopt;
-    lastIgnitionState_ = s;
-    return s == "1";
 }
 
 bool Comms::IgnitionOnDebounced() {

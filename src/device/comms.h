@@ -52,6 +52,9 @@ struct DeviceLink {
     std::array<int, 2> ringCount{}; // bytes held per channel, a multiple of 33
     std::array<int, 2> ringHead{};  // index of the oldest held byte per channel
     std::uint16_t dataLogRecordSize = 0;
+    // Clock time (seconds) until which the reply to a DATA request that timed out may still
+    // arrive; the next DATA flush drains until then. Negative: nothing outstanding.
+    double lateReplyUntil = -1.0;
 };
 
 // Where UpdateConnectionStatus shows its result (the main window's two indicators).
@@ -143,6 +146,9 @@ public:
     // Drops what is pending for channel `type` (0x10 or 0x20): its ring buffer and whatever the
     // driver has queued already.
     void FlushChannel(std::uint8_t type);
+    // Waits one reply window (readTimeout) and drops every DATA report that arrives in it: the
+    // late answer to a request that timed out is never taken for the answer to the next one.
+    void DrainReplies();
 
     // ---- presence and device firmware ----
     bool Ping();      // "t" -> "T", 4 attempts
@@ -152,6 +158,9 @@ public:
     bool EnterBootloader();
     // 0x12 0x34, 256 data bytes, CRC lo, CRC hi -> "1"; 4 attempts; false at once unless 256 bytes.
     bool WriteFirmwareBlock(const std::vector<std::uint8_t>& data);
+    // One attempt of WriteFirmwareBlock: true when the loader took the block ("1"), false when it
+    // refused it (any other answer), nullopt when no answer came (the loader may have taken it).
+    std::optional<bool> SendFirmwareBlock(const std::vector<std::uint8_t>& data);
     // 0xD1 0xE0 -> "2"; true whenever the link was open.
     bool RestartFirmware();
 
@@ -215,7 +224,9 @@ public:
     std::int32_t ReadAuxInput(int channel);                    // "a", ch -> 2 bytes; 0 on failure
     bool SetAuxInputFilter(int channel, int coefficient);     // "f", ch, coef -> "1"
     std::int32_t ReadRpmPeriod();                              // "p" -> 3 bytes; 0xFFFFFF on failure
-    bool IsIgnitionOn();                                       // 0x81 -> "1"
+    // 0x81 -> "1" on, "0" off. A missing or garbled reply is asked again (3 requests); when none
+    // is answered the last answer stands. False when the link is closed and cannot be reopened.
+    bool IsIgnitionOn();
 
     // ---- connection and ignition monitoring ----
     // QuickPing; shows the result on the indicator when it changed (or `force`); true when answered.
@@ -223,15 +234,6 @@ public:
     void SetConnectionIndicator(ConnectionIndicator* indicator) { indicator_ = indicator; }
     // Opens and pings the device, or tells the user why not (titled "Error"); true when it answers.
     bool CheckDeviceOrExplain(UserMessages& dialogs);
-    // The quick-ping timer's work (every 2.5 s): reopens a closed link, refreshes the indicator
-    // and closes the link when the device does not answer.
-    void QuickPingTick();
-    // Starting the quick ping: a device that does not answer is closed and opened again; then
-    // the indicator is refreshed unconditionally.
-    void StartQuickPing();
-    // The ignition timer's check (every 1 s): reads the ignition and answers its new state when
-    // it differs from the previous tick's ("1" on, "0" off), nullopt when unchanged.
-    std::optional<bool> IgnitionStateChange();
     // True once the ignition has read on for at least 0.5 s; then on every call while it stays on.
     bool IgnitionOnDebounced();
     // The next IgnitionOnDebounced answers from the current ignition state at once.
@@ -263,9 +265,9 @@ private:
     DeviceLink link_;
     bool ramByteOrderFlag_ = true; // follows the big-endian word order of start-up
     ConnectionIndicator* indicator_ = nullptr;
-    std::string lastConnectionState_; // "", "0" or "1"
+    std::optional<bool> lastConnectionState_; // the last quick ping's answer; none before the first
     bool ignitionRememberedOn_ = false;
-    std::string lastIgnitionState_; // "", "0" or "1": the ignition timer's previous tick
+    std::optional<bool> ignitionAnswer_; // the device's last answer to 0x81; none yet or gone
     double ignitionOnSince_ = -1.0;
 
     std::string tracePath_;

@@ -19,6 +19,11 @@ const std::string kCrLf = "\r\n";
 // A firmware file is about 11 kB; anything past this size is not one and is not read whole.
 constexpr std::uintmax_t kMaxFirmwareFileSize = 16u * 1024u * 1024u;
 
+// Attempts at one firmware block, passes over the whole payload, reads of the version afterwards.
+constexpr int kBlockAttempts = 4;
+constexpr int kUploadPasses = 3;
+constexpr int kVersionReads = 4;
+
 int RoundedDiv(double num, double den) { return static_cast<int>(std::lrint(num / den)); }
 
 std::string Trim(const std::string& s) {
@@ -82,19 +87,11 @@ void Firmware::CloseFirmware() {
     header_ = FirmwareHeader{};
 }
 
-bool Firmware::UpgradeDeviceFirmware() {
-    if (!open_ || static_cast<std::uint64_t>(header_.payloadOffset) + header_.payloadLength > data_.size())
-        return false;
-
-    dialogs_.ShowProgress("Starting firmware upgrade", 1);
-    if (!comms_.EnterBootloader()) {
-        dialogs_.CloseProgress();
-        return false;
-    }
-
+Firmware::Upload Firmware::UploadPayload() {
     const std::uint32_t length = header_.payloadLength;
     dialogs_.ShowProgress("Loading firmware", RoundedDiv(length, 256.0));
     const auto payload = data_.begin() + header_.payloadOffset;
+    bool doubtful = false;
     for (std::uint32_t offset = 0; offset < length; offset += kFirmwareBlockSize) {
         dialogs_.UpdateProgress(static_cast<int>(offset / kFirmwareBlockSize));
         dialogs_.ProcessEvents();
@@ -102,10 +99,45 @@ bool Firmware::UpgradeDeviceFirmware() {
         std::vector<std::uint8_t> block(kFirmwareBlockSize, 0xFF);
         const std::uint32_t n = std::min<std::uint32_t>(kFirmwareBlockSize, length - offset);
         std::copy(payload + offset, payload + offset + n, block.begin());
-        if (!comms_.WriteFirmwareBlock(block)) {
+        bool taken = false;
+        for (int attempt = 0; attempt < kBlockAttempts && !taken; ++attempt) {
+            const std::optional<bool> answer = comms_.SendFirmwareBlock(block);
+            if (!answer) {
+                // The loader may have taken the block and its answer got lost: the repeat may
+                // leave the block in the loader twice.
+                doubtful = true;
+                comms_.DrainReplies();
+                continue;
+            }
+            taken = *answer;
+        }
+        if (!taken) return Upload::Failed;
+    }
+    return doubtful ? Upload::Doubtful : Upload::Clean;
+}
+
+bool Firmware::UpgradeDeviceFirmware() {
+    lastFailure_.clear();
+    if (!open_ || header_.payloadLength == 0 ||
+        static_cast<std::uint64_t>(header_.payloadOffset) + header_.payloadLength > data_.size())
+        return false;
+
+    Upload upload = Upload::Doubtful;
+    for (int pass = 0; pass < kUploadPasses && upload == Upload::Doubtful; ++pass) {
+        // Unlocking the loader starts a fresh upload: a pass that may have left a block twice
+        // starts over from the first block.
+        dialogs_.ShowProgress("Starting firmware upgrade", 1);
+        if (!comms_.EnterBootloader()) {
             dialogs_.CloseProgress();
             return false;
         }
+        upload = UploadPayload();
+    }
+    if (upload != Upload::Clean) {
+        if (upload == Upload::Doubtful)
+            lastFailure_ = "The device may have received a firmware block twice. Run the firmware upgrade again.";
+        dialogs_.CloseProgress();
+        return false;
     }
 
     dialogs_.ShowProgress("Restarting firmware", 16);
@@ -121,9 +153,19 @@ bool Firmware::UpgradeDeviceFirmware() {
         }
         clock_.SleepMs(500 - (clock_.NowMs() - t0));
     }
-    const bool ok = comms_.Ping() && !comms_.GetFirmwareVersion().empty();
+    // Only the device's own word shows that it runs the new firmware: the loader can refuse an
+    // upload and restart into the old one.
+    const std::string expected = GetFirmwareFileVersion();
+    std::string reported;
+    for (int read = 0; read < kVersionReads && reported != expected; ++read) {
+        if (!comms_.Ping()) continue;
+        reported = comms_.GetFirmwareVersion();
+    }
     dialogs_.CloseProgress();
-    return ok;
+    if (reported == expected) return true;
+    if (!reported.empty())
+        lastFailure_ = "The device reports firmware version " + reported + " instead of " + expected + ".";
+    return false;
 }
 
 bool Firmware::UpgradePemFirmware(int ecuKind) {
@@ -190,7 +232,8 @@ bool Firmware::ConfirmAndUpgrade() {
         dialogs_.MessageBox("Firmware succesfully updated.", "Firmware upgrade", MsgButtons::OK, MsgIcon::Information);
         comms_.UpdateConnectionStatus(true);
     } else {
-        dialogs_.MessageBox("Firmware upgrade failed!", "Error", MsgButtons::OK, MsgIcon::Critical);
+        const std::string why = lastFailure_.empty() ? std::string() : kCrLf + kCrLf + lastFailure_;
+        dialogs_.MessageBox("Firmware upgrade failed!" + why, "Error", MsgButtons::OK, MsgIcon::Critical);
     }
     return ok;
 }

@@ -84,8 +84,15 @@ public:
     // Steps 5 and 6 of the dialogues (confirmation, upgrade, result); the source must be open
     // and checked. True when the upgrade ran and succeeded.
     bool ConfirmAndUpgrade();
+    // Why the last device upgrade failed when the general failure message does not say enough;
+    // empty otherwise.
+    const std::string& LastFailure() const { return lastFailure_; }
 
 private:
+    enum class Upload { Clean, Doubtful, Failed };
+    // One pass of the open payload into the unlocked loader. Doubtful: some block was repeated
+    // after an answer that never came, so the loader may hold it twice.
+    Upload UploadPayload();
     std::optional<std::vector<std::uint8_t>> Resource(std::string_view name) const;
 
     Comms& comms_;
@@ -97,4 +104,5 @@ private:
     bool embedded_ = false;
     std::vector<std::uint8_t> data_;
     FirmwareHeader header_;
+    std::string lastFailure_;
 };

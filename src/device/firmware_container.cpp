@@ -42,6 +42,8 @@ bool CheckFirmwareBytes(const std::vector<std::uint8_t>& data, bool exactLength,
     if (exactLength ? h.totalLength != data.size() : h.totalLength > data.size()) return false;
     if (h.totalLength < static_cast<std::uint32_t>(kFirmwareHeaderSize)) return false;
     if (h.kind != 1 && h.kind != 2) return false;
+    // A container without firmware in it would "upgrade" a device to nothing.
+    if (h.payloadLength == 0) return false;
     if (static_cast<std::uint64_t>(h.payloadOffset) + h.payloadLength > h.totalLength) return false;
 
     if (progress) progress->ShowProgress("Checking", RoundedDiv(h.totalLength, 1024.0));

@@ -19,7 +19,15 @@ struct HidDeviceInfo {
 enum class HidReadResult {
     Ok,      // one report stored
     Timeout, // nothing arrived within the time-out
+    Failed,  // the read failed otherwise; the handle stays valid
     Error,   // the handle is no longer valid (device removed); the caller closes the link
+};
+
+enum class HidWriteResult {
+    Ok,      // the whole report was taken
+    Timeout, // the device did not take it within the time-out (the write was cancelled)
+    Failed,  // the write failed otherwise; the handle stays valid
+    Gone,    // the handle is no longer valid (device removed); the backend has closed itself
 };
 
 class HidBackend {
@@ -39,10 +47,10 @@ public:
     // Waits up to timeoutMs (0 = poll) for one input report; the report is stored with its
     // report ID byte 0 first whatever the platform delivered.
     virtual HidReadResult Read(HidReport& report, int timeoutMs) = 0;
-    // Writes one output report (report[0] is the report ID 0); false on failure or time-out.
-    // When the handle is no longer valid (device removed) the backend also closes itself, so
-    // IsOpen() turns false and the caller closes the link.
-    virtual bool Write(const HidReport& report, int timeoutMs) = 0;
+    // Writes one output report (report[0] is the report ID 0) within timeoutMs. When the handle
+    // is no longer valid (device removed) the backend also closes itself, so IsOpen() turns
+    // false and the caller closes the link.
+    virtual HidWriteResult Write(const HidReport& report, int timeoutMs) = 0;
     // Cancels a pending transfer (a no-op where transfers are never left pending).
     virtual void Cancel() = 0;
     virtual void Close() = 0;

@@ -1,6 +1,8 @@
 #pragma once
-// The real HID backend on hidapi (hidraw on Linux). Input reports are normalised to 33 bytes with
-// the report ID 0 first: hidraw delivers the 32 data bytes of a device without numbered reports.
+// The real HID backend: hidapi lists the devices; on Linux the reports move through the hidraw
+// node directly with bounded reads and writes (report_fd.h), elsewhere through hidapi. Input
+// reports are normalised to 33 bytes with the report ID 0 first: hidraw delivers the 32 data
+// bytes of a device without numbered reports.
 #include "device/hid_backend.h"
 
 #include <memory>

@@ -37,6 +37,12 @@ public:
     virtual std::vector<std::uint8_t> PemReadBlock(int address) = 0;
     // 0x93 0xBE 0xEF: end of a block transfer.
     virtual bool PemFinish() = 0;
+    // Waits one whole reply window and drops every reply that arrives in it, so that a late
+    // answer to a request that timed out is never taken for the answer to the next one.
+    virtual void DrainReplies() = 0;
     // The module firmware upgrade procedure for unit 1 (LH) or 2 (EZK); true on success.
     virtual bool UpgradePemFirmware(int ecuKind) = 0;
+    // True when the link is open, reopening it at once when it was closed (the transfers call
+    // this while they wait for a device that dropped off the bus).
+    virtual bool Reopen() = 0;
 };

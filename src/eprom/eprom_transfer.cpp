@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <numeric>
 #include <optional>
 
 namespace {
@@ -99,11 +100,68 @@ private:
 
 std::string UnitName(int ecu) { return ecu == 2 ? "EZK" : "LH"; }
 
-const std::string kCancelled = "Cancelled by user";
+// How long a transfer waits for a device that dropped off the bus to come back.
+constexpr std::int64_t kRecoveryMs = 3000;
+constexpr std::int64_t kReopenPauseMs = 100;
+
+// Up to `attempts` tries of `attempt`, `pauseMs` apart. While the link is down (the device left
+// the bus) no try is spent: the link is reopened every 0.1 s for up to kRecoveryMs, so a device
+// that returns within that time carries on where it was.
+template <typename Attempt>
+bool RetryWithRecovery(EpromDevice& device, Clock& clock, int attempts, int pauseMs, Attempt attempt) {
+    std::int64_t downSince = -1;
+    for (int tried = 0; tried < attempts;) {
+        if (!device.Reopen()) {
+            if (downSince < 0) downSince = clock.NowMs();
+            if (clock.NowMs() - downSince >= kRecoveryMs) return false;
+            clock.SleepMs(kReopenPauseMs);
+            continue;
+        }
+        downSince = -1;
+        if (tried > 0 && pauseMs > 0) clock.SleepMs(pauseMs);
+        if (attempt()) return true;
+        ++tried;
+    }
+    return false;
+}
+
+const std::string kCancelled = kCancelledByUser;
+// How long the ignition guidance waits for the driver (the command-line tool has no Cancel).
+constexpr std::int64_t kDriverWaitMs = 5 * 60 * 1000;
+const std::string kIgnitionNotTurnedOff = "The ignition was not turned off within 5 minutes";
+const std::string kIgnitionNotTurnedOn = "The ignition was not turned on within 5 minutes";
 const std::string kNotResponding = "Kestrovane device not responding";
+const std::string kPartialImage =
+    " The EPROM Module holds a partial image: the ECU must not be started until the image has been loaded "
+    "again.";
+
+// A block read from a running unit or from the emulator carries no checksum: a block counts
+// only when two reads of it agree, with at most this many reads per block.
+constexpr int kMaxReadsPerBlock = 6;
+// Reads of a module block (which carries its own checksum) before the block counts as lost.
+constexpr int kModuleBlockReads = 10;
+// Writes of one module block before the load gives up on the block.
+constexpr int kModuleBlockWrites = 8;
+// Rounds of re-sending the blocks that the read-back found different.
+constexpr int kResendRounds = 3;
+// Attempts at the command that ends a module's start-up transfers.
+constexpr int kFinishAttempts = 4;
+
+// Reads one block with `read` until two reads agree; empty when they never do.
+std::vector<std::uint8_t> AgreedRead(int block, const std::function<std::vector<std::uint8_t>()>& read) {
+    std::vector<std::vector<std::uint8_t>> seen;
+    for (int attempt = 0; attempt < kMaxReadsPerBlock; ++attempt) {
+        std::vector<std::uint8_t> bytes = read();
+        if (bytes.size() != static_cast<std::size_t>(block)) continue;
+        if (std::find(seen.begin(), seen.end(), bytes) != seen.end()) return bytes;
+        seen.push_back(std::move(bytes));
+    }
+    return {};
+}
 
 // Reads the whole 16 kB window in blocks of `block` bytes with `read` (address -> bytes) under a
-// progress window of one step per block; nullopt as soon as a block does not come whole.
+// progress window of one step per block, each block until two reads agree; nullopt as soon as a
+// block cannot be had.
 std::optional<std::vector<std::uint8_t>> ReadWindowInBlocks(
     Ui& ui, const std::string& caption, int block,
     const std::function<std::vector<std::uint8_t>(int address)>& read) {
@@ -112,8 +170,8 @@ std::optional<std::vector<std::uint8_t>> ReadWindowInBlocks(
     for (int address = 0; address < EPROM::kWindowSize; address += block) {
         ui.Update(address / block);
         ui.Events();
-        const std::vector<std::uint8_t> bytes = read(address);
-        if (bytes.size() != static_cast<std::size_t>(block)) {
+        const std::vector<std::uint8_t> bytes = AgreedRead(block, [&read, address] { return read(address); });
+        if (bytes.empty()) {
             ui.Close();
             return std::nullopt;
         }
@@ -123,6 +181,29 @@ std::optional<std::vector<std::uint8_t>> ReadWindowInBlocks(
     return window;
 }
 
+// One module block through the start-up channel; its checksum covers the address, so one good
+// read is the block. Empty when no read came whole.
+std::vector<std::uint8_t> ReadModuleBlock(EpromDevice& device, Clock& clock, int address) {
+    std::vector<std::uint8_t> block;
+    int tries = 0;
+    const bool got = RetryWithRecovery(device, clock, kModuleBlockReads, 0, [&] {
+        if (tries++ > 0) device.DrainReplies();
+        block = device.PemReadBlock(address);
+        return block.size() == static_cast<std::size_t>(kBlock);
+    });
+    if (!got) block.clear();
+    return block;
+}
+
+// One module block written, with a drained reply window before every repeat.
+bool WriteModuleBlock(EpromDevice& device, Clock& clock, int address, const std::vector<std::uint8_t>& block) {
+    int tries = 0;
+    return RetryWithRecovery(device, clock, kModuleBlockWrites, 10, [&] {
+        if (tries++ > 0) device.DrainReplies();
+        return device.PemWriteBlock(address, block);
+    });
+}
+
 } // namespace
 
 std::string GuideIgnitionOff(EpromContext& context) {
@@ -130,6 +211,7 @@ std::string GuideIgnitionOff(EpromContext& context) {
     if (!device || !device->IsIgnitionOn()) return {};
     Ui ui(context.dialogs);
     ClockRef clock(context.clock);
+    const std::int64_t giveUpAt = clock->NowMs() + kDriverWaitMs;
     IgnitionAsk ask(context.ignition);
     for (;;) {
         ui.ShowWithCancel("Turn ignition OFF", 1);
@@ -140,6 +222,10 @@ std::string GuideIgnitionOff(EpromContext& context) {
                 return kCancelled;
             }
             if (!device->IsIgnitionOn()) break;
+            if (clock->NowMs() >= giveUpAt) {
+                ui.Close();
+                return kIgnitionNotTurnedOff;
+            }
             clock->SleepMs(100);
         }
         ask.End();
@@ -175,6 +261,7 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
     }
     int onPolls = 0;
     int silentPolls = 0;
+    const std::int64_t giveUpAt = clock->NowMs() + kDriverWaitMs;
     for (;;) {
         if (ui.Cancelled()) {
             device->PemDetectStop();
@@ -190,10 +277,27 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
             ui.Close();
             return kNotResponding;
         }
+        if (clock->NowMs() >= giveUpAt) {
+            device->PemDetectStop();
+            ui.Close();
+            return kIgnitionNotTurnedOn;
+        }
         clock->SleepMs(100);
     }
     device->PemDetectStop();
     return {};
+}
+
+std::string FinishModule(EpromContext& context, int ecu, bool selected) {
+    EpromDevice* device = context.device;
+    for (int attempt = 0; device && attempt < kFinishAttempts; ++attempt) {
+        if (attempt > 0) device->DrainReplies();
+        if ((attempt > 0 || !selected) && !device->PemSelect(ecu)) continue;
+        if (device->PemFinish()) return {};
+    }
+    return "The " + UnitName(ecu) +
+           " EPROM Module did not confirm the end of the transfer and may still hold its ECU in start-up. Switch "
+           "the ignition off and on again.";
 }
 
 std::string EPROM::LoadFromEmulator() {
@@ -226,6 +330,7 @@ std::string EPROM::LoadFromECU_Running(int ecu) {
 std::string EPROM::LoadFromECU_Initiation(int ecu) {
     EpromDevice* device = Context().device;
     Ui ui(Context().dialogs);
+    ClockRef clock(Context().clock);
     const std::string unit = UnitName(ecu);
     std::vector<std::uint8_t> read(kWindowSize, 0xFF);
     ui.Show("Downloading from " + unit + " PEM", 256);
@@ -239,10 +344,8 @@ std::string EPROM::LoadFromECU_Initiation(int ecu) {
             ui.Update(blockNo);
             ui.Events();
         }
-        std::vector<std::uint8_t> block;
-        for (int attempt = 0; attempt < 10 && block.size() != static_cast<std::size_t>(kBlock); ++attempt)
-            block = device->PemReadBlock(address);
-        if (block.size() != static_cast<std::size_t>(kBlock)) {
+        const std::vector<std::uint8_t> block = ReadModuleBlock(*device, *clock, address);
+        if (block.empty()) {
             ui.Close();
             return "Lost connection to " + unit + " ECU";
         }
@@ -301,25 +404,62 @@ std::string EPROM::LoadToEmulator() {
     }
 
     const int size = std::min<int>(imageSize_, static_cast<int>(image_.size()));
-    ui.Show("Loading", size / kBlock);
-    for (int offset = 0; offset + kBlock <= size; offset += kBlock) {
-        const int blockNo = offset / kBlock;
+    const int blocks = size / kBlock;
+    auto blockOf = [this](int offset) {
+        return std::vector<std::uint8_t>(image_.begin() + offset, image_.begin() + offset + kBlock);
+    };
+    ui.Show("Loading", blocks);
+    for (int blockNo = 0; blockNo < blocks; ++blockNo) {
         if (blockNo > 0 && blockNo % 8 == 0) {
             ui.Update(blockNo);
             ui.Events();
         }
-        const std::vector<std::uint8_t> block(image_.begin() + offset, image_.begin() + offset + kBlock);
-        bool written = false;
-        for (int attempt = 0; attempt < 8 && !written; ++attempt) {
-            if (attempt > 0) clock->SleepMs(10);
-            written = device->PemWriteBlock(windowOffset_ + offset, block);
-        }
-        if (!written) {
+        const int offset = blockNo * kBlock;
+        if (!WriteModuleBlock(*device, *clock, windowOffset_ + offset, blockOf(offset))) {
             ui.Close();
-            return "Connection to ECU lost";
+            return blockNo == 0 ? "Connection to ECU lost" : "Connection to ECU lost." + kPartialImage;
         }
     }
-    device->PemFinish();
+
+    // An acknowledgement does not say which block it answers: only the module's own content,
+    // read back block by block, shows that the image arrived. Blocks that differ go again.
+    std::vector<int> toCheck(static_cast<std::size_t>(blocks));
+    std::iota(toCheck.begin(), toCheck.end(), 0);
+    std::vector<int> differing;
+    for (int round = 0; round <= kResendRounds; ++round) {
+        if (round > 0) {
+            toCheck = differing;
+            for (int blockNo : toCheck) {
+                const int offset = blockNo * kBlock;
+                if (!WriteModuleBlock(*device, *clock, windowOffset_ + offset, blockOf(offset))) {
+                    ui.Close();
+                    return "Connection to ECU lost." + kPartialImage;
+                }
+            }
+        }
+        ui.Show("Verifying", static_cast<int>(toCheck.size()));
+        differing.clear();
+        for (std::size_t i = 0; i < toCheck.size(); ++i) {
+            if (i > 0 && i % 8 == 0) {
+                ui.Update(static_cast<int>(i));
+                ui.Events();
+            }
+            const int offset = toCheck[i] * kBlock;
+            const std::vector<std::uint8_t> held = ReadModuleBlock(*device, *clock, windowOffset_ + offset);
+            if (held.empty()) {
+                ui.Close();
+                return "Connection to ECU lost." + kPartialImage;
+            }
+            if (held != blockOf(offset)) differing.push_back(toCheck[i]);
+        }
+        if (differing.empty()) break;
+    }
+    if (!differing.empty()) {
+        ui.Close();
+        return std::to_string(differing.size()) + " of " + std::to_string(blocks) +
+               " blocks did not arrive in the EPROM Module." + kPartialImage;
+    }
+    const std::string finished = FinishModule(Context(), unit, true);
     ui.Close();
-    return {};
+    return finished;
 }

@@ -6,6 +6,8 @@
 #include <cctype>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
+#include <system_error>
 #include <limits>
 #include <random>
 
@@ -84,6 +86,7 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
                               : key == "late" ? &parsed.late
                               : key == "garble" ? &parsed.garble
                               : key == "crc" ? &parsed.crc
+                              : key == "refuse" ? &parsed.refuse
                                              : nullptr;
         if (probability != nullptr) {
             const Parsed<double> p = ParseProbability(value);
@@ -95,6 +98,12 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
                 return ParseError{prefix + "the value of unplug-after must be a whole number of reports, not \"" + value +
                                   "\""};
             parsed.unplugAfter = static_cast<long>(*n);
+        } else if (key == "stall") {
+            const Parsed<std::uint64_t> n = ParseCount(value);
+            if (!n || *n > static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
+                return ParseError{prefix + "the value of stall must be a whole number of reports, not \"" + value +
+                                  "\""};
+            parsed.stallAfter = static_cast<long>(*n);
         } else if (key == "seed") {
             const Parsed<std::uint64_t> n = ParseCount(value);
             if (!n) return ParseError{prefix + "the value of seed must be a whole number, not \"" + value + "\""};
@@ -107,7 +116,7 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
             parsed.lateMs = static_cast<int>(*n);
         } else {
             return ParseError{prefix + "unknown fault \"" + key +
-                              "\" (known: drop, dup, late, garble, crc, unplug-after, silent, seed, late-ms)"};
+                              "\" (known: drop, dup, late, garble, crc, refuse, unplug-after, stall, silent, seed, late-ms)"};
         }
     }
     return parsed;
@@ -141,6 +150,19 @@ std::string ValidateSimOptions(const SimOptions& options) {
     if (const auto faults = ParseSimFaultSpec(options.faults); !faults) return faults.Error();
     if (const auto mode = ParseSimIgnitionMode(options.ignition); !mode) return mode.Error();
     if (const auto script = ParseIgnitionScript(options.ignitionScript); !script) return script.Error();
+    if (!options.stateFile.empty()) {
+        // A missing file is a new car; anything but a regular file is refused before it is read,
+        // set aside or written over.
+        std::error_code ec;
+        const auto st = std::filesystem::status(options.stateFile, ec);
+        if (ec && ec != std::errc::no_such_file_or_directory)
+            return "The state file " + options.stateFile + " cannot be used: " + ec.message();
+        if (std::filesystem::is_directory(st))
+            return "The state file " + options.stateFile + " cannot be used: " +
+                   std::make_error_code(std::errc::is_a_directory).message();
+        if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+            return "The state file " + options.stateFile + " cannot be used: it is not a regular file";
+    }
     if (!VersionText(options.firmwareVersion, 8) || options.firmwareVersion.empty())
         return "Bad device firmware version \"" + options.firmwareVersion + "\": 1 to 8 printable characters";
     if (!VersionText(options.upgradedFirmwareVersion, 8) || options.upgradedFirmwareVersion.empty())
@@ -178,6 +200,7 @@ struct SimulatedBackend::Impl {
     std::vector<LateReport> late;
     std::size_t queueSize = 32;
     long reports = 0;
+    long outputReports = 0; // output reports the device took
     bool unplugFired = false;
 
     bool Present() const { return plugged && clock.NowMs() >= offlineUntilMs; }
@@ -191,8 +214,8 @@ struct SimulatedBackend::Impl {
     }
 
     void Queue(const HidReport& r) {
+        if (inbox.size() >= queueSize) return; // as hidraw: a full queue drops what arrives
         inbox.push_back(r);
-        while (inbox.size() > queueSize) inbox.pop_front(); // the driver drops the oldest
     }
 
     // Brings the device up to the clock and moves its answers into the driver queue, with the
@@ -259,6 +282,9 @@ SimulatedBackend::SimulatedBackend(const SimOptions& options, const SimFaultSpec
     impl_->device->SetCrcFaultHook([impl = impl_.get()] {
         return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc;
     });
+    impl_->device->SetRefuseFaultHook([impl = impl_.get()] {
+        return impl->faults.refuse > 0 && Uniform(impl->rng) < impl->faults.refuse;
+    });
 }
 
 SimulatedBackend::~SimulatedBackend() = default;
@@ -316,18 +342,25 @@ HidReadResult SimulatedBackend::Read(HidReport& report, int timeoutMs) {
     }
 }
 
-bool SimulatedBackend::Write(const HidReport& report, int /*timeoutMs*/) {
+HidWriteResult SimulatedBackend::Write(const HidReport& report, int timeoutMs) {
     Impl& s = *impl_;
     if (!s.HandleValid()) {
         s.open = false; // a handle to a device that left the bus stays invalid
-        return false;
+        return HidWriteResult::Gone;
     }
-    if (report[0] != 0) return false; // the device has no numbered reports
+    if (report[0] != 0) return HidWriteResult::Failed; // the device has no numbered reports
+    if (s.faults.stallAfter >= 0 && s.outputReports >= s.faults.stallAfter) {
+        // The device takes no more output reports: the write waits out its time-out.
+        s.clock.SleepMs(std::max(timeoutMs, 0));
+        s.Pump();
+        return HidWriteResult::Timeout;
+    }
+    ++s.outputReports;
     if (s.options.usbTiming) s.clock.SleepMs(1); // one USB frame
     s.device->HandleOutputReport(report);
     s.Pump();
     s.CountReport();
-    return true;
+    return HidWriteResult::Ok;
 }
 
 void SimulatedBackend::Cancel() {}

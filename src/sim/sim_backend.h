@@ -23,13 +23,15 @@ struct SimFaultSpec {
     double late = 0.0;   // an input report is held back for lateMs of clock time
     double garble = 0.0; // one byte of an input report is corrupted
     double crc = 0.0;    // a module block read (0x92) carries a wrong CRC
+    double refuse = 0.0; // a well-formed module or firmware block is refused ("0") and not kept
     long unplugAfter = -1; // the device vanishes after this many reports (both ways); -1 = never
+    long stallAfter = -1;  // the device takes no output report after this many; -1 = never
     bool silent = false;   // the device takes requests and never answers
     std::uint64_t seed = 1; // the same seed repeats the same faulty run exactly
     int lateMs = 300;       // how long a late report is held back
 };
 
-// Parses "drop=P,dup=P,late=P,garble=P,crc=P,unplug-after=N,silent,seed=N,late-ms=N" (any
+// Parses "drop=P,dup=P,late=P,garble=P,crc=P,refuse=P,unplug-after=N,stall=N,silent,seed=N,late-ms=N" (any
 // subset, any order; empty text = no faults); on failure the message to show. unplug-after
 // fires once; after Replug the device stays.
 Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text);
@@ -41,7 +43,9 @@ Parsed<SimIgnitionMode> ParseSimIgnitionMode(const std::string& text);
 
 struct SimOptions {
     // File that keeps the car's memories (emulation memory, both modules, firmware versions)
-    // between runs; empty = nothing kept. A malformed file is noted on stderr and ignored.
+    // between runs; empty = nothing kept. A malformed file (a duplicate entry, a number that is
+    // not decimal, ...) is noted on stderr, kept aside and replaced by a fresh car; a path that
+    // is a directory or a device node is refused by ValidateSimOptions.
     std::string stateFile;
     // Fault list, see ParseSimFaultSpec.
     std::string faults;
@@ -51,6 +55,10 @@ struct SimOptions {
     std::string pemFirmwareVersion;
     // Version a device reports after a firmware upgrade through its loader.
     std::string upgradedFirmwareVersion = "6.003";
+    // The firmware payload the loader takes (sent in 256-byte blocks, the last one padded with
+    // 0xFF); empty = the payload of the program's embedded "FIRMWARE" image. Anything else sent
+    // (a block missing, repeated, out of order or different) leaves the old firmware running.
+    std::vector<std::uint8_t> acceptedFirmware;
     // Version a module reports after its firmware upgrade.
     std::string upgradedPemFirmwareVersion = "1.00";
     // Each report costs one 1 ms USB frame of clock time each way (used by benchmarks).
@@ -71,7 +79,7 @@ struct SimOptions {
 };
 
 // Checks options without creating anything: empty on success, otherwise the message to show
-// (bad fault list, bad ignition mode or script).
+// (bad fault list, bad ignition mode or script, a state file that is not a regular file).
 std::string ValidateSimOptions(const SimOptions& options);
 
 class SimDevice; // the device model (sim_device.h)
@@ -92,7 +100,7 @@ public:
     // up to timeoutMs (streamed data-log records are produced when due) and returns Timeout when
     // nothing came. Error once the device was unplugged (until reopened after a replug).
     HidReadResult Read(HidReport& report, int timeoutMs) override;
-    bool Write(const HidReport& report, int timeoutMs) override;
+    HidWriteResult Write(const HidReport& report, int timeoutMs) override;
     void Cancel() override;
     void Close() override;
 

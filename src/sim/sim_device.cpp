@@ -4,6 +4,7 @@
 #include "sim/sim_state.h"
 
 #include "eprom/eprom_image.h"
+#include "platform/resources.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +20,9 @@ namespace {
 
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t kRestartDelayMs = 20;       // the loader answers "2", then drops off the bus
-constexpr std::int64_t kPemRebootMs = 1500;        // a module restarting after its firmware update
+constexpr std::int64_t kPemRebootMs = 1500;
+constexpr std::size_t kLoaderBlock = 256;            // one firmware block
+constexpr std::size_t kFirmwareContainerHeader = 33; // the header of a firmware container        // a module restarting after its firmware update
 constexpr std::int64_t kKeepAliveTimeoutMs = 5000; // streaming pauses without a keep-alive this long
 constexpr std::int64_t kStateSaveIntervalMs = 2000;
 constexpr int kMaxCatchUpRecords = 256; // older due records would only overflow the input queue
@@ -233,6 +236,8 @@ SimDevice::SimDevice(const SimOptions& options, Clock& clock) : options_(options
     modules_[1].fitted = options_.ezkModuleFitted;
     const Parsed<SimIgnitionMode> mode = ParseSimIgnitionMode(options_.ignition);
     ignitionOn_ = !mode || *mode != SimIgnitionMode::Off;
+    // A car whose ignition is off at the start has long powered down.
+    offSinceMs_ = createdMs_ - kSimPowerDownMs;
 
     LoadState();
     // Images from files, given for this run, replace what the state file had.
@@ -279,7 +284,10 @@ void SimDevice::HandleOutputReport(const HidReport& report) {
     CatchUp();
     if (report[1] == 0xFF) {
         // Continuation: 31 more request bytes; ignored when no request is being built.
-        if (!requestOpen_) return;
+        if (!requestOpen_) {
+            ++protocolFaults_;
+            return;
+        }
         request_.insert(request_.end(), report.begin() + 2, report.end());
     } else {
         // First report of a request: any unfinished request is abandoned.
@@ -288,6 +296,7 @@ void SimDevice::HandleOutputReport(const HidReport& report) {
     }
     const long need = RequestLength();
     if (need == 0) { // unknown request: the device ignores it
+        ++protocolFaults_;
         requestOpen_ = false;
         request_.clear();
         return;
@@ -383,7 +392,7 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         if (req[1] == 0x6B && req[2] == 0x3C) {
             bootloader_ = true;
             loaderUnlocked_ = false;
-            firmwareBlocksWritten_ = 0;
+            loaderBlocks_.clear();
             logging_ = false;
         }
         return;
@@ -492,7 +501,8 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         SimCrc crc;
         crc.Update(req.data() + 1, 66);
         const std::uint16_t sent = static_cast<std::uint16_t>(req[67] + 256 * req[68]);
-        const bool ok = selected_ != 0 && crc.Finish() == sent && addr + 64 <= kSimMemorySize;
+        const bool ok = selected_ != 0 && crc.Finish() == sent && addr + 64 <= kSimMemorySize &&
+                        !(refuseFault_ && refuseFault_());
         if (ok) {
             std::copy(req.begin() + 3, req.begin() + 67, Module(selected_).memory.begin() + addr);
             MarkMemoryChanged();
@@ -577,23 +587,35 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
 void SimDevice::ExecuteLoader(const std::vector<std::uint8_t>& req) {
     switch (req[0]) {
     case kCmdLoaderUnlock:
+        // Unlocking starts a fresh upload: the blocks taken so far are forgotten.
         if (req[1] == 'q' && req[2] == '8' && req[3] == 'v') {
             loaderUnlocked_ = true;
+            loaderBlocks_.clear();
             Reply({'F'});
+        } else {
+            ++protocolFaults_;
         }
         return;
     case kCmdFirmwareBlock: {
-        // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi; the CRC covers the data only.
-        if (req[1] != 0x34 || !loaderUnlocked_) return;
+        // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi; the CRC covers the data only. The loader
+        // cannot tell a repeated block from the next one: it keeps whatever comes.
+        if (req[1] != 0x34 || !loaderUnlocked_) {
+            ++protocolFaults_;
+            return;
+        }
         SimCrc crc;
         crc.Update(req.data() + 2, 256);
-        const bool ok = crc.Finish() == static_cast<std::uint16_t>(req[258] + 256 * req[259]);
-        if (ok) ++firmwareBlocksWritten_;
+        const bool ok = crc.Finish() == static_cast<std::uint16_t>(req[258] + 256 * req[259]) &&
+                        !(refuseFault_ && refuseFault_());
+        if (ok) loaderBlocks_.emplace_back(req.begin() + 2, req.begin() + 258);
         Ack(ok);
         return;
     }
     case kCmdRestart:
-        if (req[1] != 0xE0) return;
+        if (req[1] != 0xE0) {
+            ++protocolFaults_;
+            return;
+        }
         Reply({'2'});
         if (!restartAtMs_) restartAtMs_ = clock_.NowMs() + kRestartDelayMs;
         return;
@@ -601,15 +623,46 @@ void SimDevice::ExecuteLoader(const std::vector<std::uint8_t>& req) {
     }
 }
 
+std::vector<std::vector<std::uint8_t>> SimDevice::AcceptedFirmwareBlocks() const {
+    std::vector<std::uint8_t> payload = options_.acceptedFirmware;
+    if (payload.empty()) {
+        // The program's embedded image: a container whose header gives the payload's place.
+        const auto packed = LoadResource("FIRMWARE");
+        const std::vector<std::uint8_t> image = packed ? UnpackResource(*packed) : std::vector<std::uint8_t>{};
+        auto u32 = [&image](std::size_t at) {
+            return static_cast<std::size_t>(image[at] | image[at + 1] << 8 | image[at + 2] << 16 |
+                                            static_cast<std::uint32_t>(image[at + 3]) << 24);
+        };
+        if (image.size() >= kFirmwareContainerHeader) {
+            const std::size_t offset = u32(25);
+            const std::size_t length = u32(29);
+            if (offset <= image.size() && length <= image.size() - offset)
+                payload.assign(image.begin() + static_cast<std::ptrdiff_t>(offset),
+                               image.begin() + static_cast<std::ptrdiff_t>(offset + length));
+        }
+    }
+    std::vector<std::vector<std::uint8_t>> blocks;
+    for (std::size_t at = 0; at < payload.size(); at += kLoaderBlock) {
+        std::vector<std::uint8_t> block(kLoaderBlock, 0xFF);
+        std::copy(payload.begin() + static_cast<std::ptrdiff_t>(at),
+                  payload.begin() + static_cast<std::ptrdiff_t>(std::min(payload.size(), at + kLoaderBlock)),
+                  block.begin());
+        blocks.push_back(std::move(block));
+    }
+    return blocks;
+}
+
 void SimDevice::CompleteRestart() {
     restartAtMs_.reset();
-    if (bootloader_ && loaderUnlocked_ && firmwareBlocksWritten_ > 0) {
+    // The new firmware runs only when the loader holds exactly its blocks, in order; anything
+    // else and the old firmware starts again.
+    if (bootloader_ && loaderUnlocked_ && !loaderBlocks_.empty() && loaderBlocks_ == AcceptedFirmwareBlocks()) {
         firmwareVersion_ = options_.upgradedFirmwareVersion;
         dirty_ = true;
     }
     bootloader_ = false;
     loaderUnlocked_ = false;
-    firmwareBlocksWritten_ = 0;
+    loaderBlocks_.clear();
     logging_ = false;
     requestOpen_ = false;
     request_.clear();
@@ -680,16 +733,18 @@ void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
 
 void SimDevice::SetIgnition(bool on) {
     AdvanceModel(clock_.NowMs());
-    ApplySwitch(on);
+    ApplySwitch(on, clock_.NowMs());
 }
 
-void SimDevice::ApplySwitch(bool on) {
+void SimDevice::ApplySwitch(bool on, std::int64_t atMs) {
     if (on == ignitionOn_) return;
     ignitionOn_ = on;
     liveDirty_ = true;
     if (on) {
-        // Power-up: armed modules announce themselves to the detection.
-        if (detectArmed_) {
+        // Power-up: armed modules announce themselves to the detection, but only when the units
+        // were off long enough to power down; otherwise they carry on as they were.
+        const bool poweredDown = atMs - offSinceMs_ >= kSimPowerDownMs;
+        if (detectArmed_ && poweredDown) {
             for (int k = kSimLH; k <= kSimEZK; ++k) {
                 if ((detectMask_ & k) != 0 && Module(k).fitted && Module(k).rebootAtMs < 0) {
                     Module(k).initiation = true;
@@ -698,6 +753,7 @@ void SimDevice::ApplySwitch(bool on) {
             }
         }
     } else {
+        offSinceMs_ = atMs;
         for (auto& m : modules_) m.initiation = false;
         selected_ = 0;
     }
@@ -758,7 +814,7 @@ void SimDevice::AdvanceModel(std::int64_t nowMs) {
         }
         switch (what) {
         case 1:
-            ApplySwitch(schedule_.front().on);
+            ApplySwitch(schedule_.front().on, t);
             schedule_.erase(schedule_.begin());
             break;
         case 2:

@@ -22,6 +22,9 @@
 
 inline constexpr int kSimMemorySize = 16384;
 inline constexpr int kSimPemFirmwareSize = 16256;
+// How long the units need with the ignition off before they power down; a module announces
+// itself at the next power-up only after that.
+inline constexpr std::int64_t kSimPowerDownMs = 5000;
 
 // Ecu kinds of the modules: 1 = LH (fuel), 2 = EZK (ignition).
 inline constexpr int kSimLH = 1;
@@ -73,6 +76,8 @@ public:
 
     // Hook asked once per module block read; true = send a wrong checksum (fault injection).
     void SetCrcFaultHook(std::function<bool()> hook) { crcFault_ = std::move(hook); }
+    // Hook asked once per well-formed module or firmware block written; true = refuse it.
+    void SetRefuseFaultHook(std::function<bool()> hook) { refuseFault_ = std::move(hook); }
 
     // Memories and versions (tests, demonstrations, the state file).
     SimModule& Module(int kind);
@@ -83,8 +88,16 @@ public:
     void MarkMemoryChanged();
     const std::string& FirmwareVersion() const { return firmwareVersion_; }
     bool InBootloader() const { return bootloader_; }
+    // The firmware blocks (256 bytes each) the loader took since it was last unlocked, in the
+    // order they came, repeats included.
+    const std::vector<std::vector<std::uint8_t>>& LoaderBlocks() const { return loaderBlocks_; }
     int DetectStatus() const { return detectStatus_; }
     int SelectedModule() const { return selected_; }
+    // Requests a device would not expect, each ignored as the device ignores it: unknown
+    // requests (in the loader: anything but its own commands), continuation reports with no
+    // request open, and loader commands with wrong bytes or before the unlock. A correct
+    // program causes none, whatever the faults on the wire.
+    long ProtocolFaults() const { return protocolFaults_; }
     char EcuMode() const { return ecuMode_; }
 
     // The live car.
@@ -136,7 +149,9 @@ private:
     bool EcuPowered(int kind) const;
     std::vector<std::uint8_t> BuildRecord();
     void PutRam(int kind, int addressByte, std::uint32_t value, int bytes);
-    void ApplySwitch(bool on);
+    void ApplySwitch(bool on, std::int64_t atMs);
+    // The payload the loader takes, in 256-byte blocks (the last one padded with 0xFF).
+    std::vector<std::vector<std::uint8_t>> AcceptedFirmwareBlocks() const;
     int KindFromWire(std::uint8_t c) const;
 
     void LoadState();
@@ -153,7 +168,8 @@ private:
     std::string firmwareVersion_;
     bool bootloader_ = false;
     bool loaderUnlocked_ = false;
-    int firmwareBlocksWritten_ = 0;
+    long protocolFaults_ = 0;
+    std::vector<std::vector<std::uint8_t>> loaderBlocks_;
     std::optional<std::int64_t> restartAtMs_;
 
     // Memories.
@@ -165,6 +181,7 @@ private:
 
     // Ignition and module detection.
     bool ignitionOn_ = true;
+    std::int64_t offSinceMs_ = 0; // when the ignition last went off
     std::vector<ScheduledSwitch> schedule_;
     bool detectArmed_ = false;
     int detectMask_ = 0;
@@ -211,4 +228,5 @@ private:
     std::int64_t lastKeepAliveMs_ = 0;
 
     std::function<bool()> crcFault_;
+    std::function<bool()> refuseFault_;
 };

@@ -80,12 +80,16 @@ Parsed<SimCarState> ReadSimState(const std::string& path) {
         return true;
     };
     if (!next() || line != kHeader) return ParseError{"it does not start with \"" + std::string(kHeader) + "\""};
+    std::vector<std::string> seen;
     while (next()) {
         if (line.empty()) continue;
         const auto eq = line.find('=');
         if (eq == std::string::npos) return ParseError{"line \"" + line.substr(0, 40) + "\" has no '='"};
         const std::string key = line.substr(0, eq);
         const std::string value = line.substr(eq + 1);
+        if (std::find(seen.begin(), seen.end(), key) != seen.end())
+            return ParseError{"the " + key.substr(0, 40) + " entry appears twice"};
+        seen.push_back(key);
         if (key == "firmware" || key == "lh-firmware" || key == "ezk-firmware") {
             if (!VersionText(value)) return ParseError{"the " + key + " version is not a version text"};
             (key == "firmware" ? s.firmwareVersion : key == "lh-firmware" ? s.lhFirmwareVersion : s.ezkFirmwareVersion) =
@@ -94,9 +98,11 @@ Parsed<SimCarState> ReadSimState(const std::string& path) {
             if (!BytesOfHex(value, key == "emulator" ? s.emulator : key == "lh" ? s.lh : s.ezk))
                 return ParseError{"the " + key + " memory is not 16384 bytes of hexadecimal digits"};
         } else if (key == "coolant") {
+            // Decimal only: the C parser would also take hexadecimal and exponent forms.
+            const bool decimal = !value.empty() && value.find_first_not_of("+-.0123456789") == std::string::npos;
             char* end = nullptr;
-            const double c = std::strtod(value.c_str(), &end);
-            if (value.empty() || *end != '\0' || !(c >= -40.0 && c <= 130.0))
+            const double c = decimal ? std::strtod(value.c_str(), &end) : 0.0;
+            if (!decimal || *end != '\0' || !(c >= -40.0 && c <= 130.0))
                 return ParseError{"the coolant temperature is not a number from -40 to 130"};
             s.coolantC = c;
             s.hasCoolant = true;

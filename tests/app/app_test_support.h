@@ -96,9 +96,12 @@ public:
     }
     bool PemDetectStart(int mask) override {
         log.push_back("PemDetectStart|" + std::to_string(mask));
-        return true;
+        return detectStartOk;
     }
-    int PemDetectStatus() override { return ignition ? fitted : 0; }
+    int PemDetectStatus() override {
+        if (detectSilent) return -1;
+        return ignition ? fitted : 0;
+    }
     bool PemDetectStop() override {
         log.push_back("PemDetectStop");
         return true;
@@ -125,12 +128,16 @@ public:
         log.push_back("PemFinish");
         return true;
     }
+    void DrainReplies() override { log.push_back("DrainReplies"); }
     bool UpgradePemFirmware(int) override { return true; }
+    bool Reopen() override { return true; }
 
     Bytes& Mem(int ecuKind) { return memory[ecuKind == 2 ? 1 : 0]; }
 
     bool ignition = true;
     int fitted = 3;
+    bool detectStartOk = true;
+    bool detectSilent = false; // detection polls go unanswered
     int selected = 0;
     int blockWrites = 0;
     int failWritesAfter = -1; // -1 = never

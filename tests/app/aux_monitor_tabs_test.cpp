@@ -8,6 +8,7 @@
 #include "auxinputs/gui/aux_inputs_dialog.h"
 #include "monitor/gui/fuel_monitor_page.h"
 #include "monitor/gui/ignition_monitor_page.h"
+#include "platform/resources.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,6 +18,8 @@
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
+
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -80,6 +83,43 @@ TEST_F(AuxMonitorTabsTest, MonitorsReadTheSimulatedCar) {
     ignition->Tick();
     EXPECT_TRUE(IsNumber(ignition->findChild<QLabel*>("lblMonitorEZKRPM")->text()));
     EXPECT_TRUE(IsNumber(ignition->findChild<QLabel*>("lblMonitorEZKKnockCount")->text()));
+    ignition->Leave();
+}
+
+TEST_F(AuxMonitorTabsTest, MonitorsPauseWhileTheDeviceFirmwareIsUpgraded) {
+    Start();
+    ASSERT_EQ(LoadBaseImage("MRX_D", program->GetShell().FuelImage()), "");
+    ASSERT_EQ(LoadBaseImage("EZK_D-S4", program->GetShell().IgnitionImage()), "");
+    FuelMonitorPanel* fuel = program->AuxAndMonitors()->FuelPanel();
+    IgnitionMonitorPanel* ignition = program->AuxAndMonitors()->IgnitionPanel();
+    fuel->Enter();
+    ignition->Enter();
+    ASSERT_TRUE(fuel->Timer()->isActive());
+    ASSERT_TRUE(ignition->Timer()->isActive());
+
+    const auto firmware = LoadResource("FIRMWARE");
+    ASSERT_TRUE(firmware.has_value());
+    const std::string path = ::testing::TempDir() + "/kv_monitor_pause_firmware.dat";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(firmware->data()), static_cast<std::streamsize>(firmware->size()));
+    }
+    dialogs.files = {FileDialogResult{path, 1}};
+    int eventsWithAMonitorPolling = 0;
+    int events = 0;
+    dialogs.onProcessEvents = [&] {
+        ++events;
+        if (fuel->Timer()->isActive() || ignition->Timer()->isActive()) ++eventsWithAMonitorPolling;
+    };
+    program->Window()->Action("mnuToolsFirmware")->trigger();
+    dialogs.onProcessEvents = nullptr;
+    EXPECT_EQ(dialogs.messages.back(), "Firmware succesfully updated.");
+    EXPECT_GT(events, 0);
+    EXPECT_EQ(eventsWithAMonitorPolling, 0);
+    // and the monitors that ran before run again
+    EXPECT_TRUE(fuel->Timer()->isActive());
+    EXPECT_TRUE(ignition->Timer()->isActive());
+    fuel->Leave();
     ignition->Leave();
 }
 

@@ -410,7 +410,9 @@ TEST_P(ModuleFailureTest, FailedModuleLoadLeavesTheSlots) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, ModuleFailureTest,
     ::testing::Values(ModuleFailureCase{"cancelled", true, -1, 3, "Cancelled by user"},
-                      ModuleFailureCase{"vanished", false, 100, 3, "Connection to ECU lost"},
+                      ModuleFailureCase{"vanished", false, 100, 3,
+                                        "Connection to ECU lost. The EPROM Module holds a partial image: the ECU must "
+                                        "not be started until the image has been loaded again."},
                       ModuleFailureCase{"nomodule", false, -1, 0,
                                         "No ECU with Kestrovane Programmable EPROM Module was found"}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -698,6 +700,35 @@ TEST_F(WorkflowTest, DownloadWithNoModulesOrCancelled) {
     EXPECT_EQ(dialogs.log.back(), "CloseProgress");
     EXPECT_TRUE(dialogs.messages.size() == 1u); // only the earlier one
     EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown);
+}
+
+TEST_F(WorkflowTest, DownloadEndsWhenDetectionCannotStartOrTheDeviceFallsSilent) {
+    struct Case {
+        const char* name;
+        bool startOk;
+        bool silent;
+    };
+    const Case cases[] = {{"detection cannot start", false, false}, {"detection polls unanswered", true, true}};
+    for (const Case& c : cases) {
+        modules.log.clear();
+        dialogs.log.clear();
+        dialogs.messages.clear();
+        modules.fitted = 3;
+        followGuidance = false;
+        modules.ignition = false; // the units are not up yet: only detection can end the wait
+        modules.detectStartOk = c.startOk;
+        modules.detectSilent = c.silent;
+        // A wait that never ends by itself is cut short by a Cancel long after it should have ended.
+        modules.ignitionPolls = 0;
+        dialogs.cancelWhen = [this](const std::string&) { return modules.ignitionPolls > 500; };
+        Flows().Download();
+        ASSERT_EQ(dialogs.messages.size(), 1u) << c.name;
+        EXPECT_EQ(dialogs.messages[0], "Kestrovane device not responding") << c.name;
+        EXPECT_LE(modules.ignitionPolls, 50) << c.name;
+        EXPECT_EQ(std::count(modules.log.begin(), modules.log.end(), "PemFinish"), 0) << c.name;
+        EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown) << c.name;
+        EXPECT_FALSE(dialogs.progressVisible) << c.name;
+    }
 }
 
 } // namespace

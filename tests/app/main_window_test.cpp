@@ -24,6 +24,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <ostream>
 
 #include <functional>
@@ -158,6 +161,31 @@ INSTANTIATE_TEST_SUITE_P(
                                    "The Kestrovane may not work properly until you have upgraded the firmware.",
                                    "6.001"},
                       FirmwareCase{MsgResult::Yes, MsgResult::Yes, "Firmware succesfully updated.", "6.003"}));
+
+TEST_F(ProgramTest, DeviceTraceSettingIsReadAtStartUp) {
+    const char* old = std::getenv("XDG_CACHE_HOME");
+    const std::string saved = old ? old : "";
+    const std::string cache = ::testing::TempDir() + "/kv-program-trace";
+    std::filesystem::remove_all(cache);
+    setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    const std::string trace = cache + "/kestrovane/devicetrace.txt";
+    for (const char* value : {"0", "1"}) {
+        settings.values[{"Diagnostics", "DeviceTrace"}] = value;
+        Start();
+        Window().hide();
+        program.reset(); // the link closes and the trace is written out
+        std::ifstream in(trace);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (std::string(value) == "1") {
+            EXPECT_NE(text.find("\tOpenDevice\r\n"), std::string::npos);
+            EXPECT_NE(text.find("    Transmitting: "), std::string::npos);
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(trace));
+        }
+    }
+    std::filesystem::remove_all(cache);
+    if (old) setenv("XDG_CACHE_HOME", saved.c_str(), 1); else unsetenv("XDG_CACHE_HOME");
+}
 
 TEST_F(ProgramTest, FileNewThroughItsDialog) {
     settings.SaveSetting("EPROM", "NewDefault", "EZK_D-GT");

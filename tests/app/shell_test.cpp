@@ -374,7 +374,7 @@ public:
         clock_.SleepMs(timeoutMs); // never answers
         return HidReadResult::Timeout;
     }
-    bool Write(const HidReport&, int) override { return open_; }
+    HidWriteResult Write(const HidReport&, int) override { return open_ ? HidWriteResult::Ok : HidWriteResult::Gone; }
     void Cancel() override {}
     void Close() override { open_ = false; }
 

@@ -211,15 +211,46 @@ TEST_F(CliDevice, FirmwareCheckAndUpgrade) {
 
     const CliRun old = Cli({"--simulate", "--sim-state", state, "--sim-firmware", "6.002", "device", "version"});
     EXPECT_EQ(old.out, "6.002\n");
-    const CliRun upgrade = Sim({"device", "firmware-upgrade", Path("fw.dat")});
+    const CliRun upgrade = Sim({"device", "firmware-upgrade", Path("fw.dat"), "--force"});
     EXPECT_EQ(upgrade.code, 0) << upgrade.err;
     EXPECT_NE(upgrade.err.find("Firmware succesfully updated."), std::string::npos);
     EXPECT_EQ(Sim({"device", "version"}).out, "6.003\n");
 
-    const CliRun embedded = Sim({"device", "firmware-upgrade"});
+    const CliRun embedded = Sim({"device", "firmware-upgrade", "--force"});
     EXPECT_EQ(embedded.code, 0) << embedded.err;
-    const CliRun rejected = Sim({"device", "firmware-upgrade", Path("bad.dat")});
+    const CliRun rejected = Sim({"device", "firmware-upgrade", Path("bad.dat"), "--force"});
     EXPECT_EQ(rejected.code, 1);
+}
+
+TEST_F(CliDevice, FirmwareUpgradeRefusesWhileTheIgnitionIsOnUnlessForced) {
+    // The simulated car starts with the ignition on.
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string version; // reported afterwards
+    };
+    const Case cases[] = {
+        {{"device", "firmware-upgrade"}, 1, "6.002\n"},
+        {{"device", "firmware-upgrade", "--force"}, 0, "6.003\n"},
+    };
+    auto oldDevice = [this](std::vector<std::string> args) {
+        std::vector<std::string> all{"--simulate", "--sim-state", state, "--sim-firmware", "6.002"};
+        all.insert(all.end(), args.begin(), args.end());
+        return Cli(all);
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(state);
+        ASSERT_EQ(oldDevice({"device", "version"}).out, "6.002\n");
+        const CliRun run = oldDevice(c.args);
+        EXPECT_EQ(run.code, c.code) << run.err;
+        if (c.code != 0) {
+            EXPECT_NE(run.err.find("Kestrovane has detected that you have ignition switched on."), std::string::npos)
+                << run.err;
+            EXPECT_NE(run.err.find("--force"), std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find("Loading firmware"), std::string::npos) << run.err;
+        }
+        EXPECT_EQ(oldDevice({"device", "version"}).out, c.version);
+    }
 }
 
 } // namespace

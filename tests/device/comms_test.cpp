@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -444,7 +445,9 @@ std::vector<CommandCase> CommandCases() {
         {"SetAuxInputFilter", [](Comms& c) { return Str(c.SetAuxInputFilter(6, 0)); }, {'f', 6, 0}, {'1'}, "true",
          "false", Bytes{'0'}},
         {"ReadRpmPeriod", [](Comms& c) { return Str(c.ReadRpmPeriod()); }, {'p'}, {1, 2, 3}, "197121", "16777215", {}},
-        {"IsIgnitionOn", [](Comms& c) { return Str(c.IsIgnitionOn()); }, {0x81}, {'1'}, "true", "false", Bytes{'0'}},
+        // Answered "off": without a reply, or with one that is no answer, that answer stands (the
+        // answers themselves are in IgnitionChangesOnlyOnAnswers).
+        {"IsIgnitionOn", [](Comms& c) { return Str(c.IsIgnitionOn()); }, {0x81}, {'0'}, "false", "false", Bytes{'x'}},
         {"WriteFirmwareBlock", [fw](Comms& c) { return Str(c.WriteFirmwareBlock(fw)); },
          Cat(Cat({0x12, 0x34}, fw), {static_cast<std::uint8_t>(Crc16Of(fw) & 0xFF),
                                      static_cast<std::uint8_t>(Crc16Of(fw) >> 8)}),
@@ -500,6 +503,7 @@ TEST_F(CommsTest, AttemptsPerCommand) {
         {"WriteFirmwareBlock", [&] { return comms.WriteFirmwareBlock(Bytes(256, 1)); }, 4},
         {"RestartFirmware", [&] { return comms.RestartFirmware(); }, 4},
         {"PemWriteBlock", [&] { return comms.PemWriteBlock(0, Bytes(64, 1)); }, 1},
+        {"IsIgnitionOn", [&] { return comms.IsIgnitionOn(); }, 3},
     };
     for (const Case& c : cases) {
         hid.requests = 0;
@@ -558,6 +562,82 @@ TEST_F(CommsTest, DataLogRecordAndDownloadComeOnTheDataLogChannel) {
     const Bytes all = comms.DataLog_Download();
     EXPECT_EQ(all, Cat(Cat(Iota(7, 0), Iota(7, 10)), Iota(7, 20)));
     EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
+}
+
+// The commands with a time-out of their own: a reply just inside it is taken, one just outside
+// is not (the default 0.2 s would decide both the other way).
+TEST(CommsOwnTimeouts, QuickPingAndRecordReadWaitTheirOwnTime) {
+    struct Case {
+        const char* name;
+        std::function<bool(Comms&)> call;
+        std::uint8_t channel;
+        Bytes reply;
+        std::int64_t atMs;
+        bool taken;
+    };
+    const auto ping = [](Comms& c) { return c.QuickPing(); };
+    const auto record = [](Comms& c) { return c.DataLog_ReadRecord() == Bytes{7, 8, 9}; };
+    const Case cases[] = {
+        {"quick ping answered in 0.09 s", ping, DATA, {'T'}, 90, true},
+        {"quick ping answered in 0.15 s", ping, DATA, {'T'}, 150, false},
+        {"record in 0.9 s", record, DATALOG, {7, 8, 9}, 900, true},
+        {"record in 1.1 s", record, DATALOG, {7, 8, 9}, 1100, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        FakeHid h{clk};
+        Comms link{h, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        h.Script({{'1'}});
+        ASSERT_TRUE(link.DataLog_Configure({0x30, 0x31}, {1, 2}));
+        h.onWrite = [&](const HidReport& r) {
+            if (r[1] == 0xFF) return;
+            const std::int64_t when = clk.now + c.atMs;
+            h.beforeRead = [&, when](int timeoutMs) {
+                if (clk.now + timeoutMs < when) return;
+                clk.SleepMs(when - clk.now);
+                h.Queue(FrameReply(c.channel, c.reply));
+                h.beforeRead = nullptr;
+            };
+        };
+        EXPECT_EQ(c.call(link), c.taken);
+        EXPECT_DOUBLE_EQ(link.Link().readTimeout, kDefaultTimeout);
+    }
+}
+
+// Data-log records queued before a fresh start belong to an earlier run: reopening the link and
+// starting device logging each drop them, so the reader sees only the new run.
+TEST(CommsStaleRecords, AFreshStartDropsRecordsOfTheEarlierRun) {
+    struct Case {
+        const char* name;
+        std::function<void(Comms&, FakeHid&)> start;
+    };
+    const Case cases[] = {
+        {"reopen", [](Comms& c, FakeHid&) {
+             c.Comms_ShutDown();
+             EXPECT_TRUE(c.Comms_Open());
+         }},
+        {"start logging", [](Comms& c, FakeHid& h) {
+             h.Script({{'1'}});
+             EXPECT_TRUE(c.DataLog_StartDeviceLogging());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        FakeHid h{clk};
+        Comms link{h, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        h.Script({{'1'}});
+        ASSERT_TRUE(link.DataLog_Configure({0x30, 0x31}, {1, 2}));
+        h.Queue(FrameReply(DATALOG, Iota(7, 40))); // a record of the earlier run, still queued
+        h.Script({{'1'}});
+        ASSERT_TRUE(link.DataLog_KeepAlive()); // files it into the data-log ring on the way
+        h.Queue(FrameReply(DATALOG, Iota(7, 50))); // and one more in the driver's queue
+        c.start(link, h);
+        EXPECT_TRUE(link.DataLog_Download().empty());
+    }
 }
 
 TEST_F(CommsTest, DownloadWaitsForTheContinuationOfAStartedMessage) {
@@ -659,31 +739,57 @@ TEST(CheckDevice, ExplainsAMissingOrSilentDevice) {
     }
 }
 
-TEST_F(CommsTest, QuickPingTimerClosesASilentDeviceAndFindsItAgain) {
-    RecordingIndicator ind;
-    comms.SetConnectionIndicator(&ind);
-    hid.Script({{'T'}, {'T'}, {'6', '.', '0', '0', '3', 0, 0, 0}});
-    comms.StartQuickPing();
-    EXPECT_TRUE(comms.Comms_IsOpen());
-    comms.QuickPingTick(); // no answer: closed
-    EXPECT_FALSE(comms.Comms_IsOpen());
-    hid.Script({{'T'}, {'6', '.', '0', '0', '3', 0, 0, 0}});
-    comms.QuickPingTick(); // reopened and answering
-    EXPECT_TRUE(comms.Comms_IsOpen());
-    EXPECT_EQ(ind.log, (std::vector<std::string>{"Connected", "fw:6.003", "Not responding (red)", "fw:", "Connected",
-                                                 "fw:6.003"}));
+// A missing ignition reply is no answer: the link asks again, and the state changes only on an
+// answer ('0' or '1'); a device that does not answer at all leaves the last answer standing.
+TEST_F(CommsTest, IgnitionChangesOnlyOnAnswers) {
+    struct Case {
+        const char* name;
+        std::vector<std::optional<char>> replies; // one per 0x81 request; nullopt = reply lost
+        std::vector<bool> readings;               // IsIgnitionOn after each step
+    };
+    const Case cases[] = {
+        {"lost once then on", {std::nullopt, '1'}, {true}},
+        {"on, then one reply lost", {'1', std::nullopt, '1'}, {true, true}},
+        {"on, then silent", {'1', std::nullopt, std::nullopt, std::nullopt, std::nullopt}, {true, true}},
+        {"on, then off", {'1', '0'}, {true, false}},
+        {"off, then lost twice, then on", {'0', std::nullopt, std::nullopt, '1'}, {false, true}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        FakeHid h{clk};
+        Comms link{h, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        std::size_t next = 0;
+        h.onWrite = [&](const HidReport& r) {
+            if (r[1] != 0x81 || next >= c.replies.size()) return;
+            const std::optional<char> reply = c.replies[next++];
+            if (reply) h.Queue(FrameReply(DATA, {static_cast<std::uint8_t>(*reply)}));
+        };
+        std::vector<bool> got;
+        for (std::size_t i = 0; i < c.readings.size(); ++i) got.push_back(link.IsIgnitionOn());
+        EXPECT_EQ(got, c.readings);
+        EXPECT_TRUE(link.Comms_IsOpen());
+    }
 }
 
-TEST_F(CommsTest, IgnitionTimerReportsChangesOnly) {
-    bool on = true;
+TEST_F(CommsTest, IgnitionReadsOffWhenTheDeviceIsGone) {
+    hid.Script({{'1'}});
+    ASSERT_TRUE(comms.IsIgnitionOn());
+    hid.plugged = false;
+    EXPECT_FALSE(comms.IsIgnitionOn());
+    EXPECT_FALSE(comms.Comms_IsOpen());
+}
+
+TEST_F(CommsTest, IgnitionDebounceIsNotResetByALostReply) {
+    int requests = 0;
     hid.onWrite = [&](const HidReport& r) {
-        if (r[1] == 0x81) hid.Queue(FrameReply(DATA, {static_cast<std::uint8_t>(on ? '1' : '0')}));
+        if (r[1] == 0x81 && ++requests != 3) hid.Queue(FrameReply(DATA, {'1'}));
     };
-    EXPECT_EQ(comms.IgnitionStateChange(), std::optional<bool>(true));
-    EXPECT_EQ(comms.IgnitionStateChange(), std::nullopt);
-    on = false;
-    EXPECT_EQ(comms.IgnitionStateChange(), std::optional<bool>(false));
-    EXPECT_EQ(comms.IgnitionStateChange(), std::nullopt);
+    comms.ResetIgnitionDebounce();
+    EXPECT_TRUE(comms.IgnitionOnDebounced());
+    EXPECT_TRUE(comms.IgnitionOnDebounced());
+    EXPECT_TRUE(comms.IgnitionOnDebounced()); // its first request goes unanswered
 }
 
 TEST_F(CommsTest, IgnitionDebounceNeedsHalfASecondOfIgnitionOn) {
@@ -727,6 +833,44 @@ TEST_F(CommsTest, TraceGoesToTheGivenFileOnlyWhenEnabled) {
     EXPECT_NE(text.find("    Putting into DATA buffer"), std::string::npos);
     EXPECT_NE(text.find("Comms_ShutDown"), std::string::npos);
     std::remove(path.c_str());
+}
+
+// The trace names every way a report can fail to move, and the link stays open where the
+// handle stays valid.
+TEST_F(CommsTest, TraceNamesReadAndTransmissionErrors) {
+    struct Case {
+        const char* name;
+        std::function<void(FakeHid&)> arrange;
+        const char* line;
+        bool staysOpen;
+    };
+    const Case cases[] = {
+        {"read error", [](FakeHid& h) { h.readFailures = 1; }, "    Read error\r\n", true},
+        {"read time-out", [](FakeHid&) {}, "    Read timed out\r\n", true},
+        {"transmission error", [](FakeHid& h) { h.writeResults = {HidWriteResult::Failed}; },
+         "    Transmission error\r\n", true},
+        {"transmission time-out", [](FakeHid& h) { h.writeResults = {HidWriteResult::Timeout}; },
+         "    Transmission timed out\r\n", true},
+        {"device gone on write", [](FakeHid& h) { h.writeResults = {HidWriteResult::Gone}; },
+         "    ERROR_INVALID_HANDLE\r\n", false},
+    };
+    const std::string path = ::testing::TempDir() + "/kv_device_trace_errors.txt";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        FakeHid h{clk};
+        Comms link{h, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        link.EnableTrace(path);
+        c.arrange(h);
+        EXPECT_FALSE(link.QuickPing());
+        EXPECT_EQ(link.Comms_IsOpen(), c.staysOpen);
+        link.EnableTrace("");
+        std::ifstream in(path);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_NE(text.find(c.line), std::string::npos) << text;
+        std::remove(path.c_str());
+    }
 }
 
 TEST(TracePath, SwitchedOnBySettingOnly) {

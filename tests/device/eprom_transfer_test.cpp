@@ -2,11 +2,13 @@
 // ignition guidance with its Cancel paths and the module firmware offer.
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
+#include "eprom/eprom_transfer.h"
 #include "fakes.h"
 #include "platform/resources.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 
@@ -24,11 +26,11 @@ public:
         log.push_back("EcuReadEprom");
         if (failReadAt >= 0 && address >= failReadAt) return {};
         lastKind = ecuKind;
-        return Bytes(memory.begin() + address, memory.begin() + address + n);
+        return Unchecked(address, n);
     }
     Bytes ReadEmulatorBlock(int address, int length) override {
         if (failReadAt >= 0 && address >= failReadAt) return {};
-        return Bytes(memory.begin() + address, memory.begin() + address + length);
+        return Unchecked(address, length);
     }
     bool IsIgnitionOn() override { return ignition(clock_.now - start); }
     bool PemDetectStart(int mask) override {
@@ -47,8 +49,10 @@ public:
     std::string PemGetFirmwareVersion() override { return pemVersion; }
     bool PemWriteBlock(int address, const Bytes& block) override {
         const int attempt = ++writeAttempts[address];
+        blockLog.push_back("PemWriteBlock " + std::to_string(address));
         if (!acceptWrite(address, attempt)) return false;
         written[address] = block;
+        if (storeWrite(address, attempt)) std::copy(block.begin(), block.end(), memory.begin() + address);
         return true;
     }
     Bytes PemReadBlock(int address) override {
@@ -58,18 +62,30 @@ public:
     }
     bool PemFinish() override {
         log.push_back("PemFinish");
-        return true;
+        return finishOk(++finishAttempts);
+    }
+    void DrainReplies() override {
+        log.push_back("DrainReplies");
+        blockLog.push_back("DrainReplies");
     }
     bool UpgradePemFirmware(int ecuKind) override {
         log.push_back("UpgradePemFirmware " + std::to_string(ecuKind));
         return upgradeOk;
     }
+    bool Reopen() override { return true; }
 
     std::int64_t start = 0;
     std::function<bool(std::int64_t)> ignition = [](std::int64_t) { return false; };
     std::function<int(std::int64_t)> detectStatus = [](std::int64_t t) { return t >= 300 ? 1 : 0; };
     std::function<bool(int, int)> acceptWrite = [](int, int) { return true; };
     std::function<bool(int, int)> acceptRead = [](int, int) { return true; };
+    // An acknowledged block that the module did not keep (the acknowledgement answered another
+    // request).
+    std::function<bool(int, int)> storeWrite = [](int, int) { return true; };
+    // Reads without a checksum (running unit, emulator) that arrive with a wrong byte.
+    std::function<bool(int, int)> garbleRead = [](int, int) { return false; };
+    std::function<bool(int)> finishOk = [](int) { return true; };
+    int finishAttempts = 0;
     bool detectStartOk = true;
     bool selectOk = true;
     bool upgradeOk = true;
@@ -80,8 +96,17 @@ public:
     std::map<int, Bytes> written;
     std::map<int, int> writeAttempts, readAttempts;
     std::vector<std::string> log;
+    std::vector<std::string> blockLog; // block writes and drains
 
 private:
+    Bytes Unchecked(int address, int n) {
+        Bytes out(memory.begin() + address, memory.begin() + address + n);
+        const int attempt = ++uncheckedReads[address];
+        if (garbleRead(address, attempt)) out[static_cast<std::size_t>(attempt) % out.size()] ^= 0x5A;
+        return out;
+    }
+
+    std::map<int, int> uncheckedReads;
     FakeClock& clock_;
 };
 
@@ -143,7 +168,7 @@ TEST_F(TransferTest, LoadWithIgnitionOffAtTheStartProgramsEveryBlock) {
             EXPECT_EQ(block, Bytes(image.Bytes().begin() + address, image.Bytes().begin() + address + 64));
         EXPECT_EQ(device.log, (std::vector<std::string>{"PemDetectStart " + std::to_string(type), "PemDetectStop",
                                                         "PemSelect " + std::to_string(type), "PemFinish"}));
-        EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition ON|1", "Loading|256"}));
+        EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition ON|1", "Loading|256", "Verifying|256"}));
         EXPECT_EQ(prompt.log, (std::vector<std::string>{"on", "end"}));
         EXPECT_FALSE(dialogs.progressVisible);
     }
@@ -157,7 +182,7 @@ TEST_F(TransferTest, LoadGuidesTheIgnitionOffAndOnAgain) {
     EXPECT_EQ(image.LoadToEmulator(), "");
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition OFF|1",
                                                     "Ignition is off. Waiting for ECUs to power down.|60",
-                                                    "Turn ignition ON|1", "Loading|256"}));
+                                                    "Turn ignition ON|1", "Loading|256", "Verifying|256"}));
     EXPECT_EQ(prompt.log, (std::vector<std::string>{"off", "end", "on", "end"}));
     EXPECT_EQ(device.written.size(), 256u);
     EXPECT_GE(clock.now - device.start, 8000);
@@ -172,7 +197,7 @@ TEST_F(TransferTest, IgnitionBackOnDuringThePowerDownWaitStartsOver) {
                                                     "Ignition is off. Waiting for ECUs to power down.|60",
                                                     "Turn ignition OFF|1",
                                                     "Ignition is off. Waiting for ECUs to power down.|60",
-                                                    "Turn ignition ON|1", "Loading|256"}));
+                                                    "Turn ignition ON|1", "Loading|256", "Verifying|256"}));
     EXPECT_EQ(prompt.log, (std::vector<std::string>{"off", "end", "off", "end", "on", "end"}));
 }
 
@@ -204,6 +229,36 @@ TEST_F(TransferTest, CancelInAnyIgnitionWindowStopsWithoutWriting) {
     }
 }
 
+// Nobody at the key (the command-line tool has no Cancel): the waits for the driver end on
+// their own with a message instead of waiting for ever.
+TEST_F(TransferTest, WaitsForTheDriverEndWithAMessage) {
+    constexpr std::int64_t kNever = 20 * 60 * 1000; // the key is turned only after twenty minutes
+    struct Case {
+        const char* name;
+        std::function<bool(std::int64_t)> ignition;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"never turned off", [](std::int64_t t) { return t < kNever || t >= kNever + 10000; },
+         "The ignition was not turned off within 5 minutes"},
+        {"never turned on again", [](std::int64_t t) { return t < 1000 || t >= kNever; },
+         "The ignition was not turned on within 5 minutes"},
+    };
+    for (const Case& c : cases) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.start = clk.now;
+        dev.ignition = c.ignition;
+        dev.detectStatus = [](std::int64_t) { return 0; };
+        EpromContext ctx{true, true, &dev, nullptr, &clk};
+        EPROM image(ctx);
+        image.LoadFromArray(UnitImage(1));
+        EXPECT_EQ(image.LoadToEmulator(), c.message) << c.name;
+        EXPECT_TRUE(dev.written.empty()) << c.name;
+        EXPECT_LT(clk.now - dev.start, kNever) << c.name;
+    }
+}
+
 TEST_F(TransferTest, LoadFailures) {
     struct Case {
         const char* name;
@@ -220,7 +275,8 @@ TEST_F(TransferTest, LoadFailures) {
          "No ECU with Kestrovane Programmable EPROM Module was found"},
         {"select refused", [](ScriptedDevice& d) { d.selectOk = false; }, "Connection to ECU lost"},
         {"block refused eight times", [](ScriptedDevice& d) { d.acceptWrite = [](int a, int) { return a != 640; }; },
-         "Connection to ECU lost"},
+         "Connection to ECU lost. The EPROM Module holds a partial image: the ECU must not be started until the "
+         "image has been loaded again."},
         {"device silent during detection",
          [](ScriptedDevice& d) { d.detectStatus = [](std::int64_t) { return -1; }; },
          "Kestrovane device not responding"},
@@ -406,6 +462,170 @@ TEST_F(TransferTest, StartUpChannelReadRetriesEachBlockUpToTenTimes) {
             EXPECT_EQ(updates.back(), "UpdateProgress|248");
         }
         EXPECT_FALSE(dlg.progressVisible);
+    }
+}
+
+// ---- what a load and a read can trust ----
+
+TEST_F(TransferTest, LoadReadsTheModuleBackAndResendsWhatDidNotArrive) {
+    const std::string partial =
+        " The EPROM Module holds a partial image: the ECU must not be started until the image has been loaded "
+        "again.";
+    struct Case {
+        const char* name;
+        // an acknowledged block 64 that the module kept only from this write on (0 = never)
+        int keptFromWrite;
+        std::string message;
+        int writesOfBlock64;
+        bool finished;
+    };
+    const Case cases[] = {
+        {"kept at once", 1, "", 1, true},
+        {"lost once, re-sent after the read-back", 2, "", 2, true},
+        {"lost until the last re-send", 4, "", 4, true},
+        {"never kept", 0, "1 of 256 blocks did not arrive in the EPROM Module." + partial, 4, false},
+    };
+    for (const Case& c : cases) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.start = clk.now;
+        dev.memory = Bytes(16384, 0);
+        const int kept = c.keptFromWrite;
+        dev.storeWrite = [kept](int a, int attempt) { return a != 64 || (kept > 0 && attempt >= kept); };
+        ScriptedDialogs dlg;
+        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EPROM image(ctx);
+        image.LoadFromArray(UnitImage(1));
+        EXPECT_EQ(image.LoadToEmulator(), c.message) << c.name;
+        EXPECT_EQ(dev.writeAttempts[64], c.writesOfBlock64) << c.name;
+        EXPECT_EQ(dev.writeAttempts[128], 1) << c.name;
+        EXPECT_EQ(dev.readAttempts[0], 1) << c.name;
+        EXPECT_EQ(dev.readAttempts[64], c.writesOfBlock64) << c.name;
+        if (c.message.empty()) {
+            EXPECT_EQ(dev.memory, image.Bytes()) << c.name;
+        }
+        EXPECT_EQ(std::count(dev.log.begin(), dev.log.end(), "PemFinish"), c.finished ? 1 : 0) << c.name;
+        EXPECT_FALSE(dlg.progressVisible) << c.name;
+    }
+}
+
+TEST_F(TransferTest, ARepeatedBlockWriteWaitsOutTheLateReplyFirst) {
+    device.acceptWrite = [](int a, int attempt) { return a != 64 || attempt == 3; };
+    EPROM image = LoadedImage(1);
+    EXPECT_EQ(image.LoadToEmulator(), "");
+    std::vector<std::string> around64;
+    for (const std::string& l : device.blockLog)
+        if (l == "PemWriteBlock 64" || l == "DrainReplies") around64.push_back(l);
+    EXPECT_EQ(around64, (std::vector<std::string>{"PemWriteBlock 64", "DrainReplies", "PemWriteBlock 64",
+                                                  "DrainReplies", "PemWriteBlock 64"}));
+}
+
+TEST_F(TransferTest, ConnectionLostAfterTheFirstBlockSaysTheModuleHoldsAPartialImage) {
+    device.acceptWrite = [](int a, int) { return a < 640; };
+    EPROM image = LoadedImage(1);
+    const std::string m = image.LoadToEmulator();
+    EXPECT_EQ(m.rfind("Connection to ECU lost.", 0), 0u) << m;
+    EXPECT_NE(m.find("partial image"), std::string::npos) << m;
+    EXPECT_EQ(std::count(device.log.begin(), device.log.end(), "PemFinish"), 0);
+}
+
+TEST_F(TransferTest, TheFinishOfALoadIsCheckedAndRepeated) {
+    struct Case {
+        int finishRefusals; // finishing commands that go unanswered before one is confirmed
+        std::string message;
+        int finishes;
+        int selects;
+    };
+    const std::string unconfirmed = "The LH EPROM Module did not confirm the end of the transfer and may still hold "
+                                    "its ECU in start-up. Switch the ignition off and on again.";
+    const Case cases[] = {{0, "", 1, 1}, {1, "", 2, 2}, {3, "", 4, 4}, {4, unconfirmed, 4, 4}};
+    for (const Case& c : cases) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.start = clk.now;
+        dev.memory = UnitImage(1);
+        const int refusals = c.finishRefusals;
+        dev.finishOk = [refusals](int attempt) { return attempt > refusals; };
+        ScriptedDialogs dlg;
+        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EPROM image(ctx);
+        image.LoadFromArray(UnitImage(1));
+        EXPECT_EQ(image.LoadToEmulator(), c.message) << c.finishRefusals;
+        EXPECT_EQ(std::count(dev.log.begin(), dev.log.end(), "PemFinish"), c.finishes) << c.finishRefusals;
+        EXPECT_EQ(std::count(dev.log.begin(), dev.log.end(), "PemSelect 1"), c.selects) << c.finishRefusals;
+        EXPECT_FALSE(dlg.progressVisible);
+    }
+}
+
+TEST_F(TransferTest, FinishingAStartUpReadSelectsTheModuleAndChecksBothAnswers) {
+    struct Case {
+        bool selectOk;
+        int finishRefusals;
+        bool confirmed;
+    };
+    const Case cases[] = {{true, 0, true}, {true, 2, true}, {true, 4, false}, {false, 0, false}};
+    for (const Case& c : cases) {
+        FakeClock clk;
+        ScriptedDevice dev{clk};
+        dev.selectOk = c.selectOk;
+        const int refusals = c.finishRefusals;
+        dev.finishOk = [refusals](int attempt) { return attempt > refusals; };
+        EpromContext ctx{true, true, &dev, nullptr, &clk};
+        EXPECT_EQ(FinishModule(ctx, 2, false).empty(), c.confirmed) << c.selectOk << c.finishRefusals;
+        ASSERT_FALSE(dev.log.empty());
+        EXPECT_EQ(dev.log.front(), "PemSelect 2");
+        // a finish is never sent to a module that refused its selection
+        EXPECT_EQ(std::count(dev.log.begin(), dev.log.end(), "PemFinish"),
+                  c.selectOk ? std::min(4, c.finishRefusals + 1) : 0);
+    }
+}
+
+TEST_F(TransferTest, ReadsWithoutAChecksumTakeABlockOnlyWhenTwoReadsAgree) {
+    struct Case {
+        const char* name;
+        std::function<std::string(EPROM&)> load;
+        int blockAt;
+        std::string failure;
+    };
+    const Case cases[] = {
+        {"emulator", [](EPROM& e) { return e.LoadFromEmulator(); }, 4096, "Kestrovane device not responding"},
+        {"running LH", [](EPROM& e) { return e.LoadFromECU_Running(1); }, 4096,
+         "Failed to connect to LH ECU. Check settings in Tools -> Options."},
+    };
+    struct Garble {
+        const char* name;
+        std::function<bool(int)> attempt; // which reads of the block arrive with a wrong byte
+        bool agrees;
+    };
+    const Garble garbles[] = {
+        {"first read wrong", [](int a) { return a == 1; }, true},
+        {"second read wrong", [](int a) { return a == 2; }, true},
+        {"first five reads wrong", [](int a) { return a <= 5; }, false},
+        {"every read wrong", [](int) { return true; }, false},
+    };
+    for (const Case& c : cases) {
+        for (const Garble& g : garbles) {
+            FakeClock clk;
+            ScriptedDevice dev{clk};
+            dev.memory = UnitImage(1);
+            const int at = c.blockAt;
+            auto wrong = g.attempt;
+            dev.garbleRead = [at, wrong](int a, int attempt) { return a == at && wrong(attempt); };
+            ScriptedDialogs dlg;
+            EpromContext ctx{true, true, &dev, &dlg, &clk};
+            EPROM image(ctx);
+            image.LoadFromArray(UnitImage(2));
+            const Bytes before = image.Bytes();
+            const std::string m = c.load(image);
+            if (g.agrees) {
+                EXPECT_EQ(m, "") << c.name << " / " << g.name;
+                EXPECT_EQ(image.Bytes(), dev.memory) << c.name << " / " << g.name;
+            } else {
+                EXPECT_EQ(m, c.failure) << c.name << " / " << g.name;
+                EXPECT_EQ(image.Bytes(), before) << c.name << " / " << g.name;
+            }
+            EXPECT_FALSE(dlg.progressVisible) << c.name << " / " << g.name;
+        }
     }
 }
 

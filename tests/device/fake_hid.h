@@ -59,6 +59,10 @@ public:
     HidReadResult Read(HidReport& report, int timeoutMs) override {
         ++reads;
         if (!open_ || !plugged) return HidReadResult::Error;
+        if (readFailures > 0) {
+            --readFailures;
+            return HidReadResult::Failed;
+        }
         if (input.empty() && beforeRead) beforeRead(timeoutMs);
         if (!input.empty()) {
             report = input.front();
@@ -68,14 +72,19 @@ public:
         clock_.SleepMs(timeoutMs);
         return HidReadResult::Timeout;
     }
-    bool Write(const HidReport& report, int) override {
+    HidWriteResult Write(const HidReport& report, int) override {
         ++writeAttempts;
         if (!plugged) open_ = false; // the handle went invalid with the device
-        if (!open_) return false;
+        if (!open_) return HidWriteResult::Gone;
+        if (writeResults.size() > 0) {
+            const HidWriteResult r = writeResults.front();
+            writeResults.pop_front();
+            if (r != HidWriteResult::Ok) return r;
+        }
         written.push_back(report);
         if (report[1] != 0xFF) ++requests;
         if (onWrite) onWrite(report);
-        return true;
+        return HidWriteResult::Ok;
     }
     void Cancel() override { ++cancels; }
     void Close() override {
@@ -116,6 +125,9 @@ public:
     // Called when a read finds the queue empty, before it waits (lets a test stream reports).
     std::function<void(int timeoutMs)> beforeRead;
     std::vector<std::string> openedPaths;
+    // Results of the next writes (a report that is not taken is not recorded); then Ok.
+    std::deque<HidWriteResult> writeResults;
+    int readFailures = 0; // the next reads fail with the handle still valid
     int enumerations = 0, reads = 0, cancels = 0, closes = 0, requests = 0, queueSize = 0, writeAttempts = 0;
 
 private:

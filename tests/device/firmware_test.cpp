@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <set>
 
 namespace {
 
@@ -56,6 +57,8 @@ TEST(FirmwareContainer, Checks) {
         {"payload bounds overflow", Resealed([&] { Bytes d = good; SetU32(d, 25, 0xFFFFFFF0u); SetU32(d, 29, 0x20); return d; }()), true, false},
         {"header only", Bytes(good.begin(), good.begin() + 20), true, false},
         {"empty", Bytes{}, true, false},
+        {"empty payload", BuildFirmwareContainer(Bytes{}, 1, "6.003"), true, false},
+        {"payload length zero", Resealed([&] { Bytes d = good; SetU32(d, 29, 0); return d; }()), true, false},
     };
     for (const Case& c : cases) EXPECT_EQ(CheckFirmwareBytes(c.data, c.exact, nullptr), c.ok) << c.name;
 }
@@ -110,8 +113,10 @@ protected:
         dialogs.logProgressUpdates = false;
         ASSERT_TRUE(comms.Comms_Open());
     }
+    // One file per test: the tests run in parallel processes.
     std::string WriteTemp(const Bytes& data) {
-        const std::string path = ::testing::TempDir() + "/kv_fw_test.dat";
+        const std::string path = ::testing::TempDir() + "/kv_fw_test_" +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".dat";
         std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
                                                     static_cast<std::streamsize>(data.size()));
         return path;
@@ -132,6 +137,7 @@ protected:
 };
 
 TEST_F(FirmwareTest, ThreeHundredBytePayloadGoesAsTwoBlocksPaddedWithFF) {
+    device.versionAfterUpgrade = "6.004";
     ASSERT_TRUE(firmware.OpenFirmware(WriteTemp(BuildFirmwareContainer(Payload(300), 2, "6.004"))));
     ASSERT_TRUE(firmware.CheckFirmware());
     EXPECT_EQ(firmware.GetFirmwareFileVersion(), "6.004");
@@ -293,6 +299,7 @@ TEST(StartUpCheck, OffersTheUpgradeOnlyForAnOlderDevice) {
 
 TEST_F(FirmwareTest, StartUpUpgradeRunsFromTheEmbeddedImage) {
     device.version = "6.002";
+    device.versionAfterUpgrade = "6.003";
     dialogs.answers = {MsgResult::Yes, MsgResult::Yes};
     firmware.CheckFirmwareAtStartUp(true);
     EXPECT_EQ(device.firmwareBlocks.size(), 43u); // 10872 bytes: 42 full blocks and one of 120 bytes
@@ -370,6 +377,108 @@ TEST_F(FirmwareTest, ToolsUpgradeFromFile) {
             EXPECT_EQ(dialogs.messages.back(), c.lastMessage) << c.name;
         }
         EXPECT_EQ(device.firmwareBlocks.size(), c.blocks) << c.name;
+    }
+}
+
+TEST_F(FirmwareTest, AnUpgradeIsJudgedByTheVersionTheDeviceReportsAfterwards) {
+    struct Case {
+        const char* name;
+        std::string reportedAfterwards; // empty: the device keeps its old version
+        bool ok;
+    };
+    const Case cases[] = {
+        {"the new version", "6.004", true},
+        {"the old version", "", false},
+        {"another version", "6.005", false},
+    };
+    for (const Case& c : cases) {
+        FakeClock clk;
+        FakeHid h{clk};
+        MiniDevice dev{h};
+        dev.version = "6.003";
+        dev.versionAfterUpgrade = c.reportedAfterwards;
+        Comms link{h, clk};
+        ScriptedDialogs dlg;
+        Firmware fw{link, dlg, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        ASSERT_TRUE(fw.OpenFirmware(WriteTemp(BuildFirmwareContainer(Payload(600), 1, "6.004"))));
+        ASSERT_TRUE(fw.CheckFirmware());
+        EXPECT_EQ(fw.UpgradeDeviceFirmware(), c.ok) << c.name;
+        EXPECT_TRUE(dev.restarted) << c.name;
+        EXPECT_FALSE(dlg.progressVisible) << c.name;
+    }
+}
+
+TEST_F(FirmwareTest, ABlockWhoseAcknowledgementWasLostNeverLeavesADuplicateInTheLoader) {
+    // The loader takes every block, but the acknowledgements listed go missing: the program
+    // cannot tell whether the loader kept the block, so it must not end with the loader holding
+    // a block twice and report success.
+    struct Case {
+        const char* name;
+        std::set<int> lostAcks; // numbers of the block writes (from 0) whose acknowledgement is lost
+        bool ok;
+    };
+    const Case cases[] = {
+        {"no loss", {}, true},
+        {"first block's acknowledgement lost", {0}, true},
+        {"last block's acknowledgement lost", {2}, true},
+        {"lost on every pass", {0, 4, 8, 12, 16, 20, 24, 28}, false},
+    };
+    for (const Case& c : cases) {
+        FakeClock clk;
+        FakeHid h{clk};
+        MiniDevice dev{h};
+        dev.versionAfterUpgrade = "6.004";
+        const std::set<int> lost = c.lostAcks;
+        dev.answerFirmwareBlock = [lost](int write) { return lost.count(write) == 0; };
+        Comms link{h, clk};
+        ScriptedDialogs dlg;
+        Firmware fw{link, dlg, clk};
+        ASSERT_TRUE(link.Comms_Open());
+        ASSERT_TRUE(fw.OpenFirmware(WriteTemp(BuildFirmwareContainer(Payload(600), 1, "6.004"))));
+        ASSERT_TRUE(fw.CheckFirmware());
+        const bool ok = fw.UpgradeDeviceFirmware();
+        EXPECT_EQ(ok, c.ok) << c.name;
+        if (ok) {
+            ASSERT_EQ(dev.firmwareBlocks.size(), 3u) << c.name;
+            const Bytes p = Payload(600);
+            EXPECT_EQ(dev.firmwareBlocks[0], Bytes(p.begin(), p.begin() + 256)) << c.name;
+        } else {
+            EXPECT_EQ(fw.LastFailure(),
+                      "The device may have received a firmware block twice. Run the firmware upgrade again.")
+                << c.name;
+        }
+        EXPECT_FALSE(dlg.progressVisible) << c.name;
+    }
+}
+
+TEST_F(FirmwareTest, ToolsUpgradeWarnsWhileTheIgnitionIsOn) {
+    const std::string warning =
+        "MessageBox|Warning|A firmware upgrade should be performed only when ignition is switched off and the "
+        "vehicle is parked. If ignition is switched on, the engine will stall or may behave unpredictably resulting "
+        "in a high risk of accident if the vehicle is in motion. Kestrovane has detected that you have ignition "
+        "switched on.\r\n\r\nProceed anyway?";
+    struct Case {
+        bool ignition;
+        MsgResult answer;
+        bool warned;
+        bool fileAsked;
+    };
+    const Case cases[] = {{true, MsgResult::No, true, false}, {true, MsgResult::Yes, true, true},
+                          {false, MsgResult::No, false, true}};
+    for (const Case& c : cases) {
+        device.ignitionOn = c.ignition;
+        dialogs.log.clear();
+        dialogs.answers = {c.answer};
+        dialogs.files = {};
+        firmware.ToolsFirmwareUpgrade();
+        ASSERT_FALSE(dialogs.log.empty());
+        EXPECT_EQ(dialogs.log[0] == warning, c.warned) << c.ignition;
+        const bool fileAsked = std::find_if(dialogs.log.begin(), dialogs.log.end(), [](const std::string& l) {
+                                   return l.rfind("OpenFileDialog|", 0) == 0;
+                               }) != dialogs.log.end();
+        EXPECT_EQ(fileAsked, c.fileAsked) << c.ignition;
+        EXPECT_TRUE(device.firmwareBlocks.empty());
     }
 }
 

@@ -18,15 +18,23 @@ public:
     std::string version = "6.003";
     bool loaderAnswers = true;
     std::function<bool(int blockNo)> acceptFirmwareBlock = [](int) { return true; };
+    // Whether the acknowledgement of firmware-block write number `write` (from 0, every write
+    // counted) reaches the program; the block is taken either way.
+    std::function<bool(int write)> answerFirmwareBlock = [](int) { return true; };
+    // The version reported after a restart that followed firmware blocks; empty = the old one.
+    std::string versionAfterUpgrade;
     // After the restart: pings stay unanswered for this many reopens.
     int silentReopensAfterRestart = 0;
     std::function<bool(int address)> acceptPemBlock = [](int) { return true; };
     bool pemUpdateStartOk = true;
     std::function<int(int poll)> detectStatus = [](int) { return 1; };
     bool selectOk = true;
+    bool ignitionOn = false;
 
     // What it received
-    std::vector<Bytes> firmwareBlocks; // 256-byte payloads with a good CRC
+    // 256-byte payloads with a good CRC, of the upload since the loader was last unlocked
+    std::vector<Bytes> firmwareBlocks;
+    int firmwareBlockWrites = 0;
     int badCrcBlocks = 0;
     bool restarted = false;
     std::map<int, Bytes> pemBlocks;
@@ -67,7 +75,10 @@ private:
         }
         case 'F': commands.push_back("bootloader"); break;
         case 'k':
-            if (q[1] == 'q' && q[2] == '8' && q[3] == 'v' && loaderAnswers) Reply({'F'});
+            if (q[1] == 'q' && q[2] == '8' && q[3] == 'v' && loaderAnswers) {
+                firmwareBlocks.clear(); // an unlocked loader starts a fresh upload
+                Reply({'F'});
+            }
             break;
         case 0x12: {
             const Bytes data(q.begin() + 2, q.begin() + 258);
@@ -81,13 +92,14 @@ private:
                 Reply({'0'});
             } else if (acceptFirmwareBlock(static_cast<int>(firmwareBlocks.size()))) {
                 firmwareBlocks.push_back(data);
-                Reply({'1'});
+                if (answerFirmwareBlock(firmwareBlockWrites++)) Reply({'1'});
             } else {
                 Reply({'0'});
             }
             break;
         }
         case 0xD1:
+            if (!firmwareBlocks.empty() && !versionAfterUpgrade.empty()) version = versionAfterUpgrade;
             restarted = true;
             commands.push_back("restart");
             Reply({'2'});
@@ -113,7 +125,7 @@ private:
             commands.push_back("select");
             Reply({static_cast<std::uint8_t>(selectOk ? '1' : '0')});
             break;
-        case 0x81: Reply({'0'}); break;
+        case 0x81: Reply({static_cast<std::uint8_t>(ignitionOn ? '1' : '0')}); break;
         default: break;
         }
     }

@@ -67,7 +67,9 @@ public:
     bool PemWriteBlock(int, const std::vector<std::uint8_t>&) override { return false; }
     std::vector<std::uint8_t> PemReadBlock(int) override { return {}; }
     bool PemFinish() override { return false; }
+    void DrainReplies() override {}
     bool UpgradePemFirmware(int) override { return false; }
+    bool Reopen() override { return true; }
 };
 
 template <typename T>

@@ -39,6 +39,7 @@ TEST_P(SimFaultSpecTest, ParsesOrExplains) {
 INSTANTIATE_TEST_SUITE_P(
     Specs, SimFaultSpecTest,
     ::testing::Values(SpecCase{"", true, ""}, SpecCase{"drop=0.1,dup=0.2,late=0.3,garble=0.4,crc=1,seed=7", true, ""},
+                      SpecCase{"refuse=0.1", true, ""}, SpecCase{"refuse=2", false, "refuse must be a number"},
                       SpecCase{" silent , unplug-after=40 ", true, ""}, SpecCase{"late=0.5,late-ms=20", true, ""},
                       SpecCase{"drop=1.5", false, "drop must be a number from 0 to 1"},
                       SpecCase{"drop=abc", false, "drop must be a number"},
@@ -47,12 +48,15 @@ INSTANTIATE_TEST_SUITE_P(
                       SpecCase{"unplug-after=-3", false, "whole number of reports"},
                       SpecCase{"seed=x", false, "seed must be a whole number"},
                       SpecCase{"silent=1", false, "silent takes no value"},
-                      SpecCase{"drop=0.1,,dup=0.1", false, "empty entry"}));
+                      SpecCase{"drop=0.1,,dup=0.1", false, "empty entry"}, SpecCase{"stall=0", true, ""},
+                      SpecCase{"stall=x", false, "stall must be a whole number of reports"}));
 
 TEST(SimFaultSpecTest, ValuesLandInTheSpec) {
-    const Parsed<SimFaultSpec> parsed = ParseSimFaultSpec("drop=0.25,unplug-after=12,seed=99,silent,late-ms=40");
+    const Parsed<SimFaultSpec> parsed =
+        ParseSimFaultSpec("drop=0.25,unplug-after=12,seed=99,silent,late-ms=40,stall=7");
     ASSERT_TRUE(parsed.Ok()) << parsed.Error();
     const SimFaultSpec& s = *parsed;
+    EXPECT_EQ(s.stallAfter, 7);
     EXPECT_DOUBLE_EQ(s.drop, 0.25);
     EXPECT_EQ(s.unplugAfter, 12);
     EXPECT_EQ(s.seed, 99U);
@@ -151,6 +155,7 @@ TEST(SimFaultTest, CrcFaultCorruptsModuleBlockReads) {
     SimRig rig(o);
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     rig.host->Exchange({0x82, 1}, 1);
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_EQ(rig.host->Exchange({0x95, 'L'}, 1), Bytes("1"));
     const B reply = rig.host->Exchange({0x92, 0, 0}, 67);
@@ -163,6 +168,40 @@ TEST(SimFaultTest, CrcFaultCorruptsModuleBlockReads) {
     EXPECT_EQ(reply[66], '1');
 }
 
+TEST(SimFaultTest, RefuseFaultRefusesWellFormedBlocks) {
+    SimOptions o;
+    o.faults = "refuse=1";
+    SimRig rig(o);
+    rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
+    rig.host->Exchange({0x82, 1}, 1);
+    rig.clock.SleepMs(kSimPowerDownMs);
+    rig.sim->SetIgnitionMode(SimIgnitionMode::On);
+    ASSERT_EQ(rig.host->Exchange({0x95, 'L'}, 1), Bytes("1"));
+    B block{0x91, 0x40, 0x00};
+    B crcIn{0x40, 0x00};
+    for (int i = 0; i < 64; ++i) {
+        block.push_back(0x5A);
+        crcIn.push_back(0x5A);
+    }
+    const std::uint16_t crc = CrcOf(crcIn);
+    block.push_back(static_cast<std::uint8_t>(crc & 0xFF));
+    block.push_back(static_cast<std::uint8_t>(crc >> 8));
+    EXPECT_EQ(rig.host->Exchange(block, 1), Bytes("0"));
+    EXPECT_EQ(rig.Device().Module(kSimLH).memory[0x40], 0xFF) << "a refused block is not stored";
+
+    // The firmware loader refuses its blocks too, and keeps no record of them.
+    rig.host->Send({'F', 0x6B, 0x3C});
+    ASSERT_EQ(rig.host->Exchange(Bytes("kq8v"), 1), Bytes("F"));
+    B fw{0x12, 0x34};
+    const B data(256, 0x33);
+    fw.insert(fw.end(), data.begin(), data.end());
+    const std::uint16_t fwCrc = CrcOf(data);
+    fw.push_back(static_cast<std::uint8_t>(fwCrc & 0xFF));
+    fw.push_back(static_cast<std::uint8_t>(fwCrc >> 8));
+    EXPECT_EQ(rig.host->Exchange(fw, 1), Bytes("0"));
+    EXPECT_TRUE(rig.Device().LoaderBlocks().empty());
+}
+
 TEST(SimFaultTest, UnplugAfterReportsThenReplug) {
     SimOptions o;
     o.faults = "unplug-after=4";
@@ -171,7 +210,7 @@ TEST(SimFaultTest, UnplugAfterReportsThenReplug) {
     EXPECT_EQ(rig.host->Exchange(Bytes("t"), 1), Bytes("T")); // reports 3 and 4: gone after this
     HidReport r{};
     EXPECT_EQ(rig.sim->Read(r, 50), HidReadResult::Error);
-    EXPECT_FALSE(rig.sim->Write(r, 50));
+    EXPECT_EQ(rig.sim->Write(r, 50), HidWriteResult::Gone);
     EXPECT_TRUE(rig.sim->Enumerate().empty());
     EXPECT_FALSE(rig.sim->Open("sim:kestrovane"));
 
@@ -213,7 +252,26 @@ TEST(SimTimingTest, UsbTimingCostsOneFramePerReportAndReadsWaitOnTheClock) {
     EXPECT_EQ(plain.clock.now, t0) << "without USB timing an answer costs no time";
 }
 
-TEST(SimQueueTest, DriverQueueKeepsTheNewestReports) {
+// A device that stops taking output reports: the writes after the first N are not taken; each
+// costs its time-out on the clock, and the device sees none of them.
+TEST(SimFaultTest, StallStopsTakingOutputReports) {
+    SimOptions o;
+    o.faults = "stall=2";
+    SimRig rig(o);
+    EXPECT_EQ(rig.host->Exchange(Bytes("t"), 1), Bytes("T")); // report 1
+    EXPECT_EQ(rig.host->Exchange(Bytes("t"), 1), Bytes("T")); // report 2: the last one taken
+    HidReport ping{};
+    ping[1] = 't';
+    const auto before = rig.clock.now;
+    EXPECT_EQ(rig.sim->Write(ping, 200), HidWriteResult::Timeout);
+    EXPECT_EQ(rig.clock.now - before, 200);
+    HidReport r{};
+    EXPECT_EQ(rig.sim->Read(r, 100), HidReadResult::Timeout) << "the request never reached the device";
+    EXPECT_FALSE(rig.sim->Enumerate().empty()) << "still on the bus";
+}
+
+// As hidraw: a full queue keeps what it holds and drops the reports that arrive.
+TEST(SimQueueTest, DriverQueueKeepsTheOldestReports) {
     SimRig rig;
     ASSERT_TRUE(rig.sim->SetInputQueueSize(4));
     EXPECT_FALSE(rig.sim->SetInputQueueSize(0));
@@ -223,7 +281,7 @@ TEST(SimQueueTest, DriverQueueKeepsTheNewestReports) {
     HidReport r{};
     std::vector<int> answered;
     while (rig.sim->Read(r, 10) == HidReadResult::Ok) answered.push_back(r[2]);
-    EXPECT_EQ(answered, (std::vector<int>{2, 3, 4, 5}));
+    EXPECT_EQ(answered, (std::vector<int>{0, 1, 2, 3}));
     rig.host->Send(Bytes("t"));
     rig.sim->FlushInput();
     EXPECT_EQ(rig.sim->Read(r, 10), HidReadResult::Timeout) << "flushed";
@@ -243,7 +301,7 @@ TEST(SimRobustnessTest, RandomReportsNeverUpsetTheDevice) {
         junk[0] = 0; // report ID
         if (i % 7 == 0) junk[1] = 0xFF; // continuation reports too
         if (i % 11 == 0) junk[1] = static_cast<std::uint8_t>(0x80 + rng() % 32); // module commands
-        ASSERT_TRUE(rig.sim->Write(junk, 10));
+        ASSERT_EQ(rig.sim->Write(junk, 10), HidWriteResult::Ok);
         while (rig.sim->Read(r, 0) == HidReadResult::Ok) {
         }
         if (i % 1000 == 0) rig.clock.SleepMs(rng() % 5000);
@@ -251,7 +309,7 @@ TEST(SimRobustnessTest, RandomReportsNeverUpsetTheDevice) {
     HidReport numbered{};
     numbered[0] = 1;
     numbered[1] = 't';
-    EXPECT_FALSE(rig.sim->Write(numbered, 10)) << "the device has no numbered reports";
+    EXPECT_EQ(rig.sim->Write(numbered, 10), HidWriteResult::Failed) << "the device has no numbered reports";
     rig.clock.SleepMs(3000);
     ASSERT_FALSE(rig.sim->Device().InBootloader()) << "three exact bytes are needed to enter the loader";
     ASSERT_EQ(rig.sim->Enumerate().size(), 1U);

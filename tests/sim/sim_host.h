@@ -30,7 +30,7 @@ public:
             std::size_t at = 1;
             if (!first) r[at++] = 0xFF;
             while (at < r.size() && pos < request.size()) r[at++] = request[pos++];
-            if (!backend_.Write(r, 200)) return sent;
+            if (backend_.Write(r, 200) != HidWriteResult::Ok) return sent;
             ++sent;
             first = false;
         }

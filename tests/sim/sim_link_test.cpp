@@ -5,9 +5,12 @@
 #include "device/adapters/comms_eprom_device.h"
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
+#include "eprom/eprom_transfer.h"
 #include "sim_host.h"
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -27,6 +30,11 @@ struct LinkRig {
         context.ignition = driver.get();
         comms->Comms_Open();
     }
+    // Whatever the test did to the wire, the program never sent the device a request it would
+    // not expect.
+    ~LinkRig() { EXPECT_EQ(sim->Device().ProtocolFaults(), 0); }
+    LinkRig(const LinkRig&) = delete;
+    LinkRig& operator=(const LinkRig&) = delete;
 
     FakeClock clock;
     ScriptedDialogs dialogs;
@@ -76,6 +84,7 @@ TEST(SimLinkTest, ModuleLoadWithAutoIgnitionThenReadBackBothWays) {
     // Through the start-up channel, with a few corrupted block checksums on the way.
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     ASSERT_TRUE(rig.comms->PemDetectStart(1));
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_EQ(rig.comms->PemDetectStatus(), 1);
     ASSERT_TRUE(rig.comms->PemDetectStop());
@@ -91,6 +100,7 @@ TEST(SimLinkTest, BlockReadsSurviveCrcFaults) {
     rig.sim->Device().Module(kSimEZK).memory = PatternImage();
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     ASSERT_TRUE(rig.comms->PemDetectStart(2));
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_TRUE(rig.comms->PemDetectStop());
     EPROM image(rig.context);
@@ -161,6 +171,100 @@ TEST(SimLinkTest, UnplugClosesTheLinkAndReplugReopensIt) {
     rig.sim->Replug();
     EXPECT_TRUE(rig.comms->Comms_Open());
     EXPECT_TRUE(rig.comms->Ping());
+}
+
+// A drop of a second in the middle of a module load: the load reopens the link while it waits
+// and carries on where it was.
+TEST(SimLinkRecovery, ModuleLoadSurvivesADropOfOneSecond) {
+    SimOptions o;
+    o.ignition = "auto";
+    LinkRig rig(o);
+    EPROM image(rig.context);
+    ASSERT_EQ(image.LoadFromArray(PatternImage()), "");
+    bool dropped = false;
+    std::int64_t replugAt = -1;
+    rig.dialogs.onProcessEvents = [&] {
+        if (!dropped && rig.dialogs.progressCaption == "Loading" && rig.sim->Device().Module(kSimLH).memory[0x2000] ==
+                                                                         PatternImage()[0x2000]) {
+            dropped = true;
+            rig.sim->Unplug();
+            replugAt = rig.clock.now + 1000;
+        }
+    };
+    rig.clock.onSleep = [&](std::int64_t now) {
+        if (replugAt >= 0 && now >= replugAt) {
+            rig.sim->Replug();
+            replugAt = -1;
+        }
+    };
+    EXPECT_EQ(image.LoadToEmulator(), "");
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(rig.sim->Device().Module(kSimLH).memory, image.Bytes());
+}
+
+// Every reply arrives after its command has given up: each command then reads nothing, or the
+// reply of the one before it. The module transfers must still end, with a message, and not
+// take a stale reply (the detection status read as an acknowledgement) for an answer.
+TEST(SimLinkRecovery, RepliesThatAlwaysComeLateEndEveryTransferWithAMessage) {
+    struct Case {
+        const char* name;
+        std::function<std::string(LinkRig&)> run;
+    };
+    const Case cases[] = {
+        {"load", [](LinkRig& rig) {
+             EPROM image(rig.context);
+             EXPECT_EQ(image.LoadFromArray(PatternImage()), "");
+             return image.LoadToEmulator();
+         }},
+        {"start-up read", [](LinkRig& rig) {
+             if (std::string m = GuideIgnitionOff(rig.context); !m.empty()) return m;
+             int status = -1;
+             if (std::string m = WaitForModules(rig.context, 1, status); !m.empty()) return m;
+             EPROM image(rig.context);
+             return image.LoadFromECU_Initiation(1);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimOptions o;
+        o.ignition = "auto";
+        o.faults = "late=1";
+        LinkRig rig(o);
+        // A user would give up after ten minutes: the transfer must have ended long before.
+        const std::int64_t patience = rig.clock.now + 600'000;
+        rig.dialogs.cancelWhen = [&](const std::string&) { return rig.clock.now > patience; };
+        const std::string message = c.run(rig);
+        EXPECT_NE(message, "");
+        EXPECT_NE(message, "Cancelled by user");
+    }
+}
+
+class LossIndicator final : public ConnectionIndicator {
+public:
+    void ShowConnectionStatus(const std::string& text, bool) override { shown.push_back(text); }
+    void ShowFirmwareVersion(const std::string&) override {}
+    std::vector<std::string> shown;
+};
+
+// A device that stops taking output reports: no command hangs on it, and the quick-ping check
+// reports the loss within a second.
+TEST(SimLinkRecovery, ADeviceThatStopsTakingReportsIsReportedLostPromptly) {
+    SimOptions o;
+    o.faults = "stall=40";
+    LinkRig rig(o);
+    LossIndicator indicator;
+    rig.comms->SetConnectionIndicator(&indicator);
+    ASSERT_TRUE(rig.comms->UpdateConnectionStatus(true));
+    ASSERT_EQ(indicator.shown, std::vector<std::string>{"Connected"});
+    while (rig.comms->Ping()) {
+    }
+    const auto before = rig.clock.now;
+    EXPECT_EQ(rig.comms->PemReadBlock(0x40), std::vector<std::uint8_t>{});
+    EXPECT_LT(rig.clock.now - before, 1000) << "a command against the stalled device";
+    const auto tick = rig.clock.now; // the quick-ping timer's check
+    EXPECT_FALSE(rig.comms->UpdateConnectionStatus(false));
+    EXPECT_LT(rig.clock.now - tick, 1000);
+    EXPECT_EQ(indicator.shown, (std::vector<std::string>{"Connected", "Not responding"}));
 }
 
 } // namespace

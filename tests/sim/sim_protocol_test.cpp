@@ -178,21 +178,48 @@ TEST(SimFramingTest, StrayContinuationIgnoredAndNewRequestAbandonsPartialOne) {
     HidReport stray{};
     stray[1] = 0xFF;
     stray[2] = 't';
-    ASSERT_TRUE(rig.sim->Write(stray, 200));
+    ASSERT_EQ(rig.sim->Write(stray, 200), HidWriteResult::Ok);
     HidReport r{};
     EXPECT_EQ(rig.sim->Read(r, 50), HidReadResult::Timeout) << "a continuation without a request is dropped";
+    EXPECT_EQ(rig.Device().ProtocolFaults(), 1);
 
     // The first report of a 69-byte block write, then a ping: the ping is answered alone.
     HidReport partial{};
     partial[1] = 0x86;
     partial[2] = 'E';
     partial[5] = 64;
-    ASSERT_TRUE(rig.sim->Write(partial, 200));
+    ASSERT_EQ(rig.sim->Write(partial, 200), HidWriteResult::Ok);
     EXPECT_EQ(rig.host->Exchange(Bytes("t"), 1), Bytes("T"));
     HidReport tail{};
     tail[1] = 0xFF;
-    ASSERT_TRUE(rig.sim->Write(tail, 200));
+    ASSERT_EQ(rig.sim->Write(tail, 200), HidWriteResult::Ok);
     EXPECT_EQ(rig.sim->Read(r, 50), HidReadResult::Timeout) << "the abandoned request is not completed later";
+    EXPECT_EQ(rig.Device().ProtocolFaults(), 2) << "the stray tail";
+}
+
+// Requests the device does not expect are ignored and counted: an unknown opcode, and in the
+// loader anything but its own commands or its commands out of place.
+TEST(SimFramingTest, UnexpectedRequestsAreIgnoredAndCounted) {
+    SimRig rig;
+    EXPECT_TRUE(rig.host->Exchange({0x7E}, 1).empty());
+    EXPECT_EQ(rig.Device().ProtocolFaults(), 1);
+    rig.host->Exchange({'F', 0x6B, 0x3C}, 1); // into the loader
+    ASSERT_TRUE(rig.Device().InBootloader());
+    std::vector<std::uint8_t> block{0x12, 0x34};
+    block.resize(260, 0);
+    const std::vector<std::vector<std::uint8_t>> unexpected = {
+        {'t'},                 // not a loader command
+        block,                 // a block before the unlock
+        {'k', 'q', '8', 'w'},  // a wrong unlock
+        {0xD1, 0xE1},          // a wrong restart
+    };
+    long faults = 1;
+    for (const auto& request : unexpected) {
+        EXPECT_TRUE(rig.host->Exchange(request, 1).empty());
+        EXPECT_EQ(rig.Device().ProtocolFaults(), ++faults);
+    }
+    EXPECT_EQ(rig.host->Exchange({'k', 'q', '8', 'v'}, 1), Bytes("F"));
+    EXPECT_EQ(rig.Device().ProtocolFaults(), faults);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -202,7 +229,7 @@ struct DetectCase {
     const char* name;
     bool lhFitted, ezkFitted;
     int mask;
-    bool powerCycle; // ignition off and on after the detection start
+    std::int64_t offMs; // ignition off for this long after the detection start; 0 = no power cycle
     int status;
 };
 
@@ -216,30 +243,35 @@ TEST_P(SimDetectTest, ModulesAreSeenWhenTheIgnitionComesOn) {
     o.ignition = "auto";
     SimRig rig(o);
     ASSERT_EQ(rig.host->Exchange({0x82, static_cast<std::uint8_t>(c.mask)}, 1), Bytes("1"));
-    if (c.powerCycle) {
+    if (c.offMs > 0) {
         rig.sim->ScheduleIgnition(rig.clock.now + 100, false);
-        rig.sim->ScheduleIgnition(rig.clock.now + 3000, true);
-        rig.clock.SleepMs(2000);
+        rig.sim->ScheduleIgnition(rig.clock.now + 100 + c.offMs, true);
+        rig.clock.SleepMs(100 + c.offMs - 500);
         EXPECT_EQ(rig.host->Exchange({0x8B}, 1), B{0}) << "nothing seen while the ignition is off";
-        rig.clock.SleepMs(1500);
+        rig.clock.SleepMs(1000);
     }
     EXPECT_EQ(rig.host->Exchange({0x8B}, 1), B{static_cast<std::uint8_t>(c.status)});
     EXPECT_EQ(rig.host->Exchange({0x8C}, 1), Bytes("1"));
     EXPECT_EQ(rig.host->Exchange({0x95, 'L'}, 1), Bytes((c.status & 1) ? "1" : "0"));
 }
 
+constexpr std::int64_t kPoweredDown = kSimPowerDownMs + 500;
+
 INSTANTIATE_TEST_SUITE_P(Detection, SimDetectTest,
-                         ::testing::Values(DetectCase{"BothFittedBothAsked", true, true, 3, true, 3},
-                                           DetectCase{"OnlyLhAsked", true, true, 1, true, 1},
-                                           DetectCase{"EzkMissing", true, false, 3, true, 1},
-                                           DetectCase{"LhMissing", false, true, 3, true, 2},
-                                           DetectCase{"NoPowerCycle", true, true, 3, false, 0}),
+                         ::testing::Values(DetectCase{"BothFittedBothAsked", true, true, 3, kPoweredDown, 3},
+                                           DetectCase{"OnlyLhAsked", true, true, 1, kPoweredDown, 1},
+                                           DetectCase{"EzkMissing", true, false, 3, kPoweredDown, 1},
+                                           DetectCase{"LhMissing", false, true, 3, kPoweredDown, 2},
+                                           DetectCase{"NoPowerCycle", true, true, 3, 0, 0},
+                                           DetectCase{"OffTooShortToPowerDown", true, true, 3,
+                                                      kSimPowerDownMs - 500, 0}),
                          [](const ::testing::TestParamInfo<DetectCase>& info) { return std::string(info.param.name); });
 
 // Detection with a power cycle, then selection of the module.
 void DetectAndSelect(SimRig& rig, std::uint8_t wire, int mask) {
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     ASSERT_EQ(rig.host->Exchange({0x82, static_cast<std::uint8_t>(mask)}, 1), Bytes("1"));
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_EQ(rig.host->Exchange({0x8B}, 1), B{static_cast<std::uint8_t>(mask)});
     ASSERT_EQ(rig.host->Exchange({0x8C}, 1), Bytes("1"));
@@ -290,6 +322,7 @@ TEST(SimBlockTest, IgnitionOffDropsTheSelection) {
     SimRig rig;
     DetectAndSelect(rig, 'L', 1);
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     EXPECT_EQ(rig.host->Exchange(WriteBlockRequest(0, B(64, 1), true), 1), Bytes("0"));
 }
@@ -315,8 +348,10 @@ TEST(SimBlockTest, ModuleFirmwareUpdateRestartsTheModuleWithTheNewVersion) {
 // ---------------------------------------------------------------------------------------------
 // Device firmware loader.
 
-B FirmwareBlock(std::uint8_t fill, bool goodCrc) {
-    B data(256, fill);
+// A firmware block of `length` bytes of `fill`, padded with 0xFF.
+B FirmwareBlock(std::uint8_t fill, bool goodCrc, std::size_t length = 256) {
+    B data(256, 0xFF);
+    std::fill(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length), fill);
     std::uint16_t crc = CrcOf(data);
     if (!goodCrc) crc ^= 0x8000;
     B req{0x12, 0x34};
@@ -326,10 +361,19 @@ B FirmwareBlock(std::uint8_t fill, bool goodCrc) {
     return req;
 }
 
+// The firmware the loader takes: one 256-byte block per fill byte (the last one cut short).
+B FirmwarePayload(const std::vector<std::uint8_t>& fills) {
+    B payload;
+    for (std::uint8_t f : fills) payload.insert(payload.end(), 256, f);
+    if (!payload.empty()) payload.resize(payload.size() - 56); // the last block goes padded with 0xFF
+    return payload;
+}
+
 struct LoaderCase {
     const char* name;
-    int goodBlocks;
+    std::vector<std::uint8_t> sent; // fill bytes of the blocks sent; 0 = the loader is unlocked again
     const char* versionAfter;
+    int blocksSeen; // blocks the loader recorded since its last unlock
 };
 
 class SimLoaderTest : public ::testing::TestWithParam<LoaderCase> {};
@@ -337,6 +381,7 @@ class SimLoaderTest : public ::testing::TestWithParam<LoaderCase> {};
 TEST_P(SimLoaderTest, LoaderTakesBlocksAndRestarts) {
     SimOptions o;
     o.firmwareVersion = "6.002";
+    o.acceptedFirmware = FirmwarePayload({0xA0, 0xA1, 0xA2});
     SimRig rig(o);
     rig.host->Drain();
     rig.host->Send({'F', 0x6B, 0x3C});
@@ -347,8 +392,15 @@ TEST_P(SimLoaderTest, LoaderTakesBlocksAndRestarts) {
     EXPECT_EQ(rig.host->Exchange(Bytes("kq8v"), 1), Bytes("F"));
     EXPECT_EQ(rig.host->Send(FirmwareBlock(0x00, false)), 9) << "260 bytes take nine reports";
     rig.host->Drain();
-    for (int i = 0; i < GetParam().goodBlocks; ++i) EXPECT_EQ(rig.host->Exchange(FirmwareBlock(0xA0, true), 1), Bytes("1"));
+    for (std::uint8_t fill : GetParam().sent) {
+        if (fill == 0) {
+            EXPECT_EQ(rig.host->Exchange(Bytes("kq8v"), 1), Bytes("F"));
+        } else {
+            EXPECT_EQ(rig.host->Exchange(FirmwareBlock(fill, true, fill == 0xA2 ? 200 : 256), 1), Bytes("1"));
+        }
+    }
     EXPECT_EQ(rig.host->Exchange(FirmwareBlock(0xA1, false), 1), Bytes("0"));
+    EXPECT_EQ(static_cast<int>(rig.Device().LoaderBlocks().size()), GetParam().blocksSeen);
     EXPECT_EQ(rig.host->Exchange({0xD1, 0xE0}, 1), Bytes("2"));
 
     // The device leaves the bus: the open handle is dead and nothing is listed for a while.
@@ -366,9 +418,16 @@ TEST_P(SimLoaderTest, LoaderTakesBlocksAndRestarts) {
     EXPECT_EQ(std::string(v.begin(), v.begin() + 5), GetParam().versionAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(Loader, SimLoaderTest,
-                         ::testing::Values(LoaderCase{"NewFirmware", 2, "6.003"}, LoaderCase{"NothingLoaded", 0, "6.002"}),
-                         [](const ::testing::TestParamInfo<LoaderCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Loader, SimLoaderTest,
+    ::testing::Values(LoaderCase{"NewFirmware", {0xA0, 0xA1, 0xA2}, "6.003", 3},
+                      LoaderCase{"NothingLoaded", {}, "6.002", 0},
+                      LoaderCase{"ABlockMissing", {0xA0, 0xA1}, "6.002", 2},
+                      LoaderCase{"ABlockTwice", {0xA0, 0xA1, 0xA1, 0xA2}, "6.002", 4},
+                      LoaderCase{"OutOfOrder", {0xA1, 0xA0, 0xA2}, "6.002", 3},
+                      LoaderCase{"WrongContent", {0xA0, 0xA3, 0xA2}, "6.002", 3},
+                      LoaderCase{"UnlockedAgainStartsOver", {0xA0, 0xA1, 0, 0xA0, 0xA1, 0xA2}, "6.003", 3}),
+    [](const ::testing::TestParamInfo<LoaderCase>& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // Data-log streaming.

@@ -63,6 +63,7 @@ TEST_F(SimStateTest, SavedWhileRunningAfterAModuleLoadAndAfterAWhile) {
     SimRig rig(Options());
     rig.sim->SetIgnitionMode(SimIgnitionMode::Off);
     rig.host->Exchange({0x82, 1}, 1);
+    rig.clock.SleepMs(kSimPowerDownMs);
     rig.sim->SetIgnitionMode(SimIgnitionMode::On);
     ASSERT_EQ(rig.host->Exchange({0x95, 'L'}, 1), Bytes("1"));
     B block{0x91, 0x00, 0x01};
@@ -139,8 +140,36 @@ INSTANTIATE_TEST_SUITE_P(
                       BadStateCase{"VersionWithSpace", ValidStateWith("firmware", "6 003")},
                       BadStateCase{"CoolantNotANumber", ValidStateWith("coolant", "warm")},
                       BadStateCase{"UnknownKey", ValidStateWith("firmware", "6.003") + "turbo=yes\n"},
-                      BadStateCase{"LineWithoutEquals", ValidStateWith("firmware", "6.003") + "xyz\n"}),
+                      BadStateCase{"LineWithoutEquals", ValidStateWith("firmware", "6.003") + "xyz\n"},
+                      BadStateCase{"DuplicateEntry", ValidStateWith("firmware", "6.003") + "lh-firmware=0.97\n"},
+                      BadStateCase{"HexadecimalCoolant", ValidStateWith("coolant", "0x1A")},
+                      BadStateCase{"ExponentCoolant", ValidStateWith("coolant", "2e1")}),
     [](const ::testing::TestParamInfo<BadStateCase>& info) { return std::string(info.param.name); });
+
+// A state file that is not a file: the simulated device is refused with what is wrong, and
+// nothing is set aside or written over it.
+TEST_F(SimStateTest, ADirectoryOrDeviceNodeIsRefusedWithItsError) {
+    struct Case {
+        const char* name;
+        std::string path;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"directory", dir_.string(), "Is a directory"},
+        {"device node", "/dev/null", "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimOptions o;
+        o.stateFile = c.path;
+        const std::string message = ValidateSimOptions(o);
+        EXPECT_NE(message.find(c.path), std::string::npos) << message;
+        EXPECT_NE(message.find(c.error), std::string::npos) << message;
+        FakeClock clock;
+        EXPECT_EQ(MakeSimulatedBackend(o, clock), nullptr);
+        EXPECT_FALSE(std::filesystem::exists(c.path + ".bad"));
+    }
+}
 
 TEST_F(SimStateTest, HandWrittenFilesLoadWithEitherLineEnding) {
     for (const bool crlf : {false, true}) {

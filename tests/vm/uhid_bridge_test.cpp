@@ -31,9 +31,9 @@ public:
         answers.pop_front();
         return HidReadResult::Ok;
     }
-    bool Write(const HidReport& report, int) override {
+    HidWriteResult Write(const HidReport& report, int) override {
         written.push_back(report);
-        return true;
+        return HidWriteResult::Ok;
     }
     void Cancel() override {}
     void Close() override { open = false; }

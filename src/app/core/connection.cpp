@@ -37,9 +37,8 @@ void IgnitionWatch::ReenableAll() {
 }
 
 void IgnitionWatch::Tick(bool ignitionOn) {
-    const std::string s = ignitionOn ? "1" : "0";
-    if (s == last_) return;
-    if (s == "0") {
+    if (last_ == ignitionOn) return;
+    if (!ignitionOn) {
         ReenableAll();
         for (auto& e : controls_) {
             if (e.control.isEnabled && e.control.isEnabled()) {
@@ -50,10 +49,10 @@ void IgnitionWatch::Tick(bool ignitionOn) {
     } else {
         ReenableAll();
     }
-    last_ = s;
+    last_ = ignitionOn;
 }
 
 void IgnitionWatch::Release() {
     ReenableAll();
-    last_.clear();
+    last_.reset();
 }

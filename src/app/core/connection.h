@@ -2,7 +2,7 @@
 // The list of ignition-dependent controls of the main window: the map tabs, parameter pages and
 // the fuel system monitor register their controls; while the ignition is off they are disabled.
 #include <functional>
-#include <string>
+#include <optional>
 #include <vector>
 
 // A control whose enabled state follows the ignition.
@@ -33,6 +33,6 @@ private:
     void ReenableAll();
     std::vector<Entry> controls_;
     std::vector<int> disabled_;
-    std::string last_; // "" before the first tick, then "0" or "1"
+    std::optional<bool> last_; // the last reading; none before the first tick
     int nextId_ = 1;
 };

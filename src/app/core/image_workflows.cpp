@@ -5,6 +5,7 @@
 #include "eprom/base_images.h"
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
+#include "eprom/eprom_transfer.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/ignition_prompt.h"
@@ -338,30 +339,14 @@ bool ImageWorkflows::OpenRecent(int i) {
 }
 
 std::optional<int> ImageWorkflows::WaitForUnits(int mask) {
-    EpromDevice* dev = s_.context.device;
-    if (dev == nullptr) return 0;
-    s_.dialogs.ShowProgress("Turn ignition ON", 1);
-    s_.dialogs.EnableProgressCancel();
-    if (s_.context.ignition) s_.context.ignition->Asked(IgnitionRequest::On);
-    dev->PemDetectStart(mask);
-    int status = 0;
-    int onPolls = 0;
-    bool userCancelled = false;
-    while (true) {
-        s_.dialogs.ProcessEvents();
-        if (s_.dialogs.IsProgressCancelled()) {
-            userCancelled = true;
-            break;
-        }
-        status = dev->PemDetectStatus();
-        onPolls = dev->IsIgnitionOn() ? onPolls + 1 : 0;
-        if (status == mask || onPolls >= 4) break;
-        s_.clock.SleepMs(100);
-    }
-    dev->PemDetectStop();
-    if (s_.context.ignition) s_.context.ignition->Ended();
+    int status = -1;
+    const std::string message = WaitForModules(s_.context, mask, status);
     s_.dialogs.CloseProgress();
-    if (userCancelled) return std::nullopt;
+    if (message == kCancelledByUser) return std::nullopt;
+    if (!message.empty()) {
+        s_.dialogs.MessageBox(message, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
+        return std::nullopt;
+    }
     return status < 0 ? 0 : (status & 3);
 }
 
@@ -401,18 +386,16 @@ void ImageWorkflows::Download() {
         }
         FileOpen(OpenSource::Take(std::move(image)));
     }
-    EpromDevice* dev = s_.context.device;
     s_.dialogs.ShowProgress("Finishing up", 2);
     int step = 0;
+    std::vector<std::string> unfinished;
     for (int unit : {1, 2}) {
         if ((*found & unit) == 0) continue;
-        if (dev != nullptr) {
-            dev->PemSelect(unit);
-            dev->PemFinish();
-        }
+        if (std::string m = FinishModule(s_.context, unit, false); !m.empty()) unfinished.push_back(m);
         s_.dialogs.UpdateProgress(++step);
     }
     s_.dialogs.CloseProgress();
+    for (const std::string& m : unfinished) s_.dialogs.MessageBox(m, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
 }
 
 MsgResult ImageWorkflows::SavePrompt(EPROM& image) {

@@ -4,6 +4,7 @@
 // the Options dialog's Apply and the questions before the main window closes. The main window
 // is reached only through ShellView, so all of this runs headless in tests.
 #include "app/core/connection.h"
+#include "app/core/device_polling.h"
 #include "app/core/image_workflows.h"
 #include "app/core/tab_state.h"
 #include "app/core/workflow_view.h"
@@ -73,6 +74,7 @@ public:
     TabFlags& Tabs() { return tabs_; }
     ImageWorkflows& Workflows() { return workflows_; }
     IgnitionWatch& Ignition() { return ignition_; }
+    DevicePolling& Polling() { return polling_; }
     ShellDevice& Device() { return device_; }
     const std::vector<std::uint8_t>& KnockSound() const { return knockSound_; }
 
@@ -87,6 +89,7 @@ private:
     ImageSlots slots_;
     TabFlags tabs_;
     IgnitionWatch ignition_;
+    DevicePolling polling_;
     ImageWorkflows workflows_;
     std::vector<std::uint8_t> knockSound_;
 };

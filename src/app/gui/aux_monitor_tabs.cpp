@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <QPointer>
 #include <QScrollArea>
 #include <QVBoxLayout>
 
@@ -62,6 +63,18 @@ AuxMonitorTabs::AuxMonitorTabs(const Context& context) : QObject(&context.window
         {[&shell]() -> const EPROM* { return &shell.IgnitionImage(); }, registerControl, [this] { sound_->Play(); }});
     window.SetPage(new PanelPage<IgnitionMonitorPanel>("MonitorEZK", "Ignition system monitor", ignition_));
 
+    // Both monitors pause with every other device timer while a transfer has the device.
+    QPointer<FuelMonitorPanel> fuel(fuel_);
+    QPointer<IgnitionMonitorPanel> ignition(ignition_);
+    pollingId_ = shell.Polling().Register({[fuel, ignition] {
+                                               if (fuel) fuel->PausePolling();
+                                               if (ignition) ignition->PausePolling();
+                                           },
+                                           [fuel, ignition] {
+                                               if (fuel) fuel->ResumePolling();
+                                               if (ignition) ignition->ResumePolling();
+                                           }});
+
     if (QMenu* tools = window.findChild<QMenu*>("mnuTools")) {
         QAction* auxInputs = tools->addAction("&Aux inputs...");
         auxInputs->setObjectName("mnuToolsAuxInputs");
@@ -72,7 +85,7 @@ AuxMonitorTabs::AuxMonitorTabs(const Context& context) : QObject(&context.window
     }
 }
 
-AuxMonitorTabs::~AuxMonitorTabs() = default;
+AuxMonitorTabs::~AuxMonitorTabs() { c_.shell.Polling().Unregister(pollingId_); }
 
 void AuxMonitorTabs::OpenAuxInputs(int input) {
     QtCellInput cellInput(c_.dialogs, &c_.window);

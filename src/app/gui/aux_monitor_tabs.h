@@ -52,4 +52,5 @@ private:
     IgnitionMonitorPanel* ignition_ = nullptr;
     KnockSound* sound_ = nullptr;
     std::function<void()> afterClosed_;
+    int pollingId_ = 0;
 };

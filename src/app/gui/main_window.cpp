@@ -59,9 +59,18 @@ MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : Q
 
     BuildMenus();
     BuildStatusBar(sim);
+    // Transfers and upgrades pause the window's timers and the traces with every other poller.
+    pollingId_ = shell_.Polling().Register({[this] {
+                                                timersRanBeforePause_ = tmrQuickPing_->isActive();
+                                                StopDeviceTimers();
+                                            },
+                                            [this] {
+                                                if (timersRanBeforePause_) StartDeviceTimers();
+                                            }});
 }
 
 MainWindow::~MainWindow() {
+    shell_.Polling().Unregister(pollingId_);
     shell_.Ignition().Release();
     // The editor refers to a grid of a page; it goes before the pages.
     fuelmapeditor_.reset();
@@ -93,17 +102,17 @@ void MainWindow::BuildMenus() {
     file->setObjectName("mnuFile");
     // Image loads talk to the modules for a while: the device polling pauses meanwhile.
     QAction* fileNew = action(file, "mnuFileNew", "&New...", [this, &flows] {
-        PollingPause pause(*this);
+        DevicePolling::Pause pause(shell_.Polling());
         flows.FileOpen(OpenSource::NewImage());
     });
     fileNew->setShortcut(QKeySequence("Ctrl+N"));
     QAction* fileOpen = action(file, "mnuFileOpen", "&Open...", [this, &flows] {
-        PollingPause pause(*this);
+        DevicePolling::Pause pause(shell_.Polling());
         flows.FileOpen(OpenSource::AskUser());
     });
     fileOpen->setShortcut(QKeySequence("Ctrl+O"));
     action(file, "mnuFileDownload", "&Load from PEM", [this, &flows] {
-        PollingPause pause(*this);
+        DevicePolling::Pause pause(shell_.Polling());
         flows.Download();
     });
     file->addSeparator();
@@ -120,7 +129,7 @@ void MainWindow::BuildMenus() {
     recentSeparator_ = file->addSeparator();
     for (int i = 1; i <= kRecentFileCount; ++i) {
         QAction* a = action(file, QString("mnuFileRecent%1").arg(i), QString(), [this, &flows, i] {
-            PollingPause pause(*this);
+            DevicePolling::Pause pause(shell_.Polling());
             flows.OpenRecent(i);
         });
         a->setVisible(false);
@@ -318,18 +327,9 @@ int MainWindow::RegisterIgnitionDependent(QWidget* control) {
 
 void MainWindow::UnregisterIgnitionDependent(int id) { shell_.Ignition().Unregister(id); }
 
-MainWindow::PollingPause::PollingPause(MainWindow& window)
-    : window_(window), wasRunning_(window.tmrQuickPing_->isActive()) {
-    window_.StopDeviceTimers();
-}
-
-MainWindow::PollingPause::~PollingPause() {
-    if (wasRunning_) window_.StartDeviceTimers();
-}
-
 void MainWindow::RunFirmwareFromFile() {
     // The upgrade restarts the device: no polling may interfere.
-    PollingPause pause(*this);
+    DevicePolling::Pause pause(shell_.Polling());
     shell_.Device().FirmwareUpgradeFromFile();
 }
 

@@ -81,19 +81,6 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // Stops the device timers for one scope and restarts them if they ran.
-    class PollingPause {
-    public:
-        explicit PollingPause(MainWindow& window);
-        ~PollingPause();
-        PollingPause(const PollingPause&) = delete;
-        PollingPause& operator=(const PollingPause&) = delete;
-
-    private:
-        MainWindow& window_;
-        bool wasRunning_;
-    };
-
     void BuildMenus();
     void BuildStatusBar(SimulatedBackend* sim);
     void OnTabChanged(int index);
@@ -120,4 +107,6 @@ private:
     QAction* recentSeparator_ = nullptr;
     MapTabs* mapTabs_ = nullptr;
     std::unique_ptr<TableEditor> fuelmapeditor_;
+    int pollingId_ = 0;              // the window's timers in the shell's device polling
+    bool timersRanBeforePause_ = false;
 };

@@ -84,6 +84,8 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
         hid_ = MakeHidapiBackend();
     }
     comms_ = std::make_unique<Comms>(*hid_, *clock_);
+    // The debug trace follows its setting from the first exchange on.
+    EnableTraceFromSettings(*comms_, *settings_);
     firmware_ = std::make_unique<Firmware>(*comms_, *dialogs_, *clock_);
     epromDevice_ = std::make_unique<CommsEpromDevice>(*comms_, *firmware_);
     shellDevice_ = std::make_unique<CommsShellDevice>(*comms_, *firmware_);

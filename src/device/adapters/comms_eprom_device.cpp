@@ -13,6 +13,7 @@ std::vector<std::uint8_t> CommsEpromDevice::EcuReadEprom(int ecuKind, int addres
 std::vector<std::uint8_t> CommsEpromDevice::ReadEmulatorBlock(int address, int length) {
     return comms_.ReadEmulatorBlock(address, length);
 }
+bool CommsEpromDevice::Reopen() { return comms_.Comms_Open(); }
 bool CommsEpromDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
 bool CommsEpromDevice::PemDetectStart(int mask) { return comms_.PemDetectStart(mask); }
 int CommsEpromDevice::PemDetectStatus() { return comms_.PemDetectStatus(); }
@@ -24,6 +25,7 @@ bool CommsEpromDevice::PemWriteBlock(int address, const std::vector<std::uint8_t
 }
 std::vector<std::uint8_t> CommsEpromDevice::PemReadBlock(int address) { return comms_.PemReadBlock(address); }
 bool CommsEpromDevice::PemFinish() { return comms_.PemFinish(); }
+void CommsEpromDevice::DrainReplies() { comms_.DrainReplies(); }
 bool CommsEpromDevice::UpgradePemFirmware(int ecuKind) { return firmware_.UpgradePemFirmware(ecuKind); }
 
 bool LH_GetMapSetSelector(Comms& comms, const EPROM& image) {

@@ -23,7 +23,9 @@ public:
     bool PemWriteBlock(int address, const std::vector<std::uint8_t>& block64) override;
     std::vector<std::uint8_t> PemReadBlock(int address) override;
     bool PemFinish() override;
+    void DrainReplies() override;
     bool UpgradePemFirmware(int ecuKind) override;
+    bool Reopen() override;
 
 private:
     Comms& comms_;

@@ -183,17 +183,20 @@ void FuelMonitorPanel::Enter() {
         for (auto* g : groups_) hooks_.registerIgnitionDependent(g);
         registered_ = true;
     }
-    if (monitor_.Setup(*image)) tmrMonitor_->start(kMonitorTimerMs);
+    if (monitor_.Setup(*image)) StartTimer(kMonitorTimerMs);
 }
 
-void FuelMonitorPanel::Leave() { tmrMonitor_->stop(); }
+void FuelMonitorPanel::Leave() {
+    tmrMonitor_->stop();
+    runAfterPause_ = false;
+}
 
 void FuelMonitorPanel::Tick() {
     const EPROM* image = hooks_.image ? hooks_.image() : nullptr;
     if (!image) return;
     int next = kMonitorTimerMs;
     Show(monitor_.Tick(*image, next));
-    tmrMonitor_->start(next);
+    StartTimer(next);
 }
 
 void FuelMonitorPanel::Show(const FuelMonitorView& v) {
@@ -229,4 +232,26 @@ void FuelMonitorPanel::Show(const FuelMonitorView& v) {
         SetText(lblAuxCaption_[i], Q(v.aux[i].caption));
         SetText(lblAux_[i], Q(v.aux[i].text));
     }
+}
+
+void FuelMonitorPanel::StartTimer(int ms) {
+    if (paused_) {
+        runAfterPause_ = true;
+        return;
+    }
+    tmrMonitor_->start(ms);
+}
+
+void FuelMonitorPanel::PausePolling() {
+    if (paused_) return;
+    paused_ = true;
+    runAfterPause_ = tmrMonitor_->isActive();
+    tmrMonitor_->stop();
+}
+
+void FuelMonitorPanel::ResumePolling() {
+    if (!paused_) return;
+    paused_ = false;
+    if (runAfterPause_) tmrMonitor_->start(kMonitorTimerMs);
+    runAfterPause_ = false;
 }

@@ -38,6 +38,10 @@ public:
     void Enter();
     // The tab's leave action: the timer stops.
     void Leave();
+    // While a transfer or an upgrade has the device the timer stops; afterwards it runs again
+    // if it ran (or the tab was entered meanwhile).
+    void PausePolling();
+    void ResumePolling();
     // One tmrMonitor tick.
     void Tick();
     void Show(const FuelMonitorView& view);
@@ -45,6 +49,8 @@ public:
 
 private:
     void Build();
+    // Starts the timer, or notes that it runs after the pause.
+    void StartTimer(int ms);
 
     MonitorDevice& device_;
     Clock& clock_;
@@ -52,6 +58,8 @@ private:
     Hooks hooks_;
     FuelMonitor monitor_;
     bool registered_ = false;
+    bool paused_ = false;
+    bool runAfterPause_ = false;
 
     QTimer* tmrMonitor_ = nullptr;
     QLabel* lblMonitorRPM_ = nullptr;

@@ -174,10 +174,13 @@ void IgnitionMonitorPanel::Enter() {
     }
     const bool ok = monitor_.Setup(*image);
     ShowKnockLabel();
-    if (ok) tmrMonitorEZK_->start(kMonitorTimerMs);
+    if (ok) StartTimer(kMonitorTimerMs);
 }
 
-void IgnitionMonitorPanel::Leave() { tmrMonitorEZK_->stop(); }
+void IgnitionMonitorPanel::Leave() {
+    tmrMonitorEZK_->stop();
+    runAfterPause_ = false;
+}
 
 void IgnitionMonitorPanel::AuxInputsChanged() {
     const EPROM* image = hooks_.image ? hooks_.image() : nullptr;
@@ -193,7 +196,7 @@ void IgnitionMonitorPanel::Tick() {
     bool play = false;
     Show(monitor_.Tick(*image, next, play));
     if (play && hooks_.playKnock) hooks_.playKnock();
-    tmrMonitorEZK_->start(next);
+    StartTimer(next);
 }
 
 void IgnitionMonitorPanel::ShowKnockLabel() {
@@ -237,4 +240,26 @@ void IgnitionMonitorPanel::Show(const IgnitionMonitorView& v) {
     }
     SetText(lblMonitorEZKRevWarning_, Q(v.revisionWarning));
     lblMonitorEZKRevWarning_->setVisible(!v.revisionWarning.empty());
+}
+
+void IgnitionMonitorPanel::StartTimer(int ms) {
+    if (paused_) {
+        runAfterPause_ = true;
+        return;
+    }
+    tmrMonitorEZK_->start(ms);
+}
+
+void IgnitionMonitorPanel::PausePolling() {
+    if (paused_) return;
+    paused_ = true;
+    runAfterPause_ = tmrMonitorEZK_->isActive();
+    tmrMonitorEZK_->stop();
+}
+
+void IgnitionMonitorPanel::ResumePolling() {
+    if (!paused_) return;
+    paused_ = false;
+    if (runAfterPause_) tmrMonitorEZK_->start(kMonitorTimerMs);
+    runAfterPause_ = false;
 }

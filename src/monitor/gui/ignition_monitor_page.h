@@ -40,6 +40,10 @@ public:
     void Leave();
     // The aux inputs changed while the tab is shown: the record is configured again with them.
     void AuxInputsChanged();
+    // While a transfer or an upgrade has the device the timer stops; afterwards it runs again
+    // if it ran (or the tab was entered meanwhile).
+    void PausePolling();
+    void ResumePolling();
     // One tmrMonitorEZK tick.
     void Tick();
     void Show(const IgnitionMonitorView& view);
@@ -47,11 +51,15 @@ public:
 
 private:
     void Build();
+    // Starts the timer, or notes that it runs after the pause.
+    void StartTimer(int ms);
     void ShowKnockLabel();
 
     Hooks hooks_;
     IgnitionMonitor monitor_;
     bool registered_ = false;
+    bool paused_ = false;
+    bool runAfterPause_ = false;
 
     QTimer* tmrMonitorEZK_ = nullptr;
     QLabel* lblMonitorEZKRPM_ = nullptr;
