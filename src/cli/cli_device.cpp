@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 namespace {
@@ -91,7 +92,7 @@ std::string MakeSession(const CliOptions& options, CliIo io, Session& s) {
 struct Args {
     std::vector<std::string> positional;
     std::string out;
-    int format = 2;
+    FileFormat format = FileFormat::EPROM27C128;
     bool force = false;
     bool ok = true;
 };
@@ -103,8 +104,9 @@ Args ParseArgs(const std::vector<std::string>& args, std::size_t from) {
             a.out = args[++i];
         } else if (args[i] == "--format" && i + 1 < args.size()) {
             const std::string& v = args[++i];
-            if (v.size() != 1 || v[0] < '1' || v[0] > '4') a.ok = false;
-            else a.format = v[0] - '0';
+            const auto format = v.size() == 1 ? FileFormatOfCode(v[0] - '0') : std::nullopt;
+            if (!format) a.ok = false;
+            else a.format = *format;
         } else if (args[i] == "--force") {
             a.force = true;
         } else if (args[i].rfind("-", 0) == 0) {

@@ -30,12 +30,13 @@ void ImageUsage(std::ostream& err) {
 struct ImageArgs {
     std::string input;
     std::string output;
-    std::optional<int> format;
+    std::optional<FileFormat> format;
     std::optional<bool> superMAF;
 };
 
-Parsed<int> ParseFormat(const std::string& s) {
-    if (s.size() == 1 && s[0] >= '1' && s[0] <= '4') return s[0] - '0';
+Parsed<FileFormat> ParseFormat(const std::string& s) {
+    const auto format = s.size() == 1 ? FileFormatOfCode(s[0] - '0') : std::nullopt;
+    if (format) return *format;
     return ParseError{"the format is 1, 2, 3 or 4"};
 }
 
@@ -51,7 +52,7 @@ Parsed<ImageArgs> Parse(const std::vector<std::string>& args, bool allowFormat, 
         if (name == "-o" && p.output.empty() && !value.empty()) {
             p.output = value;
         } else if (name == "--format" && allowFormat && !p.format) {
-            const Parsed<int> format = ParseFormat(value);
+            const Parsed<FileFormat> format = ParseFormat(value);
             if (!format) return ParseError{format.Error()};
             p.format = *format;
         } else if (name == "--supermaf" && allowSuperMAF && !p.superMAF) {
@@ -78,7 +79,7 @@ bool Load(EPROM& image, EpromContext& context, const std::string& path, std::ost
     return true;
 }
 
-int Save(EPROM& image, const std::string& path, int format, std::ostream& err) {
+int Save(EPROM& image, const std::string& path, FileFormat format, std::ostream& err) {
     if (!image.SaveToFile(path, format)) {
         err << image.LastSaveError() << "\n";
         return kExitFailure;
@@ -103,7 +104,7 @@ int Info(const std::vector<std::string>& args, CliIo io) {
            << "revision: " << image.GetRevision() << "\n"
            << "maf_type: " << image.LH23EZK_GetMAFType() << "\n"
            << "base_maps: " << image.GetBaseMapsName() << "\n"
-           << "file_format: " << image.GetFileFormat() << "\n"
+           << "file_format: " << FileFormatCode(image.GetFileFormat()) << "\n"
            << "file_format_name: " << EPROM::GetFileFormatName(image.GetFileFormat()) << "\n"
            << "empty: " << yesNo(image.IsEmptyImage()) << "\n"
            << "modified: " << yesNo(image.HasBeenModified()) << "\n";
@@ -171,7 +172,7 @@ int Upgrade(const std::vector<std::string>& args, CliIo io) {
         break;
     }
     }
-    return Save(image, p->output, 0, io.err);
+    return Save(image, p->output, FileFormat::None, io.err);
 }
 
 int SuperMAF(const std::vector<std::string>& args, CliIo io) {
@@ -209,7 +210,7 @@ int SuperMAF(const std::vector<std::string>& args, CliIo io) {
         io.err << "The SuperMAF conversion applies to LH 2.3 and LH 2.2 (fuel injection) EPROMs only\n";
         return kExitFailure;
     }
-    return Save(image, p->output, 0, io.err);
+    return Save(image, p->output, FileFormat::None, io.err);
 }
 
 } // namespace

@@ -16,27 +16,32 @@ namespace {
 constexpr std::uint8_t kErased = 0xFF;
 
 struct FileFormatInfo {
-    int code;
+    FileFormat format;
     std::int32_t fileLength;
     const char* name;
     const char* filter;
 };
 
 constexpr FileFormatInfo kFileFormats[] = {
-    {1, 4096, "27C32 EPROM binary (4 kB)", "27C32 EPROM image (4 kB) (*.bin)|*.bin"},
-    {2, 16384, "27C128 EPROM binary (16 kB)", "27C128 EPROM image (16 kB) (*.bin)|*.bin"},
-    {3, 32768, "27C256 EPROM binary (32 kB)", "27C256 EPROM image (32 kB) (*.bin)|*.bin"},
-    {4, 65536, "27C512 EPROM binary (64 kB)", "27C512 EPROM image (64 kB) (*.bin)|*.bin"},
+    {FileFormat::EPROM27C32, 4096, "27C32 EPROM binary (4 kB)", "27C32 EPROM image (4 kB) (*.bin)|*.bin"},
+    {FileFormat::EPROM27C128, 16384, "27C128 EPROM binary (16 kB)", "27C128 EPROM image (16 kB) (*.bin)|*.bin"},
+    {FileFormat::EPROM27C256, 32768, "27C256 EPROM binary (32 kB)", "27C256 EPROM image (32 kB) (*.bin)|*.bin"},
+    {FileFormat::EPROM27C512, 65536, "27C512 EPROM binary (64 kB)", "27C512 EPROM image (64 kB) (*.bin)|*.bin"},
 };
 
-const FileFormatInfo* FindFormat(int code) {
+const FileFormatInfo* FindFormat(FileFormat format) {
     for (const auto& f : kFileFormats)
-        if (f.code == code) return &f;
+        if (f.format == format) return &f;
     return nullptr;
 }
 
 // LH 2.2 and EZF images offer the 4 kB format too.
 bool OffersSmallFormat(EcuType type) { return type == EcuType::LH22 || type == EcuType::EZF; }
+
+// The format code of the first entry of the file dialog's filter list.
+int FirstFilterCode(EcuType type) {
+    return FileFormatCode(OffersSmallFormat(type) ? FileFormat::EPROM27C32 : FileFormat::EPROM27C128);
+}
 
 } // namespace
 
@@ -102,7 +107,7 @@ void EPROM::FinishLoadFromBytes() {
     DecideKind();
     ApplyPatchList(devicePatches_);
     fileName_.clear();
-    fileFormat_ = 0;
+    fileFormat_ = FileFormat::None;
 }
 
 void EPROM::FinishLoadFromDevice() {
@@ -117,7 +122,7 @@ void EPROM::FinishLoadFromDevice() {
         buffer->resize(size, kErased);
     }
     fileName_.clear();
-    fileFormat_ = 0;
+    fileFormat_ = FileFormat::None;
 }
 
 int EPROM::DeviceUnit() const {
@@ -149,29 +154,29 @@ std::string EPROM::LoadFromFile(const std::string& fileName) {
 
     const auto length = std::filesystem::file_size(fileName, ec);
     if (ec) return "Failed to open file";
-    fileFormat_ = 0;
+    fileFormat_ = FileFormat::None;
     std::size_t bufferSize = kWindowSize;
     std::streamoff position = 0;
     switch (length) {
     case 4096:
-        fileFormat_ = 1;
+        fileFormat_ = FileFormat::EPROM27C32;
         bufferSize = 4096;
         break;
     case 16384:
-        fileFormat_ = 2;
+        fileFormat_ = FileFormat::EPROM27C128;
         break;
     case 32768:
-        fileFormat_ = 3;
+        fileFormat_ = FileFormat::EPROM27C256;
         position = 16384; // upper half of a 27C256
         break;
     case 65536:
-        fileFormat_ = 4;
+        fileFormat_ = FileFormat::EPROM27C512;
         position = 3 * 16384; // top quarter of a 27C512
         break;
     default:
         return "Unrecognized file format";
     }
-    const int format = fileFormat_;
+    const FileFormat format = fileFormat_;
     ResetBuffers(bufferSize);
     file.seekg(position);
     file.read(reinterpret_cast<char*>(savedImage_.data()), static_cast<std::streamsize>(savedImage_.size()));
@@ -186,15 +191,15 @@ std::string EPROM::LoadFromFile(const std::string& fileName) {
     return "";
 }
 
-bool EPROM::SaveToFile(const std::string& fileName, int format) {
+bool EPROM::SaveToFile(const std::string& fileName, FileFormat format) {
     lastSaveError_.clear();
     if (fileName.empty()) {
         lastSaveError_ = "No file name given";
         ApplyPatchList(devicePatches_);
         return false;
     }
-    if (format == 0) format = fileFormat_;
-    if (format == 0) format = GetDefaultSaveFormat();
+    if (format == FileFormat::None) format = fileFormat_;
+    if (format == FileFormat::None) format = GetDefaultSaveFormat();
     const FileFormatInfo* info = FindFormat(format);
     const auto fileLength = info ? static_cast<std::size_t>(info->fileLength) : 0;
     // One copy of the image, repeated back to back, fills the file (an LH 2.2 image in a 16 kB
@@ -203,7 +208,7 @@ bool EPROM::SaveToFile(const std::string& fileName, int format) {
     const std::size_t copy = CopySize();
     const bool sound = info != nullptr && copy != 0 && fileLength >= copy && fileLength % copy == 0;
     if (!sound) {
-        lastSaveError_ = info == nullptr ? "Unknown file format " + std::to_string(format)
+        lastSaveError_ = info == nullptr ? "Unknown file format " + std::to_string(FileFormatCode(format))
                                          : "The image does not fit the " + std::string(info->name) + " format";
         ApplyPatchList(devicePatches_);
         return false;
@@ -233,24 +238,25 @@ bool EPROM::SaveToFile(const std::string& fileName, int format) {
 std::string EPROM::GetFileDialogFormats() const {
     std::string result;
     for (const auto& f : kFileFormats) {
-        if (f.code == 1 && !OffersSmallFormat(GetECUType())) continue;
+        if (f.format == FileFormat::EPROM27C32 && !OffersSmallFormat(GetECUType())) continue;
         if (!result.empty()) result += "|";
         result += f.filter;
     }
     return result;
 }
 
-int EPROM::FileDialogFormat2FileFormat(int index) const {
-    if (OffersSmallFormat(GetECUType())) return (index >= 1 && index <= 4) ? index : 0;
-    return (index >= 1 && index <= 3) ? index + 1 : 0;
+FileFormat EPROM::FileDialogFormat2FileFormat(int index) const {
+    if (index < 1 || index > 4) return FileFormat::None;
+    return FileFormatOfCode(FirstFilterCode(GetECUType()) + index - 1).value_or(FileFormat::None);
 }
 
-int EPROM::FileFormat2FileDialogFormat(int format) const {
-    if (OffersSmallFormat(GetECUType())) return (format >= 1 && format <= 4) ? format : 0;
-    return (format >= 2 && format <= 4) ? format - 1 : 0;
+int EPROM::FileFormat2FileDialogFormat(FileFormat format) const {
+    const int code = FileFormatCode(format);
+    const int first = FirstFilterCode(GetECUType());
+    return FileFormatOfCode(code) && code >= first ? code - first + 1 : 0;
 }
 
-std::string EPROM::GetFileFormatName(int format) {
+std::string EPROM::GetFileFormatName(FileFormat format) {
     const FileFormatInfo* info = FindFormat(format);
     return info ? info->name : "";
 }

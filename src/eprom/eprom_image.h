@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "eprom/ecu_type.h"
+#include "eprom/file_format.h"
 
 class EpromDevice;
 class UserDialogs;
@@ -54,11 +55,11 @@ public:
 
     // --- container and file format ---
     bool IsEmptyImage() const;
-    // Writes the image back to back into a file of the format's length (0 = the image's own
+    // Writes the image back to back into a file of the format's length (None = the image's own
     // format, else 27C256). The file is written beside fileName and renamed into place, so a
     // failure never costs an existing file. False when the name is empty, the format is not 1..4,
     // the image cannot fill that length evenly, or writing fails.
-    bool SaveToFile(const std::string& fileName, int format = 0);
+    bool SaveToFile(const std::string& fileName, FileFormat format = FileFormat::None);
     // Why the last SaveToFile failed, as a text to show; empty after a successful save.
     const std::string& LastSaveError() const { return lastSaveError_; }
     // "" or "Failed to open file" / "Unrecognized file format" / "Error when reading file". The
@@ -74,13 +75,15 @@ public:
     // decides the kind again from the upgraded bytes. Nothing is sent to the device.
     void UpgradeVersion(const EPROM& source, bool toSuperMAF);
     std::string GetFileDialogFormats() const;
-    int GetDefaultSaveFormat() const { return 3; }
-    int FileDialogFormat2FileFormat(int index) const;
-    int FileFormat2FileDialogFormat(int format) const;
+    FileFormat GetDefaultSaveFormat() const { return FileFormat::EPROM27C256; }
+    // A 1-based filter index of GetFileDialogFormats and the format it stands for; None / 0 for
+    // an index or a format that the list does not hold.
+    FileFormat FileDialogFormat2FileFormat(int index) const;
+    int FileFormat2FileDialogFormat(FileFormat format) const;
     bool HasBeenModified() const;
     std::string GetFileName() const { return fileName_; }
-    int GetFileFormat() const { return fileFormat_; }
-    static std::string GetFileFormatName(int format);
+    FileFormat GetFileFormat() const { return fileFormat_; }
+    static std::string GetFileFormatName(FileFormat format);
     // Bytes outside the image read as 0xFF; writes outside it are ignored. Writes go through
     // to the unit's module (EcuWriteEprom, address = window offset + address, answer unchecked)
     // when device I/O is on, a device is set and the image is LH 2.3 or EZK; only the part of a
@@ -182,7 +185,7 @@ private:
     std::int32_t windowOffset_ = 0;
     std::string fileName_;
     std::string lastSaveError_;
-    int fileFormat_ = 0;
+    FileFormat fileFormat_ = FileFormat::None;
     int kind_ = 0;
     std::array<std::int32_t, 18> devicePatches_{};
     std::array<std::int32_t, 18> filePatches_{};

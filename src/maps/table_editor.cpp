@@ -458,25 +458,17 @@ void TableEditor::StepCells(bool atOperatingPoint, bool increase, int step) {
     if (!atOperatingPoint) progress_.SetHourglass(false);
 }
 
-void TableEditor::PercentCells(int code, bool atOperatingPoint, bool increase) {
+void TableEditor::PercentCells(bool atOperatingPoint, bool increase) {
     if (!HasGrid()) return;
     if (cellFactor_ == 0.0f) return;
     if (atOperatingPoint && (opX_ < 0 || opY_ < 0)) return;
     const char* prompt = "";
-    switch (code) {
-    case BOGUSKEY_INCPSEL:
-        prompt = "Enter percentage value by which fueling in selected cells should be increased:";
-        break;
-    case BOGUSKEY_DECPSEL:
-        prompt = "Enter percentage value by which fueling in selected cells should be decreased:";
-        break;
-    case BOGUSKEY_INCPOP:
-        prompt = "Enter percentage value by which fueling at current operating point should be increased:";
-        break;
-    default:
-        prompt = "Enter percentage value by which fueling at current operating point should be decreased:";
-        break;
-    }
+    if (!atOperatingPoint)
+        prompt = increase ? "Enter percentage value by which fueling in selected cells should be increased:"
+                          : "Enter percentage value by which fueling in selected cells should be decreased:";
+    else
+        prompt = increase ? "Enter percentage value by which fueling at current operating point should be increased:"
+                          : "Enter percentage value by which fueling at current operating point should be decreased:";
     const auto answer = messages_.InputBox(prompt, std::string(kProgramTitle), {});
     if (!answer || answer->find_first_not_of(" \t") == std::string::npos) return; // cancelled or empty
     const auto number = ParseCellNumber(*answer, true);
@@ -519,25 +511,30 @@ void TableEditor::KeyDown(int keyCode, int shift) {
     if (keyCode == KEYCODE_F2 && shift == 0) EditCurrentCell({});
 }
 
-void TableEditor::KeyPress(int key) {
+void TableEditor::Apply(EditOp op) {
+    switch (op) {
+    case EditOp::INC1SEL: StepCells(false, true, incdec1StepSize_); return;
+    case EditOp::DEC1SEL: StepCells(false, false, incdec1StepSize_); return;
+    case EditOp::INC2SEL: StepCells(false, true, incdec2StepSize_); return;
+    case EditOp::DEC2SEL: StepCells(false, false, incdec2StepSize_); return;
+    case EditOp::INC1OP: StepCells(true, true, incdec1StepSize_); return;
+    case EditOp::DEC1OP: StepCells(true, false, incdec1StepSize_); return;
+    case EditOp::INC2OP: StepCells(true, true, incdec2StepSize_); return;
+    case EditOp::DEC2OP: StepCells(true, false, incdec2StepSize_); return;
+    case EditOp::INCPSEL: PercentCells(false, true); return;
+    case EditOp::DECPSEL: PercentCells(false, false); return;
+    case EditOp::INCPOP: PercentCells(true, true); return;
+    case EditOp::DECPOP: PercentCells(true, false); return;
+    }
+}
+
+void TableEditor::KeyPress(char key) {
     switch (key) {
-    case BOGUSKEY_INC1SEL: StepCells(false, true, incdec1StepSize_); return;
-    case BOGUSKEY_DEC1SEL: StepCells(false, false, incdec1StepSize_); return;
-    case BOGUSKEY_INC2SEL: StepCells(false, true, incdec2StepSize_); return;
-    case BOGUSKEY_DEC2SEL: StepCells(false, false, incdec2StepSize_); return;
-    case BOGUSKEY_INC1OP: StepCells(true, true, incdec1StepSize_); return;
-    case BOGUSKEY_DEC1OP: StepCells(true, false, incdec1StepSize_); return;
-    case BOGUSKEY_INC2OP: StepCells(true, true, incdec2StepSize_); return;
-    case BOGUSKEY_DEC2OP: StepCells(true, false, incdec2StepSize_); return;
-    case BOGUSKEY_INCPSEL: PercentCells(key, false, true); return;
-    case BOGUSKEY_DECPSEL: PercentCells(key, false, false); return;
-    case BOGUSKEY_INCPOP: PercentCells(key, true, true); return;
-    case BOGUSKEY_DECPOP: PercentCells(key, true, false); return;
     case KEY_COPY: Copy(); return;
     case KEY_PASTE: Paste(); return;
     case KEY_EDIT: EditCurrentCell({}); return;
     default:
-        if ((key >= '0' && key <= '9') || key == '-') EditCurrentCell(std::string(1, static_cast<char>(key)));
+        if ((key >= '0' && key <= '9') || key == '-') EditCurrentCell(std::string(1, key));
         return;
     }
 }

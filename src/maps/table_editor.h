@@ -22,6 +22,7 @@
 
 #include "maps/axis_types.h"
 #include "maps/cell_input.h"
+#include "maps/edit_op.h"
 
 class EPROM;
 class MapGrid;
@@ -55,24 +56,23 @@ public:
     static constexpr DataType DATAIGNDEGS = DataType::DATAIGNDEGS;
     static constexpr DataType DATAIGNABSEZF = DataType::DATAIGNABSEZF;
     static constexpr DataType DATAIGNRELEZF = DataType::DATAIGNRELEZF;
-    // Operation codes passed to KeyPress in place of a character: SEL act on the selected cells,
-    // OP on the cell at the operating point; 1/2 = step 1/step 2, P = percentage.
-    static constexpr int BOGUSKEY_INC1SEL = -1;
-    static constexpr int BOGUSKEY_DEC1SEL = -2;
-    static constexpr int BOGUSKEY_INC2SEL = -3;
-    static constexpr int BOGUSKEY_DEC2SEL = -4;
-    static constexpr int BOGUSKEY_INCPSEL = -5;
-    static constexpr int BOGUSKEY_DECPSEL = -6;
-    static constexpr int BOGUSKEY_INC1OP = -7;
-    static constexpr int BOGUSKEY_DEC1OP = -8;
-    static constexpr int BOGUSKEY_INC2OP = -9;
-    static constexpr int BOGUSKEY_DEC2OP = -10;
-    static constexpr int BOGUSKEY_INCPOP = -11;
-    static constexpr int BOGUSKEY_DECPOP = -12;
-    // Character codes handled by KeyPress and the key code of KeyDown.
-    static constexpr int KEY_COPY = 3;    // Ctrl+C
-    static constexpr int KEY_EDIT = 5;    // Ctrl+E
-    static constexpr int KEY_PASTE = 22;  // Ctrl+V
+    // The edit operations under the names the editor has always used.
+    static constexpr EditOp BOGUSKEY_INC1SEL = EditOp::INC1SEL;
+    static constexpr EditOp BOGUSKEY_DEC1SEL = EditOp::DEC1SEL;
+    static constexpr EditOp BOGUSKEY_INC2SEL = EditOp::INC2SEL;
+    static constexpr EditOp BOGUSKEY_DEC2SEL = EditOp::DEC2SEL;
+    static constexpr EditOp BOGUSKEY_INCPSEL = EditOp::INCPSEL;
+    static constexpr EditOp BOGUSKEY_DECPSEL = EditOp::DECPSEL;
+    static constexpr EditOp BOGUSKEY_INC1OP = EditOp::INC1OP;
+    static constexpr EditOp BOGUSKEY_DEC1OP = EditOp::DEC1OP;
+    static constexpr EditOp BOGUSKEY_INC2OP = EditOp::INC2OP;
+    static constexpr EditOp BOGUSKEY_DEC2OP = EditOp::DEC2OP;
+    static constexpr EditOp BOGUSKEY_INCPOP = EditOp::INCPOP;
+    static constexpr EditOp BOGUSKEY_DECPOP = EditOp::DECPOP;
+    // Characters handled by KeyPress and the key code of KeyDown.
+    static constexpr char KEY_COPY = 3;   // Ctrl+C
+    static constexpr char KEY_EDIT = 5;   // Ctrl+E
+    static constexpr char KEY_PASTE = 22; // Ctrl+V
     static constexpr int KEYCODE_F2 = 113;
     // Width of every grid column in twips.
     static constexpr int COLUMN_WIDTH = 600;
@@ -152,9 +152,11 @@ public:
     // --- keys ---
     // keyCode 113 (F2) without shift opens the cell input dialog.
     void KeyDown(int keyCode, int shift);
-    // A character or an operation code: digits and "-" open the cell input dialog with that
-    // character, 5 (Ctrl+E) opens it empty, 3 copies, 22 pastes, the BOGUSKEY codes edit.
-    void KeyPress(int key);
+    // A typed character: digits and "-" open the cell input dialog with that character, 5 (Ctrl+E)
+    // opens it empty, 3 copies, 22 pastes; any other character does nothing.
+    void KeyPress(char key);
+    // Carries out a step or percentage change.
+    void Apply(EditOp op);
 
     // Shown value of a data cell, read from its text (0 when the text does not convert).
     std::int32_t GetCellValue(int row, int col) const;
@@ -191,7 +193,7 @@ private:
     Rect SelectedRect() const;
     std::vector<std::pair<int, int>> TargetCells(bool atOperatingPoint) const;
     void StepCells(bool atOperatingPoint, bool increase, int step);
-    void PercentCells(int code, bool atOperatingPoint, bool increase);
+    void PercentCells(bool atOperatingPoint, bool increase);
     void EditCurrentCell(const std::string& initialText);
     void Copy();
     void Paste();

@@ -54,7 +54,8 @@ protected:
     // A file holding the base image `base`, saved in the 16 kB format (fits every kind).
     std::string BaseFile(const std::string& name, const std::string& base) {
         EPROM image;
-        if (!LoadBaseImage(base, image).empty() || !image.SaveToFile(dir.File(name), 2)) return {};
+        if (!LoadBaseImage(base, image).empty() || !image.SaveToFile(dir.File(name), FileFormat::EPROM27C128))
+            return {};
         return dir.File(name);
     }
     // Puts an image into its slot the way the program does, then clears the dialog record.

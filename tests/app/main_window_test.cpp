@@ -288,7 +288,7 @@ TEST_F(ProgramTest, ClosingAsksForTheModifiedImage) {
     TempDir dir;
     EPROM base;
     ASSERT_EQ(LoadBaseImage("MRX_D", base), "");
-    ASSERT_TRUE(base.SaveToFile(dir.File("lh.bin"), 2));
+    ASSERT_TRUE(base.SaveToFile(dir.File("lh.bin"), FileFormat::EPROM27C128));
     dialogs.answers = {MsgResult::OK};
     ASSERT_TRUE(GetShell().Workflows().FileOpen(OpenSource::File(dir.File("lh.bin"))));
     EXPECT_EQ(Window().Action("mnuFileRecent1")->text().toStdString(), "&1. " + dir.File("lh.bin"));

@@ -32,7 +32,7 @@ protected:
     TempDir dir;
     std::string Path(const std::string& name) const { return dir.File(name); }
     // Saves bytes as a 27C256 file through the image model (file patches and all).
-    std::string SaveImage(const std::string& name, const Bytes& bytes, int format = 3) {
+    std::string SaveImage(const std::string& name, const Bytes& bytes, FileFormat format = FileFormat::EPROM27C256) {
         EPROM image;
         image.LoadFromArray(bytes);
         EXPECT_TRUE(image.SaveToFile(Path(name), format));
@@ -49,7 +49,7 @@ TEST_F(CliImage, InfoListsTheImageInOrder) {
     Bytes bytes = EZKImage(6);
     Put(bytes, 16358, std::string("GTS\xFF\xFF", 5));
     bytes[16363] = 1;
-    const auto file = SaveImage("ezk.bin", bytes, 4);
+    const auto file = SaveImage("ezk.bin", bytes, FileFormat::EPROM27C512);
     const CliRun r = Cli({"image", "info", file});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "kind: 5\n"
@@ -165,7 +165,7 @@ TEST_F(CliImage, FailedCommandsWriteNoOutputFile) {
 }
 
 TEST_F(CliImage, ConvertKeepsTheImageAndChangesTheFileLength) {
-    const auto in = SaveImage("in.bin", LH23Image(), 2);
+    const auto in = SaveImage("in.bin", LH23Image(), FileFormat::EPROM27C128);
     const struct {
         const char* format;
         std::size_t length;
@@ -177,7 +177,7 @@ TEST_F(CliImage, ConvertKeepsTheImageAndChangesTheFileLength) {
         EXPECT_EQ(Load(Path("out.bin")).Bytes(), Load(in).Bytes());
     }
     // LH 2.2 may go down to a 27C32
-    const auto lh22 = SaveImage("lh22.bin", LH22Image('E'), 3);
+    const auto lh22 = SaveImage("lh22.bin", LH22Image('E'), FileFormat::EPROM27C256);
     ASSERT_EQ(Cli({"image", "convert", lh22, "-o", Path("small.bin"), "--format", "1"}).code, 0);
     EXPECT_EQ(ReadFile(Path("small.bin")), LH22Image('E'));
 }
@@ -187,14 +187,14 @@ TEST_F(CliImage, UpgradeOfAnOldEZKImageWithSuperMAF) {
     for (int row = 0; row < 16; ++row)
         for (int col = 0; col < 16; ++col) old[static_cast<std::size_t>(4096 + 16 * row + col)] = static_cast<std::uint8_t>(row);
     old[2931] = 0x5A; // protected parameter
-    const auto in = SaveImage("old.bin", old, 2);
+    const auto in = SaveImage("old.bin", old, FileFormat::EPROM27C128);
     const CliRun r = Cli({"image", "upgrade", in, "-o", Path("new.bin"), "--supermaf", "yes"});
     ASSERT_EQ(r.code, 0) << r.err;
     const EPROM upgraded = Load(Path("new.bin"));
     EXPECT_EQ(upgraded.GetKind(), 5);
     EXPECT_EQ(upgraded.GetRevision(), 8);
     EXPECT_EQ(upgraded.LH23EZK_GetMAFType(), "SuperMAF");
-    EXPECT_EQ(upgraded.GetFileFormat(), 2); // the old file's format
+    EXPECT_EQ(upgraded.GetFileFormat(), FileFormat::EPROM27C128); // the old file's format
     EXPECT_EQ(upgraded.ReadByte(2931), 0x5A);
     const int rows[] = {0, 2, 4, 6, 8, 10, 12, 14, 15, 15, 15, 15, 15, 15, 15, 15};
     for (int row = 0; row < 16; ++row) EXPECT_EQ(upgraded.ReadByte(4096 + 16 * row + 3), rows[row]) << row;
@@ -231,10 +231,10 @@ TEST_F(CliImage, SuperMAFConversionOfTheFuelImages) {
     EXPECT_EQ(converted.LH23EZK_GetMAFType(), "SuperMAF");
     EXPECT_EQ(converted.LH_GetMAFAxisPoint(15), 236);
 
-    const auto lh22 = SaveImage("lh22.bin", LH22Image(), 1);
+    const auto lh22 = SaveImage("lh22.bin", LH22Image(), FileFormat::EPROM27C32);
     ASSERT_EQ(Cli({"image", "supermaf", lh22, "-o", Path("s22.bin")}).code, 0);
     const EPROM converted22 = Load(Path("s22.bin"));
-    EXPECT_EQ(converted22.GetFileFormat(), 1);
+    EXPECT_EQ(converted22.GetFileFormat(), FileFormat::EPROM27C32);
     EXPECT_EQ(converted22.ReadMapCell(28, 0, 0), 0x3FB);
 }
 

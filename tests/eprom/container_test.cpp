@@ -22,13 +22,13 @@ TEST(Container, NewImageIsErasedAndUnknown) {
     EXPECT_TRUE(image.IsEmptyImage());
     EXPECT_FALSE(image.HasBeenModified());
     EXPECT_EQ(image.GetKind(), 0);
-    EXPECT_EQ(image.GetFileFormat(), 0);
+    EXPECT_EQ(image.GetFileFormat(), FileFormat::None);
     EXPECT_EQ(image.GetFileName(), "");
 }
 
 struct FormatCase {
     std::size_t fileLength;
-    int format;
+    FileFormat format;
     std::size_t bufferSize;
     std::size_t readOffset;
 };
@@ -50,8 +50,10 @@ TEST_P(LoadFormats, LengthDecidesFormatAndWhichBytesAreRead) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, LoadFormats,
-                         testing::Values(FormatCase{4096, 1, 4096, 0}, FormatCase{16384, 2, 16384, 0},
-                                         FormatCase{32768, 3, 16384, 16384}, FormatCase{65536, 4, 16384, 49152}));
+                         testing::Values(FormatCase{4096, FileFormat::EPROM27C32, 4096, 0},
+                                         FormatCase{16384, FileFormat::EPROM27C128, 16384, 0},
+                                         FormatCase{32768, FileFormat::EPROM27C256, 16384, 16384},
+                                         FormatCase{65536, FileFormat::EPROM27C512, 16384, 49152}));
 
 TEST(Container, LoadFailuresAreMessagesAndKeepTheImage) {
     TempDir dir;
@@ -90,7 +92,8 @@ TEST(Container, FormatNamesAndDialogFilters) {
                                                  {4, "27C512 EPROM binary (64 kB)"},
                                                  {5, ""},
                                                  {-1, ""}};
-    for (const auto& [format, name] : names) EXPECT_EQ(EPROM::GetFileFormatName(format), name) << format;
+    for (const auto& [code, name] : names)
+        EXPECT_EQ(EPROM::GetFileFormatName(static_cast<FileFormat>(code)), name) << code;
 
     EPROM lh23;
     lh23.LoadFromArray(LH23Image());
@@ -104,22 +107,25 @@ TEST(Container, FormatNamesAndDialogFilters) {
                                            "27C256 EPROM image (32 kB) (*.bin)|*.bin|"
                                            "27C512 EPROM image (64 kB) (*.bin)|*.bin");
     // index <-> format, both directions, including the values outside the lists
+    // (as number codes: format code 1..4, filter index 1-based)
     const int large[][2] = {{0, 0}, {1, 2}, {2, 3}, {3, 4}, {4, 0}};
-    for (const auto& [index, format] : large) EXPECT_EQ(lh23.FileDialogFormat2FileFormat(index), format) << index;
+    for (const auto& [index, code] : large)
+        EXPECT_EQ(lh23.FileDialogFormat2FileFormat(index), static_cast<FileFormat>(code)) << index;
     const int largeBack[][2] = {{1, 0}, {2, 1}, {3, 2}, {4, 3}, {5, 0}};
-    for (const auto& [format, index] : largeBack) EXPECT_EQ(lh23.FileFormat2FileDialogFormat(format), index) << format;
+    for (const auto& [code, index] : largeBack)
+        EXPECT_EQ(lh23.FileFormat2FileDialogFormat(static_cast<FileFormat>(code)), index) << code;
     for (int i = 1; i <= 4; ++i) {
-        EXPECT_EQ(lh22.FileDialogFormat2FileFormat(i), i);
-        EXPECT_EQ(lh22.FileFormat2FileDialogFormat(i), i);
+        EXPECT_EQ(lh22.FileDialogFormat2FileFormat(i), static_cast<FileFormat>(i));
+        EXPECT_EQ(lh22.FileFormat2FileDialogFormat(static_cast<FileFormat>(i)), i);
     }
-    EXPECT_EQ(lh22.FileDialogFormat2FileFormat(5), 0);
-    EXPECT_EQ(lh22.FileFormat2FileDialogFormat(0), 0);
+    EXPECT_EQ(lh22.FileDialogFormat2FileFormat(5), FileFormat::None);
+    EXPECT_EQ(lh22.FileFormat2FileDialogFormat(FileFormat::None), 0);
 }
 
 struct SaveCase {
     const char* what;
     Bytes image;
-    int format;
+    FileFormat format;
     int copies; // of the image's bytes in the file
     std::size_t fileLength;
 };
@@ -150,14 +156,14 @@ TEST_P(SaveFormats, ImageFillsTheFileBackToBackAndLoadsAgain) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, SaveFormats,
-    testing::Values(SaveCase{"16 kB as 27C128", Filled(), 2, 1, 16384},
-                    SaveCase{"16 kB as 27C256", Filled(), 3, 2, 32768},
-                    SaveCase{"16 kB as 27C512", Filled(), 4, 4, 65536},
-                    SaveCase{"LH 2.2 as 27C32", LH22Image(), 1, 1, 4096},
-                    SaveCase{"LH 2.2 as 27C128", LH22Image(), 2, 4, 16384},
-                    SaveCase{"EZF as 27C32", EZFImage(), 1, 2, 4096},
-                    SaveCase{"EZF as 27C256", EZFImage(), 3, 16, 32768},
-                    SaveCase{"unknown 4 kB image as 27C32", Filled(4096), 1, 1, 4096}));
+    testing::Values(SaveCase{"16 kB as 27C128", Filled(), FileFormat::EPROM27C128, 1, 16384},
+                    SaveCase{"16 kB as 27C256", Filled(), FileFormat::EPROM27C256, 2, 32768},
+                    SaveCase{"16 kB as 27C512", Filled(), FileFormat::EPROM27C512, 4, 65536},
+                    SaveCase{"LH 2.2 as 27C32", LH22Image(), FileFormat::EPROM27C32, 1, 4096},
+                    SaveCase{"LH 2.2 as 27C128", LH22Image(), FileFormat::EPROM27C128, 4, 16384},
+                    SaveCase{"EZF as 27C32", EZFImage(), FileFormat::EPROM27C32, 2, 4096},
+                    SaveCase{"EZF as 27C256", EZFImage(), FileFormat::EPROM27C256, 16, 32768},
+                    SaveCase{"unknown 4 kB image as 27C32", Filled(4096), FileFormat::EPROM27C32, 1, 4096}));
 
 TEST(Container, SaveFormatFallsBackToTheFilesFormatThenTo27C256) {
     TempDir dir;
@@ -171,7 +177,7 @@ TEST(Container, SaveFormatFallsBackToTheFilesFormatThenTo27C256) {
     fromArray.LoadFromArray(Filled());
     ASSERT_TRUE(fromArray.SaveToFile(dir.File("b.bin")));
     EXPECT_EQ(ReadFile(dir.File("b.bin")).size(), 32768u);
-    EXPECT_EQ(fromArray.GetFileFormat(), 3);
+    EXPECT_EQ(fromArray.GetFileFormat(), FileFormat::EPROM27C256);
 }
 
 TEST(Container, LH22In16kBufferSavesAs27C32FromItsFirstCopy) {
@@ -182,7 +188,7 @@ TEST(Container, LH22In16kBufferSavesAs27C32FromItsFirstCopy) {
     EPROM image;
     ASSERT_EQ(image.LoadFromFile(dir.File("in.bin")), "");
     ASSERT_EQ(image.GetKind(), 7);
-    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), 1));
+    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), FileFormat::EPROM27C32));
     EXPECT_EQ(ReadFile(dir.File("out.bin")), lh22);
 }
 
@@ -205,7 +211,7 @@ TEST_P(SmallImageCopies, EditsReachEveryCopyInMemoryAndInTheSavedFile) {
     WriteFile(dir.File("in.bin"), Repeat(c.image, static_cast<int>(c.loadLength / c.image.size())));
     EPROM image;
     ASSERT_EQ(image.LoadFromFile(dir.File("in.bin")), "") << c.what;
-    ASSERT_EQ(image.GetFileFormat(), c.loadFormat) << c.what;
+    ASSERT_EQ(FileFormatCode(image.GetFileFormat()), c.loadFormat) << c.what;
     ASSERT_EQ(static_cast<std::size_t>(image.ImageSize()), c.image.size()) << c.what;
 
     Bytes edited = c.image;
@@ -220,7 +226,7 @@ TEST_P(SmallImageCopies, EditsReachEveryCopyInMemoryAndInTheSavedFile) {
     const std::size_t copiesInMemory = image.Bytes().size() / c.image.size();
     EXPECT_EQ(image.Bytes(), Repeat(edited, static_cast<int>(copiesInMemory))) << c.what;
 
-    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), c.saveFormat)) << c.what;
+    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), static_cast<FileFormat>(c.saveFormat))) << c.what;
     const Bytes file = ReadFile(dir.File("out.bin"));
     ASSERT_EQ(file.size(), c.saveLength) << c.what;
     for (std::size_t copy = 0; copy < c.saveLength / c.image.size(); ++copy) {
@@ -257,7 +263,7 @@ TEST(Container, SmallImageSavesTheShownCopyIntoEveryPlace) {
     EPROM image;
     ASSERT_EQ(image.LoadFromFile(dir.File("in.bin")), "");
     ASSERT_EQ(image.GetKind(), 6);
-    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), 2));
+    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), FileFormat::EPROM27C128));
     EXPECT_EQ(ReadFile(dir.File("out.bin")), Repeat(lh22, 4));
     EXPECT_EQ(image.Bytes(), Repeat(lh22, 4));
     EXPECT_FALSE(image.HasBeenModified());
@@ -268,13 +274,13 @@ TEST(Container, SavesThatCannotGiveALoadableFileFail) {
     struct Case {
         const char* what;
         Bytes bytes;
-        int format;
+        FileFormat format;
     };
-    const Case cases[] = {{"16 kB image as 4 kB file", Filled(), 1},
-                          {"unknown format code", Filled(), 7},
-                          {"negative format code", Filled(), -2},
-                          {"odd-sized image", Filled(3000), 3},
-                          {"zero-length image", Bytes{}, 3}};
+    const Case cases[] = {{"16 kB image as 4 kB file", Filled(), FileFormat::EPROM27C32},
+                          {"unknown format code", Filled(), static_cast<FileFormat>(7)},
+                          {"negative format code", Filled(), static_cast<FileFormat>(-2)},
+                          {"odd-sized image", Filled(3000), FileFormat::EPROM27C256},
+                          {"zero-length image", Bytes{}, FileFormat::EPROM27C256}};
     for (const auto& c : cases) {
         EPROM image;
         image.LoadFromArray(c.bytes);
@@ -283,7 +289,7 @@ TEST(Container, SavesThatCannotGiveALoadableFileFail) {
         EXPECT_EQ(image.GetFileName(), "") << c.what;
     }
     EPROM image;
-    EXPECT_FALSE(image.SaveToFile("", 3));
+    EXPECT_FALSE(image.SaveToFile("", FileFormat::EPROM27C256));
 }
 
 TEST(Container, FailingWriteKeepsTheExistingFile) {
@@ -298,7 +304,7 @@ TEST(Container, FailingWriteKeepsTheExistingFile) {
     // The file is written beside the target first; a folder in that place makes the write fail
     // for every user, root included.
     std::filesystem::create_directory(target + ".kvtmp");
-    EXPECT_FALSE(image.SaveToFile(target, 3));
+    EXPECT_FALSE(image.SaveToFile(target, FileFormat::EPROM27C256));
     EXPECT_EQ(ReadFile(target), original);
     EXPECT_TRUE(image.HasBeenModified());
     EXPECT_EQ(image.GetFileName(), "");
@@ -306,7 +312,7 @@ TEST(Container, FailingWriteKeepsTheExistingFile) {
     EXPECT_EQ(image.ReadByte(12462), 1);
 
     std::filesystem::remove(target + ".kvtmp");
-    EXPECT_TRUE(image.SaveToFile(target, 3));
+    EXPECT_TRUE(image.SaveToFile(target, FileFormat::EPROM27C256));
     EXPECT_EQ(ReadFile(target).at(16384 + 100), 0x42);
     EXPECT_FALSE(std::filesystem::exists(target + ".kvtmp"));
 }
@@ -335,7 +341,7 @@ TEST(Container, SaveThroughALinkWritesItsTargetAndKeepsItsPermissions) {
             fs::permissions(target, c.mode);
         }
         fs::create_symlink(fs::path(target).filename(), link); // relative, as links usually are
-        ASSERT_TRUE(image.SaveToFile(link, 3)) << c.what;
+        ASSERT_TRUE(image.SaveToFile(link, FileFormat::EPROM27C256)) << c.what;
         EXPECT_TRUE(fs::is_symlink(link)) << c.what;
         EXPECT_EQ(ReadFile(target).size(), 32768u) << c.what;
         EXPECT_EQ(ReadFile(target).at(16384 + 100), 0x42) << c.what;
@@ -348,7 +354,7 @@ TEST(Container, SaveThroughALinkWritesItsTargetAndKeepsItsPermissions) {
     const std::string plain = dir.File("plain.bin");
     WriteFile(plain, Bytes(16384, 0x11));
     fs::permissions(plain, fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(image.SaveToFile(plain, 2));
+    ASSERT_TRUE(image.SaveToFile(plain, FileFormat::EPROM27C128));
     EXPECT_EQ(fs::status(plain).permissions() & fs::perms::mask, fs::perms::owner_read | fs::perms::owner_write);
 }
 
@@ -365,7 +371,7 @@ TEST(Container, SaveRefusesWhatIsNotARegularFileAndLeavesItInPlace) {
     EPROM image;
     image.LoadFromArray(LH23Image());
     for (const std::string& path : {fifo, folder, linkToFifo}) {
-        EXPECT_FALSE(image.SaveToFile(path, 3)) << path;
+        EXPECT_FALSE(image.SaveToFile(path, FileFormat::EPROM27C256)) << path;
         EXPECT_NE(image.LastSaveError(), "") << path;
         EXPECT_EQ(image.GetFileName(), "") << path;
     }
@@ -381,7 +387,7 @@ TEST(Container, SaveBelowAFileFails) {
     WriteFile(dir.File("plain"), Bytes(10, 1));
     EPROM image;
     image.LoadFromArray(Filled());
-    EXPECT_FALSE(image.SaveToFile(dir.File("plain") + "/out.bin", 3));
+    EXPECT_FALSE(image.SaveToFile(dir.File("plain") + "/out.bin", FileFormat::EPROM27C256));
     EXPECT_EQ(ReadFile(dir.File("plain")), Bytes(10, 1));
 }
 
@@ -395,7 +401,7 @@ TEST(Container, FilePatchesGoToTheFileAndDevicePatchesStayInMemory) {
     for (const auto& p : patches) EXPECT_EQ(image.ReadByte(p[0]), p[1]) << p[0];
     EXPECT_FALSE(image.HasBeenModified()); // patches touch both buffers
 
-    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), 3));
+    ASSERT_TRUE(image.SaveToFile(dir.File("out.bin"), FileFormat::EPROM27C256));
     const Bytes file = ReadFile(dir.File("out.bin"));
     for (const auto& p : patches) {
         EXPECT_EQ(file[static_cast<std::size_t>(p[0])], p[2]) << p[0];

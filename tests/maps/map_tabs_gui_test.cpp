@@ -771,7 +771,7 @@ TEST(QtMapGridTest, KeysBecomeEditorCharacters) {
         int key;
         Qt::KeyboardModifiers mods;
         QString text;
-        int expected;
+        char expected;
     };
     const Case cases[] = {{Qt::Key_C, Qt::ControlModifier, "\x03", 3}, {Qt::Key_V, Qt::ControlModifier, "", 22},
                           {Qt::Key_E, Qt::ControlModifier, "", 5},     {Qt::Key_Q, Qt::NoModifier, "q", 'q'},
@@ -789,7 +789,7 @@ TEST(QtMapGridTest, ArrowKeysStillMoveTheCurrentCell) {
     g.SetFixedRows(1);
     g.SetFixedCols(1);
     int pressed = 0;
-    g.onKeyPress = [&](int) { return ++pressed, true; };
+    g.onKeyPress = [&](char) { return ++pressed, true; };
     g.SetCurrentCell(1, 1);
     g.setFocus();
     QTest::keyClick(&g, Qt::Key_Right);

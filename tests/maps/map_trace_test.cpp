@@ -17,6 +17,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -565,11 +566,11 @@ struct KeyCase {
     MapTab tab;
     int mapId;
     bool op;
-    int key;
-    int code;
+    char key;
+    std::optional<EditOp> expected; // none: the key stays a typed character
 };
 
-TEST(MapKeyTest, LettersBecomeOperationCodes) {
+TEST(MapKeyTest, LettersBecomeEditOperations) {
     using TE = TableEditor;
     const KeyCase cases[] = {
         {MapTab::Fuel, 1, false, 'q', TE::BOGUSKEY_INC1SEL},  {MapTab::Fuel, 1, false, 'Q', TE::BOGUSKEY_INC1SEL},
@@ -578,18 +579,18 @@ TEST(MapKeyTest, LettersBecomeOperationCodes) {
         {MapTab::Fuel, 1, false, 'D', TE::BOGUSKEY_DECPSEL},  {MapTab::Fuel, 1, true, 'q', TE::BOGUSKEY_INC1OP},
         {MapTab::Fuel, 1, true, 'a', TE::BOGUSKEY_DEC1OP},    {MapTab::Fuel, 1, true, 'w', TE::BOGUSKEY_INC2OP},
         {MapTab::Fuel, 1, true, 's', TE::BOGUSKEY_DEC2OP},    {MapTab::Fuel, 1, true, 'e', TE::BOGUSKEY_INCPOP},
-        {MapTab::Fuel, 1, true, 'd', TE::BOGUSKEY_DECPOP},    {MapTab::Fuel, 1, false, '5', '5'},
-        {MapTab::Fuel, 1, false, 3, 3},                       {MapTab::Fuel, 1, false, 'x', 'x'},
+        {MapTab::Fuel, 1, true, 'd', TE::BOGUSKEY_DECPOP},    {MapTab::Fuel, 1, false, '5', std::nullopt},
+        {MapTab::Fuel, 1, false, 3, std::nullopt},            {MapTab::Fuel, 1, false, 'x', std::nullopt},
         // ignition: swapped except on the max knock retard maps
         {MapTab::Ignition, 17, false, 'q', TE::BOGUSKEY_DEC1SEL}, {MapTab::Ignition, 17, false, 'A', TE::BOGUSKEY_INC1SEL},
         {MapTab::Ignition, 17, false, 'w', TE::BOGUSKEY_DEC2SEL}, {MapTab::Ignition, 17, true, 's', TE::BOGUSKEY_INC2OP},
         {MapTab::Ignition, 38, false, 'q', TE::BOGUSKEY_DEC1SEL}, {MapTab::Ignition, 25, false, 'q', TE::BOGUSKEY_INC1SEL},
         {MapTab::Ignition, 27, true, 'a', TE::BOGUSKEY_DEC1OP},   {MapTab::Ignition, 26, false, 'S', TE::BOGUSKEY_DEC2SEL},
-        {MapTab::Ignition, 17, false, 'e', 'e'},                  {MapTab::Ignition, 17, false, 'D', 'D'},
+        {MapTab::Ignition, 17, false, 'e', std::nullopt},         {MapTab::Ignition, 17, false, 'D', std::nullopt},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(MapKeyToEditorCode(c.tab, c.mapId, c.op, c.key), c.code)
-            << (c.tab == MapTab::Fuel ? "fuel " : "ignition ") << c.mapId << " " << c.op << " " << c.key;
+        EXPECT_EQ(MapKeyToEditOp(c.tab, c.mapId, c.op, c.key), c.expected)
+            << (c.tab == MapTab::Fuel ? "fuel " : "ignition ") << c.mapId << " " << c.op << " " << int{c.key};
 }
 
 } // namespace

@@ -25,7 +25,7 @@ TEST_F(EditTest, StepChangesClampAtTheLimits) {
         MapTab tab;
         const char* listText;
         int start;
-        int code;
+        EditOp code;
         int expected;
     };
     auto ezk = [] { return maps_test::EZKBytes(0); };
@@ -54,7 +54,7 @@ TEST_F(EditTest, StepChangesClampAtTheLimits) {
         image->WriteMapCell(mapId, lastX, 0, c.start - offset);
         editor->RenderTable();
         Select(0, 0, 0, 0);
-        editor->KeyPress(c.code);
+        editor->Apply(c.code);
         EXPECT_EQ(image->ReadMapCell(mapId, lastX, 0) + offset, c.expected) << c.listText << " from " << c.start;
     }
 }
@@ -68,7 +68,7 @@ TEST_F(EditTest, StepSizesAndSelectionRectangle) {
         for (int c = 0; c < 3; ++c) editor->SetCellValue(r, c, 10 * r + c);
     changes.clear();
     Select(0, 0, 0, 0);
-    editor->KeyPress(TE::BOGUSKEY_INC2SEL);
+    editor->Apply(TE::BOGUSKEY_INC2SEL);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(Cell(0, 0), "0");
 
@@ -77,7 +77,7 @@ TEST_F(EditTest, StepSizesAndSelectionRectangle) {
     grid.SetSelectionEnd(grid.FixedRows() + 1, 2);
     changes.clear();
     dialogs.log.clear();
-    editor->KeyPress(TE::BOGUSKEY_INC1SEL);
+    editor->Apply(TE::BOGUSKEY_INC1SEL);
     EXPECT_EQ(Cell(1, 1), "12");
     EXPECT_EQ(Cell(2, 2), "23");
     EXPECT_EQ(Cell(0, 0), "0");
@@ -93,7 +93,7 @@ TEST_F(EditTest, StepSizesAndSelectionRectangle) {
 TEST_F(EditTest, PercentageChanges) {
     struct Case {
         int start;
-        int code;
+        EditOp code;
         std::optional<std::string> answer;
         int expected;
         bool message;
@@ -120,7 +120,7 @@ TEST_F(EditTest, PercentageChanges) {
         dialogs.messages.clear();
         dialogs.log.clear();
         dialogs.inputs.push_back(c.answer);
-        editor->KeyPress(c.code);
+        editor->Apply(c.code);
         EXPECT_EQ(editor->GetCellValue(0, 0), c.expected) << c.start << " " << c.answer.value_or("<cancel>");
         EXPECT_EQ(image->ReadMapCell(1, 15, 0), c.expected + 128);
         if (c.message) {
@@ -137,10 +137,10 @@ TEST_F(EditTest, PercentageChanges) {
 TEST_F(EditTest, PercentageRefusedWithoutFactorOrOperatingPoint) {
     Open(maps_test::LH23Bytes(), MapTab::Fuel, "Acceleration enrichment (cat)");
     Select(0, 0, 0, 0);
-    editor->KeyPress(TE::BOGUSKEY_INCPSEL);
+    editor->Apply(TE::BOGUSKEY_INCPSEL);
     EXPECT_FALSE(Asked());
     OpenBaseMap();
-    editor->KeyPress(TE::BOGUSKEY_INCPOP); // no operating point yet
+    editor->Apply(TE::BOGUSKEY_INCPOP); // no operating point yet
     EXPECT_FALSE(Asked());
 }
 
@@ -392,18 +392,53 @@ TEST_F(EditTest, OperatingPointMarkerAndOpCodes) {
     EXPECT_DOUBLE_EQ(m1.centreY, FakeGrid::kRowHeight * 2);
     editor->SetCellValue(0, 15, 10);
     changes.clear();
-    editor->KeyPress(TE::BOGUSKEY_INC2OP); // row RoundEven(0.5) = 0, column 15
+    editor->Apply(TE::BOGUSKEY_INC2OP); // row RoundEven(0.5) = 0, column 15
     EXPECT_EQ(editor->GetCellValue(0, 15), 20);
     ASSERT_EQ(changes.size(), 1u);
     EXPECT_EQ(changes[0], std::make_tuple(0, 0, 148));
     dialogs.inputs = {std::string("10")};
-    editor->KeyPress(TE::BOGUSKEY_DECPOP);
+    editor->Apply(TE::BOGUSKEY_DECPOP);
     EXPECT_EQ(editor->GetCellValue(0, 15), conv::RoundEven(((1 + 20 / 512.0) * 0.9 - 1) * 512));
     editor->HideOperatingPoint();
     EXPECT_FALSE(m1.visible || m2.visible);
     changes.clear();
-    editor->KeyPress(TE::BOGUSKEY_INC1OP);
+    editor->Apply(TE::BOGUSKEY_INC1OP);
     EXPECT_TRUE(changes.empty());
+}
+
+TEST_F(EditTest, EachPercentageOperationAsksItsQuestionAndChangesItsCell) {
+    OpenBaseMap();
+    FakeMarker m1, m2;
+    editor->SetOperatingPointControls(&m1, &m2);
+    editor->ShowOperatingPoint(20, 3864, 0, 0); // operating point cell: row 0, column 15
+    struct Case {
+        EditOp op;
+        const char* prompt;
+        int selected;         // cell 0, 0 afterwards
+        int atOperatingPoint; // cell 0, 15 afterwards
+    };
+    const Case cases[] = {
+        {TE::BOGUSKEY_INCPSEL, "Enter percentage value by which fueling in selected cells should be increased:", 51,
+         0},
+        {TE::BOGUSKEY_DECPSEL, "Enter percentage value by which fueling in selected cells should be decreased:", -51,
+         0},
+        {TE::BOGUSKEY_INCPOP,
+         "Enter percentage value by which fueling at current operating point should be increased:", 0, 51},
+        {TE::BOGUSKEY_DECPOP,
+         "Enter percentage value by which fueling at current operating point should be decreased:", 0, -51},
+    };
+    for (const auto& c : cases) {
+        editor->SetCellValue(0, 0, 0);
+        editor->SetCellValue(0, 15, 0);
+        Select(0, 0, 0, 0);
+        dialogs.log.clear();
+        dialogs.inputs = {std::string("10")};
+        editor->Apply(c.op);
+        ASSERT_FALSE(dialogs.log.empty()) << c.prompt;
+        EXPECT_EQ(dialogs.log.front(), std::string("InputBox|Kestrovane|") + c.prompt + "|");
+        EXPECT_EQ(editor->GetCellValue(0, 0), c.selected) << c.prompt;
+        EXPECT_EQ(editor->GetCellValue(0, 15), c.atOperatingPoint) << c.prompt;
+    }
 }
 
 TEST_F(EditTest, CellColoursKeepTheSelection) {

@@ -164,8 +164,8 @@ TEST_F(RenderTest, MapZeroGivesEmptyGridAndNoEdits) {
     EXPECT_EQ(grid.Rows(), 0);
     EXPECT_EQ(grid.Cols(), 0);
     dialogs.clipboard = "1\t2";
-    for (int key : {TableEditor::BOGUSKEY_INC1SEL, TableEditor::BOGUSKEY_INCPSEL, TableEditor::KEY_PASTE, int{'5'}})
-        empty.KeyPress(key);
+    for (EditOp op : {TableEditor::BOGUSKEY_INC1SEL, TableEditor::BOGUSKEY_INCPSEL}) empty.Apply(op);
+    for (char key : {TableEditor::KEY_PASTE, '5'}) empty.KeyPress(key);
     empty.SetCellValue(0, 0, 5);
     EXPECT_EQ(image->Bytes(), before);
     EXPECT_TRUE(dialogs.log.empty());

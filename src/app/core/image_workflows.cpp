@@ -419,7 +419,7 @@ SaveResult ImageWorkflows::Save(EPROM& image) {
     bool ok = false;
     {
         Hourglass busy(s_.dialogs);
-        ok = image.SaveToFile(image.GetFileName(), 0);
+        ok = image.SaveToFile(image.GetFileName(), FileFormat::None);
     }
     if (!ok) {
         s_.dialogs.MessageBox(kSaveFailedMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
@@ -438,8 +438,8 @@ SaveResult ImageWorkflows::SaveAs(EPROM& image) {
     case EcuType::EZF: label = "EZF (ignition)"; break;
     case EcuType::Unknown: label = ""; break;
     }
-    int format = image.GetFileFormat();
-    if (format == 0) format = image.GetDefaultSaveFormat();
+    FileFormat format = image.GetFileFormat();
+    if (format == FileFormat::None) format = image.GetDefaultSaveFormat();
     auto file = s_.dialogs.SaveFileDialog("Save " + label + " EPROM image", image.GetFileDialogFormats(), ".bin",
                                           image.GetFileName(), image.FileFormat2FileDialogFormat(format));
     if (!file || file->path.empty()) return SaveResult::Cancel;

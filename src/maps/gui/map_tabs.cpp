@@ -194,7 +194,7 @@ MapTabPanel::MapTabPanel(MapTab tab, MapTabs& tabs, QWidget* parent)
     lblYAxis_ = Caption(n.yAxis, this);
     lblYAxis_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     grid_ = new QtMapGrid(n.grid, n.marker, this);
-    grid_->onKeyPress = [this](int key) { return GridKeyPress(key); };
+    grid_->onKeyPress = [this](char key) { return GridKeyPress(key); };
     grid_->onKeyDown = [this](int keyCode, int shift) { return GridKeyDown(keyCode, shift); };
     chart_ = new MapChartView(n.chart, this, tabs.Services().allow3DChart);
     chart_->hide();
@@ -390,14 +390,17 @@ void MapTabPanel::UpdateTraceTimer() {
         traceTimer_->start(static_cast<int>(kTracePeriodSeconds * 1000));
 }
 
-bool MapTabPanel::GridKeyPress(int key) {
+bool MapTabPanel::GridKeyPress(char key) {
     TableEditor* editor = tabs_.Editor();
     if (editor == nullptr) return false;
-    const int code = MapKeyToEditorCode(tab_, editor->GetMap(), AtOperatingPoint(), key);
-    const bool handled = code < 0 || (key >= '0' && key <= '9') || key == '-' || key == TableEditor::KEY_COPY ||
+    if (const auto op = MapKeyToEditOp(tab_, editor->GetMap(), AtOperatingPoint(), key)) {
+        editor->Apply(*op);
+        return true;
+    }
+    const bool handled = (key >= '0' && key <= '9') || key == '-' || key == TableEditor::KEY_COPY ||
                          key == TableEditor::KEY_EDIT || key == TableEditor::KEY_PASTE;
     if (!handled) return false;
-    editor->KeyPress(code);
+    editor->KeyPress(key);
     return true;
 }
 
@@ -453,7 +456,7 @@ void MapTabPanel::TraceTick() {
 MapTabs::MapTabs(std::unique_ptr<TableEditor>& fuelmapeditor, MapTabServices services, QObject* parent)
     : QObject(parent), fuelmapeditor_(fuelmapeditor), services_(std::move(services)) {
     connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget*) { UpdateEditActions(); });
-    auto editKey = [this](int key) {
+    auto editKey = [this](char key) {
         QWidget* focus = QApplication::focusWidget();
         if (focus == nullptr) return;
         if (focus == fuelGrid_.data() && fuel_ != nullptr) fuel_->GridKeyPress(key);

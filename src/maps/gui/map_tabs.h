@@ -95,7 +95,7 @@ public:
     bool MapUsed() const { return mapUsed_; }
     // A key character of the grid, as the window's key mapping hands it to the editor; true
     // when the editor took it.
-    bool GridKeyPress(int key);
+    bool GridKeyPress(char key);
     bool GridKeyDown(int keyCode, int shift);
     // One tick of the trace timer (also run by tests).
     void TraceTick();

@@ -1,5 +1,7 @@
 #include "maps/gui/qt_map_grid.h"
 
+#include "maps/table_editor.h"
+
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
@@ -28,19 +30,19 @@ int Pixels(double twips) { return static_cast<int>(std::lround(twips / kTwipsPer
 
 } // namespace
 
-int EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text) {
+char EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text) {
     if (modifiers & Qt::ControlModifier) {
         switch (qtKey) {
-        case Qt::Key_C: return 3;
-        case Qt::Key_E: return 5;
-        case Qt::Key_V: return 22;
+        case Qt::Key_C: return TableEditor::KEY_COPY;
+        case Qt::Key_E: return TableEditor::KEY_EDIT;
+        case Qt::Key_V: return TableEditor::KEY_PASTE;
         default: return 0;
         }
     }
     if (text.isEmpty()) return 0;
     const QChar c = text.at(0);
     if (c.unicode() < 32 || c.unicode() == 127 || c.unicode() > 126) return 0;
-    return c.unicode();
+    return static_cast<char>(c.unicode());
 }
 
 // --- marker ---
@@ -292,7 +294,7 @@ void QtMapGrid::keyPressEvent(QKeyEvent* e) {
     const int keyCode = e->key() >= Qt::Key_F1 && e->key() <= Qt::Key_F24 ? 112 + (e->key() - Qt::Key_F1) : 0;
     bool used = false;
     if (keyCode != 0 && onKeyDown) used = onKeyDown(keyCode, shift);
-    const int ch = EditorCharacterOfKey(e->key(), e->modifiers(), e->text());
+    const char ch = EditorCharacterOfKey(e->key(), e->modifiers(), e->text());
     if (ch != 0 && onKeyPress) used = onKeyPress(ch) || used;
     if (used) {
         e->accept();

@@ -56,9 +56,9 @@ public:
     // `markerName` is the objectName of both marker parts (MapOPIndicator / IgnMapOPIndicator).
     QtMapGrid(const QString& objectName, const QString& markerName, QWidget* parent = nullptr);
 
-    // Key handlers: `onKeyPress` gets a character or an editor code, `onKeyDown` a key code and
+    // Key handlers: `onKeyPress` gets a character (EditorCharacterOfKey), `onKeyDown` a key code and
     // the shift state (1 shift, 2 ctrl, 4 alt). A handler returns true when it used the key.
-    std::function<bool(int key)> onKeyPress;
+    std::function<bool(char key)> onKeyPress;
     std::function<bool(int keyCode, int shift)> onKeyDown;
 
     MarkerPart* Marker(int index) const { return markers_[static_cast<std::size_t>(index)]; }
@@ -122,4 +122,4 @@ private:
 
 // Qt key event -> the character the editor gets, or 0 when the key is no character: Ctrl+C 3,
 // Ctrl+E 5, Ctrl+V 22, printable text as its first character.
-int EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text);
+char EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text);
