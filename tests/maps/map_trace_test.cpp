@@ -396,6 +396,40 @@ TEST_F(TraceFixture, EzkRecordPlacesTheMarkerShowsAdvanceAndCountsKnocks) {
     EXPECT_EQ(trace->Knock().text, "0");
 }
 
+TEST_F(TraceFixture, EzkWarmupMapMarkerMovesByRowOnlyAndHasNoChartPoint) {
+    // Without stored breakpoints the coolant reading has no column: the marker stands on the
+    // row's label whatever the reading, and no edit goes to a guessed cell.
+    Open("EZK_D-S4", MapTab::Ignition, "Warmup compensation map (cruise)");
+    ASSERT_TRUE(Configure());
+    for (int coolant : {0, 40, 120, 176, 255}) {
+        device.record = RecordBuilder()
+                            .Ram(1, 1)
+                            .Ram(400, 2)
+                            .Ram(100, 1)
+                            .Ram(coolant, 1)
+                            .Ram(80, 1)
+                            .Ram(0, 1)
+                            .Ram(0, 1) // part load: neither switch
+                            .Ram(0, 1)
+                            .Item(32768, 2)
+                            .bytes;
+        auto r = Tick();
+        ASSERT_TRUE(r.sample.valid) << coolant;
+        EXPECT_TRUE(r.markerShown) << coolant;
+        EXPECT_TRUE(marker1.visible) << coolant;
+        EXPECT_FLOAT_EQ(editor->OperatingPointX(), -1) << coolant;
+        EXPECT_FLOAT_EQ(editor->OperatingPointY(), 0) << coolant;
+        EXPECT_NEAR(marker1.centreX, TableEditor::COLUMN_WIDTH / 2.0, 1) << coolant;
+        EXPECT_NEAR(marker1.centreY, grid.RowPos(1) + grid.RowHeight(1) / 2.0, 1) << coolant;
+        std::vector<std::int32_t> before;
+        for (int x = 0; x < 15; ++x) before.push_back(image->ReadMapCell(13, x, 0));
+        editor->KeyPress(TableEditor::BOGUSKEY_INC1OP);
+        for (int x = 0; x < 15; ++x) EXPECT_EQ(image->ReadMapCell(13, x, 0), before[static_cast<std::size_t>(x)]) << x;
+        r = Tick(true);
+        EXPECT_FALSE(r.chartX.has_value()) << coolant;
+    }
+}
+
 TEST_F(TraceFixture, EzkWotIgnoreShowsTheCruiseMapAtFullLoad) {
     for (bool ignored : {false, true}) {
         Open("EZK_D-S4", MapTab::Ignition, "Cruise map (98 octane cat)");
