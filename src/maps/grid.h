@@ -33,6 +33,9 @@ public:
     virtual std::string TextMatrix(int row, int col) const = 0;
     virtual void SetTextMatrix(int row, int col, const std::string& text) = 0;
 
+    // Tool tip of any cell; outside the grid: ignored. Cells keep their tip until the grid shrinks past them.
+    virtual void SetToolTip(int row, int col, const std::string& text) = 0;
+
     // Background colour (0x00BBGGRR) of the current cell.
     virtual std::uint32_t CellBackColor() const = 0;
     virtual void SetCellBackColor(std::uint32_t colour) = 0;

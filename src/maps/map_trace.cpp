@@ -65,8 +65,8 @@ bool IsRpmAxis(XAxisType t) {
 }
 
 bool IsCoolantAxis(XAxisType t) {
-    return t == TableEditor::COOLANTAXIS || t == TableEditor::IGNCOOLANTAXIS ||
-           t == TableEditor::EZFCOOLANTAXISIDLE || t == TableEditor::EZFCOOLANTAXISCRUISE ||
+    // The EZK warm-up maps' numbered columns have no temperatures to place a reading on.
+    return t == TableEditor::COOLANTAXIS || t == TableEditor::EZFCOOLANTAXISIDLE || t == TableEditor::EZFCOOLANTAXISCRUISE ||
            t == TableEditor::EZFCOOLANTAXISWOT;
 }
 
@@ -303,7 +303,7 @@ TraceTickResult MapTrace::Tick(TableEditor& editor, bool chartView) {
             r.chartX = ChartOperatingX(editor, image_->GetECUType(), s);
         } else {
             editor.ShowOperatingPoint(s.rpmValue, s.loadValue, s.coolantValue, s.airTempValue);
-            r.markerShown = editor.OperatingPointX() >= 0;
+            r.markerShown = editor.OperatingPointShown();
         }
     } else {
         editor.HideOperatingPoint();

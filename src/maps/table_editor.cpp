@@ -53,6 +53,7 @@ void TableEditor::SetOperatingPointControls(MapMarker* marker1, MapMarker* marke
     opMarker2_ = marker2;
     opX_ = -1.0f;
     opY_ = -1.0f;
+    opShown_ = false;
 }
 
 void TableEditor::SetXAxisType(XAxisType t) {
@@ -129,7 +130,7 @@ void TableEditor::RenderTable() {
     int columns = 0;
     int fixedRows = 1;
     std::vector<std::int32_t> mapPoints;
-    enum class Header { None, LhRpm, EzkRpm, EzfRpm, LhCoolant, EzkCoolant, EzfCoolant, EzfAir } header = Header::None;
+    enum class Header { None, Numbered, LhRpm, EzkRpm, EzfRpm, LhCoolant, EzfCoolant, EzfAir } header = Header::None;
     auto collect = [&](int n, auto point) {
         columns = std::clamp(n, 0, kMaxAxisPoints);
         for (int x = 0; x < columns; ++x) mapPoints.push_back(static_cast<std::int32_t>(point(x)));
@@ -148,8 +149,10 @@ void TableEditor::RenderTable() {
         header = Header::LhCoolant;
         break;
     case IGNCOOLANTAXIS:
-        collect(15, [&](int x) { return image.GetMapXAxisPoint(mapId_, x); });
-        header = Header::EzkCoolant;
+        // No coolant breakpoints are stored with these maps: the columns are numbered from the
+        // left (the cells are stored from the right, so map x 14 is column 1).
+        collect(kNumberedColumns, [&](int x) { return kNumberedColumns - x; });
+        header = Header::Numbered;
         break;
     case IGNRPMAXIS1:
     case IGNRPMAXIS2:
@@ -181,8 +184,7 @@ void TableEditor::RenderTable() {
     default:
         break;
     }
-    if (header == Header::LhCoolant || header == Header::EzkCoolant || header == Header::EzfCoolant ||
-        header == Header::EzfAir)
+    if (header == Header::LhCoolant || header == Header::EzfCoolant || header == Header::EzfAir)
         fixedRows = 2;
 
     xAxisPoints_.resize(static_cast<std::size_t>(columns));
@@ -242,15 +244,16 @@ void TableEditor::RenderTable() {
         case Header::EzfRpm:
             top = std::to_string(static_cast<long long>(conv::RoundToSignificant(conv::EZF_RpmFromPeriod(p), 2)));
             break;
+        case Header::Numbered:
+            top = std::to_string(p);
+            grid_->SetToolTip(0, c + 1, std::string(kNoBreakpointsTip));
+            break;
         case Header::LhCoolant:
-        case Header::EzkCoolant:
         case Header::EzfCoolant:
         case Header::EzfAir: {
             int celsius = 0;
             if (header == Header::LhCoolant)
                 celsius = lh22 ? conv::TempLH22Coolant(p) : conv::TempLH23Coolant(p);
-            else if (header == Header::EzkCoolant)
-                celsius = conv::TempEZKCoolant(p);
             else if (header == Header::EzfCoolant)
                 celsius = conv::TempEZFCoolant(p);
             else
@@ -682,7 +685,6 @@ void TableEditor::ShowOperatingPoint(double rpmValue, double loadValue, double c
     case IGNRPMAXIS3:
     case EZFRPMAXIS: x = FindXCoord(rpmValue); break;
     case COOLANTAXIS:
-    case IGNCOOLANTAXIS:
     case EZFCOOLANTAXISIDLE:
     case EZFCOOLANTAXISCRUISE:
     case EZFCOOLANTAXISWOT: x = FindXCoord(coolantValue); break;
@@ -692,12 +694,16 @@ void TableEditor::ShowOperatingPoint(double rpmValue, double loadValue, double c
     }
     float y = 0.0f;
     if (yAxisType_ == MAPMAFAXIS || yAxisType_ == IGNLOADAXIS || yAxisType_ == EZFLOADAXIS) y = FindYCoord(loadValue);
-    opX_ = x;
+    // Numbered columns have no breakpoint to place the reading between: the marker follows the
+    // row only, on the row's label, and no cell is at the operating point.
+    const bool rowOnly = xAxisType_ == IGNCOOLANTAXIS;
+    opX_ = rowOnly ? -1.0f : x;
     opY_ = y;
+    opShown_ = true;
     if (grid_ == nullptr) return;
-    const int col = static_cast<int>(std::floor(x)) + grid_->FixedCols();
+    const int col = rowOnly ? 0 : static_cast<int>(std::floor(x)) + grid_->FixedCols();
     const int row = static_cast<int>(std::floor(y)) + grid_->FixedRows();
-    const double cx = grid_->ColPos(col) + (x - std::floor(x) + 0.5) * grid_->ColWidth(col);
+    const double cx = grid_->ColPos(col) + (rowOnly ? 0.5 : x - std::floor(x) + 0.5) * grid_->ColWidth(col);
     const double cy = grid_->RowPos(row) + (y - std::floor(y) + 0.5) * grid_->RowHeight(row);
     for (MapMarker* m : {opMarker1_, opMarker2_}) {
         if (m == nullptr) continue;
@@ -711,6 +717,7 @@ void TableEditor::HideOperatingPoint() {
         if (m != nullptr) m->SetVisible(false);
     opX_ = -1.0f;
     opY_ = -1.0f;
+    opShown_ = false;
 }
 
 void TableEditor::SaveSelection() {

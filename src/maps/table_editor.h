@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "maps/axis_types.h"
@@ -76,6 +77,11 @@ public:
     static constexpr int KEYCODE_F2 = 113;
     // Width of every grid column in twips.
     static constexpr int COLUMN_WIDTH = 600;
+    // Columns of a map whose axis has no stored breakpoints (shown numbered 1 .. 15), and the tool
+    // tip of their headers.
+    static constexpr int kNumberedColumns = 15;
+    static constexpr std::string_view kNoBreakpointsTip =
+        "The coolant temperature breakpoints are not stored with this map.";
 
     // Raised after every stored cell: map X index, map Y index, new stored value.
     using ChangeCellValueHandler = std::function<void(int mapX, int mapY, std::int32_t storedValue)>;
@@ -136,6 +142,9 @@ public:
     // editor has no marker parts.
     void ShowOperatingPoint(double rpmValue, double loadValue, double coolantValue, double airTempValue);
     void HideOperatingPoint();
+    // Whether the marker stands on the grid; its data column is -1 where the columns have no
+    // breakpoints (the marker then follows the row only).
+    bool OperatingPointShown() const { return opShown_; }
     float OperatingPointX() const { return opX_; }
     float OperatingPointY() const { return opY_; }
 
@@ -224,6 +233,7 @@ private:
     MapMarker* opMarker2_ = nullptr;
     float opX_ = -1.0f;
     float opY_ = -1.0f;
+    bool opShown_ = false;
     int savedSelection_[4] = {0, 0, 0, 0};
     int incdec1StepSize_ = 1;
     int incdec2StepSize_ = 0;

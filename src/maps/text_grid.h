@@ -38,6 +38,8 @@ public:
     void SetTextMatrix(int row, int col, const std::string& text) override {
         if (Inside(row, col)) texts_[Index(row, col)] = text;
     }
+    // Only texts are rendered: a tip has nowhere to show.
+    void SetToolTip(int, int, const std::string&) override {}
     std::uint32_t CellBackColor() const override {
         return Inside(row_, col_) ? colours_[Index(row_, col_)] : kWhite;
     }

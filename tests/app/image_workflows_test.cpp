@@ -417,6 +417,97 @@ INSTANTIATE_TEST_SUITE_P(
                                         "No ECU with Kestrovane Programmable EPROM Module was found"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With the module present, the replaced image is offered for saving before anything goes to the
+// module: a Cancel there leaves the module's memory, the slot and the recent files as they were.
+struct DeviceReplaceCase {
+    const char* name;
+    bool newImage; // File > New instead of a file
+    MsgResult savePrompt;
+    bool loads;
+};
+
+void PrintTo(const DeviceReplaceCase& c, std::ostream* os) { *os << c.name; }
+
+class DeviceReplaceTest : public WorkflowTest, public ::testing::WithParamInterface<DeviceReplaceCase> {};
+
+TEST_P(DeviceReplaceTest, SavePromptComesBeforeTheModuleLoad) {
+    const auto& c = GetParam();
+    Preload("old.bin", BaseImage("MRX_D"));
+    shell.FuelImage().WriteByte(100, 0x42);
+    shell.Context().deviceIO = true;
+    modules.Mem(1) = BaseImage("MRX_D");
+    const Bytes moduleBefore = modules.Mem(1);
+    modules.log.clear();
+    std::size_t moduleEntriesAtPrompt = 999;
+    dialogs.onMessage = [&](const std::string& text) {
+        if (Contains(text, "Save changes to")) moduleEntriesAtPrompt = modules.log.size();
+    };
+    bool loaded = false;
+    if (c.newImage) {
+        view.newChoice = NewImageChoice{"MRX_D", true};
+        dialogs.answers = {c.savePrompt};
+        loaded = Flows().FileOpen(OpenSource::NewImage());
+    } else {
+        loaded = Open(dir.Write("new.bin", BaseImage("MRX_D-SUPERMAF")), {MsgResult::OK, c.savePrompt});
+    }
+    EXPECT_EQ(loaded, c.loads);
+    EXPECT_EQ(moduleEntriesAtPrompt, 0u); // nothing had gone to the module when the prompt came
+    if (c.loads) {
+        EXPECT_EQ(shell.FuelImage().LH23EZK_GetMAFType(), "SuperMAF");
+        EXPECT_NE(modules.Mem(1), moduleBefore);
+        const Bytes sent = BaseImage("MRX_D-SUPERMAF");
+        std::size_t differing = 0;
+        for (std::size_t i = 0; i < sent.size(); ++i) differing += modules.Mem(1)[i] != sent[i];
+        EXPECT_LE(differing, 3u);
+        EXPECT_TRUE(std::find(modules.log.begin(), modules.log.end(), "PemFinish") != modules.log.end());
+    } else {
+        EXPECT_EQ(modules.Mem(1), moduleBefore);
+        EXPECT_TRUE(modules.log.empty());
+        EXPECT_EQ(shell.FuelImage().GetFileName(), dir.File("old.bin"));
+        EXPECT_EQ(shell.FuelImage().ReadByte(100), 0x42);
+        EXPECT_TRUE(shell.FuelImage().HasBeenModified());
+        EXPECT_EQ(Flows().Recent().Entries()[0], dir.File("old.bin"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Routes, DeviceReplaceTest,
+    ::testing::Values(DeviceReplaceCase{"open_cancel", false, MsgResult::Cancel, false},
+                      DeviceReplaceCase{"open_no", false, MsgResult::No, true},
+                      DeviceReplaceCase{"new_cancel", true, MsgResult::Cancel, false},
+                      DeviceReplaceCase{"new_no", true, MsgResult::No, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The unit's name in the save prompt and in the Save As title.
+TEST_F(WorkflowTest, SavePromptAndSaveAsNameTheUnit) {
+    struct Case {
+        const char* base;
+        const char* prompt;
+        const char* title;
+    } cases[] = {
+        {"MRX_D", "fuel injection (LH)", "Save LH (fuel) EPROM image"},
+        {"EZK_D-S4", "ignition (EZK)", "Save EZK (ignition) EPROM image"},
+        {"MRX_LH22_USA", "fuel injection (LH)", "Save LH (fuel) EPROM image"},
+        {"EZF_EURO", "ignition (EZF)", "Save EZF (ignition) EPROM image"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.base);
+        EPROM image;
+        ASSERT_EQ(LoadBaseImage(c.base, image), "");
+        image.WriteByte(100, static_cast<std::uint8_t>(image.ReadByte(100) ^ 0xFF));
+        dialogs.messages.clear();
+        dialogs.log.clear();
+        dialogs.answers = {MsgResult::Cancel};
+        EXPECT_EQ(Flows().SavePrompt(image), MsgResult::Cancel);
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0], std::string("Save changes to ") + c.prompt + " EPROM Untitled?");
+        dialogs.files = {std::nullopt};
+        EXPECT_EQ(Flows().SaveAs(image), SaveResult::Cancel);
+        ASSERT_FALSE(dialogs.log.empty());
+        EXPECT_EQ(dialogs.log.back().rfind(std::string("SaveFileDialog|") + c.title + "|", 0), 0u) << dialogs.log.back();
+    }
+}
+
 // ---- File > New ----
 
 TEST_F(WorkflowTest, NewImageRemembersTheChoiceAndIsNotAskedAbout) {
@@ -671,6 +762,14 @@ TEST_P(StartupChannelTest, DownloadsTheUnitsThatCameUp) {
     EXPECT_EQ(modules.log.front(), "PemDetectStart|3");
     EXPECT_EQ(modules.log.back(), "PemFinish");
     EXPECT_NE(std::find(dialogs.log.begin(), dialogs.log.end(), "ShowProgress|Finishing up|2"), dialogs.log.end());
+    // The finishing command goes to each unit that came up, selected in turn.
+    std::vector<std::string> finishing;
+    if (c.fuel) finishing.insert(finishing.end(), {"PemSelect|1", "PemFinish"});
+    if (c.ignition) finishing.insert(finishing.end(), {"PemSelect|2", "PemFinish"});
+    ASSERT_GE(modules.log.size(), finishing.size());
+    EXPECT_EQ(std::vector<std::string>(modules.log.end() - static_cast<std::ptrdiff_t>(finishing.size()),
+                                       modules.log.end()),
+              finishing);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -72,6 +72,10 @@ public:
     int RowPos(int row) const override { return row * kRowHeight; }
     int RowHeight(int) const override { return kRowHeight; }
 
+    void SetToolTip(int row, int col, const std::string& text) override {
+        if (row >= 0 && col >= 0 && row < rows_ && col < cols_) tips_[{row, col}] = text;
+    }
+
     bool Redraw() const override { return redraw_; }
     void SetRedraw(bool on) override { redraw_ = on; }
 
@@ -79,6 +83,10 @@ public:
     std::uint32_t ColourAt(int row, int col) const {
         auto it = colours_.find({row, col});
         return it == colours_.end() ? 0xFFFFFFu : it->second;
+    }
+    std::string ToolTipAt(int row, int col) const {
+        auto it = tips_.find({row, col});
+        return it == tips_.end() ? std::string() : it->second;
     }
     // One grid row as its texts.
     std::vector<std::string> RowTexts(int row) const {
@@ -99,6 +107,12 @@ private:
             else
                 ++it;
         }
+        for (auto it = tips_.begin(); it != tips_.end();) {
+            if (it->first.first >= rows_ || it->first.second >= cols_)
+                it = tips_.erase(it);
+            else
+                ++it;
+        }
     }
 
     int rows_ = 0, cols_ = 0, fixedRows_ = 0, fixedCols_ = 0;
@@ -106,6 +120,7 @@ private:
     bool redraw_ = true;
     std::vector<int> widths_;
     std::map<std::pair<int, int>, std::string> texts_;
+    std::map<std::pair<int, int>, std::string> tips_;
     std::map<std::pair<int, int>, std::uint32_t> colours_;
 };
 

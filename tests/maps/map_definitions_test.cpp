@@ -148,6 +148,113 @@ TEST(ConfigureEditorTest, SetsEveryFieldAndStepsByUnit) {
     EXPECT_EQ(none.GetIncdec2StepSize(), 0);
 }
 
+// Every listed map against the values the unit's documentation gives, written out here rather
+// than taken from the program's own constants. Fractions are the single-precision values of the
+// written fractions.
+TEST(MapDefinitionTableTest, EveryMapMatchesItsExpectedRow) {
+    using X = XAxisType;
+    using Y = YAxisType;
+    using D = DataType;
+    const std::string h1 = "Valid range of values for map: -128 to 127. \r\n"
+                           "Changing a cell value by 1 changes fueling by about 0.2%.";
+    const std::string h2 = "Valid range of values for map: 0 to 255. \r\n"
+                           "Changing a cell value by 1 changes fueling by about 0.6%.";
+    const std::string h3 = "Valid range of values for map: 0 to 255. \r\n"
+                           "Changing a cell value by 1 changes fueling by about 0.8%.";
+    const std::string h4 = "Valid range of values for map: 0 to 255. \r\n"
+                           "Changing a cell value by 1 changes fueling by about 4%. A value of 0 means the pulse "
+                           "width will be as defined on the Parameters tab.";
+    const std::string h5 = "Valid range of values for map: 0 to 255.";
+    const std::string h6 = "Valid range of values for map: -512 to 511.";
+    const std::string h7 = "Valid range of values for map: 0 to 255.\r\n"
+                           "Changing a cell value by 1 changes fueling by about 0.7%.";
+    struct Row {
+        MapTab tab;
+        const char* text;
+        int id;
+        X x;
+        Y y;
+        D data;
+        int offset, min, max;
+        double factor;
+        int throttle, active;
+        const char* xCaption;
+        const char* yCaption;
+        std::string help;
+    };
+    const MapTab F = MapTab::Fuel;
+    const MapTab I = MapTab::Ignition;
+    const char* rpm = "RPM";
+    const char* cool = "Coolant temperature";
+    const char* air = "Air temperature";
+    const D fv = D::FuelValue;
+    const double ign = 0.001953125;
+    const Row rows[] = {
+        {F, "Base fuel map (cat)", 1, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, 1, rpm, "MAF", h1},
+        {F, "Base fuel map (non-cat)", 2, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, 0, rpm, "MAF", h1},
+        {F, "Base fuel map ", 1, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, -1, rpm, "MAF", h1},
+        {F, "WOT enrichment map (cat)", 4, X::RPMAXIS, Y::None, fv, 0, 0, 255, 0.00625, 2, 1, rpm, "", h2},
+        {F, "WOT enrichment map (non-cat)", 5, X::RPMAXIS, Y::None, fv, 0, 0, 255, 0.00625, 2, 0, rpm, "", h2},
+        {F, "WOT enrichment map ", 4, X::RPMAXIS, Y::None, fv, -128, 0, 127, 0.0078125, 2, -1, rpm, "", h3},
+        {F, "Warmup enrichment map (cat)", 6, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0.00625, -1, 1, cool, "", h2},
+        {F, "Warmup enrichment map (non-cat)", 7, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0.00625, -1, 0, cool, "", h2},
+        {F, "Warmup enrichment map ", 6, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0.0078125, -1, -1, cool, "", h3},
+        {F, "Acceleration enrichment (cat)", 10, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0, -1, 1, cool, "", h5},
+        {F, "Acceleration enrichment (non-cat)", 11, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0, -1, 0, cool, "", h5},
+        {F, "Cranking fuel map", 12, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 1.12109375, -2, -1, cool, "", h4},
+        {F, "Base fuel map", 28, X::MAPRPMAXIS, Y::MAPMAFAXIS_LH22, fv, -512, -512, 511, 0.001953125, -1, -1, rpm, "MAF", h6},
+        {F, "WOT enrichment map", 29, X::RPMAXIS, Y::None, fv, 0, 0, 255, 0.00703125, -1, -1, rpm, "", h7},
+        {F, "Warmup enrichment map", 30, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0.00703125, -1, -1, cool, "", h7},
+        {F, "Acceleration enrichment", 31, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0, -1, -1, cool, "", h5},
+        {F, "Cranking fuel map ", 32, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0.04, -1, -1, cool, "", h4},
+        {I, "Warmup compensation map (cruise)", 13, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 1, -1, cool, "", ""},
+        {I, "Warmup compensation map (idle)", 14, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 0, -1, cool, "", ""},
+        {I, "Warmup compensation map (WOT)", 15, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 2, -1, cool, "", ""},
+        {I, "Cruise map (98 octane non-cat)", 16, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 0, rpm, "Load", ""},
+        {I, "Cruise map (98 octane cat)", 17, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 4, rpm, "Load", ""},
+        {I, "Cruise map (91 octane)", 18, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 8, rpm, "Load", ""},
+        {I, "Idle map (98 octane non-cat)", 19, X::IGNRPMAXIS3, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 0, 0, rpm, "", ""},
+        {I, "Idle map (98 octane cat)", 20, X::IGNRPMAXIS3, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 0, 4, rpm, "", ""},
+        {I, "Idle map (91 octame)", 21, X::IGNRPMAXIS3, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 0, 8, rpm, "", ""},
+        {I, "WOT map (98 octane non-cat)", 22, X::IGNRPMAXIS1, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 2, 0, rpm, "", ""},
+        {I, "WOT map (98 octane cat)", 23, X::IGNRPMAXIS1, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 2, 4, rpm, "", ""},
+        {I, "WOT map (91 octane)", 24, X::IGNRPMAXIS1, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 2, 8, rpm, "", ""},
+        {I, "Max knock retard (98 octane non-cat)", 25, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 0, rpm, "", ""},
+        {I, "Max knock retard (98 octane cat)", 26, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 4, rpm, "", ""},
+        {I, "Max knock retard (91 octane)", 27, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 8, rpm, "", ""},
+        {I, "Cruise map", 33, X::EZFRPMAXIS, Y::EZFLOADAXIS, D::DATAIGNABSEZF, 0, 1, 144, ign, 1, -1, rpm, "Vac [inHg]", ""},
+        {I, "Idle map", 34, X::EZFRPMAXIS, Y::None, D::DATAIGNABSEZF, 0, 1, 144, ign, 0, -1, rpm, "", ""},
+        {I, "WOT map", 35, X::EZFRPMAXIS, Y::None, D::DATAIGNABSEZF, 0, 1, 144, ign, 2, -1, rpm, "", ""},
+        {I, "Air temperature compensation map (high load cruise)", 36, X::EZFAIRTEMPAXISCRUISE, Y::None, D::DATAIGNRELEZF, 0, 0, 20, ign, 1, -1, air, "", ""},
+        {I, "Air temperature compensation map (WOT)", 37, X::EZFAIRTEMPAXISWOT, Y::None, D::DATAIGNRELEZF, 0, 0, 20, ign, 2, -1, air, "", ""},
+        {I, "Warmup compensation map (idle) ", 38, X::EZFCOOLANTAXISIDLE, Y::None, D::DATAIGNRELEZF, 0, -20, -1, ign, 0, -1, cool, "", ""},
+        {I, "Warmup compensation map (cruise) ", 39, X::EZFCOOLANTAXISCRUISE, Y::None, D::DATAIGNRELEZF, 0, -20, -1, ign, 1, -1, cool, "", ""},
+        {I, "Warmup compensation map (WOT) ", 40, X::EZFCOOLANTAXISWOT, Y::None, D::DATAIGNRELEZF, 0, -20, -1, ign, 2, -1, cool, "", ""},
+    };
+    std::size_t fuelRows = 0;
+    for (const Row& r : rows) {
+        const MapDefinition* d = FindMapDefinition(r.tab, r.text);
+        ASSERT_NE(d, nullptr) << r.text;
+        EXPECT_EQ(d->mapId, r.id) << r.text;
+        EXPECT_EQ(d->xAxisType, r.x) << r.text;
+        EXPECT_EQ(d->yAxisType, r.y) << r.text;
+        EXPECT_EQ(d->dataType, r.data) << r.text;
+        EXPECT_EQ(d->offset, r.offset) << r.text;
+        EXPECT_EQ(d->minValue, r.min) << r.text;
+        EXPECT_EQ(d->maxValue, r.max) << r.text;
+        EXPECT_EQ(d->factor, static_cast<float>(r.factor)) << r.text;
+        EXPECT_EQ(d->requiredThrottlePos, r.throttle) << r.text;
+        EXPECT_EQ(d->activeCode, r.active) << r.text;
+        EXPECT_EQ(d->xCaption, r.xCaption) << r.text;
+        EXPECT_EQ(d->yCaption, r.yCaption) << r.text;
+        EXPECT_EQ(d->helpText, r.help) << r.text;
+        if (r.tab == F) ++fuelRows;
+    }
+    // Nothing listed is left out of the table above.
+    EXPECT_EQ(MapDefinitions(F).size(), fuelRows);
+    EXPECT_EQ(MapDefinitions(I).size(), std::size(rows) - fuelRows);
+}
+
 TEST(AxisTypeTest, ReversalByAxisType) {
     ScriptedDialogs dialogs;
     TableEditor editor(dialogs, dialogs, dialogs);

@@ -406,6 +406,25 @@ TEST_F(MapTabsFixture, IgnitionLettersAreSwappedExceptOnKnockRetardMaps) {
     EXPECT_EQ(Cell(I, 0, 3), fuelmapeditor->CellText(std::min(retard + 1, 54), 3));
 }
 
+TEST_F(MapTabsFixture, EzkWarmupMapHeadersCarryTheirToolTipOnTheWidget) {
+    ShowTab(MapTab::Ignition);
+    Load(ignition, "EZK_D-S4");
+    const MapTab I = MapTab::Ignition;
+    tabs->Ignition()->FillMapList();
+    Choose(I, "Warmup compensation map (WOT)");
+    const QtMapGrid& g = Grid(I);
+    ASSERT_EQ(g.columnCount(), 16);
+    for (int c = 1; c < 16; ++c) {
+        ASSERT_NE(g.item(0, c), nullptr) << c;
+        EXPECT_EQ(g.item(0, c)->text(), QString::number(c));
+        EXPECT_EQ(g.item(0, c)->toolTip(), "The coolant temperature breakpoints are not stored with this map.");
+    }
+    // A map with breakpoints that replaces it leaves no stale tip behind.
+    Choose(I, "Idle map (98 octane cat)");
+    ASSERT_NE(g.item(0, 1), nullptr);
+    EXPECT_EQ(g.item(0, 1)->toolTip(), "");
+}
+
 // --- the warning, the trace and the OP codes ---
 
 TEST_F(MapTabsFixture, MapNotUsedShowsTheWarningAndNoMarkerButKeepsCaptions) {

@@ -429,6 +429,40 @@ TEST_F(TraceFixture, EzkUnreadKnockCounterCountsFromTheFirstRecord) {
     EXPECT_TRUE(r.playKnock);
 }
 
+TEST_F(TraceFixture, EzkWarmupMapMarkerMovesByRowOnlyAndHasNoChartPoint) {
+    // Without stored breakpoints the coolant reading has no column: the marker stands on the
+    // row's label whatever the reading, and no edit goes to a guessed cell.
+    Open("EZK_D-S4", MapTab::Ignition, "Warmup compensation map (cruise)");
+    ASSERT_TRUE(Configure());
+    for (int coolant : {0, 40, 120, 176, 255}) {
+        device.record = RecordBuilder()
+                            .Ram(1, 1)
+                            .Ram(400, 2)
+                            .Ram(100, 1)
+                            .Ram(coolant, 1)
+                            .Ram(80, 1)
+                            .Ram(0, 1)
+                            .Ram(0, 1) // part load: neither switch
+                            .Ram(0, 1)
+                            .Item(32768, 2)
+                            .bytes;
+        auto r = Tick();
+        ASSERT_TRUE(r.sample.valid) << coolant;
+        EXPECT_TRUE(r.markerShown) << coolant;
+        EXPECT_TRUE(marker1.visible) << coolant;
+        EXPECT_FLOAT_EQ(editor->OperatingPointX(), -1) << coolant;
+        EXPECT_FLOAT_EQ(editor->OperatingPointY(), 0) << coolant;
+        EXPECT_NEAR(marker1.centreX, TableEditor::COLUMN_WIDTH / 2.0, 1) << coolant;
+        EXPECT_NEAR(marker1.centreY, grid.RowPos(1) + grid.RowHeight(1) / 2.0, 1) << coolant;
+        std::vector<std::int32_t> before;
+        for (int x = 0; x < 15; ++x) before.push_back(image->ReadMapCell(13, x, 0));
+        editor->Apply(TableEditor::BOGUSKEY_INC1OP);
+        for (int x = 0; x < 15; ++x) EXPECT_EQ(image->ReadMapCell(13, x, 0), before[static_cast<std::size_t>(x)]) << x;
+        r = Tick(true);
+        EXPECT_FALSE(r.chartX.has_value()) << coolant;
+    }
+}
+
 TEST_F(TraceFixture, EzkWotIgnoreShowsTheCruiseMapAtFullLoad) {
     for (bool ignored : {false, true}) {
         Open("EZK_D-S4", MapTab::Ignition, "Cruise map (98 octane cat)");
@@ -521,6 +555,74 @@ TEST_F(TraceFixture, ChartViewMarksOneRowMapsInHeaderUnitsAndClearsTwoRowMaps) {
     ASSERT_TRUE(Configure());
     r = Tick(true);
     EXPECT_FALSE(r.chartX.has_value());
+}
+
+// A one-row map of a unit whose record comes from device items is marked on its chart at the
+// value its column header shows, when the live reading is that column's axis point: the LH 2.2
+// rpm from the device period, the LH 2.2 coolant and the EZF temperatures from the high byte of
+// their 16-bit inputs (the low byte carries noise here and must not count).
+TEST_F(TraceFixture, ChartViewOfDeviceItemUnitsIsAtTheColumnHeader) {
+    enum class Reading { Lh22Rpm, Lh22Coolant, EzfCoolant, EzfAirTemp };
+    struct Case {
+        const char* base;
+        MapTab tab;
+        const char* listText;
+        Reading reading;
+        int switchA, switchB;
+    };
+    const Case cases[] = {
+        {"MRX_LH22_USA", MapTab::Fuel, "WOT enrichment map", Reading::Lh22Rpm, 0xFF00, 0x0000},
+        {"MRX_LH22_USA", MapTab::Fuel, "Warmup enrichment map", Reading::Lh22Coolant, 0xFF00, 0xFF00},
+        {"EZF_EURO", MapTab::Ignition, "Warmup compensation map (cruise) ", Reading::EzfCoolant, 0xFF00, 0xFF00},
+        {"EZF_EURO", MapTab::Ignition, "Air temperature compensation map (WOT)", Reading::EzfAirTemp, 0xFF00, 0x0000},
+        {"EZF_EURO", MapTab::Ignition, "Air temperature compensation map (high load cruise)", Reading::EzfAirTemp,
+         0xFF00, 0xFF00},
+    };
+    for (const Case& c : cases) {
+        Open(c.base, c.tab, c.listText);
+        ASSERT_TRUE(Configure()) << c.listText;
+        const auto& xs = editor->XAxisPoints();
+        for (int col : {0, editor->GetXAxisSize() / 2, editor->GetXAxisSize() - 1}) {
+            const std::int32_t point = xs[static_cast<std::size_t>(col)];
+            const std::int64_t sensor = point * 256 + 0x7F;
+            std::int64_t period = 30000;
+            if (c.reading == Reading::Lh22Rpm) {
+                period = 0;
+                for (std::int64_t p = 2000; p < 300000 && period == 0; ++p)
+                    if (conv::LH_ByteFromRpm(conv::RpmFromDevicePeriodLH(p)) == point) period = p;
+                ASSERT_NE(period, 0) << c.listText << " column " << col;
+            }
+            if (c.tab == MapTab::Fuel)
+                device.record = RecordBuilder()
+                                    .Item(1, 1)
+                                    .Item(period, 3)
+                                    .Item(0, 3)
+                                    .Item(20000, 2)
+                                    .Item(c.reading == Reading::Lh22Coolant ? sensor : 0x6000, 2)
+                                    .Item(c.switchA, 2)
+                                    .Item(c.switchB, 2)
+                                    .Item(0, 2)
+                                    .bytes;
+            else
+                device.record = RecordBuilder()
+                                    .Item(1, 1)
+                                    .Item(2000, 2)
+                                    .Item(30000, 2)
+                                    .Item(c.reading == Reading::EzfCoolant ? sensor : 0x6000, 2)
+                                    .Item(c.reading == Reading::EzfAirTemp ? sensor : 0x6000, 2)
+                                    .Item(c.switchA, 2)
+                                    .Item(c.switchB, 2)
+                                    .bytes;
+            const auto r = Tick(true);
+            ASSERT_TRUE(r.chartX.has_value()) << c.listText << " column " << col;
+            const std::string header = grid.TextMatrix(0, col + 1);
+            const double shown = std::stod(header.substr(0, header.find(' ')));
+            if (c.reading == Reading::Lh22Rpm) // headers are rounded to two significant digits
+                EXPECT_NEAR(*r.chartX, shown, 0.05 * shown + 1) << c.listText << " column " << col;
+            else
+                EXPECT_EQ(*r.chartX, shown) << c.listText << " column " << col;
+        }
+    }
 }
 
 TEST_F(TraceFixture, ChartViewOfAnRpmCurveIsNearTheColumnHeader) {

@@ -98,6 +98,28 @@ TEST_F(RenderTest, IgnitionDataTypesTexts) {
     }
 }
 
+TEST_F(RenderTest, EzkWarmupMapsNumberTheirColumnsAndSayTheBreakpointsAreNotStored) {
+    // These maps keep no coolant breakpoints: their own cells are not an axis.
+    for (const char* listText :
+         {"Warmup compensation map (cruise)", "Warmup compensation map (idle)", "Warmup compensation map (WOT)"}) {
+        Open(maps_test::EZKBytes(4), MapTab::Ignition, listText);
+        EXPECT_EQ(grid.FixedRows(), 1) << listText;
+        EXPECT_EQ(grid.Rows(), 2) << listText;
+        EXPECT_EQ(grid.Cols(), 16) << listText;
+        std::vector<std::string> numbers{""};
+        for (int c = 1; c <= 15; ++c) numbers.push_back(std::to_string(c));
+        EXPECT_EQ(grid.RowTexts(0), numbers) << listText;
+        EXPECT_EQ(grid.ToolTipAt(0, 0), "") << listText;
+        for (int c = 1; c <= 15; ++c)
+            EXPECT_EQ(grid.ToolTipAt(0, c), "The coolant temperature breakpoints are not stored with this map.")
+                << listText << " column " << c;
+        EXPECT_EQ(grid.ToolTipAt(1, 1), "") << listText;
+    }
+    // Another coolant map keeps its temperatures and has no such tip.
+    Open(maps_test::EZFBytes(), MapTab::Ignition, "Warmup compensation map (cruise) ");
+    EXPECT_EQ(grid.ToolTipAt(0, 1), "");
+}
+
 TEST_F(RenderTest, EzfAxes) {
     Open(maps_test::EZFBytes(), MapTab::Ignition, "Cruise map");
     EXPECT_EQ(grid.TextMatrix(0, 1), "1000");   // period 960

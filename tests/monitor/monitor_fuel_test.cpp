@@ -180,6 +180,36 @@ TEST(FuelMonitorDecode, LH23FieldRules) {
     }
 }
 
+// The CO percentage at the ends of the reference byte: a reference of 255 counts as 256 (so the
+// top of the pot reads +100 %), one of 0 below the reference counts as 1.
+TEST(FuelMonitorDecode, CoPotPercentAtTheEndsOfTheReference) {
+    AuxInputs aux;
+    struct Case {
+        int reference, pot;
+        const char* percent;
+        const char* ms;
+    } cases[] = {
+        {255, 255, "+100.0 %", "0.00 ms"}, {255, 0, "-100.0 %", "-1.39 ms"}, {255, 254, "-0.4 %", "-0.01 ms"},
+        {0, 0, "0 %", "0.00 ms"},          {0, 255, "+100.0 %", "1.39 ms"},  {128, 255, "+100.0 %", "0.69 ms"},
+        {1, 0, "-100.0 %", "-0.01 ms"},
+    };
+    const std::vector<std::vector<int>> base = {{1}, {0, 0x3A, 0x98}, {0, 0}, {0}, {0}, {0}, {0}, {0}, {0, 0}, {0}, {0},
+                                                {0, 0}, {0}, {0}, {0}, {0, 0}, {0, 0}, {0, 0, 0}, {0, 0, 0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.reference) + " / " + std::to_string(c.pot));
+        auto bytes = eprom_test::LH23Image();
+        bytes[12357] = static_cast<std::uint8_t>(c.reference); // parameter entry 7
+        bytes[12356] = 100;                                     // parameter entry 8
+        EPROM image = Load(bytes);
+        RecordLayout l = BuildFuelMonitorLayout(image, aux);
+        auto fields = base;
+        fields[14] = {c.pot};
+        const FuelMonitorView v = DecodeLH23Record(l, MakeRecord(l, fields), image, aux, false);
+        EXPECT_EQ(v.coPotPercent, c.percent);
+        EXPECT_EQ(v.coPot, c.ms);
+    }
+}
+
 TEST(FuelMonitorDecode, RamByteOrderFlagSwapsMultiByteFields) {
     AuxInputs aux;
     EPROM image = LH23WithCoReference();

@@ -67,6 +67,7 @@ public:
                          MsgIcon) override {
         log.push_back("MessageBox|" + title + "|" + text);
         messages.push_back(text);
+        if (onMessage) onMessage(text);
         if (!answers.empty()) {
             MsgResult r = answers.front();
             answers.pop_front();
@@ -161,6 +162,8 @@ public:
     int processEventsCalls = 0;
     // Return true to press Cancel while the progress window shows the given caption.
     std::function<bool(const std::string&)> cancelWhen;
+    // Called with the text of every message box as it is shown (before it is answered).
+    std::function<void(const std::string&)> onMessage;
     std::function<void()> onProcessEvents;
 
 private:

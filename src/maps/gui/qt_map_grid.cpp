@@ -254,6 +254,10 @@ void QtMapGrid::SetTextMatrix(int row, int col, const std::string& text) {
     if (QTableWidgetItem* it = ItemAt(row, col)) it->setText(QString::fromStdString(text));
 }
 
+void QtMapGrid::SetToolTip(int row, int col, const std::string& text) {
+    if (QTableWidgetItem* it = ItemAt(row, col)) it->setToolTip(QString::fromStdString(text));
+}
+
 std::uint32_t QtMapGrid::CellBackColor() const {
     const QTableWidgetItem* it = item(row_, col_);
     if (it == nullptr || it->background().style() == Qt::NoBrush) return kWhite;

@@ -84,6 +84,7 @@ public:
     void SetSelectionEnd(int rowSel, int colSel) override;
     std::string TextMatrix(int row, int col) const override;
     void SetTextMatrix(int row, int col, const std::string& text) override;
+    void SetToolTip(int row, int col, const std::string& text) override;
     std::uint32_t CellBackColor() const override;
     void SetCellBackColor(std::uint32_t colour) override;
     int ColWidth(int col) const override;
