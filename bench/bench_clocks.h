@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <thread>
 
+namespace kv {
+
 // Steady time with sleeps that end on the millisecond (sleep most of it, spin the rest).
 class PreciseClock final : public Clock {
 public:
@@ -40,3 +42,5 @@ public:
 private:
     std::int64_t now_ = 0;
 };
+
+} // namespace kv

@@ -24,6 +24,8 @@
 #include <ctime>
 #include <thread>
 
+namespace kv {
+
 namespace {
 
 
@@ -82,6 +84,10 @@ int Fail(const char* what) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main() {
     // ---- module load and start-up channel read with 1 ms USB frames ----

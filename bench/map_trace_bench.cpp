@@ -28,6 +28,8 @@
 #include <thread>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 
@@ -43,7 +45,7 @@ public:
     std::vector<std::uint8_t> DataLog_ReadRecord() override { return c_.DataLog_ReadRecord(); }
     std::optional<std::int32_t> ReadEcuRam(int k, int a, int n) override { return c_.TryReadEcuRam(k, a, n); }
     bool RamByteOrderFlag() const override { return c_.RamByteOrderFlag(); }
-    bool LH_GetMapSetSelector(const EPROM& image) override { return ::LH_GetMapSetSelector(c_, image); }
+    bool LH_GetMapSetSelector(const EPROM& image) override { return kv::LH_GetMapSetSelector(c_, image); }
 
 private:
     Comms& c_;
@@ -102,6 +104,10 @@ double Median(std::vector<double> v) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main() {
     const auto packed = LoadResource("MRX_D");

@@ -6,6 +6,13 @@
 #include <cstdlib>
 #include <vector>
 
+namespace kv {
+
+
+} // namespace kv
+
+using namespace kv;
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> bytes(data, data + size);
     for (bool exact : {true, false}) {

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+namespace kv {
+
 namespace {
 
 class StepClock final : public Clock {
@@ -73,6 +75,10 @@ void CheckLink(const DeviceLink& link) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     StepClock clock;

@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <map>
 
+namespace kv {
+
 namespace {
 
 constexpr double kRawPerVolt = 65536.0 / 5.0;
@@ -450,3 +452,5 @@ float AuxInputs::EquivalenceRatioFromAux(double raw) const {
     float afr = AfrFromAux(raw);
     return afr == 0.0f ? 0.0f : static_cast<float>(14.7 / afr);
 }
+
+} // namespace kv

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class SettingsStore;
 
 inline constexpr int kAuxInputCount = 5;
@@ -133,3 +135,5 @@ std::string UnescapeAuxText(const std::string& text);
 
 // value with `decimals` decimals ("0", "0.0", "0.00", ...); never shows "-0".
 std::string FormatFixed(double value, int decimals);
+
+} // namespace kv

@@ -6,6 +6,8 @@
 #include <charconv>
 #include <cmath>
 
+namespace kv {
+
 std::string AuxNumberText(double v) {
     if (v == 0.0) v = 0.0; // no "-0"
     // Plain decimal notation (settings and grid cells never show exponents).
@@ -140,3 +142,5 @@ std::optional<std::string> AuxLawGrid::Paste(const std::string& text) {
     Redraw(std::move(pending));
     return std::nullopt;
 }
+
+} // namespace kv

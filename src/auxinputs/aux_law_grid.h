@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class AuxInputs;
 
 inline constexpr double kAuxLawMinVolts = 0.0;
@@ -69,3 +71,5 @@ std::string AuxNumberText(double v);
 // A typed or pasted number ("." or "," as the decimal separator, surrounding blanks allowed);
 // nullopt for anything else.
 Parsed<double> ParseAuxNumber(const std::string& text);
+
+} // namespace kv

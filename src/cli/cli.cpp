@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+namespace kv {
+
 namespace {
 
 void PrintUsage(std::ostream& err) {
@@ -64,3 +66,5 @@ int RunCli(const std::vector<std::string>& args, CliIo io) {
     PrintUsage(io.err);
     return kExitUsage;
 }
+
+} // namespace kv

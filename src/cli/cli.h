@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
@@ -33,3 +35,5 @@ int RunMapCommand(const std::vector<std::string>& args, const CliOptions& option
 int RunCalcCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunDiffCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+
+} // namespace kv

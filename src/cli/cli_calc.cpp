@@ -14,6 +14,8 @@
 #include <string_view>
 #include <variant>
 
+namespace kv {
+
 namespace {
 
 using Result = std::variant<std::int64_t, double, float, bool>;
@@ -143,3 +145,5 @@ int RunCalcCommand(const std::vector<std::string>& args, const CliOptions&, CliI
     io.out << Print(function->call(values)) << "\n";
     return kExitOk;
 }
+
+} // namespace kv

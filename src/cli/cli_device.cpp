@@ -16,6 +16,8 @@
 #include <optional>
 #include <ostream>
 
+namespace kv {
+
 namespace {
 
 // Simulated time: under --simulate nothing real is waited for, so waits only move this clock.
@@ -252,3 +254,5 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
     DeviceUsage(io.err);
     return kExitUsage;
 }
+
+} // namespace kv

@@ -6,6 +6,8 @@
 
 #include <ostream>
 
+namespace kv {
+
 namespace {
 
 constexpr int kExitDifferent = 3;
@@ -91,3 +93,5 @@ int RunDiffCommand(const std::vector<std::string>& args, const CliOptions&, CliI
     }
     return different ? kExitDifferent : kExitOk;
 }
+
+} // namespace kv

@@ -9,6 +9,8 @@
 #include <optional>
 #include <ostream>
 
+namespace kv {
+
 namespace {
 
 // The largest image is 64 kB: anything past this is no image.
@@ -248,3 +250,5 @@ int RunUnpackCommand(const std::vector<std::string>& args, const CliOptions&, Cl
     }
     return kExitOk;
 }
+
+} // namespace kv

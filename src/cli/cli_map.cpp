@@ -8,6 +8,8 @@
 #include <charconv>
 #include <ostream>
 
+namespace kv {
+
 namespace {
 
 void MapUsage(std::ostream& err) {
@@ -103,3 +105,5 @@ int RunMapCommand(const std::vector<std::string>& args, const CliOptions&, CliIo
     MapUsage(io.err);
     return kExitUsage;
 }
+
+} // namespace kv

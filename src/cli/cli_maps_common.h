@@ -12,6 +12,8 @@
 #include <ostream>
 #include <string>
 
+namespace kv {
+
 namespace cli_maps {
 
 // Dialogs of a tool without a window: every question is cancelled, nothing is shown.
@@ -56,3 +58,5 @@ struct RenderedMap {
 };
 
 } // namespace cli_maps
+
+} // namespace kv

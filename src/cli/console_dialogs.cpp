@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+namespace kv {
+
 MsgResult ConsoleDialogs::MessageBox(const std::string& text, const std::string& title, MsgButtons buttons,
                                      MsgIcon) {
     err_ << title << ": " << text << "\n";
@@ -43,3 +45,5 @@ void ConsoleDialogs::UpdateProgress(int value) {
     lastPercent_ = percent;
     err_ << "  " << caption_ << ": " << percent << "%\n";
 }
+
+} // namespace kv

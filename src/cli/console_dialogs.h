@@ -5,6 +5,8 @@
 
 #include <iosfwd>
 
+namespace kv {
+
 class ConsoleDialogs final : public UserDialogs {
 public:
     // `yes`: the answer to every question (OK / Yes when true, Cancel / No when false).
@@ -37,3 +39,5 @@ private:
     int lastPercent_ = -1;
     std::string clipboard_;
 };
+
+} // namespace kv

@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace kv {
+
 namespace {
 
 constexpr int kChannelData = 0;
@@ -917,3 +919,5 @@ void Comms::FlushTrace() {
 void EnableTraceFromSettings(Comms& comms, SettingsStore& settings) {
     if (settings.GetSetting("Diagnostics", "DeviceTrace", "0") == "1") comms.EnableTrace(DefaultTracePath());
 }
+
+} // namespace kv

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class Clock;
 class UserMessages;
 class EPROM;
@@ -282,3 +284,5 @@ void EnableTraceFromSettings(Comms& comms, SettingsStore& settings);
 // The map-set selector of an LH 2.3 image: the EPROM byte at address entry 9 decides (low two
 // bits 1 = false, 2 = true); otherwise bit 6 of the LH RAM variable 7, read live.
 bool LH_GetMapSetSelector(Comms& comms, const EPROM& image);
+
+} // namespace kv

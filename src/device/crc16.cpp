@@ -1,5 +1,7 @@
 #include "device/comms.h"
 
+namespace kv {
+
 void Crc16::CRC_Update(std::uint8_t b) {
     for (int i = 0; i < 8; ++i) {
         const bool out = (reg_ & 1) != 0;
@@ -17,3 +19,4 @@ std::uint16_t Crc16Of(const std::vector<std::uint8_t>& data) {
     return crc.CRC_Finish();
 }
 
+} // namespace kv

@@ -13,6 +13,8 @@
 #include <fstream>
 #include <system_error>
 
+namespace kv {
+
 namespace {
 
 const std::string kCrLf = "\r\n";
@@ -299,3 +301,5 @@ void Firmware::ToolsFirmwareUpgrade() {
     }
     ConfirmAndUpgrade();
 }
+
+} // namespace kv

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kv {
+
 class Comms;
 class Clock;
 class UserDialogs;
@@ -106,3 +108,5 @@ private:
     FirmwareHeader header_;
     std::string lastFailure_;
 };
+
+} // namespace kv

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstring>
 
+namespace kv {
+
 namespace {
 
 std::uint32_t U32At(const std::vector<std::uint8_t>& d, std::size_t at) {
@@ -82,3 +84,4 @@ std::vector<std::uint8_t> BuildFirmwareContainer(const std::vector<std::uint8_t>
 
 bool VersionBelow(const std::string& a, const std::string& b) { return a.compare(b) < 0; }
 
+} // namespace kv

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 inline constexpr int kHidReportSize = 33; // report ID byte + 32 payload bytes
 using HidReport = std::array<std::uint8_t, kHidReportSize>;
 
@@ -55,3 +57,5 @@ public:
     virtual void Cancel() = 0;
     virtual void Close() = 0;
 };
+
+} // namespace kv

@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace kv {
+
 namespace {
 
 // A flush drains at most this many queued reports (the hidraw queue holds 64).
@@ -160,3 +162,5 @@ std::unique_ptr<HidBackend> MakeHidapiBackend() {
     return std::make_unique<HidapiBackend>();
 #endif
 }
+
+} // namespace kv

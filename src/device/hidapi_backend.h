@@ -7,5 +7,9 @@
 
 #include <memory>
 
+namespace kv {
+
 // A backend for the real device; the HID library is initialised on first use. Never null.
 std::unique_ptr<HidBackend> MakeHidapiBackend();
+
+} // namespace kv

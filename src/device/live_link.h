@@ -7,6 +7,8 @@
 #include <optional>
 #include <vector>
 
+namespace kv {
+
 class LiveLink {
 public:
     virtual ~LiveLink() = default;
@@ -23,3 +25,5 @@ public:
     // The program-wide RAM byte order flag (set: first byte least significant).
     virtual bool RamByteOrderFlag() const = 0;
 };
+
+} // namespace kv

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <thread>
 
+namespace kv {
+
 namespace {
 
 constexpr int kMaxFlushReports = 256;
@@ -145,3 +147,5 @@ void ReportFd::FlushInput() {
     for (int i = 0; i < kMaxFlushReports; ++i)
         if (Read(r, 0) != HidReadResult::Ok) break;
 }
+
+} // namespace kv

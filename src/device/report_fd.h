@@ -10,6 +10,8 @@
 
 #include <memory>
 
+namespace kv {
+
 class ReportFd {
 public:
     // Takes ownership of `fd` (open for reading and writing).
@@ -33,3 +35,5 @@ private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
 };
+
+} // namespace kv

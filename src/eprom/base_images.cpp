@@ -3,6 +3,8 @@
 #include "eprom/eprom_image.h"
 #include "platform/resources.h"
 
+namespace kv {
+
 namespace {
 
 bool EndsWith(const std::string& s, const std::string& tail) {
@@ -81,3 +83,5 @@ std::string UpgradeFromBaseImage(EPROM& image, const std::string& baseName) {
     image.UpgradeVersion(base, EndsWith(baseName, "SUPERMAF"));
     return "";
 }
+
+} // namespace kv

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class EPROM;
 
 // The message for a resource name that has no base image.
@@ -52,3 +54,5 @@ std::string UpgradeBaseName(const EPROM& image, bool carHasSuperMAF);
 // "SUPERMAF"). Returns "" on success and kUpgradeFailed when the base image cannot be loaded or is
 // not of the image's unit (the image is unchanged then).
 std::string UpgradeFromBaseImage(EPROM& image, const std::string& baseName);
+
+} // namespace kv

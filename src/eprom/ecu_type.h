@@ -1,4 +1,7 @@
 #pragma once
+
+namespace kv {
+
 // The engine-control unit an image belongs to. The numbers are the codes the command line shows
 // on its "ecu_type" line.
 enum class EcuType : int {
@@ -11,3 +14,5 @@ enum class EcuType : int {
 
 // The number code of a type, for output.
 constexpr int EcuTypeCode(EcuType type) { return static_cast<int>(type); }
+
+} // namespace kv

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class EpromDevice {
 public:
     virtual ~EpromDevice() = default;
@@ -46,3 +48,5 @@ public:
     // this while they wait for a device that dropped off the bus).
     virtual bool Reopen() = 0;
 };
+
+} // namespace kv

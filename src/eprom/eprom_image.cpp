@@ -11,6 +11,8 @@
 #include <fstream>
 #include <system_error>
 
+namespace kv {
+
 namespace {
 
 constexpr std::uint8_t kErased = 0xFF;
@@ -323,3 +325,5 @@ const std::array<std::uint8_t, 32>& LH23ReferenceTable(int which) {
                                                          212, 253, 120, 80,  104, 230, 255, 255, 255, 255};
     return which == 2 ? kTable2 : kTable1;
 }
+
+} // namespace kv

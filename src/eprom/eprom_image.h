@@ -13,6 +13,8 @@
 #include "eprom/ecu_type.h"
 #include "eprom/file_format.h"
 
+namespace kv {
+
 class EpromDevice;
 class UserDialogs;
 class Clock;
@@ -203,3 +205,5 @@ const std::array<std::uint8_t, 32>& LH23ReferenceTable(int which);
 std::vector<std::uint8_t> UnpackResource(const std::vector<std::uint8_t>& data);
 // The same with a bound: nullopt as soon as the output would grow past maxOutput bytes.
 std::optional<std::vector<std::uint8_t>> UnpackResource(const std::vector<std::uint8_t>& data, std::size_t maxOutput);
+
+} // namespace kv

@@ -6,6 +6,8 @@
 #include <initializer_list>
 #include <utility>
 
+namespace kv {
+
 namespace {
 
 struct KindInfo {
@@ -219,3 +221,5 @@ std::string EPROM::GetBaseMapsName() const {
     const auto last = name.find_last_not_of(' ');
     return name.substr(first, last - first + 1);
 }
+
+} // namespace kv

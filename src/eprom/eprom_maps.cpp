@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+namespace kv {
+
 namespace {
 
 // Entry of the address table that holds map id m.
@@ -260,3 +262,5 @@ std::int32_t EPROM::GetEZKRPMAxisPoint_MRXC(int, int) const { return 0; }
 std::int32_t EPROM::EZK_GetRPMAxisPoint(int selector, int index) const {
     return GetCreator() == 2 ? GetEZKRPMAxisPoint_MRXC(selector, index) : EZK_GetRPMAxisPoint_Bosch(selector, index);
 }
+
+} // namespace kv

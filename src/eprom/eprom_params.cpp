@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+namespace kv {
+
 namespace {
 
 // EZK: the byte that decides whether wide-open throttle is ignored ("?") or not ("n").
@@ -113,3 +115,5 @@ void EPROM::LH23_EnableFixedISVPW(bool enable) {
         WriteByte(kISVOperandHigh, 52);
     }
 }
+
+} // namespace kv

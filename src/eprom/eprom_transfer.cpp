@@ -16,6 +16,8 @@
 #include <numeric>
 #include <optional>
 
+namespace kv {
+
 namespace {
 
 constexpr int kBlock = 64;
@@ -463,3 +465,5 @@ std::string EPROM::LoadToEmulator() {
     ui.Close();
     return finished;
 }
+
+} // namespace kv

@@ -6,6 +6,8 @@
 // end; null = nobody) and context.clock (null = the real clock).
 #include <string>
 
+namespace kv {
+
 struct EpromContext;
 
 // What a transfer answers when the user pressed Cancel.
@@ -30,3 +32,5 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status);
 // and a drained reply window before each repeat. "" when the module confirmed the finish;
 // otherwise the message to show.
 std::string FinishModule(EpromContext& context, int ecu, bool selected);
+
+} // namespace kv

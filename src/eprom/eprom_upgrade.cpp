@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <array>
 
+namespace kv {
+
 namespace {
 
 struct Range {
@@ -118,3 +120,5 @@ void EPROM::LH22_MakeSuperMAF() {
         if (ReadByte(address) != 0) WriteByte(address, value);
     for (const auto& [address, value] : supermaf::kLH22TailBytes) WriteByte(address, value);
 }
+
+} // namespace kv

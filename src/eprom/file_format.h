@@ -4,6 +4,8 @@
 // line.
 #include <optional>
 
+namespace kv {
+
 enum class FileFormat : int {
     None = 0,        // the image did not come from a file
     EPROM27C32 = 1,  // 4 kB, LH 2.2 and EZF images only
@@ -21,3 +23,5 @@ constexpr std::optional<FileFormat> FileFormatOfCode(int code) {
         return std::nullopt;
     return static_cast<FileFormat>(code);
 }
+
+} // namespace kv

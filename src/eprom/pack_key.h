@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+namespace kv {
+
 inline std::array<std::uint8_t, 7> PackedResourceKey() {
     std::array<std::uint8_t, 7> key{};
     std::uint8_t b = 0x5D;
@@ -14,3 +16,5 @@ inline std::array<std::uint8_t, 7> PackedResourceKey() {
     }
     return key;
 }
+
+} // namespace kv

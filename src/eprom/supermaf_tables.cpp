@@ -1,5 +1,7 @@
 #include "eprom/supermaf_tables.h"
 
+namespace kv {
+
 namespace supermaf {
 
 const std::array<std::uint16_t, 256> kLH23AirFlowTable = {
@@ -61,3 +63,5 @@ const std::array<AddressValue, 8> kLH22TailBytes = {
     {{2434, 246}, {2435, 247}, {2436, 247}, {2437, 247}, {2438, 246}, {2439, 235}, {2440, 237}, {2441, 223}}};
 
 } // namespace supermaf
+
+} // namespace kv

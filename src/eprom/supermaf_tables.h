@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+namespace kv {
+
 namespace supermaf {
 
 struct AddressValue {
@@ -49,3 +51,5 @@ extern const std::array<AddressValue, 2> kLH22NonZeroBytes;
 extern const std::array<AddressValue, 8> kLH22TailBytes;
 
 } // namespace supermaf
+
+} // namespace kv

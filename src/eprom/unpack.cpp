@@ -13,6 +13,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace kv {
+
 namespace {
 
 constexpr std::size_t kHeaderSize = 3;
@@ -82,3 +84,5 @@ std::optional<std::vector<std::uint8_t>> UnpackResource(const std::vector<std::u
     out.resize(used);
     return out;
 }
+
+} // namespace kv

@@ -1,6 +1,8 @@
 #pragma once
 // The codes of a map's axes and cell values that configure the table editor.
 
+namespace kv {
+
 // What a map's X axis shows (None = no axis).
 enum class XAxisType : int {
     None = 0,
@@ -37,3 +39,5 @@ enum class DataType : int {
     DATAIGNABSEZF = 4,
     DATAIGNRELEZF = 5,
 };
+
+} // namespace kv

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <charconv>
 
+namespace kv {
+
 Parsed<double> ParseCellNumber(std::string_view text, bool whole) {
     std::size_t i = 0;
     auto skipBlanks = [&] {
@@ -61,3 +63,5 @@ std::optional<std::string> DialogCellInput::Ask(const std::string& initialText, 
         text = *answer;
     }
 }
+
+} // namespace kv

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+namespace kv {
+
 class UserMessages;
 
 // Limits of the current column as the dialog shows them (texts by the map's data type, lower
@@ -50,3 +52,5 @@ public:
 private:
     UserMessages& dialogs_;
 };
+
+} // namespace kv

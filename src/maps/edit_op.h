@@ -1,4 +1,7 @@
 #pragma once
+
+namespace kv {
+
 // The table editor's edit operations: a step or a percentage change, up or down, of the selected
 // cells (SEL) or of the cell at the operating point (OP); 1 / 2 = step size 1 / step size 2,
 // P = a percentage asked from the user. The map grids' letter keys and "Modify" buttons become
@@ -17,3 +20,5 @@ enum class EditOp {
     INCPOP,
     DECPOP,
 };
+
+} // namespace kv

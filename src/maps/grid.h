@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+namespace kv {
+
 class MapGrid {
 public:
     virtual ~MapGrid() = default;
@@ -60,3 +62,5 @@ public:
     virtual void MoveCentre(double x, double y) = 0;
     virtual void SetVisible(bool visible) = 0;
 };
+
+} // namespace kv

@@ -5,6 +5,8 @@
 
 #include <array>
 
+namespace kv {
+
 namespace {
 
 using TE = TableEditor;
@@ -184,3 +186,5 @@ void ConfigureEditor(TableEditor& editor, MapTab tab, const MapDefinition* defin
     editor.SetRequiredThrottlePos(definition->requiredThrottlePos);
     editor.SetDataType(definition->dataType);
 }
+
+} // namespace kv

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kv {
+
 class EPROM;
 class TableEditor;
 
@@ -71,3 +73,5 @@ bool IsMapUsed(MapTab tab, int activeCode, bool lhCatSelected, int ezkMapSetByte
 // only for EZK and EZF images), map, limits, offset, factor, axis types, throttle position,
 // data type. A null definition configures map 0 (an empty grid). Does not render.
 void ConfigureEditor(TableEditor& editor, MapTab tab, const MapDefinition* definition, EcuType ecuType);
+
+} // namespace kv

@@ -1,5 +1,7 @@
 #include "maps/map_keys.h"
 
+namespace kv {
+
 namespace {
 
 // Max knock retard maps: their cells are degrees of retard, rising with the stored byte.
@@ -33,3 +35,5 @@ std::optional<EditOp> MapKeyToEditOp(MapTab tab, int mapId, bool atOperatingPoin
     default: return std::nullopt;
     }
 }
+
+} // namespace kv

@@ -12,6 +12,8 @@
 #include "maps/edit_op.h"
 #include "maps/map_definitions.h"
 
+namespace kv {
+
 // The letter each step button sends, in button order Inc1, Dec1, Inc2, Dec2, IncPercent,
 // DecPercent.
 inline constexpr char kMapButtonLetters[6] = {'q', 'a', 'w', 's', 'e', 'd'};
@@ -20,3 +22,5 @@ inline constexpr char kMapButtonLetters[6] = {'q', 'a', 'w', 's', 'e', 'd'};
 // when the key is a character for TableEditor::KeyPress.
 // `atOperatingPoint`: the cell-source choice is "Cell at current operating point".
 std::optional<EditOp> MapKeyToEditOp(MapTab tab, int mapId, bool atOperatingPoint, char key);
+
+} // namespace kv

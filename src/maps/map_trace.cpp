@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kv {
+
 namespace {
 
 // Fields of the LH 2.3 record.
@@ -284,7 +286,7 @@ bool MapTrace::Configure(MapTab tab, const EPROM& image) {
     return device_.DataLog_Configure(layout_.addresses, layout_.sizes);
 }
 
-void MapTrace::ResetKnockCount() { ::ResetKnockCount(knock_, knockLabel_, -1); }
+void MapTrace::ResetKnockCount() { kv::ResetKnockCount(knock_, knockLabel_, -1); }
 
 TraceTickResult MapTrace::Tick(TableEditor& editor, bool chartView) {
     TraceTickResult r;
@@ -317,3 +319,5 @@ TraceTickResult MapTrace::Tick(TableEditor& editor, bool chartView) {
                                                kTracePeriodSeconds);
     return r;
 }
+
+} // namespace kv

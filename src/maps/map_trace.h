@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 class AuxInputs;
 class Clock;
 class EPROM;
@@ -164,3 +166,5 @@ private:
     KnockCountState& knock_;
     KnockLabel knockLabel_;
 };
+
+} // namespace kv

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <limits>
 
+namespace kv {
+
 namespace {
 
 constexpr int kMaxAxisPoints = 255; // an axis width read from a damaged image never exceeds a byte
@@ -766,3 +768,5 @@ void TableEditor::SetSelectedCellsColor(std::uint32_t colour) {
     RestoreSelection();
     grid_->SetRedraw(true);
 }
+
+} // namespace kv

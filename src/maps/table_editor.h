@@ -25,6 +25,8 @@
 #include "maps/cell_input.h"
 #include "maps/edit_op.h"
 
+namespace kv {
+
 class EPROM;
 class MapGrid;
 class MapMarker;
@@ -246,3 +248,5 @@ private:
 // with another cell count than the first, makes the text invalid. A TAB right before the end of
 // a row is dropped. An empty text gives an empty table.
 Parsed<std::vector<std::vector<std::string>>> ParsePasteText(const std::string& text);
+
+} // namespace kv

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 class TextGrid final : public MapGrid {
 public:
     int Rows() const override { return rows_; }
@@ -91,3 +93,5 @@ private:
     std::vector<std::uint32_t> colours_;
     std::vector<int> widths_;
 };
+
+} // namespace kv

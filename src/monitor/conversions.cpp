@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <limits>
 
+namespace kv {
+
 namespace conv {
 
 namespace {
@@ -354,3 +356,5 @@ std::int32_t NextTimerInterval(double elapsed, double nominal) {
 }
 
 } // namespace conv
+
+} // namespace kv

@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+namespace kv {
+
 struct EpromContext;
 
 namespace conv {
@@ -126,3 +128,5 @@ double Interpolate(std::span<const double> xs, std::span<const double> ys, doubl
 std::int32_t NextTimerInterval(double elapsed, double nominal);
 
 } // namespace conv
+
+} // namespace kv

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kv {
+
 namespace {
 
 // Field numbers of the LH 2.3 record.
@@ -227,3 +229,5 @@ FuelMonitorView FuelMonitor::Tick(const EPROM& image, int& nextIntervalMs) {
     nextIntervalMs = NextMonitorInterval(static_cast<double>(clock_.NowMs() - start));
     return v;
 }
+
+} // namespace kv

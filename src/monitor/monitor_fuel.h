@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class AuxInputs;
 class Clock;
 class EPROM;
@@ -77,3 +79,5 @@ private:
     RecordLayout layout_;
     bool lh23_ = false;
 };
+
+} // namespace kv

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <charconv>
 
+namespace kv {
+
 namespace {
 
 enum EzkField {
@@ -263,3 +265,5 @@ IgnitionMonitorView IgnitionMonitor::Tick(const EPROM& image, int& nextIntervalM
     nextIntervalMs = NextMonitorInterval(static_cast<double>(clock_.NowMs() - start));
     return v;
 }
+
+} // namespace kv

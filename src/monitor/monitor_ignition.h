@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class AuxInputs;
 class Clock;
 class EPROM;
@@ -127,3 +129,5 @@ private:
     RecordLayout layout_;
     bool ezk_ = false;
 };
+
+} // namespace kv

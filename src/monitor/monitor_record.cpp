@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <numeric>
 
+namespace kv {
+
 int RecordLayout::RecordSize() const { return std::accumulate(sizes.begin(), sizes.end(), 0); }
 
 void RecordLayout::AppendAuxInputs(const AuxInputs& aux) {
@@ -124,3 +126,5 @@ int ThrottleFromSwitchInputs(std::int64_t idleRaw, std::int64_t fullLoadRaw) {
     if (full) return 2;
     return 1;
 }
+
+} // namespace kv

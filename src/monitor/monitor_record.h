@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kv {
+
 class AuxInputs;
 
 // The device operations of the monitors. Implemented over the device link by CommsMonitorDevice;
@@ -94,3 +96,5 @@ inline constexpr int kNoItem = -1;
 // its input is below 2.5 V (raw 32768). idle closed only -> IDLE, full-load closed only -> WOT,
 // both open -> CRUISE, both closed -> none.
 int ThrottleFromSwitchInputs(std::int64_t idleRaw, std::int64_t fullLoadRaw);
+
+} // namespace kv

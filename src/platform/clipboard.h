@@ -2,6 +2,8 @@
 // Clipboard seam: plain text to and from the system clipboard.
 #include <string>
 
+namespace kv {
+
 class Clipboard {
 public:
     virtual ~Clipboard() = default;
@@ -19,3 +21,5 @@ public:
         return true;
     }
 };
+
+} // namespace kv

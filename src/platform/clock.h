@@ -3,6 +3,8 @@
 // on a fake clock in milliseconds of test time.
 #include <cstdint>
 
+namespace kv {
+
 class Clock {
 public:
     virtual ~Clock() = default;
@@ -18,3 +20,5 @@ public:
     std::int64_t NowMs() override;
     void SleepMs(std::int64_t ms) override;
 };
+
+} // namespace kv

@@ -8,4 +8,8 @@
 #include "platform/messages.h"
 #include "platform/progress.h"
 
+namespace kv {
+
 class UserDialogs : public UserMessages, public FileDialogs, public ProgressDisplay, public Clipboard {};
+
+} // namespace kv

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+namespace kv {
+
 struct FileDialogResult {
     std::string path;    // full path chosen
     int filterIndex = 1; // 1-based index of the chosen filter entry
@@ -21,3 +23,5 @@ public:
                                                            const std::string& defaultExtension,
                                                            const std::string& fileName, int filterIndex = 1) = 0;
 };
+
+} // namespace kv

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <system_error>
 
+namespace kv {
+
 namespace {
 
 constexpr const char* kSaveFailed = "Save failed - disk I/O error";
@@ -142,3 +144,5 @@ std::string ReadRegularFile(const std::string& path, std::size_t maxBytes, std::
         }
     }
 }
+
+} // namespace kv

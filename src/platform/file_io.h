@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 // Writes `bytes` as the whole content of `path`. A symbolic link is followed to the file it names
 // (the link stays); the file keeps its permission bits. Anything that is not a regular file
 // (a folder, a device, a pipe, a socket) is refused and left as it is.
@@ -15,3 +17,5 @@ std::string SaveFileAtomically(const std::string& path, const std::vector<std::u
 // Reads the whole of a regular file of at most `maxBytes` bytes into `bytes`. Refuses anything
 // else, without reading more than `maxBytes` + 1 bytes.
 std::string ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes);
+
+} // namespace kv

@@ -1,4 +1,7 @@
 #pragma once
+
+namespace kv {
+
 // Ignition prompt seam: the module transfers tell it when they ask the user to switch the
 // ignition off or on, and when that request ends. What the user reads stays in the progress
 // window; this seam lets a listener (the simulated driver at the key) follow the request
@@ -15,3 +18,5 @@ public:
     // cancelled, or the transfer gave up.
     virtual void Ended() = 0;
 };
+
+} // namespace kv

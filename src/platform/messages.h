@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+namespace kv {
+
 enum class MsgButtons { OK, OKCancel, YesNo, YesNoCancel };
 enum class MsgIcon { None, Information, Warning, Critical, Question };
 enum class MsgResult { OK, Cancel, Yes, No };
@@ -19,3 +21,5 @@ public:
     virtual std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
                                                 const std::string& defaultText = {}) = 0;
 };
+
+} // namespace kv

@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+namespace kv {
+
 struct ParseError {
     std::string message;
 };
@@ -35,3 +37,5 @@ private:
     std::optional<T> value_;
     std::string error_;
 };
+
+} // namespace kv

@@ -4,6 +4,8 @@
 // that keeps it live during a synchronous transfer, and the hourglass pointer for short waits.
 #include <string>
 
+namespace kv {
+
 class ProgressDisplay {
 public:
     virtual ~ProgressDisplay() = default;
@@ -23,3 +25,5 @@ public:
     // Hourglass (busy) pointer on or off; nested calls are not counted (on, on, off ends it).
     virtual void SetHourglass(bool busy) = 0;
 };
+
+} // namespace kv

@@ -3,6 +3,8 @@
 // name "Kestrovane". Each key is read and written only by the module that owns it.
 #include <string>
 
+namespace kv {
+
 class SettingsStore {
 public:
     virtual ~SettingsStore() = default;
@@ -11,3 +13,5 @@ public:
                                    const std::string& defaultValue = {}) = 0;
     virtual void SaveSetting(const std::string& section, const std::string& key, const std::string& value) = 0;
 };
+
+} // namespace kv

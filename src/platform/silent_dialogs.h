@@ -4,6 +4,8 @@
 // and the clipboard is unavailable. Tools derive from it and override what they need.
 #include "platform/dialogs.h"
 
+namespace kv {
+
 class SilentDialogs : public UserDialogs {
 public:
     MsgResult MessageBox(const std::string&, const std::string&, MsgButtons buttons, MsgIcon) override {
@@ -31,3 +33,5 @@ public:
     bool TrySetClipboardText(const std::string&) override { return false; }
     void SetHourglass(bool) override {}
 };
+
+} // namespace kv

@@ -11,6 +11,8 @@
 #include <limits>
 #include <random>
 
+namespace kv {
+
 namespace {
 
 constexpr const char* kSimPath = "sim:kestrovane";
@@ -423,3 +425,5 @@ void AutoIgnitionDriver::Asked(IgnitionRequest request) {
 }
 
 void AutoIgnitionDriver::Ended() {}
+
+} // namespace kv

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 // Faults injected at the report level. Probabilities are 0..1 per report.
 struct SimFaultSpec {
     double drop = 0.0;   // an input report is lost
@@ -147,3 +149,5 @@ private:
     Clock& clock_;
     int delayMs_;
 };
+
+} // namespace kv

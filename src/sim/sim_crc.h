@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+namespace kv {
+
 class SimCrc {
 public:
     void Update(std::uint8_t b) {
@@ -30,3 +32,5 @@ public:
 private:
     std::uint16_t reg_ = 0x5AA5;
 };
+
+} // namespace kv

@@ -16,6 +16,8 @@
 #include <sstream>
 #include <system_error>
 
+namespace kv {
+
 namespace {
 
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
@@ -1177,3 +1179,5 @@ void SimDevice::LoadState() {
     if (state.hasCoolant) engine_.SetCoolant(state.coolantC);
     ++memoryGeneration_;
 }
+
+} // namespace kv

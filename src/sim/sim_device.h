@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 inline constexpr int kSimMemorySize = 16384;
 inline constexpr int kSimPemFirmwareSize = 16256;
 // How long the units need with the ignition off before they power down; a module announces
@@ -230,3 +232,5 @@ private:
     std::function<bool()> crcFault_;
     std::function<bool()> refuseFault_;
 };
+
+} // namespace kv

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kv {
+
 namespace {
 constexpr double kPi = 3.14159265358979323846;
 
@@ -126,3 +128,5 @@ void SimEngine::Drive(double t) {
     }
     state_.airC = 25.0 + 10.0 * state_.load;
 }
+
+} // namespace kv

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <random>
 
+namespace kv {
+
 enum class SimThrottle { Idle = 0, Cruise = 1, Wot = 2 };
 
 struct SimEngineState {
@@ -54,3 +56,5 @@ private:
     std::int64_t retardDecayTicks_ = 0;
     std::mt19937_64 rng_{928};
 };
+
+} // namespace kv

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <system_error>
 
+namespace kv {
+
 namespace {
 
 constexpr const char* kHeader = "Kestrovane simulated car, state 1";
@@ -132,3 +134,5 @@ std::string WriteSimState(const std::string& path, const SimCarState& state) {
     }
     return "";
 }
+
+} // namespace kv

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 struct SimCarState {
     std::string firmwareVersion;
     std::string lhFirmwareVersion;
@@ -29,3 +31,5 @@ Parsed<SimCarState> ReadSimState(const std::string& path);
 // Writes through a temporary file and a rename, so a crash never leaves half a file. Empty on
 // success, otherwise the reason.
 std::string WriteSimState(const std::string& path, const SimCarState& state);
+
+} // namespace kv

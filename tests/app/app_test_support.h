@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace app_test {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -256,3 +258,5 @@ inline Bytes ReadFile(const std::string& path) {
 }
 
 } // namespace app_test
+
+} // namespace kv

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 using namespace app_test;
 
 namespace {
@@ -179,6 +181,10 @@ TEST_F(AuxMonitorTabsTest, LawGridKeepsTheFirstTypedCharacter) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     // Test discovery runs the binary outside the test environment too.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 // A timer that logs what the registry asks of it.
@@ -69,3 +71,5 @@ TEST(DevicePolling, ATimerRegisteredDuringAPauseWaitsForItsEnd) {
 }
 
 } // namespace
+
+} // namespace kv

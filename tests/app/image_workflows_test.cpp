@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+namespace kv {
+
 using namespace app_test;
 
 namespace {
@@ -831,3 +833,5 @@ TEST_F(WorkflowTest, DownloadEndsWhenDetectionCannotStartOrTheDeviceFallsSilent)
 }
 
 } // namespace
+
+} // namespace kv

@@ -31,6 +31,8 @@
 
 #include <functional>
 
+namespace kv {
+
 using namespace app_test;
 
 namespace {
@@ -353,6 +355,10 @@ INSTANTIATE_TEST_SUITE_P(
                       ClosedStateCase{Qt::WindowMinimized | Qt::WindowMaximized, "1"}));
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     // Test discovery runs the binary outside the test environment too.

@@ -14,6 +14,8 @@
 
 #include <algorithm>
 
+namespace kv {
+
 using namespace app_test;
 
 namespace {
@@ -442,3 +444,5 @@ INSTANTIATE_TEST_SUITE_P(
                                  "Not responding"}));
 
 } // namespace
+
+} // namespace kv

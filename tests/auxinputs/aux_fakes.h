@@ -5,6 +5,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 // Records the filters sent; answers readings from a table while `present`.
 class FakeAuxDevice final : public AuxDevice {
 public:
@@ -22,3 +24,5 @@ public:
     std::vector<std::pair<int, int>> sent;
     std::map<int, std::int32_t> readings;
 };
+
+} // namespace kv

@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 struct DialogFixture : ::testing::Test {
@@ -191,6 +193,10 @@ TEST_F(DialogFixture, SaveWritesAndCancelReloads) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     // Test discovery runs the binary outside the test environment too.

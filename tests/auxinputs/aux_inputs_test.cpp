@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 std::vector<std::pair<double, double>> Law(const AuxInputs& aux, int n) {
@@ -271,3 +273,5 @@ TEST(AuxAccessors, UnknownInputsAreIgnored) {
 }
 
 } // namespace
+
+} // namespace kv

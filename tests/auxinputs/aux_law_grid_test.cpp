@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using Cells = std::vector<std::pair<std::string, std::string>>;
@@ -106,3 +108,5 @@ TEST(AuxLawGrid, NumberTexts) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -177,3 +179,5 @@ TEST(ImageNewFromBase, CoversEveryBaseImage) {
 }
 
 } // namespace
+
+} // namespace kv

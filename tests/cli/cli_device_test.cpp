@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace kv {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -254,3 +256,5 @@ TEST_F(CliDevice, FirmwareUpgradeRefusesWhileTheIgnitionIsOnUnlessForced) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -9,6 +9,8 @@
 
 #include <sstream>
 
+namespace kv {
+
 namespace {
 
 using namespace eprom_test;
@@ -310,3 +312,5 @@ TEST_F(CliImage, UnpackNeverCostsTheOldOutput) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -11,6 +11,8 @@
 #include <charconv>
 #include <sstream>
 
+namespace kv {
+
 namespace {
 
 struct CliRun {
@@ -198,7 +200,7 @@ TEST_F(CliMaps, SetReachesEveryCopyOfASmallImage) {
         EXPECT_EQ(info.code, kExitOk);
         EXPECT_NE(info.out.find("kind: " + std::to_string(saved.GetKind()) + "\n"), std::string::npos) << info.out;
         const std::string topFile = dir.File(std::string(c.base) + "-top.bin");
-        ASSERT_TRUE(top.SaveToFile(topFile, std::stoi(c.format)));
+        ASSERT_TRUE(top.SaveToFile(topFile, static_cast<FileFormat>(std::stoi(c.format))));
         const auto shown = Cli({"map", "show", out, c.map});
         ASSERT_EQ(shown.code, kExitOk) << shown.err;
         EXPECT_EQ(shown.out, Cli({"map", "show", topFile, c.map}).out) << c.base;
@@ -313,3 +315,5 @@ TEST_F(CliMaps, EveryBaseImageMapRendersSensibly) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -12,6 +12,8 @@
 #include <optional>
 #include <sstream>
 
+namespace kv {
+
 namespace {
 
 class CommsTest : public ::testing::Test {
@@ -907,3 +909,5 @@ TEST(TracePath, FollowsTheUsersCacheFolder) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -12,6 +12,8 @@
 #include <functional>
 #include <map>
 
+namespace kv {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -630,3 +632,5 @@ TEST_F(TransferTest, ReadsWithoutAChecksumTakeABlockOnlyWhenTwoReadsAgree) {
 }
 
 } // namespace
+
+} // namespace kv

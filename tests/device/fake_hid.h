@@ -10,6 +10,8 @@
 #include <functional>
 #include <vector>
 
+namespace kv {
+
 using Bytes = std::vector<std::uint8_t>;
 
 // The input reports of one reply: a first report of `type`, then continuations of type + 1,
@@ -134,3 +136,5 @@ private:
     FakeClock& clock_;
     bool open_ = false;
 };
+
+} // namespace kv

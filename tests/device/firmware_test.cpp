@@ -11,6 +11,8 @@
 #include <fstream>
 #include <set>
 
+namespace kv {
+
 namespace {
 
 Bytes Payload(std::size_t n) {
@@ -483,3 +485,5 @@ TEST_F(FirmwareTest, ToolsUpgradeWarnsWhileTheIgnitionIsOn) {
 }
 
 } // namespace
+
+} // namespace kv

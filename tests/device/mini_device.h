@@ -6,6 +6,8 @@
 
 #include <map>
 
+namespace kv {
+
 class MiniDevice {
 public:
     explicit MiniDevice(FakeHid& hid) : hid_(hid) {
@@ -133,3 +135,5 @@ private:
     FakeHid& hid_;
     Bytes request_;
 };
+
+} // namespace kv

@@ -11,6 +11,8 @@
 #include <array>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 class ReportFdTest : public ::testing::Test {
@@ -96,3 +98,5 @@ TEST_F(ReportFdTest, ADeviceThatGoesAwayInvalidatesTheHandle) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 // Loads a base image into a fresh object; fails the test when it cannot.
@@ -590,3 +592,5 @@ INSTANTIATE_TEST_SUITE_P(BothRegions, EZFBase, ::testing::Values("EZF_USA", "EZF
                          [](const auto& info) { return std::string(info.param) == "EZF_USA" ? "USA" : "Euro"; });
 
 } // namespace
+
+} // namespace kv

@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <memory>
 
+namespace kv {
+
 namespace {
 
 using namespace eprom_test;
@@ -567,3 +569,5 @@ TEST(Container, CopiesNeverShareAPrivateContext) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace eprom_test {
 
 inline void Put(std::vector<std::uint8_t>& image, std::size_t address, const std::string& text) {
@@ -150,3 +152,5 @@ void PrintTo(const T& c, std::ostream* os) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using namespace eprom_test;
@@ -197,3 +199,5 @@ TEST(Kinds, TablesOfAnEarlierKindStayForKindsWithoutTables) {
 }
 
 } // namespace
+
+} // namespace kv

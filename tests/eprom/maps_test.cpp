@@ -6,6 +6,8 @@
 
 #include <functional>
 
+namespace kv {
+
 namespace {
 
 using namespace eprom_test;
@@ -319,3 +321,5 @@ TEST(Maps, AccessorsStayInsideAnyImage) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using namespace eprom_test;
@@ -159,3 +161,5 @@ TEST(Params, TheTwoReferenceTablesDifferInFiveEntries) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <ostream>
 
+namespace kv {
+
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
@@ -128,3 +130,5 @@ TEST(Unpack, ArbitraryStreamsStayInsideTheirBounds) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using namespace eprom_test;
@@ -330,3 +332,5 @@ TEST(BaseImages, UnknownNamesFailWithoutTouchingTheImage) {
 }
 
 } // namespace
+
+} // namespace kv

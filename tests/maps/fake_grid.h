@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 class FakeGrid final : public MapGrid {
 public:
     int Rows() const override { return rows_; }
@@ -134,3 +136,5 @@ public:
     double centreX = -1, centreY = -1;
     bool visible = false;
 };
+
+} // namespace kv

@@ -7,6 +7,8 @@
 
 #include <set>
 
+namespace kv {
+
 namespace {
 
 TEST(MapListTest, ListsByUnitKeepExactTexts) {
@@ -269,3 +271,5 @@ TEST(AxisTypeTest, ReversalByAxisType) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -38,6 +38,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 using maps_test::FakeTraceDevice;
@@ -874,6 +876,10 @@ TEST(CellInputDialogTest, ModalAskAnswersTheTextOrNothing) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     // Test discovery runs the binary outside the test environment too.

@@ -15,6 +15,8 @@
 #include <tuple>
 #include <vector>
 
+namespace kv {
+
 namespace maps_test {
 
 inline void Put(std::vector<std::uint8_t>& image, std::size_t address, const std::string& text) {
@@ -118,3 +120,5 @@ protected:
 };
 
 } // namespace maps_test
+
+} // namespace kv

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 using maps_test::FakeTraceDevice;
@@ -696,3 +698,5 @@ TEST(MapKeyTest, LettersBecomeEditOperations) {
 }
 
 } // namespace
+
+} // namespace kv

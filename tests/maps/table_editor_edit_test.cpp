@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using maps_test::EditorFixture;
@@ -459,3 +461,5 @@ TEST_F(EditTest, CellColoursKeepTheSelection) {
 }
 
 } // namespace
+
+} // namespace kv

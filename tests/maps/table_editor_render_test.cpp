@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using maps_test::EditorFixture;
@@ -194,3 +196,5 @@ TEST_F(RenderTest, MapZeroGivesEmptyGridAndNoEdits) {
 }
 
 } // namespace
+
+} // namespace kv

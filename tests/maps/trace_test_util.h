@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 namespace maps_test {
 
 class FakeTraceDevice final : public TraceDevice {
@@ -82,3 +84,5 @@ public:
 };
 
 } // namespace maps_test
+
+} // namespace kv

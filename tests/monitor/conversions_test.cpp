@@ -8,6 +8,8 @@
 #include <cmath>
 #include <limits>
 
+namespace kv {
+
 using namespace conv;
 
 namespace {
@@ -252,3 +254,5 @@ TEST(NumbersTest, BytesAndWordOrder) {
 }
 
 } // namespace
+
+} // namespace kv

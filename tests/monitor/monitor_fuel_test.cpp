@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using namespace monitor_test;
@@ -384,3 +386,5 @@ TEST(FuelMonitorTick, PollsOnlyWithIgnitionAndReArms) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using namespace monitor_test;
@@ -415,3 +417,5 @@ TEST(IgnitionMonitorTick, SetupBaselineKnocksAndSound) {
 }
 
 } // namespace
+
+} // namespace kv

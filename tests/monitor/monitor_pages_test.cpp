@@ -17,6 +17,8 @@
 
 #include <functional>
 
+namespace kv {
+
 namespace {
 
 using namespace monitor_test;
@@ -188,6 +190,10 @@ TEST(IgnitionMonitorPanel, NewAuxInputsKeepTheKnockTotal) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     // Test discovery runs the binary outside the test environment too.

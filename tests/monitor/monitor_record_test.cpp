@@ -4,6 +4,8 @@
 
 #include <limits>
 
+namespace kv {
+
 namespace {
 
 TEST(MonitorFormat, Sections) {
@@ -68,3 +70,5 @@ TEST(MonitorRecord, SwitchInputsAndInterval) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 namespace monitor_test {
 
 class FakeMonitorDevice final : public MonitorDevice {
@@ -87,3 +89,5 @@ inline void ExpectTexts(const Texts& actual, const Texts& expected) {
 }
 
 } // namespace monitor_test
+
+} // namespace kv

@@ -23,6 +23,8 @@
 #include <functional>
 #include <ostream>
 
+namespace kv {
+
 namespace {
 
 struct FilterCase {
@@ -252,6 +254,10 @@ TEST(QtDialogs, ClipboardRoundTrip) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     // Test discovery runs the binary outside the test environment too.

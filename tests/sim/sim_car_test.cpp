@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kv {
+
 namespace {
 
 using B = std::vector<std::uint8_t>;
@@ -327,3 +329,5 @@ TEST(SimFilterTest, StrongerFiltersFollowAStepMoreSlowly) {
 }
 
 } // namespace
+
+} // namespace kv

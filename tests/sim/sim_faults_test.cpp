@@ -6,6 +6,8 @@
 
 #include <random>
 
+namespace kv {
+
 namespace {
 
 using B = std::vector<std::uint8_t>;
@@ -318,3 +320,5 @@ TEST(SimRobustnessTest, RandomReportsNeverUpsetTheDevice) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -2,13 +2,19 @@
 // A minimal host for tests: frames a request into 33-byte output reports (first report: report
 // ID 0 and up to 32 request bytes; continuation reports: 0, 0xFF and 31 bytes) and collects the
 // payload of the answer on one channel, checking the type bytes of first and continuation reports.
+#include "fakes.h"
 #include "sim/sim_backend.h"
+#include "sim/sim_crc.h"
+#include "sim/sim_device.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace kv {
 
 struct HostReply {
     std::vector<std::uint8_t> bytes; // payload of the reply, 31 bytes per report (padding included)
@@ -92,11 +98,6 @@ private:
 
 inline std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
-#include "fakes.h"
-#include "sim/sim_crc.h"
-#include "sim/sim_device.h"
-
-#include <memory>
 
 // A simulated device on a fake clock, opened, with a host to talk to it.
 struct SimRig {
@@ -119,3 +120,5 @@ inline std::uint16_t CrcOf(const std::vector<std::uint8_t>& bytes) {
     c.Update(bytes.data(), bytes.size());
     return c.Finish();
 }
+
+} // namespace kv

@@ -12,6 +12,8 @@
 
 #include <functional>
 
+namespace kv {
+
 namespace {
 
 using B = std::vector<std::uint8_t>;
@@ -268,3 +270,5 @@ TEST(SimLinkRecovery, ADeviceThatStopsTakingReportsIsReportedLostPromptly) {
 }
 
 } // namespace
+
+} // namespace kv

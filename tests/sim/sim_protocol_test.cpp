@@ -6,6 +6,8 @@
 
 #include <numeric>
 
+namespace kv {
+
 namespace {
 
 using B = std::vector<std::uint8_t>;
@@ -541,3 +543,5 @@ TEST(SimStreamTest, StreamedReportsDoNotDisturbCommandReplies) {
 }
 
 } // namespace
+
+} // namespace kv

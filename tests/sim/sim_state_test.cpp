@@ -8,6 +8,8 @@
 #include <fstream>
 #include <sstream>
 
+namespace kv {
+
 namespace {
 
 using B = std::vector<std::uint8_t>;
@@ -252,3 +254,5 @@ TEST_F(SimStateTest, AGivenImageFileReplacesTheSavedModule) {
 }
 
 } // namespace
+
+} // namespace kv

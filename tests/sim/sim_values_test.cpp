@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+namespace kv {
+
 namespace {
 
 using namespace conv;
@@ -70,3 +72,5 @@ TEST_P(SimValuesTest, ConversionsAgreeWithTheCar) {
 INSTANTIATE_TEST_SUITE_P(DrivingCycle, SimValuesTest, ::testing::Values(2.0, 13.0, 22.0, 30.0, 35.0, 40.0, 42.0));
 
 } // namespace
+
+} // namespace kv

@@ -15,6 +15,8 @@
 
 #include <string>
 
+namespace kv {
+
 namespace {
 
 using B = std::vector<std::uint8_t>;
@@ -201,3 +203,5 @@ INSTANTIATE_TEST_SUITE_P(Transfers, TransferFaultSweep, ::testing::ValuesIn(kTra
                          });
 
 } // namespace
+
+} // namespace kv

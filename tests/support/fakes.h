@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 class FakeClock final : public Clock {
 public:
     std::int64_t NowMs() override { return now; }
@@ -174,3 +176,5 @@ private:
         return r;
     }
 };
+
+} // namespace kv

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 struct Step {
@@ -68,3 +70,5 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DriverCase>& info) { return std::string(info.param.name); });
 
 } // namespace
+
+} // namespace kv

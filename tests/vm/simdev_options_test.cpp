@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 struct GoodCase {
@@ -90,3 +92,5 @@ TEST(SimdevOptions, BadFaultSpecIsRefusedWithTheSimulatorsMessage) {
 }
 
 } // namespace
+
+} // namespace kv

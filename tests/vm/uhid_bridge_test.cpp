@@ -14,6 +14,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+namespace kv {
+
 namespace {
 
 // The device side: answers what the test queues, records what it was sent.
@@ -430,3 +432,5 @@ TEST_F(UhidBridgeTest, ClosedUhidFileIsAFailureValue) {
 }
 
 } // namespace
+
+} // namespace kv

@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 using Ms = std::chrono::milliseconds;
@@ -320,6 +322,10 @@ int LinkLoss() {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace kv {
+
 void QuickPingTick(ShellDevice& device) {
     if (!device.IsOpen()) device.Open();
     if (!device.UpdateConnectionStatus(false)) device.ShutDown();
@@ -56,3 +58,5 @@ void IgnitionWatch::Release() {
     ReenableAll();
     last_.reset();
 }
+
+} // namespace kv

@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+namespace kv {
+
 // A control whose enabled state follows the ignition.
 struct IgnitionDependent {
     std::function<bool()> isEnabled;
@@ -36,3 +38,5 @@ private:
     std::optional<bool> last_; // the last reading; none before the first tick
     int nextId_ = 1;
 };
+
+} // namespace kv

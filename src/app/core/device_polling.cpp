@@ -1,5 +1,7 @@
 #include "app/core/device_polling.h"
 
+namespace kv {
+
 int DevicePolling::Register(Timer timer) {
     const int id = nextId_++;
     if (Paused() && timer.pause) timer.pause();
@@ -24,3 +26,5 @@ void DevicePolling::End() {
 DevicePolling::Pause::Pause(DevicePolling& polling) : polling_(polling) { polling_.Begin(); }
 
 DevicePolling::Pause::~Pause() { polling_.End(); }
+
+} // namespace kv

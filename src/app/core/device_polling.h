@@ -6,6 +6,8 @@
 #include <functional>
 #include <map>
 
+namespace kv {
+
 class DevicePolling {
 public:
     struct Timer {
@@ -39,3 +41,5 @@ private:
     int nextId_ = 1;
     int depth_ = 0;
 };
+
+} // namespace kv

@@ -14,6 +14,8 @@
 #include <optional>
 #include <utility>
 
+namespace kv {
+
 namespace {
 
 // The unit names that fill the "{1}" of the kind messages, by ECU type.
@@ -486,3 +488,5 @@ void ImageWorkflows::RefreshMenus() {
     s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != EcuType::Unknown, s_.images.ignition->GetECUType() != EcuType::Unknown);
     RefreshRecentMenu();
 }
+
+} // namespace kv

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+namespace kv {
+
 class Clock;
 class EPROM;
 class SettingsStore;
@@ -120,3 +122,5 @@ private:
     WorkflowServices s_;
     RecentFiles recent_;
 };
+
+} // namespace kv

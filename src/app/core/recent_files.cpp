@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace kv {
+
 namespace {
 constexpr const char* kSection = "RecentFiles";
 }
@@ -34,3 +36,5 @@ std::string RecentFiles::MenuCaption(int i) const {
     if (path.empty()) return {};
     return "&" + std::to_string(i) + ". " + path;
 }
+
+} // namespace kv

@@ -3,6 +3,8 @@
 #include <array>
 #include <string>
 
+namespace kv {
+
 class SettingsStore;
 
 inline constexpr int kRecentFileCount = 4;
@@ -23,3 +25,5 @@ public:
 private:
     SettingsStore& settings_;
 };
+
+} // namespace kv

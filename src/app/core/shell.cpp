@@ -9,6 +9,8 @@
 #include <memory>
 #include <utility>
 
+namespace kv {
+
 const std::array<EcuOption, 4>& EcuOptions() {
     static const std::array<EcuOption, 4> options{{
         {"LH23", "LH 2.3 (fuel injection ECU on '87 S4 and newer cars)"},
@@ -109,3 +111,5 @@ void Shell::ApplyEcuOptions(const std::array<bool, 4>& ticked) {
     device_.CheckDeviceOrExplain(dialogs_);
     dialogs_.SetHourglass(false);
 }
+
+} // namespace kv

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class EpromDevice;
 
 // Start-up and shut-down steps that belong to the windows.
@@ -93,3 +95,5 @@ private:
     ImageWorkflows workflows_;
     std::vector<std::uint8_t> knockSound_;
 };
+
+} // namespace kv

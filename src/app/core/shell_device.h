@@ -6,6 +6,8 @@
 // an empty text. No call throws.
 #include <string>
 
+namespace kv {
+
 class UserMessages;
 
 class ShellDevice {
@@ -45,3 +47,5 @@ void QuickPingTick(ShellDevice& device);
 // Starting the quick ping, and the enter action of the EPROM tab: when the device does not
 // answer, close the link (if open) and open it again; then refresh the indicators.
 void RestartQuickPing(ShellDevice& device);
+
+} // namespace kv

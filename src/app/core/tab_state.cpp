@@ -2,6 +2,8 @@
 
 #include <initializer_list>
 
+namespace kv {
+
 const std::array<TabSlot, 10>& TabTable() {
     static const std::array<TabSlot, 10> table{{
         {TAB_EPROM, "EPROM", "EPROM"},
@@ -59,3 +61,5 @@ std::vector<TabSlot> TabFlags::VisibleTabs() const {
         if (flags_[static_cast<std::size_t>(slot.flag)]) tabs.push_back(slot);
     return tabs;
 }
+
+} // namespace kv

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+namespace kv {
+
 inline constexpr int kTabFlagCount = 11;
 
 // Flag indices (index 4 is a test tab that no state shows).
@@ -49,3 +51,5 @@ public:
 private:
     std::array<bool, kTabFlagCount> flags_{};
 };
+
+} // namespace kv

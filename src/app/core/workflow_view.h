@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 // The image information line, one group of fields per slot, and the MAF mismatch warning
 // (empty when there is none).
 struct InfoLine {
@@ -41,3 +43,5 @@ public:
     // An image slot now holds another object: pages showing it bind to the new one.
     virtual void ImagesChanged() = 0;
 };
+
+} // namespace kv

@@ -19,6 +19,8 @@
 
 #include <cstdio>
 
+namespace kv {
+
 namespace {
 
 // A tab page that shows one panel and forwards the tab's enter and leave actions to it.
@@ -104,3 +106,5 @@ void AuxMonitorTabs::OpenAuxInputs(int input) {
     if (key == "MonitorEZK") ignition_->AuxInputsChanged();
     if (afterClosed_) afterClosed_();
 }
+
+} // namespace kv

@@ -7,6 +7,8 @@
 #include <functional>
 #include <memory>
 
+namespace kv {
+
 class AuxInputs;
 class Clock;
 class Comms;
@@ -54,3 +56,5 @@ private:
     std::function<void()> afterClosed_;
     int pollingId_ = 0;
 };
+
+} // namespace kv

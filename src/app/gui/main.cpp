@@ -9,6 +9,13 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
+
+} // namespace kv
+
+using namespace kv;
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setOrganizationName("Kestrovane");

@@ -24,6 +24,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace kv {
+
 MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : QMainWindow(parent), shell_(shell) {
     setObjectName("frmMain");
     setWindowTitle("Kestrovane");
@@ -352,3 +354,5 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     StopDeviceTimers();
     event->accept();
 }
+
+} // namespace kv

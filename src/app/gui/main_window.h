@@ -12,15 +12,18 @@
 #include <memory>
 #include <vector>
 
-class EpromPage;
-class MapTabs;
-class TableEditor;
 class QAction;
 class QComboBox;
 class QLabel;
 class QStackedWidget;
 class QTabBar;
 class QTimer;
+
+namespace kv {
+
+class EpromPage;
+class MapTabs;
+class TableEditor;
 class SimulatedBackend;
 class Shell;
 class TabPage;
@@ -110,3 +113,5 @@ private:
     int pollingId_ = 0;              // the window's timers in the shell's device polling
     bool timersRanBeforePause_ = false;
 };
+
+} // namespace kv

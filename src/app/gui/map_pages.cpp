@@ -10,6 +10,8 @@
 
 #include <QVBoxLayout>
 
+namespace kv {
+
 namespace {
 
 // A tab page around a map panel: entering fills the map list, leaving stops the trace.
@@ -65,3 +67,5 @@ void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInp
     window.SetPage(new MapPage("FuelMap", "Fuel maps", tabs->Fuel()));
     window.SetPage(new MapPage("IgnMap", "Ignition maps", tabs->Ignition()));
 }
+
+} // namespace kv

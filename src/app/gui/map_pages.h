@@ -1,4 +1,7 @@
 #pragma once
+
+namespace kv {
+
 // The "Fuel maps" and "Ignition maps" tabs in the main window: their panels replace the caption
 // pages, the Edit menu's Copy and Paste serve the map grids, the trace reads through the device
 // link, and the knock count is shared with the ignition monitor.
@@ -13,3 +16,5 @@ struct KnockCountState;
 // Installs the two map tabs into `window`, which owns everything made here.
 void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserDialogs& dialogs,
                     Clock& clock, KnockCountState& knock);
+
+} // namespace kv

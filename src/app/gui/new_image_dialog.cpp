@@ -8,6 +8,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+namespace kv {
+
 const std::array<BaseImageOption, 4>& BaseImageOptions() {
     static const std::array<BaseImageOption, 4> options{{
         {"MRX_D", "S4 / GT / GTS ('87 - '95)", true},
@@ -74,3 +76,5 @@ NewImageChoice NewImageDialog::Choice() const {
     choice.superMAF = radioSuperMAF_->isChecked();
     return choice;
 }
+
+} // namespace kv

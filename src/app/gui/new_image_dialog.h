@@ -8,6 +8,8 @@
 
 class QRadioButton;
 
+namespace kv {
+
 // The base images offered, in the dialog's order.
 struct BaseImageOption {
     const char* baseName;
@@ -32,3 +34,5 @@ private:
     QRadioButton* radioSuperMAF_;
     QRadioButton* radioStandardMAF_;
 };
+
+} // namespace kv

@@ -10,6 +10,8 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+namespace kv {
+
 OptionsDialog::OptionsDialog(Shell& shell, QWidget* parent) : QDialog(parent), shell_(shell) {
     setObjectName("frmOptions");
     setWindowTitle("Options");
@@ -78,3 +80,5 @@ void OptionsDialog::Apply() {
     for (std::size_t i = 0; i < ticked.size(); ++i) ticked[i] = chkECU_[i]->isChecked();
     shell_.ApplyEcuOptions(ticked);
 }
+
+} // namespace kv

@@ -7,6 +7,9 @@
 class QCheckBox;
 class QPushButton;
 class QRadioButton;
+
+namespace kv {
+
 class Shell;
 
 class OptionsDialog final : public QDialog {
@@ -30,3 +33,5 @@ private:
     QPushButton* cmdOK_;
     QPushButton* cmdCancel_;
 };
+
+} // namespace kv

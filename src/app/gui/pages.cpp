@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+namespace kv {
+
 TabPage::TabPage(const QString& key, const QString& caption, QWidget* parent)
     : QWidget(parent), key_(key), caption_(caption) {
     setObjectName("fra" + key);
@@ -66,3 +68,5 @@ CaptionPage::CaptionPage(const QString& key, const QString& caption, QWidget* pa
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label);
 }
+
+} // namespace kv

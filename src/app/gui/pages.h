@@ -8,6 +8,9 @@
 #include <functional>
 
 class QLabel;
+
+namespace kv {
+
 struct InfoLine;
 
 class TabPage : public QWidget {
@@ -54,3 +57,5 @@ class CaptionPage final : public TabPage {
 public:
     CaptionPage(const QString& key, const QString& caption, QWidget* parent = nullptr);
 };
+
+} // namespace kv

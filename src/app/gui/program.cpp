@@ -19,6 +19,8 @@
 #include "platform/gui/qt_dialogs.h"
 #include "platform/gui/qt_settings.h"
 
+namespace kv {
+
 Parsed<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args) {
     ProgramOptions options;
     bool simOption = false;
@@ -190,3 +192,5 @@ std::optional<NewImageChoice> Program::RunNewImageDialog(const NewImageChoice& i
 void Program::ImagesChanged() {
     if (window_) window_->ImagesChanged();
 }
+
+} // namespace kv

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 class AuxInputs;
 class AuxMonitorTabs;
 class Comms;
@@ -112,3 +114,5 @@ private:
     std::unique_ptr<SplashWindow> splash_;
     std::unique_ptr<MainWindow> window_;
 };
+
+} // namespace kv

@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+namespace kv {
+
 SplashWindow::SplashWindow(const QString& versionLabel, QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
     setObjectName("frmSplash");
@@ -39,3 +41,5 @@ void SplashWindow::PaintNow() {
     repaint();
     QCoreApplication::processEvents();
 }
+
+} // namespace kv

@@ -4,6 +4,8 @@
 
 class QLabel;
 
+namespace kv {
+
 class SplashWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -16,3 +18,5 @@ public:
 private:
     QLabel* lblVersion_;
 };
+
+} // namespace kv

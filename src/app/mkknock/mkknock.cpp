@@ -6,6 +6,8 @@
 #include <fstream>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 void Put16(std::vector<std::uint8_t>& out, std::uint32_t v) {
@@ -23,6 +25,10 @@ void PutText(std::vector<std::uint8_t>& out, const char* text) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     if (argc != 2) {

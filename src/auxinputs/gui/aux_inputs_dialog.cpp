@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace kv {
+
 namespace {
 
 constexpr const char* kAfrName = "A/F ratio";
@@ -325,3 +327,5 @@ void AuxInputsDialog::reject() {
     aux_.LoadAuxInputs(settings_);
     QDialog::reject();
 }
+
+} // namespace kv

@@ -11,7 +11,6 @@
 #include <optional>
 #include <string>
 
-class AuxInputs;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -20,6 +19,10 @@ class QSpinBox;
 class QTabBar;
 class QTableWidget;
 class QTimer;
+
+namespace kv {
+
+class AuxInputs;
 class SettingsStore;
 class Clipboard;
 class UserMessages;
@@ -88,3 +91,5 @@ private:
 
 // The note under the law grid of input n (inputs reserved on the older units), or "".
 std::string AuxInputNote(int n);
+
+} // namespace kv

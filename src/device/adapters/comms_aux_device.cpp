@@ -2,6 +2,8 @@
 
 #include "device/comms.h"
 
+namespace kv {
+
 bool CommsAuxDevice::SetAuxInputFilter(int channel, int coefficient) {
     return comms_.SetAuxInputFilter(channel, coefficient);
 }
@@ -10,3 +12,5 @@ std::optional<std::int32_t> CommsAuxDevice::ReadAuxInput(int channel) {
     if (!comms_.QuickPing()) return std::nullopt;
     return comms_.ReadAuxInput(channel);
 }
+
+} // namespace kv

@@ -2,6 +2,8 @@
 // The aux inputs' device side over the device link.
 #include "auxinputs/aux_inputs.h"
 
+namespace kv {
+
 class Comms;
 
 class CommsAuxDevice final : public AuxDevice {
@@ -16,3 +18,5 @@ public:
 private:
     Comms& comms_;
 };
+
+} // namespace kv

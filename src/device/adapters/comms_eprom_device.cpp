@@ -4,6 +4,8 @@
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
 
+namespace kv {
+
 bool CommsEpromDevice::EcuWriteEprom(int ecuKind, int address, const std::vector<std::uint8_t>& data) {
     return comms_.EcuWriteEprom(ecuKind, address, data);
 }
@@ -34,3 +36,5 @@ bool LH_GetMapSetSelector(Comms& comms, const EPROM& image) {
     if (sel == 2) return true;
     return ((comms.ReadEcuRam(1, image.GetVariableAddress(7), 1) >> 6) & 1) != 0;
 }
+
+} // namespace kv

@@ -3,6 +3,8 @@
 // upgrade goes through the Firmware procedures.
 #include "eprom/eprom_device.h"
 
+namespace kv {
+
 class Comms;
 class Firmware;
 
@@ -31,3 +33,5 @@ private:
     Comms& comms_;
     Firmware& firmware_;
 };
+
+} // namespace kv

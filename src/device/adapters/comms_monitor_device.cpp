@@ -2,6 +2,8 @@
 
 #include "device/comms.h"
 
+namespace kv {
+
 bool CommsMonitorDevice::IgnitionOnDebounced() { return comms_.IgnitionOnDebounced(); }
 bool CommsMonitorDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
 void CommsMonitorDevice::ResetIgnitionDebounce() { comms_.ResetIgnitionDebounce(); }
@@ -14,3 +16,5 @@ std::optional<std::int32_t> CommsMonitorDevice::ReadEcuRam(int ecuKind, int addr
 }
 bool CommsMonitorDevice::ResetO2Adaptation() { return comms_.ResetO2Adaptation(); }
 bool CommsMonitorDevice::RamByteOrderFlag() const { return comms_.RamByteOrderFlag(); }
+
+} // namespace kv

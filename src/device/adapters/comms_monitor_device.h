@@ -2,6 +2,8 @@
 // The monitors' device operations over the device link.
 #include "monitor/monitor_record.h"
 
+namespace kv {
+
 class Comms;
 
 class CommsMonitorDevice final : public MonitorDevice {
@@ -20,3 +22,5 @@ public:
 private:
     Comms& comms_;
 };
+
+} // namespace kv

@@ -3,6 +3,8 @@
 #include "device/comms.h"
 #include "device/firmware.h"
 
+namespace kv {
+
 bool CommsShellDevice::Open() { return comms_.Comms_Open(); }
 void CommsShellDevice::ShutDown() { comms_.Comms_ShutDown(); }
 bool CommsShellDevice::IsOpen() { return comms_.Comms_IsOpen(); }
@@ -15,3 +17,5 @@ bool CommsShellDevice::SelectEcuMode(char mode) { return comms_.SelectEcuMode(mo
 void CommsShellDevice::SetRamByteOrderFlag(bool set) { comms_.SetRamByteOrderFlag(set); }
 void CommsShellDevice::CheckFirmwareAtStartUp(bool offerUpgrade) { firmware_.CheckFirmwareAtStartUp(offerUpgrade); }
 void CommsShellDevice::FirmwareUpgradeFromFile() { firmware_.ToolsFirmwareUpgrade(); }
+
+} // namespace kv

@@ -2,6 +2,8 @@
 // ShellDevice on the program's device link and firmware procedures.
 #include "app/core/shell_device.h"
 
+namespace kv {
+
 class Comms;
 class Firmware;
 
@@ -27,3 +29,5 @@ private:
     Comms& comms_;
     Firmware& firmware_;
 };
+
+} // namespace kv

@@ -2,6 +2,8 @@
 
 #include "device/comms.h"
 
+namespace kv {
+
 bool CommsTraceDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
 
 bool CommsTraceDevice::SetAuxInputFilter(int channel, int coefficient) {
@@ -20,4 +22,6 @@ std::optional<std::int32_t> CommsTraceDevice::ReadEcuRam(int ecuKind, int addres
 
 bool CommsTraceDevice::RamByteOrderFlag() const { return comms_.RamByteOrderFlag(); }
 
-bool CommsTraceDevice::LH_GetMapSetSelector(const EPROM& image) { return ::LH_GetMapSetSelector(comms_, image); }
+bool CommsTraceDevice::LH_GetMapSetSelector(const EPROM& image) { return kv::LH_GetMapSetSelector(comms_, image); }
+
+} // namespace kv

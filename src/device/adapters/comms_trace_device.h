@@ -2,6 +2,8 @@
 // The trace's device operations over the device link.
 #include "maps/map_trace.h"
 
+namespace kv {
+
 class Comms;
 
 class CommsTraceDevice final : public TraceDevice {
@@ -19,3 +21,5 @@ public:
 private:
     Comms& comms_;
 };
+
+} // namespace kv

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 constexpr std::size_t kDevicePayloadSize = 10872;
@@ -64,6 +66,10 @@ bool WriteFile(const char* path, const std::vector<std::uint8_t>& bytes) {
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     if (argc != 3) {

@@ -1,5 +1,7 @@
 #include "eprom/mkbase/base_images.h"
 
+namespace kv {
+
 namespace mkbase {
 
 std::vector<int> StepCodedAxis(const std::vector<int>& points) {
@@ -42,3 +44,5 @@ std::vector<BaseImage> BuildAllBaseImages() {
 }
 
 } // namespace mkbase
+
+} // namespace kv

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 namespace mkbase {
 
 enum class EzkMapSet { S4, GT, GTS };
@@ -35,3 +37,5 @@ std::vector<BaseImage> BuildAllBaseImages();
 std::vector<int> StepCodedAxis(const std::vector<int>& points);
 
 } // namespace mkbase
+
+} // namespace kv

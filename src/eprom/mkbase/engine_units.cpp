@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+namespace kv {
+
 namespace mkbase::units {
 
 namespace {
@@ -174,3 +176,5 @@ int EzfByteForAdvance(double degrees) {
 int EzfLoadPointForVacuum(double inHg) { return RoundEven((4.61 - inHg * 0.175) / 5.0 * 256.0); }
 
 } // namespace mkbase::units
+
+} // namespace kv

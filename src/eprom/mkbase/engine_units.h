@@ -4,6 +4,8 @@
 // forward conversion, so a base image shows its targets as closely as its bytes allow.
 #include <vector>
 
+namespace kv {
+
 namespace mkbase::units {
 
 // Nearest integer, halves to even.
@@ -52,3 +54,5 @@ int EzfByteForAdvance(double degrees);
 int EzfLoadPointForVacuum(double inHg);
 
 } // namespace mkbase::units
+
+} // namespace kv

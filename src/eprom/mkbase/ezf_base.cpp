@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <array>
 
+namespace kv {
+
 namespace mkbase {
 
 namespace {
@@ -131,3 +133,5 @@ ImageBuffer BuildEZF(Region region) {
 }
 
 } // namespace mkbase
+
+} // namespace kv

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <array>
 
+namespace kv {
+
 namespace mkbase {
 
 namespace {
@@ -254,3 +256,5 @@ ImageBuffer BuildEZK(EzkMapSet set, bool superMaf) {
 }
 
 } // namespace mkbase
+
+} // namespace kv

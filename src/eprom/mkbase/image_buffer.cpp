@@ -1,5 +1,7 @@
 #include "eprom/mkbase/image_buffer.h"
 
+namespace kv {
+
 namespace mkbase {
 
 namespace {
@@ -88,3 +90,5 @@ std::uint8_t ImageBuffer::At(int address) const {
 }
 
 } // namespace mkbase
+
+} // namespace kv

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+namespace kv {
+
 namespace mkbase {
 
 class ImageBuffer {
@@ -48,3 +50,5 @@ private:
 };
 
 } // namespace mkbase
+
+} // namespace kv

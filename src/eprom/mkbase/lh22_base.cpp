@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kv {
+
 namespace mkbase {
 
 namespace {
@@ -147,3 +149,5 @@ ImageBuffer BuildLH22(Region region) {
 }
 
 } // namespace mkbase
+
+} // namespace kv

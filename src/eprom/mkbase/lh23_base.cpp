@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+namespace kv {
+
 namespace mkbase {
 
 namespace {
@@ -298,3 +300,5 @@ ImageBuffer BuildLH23(bool superMaf) {
 }
 
 } // namespace mkbase
+
+} // namespace kv

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <string>
 
+namespace kv {
+
 namespace {
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
@@ -20,6 +22,10 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
 }
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -6,6 +6,8 @@
 #include <array>
 #include <cstddef>
 
+namespace kv {
+
 namespace mkbase {
 
 namespace {
@@ -126,3 +128,5 @@ std::vector<std::uint8_t> PackResource(const std::vector<std::uint8_t>& data, st
 }
 
 } // namespace mkbase
+
+} // namespace kv

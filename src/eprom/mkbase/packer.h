@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+namespace kv {
+
 namespace mkbase {
 
 inline constexpr std::uint8_t kPackModePlain = 0;
@@ -19,3 +21,5 @@ inline constexpr std::uint8_t kPackModeScrambled = 1;
 std::vector<std::uint8_t> PackResource(const std::vector<std::uint8_t>& data, std::uint8_t mode);
 
 } // namespace mkbase
+
+} // namespace kv

@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace kv {
+
 CellInputDialog::CellInputDialog(UserMessages& dialogs, QWidget* parent) : QDialog(parent), dialogs_(dialogs) {
     setObjectName("frmCellInput");
     setWindowTitle(QString::fromUtf8(kCellInputCaption.data(), static_cast<int>(kCellInputCaption.size())));
@@ -77,3 +79,5 @@ std::optional<std::string> QtCellInput::Ask(const std::string& initialText, cons
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.Text().toStdString();
 }
+
+} // namespace kv

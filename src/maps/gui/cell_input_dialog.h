@@ -8,6 +8,9 @@
 
 class QLabel;
 class QLineEdit;
+
+namespace kv {
+
 class UserMessages;
 
 class CellInputDialog final : public QDialog {
@@ -45,3 +48,5 @@ private:
     UserMessages& dialogs_;
     QWidget* parent_;
 };
+
+} // namespace kv

@@ -21,6 +21,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kv {
+
 namespace {
 
 constexpr QColor kBackdrop(0xF4, 0xF4, 0xF0);
@@ -219,3 +221,5 @@ void MapChartView::HideOperatingPoint() { opSeries_->replace(QList<QPointF>{}); 
 bool MapChartView::ShowsCurve() const { return stack_->currentWidget() == chartView_; }
 bool MapChartView::ShowsBars() const { return barsContainer_ != nullptr && stack_->currentWidget() == barsContainer_; }
 bool MapChartView::ShowsFallback() const { return stack_->currentWidget() == fallback_; }
+
+} // namespace kv

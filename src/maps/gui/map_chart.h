@@ -11,7 +11,6 @@
 #include <optional>
 #include <vector>
 
-class MapGrid;
 class QChart;
 class QChartView;
 class QLabel;
@@ -21,6 +20,10 @@ class QStackedLayout;
 class QValueAxis;
 class Q3DBars;
 class QBar3DSeries;
+
+namespace kv {
+
+class MapGrid;
 
 // What the chart shows, read from the grid (no widgets): the curve of a one-row map, or the
 // values and labels of a two-dimensional one.
@@ -104,3 +107,5 @@ private:
     const MapGrid* grid_ = nullptr;
     MapChartView* chart_ = nullptr;
 };
+
+} // namespace kv

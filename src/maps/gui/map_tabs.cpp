@@ -21,6 +21,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace kv {
+
 namespace {
 
 QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
@@ -560,3 +562,5 @@ void MapTabs::ResumeTraces() {
     for (MapTabPanel* p : {fuel_.data(), ignition_.data()})
         if (p != nullptr) p->UpdateTraceTimer();
 }
+
+} // namespace kv

@@ -14,10 +14,6 @@
 #include <functional>
 #include <memory>
 
-class AuxInputs;
-class CellInput;
-class Clock;
-class EPROM;
 class QAction;
 class QComboBox;
 class QFrame;
@@ -26,6 +22,13 @@ class QLabel;
 class QPushButton;
 class QRadioButton;
 class QTimer;
+
+namespace kv {
+
+class AuxInputs;
+class CellInput;
+class Clock;
+class EPROM;
 class QtCellInput;
 class QtMapGrid;
 class TableEditor;
@@ -191,3 +194,5 @@ private:
     QPointer<QAction> editCopy_;
     QPointer<QAction> editPaste_;
 };
+
+} // namespace kv

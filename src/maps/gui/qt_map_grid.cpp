@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kv {
+
 namespace {
 
 constexpr std::uint32_t kWhite = 0xFFFFFF;
@@ -318,3 +320,5 @@ void QtMapGrid::scrollContentsBy(int dx, int dy) {
     // The marker parts are children of the viewport and scroll with it; the trail starts over.
     MarkerHidden();
 }
+
+} // namespace kv

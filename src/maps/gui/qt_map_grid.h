@@ -14,6 +14,8 @@
 #include <array>
 #include <functional>
 
+namespace kv {
+
 inline constexpr int kTwipsPerPixel = 12;
 
 class QtMapGrid;
@@ -124,3 +126,5 @@ private:
 // Qt key event -> the character the editor gets, or 0 when the key is no character: Ctrl+C 3,
 // Ctrl+E 5, Ctrl+V 22, printable text as its first character.
 char EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text);
+
+} // namespace kv

@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace kv {
+
 using namespace instrument;
 
 namespace {
@@ -255,3 +257,5 @@ void FuelMonitorPanel::ResumePolling() {
     if (runAfterPause_) tmrMonitor_->start(kMonitorTimerMs);
     runAfterPause_ = false;
 }
+
+} // namespace kv

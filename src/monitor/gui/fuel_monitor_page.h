@@ -9,15 +9,18 @@
 #include <functional>
 #include <memory>
 
-class AuxInputs;
-class Clock;
-class EPROM;
-class MonitorDevice;
 class QGroupBox;
 class QLabel;
 class QPushButton;
 class QSlider;
 class QTimer;
+
+namespace kv {
+
+class AuxInputs;
+class Clock;
+class EPROM;
+class MonitorDevice;
 class UserMessages;
 
 class FuelMonitorPanel final : public QWidget {
@@ -88,3 +91,5 @@ private:
     std::array<QLabel*, 4> lblAux_{};
     std::vector<QGroupBox*> groups_;
 };
+
+} // namespace kv

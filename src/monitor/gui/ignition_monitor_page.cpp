@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace kv {
+
 using namespace instrument;
 
 namespace {
@@ -263,3 +265,5 @@ void IgnitionMonitorPanel::ResumePolling() {
     if (runAfterPause_) tmrMonitorEZK_->start(kMonitorTimerMs);
     runAfterPause_ = false;
 }
+
+} // namespace kv

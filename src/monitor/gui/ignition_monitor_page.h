@@ -9,16 +9,19 @@
 #include <array>
 #include <functional>
 
-class AuxInputs;
-class Clock;
-class EPROM;
-class MonitorDevice;
 class QFrame;
 class QGroupBox;
 class QLabel;
 class QPushButton;
 class QSlider;
 class QTimer;
+
+namespace kv {
+
+class AuxInputs;
+class Clock;
+class EPROM;
+class MonitorDevice;
 
 class IgnitionMonitorPanel final : public QWidget {
     Q_OBJECT
@@ -88,3 +91,5 @@ private:
     QLabel* loadCaption_ = nullptr;
     std::vector<QGroupBox*> groups_;
 };
+
+} // namespace kv

@@ -4,6 +4,8 @@
 #include <QSlider>
 #include <QVariant>
 
+namespace kv {
+
 namespace instrument {
 
 namespace {
@@ -106,3 +108,5 @@ void SetGauge(QSlider* slider, int value) {
 }
 
 } // namespace instrument
+
+} // namespace kv

@@ -9,6 +9,8 @@
 class QGroupBox;
 class QSlider;
 
+namespace kv {
+
 namespace instrument {
 
 // A value read-out: large bold digits, right-aligned, with a fixed minimum width.
@@ -34,3 +36,5 @@ void SetLamp(QFrame* lamp, int state);
 void SetGauge(QSlider* slider, int value);
 
 } // namespace instrument
+
+} // namespace kv

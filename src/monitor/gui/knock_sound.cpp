@@ -7,6 +7,8 @@
 #include <QTemporaryFile>
 #include <QUrl>
 
+namespace kv {
+
 KnockSound::KnockSound(std::vector<std::uint8_t> wav, QObject* parent) : QObject(parent), wav_(std::move(wav)) {}
 
 KnockSound::~KnockSound() = default;
@@ -36,3 +38,5 @@ void KnockSound::Play() {
     effect_->stop();
     effect_->play();
 }
+
+} // namespace kv

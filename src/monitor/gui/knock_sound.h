@@ -10,6 +10,8 @@
 class QSoundEffect;
 class QTemporaryFile;
 
+namespace kv {
+
 class KnockSound final : public QObject {
     Q_OBJECT
 public:
@@ -26,3 +28,5 @@ private:
     QSoundEffect* effect_ = nullptr;
     bool failed_ = false;
 };
+
+} // namespace kv

@@ -1,5 +1,7 @@
 #include "platform/gui/file_filter.h"
 
+namespace kv {
+
 namespace {
 
 std::vector<std::string> SplitBar(const std::string& text) {
@@ -53,3 +55,5 @@ std::string ToQtDefaultSuffix(const std::string& extension) {
     auto start = extension.find_first_not_of('.');
     return start == std::string::npos ? std::string() : extension.substr(start);
 }
+
+} // namespace kv

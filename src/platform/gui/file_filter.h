@@ -6,9 +6,13 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 // One Qt name filter per pair; a trailing name without a pattern is kept with "(*)".
 // Empty input gives an empty list (the dialog then shows every file).
 std::vector<std::string> ToQtNameFilters(const std::string& filter);
 
 // The default suffix as QFileDialog wants it: ".bin" -> "bin"; empty stays empty.
 std::string ToQtDefaultSuffix(const std::string& extension);
+
+} // namespace kv

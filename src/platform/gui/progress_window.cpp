@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+namespace kv {
+
 ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
     setObjectName("frmProgress");
     setWindowTitle("Kestrovane");
@@ -47,3 +49,5 @@ void ProgressWindow::reject() {
     if (cancel_->isVisible()) cancelled_ = true;
     // The window stays until the transfer closes it.
 }
+
+} // namespace kv

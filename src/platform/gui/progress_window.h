@@ -7,6 +7,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
+namespace kv {
+
 class ProgressWindow final : public QDialog {
     Q_OBJECT
 public:
@@ -31,3 +33,5 @@ private:
     QPushButton* cancel_;
     bool cancelled_ = false;
 };
+
+} // namespace kv

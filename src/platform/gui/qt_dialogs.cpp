@@ -11,6 +11,8 @@
 #include <QMessageBox>
 #include <QStringList>
 
+namespace kv {
+
 namespace {
 
 QString ToQt(const std::string& text) {
@@ -167,3 +169,5 @@ void QtUserDialogs::SetHourglass(bool busy) {
     else
         QApplication::restoreOverrideCursor();
 }
+
+} // namespace kv

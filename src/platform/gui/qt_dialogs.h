@@ -8,6 +8,8 @@
 class QWidget;
 #include "platform/gui/progress_window.h"
 
+namespace kv {
+
 class QtUserDialogs final : public UserDialogs {
 public:
     // `parent` owns the dialogs on screen (normally the main window); may be null.
@@ -50,3 +52,5 @@ private:
     QPointer<ProgressWindow> progress_;
     bool hourglass_ = false;
 };
+
+} // namespace kv

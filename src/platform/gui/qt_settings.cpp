@@ -3,6 +3,8 @@
 #include <QStringList>
 #include <QVariant>
 
+namespace kv {
+
 namespace {
 QString KeyPath(const std::string& section, const std::string& key) {
     return QString::fromStdString(section) + "/" + QString::fromStdString(key);
@@ -25,3 +27,5 @@ void QtSettingsStore::SaveSetting(const std::string& section, const std::string&
     settings_.setValue(KeyPath(section, key), QString::fromStdString(value));
     settings_.sync();
 }
+
+} // namespace kv

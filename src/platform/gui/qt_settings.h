@@ -6,6 +6,8 @@
 #include <QSettings>
 #include <QString>
 
+namespace kv {
+
 class QtSettingsStore final : public SettingsStore {
 public:
     // The per-user store of the program (native format).
@@ -23,3 +25,5 @@ public:
 private:
     QSettings settings_;
 };
+
+} // namespace kv

@@ -1,5 +1,7 @@
 #include "sim/simdev/ignition_driver.h"
 
+namespace kv {
+
 namespace {
 constexpr std::uint8_t kIsIgnitionOn = 0x81;
 constexpr std::uint8_t kPemDetectStart = 0x82;
@@ -30,3 +32,5 @@ bool IgnitionDriver::KeyOnDue(std::int64_t nowMs) {
     keyOnAtMs_ = -1;
     return true;
 }
+
+} // namespace kv

@@ -6,6 +6,8 @@
 // quickly with nothing else in between, and on a little after a detection starts while it is off.
 #include <cstdint>
 
+namespace kv {
+
 class IgnitionDriver {
 public:
     // Polls of the ignition (0x81) in a row, each at most kQuickPollGapMs after the one before,
@@ -29,3 +31,5 @@ private:
     std::int64_t lastPollMs_ = 0;
     std::int64_t keyOnAtMs_ = -1;
 };
+
+} // namespace kv

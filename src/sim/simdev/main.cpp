@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace kv {
+
 namespace {
 
 volatile std::sig_atomic_t g_stop = 0;
@@ -84,6 +86,10 @@ private:
 };
 
 } // namespace
+
+} // namespace kv
+
+using namespace kv;
 
 int main(int argc, char** argv) {
     const Parsed<SimdevConfig> parsed = ParseSimdevArgs(std::vector<std::string>(argv + 1, argv + argc));

@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+namespace kv {
+
 namespace {
 
 // A whole decimal number in [lo, hi]; a failure for anything else.
@@ -80,3 +82,5 @@ Parsed<SimdevConfig> ParseSimdevArgs(const std::vector<std::string>& args) {
     if (std::string problem = ValidateSimOptions(out.sim); !problem.empty()) return ParseError{std::move(problem)};
     return out;
 }
+
+} // namespace kv

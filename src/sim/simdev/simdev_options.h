@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 // How the simulated driver works the ignition key while a program waits for it.
 enum class SimdevDriver {
     None, // the key moves only by --sim-ignition and by "ignition on|off" lines on stdin
@@ -27,3 +29,5 @@ Parsed<SimdevConfig> ParseSimdevArgs(const std::vector<std::string>& args);
 
 // The usage text.
 std::string SimdevUsage();
+
+} // namespace kv

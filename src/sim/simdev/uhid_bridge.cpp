@@ -7,6 +7,8 @@
 #include <cstring>
 #include <unistd.h>
 
+namespace kv {
+
 namespace {
 
 constexpr std::uint16_t kBusUsb = 0x03; // BUS_USB
@@ -233,3 +235,5 @@ bool UhidBridge::Service(bool readable) {
     if (!created_ && (replugDue || modelBack) && !Replug().empty()) return false;
     return PumpInput();
 }
+
+} // namespace kv

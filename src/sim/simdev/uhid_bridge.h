@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+namespace kv {
+
 inline constexpr std::uint16_t kUhidVendorId = 0x1234;
 inline constexpr std::uint16_t kUhidProductId = 0x5851;
 inline constexpr int kUhidPayloadSize = kHidReportSize - 1; // 32 bytes each way, no report ID
@@ -127,3 +129,5 @@ private:
     long outputReports_ = 0;
     std::string lastError_;
 };
+
+} // namespace kv
