@@ -19,8 +19,7 @@ public:
         const auto begin = Clock_::now();
         const auto until = begin + std::chrono::milliseconds(ms);
         if (ms > 2) std::this_thread::sleep_until(until - std::chrono::milliseconds(1));
-        while (Clock_::now() < until) {
-        }
+        while (Clock_::now() < until) {}
         sleptSeconds += std::chrono::duration<double>(Clock_::now() - begin).count();
     }
     // Wall time spent in sleeps so far.

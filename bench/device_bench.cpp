@@ -6,15 +6,15 @@
 // take longer than 1 ms of wall time whatever the link does, so the floor is the wall time the
 // frames actually took (measured inside the clock's sleeps); a ratio of 1.00 means the link adds
 // nothing to the frames.
-#include "device/comms.h"
 #include "device/adapters/comms_eprom_device.h"
+#include "device/comms.h"
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
-#include "sim/sim_backend.h"
 #include "platform/clock.h"
 #include "platform/resources.h"
 #include "platform/silent_dialogs.h"
+#include "sim/sim_backend.h"
 
 #include "bench_clocks.h"
 
@@ -27,7 +27,6 @@
 namespace kv {
 
 namespace {
-
 
 // Dialogs that time the progress window of one caption and count the reports moved under it.
 class TimingDialogs final : public SilentDialogs {

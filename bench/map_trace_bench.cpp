@@ -11,10 +11,10 @@
 #include "maps/map_trace.h"
 #include "maps/table_editor.h"
 #include "maps/text_grid.h"
-#include "sim/sim_backend.h"
 #include "platform/clock.h"
 #include "platform/resources.h"
 #include "platform/silent_dialogs.h"
+#include "sim/sim_backend.h"
 
 #include "bench_clocks.h"
 
@@ -31,8 +31,6 @@
 namespace kv {
 
 namespace {
-
-
 
 class BenchTraceDevice final : public TraceDevice {
 public:

@@ -6,10 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-namespace kv {
-
-
-} // namespace kv
+namespace kv {} // namespace kv
 
 using namespace kv;
 

@@ -68,7 +68,8 @@ void Check(bool ok) {
 void CheckLink(const DeviceLink& link) {
     for (int ch = 0; ch < 2; ++ch) {
         const auto c = static_cast<std::size_t>(ch);
-        Check(link.ringCount[c] >= 0 && link.ringCount[c] <= kRingBufferSize && link.ringCount[c] % kHidReportSize == 0);
+        Check(link.ringCount[c] >= 0 && link.ringCount[c] <= kRingBufferSize &&
+              link.ringCount[c] % kHidReportSize == 0);
         Check(link.ringHead[c] >= 0 && link.ringHead[c] < kRingBufferSize && link.ringHead[c] % kHidReportSize == 0);
     }
     Check(link.rxPosition >= 0 && link.rxPosition <= kHidReportSize);

@@ -34,8 +34,8 @@ int main(int argc, char** argv) {
             out += std::to_string(bytes[k]) + ",";
         }
         if (bytes.empty()) out += "0";
-        out += "};\nconstexpr std::size_t len" + std::to_string(names.size()) + " = " +
-               std::to_string(bytes.size()) + ";\n";
+        out += "};\nconstexpr std::size_t len" + std::to_string(names.size()) + " = " + std::to_string(bytes.size()) +
+               ";\n";
         names.push_back(name);
     }
     out += "struct Entry { std::string_view name; const std::uint8_t* data; std::size_t size; };\n";
@@ -43,14 +43,15 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < names.size(); ++i)
         out += "    {\"" + names[i] + "\", res" + std::to_string(i) + ", len" + std::to_string(i) + "},\n";
     if (names.empty()) out += "    {\"\", nullptr, 0},\n";
-    out += "};\n} // namespace\n\n"
-           "std::optional<std::vector<std::uint8_t>> LoadResource(std::string_view name) {\n"
-           "    for (const Entry& e : entries)\n"
-           "        if (e.data != nullptr && e.name == name) return std::vector<std::uint8_t>(e.data, e.data + e.size);\n"
-           "    return std::nullopt;\n}\n\n"
-           "std::vector<std::string> ResourceNames() {\n    std::vector<std::string> names;\n"
-           "    for (const Entry& e : entries)\n        if (e.data != nullptr) names.emplace_back(e.name);\n"
-           "    return names;\n}\n\n} // namespace kv\n";
+    out +=
+        "};\n} // namespace\n\n"
+        "std::optional<std::vector<std::uint8_t>> LoadResource(std::string_view name) {\n"
+        "    for (const Entry& e : entries)\n"
+        "        if (e.data != nullptr && e.name == name) return std::vector<std::uint8_t>(e.data, e.data + e.size);\n"
+        "    return std::nullopt;\n}\n\n"
+        "std::vector<std::string> ResourceNames() {\n    std::vector<std::string> names;\n"
+        "    for (const Entry& e : entries)\n        if (e.data != nullptr) names.emplace_back(e.name);\n"
+        "    return names;\n}\n\n} // namespace kv\n";
     std::ofstream o(argv[1], std::ios::binary);
     o << out;
     return o ? 0 : 1;

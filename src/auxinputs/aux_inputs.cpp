@@ -435,9 +435,7 @@ double AuxInputs::ConvertAux(int n, double raw) const {
     return conv::Interpolate(r.lawInRaw, r.lawOut, raw);
 }
 
-std::string AuxInputs::FormatAux(int n, double raw) const {
-    return FormatFixed(ConvertAux(n, raw), GetAuxDecimals(n));
-}
+std::string AuxInputs::FormatAux(int n, double raw) const { return FormatFixed(ConvertAux(n, raw), GetAuxDecimals(n)); }
 
 std::string AuxInputs::FormatAuxWithUnit(int n, double raw) const {
     std::string s = FormatAux(n, raw);

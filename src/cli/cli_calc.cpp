@@ -24,7 +24,7 @@ using Args = std::vector<double>;
 struct Function {
     std::string_view name;
     std::size_t minArgs;
-    std::size_t maxArgs;    // trailing missing arguments are 0
+    std::size_t maxArgs;     // trailing missing arguments are 0
     std::size_t integerArgs; // bit mask of the arguments that must be whole numbers
     Result (*call)(const Args&);
 };

@@ -2,14 +2,14 @@
 // command line, against the real device or (--simulate) the simulated device and car.
 #include "cli/cli.h"
 #include "cli/console_dialogs.h"
-#include "device/comms.h"
 #include "device/adapters/comms_eprom_device.h"
+#include "device/comms.h"
 #include "device/firmware.h"
 #include "device/hidapi_backend.h"
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
-#include "sim/sim_backend.h"
 #include "platform/clock.h"
+#include "sim/sim_backend.h"
 
 #include <functional>
 #include <memory>
@@ -107,8 +107,10 @@ Args ParseArgs(const std::vector<std::string>& args, std::size_t from) {
         } else if (args[i] == "--format" && i + 1 < args.size()) {
             const std::string& v = args[++i];
             const auto format = v.size() == 1 ? FileFormatOfCode(v[0] - '0') : std::nullopt;
-            if (!format) a.ok = false;
-            else a.format = *format;
+            if (!format)
+                a.ok = false;
+            else
+                a.format = *format;
         } else if (args[i] == "--force") {
             a.force = true;
         } else if (args[i].rfind("-", 0) == 0) {
@@ -132,7 +134,8 @@ int Fail(CliIo io, const std::string& message) {
 }
 
 int SaveImage(EPROM& image, const Args& a, CliIo io) {
-    if (!image.SaveToFile(a.out, a.format)) return Fail(io, "Failed to save file " + a.out + ": " + image.LastSaveError());
+    if (!image.SaveToFile(a.out, a.format))
+        return Fail(io, "Failed to save file " + a.out + ": " + image.LastSaveError());
     io.out << "ok\n";
     return kExitOk;
 }
@@ -149,10 +152,11 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
     const std::size_t npos = a.positional.size();
     const bool wantsOut = cmd == "read-pem" || cmd == "read-pem-initiation" || cmd == "read-emulator";
     const bool usageOk =
-        a.ok && ((cmd == "ping" && npos == 0) || (cmd == "version" && npos == 0) || (cmd == "load-pem" && npos == 1) ||
-                 ((cmd == "read-pem" || cmd == "read-pem-initiation") && npos == 1 && UnitOf(a.positional[0]) != 0) ||
-                 (cmd == "read-emulator" && npos == 0) || (cmd == "firmware-check" && npos == 1) ||
-                 (cmd == "firmware-upgrade" && npos <= 1)) &&
+        a.ok &&
+        ((cmd == "ping" && npos == 0) || (cmd == "version" && npos == 0) || (cmd == "load-pem" && npos == 1) ||
+         ((cmd == "read-pem" || cmd == "read-pem-initiation") && npos == 1 && UnitOf(a.positional[0]) != 0) ||
+         (cmd == "read-emulator" && npos == 0) || (cmd == "firmware-check" && npos == 1) ||
+         (cmd == "firmware-upgrade" && npos <= 1)) &&
         (!wantsOut || !a.out.empty());
     if (!usageOk) {
         DeviceUsage(io.err);

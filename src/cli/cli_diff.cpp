@@ -17,16 +17,20 @@ struct ParameterRange {
     EcuType ecuType;
     int first, last;
 };
-constexpr ParameterRange kParameterRanges[] = {{EcuType::LH23, 1, 28}, {EcuType::EZK, 29, 41}, {EcuType::LH22, 42, 54}, {EcuType::EZF, 55, 61}};
+constexpr ParameterRange kParameterRanges[] = {
+    {EcuType::LH23, 1, 28}, {EcuType::EZK, 29, 41}, {EcuType::LH22, 42, 54}, {EcuType::EZF, 55, 61}};
 
 int ParameterWidth(int entry) {
     switch (entry) {
-    case 11: case 12: return 2;           // cranking pulse width words
-    case 13: return 18;                   // injector opening-time table, 9 words
-    case 19: return 32;                   // idle speed table
-    case 20: return 4;                    // acceleration enrichment per pulse
-    case 29: case 30: case 31: return 16; // EZK rpm axis tables
-    case 32: return 16;                   // EZK rpm compensation table
+    case 11:
+    case 12: return 2;  // cranking pulse width words
+    case 13: return 18; // injector opening-time table, 9 words
+    case 19: return 32; // idle speed table
+    case 20: return 4;  // acceleration enrichment per pulse
+    case 29:
+    case 30:
+    case 31: return 16; // EZK rpm axis tables
+    case 32: return 16; // EZK rpm compensation table
     default: return 1;
     }
 }
@@ -87,7 +91,8 @@ int RunDiffCommand(const std::vector<std::string>& args, const CliOptions&, CliI
             const std::string oldBytes = Bytes(a, address, width);
             const std::string newBytes = Bytes(b, address, width);
             if (oldBytes == newBytes) continue;
-            io.out << "PARAMETER " << entry << " (address " << address << "): " << oldBytes << " -> " << newBytes << "\n";
+            io.out << "PARAMETER " << entry << " (address " << address << "): " << oldBytes << " -> " << newBytes
+                   << "\n";
             different = true;
         }
     }

@@ -158,8 +158,7 @@ int Upgrade(const std::vector<std::string>& args, CliIo io) {
     case RevisionDecision::Refuse:
         io.err << LaterVersionMessage(KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH) << "\n";
         return kExitFailure;
-    case RevisionDecision::Keep:
-        break; // already current (or not subject to upgrades): written as it is
+    case RevisionDecision::Keep: break; // already current (or not subject to upgrades): written as it is
     case RevisionDecision::Upgrade: {
         if (UpgradeAsksForSuperMAF(image) && !p->superMAF) {
             io.err << SuperMAFQuestion() << "\n(answer with --supermaf yes|no)\n";
@@ -194,20 +193,13 @@ int SuperMAF(const std::vector<std::string>& args, CliIo io) {
         case RevisionDecision::Refuse:
             io.err << LaterVersionMessage(KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH) << "\n";
             return kExitFailure;
-        case RevisionDecision::Upgrade:
-            io.err << kUpgradeFirst << "\n";
-            return kExitFailure;
-        case RevisionDecision::Keep:
-            break;
+        case RevisionDecision::Upgrade: io.err << kUpgradeFirst << "\n"; return kExitFailure;
+        case RevisionDecision::Keep: break;
         }
     }
     switch (image.GetECUType()) {
-    case EcuType::LH23:
-        image.LH23_MakeSuperMAF();
-        break;
-    case EcuType::LH22:
-        image.LH22_MakeSuperMAF();
-        break;
+    case EcuType::LH23: image.LH23_MakeSuperMAF(); break;
+    case EcuType::LH22: image.LH22_MakeSuperMAF(); break;
     default:
         io.err << "The SuperMAF conversion applies to LH 2.3 and LH 2.2 (fuel injection) EPROMs only\n";
         return kExitFailure;

@@ -78,8 +78,8 @@ int Set(const std::vector<std::string>& args, CliIo io) {
     if (definition == nullptr) return UnknownMap(args[2], io.err);
     cli_maps::RenderedMap map(image, *definition);
     if (*row >= map.editor.GetYAxisSize() || *col >= map.editor.GetXAxisSize()) {
-        io.err << "Cell (" << *row << ", " << *col << ") is outside the map (" << map.editor.GetYAxisSize()
-               << " rows, " << map.editor.GetXAxisSize() << " columns)\n";
+        io.err << "Cell (" << *row << ", " << *col << ") is outside the map (" << map.editor.GetYAxisSize() << " rows, "
+               << map.editor.GetXAxisSize() << " columns)\n";
         return kExitFailure;
     }
     const auto value = map.editor.TypedTextToValue(args[5], *col);

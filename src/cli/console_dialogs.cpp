@@ -4,8 +4,7 @@
 
 namespace kv {
 
-MsgResult ConsoleDialogs::MessageBox(const std::string& text, const std::string& title, MsgButtons buttons,
-                                     MsgIcon) {
+MsgResult ConsoleDialogs::MessageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon) {
     err_ << title << ": " << text << "\n";
     switch (buttons) {
     case MsgButtons::OK: return MsgResult::OK;

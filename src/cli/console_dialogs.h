@@ -12,8 +12,7 @@ public:
     // `yes`: the answer to every question (OK / Yes when true, Cancel / No when false).
     explicit ConsoleDialogs(std::ostream& err, bool yes = true) : err_(err), yes_(yes) {}
 
-    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons,
-                         MsgIcon icon) override;
+    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override;
     std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
                                         const std::string& defaultText) override;
     std::optional<FileDialogResult> OpenFileDialog(const std::string& title, const std::string& filter,

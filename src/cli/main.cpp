@@ -2,10 +2,7 @@
 
 #include <iostream>
 
-namespace kv {
-
-
-} // namespace kv
+namespace kv {} // namespace kv
 
 using namespace kv;
 

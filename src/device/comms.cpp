@@ -167,9 +167,7 @@ bool Comms::ReadReport() {
         hid_.Cancel();
         WriteTrace("    Read timed out");
         break;
-    case HidReadResult::Failed:
-        WriteTrace("    Read error");
-        break;
+    case HidReadResult::Failed: WriteTrace("    Read error"); break;
     case HidReadResult::Error:
         WriteTrace("    ERROR_INVALID_HANDLE");
         hid_.Close();
@@ -187,16 +185,12 @@ void Comms::WriteReport() {
         // A write that fails or times out is not retried or reported: the reply time-out of the
         // command catches a lost request.
         switch (hid_.Write(link_.txReport, TimeoutMs(link_.writeTimeout))) {
-        case HidWriteResult::Ok:
-            WriteTrace("    Transmission completed");
-            break;
+        case HidWriteResult::Ok: WriteTrace("    Transmission completed"); break;
         case HidWriteResult::Timeout:
             hid_.Cancel();
             WriteTrace("    Transmission timed out");
             break;
-        case HidWriteResult::Failed:
-            WriteTrace("    Transmission error");
-            break;
+        case HidWriteResult::Failed: WriteTrace("    Transmission error"); break;
         case HidWriteResult::Gone:
             // The device is gone: the link closes now, and the rest of the request is not sent.
             WriteTrace("    ERROR_INVALID_HANDLE");
@@ -277,7 +271,7 @@ bool Comms::ReceiveReport() {
         const std::int64_t t0 = clock_.NowMs();
         const bool r = RouteReport();
         std::int64_t t1 = clock_.NowMs();
-        if (t1 <= t0) t1 = t0 + 1; // a read always costs at least 1 ms of budget
+        if (t1 <= t0) t1 = t0 + 1;                  // a read always costs at least 1 ms of budget
         if (link_.ringCount[c] == 0 && r) continue; // the other channel is streaming: not charged
         budget -= static_cast<double>(t1 - t0) / 1000.0;
     }
@@ -761,7 +755,8 @@ std::vector<std::uint8_t> Comms::DataLog_Download() {
         if (all.empty()) {
             WriteTrace("Got no data");
         } else {
-            WriteTrace("Downloaded data (" + std::to_string(all.size()) + " bytes): " + HexBytes(all.data(), all.size()));
+            WriteTrace("Downloaded data (" + std::to_string(all.size()) +
+                       " bytes): " + HexBytes(all.data(), all.size()));
         }
         char buf[64];
         std::snprintf(buf, sizeof buf, "Time taken: %.3f sec", static_cast<double>(clock_.NowMs() - start) / 1000.0);
@@ -818,7 +813,8 @@ bool Comms::UpdateConnectionStatus(bool force) {
     if (lastConnectionState_ != answered || force) {
         if (indicator_) {
             if (!answered) {
-                indicator_->ShowConnectionStatus(link_.open ? "Not responding" : "Not connected (or not powered)", true);
+                indicator_->ShowConnectionStatus(link_.open ? "Not responding" : "Not connected (or not powered)",
+                                                 true);
                 indicator_->ShowFirmwareVersion("");
             } else {
                 indicator_->ShowConnectionStatus("Connected", false);

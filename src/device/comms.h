@@ -28,7 +28,7 @@ inline constexpr std::uint16_t kDeviceProductId = 0x5851;
 inline constexpr std::uint8_t DATA = 0x10;
 inline constexpr std::uint8_t DATALOG = 0x20;
 
-inline constexpr int kRingBufferSize = 2112; // 64 whole 33-byte reports per channel
+inline constexpr int kRingBufferSize = 2112;   // 64 whole 33-byte reports per channel
 inline constexpr double kDefaultTimeout = 0.2; // seconds, per reply and per report write
 
 // The firmware version the program requires of the device.
@@ -45,14 +45,14 @@ struct DeviceLink {
     HidReport rxReport{};                  // last report taken; [0] report ID, [1] type byte
     HidReport txReport{};                  // report being built; [0] always 0
 
-    int txPosition = 1;          // where the next request byte goes (1..33)
-    int txState = 1;             // 1 = first report of a request, 2 = continuation report
-    int rxPosition = 0;          // next reply byte to hand out; 0 = no report in hand
-    int rxExpectedType = DATA;   // type byte of the first report of the reply being received
-    int receiverState = 1;       // 1 = waiting for the first report, 2 = inside a reply
+    int txPosition = 1;        // where the next request byte goes (1..33)
+    int txState = 1;           // 1 = first report of a request, 2 = continuation report
+    int rxPosition = 0;        // next reply byte to hand out; 0 = no report in hand
+    int rxExpectedType = DATA; // type byte of the first report of the reply being received
+    int receiverState = 1;     // 1 = waiting for the first report, 2 = inside a reply
     std::array<std::array<std::uint8_t, kRingBufferSize>, 2> ringBuffer{}; // 0 = DATA, 1 = DATALOG
-    std::array<int, 2> ringCount{}; // bytes held per channel, a multiple of 33
-    std::array<int, 2> ringHead{};  // index of the oldest held byte per channel
+    std::array<int, 2> ringCount{};                                        // bytes held per channel, a multiple of 33
+    std::array<int, 2> ringHead{};                                         // index of the oldest held byte per channel
     std::uint16_t dataLogRecordSize = 0;
     // Clock time (seconds) until which the reply to a DATA request that timed out may still
     // arrive; the next DATA flush drains until then. Negative: nothing outstanding.
@@ -153,8 +153,8 @@ public:
     void DrainReplies();
 
     // ---- presence and device firmware ----
-    bool Ping();      // "t" -> "T", 4 attempts
-    bool QuickPing(); // "t" -> "T", 1 attempt, 0.1 s
+    bool Ping();                      // "t" -> "T", 4 attempts
+    bool QuickPing();                 // "t" -> "T", 1 attempt, 0.1 s
     std::string GetFirmwareVersion(); // "v" -> 8 bytes of text; empty on failure
     // "F" 0x6B 0x3C, wait k s, reopen, "kq8v" -> "F"; 4 attempts (k = 1..4).
     bool EnterBootloader();
@@ -180,10 +180,10 @@ public:
     bool EcuWriteEprom(int ecuKind, int address, const std::vector<std::uint8_t>& data);
 
     // ---- EPROM module during ECU power-up ----
-    bool PemDetectStart(int mask); // 0x82, mask -> "1"
-    int PemDetectStatus();         // 0x8B -> status byte (bit 0 LH, bit 1 EZK); -1 on failure
-    bool PemDetectStop();          // 0x8C -> "1"
-    bool PemSelect(int ecuKind);   // 0x95, kind -> "1"
+    bool PemDetectStart(int mask);       // 0x82, mask -> "1"
+    int PemDetectStatus();               // 0x8B -> status byte (bit 0 LH, bit 1 EZK); -1 on failure
+    bool PemDetectStop();                // 0x8C -> "1"
+    bool PemSelect(int ecuKind);         // 0x95, kind -> "1"
     std::string PemGetFirmwareVersion(); // 0x96 -> 5 bytes of text; empty when nothing came
     // 0x91, addrLo, addrHi, 64 data bytes, CRC lo, CRC hi -> "1"; false unless 64 bytes.
     bool PemWriteBlock(int address, const std::vector<std::uint8_t>& block64);
@@ -212,20 +212,20 @@ public:
     // "l", "c", n, n x (address byte, size) -> "1". dataLogRecordSize = sum of sizes (set first).
     // Addresses may be ECU RAM addresses or address bytes (the byte rule maps bytes to themselves).
     bool DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes);
-    bool DataLog_SetRate(int rateCode);  // "l", "r", rate -> "1"
-    bool DataLog_StartDeviceLogging();   // both channels flushed; "l", "q" -> "1"
-    bool DataLog_StopDeviceLogging();    // "l", "0" -> "1"
+    bool DataLog_SetRate(int rateCode); // "l", "r", rate -> "1"
+    bool DataLog_StartDeviceLogging();  // both channels flushed; "l", "q" -> "1"
+    bool DataLog_StopDeviceLogging();   // "l", "0" -> "1"
     // Both channels flushed; "l", "o" -> dataLogRecordSize bytes on DATALOG within 1 s; empty on failure.
     std::vector<std::uint8_t> DataLog_ReadRecord();
-    bool DataLog_KeepAlive();            // "l", "k" -> "1"
+    bool DataLog_KeepAlive(); // "l", "k" -> "1"
     // Streamed messages of dataLogRecordSize + 4 bytes, 1 ms each, until none comes or at least
     // 2049 bytes are collected; empty when nothing came.
     std::vector<std::uint8_t> DataLog_Download();
 
     // ---- aux inputs, engine speed, ignition ----
-    std::int32_t ReadAuxInput(int channel);                    // "a", ch -> 2 bytes; 0 on failure
-    bool SetAuxInputFilter(int channel, int coefficient);     // "f", ch, coef -> "1"
-    std::int32_t ReadRpmPeriod();                              // "p" -> 3 bytes; 0xFFFFFF on failure
+    std::int32_t ReadAuxInput(int channel);               // "a", ch -> 2 bytes; 0 on failure
+    bool SetAuxInputFilter(int channel, int coefficient); // "f", ch, coef -> "1"
+    std::int32_t ReadRpmPeriod();                         // "p" -> 3 bytes; 0xFFFFFF on failure
     // 0x81 -> "1" on, "0" off. A missing or garbled reply is asked again (3 requests); when none
     // is answered the last answer stands. False when the link is closed and cannot be reopened.
     bool IsIgnitionOn();
@@ -254,8 +254,7 @@ private:
     void SendRequest(const std::vector<std::uint8_t>& request);
     // Flush DATA, send, receive `dataBytes` (may be 0) then one ack byte; true when ack == expected.
     bool AckExchange(const std::vector<std::uint8_t>& request, std::uint8_t expected,
-                     std::vector<std::uint8_t>* data = nullptr, int dataBytes = 0,
-                     double dataTimeout = 0.0);
+                     std::vector<std::uint8_t>* data = nullptr, int dataBytes = 0, double dataTimeout = 0.0);
     // Flush DATA, send, receive exactly n bytes without ack; empty on failure.
     std::vector<std::uint8_t> DataExchange(const std::vector<std::uint8_t>& request, int n);
     void ClearRx();

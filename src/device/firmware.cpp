@@ -181,8 +181,7 @@ bool Firmware::UpgradePemFirmware(int ecuKind) {
     for (int address = 0; address < kPemFirmwareSize; address += kPemFirmwareBlockSize) {
         dialogs_.UpdateProgress(address / kPemFirmwareBlockSize);
         dialogs_.ProcessEvents();
-        const std::vector<std::uint8_t> block(image.begin() + address,
-                                              image.begin() + address + kPemFirmwareBlockSize);
+        const std::vector<std::uint8_t> block(image.begin() + address, image.begin() + address + kPemFirmwareBlockSize);
         bool written = false;
         for (int attempt = 0; attempt < 8 && !written; ++attempt) written = comms_.PemWriteBlock(address, block);
         if (!written) {
@@ -252,11 +251,10 @@ void Firmware::CheckFirmwareAtStartUp(bool offerUpgrade) {
                             "Warning", MsgButtons::OK, MsgIcon::Warning);
         return;
     }
-    const std::string ask = std::string("This version of the Kestrovane PC software requires firmware version ") +
-                            kRequiredFirmwareVersion +
-                            " on the Kestrovane device. The firmware version on your Kestrovane device is " + v +
-                            "." + kCrLf + kCrLf + "Do you wish to upgrade the firmware to version " +
-                            kRequiredFirmwareVersion + " now?";
+    const std::string ask =
+        std::string("This version of the Kestrovane PC software requires firmware version ") +
+        kRequiredFirmwareVersion + " on the Kestrovane device. The firmware version on your Kestrovane device is " + v +
+        "." + kCrLf + kCrLf + "Do you wish to upgrade the firmware to version " + kRequiredFirmwareVersion + " now?";
     if (dialogs_.MessageBox(ask, "Old firmware version detected", MsgButtons::YesNo, MsgIcon::Question) !=
         MsgResult::Yes) {
         dialogs_.MessageBox("The Kestrovane may not work properly until you have upgraded the firmware.", "Warning",

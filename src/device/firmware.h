@@ -24,9 +24,9 @@ class ProgressDisplay;
 //   29 payloadLength u32
 inline constexpr int kFirmwareHeaderSize = 33;
 inline constexpr std::uint8_t kFirmwareTag[8] = {'M', 'R', 'X', '9', '2', '8', 0xF1, 0x02};
-inline constexpr int kFirmwareBlockSize = 256;    // device firmware block
-inline constexpr int kPemFirmwareBlockSize = 64;  // module firmware block
-inline constexpr int kPemFirmwareSize = 16256;    // module firmware bytes sent (254 blocks)
+inline constexpr int kFirmwareBlockSize = 256;   // device firmware block
+inline constexpr int kPemFirmwareBlockSize = 64; // module firmware block
+inline constexpr int kPemFirmwareSize = 16256;   // module firmware bytes sent (254 blocks)
 // The source name of the embedded "FIRMWARE" image: the one character of code 1.
 inline const std::string kEmbeddedFirmwareSource(1, '\x01');
 

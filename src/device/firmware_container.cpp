@@ -24,7 +24,8 @@ int RoundedDiv(double num, double den) { return static_cast<int>(std::lrint(num 
 } // namespace
 
 Parsed<FirmwareHeader> ParseFirmwareHeader(const std::vector<std::uint8_t>& data) {
-    if (data.size() < static_cast<std::size_t>(kFirmwareHeaderSize)) return ParseError{"shorter than a firmware header"};
+    if (data.size() < static_cast<std::size_t>(kFirmwareHeaderSize))
+        return ParseError{"shorter than a firmware header"};
     FirmwareHeader h;
     std::memcpy(h.tag, data.data(), 8);
     h.totalLength = U32At(data, 8);

@@ -30,7 +30,6 @@ std::vector<HidDeviceInfo> EnumerateWithHidapi() {
     return out;
 }
 
-
 class HidapiBackend final : public HidBackend {
 public:
     HidapiBackend() { initialised_ = hid_init() == 0; }

@@ -36,9 +36,9 @@ struct ReportFd::Shared {
     std::mutex mutex;
     std::condition_variable changed;
     int fd;
-    bool closing = false;   // the owner let go: the writer closes the descriptor and ends
-    bool busy = false;      // a report is being written
-    bool hasJob = false;    // `job` waits for the writer
+    bool closing = false; // the owner let go: the writer closes the descriptor and ends
+    bool busy = false;    // a report is being written
+    bool hasJob = false;  // `job` waits for the writer
     HidReport job{};
     HidWriteResult result = HidWriteResult::Ok;
 
@@ -57,8 +57,10 @@ struct ReportFd::Shared {
             do {
                 n = ::write(fd, report.data(), report.size());
             } while (n < 0 && errno == EINTR);
-            if (n < 0) r = DeviceGone(errno) ? HidWriteResult::Gone : HidWriteResult::Failed;
-            else if (n != static_cast<ssize_t>(report.size())) r = HidWriteResult::Failed;
+            if (n < 0)
+                r = DeviceGone(errno) ? HidWriteResult::Gone : HidWriteResult::Failed;
+            else if (n != static_cast<ssize_t>(report.size()))
+                r = HidWriteResult::Failed;
             lock.lock();
             self->result = r;
             self->busy = false;
@@ -69,9 +71,7 @@ struct ReportFd::Shared {
     }
 };
 
-ReportFd::ReportFd(int fd) : shared_(std::make_shared<Shared>(fd)) {
-    std::thread(&Shared::Run, shared_).detach();
-}
+ReportFd::ReportFd(int fd) : shared_(std::make_shared<Shared>(fd)) { std::thread(&Shared::Run, shared_).detach(); }
 
 ReportFd::~ReportFd() { Close(); }
 
@@ -115,7 +115,8 @@ HidReadResult ReportFd::Read(HidReport& report, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     pollfd p{fd, POLLIN, 0};
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         const int r = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
         if (r == 0) return HidReadResult::Timeout;
         if (r < 0) {

@@ -20,9 +20,9 @@ bool UnderRevisionPolicy(const EPROM& image) {
 
 const std::vector<std::string>& BaseImageNames() {
     static const std::vector<std::string> kNames = {
-        "MRX_D",          "MRX_D-SUPERMAF",    "EZK_D-S4",          "EZK_D-GT",
-        "EZK_D-GTS",      "EZK_D-S4-SUPERMAF", "EZK_D-GT-SUPERMAF", "EZK_D-GTS-SUPERMAF",
-        "MRX_LH22_USA",   "MRX_LH22_EURO",     "EZF_USA",           "EZF_EURO"};
+        "MRX_D",        "MRX_D-SUPERMAF",    "EZK_D-S4",          "EZK_D-GT",
+        "EZK_D-GTS",    "EZK_D-S4-SUPERMAF", "EZK_D-GT-SUPERMAF", "EZK_D-GTS-SUPERMAF",
+        "MRX_LH22_USA", "MRX_LH22_EURO",     "EZF_USA",           "EZF_EURO"};
     return kNames;
 }
 
@@ -62,17 +62,16 @@ std::string SuperMAFQuestion() {
            "click No.)";
 }
 
-bool UpgradeAsksForSuperMAF(const EPROM& image) { return image.GetECUType() == EcuType::EZK && image.GetRevision() < 7; }
+bool UpgradeAsksForSuperMAF(const EPROM& image) {
+    return image.GetECUType() == EcuType::EZK && image.GetRevision() < 7;
+}
 
 std::string UpgradeBaseName(const EPROM& image, bool carHasSuperMAF) {
     const bool superMAF = UpgradeAsksForSuperMAF(image) ? carHasSuperMAF : image.LH23EZK_GetMAFType() == "SuperMAF";
     switch (image.GetECUType()) {
-    case EcuType::LH23:
-        return std::string("MRX_D") + (superMAF ? kSuperMAFSuffix : "");
-    case EcuType::EZK:
-        return std::string("EZK_D-S4") + (superMAF ? kSuperMAFSuffix : "");
-    default:
-        return "";
+    case EcuType::LH23: return std::string("MRX_D") + (superMAF ? kSuperMAFSuffix : "");
+    case EcuType::EZK: return std::string("EZK_D-S4") + (superMAF ? kSuperMAFSuffix : "");
+    default: return "";
     }
 }
 

@@ -52,20 +52,11 @@ EPROM::EPROM() : context_(&ownContext_) { ResetBuffers(kWindowSize); }
 EPROM::EPROM(EpromContext& context) : context_(&context) { ResetBuffers(kWindowSize); }
 
 EPROM::EPROM(const EPROM& other)
-    : ownContext_(other.ownContext_),
-      context_(other.context_ == &other.ownContext_ ? &ownContext_ : other.context_),
-      image_(other.image_),
-      savedImage_(other.savedImage_),
-      imageSize_(other.imageSize_),
-      windowOffset_(other.windowOffset_),
-      fileName_(other.fileName_),
-      fileFormat_(other.fileFormat_),
-      kind_(other.kind_),
-      devicePatches_(other.devicePatches_),
-      filePatches_(other.filePatches_),
-      epromAddresses_(other.epromAddresses_),
-      ramVariables_(other.ramVariables_),
-      bitVariables_(other.bitVariables_) {}
+    : ownContext_(other.ownContext_), context_(other.context_ == &other.ownContext_ ? &ownContext_ : other.context_),
+      image_(other.image_), savedImage_(other.savedImage_), imageSize_(other.imageSize_),
+      windowOffset_(other.windowOffset_), fileName_(other.fileName_), fileFormat_(other.fileFormat_),
+      kind_(other.kind_), devicePatches_(other.devicePatches_), filePatches_(other.filePatches_),
+      epromAddresses_(other.epromAddresses_), ramVariables_(other.ramVariables_), bitVariables_(other.bitVariables_) {}
 
 EPROM& EPROM::operator=(const EPROM& other) {
     if (this == &other) return *this;
@@ -164,9 +155,7 @@ std::string EPROM::LoadFromFile(const std::string& fileName) {
         fileFormat_ = FileFormat::EPROM27C32;
         bufferSize = 4096;
         break;
-    case 16384:
-        fileFormat_ = FileFormat::EPROM27C128;
-        break;
+    case 16384: fileFormat_ = FileFormat::EPROM27C128; break;
     case 32768:
         fileFormat_ = FileFormat::EPROM27C256;
         position = 16384; // upper half of a 27C256
@@ -175,8 +164,7 @@ std::string EPROM::LoadFromFile(const std::string& fileName) {
         fileFormat_ = FileFormat::EPROM27C512;
         position = 3 * 16384; // top quarter of a 27C512
         break;
-    default:
-        return "Unrecognized file format";
+    default: return "Unrecognized file format";
     }
     const FileFormat format = fileFormat_;
     ResetBuffers(bufferSize);
@@ -277,7 +265,8 @@ void EPROM::WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& da
     // Only the part of the block that lies inside the image (one copy of it) is sent and stored.
     const std::int64_t size = static_cast<std::int64_t>(CopySize());
     const std::int64_t first = std::max<std::int64_t>(address, 0);
-    const std::int64_t last = std::min<std::int64_t>(static_cast<std::int64_t>(address) + static_cast<std::int64_t>(data.size()), size);
+    const std::int64_t last =
+        std::min<std::int64_t>(static_cast<std::int64_t>(address) + static_cast<std::int64_t>(data.size()), size);
     if (first >= last) return;
     const auto skip = static_cast<std::ptrdiff_t>(first - address);
     const auto count = static_cast<std::ptrdiff_t>(last - first);
@@ -292,7 +281,8 @@ void EPROM::WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& da
     // the unit runs from the top one, so every copy takes the edit.
     const std::size_t copy = CopySize();
     for (std::size_t base = 0; base + copy <= image_.size(); base += copy)
-        std::copy_n(data.begin() + skip, count, image_.begin() + static_cast<std::ptrdiff_t>(base + static_cast<std::size_t>(first)));
+        std::copy_n(data.begin() + skip, count,
+                    image_.begin() + static_cast<std::ptrdiff_t>(base + static_cast<std::size_t>(first)));
 }
 
 std::size_t EPROM::CopySize() const {
@@ -317,12 +307,12 @@ void EPROM::WriteWord(std::int32_t address, std::int32_t value) {
 }
 
 const std::array<std::uint8_t, 32>& LH23ReferenceTable(int which) {
-    static const std::array<std::uint8_t, 32> kTable1 = {27,  33,  37,  38,  25,  30,  32,  32,  34,  46,  50,
-                                                         65,  40,  53,  58,  70,  92,  155, 203, 253, 98,  165,
-                                                         212, 253, 120, 80,  104, 230, 255, 255, 255, 255};
-    static const std::array<std::uint8_t, 32> kTable2 = {31,  33,  37,  38,  25,  30,  32,  32,  36,  49,  50,
-                                                         65,  40,  53,  58,  70,  116, 164, 203, 253, 98,  165,
-                                                         212, 253, 120, 80,  104, 230, 255, 255, 255, 255};
+    static const std::array<std::uint8_t, 32> kTable1 = {27,  33,  37,  38, 25,  30,  32,  32,  34,  46, 50,
+                                                         65,  40,  53,  58, 70,  92,  155, 203, 253, 98, 165,
+                                                         212, 253, 120, 80, 104, 230, 255, 255, 255, 255};
+    static const std::array<std::uint8_t, 32> kTable2 = {31,  33,  37,  38, 25,  30,  32,  32,  36,  49, 50,
+                                                         65,  40,  53,  58, 70,  116, 164, 203, 253, 98, 165,
+                                                         212, 253, 120, 80, 104, 230, 255, 255, 255, 255};
     return which == 2 ? kTable2 : kTable1;
 }
 

@@ -19,10 +19,15 @@ int CellWidth(int mapId) { return mapId == 3 ? 2 : 1; }
 
 int Dimensions(int mapId) {
     switch (mapId) {
-    case 1: case 2: case 3: case 16: case 17: case 18: case 28: case 33:
-        return 2;
-    default:
-        return 1;
+    case 1:
+    case 2:
+    case 3:
+    case 16:
+    case 17:
+    case 18:
+    case 28:
+    case 33: return 2;
+    default: return 1;
     }
 }
 
@@ -109,20 +114,26 @@ int EPROM::GetMapXAxisWidth(int mapId) const {
     const std::int32_t address = GetMapAddr(mapId);
     if (GetCreator() == 2) return IsLHMainMap(mapId) ? 16 : ReadByte(address);
     switch (mapId) {
-    case 1: case 2: case 3: case 28:
-        return 16;
-    case 13: case 14: case 15:
-        return 15;
-    case 29: case 30: case 32:
-        return 17;
-    case 31:
-        return 9;
-    case 33: case 34: case 35:
-        return 16;
-    case 36: case 37: case 38: case 39: case 40:
-        return 5;
-    default:
-        return ReadByte(address + 1);
+    case 1:
+    case 2:
+    case 3:
+    case 28: return 16;
+    case 13:
+    case 14:
+    case 15: return 15;
+    case 29:
+    case 30:
+    case 32: return 17;
+    case 31: return 9;
+    case 33:
+    case 34:
+    case 35: return 16;
+    case 36:
+    case 37:
+    case 38:
+    case 39:
+    case 40: return 5;
+    default: return ReadByte(address + 1);
     }
 }
 
@@ -133,16 +144,18 @@ std::uint8_t EPROM::GetMapXAxisPoint(int mapId, int x) const {
         return ReadByte(address + 1 + x);
     }
     switch (mapId) {
-    case 1: case 2: case 3: case 28:
-        return LH_GetRPMAxisPoint(x);
-    case 33: case 34: case 35:
-        return static_cast<std::uint8_t>(EZF_GetRPMAxisPoint(x) & 0xFF);
-    case 29: case 30: case 32:
-        return x >= 0 && x < 16 ? static_cast<std::uint8_t>(16 * x) : 255;
-    case 31:
-        return x >= 0 && x < 8 ? static_cast<std::uint8_t>(32 * x) : 255;
-    default:
-        return StepCodedPoint(address, x);
+    case 1:
+    case 2:
+    case 3:
+    case 28: return LH_GetRPMAxisPoint(x);
+    case 33:
+    case 34:
+    case 35: return static_cast<std::uint8_t>(EZF_GetRPMAxisPoint(x) & 0xFF);
+    case 29:
+    case 30:
+    case 32: return x >= 0 && x < 16 ? static_cast<std::uint8_t>(16 * x) : 255;
+    case 31: return x >= 0 && x < 8 ? static_cast<std::uint8_t>(32 * x) : 255;
+    default: return StepCodedPoint(address, x);
     }
 }
 
@@ -153,10 +166,12 @@ std::uint8_t EPROM::GetMapYAxisWidth(int mapId) const {
         return ReadByte(address + ReadByte(address) + 1);
     }
     switch (mapId) {
-    case 1: case 2: case 3: case 28: case 33:
-        return 16;
-    default:
-        return ReadByte(address + ReadByte(address + 1) + 3);
+    case 1:
+    case 2:
+    case 3:
+    case 28:
+    case 33: return 16;
+    default: return ReadByte(address + ReadByte(address + 1) + 3);
     }
 }
 
@@ -168,10 +183,11 @@ std::uint8_t EPROM::GetMapYAxisPoint(int mapId, int y) const {
         return ReadByte(second + 1 + y);
     }
     switch (mapId) {
-    case 1: case 2: case 3: case 28:
-        return static_cast<std::uint8_t>(LH_GetMAFAxisPoint(y) & 0xFF);
-    default:
-        return StepCodedPoint(address + ReadByte(address + 1) + 2, y);
+    case 1:
+    case 2:
+    case 3:
+    case 28: return static_cast<std::uint8_t>(LH_GetMAFAxisPoint(y) & 0xFF);
+    default: return StepCodedPoint(address + ReadByte(address + 1) + 2, y);
     }
 }
 
@@ -180,15 +196,13 @@ std::uint8_t EPROM::LH_GetRPMAxisPoint(int index) const {
     const std::int32_t block = epromAddresses_[kLHAxisBlock];
     if (GetCreator() == 2) return ReadByte(block + 1 + i);
     switch (GetECUType()) {
-    case EcuType::LH23:
-        return static_cast<std::uint8_t>(Limit(256 - SumBytes(block + 21 + i, 16 - i), 0, 255));
+    case EcuType::LH23: return static_cast<std::uint8_t>(Limit(256 - SumBytes(block + 21 + i, 16 - i), 0, 255));
     case EcuType::LH22: {
         const std::int32_t anchor = ReadByte(GetEPROMAddress(45));
         const std::int32_t v = 256 - anchor + SumBytes(epromAddresses_[kLH22RPMSteps], i);
         return static_cast<std::uint8_t>(Limit(v, 0, 255));
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -197,15 +211,13 @@ std::int32_t EPROM::LH_GetMAFAxisPoint(int index) const {
     const std::int32_t block = epromAddresses_[kLHAxisBlock];
     if (GetCreator() == 2) return ReadWord(block + 19 + 2 * i);
     switch (GetECUType()) {
-    case EcuType::LH23:
-        return 65536 - ReadWord(block + 17) - SumBytes(block + 2 + i, 15 - i);
+    case EcuType::LH23: return 65536 - ReadWord(block + 17) - SumBytes(block + 2 + i, 15 - i);
     case EcuType::LH22: {
         const std::int32_t h = ReadByte(GetEPROMAddress(43));
         const std::int32_t l = ReadByte(GetEPROMAddress(44));
         return (256 - h) * 256 - l - SumBytes(epromAddresses_[kLH22MAFSteps], i);
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -251,7 +263,9 @@ std::uint8_t EPROM::EZF_GetCoolantTempAxisPoint(int selector, int index) const {
 }
 
 std::int32_t EPROM::EZK_GetRPMAxisPoint_Bosch(int selector, int index) const {
-    const std::int32_t t = selector == 1 ? epromAddresses_[29] : selector == 2 ? epromAddresses_[30] : epromAddresses_[31];
+    const std::int32_t t = selector == 1   ? epromAddresses_[29]
+                           : selector == 2 ? epromAddresses_[30]
+                                           : epromAddresses_[31];
     const int i = std::clamp(index, 0, 15);
     const std::int32_t value = 256 + ReadByte(t + 15) + 4 * SumBytes(t, i);
     return i == 0 ? value - 1 : value;

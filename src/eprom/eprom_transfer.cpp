@@ -4,9 +4,9 @@
 //
 // A failed transfer leaves the object as it was: what was read goes into a local buffer and
 // only a complete image replaces the object's content.
+#include "eprom/eprom_transfer.h"
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
-#include "eprom/eprom_transfer.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/ignition_prompt.h"
@@ -164,9 +164,9 @@ std::vector<std::uint8_t> AgreedRead(int block, const std::function<std::vector<
 // Reads the whole 16 kB window in blocks of `block` bytes with `read` (address -> bytes) under a
 // progress window of one step per block, each block until two reads agree; nullopt as soon as a
 // block cannot be had.
-std::optional<std::vector<std::uint8_t>> ReadWindowInBlocks(
-    Ui& ui, const std::string& caption, int block,
-    const std::function<std::vector<std::uint8_t>(int address)>& read) {
+std::optional<std::vector<std::uint8_t>>
+ReadWindowInBlocks(Ui& ui, const std::string& caption, int block,
+                   const std::function<std::vector<std::uint8_t>(int address)>& read) {
     std::vector<std::uint8_t> window(EPROM::kWindowSize, 0xFF);
     ui.Show(caption, EPROM::kWindowSize / block);
     for (int address = 0; address < EPROM::kWindowSize; address += block) {
@@ -390,12 +390,11 @@ std::string EPROM::LoadToEmulator() {
     const std::string version = device->PemGetFirmwareVersion();
     if (!version.empty() && version.compare(kRequiredPemVersion) < 0) {
         ui.Close();
-        const std::string text =
-            "The firmware version on the Programmable EPROM Module is old (installed version is " + version +
-            ", required version is " + kRequiredPemVersion + "). " + kCrLf + kCrLf +
-            "The firmware will now be upgraded. Click OK to continue or Cancel to skip upgrade." + kCrLf + kCrLf +
-            "Warning! Do NOT turn ignition off while the " +
-            "firmware upgrade is in progress as this may render the EPROM Module unusable!";
+        const std::string text = "The firmware version on the Programmable EPROM Module is old (installed version is " +
+                                 version + ", required version is " + kRequiredPemVersion + "). " + kCrLf + kCrLf +
+                                 "The firmware will now be upgraded. Click OK to continue or Cancel to skip upgrade." +
+                                 kCrLf + kCrLf + "Warning! Do NOT turn ignition off while the " +
+                                 "firmware upgrade is in progress as this may render the EPROM Module unusable!";
         if (ui.Ask(text, "Kestrovane", MsgButtons::OKCancel, MsgResult::Cancel) == MsgResult::OK) {
             if (device->UpgradePemFirmware(unit)) {
                 ui.Tell("The firmware was successfully upgraded. The EPROM will now be loaded.", "Kestrovane");

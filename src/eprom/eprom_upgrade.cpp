@@ -67,7 +67,8 @@ void EPROM::UpgradeVersion(const EPROM& source, bool toSuperMAF) {
         for (std::size_t i = 0; i < kEZKProtectedEntries.size(); ++i)
             protectedAddresses[i] = GetEPROMAddress(kEZKProtectedEntries[i]);
         const auto isProtected = [&protectedAddresses](std::int32_t a) {
-            return a != 0 && std::find(protectedAddresses.begin(), protectedAddresses.end(), a) != protectedAddresses.end();
+            return a != 0 &&
+                   std::find(protectedAddresses.begin(), protectedAddresses.end(), a) != protectedAddresses.end();
         };
         for (const Range& r : kEZKUpgradeRanges)
             for (std::int32_t a = r.first; a <= r.last; ++a)
@@ -77,8 +78,7 @@ void EPROM::UpgradeVersion(const EPROM& source, bool toSuperMAF) {
         if (keepFlag) store(kEZKSuperMAFFlag, 1);
         break;
     }
-    default:
-        return; // nothing copied, the image stays as it was
+    default: return; // nothing copied, the image stays as it was
     }
 
     // The upgraded bytes carry the base image's markers: decide the kind again so that maps,

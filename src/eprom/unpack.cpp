@@ -51,7 +51,7 @@ std::optional<std::vector<std::uint8_t>> UnpackResource(const std::vector<std::u
     std::size_t pos = 0;
     while (pos < in.size()) {
         const std::uint8_t b = in[pos];
-        if (b >= 0xC0) break; // end of data
+        if (b >= 0xC0) break;            // end of data
         if (pos + 1 >= in.size()) break; // header cut short
         const std::size_t n = static_cast<std::size_t>(b & 0x3F) * 256 + in[pos + 1];
         pos += 2;

@@ -87,34 +87,51 @@ constexpr std::array<MapDefinition, 23> kIgnitionMaps{{
 
 // The lists, in list order.
 constexpr std::array<std::string_view, 9> kListLH23Creator1{
-    "Base fuel map (cat)",           "Base fuel map (non-cat)",         "WOT enrichment map (cat)",
-    "WOT enrichment map (non-cat)",  "Warmup enrichment map (cat)",     "Warmup enrichment map (non-cat)",
+    "Base fuel map (cat)",           "Base fuel map (non-cat)",           "WOT enrichment map (cat)",
+    "WOT enrichment map (non-cat)",  "Warmup enrichment map (cat)",       "Warmup enrichment map (non-cat)",
     "Acceleration enrichment (cat)", "Acceleration enrichment (non-cat)", "Cranking fuel map"};
 constexpr std::array<std::string_view, 3> kListLH23Creator2{"Base fuel map ", "WOT enrichment map ",
-                                                           "Warmup enrichment map "};
+                                                            "Warmup enrichment map "};
 constexpr std::array<std::string_view, 5> kListLH22{"Base fuel map", "WOT enrichment map", "Warmup enrichment map",
-                                                   "Acceleration enrichment", "Cranking fuel map "};
-constexpr std::array<std::string_view, 15> kListEZK{
-    "Cruise map (98 octane cat)",         "Cruise map (98 octane non-cat)",  "Cruise map (91 octane)",
-    "Idle map (98 octane cat)",           "Idle map (98 octane non-cat)",    "Idle map (91 octame)",
-    "WOT map (98 octane cat)",            "WOT map (98 octane non-cat)",     "WOT map (91 octane)",
-    "Warmup compensation map (idle)",     "Warmup compensation map (cruise)", "Warmup compensation map (WOT)",
-    "Max knock retard (98 octane non-cat)", "Max knock retard (98 octane cat)", "Max knock retard (91 octane)"};
+                                                    "Acceleration enrichment", "Cranking fuel map "};
+constexpr std::array<std::string_view, 15> kListEZK{"Cruise map (98 octane cat)",
+                                                    "Cruise map (98 octane non-cat)",
+                                                    "Cruise map (91 octane)",
+                                                    "Idle map (98 octane cat)",
+                                                    "Idle map (98 octane non-cat)",
+                                                    "Idle map (91 octame)",
+                                                    "WOT map (98 octane cat)",
+                                                    "WOT map (98 octane non-cat)",
+                                                    "WOT map (91 octane)",
+                                                    "Warmup compensation map (idle)",
+                                                    "Warmup compensation map (cruise)",
+                                                    "Warmup compensation map (WOT)",
+                                                    "Max knock retard (98 octane non-cat)",
+                                                    "Max knock retard (98 octane cat)",
+                                                    "Max knock retard (91 octane)"};
 constexpr std::array<std::string_view, 8> kListEZF{"Cruise map",
-                                                  "Idle map",
-                                                  "WOT map",
-                                                  "Air temperature compensation map (high load cruise)",
-                                                  "Air temperature compensation map (WOT)",
-                                                  "Warmup compensation map (idle) ",
-                                                  "Warmup compensation map (cruise) ",
-                                                  "Warmup compensation map (WOT) "};
+                                                   "Idle map",
+                                                   "WOT map",
+                                                   "Air temperature compensation map (high load cruise)",
+                                                   "Air temperature compensation map (WOT)",
+                                                   "Warmup compensation map (idle) ",
+                                                   "Warmup compensation map (cruise) ",
+                                                   "Warmup compensation map (WOT) "};
 
-constexpr MapButtonSet kFuelButtons{1, 10, "Increase value(s) by 1", "Decrease value(s) by 1",
-                                    "Increase value(s) by 10", "Decrease value(s) by 10"};
-constexpr MapButtonSet kEZKButtons{1, 8, "Increase value(s) by 0.4 degrees", "Decrease value(s) by 0.4 degrees",
-                                   "Increase value(s) by 3 degrees", "Decrease value(s) by 3 degrees"};
-constexpr MapButtonSet kEZFButtons{4, 8, "Increase value(s) by 1.8 degrees", "Decrease value(s) by 1.8 degrees",
-                                   "Increase value(s) by 3.6 degrees", "Decrease value(s) by 3.6 degrees"};
+constexpr MapButtonSet kFuelButtons{
+    1, 10, "Increase value(s) by 1", "Decrease value(s) by 1", "Increase value(s) by 10", "Decrease value(s) by 10"};
+constexpr MapButtonSet kEZKButtons{1,
+                                   8,
+                                   "Increase value(s) by 0.4 degrees",
+                                   "Decrease value(s) by 0.4 degrees",
+                                   "Increase value(s) by 3 degrees",
+                                   "Decrease value(s) by 3 degrees"};
+constexpr MapButtonSet kEZFButtons{4,
+                                   8,
+                                   "Increase value(s) by 1.8 degrees",
+                                   "Decrease value(s) by 1.8 degrees",
+                                   "Increase value(s) by 3.6 degrees",
+                                   "Decrease value(s) by 3.6 degrees"};
 
 template <std::size_t N>
 std::vector<std::string_view> ToVector(const std::array<std::string_view, N>& list) {

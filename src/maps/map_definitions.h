@@ -24,10 +24,10 @@ struct MapDefinition {
     XAxisType xAxisType;
     YAxisType yAxisType; // None = one row
     DataType dataType;   // FuelValue for fuel maps
-    int offset;    // shown value = stored value + offset
+    int offset;          // shown value = stored value + offset
     int minValue;
     int maxValue;
-    float factor;  // fuelling fraction per unit of shown value; 0 = no percentage changes
+    float factor;            // fuelling fraction per unit of shown value; 0 = no percentage changes
     int requiredThrottlePos; // -1 any, 0 idle, 1 part load, 2 full load, -2 never
     int activeCode;          // -1 always; fuel: 1 cat, 0 non-cat; EZK: map-set byte 0, 4 or 8
     std::string_view xCaption;

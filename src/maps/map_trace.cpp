@@ -68,8 +68,8 @@ bool IsRpmAxis(XAxisType t) {
 
 bool IsCoolantAxis(XAxisType t) {
     // The EZK warm-up maps' numbered columns have no temperatures to place a reading on.
-    return t == TableEditor::COOLANTAXIS || t == TableEditor::EZFCOOLANTAXISIDLE || t == TableEditor::EZFCOOLANTAXISCRUISE ||
-           t == TableEditor::EZFCOOLANTAXISWOT;
+    return t == TableEditor::COOLANTAXIS || t == TableEditor::EZFCOOLANTAXISIDLE ||
+           t == TableEditor::EZFCOOLANTAXISCRUISE || t == TableEditor::EZFCOOLANTAXISWOT;
 }
 
 bool IsAirTempAxis(XAxisType t) {
@@ -169,9 +169,9 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
         }
         // The wide-band input is the device's own measurement: low byte first.
         ShowWideBand(s, aux, static_cast<double>(f.LowFirst(kL3Afr)));
-        s.o2 = FormatNumber(LH_O2CorrectionPercent(static_cast<double>(f.Ram(kL3O2, ramByteOrderFlag)),
-                                                   image.GetCreator()),
-                            "+0.0;-0.0;0.0") +
+        s.o2 = FormatNumber(
+                   LH_O2CorrectionPercent(static_cast<double>(f.Ram(kL3O2, ramByteOrderFlag)), image.GetCreator()),
+                   "+0.0;-0.0;0.0") +
                " %";
         s.valid = true;
     } else if (tab == MapTab::Fuel && type == EcuType::LH22 && layout.FieldCount() == kL2Count) {
@@ -195,9 +195,10 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
         s.coolantValue = f.Byte(kKCoolant);
         const bool idle = (f.Byte(kKIdle) & BitMask(image, 1)) != 0;
         const bool full = (f.Byte(kKFull) & BitMask(image, 2)) != 0;
-        s.throttle = idle && !full ? kThrottleIdle : !idle && !full ? kThrottlePartLoad
-                                                 : full && !idle ? kThrottleFullLoad
-                                                                 : kThrottleIdle;
+        s.throttle = idle && !full    ? kThrottleIdle
+                     : !idle && !full ? kThrottlePartLoad
+                     : full && !idle  ? kThrottleFullLoad
+                                      : kThrottleIdle;
         s.advance = FormatNumber(conv::EZK_IgnitionAdvance(f.Byte(kKAdvance), s.rpm), "0.0") + kDegreeSign;
         s.knockCounter = f.Byte(kKKnock);
         ShowWideBand(s, aux, static_cast<double>(f.LowFirst(kKAfr)));
@@ -265,8 +266,8 @@ std::vector<OperatingPointTrail::Point> OperatingPointTrail::Behind() const {
     for (int i = 0; i + 1 < n; ++i) {
         const int age = n - 1 - i; // 1 = right behind the marker
         const double opacity = 1.0 - static_cast<double>(age) / kLength;
-        out.push_back({points_[static_cast<std::size_t>(i)].first, points_[static_cast<std::size_t>(i)].second,
-                       opacity});
+        out.push_back(
+            {points_[static_cast<std::size_t>(i)].first, points_[static_cast<std::size_t>(i)].second, opacity});
     }
     return out;
 }
@@ -315,8 +316,8 @@ TraceTickResult MapTrace::Tick(TableEditor& editor, bool chartView) {
         r.playKnock = UpdateKnockCount(knock_, knockLabel_, s.valid ? s.knockCounter : -1);
     }
     r.knock = knockLabel_;
-    r.nextIntervalMs = conv::NextTimerInterval(static_cast<double>(clock_.NowMs() - start) / 1000.0,
-                                               kTracePeriodSeconds);
+    r.nextIntervalMs =
+        conv::NextTimerInterval(static_cast<double>(clock_.NowMs() - start) / 1000.0, kTracePeriodSeconds);
     return r;
 }
 

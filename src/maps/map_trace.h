@@ -80,7 +80,7 @@ struct TraceSample {
     double coolantValue = 0; // raw 8-bit coolant reading
     double airTempValue = 0; // raw 8-bit air temperature reading (EZF)
     int throttle = kThrottleIdle;
-    int rpm = 0;             // engine speed in rpm (captions)
+    int rpm = 0;                   // engine speed in rpm (captions)
     std::string afr = kNoData;     // lblMapAFR
     std::string eqr = kNoData;     // lblMapEqR
     std::string o2 = kNoData;      // lblMapO2
@@ -125,13 +125,13 @@ private:
 
 // What one tick produced, for the page's captions and the chart.
 struct TraceTickResult {
-    bool proceeded = false;            // the ignition gate let the tick read a record
-    TraceSample sample;                // captions ("-" without a record)
-    bool markerShown = false;          // table view: the marker is on the grid
-    std::optional<double> chartX;      // chart view: mark the curve at x; nullopt: clear it
-    KnockLabel knock;                  // lblIgnMapKnockCount (ignition tab, EZK)
-    bool playKnock = false;            // a new knock was counted
-    int nextIntervalMs = 100;          // re-arm the timer with this
+    bool proceeded = false;       // the ignition gate let the tick read a record
+    TraceSample sample;           // captions ("-" without a record)
+    bool markerShown = false;     // table view: the marker is on the grid
+    std::optional<double> chartX; // chart view: mark the curve at x; nullopt: clear it
+    KnockLabel knock;             // lblIgnMapKnockCount (ignition tab, EZK)
+    bool playKnock = false;       // a new knock was counted
+    int nextIntervalMs = 100;     // re-arm the timer with this
 };
 
 class MapTrace {

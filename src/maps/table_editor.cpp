@@ -35,8 +35,11 @@ std::int32_t ClampInt(double v, std::int32_t lo, std::int32_t hi) {
 std::int32_t SignedOf(std::int32_t byte) { return byte >= 128 && byte <= 255 ? byte - 256 : byte; }
 
 std::string TemperatureText(int celsius, bool fahrenheitRow) {
-    if (fahrenheitRow) return std::to_string(conv::FahrenheitFromCelsius(celsius)) + " \xC2\xB0" "F";
-    return std::to_string(celsius) + " \xC2\xB0" "C";
+    if (fahrenheitRow)
+        return std::to_string(conv::FahrenheitFromCelsius(celsius)) + " \xC2\xB0"
+                                                                      "F";
+    return std::to_string(celsius) + " \xC2\xB0"
+                                     "C";
 }
 
 } // namespace
@@ -183,14 +186,13 @@ void TableEditor::RenderTable() {
         header = Header::EzfCoolant;
         break;
     }
-    default:
-        break;
+    default: break;
     }
-    if (header == Header::LhCoolant || header == Header::EzfCoolant || header == Header::EzfAir)
-        fixedRows = 2;
+    if (header == Header::LhCoolant || header == Header::EzfCoolant || header == Header::EzfAir) fixedRows = 2;
 
     xAxisPoints_.resize(static_cast<std::size_t>(columns));
-    for (int c = 0; c < columns; ++c) xAxisPoints_[static_cast<std::size_t>(c)] = mapPoints[static_cast<std::size_t>(MapX(c))];
+    for (int c = 0; c < columns; ++c)
+        xAxisPoints_[static_cast<std::size_t>(c)] = mapPoints[static_cast<std::size_t>(MapX(c))];
 
     // Data rows and their labels (grid order).
     std::vector<std::string> rowLabels;
@@ -264,8 +266,7 @@ void TableEditor::RenderTable() {
             second = TemperatureText(celsius, true);
             break;
         }
-        case Header::None:
-            break;
+        case Header::None: break;
         }
         grid_->SetTextMatrix(0, c + 1, top);
         if (fixedRows > 1) grid_->SetTextMatrix(1, c + 1, second);
@@ -274,7 +275,8 @@ void TableEditor::RenderTable() {
 
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c)
-            grid_->SetTextMatrix(fixedRows + r, c + 1, CellText(image.ReadMapCell(mapId_, MapX(c), MapY(r)) + cellValueOffset_, c));
+            grid_->SetTextMatrix(fixedRows + r, c + 1,
+                                 CellText(image.ReadMapCell(mapId_, MapX(c), MapY(r)) + cellValueOffset_, c));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -282,26 +284,21 @@ void TableEditor::RenderTable() {
 
 std::string TableEditor::CellText(std::int32_t v, int col) const {
     switch (dataType_) {
-    case DataType::FuelValue:
-        return std::to_string(v);
+    case DataType::FuelValue: return std::to_string(v);
     case DATAIGNABS: {
         const double rpm = ColumnRpm(col);
         const int compensation = eprom_ ? eprom_->EZK_GetRPMCompensation(rpm) : 0;
         const int u = std::clamp(v + compensation, 0, 255);
         return FormatOneDecimal(conv::EZK_IgnitionAdvance(u, rpm));
     }
-    case DATAIGNREL:
-        return FormatOneDecimal((128.0 - v) * 6.0 / 16.0);
-    case DATAIGNDEGS:
-        return FormatOneDecimal(v * 6.0 / 16.0);
+    case DATAIGNREL: return FormatOneDecimal((128.0 - v) * 6.0 / 16.0);
+    case DATAIGNDEGS: return FormatOneDecimal(v * 6.0 / 16.0);
     case DATAIGNABSEZF: {
         const double b = std::clamp(v, 0, 255);
         return FormatOneDecimal(static_cast<float>(70.2 - ((b / 2.0 + 10.0) / 2.0) * 1.8));
     }
-    case DATAIGNRELEZF:
-        return FormatOneDecimal(v >= 128 ? (256.0 - v) * 0.45 : -v * 0.45);
-    default:
-        return {};
+    case DATAIGNRELEZF: return FormatOneDecimal(v >= 128 ? (256.0 - v) * 0.45 : -v * 0.45);
+    default: return {};
     }
 }
 
@@ -322,8 +319,7 @@ std::optional<std::int32_t> TableEditor::TypedTextToValue(const std::string& tex
     const std::int32_t lo = cellMinValue_;
     const std::int32_t hi = std::max(cellMinValue_, cellMaxValue_);
     switch (dataType_) {
-    case DataType::FuelValue:
-        return ClampInt(conv::RoundHalfEven(d), lo, hi);
+    case DataType::FuelValue: return ClampInt(conv::RoundHalfEven(d), lo, hi);
     case DATAIGNABS: {
         // Nearest byte u with EZK_IgnitionAdvance(u, rpm) = d, less the speed compensation.
         const double rpm = ColumnRpm(col);
@@ -332,12 +328,9 @@ std::optional<std::int32_t> TableEditor::TypedTextToValue(const std::string& tex
         const std::int32_t u = ClampInt(conv::RoundHalfEven((60.0 - travelled - d) / 0.375), 0, 255);
         return std::clamp(u - compensation, lo, hi);
     }
-    case DATAIGNREL:
-        return ClampInt(128.0 - conv::RoundHalfEven(d / 0.375), lo, hi);
-    case DATAIGNDEGS:
-        return ClampInt(conv::RoundHalfEven(d / 0.375), lo, hi);
-    case DATAIGNABSEZF:
-        return ClampInt(conv::RoundHalfEven((61.2 - d) / 0.45), lo, hi);
+    case DATAIGNREL: return ClampInt(128.0 - conv::RoundHalfEven(d / 0.375), lo, hi);
+    case DATAIGNDEGS: return ClampInt(conv::RoundHalfEven(d / 0.375), lo, hi);
+    case DATAIGNABSEZF: return ClampInt(conv::RoundHalfEven((61.2 - d) / 0.45), lo, hi);
     case DATAIGNRELEZF: {
         // Degrees are the signed byte times -0.45; a small positive angle still means one step.
         double s = -conv::RoundHalfEven(d / 0.45);
@@ -345,15 +338,12 @@ std::optional<std::int32_t> TableEditor::TypedTextToValue(const std::string& tex
         const std::int32_t v = ClampInt(s, lo, hi);
         return v < 0 ? v + 256 : v;
     }
-    default:
-        return std::nullopt;
+    default: return std::nullopt;
     }
 }
 
 CellInputLimits TableEditor::InputLimits(int col) const {
-    auto shownOf = [&](std::int32_t limit) {
-        return dataType_ == DATAIGNRELEZF && limit < 0 ? limit + 256 : limit;
-    };
+    auto shownOf = [&](std::int32_t limit) { return dataType_ == DATAIGNRELEZF && limit < 0 ? limit + 256 : limit; };
     // Exact numeric value of a limit in the units the dialog takes (degrees for ignition maps).
     auto numeric = [&](std::int32_t v) -> double {
         switch (dataType_) {
@@ -422,9 +412,7 @@ std::int32_t TableEditor::Increase(std::int32_t v, std::int32_t step) const {
     return dataType_ == DATAIGNRELEZF && s < 0 ? s + 256 : s;
 }
 
-std::int32_t TableEditor::Decrease(std::int32_t v, std::int32_t step) const {
-    return Increase(v, -step);
-}
+std::int32_t TableEditor::Decrease(std::int32_t v, std::int32_t step) const { return Increase(v, -step); }
 
 // ---------------------------------------------------------------------------------------------
 // Edits
@@ -480,7 +468,7 @@ void TableEditor::PercentCells(bool atOperatingPoint, bool increase) {
     const double rounded = number ? conv::RoundHalfEven(*number) : -1.0;
     if (rounded < 0 || rounded > std::numeric_limits<std::int16_t>::max()) {
         messages_.MessageBox("Invalid percentage value. Value must be an integer.", std::string(kProgramTitle),
-                            MsgButtons::OK, MsgIcon::Warning);
+                             MsgButtons::OK, MsgIcon::Warning);
         return;
     }
     if (rounded == 0) return;
@@ -493,8 +481,8 @@ void TableEditor::PercentCells(bool atOperatingPoint, bool increase) {
         if (!v) continue;
         const double m = (1.0 + f * *v) * (increase ? 1.0 + p : 1.0 - p);
         const double n = conv::RoundHalfEven((m - 1.0) / f);
-        const std::int32_t target = ClampInt(n, std::numeric_limits<std::int32_t>::min() / 2,
-                                             std::numeric_limits<std::int32_t>::max() / 2);
+        const std::int32_t target =
+            ClampInt(n, std::numeric_limits<std::int32_t>::min() / 2, std::numeric_limits<std::int32_t>::max() / 2);
         StoreCell(row, col, increase ? Increase(*v, target - *v) : Decrease(*v, *v - target));
     }
     if (!atOperatingPoint) progress_.SetHourglass(false);
@@ -572,7 +560,7 @@ void TableEditor::Paste() {
     const int cols = static_cast<int>(table->front().size());
     if (rows > grid_->Rows() - 1 || cols > grid_->Cols() - 1) {
         messages_.MessageBox("Area to be pasted is too large", std::string(kProgramTitle), MsgButtons::OK,
-                            MsgIcon::Warning);
+                             MsgIcon::Warning);
         return;
     }
     if (grid_->Row() != grid_->RowSel() || grid_->Col() != grid_->ColSel()) {
@@ -594,7 +582,8 @@ void TableEditor::Paste() {
             const int row = startRow + i;
             const int col = startCol + j;
             if (InData(row, col)) {
-                if (const auto v = TypedTextToValue((*table)[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)], col))
+                if (const auto v =
+                        TypedTextToValue((*table)[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)], col))
                     StoreCell(row, col, *v);
             }
             ++done;
@@ -611,8 +600,8 @@ Parsed<std::vector<std::vector<std::string>>> ParsePasteText(const std::string& 
     std::vector<std::vector<std::string>> table;
     std::vector<std::string> row;
     std::string cell;
-    bool rowOpen = false;     // something of the current row has been read
-    bool afterTab = false;    // the last thing read was a TAB
+    bool rowOpen = false;  // something of the current row has been read
+    bool afterTab = false; // the last thing read was a TAB
     auto endRow = [&]() -> bool {
         if (!rowOpen) return true;
         if (!afterTab || !cell.empty()) row.push_back(cell); // a TAB right before the row end is dropped

@@ -42,13 +42,13 @@ public:
     }
     // Only texts are rendered: a tip has nowhere to show.
     void SetToolTip(int, int, const std::string&) override {}
-    std::uint32_t CellBackColor() const override {
-        return Inside(row_, col_) ? colours_[Index(row_, col_)] : kWhite;
-    }
+    std::uint32_t CellBackColor() const override { return Inside(row_, col_) ? colours_[Index(row_, col_)] : kWhite; }
     void SetCellBackColor(std::uint32_t colour) override {
         if (Inside(row_, col_)) colours_[Index(row_, col_)] = colour;
     }
-    int ColWidth(int col) const override { return col >= 0 && col < cols_ ? widths_[static_cast<std::size_t>(col)] : 0; }
+    int ColWidth(int col) const override {
+        return col >= 0 && col < cols_ ? widths_[static_cast<std::size_t>(col)] : 0;
+    }
     void SetColWidth(int col, int twips) override {
         if (col >= 0 && col < cols_) widths_[static_cast<std::size_t>(col)] = twips;
     }
@@ -75,7 +75,8 @@ private:
         std::vector<std::uint32_t> colours(texts.size(), kWhite);
         for (int r = 0; r < rows && r < rows_; ++r)
             for (int c = 0; c < cols && c < cols_; ++c) {
-                const std::size_t to = static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(c);
+                const std::size_t to =
+                    static_cast<std::size_t>(r) * static_cast<std::size_t>(cols) + static_cast<std::size_t>(c);
                 texts[to] = texts_[Index(r, c)];
                 colours[to] = colours_[Index(r, c)];
             }

@@ -20,14 +20,14 @@ constexpr std::array<double, 10> kMafCurveX{0.078, 0.116, 0.225, 0.34, 0.595, 1.
 constexpr std::array<double, 10> kMafCurveY{2.55, 2.6, 2.7, 2.8, 3.0, 3.5, 4.0, 4.5, 5.0, 7.0};
 
 // Air-mass factor (microseconds) over the MAF signal volts: 2.15 .. 3.0 in 0.05, 3.1 .. 6.1 in 0.1.
-constexpr std::array<double, 49> kAirCurveX{
-    2.15, 2.2, 2.25, 2.3, 2.35, 2.4, 2.45, 2.5, 2.55, 2.6, 2.65, 2.7, 2.75, 2.8, 2.85, 2.9, 2.95,
-    3.0,  3.1, 3.2,  3.3, 3.4,  3.5, 3.6,  3.7, 3.8,  3.9, 4.0,  4.1, 4.2,  4.3, 4.4,  4.5, 4.6,
-    4.7,  4.8, 4.9,  5.0, 5.1,  5.2, 5.3,  5.4, 5.5,  5.6, 5.7,  5.8, 5.9,  6.0, 6.1};
-constexpr std::array<double, 49> kAirCurveY{
-    5500, 2250, 1550, 1180, 970, 800, 700, 620, 550, 490, 450, 400, 370, 340, 310, 290, 275,
-    260,  225,  200,  177,  160, 144, 130, 118, 110, 100, 92,  83,  77,  70,  65,  59,  54,
-    50,   46,   42,   38,   35,  32,  29,  26,  23,  21,  18,  16,  14,  10.5, 10.3};
+constexpr std::array<double, 49> kAirCurveX{2.15, 2.2,  2.25, 2.3,  2.35, 2.4, 2.45, 2.5, 2.55, 2.6, 2.65, 2.7, 2.75,
+                                            2.8,  2.85, 2.9,  2.95, 3.0,  3.1, 3.2,  3.3, 3.4,  3.5, 3.6,  3.7, 3.8,
+                                            3.9,  4.0,  4.1,  4.2,  4.3,  4.4, 4.5,  4.6, 4.7,  4.8, 4.9,  5.0, 5.1,
+                                            5.2,  5.3,  5.4,  5.5,  5.6,  5.7, 5.8,  5.9, 6.0,  6.1};
+constexpr std::array<double, 49> kAirCurveY{5500, 2250, 1550, 1180, 970, 800, 700, 620, 550,  490, 450, 400, 370,
+                                            340,  310,  290,  275,  260, 225, 200, 177, 160,  144, 130, 118, 110,
+                                            100,  92,   83,   77,   70,  65,  59,  54,  50,   46,  42,  38,  35,
+                                            32,   29,   26,   23,   21,  18,  16,  14,  10.5, 10.3};
 
 constexpr std::array<double, 6> kLH23CoolantX{0, 0.429, 1.459, 2.382, 3.154, 4.65};
 constexpr std::array<double, 6> kEZKCoolantX{0, 0.254, 0.95, 1.725, 2.601, 4.97};
@@ -39,14 +39,12 @@ constexpr std::array<double, 6> kEZFAirX{0, 0.483, 1.58, 2.58, 3.37, 4.8};
 constexpr std::array<double, 6> kEZFAirY{120, 80, 40, 20, 0, -40};
 
 // Ambient pressure (inHg) over altitude (feet).
-constexpr std::array<double, 29> kAltitudeX{-5000, -4500, -4000, -3500, -3000, -2500, -2000, -1500,
-                                            -1000, -500,  0,     500,   1000,  1500,  2000,  2500,
-                                            3000,  3500,  4000,  4500,  5000,  6000,  7000,  8000,
-                                            9000,  10000, 15000, 20000, 25000};
-constexpr std::array<double, 29> kAltitudeY{35.58, 35.0,  34.42, 33.84, 33.27, 32.7,  32.14, 31.58,
-                                            31.02, 30.47, 29.92, 29.38, 28.86, 28.33, 27.82, 27.32,
-                                            26.82, 26.33, 25.84, 25.37, 24.9,  23.99, 23.1,  22.23,
-                                            21.39, 20.58, 16.89, 13.76, 11.12};
+constexpr std::array<double, 29> kAltitudeX{-5000, -4500, -4000, -3500, -3000, -2500, -2000, -1500, -1000, -500,
+                                            0,     500,   1000,  1500,  2000,  2500,  3000,  3500,  4000,  4500,
+                                            5000,  6000,  7000,  8000,  9000,  10000, 15000, 20000, 25000};
+constexpr std::array<double, 29> kAltitudeY{35.58, 35.0,  34.42, 33.84, 33.27, 32.7,  32.14, 31.58, 31.02, 30.47,
+                                            29.92, 29.38, 28.86, 28.33, 27.82, 27.32, 26.82, 26.33, 25.84, 25.37,
+                                            24.9,  23.99, 23.1,  22.23, 21.39, 20.58, 16.89, 13.76, 11.12};
 
 // Rev-limit code -> 5-bit mantissa; -1 where the code has no entry.
 constexpr std::array<int, 32> kRpmCodeL{0,  1,  -1, 2,  3,  4,  -1, 5,  6,  7,  8,  9,  -1, 10, 11, 12,
@@ -99,9 +97,7 @@ double DevicePeriodSeconds(std::int64_t p) {
     return 8.0 / 6000000.0 * static_cast<double>(std::max<std::int64_t>(p, 1));
 }
 
-std::int32_t RpmFromDevicePeriodLH(std::int64_t p) {
-    return LimitDeviceRpm(60.0 / (2.0 * DevicePeriodSeconds(p)));
-}
+std::int32_t RpmFromDevicePeriodLH(std::int64_t p) { return LimitDeviceRpm(60.0 / (2.0 * DevicePeriodSeconds(p))); }
 
 std::int32_t RpmFromDevicePeriodEZF(std::int64_t p) {
     return LimitDeviceRpm(60.0 / (DevicePeriodSeconds(p) / 8.0 * 100.0));
@@ -232,9 +228,7 @@ double DutyCycleFromTicksHalf(double ticks, double cycleSeconds) {
 
 bool IsDutyCycleHigh(double fraction) { return fraction >= 0.95; }
 
-float LH22_MafSignal(double raw) {
-    return static_cast<float>(Curve(kMafCurveX, kMafCurveY, raw / 65536.0 * 5.03));
-}
+float LH22_MafSignal(double raw) { return static_cast<float>(Curve(kMafCurveX, kMafCurveY, raw / 65536.0 * 5.03)); }
 
 std::int32_t LH22_MafLoad(double raw, std::int64_t period) {
     if (RpmFromDevicePeriodLH(period) == 0) return 0;
@@ -272,9 +266,7 @@ std::int32_t CombineTriple(int a, int b, int c, bool ramByteOrderFlag) {
     return ramByteOrderFlag ? (c * 256 + b) * 256 + a : (a * 256 + b) * 256 + c;
 }
 
-std::int32_t CombineWord(int a, int b, const EpromContext& context) {
-    return CombineWord(a, b, context.wordBigEndian);
-}
+std::int32_t CombineWord(int a, int b, const EpromContext& context) { return CombineWord(a, b, context.wordBigEndian); }
 
 std::int32_t CombineTriple(int a, int b, int c, const EpromContext& context) {
     return CombineTriple(a, b, c, context.wordBigEndian);

@@ -14,13 +14,38 @@ namespace {
 
 // Field numbers of the LH 2.3 record.
 enum Lh23Field {
-    kL3Valid, kL3Period, kL3Maf, kL3Coolant, kL3GateA, kL3GateB, kL3GateC, kL3InjMode, kL3InjPW, kL3Battery,
-    kL3MafVolts, kL3Wbo2, kL3Throttle, kL3Flap, kL3COpot, kL3O2, kL3IdleStab, kL3O2Adapt1, kL3O2Adapt2,
+    kL3Valid,
+    kL3Period,
+    kL3Maf,
+    kL3Coolant,
+    kL3GateA,
+    kL3GateB,
+    kL3GateC,
+    kL3InjMode,
+    kL3InjPW,
+    kL3Battery,
+    kL3MafVolts,
+    kL3Wbo2,
+    kL3Throttle,
+    kL3Flap,
+    kL3COpot,
+    kL3O2,
+    kL3IdleStab,
+    kL3O2Adapt1,
+    kL3O2Adapt2,
     kL3FieldCount
 };
 // Field numbers of the LH 2.2 record.
 enum Lh22Field {
-    kL2Valid, kL2Period, kL2InjTime, kL2InjMode, kL2Maf, kL2Coolant, kL2Wbo2, kL2IdleSwitch, kL2FullSwitch,
+    kL2Valid,
+    kL2Period,
+    kL2InjTime,
+    kL2InjMode,
+    kL2Maf,
+    kL2Coolant,
+    kL2Wbo2,
+    kL2IdleSwitch,
+    kL2FullSwitch,
     kL2FieldCount
 };
 
@@ -71,14 +96,14 @@ RecordLayout BuildFuelMonitorLayout(const EPROM& image, const AuxInputs& aux) {
         l.Add(bit(1), 1); // pulse-width gate flags
         l.Add(bit(2), 1);
         l.Add(bit(3), 1);
-        l.Add(bit(5), 1); // injection mode
-        l.Add(var(3), 2); // injector pulse width
-        l.Add(var(8), 1); // battery
-        l.Add(var(6), 1); // MAF voltage
-        l.Add(11, 2);     // wide-band input
-        l.Add(var(7), 1); // throttle switches
-        l.Add(bit(4), 1); // flap switch
-        l.Add(var(9), 1); // CO potentiometer
+        l.Add(bit(5), 1);  // injection mode
+        l.Add(var(3), 2);  // injector pulse width
+        l.Add(var(8), 1);  // battery
+        l.Add(var(6), 1);  // MAF voltage
+        l.Add(11, 2);      // wide-band input
+        l.Add(var(7), 1);  // throttle switches
+        l.Add(bit(4), 1);  // flap switch
+        l.Add(var(9), 1);  // CO potentiometer
         l.Add(var(12), 2); // O2 correction
         l.Add(var(13), 2); // idle stabiliser
         l.Add(var(15), 3); // O2 adaptation

@@ -20,29 +20,29 @@ inline constexpr const char* kInjEnhanced = "Enhanced duty cycle";
 
 struct FuelMonitorView {
     bool valid = false;
-    std::string rpm = kNoData;                   // lblMonitorRPM
-    std::optional<int> rpmSlider;                // sldMonitorRPM (unclamped rpm); unchanged when empty
-    std::string maf = kNoData;                   // lblMonitorMAF
-    std::string mafPercent = kNoData;            // lblMonitorMAFpercent
-    bool mafHigh = false;                        // both MAF labels red
+    std::string rpm = kNoData;        // lblMonitorRPM
+    std::optional<int> rpmSlider;     // sldMonitorRPM (unclamped rpm); unchanged when empty
+    std::string maf = kNoData;        // lblMonitorMAF
+    std::string mafPercent = kNoData; // lblMonitorMAFpercent
+    bool mafHigh = false;             // both MAF labels red
     std::array<std::string, 2> coolant{std::string("-") + kDegreeC, std::string("-") + kDegreeF}; // lblMonitorCoolant
-    std::string injMode = kNoData;               // lblMonitorInjInterval
-    std::string injPW = "- ms";                  // lblMonitorInjPW
-    std::string injDC = kNoData;                 // lblMonitorInjDC
-    std::string battery = "- V";                 // lblMonitorBatt
-    std::string mafVoltage = "- V";              // lblMonitorMAFVoltage
-    std::string afr = kNoData;                   // lblMonitorAFR
-    std::string eqr = kNoData;                   // lblMonitorEqR
-    std::optional<int> afrSlider;                // sldMonitorAFR in hundredths (unclamped)
-    int throttle = kNoItem;                      // lblMonitorThrottlePos: 0 IDLE, 1 CRUISE, 2 WOT
-    std::optional<bool> flapOpen;                // lblMonitorFlappyOpen / lblMonitorFlappyClosed marked
-    std::string coPot = "- ms";                  // lblMonitorCOpot
-    std::string coPotPercent = kNoData;          // lblMonitorCOpotPercent
-    std::string o2 = kNoData;                    // lblMonitorO2
-    std::string idleStabilizer = kNoData;        // lblMonitorIdleStabilizer
+    std::string injMode = kNoData;                        // lblMonitorInjInterval
+    std::string injPW = "- ms";                           // lblMonitorInjPW
+    std::string injDC = kNoData;                          // lblMonitorInjDC
+    std::string battery = "- V";                          // lblMonitorBatt
+    std::string mafVoltage = "- V";                       // lblMonitorMAFVoltage
+    std::string afr = kNoData;                            // lblMonitorAFR
+    std::string eqr = kNoData;                            // lblMonitorEqR
+    std::optional<int> afrSlider;                         // sldMonitorAFR in hundredths (unclamped)
+    int throttle = kNoItem;                               // lblMonitorThrottlePos: 0 IDLE, 1 CRUISE, 2 WOT
+    std::optional<bool> flapOpen;                         // lblMonitorFlappyOpen / lblMonitorFlappyClosed marked
+    std::string coPot = "- ms";                           // lblMonitorCOpot
+    std::string coPotPercent = kNoData;                   // lblMonitorCOpotPercent
+    std::string o2 = kNoData;                             // lblMonitorO2
+    std::string idleStabilizer = kNoData;                 // lblMonitorIdleStabilizer
     std::array<std::string, 2> o2Adapt{kNoData, kNoData}; // lblMonitorO2Adapt
-    bool o2AdaptResetEnabled = false;            // cmdO2AdaptReset
-    std::vector<AuxReading> aux;                 // lblAux
+    bool o2AdaptResetEnabled = false;                     // cmdO2AdaptReset
+    std::vector<AuxReading> aux;                          // lblAux
 };
 
 // The record of an LH 2.3 image (ECU type 1: 19 fields) or of any other fuel image (LH 2.2: 9
@@ -63,7 +63,8 @@ FuelMonitorView DecodeLH22Record(const RecordLayout& layout, const std::vector<s
 class FuelMonitor {
 public:
     // All references must outlive the monitor.
-    FuelMonitor(MonitorDevice& device, const AuxInputs& aux, Clock& clock) : device_(device), aux_(aux), clock_(clock) {}
+    FuelMonitor(MonitorDevice& device, const AuxInputs& aux, Clock& clock)
+        : device_(device), aux_(aux), clock_(clock) {}
     // Builds the layout for `image`, resets the ignition debounce and configures the record.
     // True when the device took the configuration (then the timer may run).
     bool Setup(const EPROM& image);

@@ -13,12 +13,24 @@ namespace kv {
 namespace {
 
 enum EzkField {
-    kKValid, kKPeriod, kKAdvance, kKLoad, kKCoding, kKThrottleIdle, kKThrottleFull, kKCoolant, kKKnock, kKWbo2,
-    kKGearbox, kKSelector, kKBattery, kKKnockRetard, kKFault0, kKFieldCount = kKFault0 + kEzkFaults
+    kKValid,
+    kKPeriod,
+    kKAdvance,
+    kKLoad,
+    kKCoding,
+    kKThrottleIdle,
+    kKThrottleFull,
+    kKCoolant,
+    kKKnock,
+    kKWbo2,
+    kKGearbox,
+    kKSelector,
+    kKBattery,
+    kKKnockRetard,
+    kKFault0,
+    kKFieldCount = kKFault0 + kEzkFaults
 };
-enum EzfField {
-    kFValid, kFTiming, kFVacuum, kFIdleSwitch, kFFullSwitch, kFCoolant, kFAirTemp, kFWbo2, kFFieldCount
-};
+enum EzfField { kFValid, kFTiming, kFVacuum, kFIdleSwitch, kFFullSwitch, kFCoolant, kFAirTemp, kFWbo2, kFFieldCount };
 // Bit variables of the seven fault flags, in fault order.
 constexpr int kFaultBits[kEzkFaults] = {3, 4, 5, 6, 7, 8, 14};
 
@@ -104,12 +116,12 @@ RecordLayout BuildIgnitionMonitorLayout(const EPROM& image, const AuxInputs& aux
         return address;
     };
     if (image.GetECUType() == EcuType::EZK) {
-        l.Add(18, 1);      // validity
-        l.Add(var(1), 2);  // engine speed period word
-        l.Add(var(2), 1);  // ignition advance byte
-        l.Add(var(3), 1);  // load
-        l.Add(var(5), 1);  // coding
-        l.Add(bit(1), 1);  // throttle switches
+        l.Add(18, 1);     // validity
+        l.Add(var(1), 2); // engine speed period word
+        l.Add(var(2), 1); // ignition advance byte
+        l.Add(var(3), 1); // load
+        l.Add(var(5), 1); // coding
+        l.Add(bit(1), 1); // throttle switches
         l.Add(bit(2), 1);
         l.Add(var(6), 1);  // coolant
         l.Add(var(7), 1);  // knock counter
@@ -118,7 +130,7 @@ RecordLayout BuildIgnitionMonitorLayout(const EPROM& image, const AuxInputs& aux
         l.Add(bit(16), 1); // gear selector
         l.Add(var(8), 1);  // battery
         if (image.GetRevision() >= 2)
-            l.Add(2, 9);   // knock retard block: marker and eight counts
+            l.Add(2, 9); // knock retard block: marker and eight counts
         else
             l.Add(127, 1); // dummy byte
         for (int bitNo : kFaultBits) l.Add(bit(bitNo), 1);
@@ -188,8 +200,7 @@ IgnitionMonitorView DecodeEZKRecord(const RecordLayout& layout, const std::vecto
         std::vector<std::uint8_t> block;
         for (int k = 0; k < 9; ++k) block.push_back(static_cast<std::uint8_t>(f.Byte(kKKnockRetard, k)));
         const auto retard = EZK_DecodeKnockRetard(block);
-        for (int c = 0; c < kCylinders; ++c)
-            v.knockRetard[c] = FormatNumber(retard[c] * 6 / 16.0, "0.0") + kDegreeSign;
+        for (int c = 0; c < kCylinders; ++c) v.knockRetard[c] = FormatNumber(retard[c] * 6 / 16.0, "0.0") + kDegreeSign;
     }
 
     for (int i = 0; i < kEzkFaults; ++i) v.faults[i] = bitSet(kKFault0 + i, kFaultBits[i]);
@@ -215,9 +226,9 @@ IgnitionMonitorView DecodeEZFRecord(const RecordLayout& layout, const std::vecto
     const int rpm = conv::RpmFromDevicePeriodEZF(period);
     v.rpm = std::to_string(rpm);
     v.rpmSlider = rpm;
-    v.advance = FormatNumber(conv::IgnitionAdvanceFromTiming(static_cast<double>(period), static_cast<double>(delay)),
-                             "0.0") +
-                kDegreeSign;
+    v.advance =
+        FormatNumber(conv::IgnitionAdvanceFromTiming(static_cast<double>(period), static_cast<double>(delay)), "0.0") +
+        kDegreeSign;
 
     const int calibration = image.ReadByte(image.GetEPROMAddress(55));
     v.load = FormatNumber(conv::VacuumFromRaw(conv::EZF_VacuumCalibrated(f.LowFirst(kFVacuum), calibration)), "0.0") +

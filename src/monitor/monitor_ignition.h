@@ -64,27 +64,27 @@ std::array<int, kCylinders> EZK_DecodeKnockRetard(const std::vector<std::uint8_t
 
 struct IgnitionMonitorView {
     bool valid = false;
-    std::string rpm = kNoData;              // lblMonitorEZKRPM
-    std::optional<int> rpmSlider;           // sldMonitorEZKRPM (unclamped); unchanged when empty
-    std::string advance = kNoData;          // lblMonitorEZKIgnAdv
-    std::string load = kNoData;             // lblMonitorEZKLoad (EZK load, EZF vacuum)
-    int coding = kNoItem;                   // lblMonitorEZKCoding: 0 NON-CAT, 1 CAT, 2 91 OCTANE
-    int throttle = kNoItem;                 // lblMonitorEZKThrottlePos
+    std::string rpm = kNoData;                          // lblMonitorEZKRPM
+    std::optional<int> rpmSlider;                       // sldMonitorEZKRPM (unclamped); unchanged when empty
+    std::string advance = kNoData;                      // lblMonitorEZKIgnAdv
+    std::string load = kNoData;                         // lblMonitorEZKLoad (EZK load, EZF vacuum)
+    int coding = kNoItem;                               // lblMonitorEZKCoding: 0 NON-CAT, 1 CAT, 2 91 OCTANE
+    int throttle = kNoItem;                             // lblMonitorEZKThrottlePos
     std::string coolantC = std::string("-") + kDegreeC; // lblMonitorEZKCoolantC
     std::string coolantF = std::string("-") + kDegreeF; // lblMonitorEZKCoolantF
-    std::string airTempC = kNoData;         // lblMonitorEZFAirTempC
-    std::string airTempF = kNoData;         // lblMonitorEZFAirTempF
+    std::string airTempC = kNoData;                     // lblMonitorEZFAirTempC
+    std::string airTempF = kNoData;                     // lblMonitorEZFAirTempF
     std::array<std::string, kCylinders> knockRetard{kNoData, kNoData, kNoData, kNoData,
                                                     kNoData, kNoData, kNoData, kNoData}; // lblMonitorEZKKnockRetard
-    int transmission = kNoItem;             // lblMonitorEZKTransmissionType: 0 AUTO, 1 MANUAL
-    int gearSelector = kNoItem;             // lblMonitorEZKGearSelector: 0 P / N, 1 D / 2 / 3
-    std::string battery = "- V";            // lblMonitorEZKBatt
+    int transmission = kNoItem;                           // lblMonitorEZKTransmissionType: 0 AUTO, 1 MANUAL
+    int gearSelector = kNoItem;                           // lblMonitorEZKGearSelector: 0 P / N, 1 D / 2 / 3
+    std::string battery = "- V";                          // lblMonitorEZKBatt
     std::array<std::optional<bool>, kEzkFaults> faults{}; // shpEZKFault: set red, clear green, none plain
-    bool faultCaptions = true;              // lblFaultEZKDescription shown (cleared for EZF)
-    std::string afr = kNoData;              // lblMonitorEZKAFR
-    std::string eqr = kNoData;              // lblMonitorEZKEqR
-    std::vector<AuxReading> aux;            // lblAuxEZK
-    std::string revisionWarning;            // lblMonitorEZKRevWarning
+    bool faultCaptions = true;                            // lblFaultEZKDescription shown (cleared for EZF)
+    std::string afr = kNoData;                            // lblMonitorEZKAFR
+    std::string eqr = kNoData;                            // lblMonitorEZKEqR
+    std::vector<AuxReading> aux;                          // lblAuxEZK
+    std::string revisionWarning;                          // lblMonitorEZKRevWarning
 };
 
 // EZK (ECU type 2, 21 fields; the knock-retard block is 9 bytes at address 2 from revision 2 on,
@@ -94,8 +94,7 @@ RecordLayout BuildIgnitionMonitorLayout(const EPROM& image, const AuxInputs& aux
 // The display of one EZK record. `knockCounter` receives the ECU's counter byte, or -1 without
 // data (the shown total stays).
 IgnitionMonitorView DecodeEZKRecord(const RecordLayout& layout, const std::vector<std::uint8_t>& record,
-                                    const EPROM& image, const AuxInputs& aux, bool ramByteOrderFlag,
-                                    int& knockCounter);
+                                    const EPROM& image, const AuxInputs& aux, bool ramByteOrderFlag, int& knockCounter);
 // The display of one EZF record.
 IgnitionMonitorView DecodeEZFRecord(const RecordLayout& layout, const std::vector<std::uint8_t>& record,
                                     const EPROM& image, const AuxInputs& aux);

@@ -108,7 +108,8 @@ std::vector<AuxReading> ReadAuxFields(const RecordLayout& layout, const RecordFi
         const int field = firstAuxField + static_cast<int>(i);
         AuxReading r{n, aux.GetAuxDisplayName(n), kNoData};
         if (fields.Valid()) {
-            const double raw = static_cast<double>(ramOrder ? fields.Ram(field, ramByteOrderFlag) : fields.LowFirst(field));
+            const double raw =
+                static_cast<double>(ramOrder ? fields.Ram(field, ramByteOrderFlag) : fields.LowFirst(field));
             r.text = aux.FormatAuxWithUnit(n, raw);
         }
         out.push_back(std::move(r));

@@ -78,9 +78,11 @@ std::vector<AuxReading> ReadAuxFields(const RecordLayout& layout, const RecordFi
                                       const AuxInputs& aux, bool ramOrder, bool ramByteOrderFlag);
 
 // Display texts shared by the monitors.
-inline constexpr const char* kDegreeC = " \xC2\xBA" "C";  // " ºC"
-inline constexpr const char* kDegreeF = " \xC2\xBA" "F";  // " ºF"
-inline constexpr const char* kDegreeSign = " \xC2\xBA";   // " º"
+inline constexpr const char* kDegreeC = " \xC2\xBA"
+                                        "C"; // " ºC"
+inline constexpr const char* kDegreeF = " \xC2\xBA"
+                                        "F";            // " ºF"
+inline constexpr const char* kDegreeSign = " \xC2\xBA"; // " º"
 inline constexpr const char* kNoData = "-";
 
 // Nominal interval of the monitor timers.

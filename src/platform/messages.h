@@ -15,8 +15,8 @@ public:
     virtual ~UserMessages() = default;
     // Modal message box; returns the button pressed (OK for a plain OK box; closing the window
     // counts as Cancel, or No for a Yes/No box).
-    virtual MsgResult MessageBox(const std::string& text, const std::string& title,
-                                 MsgButtons buttons = MsgButtons::OK, MsgIcon icon = MsgIcon::None) = 0;
+    virtual MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons = MsgButtons::OK,
+                                 MsgIcon icon = MsgIcon::None) = 0;
     // Modal input box; nullopt when the user cancels.
     virtual std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
                                                 const std::string& defaultText = {}) = 0;

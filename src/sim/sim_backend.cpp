@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <system_error>
 #include <limits>
 #include <random>
+#include <system_error>
 
 namespace kv {
 
@@ -83,22 +83,24 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
         }
         if (eq == std::string::npos)
             return ParseError{prefix + "\"" + item + "\" needs a value (for example " + key + "=0.1)"};
-        double* probability = key == "drop" ? &parsed.drop
-                              : key == "dup" ? &parsed.dup
-                              : key == "late" ? &parsed.late
+        double* probability = key == "drop"     ? &parsed.drop
+                              : key == "dup"    ? &parsed.dup
+                              : key == "late"   ? &parsed.late
                               : key == "garble" ? &parsed.garble
-                              : key == "crc" ? &parsed.crc
+                              : key == "crc"    ? &parsed.crc
                               : key == "refuse" ? &parsed.refuse
-                                             : nullptr;
+                                                : nullptr;
         if (probability != nullptr) {
             const Parsed<double> p = ParseProbability(value);
-            if (!p) return ParseError{prefix + "the value of " + key + " must be a number from 0 to 1, not \"" + value + "\""};
+            if (!p)
+                return ParseError{prefix + "the value of " + key + " must be a number from 0 to 1, not \"" + value +
+                                  "\""};
             *probability = *p;
         } else if (key == "unplug-after") {
             const Parsed<std::uint64_t> n = ParseCount(value);
             if (!n || *n > static_cast<std::uint64_t>(std::numeric_limits<long>::max()))
-                return ParseError{prefix + "the value of unplug-after must be a whole number of reports, not \"" + value +
-                                  "\""};
+                return ParseError{prefix + "the value of unplug-after must be a whole number of reports, not \"" +
+                                  value + "\""};
             parsed.unplugAfter = static_cast<long>(*n);
         } else if (key == "stall") {
             const Parsed<std::uint64_t> n = ParseCount(value);
@@ -113,12 +115,13 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
         } else if (key == "late-ms") {
             const Parsed<std::uint64_t> n = ParseCount(value);
             if (!n || *n < 1 || *n > 60000)
-                return ParseError{prefix + "the value of late-ms must be a whole number from 1 to 60000, not \"" + value +
-                                  "\""};
+                return ParseError{prefix + "the value of late-ms must be a whole number from 1 to 60000, not \"" +
+                                  value + "\""};
             parsed.lateMs = static_cast<int>(*n);
         } else {
-            return ParseError{prefix + "unknown fault \"" + key +
-                              "\" (known: drop, dup, late, garble, crc, refuse, unplug-after, stall, silent, seed, late-ms)"};
+            return ParseError{
+                prefix + "unknown fault \"" + key +
+                "\" (known: drop, dup, late, garble, crc, refuse, unplug-after, stall, silent, seed, late-ms)"};
         }
     }
     return parsed;
@@ -141,8 +144,8 @@ Parsed<std::vector<std::pair<std::int64_t, bool>>> ParseIgnitionScript(const std
         const Parsed<std::uint64_t> ms =
             at == std::string::npos ? Parsed<std::uint64_t>(ParseError{}) : ParseCount(Trim(item.substr(at + 1)));
         if ((state != "on" && state != "off") || !ms || *ms > 1000ULL * 60 * 60 * 24 * 365)
-            return ParseError{"Bad ignition script \"" + text + "\": each entry is on@MS or off@MS (milliseconds), not \"" +
-                              item + "\""};
+            return ParseError{"Bad ignition script \"" + text +
+                              "\": each entry is on@MS or off@MS (milliseconds), not \"" + item + "\""};
         steps.emplace_back(static_cast<std::int64_t>(*ms), state == "on");
     }
     return steps;
@@ -160,8 +163,8 @@ std::string ValidateSimOptions(const SimOptions& options) {
         if (ec && ec != std::errc::no_such_file_or_directory)
             return "The state file " + options.stateFile + " cannot be used: " + ec.message();
         if (std::filesystem::is_directory(st))
-            return "The state file " + options.stateFile + " cannot be used: " +
-                   std::make_error_code(std::errc::is_a_directory).message();
+            return "The state file " + options.stateFile +
+                   " cannot be used: " + std::make_error_code(std::errc::is_a_directory).message();
         if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
             return "The state file " + options.stateFile + " cannot be used: it is not a regular file";
     }
@@ -172,7 +175,8 @@ std::string ValidateSimOptions(const SimOptions& options) {
     if (!VersionText(options.pemFirmwareVersion, 5))
         return "Bad module firmware version \"" + options.pemFirmwareVersion + "\": up to 5 printable characters";
     if (!VersionText(options.upgradedPemFirmwareVersion, 5) || options.upgradedPemFirmwareVersion.empty())
-        return "Bad module firmware version \"" + options.upgradedPemFirmwareVersion + "\": 1 to 5 printable characters";
+        return "Bad module firmware version \"" + options.upgradedPemFirmwareVersion +
+               "\": 1 to 5 printable characters";
     return "";
 }
 
@@ -281,12 +285,10 @@ SimulatedBackend::SimulatedBackend(const SimOptions& options, const SimFaultSpec
     : impl_(std::make_unique<Impl>(options, faults, clock)) {
     impl_->device = std::make_unique<SimDevice>(options, clock);
     if (const auto mode = ParseSimIgnitionMode(options.ignition)) impl_->mode = *mode;
-    impl_->device->SetCrcFaultHook([impl = impl_.get()] {
-        return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc;
-    });
-    impl_->device->SetRefuseFaultHook([impl = impl_.get()] {
-        return impl->faults.refuse > 0 && Uniform(impl->rng) < impl->faults.refuse;
-    });
+    impl_->device->SetCrcFaultHook(
+        [impl = impl_.get()] { return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc; });
+    impl_->device->SetRefuseFaultHook(
+        [impl = impl_.get()] { return impl->faults.refuse > 0 && Uniform(impl->rng) < impl->faults.refuse; });
 }
 
 SimulatedBackend::~SimulatedBackend() = default;

@@ -20,15 +20,15 @@ namespace kv {
 
 // Faults injected at the report level. Probabilities are 0..1 per report.
 struct SimFaultSpec {
-    double drop = 0.0;   // an input report is lost
-    double dup = 0.0;    // an input report arrives twice
-    double late = 0.0;   // an input report is held back for lateMs of clock time
-    double garble = 0.0; // one byte of an input report is corrupted
-    double crc = 0.0;    // a module block read (0x92) carries a wrong CRC
-    double refuse = 0.0; // a well-formed module or firmware block is refused ("0") and not kept
-    long unplugAfter = -1; // the device vanishes after this many reports (both ways); -1 = never
-    long stallAfter = -1;  // the device takes no output report after this many; -1 = never
-    bool silent = false;   // the device takes requests and never answers
+    double drop = 0.0;      // an input report is lost
+    double dup = 0.0;       // an input report arrives twice
+    double late = 0.0;      // an input report is held back for lateMs of clock time
+    double garble = 0.0;    // one byte of an input report is corrupted
+    double crc = 0.0;       // a module block read (0x92) carries a wrong CRC
+    double refuse = 0.0;    // a well-formed module or firmware block is refused ("0") and not kept
+    long unplugAfter = -1;  // the device vanishes after this many reports (both ways); -1 = never
+    long stallAfter = -1;   // the device takes no output report after this many; -1 = never
+    bool silent = false;    // the device takes requests and never answers
     std::uint64_t seed = 1; // the same seed repeats the same faulty run exactly
     int lateMs = 300;       // how long a late report is held back
 };

@@ -21,10 +21,11 @@ namespace kv {
 namespace {
 
 constexpr std::int64_t kNever = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kRestartDelayMs = 20;       // the loader answers "2", then drops off the bus
+constexpr std::int64_t kRestartDelayMs = 20; // the loader answers "2", then drops off the bus
 constexpr std::int64_t kPemRebootMs = 1500;
-constexpr std::size_t kLoaderBlock = 256;            // one firmware block
-constexpr std::size_t kFirmwareContainerHeader = 33; // the header of a firmware container        // a module restarting after its firmware update
+constexpr std::size_t kLoaderBlock = 256; // one firmware block
+constexpr std::size_t kFirmwareContainerHeader =
+    33; // the header of a firmware container        // a module restarting after its firmware update
 constexpr std::int64_t kKeepAliveTimeoutMs = 5000; // streaming pauses without a keep-alive this long
 constexpr std::int64_t kStateSaveIntervalMs = 2000;
 constexpr int kMaxCatchUpRecords = 256; // older due records would only overflow the input queue
@@ -33,30 +34,30 @@ constexpr std::uint8_t kAckOk = '1';
 // Request bytes.
 constexpr std::uint8_t kCmdPing = 't';
 constexpr std::uint8_t kCmdVersion = 'v';
-constexpr std::uint8_t kCmdEnterLoader = 'F';   // 'F', 0x6B, 0x3C
-constexpr std::uint8_t kCmdLoaderUnlock = 'k';  // 'k', 'q', '8', 'v'
+constexpr std::uint8_t kCmdEnterLoader = 'F';    // 'F', 0x6B, 0x3C
+constexpr std::uint8_t kCmdLoaderUnlock = 'k';   // 'k', 'q', '8', 'v'
 constexpr std::uint8_t kCmdFirmwareBlock = 0x12; // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi
-constexpr std::uint8_t kCmdRestart = 0xD1;      // 0xD1, 0xE0
-constexpr std::uint8_t kCmdReadEmulator = 'r';  // 'r', addrHi, addrLo, lenHi, lenLo
-constexpr std::uint8_t kCmdEcuMode = 'm';       // 'm', 'L' or 'E'
+constexpr std::uint8_t kCmdRestart = 0xD1;       // 0xD1, 0xE0
+constexpr std::uint8_t kCmdReadEmulator = 'r';   // 'r', addrHi, addrLo, lenHi, lenLo
+constexpr std::uint8_t kCmdEcuMode = 'm';        // 'm', 'L' or 'E'
 constexpr std::uint8_t kCmdIgnition = 0x81;
-constexpr std::uint8_t kCmdDetectStart = 0x82;  // 0x82, mask
-constexpr std::uint8_t kCmdReadRam = 0x84;      // 0x84, kind, address byte, n
-constexpr std::uint8_t kCmdEcuReadEprom = 0x85; // 0x85, kind, addrHi, addrLo, n
+constexpr std::uint8_t kCmdDetectStart = 0x82;   // 0x82, mask
+constexpr std::uint8_t kCmdReadRam = 0x84;       // 0x84, kind, address byte, n
+constexpr std::uint8_t kCmdEcuReadEprom = 0x85;  // 0x85, kind, addrHi, addrLo, n
 constexpr std::uint8_t kCmdEcuWriteEprom = 0x86; // 0x86, kind, addrHi, addrLo, count, data
-constexpr std::uint8_t kCmdPemReachable = 0x88; // 0x88, kind
+constexpr std::uint8_t kCmdPemReachable = 0x88;  // 0x88, kind
 constexpr std::uint8_t kCmdResetO2 = 0x89;
 constexpr std::uint8_t kCmdDetectStatus = 0x8B;
 constexpr std::uint8_t kCmdDetectStop = 0x8C;
-constexpr std::uint8_t kCmdPemWriteBlock = 0x91; // 0x91, addrLo, addrHi, 64 data bytes, CRC lo, CRC hi
-constexpr std::uint8_t kCmdPemReadBlock = 0x92;  // 0x92, addrHi, addrLo
-constexpr std::uint8_t kCmdPemFinish = 0x93;     // 0x93, 0xBE, 0xEF
+constexpr std::uint8_t kCmdPemWriteBlock = 0x91;    // 0x91, addrLo, addrHi, 64 data bytes, CRC lo, CRC hi
+constexpr std::uint8_t kCmdPemReadBlock = 0x92;     // 0x92, addrHi, addrLo
+constexpr std::uint8_t kCmdPemFinish = 0x93;        // 0x93, 0xBE, 0xEF
 constexpr std::uint8_t kCmdPemFirmwareStart = 0x94; // 0x94, 0x4E, 0x27
-constexpr std::uint8_t kCmdPemSelect = 0x95;     // 0x95, kind
+constexpr std::uint8_t kCmdPemSelect = 0x95;        // 0x95, kind
 constexpr std::uint8_t kCmdPemVersion = 0x96;
-constexpr std::uint8_t kCmdLog = 'l';            // 'l', sub-command, ...
-constexpr std::uint8_t kCmdAux = 'a';            // 'a', channel
-constexpr std::uint8_t kCmdFilter = 'f';         // 'f', channel, coefficient
+constexpr std::uint8_t kCmdLog = 'l';    // 'l', sub-command, ...
+constexpr std::uint8_t kCmdAux = 'a';    // 'a', channel
+constexpr std::uint8_t kCmdFilter = 'f'; // 'f', channel, coefficient
 constexpr std::uint8_t kCmdPeriod = 'p';
 
 // Device items of a data-log record (address bytes below 20; the rest are ECU RAM).
@@ -81,28 +82,28 @@ constexpr int kChAux1 = 2; // 2..5: aux inputs 1..4
 constexpr int kChVacuum = 6;
 
 // LH 2.3 RAM (address bytes as sent on the wire; 0xF7xx addresses appear as their low byte + 0x80).
-constexpr int kLhPeriod = 29;        // 3 bytes: revolution period, 4 us counts
-constexpr int kLhMafLoad = 72;       // 2 bytes: MAF load, 10.8 us ticks of base injection time
+constexpr int kLhPeriod = 29;  // 3 bytes: revolution period, 4 us counts
+constexpr int kLhMafLoad = 72; // 2 bytes: MAF load, 10.8 us ticks of base injection time
 constexpr double kFullLoadTicks = 250.0;
-constexpr int kLhInjection = 0xBC;   // 2 bytes: injector pulse width, 2.6667 us counts
-constexpr int kLhCoolant = 0xC7;     // ADC byte of the coolant sensor
+constexpr int kLhInjection = 0xBC; // 2 bytes: injector pulse width, 2.6667 us counts
+constexpr int kLhCoolant = 0xC7;   // ADC byte of the coolant sensor
 constexpr int kLhMafVolts = 0xC5;
-constexpr int kLhThrottle = 41;      // bits 0..1: 1 idle, 2 full load; bit 6: map set
+constexpr int kLhThrottle = 41; // bits 0..1: 1 idle, 2 full load; bit 6: map set
 constexpr int kLhBattery = 89;
 constexpr int kLhCoPot = 0xC3;
-constexpr int kLhRpmCode = 49;      // engine speed as a revolution-time code (the main maps' rpm axis)
+constexpr int kLhRpmCode = 49; // engine speed as a revolution-time code (the main maps' rpm axis)
 constexpr int kLhCoolantAxis = 85;
-constexpr int kLhO2Correction = 77;  // 2 bytes
-constexpr int kLhIdleStab = 52;      // 2 bytes
-constexpr int kLhO2Adapt1 = 0xE4;    // 3 bytes
-constexpr int kLhO2Adapt2 = 0xED;    // 3 bytes
+constexpr int kLhO2Correction = 77; // 2 bytes
+constexpr int kLhIdleStab = 52;     // 2 bytes
+constexpr int kLhO2Adapt1 = 0xE4;   // 3 bytes
+constexpr int kLhO2Adapt2 = 0xED;   // 3 bytes
 // Bit variables: byte 32 + bit / 8, mask 1 << bit % 8.
-constexpr int kLhFuelCutByte = 37, kLhFuelCutMask = 0x04;   // bit 42
+constexpr int kLhFuelCutByte = 37, kLhFuelCutMask = 0x04;     // bit 42
 constexpr int kLhTransientByte = 45, kLhTransientMask = 0x10; // bit 108
-constexpr int kLhFlapByte = 44, kLhFlapMask = 0x40;         // bit 102
+constexpr int kLhFlapByte = 44, kLhFlapMask = 0x40;           // bit 102
 
 // EZK RAM.
-constexpr int kEzkPeriod = 106;  // 2 bytes: period word
+constexpr int kEzkPeriod = 106; // 2 bytes: period word
 constexpr int kEzkAdvance = 84;
 constexpr int kEzkLoad = 123;
 constexpr int kEzkCoding = 65;
@@ -110,7 +111,7 @@ constexpr int kEzkCoolant = 57;
 constexpr int kEzkKnockCount = 134;
 constexpr int kEzkBattery = 56;
 constexpr int kEzkSwitchByte = 34, kEzkIdleMask = 0x04, kEzkWotMask = 0x02, kEzkSelectorMask = 0x10; // bits 18, 17, 20
-constexpr int kEzkGearboxByte = 32, kEzkGearboxMask = 0x01; // bit 0: automatic
+constexpr int kEzkGearboxByte = 32, kEzkGearboxMask = 0x01;                                          // bit 0: automatic
 
 std::uint16_t Clamp16(double v) { return static_cast<std::uint16_t>(std::clamp(std::lround(v), 0L, 65535L)); }
 std::uint8_t Clamp8(double v) { return static_cast<std::uint8_t>(std::clamp(std::lround(v), 0L, 255L)); }
@@ -137,10 +138,10 @@ std::uint16_t Adc16(double volts) { return Clamp16(volts / 5.0 * 65536.0); }
 // 5-bit mantissa code, looked up in two tables for the low and high edge of each code's band.
 // The main maps' rpm axis holds the same codes.
 constexpr int kNoEntry = -1;
-constexpr int kCodeLow[32] = {0, 1, kNoEntry, 2, 3, 4, kNoEntry, 5, 6, 7, 8, 9, kNoEntry, 10, 11, 12,
-                              13, 14, 15, 16, 17, 18, 20, 21, 22, 23, 24, 26, 27, 28, 29, 31};
-constexpr int kCodeHigh[32] = {0, 1, kNoEntry, 2, 3, 4, kNoEntry, 5, 6, 7, 8, 9, kNoEntry, 10, 11, 12,
-                               13, 14, 15, 16, 17, 18, 19, 21, 22, 23, 24, 25, 27, 28, 29, 30};
+constexpr int kCodeLow[32] = {0,  1,  kNoEntry, 2,  3,  4,  kNoEntry, 5,  6,  7,  8,  9,  kNoEntry, 10, 11, 12,
+                              13, 14, 15,       16, 17, 18, 20,       21, 22, 23, 24, 26, 27,       28, 29, 31};
+constexpr int kCodeHigh[32] = {0,  1,  kNoEntry, 2,  3,  4,  kNoEntry, 5,  6,  7,  8,  9,  kNoEntry, 10, 11, 12,
+                               13, 14, 15,       16, 17, 18, 19,       21, 22, 23, 24, 25, 27,       28, 29, 30};
 
 double RpmOfCodeValue(double value) { return std::nearbyint(60.0 / (2.0 * value * 0.000002)); }
 
@@ -373,7 +374,8 @@ void SimDevice::Reply(const std::vector<std::uint8_t>& message, std::uint8_t fir
         HidReport rep{};
         rep[0] = 0;
         rep[1] = static_cast<std::uint8_t>(first ? firstType : firstType + 1);
-        for (int i = 2; i < kHidReportSize && pos < message.size(); ++i) rep[static_cast<std::size_t>(i)] = message[pos++];
+        for (int i = 2; i < kHidReportSize && pos < message.size(); ++i)
+            rep[static_cast<std::size_t>(i)] = message[pos++];
         outbox_.push_back(rep);
         first = false;
     } while (pos < message.size());
@@ -385,7 +387,8 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
     case kCmdPing: Reply({'T'}); return;
     case kCmdVersion: {
         std::vector<std::uint8_t> v(8, 0);
-        for (std::size_t i = 0; i < firmwareVersion_.size() && i < 8; ++i) v[i] = static_cast<std::uint8_t>(firmwareVersion_[i]);
+        for (std::size_t i = 0; i < firmwareVersion_.size() && i < 8; ++i)
+            v[i] = static_cast<std::uint8_t>(firmwareVersion_[i]);
         Reply(v);
         return;
     }
@@ -503,8 +506,8 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         SimCrc crc;
         crc.Update(req.data() + 1, 66);
         const std::uint16_t sent = static_cast<std::uint16_t>(req[67] + 256 * req[68]);
-        const bool ok = selected_ != 0 && crc.Finish() == sent && addr + 64 <= kSimMemorySize &&
-                        !(refuseFault_ && refuseFault_());
+        const bool ok =
+            selected_ != 0 && crc.Finish() == sent && addr + 64 <= kSimMemorySize && !(refuseFault_ && refuseFault_());
         if (ok) {
             std::copy(req.begin() + 3, req.begin() + 67, Module(selected_).memory.begin() + addr);
             MarkMemoryChanged();
@@ -607,8 +610,8 @@ void SimDevice::ExecuteLoader(const std::vector<std::uint8_t>& req) {
         }
         SimCrc crc;
         crc.Update(req.data() + 2, 256);
-        const bool ok = crc.Finish() == static_cast<std::uint16_t>(req[258] + 256 * req[259]) &&
-                        !(refuseFault_ && refuseFault_());
+        const bool ok =
+            crc.Finish() == static_cast<std::uint16_t>(req[258] + 256 * req[259]) && !(refuseFault_ && refuseFault_());
         if (ok) loaderBlocks_.emplace_back(req.begin() + 2, req.begin() + 258);
         Ack(ok);
         return;
@@ -918,8 +921,8 @@ double SimDevice::FuelFactorAt(double rpm, double mafLoad) const {
     auto cell = [&](int yy, int xx) {
         return static_cast<double>(c.cells[static_cast<std::size_t>(yy)][static_cast<std::size_t>(xx)]);
     };
-    const double v = (1 - fy) * ((1 - fx) * cell(y0, x0) + fx * cell(y0, x1)) +
-                     fy * ((1 - fx) * cell(y1, x0) + fx * cell(y1, x1));
+    const double v =
+        (1 - fy) * ((1 - fx) * cell(y0, x0) + fx * cell(y0, x1)) + fy * ((1 - fx) * cell(y1, x0) + fx * cell(y1, x1));
     return std::max(0.2, 1.0 + (v - 128.0) / 512.0);
 }
 
@@ -944,7 +947,9 @@ void SimDevice::UpdateLiveValues() {
     // Engine period as the device measures it (1.3333 us counts; two pulses per revolution).
     periodCounts_ = running ? static_cast<std::uint32_t>(std::min(22.5e6 / rpm, 16777215.0)) : 0xFFFFFF;
     ezfPeriodCounts_ = running ? Clamp16(3.6e6 / rpm) : 0xFFFF;
-    sparkDelayCounts_ = running ? static_cast<std::uint32_t>(std::max(0.0, (68.4 - e.advanceDeg) / 360.0 * 12.5 * ezfPeriodCounts_)) : 0;
+    sparkDelayCounts_ =
+        running ? static_cast<std::uint32_t>(std::max(0.0, (68.4 - e.advanceDeg) / 360.0 * 12.5 * ezfPeriodCounts_))
+                : 0;
 
     // Mixture: the engine's own breathing error over the fuel the LH unit delivers.
     // MAF load: the base injection time of one revolution's air, 10.8 us ticks; full load 250.
@@ -959,8 +964,9 @@ void SimDevice::UpdateLiveValues() {
     inputs_[kChWideband] = Clamp16((afr_ - 9.0) / 10.0 * 65536.0); // 0 V = 9.0, 5 V = 19.0
     inputs_[kChMaf] = Clamp16((0.1 + 3.2 * std::pow(e.load, 0.8)) / 5.03 * 65536.0);
     inputs_[kChAux1] = Adc16(VoltsForTemp(kLh23CoolantX, kTempY, e.coolantC));
-    inputs_[kChAux1 + 1] = Adc16(running && e.throttle == SimThrottle::Idle ? 0.2 : 4.8); // idle switch closes to ground
-    inputs_[kChAux1 + 2] = Adc16(running && e.throttle == SimThrottle::Wot ? 0.2 : 4.8);  // full-load switch
+    inputs_[kChAux1 + 1] =
+        Adc16(running && e.throttle == SimThrottle::Idle ? 0.2 : 4.8);                   // idle switch closes to ground
+    inputs_[kChAux1 + 2] = Adc16(running && e.throttle == SimThrottle::Wot ? 0.2 : 4.8); // full-load switch
     inputs_[kChAux1 + 3] = Adc16(VoltsForTemp(kAirTempX, kAirTempY, e.airC));
     const double vacuumInHg = running ? 20.0 * (1.0 - e.load) : 0.0;
     inputs_[kChVacuum] = Adc16(4.61 - vacuumInHg * 0.175);
@@ -993,17 +999,24 @@ void SimDevice::UpdateLiveValues() {
         PutRam(kSimLH, kLhCoolant, AdcByte(VoltsForTemp(kLh23CoolantX, kTempY, e.coolantC)), 1);
         PutRam(kSimLH, kLhCoolantAxis, AdcByte(VoltsForTemp(kLh23CoolantX, kTempY, e.coolantC)), 1);
         PutRam(kSimLH, kLhMafVolts, Clamp8((2.7 + 2.2 * e.load - 2.629) * 256.0 / (5.0 * 0.498)), 1);
-        const int throttle = !running ? 1 : e.throttle == SimThrottle::Idle ? 1 : e.throttle == SimThrottle::Wot ? 2 : 0;
+        const int throttle = !running                          ? 1
+                             : e.throttle == SimThrottle::Idle ? 1
+                             : e.throttle == SimThrottle::Wot  ? 2
+                                                               : 0;
         PutRam(kSimLH, kLhThrottle, static_cast<std::uint32_t>(throttle | 0x40), 1); // bit 6: cat map set
         PutRam(kSimLH, kLhBattery, Clamp8(e.batteryV * 15.83333 - 0.5), 1);
         PutRam(kSimLH, kLhCoPot, 128, 1);
         PutRam(kSimLH, kLhRpmCode, LhRpmCode(rpm), 1);
-        const double o2Pct = running && e.throttle != SimThrottle::Wot ? 2.0 * std::sin(static_cast<double>(modelMs_) / 700.0) : 0.0;
-        const double o2Word = creator2 ? (o2Pct / 100.0 + 1.0) * 32768.0 : (2.0 * (o2Pct / 100.0 + 1.0) - 1.0) * 32768.0;
+        const double o2Pct =
+            running && e.throttle != SimThrottle::Wot ? 2.0 * std::sin(static_cast<double>(modelMs_) / 700.0) : 0.0;
+        const double o2Word =
+            creator2 ? (o2Pct / 100.0 + 1.0) * 32768.0 : (2.0 * (o2Pct / 100.0 + 1.0) - 1.0) * 32768.0;
         PutRam(kSimLH, kLhO2Correction, Clamp16(o2Word), 2);
-        PutRam(kSimLH, kLhIdleStab, Clamp16((e.throttle == SimThrottle::Idle ? 30.0 : 20.0) / 100.0 * 10240.0 / 2.666667), 2);
+        PutRam(kSimLH, kLhIdleStab,
+               Clamp16((e.throttle == SimThrottle::Idle ? 30.0 : 20.0) / 100.0 * 10240.0 / 2.666667), 2);
         auto adapt = [](double pct) {
-            return static_cast<std::uint32_t>(std::clamp((2.0 * (pct / 100.0 + 1.0) - 1.0) * 8421376.0, 0.0, 16777215.0));
+            return static_cast<std::uint32_t>(
+                std::clamp((2.0 * (pct / 100.0 + 1.0) - 1.0) * 8421376.0, 0.0, 16777215.0));
         };
         PutRam(kSimLH, kLhO2Adapt1, adapt(o2Adaptation_ * 100.0), 3);
         PutRam(kSimLH, kLhO2Adapt2, adapt(o2Adaptation_ * 50.0), 3);
@@ -1087,7 +1100,8 @@ std::vector<std::uint8_t> SimDevice::BuildRecord() {
         const std::uint8_t a = item.address;
         const int size = item.size;
         if (a >= kFirstRamAddress) {
-            for (int i = 0; i < size; ++i) out.push_back(ram_[static_cast<std::size_t>(unit - 1)][static_cast<std::size_t>((a + i) & 0xFF)]);
+            for (int i = 0; i < size; ++i)
+                out.push_back(ram_[static_cast<std::size_t>(unit - 1)][static_cast<std::size_t>((a + i) & 0xFF)]);
             continue;
         }
         switch (a) {
@@ -1114,7 +1128,8 @@ std::vector<std::uint8_t> SimDevice::BuildRecord() {
         case kItemInjection: putLE(lh22InjectionCounts_, size); break;
         case kItemInjectionMode: putLE(0, size); break;
         case kItemSparkTiming: { // engine period (2 bytes), then spark delay (3 bytes)
-            std::vector<std::uint8_t> b{static_cast<std::uint8_t>(ezfPeriodCounts_ & 0xFF), static_cast<std::uint8_t>(ezfPeriodCounts_ >> 8),
+            std::vector<std::uint8_t> b{static_cast<std::uint8_t>(ezfPeriodCounts_ & 0xFF),
+                                        static_cast<std::uint8_t>(ezfPeriodCounts_ >> 8),
                                         static_cast<std::uint8_t>(sparkDelayCounts_ & 0xFF),
                                         static_cast<std::uint8_t>((sparkDelayCounts_ >> 8) & 0xFF),
                                         static_cast<std::uint8_t>((sparkDelayCounts_ >> 16) & 0xFF)};

@@ -5,10 +5,10 @@
 // emulator and of the two EPROM modules, measures its own inputs from the engine model, and
 // streams data-log records at the configured rate.
 #include "device/hid_backend.h"
-#include "sim/sim_backend.h"
-#include "sim/sim_engine.h"
 #include "platform/clock.h"
 #include "platform/parsed.h"
+#include "sim/sim_backend.h"
+#include "sim/sim_engine.h"
 
 #include <array>
 #include <cstdint>

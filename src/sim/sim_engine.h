@@ -15,15 +15,15 @@ enum class SimThrottle { Idle = 0, Cruise = 1, Wot = 2 };
 
 struct SimEngineState {
     bool running = false;
-    double rpm = 0.0;        // crankshaft speed
-    double load = 0.0;       // 0..1: air charge relative to full load
+    double rpm = 0.0;  // crankshaft speed
+    double load = 0.0; // 0..1: air charge relative to full load
     SimThrottle throttle = SimThrottle::Idle;
-    bool fuelCut = false;    // overrun: injectors off
-    bool flapOpen = false;   // intake flap (opens at high speed and full load)
-    double coolantC = 20.0;  // coolant temperature, degrees Celsius
-    double airC = 25.0;      // intake air temperature
+    bool fuelCut = false;   // overrun: injectors off
+    bool flapOpen = false;  // intake flap (opens at high speed and full load)
+    double coolantC = 20.0; // coolant temperature, degrees Celsius
+    double airC = 25.0;     // intake air temperature
     double batteryV = 12.4;
-    double advanceDeg = 0.0; // ignition advance actually fired (after knock retard), degrees BTDC
+    double advanceDeg = 0.0;              // ignition advance actually fired (after knock retard), degrees BTDC
     std::uint8_t knockCounter = 0;        // the ignition unit's 8-bit knock counter
     std::array<std::uint8_t, 8> retard{}; // per-cylinder knock retard, counts of 0.375 degrees (cylinders 1..8)
     double phaseSeconds = 0.0;            // time within the driving cycle

@@ -94,8 +94,9 @@ Parsed<SimCarState> ReadSimState(const std::string& path) {
         seen.push_back(key);
         if (key == "firmware" || key == "lh-firmware" || key == "ezk-firmware") {
             if (!VersionText(value)) return ParseError{"the " + key + " version is not a version text"};
-            (key == "firmware" ? s.firmwareVersion : key == "lh-firmware" ? s.lhFirmwareVersion : s.ezkFirmwareVersion) =
-                value;
+            (key == "firmware"      ? s.firmwareVersion
+             : key == "lh-firmware" ? s.lhFirmwareVersion
+                                    : s.ezkFirmwareVersion) = value;
         } else if (key == "emulator" || key == "lh" || key == "ezk") {
             if (!BytesOfHex(value, key == "emulator" ? s.emulator : key == "lh" ? s.lh : s.ezk))
                 return ParseError{"the " + key + " memory is not 16384 bytes of hexadecimal digits"};
@@ -112,8 +113,8 @@ Parsed<SimCarState> ReadSimState(const std::string& path) {
             return ParseError{"unknown key \"" + key.substr(0, 40) + "\""};
         }
     }
-    if (s.firmwareVersion.empty() || s.lhFirmwareVersion.empty() || s.ezkFirmwareVersion.empty() || s.emulator.empty() ||
-        s.lh.empty() || s.ezk.empty())
+    if (s.firmwareVersion.empty() || s.lhFirmwareVersion.empty() || s.ezkFirmwareVersion.empty() ||
+        s.emulator.empty() || s.lh.empty() || s.ezk.empty())
         return ParseError{"an entry is missing"};
     return s;
 }

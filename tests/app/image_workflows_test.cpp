@@ -79,7 +79,9 @@ struct KindCase {
     const char* tab;          // a tab caption shown afterwards (when it loads)
 };
 
-void PrintTo(const KindCase& c, std::ostream* os) { *os << c.base << (c.ecuSetting ? std::string(" ") + c.ecuSetting : std::string()); }
+void PrintTo(const KindCase& c, std::ostream* os) {
+    *os << c.base << (c.ecuSetting ? std::string(" ") + c.ecuSetting : std::string());
+}
 
 class OpenKindTest : public WorkflowTest, public ::testing::WithParamInterface<KindCase> {};
 
@@ -123,8 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                  nullptr},
         KindCase{"MRX_LH22_EURO", "LH22", true, true, "The selected file is an LH 2.2 (fuel injection) EPROM.",
                  "Fuel parameters"},
-        KindCase{"EZF_USA", "EZF", true, false, "The selected file is an EZF (ignition) EPROM.",
-                 "Ignition parameters"},
+        KindCase{"EZF_USA", "EZF", true, false, "The selected file is an EZF (ignition) EPROM.", "Ignition parameters"},
         // The setting of the other old unit does not open the door.
         KindCase{"EZF_USA", "LH22", false, false, "there is no Kestrovane enabled EZF (ignition) ECU", nullptr}));
 
@@ -246,7 +247,9 @@ struct UpgradeCase {
     bool askedSuperMAF;
 };
 
-void PrintTo(const UpgradeCase& c, std::ostream* os) { *os << c.base << " rev " << c.revision << " answers " << c.answers.size(); }
+void PrintTo(const UpgradeCase& c, std::ostream* os) {
+    *os << c.base << " rev " << c.revision << " answers " << c.answers.size();
+}
 
 class UpgradeTest : public WorkflowTest, public ::testing::WithParamInterface<UpgradeCase> {};
 
@@ -272,18 +275,22 @@ INSTANTIATE_TEST_SUITE_P(
     Revisions, UpgradeTest,
     ::testing::Values(
         UpgradeCase{"MRX_D", kLH23RevisionAddress, 5, {MsgResult::OK, MsgResult::OK}, true, "Standard MAF", false},
-        UpgradeCase{"MRX_D-SUPERMAF", kLH23RevisionAddress, 7, {MsgResult::OK, MsgResult::OK}, true, "SuperMAF",
-                    false},
+        UpgradeCase{"MRX_D-SUPERMAF", kLH23RevisionAddress, 7, {MsgResult::OK, MsgResult::OK}, true, "SuperMAF", false},
         UpgradeCase{"MRX_D", kLH23RevisionAddress, 5, {MsgResult::OK, MsgResult::Cancel}, false, "", false},
-        UpgradeCase{"EZK_D-S4", kEZKRevisionAddress, 5, {MsgResult::OK, MsgResult::OK, MsgResult::Yes}, true,
-                    "SuperMAF", true},
-        UpgradeCase{"EZK_D-S4-SUPERMAF", kEZKRevisionAddress, 5, {MsgResult::OK, MsgResult::OK, MsgResult::No},
-                    true, "Standard MAF", true},
-        UpgradeCase{"EZK_D-S4", kEZKRevisionAddress, 5, {MsgResult::OK, MsgResult::OK, MsgResult::Cancel}, false,
-                    "", true},
+        UpgradeCase{
+            "EZK_D-S4", kEZKRevisionAddress, 5, {MsgResult::OK, MsgResult::OK, MsgResult::Yes}, true, "SuperMAF", true},
+        UpgradeCase{"EZK_D-S4-SUPERMAF",
+                    kEZKRevisionAddress,
+                    5,
+                    {MsgResult::OK, MsgResult::OK, MsgResult::No},
+                    true,
+                    "Standard MAF",
+                    true},
+        UpgradeCase{
+            "EZK_D-S4", kEZKRevisionAddress, 5, {MsgResult::OK, MsgResult::OK, MsgResult::Cancel}, false, "", true},
         // Revision 7 keeps the MAF type of the old image without asking.
-        UpgradeCase{"EZK_D-GT-SUPERMAF", kEZKRevisionAddress, 7, {MsgResult::OK, MsgResult::OK}, true, "SuperMAF",
-                    false}));
+        UpgradeCase{
+            "EZK_D-GT-SUPERMAF", kEZKRevisionAddress, 7, {MsgResult::OK, MsgResult::OK}, true, "SuperMAF", false}));
 
 TEST_F(WorkflowTest, UpgradedImageFromTheModuleGoesBackToTheModule) {
     shell.Context().deviceIO = true;
@@ -298,12 +305,14 @@ TEST_F(WorkflowTest, UpgradedImageFromTheModuleGoesBackToTheModule) {
 // ---- the image being replaced ----
 
 struct ReplaceCase {
-    std::vector<MsgResult> answers;                    // kind question, save prompt
+    std::vector<MsgResult> answers;                          // kind question, save prompt
     std::vector<std::optional<FileDialogResult>> saveDialog; // answer of the Save As dialog
     bool loads;
 };
 
-void PrintTo(const ReplaceCase& c, std::ostream* os) { *os << "answers " << c.answers.size() << (c.loads ? " loads" : " keeps"); }
+void PrintTo(const ReplaceCase& c, std::ostream* os) {
+    *os << "answers " << c.answers.size() << (c.loads ? " loads" : " keeps");
+}
 
 class ReplaceTest : public WorkflowTest, public ::testing::WithParamInterface<ReplaceCase> {};
 
@@ -331,12 +340,11 @@ TEST_P(ReplaceTest, ModifiedImageIsOfferedForSavingFirst) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Prompts, ReplaceTest,
-    ::testing::Values(ReplaceCase{{MsgResult::OK, MsgResult::Cancel}, {}, false},
-                      ReplaceCase{{MsgResult::OK, MsgResult::No}, {}, true},
-                      // Yes opens Save As (no file name yet); cancelling it keeps the old image.
-                      ReplaceCase{{MsgResult::OK, MsgResult::Yes}, {std::nullopt}, false}));
+INSTANTIATE_TEST_SUITE_P(Prompts, ReplaceTest,
+                         ::testing::Values(ReplaceCase{{MsgResult::OK, MsgResult::Cancel}, {}, false},
+                                           ReplaceCase{{MsgResult::OK, MsgResult::No}, {}, true},
+                                           // Yes opens Save As (no file name yet); cancelling it keeps the old image.
+                                           ReplaceCase{{MsgResult::OK, MsgResult::Yes}, {std::nullopt}, false}));
 
 TEST_F(WorkflowTest, SavingTheOldImageBeforeReplacingIt) {
     view.newChoice = NewImageChoice{"MRX_D", false};
@@ -472,13 +480,12 @@ TEST_P(DeviceReplaceTest, SavePromptComesBeforeTheModuleLoad) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Routes, DeviceReplaceTest,
-    ::testing::Values(DeviceReplaceCase{"open_cancel", false, MsgResult::Cancel, false},
-                      DeviceReplaceCase{"open_no", false, MsgResult::No, true},
-                      DeviceReplaceCase{"new_cancel", true, MsgResult::Cancel, false},
-                      DeviceReplaceCase{"new_no", true, MsgResult::No, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Routes, DeviceReplaceTest,
+                         ::testing::Values(DeviceReplaceCase{"open_cancel", false, MsgResult::Cancel, false},
+                                           DeviceReplaceCase{"open_no", false, MsgResult::No, true},
+                                           DeviceReplaceCase{"new_cancel", true, MsgResult::Cancel, false},
+                                           DeviceReplaceCase{"new_no", true, MsgResult::No, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The unit's name in the save prompt and in the Save As title.
 TEST_F(WorkflowTest, SavePromptAndSaveAsNameTheUnit) {
@@ -506,7 +513,8 @@ TEST_F(WorkflowTest, SavePromptAndSaveAsNameTheUnit) {
         dialogs.files = {std::nullopt};
         EXPECT_EQ(Flows().SaveAs(image), SaveResult::Cancel);
         ASSERT_FALSE(dialogs.log.empty());
-        EXPECT_EQ(dialogs.log.back().rfind(std::string("SaveFileDialog|") + c.title + "|", 0), 0u) << dialogs.log.back();
+        EXPECT_EQ(dialogs.log.back().rfind(std::string("SaveFileDialog|") + c.title + "|", 0), 0u)
+            << dialogs.log.back();
     }
 }
 
@@ -590,8 +598,7 @@ TEST_F(WorkflowTest, SaveAsOffersTheFormatsAndTakesTheChosenOne) {
     dialogs.files = {FileDialogResult{dir.File("big.bin"), 3}};
     EXPECT_EQ(Flows().SaveAs(shell.FuelImage()), SaveResult::OK);
     const std::string expectedDialog = "SaveFileDialog|Save LH (fuel) EPROM image|" +
-                                       shell.FuelImage().GetFileDialogFormats() + "|.bin|" + dir.File("lh.bin") +
-                                       "|1";
+                                       shell.FuelImage().GetFileDialogFormats() + "|.bin|" + dir.File("lh.bin") + "|1";
     EXPECT_NE(std::find(dialogs.log.begin(), dialogs.log.end(), expectedDialog), dialogs.log.end());
     EXPECT_EQ(ReadFile(dir.File("big.bin")).size(), 65536u);
     EXPECT_EQ(shell.FuelImage().GetFileName(), dir.File("big.bin"));
@@ -655,7 +662,9 @@ struct InfoCase {
     bool mismatch;
 };
 
-void PrintTo(const InfoCase& c, std::ostream* os) { *os << (c.fuelBase ? c.fuelBase : "empty") << " + " << (c.ignBase ? c.ignBase : "empty"); }
+void PrintTo(const InfoCase& c, std::ostream* os) {
+    *os << (c.fuelBase ? c.fuelBase : "empty") << " + " << (c.ignBase ? c.ignBase : "empty");
+}
 
 class InfoLineTest : public ::testing::TestWithParam<InfoCase> {};
 
@@ -684,15 +693,23 @@ TEST_P(InfoLineTest, ShowsEachSlotsFields) {
 INSTANTIATE_TEST_SUITE_P(
     Kinds, InfoLineTest,
     ::testing::Values(
-        InfoCase{nullptr, nullptr, {"LH 2.3: PEM (Programmable EPROM Module) only allowable"},
-                 {"EZK: PEM (Programmable EPROM Module) only allowable"}, false},
-        InfoCase{"MRX_D", "EZK_D-GT",
+        InfoCase{nullptr,
+                 nullptr,
+                 {"LH 2.3: PEM (Programmable EPROM Module) only allowable"},
+                 {"EZK: PEM (Programmable EPROM Module) only allowable"},
+                 false},
+        InfoCase{"MRX_D",
+                 "EZK_D-GT",
                  {"928 LH S4/GT/GTS (Rev 8)", "Standard MAF sensor", "PEM (Programmable EPROM Module) only allowable"},
-                 {"928 EZK S4/GT/GTS (Rev 8)", "GT maps", "Standard MAF sensor"}, false},
+                 {"928 EZK S4/GT/GTS (Rev 8)", "GT maps", "Standard MAF sensor"},
+                 false},
         InfoCase{"MRX_D-SUPERMAF", "EZK_D-GTS", {"SuperMAF sensor"}, {"GTS maps", "Standard MAF sensor"}, true},
         InfoCase{"MRX_D", "EZK_D-S4-SUPERMAF", {"Standard MAF sensor"}, {"S4 maps", "SuperMAF sensor"}, true},
-        InfoCase{"MRX_LH22_USA", "EZF_EURO", {"928 LH '85 - '86 32-valve USA (Rev 1)", kOfflineOnly},
-                 {"928 EZF (Rev 1)", kOfflineOnly}, false},
+        InfoCase{"MRX_LH22_USA",
+                 "EZF_EURO",
+                 {"928 LH '85 - '86 32-valve USA (Rev 1)", kOfflineOnly},
+                 {"928 EZF (Rev 1)", kOfflineOnly},
+                 false},
         // LH 2.2 with SuperMAF EZK is no mismatch: only LH 2.3 and EZK are compared.
         InfoCase{"MRX_LH22_EURO", "EZK_D-S4-SUPERMAF", {"928 LH S2 16-valve Euro"}, {"SuperMAF sensor"}, false}));
 
@@ -723,7 +740,7 @@ TEST_F(WorkflowTest, DownloadReadsTheRunningUnitsThatAnswer) {
     Flows().Download();
     EXPECT_EQ(shell.IgnitionImage().GetBaseMapsName(), "GT");
     EXPECT_EQ(shell.FuelImage().GetECUType(), EcuType::Unknown); // the LH unit did not answer
-    EXPECT_TRUE(modules.log.empty());            // no start-up channel
+    EXPECT_TRUE(modules.log.empty());                            // no start-up channel
 }
 
 TEST_F(WorkflowTest, ErasedModuleDoesNotEmptyASlot) {
@@ -769,9 +786,9 @@ TEST_P(StartupChannelTest, DownloadsTheUnitsThatCameUp) {
     if (c.fuel) finishing.insert(finishing.end(), {"PemSelect|1", "PemFinish"});
     if (c.ignition) finishing.insert(finishing.end(), {"PemSelect|2", "PemFinish"});
     ASSERT_GE(modules.log.size(), finishing.size());
-    EXPECT_EQ(std::vector<std::string>(modules.log.end() - static_cast<std::ptrdiff_t>(finishing.size()),
-                                       modules.log.end()),
-              finishing);
+    EXPECT_EQ(
+        std::vector<std::string>(modules.log.end() - static_cast<std::ptrdiff_t>(finishing.size()), modules.log.end()),
+        finishing);
 }
 
 INSTANTIATE_TEST_SUITE_P(

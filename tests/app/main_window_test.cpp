@@ -151,8 +151,7 @@ TEST_P(FirmwareOfferTest, OldDeviceFirmwareIsOfferedAnUpgrade) {
     Start(options);
     ASSERT_GE(dialogs.messages.size(), 2u);
     EXPECT_EQ(dialogs.log[0].rfind("MessageBox|Old firmware version detected|", 0), 0u) << dialogs.log[0];
-    EXPECT_NE(dialogs.messages[0].find("The firmware version on your Kestrovane device is 6.001."),
-              std::string::npos);
+    EXPECT_NE(dialogs.messages[0].find("The firmware version on your Kestrovane device is 6.001."), std::string::npos);
     EXPECT_EQ(dialogs.messages.back(), GetParam().lastMessage);
     EXPECT_EQ(Window().Eprom()->FirmwareLabel()->text(), GetParam().versionAfter);
 }
@@ -186,7 +185,10 @@ TEST_F(ProgramTest, DeviceTraceSettingIsReadAtStartUp) {
         }
     }
     std::filesystem::remove_all(cache);
-    if (old) setenv("XDG_CACHE_HOME", saved.c_str(), 1); else unsetenv("XDG_CACHE_HOME");
+    if (old)
+        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CACHE_HOME");
 }
 
 TEST_F(ProgramTest, FileNewThroughItsDialog) {
@@ -347,12 +349,12 @@ TEST_P(ClosedStateTest, WindowStateIsStoredAsItsNumber) {
     EXPECT_EQ(settings.GetSetting("Appearance", "WindowState"), GetParam().stored);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    States, ClosedStateTest,
-    ::testing::Values(ClosedStateCase{Qt::WindowNoState, "0"}, ClosedStateCase{Qt::WindowMaximized, "2"},
-                      ClosedStateCase{Qt::WindowMinimized, "1"},
-                      // Minimised from maximised is still minimised: the next start opens normal.
-                      ClosedStateCase{Qt::WindowMinimized | Qt::WindowMaximized, "1"}));
+INSTANTIATE_TEST_SUITE_P(States, ClosedStateTest,
+                         ::testing::Values(ClosedStateCase{Qt::WindowNoState, "0"},
+                                           ClosedStateCase{Qt::WindowMaximized, "2"},
+                                           ClosedStateCase{Qt::WindowMinimized, "1"},
+                                           // Minimised from maximised is still minimised: the next start opens normal.
+                                           ClosedStateCase{Qt::WindowMinimized | Qt::WindowMaximized, "1"}));
 
 } // namespace
 

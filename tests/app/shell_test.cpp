@@ -1,10 +1,10 @@
 // Start-up, shut-down, Options, the tab flags, the recent-file list, the quick ping and the
 // ignition-dependent controls.
-#include "device/adapters/comms_shell_device.h"
 #include "app/core/connection.h"
 #include "app/core/recent_files.h"
 #include "app/core/tab_state.h"
 #include "app_test_support.h"
+#include "device/adapters/comms_shell_device.h"
 #include "device/comms.h"
 #include "device/firmware.h"
 
@@ -50,8 +50,7 @@ using enum TabState;
 INSTANTIATE_TEST_SUITE_P(
     Sequences, TabStateTest,
     ::testing::Values(
-        TabCase{{Init}, {"EPROM", "DataLogging"}},
-        TabCase{{Init, LH, NotLH}, {"EPROM", "DataLogging"}},
+        TabCase{{Init}, {"EPROM", "DataLogging"}}, TabCase{{Init, LH, NotLH}, {"EPROM", "DataLogging"}},
         TabCase{{Init, LH, EZK},
                 {"EPROM", "Parameters", "FuelMap", "Monitor", "ParametersEZK", "IgnMap", "MonitorEZK", "DataLogging"}},
         // Both fuel parameter tabs; removing LH 2.2 takes the shared map and monitor tabs too.
@@ -96,17 +95,17 @@ TEST_P(RecentFilesTest, AddKeepsTheOrder) {
     EXPECT_EQ(std::vector<std::string>(entries.begin(), entries.end()), c.after);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, RecentFilesTest,
-    ::testing::Values(RecentCase{{}, "a", {"a", "", "", ""}},
-                      RecentCase{{"a", "b", "c", "d"}, "e", {"e", "a", "b", "c"}},
-                      RecentCase{{"a", "b", "c", "d"}, "c", {"c", "a", "b", "d"}},
-                      RecentCase{{"a", "b", "c", "d"}, "d", {"d", "a", "b", "c"}},
-                      RecentCase{{"a", "b", "c", "d"}, "a", {"a", "b", "c", "d"}},
-                      RecentCase{{"a", "b", "", ""}, "b", {"b", "a", "", ""}},
-                      // Exact comparison: another case is another path.
-                      RecentCase{{"/x/A.bin", "", "", ""}, "/x/a.bin", {"/x/a.bin", "/x/A.bin", "", ""}},
-                      RecentCase{{"a", "b", "", ""}, "", {"a", "b", "", ""}}));
+INSTANTIATE_TEST_SUITE_P(Rules, RecentFilesTest,
+                         ::testing::Values(RecentCase{{}, "a", {"a", "", "", ""}},
+                                           RecentCase{{"a", "b", "c", "d"}, "e", {"e", "a", "b", "c"}},
+                                           RecentCase{{"a", "b", "c", "d"}, "c", {"c", "a", "b", "d"}},
+                                           RecentCase{{"a", "b", "c", "d"}, "d", {"d", "a", "b", "c"}},
+                                           RecentCase{{"a", "b", "c", "d"}, "a", {"a", "b", "c", "d"}},
+                                           RecentCase{{"a", "b", "", ""}, "b", {"b", "a", "", ""}},
+                                           // Exact comparison: another case is another path.
+                                           RecentCase{
+                                               {"/x/A.bin", "", "", ""}, "/x/a.bin", {"/x/a.bin", "/x/A.bin", "", ""}},
+                                           RecentCase{{"a", "b", "", ""}, "", {"a", "b", "", ""}}));
 
 TEST(RecentFiles, MenuCaptions) {
     MemorySettings settings;
@@ -137,8 +136,8 @@ TEST_P(IgnitionWatchTest, DisablesOnlyWhatItReEnables) {
     std::vector<bool> enabled = c.enabledAtStart;
     IgnitionWatch watch;
     for (std::size_t i = 0; i < enabled.size(); ++i)
-        watch.Register({[&enabled, i] { return static_cast<bool>(enabled[i]); },
-                        [&enabled, i](bool on) { enabled[i] = on; }});
+        watch.Register(
+            {[&enabled, i] { return static_cast<bool>(enabled[i]); }, [&enabled, i](bool on) { enabled[i] = on; }});
     for (bool on : c.ticks) watch.Tick(on);
     EXPECT_EQ(enabled, c.enabledAfter);
 }
@@ -156,8 +155,8 @@ TEST(IgnitionWatch, ControlEnabledWhileOffIsRememberedAfterAnotherOff) {
     std::vector<bool> enabled{true, true};
     IgnitionWatch watch;
     for (std::size_t i = 0; i < enabled.size(); ++i)
-        watch.Register({[&enabled, i] { return static_cast<bool>(enabled[i]); },
-                        [&enabled, i](bool on) { enabled[i] = on; }});
+        watch.Register(
+            {[&enabled, i] { return static_cast<bool>(enabled[i]); }, [&enabled, i](bool on) { enabled[i] = on; }});
     watch.Tick(false);
     EXPECT_EQ(watch.DisabledCount(), 2);
     // A page enables a control of its own while the ignition is off; then the ignition comes on
@@ -202,8 +201,7 @@ TEST(QuickPing, RestartReopensWhenThePingFails) {
     device.open = true;
     device.answers = false;
     RestartQuickPing(device);
-    EXPECT_EQ(device.log,
-              (std::vector<std::string>{"QuickPing", "ShutDown", "Open", "UpdateConnectionStatus|force"}));
+    EXPECT_EQ(device.log, (std::vector<std::string>{"QuickPing", "ShutDown", "Open", "UpdateConnectionStatus|force"}));
     device.log.clear();
     device.answers = true;
     RestartQuickPing(device);
@@ -225,13 +223,20 @@ protected:
 
 TEST_F(ShellTest, StartUpRunsInOrder) {
     shell.StartUp();
-    const std::vector<std::string> expected{
-        "ShowSplash|Version 1.0.0", "InitAutotuneAndAuxInputs", "LoadMainWindow", "ImagesChanged",
-        "EnterSelectedTab",         "InitDataLogging",          "ShowTabs|Init",  "PaintSplash",
-        "CloseSplash",              "EnterSelectedTab",         "ShowMainWindow"};
+    const std::vector<std::string> expected{"ShowSplash|Version 1.0.0",
+                                            "InitAutotuneAndAuxInputs",
+                                            "LoadMainWindow",
+                                            "ImagesChanged",
+                                            "EnterSelectedTab",
+                                            "InitDataLogging",
+                                            "ShowTabs|Init",
+                                            "PaintSplash",
+                                            "CloseSplash",
+                                            "EnterSelectedTab",
+                                            "ShowMainWindow"};
     EXPECT_EQ(view.log, expected);
-    EXPECT_EQ(device.log, (std::vector<std::string>{"Open", "CheckDeviceOrExplain", "Open",
-                                                    "CheckFirmwareAtStartUp|offer"}));
+    EXPECT_EQ(device.log,
+              (std::vector<std::string>{"Open", "CheckDeviceOrExplain", "Open", "CheckFirmwareAtStartUp|offer"}));
     EXPECT_EQ(view.keys, (std::vector<std::string>{"EPROM", "DataLogging"}));
     EXPECT_TRUE(shell.Context().deviceIO);
     EXPECT_TRUE(shell.Context().wordBigEndian);
@@ -301,7 +306,9 @@ struct CloseCase {
     std::size_t questions;
 };
 
-void PrintTo(const CloseCase& c, std::ostream* os) { *os << (c.unsavedRuns ? "runs " : "") << (c.fuelModified ? "modified " : "") << c.answers.size(); }
+void PrintTo(const CloseCase& c, std::ostream* os) {
+    *os << (c.unsavedRuns ? "runs " : "") << (c.fuelModified ? "modified " : "") << c.answers.size();
+}
 
 class QueryCloseTest : public ShellTest, public ::testing::WithParamInterface<CloseCase> {};
 
@@ -333,15 +340,14 @@ TEST_P(QueryCloseTest, QuestionsBeforeClosing) {
     EXPECT_EQ(std::find(view.log.begin(), view.log.end(), "LeaveSelectedTab") != view.log.end(), c.closes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, QueryCloseTest,
-    ::testing::Values(CloseCase{false, false, {}, true, 0},
-                      CloseCase{true, false, {MsgResult::Yes}, true, 1},
-                      CloseCase{true, false, {MsgResult::No}, false, 1},
-                      CloseCase{true, false, {MsgResult::Cancel}, false, 1},
-                      CloseCase{false, true, {MsgResult::No}, true, 1},
-                      CloseCase{false, true, {MsgResult::Cancel}, false, 1},
-                      CloseCase{false, true, {MsgResult::Yes}, true, 1}));
+INSTANTIATE_TEST_SUITE_P(Answers, QueryCloseTest,
+                         ::testing::Values(CloseCase{false, false, {}, true, 0},
+                                           CloseCase{true, false, {MsgResult::Yes}, true, 1},
+                                           CloseCase{true, false, {MsgResult::No}, false, 1},
+                                           CloseCase{true, false, {MsgResult::Cancel}, false, 1},
+                                           CloseCase{false, true, {MsgResult::No}, true, 1},
+                                           CloseCase{false, true, {MsgResult::Cancel}, false, 1},
+                                           CloseCase{false, true, {MsgResult::Yes}, true, 1}));
 
 TEST_F(ShellTest, OptionsApplyStoresTheBoxesAndChecksTheDevice) {
     settings.SaveSetting("ECUs", "EZK", "1");

@@ -1,7 +1,7 @@
 #include "auxinputs/gui/aux_inputs_dialog.h"
 
-#include "auxinputs/aux_inputs.h"
 #include "aux_fakes.h"
+#include "auxinputs/aux_inputs.h"
 #include "fakes.h"
 
 #include <QApplication>
@@ -23,19 +23,20 @@ namespace {
 struct DialogFixture : ::testing::Test {
     DialogFixture() { aux.SetDevice(&device); }
     AuxInputsDialog& Open() {
-        dialog = std::make_unique<AuxInputsDialog>(
-            aux, settings, dialogs, dialogs, [this](const std::string& initial, double min, double max) {
-                asked.push_back({initial, min, max});
-                std::optional<std::string> r;
-                if (!answers.empty()) {
-                    r = answers.front();
-                    answers.pop_front();
-                }
-                return r;
-            });
+        dialog = std::make_unique<AuxInputsDialog>(aux, settings, dialogs, dialogs,
+                                                   [this](const std::string& initial, double min, double max) {
+                                                       asked.push_back({initial, min, max});
+                                                       std::optional<std::string> r;
+                                                       if (!answers.empty()) {
+                                                           r = answers.front();
+                                                           answers.pop_front();
+                                                       }
+                                                       return r;
+                                                   });
         return *dialog;
     }
-    template <class T> T* Find(const char* name) {
+    template <class T>
+    T* Find(const char* name) {
         T* w = dialog->findChild<T*>(name);
         EXPECT_NE(w, nullptr) << name;
         return w;

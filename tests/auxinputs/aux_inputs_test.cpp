@@ -125,8 +125,11 @@ TEST(AuxNames, DisplayName) {
         bool enabled;
         std::string name, expected;
     } cases[] = {
-        {2, true, "", "(aux 2)"},        {2, true, "   ", "(aux 2)"}, {1, false, "Boost", "(aux 1)"},
-        {1, true, "Boost", "Boost (aux 1)"}, {5, true, "Lambda", "Lambda (aux 5)"},
+        {2, true, "", "(aux 2)"},
+        {2, true, "   ", "(aux 2)"},
+        {1, false, "Boost", "(aux 1)"},
+        {1, true, "Boost", "Boost (aux 1)"},
+        {5, true, "Lambda", "Lambda (aux 5)"},
     };
     for (const auto& c : cases) {
         AuxInputs aux;
@@ -171,9 +174,11 @@ TEST(AuxSettings, EscapingOfNamesAndUnits) {
         {"Oil;temp", "Oil%003Btemp"},
         {"a=b%c", "a%003Db%0025c"},
         {"Tab\there", "Tab%0009here"},
-        {"\xC2\xB0" "C", "%00B0C"},             // degree sign
-        {"\xE2\x82\xAC", "%20AC"},              // euro sign
-        {"\xF0\x9F\x98\x80", "%D83D%DE00"},     // outside the 16-bit range: two halves
+        {"\xC2\xB0"
+         "C",
+         "%00B0C"},                         // degree sign
+        {"\xE2\x82\xAC", "%20AC"},          // euro sign
+        {"\xF0\x9F\x98\x80", "%D83D%DE00"}, // outside the 16-bit range: two halves
         {"~ok!", "~ok!"},
         {"\x7F", "%007F"},
     };
@@ -196,7 +201,9 @@ TEST(AuxSettings, RoundTripThroughTheStore) {
     for (int n = 1; n <= 5; ++n) {
         aux.SetAuxName(n, names[n - 1]);
         aux.SetAuxEnabled(n, n % 2 == 1);
-        aux.SetAuxUnit(n, n == 2 ? "\xC2\xB0" "C;=" : "u" + std::to_string(n));
+        aux.SetAuxUnit(n, n == 2 ? "\xC2\xB0"
+                                   "C;="
+                                 : "u" + std::to_string(n));
         aux.SetAuxDecimals(n, n);
         aux.SetAuxFilter(n, n - 1);
         aux.AddAuxLawPoint(n, 0.1 * n, -1.0 / 3.0);
@@ -235,7 +242,14 @@ TEST(AuxSettings, MalformedValuesLoadSanely) {
         {"missing key", 1, "", "", false, 0, 0, {{0, 0}}},
         {"missing key wbo2", 5, "", "", false, 0, 0, {{0, 9}, {5, 19}}},
         {"garbage", 2, "no fields at all", "", false, 0, 0, {{0, 0}}},
-        {"bad numbers", 3, "Name=x;Enabled=yes;Dec=abc;Filter=;LawIn=a|2;LawOut=1|b;", "x", false, 0, 0, {{0, 1}, {2, 0}}},
+        {"bad numbers",
+         3,
+         "Name=x;Enabled=yes;Dec=abc;Filter=;LawIn=a|2;LawOut=1|b;",
+         "x",
+         false,
+         0,
+         0,
+         {{0, 1}, {2, 0}}},
         {"out of range", 1, "Dec=99;Filter=-4;Enabled=1;", "", true, 6, 0, {{0, 0}}},
         {"unequal law lists", 5, "LawIn=0|1|2;LawOut=5|6;", "", false, 0, 0, {{0, 9}, {5, 19}}},
         {"unsorted", 2, "LawIn=3|1|2;LawOut=30|10|20;", "", false, 0, 0, {{1, 10}, {2, 20}, {3, 30}}},

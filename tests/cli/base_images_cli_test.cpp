@@ -62,7 +62,7 @@ struct NewCase {
     const char* base;
     const char* format; // "" = the default format
     std::size_t fileSize;
-    const char* info;   // the whole expected output of `image info`
+    const char* info; // the whole expected output of `image info`
 };
 
 const NewCase kCases[] = {
@@ -118,8 +118,16 @@ const NewCase kCases[] = {
 
 // What the file holds where the image's file patch list differs from the device values.
 const std::map<int, std::map<int, int>> kFileValues = {
-    {3, {{12462, 0}, {84, 144}, {11302, 144}, {9575, 194}, {9576, 177}, {10065, 194}, {10066, 177},
-         {10104, 194}, {10105, 177}}},
+    {3,
+     {{12462, 0},
+      {84, 144},
+      {11302, 144},
+      {9575, 194},
+      {9576, 177},
+      {10065, 194},
+      {10066, 177},
+      {10104, 194},
+      {10105, 177}}},
     {5, {{1233, 32}, {1234, 3}, {1087, 0}}},
 };
 

@@ -37,8 +37,8 @@ Bytes ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const Bytes& b) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                                static_cast<std::streamsize>(b.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
 }
 
 // The messages a device command may end with when the device misbehaves.
@@ -109,9 +109,9 @@ TEST_F(CliDevice, LoadThenReadBackRoundTripsTheImageByteForByte) {
     struct Case {
         std::vector<std::string> args;
     };
-    for (const auto& args : {std::vector<std::string>{"device", "read-pem", "lh", "-o", Path("r.bin"), "--format", "3"},
-                             std::vector<std::string>{"device", "read-pem-initiation", "lh", "-o", Path("r.bin"),
-                                                      "--format", "3"}}) {
+    for (const auto& args :
+         {std::vector<std::string>{"device", "read-pem", "lh", "-o", Path("r.bin"), "--format", "3"},
+          std::vector<std::string>{"device", "read-pem-initiation", "lh", "-o", Path("r.bin"), "--format", "3"}}) {
         std::remove(Path("r.bin").c_str());
         const CliRun read = Sim(args);
         ASSERT_EQ(read.code, 0) << args[1] << ": " << read.err;
@@ -120,9 +120,12 @@ TEST_F(CliDevice, LoadThenReadBackRoundTripsTheImageByteForByte) {
 }
 
 TEST_F(CliDevice, UsageErrors) {
-    for (const auto& args : {std::vector<std::string>{"device"}, {"device", "read-pem", "lh"},
-                             {"device", "read-pem", "abc", "-o", "x"}, {"device", "load-pem"},
-                             {"device", "bogus"}, {"device", "read-emulator", "-o", "x", "--format", "9"}}) {
+    for (const auto& args : {std::vector<std::string>{"device"},
+                             {"device", "read-pem", "lh"},
+                             {"device", "read-pem", "abc", "-o", "x"},
+                             {"device", "load-pem"},
+                             {"device", "bogus"},
+                             {"device", "read-emulator", "-o", "x", "--format", "9"}}) {
         std::vector<std::string> all{"--simulate"};
         all.insert(all.end(), args.begin(), args.end());
         EXPECT_EQ(Cli(all).code, kExitUsage) << args.back();
@@ -152,9 +155,10 @@ TEST_F(CliDevice, UnplugDuringTheBlockPhaseEndsWithConnectionLost) {
 TEST_F(CliDevice, UnderInjectedFaultsCommandsSucceedWithTheRightBytesOrFailWithAMessage) {
     ASSERT_EQ(Sim({"device", "load-pem", image}).code, 0);
     const Bytes want = ReadFile(image);
-    const std::vector<std::string> faultLists = {"drop=0.02,seed=1", "dup=0.05,seed=2", "garble=0.05,seed=3",
-                                            "late=0.05,seed=4", "crc=0.2,seed=5",  "drop=0.01,dup=0.02,garble=0.02,seed=6",
-                                            "garble=0.0003,seed=11", "dup=0.0003,seed=12"};
+    const std::vector<std::string> faultLists = {"drop=0.02,seed=1",      "dup=0.05,seed=2",
+                                                 "garble=0.05,seed=3",    "late=0.05,seed=4",
+                                                 "crc=0.2,seed=5",        "drop=0.01,dup=0.02,garble=0.02,seed=6",
+                                                 "garble=0.0003,seed=11", "dup=0.0003,seed=12"};
     for (const std::string& faultList : faultLists) {
         struct Step {
             std::vector<std::string> args;
@@ -186,8 +190,8 @@ TEST_F(CliDevice, UnderInjectedFaultsCommandsSucceedWithTheRightBytesOrFailWithA
 }
 
 TEST_F(CliDevice, OldModuleFirmwareIsUpgradedOnTheWay) {
-    const CliRun load = Cli({"--simulate", "--sim-state", state, "--sim-pem-firmware", "0.95", "device", "load-pem",
-                             image});
+    const CliRun load =
+        Cli({"--simulate", "--sim-state", state, "--sim-pem-firmware", "0.95", "device", "load-pem", image});
     ASSERT_EQ(load.code, 0) << load.err;
     EXPECT_NE(load.err.find("installed version is 0.95, required version is 1.00"), std::string::npos);
     EXPECT_NE(load.err.find("The firmware was successfully upgraded. The EPROM will now be loaded."),

@@ -114,47 +114,73 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"info with two files", {"image", "info", "@a", "@b"}, 2, "usage:"},
         FailureCase{"no sub-command", {"image"}, 2, "usage:"},
         FailureCase{"unknown sub-command", {"image", "melt", "@lh23.bin"}, 2, "usage:"},
-        FailureCase{"new from an unknown base", {"image", "new", "NO_SUCH", "-o", "@x.bin"}, 1,
+        FailureCase{"new from an unknown base",
+                    {"image", "new", "NO_SUCH", "-o", "@x.bin"},
+                    1,
                     "Sorry, the selected EPROM is not yet supported\n"},
         FailureCase{"new without output", {"image", "new", "MRX_D"}, 2, "usage:"},
-        FailureCase{"new with a format out of range", {"image", "new", "MRX_D", "-o", "@x.bin", "--format", "5"}, 2,
+        FailureCase{
+            "new with a format out of range", {"image", "new", "MRX_D", "-o", "@x.bin", "--format", "5"}, 2, "usage:"},
+        FailureCase{"new with a format that is no number",
+                    {"image", "new", "MRX_D", "-o", "@x.bin", "--format", "3x"},
+                    2,
                     "usage:"},
-        FailureCase{"new with a format that is no number", {"image", "new", "MRX_D", "-o", "@x.bin", "--format", "3x"},
-                    2, "usage:"},
         FailureCase{"convert without format", {"image", "convert", "@lh23.bin", "-o", "@x.bin"}, 2, "usage:"},
-        FailureCase{"convert with an unknown option", {"image", "convert", "@lh23.bin", "-o", "@x.bin", "--fmt", "2"}, 2,
+        FailureCase{"convert with an unknown option",
+                    {"image", "convert", "@lh23.bin", "-o", "@x.bin", "--fmt", "2"},
+                    2,
                     "usage:"},
-        FailureCase{"convert of an unreadable file", {"image", "convert", "@odd.bin", "-o", "@x.bin", "--format", "2"},
-                    1, "Unrecognized file format\n"},
+        FailureCase{"convert of an unreadable file",
+                    {"image", "convert", "@odd.bin", "-o", "@x.bin", "--format", "2"},
+                    1,
+                    "Unrecognized file format\n"},
         FailureCase{"convert of a 16 kB image into a 4 kB file",
-                    {"image", "convert", "@lh23.bin", "-o", "@x.bin", "--format", "1"}, 1,
+                    {"image", "convert", "@lh23.bin", "-o", "@x.bin", "--format", "1"},
+                    1,
                     "The image does not fit the 27C32 EPROM binary (4 kB) format\n"},
         FailureCase{"convert into a missing folder",
-                    {"image", "convert", "@lh23.bin", "-o", "@no/such/x.bin", "--format", "2"}, 1,
+                    {"image", "convert", "@lh23.bin", "-o", "@no/such/x.bin", "--format", "2"},
+                    1,
                     "Save failed - disk I/O error\n"},
-        FailureCase{"upgrade of a later image", {"image", "upgrade", "@later.bin", "-o", "@x.bin"}, 1,
+        FailureCase{"upgrade of a later image",
+                    {"image", "upgrade", "@later.bin", "-o", "@x.bin"},
+                    1,
                     "The selected EPROM image was created in a later version of the Kestrovane software and is not "
                     "compatible with this version (1.0.0). \r\n\r\nPlease contact Dravenholt"},
         FailureCase{"upgrade of an old EZK image without the SuperMAF answer",
-                    {"image", "upgrade", "@ezk5.bin", "-o", "@x.bin"}, 2, "Is the car equipped with a SuperMAF?"},
+                    {"image", "upgrade", "@ezk5.bin", "-o", "@x.bin"},
+                    2,
+                    "Is the car equipped with a SuperMAF?"},
         FailureCase{"upgrade with a SuperMAF answer that is neither yes nor no",
-                    {"image", "upgrade", "@ezk5.bin", "-o", "@x.bin", "--supermaf", "maybe"}, 2, "usage:"},
-        FailureCase{"upgrade of an unknown image", {"image", "upgrade", "@unknown.bin", "-o", "@x.bin"}, 1,
+                    {"image", "upgrade", "@ezk5.bin", "-o", "@x.bin", "--supermaf", "maybe"},
+                    2,
+                    "usage:"},
+        FailureCase{"upgrade of an unknown image",
+                    {"image", "upgrade", "@unknown.bin", "-o", "@x.bin"},
+                    1,
                     "Unrecognized EPROM. Only special EPROMs from Dravenholt are supported by Kestrovane.\n"},
-        FailureCase{"SuperMAF conversion of an ignition image", {"image", "supermaf", "@ezk5.bin", "-o", "@x.bin"}, 1,
+        FailureCase{"SuperMAF conversion of an ignition image",
+                    {"image", "supermaf", "@ezk5.bin", "-o", "@x.bin"},
+                    1,
                     "The SuperMAF conversion applies to LH 2.3 and LH 2.2"},
         FailureCase{"SuperMAF conversion of a Type A image, which has no map addresses",
-                    {"image", "supermaf", "@typea.bin", "-o", "@x.bin"}, 1,
+                    {"image", "supermaf", "@typea.bin", "-o", "@x.bin"},
+                    1,
                     "The image was made by an earlier version: upgrade it first"},
         FailureCase{"SuperMAF conversion of a Type C image, which has no map addresses",
-                    {"image", "supermaf", "@typec.bin", "-o", "@x.bin"}, 1,
+                    {"image", "supermaf", "@typec.bin", "-o", "@x.bin"},
+                    1,
                     "The image was made by an earlier version: upgrade it first"},
-        FailureCase{"SuperMAF conversion of a later image", {"image", "supermaf", "@later.bin", "-o", "@x.bin"}, 1,
+        FailureCase{"SuperMAF conversion of a later image",
+                    {"image", "supermaf", "@later.bin", "-o", "@x.bin"},
+                    1,
                     "The selected EPROM image was created in a later version"},
         FailureCase{"unpack of a missing file", {"unpack", "@none.bin", "-o", "@x.bin"}, 1, "Failed to open file\n"},
         FailureCase{"unpack without output", {"unpack", "@lh23.bin"}, 2, "usage:"},
         FailureCase{"unpack of a folder", {"unpack", "@", "-o", "@x.bin"}, 1, "Not a regular file: "},
-        FailureCase{"unpack of an endless device", {"unpack", "/dev/zero", "-o", "@x.bin"}, 1,
+        FailureCase{"unpack of an endless device",
+                    {"unpack", "/dev/zero", "-o", "@x.bin"},
+                    1,
                     "Not a regular file: /dev/zero\n"},
         FailureCase{"unpack onto a folder", {"unpack", "@lh23.bin", "-o", "@"}, 1, "Not a regular file: "}));
 
@@ -187,7 +213,8 @@ TEST_F(CliImage, ConvertKeepsTheImageAndChangesTheFileLength) {
 TEST_F(CliImage, UpgradeOfAnOldEZKImageWithSuperMAF) {
     Bytes old = EZKImage(5);
     for (int row = 0; row < 16; ++row)
-        for (int col = 0; col < 16; ++col) old[static_cast<std::size_t>(4096 + 16 * row + col)] = static_cast<std::uint8_t>(row);
+        for (int col = 0; col < 16; ++col)
+            old[static_cast<std::size_t>(4096 + 16 * row + col)] = static_cast<std::uint8_t>(row);
     old[2931] = 0x5A; // protected parameter
     const auto in = SaveImage("old.bin", old, FileFormat::EPROM27C128);
     const CliRun r = Cli({"image", "upgrade", in, "-o", Path("new.bin"), "--supermaf", "yes"});
@@ -261,7 +288,8 @@ Bytes PackedFills(int fullTokens, int rest) {
     Bytes packed = {'F', 'P', 0};
     for (int i = 0; i < fullTokens; ++i) packed.insert(packed.end(), {0x7F, 0xFF, 0x5A});
     if (rest > 0)
-        packed.insert(packed.end(), {static_cast<std::uint8_t>(0x40 | (rest >> 8)), static_cast<std::uint8_t>(rest & 0xFF), 0x5A});
+        packed.insert(packed.end(),
+                      {static_cast<std::uint8_t>(0x40 | (rest >> 8)), static_cast<std::uint8_t>(rest & 0xFF), 0x5A});
     packed.push_back(0xC0);
     return packed;
 }
@@ -273,9 +301,8 @@ TEST_F(CliImage, UnpackRefusesAnOutputPast16MB) {
         int fullTokens;
         int rest;
         bool written;
-    } cases[] = {{"exactly 16 MB", 1024, 1024, true},
-                 {"one byte more", 1024, 1025, false},
-                 {"twice as much", 2048, 0, false}};
+    } cases[] = {
+        {"exactly 16 MB", 1024, 1024, true}, {"one byte more", 1024, 1025, false}, {"twice as much", 2048, 0, false}};
     for (const auto& c : cases) {
         std::filesystem::remove(Path("u.bin"));
         WriteFile(Path("p.bin"), PackedFills(c.fullTokens, c.rest));

@@ -182,7 +182,8 @@ TEST_F(CliMaps, SetReachesEveryCopyOfASmallImage) {
         const auto after = eprom_test::ReadFile(out);
         ASSERT_EQ(after.size(), c.fileSize) << c.base;
         const std::vector<std::uint8_t> first(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(c.imageSize));
-        EXPECT_NE(first, std::vector<std::uint8_t>(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(c.imageSize)))
+        EXPECT_NE(first,
+                  std::vector<std::uint8_t>(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(c.imageSize)))
             << c.base;
         for (std::size_t copy = 1; copy < c.fileSize / c.imageSize; ++copy) {
             const auto at = after.begin() + static_cast<std::ptrdiff_t>(copy * c.imageSize);
@@ -292,7 +293,8 @@ TEST_F(CliMaps, EveryBaseImageMapRendersSensibly) {
             ASSERT_GE(lines.size(), 2u) << base << " " << name;
             // Temperature axes have a second header row in Fahrenheit.
             const auto second = Fields(lines[1]);
-            const bool fahrenheit = second.size() > 1 && second[1].ends_with("\xC2\xB0" "F");
+            const bool fahrenheit = second.size() > 1 && second[1].ends_with("\xC2\xB0"
+                                                                             "F");
             const std::size_t fixedRows = fahrenheit ? 2 : 1;
             const auto header = Fields(lines[0]);
             ASSERT_GE(header.size(), 2u) << base << " " << name;

@@ -7,8 +7,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 
@@ -180,7 +180,7 @@ TEST_F(CommsTest, RoutingByTypeByte) {
         bool routed;
         int channel;
     };
-    const Case cases[] = {{0x10, true, 0}, {0x11, true, 0}, {0x20, true, 1}, {0x21, true, 1},
+    const Case cases[] = {{0x10, true, 0},   {0x11, true, 0},   {0x20, true, 1},   {0x21, true, 1},
                           {0x00, false, -1}, {0x12, false, -1}, {0x22, false, -1}, {0xFF, false, -1}};
     for (const Case& c : cases) {
         const auto before = comms.Link().ringCount;
@@ -317,7 +317,7 @@ TEST(Crc, KnownValueAndReceiverCheck) {
 }
 
 TEST(EcuRamAddress, ByteRule) {
-    const std::pair<int, int> cases[] = {{0xF710, 0x90}, {0x7F, 0x7F}, {0xF790, 0x10}, {0xF6FF, 0xFF},
+    const std::pair<int, int> cases[] = {{0xF710, 0x90}, {0x7F, 0x7F},   {0xF790, 0x10}, {0xF6FF, 0xFF},
                                          {0xF700, 0x80}, {0x0120, 0x20}, {0x90, 0x90}};
     for (auto [address, byte] : cases) EXPECT_EQ(EcuRamAddressByte(address), byte) << std::hex << address;
 }
@@ -330,9 +330,9 @@ TEST_F(CommsTest, EcuRamValuesFollowTheByteOrderFlagAndClampTheLength) {
         Bytes reply;
         std::int32_t value;
     };
-    const Case cases[] = {{2, false, 2, {0x12, 0x34}, 0x1234},       {2, true, 2, {0x12, 0x34}, 0x3412},
-                          {3, false, 3, {1, 2, 3}, 0x010203},        {3, true, 3, {1, 2, 3}, 0x030201},
-                          {0, false, 1, {0xAB}, 0xAB},               {5, false, 3, {1, 2, 3}, 0x010203}};
+    const Case cases[] = {{2, false, 2, {0x12, 0x34}, 0x1234}, {2, true, 2, {0x12, 0x34}, 0x3412},
+                          {3, false, 3, {1, 2, 3}, 0x010203},  {3, true, 3, {1, 2, 3}, 0x030201},
+                          {0, false, 1, {0xAB}, 0xAB},         {5, false, 3, {1, 2, 3}, 0x010203}};
     for (const Case& c : cases) {
         comms.SetRamByteOrderFlag(c.flag);
         hid.Script({c.reply});
@@ -389,8 +389,8 @@ struct CommandCase {
     Bytes request; // the request must start with these bytes
     Bytes reply;   // a reply that succeeds
     std::string ok;
-    std::string failed;        // with no reply at all
-    std::optional<Bytes> bad;  // a wrong reply, giving `failed` as well
+    std::string failed;       // with no reply at all
+    std::optional<Bytes> bad; // a wrong reply, giving `failed` as well
 };
 
 std::vector<CommandCase> CommandCases() {
@@ -398,63 +398,182 @@ std::vector<CommandCase> CommandCases() {
     return {
         {"Ping", [](Comms& c) { return Str(c.Ping()); }, {'t'}, {'T'}, "true", "false", Bytes{'t'}},
         {"QuickPing", [](Comms& c) { return Str(c.QuickPing()); }, {'t'}, {'T'}, "true", "false", Bytes{'1'}},
-        {"GetFirmwareVersion", [](Comms& c) { return Str(c.GetFirmwareVersion()); }, {'v'},
-         {'6', '.', '0', '0', '3', 0, 0, 0}, "'6.003'", "''", Bytes{0, '6', '.', '0', '0', '3', 0, 0}},
-        {"ReadEmulatorBlock", [](Comms& c) { return Str(c.ReadEmulatorBlock(0x1234, 4)); }, {'r', 0x12, 0x34, 0, 4},
-         {1, 2, 3, 4, '1'}, "1 2 3 4 ", "", Bytes{1, 2, 3, 4, '0'}},
-        {"SelectEcuMode", [](Comms& c) { return Str(c.SelectEcuMode('E')); }, {'m', 'E'}, {'1'}, "true", "false",
+        {"GetFirmwareVersion",
+         [](Comms& c) { return Str(c.GetFirmwareVersion()); },
+         {'v'},
+         {'6', '.', '0', '0', '3', 0, 0, 0},
+         "'6.003'",
+         "''",
+         Bytes{0, '6', '.', '0', '0', '3', 0, 0}},
+        {"ReadEmulatorBlock",
+         [](Comms& c) { return Str(c.ReadEmulatorBlock(0x1234, 4)); },
+         {'r', 0x12, 0x34, 0, 4},
+         {1, 2, 3, 4, '1'},
+         "1 2 3 4 ",
+         "",
+         Bytes{1, 2, 3, 4, '0'}},
+        {"SelectEcuMode",
+         [](Comms& c) { return Str(c.SelectEcuMode('E')); },
+         {'m', 'E'},
+         {'1'},
+         "true",
+         "false",
          Bytes{'0'}},
-        {"PemIsReachable", [](Comms& c) { return Str(c.PemIsReachable(2)); }, {0x88, 'E'}, {'1'}, "true", "false",
+        {"PemIsReachable",
+         [](Comms& c) { return Str(c.PemIsReachable(2)); },
+         {0x88, 'E'},
+         {'1'},
+         "true",
+         "false",
          Bytes{'2'}},
-        {"EcuReadEprom", [](Comms& c) { return Str(c.EcuReadEprom(1, 0x0102, 3)); }, {0x85, 'L', 1, 2, 3},
-         {9, 8, 7, '1'}, "9 8 7 ", "", Bytes{9, 8, 7, 'x'}},
-        {"EcuWriteEprom", [](Comms& c) { return Str(c.EcuWriteEprom(2, 0x3FFF, {0xAA})); },
-         {0x86, 'E', 0x3F, 0xFF, 1, 0xAA}, {'1'}, "true", "false", Bytes{'0'}},
-        {"PemDetectStart", [](Comms& c) { return Str(c.PemDetectStart(3)); }, {0x82, 3}, {'1'}, "true", "false",
+        {"EcuReadEprom",
+         [](Comms& c) { return Str(c.EcuReadEprom(1, 0x0102, 3)); },
+         {0x85, 'L', 1, 2, 3},
+         {9, 8, 7, '1'},
+         "9 8 7 ",
+         "",
+         Bytes{9, 8, 7, 'x'}},
+        {"EcuWriteEprom",
+         [](Comms& c) { return Str(c.EcuWriteEprom(2, 0x3FFF, {0xAA})); },
+         {0x86, 'E', 0x3F, 0xFF, 1, 0xAA},
+         {'1'},
+         "true",
+         "false",
+         Bytes{'0'}},
+        {"PemDetectStart",
+         [](Comms& c) { return Str(c.PemDetectStart(3)); },
+         {0x82, 3},
+         {'1'},
+         "true",
+         "false",
          Bytes{'0'}},
         {"PemDetectStatus", [](Comms& c) { return Str(c.PemDetectStatus()); }, {0x8B}, {2}, "2", "-1", {}},
         {"PemDetectStop", [](Comms& c) { return Str(c.PemDetectStop()); }, {0x8C}, {'1'}, "true", "false", Bytes{0}},
         {"PemSelect", [](Comms& c) { return Str(c.PemSelect(1)); }, {0x95, 'L'}, {'1'}, "true", "false", Bytes{'0'}},
-        {"PemGetFirmwareVersion", [](Comms& c) { return Str(c.PemGetFirmwareVersion()); }, {0x96},
-         {' ', '0', '.', 3, '9'}, "'0.9'", "''", {}},
-        {"PemWriteBlock", [](Comms& c) { return Str(c.PemWriteBlock(0x1240, Iota(64, 3))); },
-         Cat({0x91, 0x40, 0x12}, BlockWithCrc(0x1240)), {'1'}, "true", "false", Bytes{'0'}},
-        {"PemReadBlock", [](Comms& c) { return Str(c.PemReadBlock(0x1240)); }, {0x92, 0x12, 0x40},
-         Cat(BlockWithCrc(0x1240), {'1'}), Str(Iota(64, 3)), "",
-         [] { Bytes b = Cat(BlockWithCrc(0x1240), {'1'}); b[10] ^= 0x40; return b; }()},
-        {"PemFinish", [](Comms& c) { return Str(c.PemFinish()); }, {0x93, 0xBE, 0xEF}, {'1'}, "true", "false",
+        {"PemGetFirmwareVersion",
+         [](Comms& c) { return Str(c.PemGetFirmwareVersion()); },
+         {0x96},
+         {' ', '0', '.', 3, '9'},
+         "'0.9'",
+         "''",
+         {}},
+        {"PemWriteBlock",
+         [](Comms& c) { return Str(c.PemWriteBlock(0x1240, Iota(64, 3))); },
+         Cat({0x91, 0x40, 0x12}, BlockWithCrc(0x1240)),
+         {'1'},
+         "true",
+         "false",
          Bytes{'0'}},
-        {"PemFirmwareUpdateStart", [](Comms& c) { return Str(c.PemFirmwareUpdateStart()); }, {0x94, 0x4E, 0x27},
-         {'1'}, "true", "false", Bytes{'0'}},
+        {"PemReadBlock",
+         [](Comms& c) { return Str(c.PemReadBlock(0x1240)); },
+         {0x92, 0x12, 0x40},
+         Cat(BlockWithCrc(0x1240), {'1'}),
+         Str(Iota(64, 3)),
+         "",
+         [] {
+             Bytes b = Cat(BlockWithCrc(0x1240), {'1'});
+             b[10] ^= 0x40;
+             return b;
+         }()},
+        {"PemFinish",
+         [](Comms& c) { return Str(c.PemFinish()); },
+         {0x93, 0xBE, 0xEF},
+         {'1'},
+         "true",
+         "false",
+         Bytes{'0'}},
+        {"PemFirmwareUpdateStart",
+         [](Comms& c) { return Str(c.PemFirmwareUpdateStart()); },
+         {0x94, 0x4E, 0x27},
+         {'1'},
+         "true",
+         "false",
+         Bytes{'0'}},
         // With the start-up byte order (flag set) the first byte is the least significant.
-        {"ReadEcuRam", [](Comms& c) { return Str(c.ReadEcuRam(1, 0xF710, 2)); }, {0x84, 'L', 0x90, 2}, {0x12, 0x34},
-         "13330", "0", {}},
-        {"ReadEcuRamBit", [](Comms& c) { return Str(c.ReadEcuRamBit(2, 13)); }, {0x84, 'E', 33, 1}, {0x20}, "true",
-         "false", Bytes{0xDF}},
-        {"ResetO2Adaptation", [](Comms& c) { return Str(c.ResetO2Adaptation()); }, {0x89}, {'1'}, "true", "false",
+        {"ReadEcuRam",
+         [](Comms& c) { return Str(c.ReadEcuRam(1, 0xF710, 2)); },
+         {0x84, 'L', 0x90, 2},
+         {0x12, 0x34},
+         "13330",
+         "0",
+         {}},
+        {"ReadEcuRamBit",
+         [](Comms& c) { return Str(c.ReadEcuRamBit(2, 13)); },
+         {0x84, 'E', 33, 1},
+         {0x20},
+         "true",
+         "false",
+         Bytes{0xDF}},
+        {"ResetO2Adaptation",
+         [](Comms& c) { return Str(c.ResetO2Adaptation()); },
+         {0x89},
+         {'1'},
+         "true",
+         "false",
          Bytes{'0'}},
-        {"DataLog_Configure", [](Comms& c) { return Str(c.DataLog_Configure({0x10, 0xF720}, {1, 2})); },
-         {'l', 'c', 2, 0x10, 1, 0xA0, 2}, {'1'}, "true", "false", Bytes{'0'}},
-        {"DataLog_SetRate", [](Comms& c) { return Str(c.DataLog_SetRate(3)); }, {'l', 'r', 3}, {'1'}, "true", "false",
+        {"DataLog_Configure",
+         [](Comms& c) {
+             return Str(c.DataLog_Configure({0x10, 0xF720}, {1, 2}));
+         },
+         {'l', 'c', 2, 0x10, 1, 0xA0, 2},
+         {'1'},
+         "true",
+         "false",
          Bytes{'0'}},
-        {"DataLog_StartDeviceLogging", [](Comms& c) { return Str(c.DataLog_StartDeviceLogging()); }, {'l', 'q'},
-         {'1'}, "true", "false", Bytes{'0'}},
-        {"DataLog_StopDeviceLogging", [](Comms& c) { return Str(c.DataLog_StopDeviceLogging()); }, {'l', '0'}, {'1'},
-         "true", "false", Bytes{'0'}},
-        {"DataLog_KeepAlive", [](Comms& c) { return Str(c.DataLog_KeepAlive()); }, {'l', 'k'}, {'1'}, "true", "false",
+        {"DataLog_SetRate",
+         [](Comms& c) { return Str(c.DataLog_SetRate(3)); },
+         {'l', 'r', 3},
+         {'1'},
+         "true",
+         "false",
+         Bytes{'0'}},
+        {"DataLog_StartDeviceLogging",
+         [](Comms& c) { return Str(c.DataLog_StartDeviceLogging()); },
+         {'l', 'q'},
+         {'1'},
+         "true",
+         "false",
+         Bytes{'0'}},
+        {"DataLog_StopDeviceLogging",
+         [](Comms& c) { return Str(c.DataLog_StopDeviceLogging()); },
+         {'l', '0'},
+         {'1'},
+         "true",
+         "false",
+         Bytes{'0'}},
+        {"DataLog_KeepAlive",
+         [](Comms& c) { return Str(c.DataLog_KeepAlive()); },
+         {'l', 'k'},
+         {'1'},
+         "true",
+         "false",
          Bytes{'0'}},
         {"ReadAuxInput", [](Comms& c) { return Str(c.ReadAuxInput(5)); }, {'a', 5}, {0x34, 0x12}, "4660", "0", {}},
-        {"SetAuxInputFilter", [](Comms& c) { return Str(c.SetAuxInputFilter(6, 0)); }, {'f', 6, 0}, {'1'}, "true",
-         "false", Bytes{'0'}},
+        {"SetAuxInputFilter",
+         [](Comms& c) { return Str(c.SetAuxInputFilter(6, 0)); },
+         {'f', 6, 0},
+         {'1'},
+         "true",
+         "false",
+         Bytes{'0'}},
         {"ReadRpmPeriod", [](Comms& c) { return Str(c.ReadRpmPeriod()); }, {'p'}, {1, 2, 3}, "197121", "16777215", {}},
         // Answered "off": without a reply, or with one that is no answer, that answer stands (the
         // answers themselves are in IgnitionChangesOnlyOnAnswers).
         {"IsIgnitionOn", [](Comms& c) { return Str(c.IsIgnitionOn()); }, {0x81}, {'0'}, "false", "false", Bytes{'x'}},
-        {"WriteFirmwareBlock", [fw](Comms& c) { return Str(c.WriteFirmwareBlock(fw)); },
-         Cat(Cat({0x12, 0x34}, fw), {static_cast<std::uint8_t>(Crc16Of(fw) & 0xFF),
-                                     static_cast<std::uint8_t>(Crc16Of(fw) >> 8)}),
-         {'1'}, "true", "false", Bytes{'0'}},
-        {"RestartFirmware", [](Comms& c) { return Str(c.RestartFirmware()); }, {0xD1, 0xE0}, {'2'}, "true", "true",
+        {"WriteFirmwareBlock",
+         [fw](Comms& c) { return Str(c.WriteFirmwareBlock(fw)); },
+         Cat(Cat({0x12, 0x34}, fw),
+             {static_cast<std::uint8_t>(Crc16Of(fw) & 0xFF), static_cast<std::uint8_t>(Crc16Of(fw) >> 8)}),
+         {'1'},
+         "true",
+         "false",
+         Bytes{'0'}},
+        {"RestartFirmware",
+         [](Comms& c) { return Str(c.RestartFirmware()); },
+         {0xD1, 0xE0},
+         {'2'},
+         "true",
+         "true",
          Bytes{'1'}},
     };
 }
@@ -616,11 +735,13 @@ TEST(CommsStaleRecords, AFreshStartDropsRecordsOfTheEarlierRun) {
         std::function<void(Comms&, FakeHid&)> start;
     };
     const Case cases[] = {
-        {"reopen", [](Comms& c, FakeHid&) {
+        {"reopen",
+         [](Comms& c, FakeHid&) {
              c.Comms_ShutDown();
              EXPECT_TRUE(c.Comms_Open());
          }},
-        {"start logging", [](Comms& c, FakeHid& h) {
+        {"start logging",
+         [](Comms& c, FakeHid& h) {
              h.Script({{'1'}});
              EXPECT_TRUE(c.DataLog_StartDeviceLogging());
          }},
@@ -635,7 +756,7 @@ TEST(CommsStaleRecords, AFreshStartDropsRecordsOfTheEarlierRun) {
         ASSERT_TRUE(link.DataLog_Configure({0x30, 0x31}, {1, 2}));
         h.Queue(FrameReply(DATALOG, Iota(7, 40))); // a record of the earlier run, still queued
         h.Script({{'1'}});
-        ASSERT_TRUE(link.DataLog_KeepAlive()); // files it into the data-log ring on the way
+        ASSERT_TRUE(link.DataLog_KeepAlive());     // files it into the data-log ring on the way
         h.Queue(FrameReply(DATALOG, Iota(7, 50))); // and one more in the driver's queue
         c.start(link, h);
         EXPECT_TRUE(link.DataLog_Download().empty());
@@ -720,9 +841,10 @@ TEST(CheckDevice, ExplainsAMissingOrSilentDevice) {
         bool ok;
         std::string start;
     };
-    const Case cases[] = {{false, false, false, "No Kestrovane device found."},
-                          {true, false, false, "The Kestrovane device is connected to the USB port but is not responding."},
-                          {true, true, true, ""}};
+    const Case cases[] = {
+        {false, false, false, "No Kestrovane device found."},
+        {true, false, false, "The Kestrovane device is connected to the USB port but is not responding."},
+        {true, true, true, ""}};
     for (const Case& c : cases) {
         FakeClock clock;
         FakeHid hid{clock};
@@ -895,7 +1017,10 @@ TEST(TracePath, SwitchedOnBySettingOnly) {
     comms.EnableTrace(""); // writes what was collected, into the cache folder set above
     EXPECT_TRUE(std::ifstream(cache + "/kestrovane/devicetrace.txt").good());
     std::filesystem::remove_all(cache);
-    if (old) setenv("XDG_CACHE_HOME", saved.c_str(), 1); else unsetenv("XDG_CACHE_HOME");
+    if (old)
+        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CACHE_HOME");
 }
 
 TEST(TracePath, FollowsTheUsersCacheFolder) {
@@ -905,7 +1030,10 @@ TEST(TracePath, FollowsTheUsersCacheFolder) {
     EXPECT_EQ(DefaultTracePath(), "/tmp/kv-cache-test/kestrovane/devicetrace.txt");
     setenv("XDG_CACHE_HOME", "relative", 1); // not absolute: ignored
     EXPECT_NE(DefaultTracePath().rfind("relative", 0), 0u);
-    if (old) setenv("XDG_CACHE_HOME", saved.c_str(), 1); else unsetenv("XDG_CACHE_HOME");
+    if (old)
+        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
+    else
+        unsetenv("XDG_CACHE_HOME");
 }
 
 } // namespace

@@ -119,7 +119,8 @@ Bytes UnitImage(int ecuType) {
     const std::string marker = "MRX-D";
     const std::size_t at = ecuType == 1 ? 16368 : 16352;
     for (std::size_t i = 0; i < 5; ++i) b[at + i] = static_cast<std::uint8_t>(marker[i]);
-    if (ecuType == 1) for (std::size_t i = 0; i < 5; ++i) b[16352 + i] = 0xFF;
+    if (ecuType == 1)
+        for (std::size_t i = 0; i < 5; ++i) b[16352 + i] = 0xFF;
     return b;
 }
 
@@ -182,9 +183,9 @@ TEST_F(TransferTest, LoadGuidesTheIgnitionOffAndOnAgain) {
     device.detectStatus = [](std::int64_t t) { return t >= 8000 ? 1 : 0; };
     EPROM image = LoadedImage(1);
     EXPECT_EQ(image.LoadToEmulator(), "");
-    EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition OFF|1",
-                                                    "Ignition is off. Waiting for ECUs to power down.|60",
-                                                    "Turn ignition ON|1", "Loading|256", "Verifying|256"}));
+    EXPECT_EQ(Captions(),
+              (std::vector<std::string>{"Turn ignition OFF|1", "Ignition is off. Waiting for ECUs to power down.|60",
+                                        "Turn ignition ON|1", "Loading|256", "Verifying|256"}));
     EXPECT_EQ(prompt.log, (std::vector<std::string>{"off", "end", "on", "end"}));
     EXPECT_EQ(device.written.size(), 256u);
     EXPECT_GE(clock.now - device.start, 8000);
@@ -195,11 +196,10 @@ TEST_F(TransferTest, IgnitionBackOnDuringThePowerDownWaitStartsOver) {
     device.detectStatus = [](std::int64_t t) { return t >= 12000 ? 1 : 0; };
     EPROM image = LoadedImage(1);
     EXPECT_EQ(image.LoadToEmulator(), "");
-    EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition OFF|1",
-                                                    "Ignition is off. Waiting for ECUs to power down.|60",
-                                                    "Turn ignition OFF|1",
-                                                    "Ignition is off. Waiting for ECUs to power down.|60",
-                                                    "Turn ignition ON|1", "Loading|256", "Verifying|256"}));
+    EXPECT_EQ(Captions(),
+              (std::vector<std::string>{"Turn ignition OFF|1", "Ignition is off. Waiting for ECUs to power down.|60",
+                                        "Turn ignition OFF|1", "Ignition is off. Waiting for ECUs to power down.|60",
+                                        "Turn ignition ON|1", "Loading|256", "Verifying|256"}));
     EXPECT_EQ(prompt.log, (std::vector<std::string>{"off", "end", "off", "end", "on", "end"}));
 }
 
@@ -279,8 +279,7 @@ TEST_F(TransferTest, LoadFailures) {
         {"block refused eight times", [](ScriptedDevice& d) { d.acceptWrite = [](int a, int) { return a != 640; }; },
          "Connection to ECU lost. The EPROM Module holds a partial image: the ECU must not be started until the "
          "image has been loaded again."},
-        {"device silent during detection",
-         [](ScriptedDevice& d) { d.detectStatus = [](std::int64_t) { return -1; }; },
+        {"device silent during detection", [](ScriptedDevice& d) { d.detectStatus = [](std::int64_t) { return -1; }; },
          "Kestrovane device not responding"},
         {"detection cannot start", [](ScriptedDevice& d) { d.detectStartOk = false; },
          "Kestrovane device not responding"},
@@ -440,7 +439,9 @@ TEST_F(TransferTest, StartUpChannelReadRetriesEachBlockUpToTenTimes) {
         bool selectOk;
         std::string message;
     };
-    const Case cases[] = {{0, true, ""}, {9, true, ""}, {10, true, "Lost connection to EZK ECU"},
+    const Case cases[] = {{0, true, ""},
+                          {9, true, ""},
+                          {10, true, "Lost connection to EZK ECU"},
                           {0, false, "Failed to connect EZK ECU"}};
     for (const Case& c : cases) {
         FakeClock clk;

@@ -44,23 +44,84 @@ TEST(FirmwareContainer, Checks) {
     };
     std::vector<Case> cases = {
         {"good file", good, true, true},
-        {"kind 2", Resealed([&] { Bytes d = good; d[16] = 2; return d; }()), true, true},
-        {"kind 3", Resealed([&] { Bytes d = good; d[16] = 3; return d; }()), true, false},
-        {"kind 0", Resealed([&] { Bytes d = good; d[16] = 0; return d; }()), true, false},
-        {"file one byte longer", [&] { Bytes d = good; d.push_back(0xFF); return d; }(), true, false},
+        {"kind 2", Resealed([&] {
+             Bytes d = good;
+             d[16] = 2;
+             return d;
+         }()),
+         true, true},
+        {"kind 3", Resealed([&] {
+             Bytes d = good;
+             d[16] = 3;
+             return d;
+         }()),
+         true, false},
+        {"kind 0", Resealed([&] {
+             Bytes d = good;
+             d[16] = 0;
+             return d;
+         }()),
+         true, false},
+        {"file one byte longer",
+         [&] {
+             Bytes d = good;
+             d.push_back(0xFF);
+             return d;
+         }(),
+         true, false},
         {"file one byte shorter", Bytes(good.begin(), good.end() - 1), true, false},
         {"embedded image padded", BuildFirmwareContainer(Payload(300), 1, "6.003", 400), false, true},
         {"embedded image cut short", Bytes(good.begin(), good.end() - 1), false, false},
-        {"wrong checksum", [&] { Bytes d = good; d[12] ^= 1; return d; }(), true, false},
-        {"payload byte changed", [&] { Bytes d = good; d[200] ^= 0x80; return d; }(), true, false},
-        {"checksum high bytes ignored", [&] { Bytes d = good; d[14] = 0x77; d[15] = 0x88; return d; }(), true, true},
-        {"bad tag", Resealed([&] { Bytes d = good; d[6] = 0xF2; return d; }()), true, false},
-        {"payload past the end", Resealed([&] { Bytes d = good; SetU32(d, 29, 301); return d; }()), true, false},
-        {"payload bounds overflow", Resealed([&] { Bytes d = good; SetU32(d, 25, 0xFFFFFFF0u); SetU32(d, 29, 0x20); return d; }()), true, false},
+        {"wrong checksum",
+         [&] {
+             Bytes d = good;
+             d[12] ^= 1;
+             return d;
+         }(),
+         true, false},
+        {"payload byte changed",
+         [&] {
+             Bytes d = good;
+             d[200] ^= 0x80;
+             return d;
+         }(),
+         true, false},
+        {"checksum high bytes ignored",
+         [&] {
+             Bytes d = good;
+             d[14] = 0x77;
+             d[15] = 0x88;
+             return d;
+         }(),
+         true, true},
+        {"bad tag", Resealed([&] {
+             Bytes d = good;
+             d[6] = 0xF2;
+             return d;
+         }()),
+         true, false},
+        {"payload past the end", Resealed([&] {
+             Bytes d = good;
+             SetU32(d, 29, 301);
+             return d;
+         }()),
+         true, false},
+        {"payload bounds overflow", Resealed([&] {
+             Bytes d = good;
+             SetU32(d, 25, 0xFFFFFFF0u);
+             SetU32(d, 29, 0x20);
+             return d;
+         }()),
+         true, false},
         {"header only", Bytes(good.begin(), good.begin() + 20), true, false},
         {"empty", Bytes{}, true, false},
         {"empty payload", BuildFirmwareContainer(Bytes{}, 1, "6.003"), true, false},
-        {"payload length zero", Resealed([&] { Bytes d = good; SetU32(d, 29, 0); return d; }()), true, false},
+        {"payload length zero", Resealed([&] {
+             Bytes d = good;
+             SetU32(d, 29, 0);
+             return d;
+         }()),
+         true, false},
     };
     for (const Case& c : cases) EXPECT_EQ(CheckFirmwareBytes(c.data, c.exact, nullptr), c.ok) << c.name;
 }
@@ -102,7 +163,7 @@ TEST(VersionCompare, OrdinalText) {
         bool below;
     };
     const Case cases[] = {{"6.002", "6.003", true}, {"6.003", "6.003", false}, {"6.1", "6.003", false},
-                          {"", "6.003", true},      {"0.95", "1.00", true},     {"1.00", "1.00", false},
+                          {"", "6.003", true},      {"0.95", "1.00", true},    {"1.00", "1.00", false},
                           {"10.0", "6.003", true},  {"A", "1.00", false}};
     for (const Case& c : cases) EXPECT_EQ(VersionBelow(c.a, c.b), c.below) << c.a << " vs " << c.b;
 }
@@ -119,8 +180,8 @@ protected:
     std::string WriteTemp(const Bytes& data) {
         const std::string path = ::testing::TempDir() + "/kv_fw_test_" +
                                  ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".dat";
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
-                                                    static_cast<std::streamsize>(data.size()));
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
         return path;
     }
     std::vector<std::string> Captions() const {
@@ -218,8 +279,7 @@ TEST_F(FirmwareTest, ModuleFirmwareGoesAs254BlocksThenTheModuleRestarts) {
         EXPECT_EQ(block, Bytes(image.begin() + address, image.begin() + address + 64)) << address;
     EXPECT_EQ(device.pemBlocks.rbegin()->first, 16192);
     EXPECT_EQ(polls, 4);
-    EXPECT_EQ(device.commands,
-              (std::vector<std::string>{"pem-update", "detect-start", "detect-stop", "select"}));
+    EXPECT_EQ(device.commands, (std::vector<std::string>{"pem-update", "detect-start", "detect-stop", "select"}));
     EXPECT_EQ(Captions(), (std::vector<std::string>{"Loading EPROM Module firmware|254", "Updating firmware|21"}));
     EXPECT_FALSE(dialogs.progressVisible);
 }
@@ -358,8 +418,11 @@ TEST_F(FirmwareTest, ToolsUpgradeFromFile) {
     Bytes corrupt = BuildFirmwareContainer(Payload(600), 1, "6.003");
     corrupt.push_back(0);
     const Case cases[] = {
-        {"good file", BuildFirmwareContainer(Payload(600), 1, "6.003"), {MsgResult::Yes},
-         "Firmware succesfully updated.", 3},
+        {"good file",
+         BuildFirmwareContainer(Payload(600), 1, "6.003"),
+         {MsgResult::Yes},
+         "Firmware succesfully updated.",
+         3},
         {"declined", BuildFirmwareContainer(Payload(600), 1, "6.003"), {MsgResult::No}, "", 0},
         {"corrupt file", corrupt, {}, "The selected file is not a firmware .dat file or is corrupted.", 0},
         {"missing file", std::nullopt, {}, "Failed to open file!", 0},
@@ -466,8 +529,8 @@ TEST_F(FirmwareTest, ToolsUpgradeWarnsWhileTheIgnitionIsOn) {
         bool warned;
         bool fileAsked;
     };
-    const Case cases[] = {{true, MsgResult::No, true, false}, {true, MsgResult::Yes, true, true},
-                          {false, MsgResult::No, false, true}};
+    const Case cases[] = {
+        {true, MsgResult::No, true, false}, {true, MsgResult::Yes, true, true}, {false, MsgResult::No, false, true}};
     for (const Case& c : cases) {
         device.ignitionOn = c.ignition;
         dialogs.log.clear();

@@ -120,9 +120,15 @@ private:
             commands.push_back("pem-update");
             Reply({static_cast<std::uint8_t>(pemUpdateStartOk ? '1' : '0')});
             break;
-        case 0x82: commands.push_back("detect-start"); Reply({'1'}); break;
+        case 0x82:
+            commands.push_back("detect-start");
+            Reply({'1'});
+            break;
         case 0x8B: Reply({static_cast<std::uint8_t>(detectStatus(detectPolls++))}); break;
-        case 0x8C: commands.push_back("detect-stop"); Reply({'1'}); break;
+        case 0x8C:
+            commands.push_back("detect-stop");
+            Reply({'1'});
+            break;
         case 0x95:
             commands.push_back("select");
             Reply({static_cast<std::uint8_t>(selectOk ? '1' : '0')});

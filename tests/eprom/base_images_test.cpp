@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -105,12 +105,11 @@ TEST_P(BaseImageIdentity, HasNoErasedArea) {
     EXPECT_LT(longest, 16u);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllBaseImages, BaseImageIdentity, ::testing::ValuesIn(kIdentities),
-                         [](const auto& info) {
-                             std::string n = info.param.name;
-                             std::replace(n.begin(), n.end(), '-', '_');
-                             return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(AllBaseImages, BaseImageIdentity, ::testing::ValuesIn(kIdentities), [](const auto& info) {
+    std::string n = info.param.name;
+    std::replace(n.begin(), n.end(), '-', '_');
+    return n;
+});
 
 TEST(BaseImageCatalogue, EveryListedNameHasAResource) {
     std::vector<std::string> expected;
@@ -139,22 +138,22 @@ TEST_P(BaseImageMarkers, HoldTheirBytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     AllBaseImages, BaseImageMarkers,
-    ::testing::Values(
-        MarkerBytes{"MRX_LH22_USA", 4057, {'M', 'U', 1}}, MarkerBytes{"MRX_LH22_EURO", 4057, {'M', 'E', 1}},
-        MarkerBytes{"EZF_USA", 1790, {'M', 1}}, MarkerBytes{"EZF_EURO", 1790, {'M', 1}},
-        MarkerBytes{"MRX_D", 16367, {8, 'M', 'R', 'X', '-', 'D'}},
-        MarkerBytes{"EZK_D-S4", 16352, {'M', 'R', 'X', '-', 'D', 8, 'S', '4', 0xFF, 0xFF, 0xFF, 0}},
-        MarkerBytes{"EZK_D-GT", 16358, {'G', 'T', 0xFF, 0xFF, 0xFF, 0}},
-        MarkerBytes{"EZK_D-GTS", 16358, {'G', 'T', 'S', 0xFF, 0xFF, 0}},
-        MarkerBytes{"EZK_D-S4-SUPERMAF", 16358, {'S', '4', 0xFF, 0xFF, 0xFF, 1}},
-        MarkerBytes{"EZK_D-GT-SUPERMAF", 16358, {'G', 'T', 0xFF, 0xFF, 0xFF, 1}},
-        MarkerBytes{"EZK_D-GTS-SUPERMAF", 16358, {'G', 'T', 'S', 0xFF, 0xFF, 1}},
-        // device values of the patch lists and the disabled fixed-idle-valve code switch
-        MarkerBytes{"MRX_D", 1108, {229, 53, -1, 229, 52}}, MarkerBytes{"MRX_D", 84, {176}},
-        MarkerBytes{"MRX_D", 11302, {176}}, MarkerBytes{"MRX_D", 12462, {1}}, MarkerBytes{"MRX_D", 9575, {0, 0}},
-        MarkerBytes{"MRX_D", 10065, {0, 0}}, MarkerBytes{"MRX_D", 10104, {0, 0}},
-        MarkerBytes{"EZK_D-GT", 1233, {62, 240}}, MarkerBytes{"EZK_D-GT", 1087, {176}},
-        MarkerBytes{"EZK_D-GT", 3058, {'n'}}));
+    ::testing::Values(MarkerBytes{"MRX_LH22_USA", 4057, {'M', 'U', 1}},
+                      MarkerBytes{"MRX_LH22_EURO", 4057, {'M', 'E', 1}}, MarkerBytes{"EZF_USA", 1790, {'M', 1}},
+                      MarkerBytes{"EZF_EURO", 1790, {'M', 1}},
+                      MarkerBytes{"MRX_D", 16367, {8, 'M', 'R', 'X', '-', 'D'}},
+                      MarkerBytes{"EZK_D-S4", 16352, {'M', 'R', 'X', '-', 'D', 8, 'S', '4', 0xFF, 0xFF, 0xFF, 0}},
+                      MarkerBytes{"EZK_D-GT", 16358, {'G', 'T', 0xFF, 0xFF, 0xFF, 0}},
+                      MarkerBytes{"EZK_D-GTS", 16358, {'G', 'T', 'S', 0xFF, 0xFF, 0}},
+                      MarkerBytes{"EZK_D-S4-SUPERMAF", 16358, {'S', '4', 0xFF, 0xFF, 0xFF, 1}},
+                      MarkerBytes{"EZK_D-GT-SUPERMAF", 16358, {'G', 'T', 0xFF, 0xFF, 0xFF, 1}},
+                      MarkerBytes{"EZK_D-GTS-SUPERMAF", 16358, {'G', 'T', 'S', 0xFF, 0xFF, 1}},
+                      // device values of the patch lists and the disabled fixed-idle-valve code switch
+                      MarkerBytes{"MRX_D", 1108, {229, 53, -1, 229, 52}}, MarkerBytes{"MRX_D", 84, {176}},
+                      MarkerBytes{"MRX_D", 11302, {176}}, MarkerBytes{"MRX_D", 12462, {1}},
+                      MarkerBytes{"MRX_D", 9575, {0, 0}}, MarkerBytes{"MRX_D", 10065, {0, 0}},
+                      MarkerBytes{"MRX_D", 10104, {0, 0}}, MarkerBytes{"EZK_D-GT", 1233, {62, 240}},
+                      MarkerBytes{"EZK_D-GT", 1087, {176}}, MarkerBytes{"EZK_D-GT", 3058, {'n'}}));
 
 // ---------------------------------------------------------------------------------------------
 // Packed form
@@ -322,9 +321,11 @@ TEST_P(LH23Base, ParametersHoldStockSettings) {
     EXPECT_EQ(image.ReadWord(image.GetEPROMAddress(11)), 1575) << "4.2 ms cranking";
     EXPECT_EQ(image.ReadWord(image.GetEPROMAddress(12)), 1575);
     const std::array<int, 9> opening = {2589, 1704, 1284, 879, 538, 414, 354, 290, 242};
-    for (int k = 0; k < 9; ++k) EXPECT_EQ(image.ReadWord(image.GetEPROMAddress(13) + 2 * k), opening[static_cast<std::size_t>(k)]);
+    for (int k = 0; k < 9; ++k)
+        EXPECT_EQ(image.ReadWord(image.GetEPROMAddress(13) + 2 * k), opening[static_cast<std::size_t>(k)]);
     const auto& idle = LH23ReferenceTable(1);
-    for (int i = 0; i < 32; ++i) EXPECT_EQ(image.ReadByte(image.GetEPROMAddress(19) + i), idle[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < 32; ++i)
+        EXPECT_EQ(image.ReadByte(image.GetEPROMAddress(19) + i), idle[static_cast<std::size_t>(i)]);
     EXPECT_FALSE(image.LH23_IsFixedISVPWEnabled());
     EXPECT_EQ(image.LH23_GetFixedISVPW(), 1920);
     const int flapThreshold = param(10);
@@ -523,7 +524,8 @@ TEST_P(LH22Base, ParametersHoldStockSettings) {
     EXPECT_NEAR(((opening / 256.0) + 130) / 559200 * 1000, 0.55, 0.01);
     EXPECT_TRUE(param(53) == 0xA7 || param(53) == 0x97);
     const std::array<int, 9> table = {7, 7, 7, 9, 12, 14, 26, 26, 26};
-    for (int i = 0; i < 9; ++i) EXPECT_EQ(image.ReadByte(image.GetEPROMAddress(54) + i), table[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(image.ReadByte(image.GetEPROMAddress(54) + i), table[static_cast<std::size_t>(i)]);
     EXPECT_EQ(image.LH22_IsO2LoopEnabled(), std::string(GetParam()) == "MRX_LH22_USA") << "oxygen loop on US cars";
 }
 

@@ -156,16 +156,16 @@ TEST_P(SaveFormats, ImageFillsTheFileBackToBackAndLoadsAgain) {
         << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, SaveFormats,
-    testing::Values(SaveCase{"16 kB as 27C128", Filled(), FileFormat::EPROM27C128, 1, 16384},
-                    SaveCase{"16 kB as 27C256", Filled(), FileFormat::EPROM27C256, 2, 32768},
-                    SaveCase{"16 kB as 27C512", Filled(), FileFormat::EPROM27C512, 4, 65536},
-                    SaveCase{"LH 2.2 as 27C32", LH22Image(), FileFormat::EPROM27C32, 1, 4096},
-                    SaveCase{"LH 2.2 as 27C128", LH22Image(), FileFormat::EPROM27C128, 4, 16384},
-                    SaveCase{"EZF as 27C32", EZFImage(), FileFormat::EPROM27C32, 2, 4096},
-                    SaveCase{"EZF as 27C256", EZFImage(), FileFormat::EPROM27C256, 16, 32768},
-                    SaveCase{"unknown 4 kB image as 27C32", Filled(4096), FileFormat::EPROM27C32, 1, 4096}));
+INSTANTIATE_TEST_SUITE_P(Files, SaveFormats,
+                         testing::Values(SaveCase{"16 kB as 27C128", Filled(), FileFormat::EPROM27C128, 1, 16384},
+                                         SaveCase{"16 kB as 27C256", Filled(), FileFormat::EPROM27C256, 2, 32768},
+                                         SaveCase{"16 kB as 27C512", Filled(), FileFormat::EPROM27C512, 4, 65536},
+                                         SaveCase{"LH 2.2 as 27C32", LH22Image(), FileFormat::EPROM27C32, 1, 4096},
+                                         SaveCase{"LH 2.2 as 27C128", LH22Image(), FileFormat::EPROM27C128, 4, 16384},
+                                         SaveCase{"EZF as 27C32", EZFImage(), FileFormat::EPROM27C32, 2, 4096},
+                                         SaveCase{"EZF as 27C256", EZFImage(), FileFormat::EPROM27C256, 16, 32768},
+                                         SaveCase{"unknown 4 kB image as 27C32", Filled(4096), FileFormat::EPROM27C32,
+                                                  1, 4096}));
 
 TEST(Container, SaveFormatFallsBackToTheFilesFormatThenTo27C256) {
     TempDir dir;
@@ -219,7 +219,8 @@ TEST_P(SmallImageCopies, EditsReachEveryCopyInMemoryAndInTheSavedFile) {
     Bytes edited = c.image;
     image.WriteByte(5, 0x21);
     image.WriteWord(40, 0x4321);
-    image.WriteBlock(static_cast<std::int32_t>(c.image.size()) - 2, {0x31, 0x32, 0x33}); // its last byte is past the image
+    image.WriteBlock(static_cast<std::int32_t>(c.image.size()) - 2,
+                     {0x31, 0x32, 0x33}); // its last byte is past the image
     edited[5] = 0x21;
     edited[40] = 0x43;
     edited[41] = 0x21;
@@ -239,20 +240,19 @@ TEST_P(SmallImageCopies, EditsReachEveryCopyInMemoryAndInTheSavedFile) {
     EXPECT_FALSE(image.HasBeenModified()) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, SmallImageCopies,
-    testing::Values(CopiesCase{"LH 2.2 27C32 kept", LH22Image(), 1, 4096, 1, 4096},
-                    CopiesCase{"LH 2.2 27C128 kept", LH22Image(), 2, 16384, 2, 16384},
-                    CopiesCase{"LH 2.2 27C256 kept", LH22Image(), 3, 32768, 3, 32768},
-                    CopiesCase{"LH 2.2 27C512 kept", LH22Image('E'), 4, 65536, 4, 65536},
-                    CopiesCase{"LH 2.2 27C32 to 27C256", LH22Image(), 1, 4096, 3, 32768},
-                    CopiesCase{"LH 2.2 27C512 to 27C32", LH22Image(), 4, 65536, 1, 4096},
-                    CopiesCase{"EZF 27C32 kept", EZFImage(), 1, 4096, 1, 4096},
-                    CopiesCase{"EZF 27C128 kept", EZFImage(), 2, 16384, 2, 16384},
-                    CopiesCase{"EZF 27C256 kept", EZFImage(), 3, 32768, 3, 32768},
-                    CopiesCase{"EZF 27C512 kept", EZFImage(), 4, 65536, 4, 65536},
-                    CopiesCase{"EZF 27C128 to 27C32", EZFImage(), 2, 16384, 1, 4096},
-                    CopiesCase{"EZF 27C32 to 27C512", EZFImage(), 1, 4096, 4, 65536}));
+INSTANTIATE_TEST_SUITE_P(Files, SmallImageCopies,
+                         testing::Values(CopiesCase{"LH 2.2 27C32 kept", LH22Image(), 1, 4096, 1, 4096},
+                                         CopiesCase{"LH 2.2 27C128 kept", LH22Image(), 2, 16384, 2, 16384},
+                                         CopiesCase{"LH 2.2 27C256 kept", LH22Image(), 3, 32768, 3, 32768},
+                                         CopiesCase{"LH 2.2 27C512 kept", LH22Image('E'), 4, 65536, 4, 65536},
+                                         CopiesCase{"LH 2.2 27C32 to 27C256", LH22Image(), 1, 4096, 3, 32768},
+                                         CopiesCase{"LH 2.2 27C512 to 27C32", LH22Image(), 4, 65536, 1, 4096},
+                                         CopiesCase{"EZF 27C32 kept", EZFImage(), 1, 4096, 1, 4096},
+                                         CopiesCase{"EZF 27C128 kept", EZFImage(), 2, 16384, 2, 16384},
+                                         CopiesCase{"EZF 27C256 kept", EZFImage(), 3, 32768, 3, 32768},
+                                         CopiesCase{"EZF 27C512 kept", EZFImage(), 4, 65536, 4, 65536},
+                                         CopiesCase{"EZF 27C128 to 27C32", EZFImage(), 2, 16384, 1, 4096},
+                                         CopiesCase{"EZF 27C32 to 27C512", EZFImage(), 1, 4096, 4, 65536}));
 
 TEST(Container, SmallImageSavesTheShownCopyIntoEveryPlace) {
     // A file whose copies differ outside the markers: the program shows and edits the first copy,
@@ -327,10 +327,10 @@ TEST(Container, SaveThroughALinkWritesItsTargetAndKeepsItsPermissions) {
         bool targetExists;
         fs::perms mode;
     };
-    const Case cases[] = {{"link to a private file", true, fs::perms::owner_read | fs::perms::owner_write},
-                          {"link to a group-readable file", true,
-                           fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read},
-                          {"link to a file not yet there", false, fs::perms::none}};
+    const Case cases[] = {
+        {"link to a private file", true, fs::perms::owner_read | fs::perms::owner_write},
+        {"link to a group-readable file", true, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read},
+        {"link to a file not yet there", false, fs::perms::none}};
     EPROM image;
     image.LoadFromArray(LH23Image());
     image.WriteByte(100, 0x42);
@@ -398,7 +398,7 @@ TEST(Container, FilePatchesGoToTheFileAndDevicePatchesStayInMemory) {
     EPROM image;
     image.LoadFromArray(LH23Image());
     // kind 3: (address, device value, file value)
-    const int patches[][3] = {{12462, 1, 0},    {84, 176, 144},   {11302, 176, 144}, {9575, 0, 194}, {9576, 0, 177},
+    const int patches[][3] = {{12462, 1, 0},   {84, 176, 144},  {11302, 176, 144}, {9575, 0, 194}, {9576, 0, 177},
                               {10065, 0, 194}, {10066, 0, 177}, {10104, 0, 194},   {10105, 0, 177}};
     for (const auto& p : patches) EXPECT_EQ(image.ReadByte(p[0]), p[1]) << p[0];
     EXPECT_FALSE(image.HasBeenModified()); // patches touch both buffers
@@ -507,8 +507,8 @@ TEST_P(WriteThrough, EditsReachTheUnitOnlyWhenDeviceIOIsOnForLHAndEZK) {
     image.WriteByte(300, 0x11);
     image.WriteWord(302, 0x2233);
     image.WriteBlock(400, {1, 2, 3});
-    image.WriteByte(-5, 0x99);       // outside: nothing sent
-    image.WriteBlock(1000000, {1});  // outside: nothing sent
+    image.WriteByte(-5, 0x99);      // outside: nothing sent
+    image.WriteBlock(1000000, {1}); // outside: nothing sent
 
     EXPECT_EQ(image.ReadByte(300), 0x11) << c.what;
     EXPECT_EQ(image.ReadWord(302), 0x2233) << c.what;

@@ -8,11 +8,11 @@
 
 #include <atomic>
 #include <concepts>
-#include <ostream>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -144,12 +144,10 @@ namespace {
 
 // Parameterised cases print as their description.
 template <typename T>
-    requires requires(const T& t) {
-        { t.what } -> std::convertible_to<const char*>;
-    }
-void PrintTo(const T& c, std::ostream* os) {
-    *os << c.what;
+requires requires(const T& t) {
+    { t.what } -> std::convertible_to<const char*>;
 }
+void PrintTo(const T& c, std::ostream* os) { *os << c.what; }
 
 } // namespace
 

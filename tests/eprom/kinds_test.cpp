@@ -93,21 +93,21 @@ TEST_P(KindIdentity, KindTableValues) {
     EXPECT_EQ(image.GetRevision(), c.revision) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Kinds, KindIdentity,
-    testing::Values(
-        IdentityCase{"unknown", Filled(), "", 0, 0, 1, 16384, 0, 0},
-        IdentityCase{"LH Type A", With(Filled(), 16368, kLHMarkerTypeA), "928 LH S4/GT/GTS Dravenholt Type A", 1, 1,
-                     1, 16384, 0, 0},
-        IdentityCase{"LH Type C", With(Filled(), 16200, "MRX-C"), "928 LH S4/GT/GTS Dravenholt Type C", 1, 1, 2,
-                     16384, 0, 0},
-        IdentityCase{"LH 2.3", LH23Image(5), "928 LH S4/GT/GTS", 1, 1, 1, 16384, 0, 5},
-        IdentityCase{"EZK Type A", With(Filled(), 16352, "MRX-A"), "928 EZK S4/GT/GTS Dravenholt Type A", 2, 2, 1,
-                     16384, 0, 0},
-        IdentityCase{"EZK", EZKImage(7), "928 EZK S4/GT/GTS", 2, 2, 1, 16384, 0, 7},
-        IdentityCase{"LH 2.2 USA", LH22Image('U', 3), "928 LH '85 - '86 32-valve USA", 3, 1, 1, 4096, 12288, 3},
-        IdentityCase{"LH 2.2 Euro", LH22Image('E', 1), "928 LH S2 16-valve Euro", 3, 1, 1, 4096, 12288, 1},
-        IdentityCase{"EZF", EZFImage(2), "928 EZF", 4, 2, 1, 2048, 14336, 2}));
+INSTANTIATE_TEST_SUITE_P(Kinds, KindIdentity,
+                         testing::Values(IdentityCase{"unknown", Filled(), "", 0, 0, 1, 16384, 0, 0},
+                                         IdentityCase{"LH Type A", With(Filled(), 16368, kLHMarkerTypeA),
+                                                      "928 LH S4/GT/GTS Dravenholt Type A", 1, 1, 1, 16384, 0, 0},
+                                         IdentityCase{"LH Type C", With(Filled(), 16200, "MRX-C"),
+                                                      "928 LH S4/GT/GTS Dravenholt Type C", 1, 1, 2, 16384, 0, 0},
+                                         IdentityCase{"LH 2.3", LH23Image(5), "928 LH S4/GT/GTS", 1, 1, 1, 16384, 0, 5},
+                                         IdentityCase{"EZK Type A", With(Filled(), 16352, "MRX-A"),
+                                                      "928 EZK S4/GT/GTS Dravenholt Type A", 2, 2, 1, 16384, 0, 0},
+                                         IdentityCase{"EZK", EZKImage(7), "928 EZK S4/GT/GTS", 2, 2, 1, 16384, 0, 7},
+                                         IdentityCase{"LH 2.2 USA", LH22Image('U', 3), "928 LH '85 - '86 32-valve USA",
+                                                      3, 1, 1, 4096, 12288, 3},
+                                         IdentityCase{"LH 2.2 Euro", LH22Image('E', 1), "928 LH S2 16-valve Euro", 3, 1,
+                                                      1, 4096, 12288, 1},
+                                         IdentityCase{"EZF", EZFImage(2), "928 EZF", 4, 2, 1, 2048, 14336, 2}));
 
 TEST(Kinds, MAFTypeAndBaseMapsName) {
     EPROM lh;
@@ -127,7 +127,10 @@ TEST(Kinds, MAFTypeAndBaseMapsName) {
                              {"GTS  ", 0, "GTS", "Standard MAF"},
                              {std::string("\xFFS4\xFF\xFF", 5), 2, "S4", "Standard MAF"},
                              {std::string("\xFF\xFF\xFF\xFF\xFF", 5), 0xFF, "", "Standard MAF"},
-                             {std::string("A\xFF" "B\xFF\xFF", 5), 1, "A B", "SuperMAF"}};
+                             {std::string("A\xFF"
+                                          "B\xFF\xFF",
+                                          5),
+                              1, "A B", "SuperMAF"}};
     for (const auto& c : cases) {
         Bytes bytes = EZKImage();
         Put(bytes, 16358, c.nameBytes);
@@ -182,8 +185,7 @@ TEST_P(DeviceWindow, DeviceLoadFindsTheMarkerAtTheWindowAndExtractsTheImage) {
 INSTANTIATE_TEST_SUITE_P(Windows, DeviceWindow,
                          testing::Values(WindowCase{"LH 2.2 Euro", LH22Image('E', 2), 12288, 7},
                                          WindowCase{"EZF", EZFImage(3), 14336, 8},
-                                         WindowCase{"LH 2.3", LH23Image(), 0, 3},
-                                         WindowCase{"EZK", EZKImage(), 0, 5}));
+                                         WindowCase{"LH 2.3", LH23Image(), 0, 3}, WindowCase{"EZK", EZKImage(), 0, 5}));
 
 TEST(Kinds, TablesOfAnEarlierKindStayForKindsWithoutTables) {
     EPROM image;

@@ -51,22 +51,21 @@ Bytes EZF() { return EZFImage(); }
 
 INSTANTIATE_TEST_SUITE_P(
     Creator1, CellAddressing,
-    testing::Values(
-        CellCase{"LH main map", LH23, {}, 1, 5, 3, 13568 + 5 + 48, false},
-        CellCase{"LH second main map", LH23, {}, 2, 15, 15, 13824 + 15 + 240, false},
-        CellCase{"LH air-flow map of words", LH23, {}, 3, 2, 1, 13056 + 4 + 32, true},
-        // LH curves start with their axis block: unused byte, n, n steps
-        CellCase{"LH curve after its axis block", LH23, {{14201, 5}}, 4, 2, 0, 14200 + 7 + 2, false},
-        CellCase{"LH curve with an empty block", LH23, {{14681, 0}}, 11, 0, 0, 14680 + 2, false},
-        CellCase{"EZK main map", EZK, {}, 16, 3, 2, 4131, false},
-        CellCase{"EZK curve: no block skipping outside LH 2.3", EZK, {}, 19, 4, 0, 4884, false},
-        CellCase{"EZK reversed curve, first cell", EZK, {}, 14, 0, 0, 4495, false},
-        CellCase{"EZK reversed curve, last cell", EZK, {}, 14, 14, 0, 4481, false},
-        CellCase{"EZK reversed curve, second row", EZK, {}, 13, 2, 1, 4496 + 16 + 12 + 1, false},
-        CellCase{"EZK reversed curve, map 15", EZK, {}, 15, 7, 0, 4512 + 7 + 1, false},
-        CellCase{"EZF map", EZF, {}, 33, 1, 2, 768 + 1 + 32, false},
-        CellCase{"EZF curve", EZF, {}, 36, 2, 0, 1684, false},
-        CellCase{"LH 2.2 curve", LH22, {}, 31, 8, 0, 2103 + 8, false}));
+    testing::Values(CellCase{"LH main map", LH23, {}, 1, 5, 3, 13568 + 5 + 48, false},
+                    CellCase{"LH second main map", LH23, {}, 2, 15, 15, 13824 + 15 + 240, false},
+                    CellCase{"LH air-flow map of words", LH23, {}, 3, 2, 1, 13056 + 4 + 32, true},
+                    // LH curves start with their axis block: unused byte, n, n steps
+                    CellCase{"LH curve after its axis block", LH23, {{14201, 5}}, 4, 2, 0, 14200 + 7 + 2, false},
+                    CellCase{"LH curve with an empty block", LH23, {{14681, 0}}, 11, 0, 0, 14680 + 2, false},
+                    CellCase{"EZK main map", EZK, {}, 16, 3, 2, 4131, false},
+                    CellCase{"EZK curve: no block skipping outside LH 2.3", EZK, {}, 19, 4, 0, 4884, false},
+                    CellCase{"EZK reversed curve, first cell", EZK, {}, 14, 0, 0, 4495, false},
+                    CellCase{"EZK reversed curve, last cell", EZK, {}, 14, 14, 0, 4481, false},
+                    CellCase{"EZK reversed curve, second row", EZK, {}, 13, 2, 1, 4496 + 16 + 12 + 1, false},
+                    CellCase{"EZK reversed curve, map 15", EZK, {}, 15, 7, 0, 4512 + 7 + 1, false},
+                    CellCase{"EZF map", EZF, {}, 33, 1, 2, 768 + 1 + 32, false},
+                    CellCase{"EZF curve", EZF, {}, 36, 2, 0, 1684, false},
+                    CellCase{"LH 2.2 curve", LH22, {}, 31, 8, 0, 2103 + 8, false}));
 
 TEST(Maps, TenBitCellsOfTheLH22FuelMap) {
     EPROM image;
@@ -83,8 +82,8 @@ TEST(Maps, TenBitCellsOfTheLH22FuelMap) {
         std::int32_t upperByte;
         int shift;
     };
-    const Case cases[] = {{0, 0, 2304, 6}, {1, 0, 2304, 4}, {3, 0, 2304, 0}, {4, 0, 2305, 6}, {3, 15, 2304 + 60, 0},
-                          {15, 15, 2304 + 63, 0}};
+    const Case cases[] = {{0, 0, 2304, 6}, {1, 0, 2304, 4},       {3, 0, 2304, 0},
+                          {4, 0, 2305, 6}, {3, 15, 2304 + 60, 0}, {15, 15, 2304 + 63, 0}};
     for (const auto& c : cases) {
         for (const std::int32_t value : {0x3FF, 0x100, 0x0FE, 0x201}) {
             image.WriteByte(c.upperByte, 0x55);
@@ -196,7 +195,7 @@ TEST(Maps, EZKRPMAxes) {
         std::int32_t point;
     };
     const Case cases[] = {{1, 0, 355}, {1, 3, 380}, {1, 15, 836}, {1, 20, 836},
-                          {2, 0, 305}, {2, 1, 310}, {0, 0, 265}, {3, 2, 278}};
+                          {2, 0, 305}, {2, 1, 310}, {0, 0, 265},  {3, 2, 278}};
     for (const auto& c : cases) {
         EXPECT_EQ(image.EZK_GetRPMAxisPoint_Bosch(c.selector, c.index), c.point) << c.selector << "/" << c.index;
         EXPECT_EQ(image.EZK_GetRPMAxisPoint(c.selector, c.index), c.point) << c.selector << "/" << c.index;
@@ -283,12 +282,12 @@ namespace {
 TEST(Maps, AccessorsStayInsideAnyImage) {
     // Images of every kind and of odd sizes (tables of earlier kinds kept) with every map id,
     // selector and index in and around the ranges; the sanitizers catch a stray access.
-    const std::vector<Bytes> images = {LH23Image(), EZKImage(), LH22Image(), EZFImage(), Bytes{}, Bytes(1, 0),
-                                       Bytes(3000, 0xFF), [] {
-                                           Bytes b = Filled();
-                                           Put(b, 16200, "MRX-C");
-                                           return b;
-                                       }()};
+    const std::vector<Bytes> images = {
+        LH23Image(), EZKImage(), LH22Image(), EZFImage(), Bytes{}, Bytes(1, 0), Bytes(3000, 0xFF), [] {
+            Bytes b = Filled();
+            Put(b, 16200, "MRX-C");
+            return b;
+        }()};
     EPROM image;
     for (const auto& bytes : images) {
         image.LoadFromArray(bytes);

@@ -62,7 +62,7 @@ TEST(Params, EZKWideOpenThrottleSwitchOnlyFlipsItsTwoValues) {
         std::uint8_t after;
         bool ignored;
     };
-    const Case cases[] = {{'n', true, '?', true},  {'?', false, 'n', false}, {'?', true, '?', true},
+    const Case cases[] = {{'n', true, '?', true},   {'?', false, 'n', false}, {'?', true, '?', true},
                           {'n', false, 'n', false}, {'x', true, 'x', false},  {0xFF, false, 0xFF, false}};
     for (const auto& c : cases) {
         Bytes bytes = EZKImage();
@@ -134,12 +134,12 @@ TEST(Params, EZKRPMCompensationSlot) {
         int compensation; // slot - 8
     };
     const Case cases[] = {
-        {0, -8},          // t = 0: slot 0
-        {10457.5, -8},    // t = 255 = P(0): not above it
-        {3333.33, -7},    // t = 800: between P(1) = 656 and P(2) = 1056
-        {2525.25, -6},    // t = 1056 = P(2): slot 2
-        {420, 7},         // t = 6349 above P(15) = 6256: slot 15
-        {-100, -8},       // negative period: slot 0
+        {0, -8},       // t = 0: slot 0
+        {10457.5, -8}, // t = 255 = P(0): not above it
+        {3333.33, -7}, // t = 800: between P(1) = 656 and P(2) = 1056
+        {2525.25, -6}, // t = 1056 = P(2): slot 2
+        {420, 7},      // t = 6349 above P(15) = 6256: slot 15
+        {-100, -8},    // negative period: slot 0
     };
     for (const auto& c : cases) EXPECT_EQ(image.EZK_GetRPMCompensation(c.rpm), c.compensation) << c.rpm;
 }

@@ -55,10 +55,10 @@ TEST(Upgrade, LH23TakesCodeFromTheBaseAndKeepsMapsAndParameters) {
                                     {10065, 0}, {10066, 0}, {10104, 0},   {10105, 0}};
     Bytes expected(16384);
     for (std::int32_t a = 0; a < 16384; ++a) {
-        const bool fromBase = InRanges(a, {{0, 12287}, {12413, 12413}, {12420, 12421}, {15104, 15145},
-                                           {15312, 16372}, {16375, 16383}});
-        expected[static_cast<std::size_t>(a)] = fromBase ? base.Bytes()[static_cast<std::size_t>(a)]
-                                                         : before[static_cast<std::size_t>(a)];
+        const bool fromBase =
+            InRanges(a, {{0, 12287}, {12413, 12413}, {12420, 12421}, {15104, 15145}, {15312, 16372}, {16375, 16383}});
+        expected[static_cast<std::size_t>(a)] =
+            fromBase ? base.Bytes()[static_cast<std::size_t>(a)] : before[static_cast<std::size_t>(a)];
     }
     for (const auto& p : devicePatches) expected[static_cast<std::size_t>(p[0])] = static_cast<std::uint8_t>(p[1]);
     EXPECT_EQ(old.Bytes(), expected);
@@ -102,7 +102,8 @@ Bytes EZKWithRows(int revision, bool keepMarker) {
     for (int m = 0; m < 3; ++m)
         for (int row = 0; row < 16; ++row)
             for (int col = 0; col < 16; ++col)
-                image[static_cast<std::size_t>(maps[m] + 16 * row + col)] = static_cast<std::uint8_t>(64 * m + 4 * row + col % 4);
+                image[static_cast<std::size_t>(maps[m] + 16 * row + col)] =
+                    static_cast<std::uint8_t>(64 * m + 4 * row + col % 4);
     if (keepMarker) image[4800] = 0xCC;
     return image;
 }
@@ -140,14 +141,14 @@ TEST_P(EZKUpgrade, LoadAxisCompressionForSuperMAF) {
     EXPECT_EQ(old.GetRevision(), 8) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Revisions, EZKUpgrade,
-    testing::Values(CompressionCase{"rev 5 to SuperMAF", 5, false, true, true, 1},
-                    CompressionCase{"rev 5 to standard MAF", 5, false, false, false, 0xFF},
-                    CompressionCase{"rev 7 to SuperMAF", 7, false, true, false, 1},
-                    CompressionCase{"rev 6 already compressed", 6, true, true, false, 1},
-                    CompressionCase{"rev 6 already compressed, standard base", 6, true, false, false, 1},
-                    CompressionCase{"rev 5 with the marker byte", 5, true, true, true, 1}));
+INSTANTIATE_TEST_SUITE_P(Revisions, EZKUpgrade,
+                         testing::Values(CompressionCase{"rev 5 to SuperMAF", 5, false, true, true, 1},
+                                         CompressionCase{"rev 5 to standard MAF", 5, false, false, false, 0xFF},
+                                         CompressionCase{"rev 7 to SuperMAF", 7, false, true, false, 1},
+                                         CompressionCase{"rev 6 already compressed", 6, true, true, false, 1},
+                                         CompressionCase{"rev 6 already compressed, standard base", 6, true, false,
+                                                         false, 1},
+                                         CompressionCase{"rev 5 with the marker byte", 5, true, true, true, 1}));
 
 TEST(Upgrade, EZKCopiesAroundProtectedParameters) {
     const Bytes oldBytes = EZKImage(4);
@@ -244,14 +245,15 @@ TEST(SuperMAF, LH22Conversion) {
     EXPECT_EQ(image.ReadMapCell(28, 0, 0), 0x3FB);
     for (int c = 0; c < 256; ++c) {
         const int upper = (supermaf::kLH22FuelMapUpperBits[static_cast<std::size_t>(c / 4)] >> (6 - 2 * (c % 4))) & 3;
-        ASSERT_EQ(image.ReadMapCell(28, c % 16, c / 16), supermaf::kLH22FuelMapLow[static_cast<std::size_t>(c)] | upper << 8)
+        ASSERT_EQ(image.ReadMapCell(28, c % 16, c / 16),
+                  supermaf::kLH22FuelMapLow[static_cast<std::size_t>(c)] | upper << 8)
             << c;
     }
     EXPECT_EQ(image.ReadMapCell(28, 15, 15), 0);
-    const std::pair<std::int32_t, int> expected[] = {
-        {2838, 64},   {2852, 16},   {2917, 192},  {2943, 64},   {2972, 240},  {2976, 253},  {2986, 64},
-        {3167, 4},    {2448, 192},  {2449, 17},   {2457, 192},  {2458, 240},  {2112, 251},  {2115, 255},
-        {2240, 0},    {2241, 149},  {2434, 246},  {2441, 223}};
+    const std::pair<std::int32_t, int> expected[] = {{2838, 64},  {2852, 16},  {2917, 192}, {2943, 64},  {2972, 240},
+                                                     {2976, 253}, {2986, 64},  {3167, 4},   {2448, 192}, {2449, 17},
+                                                     {2457, 192}, {2458, 240}, {2112, 251}, {2115, 255}, {2240, 0},
+                                                     {2241, 149}, {2434, 246}, {2441, 223}};
     for (const auto& [a, v] : expected) EXPECT_EQ(image.ReadByte(a), v) << a;
     // the air-flow axis now starts at (256 - 253) * 256 - 240 and falls by the new steps
     EXPECT_EQ(image.LH_GetMAFAxisPoint(0), 528);
@@ -292,27 +294,27 @@ TEST_P(RevisionPolicy, DecisionAndBaseName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Images, RevisionPolicy,
-    testing::Values(
-        PolicyCase{"LH current", LH23Image(8), RevisionDecision::Keep, false, "MRX_D", "MRX_D"},
-        PolicyCase{"LH later", LH23Image(9), RevisionDecision::Refuse, false, "MRX_D", "MRX_D"},
-        PolicyCase{"LH erased revision", LH23Image(255), RevisionDecision::Refuse, false, "MRX_D", "MRX_D"},
-        PolicyCase{"LH old", LH23Image(7), RevisionDecision::Upgrade, false, "MRX_D", "MRX_D"},
-        PolicyCase{"LH old SuperMAF", WithMAFWordZero(LH23Image(2)), RevisionDecision::Upgrade, false,
-                   "MRX_D-SUPERMAF", "MRX_D-SUPERMAF"},
-        PolicyCase{"EZK rev 7", EZKImage(7), RevisionDecision::Upgrade, false, "EZK_D-S4", "EZK_D-S4"},
-        PolicyCase{"EZK rev 7 SuperMAF", WithEZKFlag(EZKImage(7)), RevisionDecision::Upgrade, false,
-                   "EZK_D-S4-SUPERMAF", "EZK_D-S4-SUPERMAF"},
-        PolicyCase{"EZK rev 6 asks", WithEZKFlag(EZKImage(6)), RevisionDecision::Upgrade, true, "EZK_D-S4",
-                   "EZK_D-S4-SUPERMAF"},
-        PolicyCase{"EZK Type A asks", [] {
-                       Bytes b = Filled();
-                       Put(b, 16352, "MRX-A");
-                       return b;
-                   }(),
-                   RevisionDecision::Upgrade, true, "EZK_D-S4", "EZK_D-S4-SUPERMAF"},
-        PolicyCase{"LH 2.2 is not subject", LH22Image('U', 0), RevisionDecision::Keep, false, "", ""},
-        PolicyCase{"EZF is not subject", EZFImage(200), RevisionDecision::Keep, false, "", ""},
-        PolicyCase{"unknown", Filled(), RevisionDecision::Keep, false, "", ""}));
+    testing::Values(PolicyCase{"LH current", LH23Image(8), RevisionDecision::Keep, false, "MRX_D", "MRX_D"},
+                    PolicyCase{"LH later", LH23Image(9), RevisionDecision::Refuse, false, "MRX_D", "MRX_D"},
+                    PolicyCase{"LH erased revision", LH23Image(255), RevisionDecision::Refuse, false, "MRX_D", "MRX_D"},
+                    PolicyCase{"LH old", LH23Image(7), RevisionDecision::Upgrade, false, "MRX_D", "MRX_D"},
+                    PolicyCase{"LH old SuperMAF", WithMAFWordZero(LH23Image(2)), RevisionDecision::Upgrade, false,
+                               "MRX_D-SUPERMAF", "MRX_D-SUPERMAF"},
+                    PolicyCase{"EZK rev 7", EZKImage(7), RevisionDecision::Upgrade, false, "EZK_D-S4", "EZK_D-S4"},
+                    PolicyCase{"EZK rev 7 SuperMAF", WithEZKFlag(EZKImage(7)), RevisionDecision::Upgrade, false,
+                               "EZK_D-S4-SUPERMAF", "EZK_D-S4-SUPERMAF"},
+                    PolicyCase{"EZK rev 6 asks", WithEZKFlag(EZKImage(6)), RevisionDecision::Upgrade, true, "EZK_D-S4",
+                               "EZK_D-S4-SUPERMAF"},
+                    PolicyCase{"EZK Type A asks",
+                               [] {
+                                   Bytes b = Filled();
+                                   Put(b, 16352, "MRX-A");
+                                   return b;
+                               }(),
+                               RevisionDecision::Upgrade, true, "EZK_D-S4", "EZK_D-S4-SUPERMAF"},
+                    PolicyCase{"LH 2.2 is not subject", LH22Image('U', 0), RevisionDecision::Keep, false, "", ""},
+                    PolicyCase{"EZF is not subject", EZFImage(200), RevisionDecision::Keep, false, "", ""},
+                    PolicyCase{"unknown", Filled(), RevisionDecision::Keep, false, "", ""}));
 
 TEST(RevisionPolicyTexts, LaterVersionMessageCarriesTheProgramVersion) {
     EXPECT_EQ(LaterVersionMessage(1, 2, 3),

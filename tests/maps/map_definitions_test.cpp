@@ -1,7 +1,7 @@
 #include "maps/map_definitions.h"
 
-#include "maps/table_editor.h"
 #include "map_test_util.h"
+#include "maps/table_editor.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +79,8 @@ TEST(MapListTest, HelpTextsAndButtons) {
     ASSERT_NE(base, nullptr);
     EXPECT_EQ(base->helpText, "Valid range of values for map: -128 to 127. \r\nChanging a cell value by 1 changes "
                               "fueling by about 0.2%.");
-    EXPECT_EQ(FindMapDefinition(MapTab::Fuel, "Base fuel map")->helpText, "Valid range of values for map: -512 to 511.");
+    EXPECT_EQ(FindMapDefinition(MapTab::Fuel, "Base fuel map")->helpText,
+              "Valid range of values for map: -512 to 511.");
     EXPECT_EQ(FindMapDefinition(MapTab::Fuel, "WOT enrichment map")->helpText,
               "Valid range of values for map: 0 to 255.\r\nChanging a cell value by 1 changes fueling by about 0.7%.");
     EXPECT_EQ(FindMapDefinition(MapTab::Ignition, "Cruise map")->yCaption, "Vac [inHg]");
@@ -113,9 +114,9 @@ TEST(MapListTest, ActiveConditions) {
         int mapSet;
         bool used;
     };
-    const Case cases[] = {{MapTab::Fuel, -1, false, 0, true},     {MapTab::Fuel, 1, true, 0, true},
-                          {MapTab::Fuel, 1, false, 0, false},     {MapTab::Fuel, 0, false, 0, true},
-                          {MapTab::Ignition, 4, false, 4, true},  {MapTab::Ignition, 4, false, 8, false},
+    const Case cases[] = {{MapTab::Fuel, -1, false, 0, true},        {MapTab::Fuel, 1, true, 0, true},
+                          {MapTab::Fuel, 1, false, 0, false},        {MapTab::Fuel, 0, false, 0, true},
+                          {MapTab::Ignition, 4, false, 4, true},     {MapTab::Ignition, 4, false, 8, false},
                           {MapTab::Ignition, 8, false, 0x108, true}, {MapTab::Ignition, -1, false, 3, true}};
     for (const auto& c : cases) EXPECT_EQ(IsMapUsed(c.tab, c.code, c.cat, c.mapSet), c.used) << c.code;
 }
@@ -192,9 +193,12 @@ TEST(MapDefinitionTableTest, EveryMapMatchesItsExpectedRow) {
     const D fv = D::FuelValue;
     const double ign = 0.001953125;
     const Row rows[] = {
-        {F, "Base fuel map (cat)", 1, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, 1, rpm, "MAF", h1},
-        {F, "Base fuel map (non-cat)", 2, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, 0, rpm, "MAF", h1},
-        {F, "Base fuel map ", 1, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, -1, rpm, "MAF", h1},
+        {F, "Base fuel map (cat)", 1, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, 1, rpm, "MAF",
+         h1},
+        {F, "Base fuel map (non-cat)", 2, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, 0, rpm,
+         "MAF", h1},
+        {F, "Base fuel map ", 1, X::MAPRPMAXIS, Y::MAPMAFAXIS, fv, -128, -128, 127, 0.001953125, -1, -1, rpm, "MAF",
+         h1},
         {F, "WOT enrichment map (cat)", 4, X::RPMAXIS, Y::None, fv, 0, 0, 255, 0.00625, 2, 1, rpm, "", h2},
         {F, "WOT enrichment map (non-cat)", 5, X::RPMAXIS, Y::None, fv, 0, 0, 255, 0.00625, 2, 0, rpm, "", h2},
         {F, "WOT enrichment map ", 4, X::RPMAXIS, Y::None, fv, -128, 0, 127, 0.0078125, 2, -1, rpm, "", h3},
@@ -204,34 +208,52 @@ TEST(MapDefinitionTableTest, EveryMapMatchesItsExpectedRow) {
         {F, "Acceleration enrichment (cat)", 10, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0, -1, 1, cool, "", h5},
         {F, "Acceleration enrichment (non-cat)", 11, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0, -1, 0, cool, "", h5},
         {F, "Cranking fuel map", 12, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 1.12109375, -2, -1, cool, "", h4},
-        {F, "Base fuel map", 28, X::MAPRPMAXIS, Y::MAPMAFAXIS_LH22, fv, -512, -512, 511, 0.001953125, -1, -1, rpm, "MAF", h6},
+        {F, "Base fuel map", 28, X::MAPRPMAXIS, Y::MAPMAFAXIS_LH22, fv, -512, -512, 511, 0.001953125, -1, -1, rpm,
+         "MAF", h6},
         {F, "WOT enrichment map", 29, X::RPMAXIS, Y::None, fv, 0, 0, 255, 0.00703125, -1, -1, rpm, "", h7},
         {F, "Warmup enrichment map", 30, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0.00703125, -1, -1, cool, "", h7},
         {F, "Acceleration enrichment", 31, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0, -1, -1, cool, "", h5},
         {F, "Cranking fuel map ", 32, X::COOLANTAXIS, Y::None, fv, 0, 0, 255, 0.04, -1, -1, cool, "", h4},
-        {I, "Warmup compensation map (cruise)", 13, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 1, -1, cool, "", ""},
-        {I, "Warmup compensation map (idle)", 14, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 0, -1, cool, "", ""},
-        {I, "Warmup compensation map (WOT)", 15, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 2, -1, cool, "", ""},
-        {I, "Cruise map (98 octane non-cat)", 16, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 0, rpm, "Load", ""},
-        {I, "Cruise map (98 octane cat)", 17, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 4, rpm, "Load", ""},
-        {I, "Cruise map (91 octane)", 18, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 8, rpm, "Load", ""},
-        {I, "Idle map (98 octane non-cat)", 19, X::IGNRPMAXIS3, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 0, 0, rpm, "", ""},
+        {I, "Warmup compensation map (cruise)", 13, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 1, -1,
+         cool, "", ""},
+        {I, "Warmup compensation map (idle)", 14, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 0, -1,
+         cool, "", ""},
+        {I, "Warmup compensation map (WOT)", 15, X::IGNCOOLANTAXIS, Y::None, D::DATAIGNREL, 0, 0, 176, ign, 2, -1, cool,
+         "", ""},
+        {I, "Cruise map (98 octane non-cat)", 16, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 0,
+         rpm, "Load", ""},
+        {I, "Cruise map (98 octane cat)", 17, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 4, rpm,
+         "Load", ""},
+        {I, "Cruise map (91 octane)", 18, X::IGNRPMAXIS1, Y::IGNLOADAXIS, D::DATAIGNABS, 0, 16, 176, ign, 1, 8, rpm,
+         "Load", ""},
+        {I, "Idle map (98 octane non-cat)", 19, X::IGNRPMAXIS3, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 0, 0, rpm, "",
+         ""},
         {I, "Idle map (98 octane cat)", 20, X::IGNRPMAXIS3, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 0, 4, rpm, "", ""},
         {I, "Idle map (91 octame)", 21, X::IGNRPMAXIS3, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 0, 8, rpm, "", ""},
-        {I, "WOT map (98 octane non-cat)", 22, X::IGNRPMAXIS1, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 2, 0, rpm, "", ""},
+        {I, "WOT map (98 octane non-cat)", 22, X::IGNRPMAXIS1, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 2, 0, rpm, "",
+         ""},
         {I, "WOT map (98 octane cat)", 23, X::IGNRPMAXIS1, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 2, 4, rpm, "", ""},
         {I, "WOT map (91 octane)", 24, X::IGNRPMAXIS1, Y::None, D::DATAIGNABS, 0, 16, 176, ign, 2, 8, rpm, "", ""},
-        {I, "Max knock retard (98 octane non-cat)", 25, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 0, rpm, "", ""},
-        {I, "Max knock retard (98 octane cat)", 26, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 4, rpm, "", ""},
-        {I, "Max knock retard (91 octane)", 27, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 8, rpm, "", ""},
-        {I, "Cruise map", 33, X::EZFRPMAXIS, Y::EZFLOADAXIS, D::DATAIGNABSEZF, 0, 1, 144, ign, 1, -1, rpm, "Vac [inHg]", ""},
+        {I, "Max knock retard (98 octane non-cat)", 25, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 0,
+         rpm, "", ""},
+        {I, "Max knock retard (98 octane cat)", 26, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 4, rpm,
+         "", ""},
+        {I, "Max knock retard (91 octane)", 27, X::IGNRPMAXIS2, Y::None, D::DATAIGNDEGS, 0, 0, 54, ign, -1, 8, rpm, "",
+         ""},
+        {I, "Cruise map", 33, X::EZFRPMAXIS, Y::EZFLOADAXIS, D::DATAIGNABSEZF, 0, 1, 144, ign, 1, -1, rpm, "Vac [inHg]",
+         ""},
         {I, "Idle map", 34, X::EZFRPMAXIS, Y::None, D::DATAIGNABSEZF, 0, 1, 144, ign, 0, -1, rpm, "", ""},
         {I, "WOT map", 35, X::EZFRPMAXIS, Y::None, D::DATAIGNABSEZF, 0, 1, 144, ign, 2, -1, rpm, "", ""},
-        {I, "Air temperature compensation map (high load cruise)", 36, X::EZFAIRTEMPAXISCRUISE, Y::None, D::DATAIGNRELEZF, 0, 0, 20, ign, 1, -1, air, "", ""},
-        {I, "Air temperature compensation map (WOT)", 37, X::EZFAIRTEMPAXISWOT, Y::None, D::DATAIGNRELEZF, 0, 0, 20, ign, 2, -1, air, "", ""},
-        {I, "Warmup compensation map (idle) ", 38, X::EZFCOOLANTAXISIDLE, Y::None, D::DATAIGNRELEZF, 0, -20, -1, ign, 0, -1, cool, "", ""},
-        {I, "Warmup compensation map (cruise) ", 39, X::EZFCOOLANTAXISCRUISE, Y::None, D::DATAIGNRELEZF, 0, -20, -1, ign, 1, -1, cool, "", ""},
-        {I, "Warmup compensation map (WOT) ", 40, X::EZFCOOLANTAXISWOT, Y::None, D::DATAIGNRELEZF, 0, -20, -1, ign, 2, -1, cool, "", ""},
+        {I, "Air temperature compensation map (high load cruise)", 36, X::EZFAIRTEMPAXISCRUISE, Y::None,
+         D::DATAIGNRELEZF, 0, 0, 20, ign, 1, -1, air, "", ""},
+        {I, "Air temperature compensation map (WOT)", 37, X::EZFAIRTEMPAXISWOT, Y::None, D::DATAIGNRELEZF, 0, 0, 20,
+         ign, 2, -1, air, "", ""},
+        {I, "Warmup compensation map (idle) ", 38, X::EZFCOOLANTAXISIDLE, Y::None, D::DATAIGNRELEZF, 0, -20, -1, ign, 0,
+         -1, cool, "", ""},
+        {I, "Warmup compensation map (cruise) ", 39, X::EZFCOOLANTAXISCRUISE, Y::None, D::DATAIGNRELEZF, 0, -20, -1,
+         ign, 1, -1, cool, "", ""},
+        {I, "Warmup compensation map (WOT) ", 40, X::EZFCOOLANTAXISWOT, Y::None, D::DATAIGNRELEZF, 0, -20, -1, ign, 2,
+         -1, cool, "", ""},
     };
     std::size_t fuelRows = 0;
     for (const Row& r : rows) {

@@ -22,11 +22,11 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLineSeries>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScatterSeries>
 #include <QStackedWidget>
-#include <QLineSeries>
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -212,7 +212,8 @@ TEST_F(MapTabsFixture, EveryListedMapOfEveryBaseImageFillsGridCaptionsAndChart) 
             // Every data cell shows the text of its stored value.
             for (int r = 0; r < fuelmapeditor->GetYAxisSize(); ++r)
                 for (int c = 0; c < fuelmapeditor->GetXAxisSize(); ++c)
-                    ASSERT_EQ(Cell(tab, r, c), fuelmapeditor->CellText(Stored(tab, r, c) + def->offset, c)) << r << "," << c;
+                    ASSERT_EQ(Cell(tab, r, c), fuelmapeditor->CellText(Stored(tab, r, c) + def->offset, c))
+                        << r << "," << c;
             const char* xName = tab == MapTab::Fuel ? "lblMapXAxis" : "lblIgnMapXAxis";
             EXPECT_EQ(Child<QLabel>(panel, xName)->text().toStdString(), std::string(def->xCaption));
             if (tab == MapTab::Fuel) {
@@ -301,7 +302,7 @@ TEST_F(MapTabsFixture, KeysButtonsPercentTypedValuesAndPasteReachGridImageAndMod
     EXPECT_EQ(dialogs.messages.back(), "Value cannot be greater than 127!");
     dialogs.clipboard = "1\tx\r\n";
     QTest::keyClick(&Grid(F), Qt::Key_V, Qt::ControlModifier); // letters: silently nothing
-    dialogs.clipboard = "1\t2\r\n3\r\n"; // rows of unequal length
+    dialogs.clipboard = "1\t2\r\n3\r\n";                       // rows of unequal length
     QTest::keyClick(&Grid(F), Qt::Key_V, Qt::ControlModifier);
     EXPECT_EQ(module.writes.size(), before);
     EXPECT_EQ(Cell(F, 3, 4), "51");
@@ -437,7 +438,17 @@ TEST_F(MapTabsFixture, MapNotUsedShowsTheWarningAndNoMarkerButKeepsCaptions) {
     QLabel* warning = Child<QLabel>(tabs->Fuel(), "lblMapWarning");
     EXPECT_EQ(warning->text(), "Warning! This map is not being used by the ECU!");
     EXPECT_FALSE(tabs->Fuel()->MapUsed());
-    device.record = RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(100, 1).Item(32768, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+    device.record = RecordBuilder()
+                        .Ram(1, 1)
+                        .Ram(200, 1)
+                        .Ram(100, 2)
+                        .Ram(100, 1)
+                        .Item(32768, 2)
+                        .Ram(0x8000, 2)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .bytes;
     tabs->Fuel()->TraceTick();
     EXPECT_FALSE(Grid(MapTab::Fuel).Marker(0)->isVisible());
     EXPECT_EQ(Child<QLabel>(tabs->Fuel(), "lblMapAFR")->text(), "14.00");
@@ -478,7 +489,17 @@ TEST_F(MapTabsFixture, OpCodesActOnTheTracedCell) {
 
     const auto& xs = fuelmapeditor->XAxisPoints();
     const auto& ys = fuelmapeditor->YAxisPoints();
-    device.record = RecordBuilder().Ram(1, 1).Ram(xs[4], 1).Ram(ys[7], 2).Ram(100, 1).Item(32768, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+    device.record = RecordBuilder()
+                        .Ram(1, 1)
+                        .Ram(xs[4], 1)
+                        .Ram(ys[7], 2)
+                        .Ram(100, 1)
+                        .Item(32768, 2)
+                        .Ram(0x8000, 2)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .bytes;
     tabs->Fuel()->TraceTick();
     EXPECT_TRUE(tabs->Fuel()->TraceTimer()->isActive());
     ASSERT_TRUE(Grid(F).Marker(0)->isVisible());
@@ -513,8 +534,17 @@ TEST_F(MapTabsFixture, ChoosingAnotherMapClearsTheMarkerAndItsTrail) {
     const auto& xs = fuelmapeditor->XAxisPoints();
     const auto& ys = fuelmapeditor->YAxisPoints();
     for (int step = 0; step < 3; ++step) {
-        device.record = RecordBuilder().Ram(1, 1).Ram(xs[4 + step], 1).Ram(ys[7], 2).Ram(100, 1).Item(32768, 2)
-                            .Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+        device.record = RecordBuilder()
+                            .Ram(1, 1)
+                            .Ram(xs[4 + step], 1)
+                            .Ram(ys[7], 2)
+                            .Ram(100, 1)
+                            .Item(32768, 2)
+                            .Ram(0x8000, 2)
+                            .Ram(0, 1)
+                            .Ram(0, 1)
+                            .Ram(0, 1)
+                            .bytes;
         tabs->Fuel()->TraceTick();
     }
     ASSERT_TRUE(Grid(F).Marker(0)->isVisible());
@@ -538,7 +568,17 @@ TEST_F(MapTabsFixture, IgnitionTraceShowsAdvanceAndKnockCountAndPlaysTheKnock) {
     tabs->Ignition()->FillMapList();
     Choose(MapTab::Ignition, "Cruise map (98 octane cat)");
     const auto& xs = fuelmapeditor->XAxisPoints();
-    device.record = RecordBuilder().Ram(1, 1).Ram(xs[2], 2).Ram(34, 1).Ram(120, 1).Ram(80, 1).Ram(3, 1).Ram(0, 1).Ram(0, 1).Item(0, 2).bytes;
+    device.record = RecordBuilder()
+                        .Ram(1, 1)
+                        .Ram(xs[2], 2)
+                        .Ram(34, 1)
+                        .Ram(120, 1)
+                        .Ram(80, 1)
+                        .Ram(3, 1)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .Item(0, 2)
+                        .bytes;
     tabs->Ignition()->TraceTick();
     QLabel* knock = Child<QLabel>(tabs->Ignition(), "lblIgnMapKnockCount");
     EXPECT_EQ(knock->text(), "9");
@@ -570,7 +610,17 @@ TEST_F(MapTabsFixture, ChartViewSwapsVisibilityAndMarksTheCurve) {
     EXPECT_TRUE(p->Chart()->ShowsCurve());
 
     const auto& xs = fuelmapeditor->XAxisPoints();
-    device.record = RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(xs[1], 1).Item(0, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+    device.record = RecordBuilder()
+                        .Ram(1, 1)
+                        .Ram(200, 1)
+                        .Ram(100, 2)
+                        .Ram(xs[1], 1)
+                        .Item(0, 2)
+                        .Ram(0x8000, 2)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .bytes;
     p->TraceTick();
     ASSERT_EQ(p->Chart()->OperatingPoint()->count(), 1);
     EXPECT_DOUBLE_EQ(p->Chart()->OperatingPoint()->at(0).x(), conv::TempLH23Coolant(xs[1]));
@@ -605,7 +655,12 @@ TEST(MapChartDataTest, CurveAndBarsAreReadFromTheGridTexts) {
     g.SetCols(4);
     g.SetFixedRows(2);
     g.SetFixedCols(1);
-    const char* headers[] = {"", "-20 \xC2\xB0" "C", "", "80 \xC2\xB0" "C"};
+    const char* headers[] = {"",
+                             "-20 \xC2\xB0"
+                             "C",
+                             "",
+                             "80 \xC2\xB0"
+                             "C"};
     for (int c = 0; c < 4; ++c) g.SetTextMatrix(0, c, headers[c]);
     g.SetTextMatrix(2, 1, "12");
     g.SetTextMatrix(2, 2, "-3.5");
@@ -624,7 +679,8 @@ TEST(MapChartDataTest, CurveAndBarsAreReadFromTheGridTexts) {
     ASSERT_EQ(d.values.size(), 2u);
     EXPECT_EQ(d.values[0][0], 7);
     EXPECT_EQ(d.rowLabels[1], "3.0");
-    EXPECT_EQ(d.columnLabels[2], "80 \xC2\xB0" "C");
+    EXPECT_EQ(d.columnLabels[2], "80 \xC2\xB0"
+                                 "C");
 }
 
 // --- lists, leaving, registration, Edit menu ---

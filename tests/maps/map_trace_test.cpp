@@ -106,14 +106,18 @@ TEST_P(TraceLayoutTest, SendsFiltersFirstThenTheUnitsRecord) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Units, TraceLayoutTest,
-    ::testing::Values(LayoutCase{"MRX_D", MapTab::Fuel, {1, 1, 2, 1, 2, 2, 1, 1, 1}, {}},
-                      LayoutCase{"MRX_LH22_USA", MapTab::Fuel, {1, 3, 3, 2, 2, 2, 2, 2},
-                                 {"filter 1=2", "filter 2=3", "filter 3=0", "filter 4=0"}},
-                      LayoutCase{"EZK_D-S4", MapTab::Ignition, {1, 2, 1, 1, 1, 1, 1, 1, 2}, {}},
-                      LayoutCase{"EZF_EURO", MapTab::Ignition, {1, 2, 2, 2, 2, 2, 2},
-                                 {"filter 2=3", "filter 3=0", "filter 4=0", "filter 5=1", "filter 6=1"}}));
+INSTANTIATE_TEST_SUITE_P(Units, TraceLayoutTest,
+                         ::testing::Values(LayoutCase{"MRX_D", MapTab::Fuel, {1, 1, 2, 1, 2, 2, 1, 1, 1}, {}},
+                                           LayoutCase{"MRX_LH22_USA",
+                                                      MapTab::Fuel,
+                                                      {1, 3, 3, 2, 2, 2, 2, 2},
+                                                      {"filter 1=2", "filter 2=3", "filter 3=0", "filter 4=0"}},
+                                           LayoutCase{"EZK_D-S4", MapTab::Ignition, {1, 2, 1, 1, 1, 1, 1, 1, 2}, {}},
+                                           LayoutCase{"EZF_EURO",
+                                                      MapTab::Ignition,
+                                                      {1, 2, 2, 2, 2, 2, 2},
+                                                      {"filter 2=3", "filter 3=0", "filter 4=0", "filter 5=1",
+                                                       "filter 6=1"}}));
 
 TEST_F(TraceFixture, LayoutOfTheFuelUnitUsesItsRamVariablesAsAddressBytes) {
     Open("MRX_D", MapTab::Fuel, "Base fuel map (cat)");
@@ -151,10 +155,18 @@ TEST(IgnitionGateTest, RecordsOnlyFromHalfASecondAfterSwitchOn) {
         // on since the map selection: at once
         {{true, 10.0, true}, {true, 10.1, true}},
         // off, then on: the switch-on tick and the next 0.5 s are skipped
-        {{false, 1.0, false}, {true, 1.1, false}, {true, 1.4, false}, {true, 1.6, false}, {true, 1.7, true},
+        {{false, 1.0, false},
+         {true, 1.1, false},
+         {true, 1.4, false},
+         {true, 1.6, false},
+         {true, 1.7, true},
          {true, 1.8, true}},
         // off again in between starts over
-        {{false, 0.0, false}, {true, 0.1, false}, {false, 0.2, false}, {true, 0.3, false}, {true, 0.7, false},
+        {{false, 0.0, false},
+         {true, 0.1, false},
+         {false, 0.2, false},
+         {true, 0.3, false},
+         {true, 0.7, false},
          {true, 0.9, true}},
         // off all the time
         {{false, 0.0, false}, {false, 5.0, false}},
@@ -234,10 +246,28 @@ TEST_F(TraceFixture, Lh23RecordGivesTheCaptionsOfTheFuelMonitor) {
     ASSERT_TRUE(Configure());
     // Wide-band 2.5 V (the default law: 0 V -> 9, 5 V -> 19) and O2 word 0x8000 (no correction)
     // on a creator-1 image; then 0xA000 = +12.5 %.
-    device.records.push_back(
-        RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(100, 1).Item(32768, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes);
-    device.records.push_back(
-        RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(100, 1).Item(0, 2).Ram(0xA000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes);
+    device.records.push_back(RecordBuilder()
+                                 .Ram(1, 1)
+                                 .Ram(200, 1)
+                                 .Ram(100, 2)
+                                 .Ram(100, 1)
+                                 .Item(32768, 2)
+                                 .Ram(0x8000, 2)
+                                 .Ram(0, 1)
+                                 .Ram(0, 1)
+                                 .Ram(0, 1)
+                                 .bytes);
+    device.records.push_back(RecordBuilder()
+                                 .Ram(1, 1)
+                                 .Ram(200, 1)
+                                 .Ram(100, 2)
+                                 .Ram(100, 1)
+                                 .Item(0, 2)
+                                 .Ram(0xA000, 2)
+                                 .Ram(0, 1)
+                                 .Ram(0, 1)
+                                 .Ram(0, 1)
+                                 .bytes);
     auto r = Tick();
     EXPECT_EQ(r.sample.afr, "14.00");
     EXPECT_EQ(r.sample.eqr, "1.05");
@@ -253,7 +283,17 @@ TEST_F(TraceFixture, RpmBeyondTheLastAxisPointStaysOnTheLastColumn) {
     const auto& xs = editor->XAxisPoints();
     const bool descending = xs.front() > xs.back();
     for (int rpmByte : {0, 255}) {
-        device.record = RecordBuilder().Ram(1, 1).Ram(rpmByte, 1).Ram(0, 2).Ram(0, 1).Item(0, 2).Ram(0, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+        device.record = RecordBuilder()
+                            .Ram(1, 1)
+                            .Ram(rpmByte, 1)
+                            .Ram(0, 2)
+                            .Ram(0, 1)
+                            .Item(0, 2)
+                            .Ram(0, 2)
+                            .Ram(0, 1)
+                            .Ram(0, 1)
+                            .Ram(0, 1)
+                            .bytes;
         Tick();
         EXPECT_GE(editor->OperatingPointX(), 0.0f);
         EXPECT_LE(editor->OperatingPointX(), 15.0f);
@@ -267,8 +307,17 @@ TEST_F(TraceFixture, RpmBeyondTheLastAxisPointStaysOnTheLastColumn) {
 TEST_F(TraceFixture, NoRecordOrAnInvalidOneHidesTheMarkerAndShowsDashes) {
     Open("MRX_D", MapTab::Fuel, "Base fuel map (cat)");
     ASSERT_TRUE(Configure());
-    const auto good =
-        RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(100, 1).Item(32768, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+    const auto good = RecordBuilder()
+                          .Ram(1, 1)
+                          .Ram(200, 1)
+                          .Ram(100, 2)
+                          .Ram(100, 1)
+                          .Item(32768, 2)
+                          .Ram(0x8000, 2)
+                          .Ram(0, 1)
+                          .Ram(0, 1)
+                          .Ram(0, 1)
+                          .bytes;
     auto invalid = good;
     invalid[0] = 0;
     const std::vector<std::vector<std::uint8_t>> bad = {{}, invalid, {good.begin(), good.begin() + 5}};
@@ -292,8 +341,17 @@ TEST_F(TraceFixture, AMapWithoutMarkerPartsStillGetsCaptions) {
     Open("MRX_D", MapTab::Fuel, "Base fuel map (non-cat)");
     editor->SetOperatingPointControls(nullptr, nullptr);
     ASSERT_TRUE(Configure());
-    device.record =
-        RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(100, 1).Item(32768, 2).Ram(0x8000, 2).Ram(0, 1).Ram(0, 1).Ram(0, 1).bytes;
+    device.record = RecordBuilder()
+                        .Ram(1, 1)
+                        .Ram(200, 1)
+                        .Ram(100, 2)
+                        .Ram(100, 1)
+                        .Item(32768, 2)
+                        .Ram(0x8000, 2)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .bytes;
     auto r = Tick();
     EXPECT_FALSE(r.markerShown);
     EXPECT_FALSE(marker1.visible);
@@ -314,21 +372,30 @@ TEST_P(Lh23ThrottleTest, MarkerFollowsTheRequiredThrottlePosition) {
     const ThrottleCase& c = GetParam();
     Open("MRX_D", MapTab::Fuel, c.listText);
     ASSERT_TRUE(Configure());
-    device.record = RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(150, 1).Item(0, 2).Ram(0, 2).Ram(c.switchBits, 1).Ram(0, 1).Ram(0, 1).bytes;
+    device.record = RecordBuilder()
+                        .Ram(1, 1)
+                        .Ram(200, 1)
+                        .Ram(100, 2)
+                        .Ram(150, 1)
+                        .Item(0, 2)
+                        .Ram(0, 2)
+                        .Ram(c.switchBits, 1)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .bytes;
     Tick();
     EXPECT_EQ(marker1.visible, c.shown) << c.listText << " bits " << c.switchBits;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Maps, Lh23ThrottleTest,
-    ::testing::Values(ThrottleCase{"WOT enrichment map (cat)", 2, true},   // full load
-                      ThrottleCase{"WOT enrichment map (cat)", 0, false},  // part load
-                      ThrottleCase{"WOT enrichment map (cat)", 1, false},  // idle
-                      ThrottleCase{"WOT enrichment map (cat)", 3, false},  // both: idle
-                      ThrottleCase{"Cranking fuel map", 0, false},         // never
-                      ThrottleCase{"Cranking fuel map", 2, false},
-                      ThrottleCase{"Warmup enrichment map (cat)", 1, true}, // any
-                      ThrottleCase{"Warmup enrichment map (cat)", 2, true}));
+INSTANTIATE_TEST_SUITE_P(Maps, Lh23ThrottleTest,
+                         ::testing::Values(ThrottleCase{"WOT enrichment map (cat)", 2, true},  // full load
+                                           ThrottleCase{"WOT enrichment map (cat)", 0, false}, // part load
+                                           ThrottleCase{"WOT enrichment map (cat)", 1, false}, // idle
+                                           ThrottleCase{"WOT enrichment map (cat)", 3, false}, // both: idle
+                                           ThrottleCase{"Cranking fuel map", 0, false},        // never
+                                           ThrottleCase{"Cranking fuel map", 2, false},
+                                           ThrottleCase{"Warmup enrichment map (cat)", 1, true}, // any
+                                           ThrottleCase{"Warmup enrichment map (cat)", 2, true}));
 
 struct MatchCase {
     int required;
@@ -340,10 +407,10 @@ struct MatchCase {
 
 TEST(ThrottleMatchTest, WotIgnoreMovesFullLoadFromTheWotMapsToTheCruiseMaps) {
     const MatchCase cases[] = {
-        {1, 1, 17, false, true},  {1, 2, 17, false, false}, {1, 2, 17, true, true},  {1, 2, 16, true, true},
-        {1, 2, 18, true, true},   {2, 2, 23, false, true},  {2, 2, 23, true, false}, {2, 2, 22, true, false},
-        {2, 2, 24, true, false},  {0, 0, 20, true, true},   {0, 2, 20, true, false}, {1, 1, 17, true, true},
-        {-1, 2, 25, true, true},  {-2, 0, 12, false, false}, {2, 2, 15, true, true}, // warm-up WOT map: unchanged
+        {1, 1, 17, false, true}, {1, 2, 17, false, false},  {1, 2, 17, true, true},  {1, 2, 16, true, true},
+        {1, 2, 18, true, true},  {2, 2, 23, false, true},   {2, 2, 23, true, false}, {2, 2, 22, true, false},
+        {2, 2, 24, true, false}, {0, 0, 20, true, true},    {0, 2, 20, true, false}, {1, 1, 17, true, true},
+        {-1, 2, 25, true, true}, {-2, 0, 12, false, false}, {2, 2, 15, true, true}, // warm-up WOT map: unchanged
     };
     for (const auto& c : cases)
         EXPECT_EQ(ThrottleMatches(c.required, c.throttle, c.mapId, c.wotIgnored), c.shown)
@@ -503,8 +570,16 @@ TEST_F(TraceFixture, DeviceThrottleSwitchesGiveTheThrottleState) {
                                 {0xFF00, 0x0000, kThrottleFullLoad},
                                 {0x7FFF, 0x7FFF, kThrottleIdle}};
     for (const auto& c : cases) {
-        const auto record =
-            RecordBuilder().Item(1, 1).Item(30000, 3).Item(0, 3).Item(20000, 2).Item(0x6000, 2).Item(c.a, 2).Item(c.b, 2).Item(0, 2).bytes;
+        const auto record = RecordBuilder()
+                                .Item(1, 1)
+                                .Item(30000, 3)
+                                .Item(0, 3)
+                                .Item(20000, 2)
+                                .Item(0x6000, 2)
+                                .Item(c.a, 2)
+                                .Item(c.b, 2)
+                                .Item(0, 2)
+                                .bytes;
         const auto s = DecodeTraceRecord(MapTab::Fuel, *image, aux, false, layout, record);
         ASSERT_TRUE(s.valid);
         EXPECT_EQ(s.throttle, c.throttle) << c.a << "/" << c.b;
@@ -531,8 +606,15 @@ TEST_F(TraceFixture, EzfRecordPlacesTheMarkerOnTheVacuumRow) {
     for (std::int64_t v = 0; v < 65536 && vacuum < 0; ++v)
         if (conv::EZF_VacuumCalibrated(v, calibration) == ys[7] * 256) vacuum = v;
     ASSERT_GE(vacuum, 0);
-    device.record =
-        RecordBuilder().Item(1, 1).Item(period, 2).Item(vacuum, 2).Item(0x8000, 2).Item(0x8000, 2).Item(0xFF00, 2).Item(0xFF00, 2).bytes;
+    device.record = RecordBuilder()
+                        .Item(1, 1)
+                        .Item(period, 2)
+                        .Item(vacuum, 2)
+                        .Item(0x8000, 2)
+                        .Item(0x8000, 2)
+                        .Item(0xFF00, 2)
+                        .Item(0xFF00, 2)
+                        .bytes;
     Tick();
     EXPECT_NEAR(editor->OperatingPointX(), 5, 1e-4);
     EXPECT_NEAR(editor->OperatingPointY(), 7, 1e-4);
@@ -545,7 +627,17 @@ TEST_F(TraceFixture, ChartViewMarksOneRowMapsInHeaderUnitsAndClearsTwoRowMaps) {
     Open("MRX_D", MapTab::Fuel, "Warmup enrichment map (cat)");
     ASSERT_TRUE(Configure());
     const auto& xs = editor->XAxisPoints();
-    device.record = RecordBuilder().Ram(1, 1).Ram(200, 1).Ram(100, 2).Ram(xs[2], 1).Item(0, 2).Ram(0, 2).Ram(1, 1).Ram(0, 1).Ram(0, 1).bytes;
+    device.record = RecordBuilder()
+                        .Ram(1, 1)
+                        .Ram(200, 1)
+                        .Ram(100, 2)
+                        .Ram(xs[2], 1)
+                        .Item(0, 2)
+                        .Ram(0, 2)
+                        .Ram(1, 1)
+                        .Ram(0, 1)
+                        .Ram(0, 1)
+                        .bytes;
     auto r = Tick(true);
     ASSERT_TRUE(r.chartX.has_value());
     // The header of column 2 reads the same temperature.
@@ -632,8 +724,17 @@ TEST_F(TraceFixture, ChartViewOfAnRpmCurveIsNearTheColumnHeader) {
     ASSERT_TRUE(Configure());
     const auto& xs = editor->XAxisPoints();
     for (int col : {0, 5, 15}) {
-        device.record =
-            RecordBuilder().Ram(1, 1).Ram(xs[static_cast<std::size_t>(col)], 2).Ram(10, 1).Ram(120, 1).Ram(80, 1).Ram(0, 1).Ram(BitMaskOf(1), 1).Ram(0, 1).Item(0, 2).bytes;
+        device.record = RecordBuilder()
+                            .Ram(1, 1)
+                            .Ram(xs[static_cast<std::size_t>(col)], 2)
+                            .Ram(10, 1)
+                            .Ram(120, 1)
+                            .Ram(80, 1)
+                            .Ram(0, 1)
+                            .Ram(BitMaskOf(1), 1)
+                            .Ram(0, 1)
+                            .Item(0, 2)
+                            .bytes;
         auto r = Tick(true);
         ASSERT_TRUE(r.chartX.has_value()) << col;
         const double header = std::stod(grid.TextMatrix(0, col + 1));
@@ -677,20 +778,33 @@ struct KeyCase {
 TEST(MapKeyTest, LettersBecomeEditOperations) {
     using TE = TableEditor;
     const KeyCase cases[] = {
-        {MapTab::Fuel, 1, false, 'q', TE::BOGUSKEY_INC1SEL},  {MapTab::Fuel, 1, false, 'Q', TE::BOGUSKEY_INC1SEL},
-        {MapTab::Fuel, 1, false, 'a', TE::BOGUSKEY_DEC1SEL},  {MapTab::Fuel, 1, false, 'W', TE::BOGUSKEY_INC2SEL},
-        {MapTab::Fuel, 1, false, 's', TE::BOGUSKEY_DEC2SEL},  {MapTab::Fuel, 1, false, 'e', TE::BOGUSKEY_INCPSEL},
-        {MapTab::Fuel, 1, false, 'D', TE::BOGUSKEY_DECPSEL},  {MapTab::Fuel, 1, true, 'q', TE::BOGUSKEY_INC1OP},
-        {MapTab::Fuel, 1, true, 'a', TE::BOGUSKEY_DEC1OP},    {MapTab::Fuel, 1, true, 'w', TE::BOGUSKEY_INC2OP},
-        {MapTab::Fuel, 1, true, 's', TE::BOGUSKEY_DEC2OP},    {MapTab::Fuel, 1, true, 'e', TE::BOGUSKEY_INCPOP},
-        {MapTab::Fuel, 1, true, 'd', TE::BOGUSKEY_DECPOP},    {MapTab::Fuel, 1, false, '5', std::nullopt},
-        {MapTab::Fuel, 1, false, 3, std::nullopt},            {MapTab::Fuel, 1, false, 'x', std::nullopt},
+        {MapTab::Fuel, 1, false, 'q', TE::BOGUSKEY_INC1SEL},
+        {MapTab::Fuel, 1, false, 'Q', TE::BOGUSKEY_INC1SEL},
+        {MapTab::Fuel, 1, false, 'a', TE::BOGUSKEY_DEC1SEL},
+        {MapTab::Fuel, 1, false, 'W', TE::BOGUSKEY_INC2SEL},
+        {MapTab::Fuel, 1, false, 's', TE::BOGUSKEY_DEC2SEL},
+        {MapTab::Fuel, 1, false, 'e', TE::BOGUSKEY_INCPSEL},
+        {MapTab::Fuel, 1, false, 'D', TE::BOGUSKEY_DECPSEL},
+        {MapTab::Fuel, 1, true, 'q', TE::BOGUSKEY_INC1OP},
+        {MapTab::Fuel, 1, true, 'a', TE::BOGUSKEY_DEC1OP},
+        {MapTab::Fuel, 1, true, 'w', TE::BOGUSKEY_INC2OP},
+        {MapTab::Fuel, 1, true, 's', TE::BOGUSKEY_DEC2OP},
+        {MapTab::Fuel, 1, true, 'e', TE::BOGUSKEY_INCPOP},
+        {MapTab::Fuel, 1, true, 'd', TE::BOGUSKEY_DECPOP},
+        {MapTab::Fuel, 1, false, '5', std::nullopt},
+        {MapTab::Fuel, 1, false, 3, std::nullopt},
+        {MapTab::Fuel, 1, false, 'x', std::nullopt},
         // ignition: swapped except on the max knock retard maps
-        {MapTab::Ignition, 17, false, 'q', TE::BOGUSKEY_DEC1SEL}, {MapTab::Ignition, 17, false, 'A', TE::BOGUSKEY_INC1SEL},
-        {MapTab::Ignition, 17, false, 'w', TE::BOGUSKEY_DEC2SEL}, {MapTab::Ignition, 17, true, 's', TE::BOGUSKEY_INC2OP},
-        {MapTab::Ignition, 38, false, 'q', TE::BOGUSKEY_DEC1SEL}, {MapTab::Ignition, 25, false, 'q', TE::BOGUSKEY_INC1SEL},
-        {MapTab::Ignition, 27, true, 'a', TE::BOGUSKEY_DEC1OP},   {MapTab::Ignition, 26, false, 'S', TE::BOGUSKEY_DEC2SEL},
-        {MapTab::Ignition, 17, false, 'e', std::nullopt},         {MapTab::Ignition, 17, false, 'D', std::nullopt},
+        {MapTab::Ignition, 17, false, 'q', TE::BOGUSKEY_DEC1SEL},
+        {MapTab::Ignition, 17, false, 'A', TE::BOGUSKEY_INC1SEL},
+        {MapTab::Ignition, 17, false, 'w', TE::BOGUSKEY_DEC2SEL},
+        {MapTab::Ignition, 17, true, 's', TE::BOGUSKEY_INC2OP},
+        {MapTab::Ignition, 38, false, 'q', TE::BOGUSKEY_DEC1SEL},
+        {MapTab::Ignition, 25, false, 'q', TE::BOGUSKEY_INC1SEL},
+        {MapTab::Ignition, 27, true, 'a', TE::BOGUSKEY_DEC1OP},
+        {MapTab::Ignition, 26, false, 'S', TE::BOGUSKEY_DEC2SEL},
+        {MapTab::Ignition, 17, false, 'e', std::nullopt},
+        {MapTab::Ignition, 17, false, 'D', std::nullopt},
     };
     for (const auto& c : cases)
         EXPECT_EQ(MapKeyToEditOp(c.tab, c.mapId, c.op, c.key), c.expected)

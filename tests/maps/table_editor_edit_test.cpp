@@ -101,11 +101,11 @@ TEST_F(EditTest, PercentageChanges) {
         bool message;
     };
     const Case cases[] = {
-        {0, TE::BOGUSKEY_INCPSEL, "10", 51, false},   // 0.1 * 512 = 51.2
+        {0, TE::BOGUSKEY_INCPSEL, "10", 51, false},    // 0.1 * 512 = 51.2
         {120, TE::BOGUSKEY_INCPSEL, "10", 127, false}, // would be 183: clamped
         {0, TE::BOGUSKEY_DECPSEL, "10", -51, false},
-        {0, TE::BOGUSKEY_INCPSEL, "2.5", 10, false},   // rounds to 2 %: 10.24
-        {0, TE::BOGUSKEY_INCPSEL, "3.5", 20, false},   // rounds to 4 %: 20.48
+        {0, TE::BOGUSKEY_INCPSEL, "2.5", 10, false}, // rounds to 2 %: 10.24
+        {0, TE::BOGUSKEY_INCPSEL, "3.5", 20, false}, // rounds to 4 %: 20.48
         {10, TE::BOGUSKEY_DECPSEL, "100", -128, false},
         {7, TE::BOGUSKEY_INCPSEL, "0", 7, false},
         {7, TE::BOGUSKEY_INCPSEL, "", 7, false},
@@ -223,11 +223,22 @@ TEST(CellNumberTest, LeadingAndWholeNumbers) {
         std::optional<double> whole;
     };
     const Case cases[] = {
-        {"12", 12.0, 12.0},       {" -3 ", -3.0, -3.0},   {"1,5", 1.5, 1.5},         {"1.5", 1.5, 1.5},
-        {"5.", 5.0, 5.0},         {".5", 0.5, 0.5},       {"-.5", -0.5, -0.5},       {"+2", 2.0, 2.0},
-        {"12abc", 12.0, std::nullopt}, {"1.2.3", 1.2, std::nullopt}, {"1 2", 1.0, std::nullopt},
-        {"-", std::nullopt, std::nullopt}, {"--1", std::nullopt, std::nullopt}, {"", std::nullopt, std::nullopt},
-        {"abc", std::nullopt, std::nullopt}, {"1e3", 1.0, std::nullopt},
+        {"12", 12.0, 12.0},
+        {" -3 ", -3.0, -3.0},
+        {"1,5", 1.5, 1.5},
+        {"1.5", 1.5, 1.5},
+        {"5.", 5.0, 5.0},
+        {".5", 0.5, 0.5},
+        {"-.5", -0.5, -0.5},
+        {"+2", 2.0, 2.0},
+        {"12abc", 12.0, std::nullopt},
+        {"1.2.3", 1.2, std::nullopt},
+        {"1 2", 1.0, std::nullopt},
+        {"-", std::nullopt, std::nullopt},
+        {"--1", std::nullopt, std::nullopt},
+        {"", std::nullopt, std::nullopt},
+        {"abc", std::nullopt, std::nullopt},
+        {"1e3", 1.0, std::nullopt},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ParseCellNumber(c.text, false), c.leading) << "'" << c.text << "'";
@@ -420,8 +431,7 @@ TEST_F(EditTest, EachPercentageOperationAsksItsQuestionAndChangesItsCell) {
         int atOperatingPoint; // cell 0, 15 afterwards
     };
     const Case cases[] = {
-        {TE::BOGUSKEY_INCPSEL, "Enter percentage value by which fueling in selected cells should be increased:", 51,
-         0},
+        {TE::BOGUSKEY_INCPSEL, "Enter percentage value by which fueling in selected cells should be increased:", 51, 0},
         {TE::BOGUSKEY_DECPSEL, "Enter percentage value by which fueling in selected cells should be decreased:", -51,
          0},
         {TE::BOGUSKEY_INCPOP,

@@ -43,10 +43,19 @@ TEST_F(RenderTest, CoolantAxisHasCelsiusAndFahrenheitRows) {
     EXPECT_EQ(grid.FixedRows(), 2);
     EXPECT_EQ(grid.Rows(), 3);
     EXPECT_EQ(grid.Cols(), 5);
-    EXPECT_EQ(grid.RowTexts(0), (std::vector<std::string>{"", "-28 \xC2\xB0" "C", "-13 \xC2\xB0" "C", "-2 \xC2\xB0" "C",
-                                                          "3 \xC2\xB0" "C"}));
-    EXPECT_EQ(grid.TextMatrix(1, 1), "-19 \xC2\xB0" "F");
-    EXPECT_EQ(grid.TextMatrix(1, 4), "37 \xC2\xB0" "F");
+    EXPECT_EQ(grid.RowTexts(0), (std::vector<std::string>{"",
+                                                          "-28 \xC2\xB0"
+                                                          "C",
+                                                          "-13 \xC2\xB0"
+                                                          "C",
+                                                          "-2 \xC2\xB0"
+                                                          "C",
+                                                          "3 \xC2\xB0"
+                                                          "C"}));
+    EXPECT_EQ(grid.TextMatrix(1, 1), "-19 \xC2\xB0"
+                                     "F");
+    EXPECT_EQ(grid.TextMatrix(1, 4), "37 \xC2\xB0"
+                                     "F");
     EXPECT_EQ(grid.TextMatrix(2, 0), "");
     EXPECT_EQ(Cell(0, 0), "77");
 }
@@ -56,7 +65,7 @@ TEST_F(RenderTest, EzkAbsoluteMapShowsDegreesWithSpeedCompensation) {
     image->WriteMapCell(17, 15, 0, 96);
     editor->RenderTable();
     EXPECT_EQ(grid.Rows(), 17);
-    EXPECT_EQ(grid.TextMatrix(0, 1), "1500");  // period 1756 -> 1519 rpm
+    EXPECT_EQ(grid.TextMatrix(0, 1), "1500");   // period 1756 -> 1519 rpm
     EXPECT_EQ(grid.TextMatrix(0, 16), "10000"); // period 255 -> above 10000
     EXPECT_EQ(grid.TextMatrix(1, 0), "0 %");
     EXPECT_EQ(grid.TextMatrix(2, 0), "7 %");
@@ -132,8 +141,12 @@ TEST_F(RenderTest, EzfAxes) {
     EXPECT_EQ(grid.Cols(), 6);
     EXPECT_EQ(grid.FixedRows(), 2);
     for (int c = 1; c < 6; ++c) {
-        EXPECT_NE(grid.TextMatrix(0, c).find(" \xC2\xB0" "C"), std::string::npos);
-        EXPECT_NE(grid.TextMatrix(1, c).find(" \xC2\xB0" "F"), std::string::npos);
+        EXPECT_NE(grid.TextMatrix(0, c).find(" \xC2\xB0"
+                                             "C"),
+                  std::string::npos);
+        EXPECT_NE(grid.TextMatrix(1, c).find(" \xC2\xB0"
+                                             "F"),
+                  std::string::npos);
     }
 }
 
@@ -170,8 +183,8 @@ TEST_F(RenderTest, Lh22RowsAreFilledFromTheBottom) {
     EXPECT_EQ(grid.TextMatrix(1, 0), std::to_string(image->LH_GetMAFAxisPoint(15)));
     EXPECT_EQ(grid.TextMatrix(16, 0), std::to_string(image->LH_GetMAFAxisPoint(0)));
     EXPECT_EQ(editor->YAxisPoints()[0], image->LH_GetMAFAxisPoint(15));
-    EXPECT_EQ(grid.TextMatrix(0, 1), std::to_string(static_cast<int>(
-                                         conv::RoundToSignificant(conv::LH_RpmFromByteMid(image->LH_GetRPMAxisPoint(15)), 2))));
+    EXPECT_EQ(grid.TextMatrix(0, 1), std::to_string(static_cast<int>(conv::RoundToSignificant(
+                                         conv::LH_RpmFromByteMid(image->LH_GetRPMAxisPoint(15)), 2))));
 }
 
 TEST_F(RenderTest, MapZeroGivesEmptyGridAndNoEdits) {

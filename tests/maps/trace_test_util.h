@@ -55,10 +55,10 @@ public:
     bool acceptLayout = true;
     bool ramByteOrderFlag = false;
     bool cat = true;
-    bool ramFails = false; // every RAM read fails
-    std::vector<std::uint8_t> record;                // answered when `records` is empty
-    std::deque<std::vector<std::uint8_t>> records;   // answered first, in order
-    std::map<int, std::int32_t> ram;                 // by RAM address
+    bool ramFails = false;                         // every RAM read fails
+    std::vector<std::uint8_t> record;              // answered when `records` is empty
+    std::deque<std::vector<std::uint8_t>> records; // answered first, in order
+    std::map<int, std::int32_t> ram;               // by RAM address
     std::vector<std::string> calls;
     std::vector<int> addresses, sizes;
     int ignitionQueries = 0;

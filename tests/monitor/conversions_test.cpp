@@ -19,10 +19,21 @@ TEST(RoundEvenTest, HalvesGoToEvenAndExtremesSaturate) {
         double in;
         std::int32_t out;
     };
-    const Case cases[] = {{0.5, 0},   {1.5, 2},    {2.5, 2},     {3.5, 4},     {-0.5, 0},
-                          {-1.5, -2}, {-2.5, -2},  {2.4999, 2},  {2.5001, 3},  {-2.5001, -3},
-                          {0.0, 0},   {65535.5, 65536}, {1e12, std::numeric_limits<std::int32_t>::max()},
-                          {-1e12, std::numeric_limits<std::int32_t>::min()}, {std::nan(""), 0}};
+    const Case cases[] = {{0.5, 0},
+                          {1.5, 2},
+                          {2.5, 2},
+                          {3.5, 4},
+                          {-0.5, 0},
+                          {-1.5, -2},
+                          {-2.5, -2},
+                          {2.4999, 2},
+                          {2.5001, 3},
+                          {-2.5001, -3},
+                          {0.0, 0},
+                          {65535.5, 65536},
+                          {1e12, std::numeric_limits<std::int32_t>::max()},
+                          {-1e12, std::numeric_limits<std::int32_t>::min()},
+                          {std::nan(""), 0}};
     for (const auto& c : cases) EXPECT_EQ(RoundEven(c.in), c.out) << c.in;
 }
 
@@ -38,8 +49,8 @@ TEST(LhRpmByteTest, RoundTripsEveryByte) {
 }
 
 TEST(LhRpmByteTest, InverseClampsAndNeighbours) {
-    EXPECT_EQ(LH_ByteFromRpm(20000), 0);  // clamped to 10000, beyond byte 0's speed
-    EXPECT_EQ(LH_ByteFromRpm(10), 255);   // clamped to 100, slower than byte 255
+    EXPECT_EQ(LH_ByteFromRpm(20000), 0); // clamped to 10000, beyond byte 0's speed
+    EXPECT_EQ(LH_ByteFromRpm(10), 255);  // clamped to 100, slower than byte 255
     EXPECT_EQ(LH_ByteFromRpm(std::nan("")), 255);
     EXPECT_EQ(LH_RpmFromByteNext(255), LH_RpmFromByte(255));
     EXPECT_EQ(LH_RpmFromByteNext(10), LH_RpmFromByte(11));
@@ -92,7 +103,8 @@ TEST(LhRevLimitCodeTest, CodeFromRpmPicksNearestAndSmallerOnTies) {
         const int best = std::abs(LH_RpmFromCode(code) - rpm);
         for (int b = 10; b <= 254; ++b) {
             const int d = std::abs(LH_RpmFromCode(b) - rpm);
-            EXPECT_FALSE(d < best || (d == best && b < code)) << "rpm " << rpm << " code " << code << " beaten by " << b;
+            EXPECT_FALSE(d < best || (d == best && b < code))
+                << "rpm " << rpm << " code " << code << " beaten by " << b;
         }
     }
     // Byte 10 gives the highest speed, 11724 rpm: exactly 10000 away is not near enough.
@@ -108,8 +120,8 @@ TEST(DevicePeriodTest, RpmLimits) {
         int lh;
     };
     // rpm = 22,500,000 / p
-    const Case cases[] = {{0, 10000}, {1, 10000}, {2250, 10000}, {2251, 9996}, {22500, 1000},
-                          {224999, 100}, {225001, 0}, {1 << 24, 0}};
+    const Case cases[] = {{0, 10000},    {1, 10000},    {2250, 10000}, {2251, 9996},
+                          {22500, 1000}, {224999, 100}, {225001, 0},   {1 << 24, 0}};
     for (const auto& c : cases) EXPECT_EQ(RpmFromDevicePeriodLH(c.p), c.lh) << c.p;
     // EZF: rpm = 60 / (p * 1.3333e-6 / 8 * 100) = 3,600,000 / p
     EXPECT_EQ(RpmFromDevicePeriodEZF(3600), 1000);
@@ -126,8 +138,8 @@ TEST(RamPeriodTest, EzkAndEzfSpeedLimits) {
         int ezf;
     };
     // EZK rpm = 2,666,666.7 / v, EZF rpm = 960,000 / v
-    const Case cases[] = {{0, 0, 0}, {96, 10000, 10000}, {267, 9988, 3596}, {960, 2778, 1000},
-                          {16000, 167, 60}, {16001, 167, 60}, {16300, 164, 0}, {44445, 60, 0}, {45000, 0, 0}};
+    const Case cases[] = {{0, 0, 0},        {96, 10000, 10000}, {267, 9988, 3596}, {960, 2778, 1000}, {16000, 167, 60},
+                          {16001, 167, 60}, {16300, 164, 0},    {44445, 60, 0},    {45000, 0, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(EZK_RpmFromPeriod(c.v), c.ezk) << c.v;
         EXPECT_EQ(EZF_RpmFromPeriod(c.v), c.ezf) << c.v;
@@ -140,8 +152,10 @@ TEST(TemperatureTest, CurvesEndsAndMiddles) {
         std::int32_t (*f)(double);
         int at0, at128, at255;
     };
-    const Case cases[] = {{"LH23", TempLH23Coolant, 120, 21, -40}, {"EZK", TempEZKCoolant, 120, 3, -40},
-                          {"LH22", TempLH22Coolant, 120, 22, -40}, {"EZF", TempEZFCoolant, 120, 20, -40},
+    const Case cases[] = {{"LH23", TempLH23Coolant, 120, 21, -40},
+                          {"EZK", TempEZKCoolant, 120, 3, -40},
+                          {"LH22", TempLH22Coolant, 120, 22, -40},
+                          {"EZF", TempEZFCoolant, 120, 20, -40},
                           {"EZFair", TempEZFAirTemp, 120, 22, -40}};
     for (const auto& c : cases) {
         EXPECT_EQ(c.f(0), c.at0) << c.name;
@@ -169,9 +183,9 @@ TEST(InterpolateTest, EndsAndInside) {
 }
 
 TEST(FuelQuantityTest, DutyCycle) {
-    EXPECT_DOUBLE_EQ(DutyCycleFromTicks(5, 0.000216), 0.5); // d = 10
+    EXPECT_DOUBLE_EQ(DutyCycleFromTicks(5, 0.000216), 0.5);  // d = 10
     EXPECT_DOUBLE_EQ(DutyCycleFromTicks(5, 0.0000216), 5.0); // d = 1
-    EXPECT_EQ(DutyCycleFromTicks(5, 0.0000108), 0.0);       // d = RoundEven(0.5) = 0
+    EXPECT_EQ(DutyCycleFromTicks(5, 0.0000108), 0.0);        // d = RoundEven(0.5) = 0
     EXPECT_EQ(DutyCycleFromTicks(5, 0.0), 0.0);
     EXPECT_DOUBLE_EQ(DutyCycleFromTicksHalf(5, 0.000216), 0.2); // RoundEven(2.5) = 2
     EXPECT_DOUBLE_EQ(DutyCycleFromTicksHalf(7, 0.000216), 0.4); // RoundEven(3.5) = 4
@@ -206,9 +220,8 @@ TEST(IgnitionTest, AdvanceFromTiming) {
     struct Case {
         double period, delay, result;
     };
-    const Case cases[] = {{0, 10, 0},      {65535, 10, 0}, {800, -1, 0}, {800, 0, 68.4},
-                          {8, 21, 0},      // 68.4 - 75.6 < -5
-                          {8, 20, -3.6},   // not below -5: kept
+    const Case cases[] = {{0, 10, 0},      {65535, 10, 0}, {800, -1, 0}, {800, 0, 68.4}, {8, 21, 0}, // 68.4 - 75.6 < -5
+                          {8, 20, -3.6}, // not below -5: kept
                           {800, 100, 64.8}};
     for (const auto& c : cases) EXPECT_NEAR(IgnitionAdvanceFromTiming(c.period, c.delay), c.result, 1e-9) << c.period;
     EXPECT_FLOAT_EQ(EZK_IgnitionAdvance(0, 0), 60.0f);
@@ -227,10 +240,19 @@ TEST(NumbersTest, TimerIntervalAndSignificantDigits) {
         int digits;
         double out;
     };
-    const Case cases[] = {{6858, 2, 6900}, {6850, 2, 6800}, {6950, 2, 7000}, {95, 2, 95}, {99.5, 2, 100},
-                          {999, 2, 1000}, {12345, 3, 12300}, {0, 2, 0},
+    const Case cases[] = {{6858, 2, 6900},
+                          {6850, 2, 6800},
+                          {6950, 2, 7000},
+                          {95, 2, 95},
+                          {99.5, 2, 100},
+                          {999, 2, 1000},
+                          {12345, 3, 12300},
+                          {0, 2, 0},
                           // 10^digits too small for a single: no endless division
-                          {5, -1, 0}, {5, -50, 0}, {0, -50, 0}, {-5, -50, -5}};
+                          {5, -1, 0},
+                          {5, -50, 0},
+                          {0, -50, 0},
+                          {-5, -50, -5}};
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(RoundToSignificant(c.v, c.digits), c.out) << c.v;
 }
 

@@ -1,8 +1,8 @@
 #include "monitor/monitor_fuel.h"
 
 #include "auxinputs/aux_inputs.h"
-#include "monitor_test_util.h"
 #include "fakes.h"
+#include "monitor_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -70,8 +70,8 @@ TEST(FuelMonitorLayout, LH23AndLH22Records) {
     aux.SetAuxEnabled(4, true);
     EPROM lh23 = Load(eprom_test::LH23Image());
     RecordLayout l = BuildFuelMonitorLayout(lh23, aux);
-    EXPECT_EQ(l.addresses, (std::vector<int>{17, 29, 72, 63303, 37, 45, 45, 39, 63292, 89, 63301, 11, 41, 44, 63299, 77,
-                                             52, 63332, 63341, 6, 8}));
+    EXPECT_EQ(l.addresses, (std::vector<int>{17, 29, 72, 63303, 37, 45, 45,    39,    63292, 89, 63301,
+                                             11, 41, 44, 63299, 77, 52, 63332, 63341, 6,     8}));
     EXPECT_EQ(l.sizes, (std::vector<int>{1, 3, 2, 1, 1, 1, 1, 1, 2, 1, 1, 2, 1, 1, 1, 2, 2, 3, 3, 2, 2}));
     EXPECT_EQ(l.auxInputs, (std::vector<int>{2, 4}));
 
@@ -86,25 +86,27 @@ TEST(FuelMonitorDecode, FullLH23Record) {
     EPROM image = LH23WithCoReference();
     RecordLayout l = BuildFuelMonitorLayout(image, aux);
     auto record = MakeRecord(l, {
-        {1},                   // valid
-        {0x00, 0x3A, 0x98},    // period 15000 -> 0.06 s per revolution
-        {0x03, 0xE8},          // MAF 1000
-        {128},                 // coolant 2.5 V
-        {0}, {16}, {0},        // gate: only flag 2 set, no gate
-        {128},                 // injection mode flag set
-        {0x0B, 0xB8},          // pulse width 3000
-        {200},                 // battery
-        {128},                 // MAF voltage
-        {0x00, 0x80},          // wide-band 2.5 V (device input: low byte first)
-        {0x06},                // throttle: WOT
-        {64},                  // flap open
-        {150},                 // CO pot
-        {0x8C, 0xCD},          // O2 36045
-        {0x04, 0x00},          // idle stabiliser 1024
-        {0x80, 0x80, 0x00},    // adaptation 8421376: neutral
-        {0x9A, 0x33, 0x33},    // adaptation 10105651: +10 %
-        {0x00, 0x80},          // aux 2: 2.5 V (device input: low byte first)
-    });
+                                    {1},                // valid
+                                    {0x00, 0x3A, 0x98}, // period 15000 -> 0.06 s per revolution
+                                    {0x03, 0xE8},       // MAF 1000
+                                    {128},              // coolant 2.5 V
+                                    {0},
+                                    {16},
+                                    {0},                // gate: only flag 2 set, no gate
+                                    {128},              // injection mode flag set
+                                    {0x0B, 0xB8},       // pulse width 3000
+                                    {200},              // battery
+                                    {128},              // MAF voltage
+                                    {0x00, 0x80},       // wide-band 2.5 V (device input: low byte first)
+                                    {0x06},             // throttle: WOT
+                                    {64},               // flap open
+                                    {150},              // CO pot
+                                    {0x8C, 0xCD},       // O2 36045
+                                    {0x04, 0x00},       // idle stabiliser 1024
+                                    {0x80, 0x80, 0x00}, // adaptation 8421376: neutral
+                                    {0x9A, 0x33, 0x33}, // adaptation 10105651: +10 %
+                                    {0x00, 0x80},       // aux 2: 2.5 V (device input: low byte first)
+                                });
     ExpectTexts(Shown(DecodeLH23Record(l, record, image, aux, false)),
                 {
                     {"lblMonitorRPM", "1000"},
@@ -112,8 +114,10 @@ TEST(FuelMonitorDecode, FullLH23Record) {
                     {"lblMonitorMAF", "1000"},
                     {"lblMonitorMAFpercent", "36 %"},
                     {"MAF red", "normal"},
-                    {"lblMonitorCoolant(0)", "21 \xC2\xBA" "C"},
-                    {"lblMonitorCoolant(1)", "69 \xC2\xBA" "F"},
+                    {"lblMonitorCoolant(0)", "21 \xC2\xBA"
+                                             "C"},
+                    {"lblMonitorCoolant(1)", "69 \xC2\xBA"
+                                             "F"},
                     {"lblMonitorInjInterval", "Enhanced duty cycle"},
                     {"lblMonitorInjPW", "8.00 ms"},
                     {"lblMonitorInjDC", "13 %"},
@@ -164,8 +168,9 @@ TEST(FuelMonitorDecode, LH23FieldRules) {
         {"O2 at 0 is -50 % for creator 1", 15, {0x00, 0x00}, "lblMonitorO2", "-50.0 %"},
         {"O2 at 32768 is neutral for creator 1", 15, {0x80, 0x00}, "lblMonitorO2", "0.0 %"},
     };
-    const std::vector<std::vector<int>> base = {{1}, {0, 0x3A, 0x98}, {0, 0}, {0}, {0}, {0}, {0}, {0}, {0, 0}, {0}, {0},
-                                                {0, 0}, {0}, {0}, {0}, {0, 0}, {0, 0}, {0, 0, 0}, {0, 0, 0}};
+    const std::vector<std::vector<int>> base = {{1}, {0, 0x3A, 0x98}, {0, 0}, {0},       {0},      {0}, {0},
+                                                {0}, {0, 0},          {0},    {0},       {0, 0},   {0}, {0},
+                                                {0}, {0, 0},          {0, 0}, {0, 0, 0}, {0, 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         auto fields = base;
@@ -195,13 +200,14 @@ TEST(FuelMonitorDecode, CoPotPercentAtTheEndsOfTheReference) {
         {0, 0, "0 %", "0.00 ms"},          {0, 255, "+100.0 %", "1.39 ms"},  {128, 255, "+100.0 %", "0.69 ms"},
         {1, 0, "-100.0 %", "-0.01 ms"},
     };
-    const std::vector<std::vector<int>> base = {{1}, {0, 0x3A, 0x98}, {0, 0}, {0}, {0}, {0}, {0}, {0}, {0, 0}, {0}, {0},
-                                                {0, 0}, {0}, {0}, {0}, {0, 0}, {0, 0}, {0, 0, 0}, {0, 0, 0}};
+    const std::vector<std::vector<int>> base = {{1}, {0, 0x3A, 0x98}, {0, 0}, {0},       {0},      {0}, {0},
+                                                {0}, {0, 0},          {0},    {0},       {0, 0},   {0}, {0},
+                                                {0}, {0, 0},          {0, 0}, {0, 0, 0}, {0, 0, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.reference) + " / " + std::to_string(c.pot));
         auto bytes = eprom_test::LH23Image();
         bytes[12357] = static_cast<std::uint8_t>(c.reference); // parameter entry 7
-        bytes[12356] = 100;                                     // parameter entry 8
+        bytes[12356] = 100;                                    // parameter entry 8
         EPROM image = Load(bytes);
         RecordLayout l = BuildFuelMonitorLayout(image, aux);
         auto fields = base;
@@ -216,8 +222,9 @@ TEST(FuelMonitorDecode, RamByteOrderFlagSwapsMultiByteFields) {
     AuxInputs aux;
     EPROM image = LH23WithCoReference();
     RecordLayout l = BuildFuelMonitorLayout(image, aux);
-    std::vector<std::vector<int>> fields = {{1}, {0x98, 0x3A, 0x00}, {0xE8, 0x03}, {0}, {0}, {0}, {0}, {0}, {0, 0}, {0},
-                                            {0}, {0x00, 0x80}, {0}, {0}, {0}, {0, 0}, {0, 0}, {0, 0, 0}, {0, 0, 0}};
+    std::vector<std::vector<int>> fields = {
+        {1}, {0x98, 0x3A, 0x00}, {0xE8, 0x03}, {0}, {0}, {0},    {0},    {0},       {0, 0},   {0},
+        {0}, {0x00, 0x80},       {0},          {0}, {0}, {0, 0}, {0, 0}, {0, 0, 0}, {0, 0, 0}};
     FuelMonitorView v = DecodeLH23Record(l, MakeRecord(l, fields), image, aux, true);
     EXPECT_EQ(v.rpm, "1000");
     EXPECT_EQ(v.maf, "1000");
@@ -232,8 +239,10 @@ TEST(FuelMonitorDecode, NoDataTexts) {
         {"lblMonitorMAF", "-"},
         {"lblMonitorMAFpercent", "-"},
         {"MAF red", "normal"},
-        {"lblMonitorCoolant(0)", "- \xC2\xBA" "C"},
-        {"lblMonitorCoolant(1)", "- \xC2\xBA" "F"},
+        {"lblMonitorCoolant(0)", "- \xC2\xBA"
+                                 "C"},
+        {"lblMonitorCoolant(1)", "- \xC2\xBA"
+                                 "F"},
         {"lblMonitorInjInterval", "-"},
         {"lblMonitorInjPW", "- ms"},
         {"lblMonitorInjDC", "-"},
@@ -277,46 +286,47 @@ TEST(FuelMonitorDecode, FullLH22Record) {
     EPROM image = Load(eprom_test::LH22Image());
     RecordLayout l = BuildFuelMonitorLayout(image, aux);
     auto record = MakeRecord(l, {
-        {1},                // valid
-        {0xE4, 0x57, 0x00}, // period 22500 counts = 0.03 s
-        {0xB8, 0x0B, 0x00}, // injector on 3000 counts = 4 ms
-        {3},                // enhanced
-        {0x00, 0x80},       // MAF 2.515 V
-        {0x00, 128},        // coolant: high byte 128
-        {0x00, 0x80},       // wide-band 2.5 V
-        {0xE8, 0x03},       // idle switch closed (low input)
-        {0x60, 0xEA},       // full-load switch open
-    });
-    ExpectTexts(Shown(DecodeLH22Record(l, record, aux)),
-                {
-                    {"lblMonitorRPM", "1000"},
-                    {"sldMonitorRPM", "1000"},
-                    {"lblMonitorMAF", "976"},
-                    {"lblMonitorMAFpercent", "18 %"},
-                    {"MAF red", "normal"},
-                    {"lblMonitorCoolant(0)", "22 \xC2\xBA" "C"},
-                    {"lblMonitorCoolant(1)", "71 \xC2\xBA" "F"},
-                    {"lblMonitorInjInterval", "Enhanced duty cycle"},
-                    {"lblMonitorInjPW", "4.00 ms"},
-                    {"lblMonitorInjDC", "7 %"},
-                    {"lblMonitorBatt", "- V"},
-                    {"lblMonitorMAFVoltage", "4.46 V"},
-                    {"lblMonitorAFR", "14.00"},
-                    {"lblMonitorEqR", "1.05"},
-                    {"sldMonitorAFR", "1400"},
-                    {"IDLE", "marked"},
-                    {"CRUISE", "plain"},
-                    {"WOT", "plain"},
-                    {"OPEN", "plain"},
-                    {"CLOSED", "plain"},
-                    {"lblMonitorCOpot", "- ms"},
-                    {"lblMonitorCOpotPercent", "-"},
-                    {"lblMonitorO2", "-"},
-                    {"lblMonitorIdleStabilizer", "-"},
-                    {"lblMonitorO2Adapt(0)", "-"},
-                    {"lblMonitorO2Adapt(1)", "-"},
-                    {"cmdO2AdaptReset", "disabled"},
-                });
+                                    {1},                // valid
+                                    {0xE4, 0x57, 0x00}, // period 22500 counts = 0.03 s
+                                    {0xB8, 0x0B, 0x00}, // injector on 3000 counts = 4 ms
+                                    {3},                // enhanced
+                                    {0x00, 0x80},       // MAF 2.515 V
+                                    {0x00, 128},        // coolant: high byte 128
+                                    {0x00, 0x80},       // wide-band 2.5 V
+                                    {0xE8, 0x03},       // idle switch closed (low input)
+                                    {0x60, 0xEA},       // full-load switch open
+                                });
+    ExpectTexts(Shown(DecodeLH22Record(l, record, aux)), {
+                                                             {"lblMonitorRPM", "1000"},
+                                                             {"sldMonitorRPM", "1000"},
+                                                             {"lblMonitorMAF", "976"},
+                                                             {"lblMonitorMAFpercent", "18 %"},
+                                                             {"MAF red", "normal"},
+                                                             {"lblMonitorCoolant(0)", "22 \xC2\xBA"
+                                                                                      "C"},
+                                                             {"lblMonitorCoolant(1)", "71 \xC2\xBA"
+                                                                                      "F"},
+                                                             {"lblMonitorInjInterval", "Enhanced duty cycle"},
+                                                             {"lblMonitorInjPW", "4.00 ms"},
+                                                             {"lblMonitorInjDC", "7 %"},
+                                                             {"lblMonitorBatt", "- V"},
+                                                             {"lblMonitorMAFVoltage", "4.46 V"},
+                                                             {"lblMonitorAFR", "14.00"},
+                                                             {"lblMonitorEqR", "1.05"},
+                                                             {"sldMonitorAFR", "1400"},
+                                                             {"IDLE", "marked"},
+                                                             {"CRUISE", "plain"},
+                                                             {"WOT", "plain"},
+                                                             {"OPEN", "plain"},
+                                                             {"CLOSED", "plain"},
+                                                             {"lblMonitorCOpot", "- ms"},
+                                                             {"lblMonitorCOpotPercent", "-"},
+                                                             {"lblMonitorO2", "-"},
+                                                             {"lblMonitorIdleStabilizer", "-"},
+                                                             {"lblMonitorO2Adapt(0)", "-"},
+                                                             {"lblMonitorO2Adapt(1)", "-"},
+                                                             {"cmdO2AdaptReset", "disabled"},
+                                                         });
 }
 
 TEST(FuelMonitorDecode, LH22Limits) {
@@ -331,14 +341,22 @@ TEST(FuelMonitorDecode, LH22Limits) {
         std::string dc, pw, injMode;
         int throttle;
     } cases[] = {
-        {"duty cycle above 200 % shows 200 %", {0xFF, 0xFF, 0xFF}, 0, {0, 0xFF}, {0, 0xFF}, "200 %", "120.00 ms",
-         "Normal duty cycle", 1},
+        {"duty cycle above 200 % shows 200 %",
+         {0xFF, 0xFF, 0xFF},
+         0,
+         {0, 0xFF},
+         {0, 0xFF},
+         "200 %",
+         "120.00 ms",
+         "Normal duty cycle",
+         1},
         {"mode above 4", {0, 0, 0}, 5, {0, 0x10}, {0, 0x10}, "0 %", "0.00 ms", "-", kNoItem},
         {"full-load switch only", {0, 0, 0}, 4, {0, 0xFF}, {0, 0x10}, "0 %", "0.00 ms", "Enhanced duty cycle", 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        auto record = MakeRecord(l, {{1}, {0xE4, 0x57, 0x00}, c.injTime, {c.mode}, {0, 0}, {0, 0}, {0, 0}, c.idle, c.full});
+        auto record =
+            MakeRecord(l, {{1}, {0xE4, 0x57, 0x00}, c.injTime, {c.mode}, {0, 0}, {0, 0}, {0, 0}, c.idle, c.full});
         FuelMonitorView v = DecodeLH22Record(l, record, aux);
         EXPECT_EQ(v.injDC, c.dc);
         EXPECT_EQ(v.injPW, c.pw);

@@ -135,8 +135,8 @@ TEST(IgnitionMonitorLayout, EZKByRevisionAndEZF) {
     aux.SetAuxEnabled(1, true);
     EPROM ezk = Load(eprom_test::EZKImage(8));
     RecordLayout l = BuildIgnitionMonitorLayout(ezk, aux);
-    EXPECT_EQ(l.addresses, (std::vector<int>{18, 106, 84, 123, 65, 34, 34, 57, 134, 11, 32, 34, 56, 2, 38, 38, 37, 37,
-                                             37, 37, 34, 5}));
+    EXPECT_EQ(l.addresses, (std::vector<int>{18, 106, 84, 123, 65, 34, 34, 57, 134, 11, 32,
+                                             34, 56,  2,  38,  38, 37, 37, 37, 37,  34, 5}));
     EXPECT_EQ(l.sizes, (std::vector<int>{1, 2, 1, 1, 1, 1, 1, 1, 1, 2, 1, 1, 1, 9, 1, 1, 1, 1, 1, 1, 1, 2}));
     EPROM old = Load(eprom_test::EZKImage(1));
     RecordLayout lo = BuildIgnitionMonitorLayout(old, aux);
@@ -154,26 +154,34 @@ TEST(IgnitionMonitorDecode, FullEZKRecord) {
     aux.SetAuxName(4, "EGT");
     aux.AddAuxLawPoint(4, 0, 0);
     aux.AddAuxLawPoint(4, 5, 1000);
-    aux.SetAuxUnit(4, "\xC2\xB0" "C");
+    aux.SetAuxUnit(4, "\xC2\xB0"
+                      "C");
     EPROM image = Load(eprom_test::EZKImage(8));
     RecordLayout l = BuildIgnitionMonitorLayout(image, aux);
     auto record = MakeRecord(l, {
-        {1},                                   // valid
-        {0x03, 0xE8},                          // period word 1000
-        {80},                                  // advance byte
-        {128},                                 // load
-        {4},                                   // coding: 98 octane cat
-        {4}, {0xFD},                           // idle flag set, full-load flag clear
-        {128},                                 // coolant
-        {5},                                   // knock counter
-        {0x00, 0x80},                          // wide-band 2.5 V (device input: low byte first)
-        {1},                                   // automatic
-        {16},                                  // selector in D
-        {200},                                 // battery
-        {0x8D, 4, 8, 12, 255, 16, 20, 24, 28}, // knock retard block
-        {4}, {0}, {0}, {0}, {0}, {0}, {64},    // faults 0 and 6 set
-        {0x00, 0x40},                          // aux 4: 1.25 V (device input: low byte first)
-    });
+                                    {1},          // valid
+                                    {0x03, 0xE8}, // period word 1000
+                                    {80},         // advance byte
+                                    {128},        // load
+                                    {4},          // coding: 98 octane cat
+                                    {4},
+                                    {0xFD},       // idle flag set, full-load flag clear
+                                    {128},        // coolant
+                                    {5},          // knock counter
+                                    {0x00, 0x80}, // wide-band 2.5 V (device input: low byte first)
+                                    {1},          // automatic
+                                    {16},         // selector in D
+                                    {200},        // battery
+                                    {0x8D, 4, 8, 12, 255, 16, 20, 24, 28}, // knock retard block
+                                    {4},
+                                    {0},
+                                    {0},
+                                    {0},
+                                    {0},
+                                    {0},
+                                    {64},         // faults 0 and 6 set
+                                    {0x00, 0x40}, // aux 4: 1.25 V (device input: low byte first)
+                                });
     int counter = -1;
     ExpectTexts(Shown(DecodeEZKRecord(l, record, image, aux, false, counter)),
                 {
@@ -187,8 +195,10 @@ TEST(IgnitionMonitorDecode, FullEZKRecord) {
                     {"IDLE", "marked"},
                     {"CRUISE", "plain"},
                     {"WOT", "plain"},
-                    {"lblMonitorEZKCoolantC", "3 \xC2\xBA" "C"},
-                    {"lblMonitorEZKCoolantF", "37 \xC2\xBA" "F"},
+                    {"lblMonitorEZKCoolantC", "3 \xC2\xBA"
+                                              "C"},
+                    {"lblMonitorEZKCoolantF", "37 \xC2\xBA"
+                                              "F"},
                     {"lblMonitorEZFAirTempC", "-"},
                     {"lblMonitorEZFAirTempF", "-"},
                     {"AUTO", "marked"},
@@ -215,7 +225,8 @@ TEST(IgnitionMonitorDecode, FullEZKRecord) {
                     {kEzkFaultTexts[4], "green"},
                     {kEzkFaultTexts[5], "green"},
                     {kEzkFaultTexts[6], "red"},
-                    {"lblAuxEZK EGT (aux 4)", "250 \xC2\xB0" "C"},
+                    {"lblAuxEZK EGT (aux 4)", "250 \xC2\xB0"
+                                              "C"},
                 });
     EXPECT_EQ(counter, 5);
 }
@@ -235,9 +246,10 @@ TEST(IgnitionMonitorDecode, EZKSwitchRules) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
-        auto record = MakeRecord(l, {{1}, {0, 0}, {0}, {0}, {c.coding}, {c.idle}, {c.full}, {0}, {0}, {0, 0},
-                                     {c.gearbox}, {c.selector}, {0}, {0, 0, 0, 0, 0, 0, 0, 0, 0}, {0}, {0}, {0}, {0},
-                                     {0}, {0}, {0}});
+        auto record =
+            MakeRecord(l, {{1}, {0, 0}, {0},    {0},         {c.coding},   {c.idle}, {c.full},
+                           {0}, {0},    {0, 0}, {c.gearbox}, {c.selector}, {0},      {0, 0, 0, 0, 0, 0, 0, 0, 0},
+                           {0}, {0},    {0},    {0},         {0},          {0},      {0}});
         int counter = 0;
         IgnitionMonitorView v = DecodeEZKRecord(l, record, image, aux, false, counter);
         EXPECT_EQ(v.throttle, c.throttle);
@@ -276,7 +288,11 @@ TEST(IgnitionMonitorDecode, NoDataTexts) {
         Texts shown = Shown(v);
         for (const auto& [name, text] : shown) {
             if (name == "lblMonitorEZKRevWarning") continue;
-            const bool noData = text == "-" || text == "- V" || text == "- \xC2\xBA" "C" || text == "- \xC2\xBA" "F" ||
+            const bool noData = text == "-" || text == "- V" ||
+                                text == "- \xC2\xBA"
+                                        "C" ||
+                                text == "- \xC2\xBA"
+                                        "F" ||
                                 text == "plain" || text == "unchanged" || text == "shown";
             EXPECT_TRUE(noData) << name << " shows " << text;
         }
@@ -290,56 +306,59 @@ TEST(IgnitionMonitorDecode, FullEZFRecord) {
     EPROM image = Load(bytes);
     RecordLayout l = BuildIgnitionMonitorLayout(image, aux);
     auto record = MakeRecord(l, {
-        {1},                              // valid
-        {0x60, 0x09, 0xB8, 0x0B, 0x00},   // period 2400 counts, spark delay 3000 counts
-        {0x33, 0x33},                     // vacuum 1 V
-        {0x60, 0xEA},                     // idle switch open
-        {0xE8, 0x03},                     // full-load switch closed
-        {0x00, 128},                      // coolant
-        {0x00, 128},                      // air temperature
-        {0x00, 0x80},                     // wide-band 2.5 V
-    });
-    ExpectTexts(Shown(DecodeEZFRecord(l, record, image, aux)),
-                {
-                    {"lblMonitorEZKRPM", "1500"},
-                    {"sldMonitorEZKRPM", "1500"},
-                    {"lblMonitorEZKIgnAdv", "32.4 \xC2\xBA"},
-                    {"lblMonitorEZKLoad", "20.6 inHg"},
-                    {"98 OCTANE NON-CAT", "plain"},
-                    {"98 OCTANE CAT", "plain"},
-                    {"91 OCTANE", "plain"},
-                    {"IDLE", "plain"},
-                    {"CRUISE", "plain"},
-                    {"WOT", "marked"},
-                    {"lblMonitorEZKCoolantC", "20 \xC2\xBA" "C"},
-                    {"lblMonitorEZKCoolantF", "68 \xC2\xBA" "F"},
-                    {"lblMonitorEZFAirTempC", "22 \xC2\xBA" "C"},
-                    {"lblMonitorEZFAirTempF", "71 \xC2\xBA" "F"},
-                    {"AUTO", "plain"},
-                    {"MANUAL", "plain"},
-                    {"P / N", "plain"},
-                    {"D / 2 / 3", "plain"},
-                    {"lblMonitorEZKBatt", "- V"},
-                    {"lblFaultEZKDescription", "cleared"},
-                    {"lblMonitorEZKAFR", "14.00"},
-                    {"lblMonitorEZKEqR", "1.05"},
-                    {"lblMonitorEZKRevWarning", ""},
-                    {"KR1", "-"},
-                    {"KR2", "-"},
-                    {"KR3", "-"},
-                    {"KR4", "-"},
-                    {"KR5", "-"},
-                    {"KR6", "-"},
-                    {"KR7", "-"},
-                    {"KR8", "-"},
-                    {kEzkFaultTexts[0], "plain"},
-                    {kEzkFaultTexts[1], "plain"},
-                    {kEzkFaultTexts[2], "plain"},
-                    {kEzkFaultTexts[3], "plain"},
-                    {kEzkFaultTexts[4], "plain"},
-                    {kEzkFaultTexts[5], "plain"},
-                    {kEzkFaultTexts[6], "plain"},
-                });
+                                    {1},                            // valid
+                                    {0x60, 0x09, 0xB8, 0x0B, 0x00}, // period 2400 counts, spark delay 3000 counts
+                                    {0x33, 0x33},                   // vacuum 1 V
+                                    {0x60, 0xEA},                   // idle switch open
+                                    {0xE8, 0x03},                   // full-load switch closed
+                                    {0x00, 128},                    // coolant
+                                    {0x00, 128},                    // air temperature
+                                    {0x00, 0x80},                   // wide-band 2.5 V
+                                });
+    ExpectTexts(Shown(DecodeEZFRecord(l, record, image, aux)), {
+                                                                   {"lblMonitorEZKRPM", "1500"},
+                                                                   {"sldMonitorEZKRPM", "1500"},
+                                                                   {"lblMonitorEZKIgnAdv", "32.4 \xC2\xBA"},
+                                                                   {"lblMonitorEZKLoad", "20.6 inHg"},
+                                                                   {"98 OCTANE NON-CAT", "plain"},
+                                                                   {"98 OCTANE CAT", "plain"},
+                                                                   {"91 OCTANE", "plain"},
+                                                                   {"IDLE", "plain"},
+                                                                   {"CRUISE", "plain"},
+                                                                   {"WOT", "marked"},
+                                                                   {"lblMonitorEZKCoolantC", "20 \xC2\xBA"
+                                                                                             "C"},
+                                                                   {"lblMonitorEZKCoolantF", "68 \xC2\xBA"
+                                                                                             "F"},
+                                                                   {"lblMonitorEZFAirTempC", "22 \xC2\xBA"
+                                                                                             "C"},
+                                                                   {"lblMonitorEZFAirTempF", "71 \xC2\xBA"
+                                                                                             "F"},
+                                                                   {"AUTO", "plain"},
+                                                                   {"MANUAL", "plain"},
+                                                                   {"P / N", "plain"},
+                                                                   {"D / 2 / 3", "plain"},
+                                                                   {"lblMonitorEZKBatt", "- V"},
+                                                                   {"lblFaultEZKDescription", "cleared"},
+                                                                   {"lblMonitorEZKAFR", "14.00"},
+                                                                   {"lblMonitorEZKEqR", "1.05"},
+                                                                   {"lblMonitorEZKRevWarning", ""},
+                                                                   {"KR1", "-"},
+                                                                   {"KR2", "-"},
+                                                                   {"KR3", "-"},
+                                                                   {"KR4", "-"},
+                                                                   {"KR5", "-"},
+                                                                   {"KR6", "-"},
+                                                                   {"KR7", "-"},
+                                                                   {"KR8", "-"},
+                                                                   {kEzkFaultTexts[0], "plain"},
+                                                                   {kEzkFaultTexts[1], "plain"},
+                                                                   {kEzkFaultTexts[2], "plain"},
+                                                                   {kEzkFaultTexts[3], "plain"},
+                                                                   {kEzkFaultTexts[4], "plain"},
+                                                                   {kEzkFaultTexts[5], "plain"},
+                                                                   {kEzkFaultTexts[6], "plain"},
+                                                               });
 }
 
 // A knock counter that cannot be read when the tab opens is no baseline: the first counter the

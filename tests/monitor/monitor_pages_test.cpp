@@ -23,7 +23,8 @@ namespace {
 
 using namespace monitor_test;
 
-template <class T> T* Find(QWidget* w, const char* name, int index = -1) {
+template <class T>
+T* Find(QWidget* w, const char* name, int index = -1) {
     for (T* c : w->findChildren<T*>(name))
         if (index < 0 || c->property("index").toInt() == index) return c;
     ADD_FAILURE() << "no " << name << " " << index;
@@ -58,7 +59,8 @@ TEST(FuelMonitorPanel, RunsOnlyWhileShownAndShowsEachTick) {
 
     panel.Tick(); // no record: no data for this tick, the slider stays
     EXPECT_EQ(Find<QLabel>(&panel, "lblMonitorRPM")->text(), "-");
-    EXPECT_EQ(Find<QLabel>(&panel, "lblMonitorCoolant", 1)->text(), "- \xC2\xBA" "F");
+    EXPECT_EQ(Find<QLabel>(&panel, "lblMonitorCoolant", 1)->text(), "- \xC2\xBA"
+                                                                    "F");
     EXPECT_EQ(Find<QSlider>(&panel, "sldMonitorRPM")->value(), 1000);
     EXPECT_FALSE(Find<QPushButton>(&panel, "cmdO2AdaptReset")->isEnabled());
 
@@ -87,7 +89,7 @@ TEST(IgnitionMonitorPanel, KnocksPlayTheSoundAndResetKeepsTheBaseline) {
     for (int s : dev.sizes) size += s;
     std::vector<std::uint8_t> record(static_cast<std::size_t>(size), 0);
     record[0] = 1;
-    record[9] = 9; // knock counter field: two new knocks
+    record[9] = 9;  // knock counter field: two new knocks
     record[24] = 4; // fault 0 set (bit mask 4)
     dev.records.push_back(record);
     panel.Tick();
@@ -131,8 +133,15 @@ TEST(MonitorPanels, AuxNamesAndUnitsShowAsPlainText) {
         const char* what;
         QWidget* panel;
         std::function<void()> enterAndTick;
-    } panels[] = {{"fuel", &fuel, [&] { fuel.Enter(); fuel.Tick(); }},
-                  {"ignition", &ignition, [&] { ignition.Enter(); ignition.Tick(); }}};
+    } panels[] = {{"fuel", &fuel,
+                   [&] {
+                       fuel.Enter();
+                       fuel.Tick();
+                   }},
+                  {"ignition", &ignition, [&] {
+                       ignition.Enter();
+                       ignition.Tick();
+                   }}};
     for (const auto& p : panels) {
         dev.records.clear();
         p.enterAndTick();

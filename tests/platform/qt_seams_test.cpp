@@ -11,12 +11,12 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QMessageBox>
-#include <QTimer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTextStream>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -38,18 +38,15 @@ TEST_P(FileFilterTest, PairsBecomeQtNameFilters) { EXPECT_EQ(ToQtNameFilters(Get
 
 INSTANTIATE_TEST_SUITE_P(
     Filters, FileFilterTest,
-    ::testing::Values(
-        FilterCase{"EPROM images (*.bin)|*.bin", {"EPROM images (*.bin)"}},
-        FilterCase{"27C128 EPROM image (16 kB) (*.bin)|*.bin|27C256 EPROM image (32 kB) (*.bin)|*.bin",
-                   {"27C128 EPROM image (16 kB) (*.bin)", "27C256 EPROM image (32 kB) (*.bin)"}},
-        // A name without its patterns gets them, so Qt can read them.
-        FilterCase{"Firmware files|*.dat", {"Firmware files (*.dat)"}},
-        FilterCase{"Logs|*.txt;*.log", {"Logs (*.txt *.log)"}},
-        // A name whose brackets hold something else still gets the patterns at the end.
-        FilterCase{"Images (16 kB)|*.bin", {"Images (16 kB) (*.bin)"}},
-        FilterCase{"All files|", {"All files (*)"}},
-        FilterCase{"Odd", {"Odd (*)"}},
-        FilterCase{"", {}}));
+    ::testing::Values(FilterCase{"EPROM images (*.bin)|*.bin", {"EPROM images (*.bin)"}},
+                      FilterCase{"27C128 EPROM image (16 kB) (*.bin)|*.bin|27C256 EPROM image (32 kB) (*.bin)|*.bin",
+                                 {"27C128 EPROM image (16 kB) (*.bin)", "27C256 EPROM image (32 kB) (*.bin)"}},
+                      // A name without its patterns gets them, so Qt can read them.
+                      FilterCase{"Firmware files|*.dat", {"Firmware files (*.dat)"}},
+                      FilterCase{"Logs|*.txt;*.log", {"Logs (*.txt *.log)"}},
+                      // A name whose brackets hold something else still gets the patterns at the end.
+                      FilterCase{"Images (16 kB)|*.bin", {"Images (16 kB) (*.bin)"}},
+                      FilterCase{"All files|", {"All files (*)"}}, FilterCase{"Odd", {"Odd (*)"}}, FilterCase{"", {}}));
 
 TEST(FileFilter, DefaultSuffix) {
     EXPECT_EQ(ToQtDefaultSuffix(".bin"), "bin");
@@ -175,17 +172,23 @@ QString Std(QMessageBox::StandardButton b) { return QString::number(b); }
 
 INSTANTIATE_TEST_SUITE_P(
     Boxes, MessageBoxTest,
-    ::testing::Values(BoxCase{MsgButtons::OK, QMessageBox::Ok, MsgResult::OK, {Std(QMessageBox::Ok)}},
-                      BoxCase{MsgButtons::OKCancel, QMessageBox::Cancel, MsgResult::Cancel,
-                              {Std(QMessageBox::Ok), Std(QMessageBox::Cancel)}},
-                      BoxCase{MsgButtons::YesNo, QMessageBox::Yes, MsgResult::Yes,
-                              {Std(QMessageBox::Yes), Std(QMessageBox::No)}},
-                      BoxCase{MsgButtons::YesNoCancel, QMessageBox::No, MsgResult::No,
-                              {Std(QMessageBox::Yes), Std(QMessageBox::No), Std(QMessageBox::Cancel)}},
-                      // Escape: Cancel where there is one, No for a Yes/No question.
-                      BoxCase{MsgButtons::YesNoCancel, 0, MsgResult::Cancel,
-                              {Std(QMessageBox::Yes), Std(QMessageBox::No), Std(QMessageBox::Cancel)}},
-                      BoxCase{MsgButtons::YesNo, 0, MsgResult::No, {Std(QMessageBox::Yes), Std(QMessageBox::No)}}));
+    ::testing::Values(
+        BoxCase{MsgButtons::OK, QMessageBox::Ok, MsgResult::OK, {Std(QMessageBox::Ok)}},
+        BoxCase{MsgButtons::OKCancel,
+                QMessageBox::Cancel,
+                MsgResult::Cancel,
+                {Std(QMessageBox::Ok), Std(QMessageBox::Cancel)}},
+        BoxCase{MsgButtons::YesNo, QMessageBox::Yes, MsgResult::Yes, {Std(QMessageBox::Yes), Std(QMessageBox::No)}},
+        BoxCase{MsgButtons::YesNoCancel,
+                QMessageBox::No,
+                MsgResult::No,
+                {Std(QMessageBox::Yes), Std(QMessageBox::No), Std(QMessageBox::Cancel)}},
+        // Escape: Cancel where there is one, No for a Yes/No question.
+        BoxCase{MsgButtons::YesNoCancel,
+                0,
+                MsgResult::Cancel,
+                {Std(QMessageBox::Yes), Std(QMessageBox::No), Std(QMessageBox::Cancel)}},
+        BoxCase{MsgButtons::YesNo, 0, MsgResult::No, {Std(QMessageBox::Yes), Std(QMessageBox::No)}}));
 
 TEST(QtDialogs, MessageTextIsShownAsWritten) {
     // File names and device answers go into messages; markup in them is not markup.

@@ -64,8 +64,8 @@ TEST(SimCarTest, SpeedAgreesAcrossEveryPlaceThatReportsIt) {
     for (double t : {3.0, 14.0, 24.0, 38.0, 43.0}) {
         RunTo(rig, t, start);
         const double device = 60.0 / (2.0 * LittleEndian(rig.host->Exchange(Bytes("p"), 3)) * 8.0 / 6e6);
-        const double lh = 60.0 / (Ram(rig, 'L', 29, 3) * 4e-6);          // revolution period, 4 us counts
-        const double ezk = 4.0 / (Ram(rig, 'E', 106, 2) * 0.0000015);    // period word
+        const double lh = 60.0 / (Ram(rig, 'L', 29, 3) * 4e-6);       // revolution period, 4 us counts
+        const double ezk = 4.0 / (Ram(rig, 'E', 106, 2) * 0.0000015); // period word
         const double truth = rig.Device().Engine().rpm;
         EXPECT_NEAR(device, truth, truth * 0.01) << t;
         EXPECT_NEAR(lh, truth, truth * 0.01) << t;
@@ -139,7 +139,8 @@ TEST(SimCarTest, KnocksAtFullLoadCountAndRetardTheKnockingCylinder) {
         ASSERT_GE(rec.bytes.size(), 10U);
         const auto decoded = DecodeRetard(B(rec.bytes.begin() + 1, rec.bytes.begin() + 10));
         const auto& truth = rig.Device().Engine().retard;
-        for (std::size_t cyl = 0; cyl < 8; ++cyl) ASSERT_EQ(decoded[cyl], truth[cyl]) << "cylinder " << cyl + 1 << " at " << ms;
+        for (std::size_t cyl = 0; cyl < 8; ++cyl)
+            ASSERT_EQ(decoded[cyl], truth[cyl]) << "cylinder " << cyl + 1 << " at " << ms;
         if (std::any_of(decoded.begin(), decoded.end(), [](int v) { return v > 0; })) ++recordsWithRetard;
     }
     EXPECT_GT(recordsWithRetard, 5);
@@ -189,7 +190,7 @@ TEST(SimAfrTest, RicherCellsGiveARicherMixture) {
         const double richer = AfrWithImage(LhImage(128 + 64), at); // +12.5 % fuel
         const double leaner = AfrWithImage(LhImage(128 - 64), at);
         EXPECT_NEAR(neutral / richer, 1.125, 0.01) << at;
-        EXPECT_NEAR(leaner / neutral, 1.0 / 0.875 , 0.01) << at;
+        EXPECT_NEAR(leaner / neutral, 1.0 / 0.875, 0.01) << at;
         EXPECT_GT(neutral, 12.0) << at;
         EXPECT_LT(neutral, 17.0) << at;
     }
@@ -278,13 +279,12 @@ TEST_P(SimAutoIgnitionTest, FollowsTheRequestOnlyInAutoMode) {
     EXPECT_EQ(rig.sim->IsIgnitionOn(), c.onAfter);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Modes, SimAutoIgnitionTest,
-    ::testing::Values(AutoCase{SimIgnitionMode::Auto, IgnitionRequest::Off, true, false},
-                      AutoCase{SimIgnitionMode::Auto, IgnitionRequest::On, false, true},
-                      AutoCase{SimIgnitionMode::Auto, IgnitionRequest::On, true, true},
-                      AutoCase{SimIgnitionMode::On, IgnitionRequest::Off, true, true},
-                      AutoCase{SimIgnitionMode::Off, IgnitionRequest::On, false, false}));
+INSTANTIATE_TEST_SUITE_P(Modes, SimAutoIgnitionTest,
+                         ::testing::Values(AutoCase{SimIgnitionMode::Auto, IgnitionRequest::Off, true, false},
+                                           AutoCase{SimIgnitionMode::Auto, IgnitionRequest::On, false, true},
+                                           AutoCase{SimIgnitionMode::Auto, IgnitionRequest::On, true, true},
+                                           AutoCase{SimIgnitionMode::On, IgnitionRequest::Off, true, true},
+                                           AutoCase{SimIgnitionMode::Off, IgnitionRequest::On, false, false}));
 
 TEST(SimAutoIgnitionTest, ATurnOfTheKeyBegunIsFinishedWhenTheRequestEnds) {
     SimRig rig;

@@ -44,8 +44,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SpecCase{"refuse=0.1", true, ""}, SpecCase{"refuse=2", false, "refuse must be a number"},
                       SpecCase{" silent , unplug-after=40 ", true, ""}, SpecCase{"late=0.5,late-ms=20", true, ""},
                       SpecCase{"drop=1.5", false, "drop must be a number from 0 to 1"},
-                      SpecCase{"drop=abc", false, "drop must be a number"},
-                      SpecCase{"drop", false, "needs a value"},
+                      SpecCase{"drop=abc", false, "drop must be a number"}, SpecCase{"drop", false, "needs a value"},
                       SpecCase{"jitter=0.1", false, "unknown fault \"jitter\""},
                       SpecCase{"unplug-after=-3", false, "whole number of reports"},
                       SpecCase{"seed=x", false, "seed must be a whole number"},
@@ -110,8 +109,8 @@ TEST(SimFaultTest, SameSeedRepeatsTheRunExactlyAndAnotherSeedDoesNot) {
 struct EffectCase {
     const char* name;
     const char* faults;
-    int expectedReports;    // reports that arrive for one ping
-    bool contentIntact;     // every arriving report is the plain answer
+    int expectedReports; // reports that arrive for one ping
+    bool contentIntact;  // every arriving report is the plain answer
 };
 
 class SimFaultEffectTest : public ::testing::TestWithParam<EffectCase> {};
@@ -134,7 +133,8 @@ TEST_P(SimFaultEffectTest, EachFaultDoesWhatItSays) {
 
 INSTANTIATE_TEST_SUITE_P(Effects, SimFaultEffectTest,
                          ::testing::Values(EffectCase{"None", "", 1, true}, EffectCase{"Drop", "drop=1", 0, true},
-                                           EffectCase{"Dup", "dup=1", 2, true}, EffectCase{"Garble", "garble=1", 1, false},
+                                           EffectCase{"Dup", "dup=1", 2, true},
+                                           EffectCase{"Garble", "garble=1", 1, false},
                                            EffectCase{"Late", "late=1,late-ms=300", 1, true},
                                            EffectCase{"Silent", "silent", 0, true}),
                          [](const ::testing::TestParamInfo<EffectCase>& info) { return std::string(info.param.name); });
@@ -300,12 +300,11 @@ TEST(SimRobustnessTest, RandomReportsNeverUpsetTheDevice) {
     for (int i = 0; i < 20000; ++i) {
         HidReport junk{};
         for (auto& b : junk) b = static_cast<std::uint8_t>(rng());
-        junk[0] = 0; // report ID
-        if (i % 7 == 0) junk[1] = 0xFF; // continuation reports too
+        junk[0] = 0;                                                             // report ID
+        if (i % 7 == 0) junk[1] = 0xFF;                                          // continuation reports too
         if (i % 11 == 0) junk[1] = static_cast<std::uint8_t>(0x80 + rng() % 32); // module commands
         ASSERT_EQ(rig.sim->Write(junk, 10), HidWriteResult::Ok);
-        while (rig.sim->Read(r, 0) == HidReadResult::Ok) {
-        }
+        while (rig.sim->Read(r, 0) == HidReadResult::Ok) {}
         if (i % 1000 == 0) rig.clock.SleepMs(rng() % 5000);
     }
     HidReport numbered{};

@@ -19,7 +19,7 @@ namespace kv {
 struct HostReply {
     std::vector<std::uint8_t> bytes; // payload of the reply, 31 bytes per report (padding included)
     int reports = 0;
-    bool typesOk = true;             // first report type T, the others T + 1
+    bool typesOk = true; // first report type T, the others T + 1
 };
 
 class SimHost {
@@ -70,8 +70,7 @@ public:
     // Drops everything queued (both channels).
     void Drain() {
         HidReport r{};
-        while (backend_.Read(r, 0) == HidReadResult::Ok) {
-        }
+        while (backend_.Read(r, 0) == HidReadResult::Ok) {}
         other_.clear();
     }
 
@@ -97,7 +96,6 @@ private:
 };
 
 inline std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
-
 
 // A simulated device on a fake clock, opened, with a host to talk to it.
 struct SimRig {

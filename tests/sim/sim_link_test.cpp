@@ -1,8 +1,8 @@
 // The program's device link against the simulated device: the two sides of the HID seam agree
 // on framing, commands, module programming with ignition guidance, block reads, streaming and
 // the firmware loader.
-#include "device/comms.h"
 #include "device/adapters/comms_eprom_device.h"
+#include "device/comms.h"
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
@@ -186,8 +186,8 @@ TEST(SimLinkRecovery, ModuleLoadSurvivesADropOfOneSecond) {
     bool dropped = false;
     std::int64_t replugAt = -1;
     rig.dialogs.onProcessEvents = [&] {
-        if (!dropped && rig.dialogs.progressCaption == "Loading" && rig.sim->Device().Module(kSimLH).memory[0x2000] ==
-                                                                         PatternImage()[0x2000]) {
+        if (!dropped && rig.dialogs.progressCaption == "Loading" &&
+            rig.sim->Device().Module(kSimLH).memory[0x2000] == PatternImage()[0x2000]) {
             dropped = true;
             rig.sim->Unplug();
             replugAt = rig.clock.now + 1000;
@@ -213,12 +213,14 @@ TEST(SimLinkRecovery, RepliesThatAlwaysComeLateEndEveryTransferWithAMessage) {
         std::function<std::string(LinkRig&)> run;
     };
     const Case cases[] = {
-        {"load", [](LinkRig& rig) {
+        {"load",
+         [](LinkRig& rig) {
              EPROM image(rig.context);
              EXPECT_EQ(image.LoadFromArray(PatternImage()), "");
              return image.LoadToEmulator();
          }},
-        {"start-up read", [](LinkRig& rig) {
+        {"start-up read",
+         [](LinkRig& rig) {
              if (std::string m = GuideIgnitionOff(rig.context); !m.empty()) return m;
              int status = -1;
              if (std::string m = WaitForModules(rig.context, 1, status); !m.empty()) return m;
@@ -258,8 +260,7 @@ TEST(SimLinkRecovery, ADeviceThatStopsTakingReportsIsReportedLostPromptly) {
     rig.comms->SetConnectionIndicator(&indicator);
     ASSERT_TRUE(rig.comms->UpdateConnectionStatus(true));
     ASSERT_EQ(indicator.shown, std::vector<std::string>{"Connected"});
-    while (rig.comms->Ping()) {
-    }
+    while (rig.comms->Ping()) {}
     const auto before = rig.clock.now;
     EXPECT_EQ(rig.comms->PemReadBlock(0x40), std::vector<std::uint8_t>{});
     EXPECT_LT(rig.clock.now - before, 1000) << "a command against the stalled device";

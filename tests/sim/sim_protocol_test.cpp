@@ -65,57 +65,67 @@ TEST_P(SimAnswerTest, AnswersAsSpecified) {
 
 const B kPattern = EmulatorPattern();
 
-INSTANTIATE_TEST_SUITE_P(
-    Commands, SimAnswerTest,
-    ::testing::Values(
-        AnswerCase{"Ping", NoSetup, Bytes("t"), Bytes("T")},
-        AnswerCase{"Version", NoSetup, Bytes("v"), B{'6', '.', '0', '0', '3', 0, 0, 0}},
-        AnswerCase{"IgnitionOn", NoSetup, B{0x81}, Bytes("1")},
-        AnswerCase{"IgnitionOff", IgnitionOff, B{0x81}, Bytes("0")},
-        AnswerCase{"SelectEcuModeL", NoSetup, Bytes("mL"), Bytes("1")},
-        AnswerCase{"SelectEcuModeE", NoSetup, Bytes("mE"), Bytes("1")},
-        AnswerCase{"SelectEcuModeBad", NoSetup, Bytes("mX"), Bytes("0")},
-        AnswerCase{"EmulatorBlock", PatternMemories, B{'r', 0x01, 0x00, 0x00, 0x04},
-                   B{kPattern[256], kPattern[257], kPattern[258], kPattern[259], '1'}},
-        AnswerCase{"EmulatorBlockPastEnd", PatternMemories, B{'r', 0x3F, 0xFF, 0x00, 0x02}, Bytes("0")},
-        AnswerCase{"PemReachable", NoSetup, B{0x88, 'L'}, Bytes("1")},
-        AnswerCase{"PemReachableOtherKind", NoSetup, B{0x88, '?'}, Bytes("0")},
-        AnswerCase{"PemReachableIgnitionOff", IgnitionOff, B{0x88, 'E'}, Bytes("0")},
-        AnswerCase{"EcuReadEprom", PatternMemories, B{0x85, 'E', 0x00, 0x10, 3},
-                   B{kPattern[16], kPattern[17], kPattern[18], '1'}},
-        AnswerCase{"EcuReadEpromIgnitionOff", PatternMemoriesIgnitionOff, B{0x85, 'E', 0x00, 0x10, 3},
-                   B{0xFF, 0xFF, 0xFF, '0'}},
-        AnswerCase{"EcuReadEpromPastEnd", PatternMemories, B{0x85, 'E', 0x3F, 0xF0, 64}, [] {
-                       B b(64, 0xFF);
-                       b.push_back('0');
-                       return b;
-                   }()},
-        AnswerCase{"EcuWriteEprom", NoSetup, B{0x86, 'L', 0x12, 0x34, 2, 0xAA, 0xBB}, Bytes("1")},
-        AnswerCase{"EcuWriteEpromIgnitionOff", IgnitionOff, B{0x86, 'L', 0x12, 0x34, 1, 0xAA}, Bytes("0")},
-        AnswerCase{"DetectStart", NoSetup, B{0x82, 3}, Bytes("1")},
-        AnswerCase{"DetectStatusNothingSeen", NoSetup, B{0x8B}, B{0}},
-        AnswerCase{"DetectStop", NoSetup, B{0x8C}, Bytes("1")},
-        AnswerCase{"SelectUndetectedModule", NoSetup, B{0x95, 'L'}, Bytes("0")},
-        AnswerCase{"PemVersionWithoutModule", NoSetup, B{0x96}, B{}},
-        AnswerCase{"ReadBlockWithoutModule", NoSetup, B{0x92, 0, 0}, Bytes("0")},
-        AnswerCase{"FinishWithoutModule", NoSetup, B{0x93, 0xBE, 0xEF}, Bytes("0")},
-        AnswerCase{"ResetO2Adaptation", NoSetup, B{0x89}, Bytes("1")},
-        AnswerCase{"ResetO2AdaptationIgnitionOff", IgnitionOff, B{0x89}, Bytes("0")},
-        AnswerCase{"LogConfigure", NoSetup, B{'l', 'c', 2, 17, 1, 11, 2}, Bytes("1")},
-        AnswerCase{"LogConfigureZeroSize", NoSetup, B{'l', 'c', 1, 17, 0}, Bytes("0")},
-        AnswerCase{"LogRate", NoSetup, B{'l', 'r', 100}, Bytes("1")},
-        AnswerCase{"LogRateZero", NoSetup, B{'l', 'r', 0}, Bytes("0")},
-        AnswerCase{"LogStart", NoSetup, Bytes("lq"), Bytes("1")},
-        AnswerCase{"LogStop", NoSetup, Bytes("l0"), Bytes("1")},
-        AnswerCase{"KeepAliveWhileStopped", NoSetup, Bytes("lk"), Bytes("0")},
-        AnswerCase{"FilterSet", NoSetup, B{'f', 2, 5}, Bytes("1")},
-        AnswerCase{"FilterOutOfRange", NoSetup, B{'f', 2, 6}, Bytes("0")},
-        AnswerCase{"PeriodIgnitionOff", IgnitionOff, Bytes("p"), B{0xFF, 0xFF, 0xFF}},
-        AnswerCase{"AuxVacuumIgnitionOff", IgnitionOff, B{'a', 6}, B{0x08, 0xEC}}, // 4.61 V: no vacuum
-        AnswerCase{"RamReadIgnitionOff", IgnitionOff, B{0x84, 'L', 49, 2}, B{0, 0}},
-        AnswerCase{"LoaderUnlockOutsideLoader", NoSetup, Bytes("kq8v"), B{}},
-        AnswerCase{"UnknownCommand", NoSetup, B{0x7E}, B{}}),
-    [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Commands, SimAnswerTest,
+                         ::testing::Values(AnswerCase{"Ping", NoSetup, Bytes("t"), Bytes("T")},
+                                           AnswerCase{"Version", NoSetup, Bytes("v"),
+                                                      B{'6', '.', '0', '0', '3', 0, 0, 0}},
+                                           AnswerCase{"IgnitionOn", NoSetup, B{0x81}, Bytes("1")},
+                                           AnswerCase{"IgnitionOff", IgnitionOff, B{0x81}, Bytes("0")},
+                                           AnswerCase{"SelectEcuModeL", NoSetup, Bytes("mL"), Bytes("1")},
+                                           AnswerCase{"SelectEcuModeE", NoSetup, Bytes("mE"), Bytes("1")},
+                                           AnswerCase{"SelectEcuModeBad", NoSetup, Bytes("mX"), Bytes("0")},
+                                           AnswerCase{
+                                               "EmulatorBlock", PatternMemories, B{'r', 0x01, 0x00, 0x00, 0x04},
+                                               B{kPattern[256], kPattern[257], kPattern[258], kPattern[259], '1'}},
+                                           AnswerCase{"EmulatorBlockPastEnd", PatternMemories,
+                                                      B{'r', 0x3F, 0xFF, 0x00, 0x02}, Bytes("0")},
+                                           AnswerCase{"PemReachable", NoSetup, B{0x88, 'L'}, Bytes("1")},
+                                           AnswerCase{"PemReachableOtherKind", NoSetup, B{0x88, '?'}, Bytes("0")},
+                                           AnswerCase{"PemReachableIgnitionOff", IgnitionOff, B{0x88, 'E'}, Bytes("0")},
+                                           AnswerCase{"EcuReadEprom", PatternMemories, B{0x85, 'E', 0x00, 0x10, 3},
+                                                      B{kPattern[16], kPattern[17], kPattern[18], '1'}},
+                                           AnswerCase{"EcuReadEpromIgnitionOff",
+                                                      PatternMemoriesIgnitionOff, B{0x85, 'E', 0x00, 0x10, 3},
+                                                      B{0xFF, 0xFF, 0xFF, '0'}},
+                                           AnswerCase{
+                                               "EcuReadEpromPastEnd", PatternMemories, B{0x85, 'E', 0x3F, 0xF0, 64},
+                                               [] {
+                                                   B b(64, 0xFF);
+                                                   b.push_back('0');
+                                                   return b;
+                                               }()},
+                                           AnswerCase{"EcuWriteEprom", NoSetup, B{0x86, 'L', 0x12, 0x34, 2, 0xAA, 0xBB},
+                                                      Bytes("1")},
+                                           AnswerCase{"EcuWriteEpromIgnitionOff", IgnitionOff,
+                                                      B{0x86, 'L', 0x12, 0x34, 1, 0xAA}, Bytes("0")},
+                                           AnswerCase{"DetectStart", NoSetup, B{0x82, 3}, Bytes("1")},
+                                           AnswerCase{"DetectStatusNothingSeen", NoSetup, B{0x8B}, B{0}},
+                                           AnswerCase{"DetectStop", NoSetup, B{0x8C}, Bytes("1")},
+                                           AnswerCase{"SelectUndetectedModule", NoSetup, B{0x95, 'L'}, Bytes("0")},
+                                           AnswerCase{"PemVersionWithoutModule", NoSetup, B{0x96}, B{}},
+                                           AnswerCase{"ReadBlockWithoutModule", NoSetup, B{0x92, 0, 0}, Bytes("0")},
+                                           AnswerCase{"FinishWithoutModule", NoSetup, B{0x93, 0xBE, 0xEF}, Bytes("0")},
+                                           AnswerCase{"ResetO2Adaptation", NoSetup, B{0x89}, Bytes("1")},
+                                           AnswerCase{"ResetO2AdaptationIgnitionOff", IgnitionOff, B{0x89}, Bytes("0")},
+                                           AnswerCase{"LogConfigure", NoSetup, B{'l', 'c', 2, 17, 1, 11, 2},
+                                                      Bytes("1")},
+                                           AnswerCase{"LogConfigureZeroSize", NoSetup, B{'l', 'c', 1, 17, 0},
+                                                      Bytes("0")},
+                                           AnswerCase{"LogRate", NoSetup, B{'l', 'r', 100}, Bytes("1")},
+                                           AnswerCase{"LogRateZero", NoSetup, B{'l', 'r', 0}, Bytes("0")},
+                                           AnswerCase{"LogStart", NoSetup, Bytes("lq"), Bytes("1")},
+                                           AnswerCase{"LogStop", NoSetup, Bytes("l0"), Bytes("1")},
+                                           AnswerCase{"KeepAliveWhileStopped", NoSetup, Bytes("lk"), Bytes("0")},
+                                           AnswerCase{"FilterSet", NoSetup, B{'f', 2, 5}, Bytes("1")},
+                                           AnswerCase{"FilterOutOfRange", NoSetup, B{'f', 2, 6}, Bytes("0")},
+                                           AnswerCase{"PeriodIgnitionOff", IgnitionOff, Bytes("p"),
+                                                      B{0xFF, 0xFF, 0xFF}},
+                                           AnswerCase{"AuxVacuumIgnitionOff", IgnitionOff, B{'a', 6},
+                                                      B{0x08, 0xEC}}, // 4.61 V: no vacuum
+                                           AnswerCase{"RamReadIgnitionOff", IgnitionOff, B{0x84, 'L', 49, 2}, B{0, 0}},
+                                           AnswerCase{"LoaderUnlockOutsideLoader", NoSetup, Bytes("kq8v"), B{}},
+                                           AnswerCase{"UnknownCommand", NoSetup, B{0x7E}, B{}}),
+                         [](const ::testing::TestParamInfo<AnswerCase>& info) { return std::string(info.param.name); });
 
 TEST(SimAnswerTest, EcuWriteThenRunningReadSeesTheBytes) {
     SimRig rig;
@@ -210,10 +220,10 @@ TEST(SimFramingTest, UnexpectedRequestsAreIgnoredAndCounted) {
     std::vector<std::uint8_t> block{0x12, 0x34};
     block.resize(260, 0);
     const std::vector<std::vector<std::uint8_t>> unexpected = {
-        {'t'},                 // not a loader command
-        block,                 // a block before the unlock
-        {'k', 'q', '8', 'w'},  // a wrong unlock
-        {0xD1, 0xE1},          // a wrong restart
+        {'t'},                // not a loader command
+        block,                // a block before the unlock
+        {'k', 'q', '8', 'w'}, // a wrong unlock
+        {0xD1, 0xE1},         // a wrong restart
     };
     long faults = 1;
     for (const auto& request : unexpected) {
@@ -265,8 +275,8 @@ INSTANTIATE_TEST_SUITE_P(Detection, SimDetectTest,
                                            DetectCase{"EzkMissing", true, false, 3, kPoweredDown, 1},
                                            DetectCase{"LhMissing", false, true, 3, kPoweredDown, 2},
                                            DetectCase{"NoPowerCycle", true, true, 3, 0, 0},
-                                           DetectCase{"OffTooShortToPowerDown", true, true, 3,
-                                                      kSimPowerDownMs - 500, 0}),
+                                           DetectCase{"OffTooShortToPowerDown", true, true, 3, kSimPowerDownMs - 500,
+                                                      0}),
                          [](const ::testing::TestParamInfo<DetectCase>& info) { return std::string(info.param.name); });
 
 // Detection with a power cycle, then selection of the module.
@@ -336,7 +346,8 @@ TEST(SimBlockTest, ModuleFirmwareUpdateRestartsTheModuleWithTheNewVersion) {
     DetectAndSelect(rig, 'L', 1);
     EXPECT_EQ(rig.host->Exchange({0x96}, 5), Bytes("0.97 "));
     for (int a = 0; a < kSimPemFirmwareSize; a += 64)
-        ASSERT_EQ(rig.host->Exchange(WriteBlockRequest(a, B(64, static_cast<std::uint8_t>(a / 64)), true), 1), Bytes("1"));
+        ASSERT_EQ(rig.host->Exchange(WriteBlockRequest(a, B(64, static_cast<std::uint8_t>(a / 64)), true), 1),
+                  Bytes("1"));
     EXPECT_EQ(rig.host->Exchange({0x94, 0x4E, 0x27}, 1), Bytes("1"));
     EXPECT_EQ(rig.host->Exchange({0x82, 1}, 1), Bytes("1"));
     EXPECT_EQ(rig.host->Exchange({0x8B}, 1), B{0}) << "still restarting";
@@ -445,8 +456,8 @@ std::vector<Record> Collect(SimRig& rig, int recordSize, int ms) {
     std::vector<Record> out;
     const std::int64_t end = rig.clock.now + ms;
     while (rig.clock.now < end) {
-        const auto msg = rig.host->Receive(0x20, static_cast<std::size_t>(recordSize + 4),
-                                           static_cast<int>(end - rig.clock.now));
+        const auto msg =
+            rig.host->Receive(0x20, static_cast<std::size_t>(recordSize + 4), static_cast<int>(end - rig.clock.now));
         if (msg.bytes.size() < static_cast<std::size_t>(recordSize + 4)) break;
         EXPECT_TRUE(msg.typesOk);
         Record r;

@@ -98,10 +98,10 @@ struct BadStateCase {
 std::string ValidStateWith(const std::string& replaceKey, const std::string& value) {
     const std::string hex(32768, 'F');
     std::string s = "Kestrovane simulated car, state 1\n";
-    const std::pair<std::string, std::string> entries[] = {{"firmware", "6.003"}, {"lh-firmware", "1.00"},
-                                                           {"ezk-firmware", "1.00"}, {"coolant", "20"},
-                                                           {"emulator", hex},     {"lh", hex},
-                                                           {"ezk", hex}};
+    const std::pair<std::string, std::string> entries[] = {
+        {"firmware", "6.003"}, {"lh-firmware", "1.00"}, {"ezk-firmware", "1.00"},
+        {"coolant", "20"},     {"emulator", hex},       {"lh", hex},
+        {"ezk", hex}};
     for (const auto& [k, v] : entries) s += k + "=" + (k == replaceKey ? value : v) + "\n";
     return s;
 }
@@ -220,22 +220,22 @@ TEST_P(SimImageFileTest, EpromFilesFillTheTopOfTheWindow) {
     if (c.loaded) {
         EXPECT_EQ(err, "");
         const std::size_t n = std::min<std::size_t>(c.fileSize, 16384);
-        EXPECT_TRUE(std::equal(bytes.end() - static_cast<std::ptrdiff_t>(n), bytes.end(), memory.end() - static_cast<std::ptrdiff_t>(n)));
-        EXPECT_TRUE(std::all_of(memory.begin(), memory.end() - static_cast<std::ptrdiff_t>(n), [](std::uint8_t b) { return b == 0xFF; }));
+        EXPECT_TRUE(std::equal(bytes.end() - static_cast<std::ptrdiff_t>(n), bytes.end(),
+                               memory.end() - static_cast<std::ptrdiff_t>(n)));
+        EXPECT_TRUE(std::all_of(memory.begin(), memory.end() - static_cast<std::ptrdiff_t>(n),
+                                [](std::uint8_t b) { return b == 0xFF; }));
     } else {
         EXPECT_NE(err.find("was not loaded"), std::string::npos) << err;
         EXPECT_TRUE(std::all_of(memory.begin(), memory.end(), [](std::uint8_t b) { return b == 0xFF; }));
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, SimImageFileTest,
-                         ::testing::Values(ImageFileCase{"EmulatorSmall", 4096, true, true},
-                                           ImageFileCase{"Emulator64k", 65536, true, true},
-                                           ImageFileCase{"Module32k", 32768, false, true},
-                                           ImageFileCase{"ModuleSmall", 4096, false, false},
-                                           ImageFileCase{"ModuleOddSize", 16383, false, false},
-                                           ImageFileCase{"Missing", 0, false, false}),
-                         [](const ::testing::TestParamInfo<ImageFileCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Files, SimImageFileTest,
+    ::testing::Values(ImageFileCase{"EmulatorSmall", 4096, true, true}, ImageFileCase{"Emulator64k", 65536, true, true},
+                      ImageFileCase{"Module32k", 32768, false, true}, ImageFileCase{"ModuleSmall", 4096, false, false},
+                      ImageFileCase{"ModuleOddSize", 16383, false, false}, ImageFileCase{"Missing", 0, false, false}),
+    [](const ::testing::TestParamInfo<ImageFileCase>& info) { return std::string(info.param.name); });
 
 TEST_F(SimStateTest, AGivenImageFileReplacesTheSavedModule) {
     {

@@ -149,8 +149,7 @@ Result RunAndCheck(Transfer transfer, const std::string& faults) {
         break;
     }
     }
-    if (transfer == Transfer::RunningRead || transfer == Transfer::EmulatorRead ||
-        transfer == Transfer::StartUpRead) {
+    if (transfer == Transfer::RunningRead || transfer == Transfer::EmulatorRead || transfer == Transfer::StartUpRead) {
         ok = message.empty();
         EXPECT_EQ(image.Bytes(), ok ? kInDevice : held)
             << where << (ok ? ": success, wrong bytes" : ": a failed read changed the image");
@@ -187,8 +186,7 @@ TEST_P(TransferFaultSweep, EveryKindOfReportFault) {
     for (const char* fault : {"drop", "dup", "late", "garble", "crc", "refuse"}) {
         for (const char* rate : {"0.01", "0.1"}) {
             for (int seed : {1, 2, 3}) {
-                RunAndCheck(GetParam(),
-                            std::string(fault) + "=" + rate + ",seed=" + std::to_string(seed));
+                RunAndCheck(GetParam(), std::string(fault) + "=" + rate + ",seed=" + std::to_string(seed));
             }
         }
     }

@@ -65,8 +65,7 @@ public:
 // with the defaults below.
 class ScriptedDialogs final : public UserDialogs {
 public:
-    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons,
-                         MsgIcon) override {
+    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon) override {
         log.push_back("MessageBox|" + title + "|" + text);
         messages.push_back(text);
         if (onMessage) onMessage(text);

@@ -56,14 +56,19 @@ INSTANTIATE_TEST_SUITE_P(
         // The program's own ignition check once a second must not move the key.
         DriverCase{"SlowPollsLeaveIt", true, {{kIgn, 0}, {kIgn, 1000}, {kIgn, 2000}, {kIgn, 3000}}, false, -1},
         // A monitor polls the ignition between its RAM reads.
-        DriverCase{"PollsBetweenOtherRequestsLeaveIt", true,
+        DriverCase{"PollsBetweenOtherRequestsLeaveIt",
+                   true,
                    {{kIgn, 0}, {kRam, 10}, {kIgn, 100}, {kRam, 110}, {kIgn, 200}, {kPing, 210}, {kIgn, 300}},
-                   false, -1},
+                   false,
+                   -1},
         DriverCase{"GapResetsTheRun", true, {{kIgn, 0}, {kIgn, 100}, {kIgn, 400}, {kIgn, 500}}, false, -1},
         // With the key off already there is nothing to switch off.
         DriverCase{"KeyAlreadyOff", false, {{kIgn, 0}, {kIgn, 100}, {kIgn, 200}}, false, -1},
         // "Turn ignition ON": the detection starts with the key off.
-        DriverCase{"DetectionWithKeyOffTurnsItOn", false, {{kIgn, 0}, {kDetect, 1000}, {0x8B, 1100}}, false,
+        DriverCase{"DetectionWithKeyOffTurnsItOn",
+                   false,
+                   {{kIgn, 0}, {kDetect, 1000}, {0x8B, 1100}},
+                   false,
                    1000 + IgnitionDriver::kKeyOnDelayMs},
         // The module firmware update starts a detection with the key on: leave it.
         DriverCase{"DetectionWithKeyOnLeavesIt", true, {{kDetect, 0}, {0x8B, 330}}, false, -1}),

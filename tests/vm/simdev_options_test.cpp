@@ -36,13 +36,18 @@ TEST_P(SimdevOptionsGood, Sets) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, SimdevOptionsGood,
-    ::testing::Values(
-        GoodCase{"Defaults", {}, -1, -1, 1, SimdevDriver::None, "on"},
-        GoodCase{"UnplugAndReplug", {"--unplug-after", "600", "--replug-after-ms", "3000"}, 600, 3000, 1,
-                 SimdevDriver::None, "on"},
-        GoodCase{"NoPacing", {"--input-interval-ms", "0"}, -1, -1, 0, SimdevDriver::None, "on"},
-        GoodCase{"DriverStartsWithTheKeyOn", {"--sim-ignition", "auto"}, -1, -1, 1, SimdevDriver::Auto, "on"},
-        GoodCase{"KeyOff", {"--sim-ignition", "OFF"}, -1, -1, 1, SimdevDriver::None, "off"}),
+    ::testing::Values(GoodCase{"Defaults", {}, -1, -1, 1, SimdevDriver::None, "on"},
+                      GoodCase{"UnplugAndReplug",
+                               {"--unplug-after", "600", "--replug-after-ms", "3000"},
+                               600,
+                               3000,
+                               1,
+                               SimdevDriver::None,
+                               "on"},
+                      GoodCase{"NoPacing", {"--input-interval-ms", "0"}, -1, -1, 0, SimdevDriver::None, "on"},
+                      GoodCase{
+                          "DriverStartsWithTheKeyOn", {"--sim-ignition", "auto"}, -1, -1, 1, SimdevDriver::Auto, "on"},
+                      GoodCase{"KeyOff", {"--sim-ignition", "OFF"}, -1, -1, 1, SimdevDriver::None, "off"}),
     [](const ::testing::TestParamInfo<GoodCase>& info) { return std::string(info.param.name); });
 
 TEST(SimdevOptions, PassesTheSimulatorOptionsOn) {

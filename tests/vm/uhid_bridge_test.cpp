@@ -223,13 +223,12 @@ TEST_P(UhidOutputTest, OutputReportReachesTheDeviceAs33Bytes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, UhidOutputTest,
-    ::testing::Values(
-        OutputCase{"ReportIdThen32Bytes", Bytes(33, 0), UHID_OUTPUT_REPORT, true, {0x00, 0x55, 0x55}},
-        OutputCase{"ShortReportIsZeroFilled", {0x00, 't'}, UHID_OUTPUT_REPORT, true, {0x00, 't', 0x00}},
-        OutputCase{"LongReportIsCut", Bytes(40, 0), UHID_OUTPUT_REPORT, true, {0x00, 0x55}},
-        OutputCase{"NumberedReportIsNotForThisDevice", Bytes(33, 5), UHID_OUTPUT_REPORT, false, {}},
-        OutputCase{"FeatureReportIsIgnored", Bytes(33, 0), UHID_FEATURE_REPORT, false, {}},
-        OutputCase{"EmptyReportIsIgnored", {}, UHID_OUTPUT_REPORT, false, {}}),
+    ::testing::Values(OutputCase{"ReportIdThen32Bytes", Bytes(33, 0), UHID_OUTPUT_REPORT, true, {0x00, 0x55, 0x55}},
+                      OutputCase{"ShortReportIsZeroFilled", {0x00, 't'}, UHID_OUTPUT_REPORT, true, {0x00, 't', 0x00}},
+                      OutputCase{"LongReportIsCut", Bytes(40, 0), UHID_OUTPUT_REPORT, true, {0x00, 0x55}},
+                      OutputCase{"NumberedReportIsNotForThisDevice", Bytes(33, 5), UHID_OUTPUT_REPORT, false, {}},
+                      OutputCase{"FeatureReportIsIgnored", Bytes(33, 0), UHID_FEATURE_REPORT, false, {}},
+                      OutputCase{"EmptyReportIsIgnored", {}, UHID_OUTPUT_REPORT, false, {}}),
     [](const ::testing::TestParamInfo<OutputCase>& info) { return std::string(info.param.name); });
 
 TEST_F(UhidBridgeTest, InputMovesOnlyWhileAProgramHasTheDeviceOpen) {

@@ -66,8 +66,7 @@ std::vector<unsigned char> Request(std::initializer_list<unsigned char> bytes) {
 
 void DrainRaw(hid_device* dev) {
     unsigned char buf[64];
-    while (hid_read_timeout(dev, buf, sizeof buf, 20) > 0) {
-    }
+    while (hid_read_timeout(dev, buf, sizeof buf, 20) > 0) {}
 }
 
 int Sizes() {
@@ -83,8 +82,8 @@ int Sizes() {
     std::memset(buf, 0xEE, sizeof buf);
     const int r = hid_read_timeout(dev, buf, sizeof buf, 500);
     std::printf("probe: hid_write of 33 bytes (report ID 0 + 32) returned %d\n", w);
-    std::printf("probe: hid_read into a 64-byte buffer returned %d bytes: type 0x%02X, first data '%c'\n", r,
-                buf[0], buf[1] >= 32 && buf[1] < 127 ? buf[1] : '?');
+    std::printf("probe: hid_read into a 64-byte buffer returned %d bytes: type 0x%02X, first data '%c'\n", r, buf[0],
+                buf[1] >= 32 && buf[1] < 127 ? buf[1] : '?');
     // A 33-byte read buffer is enough: the device has no report IDs, so 32 bytes come.
     hid_write(dev, ping.data(), ping.size());
     unsigned char small[kHidReportSize];
@@ -251,8 +250,7 @@ int Removal() {
     unsigned char buf[64];
     const auto t0 = std::chrono::steady_clock::now();
     int r = 0;
-    while ((r = hid_read_timeout(dev, buf, sizeof buf, 100)) >= 0 && ElapsedMs(t0) < 30000) {
-    }
+    while ((r = hid_read_timeout(dev, buf, sizeof buf, 100)) >= 0 && ElapsedMs(t0) < 30000) {}
     std::printf("probe: hid_read_timeout after removal returned %d (%s)\n", r, ErrorText(dev).c_str());
     const int again = hid_read_timeout(dev, buf, sizeof buf, 100);
     std::printf("probe: a second read returned %d\n", again);
@@ -334,14 +332,20 @@ int main(int argc, char** argv) {
         return 1;
     }
     int status = 2;
-    if (args.size() == 1 && args[0] == "sizes") status = Sizes();
-    else if (args.size() == 1 && args[0] == "timeout") status = Timeout();
-    else if (args.size() == 2 && args[0] == "burst" && Number(args[1]) > 0) status = Burst(Number(args[1]));
+    if (args.size() == 1 && args[0] == "sizes")
+        status = Sizes();
+    else if (args.size() == 1 && args[0] == "timeout")
+        status = Timeout();
+    else if (args.size() == 2 && args[0] == "burst" && Number(args[1]) > 0)
+        status = Burst(Number(args[1]));
     else if (args.size() == 2 && args[0] == "overflow" && Number(args[1]) > 0)
         status = Overflow(static_cast<int>(Number(args[1])));
-    else if (args.size() == 1 && args[0] == "removal") status = Removal();
-    else if (args.size() == 1 && args[0] == "linkloss") status = LinkLoss();
-    else std::fprintf(stderr, "usage: kv-vm-probe sizes|timeout|burst N|overflow MS|removal|linkloss\n");
+    else if (args.size() == 1 && args[0] == "removal")
+        status = Removal();
+    else if (args.size() == 1 && args[0] == "linkloss")
+        status = LinkLoss();
+    else
+        std::fprintf(stderr, "usage: kv-vm-probe sizes|timeout|burst N|overflow MS|removal|linkloss\n");
     hid_exit();
     return status;
 }

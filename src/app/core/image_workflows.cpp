@@ -323,7 +323,8 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     // 11. Tabs and menus.
     if (const auto state = LeaveStateFor(oldType)) SetTabState(*state);
     if (const auto state = EnterStateFor(type)) SetTabState(*state);
-    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != EcuType::Unknown, s_.images.ignition->GetECUType() != EcuType::Unknown);
+    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != EcuType::Unknown,
+                         s_.images.ignition->GetECUType() != EcuType::Unknown);
 
     // 12. Recent files.
     if (fromFile) {
@@ -485,7 +486,8 @@ void ImageWorkflows::RefreshRecentMenu() {
 }
 
 void ImageWorkflows::RefreshMenus() {
-    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != EcuType::Unknown, s_.images.ignition->GetECUType() != EcuType::Unknown);
+    s_.view.SetSaveMenus(s_.images.fuel->GetECUType() != EcuType::Unknown,
+                         s_.images.ignition->GetECUType() != EcuType::Unknown);
     RefreshRecentMenu();
 }
 

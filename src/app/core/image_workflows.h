@@ -37,9 +37,9 @@ struct ImageSlots {
 struct OpenSource {
     enum class Kind { AskUser, Path, Emulator, NewImage, RunningEcu, HandedIn };
     Kind kind = Kind::AskUser;
-    std::string path;                 // Path
-    int ecu = 0;                      // RunningEcu: 1 LH, 2 EZK
-    std::unique_ptr<EPROM> handedIn;  // HandedIn
+    std::string path;                // Path
+    int ecu = 0;                     // RunningEcu: 1 LH, 2 EZK
+    std::unique_ptr<EPROM> handedIn; // HandedIn
 
     static OpenSource AskUser() { return {}; }
     static OpenSource File(std::string p);

@@ -33,9 +33,9 @@ enum class TabState { Init, LH, NotLH, EZK, NotEZK, LH22, NotLH22, EZF, NotEZF }
 std::string_view TabStateName(TabState state);
 
 struct TabSlot {
-    int flag;             // index into the flags
-    const char* key;      // "EPROM", "Parameters", ...
-    const char* caption;  // text on the tab
+    int flag;            // index into the flags
+    const char* key;     // "EPROM", "Parameters", ...
+    const char* caption; // text on the tab
 };
 
 // The tabs in strip order.

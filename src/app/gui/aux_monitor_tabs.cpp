@@ -24,7 +24,8 @@ namespace kv {
 namespace {
 
 // A tab page that shows one panel and forwards the tab's enter and leave actions to it.
-template <class Panel> class PanelPage final : public TabPage {
+template <class Panel>
+class PanelPage final : public TabPage {
 public:
     PanelPage(const QString& key, const QString& caption, Panel* panel) : TabPage(key, caption), panel_(panel) {
         auto* layout = new QVBoxLayout(this);

@@ -9,10 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace kv {
-
-
-} // namespace kv
+namespace kv {} // namespace kv
 
 using namespace kv;
 

@@ -120,8 +120,8 @@ void MainWindow::BuildMenus() {
     file->addSeparator();
     mnuFileSave_ = action(file, "mnuFileSave", "&Save both EPROMs", [&flows] { flows.SaveBoth(); });
     mnuFileSave_->setShortcut(QKeySequence("Ctrl+S"));
-    mnuFileSaveInj_ = action(file, "mnuFileSaveInj", "Save LH (fuel) EPROM",
-                             [this] { shell_.Workflows().Save(shell_.FuelImage()); });
+    mnuFileSaveInj_ =
+        action(file, "mnuFileSaveInj", "Save LH (fuel) EPROM", [this] { shell_.Workflows().Save(shell_.FuelImage()); });
     mnuFileSaveIgn_ = action(file, "mnuFileSaveIgn", "Save EZK (ignition) EPROM",
                              [this] { shell_.Workflows().Save(shell_.IgnitionImage()); });
     mnuFileSaveInjAs_ = action(file, "mnuFileSaveInjAs", "Save LH (fuel) EPROM As...",
@@ -317,11 +317,10 @@ void MainWindow::ShowFirmwareVersion(const std::string& text) {
 
 int MainWindow::RegisterIgnitionDependent(QWidget* control) {
     QPointer<QWidget> guarded(control);
-    const int id = shell_.Ignition().Register(
-        {[guarded] { return guarded && guarded->isEnabled(); },
-         [guarded](bool on) {
-             if (guarded) guarded->setEnabled(on);
-         }});
+    const int id = shell_.Ignition().Register({[guarded] { return guarded && guarded->isEnabled(); },
+                                               [guarded](bool on) {
+                                                   if (guarded) guarded->setEnabled(on);
+                                               }});
     // Controls die with the window too, after its own destructor ran: reach only the watch.
     connect(control, &QObject::destroyed, this, [&watch = shell_.Ignition(), id] { watch.Unregister(id); });
     return id;

@@ -110,7 +110,7 @@ private:
     QAction* recentSeparator_ = nullptr;
     MapTabs* mapTabs_ = nullptr;
     std::unique_ptr<TableEditor> fuelmapeditor_;
-    int pollingId_ = 0;              // the window's timers in the shell's device polling
+    int pollingId_ = 0; // the window's timers in the shell's device polling
     bool timersRanBeforePause_ = false;
 };
 

@@ -64,7 +64,8 @@ NewImageDialog::NewImageDialog(const NewImageChoice& initial, QWidget* parent) :
     // OK needs a base image.
     QPushButton* ok = buttons->button(QDialogButtonBox::Ok);
     ok->setEnabled(bases->checkedButton() != nullptr);
-    connect(bases, &QButtonGroup::buttonToggled, ok, [ok, bases] { ok->setEnabled(bases->checkedButton() != nullptr); });
+    connect(bases, &QButtonGroup::buttonToggled, ok,
+            [ok, bases] { ok->setEnabled(bases->checkedButton() != nullptr); });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }

@@ -21,8 +21,8 @@ OptionsDialog::OptionsDialog(Shell& shell, QWidget* parent) : QDialog(parent), s
     auto* ecus = new QGroupBox("Connected ECUs", this);
     ecus->setObjectName("fraConnectedECUs");
     auto* ecuLayout = new QVBoxLayout(ecus);
-    auto* intro = new QLabel(
-        "The following ECUs in the car are equipped with Kestrovane Programmable EPROM Modules:", ecus);
+    auto* intro =
+        new QLabel("The following ECUs in the car are equipped with Kestrovane Programmable EPROM Modules:", ecus);
     intro->setWordWrap(true);
     ecuLayout->addWidget(intro);
     const auto ticked = shell_.LoadEcuOptions();
@@ -34,8 +34,8 @@ OptionsDialog::OptionsDialog(Shell& shell, QWidget* parent) : QDialog(parent), s
         chkECU_[i] = box;
         ecuLayout->addWidget(box);
     }
-    auto* warning = new QLabel("Warning! Save your unsaved EPROMs before making changes to the connection settings!",
-                               ecus);
+    auto* warning =
+        new QLabel("Warning! Save your unsaved EPROMs before making changes to the connection settings!", ecus);
     warning->setWordWrap(true);
     warning->setStyleSheet("color: rgb(255, 0, 0);");
     ecuLayout->addWidget(warning);

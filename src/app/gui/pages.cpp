@@ -56,8 +56,8 @@ void EpromPage::SetInfoLine(const InfoLine& line) {
     QString html = QString::fromStdString(line.fuel).toHtmlEscaped() + "<br>" +
                    QString::fromStdString(line.ignition).toHtmlEscaped();
     if (!line.warning.empty())
-        html += "<br><span style=\"color: rgb(255, 0, 0);\">" +
-                QString::fromStdString(line.warning).toHtmlEscaped() + "</span>";
+        html += "<br><span style=\"color: rgb(255, 0, 0);\">" + QString::fromStdString(line.warning).toHtmlEscaped() +
+                "</span>";
     lblEPROMInfo_->setText(html);
 }
 

@@ -1,23 +1,23 @@
 #include "app/gui/program.h"
 
 #include "app/gui/aux_monitor_tabs.h"
-#include "device/adapters/comms_shell_device.h"
 #include "app/gui/main_window.h"
 #include "app/gui/map_pages.h"
 #include "app/gui/splash.h"
 #include "app_version.h"
 #include "auxinputs/aux_inputs.h"
 #include "device/adapters/comms_aux_device.h"
-#include "device/comms.h"
 #include "device/adapters/comms_eprom_device.h"
+#include "device/adapters/comms_monitor_device.h"
+#include "device/adapters/comms_shell_device.h"
+#include "device/comms.h"
 #include "device/firmware.h"
 #include "device/hidapi_backend.h"
-#include "device/adapters/comms_monitor_device.h"
 #include "monitor/monitor_ignition.h"
-#include "sim/sim_backend.h"
 #include "platform/clock.h"
 #include "platform/gui/qt_dialogs.h"
 #include "platform/gui/qt_settings.h"
+#include "sim/sim_backend.h"
 
 namespace kv {
 
@@ -127,9 +127,7 @@ void Program::CloseSplash() {
     splash_.reset();
 }
 
-void Program::InitAutotuneAndAuxInputs() {
-    aux_->LoadAuxInputs(*settings_);
-}
+void Program::InitAutotuneAndAuxInputs() { aux_->LoadAuxInputs(*settings_); }
 
 void Program::InitDataLogging() {
     // The program has no data-logging set-up to read.
@@ -139,8 +137,8 @@ void Program::LoadMainWindow() {
     window_ = std::make_unique<MainWindow>(*shell_, sim_);
     if (qtDialogs_) qtDialogs_->SetParent(window_.get());
     comms_->SetConnectionIndicator(window_.get());
-    auxMonitorTabs_ = new AuxMonitorTabs(
-        {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *clock_, *knock_});
+    auxMonitorTabs_ =
+        new AuxMonitorTabs({*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *clock_, *knock_});
     InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *clock_, *knock_);
 }
 

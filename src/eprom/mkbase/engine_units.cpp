@@ -16,12 +16,12 @@ constexpr double kLhCodeTick = 0.000002;     // s per rev-limit code count
 constexpr int kNoEntry = -1;
 
 // 5-bit code -> mantissa of the rev-limit code; codes 2, 6 and 12 have no entry.
-constexpr std::array<int, 32> kCodeLow = {0,  1,  kNoEntry, 2,  3,  4,  kNoEntry, 5,  6,  7,  8,
-                                          9,  kNoEntry, 10, 11, 12, 13, 14, 15, 16, 17, 18,
-                                          20, 21, 22, 23, 24, 26, 27, 28, 29, 31};
-constexpr std::array<int, 32> kCodeHigh = {0,  1,  kNoEntry, 2,  3,  4,  kNoEntry, 5,  6,  7,  8,
-                                           9,  kNoEntry, 10, 11, 12, 13, 14, 15, 16, 17, 18,
-                                           19, 21, 22, 23, 24, 25, 27, 28, 29, 30};
+constexpr std::array<int, 32> kCodeLow = {0,  1,        kNoEntry, 2,  3,  4,  kNoEntry, 5,  6,  7,  8,
+                                          9,  kNoEntry, 10,       11, 12, 13, 14,       15, 16, 17, 18,
+                                          20, 21,       22,       23, 24, 26, 27,       28, 29, 31};
+constexpr std::array<int, 32> kCodeHigh = {0,  1,        kNoEntry, 2,  3,  4,  kNoEntry, 5,  6,  7,  8,
+                                           9,  kNoEntry, 10,       11, 12, 13, 14,       15, 16, 17, 18,
+                                           19, 21,       22,       23, 24, 25, 27,       28, 29, 30};
 
 int RpmFromCodeValue(double value) { return RoundEven(60.0 / (2.0 * value * kLhCodeTick)); }
 
@@ -73,7 +73,7 @@ int LhRpmCodeLow(int b) {
     const int e = b / 32;
     const int c = b & 31;
     const int m = kCodeLow[static_cast<std::size_t>(c)] != kNoEntry ? kCodeLow[static_cast<std::size_t>(c)]
-                                                                     : kCodeLow[static_cast<std::size_t>(c - 1)];
+                                                                    : kCodeLow[static_cast<std::size_t>(c - 1)];
     const int value = (1 << (e + 10)) | RoundEven(std::ldexp(1.0, e + 5) * m) | RoundEven(std::ldexp(1.0, e + 5) - 1);
     return RpmFromCodeValue(value);
 }
@@ -83,7 +83,7 @@ int LhRpmCodeHigh(int b) {
     const int e = b / 32;
     const int c = b & 31;
     const int m = kCodeHigh[static_cast<std::size_t>(c)] != kNoEntry ? kCodeHigh[static_cast<std::size_t>(c)]
-                                                                      : kCodeHigh[static_cast<std::size_t>(c + 1)];
+                                                                     : kCodeHigh[static_cast<std::size_t>(c + 1)];
     const int value = RoundEven(std::ldexp(1.0, e + 5) * m) | (1 << (e + 10));
     return RpmFromCodeValue(value);
 }

@@ -23,18 +23,18 @@ constexpr int kRevisionAddress = 1791;
 constexpr int kRevision = 1;
 
 // Maps.
-constexpr int kMapCruise = 768;       // map 33: 16 x 16 over rpm and load
-constexpr int kMapIdle = 1728;        // map 34
-constexpr int kMapWot = 1744;         // map 35
-constexpr int kMapAirCruise = 1682;   // map 36: 5 cells
-constexpr int kMapAirWot = 1677;      // map 37
-constexpr int kMapWarmIdle = 1662;    // map 38
-constexpr int kMapWarmCruise = 1667;  // map 39
-constexpr int kMapWarmWot = 1657;     // map 40
+constexpr int kMapCruise = 768;      // map 33: 16 x 16 over rpm and load
+constexpr int kMapIdle = 1728;       // map 34
+constexpr int kMapWot = 1744;        // map 35
+constexpr int kMapAirCruise = 1682;  // map 36: 5 cells
+constexpr int kMapAirWot = 1677;     // map 37
+constexpr int kMapWarmIdle = 1662;   // map 38
+constexpr int kMapWarmCruise = 1667; // map 39
+constexpr int kMapWarmWot = 1657;    // map 40
 
 // Axes: point i = (256 - b[0]) + ... + (256 - b[i]).
-constexpr int kLoadAxis = 1618;  // entry 145
-constexpr int kRpmAxis = 1634;   // entry 144
+constexpr int kLoadAxis = 1618;                                 // entry 145
+constexpr int kRpmAxis = 1634;                                  // entry 144
 constexpr std::array<int, 2> kAirAxes = {1712, 1707};           // entries 146, 147
 constexpr std::array<int, 3> kCoolantAxes = {1692, 1697, 1687}; // entries 148, 149, 150
 

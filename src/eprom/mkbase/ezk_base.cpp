@@ -31,12 +31,12 @@ constexpr int kSuperMafFlag = 16363; // 1 = SuperMAF car
 // One block of 1024 bytes per map set selection: block 0 "98 octane non-cat" (maps 16, 19,
 // 22, 25), block 1 "98 octane cat" (17, 20, 23, 26), block 2 "91 octane" (18, 21, 24, 27).
 constexpr std::array<int, 3> kBlocks = {4096, 5120, 6144};
-constexpr int kCruiseOffset = 0;     // 16 x 16: rpm axis 1 by load
-constexpr int kRecoveryOffset = 688; // parameters 35, 36, 37: knock recovery table
+constexpr int kCruiseOffset = 0;      // 16 x 16: rpm axis 1 by load
+constexpr int kRecoveryOffset = 688;  // parameters 35, 36, 37: knock recovery table
 constexpr int kLoadTableOffset = 704; // 16 bytes that the version upgrade always takes over
-constexpr int kKnockOffset = 736;    // max knock retard over rpm axis 2
-constexpr int kIdleOffset = 784;     // idle map over rpm axis 3
-constexpr int kWotOffset = 800;      // WOT map over rpm axis 1
+constexpr int kKnockOffset = 736;     // max knock retard over rpm axis 2
+constexpr int kIdleOffset = 784;      // idle map over rpm axis 3
+constexpr int kWotOffset = 800;       // WOT map over rpm axis 1
 // Extra retard at full load of each block, in degrees (cat and 91 octane run leaner margins).
 constexpr std::array<double, 3> kBlockRetard = {0.0, 1.0, 3.0};
 
@@ -139,9 +139,7 @@ int AxisPoint(const ImageBuffer& img, int table, int i) {
 }
 
 // The rpm the editor shows for point i of a table.
-double AxisRpm(const ImageBuffer& img, int table, int i) {
-    return units::EzkRpmFromPeriod(AxisPoint(img, table, i));
-}
+double AxisRpm(const ImageBuffer& img, int table, int i) { return units::EzkRpmFromPeriod(AxisPoint(img, table, i)); }
 
 // The signed compensation the unit adds to an absolute ignition byte at this speed.
 int Compensation(const ImageBuffer& img, double rpm) {
@@ -210,7 +208,8 @@ void PutWarmup(ImageBuffer& img, int address, double maxDegrees) {
 void CompressLoadRows(ImageBuffer& img, int map) {
     std::array<std::array<std::uint8_t, 16>, 16> rows{};
     for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] = img.At(map + x + 16 * y);
+        for (int x = 0; x < 16; ++x)
+            rows[static_cast<std::size_t>(y)][static_cast<std::size_t>(x)] = img.At(map + x + 16 * y);
     for (int y = 0; y < 16; ++y) {
         const int from = y < 8 ? 2 * y : 15;
         for (int x = 0; x < 16; ++x)

@@ -29,8 +29,7 @@ bool ImageBuffer::Store(int address, int value) {
         return false;
     }
     if (value < 0 || value > 255) {
-        errors_.push_back("value " + std::to_string(value) + " at " + std::to_string(address) +
-                          " is not a byte");
+        errors_.push_back("value " + std::to_string(value) + " at " + std::to_string(address) + " is not a byte");
         return false;
     }
     bytes_[static_cast<std::size_t>(address)] = static_cast<std::uint8_t>(value);
@@ -55,8 +54,7 @@ void ImageBuffer::PutBytes(int address, const std::vector<int>& values) {
 
 void ImageBuffer::PutWord(int address, int value) {
     if (value < 0 || value > 0xFFFF) {
-        errors_.push_back("word " + std::to_string(value) + " at " + std::to_string(address) +
-                          " does not fit 16 bits");
+        errors_.push_back("word " + std::to_string(value) + " at " + std::to_string(address) + " does not fit 16 bits");
         return;
     }
     Put(address, value >> 8);
@@ -65,8 +63,7 @@ void ImageBuffer::PutWord(int address, int value) {
 
 void ImageBuffer::OverwriteWord(int address, int value) {
     if (value < 0 || value > 0xFFFF) {
-        errors_.push_back("word " + std::to_string(value) + " at " + std::to_string(address) +
-                          " does not fit 16 bits");
+        errors_.push_back("word " + std::to_string(value) + " at " + std::to_string(address) + " does not fit 16 bits");
         return;
     }
     Overwrite(address, value >> 8);

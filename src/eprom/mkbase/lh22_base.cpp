@@ -22,29 +22,29 @@ constexpr int kRevisionAddress = 4059;
 constexpr int kRevision = 1;
 
 // Maps.
-constexpr int kMapBaseFuel = 768;   // map 28: 16 x 16 cells of 10 bits, low bytes here
-constexpr int kUpperBits = 2304;    // upper 2 bits of map 28, four cells per byte
-constexpr int kMapWarmup = 2050;    // map 30: 17 cells over a fixed coolant axis
-constexpr int kMapWot = 2086;       // map 29: 17 cells over a fixed rpm axis
-constexpr int kMapAccel = 2103;     // map 31: 9 cells over a fixed coolant axis
-constexpr int kMapCranking = 2135;  // map 32: 17 cells over a fixed coolant axis
-constexpr int kMafSteps = 2838;     // entry 131: 15 steps down from the first MAF point
-constexpr int kRpmSteps = 2853;     // entry 130: 15 steps up from the first rpm point
+constexpr int kMapBaseFuel = 768;  // map 28: 16 x 16 cells of 10 bits, low bytes here
+constexpr int kUpperBits = 2304;   // upper 2 bits of map 28, four cells per byte
+constexpr int kMapWarmup = 2050;   // map 30: 17 cells over a fixed coolant axis
+constexpr int kMapWot = 2086;      // map 29: 17 cells over a fixed rpm axis
+constexpr int kMapAccel = 2103;    // map 31: 9 cells over a fixed coolant axis
+constexpr int kMapCranking = 2135; // map 32: 17 cells over a fixed coolant axis
+constexpr int kMafSteps = 2838;    // entry 131: 15 steps down from the first MAF point
+constexpr int kRpmSteps = 2853;    // entry 130: 15 steps up from the first rpm point
 
 // Parameters (entries 42 .. 54).
-constexpr int kRevLimiter = 3253;     // 42: rpm = 60 / (b x 114.4409 us)
-constexpr int kMafHigh = 2976;        // 43: first MAF point = -(high, low) as a 16-bit word
-constexpr int kMafLow = 2972;         // 44
-constexpr int kRpmAnchor = 3028;      // 45: first rpm point = 256 - byte
-constexpr int kInjectorSize = 3232;   // 46: 128 = 24 lb/hr
-constexpr int kCrankingHigh = 1213;   // 47
-constexpr int kCrankingLow = 1211;    // 48
-constexpr int kCrankingLow2 = 1221;   // 49
-constexpr int kOpeningHigh = 1579;    // 50
-constexpr int kOpeningLow = 1577;     // 51
-constexpr int kO2Loop = 108;          // 52: 246, 116 = closed loop; 4, 125 = open loop
-constexpr int kHalfPulseRate = 3150;  // 53: 0xA7 = 2:1 pulsing, 0x97 = off
-constexpr int kInjectorTable = 2117;  // 54: 9 bytes scaled by the injector size
+constexpr int kRevLimiter = 3253;    // 42: rpm = 60 / (b x 114.4409 us)
+constexpr int kMafHigh = 2976;       // 43: first MAF point = -(high, low) as a 16-bit word
+constexpr int kMafLow = 2972;        // 44
+constexpr int kRpmAnchor = 3028;     // 45: first rpm point = 256 - byte
+constexpr int kInjectorSize = 3232;  // 46: 128 = 24 lb/hr
+constexpr int kCrankingHigh = 1213;  // 47
+constexpr int kCrankingLow = 1211;   // 48
+constexpr int kCrankingLow2 = 1221;  // 49
+constexpr int kOpeningHigh = 1579;   // 50
+constexpr int kOpeningLow = 1577;    // 51
+constexpr int kO2Loop = 108;         // 52: 246, 116 = closed loop; 4, 125 = open loop
+constexpr int kHalfPulseRate = 3150; // 53: 0xA7 = 2:1 pulsing, 0x97 = off
+constexpr int kInjectorTable = 2117; // 54: 9 bytes scaled by the injector size
 
 const std::vector<double> kRpm = {6000, 5500, 5000, 4500, 4000, 3500, 3000, 2600,
                                   2200, 1900, 1600, 1300, 1100, 900,  750,  600};
@@ -55,11 +55,11 @@ struct Patch {
     int value;
 };
 // Standard air-flow meter values of the bytes that the SuperMAF conversion rewrites.
-constexpr Patch kStandardMafBytes[] = {
-    {2917, 240}, {2943, 80},  {2986, 80},  {3167, 3},   {2112, 250}, {2113, 254}, {2114, 255},
-    {2115, 255}, {2240, 160}, {2241, 140}, {2434, 246}, {2435, 246}, {2436, 246}, {2437, 246},
-    {2438, 245}, {2439, 238}, {2440, 236}, {2441, 226}, {2448, 240}, {2449, 240}, {2450, 240},
-    {2451, 240}, {2452, 240}, {2453, 232}, {2454, 224}, {2455, 216}, {2456, 208}, {2457, 200}};
+constexpr Patch kStandardMafBytes[] = {{2917, 240}, {2943, 80},  {2986, 80},  {3167, 3},   {2112, 250}, {2113, 254},
+                                       {2114, 255}, {2115, 255}, {2240, 160}, {2241, 140}, {2434, 246}, {2435, 246},
+                                       {2436, 246}, {2437, 246}, {2438, 245}, {2439, 238}, {2440, 236}, {2441, 226},
+                                       {2448, 240}, {2449, 240}, {2450, 240}, {2451, 240}, {2452, 240}, {2453, 232},
+                                       {2454, 224}, {2455, 216}, {2456, 208}, {2457, 200}};
 
 double CoolantAt(int raw) { return units::Interpolate(units::LH22CoolantCurve(), raw / 256.0 * 5.0); }
 

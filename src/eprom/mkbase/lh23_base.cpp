@@ -32,12 +32,12 @@ constexpr int kMafLastWord = kAxisBlock + 17;
 constexpr int kRpmSteps = kAxisBlock + 21;
 
 // Maps (address entries 101 .. 112).
-constexpr int kMapBaseCat = 13568;    // map 1
-constexpr int kMapBaseNonCat = 13824; // map 2
-constexpr int kMapAirFlow = 13056;    // map 3, 16 x 16 words
-constexpr int kMapWotCat = 14200;     // map 4
-constexpr int kMapWotNonCat = 14236;  // map 5
-constexpr int kMapWarmupCat = 14112;  // map 6
+constexpr int kMapBaseCat = 13568;      // map 1
+constexpr int kMapBaseNonCat = 13824;   // map 2
+constexpr int kMapAirFlow = 13056;      // map 3, 16 x 16 words
+constexpr int kMapWotCat = 14200;       // map 4
+constexpr int kMapWotNonCat = 14236;    // map 5
+constexpr int kMapWarmupCat = 14112;    // map 6
 constexpr int kMapWarmupNonCat = 14144; // map 7
 constexpr int kMap8 = 14176;
 constexpr int kMap9 = 14188;
@@ -46,33 +46,33 @@ constexpr int kMapAccelNonCat = 14680; // map 11
 constexpr int kMapCranking = 14350;    // map 12
 
 // Parameters (address entries 1 .. 28).
-constexpr int kRevLimiter = 12364;       // 1: fuel cut-off code
-constexpr int kRevRestore = 16373;       // 2: fuel restore code
-constexpr int kInjectorSize = 12411;     // 3: 128 = 19 lb/hr
-constexpr int kDecelCutoff = 12388;      // 4: bit 1 = cut off under deceleration
-constexpr int kFlapOpen = 14733;         // 5: 254 - open code
-constexpr int kFlapClose = 14731;        // 6: open code - close code - 1
-constexpr int kCoPotCentre = 12357;      // 7
-constexpr int kCoPotGain = 12356;        // 8
-constexpr int kO2Mode = 16374;           // 9: bits 0..1 sensor mode, bit 2 CO pot
+constexpr int kRevLimiter = 12364;        // 1: fuel cut-off code
+constexpr int kRevRestore = 16373;        // 2: fuel restore code
+constexpr int kInjectorSize = 12411;      // 3: 128 = 19 lb/hr
+constexpr int kDecelCutoff = 12388;       // 4: bit 1 = cut off under deceleration
+constexpr int kFlapOpen = 14733;          // 5: 254 - open code
+constexpr int kFlapClose = 14731;         // 6: open code - close code - 1
+constexpr int kCoPotCentre = 12357;       // 7
+constexpr int kCoPotGain = 12356;         // 8
+constexpr int kO2Mode = 16374;            // 9: bits 0..1 sensor mode, bit 2 CO pot
 constexpr int kFlapLoadThreshold = 14737; // 10
-constexpr int kCrankingWarm = 12350;     // 11: word, 2.666667 us ticks
-constexpr int kCrankingWarm2 = 12352;    // 12: the same word
-constexpr int kOpeningTime = 14644;      // 13: 9 words
+constexpr int kCrankingWarm = 12350;      // 11: word, 2.666667 us ticks
+constexpr int kCrankingWarm2 = 12352;     // 12: the same word
+constexpr int kOpeningTime = 14644;       // 13: 9 words
 constexpr int kEntry15 = 12806;
 constexpr int kEntry16 = 12808;
-constexpr int kHalfPulseRate = 12426;    // 17: 2:1 pulsing code
-constexpr int kMafConstant = 12412;      // 18
-constexpr int kIdleSpeedTable = 14848;   // 19: 32 bytes
-constexpr int kAccelScaling = 12591;     // 20: 4 bytes, 16 = 100 %
-constexpr int kAccelBase = 1613;         // 21: 64 - setting
-constexpr int kAccelSustain = 12370;     // 22
+constexpr int kHalfPulseRate = 12426;      // 17: 2:1 pulsing code
+constexpr int kMafConstant = 12412;        // 18
+constexpr int kIdleSpeedTable = 14848;     // 19: 32 bytes
+constexpr int kAccelScaling = 12591;       // 20: 4 bytes, 16 = 100 %
+constexpr int kAccelBase = 1613;           // 21: 64 - setting
+constexpr int kAccelSustain = 12370;       // 22
 constexpr int kAccelSustainScaled = 12371; // 23: sustain x 1.5
-constexpr int kCrankScaled = 12560;      // 24: 8 bytes, scaled by the injector size
-constexpr int kCrankFixed = 12552;       // 25: 8 bytes
+constexpr int kCrankScaled = 12560;        // 24: 8 bytes, scaled by the injector size
+constexpr int kCrankFixed = 12552;         // 25: 8 bytes
 constexpr int kEntry26 = 12330;
 constexpr int kEntry27 = 12331;
-constexpr int kO2Adaptation = 12429;     // 28: bit 7 = adaptation enabled
+constexpr int kO2Adaptation = 12429; // 28: bit 7 = adaptation enabled
 
 // MAF-type constants next to parameter 18 (copied by the version upgrade).
 constexpr int kMafCode1 = 12413;
@@ -91,7 +91,7 @@ struct Patch {
     int address;
     int value;
 };
-constexpr Patch kDevicePatches[] = {{12462, 1}, {84, 176},   {11302, 176}, {9575, 0}, {9576, 0},
+constexpr Patch kDevicePatches[] = {{12462, 1}, {84, 176},  {11302, 176}, {9575, 0}, {9576, 0},
                                     {10065, 0}, {10066, 0}, {10104, 0},   {10105, 0}};
 
 // Main map axes, map index 0 .. 15 (the rpm axis runs from high to low engine speed because
@@ -107,7 +107,7 @@ const std::vector<double> kShortTemps = {80, 40, 20, 0, -20};
 
 const std::vector<int> kOpeningTimeTable = {2589, 1704, 1284, 879, 538, 414, 354, 290, 242};
 // "675 RPM (S4, GTS)" idle speed table.
-const std::vector<int> kIdle675 = {27, 33, 37, 38, 25, 30, 32, 32, 34, 46, 50, 65, 40, 53, 58, 70,
+const std::vector<int> kIdle675 = {27, 33,  37,  38,  25, 30,  32,  32,  34,  46, 50,  65,  40,  53,  58,  70,
                                    92, 155, 203, 253, 98, 165, 212, 253, 120, 80, 104, 230, 255, 255, 255, 255};
 
 std::vector<int> RpmCodes(const std::vector<double>& rpms) {

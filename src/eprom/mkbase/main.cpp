@@ -35,7 +35,8 @@ int main(int argc, char** argv) {
     const std::string dir = argv[1];
     bool ok = true;
     for (const mkbase::BaseImage& image : mkbase::BuildAllBaseImages()) {
-        for (const std::string& e : image.errors) std::fprintf(stderr, "kv_mkbase: %s: %s\n", image.name.c_str(), e.c_str());
+        for (const std::string& e : image.errors)
+            std::fprintf(stderr, "kv_mkbase: %s: %s\n", image.name.c_str(), e.c_str());
         if (!image.errors.empty()) {
             ok = false;
             continue;

@@ -16,7 +16,8 @@ CellInputDialog::CellInputDialog(UserMessages& dialogs, QWidget* parent) : QDial
     setObjectName("frmCellInput");
     setWindowTitle(QString::fromUtf8(kCellInputCaption.data(), static_cast<int>(kCellInputCaption.size())));
     auto* layout = new QVBoxLayout(this);
-    auto* prompt = new QLabel(QString::fromUtf8(kCellInputPrompt.data(), static_cast<int>(kCellInputPrompt.size())), this);
+    auto* prompt =
+        new QLabel(QString::fromUtf8(kCellInputPrompt.data(), static_cast<int>(kCellInputPrompt.size())), this);
     prompt->setObjectName("lblPrompt");
     txtValue_ = new QLineEdit(this);
     txtValue_->setObjectName("txtValue");

@@ -174,7 +174,8 @@ void MapChartView::Render(const MapGrid& grid) {
             rows->reserve(static_cast<int>(data_.values.size()));
             for (const auto& r : data_.values) {
                 auto* row = new QBarDataRow(static_cast<int>(r.size()));
-                for (std::size_t c = 0; c < r.size(); ++c) (*row)[static_cast<int>(c)].setValue(static_cast<float>(r[c]));
+                for (std::size_t c = 0; c < r.size(); ++c)
+                    (*row)[static_cast<int>(c)].setValue(static_cast<float>(r[c]));
                 rows->append(row);
             }
             QStringList rowLabels, columnLabels;

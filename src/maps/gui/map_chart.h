@@ -28,11 +28,11 @@ class MapGrid;
 // What the chart shows, read from the grid (no widgets): the curve of a one-row map, or the
 // values and labels of a two-dimensional one.
 struct MapChartData {
-    bool bars = false;                     // two or more data rows
-    std::vector<double> x, y;              // one-row map: one point per data column
+    bool bars = false;                       // two or more data rows
+    std::vector<double> x, y;                // one-row map: one point per data column
     std::vector<std::vector<double>> values; // bars: [data row][data column]
-    std::vector<QString> rowLabels;        // bars: fixed-column texts of the data rows
-    std::vector<QString> columnLabels;     // bars: first header row texts of the data columns
+    std::vector<QString> rowLabels;          // bars: fixed-column texts of the data rows
+    std::vector<QString> columnLabels;       // bars: first header row texts of the data columns
 };
 MapChartData ReadMapChartData(const MapGrid& grid);
 

@@ -45,13 +45,13 @@ struct TabNames {
     const char* listFrame;
 };
 
-constexpr TabNames kFuelNames{"MapSel",      "FuelMap",          "FuelMapChart",  "MapOPIndicator",
+constexpr TabNames kFuelNames{"MapSel",           "FuelMap",          "FuelMapChart",      "MapOPIndicator",
                               "radioFuelMapView", "radioFuelMapCell", "fraFuelMapButtons", "tmrFuelMapTrace",
-                              "cmdMap",      "lblMapXAxis",      "lblMapYAxis",   "lblMapHelp",
-                              "lblMapWarning", "fraMapSel"};
-constexpr TabNames kIgnitionNames{"IgnMapSel",    "IgnMap",          "IgnMapChart",  "IgnMapOPIndicator",
-                                  "radioIgnMapView", "radioIgnMapCell", "fraIgnMapButtons", "tmrIgnMapTrace",
-                                  "cmdIgnMap",    "lblIgnMapXAxis",  "lblIgnMapYAxis", "lblIgnMapHelp",
+                              "cmdMap",           "lblMapXAxis",      "lblMapYAxis",       "lblMapHelp",
+                              "lblMapWarning",    "fraMapSel"};
+constexpr TabNames kIgnitionNames{"IgnMapSel",        "IgnMap",          "IgnMapChart",      "IgnMapOPIndicator",
+                                  "radioIgnMapView",  "radioIgnMapCell", "fraIgnMapButtons", "tmrIgnMapTrace",
+                                  "cmdIgnMap",        "lblIgnMapXAxis",  "lblIgnMapYAxis",   "lblIgnMapHelp",
                                   "lblIgnMapWarning", "fraIgnMapSel"};
 
 const TabNames& Names(MapTab tab) { return tab == MapTab::Fuel ? kFuelNames : kIgnitionNames; }

@@ -21,7 +21,9 @@ constexpr int kRingPixels = 20;
 constexpr int kDotPixels = 6;
 constexpr int kRowPixels = 20;
 
-QColor FromBgr(std::uint32_t c) { return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF)); }
+QColor FromBgr(std::uint32_t c) {
+    return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
+}
 
 std::uint32_t ToBgr(const QColor& c) {
     return static_cast<std::uint32_t>(c.red()) | (static_cast<std::uint32_t>(c.green()) << 8) |

@@ -35,8 +35,8 @@ public:
         std::function<void()> playKnock;
     };
     // All references must outlive the panel; `knock` is shared with the ignition map trace.
-    IgnitionMonitorPanel(MonitorDevice& device, const AuxInputs& aux, Clock& clock, KnockCountState& knock,
-                         Hooks hooks, QWidget* parent = nullptr);
+    IgnitionMonitorPanel(MonitorDevice& device, const AuxInputs& aux, Clock& clock, KnockCountState& knock, Hooks hooks,
+                         QWidget* parent = nullptr);
     ~IgnitionMonitorPanel() override;
 
     void Enter();

@@ -99,7 +99,8 @@ void SetMarked(QLabel* item, bool marked) {
 void SetLamp(QFrame* lamp, int state) {
     if (!Changed(lamp, state)) return;
     const char* fill = state > 0 ? "rgb(255, 0, 0)" : state == 0 ? "rgb(0, 255, 0)" : "transparent";
-    lamp->setStyleSheet(QString("QFrame { background-color: %1; border: 1px solid gray; border-radius: 9px; }").arg(fill));
+    lamp->setStyleSheet(
+        QString("QFrame { background-color: %1; border: 1px solid gray; border-radius: 9px; }").arg(fill));
 }
 
 void SetGauge(QSlider* slider, int value) {

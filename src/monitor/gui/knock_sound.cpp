@@ -21,9 +21,8 @@ bool KnockSound::Prepare() {
     }
     // The sound effect plays from a URL: the bytes go to a private temporary file once.
     file_ = std::make_unique<QTemporaryFile>(QDir::tempPath() + "/kestrovane-knock-XXXXXX.wav");
-    if (!file_->open() ||
-        file_->write(reinterpret_cast<const char*>(wav_.data()), static_cast<qint64>(wav_.size())) !=
-            static_cast<qint64>(wav_.size())) {
+    if (!file_->open() || file_->write(reinterpret_cast<const char*>(wav_.data()), static_cast<qint64>(wav_.size())) !=
+                              static_cast<qint64>(wav_.size())) {
         failed_ = true;
         return false;
     }

@@ -11,7 +11,8 @@ QString KeyPath(const std::string& section, const std::string& key) {
 }
 } // namespace
 
-QtSettingsStore::QtSettingsStore() : settings_(QSettings::NativeFormat, QSettings::UserScope, "Kestrovane", "Kestrovane") {}
+QtSettingsStore::QtSettingsStore()
+    : settings_(QSettings::NativeFormat, QSettings::UserScope, "Kestrovane", "Kestrovane") {}
 
 QtSettingsStore::QtSettingsStore(const QString& iniPath) : settings_(iniPath, QSettings::IniFormat) {}
 

@@ -41,9 +41,9 @@ Parsed<SimdevConfig> ParseSimdevArgs(const std::vector<std::string>& args) {
             out.help = true;
             continue;
         }
-        static const char* const kValueOptions[] = {"--sim-state",     "--sim-faults",   "--sim-firmware",
-                                                    "--sim-pem-firmware", "--sim-ignition", "--unplug-after",
-                                                    "--replug-after-ms", "--input-interval-ms", "--uhid"};
+        static const char* const kValueOptions[] = {"--sim-state",        "--sim-faults",        "--sim-firmware",
+                                                    "--sim-pem-firmware", "--sim-ignition",      "--unplug-after",
+                                                    "--replug-after-ms",  "--input-interval-ms", "--uhid"};
         bool known = false;
         for (const char* o : kValueOptions) known = known || a == o;
         if (!known) return ParseError{"Unknown option: " + a};

@@ -122,7 +122,7 @@ private:
     bool unplugFired_ = false;
     bool modelAway_ = false; // the model dropped off the bus by itself
     std::int64_t replugAtMs_ = -1;
-    std::int64_t nextInputMs_ = 0;        // time of the next free USB frame for an input report
+    std::int64_t nextInputMs_ = 0; // time of the next free USB frame for an input report
     std::int64_t lastPresenceCheckMs_ = 0;
     long reportCount_ = 0;
     long inputReports_ = 0;
