@@ -123,13 +123,16 @@ Result RunAndCheck(Transfer transfer, const std::string& faults) {
         if (message.empty()) {
             EPROM read(rig.context);
             read.LoadFromArray(kInProgram);
-            message = read.LoadFromECU_Initiation(1);
+            const std::string readMessage = read.LoadFromECU_Initiation(1);
             const std::string finished = FinishModule(rig.context, 1, false);
-            if (message.empty()) message = finished;
-            if (message.empty()) {
-                image = read;
-            } else {
+            message = readMessage.empty() ? finished : readMessage;
+            if (!readMessage.empty()) {
                 EXPECT_EQ(read.Bytes(), held) << where << ": a failed read changed the image";
+            } else {
+                // A read that arrived whole holds the module's bytes; when only the finish then
+                // fails, the read image is dropped and the slot keeps what it held.
+                EXPECT_EQ(read.Bytes(), rig.sim->Device().Module(kSimLH).memory) << where << ": read wrong bytes";
+                if (message.empty()) image = read;
             }
         }
         break;
