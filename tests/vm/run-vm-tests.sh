@@ -159,8 +159,14 @@ inside() {
   grep '^probe:' "$work/overflow.out" | sed 's/^/    /'
 
   # ---- 6. firmware upgrade ---------------------------------------------------------------
+  # The simulated car's ignition is on: the tool refuses unless told to go ahead.
+  if ! run upgrade-refused "$cli" device firmware-upgrade && grep -q -- '--force' "$work/upgrade-refused.out"; then
+    pass "device firmware upgrade refused while the ignition is on"
+  else
+    fail "device firmware upgrade refused while the ignition is on" "$work/upgrade-refused.out"
+  fi
   t0=$(now_ms)
-  if run upgrade "$cli" device firmware-upgrade; then
+  if run upgrade "$cli" device firmware-upgrade --force; then
     pass "device firmware upgrade ($(elapsed "$t0") ms)"
   else
     fail "device firmware upgrade" "$work/upgrade.out"
