@@ -98,6 +98,8 @@ public:
 
     // --- configuration (call SetEPROM, the setters, then RenderTable) ---
     void SetEPROM(EPROM* image) { eprom_ = image; }
+    // The image the editor reads and writes.
+    const EPROM* GetEPROM() const { return eprom_; }
     void SetControl(MapGrid* grid) { grid_ = grid; }
     void SetIncdec2StepSize(int n);
     void SetIncdec1StepSize(int n); // values below 1 become 1
