@@ -10,6 +10,7 @@
 #include "eprom/eprom_transfer.h"
 #include "platform/clock.h"
 #include "sim/sim_backend.h"
+#include "sim/sim_device.h"
 
 #include <functional>
 #include <memory>
@@ -142,6 +143,8 @@ int SaveImage(EPROM& image, const Args& a, CliIo io) {
 
 } // namespace
 
+int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io);
+
 int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io) {
     if (args.empty()) {
         DeviceUsage(io.err);
@@ -168,6 +171,19 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
         io.err << m << "\n";
         return kExitUsage;
     }
+    const int result = RunInSession(cmd, a, s, io);
+    // The simulated car's memories are part of what the command did: a state that could not be
+    // kept fails the command.
+    if (s.sim && !options.simStateFile.empty()) {
+        if (const std::string problem = s.sim->Device().SaveState(); !problem.empty()) {
+            io.err << "The simulated car's state was not saved to " << options.simStateFile << ": " << problem << "\n";
+            return result == kExitOk ? kExitFailure : result;
+        }
+    }
+    return result;
+}
+
+int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io) {
 
     if (cmd == "firmware-check") {
         // No device needed: the container alone.
@@ -245,7 +261,7 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
             return Fail(io, "A firmware upgrade should be performed only when ignition is switched off and the "
                             "vehicle is parked. Kestrovane has detected that you have ignition switched on. Switch "
                             "the ignition off, or give --force to upgrade anyway.");
-        const bool fromFile = npos == 1;
+        const bool fromFile = a.positional.size() == 1;
         if (!s.firmware->OpenFirmware(fromFile ? a.positional[0] : kEmbeddedFirmwareSource))
             return Fail(io, fromFile ? "Failed to open file!" : "Failed to load firmware data from disk");
         if (!s.firmware->CheckFirmware()) {

@@ -266,7 +266,7 @@ SimDevice::SimDevice(const SimOptions& options, Clock& clock) : options_(options
 }
 
 SimDevice::~SimDevice() {
-    if (dirty_) SaveState();
+    if (dirty_) SaveStateNoting();
 }
 
 SimModule& SimDevice::Module(int kind) { return modules_[kind == kSimEZK ? 1 : 0]; }
@@ -541,7 +541,7 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         if (ok) {
             Module(selected_).initiation = false;
             selected_ = 0;
-            if (dirty_) SaveState();
+            if (dirty_) SaveStateNoting();
         }
         Ack(ok);
         return;
@@ -861,7 +861,7 @@ void SimDevice::AdvanceModel(std::int64_t nowMs) {
         modelMs_ = nowMs;
         liveDirty_ = true;
     }
-    if (dirty_ && nowMs - lastSaveMs_ >= kStateSaveIntervalMs) SaveState();
+    if (dirty_ && nowMs - lastSaveMs_ >= kStateSaveIntervalMs) SaveStateNoting();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1145,11 +1145,16 @@ std::vector<std::uint8_t> SimDevice::BuildRecord() {
 // ---------------------------------------------------------------------------------------------
 // State file.
 
-bool SimDevice::SaveState() {
+void SimDevice::SaveStateNoting() {
+    if (const std::string problem = SaveState(); !problem.empty())
+        std::cerr << "Simulated device: the state file " << options_.stateFile << " was not saved: " << problem << "\n";
+}
+
+std::string SimDevice::SaveState() {
     lastSaveMs_ = clock_.NowMs();
     if (options_.stateFile.empty()) {
         dirty_ = false;
-        return true;
+        return {};
     }
     SimCarState state;
     state.firmwareVersion = firmwareVersion_;
@@ -1160,13 +1165,9 @@ bool SimDevice::SaveState() {
     state.emulator = emulator_;
     state.lh = modules_[0].memory;
     state.ezk = modules_[1].memory;
-    const std::string problem = WriteSimState(options_.stateFile, state);
-    if (!problem.empty()) {
-        std::cerr << "Simulated device: the state file " << options_.stateFile << " was not saved: " << problem << "\n";
-        return false;
-    }
-    dirty_ = false;
-    return true;
+    std::string problem = WriteSimState(options_.stateFile, state);
+    if (problem.empty()) dirty_ = false;
+    return problem;
 }
 
 void SimDevice::LoadState() {

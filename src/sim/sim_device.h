@@ -120,10 +120,14 @@ public:
     bool IsLogging() const { return logging_ && !logStalled_; }
     int LogPeriodMs() const { return logPeriodMs_; }
 
-    // Writes the state file now; false when it could not be written.
-    bool SaveState();
+    // Writes the state file now (nothing to do without one); empty on success, else why it
+    // could not be written.
+    std::string SaveState();
 
 private:
+    // SaveState from the device's own moments (a finished transfer, every few seconds, the
+    // end): a failure is noted on stderr and tried again at the next of them.
+    void SaveStateNoting();
     struct LogItem {
         std::uint8_t address;
         std::uint8_t size;

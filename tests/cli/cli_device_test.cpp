@@ -119,6 +119,15 @@ TEST_F(CliDevice, LoadThenReadBackRoundTripsTheImageByteForByte) {
     }
 }
 
+TEST_F(CliDevice, AStateFileThatCannotBeSavedFailsTheCommand) {
+    // A missing folder is accepted as a new car; the save at the end cannot be written there.
+    state = Path("missing/car.state");
+    const CliRun load = Sim({"device", "load-pem", image});
+    EXPECT_EQ(load.code, 1) << load.err;
+    EXPECT_NE(load.err.find("The simulated car's state was not saved to " + state), std::string::npos) << load.err;
+    EXPECT_FALSE(std::filesystem::exists(state));
+}
+
 TEST_F(CliDevice, UsageErrors) {
     for (const auto& args : {std::vector<std::string>{"device"},
                              {"device", "read-pem", "lh"},
