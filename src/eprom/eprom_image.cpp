@@ -54,9 +54,10 @@ EPROM::EPROM(EpromContext& context) : context_(&context) { ResetBuffers(kWindowS
 EPROM::EPROM(const EPROM& other)
     : ownContext_(other.ownContext_), context_(other.context_ == &other.ownContext_ ? &ownContext_ : other.context_),
       image_(other.image_), savedImage_(other.savedImage_), imageSize_(other.imageSize_),
-      windowOffset_(other.windowOffset_), fileName_(other.fileName_), fileFormat_(other.fileFormat_),
-      kind_(other.kind_), devicePatches_(other.devicePatches_), filePatches_(other.filePatches_),
-      epromAddresses_(other.epromAddresses_), ramVariables_(other.ramVariables_), bitVariables_(other.bitVariables_) {}
+      windowOffset_(other.windowOffset_), fileName_(other.fileName_), unconfirmed_(other.unconfirmed_),
+      fileFormat_(other.fileFormat_), kind_(other.kind_), devicePatches_(other.devicePatches_),
+      filePatches_(other.filePatches_), epromAddresses_(other.epromAddresses_), ramVariables_(other.ramVariables_),
+      bitVariables_(other.bitVariables_) {}
 
 EPROM& EPROM::operator=(const EPROM& other) {
     if (this == &other) return *this;
@@ -67,6 +68,7 @@ EPROM& EPROM::operator=(const EPROM& other) {
     imageSize_ = other.imageSize_;
     windowOffset_ = other.windowOffset_;
     fileName_ = other.fileName_;
+    unconfirmed_ = other.unconfirmed_;
     fileFormat_ = other.fileFormat_;
     kind_ = other.kind_;
     devicePatches_ = other.devicePatches_;
@@ -80,6 +82,7 @@ EPROM& EPROM::operator=(const EPROM& other) {
 void EPROM::ResetBuffers(std::size_t size) {
     image_.assign(size, kErased);
     savedImage_.assign(size, kErased);
+    unconfirmed_.clear();
 }
 
 void EPROM::ApplyPatchList(const std::array<std::int32_t, 18>& list) {
@@ -97,6 +100,7 @@ void EPROM::ApplyPatchList(const std::array<std::int32_t, 18>& list) {
 }
 
 void EPROM::FinishLoadFromBytes() {
+    unconfirmed_.clear();
     DecideKind();
     ApplyPatchList(devicePatches_);
     fileName_.clear();
@@ -104,6 +108,7 @@ void EPROM::FinishLoadFromBytes() {
 }
 
 void EPROM::FinishLoadFromDevice() {
+    unconfirmed_.clear();
     DecideKind(true);
     const auto offset = static_cast<std::size_t>(windowOffset_);
     const auto size = static_cast<std::size_t>(imageSize_);
@@ -274,8 +279,16 @@ void EPROM::WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& da
     const int unit = DeviceUnit();
     if (context_->deviceIO && context_->device != nullptr && unit != 0) {
         std::vector<std::uint8_t> part(data.begin() + skip, data.begin() + skip + count);
-        // the answer is not checked: the image keeps the edit either way
-        (void)context_->device->EcuWriteEprom(unit, windowOffset_ + static_cast<int>(first), part);
+        // The image keeps the edit either way; what the unit did not acknowledge is recorded.
+        const bool confirmed = context_->device->EcuWriteEprom(unit, windowOffset_ + static_cast<int>(first), part);
+        const bool hadUnconfirmed = HasUnconfirmedWrites();
+        for (std::int64_t a = first; a < last; ++a) {
+            if (confirmed)
+                unconfirmed_.erase(static_cast<std::int32_t>(a));
+            else
+                unconfirmed_.insert(static_cast<std::int32_t>(a));
+        }
+        if (hadUnconfirmed != HasUnconfirmedWrites() && context_->unconfirmedChanged) context_->unconfirmedChanged();
     }
     // A small image loaded from a larger file sits in the buffer once per copy of the EPROM;
     // the unit runs from the top one, so every copy takes the edit.

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,8 @@ struct EpromContext {
     Clock* clock = nullptr;
     // Told when a module load asks the user to work the ignition key; null = nobody listens.
     IgnitionPrompt* ignition = nullptr;
+    // Called after a write-through when an image's unconfirmed bytes appeared or all went.
+    std::function<void()> unconfirmedChanged{};
 };
 
 class EPROM {
@@ -87,15 +91,34 @@ public:
     FileFormat GetFileFormat() const { return fileFormat_; }
     static std::string GetFileFormatName(FileFormat format);
     // Bytes outside the image read as 0xFF; writes outside it are ignored. Writes go through
-    // to the unit's module (EcuWriteEprom, address = window offset + address, answer unchecked)
-    // when device I/O is on, a device is set and the image is LH 2.3 or EZK; only the part of a
-    // block inside the image is sent and stored.
+    // to the unit's module (EcuWriteEprom, address = window offset + address) when device I/O is
+    // on, a device is set and the image is LH 2.3 or EZK; only the part of a block inside the
+    // image is sent and stored. The image keeps the edit either way; bytes whose write the unit
+    // did not acknowledge are recorded as unconfirmed (below), and an acknowledged write of the
+    // same bytes confirms them.
     std::uint8_t ReadByte(std::int32_t address) const;
     void WriteByte(std::int32_t address, std::uint8_t value);
     void WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& data);
     // 16-bit unsigned word in the context's byte order.
     std::int32_t ReadWord(std::int32_t address) const;
     void WriteWord(std::int32_t address, std::int32_t value);
+
+    // --- write-through confirmation ---
+    // The running unit that write-through goes to: 1 (LH) for an LH 2.3 image, 2 (EZK) for an
+    // EZK image, 0 for images that are not written through.
+    int WriteThroughUnit() const { return DeviceUnit(); }
+    // Bytes of the image (one copy) that the running unit's module may not hold because their
+    // write-through was refused or not answered. Every load forgets them, and so does a module
+    // load that the read-back verified.
+    bool HasUnconfirmedWrites() const { return !unconfirmed_.empty(); }
+    std::size_t UnconfirmedByteCount() const { return unconfirmed_.size(); }
+    // Reads the unconfirmed bytes back from the running unit's module (each stretch until two
+    // reads agree) and forgets those the module holds. Returns how many bytes the module does not
+    // hold, or nullopt when a stretch could not be read (then nothing is forgotten).
+    std::optional<std::size_t> CheckUnconfirmedWrites();
+    // Writes the unconfirmed bytes to the running unit's module again and checks them as
+    // CheckUnconfirmedWrites does; true when the module holds all of them afterwards.
+    bool ResendUnconfirmedWrites();
 
     // --- map catalogue and axes ---
     std::int32_t ReadMapCell(int mapId, int x, int y) const;
@@ -187,6 +210,7 @@ private:
     std::int32_t windowOffset_ = 0;
     std::string fileName_;
     std::string lastSaveError_;
+    std::set<std::int32_t> unconfirmed_; // image addresses (one copy) not acknowledged by the unit
     FileFormat fileFormat_ = FileFormat::None;
     int kind_ = 0;
     std::array<std::int32_t, 18> devicePatches_{};

@@ -15,6 +15,8 @@
 #include <functional>
 #include <numeric>
 #include <optional>
+#include <set>
+#include <utility>
 
 namespace kv {
 
@@ -460,9 +462,62 @@ std::string EPROM::LoadToEmulator() {
         return std::to_string(differing.size()) + " of " + std::to_string(blocks) +
                " blocks did not arrive in the EPROM Module." + kPartialImage;
     }
+    unconfirmed_.clear(); // the read-back showed the module holds the whole image
     const std::string finished = FinishModule(Context(), unit, true);
     ui.Close();
     return finished;
+}
+
+namespace {
+
+// Runs of consecutive addresses, each at most `limit` long, as (first address, length).
+std::vector<std::pair<std::int32_t, int>> Stretches(const std::set<std::int32_t>& addresses, int limit) {
+    std::vector<std::pair<std::int32_t, int>> out;
+    for (std::int32_t a : addresses) {
+        if (!out.empty() && out.back().first + out.back().second == a && out.back().second < limit)
+            ++out.back().second;
+        else
+            out.emplace_back(a, 1);
+    }
+    return out;
+}
+
+// Bytes one write-through or read-back request carries at most.
+constexpr int kLiveStretch = 255;
+
+} // namespace
+
+std::optional<std::size_t> EPROM::CheckUnconfirmedWrites() {
+    EpromDevice* device = context_->device;
+    const int unit = DeviceUnit();
+    if (unconfirmed_.empty()) return 0;
+    if (device == nullptr || unit == 0) return std::nullopt;
+    std::set<std::int32_t> held;
+    for (const auto& [first, length] : Stretches(unconfirmed_, kLiveStretch)) {
+        const std::vector<std::uint8_t> bytes = AgreedRead(length, [&, first = first, length = length] {
+            return device->EcuReadEprom(unit, windowOffset_ + first, length);
+        });
+        if (bytes.empty()) return std::nullopt;
+        for (int i = 0; i < length; ++i)
+            if (bytes[static_cast<std::size_t>(i)] == ReadByte(first + i)) held.insert(first + i);
+    }
+    for (std::int32_t a : held) unconfirmed_.erase(a);
+    return unconfirmed_.size();
+}
+
+bool EPROM::ResendUnconfirmedWrites() {
+    EpromDevice* device = context_->device;
+    const int unit = DeviceUnit();
+    if (unconfirmed_.empty()) return true;
+    if (device == nullptr || unit == 0) return false;
+    for (const auto& [first, length] : Stretches(unconfirmed_, kLiveStretch)) {
+        std::vector<std::uint8_t> bytes;
+        for (int i = 0; i < length; ++i) bytes.push_back(ReadByte(first + i));
+        // An acknowledgement is not taken for the bytes: the read-back below decides.
+        (void)device->EcuWriteEprom(unit, windowOffset_ + first, bytes);
+    }
+    const std::optional<std::size_t> missing = CheckUnconfirmedWrites();
+    return missing && *missing == 0;
 }
 
 } // namespace kv

@@ -9,6 +9,7 @@
 #include "app/gui/splash.h"
 #include "app_test_support.h"
 #include "sim/sim_backend.h"
+#include "sim/sim_device.h"
 
 #include <QAction>
 #include <QApplication>
@@ -309,6 +310,37 @@ TEST_F(ProgramTest, ClosingAsksForTheModifiedImage) {
     EXPECT_TRUE(Window().close());
     EXPECT_EQ(ReadFile(dir.File("lh.bin"))[300], 0x12);
     EXPECT_EQ(settings.GetSetting("Appearance", "WindowState"), "0");
+}
+
+TEST_F(ProgramTest, AnEditTheUnitMissedIsMarkedInTheStatusBarAndSentWhenItIsBack) {
+    Start();
+    TempDir dir;
+    EPROM base;
+    ASSERT_EQ(LoadBaseImage("MRX_D", base), "");
+    ASSERT_TRUE(base.SaveToFile(dir.File("lh.bin"), FileFormat::EPROM27C128));
+    dialogs.answers = {MsgResult::OK};
+    ASSERT_TRUE(GetShell().Workflows().FileOpen(OpenSource::File(dir.File("lh.bin"))));
+    auto* mark = Window().findChild<QLabel*>("lblNotInUnit");
+    ASSERT_NE(mark, nullptr);
+    EXPECT_TRUE(mark->isHidden());
+
+    SimulatedBackend& car = *program->Simulator();
+    car.SetIgnitionMode(SimIgnitionMode::Off);
+    EPROM& fuel = GetShell().FuelImage();
+    const int address = 300;
+    const std::uint8_t edited = static_cast<std::uint8_t>(fuel.ReadByte(address) ^ 0x5A);
+    fuel.WriteByte(address, edited);
+    EXPECT_FALSE(mark->isHidden()) << "shown at once";
+    EXPECT_EQ(mark->text(), "not in the unit");
+
+    dialogs.messages.clear();
+    car.SetIgnitionMode(SimIgnitionMode::On);
+    Window().QuickPingTimer()->setInterval(1);
+    RunEvents(50);
+    ASSERT_FALSE(dialogs.messages.empty());
+    EXPECT_NE(dialogs.messages[0].find("of the fuel image"), std::string::npos) << dialogs.messages[0];
+    EXPECT_EQ(car.Device().Module(1).memory[static_cast<std::size_t>(address)], edited);
+    EXPECT_TRUE(mark->isHidden());
 }
 
 TEST_F(ProgramTest, RecentFileWithAnAmpersandIsShownAsWritten) {

@@ -24,7 +24,8 @@ const std::array<EcuOption, 4>& EcuOptions() {
 Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserDialogs& dialogs, SettingsStore& settings, Clock& clock,
              ShellView& view, ProgramVersion version)
     : device_(device), dialogs_(dialogs), settings_(settings), clock_(clock), view_(view), version_(version),
-      workflows_(WorkflowServices{context_, slots_, tabs_, dialogs, settings, device, clock, view, version}) {
+      workflows_(WorkflowServices{context_, slots_, tabs_, dialogs, settings, device, clock, view, version}),
+      unconfirmed_(slots_, device, dialogs) {
     context_.device = eprom;
     context_.dialogs = &dialogs;
     context_.clock = &clock;

@@ -7,6 +7,7 @@
 #include "app/core/device_polling.h"
 #include "app/core/image_workflows.h"
 #include "app/core/tab_state.h"
+#include "app/core/unconfirmed_edits.h"
 #include "app/core/workflow_view.h"
 #include "eprom/eprom_image.h"
 
@@ -77,6 +78,7 @@ public:
     ImageWorkflows& Workflows() { return workflows_; }
     IgnitionWatch& Ignition() { return ignition_; }
     DevicePolling& Polling() { return polling_; }
+    UnconfirmedEdits& Unconfirmed() { return unconfirmed_; }
     ShellDevice& Device() { return device_; }
     const std::vector<std::uint8_t>& KnockSound() const { return knockSound_; }
 
@@ -93,6 +95,7 @@ private:
     IgnitionWatch ignition_;
     DevicePolling polling_;
     ImageWorkflows workflows_;
+    UnconfirmedEdits unconfirmed_;
     std::vector<std::uint8_t> knockSound_;
 };
 

@@ -52,7 +52,11 @@ MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : Q
     tmrQuickPing_ = new QTimer(this);
     tmrQuickPing_->setObjectName("tmrQuickPing");
     tmrQuickPing_->setInterval(2500);
-    connect(tmrQuickPing_, &QTimer::timeout, this, [this] { QuickPingTick(shell_.Device()); });
+    connect(tmrQuickPing_, &QTimer::timeout, this, [this] {
+        QuickPingTick(shell_.Device());
+        shell_.Unconfirmed().Tick();
+        RefreshUnconfirmedEdits();
+    });
     tmrIgnitionOnCheck_ = new QTimer(this);
     tmrIgnitionOnCheck_->setObjectName("tmrIgnitionOnCheck");
     tmrIgnitionOnCheck_->setInterval(1000);
@@ -72,6 +76,7 @@ MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : Q
 }
 
 MainWindow::~MainWindow() {
+    shell_.Context().unconfirmedChanged = nullptr;
     shell_.Polling().Unregister(pollingId_);
     shell_.Ignition().Release();
     // The editor refers to a grid of a page; it goes before the pages.
@@ -164,6 +169,14 @@ void MainWindow::BuildMenus() {
 }
 
 void MainWindow::BuildStatusBar(SimulatedBackend* sim) {
+    lblNotInUnit_ = new QLabel(this);
+    lblNotInUnit_->setObjectName("lblNotInUnit");
+    lblNotInUnit_->setStyleSheet("color: rgb(255, 0, 0);");
+    lblNotInUnit_->setToolTip("Edits that the running unit did not confirm: they are in the image, but maybe not in "
+                              "the unit's EPROM Module. When the unit answers again you are offered to send them.");
+    statusBar()->addPermanentWidget(lblNotInUnit_);
+    shell_.Context().unconfirmedChanged = [this] { RefreshUnconfirmedEdits(); };
+    RefreshUnconfirmedEdits();
     lblConnection_ = new QLabel(this);
     lblConnection_->setObjectName("lblConnection");
     statusBar()->addPermanentWidget(lblConnection_);
@@ -309,6 +322,12 @@ void MainWindow::ShowConnectionStatus(const std::string& text, bool error) {
     eprom_->SetConnectionStatus(QString::fromStdString(text), error);
     lblConnection_->setText(QString::fromStdString(text));
     lblConnection_->setStyleSheet(error ? "color: rgb(255, 0, 0);" : "color: rgb(0, 0, 0);");
+}
+
+void MainWindow::RefreshUnconfirmedEdits() {
+    const QString text = QString::fromStdString(shell_.Unconfirmed().StatusText());
+    lblNotInUnit_->setText(text);
+    lblNotInUnit_->setVisible(!text.isEmpty());
 }
 
 void MainWindow::ShowFirmwareVersion(const std::string& text) {

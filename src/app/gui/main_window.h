@@ -51,6 +51,8 @@ public:
 
     // ConnectionIndicator
     void ShowConnectionStatus(const std::string& text, bool error) override;
+    // Shows or hides "not in the unit" in the status bar after the edits' confirmation changed.
+    void RefreshUnconfirmedEdits();
     void ShowFirmwareVersion(const std::string& text) override;
 
     // A control that is disabled while the ignition is off (map tabs, parameter pages, monitor).
@@ -101,6 +103,7 @@ private:
     QTimer* tmrQuickPing_;
     QTimer* tmrIgnitionOnCheck_;
     QLabel* lblConnection_;
+    QLabel* lblNotInUnit_ = nullptr;
     QAction* mnuFileSave_ = nullptr;
     QAction* mnuFileSaveInj_ = nullptr;
     QAction* mnuFileSaveIgn_ = nullptr;
