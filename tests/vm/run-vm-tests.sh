@@ -246,6 +246,47 @@ inside() {
   fi
   stop_simdev "simulator ends cleanly after the replug"
 
+  # ---- 9. a drop of one second in the middle of a module load is survived -----------------
+  start_simdev "$work/simdev3.log" --sim-ignition auto --unplug-after "$cut" --replug-after-ms 1000
+  if wait_ready 1; then
+    t0=$(now_ms)
+    if run load3 "$cli" device load-pem "$work/base.bin" && [ "$(grep -c '^ready$' "$simdev_log")" -eq 2 ]; then
+      pass "load survives the device vanishing for one second after $cut reports ($(elapsed "$t0") ms)"
+    else
+      fail "load survives the device vanishing for one second" "$work/load3.out" "$simdev_log"
+    fi
+    if run readback3 "$cli" device read-pem lh -o "$work/back3.bin" --format 2 &&
+      cmp "$work/base.bin" "$work/back3.bin" >"$work/cmp3.out" 2>&1; then
+      pass "after the drop the module holds the image byte for byte"
+    else
+      fail "after the drop the module holds the image byte for byte" "$work/readback3.out" "$work/cmp3.out"
+    fi
+  else
+    fail "device appears (third run)" "$simdev_log" "$simdev_log.err"
+  fi
+  stop_simdev "simulator ends cleanly after the short drop"
+
+  # ---- 10. a device that stops taking output reports -------------------------------------
+  start_simdev "$work/simdev4.log" --sim-ignition on --sim-faults stall=40
+  if wait_ready 1; then
+    if run stall "$probe" stall; then
+      pass "a device that stops taking reports: every call returns in time, the loss shows within a second"
+    else
+      fail "a device that stops taking reports: every call returns in time, the loss shows within a second" \
+        "$work/stall.out"
+    fi
+    grep '^probe:' "$work/stall.out" | sed 's/^/    /'
+    t0=$(now_ms)
+    if ! run ping5 "$cli" device ping && grep -q 'not responding' "$work/ping5.out"; then
+      pass "the tool reports the stalled device as not responding ($(elapsed "$t0") ms)"
+    else
+      fail "the tool reports the stalled device as not responding" "$work/ping5.out"
+    fi
+  else
+    fail "device appears (fourth run)" "$simdev_log" "$simdev_log.err"
+  fi
+  stop_simdev "simulator ends cleanly while stalled"
+
   # ---- sanitizers: nothing reported by any program ---------------------------------------
   if grep -l -E 'ERROR: (Address|Leak)Sanitizer|runtime error:' "$work"/*.out "$work"/*.err >"$work/asan.out" 2>/dev/null; then
     fail "no sanitizer reports" $(cat "$work/asan.out")

@@ -11,12 +11,16 @@
 //   removal          reads until the device vanishes (the caller pulls it): what hidapi returns
 //   linkloss         pings through the device link until the device vanishes, then waits as the
 //                    quick-ping timer does until the caller puts it back
+//   stall            pings through the device link while the device stops taking output reports
+//                    (the caller starts it so): every call returns within its bound and the first
+//                    unanswered quick ping says so within a second
 #include "device/comms.h"
 #include "device/hidapi_backend.h"
 #include "platform/clock.h"
 
 #include <hidapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -319,6 +323,41 @@ int LinkLoss() {
     return !pingWhileClosed && back ? 0 : 1;
 }
 
+int Stall() {
+    SteadyClock clock;
+    std::unique_ptr<HidBackend> hid = MakeHidapiBackend();
+    Comms comms(*hid, clock);
+    if (!comms.Comms_Open() || !comms.QuickPing()) {
+        std::printf("probe: no device\n");
+        return 1;
+    }
+    long answered = 1;
+    long slowest = 0;
+    for (int i = 0; i < 500; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        const bool ok = comms.QuickPing();
+        const long took = ElapsedMs(t0);
+        slowest = std::max(slowest, took);
+        if (ok) {
+            ++answered;
+            continue;
+        }
+        // The device no longer takes requests: a full ping (4 attempts) must end within its bound too.
+        const auto t1 = std::chrono::steady_clock::now();
+        const bool again = comms.Ping();
+        const long pingMs = ElapsedMs(t1);
+        std::printf("probe: %ld quick pings answered; the first unanswered one returned after %ld ms\n", answered,
+                    took);
+        std::printf("probe: a full ping after it returned %s after %ld ms; the slowest quick ping took %ld ms\n",
+                    again ? "true" : "false", pingMs, slowest);
+        comms.Comms_ShutDown();
+        // A full ping: 4 attempts of 0.2 s, each unanswered one followed by a 0.2 s drain window.
+        return !again && took <= 1000 && slowest <= 1000 && pingMs <= 2000 ? 0 : 1;
+    }
+    std::printf("probe: the device kept answering\n");
+    return 1;
+}
+
 } // namespace
 
 } // namespace kv
@@ -344,8 +383,10 @@ int main(int argc, char** argv) {
         status = Removal();
     else if (args.size() == 1 && args[0] == "linkloss")
         status = LinkLoss();
+    else if (args.size() == 1 && args[0] == "stall")
+        status = Stall();
     else
-        std::fprintf(stderr, "usage: kv-vm-probe sizes|timeout|burst N|overflow MS|removal|linkloss\n");
+        std::fprintf(stderr, "usage: kv-vm-probe sizes|timeout|burst N|overflow MS|removal|linkloss|stall\n");
     hid_exit();
     return status;
 }
