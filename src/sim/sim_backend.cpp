@@ -83,13 +83,14 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
         }
         if (eq == std::string::npos)
             return ParseError{prefix + "\"" + item + "\" needs a value (for example " + key + "=0.1)"};
-        double* probability = key == "drop"     ? &parsed.drop
-                              : key == "dup"    ? &parsed.dup
-                              : key == "late"   ? &parsed.late
-                              : key == "garble" ? &parsed.garble
-                              : key == "crc"    ? &parsed.crc
-                              : key == "refuse" ? &parsed.refuse
-                                                : nullptr;
+        double* probability = key == "drop"       ? &parsed.drop
+                              : key == "dup"      ? &parsed.dup
+                              : key == "late"     ? &parsed.late
+                              : key == "garble"   ? &parsed.garble
+                              : key == "crc"      ? &parsed.crc
+                              : key == "refuse"   ? &parsed.refuse
+                              : key == "drop-out" ? &parsed.dropOut
+                                                  : nullptr;
         if (probability != nullptr) {
             const Parsed<double> p = ParseProbability(value);
             if (!p)
@@ -121,7 +122,8 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
         } else {
             return ParseError{
                 prefix + "unknown fault \"" + key +
-                "\" (known: drop, dup, late, garble, crc, refuse, unplug-after, stall, silent, seed, late-ms)"};
+                "\" (known: drop, dup, late, garble, crc, refuse, drop-out, unplug-after, stall, silent, seed, "
+                "late-ms)"};
         }
     }
     return parsed;
@@ -361,6 +363,10 @@ HidWriteResult SimulatedBackend::Write(const HidReport& report, int timeoutMs) {
     }
     ++s.outputReports;
     if (s.options.usbTiming) s.clock.SleepMs(1); // one USB frame
+    if (s.faults.dropOut > 0 && Uniform(s.rng) < s.faults.dropOut) {
+        s.CountReport();
+        return HidWriteResult::Ok; // lost between the host and the device: nobody knows
+    }
     s.device->HandleOutputReport(report);
     s.Pump();
     s.CountReport();

@@ -136,7 +136,8 @@ INSTANTIATE_TEST_SUITE_P(Effects, SimFaultEffectTest,
                                            EffectCase{"Dup", "dup=1", 2, true},
                                            EffectCase{"Garble", "garble=1", 1, false},
                                            EffectCase{"Late", "late=1,late-ms=300", 1, true},
-                                           EffectCase{"Silent", "silent", 0, true}),
+                                           EffectCase{"Silent", "silent", 0, true},
+                                           EffectCase{"RequestLost", "drop-out=1", 0, true}),
                          [](const ::testing::TestParamInfo<EffectCase>& info) { return std::string(info.param.name); });
 
 TEST(SimFaultTest, LateReportArrivesAfterItsDelay) {

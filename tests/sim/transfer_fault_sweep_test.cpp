@@ -186,7 +186,7 @@ TEST_P(TransferFaultSweep, UnpluggedAfterAnyReport) {
 }
 
 TEST_P(TransferFaultSweep, EveryKindOfReportFault) {
-    for (const char* fault : {"drop", "dup", "late", "garble", "crc", "refuse"}) {
+    for (const char* fault : {"drop", "dup", "late", "garble", "crc", "refuse", "drop-out"}) {
         for (const char* rate : {"0.01", "0.1"}) {
             for (int seed : {1, 2, 3}) {
                 RunAndCheck(GetParam(), std::string(fault) + "=" + rate + ",seed=" + std::to_string(seed));
