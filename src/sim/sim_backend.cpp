@@ -253,8 +253,13 @@ struct SimulatedBackend::Impl {
                 late.push_back({now + faults.lateMs, r});
                 continue;
             }
-            Queue(r);
-            if (faults.dup > 0 && Uniform(rng) < faults.dup) Queue(r);
+            const int copies = faults.dup > 0 && Uniform(rng) < faults.dup ? 2 : 1;
+            for (int i = 0; i < copies; ++i) {
+                if (options.usbTiming)
+                    late.push_back({now + 1, r}); // on the bus for one frame: not there yet
+                else
+                    Queue(r);
+            }
         }
         // Late reports whose time has come, in the order they were held back.
         for (auto it = late.begin(); it != late.end();) {

@@ -64,8 +64,10 @@ struct SimOptions {
     std::vector<std::uint8_t> acceptedFirmware;
     // Version a module reports after its firmware upgrade.
     std::string upgradedPemFirmwareVersion = "1.00";
-    // Each report costs one 1 ms USB frame of clock time each way (used by benchmarks).
-    bool usbTiming = false;
+    // Each report costs one 1 ms USB frame of clock time each way, and an answer reaches the
+    // host's queue one frame after the request that caused it (never inside the Write). Off:
+    // answers are queued at once, for tests of the device model itself.
+    bool usbTiming = true;
     // Ignition switch at start: "off", "on" or "auto" (auto starts with the ignition on).
     std::string ignition = "on";
     // Timed ignition changes, "off@1500,on@8000": milliseconds of clock time after creation.

@@ -236,14 +236,20 @@ TEST(SimFaultTest, UnplugKeepsTheCarAndItsMemories) {
 }
 
 TEST(SimTimingTest, UsbTimingCostsOneFramePerReportAndReadsWaitOnTheClock) {
-    SimOptions o;
-    o.usbTiming = true;
-    SimRig rig(o);
+    SimRig rig({}, SimAnswers::AfterAFrame);
     B expected(100, 0xFF);
     expected.push_back('1');
     std::int64_t t0 = rig.clock.now;
     ASSERT_EQ(rig.host->Exchange({'r', 0, 0, 0, 100}, 101), expected);
-    EXPECT_EQ(rig.clock.now - t0, 1 + 4) << "one report out, four reports in";
+    EXPECT_EQ(rig.clock.now - t0, 1 + 1 + 4) << "one report out, the answer one frame on the bus, four reports in";
+    HidReport ping{};
+    ping[1] = 't';
+    ASSERT_EQ(rig.sim->Write(ping, 200), HidWriteResult::Ok);
+    HidReport answer{};
+    EXPECT_EQ(rig.sim->Read(answer, 0), HidReadResult::Timeout) << "no answer inside the write";
+    rig.sim->FlushInput();
+    EXPECT_EQ(rig.sim->Read(answer, 5), HidReadResult::Ok) << "an answer on the bus arrives after a flush";
+    EXPECT_EQ(answer[2], 'T');
 
     SimRig plain;
     t0 = plain.clock.now;

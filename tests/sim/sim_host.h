@@ -97,9 +97,14 @@ private:
 
 inline std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
+// When the device's answers reach the host: at once (inside the Write, for tests of the device
+// model itself) or one USB frame after the request, as on the bus.
+enum class SimAnswers { Instant, AfterAFrame };
+
 // A simulated device on a fake clock, opened, with a host to talk to it.
 struct SimRig {
-    explicit SimRig(const SimOptions& options = {}) {
+    explicit SimRig(SimOptions options = {}, SimAnswers answers = SimAnswers::Instant) {
+        options.usbTiming = answers == SimAnswers::AfterAFrame;
         sim = MakeSimulatedBackend(options, clock);
         if (!sim) return;
         const auto found = sim->Enumerate();

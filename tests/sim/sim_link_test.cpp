@@ -134,7 +134,9 @@ TEST(SimLinkTest, StreamedRecordsArriveWithTrailers) {
             stamps.push_back(data[at + 7] | (data[at + 8] << 8) | (data[at + 9] << 16));
         }
     }
-    ASSERT_EQ(stamps.size(), 40U);
+    // Two records per 100 ms, and a few more for the time the reports themselves take on the bus.
+    ASSERT_GE(stamps.size(), 40U);
+    ASSERT_LE(stamps.size(), 44U);
     for (std::size_t i = 0; i < stamps.size(); ++i) EXPECT_EQ(stamps[i], i + 1);
     EXPECT_TRUE(rig.comms->DataLog_StopDeviceLogging());
 }

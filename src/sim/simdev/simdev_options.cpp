@@ -35,6 +35,7 @@ std::string SimdevUsage() {
 
 Parsed<SimdevConfig> ParseSimdevArgs(const std::vector<std::string>& args) {
     SimdevConfig out;
+    out.sim.usbTiming = false; // the real bus and the bridge's pacing give the timing
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "-h" || a == "--help") {
