@@ -15,6 +15,7 @@
 #include "platform/resources.h"
 #include "platform/silent_dialogs.h"
 #include "sim/sim_backend.h"
+#include "sim/sim_device.h"
 
 #include "bench_clocks.h"
 
@@ -117,7 +118,7 @@ int main() {
             // Module load: the unit powers up during detection.
             context.dialogs = &loadTiming;
             sim->SetIgnitionMode(SimIgnitionMode::Off);
-            clock.SleepMs(50);
+            clock.SleepMs(kSimPowerDownMs); // the module announces itself only after a whole power-down
             sim->ScheduleIgnition(clock.NowMs() + 300, true);
             if (const std::string m = image.LoadToEmulator(); !m.empty()) return Fail(m.c_str());
             bestLoad = std::min(bestLoad, loadTiming.Ratio());
@@ -126,7 +127,7 @@ int main() {
             // Power-cycle the unit so its module is back on the start-up channel, then read it.
             context.dialogs = &readTiming;
             sim->SetIgnitionMode(SimIgnitionMode::Off);
-            clock.SleepMs(50);
+            clock.SleepMs(kSimPowerDownMs); // the module announces itself only after a whole power-down
             sim->ScheduleIgnition(clock.NowMs() + 300, true);
             int status = -1;
             if (const std::string m = WaitForModules(context, 1, status); !m.empty() || status != 1)
