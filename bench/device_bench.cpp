@@ -100,9 +100,9 @@ int main() {
         if (!sim) return Fail("cannot start the simulated device");
         Comms comms(*sim, clock);
         TimingDialogs loadTiming(*sim, clock, "Loading");
-        Firmware firmware(comms, loadTiming, clock);
+        Firmware firmware(comms, loadTiming, loadTiming, loadTiming, clock);
         CommsEpromDevice device(comms, firmware);
-        EpromContext context{true, true, &device, &loadTiming, &clock};
+        EpromContext context{true, true, &device, &loadTiming, &loadTiming, &clock};
         if (!comms.Comms_Open()) return Fail("cannot open the simulated device");
 
         EPROM image(context);
@@ -116,7 +116,8 @@ int main() {
         double bestReadNominal = 1e9;
         for (int run = 0; run < kRuns; ++run) {
             // Module load: the unit powers up during detection.
-            context.dialogs = &loadTiming;
+            context.messages = &loadTiming;
+            context.progress = &loadTiming;
             sim->SetIgnitionMode(SimIgnitionMode::Off);
             clock.SleepMs(kSimPowerDownMs); // the module announces itself only after a whole power-down
             sim->ScheduleIgnition(clock.NowMs() + 300, true);
@@ -125,7 +126,8 @@ int main() {
             bestLoadNominal = std::min(bestLoadNominal, loadTiming.NominalRatio());
 
             // Power-cycle the unit so its module is back on the start-up channel, then read it.
-            context.dialogs = &readTiming;
+            context.messages = &readTiming;
+            context.progress = &readTiming;
             sim->SetIgnitionMode(SimIgnitionMode::Off);
             clock.SleepMs(kSimPowerDownMs); // the module announces itself only after a whole power-down
             sim->ScheduleIgnition(clock.NowMs() + 300, true);

@@ -112,7 +112,7 @@ std::string AuxLawGrid::CopyText(int r1, int c1, int r2, int c2) const {
     return out;
 }
 
-std::optional<std::string> AuxLawGrid::Paste(const std::string& text) {
+Parsed<std::vector<std::pair<double, double>>> ParseAuxLawPaste(const std::string& text) {
     std::vector<std::pair<double, double>> points;
     bool numbersOk = true;
     std::size_t start = 0;
@@ -124,7 +124,7 @@ std::optional<std::string> AuxLawGrid::Paste(const std::string& text) {
         if (line.empty() && start >= text.size()) break; // the final line ending
         auto tab = line.find('\t');
         if (tab == std::string::npos || line.find('\t', tab + 1) != std::string::npos)
-            return std::string(kAuxPasteColumnsMessage);
+            return ParseError{kAuxPasteColumnsMessage};
         auto volts = ParseAuxNumber(line.substr(0, tab));
         auto value = ParseAuxNumber(line.substr(tab + 1));
         if (!volts || !value || *volts < kAuxLawMinVolts || *volts > kAuxLawMaxVolts || *value < kAuxLawMinValue ||
@@ -133,12 +133,18 @@ std::optional<std::string> AuxLawGrid::Paste(const std::string& text) {
         else
             points.emplace_back(*volts, *value);
     }
-    if (points.empty() && numbersOk) return std::string(kAuxPasteColumnsMessage);
-    if (!numbersOk) return std::string(kAuxPasteNumbersMessage);
+    if (points.empty() && numbersOk) return ParseError{kAuxPasteColumnsMessage};
+    if (!numbersOk) return ParseError{kAuxPasteNumbersMessage};
+    return points;
+}
+
+std::optional<std::string> AuxLawGrid::Paste(const std::string& text) {
+    const auto points = ParseAuxLawPaste(text);
+    if (!points) return points.Error();
     std::vector<AuxLawRow> pending;
     for (const auto& row : rows_)
         if (row.point < 0) pending.push_back(row);
-    for (const auto& [v, out] : points) aux_.AddAuxLawPoint(input_, v, out);
+    for (const auto& [v, out] : *points) aux_.AddAuxLawPoint(input_, v, out);
     Redraw(std::move(pending));
     return std::nullopt;
 }

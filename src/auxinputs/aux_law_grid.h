@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kv {
@@ -69,7 +70,10 @@ private:
 // A number as shown in the grid: the shortest text that reads back to the same value.
 std::string AuxNumberText(double v);
 // A typed or pasted number ("." or "," as the decimal separator, surrounding blanks allowed);
-// nullopt for anything else.
+// a failure for anything else.
 Parsed<double> ParseAuxNumber(const std::string& text);
+// Pasted law points: one "volts<TAB>value" line each (CR LF or LF), every number in its column's
+// range. A failure, with the message to show, for any other text.
+Parsed<std::vector<std::pair<double, double>>> ParseAuxLawPaste(const std::string& text);
 
 } // namespace kv

@@ -52,7 +52,8 @@ struct Session {
     std::unique_ptr<Comms> comms;
     std::unique_ptr<ConsoleDialogs> console;
     std::unique_ptr<IgnitionPrompt> autoIgnition;
-    UserDialogs* dialogs = nullptr;
+    UserMessages* messages = nullptr;
+    ProgressDisplay* progress = nullptr;
     std::unique_ptr<Firmware> firmware;
     std::unique_ptr<CommsEpromDevice> device;
     EpromContext context;
@@ -79,13 +80,15 @@ std::string MakeSession(const CliOptions& options, CliIo io, Session& s) {
     }
     s.comms = std::make_unique<Comms>(*s.backend, *s.clock);
     s.console = std::make_unique<ConsoleDialogs>(io.err, true);
-    s.dialogs = s.console.get();
+    s.messages = s.console.get();
+    s.progress = s.console.get();
     if (s.sim) s.autoIgnition = std::make_unique<AutoIgnitionDriver>(*s.sim, *s.clock);
-    s.firmware = std::make_unique<Firmware>(*s.comms, *s.dialogs, *s.clock);
+    s.firmware = std::make_unique<Firmware>(*s.comms, *s.console, *s.console, *s.console, *s.clock);
     s.device = std::make_unique<CommsEpromDevice>(*s.comms, *s.firmware);
     s.context.deviceIO = true;
     s.context.device = s.device.get();
-    s.context.dialogs = s.dialogs;
+    s.context.messages = s.messages;
+    s.context.progress = s.progress;
     s.context.ignition = s.autoIgnition.get();
     s.context.clock = s.clock.get();
     return {};
@@ -200,14 +203,14 @@ int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io) {
     if (cmd == "load-pem") {
         EPROM image(s.context);
         if (std::string m = image.LoadFromFile(a.positional[0]); !m.empty()) return Fail(io, m);
-        if (!s.comms->CheckDeviceOrExplain(*s.dialogs)) return kExitFailure;
+        if (!s.comms->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
         if (std::string m = image.LoadToEmulator(); !m.empty()) return Fail(io, m);
         io.out << "ok\n";
         return kExitOk;
     }
 
     // Everything else talks to the device first.
-    if (!s.comms->CheckDeviceOrExplain(*s.dialogs)) return kExitFailure;
+    if (!s.comms->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
 
     if (cmd == "ping") {
         io.out << "ok\n";
@@ -241,15 +244,15 @@ int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io) {
         if (std::string m = GuideIgnitionOff(s.context); !m.empty()) return Fail(io, m);
         int status = -1;
         if (std::string m = WaitForModules(s.context, unit, status); !m.empty()) return Fail(io, m);
-        s.dialogs->CloseProgress();
+        s.progress->CloseProgress();
         if (status <= 0 || (status & unit) == 0)
             return Fail(io, "No ECU with Kestrovane Programmable EPROM Module was found");
         EPROM image(s.context);
         const std::string m = image.LoadFromECU_Initiation(unit);
         // Let the module start its unit whatever happened.
-        s.dialogs->ShowProgress("Finishing up", 2);
+        s.progress->ShowProgress("Finishing up", 2);
         const std::string finished = FinishModule(s.context, unit, false);
-        s.dialogs->CloseProgress();
+        s.progress->CloseProgress();
         if (!m.empty()) return Fail(io, m);
         if (!finished.empty()) return Fail(io, finished);
         return SaveImage(image, a, io);

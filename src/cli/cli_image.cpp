@@ -225,13 +225,13 @@ int RunUnpackCommand(const std::vector<std::string>& args, const CliOptions&, Cl
         io.err << "usage: kestrovane-cli unpack IN -o OUT\n";
         return kExitUsage;
     }
-    std::vector<std::uint8_t> bytes;
     // A packed input is never longer than its output.
-    if (const std::string message = ReadRegularFile(args[0], kUnpackLimit, bytes); !message.empty()) {
-        io.err << message << "\n";
+    const Parsed<std::vector<std::uint8_t>> bytes = ReadRegularFile(args[0], kUnpackLimit);
+    if (!bytes) {
+        io.err << bytes.Error() << "\n";
         return kExitFailure;
     }
-    const auto unpacked = UnpackResource(bytes, kUnpackLimit);
+    const auto unpacked = UnpackResource(*bytes, kUnpackLimit);
     if (!unpacked) {
         io.err << "The unpacked data would be larger than 16 MB\n";
         return kExitFailure;

@@ -3,7 +3,9 @@
 #include "device/comms.h"
 #include "eprom/eprom_image.h"
 #include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "platform/file_dialogs.h"
+#include "platform/messages.h"
+#include "platform/progress.h"
 #include "platform/resources.h"
 
 #include <algorithm>
@@ -36,8 +38,10 @@ std::string Trim(const std::string& s) {
 
 } // namespace
 
-Firmware::Firmware(Comms& comms, UserDialogs& dialogs, Clock& clock, ResourceLoader loader)
-    : comms_(comms), dialogs_(dialogs), clock_(clock), loader_(std::move(loader)) {}
+Firmware::Firmware(Comms& comms, UserMessages& messages, FileDialogs& files, ProgressDisplay& progress, Clock& clock,
+                   ResourceLoader loader)
+    : comms_(comms), messages_(messages), files_(files), progress_(progress), clock_(clock),
+      loader_(std::move(loader)) {}
 
 std::optional<std::vector<std::uint8_t>> Firmware::Resource(std::string_view name) const {
     return loader_ ? loader_(name) : LoadResource(name);
@@ -76,7 +80,7 @@ bool Firmware::OpenFirmware(const std::string& source) {
 bool Firmware::CheckFirmware() {
     if (!open_) return false;
     if (!embedded_ && data_.size() > kMaxFirmwareFileSize) return false;
-    return CheckFirmwareBytes(data_, !embedded_, &dialogs_);
+    return CheckFirmwareBytes(data_, !embedded_, &progress_);
 }
 
 std::string Firmware::GetFirmwareFileVersion() const { return open_ ? Trim(header_.version) : std::string(); }
@@ -91,12 +95,12 @@ void Firmware::CloseFirmware() {
 
 Firmware::Upload Firmware::UploadPayload() {
     const std::uint32_t length = header_.payloadLength;
-    dialogs_.ShowProgress("Loading firmware", RoundedDiv(length, 256.0));
+    progress_.ShowProgress("Loading firmware", RoundedDiv(length, 256.0));
     const auto payload = data_.begin() + header_.payloadOffset;
     bool doubtful = false;
     for (std::uint32_t offset = 0; offset < length; offset += kFirmwareBlockSize) {
-        dialogs_.UpdateProgress(static_cast<int>(offset / kFirmwareBlockSize));
-        dialogs_.ProcessEvents();
+        progress_.UpdateProgress(static_cast<int>(offset / kFirmwareBlockSize));
+        progress_.ProcessEvents();
         // 256-byte block: the payload bytes, the rest 0xFF
         std::vector<std::uint8_t> block(kFirmwareBlockSize, 0xFF);
         const std::uint32_t n = std::min<std::uint32_t>(kFirmwareBlockSize, length - offset);
@@ -128,9 +132,9 @@ bool Firmware::UpgradeDeviceFirmware() {
     for (int pass = 0; pass < kUploadPasses && upload == Upload::Doubtful; ++pass) {
         // Unlocking the loader starts a fresh upload: a pass that may have left a block twice
         // starts over from the first block.
-        dialogs_.ShowProgress("Starting firmware upgrade", 1);
+        progress_.ShowProgress("Starting firmware upgrade", 1);
         if (!comms_.EnterBootloader()) {
-            dialogs_.CloseProgress();
+            progress_.CloseProgress();
             return false;
         }
         upload = UploadPayload();
@@ -138,16 +142,16 @@ bool Firmware::UpgradeDeviceFirmware() {
     if (upload != Upload::Clean) {
         if (upload == Upload::Doubtful)
             lastFailure_ = "The device may have received a firmware block twice. Run the firmware upgrade again.";
-        dialogs_.CloseProgress();
+        progress_.CloseProgress();
         return false;
     }
 
-    dialogs_.ShowProgress("Restarting firmware", 16);
+    progress_.ShowProgress("Restarting firmware", 16);
     comms_.RestartFirmware();
     for (int i = 0; i <= 16; ++i) {
         const std::int64_t t0 = clock_.NowMs();
-        dialogs_.UpdateProgress(i);
-        dialogs_.ProcessEvents();
+        progress_.UpdateProgress(i);
+        progress_.ProcessEvents();
         if (i >= 2) {
             comms_.Comms_ShutDown();
             comms_.Comms_Open();
@@ -163,7 +167,7 @@ bool Firmware::UpgradeDeviceFirmware() {
         if (!comms_.Ping()) continue;
         reported = comms_.GetFirmwareVersion();
     }
-    dialogs_.CloseProgress();
+    progress_.CloseProgress();
     if (reported == expected) return true;
     if (!reported.empty())
         lastFailure_ = "The device reports firmware version " + reported + " instead of " + expected + ".";
@@ -177,30 +181,30 @@ bool Firmware::UpgradePemFirmware(int ecuKind) {
     // Never push a short or missing image into a module.
     if (image.size() < static_cast<std::size_t>(kPemFirmwareSize)) return false;
 
-    dialogs_.ShowProgress("Loading EPROM Module firmware", kPemFirmwareSize / kPemFirmwareBlockSize);
+    progress_.ShowProgress("Loading EPROM Module firmware", kPemFirmwareSize / kPemFirmwareBlockSize);
     for (int address = 0; address < kPemFirmwareSize; address += kPemFirmwareBlockSize) {
-        dialogs_.UpdateProgress(address / kPemFirmwareBlockSize);
-        dialogs_.ProcessEvents();
+        progress_.UpdateProgress(address / kPemFirmwareBlockSize);
+        progress_.ProcessEvents();
         const std::vector<std::uint8_t> block(image.begin() + address, image.begin() + address + kPemFirmwareBlockSize);
         bool written = false;
         for (int attempt = 0; attempt < 8 && !written; ++attempt) written = comms_.PemWriteBlock(address, block);
         if (!written) {
-            dialogs_.CloseProgress();
+            progress_.CloseProgress();
             return false;
         }
     }
 
-    dialogs_.ShowProgress("Updating firmware", 21);
+    progress_.ShowProgress("Updating firmware", 21);
     if (!comms_.PemFirmwareUpdateStart()) {
-        dialogs_.CloseProgress();
+        progress_.CloseProgress();
         return false;
     }
     comms_.PemDetectStart(ecuKind);
-    dialogs_.UpdateProgress(1);
+    progress_.UpdateProgress(1);
     bool seen = false;
     for (int poll = 0; poll < 22 && !seen; ++poll) {
-        dialogs_.UpdateProgress(std::min(21, poll + 1));
-        dialogs_.ProcessEvents();
+        progress_.UpdateProgress(std::min(21, poll + 1));
+        progress_.ProcessEvents();
         const int s = comms_.PemDetectStatus();
         if (s != 0 && s != -1) {
             seen = true;
@@ -209,7 +213,7 @@ bool Firmware::UpgradePemFirmware(int ecuKind) {
         }
     }
     comms_.PemDetectStop();
-    dialogs_.CloseProgress();
+    progress_.CloseProgress();
     if (!seen) return false;
     return comms_.PemSelect(ecuKind);
 }
@@ -223,18 +227,18 @@ bool Firmware::ConfirmAndUpgrade() {
         "Therefore it is recommended that you close any applications that may risk system stability before "
         "starting the update. " +
         kCrLf + kCrLf + "Start firmware update now?";
-    if (dialogs_.MessageBox(text, "Firmware upgrade", MsgButtons::YesNo, MsgIcon::Warning) != MsgResult::Yes) {
+    if (messages_.MessageBox(text, "Firmware upgrade", MsgButtons::YesNo, MsgIcon::Warning) != MsgResult::Yes) {
         CloseFirmware();
         return false;
     }
     const bool ok = UpgradeDeviceFirmware();
     CloseFirmware();
     if (ok) {
-        dialogs_.MessageBox("Firmware succesfully updated.", "Firmware upgrade", MsgButtons::OK, MsgIcon::Information);
+        messages_.MessageBox("Firmware succesfully updated.", "Firmware upgrade", MsgButtons::OK, MsgIcon::Information);
         comms_.UpdateConnectionStatus(true);
     } else {
         const std::string why = lastFailure_.empty() ? std::string() : kCrLf + kCrLf + lastFailure_;
-        dialogs_.MessageBox("Firmware upgrade failed!" + why, "Error", MsgButtons::OK, MsgIcon::Critical);
+        messages_.MessageBox("Firmware upgrade failed!" + why, "Error", MsgButtons::OK, MsgIcon::Critical);
     }
     return ok;
 }
@@ -243,32 +247,32 @@ void Firmware::CheckFirmwareAtStartUp(bool offerUpgrade) {
     const std::string v = comms_.GetFirmwareVersion();
     if (v.empty() || !VersionBelow(v, kRequiredFirmwareVersion)) return;
     if (!offerUpgrade) {
-        dialogs_.MessageBox(std::string("Your Kestrovane device has an old version of the firmware which is not ") +
-                                "compatible with this version of the PC software. Some functionality may not work "
-                                "properly. " +
-                                "Please upgrade the firmware by closing the PC software, starting it again and "
-                                "answering Yes when offered to do the upgrade.",
-                            "Warning", MsgButtons::OK, MsgIcon::Warning);
+        messages_.MessageBox(std::string("Your Kestrovane device has an old version of the firmware which is not ") +
+                                 "compatible with this version of the PC software. Some functionality may not work "
+                                 "properly. " +
+                                 "Please upgrade the firmware by closing the PC software, starting it again and "
+                                 "answering Yes when offered to do the upgrade.",
+                             "Warning", MsgButtons::OK, MsgIcon::Warning);
         return;
     }
     const std::string ask =
         std::string("This version of the Kestrovane PC software requires firmware version ") +
         kRequiredFirmwareVersion + " on the Kestrovane device. The firmware version on your Kestrovane device is " + v +
         "." + kCrLf + kCrLf + "Do you wish to upgrade the firmware to version " + kRequiredFirmwareVersion + " now?";
-    if (dialogs_.MessageBox(ask, "Old firmware version detected", MsgButtons::YesNo, MsgIcon::Question) !=
+    if (messages_.MessageBox(ask, "Old firmware version detected", MsgButtons::YesNo, MsgIcon::Question) !=
         MsgResult::Yes) {
-        dialogs_.MessageBox("The Kestrovane may not work properly until you have upgraded the firmware.", "Warning",
-                            MsgButtons::OK, MsgIcon::Warning);
+        messages_.MessageBox("The Kestrovane may not work properly until you have upgraded the firmware.", "Warning",
+                             MsgButtons::OK, MsgIcon::Warning);
         return;
     }
     if (!OpenFirmware(kEmbeddedFirmwareSource)) {
-        dialogs_.MessageBox("Failed to load firmware data from disk", "Firmware upgrade failed", MsgButtons::OK,
-                            MsgIcon::Critical);
+        messages_.MessageBox("Failed to load firmware data from disk", "Firmware upgrade failed", MsgButtons::OK,
+                             MsgIcon::Critical);
         return;
     }
     if (!CheckFirmware()) {
-        dialogs_.MessageBox("The firmware shipped with this version of the PC software is corrupt",
-                            "Firmware upgrade failed", MsgButtons::OK, MsgIcon::Critical);
+        messages_.MessageBox("The firmware shipped with this version of the PC software is corrupt",
+                             "Firmware upgrade failed", MsgButtons::OK, MsgIcon::Critical);
         CloseFirmware();
         return;
     }
@@ -283,17 +287,17 @@ void Firmware::ToolsFirmwareUpgrade() {
             "If ignition is switched on, the engine will stall or may behave unpredictably resulting in a high risk "
             "of accident if the vehicle is in motion. " +
             "Kestrovane has detected that you have ignition switched on." + kCrLf + kCrLf + "Proceed anyway?";
-        if (dialogs_.MessageBox(text, "Warning", MsgButtons::YesNo, MsgIcon::Warning) != MsgResult::Yes) return;
+        if (messages_.MessageBox(text, "Warning", MsgButtons::YesNo, MsgIcon::Warning) != MsgResult::Yes) return;
     }
-    const auto file = dialogs_.OpenFileDialog("Firmware upgrade", "Firmware files (*.dat)|*.dat");
+    const auto file = files_.OpenFileDialog("Firmware upgrade", "Firmware files (*.dat)|*.dat");
     if (!file || file->path.empty()) return;
     if (!OpenFirmware(file->path)) {
-        dialogs_.MessageBox("Failed to open file!", "Error", MsgButtons::OK, MsgIcon::Critical);
+        messages_.MessageBox("Failed to open file!", "Error", MsgButtons::OK, MsgIcon::Critical);
         return;
     }
     if (!CheckFirmware()) {
-        dialogs_.MessageBox("The selected file is not a firmware .dat file or is corrupted.", "Error", MsgButtons::OK,
-                            MsgIcon::Critical);
+        messages_.MessageBox("The selected file is not a firmware .dat file or is corrupted.", "Error", MsgButtons::OK,
+                             MsgIcon::Critical);
         CloseFirmware();
         return;
     }

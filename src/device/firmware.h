@@ -1,7 +1,7 @@
 #pragma once
 // Firmware of the device and of the EPROM modules: the ".dat" container, its check, both upgrade
 // procedures and the user dialogues around them. One Firmware object per program, next to its
-// Comms. Failures are values: false, or a message through UserDialogs.
+// Comms. Failures are values: false, or a message to the user.
 #include "platform/parsed.h"
 
 #include <cstdint>
@@ -15,8 +15,9 @@ namespace kv {
 
 class Comms;
 class Clock;
-class UserDialogs;
+class FileDialogs;
 class ProgressDisplay;
+class UserMessages;
 
 // Firmware container, little-endian, 33-byte header then the payload:
 //   0 tag[8] "MRX928" 0xF1 0x02 | 8 totalLength u32 | 12 checksum u32 (low 16 bits: CRC) |
@@ -60,7 +61,8 @@ using ResourceLoader = std::function<std::optional<std::vector<std::uint8_t>>(st
 class Firmware {
 public:
     // `loader` returns embedded resources by name (LoadResource by default).
-    Firmware(Comms& comms, UserDialogs& dialogs, Clock& clock, ResourceLoader loader = {});
+    Firmware(Comms& comms, UserMessages& messages, FileDialogs& files, ProgressDisplay& progress, Clock& clock,
+             ResourceLoader loader = {});
 
     // source: a file path, or kEmbeddedFirmwareSource for the embedded "FIRMWARE". Reads the
     // source and its header; false when it cannot be read. One source is open at a time.
@@ -98,7 +100,9 @@ private:
     std::optional<std::vector<std::uint8_t>> Resource(std::string_view name) const;
 
     Comms& comms_;
-    UserDialogs& dialogs_;
+    UserMessages& messages_;
+    FileDialogs& files_;
+    ProgressDisplay& progress_;
     Clock& clock_;
     ResourceLoader loader_;
 

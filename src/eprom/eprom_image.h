@@ -18,7 +18,8 @@
 namespace kv {
 
 class EpromDevice;
-class UserDialogs;
+class UserMessages;
+class ProgressDisplay;
 class Clock;
 class IgnitionPrompt;
 
@@ -33,8 +34,10 @@ struct EpromContext {
     bool wordBigEndian = true;
     // Where write-through and the device transfers go; null = no device.
     EpromDevice* device = nullptr;
-    // Progress window and questions of the device transfers; null = headless without dialogs.
-    UserDialogs* dialogs = nullptr;
+    // Questions and the progress window of the device transfers; null = headless (questions take
+    // their headless answer, no progress is shown).
+    UserMessages* messages = nullptr;
+    ProgressDisplay* progress = nullptr;
     // Waits of the device transfers; null = the real clock.
     Clock* clock = nullptr;
     // Told when a module load asks the user to work the ignition key; null = nobody listens.

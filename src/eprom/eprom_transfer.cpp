@@ -8,8 +8,9 @@
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
 #include "platform/clock.h"
-#include "platform/dialogs.h"
 #include "platform/ignition_prompt.h"
+#include "platform/messages.h"
+#include "platform/progress.h"
 
 #include <algorithm>
 #include <functional>
@@ -29,42 +30,43 @@ constexpr const char* kRequiredPemVersion = "1.00";
 // row (the device was unplugged or went silent); otherwise it would wait for Cancel forever.
 constexpr int kMaxSilentDetectPolls = 50;
 
-// The progress window and questions, or nothing when the image runs without dialogs.
+// The progress window and questions, or nothing when the image runs without them.
 class Ui {
 public:
-    explicit Ui(UserDialogs* d) : d_(d) {}
+    explicit Ui(const EpromContext& context) : m_(context.messages), p_(context.progress) {}
     void Show(const std::string& caption, int maximum) {
-        if (d_) d_->ShowProgress(caption, maximum);
+        if (p_) p_->ShowProgress(caption, maximum);
     }
     void ShowWithCancel(const std::string& caption, int maximum) {
-        if (!d_) return;
-        d_->ShowProgress(caption, maximum);
-        d_->EnableProgressCancel();
+        if (!p_) return;
+        p_->ShowProgress(caption, maximum);
+        p_->EnableProgressCancel();
     }
     void Update(int value) {
-        if (d_) d_->UpdateProgress(value);
+        if (p_) p_->UpdateProgress(value);
     }
     void Close() {
-        if (d_) d_->CloseProgress();
+        if (p_) p_->CloseProgress();
     }
     // Lets the user interface run; true when Cancel was pressed.
     bool Cancelled() {
-        if (!d_) return false;
-        d_->ProcessEvents();
-        return d_->IsProgressCancelled();
+        if (!p_) return false;
+        p_->ProcessEvents();
+        return p_->IsProgressCancelled();
     }
     void Events() {
-        if (d_) d_->ProcessEvents();
+        if (p_) p_->ProcessEvents();
     }
     MsgResult Ask(const std::string& text, const std::string& title, MsgButtons buttons, MsgResult headless) {
-        return d_ ? d_->MessageBox(text, title, buttons, MsgIcon::Question) : headless;
+        return m_ ? m_->MessageBox(text, title, buttons, MsgIcon::Question) : headless;
     }
     void Tell(const std::string& text, const std::string& title) {
-        if (d_) d_->MessageBox(text, title, MsgButtons::OK, MsgIcon::Information);
+        if (m_) m_->MessageBox(text, title, MsgButtons::OK, MsgIcon::Information);
     }
 
 private:
-    UserDialogs* d_;
+    UserMessages* m_;
+    ProgressDisplay* p_;
 };
 
 // The ignition request of one guidance step, ended when the step is left whatever the way out.
@@ -213,7 +215,7 @@ bool WriteModuleBlock(EpromDevice& device, Clock& clock, int address, const std:
 std::string GuideIgnitionOff(EpromContext& context) {
     EpromDevice* device = context.device;
     if (!device || !device->IsIgnitionOn()) return {};
-    Ui ui(context.dialogs);
+    Ui ui(context);
     ClockRef clock(context.clock);
     const std::int64_t giveUpAt = clock->NowMs() + kDriverWaitMs;
     IgnitionAsk ask(context.ignition);
@@ -253,7 +255,7 @@ std::string GuideIgnitionOff(EpromContext& context) {
 
 std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
     EpromDevice* device = context.device;
-    Ui ui(context.dialogs);
+    Ui ui(context);
     ClockRef clock(context.clock);
     status = -1;
     IgnitionAsk ask(context.ignition);
@@ -306,7 +308,7 @@ std::string FinishModule(EpromContext& context, int ecu, bool selected) {
 
 std::string EPROM::LoadFromEmulator() {
     EpromDevice* device = Context().device;
-    Ui ui(Context().dialogs);
+    Ui ui(Context());
     auto read = ReadWindowInBlocks(ui, "Downloading from Kestrovane", 256, [device](int address) {
         return device ? device->ReadEmulatorBlock(address, 256) : std::vector<std::uint8_t>{};
     });
@@ -319,7 +321,7 @@ std::string EPROM::LoadFromEmulator() {
 
 std::string EPROM::LoadFromECU_Running(int ecu) {
     EpromDevice* device = Context().device;
-    Ui ui(Context().dialogs);
+    Ui ui(Context());
     const std::string unit = UnitName(ecu);
     auto read = ReadWindowInBlocks(ui, "Downloading from " + unit + " PEM", kBlock, [device, ecu](int address) {
         return device ? device->EcuReadEprom(ecu, address, kBlock) : std::vector<std::uint8_t>{};
@@ -333,7 +335,7 @@ std::string EPROM::LoadFromECU_Running(int ecu) {
 
 std::string EPROM::LoadFromECU_Initiation(int ecu) {
     EpromDevice* device = Context().device;
-    Ui ui(Context().dialogs);
+    Ui ui(Context());
     ClockRef clock(Context().clock);
     const std::string unit = UnitName(ecu);
     std::vector<std::uint8_t> read(kWindowSize, 0xFF);
@@ -371,7 +373,7 @@ std::string EPROM::LoadToEmulator() {
     if (!Context().deviceIO) return {};
     EpromDevice* device = Context().device;
     if (!device) return "Kestrovane device not responding";
-    Ui ui(Context().dialogs);
+    Ui ui(Context());
     ClockRef clock(Context().clock);
 
     // The unit must power up with the module watching: first the ignition goes off and the

@@ -1,7 +1,7 @@
 #pragma once
 // The power-up steps that the module transfers share: guiding the user to switch the ignition
 // off (and waiting for the units to power down), then waiting for the modules to announce
-// themselves when the ignition comes on. Both use context.device, context.dialogs (progress
+// themselves when the ignition comes on. Both use context.device, context.progress (progress
 // window with Cancel; null = none), context.ignition (told of each off / on request and of its
 // end; null = nobody) and context.clock (null = the real clock).
 #include <string>

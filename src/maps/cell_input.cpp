@@ -43,12 +43,12 @@ Parsed<double> ParseCellNumber(std::string_view text, bool whole) {
     return value;
 }
 
-std::string CheckCellInput(std::string_view text, const CellInputLimits& limits) {
+Parsed<double> CheckCellInput(std::string_view text, const CellInputLimits& limits) {
     const auto value = ParseCellNumber(text, true);
-    if (!value) return "Invalid value!";
-    if (*value < limits.minValue) return "Value cannot be less than " + limits.minText + "!";
-    if (*value > limits.maxValue) return "Value cannot be greater than " + limits.maxText + "!";
-    return {};
+    if (!value) return ParseError{"Invalid value!"};
+    if (*value < limits.minValue) return ParseError{"Value cannot be less than " + limits.minText + "!"};
+    if (*value > limits.maxValue) return ParseError{"Value cannot be greater than " + limits.maxText + "!"};
+    return *value;
 }
 
 std::optional<std::string> DialogCellInput::Ask(const std::string& initialText, const CellInputLimits& limits) {
@@ -57,9 +57,9 @@ std::optional<std::string> DialogCellInput::Ask(const std::string& initialText, 
     for (;;) {
         auto answer = dialogs_.InputBox(prompt, std::string(kCellInputCaption), text);
         if (!answer) return std::nullopt;
-        const std::string message = CheckCellInput(*answer, limits);
-        if (message.empty()) return answer;
-        dialogs_.MessageBox(message, std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Warning);
+        const Parsed<double> checked = CheckCellInput(*answer, limits);
+        if (checked) return answer;
+        dialogs_.MessageBox(checked.Error(), std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Warning);
         text = *answer;
     }
 }

@@ -26,9 +26,9 @@ struct CellInputLimits {
 // at the start of the text is read and the rest ignored. A failure when there is no number.
 Parsed<double> ParseCellNumber(std::string_view text, bool whole);
 
-// The OK check: empty when accepted, otherwise the message to show ("Invalid value!",
+// The OK check: the accepted number, otherwise the message to show ("Invalid value!",
 // "Value cannot be less than <min>!", "Value cannot be greater than <max>!").
-std::string CheckCellInput(std::string_view text, const CellInputLimits& limits);
+Parsed<double> CheckCellInput(std::string_view text, const CellInputLimits& limits);
 
 inline constexpr std::string_view kCellInputCaption = "Edit cell";
 inline constexpr std::string_view kCellInputPrompt = "Enter value for cell:";

@@ -47,30 +47,31 @@ bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
     return true;
 }
 
-// The file that `path` names once every symbolic link on the way is followed; `info` is filled
-// when that file exists. Empty when a link cannot be read or the links go round in circles.
-std::string FollowLinks(const std::string& path, bool& exists, struct stat& info, std::string& error) {
-    std::string target = path;
+// The file that a path names once every symbolic link on the way is followed.
+struct LinkTarget {
+    std::string path;
+    bool exists = false;
+    struct stat info {}; // filled when the file exists
+};
+
+// Fails when a link cannot be read, the links go round in circles, or the file cannot be looked at.
+Parsed<LinkTarget> FollowLinks(const std::string& path) {
+    LinkTarget target{path};
     for (int hops = 0;; ++hops) {
-        if (::lstat(target.c_str(), &info) != 0) {
-            if (errno != ENOENT) {
-                error = kSaveFailed;
-                return {};
-            }
-            exists = false;
+        if (::lstat(target.path.c_str(), &target.info) != 0) {
+            if (errno != ENOENT) return ParseError{kSaveFailed};
+            target.exists = false;
             return target;
         }
-        if (!S_ISLNK(info.st_mode)) {
-            exists = true;
+        if (!S_ISLNK(target.info.st_mode)) {
+            target.exists = true;
             return target;
         }
         std::error_code ec;
-        const std::filesystem::path link = std::filesystem::read_symlink(target, ec);
-        if (ec || hops == kMaxLinkHops) {
-            error = "Cannot follow the link " + path;
-            return {};
-        }
-        target = link.is_absolute() ? link.string() : (std::filesystem::path(target).parent_path() / link).string();
+        const std::filesystem::path link = std::filesystem::read_symlink(target.path, ec);
+        if (ec || hops == kMaxLinkHops) return ParseError{"Cannot follow the link " + path};
+        target.path =
+            link.is_absolute() ? link.string() : (std::filesystem::path(target.path).parent_path() / link).string();
     }
 }
 
@@ -78,11 +79,11 @@ std::string FollowLinks(const std::string& path, bool& exists, struct stat& info
 
 std::string SaveFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     if (path.empty()) return "No file name given";
-    bool exists = false;
-    struct stat info {};
-    std::string error;
-    const std::string target = FollowLinks(path, exists, info, error);
-    if (target.empty()) return error;
+    const Parsed<LinkTarget> link = FollowLinks(path);
+    if (!link) return link.Error();
+    const std::string& target = link->path;
+    const bool exists = link->exists;
+    const struct stat& info = link->info;
     if (exists && !S_ISREG(info.st_mode)) return "Not a regular file: " + path;
 
     // Beside the target, so that the rename stays on its file system. O_EXCL: whatever already
@@ -114,16 +115,16 @@ std::string SaveFileAtomically(const std::string& path, const std::vector<std::u
     return {};
 }
 
-std::string ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes) {
-    bytes.clear();
-    if (path.empty()) return "Failed to open file";
+Parsed<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path, std::size_t maxBytes) {
+    if (path.empty()) return ParseError{"Failed to open file"};
     // Non-blocking, so that opening a pipe without a writer does not wait for one.
     Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.Get() < 0) return "Failed to open file";
+    if (file.Get() < 0) return ParseError{"Failed to open file"};
     struct stat info {};
-    if (::fstat(file.Get(), &info) != 0) return "Failed to open file";
-    if (!S_ISREG(info.st_mode)) return "Not a regular file: " + path;
+    if (::fstat(file.Get(), &info) != 0) return ParseError{"Failed to open file"};
+    if (!S_ISREG(info.st_mode)) return ParseError{"Not a regular file: " + path};
     constexpr std::size_t kChunk = 65536;
+    std::vector<std::uint8_t> bytes;
     for (;;) {
         const std::size_t used = bytes.size();
         bytes.resize(used + kChunk);
@@ -132,16 +133,10 @@ std::string ReadRegularFile(const std::string& path, std::size_t maxBytes, std::
             bytes.resize(used);
             continue;
         }
-        if (n < 0) {
-            bytes.clear();
-            return "Error when reading file";
-        }
+        if (n < 0) return ParseError{"Error when reading file"};
         bytes.resize(used + static_cast<std::size_t>(n));
-        if (n == 0) return {};
-        if (bytes.size() > maxBytes) {
-            bytes.clear();
-            return "The file is too large: " + path;
-        }
+        if (n == 0) return bytes;
+        if (bytes.size() > maxBytes) return ParseError{"The file is too large: " + path};
     }
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // Whole-file reads and writes of the program and the tool. A save never costs the file that was
 // there: the bytes go to a new file beside it, which then takes its place in one step. Failures
-// are texts to show; an empty text means the bytes are where the caller said.
+// are texts to show; an empty save text means the bytes are where the caller said.
+#include "platform/parsed.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -14,8 +16,8 @@ namespace kv {
 // (a folder, a device, a pipe, a socket) is refused and left as it is.
 std::string SaveFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
-// Reads the whole of a regular file of at most `maxBytes` bytes into `bytes`. Refuses anything
-// else, without reading more than `maxBytes` + 1 bytes.
-std::string ReadRegularFile(const std::string& path, std::size_t maxBytes, std::vector<std::uint8_t>& bytes);
+// The whole of a regular file of at most `maxBytes` bytes. Refuses anything else, without reading
+// more than `maxBytes` + 1 bytes.
+Parsed<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path, std::size_t maxBytes);
 
 } // namespace kv

@@ -34,16 +34,17 @@ int Nibble(char c) {
     return -1;
 }
 
-bool BytesOfHex(const std::string& hex, std::vector<std::uint8_t>& out) {
-    if (hex.size() != kMemorySize * 2) return false;
+// One memory as text: two hexadecimal digits per byte.
+Parsed<std::vector<std::uint8_t>> BytesOfHex(const std::string& hex) {
+    const ParseError refused{"not 16384 bytes of hexadecimal digits"};
+    if (hex.size() != kMemorySize * 2) return refused;
     std::vector<std::uint8_t> bytes(kMemorySize);
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const int hi = Nibble(hex[2 * i]), lo = Nibble(hex[2 * i + 1]);
-        if (hi < 0 || lo < 0) return false;
+        if (hi < 0 || lo < 0) return refused;
         bytes[i] = static_cast<std::uint8_t>(hi * 16 + lo);
     }
-    out = std::move(bytes);
-    return true;
+    return bytes;
 }
 
 bool VersionText(const std::string& v) {
@@ -98,8 +99,9 @@ Parsed<SimCarState> ReadSimState(const std::string& path) {
              : key == "lh-firmware" ? s.lhFirmwareVersion
                                     : s.ezkFirmwareVersion) = value;
         } else if (key == "emulator" || key == "lh" || key == "ezk") {
-            if (!BytesOfHex(value, key == "emulator" ? s.emulator : key == "lh" ? s.lh : s.ezk))
-                return ParseError{"the " + key + " memory is not 16384 bytes of hexadecimal digits"};
+            auto bytes = BytesOfHex(value);
+            if (!bytes) return ParseError{"the " + key + " memory is " + bytes.Error()};
+            (key == "emulator" ? s.emulator : key == "lh" ? s.lh : s.ezk) = std::move(*bytes);
         } else if (key == "coolant") {
             // Decimal only: the C parser would also take hexadecimal and exponent forms.
             const bool decimal = !value.empty() && value.find_first_not_of("+-.0123456789") == std::string::npos;

@@ -32,7 +32,7 @@ protected:
     FakeShellDevice device;
     FakeModules modules;
     RecordingView view;
-    Shell shell{device, &modules, dialogs, settings, clock, view, ProgramVersion{1, 0, 0}};
+    Shell shell{device, &modules, dialogs, dialogs, dialogs, settings, clock, view, ProgramVersion{1, 0, 0}};
     TempDir dir;
     RecordingIgnitionPrompt prompt;
     // The user follows the ignition guidance of a module load.

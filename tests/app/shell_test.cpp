@@ -218,7 +218,7 @@ protected:
     FakeShellDevice device;
     FakeModules modules;
     RecordingView view;
-    Shell shell{device, &modules, dialogs, settings, clock, view, ProgramVersion{1, 0, 0}};
+    Shell shell{device, &modules, dialogs, dialogs, dialogs, settings, clock, view, ProgramVersion{1, 0, 0}};
 };
 
 TEST_F(ShellTest, StartUpRunsInOrder) {
@@ -424,9 +424,9 @@ TEST_P(StartUpDeviceTest, ExplainsAMissingOrSilentDeviceAndGoesOn) {
     Comms comms(hid, clock);
     RecordingIndicator indicator;
     comms.SetConnectionIndicator(&indicator);
-    Firmware firmware(comms, dialogs, clock);
+    Firmware firmware(comms, dialogs, dialogs, dialogs, clock);
     CommsShellDevice device(comms, firmware);
-    Shell shell(device, nullptr, dialogs, settings, clock, view, ProgramVersion{1, 0, 0});
+    Shell shell(device, nullptr, dialogs, dialogs, dialogs, settings, clock, view, ProgramVersion{1, 0, 0});
     shell.StartUp();
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.log[0], std::string("MessageBox|Error|") + c.message);

@@ -68,7 +68,7 @@ struct CarRig {
         o.ignition = "on";
         sim = MakeSimulatedBackend(o, clock);
         comms = std::make_unique<Comms>(*sim, clock);
-        firmware = std::make_unique<Firmware>(*comms, dialogs, clock);
+        firmware = std::make_unique<Firmware>(*comms, dialogs, dialogs, dialogs, clock);
         link = std::make_unique<CommsEpromDevice>(*comms, *firmware);
         lossy = std::make_unique<LossyWrites>(*link);
         shellDevice = std::make_unique<CommsShellDevice>(*comms, *firmware);

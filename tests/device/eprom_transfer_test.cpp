@@ -129,7 +129,8 @@ protected:
     void SetUp() override {
         context.deviceIO = true;
         context.device = &device;
-        context.dialogs = &dialogs;
+        context.messages = &dialogs;
+        context.progress = &dialogs;
         context.clock = &clock;
         context.ignition = &prompt;
         device.start = clock.now;
@@ -220,7 +221,7 @@ TEST_F(TransferTest, CancelInAnyIgnitionWindowStopsWithoutWriting) {
         const std::string w = window;
         dlg.cancelWhen = [w](const std::string& caption) { return caption == w; };
         RecordingIgnitionPrompt asked;
-        EpromContext ctx{true, true, &dev, &dlg, &clk, &asked};
+        EpromContext ctx{true, true, &dev, &dlg, &dlg, &clk, &asked};
         EPROM image(ctx);
         image.LoadFromArray(UnitImage(1));
         EXPECT_EQ(image.LoadToEmulator(), "Cancelled by user") << window;
@@ -252,7 +253,7 @@ TEST_F(TransferTest, WaitsForTheDriverEndWithAMessage) {
         dev.start = clk.now;
         dev.ignition = c.ignition;
         dev.detectStatus = [](std::int64_t) { return 0; };
-        EpromContext ctx{true, true, &dev, nullptr, &clk};
+        EpromContext ctx{true, true, &dev, nullptr, nullptr, &clk};
         EPROM image(ctx);
         image.LoadFromArray(UnitImage(1));
         EXPECT_EQ(image.LoadToEmulator(), c.message) << c.name;
@@ -290,7 +291,7 @@ TEST_F(TransferTest, LoadFailures) {
         dev.start = clk.now;
         c.setUp(dev);
         ScriptedDialogs dlg;
-        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EpromContext ctx{true, true, &dev, &dlg, &dlg, &clk};
         EPROM image(ctx);
         image.LoadFromArray(UnitImage(1));
         EXPECT_EQ(image.LoadToEmulator(), c.message) << c.name;
@@ -361,7 +362,7 @@ TEST_F(TransferTest, OldModuleFirmwareIsOfferedAndLoadingGoesOn) {
         dev.detectStatus = [](std::int64_t) { return 2; };
         ScriptedDialogs dlg;
         dlg.answers = {c.answer};
-        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EpromContext ctx{true, true, &dev, &dlg, &dlg, &clk};
         EPROM image(ctx);
         image.LoadFromArray(UnitImage(2));
         EXPECT_EQ(image.LoadToEmulator(), "") << c.version;
@@ -451,7 +452,7 @@ TEST_F(TransferTest, StartUpChannelReadRetriesEachBlockUpToTenTimes) {
         dev.acceptRead = [&c](int a, int attempt) { return a != 320 || attempt > c.failures; };
         ScriptedDialogs dlg;
         dlg.logProgressUpdates = true;
-        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EpromContext ctx{true, true, &dev, &dlg, &dlg, &clk};
         EPROM image(ctx);
         EXPECT_EQ(image.LoadFromECU_Initiation(2), c.message) << c.failures;
         if (c.message.empty()) {
@@ -496,7 +497,7 @@ TEST_F(TransferTest, LoadReadsTheModuleBackAndResendsWhatDidNotArrive) {
         const int kept = c.keptFromWrite;
         dev.storeWrite = [kept](int a, int attempt) { return a != 64 || (kept > 0 && attempt >= kept); };
         ScriptedDialogs dlg;
-        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EpromContext ctx{true, true, &dev, &dlg, &dlg, &clk};
         EPROM image(ctx);
         image.LoadFromArray(UnitImage(1));
         EXPECT_EQ(image.LoadToEmulator(), c.message) << c.name;
@@ -550,7 +551,7 @@ TEST_F(TransferTest, TheFinishOfALoadIsCheckedAndRepeated) {
         const int refusals = c.finishRefusals;
         dev.finishOk = [refusals](int attempt) { return attempt > refusals; };
         ScriptedDialogs dlg;
-        EpromContext ctx{true, true, &dev, &dlg, &clk};
+        EpromContext ctx{true, true, &dev, &dlg, &dlg, &clk};
         EPROM image(ctx);
         image.LoadFromArray(UnitImage(1));
         EXPECT_EQ(image.LoadToEmulator(), c.message) << c.finishRefusals;
@@ -573,7 +574,7 @@ TEST_F(TransferTest, FinishingAStartUpReadSelectsTheModuleAndChecksBothAnswers) 
         dev.selectOk = c.selectOk;
         const int refusals = c.finishRefusals;
         dev.finishOk = [refusals](int attempt) { return attempt > refusals; };
-        EpromContext ctx{true, true, &dev, nullptr, &clk};
+        EpromContext ctx{true, true, &dev, nullptr, nullptr, &clk};
         EXPECT_EQ(FinishModule(ctx, 2, false).empty(), c.confirmed) << c.selectOk << c.finishRefusals;
         ASSERT_FALSE(dev.log.empty());
         EXPECT_EQ(dev.log.front(), "PemSelect 2");
@@ -615,7 +616,7 @@ TEST_F(TransferTest, ReadsWithoutAChecksumTakeABlockOnlyWhenTwoReadsAgree) {
             auto wrong = g.attempt;
             dev.garbleRead = [at, wrong](int a, int attempt) { return a == at && wrong(attempt); };
             ScriptedDialogs dlg;
-            EpromContext ctx{true, true, &dev, &dlg, &clk};
+            EpromContext ctx{true, true, &dev, &dlg, &dlg, &clk};
             EPROM image(ctx);
             image.LoadFromArray(UnitImage(2));
             const Bytes before = image.Bytes();

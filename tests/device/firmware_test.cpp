@@ -196,7 +196,7 @@ protected:
     MiniDevice device{hid};
     Comms comms{hid, clock};
     ScriptedDialogs dialogs;
-    Firmware firmware{comms, dialogs, clock};
+    Firmware firmware{comms, dialogs, dialogs, dialogs, clock};
 };
 
 TEST_F(FirmwareTest, ThreeHundredBytePayloadGoesAsTwoBlocksPaddedWithFF) {
@@ -258,7 +258,7 @@ TEST_F(FirmwareTest, RestartWaitPollsEveryHalfSecondUntilTheDeviceAnswers) {
         dev.silentReopensAfterRestart = c.silentReopens;
         Comms link{h, clk};
         ScriptedDialogs dlg;
-        Firmware fw{link, dlg, clk};
+        Firmware fw{link, dlg, dlg, dlg, clk};
         ASSERT_TRUE(link.Comms_Open());
         ASSERT_TRUE(fw.OpenFirmware(kEmbeddedFirmwareSource));
         EXPECT_EQ(fw.UpgradeDeviceFirmware(), c.ok) << c.silentReopens;
@@ -303,7 +303,7 @@ TEST_F(FirmwareTest, ModuleFirmwareFailures) {
         c.setUp(dev);
         Comms link{h, clk};
         ScriptedDialogs dlg;
-        Firmware fw{link, dlg, clk};
+        Firmware fw{link, dlg, dlg, dlg, clk};
         ASSERT_TRUE(link.Comms_Open());
         EXPECT_FALSE(fw.UpgradePemFirmware(2)) << c.name;
         EXPECT_EQ(dev.pemBlocks.size(), c.blocksWritten) << c.name;
@@ -322,7 +322,7 @@ TEST(ModuleFirmware, MissingOrShortImageIsNeverSent) {
         MiniDevice device{hid};
         Comms comms{hid, clock};
         ScriptedDialogs dialogs;
-        Firmware firmware{comms, dialogs, clock, [&](std::string_view) { return image; }};
+        Firmware firmware{comms, dialogs, dialogs, dialogs, clock, [&](std::string_view) { return image; }};
         ASSERT_TRUE(comms.Comms_Open());
         EXPECT_FALSE(firmware.UpgradePemFirmware(1));
         EXPECT_TRUE(device.pemBlocks.empty());
@@ -342,7 +342,7 @@ TEST(StartUpCheck, OffersTheUpgradeOnlyForAnOlderDevice) {
         Comms comms{hid, clock};
         ScriptedDialogs dialogs;
         dialogs.answers = {MsgResult::No};
-        Firmware firmware{comms, dialogs, clock};
+        Firmware firmware{comms, dialogs, dialogs, dialogs, clock};
         ASSERT_TRUE(comms.Comms_Open());
         firmware.CheckFirmwareAtStartUp(true);
         if (c.asked) {
@@ -399,7 +399,7 @@ TEST(StartUpCheck, CorruptOrMissingEmbeddedImage) {
         device.version = "6.002";
         Comms comms{hid, clock};
         ScriptedDialogs dialogs;
-        Firmware firmware{comms, dialogs, clock, [&](std::string_view) { return c.image; }};
+        Firmware firmware{comms, dialogs, dialogs, dialogs, clock, [&](std::string_view) { return c.image; }};
         ASSERT_TRUE(comms.Comms_Open());
         firmware.CheckFirmwareAtStartUp(true);
         EXPECT_EQ(dialogs.log.back(), "MessageBox|" + c.title + "|" + c.message);
@@ -464,7 +464,7 @@ TEST_F(FirmwareTest, AnUpgradeIsJudgedByTheVersionTheDeviceReportsAfterwards) {
         dev.versionAfterUpgrade = c.reportedAfterwards;
         Comms link{h, clk};
         ScriptedDialogs dlg;
-        Firmware fw{link, dlg, clk};
+        Firmware fw{link, dlg, dlg, dlg, clk};
         ASSERT_TRUE(link.Comms_Open());
         ASSERT_TRUE(fw.OpenFirmware(WriteTemp(BuildFirmwareContainer(Payload(600), 1, "6.004"))));
         ASSERT_TRUE(fw.CheckFirmware());
@@ -498,7 +498,7 @@ TEST_F(FirmwareTest, ABlockWhoseAcknowledgementWasLostNeverLeavesADuplicateInThe
         dev.answerFirmwareBlock = [lost](int write) { return lost.count(write) == 0; };
         Comms link{h, clk};
         ScriptedDialogs dlg;
-        Firmware fw{link, dlg, clk};
+        Firmware fw{link, dlg, dlg, dlg, clk};
         ASSERT_TRUE(link.Comms_Open());
         ASSERT_TRUE(fw.OpenFirmware(WriteTemp(BuildFirmwareContainer(Payload(600), 1, "6.004"))));
         ASSERT_TRUE(fw.CheckFirmware());

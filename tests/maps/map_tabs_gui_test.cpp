@@ -92,7 +92,9 @@ protected:
         s.fuelImage = [this] { return fuel.get(); };
         s.ignitionImage = [this] { return ignition.get(); };
         s.device = &device;
-        s.dialogs = &dialogs;
+        s.messages = &dialogs;
+        s.progress = &dialogs;
+        s.clipboard = &dialogs;
         s.clock = &clock;
         s.aux = &aux;
         s.cellInput = realCellDialog ? nullptr : cellInput.get();

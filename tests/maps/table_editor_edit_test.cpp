@@ -245,11 +245,11 @@ TEST(CellNumberTest, LeadingAndWholeNumbers) {
         EXPECT_EQ(ParseCellNumber(c.text, true), c.whole) << "'" << c.text << "'";
     }
     const CellInputLimits limits{"-18.0", "48.0", -18.0, 48.0};
-    EXPECT_EQ(CheckCellInput("48", limits), "");
-    EXPECT_EQ(CheckCellInput("-18", limits), "");
-    EXPECT_EQ(CheckCellInput("48.1", limits), "Value cannot be greater than 48.0!");
-    EXPECT_EQ(CheckCellInput("-18.5", limits), "Value cannot be less than -18.0!");
-    EXPECT_EQ(CheckCellInput("4x", limits), "Invalid value!");
+    EXPECT_EQ(CheckCellInput("48", limits), std::optional<double>(48.0));
+    EXPECT_EQ(CheckCellInput("-18", limits), std::optional<double>(-18.0));
+    EXPECT_EQ(CheckCellInput("48.1", limits).Error(), "Value cannot be greater than 48.0!");
+    EXPECT_EQ(CheckCellInput("-18.5", limits).Error(), "Value cannot be less than -18.0!");
+    EXPECT_EQ(CheckCellInput("4x", limits).Error(), "Invalid value!");
 }
 
 TEST(PasteParserTest, SeparatorsRowsAndJunk) {

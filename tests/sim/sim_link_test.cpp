@@ -23,11 +23,12 @@ struct LinkRig {
         sim = MakeSimulatedBackend(o, clock);
         comms = std::make_unique<Comms>(*sim, clock);
         driver = std::make_unique<AutoIgnitionDriver>(*sim, clock, 800);
-        firmware = std::make_unique<Firmware>(*comms, dialogs, clock);
+        firmware = std::make_unique<Firmware>(*comms, dialogs, dialogs, dialogs, clock);
         device = std::make_unique<CommsEpromDevice>(*comms, *firmware);
         context.deviceIO = true;
         context.device = device.get();
-        context.dialogs = &dialogs;
+        context.messages = &dialogs;
+        context.progress = &dialogs;
         context.clock = &clock;
         context.ignition = driver.get();
         comms->Comms_Open();

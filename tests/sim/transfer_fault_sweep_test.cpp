@@ -64,11 +64,12 @@ struct Rig {
         sim->Device().MarkMemoryChanged();
         driver = std::make_unique<AutoIgnitionDriver>(*sim, clock, 800);
         comms = std::make_unique<Comms>(*sim, clock);
-        firmware = std::make_unique<Firmware>(*comms, dialogs, clock);
+        firmware = std::make_unique<Firmware>(*comms, dialogs, dialogs, dialogs, clock);
         device = std::make_unique<CommsEpromDevice>(*comms, *firmware);
         context.deviceIO = true;
         context.device = device.get();
-        context.dialogs = &dialogs;
+        context.messages = &dialogs;
+        context.progress = &dialogs;
         context.clock = &clock;
         context.ignition = driver.get();
         comms->Comms_Open();

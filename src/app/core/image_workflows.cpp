@@ -7,8 +7,10 @@
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
 #include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "platform/file_dialogs.h"
 #include "platform/ignition_prompt.h"
+#include "platform/messages.h"
+#include "platform/progress.h"
 #include "platform/settings_store.h"
 
 #include <optional>
@@ -58,13 +60,13 @@ bool PemEnabled(EcuType type) { return type == EcuType::LH23 || type == EcuType:
 // Keeps the hourglass on for one scope.
 class Hourglass {
 public:
-    explicit Hourglass(UserDialogs& d) : d_(d) { d_.SetHourglass(true); }
+    explicit Hourglass(ProgressDisplay& d) : d_(d) { d_.SetHourglass(true); }
     ~Hourglass() { d_.SetHourglass(false); }
     Hourglass(const Hourglass&) = delete;
     Hourglass& operator=(const Hourglass&) = delete;
 
 private:
-    UserDialogs& d_;
+    ProgressDisplay& d_;
 };
 
 // One slot's group of the information line.
@@ -167,7 +169,7 @@ std::unique_ptr<EPROM> ImageWorkflows::Obtain(OpenSource& source, std::string& m
     cancelled = false;
     if (source.kind == OpenSource::Kind::HandedIn) return std::move(source.handedIn);
     if (source.kind == OpenSource::Kind::AskUser) {
-        auto file = s_.dialogs.OpenFileDialog("Load EPROM image", "EPROM images (*.bin)|*.bin", 1);
+        auto file = s_.files.OpenFileDialog("Load EPROM image", "EPROM images (*.bin)|*.bin", 1);
         if (!file || file->path.empty()) {
             cancelled = true;
             return nullptr;
@@ -183,7 +185,7 @@ std::unique_ptr<EPROM> ImageWorkflows::Obtain(OpenSource& source, std::string& m
         }
     }
     auto image = std::make_unique<EPROM>(s_.context);
-    Hourglass busy(s_.dialogs);
+    Hourglass busy(s_.progress);
     switch (source.kind) {
     case OpenSource::Kind::AskUser:
     case OpenSource::Kind::Path: message = image->LoadFromFile(source.path); break;
@@ -192,8 +194,8 @@ std::unique_ptr<EPROM> ImageWorkflows::Obtain(OpenSource& source, std::string& m
     case OpenSource::Kind::NewImage:
         message = LoadBaseImage(baseName, *image);
         if (message == kBaseImageNotSupported) {
-            s_.dialogs.SetHourglass(false);
-            s_.dialogs.MessageBox(kBaseImageNotSupported, "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+            s_.progress.SetHourglass(false);
+            s_.messages.MessageBox(kBaseImageNotSupported, "Kestrovane", MsgButtons::OK, MsgIcon::Information);
             cancelled = true;
             return nullptr;
         }
@@ -213,16 +215,16 @@ bool ImageWorkflows::AcceptKind(const EPROM& image, const OpenSource& source) {
     const bool ask = PemEnabled(type) || (offlineOnly && OfflineAllowed(type));
     if (ask) {
         if (isNew) return true;
-        return s_.dialogs.MessageBox("The selected file is an " + unit +
-                                         " EPROM. Click OK to continue loading or Cancel to cancel loading.",
-                                     "Kestrovane", MsgButtons::OKCancel, MsgIcon::Question) == MsgResult::OK;
+        return s_.messages.MessageBox("The selected file is an " + unit +
+                                          " EPROM. Click OK to continue loading or Cancel to cancel loading.",
+                                      "Kestrovane", MsgButtons::OKCancel, MsgIcon::Question) == MsgResult::OK;
     }
     if (offlineOnly) {
-        s_.dialogs.MessageBox("The selected file is an " + unit +
-                                  " EPROM but according to the system configuration, there is no Kestrovane "
-                                  "enabled " +
-                                  unit + " ECU in the system. Please check the settings under Tools -> Options.",
-                              "Error", MsgButtons::OK, MsgIcon::Critical);
+        s_.messages.MessageBox("The selected file is an " + unit +
+                                   " EPROM but according to the system configuration, there is no Kestrovane "
+                                   "enabled " +
+                                   unit + " ECU in the system. Please check the settings under Tools -> Options.",
+                               "Error", MsgButtons::OK, MsgIcon::Critical);
         return false;
     }
     return true;
@@ -230,23 +232,23 @@ bool ImageWorkflows::AcceptKind(const EPROM& image, const OpenSource& source) {
 
 bool ImageWorkflows::UpgradeIfOld(EPROM& image) {
     if (DecideRevision(image) != RevisionDecision::Upgrade) return true;
-    if (s_.dialogs.MessageBox(UpgradeQuestion(), "Kestrovane", MsgButtons::OKCancel, MsgIcon::Question) !=
+    if (s_.messages.MessageBox(UpgradeQuestion(), "Kestrovane", MsgButtons::OKCancel, MsgIcon::Question) !=
         MsgResult::OK)
         return false;
     bool carHasSuperMAF = false;
     if (UpgradeAsksForSuperMAF(image)) {
         const MsgResult r =
-            s_.dialogs.MessageBox(SuperMAFQuestion(), "Kestrovane", MsgButtons::YesNoCancel, MsgIcon::Question);
+            s_.messages.MessageBox(SuperMAFQuestion(), "Kestrovane", MsgButtons::YesNoCancel, MsgIcon::Question);
         if (r == MsgResult::Cancel) return false;
         carHasSuperMAF = r == MsgResult::Yes;
     }
     std::string message;
     {
-        Hourglass busy(s_.dialogs);
+        Hourglass busy(s_.progress);
         message = UpgradeFromBaseImage(image, UpgradeBaseName(image, carHasSuperMAF));
     }
     if (!message.empty()) {
-        s_.dialogs.MessageBox(message, "Error", MsgButtons::OK, MsgIcon::Critical);
+        s_.messages.MessageBox(message, "Error", MsgButtons::OK, MsgIcon::Critical);
         return false;
     }
     return true;
@@ -271,7 +273,7 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     // a slot. Files and new images go on to the module load, which refuses it.
     if (message.empty() && type == EcuType::Unknown && !fromFile && !isNew) message = kEmptyImageMessage;
     if (!message.empty()) {
-        s_.dialogs.MessageBox("Failed to load EPROM image: " + message, "Error", MsgButtons::OK, MsgIcon::Critical);
+        s_.messages.MessageBox("Failed to load EPROM image: " + message, "Error", MsgButtons::OK, MsgIcon::Critical);
         return false;
     }
 
@@ -284,8 +286,8 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     // 5. Made by a later version?
     const RevisionDecision decision = DecideRevision(*image);
     if (decision == RevisionDecision::Refuse) {
-        s_.dialogs.MessageBox(LaterVersionMessage(s_.version.major, s_.version.minor, s_.version.revision), "Error",
-                              MsgButtons::OK, MsgIcon::Critical);
+        s_.messages.MessageBox(LaterVersionMessage(s_.version.major, s_.version.minor, s_.version.revision), "Error",
+                               MsgButtons::OK, MsgIcon::Critical);
         return false;
     }
 
@@ -298,7 +300,7 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     if ((fromFile || isNew || upgraded) && !offlineOnly) {
         std::string loadMessage = image->LoadToEmulator();
         if (!loadMessage.empty()) {
-            s_.dialogs.MessageBox(loadMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
+            s_.messages.MessageBox(loadMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
             return false;
         }
     }
@@ -344,10 +346,10 @@ bool ImageWorkflows::OpenRecent(int i) {
 std::optional<int> ImageWorkflows::WaitForUnits(int mask) {
     int status = -1;
     const std::string message = WaitForModules(s_.context, mask, status);
-    s_.dialogs.CloseProgress();
+    s_.progress.CloseProgress();
     if (message == kCancelledByUser) return std::nullopt;
     if (!message.empty()) {
-        s_.dialogs.MessageBox(message, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
+        s_.messages.MessageBox(message, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
         return std::nullopt;
     }
     return status < 0 ? 0 : (status & 3);
@@ -367,38 +369,38 @@ void ImageWorkflows::Download() {
     auto found = WaitForUnits(kWanted);
     if (!found) return;
     if (*found == 0) {
-        s_.dialogs.MessageBox("No ECUs with Kestrovane Programmable EPROM Modules were detected.", "Kestrovane",
-                              MsgButtons::OK, MsgIcon::Information);
+        s_.messages.MessageBox("No ECUs with Kestrovane Programmable EPROM Modules were detected.", "Kestrovane",
+                               MsgButtons::OK, MsgIcon::Information);
         return;
     }
     if ((*found & 1) == 0)
-        s_.dialogs.MessageBox("No LH 2.3 ECU with Kestrovane Programmable EPROM Module was found. Only the EPROM "
-                              "from the EZK ECU will be downloaded.",
-                              "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+        s_.messages.MessageBox("No LH 2.3 ECU with Kestrovane Programmable EPROM Module was found. Only the EPROM "
+                               "from the EZK ECU will be downloaded.",
+                               "Kestrovane", MsgButtons::OK, MsgIcon::Information);
     if ((*found & 2) == 0)
-        s_.dialogs.MessageBox("No EZK ECU with Kestrovane Programmable EPROM Module was found. Only the EPROM "
-                              "from the LH 2.3 ECU will be downloaded.",
-                              "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+        s_.messages.MessageBox("No EZK ECU with Kestrovane Programmable EPROM Module was found. Only the EPROM "
+                               "from the LH 2.3 ECU will be downloaded.",
+                               "Kestrovane", MsgButtons::OK, MsgIcon::Information);
     for (int unit : {1, 2}) {
         if ((*found & unit) == 0) continue;
         auto image = std::make_unique<EPROM>(s_.context);
         std::string message = image->LoadFromECU_Initiation(unit);
         if (!message.empty()) {
-            s_.dialogs.MessageBox(message, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
+            s_.messages.MessageBox(message, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
             continue;
         }
         FileOpen(OpenSource::Take(std::move(image)));
     }
-    s_.dialogs.ShowProgress("Finishing up", 2);
+    s_.progress.ShowProgress("Finishing up", 2);
     int step = 0;
     std::vector<std::string> unfinished;
     for (int unit : {1, 2}) {
         if ((*found & unit) == 0) continue;
         if (std::string m = FinishModule(s_.context, unit, false); !m.empty()) unfinished.push_back(m);
-        s_.dialogs.UpdateProgress(++step);
+        s_.progress.UpdateProgress(++step);
     }
-    s_.dialogs.CloseProgress();
-    for (const std::string& m : unfinished) s_.dialogs.MessageBox(m, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
+    s_.progress.CloseProgress();
+    for (const std::string& m : unfinished) s_.messages.MessageBox(m, "Kestrovane", MsgButtons::OK, MsgIcon::Critical);
 }
 
 MsgResult ImageWorkflows::SavePrompt(EPROM& image) {
@@ -412,8 +414,8 @@ MsgResult ImageWorkflows::SavePrompt(EPROM& image) {
     case EcuType::Unknown: label = ""; break;
     }
     const std::string name = image.GetFileName().empty() ? "Untitled" : image.GetFileName();
-    return s_.dialogs.MessageBox("Save changes to " + label + " EPROM " + name + "?", "Warning",
-                                 MsgButtons::YesNoCancel, MsgIcon::Warning);
+    return s_.messages.MessageBox("Save changes to " + label + " EPROM " + name + "?", "Warning",
+                                  MsgButtons::YesNoCancel, MsgIcon::Warning);
 }
 
 SaveResult ImageWorkflows::Save(EPROM& image) {
@@ -421,11 +423,11 @@ SaveResult ImageWorkflows::Save(EPROM& image) {
     if (image.GetFileName().empty()) return SaveAs(image);
     bool ok = false;
     {
-        Hourglass busy(s_.dialogs);
+        Hourglass busy(s_.progress);
         ok = image.SaveToFile(image.GetFileName(), FileFormat::None);
     }
     if (!ok) {
-        s_.dialogs.MessageBox(kSaveFailedMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
+        s_.messages.MessageBox(kSaveFailedMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
         return SaveResult::Cancel;
     }
     RefreshInfoLine();
@@ -443,19 +445,19 @@ SaveResult ImageWorkflows::SaveAs(EPROM& image) {
     }
     FileFormat format = image.GetFileFormat();
     if (format == FileFormat::None) format = image.GetDefaultSaveFormat();
-    auto file = s_.dialogs.SaveFileDialog("Save " + label + " EPROM image", image.GetFileDialogFormats(), ".bin",
-                                          image.GetFileName(), image.FileFormat2FileDialogFormat(format));
+    auto file = s_.files.SaveFileDialog("Save " + label + " EPROM image", image.GetFileDialogFormats(), ".bin",
+                                        image.GetFileName(), image.FileFormat2FileDialogFormat(format));
     if (!file || file->path.empty()) return SaveResult::Cancel;
     bool ok = false;
     {
-        Hourglass busy(s_.dialogs);
+        Hourglass busy(s_.progress);
         ok = image.SaveToFile(file->path, image.FileDialogFormat2FileFormat(file->filterIndex));
     }
     RefreshInfoLine();
     if (!ok) {
         // A failed save is not a saved image: the caller (a save prompt before closing or
         // replacing the image) must not go on as if it were.
-        s_.dialogs.MessageBox(kSaveFailedMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
+        s_.messages.MessageBox(kSaveFailedMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
         return SaveResult::Cancel;
     }
     recent_.Add(file->path);

@@ -6,7 +6,7 @@
 #include "app/core/tab_state.h"
 #include "app/core/workflow_view.h"
 #include "eprom/ecu_type.h"
-#include "platform/dialogs.h"
+#include "platform/messages.h"
 
 #include <memory>
 #include <string>
@@ -18,7 +18,8 @@ class EPROM;
 class SettingsStore;
 class ShellDevice;
 class TabFlags;
-class UserDialogs;
+class FileDialogs;
+class ProgressDisplay;
 struct EpromContext;
 
 struct ProgramVersion {
@@ -66,7 +67,9 @@ struct WorkflowServices {
     EpromContext& context;
     ImageSlots& images;
     TabFlags& tabs;
-    UserDialogs& dialogs;
+    UserMessages& messages;
+    FileDialogs& files;
+    ProgressDisplay& progress;
     SettingsStore& settings;
     ShellDevice& device;
     Clock& clock;

@@ -2,7 +2,8 @@
 
 #include "app/core/shell_device.h"
 #include "platform/clock.h"
-#include "platform/dialogs.h"
+#include "platform/messages.h"
+#include "platform/progress.h"
 #include "platform/resources.h"
 #include "platform/settings_store.h"
 
@@ -21,13 +22,15 @@ const std::array<EcuOption, 4>& EcuOptions() {
     return options;
 }
 
-Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserDialogs& dialogs, SettingsStore& settings, Clock& clock,
-             ShellView& view, ProgramVersion version)
-    : device_(device), dialogs_(dialogs), settings_(settings), clock_(clock), view_(view), version_(version),
-      workflows_(WorkflowServices{context_, slots_, tabs_, dialogs, settings, device, clock, view, version}),
-      unconfirmed_(slots_, device, dialogs) {
+Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserMessages& messages, FileDialogs& files,
+             ProgressDisplay& progress, SettingsStore& settings, Clock& clock, ShellView& view, ProgramVersion version)
+    : device_(device), messages_(messages), progress_(progress), settings_(settings), clock_(clock), view_(view),
+      version_(version), workflows_(WorkflowServices{context_, slots_, tabs_, messages, files, progress, settings,
+                                                     device, clock, view, version}),
+      unconfirmed_(slots_, device, messages) {
     context_.device = eprom;
-    context_.dialogs = &dialogs;
+    context_.messages = &messages;
+    context_.progress = &progress;
     context_.clock = &clock;
     // Both slots always hold an object; the real ones are made during start-up.
     slots_.fuel = std::make_unique<EPROM>(context_);
@@ -64,7 +67,7 @@ void Shell::StartUp() {
     workflows_.SetTabState(TabState::Init);
     // 9. Recent files; the device check.
     workflows_.RefreshMenus();
-    device_.CheckDeviceOrExplain(dialogs_);
+    device_.CheckDeviceOrExplain(messages_);
     // 10. The splash stays at least 1.5 s.
     view_.PaintSplash();
     const std::int64_t remaining = kSplashMinimumMs - (clock_.NowMs() - t0);
@@ -84,10 +87,10 @@ void Shell::StartUp() {
 
 bool Shell::QueryClose() {
     if (view_.HasUnsavedDataLogRuns()) {
-        const MsgResult r = dialogs_.MessageBox(std::string("There are unsaved data logging runs in the Data logging "
-                                                            "tab. ") +
-                                                    "Are you sure you want to quit and discard them?",
-                                                "Warning", MsgButtons::YesNoCancel, MsgIcon::Warning);
+        const MsgResult r = messages_.MessageBox(std::string("There are unsaved data logging runs in the Data logging "
+                                                             "tab. ") +
+                                                     "Are you sure you want to quit and discard them?",
+                                                 "Warning", MsgButtons::YesNoCancel, MsgIcon::Warning);
         if (r != MsgResult::Yes) return false;
     }
     if (!workflows_.OfferSaveBeforeClose()) return false;
@@ -107,10 +110,10 @@ std::array<bool, 4> Shell::LoadEcuOptions() {
 void Shell::ApplyEcuOptions(const std::array<bool, 4>& ticked) {
     for (std::size_t i = 0; i < ticked.size(); ++i)
         settings_.SaveSetting("ECUs", EcuOptions()[i].key, ticked[i] ? "1" : "0");
-    dialogs_.SetHourglass(true);
+    progress_.SetHourglass(true);
     device_.ShutDown();
-    device_.CheckDeviceOrExplain(dialogs_);
-    dialogs_.SetHourglass(false);
+    device_.CheckDeviceOrExplain(messages_);
+    progress_.SetHourglass(false);
 }
 
 } // namespace kv

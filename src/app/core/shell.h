@@ -54,8 +54,8 @@ inline constexpr std::int64_t kSplashMinimumMs = 1500;
 
 class Shell {
 public:
-    Shell(ShellDevice& device, EpromDevice* eprom, UserDialogs& dialogs, SettingsStore& settings, Clock& clock,
-          ShellView& view, ProgramVersion version);
+    Shell(ShellDevice& device, EpromDevice* eprom, UserMessages& messages, FileDialogs& files,
+          ProgressDisplay& progress, SettingsStore& settings, Clock& clock, ShellView& view, ProgramVersion version);
 
     // The start-up sequence, from the splash window to the firmware check.
     void StartUp();
@@ -84,7 +84,8 @@ public:
 
 private:
     ShellDevice& device_;
-    UserDialogs& dialogs_;
+    UserMessages& messages_;
+    ProgressDisplay& progress_;
     SettingsStore& settings_;
     Clock& clock_;
     ShellView& view_;

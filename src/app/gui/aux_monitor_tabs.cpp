@@ -56,7 +56,7 @@ AuxMonitorTabs::AuxMonitorTabs(const Context& context) : QObject(&context.window
     MainWindow& window = c_.window;
     auto registerControl = [&window](QWidget* w) { window.RegisterIgnitionDependent(w); };
 
-    fuel_ = new FuelMonitorPanel(c_.device, c_.aux, c_.clock, c_.dialogs,
+    fuel_ = new FuelMonitorPanel(c_.device, c_.aux, c_.clock, c_.messages,
                                  {[&shell]() -> const EPROM* { return &shell.FuelImage(); }, registerControl});
     window.SetPage(new PanelPage<FuelMonitorPanel>("Monitor", "Fuel system monitor", fuel_));
 
@@ -91,9 +91,9 @@ AuxMonitorTabs::AuxMonitorTabs(const Context& context) : QObject(&context.window
 AuxMonitorTabs::~AuxMonitorTabs() { c_.shell.Polling().Unregister(pollingId_); }
 
 void AuxMonitorTabs::OpenAuxInputs(int input) {
-    QtCellInput cellInput(c_.dialogs, &c_.window);
+    QtCellInput cellInput(c_.messages, &c_.window);
     AuxInputsDialog dialog(
-        c_.aux, c_.settings, c_.dialogs, c_.dialogs,
+        c_.aux, c_.settings, c_.messages, c_.clipboard,
         [&cellInput](const std::string& initial, double min, double max) {
             return cellInput.Ask(initial, CellInputLimits{LimitText(min), LimitText(max), min, max});
         },

@@ -19,7 +19,8 @@ class MainWindow;
 class MonitorDevice;
 class SettingsStore;
 class Shell;
-class UserDialogs;
+class Clipboard;
+class UserMessages;
 struct KnockCountState;
 
 class AuxMonitorTabs final : public QObject {
@@ -31,7 +32,8 @@ public:
         MonitorDevice& device;
         AuxInputs& aux;
         SettingsStore& settings;
-        UserDialogs& dialogs;
+        UserMessages& messages;
+        Clipboard& clipboard;
         Clock& clock;
         KnockCountState& knock; // shared with the ignition map trace
     };

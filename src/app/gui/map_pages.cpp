@@ -38,15 +38,17 @@ public:
 
 } // namespace
 
-void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserDialogs& dialogs,
-                    Clock& clock, KnockCountState& knock) {
+void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserMessages& messages,
+                    ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock) {
     auto* holder = new TraceDeviceHolder(comms, &window);
     auto* sound = new KnockSound(shell.KnockSound(), &window);
     MapTabServices s;
     s.fuelImage = [&shell] { return shell.Slots().fuel.get(); };
     s.ignitionImage = [&shell] { return shell.Slots().ignition.get(); };
     s.device = &holder->device;
-    s.dialogs = &dialogs;
+    s.messages = &messages;
+    s.progress = &progress;
+    s.clipboard = &clipboard;
     s.clock = &clock;
     s.aux = &aux;
     s.registerIgnitionDependent = [&window](QWidget* w) { return window.RegisterIgnitionDependent(w); };

@@ -10,11 +10,13 @@ class Clock;
 class Comms;
 class MainWindow;
 class Shell;
-class UserDialogs;
+class Clipboard;
+class ProgressDisplay;
+class UserMessages;
 struct KnockCountState;
 
 // Installs the two map tabs into `window`, which owns everything made here.
-void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserDialogs& dialogs,
-                    Clock& clock, KnockCountState& knock);
+void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserMessages& messages,
+                    ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock);
 
 } // namespace kv

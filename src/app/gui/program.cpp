@@ -88,15 +88,16 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     comms_ = std::make_unique<Comms>(*hid_, *clock_);
     // The debug trace follows its setting from the first exchange on.
     EnableTraceFromSettings(*comms_, *settings_);
-    firmware_ = std::make_unique<Firmware>(*comms_, *dialogs_, *clock_);
+    firmware_ = std::make_unique<Firmware>(*comms_, *dialogs_, *dialogs_, *dialogs_, *clock_);
     epromDevice_ = std::make_unique<CommsEpromDevice>(*comms_, *firmware_);
     shellDevice_ = std::make_unique<CommsShellDevice>(*comms_, *firmware_);
     auxDevice_ = std::make_unique<CommsAuxDevice>(*comms_);
     aux_ = std::make_unique<AuxInputs>(auxDevice_.get());
     monitorDevice_ = std::make_unique<CommsMonitorDevice>(*comms_);
     knock_ = std::make_unique<KnockCountState>();
-    shell_ = std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *settings_, *clock_, *this,
-                                     ProgramVersion{KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH});
+    shell_ =
+        std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *dialogs_, *dialogs_, *settings_, *clock_,
+                                *this, ProgramVersion{KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH});
     shell_->Context().ignition = autoIgnition_.get();
 }
 
@@ -137,9 +138,9 @@ void Program::LoadMainWindow() {
     window_ = std::make_unique<MainWindow>(*shell_, sim_);
     if (qtDialogs_) qtDialogs_->SetParent(window_.get());
     comms_->SetConnectionIndicator(window_.get());
-    auxMonitorTabs_ =
-        new AuxMonitorTabs({*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *clock_, *knock_});
-    InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *clock_, *knock_);
+    auxMonitorTabs_ = new AuxMonitorTabs(
+        {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
+    InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_);
 }
 
 void Program::MaximiseMainWindow() {

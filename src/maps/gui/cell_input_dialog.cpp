@@ -49,9 +49,9 @@ void CellInputDialog::Prepare(const QString& initialText, const CellInputLimits&
 QString CellInputDialog::Text() const { return txtValue_->text(); }
 
 void CellInputDialog::accept() {
-    const std::string message = CheckCellInput(txtValue_->text().toStdString(), limits_);
-    if (!message.empty()) {
-        dialogs_.MessageBox(message, std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Warning);
+    const Parsed<double> checked = CheckCellInput(txtValue_->text().toStdString(), limits_);
+    if (!checked) {
+        dialogs_.MessageBox(checked.Error(), std::string(kProgramTitle), MsgButtons::OK, MsgIcon::Warning);
         txtValue_->setFocus();
         txtValue_->selectAll();
         return;

@@ -5,7 +5,6 @@
 #include "maps/gui/qt_map_grid.h"
 #include "maps/map_keys.h"
 #include "maps/table_editor.h"
-#include "platform/dialogs.h"
 
 #include <QAction>
 #include <QApplication>
@@ -518,14 +517,14 @@ CellInput* MapTabs::CellInputSeam() {
     if (services_.cellInput != nullptr) return services_.cellInput;
     if (!ownCellInput_) {
         QWidget* parent = fuel_ != nullptr ? fuel_->window() : nullptr;
-        ownCellInput_ = std::make_unique<QtCellInput>(*services_.dialogs, parent);
+        ownCellInput_ = std::make_unique<QtCellInput>(*services_.messages, parent);
     }
     return ownCellInput_.get();
 }
 
 TableEditor& MapTabs::NewEditor(MapTab tab, QtMapGrid& grid) {
-    UserDialogs& dialogs = *services_.dialogs;
-    fuelmapeditor_ = std::make_unique<TableEditor>(dialogs, dialogs, dialogs, CellInputSeam());
+    fuelmapeditor_ =
+        std::make_unique<TableEditor>(*services_.messages, *services_.progress, *services_.clipboard, CellInputSeam());
     boundTab_ = tab;
     EPROM* image = ImageOf(tab);
     boundImage_ = image;

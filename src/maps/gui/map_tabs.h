@@ -32,7 +32,9 @@ class EPROM;
 class QtCellInput;
 class QtMapGrid;
 class TableEditor;
-class UserDialogs;
+class Clipboard;
+class ProgressDisplay;
+class UserMessages;
 
 // What the map tabs need of the program. Every pointer must outlive the tabs.
 struct MapTabServices {
@@ -41,7 +43,10 @@ struct MapTabServices {
     std::function<EPROM*()> fuelImage;
     std::function<EPROM*()> ignitionImage;
     TraceDevice* device = nullptr;
-    UserDialogs* dialogs = nullptr;
+    // The editor's questions and typed values, its hourglass, and Edit > Copy / Paste.
+    UserMessages* messages = nullptr;
+    ProgressDisplay* progress = nullptr;
+    Clipboard* clipboard = nullptr;
     Clock* clock = nullptr;
     const AuxInputs* aux = nullptr;
     // The typed-value dialog; null = the "Edit cell" dialog (frmCellInput).

@@ -49,12 +49,13 @@ std::vector<std::uint8_t> KestrovaneReportDescriptor() {
     };
 }
 
-bool OutputReportFromUhid(const std::uint8_t* data, std::size_t size, HidReport& report) {
-    if (data == nullptr || size == 0 || data[0] != 0) return false;
-    report.fill(0);
+Parsed<HidReport> OutputReportFromUhid(const std::uint8_t* data, std::size_t size) {
+    if (data == nullptr || size == 0) return ParseError{"empty output report"};
+    if (data[0] != 0) return ParseError{"output report " + std::to_string(data[0]) + " is not this device's"};
+    HidReport report{};
     const std::size_t n = std::min<std::size_t>(size, kHidReportSize);
     std::copy(data, data + n, report.begin());
-    return true;
+    return report;
 }
 
 UhidBridge::UhidBridge(int fd, HidBackend& backend, Clock& clock, UhidBridgeOptions options, UhidPlugHooks hooks)
@@ -162,11 +163,11 @@ bool UhidBridge::ReadKernelEvent() {
     case UHID_OUTPUT: {
         if (ev.u.output.rtype != UHID_OUTPUT_REPORT) break;
         const std::size_t size = std::min<std::size_t>(ev.u.output.size, sizeof ev.u.output.data);
-        HidReport report{};
-        if (!OutputReportFromUhid(ev.u.output.data, size, report)) break;
+        const Parsed<HidReport> report = OutputReportFromUhid(ev.u.output.data, size);
+        if (!report) break;
         ++outputReports_;
-        if (onOutput) onOutput(report);
-        backend_.Write(report, 0); // a lost write is the device's business: it simply never answers
+        if (onOutput) onOutput(*report);
+        backend_.Write(*report, 0); // a lost write is the device's business: it simply never answers
         CountReport();
         break;
     }

@@ -14,6 +14,7 @@
 // Service(readable). Failures come back as false / message texts; nothing throws.
 #include "device/hid_backend.h"
 #include "platform/clock.h"
+#include "platform/parsed.h"
 
 #include <array>
 #include <cstddef>
@@ -34,9 +35,9 @@ std::vector<std::uint8_t> KestrovaneReportDescriptor();
 
 // Builds an output report as the device sees it from the bytes of one UHID_OUTPUT. `data` starts
 // with the report ID, which must be 0 (the device has no numbered reports); the payload that
-// follows is cut to 32 bytes or filled with zeros to 32. False for an empty buffer or a non-zero
+// follows is cut to 32 bytes or filled with zeros to 32. Fails for an empty buffer or a non-zero
 // report ID (such a report is not meant for this device).
-bool OutputReportFromUhid(const std::uint8_t* data, std::size_t size, HidReport& report);
+Parsed<HidReport> OutputReportFromUhid(const std::uint8_t* data, std::size_t size);
 
 struct UhidBridgeOptions {
     // Destroys the kernel device after this many reports (input and output together); -1 = never.
