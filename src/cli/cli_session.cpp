@@ -1,0 +1,39 @@
+#include "cli/cli_session.h"
+
+#include "device/hidapi_backend.h"
+
+namespace kv {
+
+std::string MakeDeviceSession(const CliOptions& options, CliIo io, DeviceSession& s) {
+    if (options.simulate) {
+        SimOptions so;
+        so.stateFile = options.simStateFile;
+        so.faults = options.simFaults;
+        if (!options.simFirmware.empty()) so.firmwareVersion = options.simFirmware;
+        so.pemFirmwareVersion = options.simPemFirmware;
+        so.ignition = "auto";
+        if (std::string m = ValidateSimOptions(so); !m.empty()) return m;
+        s.clock = std::make_unique<SimulatedTimeClock>();
+        auto sim = MakeSimulatedBackend(so, *s.clock);
+        if (!sim) return "Cannot start the simulated device";
+        s.sim = sim.get();
+        s.backend = std::move(sim);
+    } else {
+        s.clock = std::make_unique<SteadyClock>();
+        s.backend = MakeHidapiBackend();
+    }
+    s.comms = std::make_unique<Comms>(*s.backend, *s.clock);
+    s.console = std::make_unique<ConsoleDialogs>(io.err, true);
+    s.dialogs = s.console.get();
+    if (s.sim) s.autoIgnition = std::make_unique<AutoIgnitionDriver>(*s.sim, *s.clock);
+    s.firmware = std::make_unique<Firmware>(*s.comms, *s.dialogs, *s.clock);
+    s.device = std::make_unique<CommsEpromDevice>(*s.comms, *s.firmware);
+    s.context.deviceIO = true;
+    s.context.device = s.device.get();
+    s.context.dialogs = s.dialogs;
+    s.context.ignition = s.autoIgnition.get();
+    s.context.clock = s.clock.get();
+    return {};
+}
+
+} // namespace kv
