@@ -107,6 +107,11 @@ bool ParamPage::Checked(const std::string& key) const {
     return e && e->checked;
 }
 
+int ParamPage::Option(const std::string& key) const {
+    const Entry* e = Get(key);
+    return e ? e->option : -1;
+}
+
 int ParamPage::Min(const std::string& key) const {
     const Entry* e = Get(key);
     return e ? e->dynMin : 0;

@@ -88,6 +88,8 @@ public:
     // Checked.
     int Value(const std::string& key) const;
     bool Checked(const std::string& key) const;
+    // The option chosen of an option or of a number's presets (-1: none).
+    int Option(const std::string& key) const;
     // The up-down's range now (the restore speed follows the cut-off, the flappy close the open).
     int Min(const std::string& key) const;
     int Max(const std::string& key) const;
