@@ -76,9 +76,11 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
         const auto eq = item.find('=');
         const std::string key = Lower(Trim(item.substr(0, eq)));
         const std::string value = eq == std::string::npos ? "" : Trim(item.substr(eq + 1));
-        if (key == "silent" || key == "unplug-vacuum") {
+        if (key == "silent" || key == "unplug-vacuum" || key == "vacuum-feed-off") {
             if (eq != std::string::npos) return ParseError{prefix + key + " takes no value"};
-            (key == "silent" ? parsed.silent : parsed.unplugVacuum) = true;
+            (key == "silent"          ? parsed.silent
+             : key == "unplug-vacuum" ? parsed.unplugVacuum
+                                      : parsed.vacuumFeedOff) = true;
             continue;
         }
         if (eq == std::string::npos)
@@ -122,9 +124,7 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
         } else {
             return ParseError{prefix + "unknown fault \"" + key +
                               "\" (known: drop, dup, late, garble, crc, refuse, drop-out, unplug-after, stall, silent, "
-                              "unplug-vacuum, "
-                              "seed, "
-                              "late-ms)"};
+                              "unplug-vacuum, vacuum-feed-off, seed, late-ms)"};
         }
     }
     return parsed;
@@ -294,6 +294,7 @@ SimulatedBackend::SimulatedBackend(const SimOptions& options, const SimFaultSpec
     impl_->device = std::make_unique<SimDevice>(options, clock);
     if (const auto mode = ParseSimIgnitionMode(options.ignition)) impl_->mode = *mode;
     impl_->device->SetVacuumSensorPlugged(!faults.unplugVacuum);
+    impl_->device->SetVacuumFeedConnected(!faults.vacuumFeedOff);
     impl_->device->SetCrcFaultHook(
         [impl = impl_.get()] { return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc; });
     impl_->device->SetRefuseFaultHook(

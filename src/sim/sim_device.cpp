@@ -968,7 +968,7 @@ void SimDevice::UpdateLiveValues() {
         Adc16(running && e.throttle == SimThrottle::Idle ? 0.2 : 4.8);                   // idle switch closes to ground
     inputs_[kChAux1 + 2] = Adc16(running && e.throttle == SimThrottle::Wot ? 0.2 : 4.8); // full-load switch
     inputs_[kChAux1 + 3] = Adc16(VoltsForTemp(kAirTempX, kAirTempY, e.airC));
-    const double vacuumInHg = running ? 20.0 * (1.0 - e.load) : 0.0;
+    const double vacuumInHg = running && vacuumFeed_ ? 20.0 * (1.0 - e.load) : 0.0;
     // The sensor gives atmospheric pressure (4.61 V at sea level) while the engine stands.
     inputs_[kChVacuum] = vacuumPlugged_ ? Adc16(4.61 - vacuumInHg * 0.175) : 0;
     // The device's input filters: a first-order lag per channel, coefficient 0 (none) to 5.

@@ -117,6 +117,8 @@ public:
     int InputFilter(int channel) const;
     // An unplugged vacuum sensor leaves its channel at 0 V.
     void SetVacuumSensorPlugged(bool plugged) { vacuumPlugged_ = plugged; }
+    // With its feed disconnected the sensor sees atmospheric pressure while the engine runs.
+    void SetVacuumFeedConnected(bool connected) { vacuumFeed_ = connected; }
     // 24-bit engine period in device counts (1.3333 us); 0xFFFFFF while the engine stands.
     std::uint32_t EnginePeriodCounts();
     // Streaming now (started, and not paused for want of keep-alives).
@@ -204,6 +206,7 @@ private:
     std::array<std::array<std::uint8_t, 256>, 2> ram_{};
     std::array<std::uint16_t, 8> inputs_{};
     bool vacuumPlugged_ = true;
+    bool vacuumFeed_ = true;
     std::array<int, 8> filters_{};
     std::array<double, 8> filtered_{};
     std::int64_t filterMs_ = 0;
