@@ -180,6 +180,7 @@ public:
         ParamSetting open = Number("injector_opening_time", "Injector opening time",
                                    "Injector opening time (msec) @ 13.1 V:", "InjectorOpeningTimeLH22", 0, 1830);
         open.extraLabel = "lblInjOpeningTimeLH22";
+        open.step = 40; // about 0.01 ms
         Entry& o = Add(open);
         o.load = [this](Entry& x) {
             const int word = ReadParam(image_, 50) * 256 + ReadParam(image_, 51);

@@ -118,6 +118,35 @@ TEST(ParamPanelGui, EZFStepsTheCalibrationAndShowsMetres) {
     ASSERT_NE(r.Find<QPushButton>("cmdVacSensorCal"), nullptr);
 }
 
+TEST(ParamPanelGui, AnImageReplacedInTheSlotIsNeverWrittenThroughTheOldPage) {
+    EpromContext context;
+    auto first = std::make_unique<EPROM>(context);
+    ASSERT_EQ(LoadBaseImage("MRX_D", *first), "");
+    EPROM* slot = first.get();
+    ParamPanelServices s;
+    s.image = [&slot] { return slot; };
+    ParamPanel panel("Parameters", std::move(s));
+    panel.Enter();
+    auto* rev = panel.findChild<UpDown*>("udRevLimiter");
+    ASSERT_NE(rev, nullptr);
+    // A new image takes the slot and the old one is gone while the page is on show.
+    auto second = std::make_unique<EPROM>(context);
+    ASSERT_EQ(LoadBaseImage("MRX_D", *second), "");
+    const auto before = second->Bytes();
+    slot = second.get();
+    first.reset();
+    rev->stepUp();
+    EXPECT_EQ(second->Bytes(), before) << "a step on the old page is not a change of the new image";
+    QApplication::processEvents();
+    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_NE(panel.Page(), nullptr);
+    EXPECT_EQ(&panel.Page()->Image(), second.get());
+    auto* fresh = panel.findChild<UpDown*>("udRevLimiter");
+    ASSERT_NE(fresh, nullptr);
+    fresh->stepUp();
+    EXPECT_EQ(second->ReadByte(second->GetEPROMAddress(1)), 39);
+}
+
 TEST(ParamPanelGui, AnImageOfAnotherUnitShowsNoControls) {
     Rig r("EZK_D-S4", "Parameters");
     EXPECT_EQ(r.panel->Page(), nullptr);

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QSignalBlocker>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -65,6 +66,17 @@ void ParamPanel::Leave() {
     if (services_.stopIgnitionCheck) services_.stopIgnitionCheck();
 }
 
+bool ParamPanel::Live() {
+    if (!page_ || refreshing_) return false;
+    EPROM* now = services_.image ? services_.image() : nullptr;
+    if (now == &page_->Image()) return true;
+    // The slot holds another image now: the page and its controls go, and the page is made
+    // again for the new image once this event is over.
+    page_.reset();
+    QTimer::singleShot(0, this, [this] { Enter(); });
+    return false;
+}
+
 void ParamPanel::Busy(const std::function<void()>& work) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     work();
@@ -76,7 +88,11 @@ void ParamPanel::Build() {
         for (int id : ignitionIds_) services_.unregisterIgnitionDependent(id);
     ignitionIds_.clear();
     controls_.clear();
-    delete content_;
+    // The controls may be in the middle of one of their own signals.
+    if (content_) {
+        content_->hide();
+        content_->deleteLater();
+    }
     if (!page_) return;
 
     auto* scroll = new QScrollArea(this);
@@ -112,7 +128,9 @@ void ParamPanel::Build() {
             button->setObjectName(Q(c.name));
             grid->addWidget(button, row++, 0, 1, 2, Qt::AlignLeft);
             const std::string name = c.name;
-            connect(button, &QPushButton::clicked, this, [this, name] { Busy([&] { page_->RunCommand(name); }); });
+            connect(button, &QPushButton::clicked, this, [this, name] {
+                if (Live()) Busy([&] { page_->RunCommand(name); });
+            });
             if (services_.registerIgnitionDependent)
                 ignitionIds_.push_back(services_.registerIgnitionDependent(button));
         }
@@ -144,7 +162,7 @@ QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLa
             if (!first) first = radio;
         }
         connect(group, &QButtonGroup::idToggled, this, [this, key](int id, bool on) {
-            if (on && page_ && !refreshing_) Busy([&] { page_->SelectOption(key, id); });
+            if (on && Live()) Busy([&] { page_->SelectOption(key, id); });
         });
     }
     if (!s.check.empty()) {
@@ -154,7 +172,7 @@ QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLa
         c.check = check;
         ignition(check);
         connect(check, &QCheckBox::toggled, this, [this, key](bool on) {
-            if (page_ && !refreshing_) Busy([&] { page_->SetChecked(key, on); });
+            if (Live()) Busy([&] { page_->SetChecked(key, on); });
         });
         if (!first) first = check;
     }
@@ -185,14 +203,14 @@ QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLa
         c.custom.push_back(upDown);
     }
     connect(upDown, &QSpinBox::valueChanged, this, [this, key](int v) {
-        if (page_ && !refreshing_) Busy([&] { page_->SetValue(key, v); });
+        if (Live()) Busy([&] { page_->SetValue(key, v); });
     });
     if (s.typed) {
         connect(text, &QLineEdit::textEdited, this, [this, key](const QString& t) {
-            if (page_ && !refreshing_) page_->TypeText(key, t.toStdString());
+            if (Live()) page_->TypeText(key, t.toStdString());
         });
         connect(text, &QLineEdit::editingFinished, this, [this, key] {
-            if (page_ && !refreshing_) page_->LeaveText(key);
+            if (Live()) page_->LeaveText(key);
         });
     }
     int col = 3;

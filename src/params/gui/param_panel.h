@@ -77,6 +77,9 @@ private:
     QWidget* BuildSetting(const ParamSetting& s, QWidget* frame, QGridLayout* grid, int& row);
     void Refresh();
     void Busy(const std::function<void()>& work);
+    // True when the page is there and still of the image in the slot; otherwise the panel is
+    // made again for the slot's image (soon, not inside the event that asked).
+    bool Live();
 
     std::string tabKey_;
     ParamPanelServices services_;
