@@ -85,7 +85,7 @@ int SaveImage(EPROM& image, const Args& a, CliIo io) {
 
 } // namespace
 
-int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io);
+int RunInSession(const std::string& cmd, const Args& a, DeviceSession& s, CliIo io);
 
 int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io) {
     if (args.empty()) {
@@ -113,19 +113,10 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
         io.err << m << "\n";
         return kExitUsage;
     }
-    const int result = RunInSession(cmd, a, s, io);
-    // The simulated car's memories are part of what the command did: a state that could not be
-    // kept fails the command.
-    if (s.sim && !options.simStateFile.empty()) {
-        if (const std::string problem = s.sim->Device().SaveState(); !problem.empty()) {
-            io.err << "The simulated car's state was not saved to " << options.simStateFile << ": " << problem << "\n";
-            return result == kExitOk ? kExitFailure : result;
-        }
-    }
-    return result;
+    return KeepSimulatedState(RunInSession(cmd, a, s, io), options, s, io);
 }
 
-int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io) {
+int RunInSession(const std::string& cmd, const Args& a, DeviceSession& s, CliIo io) {
 
     if (cmd == "firmware-check") {
         // No device needed: the container alone.

@@ -85,12 +85,18 @@ int RunParamCommand(const std::vector<std::string>& args, const CliOptions& opti
     if (!page) return kExitFailure;
     const std::string& key = positional[1];
     session.context.deviceIO = options.simulate;
-    if (auto refused = page->Apply(key, positional[2])) return Fail(io, *refused);
+    const auto refused = page->Apply(key, positional[2]);
     session.context.deviceIO = false;
+    int result = kExitOk;
     const std::string target = out.empty() ? positional[0] : out;
-    if (!image->SaveToFile(target)) return Fail(io, "Failed to save file " + target + ": " + image->LastSaveError());
-    io.out << key << ": " << page->ListText(key) << "\n";
-    return kExitOk;
+    if (refused) {
+        result = Fail(io, *refused);
+    } else if (!image->SaveToFile(target)) {
+        result = Fail(io, "Failed to save file " + target + ": " + image->LastSaveError());
+    } else {
+        io.out << key << ": " << page->ListText(key) << "\n";
+    }
+    return KeepSimulatedState(result, options, session, io);
 }
 
 } // namespace kv

@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include "device/hidapi_backend.h"
+#include "sim/sim_device.h"
 
 namespace kv {
 
@@ -34,6 +35,16 @@ std::string MakeDeviceSession(const CliOptions& options, CliIo io, DeviceSession
     s.context.ignition = s.autoIgnition.get();
     s.context.clock = s.clock.get();
     return {};
+}
+
+int KeepSimulatedState(int result, const CliOptions& options, DeviceSession& s, CliIo io) {
+    if (s.sim && !options.simStateFile.empty()) {
+        if (const std::string problem = s.sim->Device().SaveState(); !problem.empty()) {
+            io.err << "The simulated car's state was not saved to " << options.simStateFile << ": " << problem << "\n";
+            return result == kExitOk ? kExitFailure : result;
+        }
+    }
+    return result;
 }
 
 } // namespace kv

@@ -45,4 +45,8 @@ struct DeviceSession {
 // Builds the session; empty string on success, else the message.
 std::string MakeDeviceSession(const CliOptions& options, CliIo io, DeviceSession& s);
 
+// The simulated car's memories are part of what a command did: the result of the command, or a
+// failure (with the reason shown) when its state file could not be kept.
+int KeepSimulatedState(int result, const CliOptions& options, DeviceSession& s, CliIo io);
+
 } // namespace kv
