@@ -23,6 +23,8 @@ public:
     }
     void Enter() override { panel_->Enter(); }
     void Leave() override { panel_->Leave(); }
+    // The page on show is filled again from the image now in its slot.
+    void ImagesChanged() override { panel_->Enter(); }
 
 private:
     ParamPanel* panel_;

@@ -42,10 +42,9 @@ ParamPanel::ParamPanel(std::string tabKey, ParamPanelServices services, QWidget*
     layout->setContentsMargins(0, 0, 0, 0);
 }
 
-ParamPanel::~ParamPanel() {
-    if (services_.unregisterIgnitionDependent)
-        for (int id : ignitionIds_) services_.unregisterIgnitionDependent(id);
-}
+// The ignition check keeps guarded pointers: the controls need not be unregistered when the
+// panel goes with its window.
+ParamPanel::~ParamPanel() = default;
 
 void ParamPanel::Enter() {
     EPROM* image = services_.image ? services_.image() : nullptr;
