@@ -19,6 +19,8 @@ void PrintUsage(std::ostream& err) {
            "  map list FILE\n"
            "  map show FILE NAME\n"
            "  map set FILE NAME ROW COL TEXT -o OUT\n"
+           "  param list FILE\n"
+           "  param set FILE KEY VALUE [-o OUT]\n"
            "  calc FUNCTION ARG...\n"
            "  diff A B\n"
            "  device ping | version | load-pem FILE | read-pem lh|ezk -o OUT | read-pem-initiation lh|ezk -o OUT\n"
@@ -63,6 +65,7 @@ int RunCli(const std::vector<std::string>& args, CliIo io) {
     if (command == "calc") return RunCalcCommand(rest, options, io);
     if (command == "diff") return RunDiffCommand(rest, options, io);
     if (command == "device") return RunDeviceCommand(rest, options, io);
+    if (command == "param") return RunParamCommand(rest, options, io);
     PrintUsage(io.err);
     return kExitUsage;
 }

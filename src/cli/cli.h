@@ -35,5 +35,6 @@ int RunMapCommand(const std::vector<std::string>& args, const CliOptions& option
 int RunCalcCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunDiffCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+int RunParamCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 
 } // namespace kv

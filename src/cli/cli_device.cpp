@@ -1,6 +1,7 @@
 // kestrovane-cli device ...: the device link, the module transfers and the firmware from the
 // command line, against the real device or (--simulate) the simulated device and car.
 #include "cli/cli.h"
+#include "cli/cli_session.h"
 #include "cli/console_dialogs.h"
 #include "device/adapters/comms_eprom_device.h"
 #include "device/comms.h"
@@ -21,18 +22,6 @@ namespace kv {
 
 namespace {
 
-// Simulated time: under --simulate nothing real is waited for, so waits only move this clock.
-class SimulatedTimeClock final : public Clock {
-public:
-    std::int64_t NowMs() override { return now_; }
-    void SleepMs(std::int64_t ms) override {
-        if (ms > 0) now_ += ms;
-    }
-
-private:
-    std::int64_t now_ = 0;
-};
-
 void DeviceUsage(std::ostream& err) {
     err << "usage: kestrovane-cli [global options] device ping\n"
            "       kestrovane-cli [global options] device version\n"
@@ -42,56 +31,6 @@ void DeviceUsage(std::ostream& err) {
            "       kestrovane-cli [global options] device read-emulator -o OUT [--format N]\n"
            "       kestrovane-cli [global options] device firmware-check FILE.dat\n"
            "       kestrovane-cli [global options] device firmware-upgrade [FILE.dat] [--force]\n";
-}
-
-// Everything a device command works with, wired together once.
-struct Session {
-    std::unique_ptr<Clock> clock;
-    std::unique_ptr<HidBackend> backend;
-    SimulatedBackend* sim = nullptr;
-    std::unique_ptr<Comms> comms;
-    std::unique_ptr<ConsoleDialogs> console;
-    std::unique_ptr<IgnitionPrompt> autoIgnition;
-    UserMessages* messages = nullptr;
-    ProgressDisplay* progress = nullptr;
-    std::unique_ptr<Firmware> firmware;
-    std::unique_ptr<CommsEpromDevice> device;
-    EpromContext context;
-};
-
-// Builds the session; empty string on success, else the message.
-std::string MakeSession(const CliOptions& options, CliIo io, Session& s) {
-    if (options.simulate) {
-        SimOptions so;
-        so.stateFile = options.simStateFile;
-        so.faults = options.simFaults;
-        if (!options.simFirmware.empty()) so.firmwareVersion = options.simFirmware;
-        so.pemFirmwareVersion = options.simPemFirmware;
-        so.ignition = "auto";
-        if (std::string m = ValidateSimOptions(so); !m.empty()) return m;
-        s.clock = std::make_unique<SimulatedTimeClock>();
-        auto sim = MakeSimulatedBackend(so, *s.clock);
-        if (!sim) return "Cannot start the simulated device";
-        s.sim = sim.get();
-        s.backend = std::move(sim);
-    } else {
-        s.clock = std::make_unique<SteadyClock>();
-        s.backend = MakeHidapiBackend();
-    }
-    s.comms = std::make_unique<Comms>(*s.backend, *s.clock);
-    s.console = std::make_unique<ConsoleDialogs>(io.err, true);
-    s.messages = s.console.get();
-    s.progress = s.console.get();
-    if (s.sim) s.autoIgnition = std::make_unique<AutoIgnitionDriver>(*s.sim, *s.clock);
-    s.firmware = std::make_unique<Firmware>(*s.comms, *s.console, *s.console, *s.console, *s.clock);
-    s.device = std::make_unique<CommsEpromDevice>(*s.comms, *s.firmware);
-    s.context.deviceIO = true;
-    s.context.device = s.device.get();
-    s.context.messages = s.messages;
-    s.context.progress = s.progress;
-    s.context.ignition = s.autoIgnition.get();
-    s.context.clock = s.clock.get();
-    return {};
 }
 
 // Options after the command word: positional arguments, -o OUT, --format N, --force.
@@ -146,7 +85,7 @@ int SaveImage(EPROM& image, const Args& a, CliIo io) {
 
 } // namespace
 
-int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io);
+int RunInSession(const std::string& cmd, const Args& a, DeviceSession& s, CliIo io);
 
 int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io) {
     if (args.empty()) {
@@ -169,24 +108,15 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
         return kExitUsage;
     }
 
-    Session s;
-    if (std::string m = MakeSession(options, io, s); !m.empty()) {
+    DeviceSession s;
+    if (std::string m = MakeDeviceSession(options, io, s); !m.empty()) {
         io.err << m << "\n";
         return kExitUsage;
     }
-    const int result = RunInSession(cmd, a, s, io);
-    // The simulated car's memories are part of what the command did: a state that could not be
-    // kept fails the command.
-    if (s.sim && !options.simStateFile.empty()) {
-        if (const std::string problem = s.sim->Device().SaveState(); !problem.empty()) {
-            io.err << "The simulated car's state was not saved to " << options.simStateFile << ": " << problem << "\n";
-            return result == kExitOk ? kExitFailure : result;
-        }
-    }
-    return result;
+    return KeepSimulatedState(RunInSession(cmd, a, s, io), options, s, io);
 }
 
-int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io) {
+int RunInSession(const std::string& cmd, const Args& a, DeviceSession& s, CliIo io) {
 
     if (cmd == "firmware-check") {
         // No device needed: the container alone.

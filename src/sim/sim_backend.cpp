@@ -76,9 +76,11 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
         const auto eq = item.find('=');
         const std::string key = Lower(Trim(item.substr(0, eq)));
         const std::string value = eq == std::string::npos ? "" : Trim(item.substr(eq + 1));
-        if (key == "silent") {
-            if (eq != std::string::npos) return ParseError{prefix + "silent takes no value"};
-            parsed.silent = true;
+        if (key == "silent" || key == "unplug-vacuum" || key == "vacuum-feed-off") {
+            if (eq != std::string::npos) return ParseError{prefix + key + " takes no value"};
+            (key == "silent"          ? parsed.silent
+             : key == "unplug-vacuum" ? parsed.unplugVacuum
+                                      : parsed.vacuumFeedOff) = true;
             continue;
         }
         if (eq == std::string::npos)
@@ -120,10 +122,9 @@ Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text) {
                                   value + "\""};
             parsed.lateMs = static_cast<int>(*n);
         } else {
-            return ParseError{
-                prefix + "unknown fault \"" + key +
-                "\" (known: drop, dup, late, garble, crc, refuse, drop-out, unplug-after, stall, silent, seed, "
-                "late-ms)"};
+            return ParseError{prefix + "unknown fault \"" + key +
+                              "\" (known: drop, dup, late, garble, crc, refuse, drop-out, unplug-after, stall, silent, "
+                              "unplug-vacuum, vacuum-feed-off, seed, late-ms)"};
         }
     }
     return parsed;
@@ -292,6 +293,8 @@ SimulatedBackend::SimulatedBackend(const SimOptions& options, const SimFaultSpec
     : impl_(std::make_unique<Impl>(options, faults, clock)) {
     impl_->device = std::make_unique<SimDevice>(options, clock);
     if (const auto mode = ParseSimIgnitionMode(options.ignition)) impl_->mode = *mode;
+    impl_->device->SetVacuumSensorPlugged(!faults.unplugVacuum);
+    impl_->device->SetVacuumFeedConnected(!faults.vacuumFeedOff);
     impl_->device->SetCrcFaultHook(
         [impl = impl_.get()] { return impl->faults.crc > 0 && Uniform(impl->rng) < impl->faults.crc; });
     impl_->device->SetRefuseFaultHook(

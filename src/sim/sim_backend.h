@@ -20,21 +20,24 @@ namespace kv {
 
 // Faults injected at the report level. Probabilities are 0..1 per report.
 struct SimFaultSpec {
-    double drop = 0.0;      // an input report is lost
-    double dup = 0.0;       // an input report arrives twice
-    double late = 0.0;      // an input report is held back for lateMs of clock time
-    double garble = 0.0;    // one byte of an input report is corrupted
-    double crc = 0.0;       // a module block read (0x92) carries a wrong CRC
-    double refuse = 0.0;    // a well-formed module or firmware block is refused ("0") and not kept
-    double dropOut = 0.0;   // an output report is lost on its way: the write succeeds, the device never sees it
-    long unplugAfter = -1;  // the device vanishes after this many reports (both ways); -1 = never
-    long stallAfter = -1;   // the device takes no output report after this many; -1 = never
-    bool silent = false;    // the device takes requests and never answers
-    std::uint64_t seed = 1; // the same seed repeats the same faulty run exactly
-    int lateMs = 300;       // how long a late report is held back
+    double drop = 0.0;          // an input report is lost
+    double dup = 0.0;           // an input report arrives twice
+    double late = 0.0;          // an input report is held back for lateMs of clock time
+    double garble = 0.0;        // one byte of an input report is corrupted
+    double crc = 0.0;           // a module block read (0x92) carries a wrong CRC
+    double refuse = 0.0;        // a well-formed module or firmware block is refused ("0") and not kept
+    double dropOut = 0.0;       // an output report is lost on its way: the write succeeds, the device never sees it
+    long unplugAfter = -1;      // the device vanishes after this many reports (both ways); -1 = never
+    long stallAfter = -1;       // the device takes no output report after this many; -1 = never
+    bool silent = false;        // the device takes requests and never answers
+    bool unplugVacuum = false;  // the vacuum sensor on aux input 3 is unplugged: its channel reads 0 V
+    bool vacuumFeedOff = false; // the sensor's vacuum feed is disconnected: it sees atmospheric pressure
+    std::uint64_t seed = 1;     // the same seed repeats the same faulty run exactly
+    int lateMs = 300;           // how long a late report is held back
 };
 
-// Parses "drop=P,dup=P,late=P,garble=P,crc=P,refuse=P,drop-out=P,unplug-after=N,stall=N,silent,seed=N,late-ms=N" (any
+// Parses "drop=P,dup=P,late=P,garble=P,crc=P,refuse=P,drop-out=P,unplug-after=N,stall=N,silent,unplug-vacuum,
+// vacuum-feed-off,seed=N,late-ms=N" (any
 // subset, any order; empty text = no faults); on failure the message to show. unplug-after
 // fires once; after Replug the device stays.
 Parsed<SimFaultSpec> ParseSimFaultSpec(const std::string& text);

@@ -968,8 +968,9 @@ void SimDevice::UpdateLiveValues() {
         Adc16(running && e.throttle == SimThrottle::Idle ? 0.2 : 4.8);                   // idle switch closes to ground
     inputs_[kChAux1 + 2] = Adc16(running && e.throttle == SimThrottle::Wot ? 0.2 : 4.8); // full-load switch
     inputs_[kChAux1 + 3] = Adc16(VoltsForTemp(kAirTempX, kAirTempY, e.airC));
-    const double vacuumInHg = running ? 20.0 * (1.0 - e.load) : 0.0;
-    inputs_[kChVacuum] = Adc16(4.61 - vacuumInHg * 0.175);
+    const double vacuumInHg = running && vacuumFeed_ ? 20.0 * (1.0 - e.load) : 0.0;
+    // The sensor gives atmospheric pressure (4.61 V at sea level) while the engine stands.
+    inputs_[kChVacuum] = vacuumPlugged_ ? Adc16(4.61 - vacuumInHg * 0.175) : 0;
     // The device's input filters: a first-order lag per channel, coefficient 0 (none) to 5.
     static constexpr double kFilterTauMs[6] = {0.0, 20.0, 50.0, 100.0, 200.0, 400.0};
     const double dt = static_cast<double>(modelMs_ - filterMs_);

@@ -111,9 +111,14 @@ public:
     // Multi-byte values are kept low byte first by units whose image is of creator 1, high
     // byte first by Type C units (creator 2): the order the program assembles them in.
     std::uint8_t EcuRam(int kind, int addressByte);
-    // Raw 16-bit reading of a device input channel (0 wide-band, 1 MAF, 2..5 aux 1..4, 6 vacuum).
+    // Raw 16-bit reading of a device input channel (0 wide-band, 1 MAF, 2..5 aux 1..4, 6 the
+    // vacuum sensor that an EZF car has on aux input 3).
     std::uint16_t InputChannel(int channel);
     int InputFilter(int channel) const;
+    // An unplugged vacuum sensor leaves its channel at 0 V.
+    void SetVacuumSensorPlugged(bool plugged) { vacuumPlugged_ = plugged; }
+    // With its feed disconnected the sensor sees atmospheric pressure while the engine runs.
+    void SetVacuumFeedConnected(bool connected) { vacuumFeed_ = connected; }
     // 24-bit engine period in device counts (1.3333 us); 0xFFFFFF while the engine stands.
     std::uint32_t EnginePeriodCounts();
     // Streaming now (started, and not paused for want of keep-alives).
@@ -200,6 +205,8 @@ private:
     double afr_ = 14.7;
     std::array<std::array<std::uint8_t, 256>, 2> ram_{};
     std::array<std::uint16_t, 8> inputs_{};
+    bool vacuumPlugged_ = true;
+    bool vacuumFeed_ = true;
     std::array<int, 8> filters_{};
     std::array<double, 8> filtered_{};
     std::int64_t filterMs_ = 0;

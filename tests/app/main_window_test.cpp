@@ -8,6 +8,7 @@
 #include "app/gui/program.h"
 #include "app/gui/splash.h"
 #include "app_test_support.h"
+#include "params/gui/param_panel.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_device.h"
 
@@ -17,6 +18,7 @@
 #include <QDialogButtonBox>
 #include <QEventLoop>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
@@ -223,6 +225,37 @@ TEST_F(ProgramTest, FileNewThroughItsDialog) {
     // The simulated EZK module now holds the image.
     EXPECT_EQ(program->Simulator()->IgnitionMode(), SimIgnitionMode::Auto);
     EXPECT_EQ(GetShell().IgnitionImage().LH23EZK_GetMAFType(), "SuperMAF");
+}
+
+TEST_F(ProgramTest, ParameterPageChangesReachTheRunningModuleAndFollowANewImage) {
+    Start();
+    auto fileNew = [&] {
+        OnNextModal([](QWidget* modal) {
+            auto* dialog = qobject_cast<NewImageDialog*>(modal);
+            ASSERT_NE(dialog, nullptr);
+            dialog->BaseButton(0)->click(); // LH S4 / GT / GTS
+            dialog->findChild<QPushButton*>("cmdOK")->click();
+        });
+        Window().Action("mnuFileNew")->trigger();
+        QApplication::processEvents();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    fileNew();
+    Window().SelectTab("Parameters");
+    auto* rev = Window().findChild<UpDown*>("udRevLimiter");
+    ASSERT_NE(rev, nullptr);
+    rev->stepUp();
+    const EPROM* image = GetShell().Slots().fuel.get();
+    ASSERT_NE(image, nullptr);
+    const auto address = static_cast<std::size_t>(image->WindowOffset() + image->GetEPROMAddress(1));
+    EXPECT_EQ(program->Simulator()->Device().Module(kSimLH).memory[address], 39) << "in the running module at once";
+    EXPECT_EQ(Window().findChild<QLineEdit*>("txtRevLimiter")->text(), "6340");
+
+    // A new image while the page is on show: the page shows the new image.
+    dialogs.answers.push_back(MsgResult::No); // the changed image is not saved
+    fileNew();
+    ASSERT_NE(GetShell().Slots().fuel.get(), nullptr);
+    EXPECT_EQ(Window().findChild<QLineEdit*>("txtRevLimiter")->text(), "6170");
 }
 
 TEST_F(ProgramTest, NewDialogCancelledLoadsNothing) {

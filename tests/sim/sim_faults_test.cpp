@@ -50,6 +50,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SpecCase{"seed=x", false, "seed must be a whole number"},
                       SpecCase{"silent=1", false, "silent takes no value"},
                       SpecCase{"drop=0.1,,dup=0.1", false, "empty entry"}, SpecCase{"stall=0", true, ""},
+                      SpecCase{"unplug-vacuum", true, ""}, SpecCase{"vacuum-feed-off", true, ""},
+                      SpecCase{"unplug-vacuum=1", false, "unplug-vacuum takes no value"},
                       SpecCase{"stall=x", false, "stall must be a whole number of reports"}));
 
 TEST(SimFaultSpecTest, ValuesLandInTheSpec) {

@@ -71,6 +71,30 @@ TEST_P(SimValuesTest, ConversionsAgreeWithTheCar) {
 
 INSTANTIATE_TEST_SUITE_P(DrivingCycle, SimValuesTest, ::testing::Values(2.0, 13.0, 22.0, 30.0, 35.0, 40.0, 42.0));
 
+// The vacuum sensor on aux input 3 (device channel 6): atmospheric pressure while the engine
+// stands or its feed is disconnected, manifold vacuum while the engine runs, nothing at all when
+// the fault list unplugs it.
+TEST(SimVacuumSensor, ReadsAtmosphereVacuumOrNothing) {
+    struct Case {
+        const char* faults;
+        const char* ignition;
+        double minVolts;
+        double maxVolts;
+    };
+    for (const Case& c : {Case{"", "off", 4.60, 4.62}, Case{"", "on", 0.5, 4.2}, Case{"unplug-vacuum", "off", 0.0, 0.0},
+                          Case{"vacuum-feed-off", "on", 4.60, 4.62}, Case{"unplug-vacuum", "on", 0.0, 0.0}}) {
+        SimOptions o;
+        o.faults = c.faults;
+        o.ignition = c.ignition;
+        SimRig rig(o);
+        ASSERT_NE(rig.sim, nullptr) << c.faults;
+        rig.clock.SleepMs(2000);
+        const double volts = LowFirst(rig.host->Exchange({'a', 6}, 2)) / 65536.0 * 5.0;
+        EXPECT_GE(volts, c.minVolts) << c.faults << " " << c.ignition;
+        EXPECT_LE(volts, c.maxVolts) << c.faults << " " << c.ignition;
+    }
+}
+
 } // namespace
 
 } // namespace kv

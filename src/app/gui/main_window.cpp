@@ -296,6 +296,7 @@ std::optional<NewImageChoice> MainWindow::RunNewImageDialog(const NewImageChoice
 
 void MainWindow::ImagesChanged() {
     if (mapTabs_ != nullptr) mapTabs_->ImagesChanged();
+    if (TabPage* page = Page(selectedKey_)) page->ImagesChanged();
 }
 
 int MainWindow::WindowStateNumber() const {

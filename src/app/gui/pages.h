@@ -21,6 +21,8 @@ public:
     QString Caption() const { return caption_; }
     virtual void Enter() {}
     virtual void Leave() {}
+    // The images in the slots changed while this page is on show.
+    virtual void ImagesChanged() {}
 
 private:
     QString key_;

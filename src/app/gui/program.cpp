@@ -3,6 +3,7 @@
 #include "app/gui/aux_monitor_tabs.h"
 #include "app/gui/main_window.h"
 #include "app/gui/map_pages.h"
+#include "app/gui/param_pages.h"
 #include "app/gui/splash.h"
 #include "app_version.h"
 #include "auxinputs/aux_inputs.h"
@@ -141,6 +142,7 @@ void Program::LoadMainWindow() {
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
     InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_);
+    InstallParamPages(*window_, *shell_, *comms_, *auxDevice_, *dialogs_, *settings_);
 }
 
 void Program::MaximiseMainWindow() {

@@ -1,0 +1,52 @@
+#include "cli/cli_session.h"
+
+#include "device/hidapi_backend.h"
+#include "sim/sim_device.h"
+
+namespace kv {
+
+std::string MakeDeviceSession(const CliOptions& options, CliIo io, DeviceSession& s) {
+    if (options.simulate) {
+        SimOptions so;
+        so.stateFile = options.simStateFile;
+        so.faults = options.simFaults;
+        if (!options.simFirmware.empty()) so.firmwareVersion = options.simFirmware;
+        so.pemFirmwareVersion = options.simPemFirmware;
+        so.ignition = "auto";
+        if (std::string m = ValidateSimOptions(so); !m.empty()) return m;
+        s.clock = std::make_unique<SimulatedTimeClock>();
+        auto sim = MakeSimulatedBackend(so, *s.clock);
+        if (!sim) return "Cannot start the simulated device";
+        s.sim = sim.get();
+        s.backend = std::move(sim);
+    } else {
+        s.clock = std::make_unique<SteadyClock>();
+        s.backend = MakeHidapiBackend();
+    }
+    s.comms = std::make_unique<Comms>(*s.backend, *s.clock);
+    s.console = std::make_unique<ConsoleDialogs>(io.err, true);
+    s.messages = s.console.get();
+    s.progress = s.console.get();
+    if (s.sim) s.autoIgnition = std::make_unique<AutoIgnitionDriver>(*s.sim, *s.clock);
+    s.firmware = std::make_unique<Firmware>(*s.comms, *s.console, *s.console, *s.console, *s.clock);
+    s.device = std::make_unique<CommsEpromDevice>(*s.comms, *s.firmware);
+    s.context.deviceIO = true;
+    s.context.device = s.device.get();
+    s.context.messages = s.messages;
+    s.context.progress = s.progress;
+    s.context.ignition = s.autoIgnition.get();
+    s.context.clock = s.clock.get();
+    return {};
+}
+
+int KeepSimulatedState(int result, const CliOptions& options, DeviceSession& s, CliIo io) {
+    if (s.sim && !options.simStateFile.empty()) {
+        if (const std::string problem = s.sim->Device().SaveState(); !problem.empty()) {
+            io.err << "The simulated car's state was not saved to " << options.simStateFile << ": " << problem << "\n";
+            return result == kExitOk ? kExitFailure : result;
+        }
+    }
+    return result;
+}
+
+} // namespace kv

@@ -1,0 +1,53 @@
+#pragma once
+// The device session of the commands that talk to the unit: the real device or (--simulate) the
+// simulated device and car, the device link, the firmware procedures and the image context that
+// writes through to the running units.
+#include "cli/cli.h"
+#include "cli/console_dialogs.h"
+#include "device/adapters/comms_eprom_device.h"
+#include "device/comms.h"
+#include "device/firmware.h"
+#include "eprom/eprom_image.h"
+#include "platform/clock.h"
+#include "sim/sim_backend.h"
+
+#include <memory>
+#include <string>
+
+namespace kv {
+
+// Simulated time: under --simulate nothing real is waited for, so waits only move this clock.
+class SimulatedTimeClock final : public Clock {
+public:
+    std::int64_t NowMs() override { return now_; }
+    void SleepMs(std::int64_t ms) override {
+        if (ms > 0) now_ += ms;
+    }
+
+private:
+    std::int64_t now_ = 0;
+};
+
+// Everything a device command works with, wired together once.
+struct DeviceSession {
+    std::unique_ptr<Clock> clock;
+    std::unique_ptr<HidBackend> backend;
+    SimulatedBackend* sim = nullptr;
+    std::unique_ptr<Comms> comms;
+    std::unique_ptr<ConsoleDialogs> console;
+    std::unique_ptr<IgnitionPrompt> autoIgnition;
+    UserMessages* messages = nullptr;
+    ProgressDisplay* progress = nullptr;
+    std::unique_ptr<Firmware> firmware;
+    std::unique_ptr<CommsEpromDevice> device;
+    EpromContext context;
+};
+
+// Builds the session; empty string on success, else the message.
+std::string MakeDeviceSession(const CliOptions& options, CliIo io, DeviceSession& s);
+
+// The simulated car's memories are part of what a command did: the result of the command, or a
+// failure (with the reason shown) when its state file could not be kept.
+int KeepSimulatedState(int result, const CliOptions& options, DeviceSession& s, CliIo io);
+
+} // namespace kv

@@ -1,0 +1,93 @@
+#pragma once
+// A parameter page on screen: the settings of its ParamPage in their frames, each numeric setting
+// an up-down beside its text box with the byte label where the page has one, options as option
+// buttons and switches as check boxes. The controls are made when the tab is entered, for the
+// image in the slot then; every change goes through the page's change events.
+#include "params/param_page.h"
+
+#include <QPointer>
+#include <QSpinBox>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAbstractButton;
+class QCheckBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace kv {
+
+class EPROM;
+
+// The up-down control: only its two arrows, beside the text box that shows its value.
+class UpDown final : public QSpinBox {
+    Q_OBJECT
+public:
+    explicit UpDown(QWidget* parent = nullptr);
+};
+
+// What a parameter panel needs of the program. Every function may be empty.
+struct ParamPanelServices {
+    // The image in the panel's slot now (null when the slot is empty).
+    std::function<EPROM*()> image;
+    ParamServices params;
+    // The ignition-on check of the main window (as the map tabs use it).
+    std::function<int(QWidget*)> registerIgnitionDependent;
+    std::function<void(int)> unregisterIgnitionDependent;
+    std::function<void()> startIgnitionCheck;
+    std::function<void()> stopIgnitionCheck;
+};
+
+class ParamPanel final : public QWidget {
+    Q_OBJECT
+public:
+    // `tabKey` is the page this panel shows ("Parameters", "ParametersLH22", "ParametersEZK",
+    // "ParametersEZF"); an image of another unit shows nothing.
+    ParamPanel(std::string tabKey, ParamPanelServices services, QWidget* parent = nullptr);
+    ~ParamPanel() override;
+
+    // The tab's enter action: the page is made for the image in the slot and loaded.
+    void Enter();
+    // The tab's leave action.
+    void Leave();
+
+    ParamPage* Page() const { return page_.get(); }
+
+private:
+    struct Controls {
+        QPointer<UpDown> upDown;
+        QPointer<QLineEdit> text;
+        QPointer<QLabel> byteLabel;
+        QPointer<QLabel> extraLabel;
+        QPointer<QLineEdit> extraBox;
+        QPointer<QCheckBox> check;
+        std::vector<QPointer<QRadioButton>> radios;
+        std::vector<QPointer<QWidget>> custom; // disabled while a preset holds the value
+    };
+
+    void Build();
+    QWidget* BuildSetting(const ParamSetting& s, QWidget* frame, QGridLayout* grid, int& row);
+    void Refresh();
+    void Busy(const std::function<void()>& work);
+    // True when the page is there and still of the image in the slot; otherwise the panel is
+    // made again for the slot's image (soon, not inside the event that asked).
+    bool Live();
+
+    std::string tabKey_;
+    ParamPanelServices services_;
+    std::unique_ptr<ParamPage> page_;
+    QPointer<QWidget> content_;
+    std::map<std::string, Controls> controls_;
+    std::vector<int> ignitionIds_;
+    bool refreshing_ = false;
+};
+
+} // namespace kv

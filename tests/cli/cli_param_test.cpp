@@ -1,0 +1,160 @@
+// kestrovane-cli param list|set: the parameter pages from scripts, on files and (--simulate)
+// through to the running unit of the simulated car.
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace kv {
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct CliRun {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+CliRun Cli(const std::vector<std::string>& args) {
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = RunCli(args, CliIo{out, err});
+    return {code, out.str(), err.str()};
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class CliParam : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::path(::testing::TempDir()) /
+              ("kv_cli_param_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    std::string New(const std::string& base) {
+        const std::string path = Path(base + ".bin");
+        EXPECT_EQ(Cli({"image", "new", base, "-o", path}).code, 0);
+        return path;
+    }
+    // The value of one key in `param list`.
+    std::string Listed(const std::string& file, const std::string& key) {
+        const CliRun list = Cli({"param", "list", file});
+        EXPECT_EQ(list.code, 0) << list.err;
+        std::istringstream lines(list.out);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind(key + ": ", 0) == 0) return line.substr(key.size() + 2);
+        return "(missing)";
+    }
+
+    std::filesystem::path dir;
+};
+
+TEST_F(CliParam, ListShowsEverySettingOfThePage) {
+    struct Case {
+        const char* base;
+        std::string expected;
+    };
+    for (const Case& c :
+         {Case{"MRX_D", "injector_size: 19.0\ncranking_pw: 4.20\ninjector_opening_time: 0.94\ndecel_cutoff: on\n"
+                        "pulsing_rpm: 3970\nrev_limit_rpm: 6170\nrev_restore_rpm: 6010\nflappy_open_rpm: 3550\n"
+                        "flappy_close_rpm: 5450\nflappy_load_threshold: 100\no2_sensor: coding-plug\nco_pot: disabled\n"
+                        "o2_adaptation: enabled\nidle_rpm: 675\nfixed_isv: off\nacc_enrich_base: 0\n"
+                        "acc_enrich_width_1: 100%\nacc_enrich_width_2: 100%\nacc_enrich_width_3: 75%\n"
+                        "acc_enrich_width_4: 50%\nacc_enrich_sustain: 20\n"},
+          Case{"EZK_D-S4", "wot_ignored: off\nknock_retard_step: 3.0\nknock_recovery_s: 2.5\n"
+                           "retard_throttle_idle: 3.0\nretard_throttle_decel: 3.0\nretard_load_increase: 2.3\n"
+                           "advance_increase_rate: 0.8\n"},
+          Case{"MRX_LH22_EURO", "rev_limit_rpm: 6030\ninjector_size: 24.0\ncranking_pw: 4.20\n"
+                                "injector_opening_time: 0.55\no2_loop: disabled\npulsing: off\n"},
+          Case{"EZF_USA", "vacuum_sensor_volts: 4.61\nhigh_load_vacuum_inhg: 5.0\nadvance_change_interval: 4\n"
+                          "advance_change_step: 1.8\n"}}) {
+        const CliRun list = Cli({"param", "list", New(c.base)});
+        EXPECT_EQ(list.code, 0) << list.err;
+        EXPECT_EQ(list.out, c.expected) << c.base;
+    }
+}
+
+TEST_F(CliParam, SetWritesThePagesBytesInPlaceOrToOut) {
+    const std::string lh = New("MRX_D");
+    const CliRun set = Cli({"param", "set", lh, "injector_size", "24"});
+    ASSERT_EQ(set.code, 0) << set.err;
+    EXPECT_EQ(set.out, "injector_size: 24.1\n");
+    EXPECT_EQ(Listed(lh, "injector_size"), "24.1");
+    EXPECT_EQ(Listed(lh, "cranking_pw"), "3.65") << "the cranking pulse width follows the injector";
+
+    const std::string out = Path("out.bin");
+    const Bytes before = ReadFile(lh);
+    ASSERT_EQ(Cli({"param", "set", lh, "rev_limit_rpm", "6500", "-o", out}).code, 0);
+    EXPECT_EQ(ReadFile(lh), before) << "with -o the input stays as it was";
+    EXPECT_EQ(Listed(out, "rev_limit_rpm"), "6510");
+    ASSERT_EQ(Cli({"param", "set", out, "fixed_isv", "25"}).code, 0);
+    EXPECT_EQ(Listed(out, "fixed_isv"), "25.0%");
+    ASSERT_EQ(Cli({"param", "set", out, "acc_enrich_base", "-3"}).code, 0);
+    EXPECT_EQ(Listed(out, "acc_enrich_base"), "-3");
+}
+
+TEST_F(CliParam, RefusedValuesLeaveTheFileByteIdentical) {
+    const std::string lh = New("MRX_D");
+    const std::string ezf = New("EZF_USA");
+    struct Case {
+        std::string file;
+        const char* key;
+        const char* value;
+        const char* message;
+    };
+    for (const Case& c :
+         {Case{lh, "flappy_load_threshold", "0", "whole number from 1 to 255"},
+          Case{lh, "flappy_load_threshold", "256", "whole number from 1 to 255"},
+          Case{lh, "o2_sensor", "sometimes", "coding-plug, non-cat, cat"},
+          Case{lh, "knock_retard_step", "6", "Unknown setting"}, Case{lh, "cranking_pw", "fast", "takes a number"},
+          Case{ezf, "altitude_ft", "1000", "Unknown setting"}}) {
+        const Bytes before = ReadFile(c.file);
+        const CliRun set = Cli({"param", "set", c.file, c.key, c.value});
+        EXPECT_EQ(set.code, 1) << c.key << " " << c.value;
+        EXPECT_NE(set.err.find(c.message), std::string::npos) << set.err;
+        EXPECT_EQ(ReadFile(c.file), before) << c.key << " " << c.value;
+    }
+}
+
+TEST_F(CliParam, UsageAndBadFiles) {
+    for (const auto& args : {std::vector<std::string>{"param"},
+                             {"param", "list"},
+                             {"param", "set", "f", "k"},
+                             {"param", "bogus", "f"},
+                             {"param", "list", "f", "-o", "x"}})
+        EXPECT_EQ(Cli(args).code, 2) << args.size();
+    EXPECT_EQ(Cli({"param", "list", Path("missing.bin")}).code, 1);
+}
+
+TEST_F(CliParam, SimulatedChangeReachesTheRunningModule) {
+    const std::string lh = New("MRX_D");
+    const std::string state = Path("car.state");
+    auto sim = [&](std::vector<std::string> args) {
+        std::vector<std::string> all{"--simulate", "--sim-state", state};
+        all.insert(all.end(), args.begin(), args.end());
+        return Cli(all);
+    };
+    ASSERT_EQ(sim({"device", "load-pem", lh}).code, 0);
+    const CliRun set = sim({"param", "set", lh, "idle_rpm", "775"});
+    ASSERT_EQ(set.code, 0) << set.err;
+    const std::string read = Path("read.bin");
+    const CliRun back = sim({"device", "read-pem", "lh", "-o", read, "--format", "3"});
+    ASSERT_EQ(back.code, 0) << back.err;
+    EXPECT_EQ(Listed(read, "idle_rpm"), "775");
+    EXPECT_EQ(ReadFile(read), ReadFile(lh)) << "the running module holds what the file holds";
+}
+
+} // namespace
+
+} // namespace kv
