@@ -2,6 +2,7 @@
 // type bytes, must leave the link's state sound and give each command its stated result size.
 #include "device/comms.h"
 #include "device/hid_backend.h"
+#include "device/protocol.h"
 #include "platform/clock.h"
 
 #include <cstdint>

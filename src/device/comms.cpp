@@ -58,18 +58,6 @@ std::string TrimSpaces(const std::string& s) {
 
 } // namespace
 
-std::uint8_t EcuRamAddressByte(int address) {
-    int b = address & 0xFF;
-    if (address >= 0xF700) b = (b + 0x80) & 0xFF;
-    return static_cast<std::uint8_t>(b);
-}
-
-std::uint8_t EcuKindChar(int ecuKind) {
-    if (ecuKind == 1) return 'L';
-    if (ecuKind == 2) return 'E';
-    return '?';
-}
-
 std::string DefaultTracePath() {
     namespace fs = std::filesystem;
     fs::path dir;
@@ -216,7 +204,7 @@ void Comms::TransmitBytes(const std::vector<std::uint8_t>& bytes) {
     for (std::uint8_t b : bytes) {
         if (link_.txPosition > 32) {
             WriteReport();
-            if (link_.txState == 2) link_.txReport[static_cast<std::size_t>(link_.txPosition++)] = 0xFF;
+            if (link_.txState == 2) link_.txReport[static_cast<std::size_t>(link_.txPosition++)] = kContinuationMarker;
         }
         link_.txReport[static_cast<std::size_t>(link_.txPosition++)] = b;
     }
@@ -232,10 +220,10 @@ bool Comms::RouteReport() {
     if (!ReadReport()) return false;
     const int type = link_.rxReport[1];
     int ch;
-    if (type == 0x10 || type == 0x11) {
+    if (type == DATA || type == DATA + 1) {
         ch = kChannelData;
         WriteTrace("    Putting into DATA buffer");
-    } else if (type == 0x20 || type == 0x21) {
+    } else if (type == DATALOG || type == DATALOG + 1) {
         ch = kChannelDataLog;
         WriteTrace("    Putting into DATALOG buffer");
     } else {
@@ -346,7 +334,7 @@ void Comms::FlushChannel(std::uint8_t type) {
     for (int i = reads; i < kMaxFlushReads && link_.open; ++i) {
         if (!ReadReport()) break;
         const int t = link_.rxReport[1];
-        if (type != DATALOG && (t == 0x20 || t == 0x21)) {
+        if (type != DATALOG && (t == DATALOG || t == DATALOG + 1)) {
             // a data-log report: keep it for the data-logging reader
             const std::size_t c = kChannelDataLog;
             if (link_.ringCount[c] < kRingBufferSize) {
@@ -427,19 +415,19 @@ std::vector<std::uint8_t> Comms::DataExchange(const std::vector<std::uint8_t>& r
 bool Comms::Ping() {
     if (!EnsureOpen()) return false;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (AckExchange({'t'}, 'T')) return true;
+        if (AckExchange(EncodePing(), kAckPing)) return true;
     }
     return false;
 }
 
 bool Comms::QuickPing() {
     if (!EnsureOpen()) return false;
-    return AckExchange({'t'}, 'T', nullptr, 0, 0.1);
+    return AckExchange(EncodePing(), kAckPing, nullptr, 0, 0.1);
 }
 
 std::string Comms::GetFirmwareVersion() {
     if (!EnsureOpen()) return {};
-    const std::vector<std::uint8_t> d = DataExchange({'v'}, 8);
+    const std::vector<std::uint8_t> d = DataExchange(EncodeVersion(), 8);
     std::string text;
     for (std::uint8_t b : d) {
         if (b == 0) break;
@@ -453,22 +441,22 @@ bool Comms::EnterBootloader() {
     if (!EnsureOpen()) return false;
     for (int k = 1; k <= 4; ++k) {
         FlushChannel(DATA);
-        SendRequest({'F', 0x6B, 0x3C});
+        SendRequest(EncodeEnterLoader());
         clock_.SleepMs(1000LL * k);
         Comms_ShutDown();
         Comms_Open();
         FlushChannel(DATA);
-        SendRequest({'k', 'q', '8', 'v'});
+        SendRequest(EncodeLoaderUnlock());
         BeginReceive(DATA);
         const std::vector<std::uint8_t> r = ReceiveBytes(1);
         EndReceive();
-        if (r.size() == 1 && r[0] == 'F') return true;
+        if (r.size() == 1 && r[0] == kAckLoader) return true;
     }
     return false;
 }
 
 bool Comms::WriteFirmwareBlock(const std::vector<std::uint8_t>& data) {
-    if (data.size() != 256) return false;
+    if (data.size() != kLoaderBlockSize) return false;
     if (!EnsureOpen()) return false;
     for (int attempt = 0; attempt < 4; ++attempt) {
         if (SendFirmwareBlock(data).value_or(false)) return true;
@@ -477,30 +465,21 @@ bool Comms::WriteFirmwareBlock(const std::vector<std::uint8_t>& data) {
 }
 
 std::optional<bool> Comms::SendFirmwareBlock(const std::vector<std::uint8_t>& data) {
-    if (data.size() != 256) return false;
+    if (data.size() != kLoaderBlockSize) return false;
     if (!EnsureOpen()) return std::nullopt;
-    const std::uint16_t crc = Crc16Of(data);
-    // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi
-    std::vector<std::uint8_t> request;
-    request.reserve(260);
-    request.push_back(0x12);
-    request.push_back(0x34);
-    request.insert(request.end(), data.begin(), data.end());
-    request.push_back(static_cast<std::uint8_t>(crc & 0xFF));
-    request.push_back(static_cast<std::uint8_t>(crc >> 8));
     FlushChannel(DATA);
-    SendRequest(request);
+    SendRequest(EncodeFirmwareBlock(data));
     BeginReceive(DATA);
     const std::vector<std::uint8_t> ack = ReceiveBytes(1);
     EndReceive();
     if (ack.empty()) return std::nullopt;
-    return ack[0] == '1';
+    return ack[0] == kAckOk;
 }
 
 bool Comms::RestartFirmware() {
     if (!EnsureOpen()) return false;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        if (AckExchange({0xD1, 0xE0}, '2')) break;
+        if (AckExchange(EncodeRestart(), kAckRestart)) break;
     }
     return true;
 }
@@ -512,17 +491,13 @@ std::vector<std::uint8_t> Comms::ReadEmulatorBlock(int address, int length) {
     if (length <= 0 || length > 0xFFFF || address < 0 || address > 0xFFFF) return {};
     if (!EnsureOpen()) return {};
     std::vector<std::uint8_t> data;
-    // "r", addrHi, addrLo, lenHi, lenLo
-    if (!AckExchange({'r', static_cast<std::uint8_t>(address >> 8), static_cast<std::uint8_t>(address & 0xFF),
-                      static_cast<std::uint8_t>(length >> 8), static_cast<std::uint8_t>(length & 0xFF)},
-                     '1', &data, length))
-        return {};
+    if (!AckExchange(EncodeReadEmulator(address, length), kAckOk, &data, length)) return {};
     return data;
 }
 
 bool Comms::SelectEcuMode(char mode) {
     if (!EnsureOpen()) return false;
-    return AckExchange({'m', static_cast<std::uint8_t>(mode)}, '1');
+    return AckExchange(EncodeSelectEcuMode(mode), kAckOk);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -530,36 +505,28 @@ bool Comms::SelectEcuMode(char mode) {
 
 bool Comms::PemIsReachable(int ecuKind) {
     if (!EnsureOpen()) return false;
-    return AckExchange({0x88, EcuKindChar(ecuKind)}, '1');
+    return AckExchange(EncodePemIsReachable(ecuKind), kAckOk);
 }
 
 std::vector<std::uint8_t> Comms::EcuReadEprom(int ecuKind, int address, int n) {
     if (n <= 0 || n > 255 || address < 0 || address > 0xFFFF) return {};
     if (!EnsureOpen()) return {};
     std::vector<std::uint8_t> data;
-    // 0x85, kind, addrHi, addrLo, n; the unit answers at about 3 ms per byte
+    // The unit answers at about 3 ms per byte.
     const double dataTimeout = n * 0.003 * 20 + 0.2;
-    if (!AckExchange({0x85, EcuKindChar(ecuKind), static_cast<std::uint8_t>(address >> 8),
-                      static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(n)},
-                     '1', &data, n, dataTimeout))
-        return {};
+    if (!AckExchange(EncodeEcuReadEprom(ecuKind, address, n), kAckOk, &data, n, dataTimeout)) return {};
     return data;
 }
 
 bool Comms::EcuWriteEprom(int ecuKind, int address, const std::vector<std::uint8_t>& data) {
     if (data.empty() || address < 0 || address + static_cast<long>(data.size()) > 0x10000) return false;
     if (!EnsureOpen()) return false;
-    // The count is one byte: longer data goes as several writes of at most 255 bytes.
+    // The count is one byte: longer data goes as several writes.
     bool ok = true;
-    for (std::size_t off = 0; off < data.size(); off += 255) {
-        const std::size_t count = std::min<std::size_t>(255, data.size() - off);
+    for (std::size_t off = 0; off < data.size(); off += kMaxEcuWriteCount) {
+        const std::size_t count = std::min(kMaxEcuWriteCount, data.size() - off);
         const int a = address + static_cast<int>(off);
-        // 0x86, kind, addrHi, addrLo, count, data
-        std::vector<std::uint8_t> request{0x86, EcuKindChar(ecuKind), static_cast<std::uint8_t>(a >> 8),
-                                          static_cast<std::uint8_t>(a & 0xFF), static_cast<std::uint8_t>(count)};
-        request.insert(request.end(), data.begin() + static_cast<std::ptrdiff_t>(off),
-                       data.begin() + static_cast<std::ptrdiff_t>(off + count));
-        if (!AckExchange(request, '1')) ok = false;
+        if (!AckExchange(EncodeEcuWriteEprom(ecuKind, a, data.data() + off, count), kAckOk)) ok = false;
     }
     return ok;
 }
@@ -569,28 +536,28 @@ bool Comms::EcuWriteEprom(int ecuKind, int address, const std::vector<std::uint8
 
 bool Comms::PemDetectStart(int mask) {
     if (!EnsureOpen()) return false;
-    return AckExchange({0x82, static_cast<std::uint8_t>(mask)}, '1');
+    return AckExchange(EncodePemDetectStart(mask), kAckOk);
 }
 
 int Comms::PemDetectStatus() {
     if (!EnsureOpen()) return -1;
-    const std::vector<std::uint8_t> d = DataExchange({0x8B}, 1);
+    const std::vector<std::uint8_t> d = DataExchange(EncodePemDetectStatus(), 1);
     return d.size() == 1 ? d[0] : -1;
 }
 
 bool Comms::PemDetectStop() {
     if (!EnsureOpen()) return false;
-    return AckExchange({0x8C}, '1');
+    return AckExchange(EncodePemDetectStop(), kAckOk);
 }
 
 bool Comms::PemSelect(int ecuKind) {
     if (!EnsureOpen()) return false;
-    return AckExchange({0x95, EcuKindChar(ecuKind)}, '1');
+    return AckExchange(EncodePemSelect(ecuKind), kAckOk);
 }
 
 std::string Comms::PemGetFirmwareVersion() {
     if (!EnsureOpen()) return {};
-    const std::vector<std::uint8_t> d = DataExchange({0x96}, 5);
+    const std::vector<std::uint8_t> d = DataExchange(EncodePemFirmwareVersion(), 5);
     std::string text;
     for (std::uint8_t b : d)
         if (b >= 32) text += static_cast<char>(b);
@@ -598,22 +565,9 @@ std::string Comms::PemGetFirmwareVersion() {
 }
 
 bool Comms::PemWriteBlock(int address, const std::vector<std::uint8_t>& block64) {
-    if (block64.size() != 64 || address < 0 || address > 0xFFFF) return false;
+    if (block64.size() != kPemBlockSize || address < 0 || address > 0xFFFF) return false;
     if (!EnsureOpen()) return false;
-    const auto lo = static_cast<std::uint8_t>(address & 0xFF);
-    const auto hi = static_cast<std::uint8_t>(address >> 8);
-    Crc16 crc;
-    crc.CRC_Init();
-    crc.CRC_Update(lo);
-    crc.CRC_Update(hi);
-    crc.CRC_Update(block64.data(), block64.size());
-    const std::uint16_t c = crc.CRC_Finish();
-    // 0x91, addrLo, addrHi, 64 data bytes, CRC lo, CRC hi
-    std::vector<std::uint8_t> request{0x91, lo, hi};
-    request.insert(request.end(), block64.begin(), block64.end());
-    request.push_back(static_cast<std::uint8_t>(c & 0xFF));
-    request.push_back(static_cast<std::uint8_t>(c >> 8));
-    return AckExchange(request, '1');
+    return AckExchange(EncodePemWriteBlock(address, block64), kAckOk);
 }
 
 std::vector<std::uint8_t> Comms::PemReadBlock(int address) {
@@ -622,26 +576,25 @@ std::vector<std::uint8_t> Comms::PemReadBlock(int address) {
     const auto lo = static_cast<std::uint8_t>(address & 0xFF);
     const auto hi = static_cast<std::uint8_t>(address >> 8);
     std::vector<std::uint8_t> data;
-    // 0x92, addrHi, addrLo -> 64 data bytes, CRC lo, CRC hi, "1"
-    if (!AckExchange({0x92, hi, lo}, '1', &data, 66)) return {};
+    if (!AckExchange(EncodePemReadBlock(address), kAckOk, &data, static_cast<int>(kPemBlockSize) + 2)) return {};
     Crc16 crc;
     crc.CRC_Init();
     crc.CRC_Update(lo);
     crc.CRC_Update(hi);
     crc.CRC_Update(data.data(), data.size());
     if (!crc.CRC_IsZero()) return {};
-    data.resize(64);
+    data.resize(kPemBlockSize);
     return data;
 }
 
 bool Comms::PemFinish() {
     if (!EnsureOpen()) return false;
-    return AckExchange({0x93, 0xBE, 0xEF}, '1');
+    return AckExchange(EncodePemFinish(), kAckOk);
 }
 
 bool Comms::PemFirmwareUpdateStart() {
     if (!EnsureOpen()) return false;
-    return AckExchange({0x94, 0x4E, 0x27}, '1');
+    return AckExchange(EncodePemFirmwareUpdateStart(), kAckOk);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -654,9 +607,7 @@ std::int32_t Comms::ReadEcuRam(int ecuKind, int address, int n) {
 std::optional<std::int32_t> Comms::TryReadEcuRam(int ecuKind, int address, int n) {
     n = std::clamp(n, 1, 3);
     if (!EnsureOpen()) return std::nullopt;
-    // 0x84, kind, address byte, n
-    const std::vector<std::uint8_t> d =
-        DataExchange({0x84, EcuKindChar(ecuKind), EcuRamAddressByte(address), static_cast<std::uint8_t>(n)}, n);
+    const std::vector<std::uint8_t> d = DataExchange(EncodeReadEcuRam(ecuKind, address, n), n);
     if (static_cast<int>(d.size()) != n) return std::nullopt;
     std::int32_t v = 0;
     if (ramByteOrderFlag_) {
@@ -675,7 +626,7 @@ bool Comms::ReadEcuRamBit(int ecuKind, int bit) {
 
 bool Comms::ResetO2Adaptation() {
     if (!EnsureOpen()) return false;
-    return AckExchange({0x89}, '1');
+    return AckExchange(EncodeResetO2Adaptation(), kAckOk);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -687,29 +638,23 @@ bool Comms::DataLog_Configure(const std::vector<int>& addresses, const std::vect
     for (std::size_t i = 0; i < n; ++i) total += static_cast<unsigned>(std::clamp(sizes[i], 0, 255));
     link_.dataLogRecordSize = static_cast<std::uint16_t>(total);
     if (!EnsureOpen()) return false;
-    // "l", "c", n, then n pairs (address byte, size)
-    std::vector<std::uint8_t> request{'l', 'c', static_cast<std::uint8_t>(n & 0xFF)};
-    for (std::size_t i = 0; i < n; ++i) {
-        request.push_back(EcuRamAddressByte(addresses[i]));
-        request.push_back(static_cast<std::uint8_t>(std::clamp(sizes[i], 0, 255)));
-    }
-    return AckExchange(request, '1');
+    return AckExchange(EncodeDataLogConfigure(addresses, sizes), kAckOk);
 }
 
 bool Comms::DataLog_SetRate(int rateCode) {
     if (!EnsureOpen()) return false;
-    return AckExchange({'l', 'r', static_cast<std::uint8_t>(rateCode)}, '1');
+    return AckExchange(EncodeDataLogSetRate(rateCode), kAckOk);
 }
 
 bool Comms::DataLog_StartDeviceLogging() {
     if (!EnsureOpen()) return false;
     FlushChannel(DATALOG);
-    return AckExchange({'l', 'q'}, '1');
+    return AckExchange(EncodeDataLogStart(), kAckOk);
 }
 
 bool Comms::DataLog_StopDeviceLogging() {
     if (!EnsureOpen()) return false;
-    return AckExchange({'l', '0'}, '1');
+    return AckExchange(EncodeDataLogStop(), kAckOk);
 }
 
 std::vector<std::uint8_t> Comms::DataLog_ReadRecord() {
@@ -717,7 +662,7 @@ std::vector<std::uint8_t> Comms::DataLog_ReadRecord() {
     if (!EnsureOpen()) return {};
     FlushChannel(DATA);
     FlushChannel(DATALOG);
-    SendRequest({'l', 'o'});
+    SendRequest(EncodeDataLogReadRecord());
     const double saved = link_.readTimeout;
     link_.readTimeout = 1.0;
     BeginReceive(DATALOG);
@@ -730,7 +675,7 @@ std::vector<std::uint8_t> Comms::DataLog_ReadRecord() {
 bool Comms::DataLog_KeepAlive() {
     WriteTrace("DataLog_KeepAlive");
     if (!EnsureOpen()) return false;
-    const bool ok = AckExchange({'l', 'k'}, '1');
+    const bool ok = AckExchange(EncodeDataLogKeepAlive(), kAckOk);
     WriteTrace(ok ? "DataLog_KeepAlive successful" : "DataLog_KeepAlive failed");
     return ok;
 }
@@ -770,19 +715,19 @@ std::vector<std::uint8_t> Comms::DataLog_Download() {
 
 std::int32_t Comms::ReadAuxInput(int channel) {
     if (!EnsureOpen()) return 0;
-    const std::vector<std::uint8_t> d = DataExchange({'a', static_cast<std::uint8_t>(channel)}, 2);
+    const std::vector<std::uint8_t> d = DataExchange(EncodeReadAuxInput(channel), 2);
     if (d.size() != 2) return 0;
     return d[0] + 256 * d[1];
 }
 
 bool Comms::SetAuxInputFilter(int channel, int coefficient) {
     if (!EnsureOpen()) return false;
-    return AckExchange({'f', static_cast<std::uint8_t>(channel), static_cast<std::uint8_t>(coefficient)}, '1');
+    return AckExchange(EncodeSetAuxInputFilter(channel, coefficient), kAckOk);
 }
 
 std::int32_t Comms::ReadRpmPeriod() {
     if (!EnsureOpen()) return 0xFFFFFF;
-    const std::vector<std::uint8_t> d = DataExchange({'p'}, 3);
+    const std::vector<std::uint8_t> d = DataExchange(EncodeReadRpmPeriod(), 3);
     if (d.size() != 3) return 0xFFFFFF;
     return d[0] + 256 * d[1] + 65536 * d[2];
 }
@@ -795,9 +740,9 @@ bool Comms::IsIgnitionOn() {
             ignitionAnswer_.reset();
             return false;
         }
-        const std::vector<std::uint8_t> r = DataExchange({0x81}, 1);
-        if (r.size() == 1 && (r[0] == '1' || r[0] == '0')) {
-            ignitionAnswer_ = r[0] == '1';
+        const std::vector<std::uint8_t> r = DataExchange(EncodeIsIgnitionOn(), 1);
+        if (r.size() == 1 && (r[0] == kIgnitionOn || r[0] == kIgnitionOff)) {
+            ignitionAnswer_ = r[0] == kIgnitionOn;
             return *ignitionAnswer_;
         }
     }

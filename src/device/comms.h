@@ -6,7 +6,9 @@
 // global). All I/O goes through a HidBackend, all time through a Clock. Everything runs on one
 // thread; one command runs to completion before the next starts. No call throws: commands return
 // false, an empty vector, an empty string or the failure value stated with each one.
+#include "device/crc16.h"
 #include "device/hid_backend.h"
+#include "device/protocol.h"
 
 #include <array>
 #include <cstdint>
@@ -20,13 +22,6 @@ class Clock;
 class UserMessages;
 class EPROM;
 class SettingsStore;
-
-inline constexpr std::uint16_t kDeviceVendorId = 0x1234;
-inline constexpr std::uint16_t kDeviceProductId = 0x5851;
-
-// Reply type bytes (byte 1 of an input report). First report of a reply, then continuations.
-inline constexpr std::uint8_t DATA = 0x10;
-inline constexpr std::uint8_t DATALOG = 0x20;
 
 inline constexpr int kRingBufferSize = 2112;   // 64 whole 33-byte reports per channel
 inline constexpr double kDefaultTimeout = 0.2; // seconds, per reply and per report write
@@ -68,36 +63,6 @@ public:
     // The device's firmware version, "Unknown", or empty to clear it.
     virtual void ShowFirmwareVersion(const std::string& text) = 0;
 };
-
-// CRC-16 of block transfers and firmware files: register 0x5AA5, reflected polynomial 0x8408,
-// finished by two zero bytes; the result goes out low byte first. CRC of "abc" is 0x9DC1.
-class Crc16 {
-public:
-    void CRC_Init() { reg_ = 0x5AA5; }
-    void CRC_Update(std::uint8_t b);
-    void CRC_Update(const std::uint8_t* data, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) CRC_Update(data[i]);
-    }
-    std::uint16_t CRC_Finish() {
-        CRC_Update(0);
-        CRC_Update(0);
-        return reg_;
-    }
-    bool CRC_IsZero() const { return reg_ == 0; }
-    std::uint16_t Register() const { return reg_; }
-
-private:
-    std::uint16_t reg_ = 0x5AA5;
-};
-// CRC of a whole buffer (init, data, finish).
-std::uint16_t Crc16Of(const std::vector<std::uint8_t>& data);
-
-// The one-byte form of an ECU RAM address: its low 8 bits, plus 0x80 (mod 256) for addresses
-// 0xF700 and above.
-std::uint8_t EcuRamAddressByte(int address);
-
-// "L" for kind 1 (LH), "E" for kind 2 (EZK), "?" for anything else.
-std::uint8_t EcuKindChar(int ecuKind);
 
 // Where the debug trace goes on this system: $XDG_CACHE_HOME/kestrovane/devicetrace.txt, else
 // ~/.cache/kestrovane/devicetrace.txt, else the temp folder. Never a fixed shared path.

@@ -16,6 +16,7 @@
 //                    unanswered quick ping says so within a second
 #include "device/comms.h"
 #include "device/hidapi_backend.h"
+#include "device/protocol.h"
 #include "platform/clock.h"
 
 #include <hidapi.h>
@@ -61,10 +62,10 @@ hid_device* OpenDevice(std::string* pathOut = nullptr) {
 }
 
 // One request as the program frames it: report ID 0, then the request bytes, zero-filled.
-std::vector<unsigned char> Request(std::initializer_list<unsigned char> bytes) {
+std::vector<unsigned char> Report(const Request& request) {
     std::vector<unsigned char> r(kHidReportSize, 0);
     std::size_t i = 1;
-    for (unsigned char b : bytes) r[i++] = b;
+    for (unsigned char b : request) r[i++] = b;
     return r;
 }
 
@@ -80,7 +81,7 @@ int Sizes() {
         return 1;
     }
     DrainRaw(dev);
-    const std::vector<unsigned char> ping = Request({'t'});
+    const std::vector<unsigned char> ping = Report(EncodePing());
     const int w = hid_write(dev, ping.data(), ping.size());
     unsigned char buf[64];
     std::memset(buf, 0xEE, sizeof buf);
@@ -94,7 +95,7 @@ int Sizes() {
     const int r2 = hid_read_timeout(dev, small, sizeof small, 500);
     std::printf("probe: hid_read into a 33-byte buffer returned %d bytes\n", r2);
     hid_close(dev);
-    return (w == kHidReportSize && r == kHidReportSize - 1 && buf[0] == DATA && buf[1] == 'T' &&
+    return (w == kHidReportSize && r == kHidReportSize - 1 && buf[0] == DATA && buf[1] == kAckPing &&
             r2 == kHidReportSize - 1)
                ? 0
                : 1;
@@ -233,7 +234,7 @@ int Overflow(int quietMs) {
     long queued = 0;
     while (hid->Read(report, 0) == HidReadResult::Ok) {
         ++queued;
-        if (report[1] == 0x20) data.insert(data.end(), report.begin() + 2, report.begin() + 2 + recordSize + 4);
+        if (report[1] == DATALOG) data.insert(data.end(), report.begin() + 2, report.begin() + 2 + recordSize + 4);
     }
     comms.DataLog_StopDeviceLogging();
     const std::vector<long> stamps = Stamps(data, recordSize);
@@ -258,7 +259,7 @@ int Removal() {
     std::printf("probe: hid_read_timeout after removal returned %d (%s)\n", r, ErrorText(dev).c_str());
     const int again = hid_read_timeout(dev, buf, sizeof buf, 100);
     std::printf("probe: a second read returned %d\n", again);
-    const std::vector<unsigned char> ping = Request({'t'});
+    const std::vector<unsigned char> ping = Report(EncodePing());
     const int w = hid_write(dev, ping.data(), ping.size());
     std::printf("probe: hid_write after removal returned %d (%s)\n", w, ErrorText(dev).c_str());
     hid_close(dev);
