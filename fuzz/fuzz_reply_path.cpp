@@ -66,7 +66,7 @@ void Check(bool ok) {
     if (!ok) std::abort();
 }
 
-void CheckLink(const DeviceLink& link) {
+void CheckLink(const LinkState& link) {
     for (int ch = 0; ch < 2; ++ch) {
         const auto c = static_cast<std::size_t>(ch);
         Check(link.ringCount[c] >= 0 && link.ringCount[c] <= kRingBufferSize &&
@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         }
-        CheckLink(comms.Link());
+        CheckLink(comms.Link().State());
     }
     return 0;
 }

@@ -1,11 +1,15 @@
 // kestrovane-cli device ...: the device link, the module transfers and the firmware from the
 // command line, against the real device or (--simulate) the simulated device and car.
+#include "app/core/connection_monitor.h"
 #include "cli/cli.h"
 #include "cli/console_dialogs.h"
 #include "device/adapters/comms_eprom_device.h"
+#include "device/adapters/comms_presence.h"
 #include "device/comms.h"
+#include "device/device_trace.h"
 #include "device/firmware.h"
 #include "device/hidapi_backend.h"
+#include "device/tracing_hid_backend.h"
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
 #include "platform/clock.h"
@@ -49,7 +53,11 @@ struct Session {
     std::unique_ptr<Clock> clock;
     std::unique_ptr<HidBackend> backend;
     SimulatedBackend* sim = nullptr;
+    std::unique_ptr<DeviceTrace> trace;
+    std::unique_ptr<HidBackend> tracingBackend; // in front of backend while the trace is on
     std::unique_ptr<Comms> comms;
+    std::unique_ptr<CommsPresence> presence;
+    std::unique_ptr<ConnectionMonitor> connection;
     std::unique_ptr<ConsoleDialogs> console;
     std::unique_ptr<IgnitionPrompt> autoIgnition;
     UserMessages* messages = nullptr;
@@ -78,7 +86,14 @@ std::string MakeSession(const CliOptions& options, CliIo io, Session& s) {
         s.clock = std::make_unique<SteadyClock>();
         s.backend = MakeHidapiBackend();
     }
-    s.comms = std::make_unique<Comms>(*s.backend, *s.clock);
+    s.trace = std::make_unique<DeviceTrace>(*s.clock);
+    if (TraceFromStart()) {
+        s.trace->Enable(DefaultTracePath());
+        s.tracingBackend = std::make_unique<TracingHidBackend>(*s.backend, *s.trace);
+    }
+    s.comms = std::make_unique<Comms>(s.tracingBackend ? *s.tracingBackend : *s.backend, *s.clock, s.trace.get());
+    s.presence = std::make_unique<CommsPresence>(*s.comms);
+    s.connection = std::make_unique<ConnectionMonitor>(*s.presence);
     s.console = std::make_unique<ConsoleDialogs>(io.err, true);
     s.messages = s.console.get();
     s.progress = s.console.get();
@@ -203,14 +218,14 @@ int RunInSession(const std::string& cmd, const Args& a, Session& s, CliIo io) {
     if (cmd == "load-pem") {
         EPROM image(s.context);
         if (std::string m = image.LoadFromFile(a.positional[0]); !m.empty()) return Fail(io, m);
-        if (!s.comms->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
+        if (!s.connection->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
         if (std::string m = image.LoadToEmulator(); !m.empty()) return Fail(io, m);
         io.out << "ok\n";
         return kExitOk;
     }
 
     // Everything else talks to the device first.
-    if (!s.comms->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
+    if (!s.connection->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
 
     if (cmd == "ping") {
         io.out << "ok\n";

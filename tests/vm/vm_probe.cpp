@@ -15,8 +15,10 @@
 //                    (the caller starts it so): every call returns within its bound and the first
 //                    unanswered quick ping says so within a second
 #include "device/comms.h"
+#include "device/device_trace.h"
 #include "device/hidapi_backend.h"
 #include "device/protocol.h"
+#include "device/tracing_hid_backend.h"
 #include "platform/clock.h"
 
 #include <hidapi.h>
@@ -174,8 +176,11 @@ long Gaps(const std::vector<long>& stamps) {
 int Burst(long wantReports) {
     SteadyClock clock;
     std::unique_ptr<HidBackend> hid = MakeHidapiBackend();
-    Comms comms(*hid, clock);
-    if (const char* trace = std::getenv("KV_PROBE_TRACE")) comms.EnableTrace(trace);
+    DeviceTrace trace(clock);
+    TracingHidBackend traced(*hid, trace);
+    const char* tracePath = std::getenv("KV_PROBE_TRACE");
+    if (tracePath) trace.Enable(tracePath);
+    Comms comms(tracePath ? static_cast<HidBackend&>(traced) : *hid, clock, &trace);
     constexpr int kItems = 10; // 30 data bytes + 4 = 34 bytes: two input reports per record
     constexpr int kPeriodMs = 5;
     if (!StartLogging(comms, kItems, kPeriodMs)) {
@@ -183,7 +188,7 @@ int Burst(long wantReports) {
         comms.Comms_ShutDown();
         return 1;
     }
-    const int recordSize = comms.Link().dataLogRecordSize;
+    const int recordSize = comms.DataLogRecordSize();
     const long reportsPerRecord = (recordSize + 4 + 30) / 31;
     std::vector<long> stamps;
     long downloads = 0;
@@ -226,7 +231,7 @@ int Overflow(int quietMs) {
         std::printf("probe: data-log set-up failed\n");
         return 1;
     }
-    const int recordSize = comms.Link().dataLogRecordSize;
+    const int recordSize = comms.DataLogRecordSize();
     std::this_thread::sleep_for(Ms(quietMs)); // nobody reads: the kernel queue fills
     // Read what the kernel kept, straight from the handle.
     std::vector<std::uint8_t> data;
