@@ -3,6 +3,8 @@
 #include "device/crc16.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <initializer_list>
 
 namespace kv {
 
@@ -12,6 +14,14 @@ std::uint8_t Byte(int v) { return static_cast<std::uint8_t>(v & 0xFF); }
 std::uint8_t Hi(int v) { return static_cast<std::uint8_t>((v >> 8) & 0xFF); }
 std::uint8_t Op(Opcode op) { return static_cast<std::uint8_t>(op); }
 std::uint8_t LogOp(DataLogOp op) { return static_cast<std::uint8_t>(op); }
+
+// A request of a head and a body, built in one buffer of its final size.
+Request Join(std::initializer_list<std::uint8_t> head, const std::uint8_t* body, std::size_t n) {
+    Request r(head.size() + n);
+    std::copy(head.begin(), head.end(), r.begin());
+    if (n > 0) std::copy(body, body + n, r.begin() + static_cast<std::ptrdiff_t>(head.size()));
+    return r;
+}
 
 void AppendCrc(Request& r, std::uint16_t crc) {
     r.push_back(static_cast<std::uint8_t>(crc & 0xFF));
@@ -40,11 +50,7 @@ Request EncodeLoaderUnlock() {
 }
 
 Request EncodeFirmwareBlock(const std::vector<std::uint8_t>& data) {
-    Request r;
-    r.reserve(data.size() + 4);
-    r.push_back(Op(Opcode::FirmwareBlock));
-    r.push_back(kFirmwareBlockKey);
-    r.insert(r.end(), data.begin(), data.end());
+    Request r = Join({Op(Opcode::FirmwareBlock), kFirmwareBlockKey}, data.data(), data.size());
     AppendCrc(r, Crc16Of(data));
     return r;
 }
@@ -64,10 +70,9 @@ Request EncodeEcuReadEprom(int ecuKind, int address, int n) {
 }
 
 Request EncodeEcuWriteEprom(int ecuKind, int address, const std::uint8_t* data, std::size_t count) {
-    Request r{Op(Opcode::EcuWriteEprom), EcuKindChar(ecuKind), Hi(address), Byte(address),
-              static_cast<std::uint8_t>(count)};
-    r.insert(r.end(), data, data + count);
-    return r;
+    return Join(
+        {Op(Opcode::EcuWriteEprom), EcuKindChar(ecuKind), Hi(address), Byte(address), static_cast<std::uint8_t>(count)},
+        data, count);
 }
 
 Request EncodePemDetectStart(int mask) { return {Op(Opcode::PemDetectStart), Byte(mask)}; }
@@ -82,8 +87,7 @@ Request EncodePemWriteBlock(int address, const std::vector<std::uint8_t>& block)
     crc.CRC_Update(Byte(address));
     crc.CRC_Update(Hi(address));
     crc.CRC_Update(block.data(), block.size());
-    Request r{Op(Opcode::PemWriteBlock), Byte(address), Hi(address)};
-    r.insert(r.end(), block.begin(), block.end());
+    Request r = Join({Op(Opcode::PemWriteBlock), Byte(address), Hi(address)}, block.data(), block.size());
     AppendCrc(r, crc.CRC_Finish());
     return r;
 }
@@ -102,10 +106,13 @@ Request EncodeResetO2Adaptation() { return {Op(Opcode::ResetO2Adaptation)}; }
 
 Request EncodeDataLogConfigure(const std::vector<int>& addresses, const std::vector<int>& sizes) {
     const std::size_t n = std::min(addresses.size(), sizes.size());
-    Request r{Op(Opcode::DataLog), LogOp(DataLogOp::Configure), Byte(static_cast<int>(n))};
+    Request r(3 + 2 * n);
+    r[0] = Op(Opcode::DataLog);
+    r[1] = LogOp(DataLogOp::Configure);
+    r[2] = Byte(static_cast<int>(n));
     for (std::size_t i = 0; i < n; ++i) {
-        r.push_back(EcuRamAddressByte(addresses[i]));
-        r.push_back(static_cast<std::uint8_t>(std::clamp(sizes[i], 0, 255)));
+        r[3 + 2 * i] = EcuRamAddressByte(addresses[i]);
+        r[4 + 2 * i] = static_cast<std::uint8_t>(std::clamp(sizes[i], 0, 255));
     }
     return r;
 }
