@@ -2,6 +2,7 @@
 // type bytes, must leave the link's state sound and give each command its stated result size.
 #include "device/comms.h"
 #include "device/hid_backend.h"
+#include "device/protocol.h"
 #include "platform/clock.h"
 
 #include <cstdint>
@@ -65,7 +66,7 @@ void Check(bool ok) {
     if (!ok) std::abort();
 }
 
-void CheckLink(const DeviceLink& link) {
+void CheckLink(const LinkState& link) {
     for (int ch = 0; ch < 2; ++ch) {
         const auto c = static_cast<std::size_t>(ch);
         Check(link.ringCount[c] >= 0 && link.ringCount[c] <= kRingBufferSize &&
@@ -136,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             break;
         }
         }
-        CheckLink(comms.Link());
+        CheckLink(comms.Link().State());
     }
     return 0;
 }

@@ -1,12 +1,16 @@
 // kestrovane-cli device ...: the device link, the module transfers and the firmware from the
 // command line, against the real device or (--simulate) the simulated device and car.
+#include "app/core/connection_monitor.h"
 #include "cli/cli.h"
 #include "cli/cli_session.h"
 #include "cli/console_dialogs.h"
 #include "device/adapters/comms_eprom_device.h"
+#include "device/adapters/comms_presence.h"
 #include "device/comms.h"
+#include "device/device_trace.h"
 #include "device/firmware.h"
 #include "device/hidapi_backend.h"
+#include "device/tracing_hid_backend.h"
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
 #include "platform/clock.h"
@@ -133,14 +137,14 @@ int RunInSession(const std::string& cmd, const Args& a, DeviceSession& s, CliIo 
     if (cmd == "load-pem") {
         EPROM image(s.context);
         if (std::string m = image.LoadFromFile(a.positional[0]); !m.empty()) return Fail(io, m);
-        if (!s.comms->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
+        if (!s.connection->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
         if (std::string m = image.LoadToEmulator(); !m.empty()) return Fail(io, m);
         io.out << "ok\n";
         return kExitOk;
     }
 
     // Everything else talks to the device first.
-    if (!s.comms->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
+    if (!s.connection->CheckDeviceOrExplain(*s.messages)) return kExitFailure;
 
     if (cmd == "ping") {
         io.out << "ok\n";

@@ -1,6 +1,7 @@
 #include "cli/cli_session.h"
 
 #include "device/hidapi_backend.h"
+#include "device/tracing_hid_backend.h"
 #include "sim/sim_device.h"
 
 namespace kv {
@@ -23,7 +24,14 @@ std::string MakeDeviceSession(const CliOptions& options, CliIo io, DeviceSession
         s.clock = std::make_unique<SteadyClock>();
         s.backend = MakeHidapiBackend();
     }
-    s.comms = std::make_unique<Comms>(*s.backend, *s.clock);
+    s.trace = std::make_unique<DeviceTrace>(*s.clock);
+    if (TraceFromStart()) {
+        s.trace->Enable(DefaultTracePath());
+        s.tracingBackend = std::make_unique<TracingHidBackend>(*s.backend, *s.trace);
+    }
+    s.comms = std::make_unique<Comms>(s.tracingBackend ? *s.tracingBackend : *s.backend, *s.clock, s.trace.get());
+    s.presence = std::make_unique<CommsPresence>(*s.comms);
+    s.connection = std::make_unique<ConnectionMonitor>(*s.presence);
     s.console = std::make_unique<ConsoleDialogs>(io.err, true);
     s.messages = s.console.get();
     s.progress = s.console.get();

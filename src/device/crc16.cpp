@@ -1,4 +1,4 @@
-#include "device/comms.h"
+#include "device/crc16.h"
 
 namespace kv {
 

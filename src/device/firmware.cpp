@@ -235,7 +235,7 @@ bool Firmware::ConfirmAndUpgrade() {
     CloseFirmware();
     if (ok) {
         messages_.MessageBox("Firmware succesfully updated.", "Firmware upgrade", MsgButtons::OK, MsgIcon::Information);
-        comms_.UpdateConnectionStatus(true);
+        if (afterUpgrade_) afterUpgrade_();
     } else {
         const std::string why = lastFailure_.empty() ? std::string() : kCrLf + kCrLf + lastFailure_;
         messages_.MessageBox("Firmware upgrade failed!" + why, "Error", MsgButtons::OK, MsgIcon::Critical);

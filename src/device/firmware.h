@@ -91,6 +91,9 @@ public:
     // Why the last device upgrade failed when the general failure message does not say enough;
     // empty otherwise.
     const std::string& LastFailure() const { return lastFailure_; }
+    // Run after the success message of a device upgrade: the program refreshes its connection
+    // indicators there.
+    void SetAfterUpgrade(std::function<void()> afterUpgrade) { afterUpgrade_ = std::move(afterUpgrade); }
 
 private:
     enum class Upload { Clean, Doubtful, Failed };
@@ -111,6 +114,7 @@ private:
     std::vector<std::uint8_t> data_;
     FirmwareHeader header_;
     std::string lastFailure_;
+    std::function<void()> afterUpgrade_;
 };
 
 } // namespace kv

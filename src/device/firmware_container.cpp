@@ -1,4 +1,4 @@
-#include "device/comms.h"
+#include "device/crc16.h"
 #include "device/firmware.h"
 #include "platform/progress.h"
 

@@ -13,31 +13,31 @@ class EpromDevice {
 public:
     virtual ~EpromDevice() = default;
 
-    // ecuKind: 1 = LH unit ("L"), 2 = EZK unit ("E"). Addresses are offsets in the module's
-    // 16384-byte EPROM window.
+    // ecuKind: 1 = LH unit, 2 = EZK unit. Addresses are offsets in the module's 16384-byte
+    // EPROM window. The requests behind the operations are in device/protocol.h.
 
-    // 0x86, kind, addrHi, addrLo, count, data: write bytes into a running unit's PEM; true on ack "1".
+    // Writes bytes into a running unit's PEM; true when the device acknowledged.
     virtual bool EcuWriteEprom(int ecuKind, int address, const std::vector<std::uint8_t>& data) = 0;
-    // 0x85, kind, addrHi, addrLo, n: n bytes of a running unit's PEM; empty on failure.
+    // n bytes of a running unit's PEM; empty on failure.
     virtual std::vector<std::uint8_t> EcuReadEprom(int ecuKind, int address, int n) = 0;
-    // "r", addrHi, addrLo, lenHi, lenLo: bytes of the device's emulation memory; empty on failure.
+    // Bytes of the device's emulation memory; empty on failure.
     virtual std::vector<std::uint8_t> ReadEmulatorBlock(int address, int length) = 0;
 
-    // 0x81: true while the device sees the ignition on.
+    // True while the device sees the ignition on.
     virtual bool IsIgnitionOn() = 0;
-    // Module detection during power-up: 0x82 mask / 0x8B (status byte or -1) / 0x8C.
+    // Module detection during power-up: start (mask), status (status byte or -1), stop.
     virtual bool PemDetectStart(int mask) = 0;
     virtual int PemDetectStatus() = 0;
     virtual bool PemDetectStop() = 0;
-    // 0x95, kind: select the module for block transfers.
+    // Selects the module of a unit for block transfers.
     virtual bool PemSelect(int ecuKind) = 0;
-    // 0x96: the module's firmware version text; empty when nothing came.
+    // The selected module's firmware version text; empty when nothing came.
     virtual std::string PemGetFirmwareVersion() = 0;
-    // 0x91 addrLo addrHi 64 bytes CRC: true on ack "1".
+    // One 64-byte block into the selected module; true when the device acknowledged.
     virtual bool PemWriteBlock(int address, const std::vector<std::uint8_t>& block64) = 0;
-    // 0x92 addrHi addrLo: 64 bytes with a good CRC and ack "1"; empty otherwise.
+    // One 64-byte block of the selected module with a good CRC and acknowledgement; empty otherwise.
     virtual std::vector<std::uint8_t> PemReadBlock(int address) = 0;
-    // 0x93 0xBE 0xEF: end of a block transfer.
+    // End of a block transfer.
     virtual bool PemFinish() = 0;
     // Waits one whole reply window and drops every reply that arrives in it, so that a late
     // answer to a request that timed out is never taken for the answer to the next one.

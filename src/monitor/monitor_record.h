@@ -20,7 +20,7 @@ public:
     virtual bool IgnitionOnDebounced() = 0;
     // The next IgnitionOnDebounced answers from the current state at once.
     virtual void ResetIgnitionDebounce() = 0;
-    // 0x89 -> "1".
+    // Resets the LH unit's oxygen-sensor adaptation; true when the device acknowledged.
     virtual bool ResetO2Adaptation() = 0;
 };
 

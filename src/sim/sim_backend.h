@@ -24,7 +24,7 @@ struct SimFaultSpec {
     double dup = 0.0;           // an input report arrives twice
     double late = 0.0;          // an input report is held back for lateMs of clock time
     double garble = 0.0;        // one byte of an input report is corrupted
-    double crc = 0.0;           // a module block read (0x92) carries a wrong CRC
+    double crc = 0.0;           // a module block read (PemReadBlock) carries a wrong CRC
     double refuse = 0.0;        // a well-formed module or firmware block is refused ("0") and not kept
     double dropOut = 0.0;       // an output report is lost on its way: the write succeeds, the device never sees it
     long unplugAfter = -1;      // the device vanishes after this many reports (both ways); -1 = never

@@ -3,6 +3,8 @@
 #include "sim/sim_crc.h"
 #include "sim/sim_state.h"
 
+#include "device/protocol.h"
+
 #include "eprom/eprom_image.h"
 #include "platform/resources.h"
 
@@ -29,36 +31,6 @@ constexpr std::size_t kFirmwareContainerHeader =
 constexpr std::int64_t kKeepAliveTimeoutMs = 5000; // streaming pauses without a keep-alive this long
 constexpr std::int64_t kStateSaveIntervalMs = 2000;
 constexpr int kMaxCatchUpRecords = 256; // older due records would only overflow the input queue
-constexpr std::uint8_t kAckOk = '1';
-
-// Request bytes.
-constexpr std::uint8_t kCmdPing = 't';
-constexpr std::uint8_t kCmdVersion = 'v';
-constexpr std::uint8_t kCmdEnterLoader = 'F';    // 'F', 0x6B, 0x3C
-constexpr std::uint8_t kCmdLoaderUnlock = 'k';   // 'k', 'q', '8', 'v'
-constexpr std::uint8_t kCmdFirmwareBlock = 0x12; // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi
-constexpr std::uint8_t kCmdRestart = 0xD1;       // 0xD1, 0xE0
-constexpr std::uint8_t kCmdReadEmulator = 'r';   // 'r', addrHi, addrLo, lenHi, lenLo
-constexpr std::uint8_t kCmdEcuMode = 'm';        // 'm', 'L' or 'E'
-constexpr std::uint8_t kCmdIgnition = 0x81;
-constexpr std::uint8_t kCmdDetectStart = 0x82;   // 0x82, mask
-constexpr std::uint8_t kCmdReadRam = 0x84;       // 0x84, kind, address byte, n
-constexpr std::uint8_t kCmdEcuReadEprom = 0x85;  // 0x85, kind, addrHi, addrLo, n
-constexpr std::uint8_t kCmdEcuWriteEprom = 0x86; // 0x86, kind, addrHi, addrLo, count, data
-constexpr std::uint8_t kCmdPemReachable = 0x88;  // 0x88, kind
-constexpr std::uint8_t kCmdResetO2 = 0x89;
-constexpr std::uint8_t kCmdDetectStatus = 0x8B;
-constexpr std::uint8_t kCmdDetectStop = 0x8C;
-constexpr std::uint8_t kCmdPemWriteBlock = 0x91;    // 0x91, addrLo, addrHi, 64 data bytes, CRC lo, CRC hi
-constexpr std::uint8_t kCmdPemReadBlock = 0x92;     // 0x92, addrHi, addrLo
-constexpr std::uint8_t kCmdPemFinish = 0x93;        // 0x93, 0xBE, 0xEF
-constexpr std::uint8_t kCmdPemFirmwareStart = 0x94; // 0x94, 0x4E, 0x27
-constexpr std::uint8_t kCmdPemSelect = 0x95;        // 0x95, kind
-constexpr std::uint8_t kCmdPemVersion = 0x96;
-constexpr std::uint8_t kCmdLog = 'l';    // 'l', sub-command, ...
-constexpr std::uint8_t kCmdAux = 'a';    // 'a', channel
-constexpr std::uint8_t kCmdFilter = 'f'; // 'f', channel, coefficient
-constexpr std::uint8_t kCmdPeriod = 'p';
 
 // Device items of a data-log record (address bytes below 20; the rest are ECU RAM).
 constexpr std::uint8_t kItemValid = 1;
@@ -285,7 +257,7 @@ bool SimDevice::EcuPowered(int kind) const { return ignitionOn_ && Module(kind).
 
 void SimDevice::HandleOutputReport(const HidReport& report) {
     CatchUp();
-    if (report[1] == 0xFF) {
+    if (report[1] == kContinuationMarker) {
         // Continuation: 31 more request bytes; ignored when no request is being built.
         if (!requestOpen_) {
             ++protocolFaults_;
@@ -315,56 +287,7 @@ void SimDevice::HandleOutputReport(const HidReport& report) {
 }
 
 // Length of the request being built, from its first bytes; 0 = unknown request.
-long SimDevice::RequestLength() const {
-    const auto& r = request_;
-    if (r.empty()) return -1;
-    if (bootloader_) {
-        switch (r[0]) {
-        case kCmdLoaderUnlock: return 4;
-        case kCmdFirmwareBlock: return 260;
-        case kCmdRestart: return 2;
-        case kCmdEnterLoader: return 3;
-        default: return 0;
-        }
-    }
-    switch (r[0]) {
-    case kCmdPing:
-    case kCmdVersion:
-    case kCmdIgnition:
-    case kCmdDetectStatus:
-    case kCmdDetectStop:
-    case kCmdPemVersion:
-    case kCmdResetO2:
-    case kCmdPeriod: return 1;
-    case kCmdEcuMode:
-    case kCmdDetectStart:
-    case kCmdPemReachable:
-    case kCmdPemSelect:
-    case kCmdAux: return 2;
-    case kCmdEnterLoader:
-    case kCmdPemReadBlock:
-    case kCmdPemFinish:
-    case kCmdPemFirmwareStart:
-    case kCmdFilter: return 3;
-    case kCmdReadRam: return 4;
-    case kCmdReadEmulator:
-    case kCmdEcuReadEprom: return 5;
-    case kCmdEcuWriteEprom: return r.size() < 5 ? -1 : 5 + r[4];
-    case kCmdPemWriteBlock: return 69;
-    case kCmdLog:
-        if (r.size() < 2) return -1;
-        switch (r[1]) {
-        case 'c': return r.size() < 3 ? -1 : 3 + 2L * r[2];
-        case 'r': return 3;
-        case 'q':
-        case '0':
-        case 'o':
-        case 'k': return 2;
-        default: return 0;
-        }
-    default: return 0;
-    }
-}
+long SimDevice::RequestLength() const { return kv::RequestLength(request_.data(), request_.size(), bootloader_); }
 
 void SimDevice::Reply(const std::vector<std::uint8_t>& message, std::uint8_t firstType) {
     // First report: type T and 31 bytes; continuation reports: type T + 1 and 31 bytes each.
@@ -383,25 +306,25 @@ void SimDevice::Reply(const std::vector<std::uint8_t>& message, std::uint8_t fir
 
 void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
     const std::int64_t now = clock_.NowMs();
-    switch (req[0]) {
-    case kCmdPing: Reply({'T'}); return;
-    case kCmdVersion: {
+    switch (static_cast<Opcode>(req[0])) {
+    case Opcode::Ping: Reply({kAckPing}); return;
+    case Opcode::Version: {
         std::vector<std::uint8_t> v(8, 0);
         for (std::size_t i = 0; i < firmwareVersion_.size() && i < 8; ++i)
             v[i] = static_cast<std::uint8_t>(firmwareVersion_[i]);
         Reply(v);
         return;
     }
-    case kCmdEnterLoader:
-        // 'F', 0x6B, 0x3C: no answer; the loader waits for its unlock sequence.
-        if (req[1] == 0x6B && req[2] == 0x3C) {
+    case Opcode::EnterLoader:
+        // No answer; the loader waits for its unlock sequence.
+        if (req[1] == kEnterLoaderKey[0] && req[2] == kEnterLoaderKey[1]) {
             bootloader_ = true;
             loaderUnlocked_ = false;
             loaderBlocks_.clear();
             logging_ = false;
         }
         return;
-    case kCmdReadEmulator: {
+    case Opcode::ReadEmulator: {
         const int addr = req[1] * 256 + req[2];
         const int len = req[3] * 256 + req[4];
         if (len == 0 || addr + len > kSimMemorySize) {
@@ -413,7 +336,7 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         Reply(out);
         return;
     }
-    case kCmdEcuMode:
+    case Opcode::SelectEcuMode:
         if (req[1] == 'L' || req[1] == 'E') {
             ecuMode_ = static_cast<char>(req[1]);
             Ack(true);
@@ -421,24 +344,24 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
             Ack(false);
         }
         return;
-    case kCmdIgnition: Ack(ignitionOn_); return;
-    case kCmdPemReachable: {
+    case Opcode::IsIgnitionOn: Ack(ignitionOn_); return;
+    case Opcode::PemIsReachable: {
         const int kind = KindFromWire(req[1]);
         Ack(kind != 0 && EcuPowered(kind));
         return;
     }
-    case kCmdEcuReadEprom: {
+    case Opcode::EcuReadEprom: {
         const int kind = KindFromWire(req[1]);
         const int addr = req[2] * 256 + req[3];
         const int n = req[4];
         std::vector<std::uint8_t> out(static_cast<std::size_t>(n), 0xFF);
         const bool ok = kind != 0 && EcuPowered(kind) && addr + n <= kSimMemorySize;
         if (ok) std::copy_n(Module(kind).memory.begin() + addr, n, out.begin());
-        out.push_back(ok ? kAckOk : '0'); // n bytes, then ack
+        out.push_back(ok ? kAckOk : kAckRefused); // n bytes, then ack
         Reply(out);
         return;
     }
-    case kCmdEcuWriteEprom: {
+    case Opcode::EcuWriteEprom: {
         const int kind = KindFromWire(req[1]);
         const int addr = req[2] * 256 + req[3];
         const int n = req[4];
@@ -450,8 +373,8 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         Ack(ok);
         return;
     }
-    case kCmdReadRam: {
-        // 0x84, kind, address byte, n: n bytes, no ack (zeros while the unit is unpowered).
+    case Opcode::ReadEcuRam: {
+        // Zeros while the unit is unpowered.
         UpdateLiveValues();
         const int kind = KindFromWire(req[1]);
         const int n = std::clamp<int>(req[3], 1, 3);
@@ -460,14 +383,14 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         Reply(out);
         return;
     }
-    case kCmdResetO2:
+    case Opcode::ResetO2Adaptation:
         if (EcuPowered(kSimLH)) {
             o2Adaptation_ = 0.0;
             liveDirty_ = true;
         }
         Ack(EcuPowered(kSimLH));
         return;
-    case kCmdDetectStart:
+    case Opcode::PemDetectStart:
         detectArmed_ = true;
         detectMask_ = req[1] & 3;
         detectStatus_ = 0;
@@ -481,27 +404,26 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         }
         Ack(true);
         return;
-    case kCmdDetectStatus: Reply({static_cast<std::uint8_t>(detectStatus_)}); return;
-    case kCmdDetectStop:
+    case Opcode::PemDetectStatus: Reply({static_cast<std::uint8_t>(detectStatus_)}); return;
+    case Opcode::PemDetectStop:
         detectArmed_ = false;
         Ack(true);
         return;
-    case kCmdPemSelect: {
+    case Opcode::PemSelect: {
         const int kind = KindFromWire(req[1]);
         const bool ok = kind != 0 && EcuPowered(kind) && Module(kind).initiation;
         if (ok) selected_ = kind;
         Ack(ok);
         return;
     }
-    case kCmdPemVersion: {
+    case Opcode::PemFirmwareVersion: {
         if (selected_ == 0) return; // nobody to ask: no answer
         std::string v = Module(selected_).firmwareVersion;
         v.resize(5, ' ');
         Reply(std::vector<std::uint8_t>(v.begin(), v.end()));
         return;
     }
-    case kCmdPemWriteBlock: {
-        // 0x91, addrLo, addrHi, 64 data bytes, CRC lo, CRC hi; the CRC covers addrLo, addrHi, data.
+    case Opcode::PemWriteBlock: {
         const int addr = req[1] + 256 * req[2];
         SimCrc crc;
         crc.Update(req.data() + 1, 66);
@@ -515,8 +437,7 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         Ack(ok);
         return;
     }
-    case kCmdPemReadBlock: {
-        // 0x92, addrHi, addrLo -> 64 data bytes, CRC lo, CRC hi, ack "1".
+    case Opcode::PemReadBlock: {
         const int addr = req[1] * 256 + req[2];
         if (selected_ == 0 || addr + 64 > kSimMemorySize) {
             Ack(false);
@@ -536,8 +457,8 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         Reply(out);
         return;
     }
-    case kCmdPemFinish: {
-        const bool ok = req[1] == 0xBE && req[2] == 0xEF && selected_ != 0;
+    case Opcode::PemFinish: {
+        const bool ok = req[1] == kPemFinishKey[0] && req[2] == kPemFinishKey[1] && selected_ != 0;
         if (ok) {
             Module(selected_).initiation = false;
             selected_ = 0;
@@ -546,9 +467,9 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         Ack(ok);
         return;
     }
-    case kCmdPemFirmwareStart: {
+    case Opcode::PemFirmwareUpdateStart: {
         // The selected module takes its first 16256 bytes as new firmware and restarts.
-        const bool ok = req[1] == 0x4E && req[2] == 0x27 && selected_ != 0;
+        const bool ok = req[1] == kPemFirmwareUpdateKey[0] && req[2] == kPemFirmwareUpdateKey[1] && selected_ != 0;
         if (ok) {
             SimModule& m = Module(selected_);
             const bool written = std::any_of(m.memory.begin(), m.memory.begin() + kSimPemFirmwareSize,
@@ -563,14 +484,14 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         Ack(ok);
         return;
     }
-    case kCmdLog: ExecuteLog(req); return;
-    case kCmdAux: {
+    case Opcode::DataLog: ExecuteLog(req); return;
+    case Opcode::ReadAuxInput: {
         UpdateLiveValues();
         const std::uint16_t v = InputChannel(req[1]);
         Reply({static_cast<std::uint8_t>(v & 0xFF), static_cast<std::uint8_t>(v >> 8)}); // low byte first
         return;
     }
-    case kCmdFilter:
+    case Opcode::SetAuxInputFilter:
         if (req[1] < filters_.size() && req[2] <= 5) {
             filters_[req[1]] = req[2];
             Ack(true);
@@ -578,7 +499,7 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
             Ack(false);
         }
         return;
-    case kCmdPeriod: {
+    case Opcode::ReadRpmPeriod: {
         UpdateLiveValues();
         const std::uint32_t p = periodCounts_;
         Reply({static_cast<std::uint8_t>(p & 0xFF), static_cast<std::uint8_t>((p >> 8) & 0xFF),
@@ -590,21 +511,20 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
 }
 
 void SimDevice::ExecuteLoader(const std::vector<std::uint8_t>& req) {
-    switch (req[0]) {
-    case kCmdLoaderUnlock:
+    switch (static_cast<Opcode>(req[0])) {
+    case Opcode::LoaderUnlock:
         // Unlocking starts a fresh upload: the blocks taken so far are forgotten.
-        if (req[1] == 'q' && req[2] == '8' && req[3] == 'v') {
+        if (req[1] == kLoaderUnlockKey[0] && req[2] == kLoaderUnlockKey[1] && req[3] == kLoaderUnlockKey[2]) {
             loaderUnlocked_ = true;
             loaderBlocks_.clear();
-            Reply({'F'});
+            Reply({kAckLoader});
         } else {
             ++protocolFaults_;
         }
         return;
-    case kCmdFirmwareBlock: {
-        // 0x12, 0x34, 256 data bytes, CRC lo, CRC hi; the CRC covers the data only. The loader
-        // cannot tell a repeated block from the next one: it keeps whatever comes.
-        if (req[1] != 0x34 || !loaderUnlocked_) {
+    case Opcode::FirmwareBlock: {
+        // The loader cannot tell a repeated block from the next one: it keeps whatever comes.
+        if (req[1] != kFirmwareBlockKey || !loaderUnlocked_) {
             ++protocolFaults_;
             return;
         }
@@ -616,12 +536,12 @@ void SimDevice::ExecuteLoader(const std::vector<std::uint8_t>& req) {
         Ack(ok);
         return;
     }
-    case kCmdRestart:
-        if (req[1] != 0xE0) {
+    case Opcode::Restart:
+        if (req[1] != kRestartKey) {
             ++protocolFaults_;
             return;
         }
-        Reply({'2'});
+        Reply({kAckRestart});
         if (!restartAtMs_) restartAtMs_ = clock_.NowMs() + kRestartDelayMs;
         return;
     default: return; // a repeated loader entry is ignored
@@ -676,8 +596,8 @@ void SimDevice::CompleteRestart() {
 
 void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
     const std::int64_t now = clock_.NowMs();
-    switch (req[1]) {
-    case 'c': { // 'l', 'c', n, n pairs (address byte, size byte)
+    switch (static_cast<DataLogOp>(req[1])) {
+    case DataLogOp::Configure: {
         std::vector<LogItem> items;
         int size = 0;
         bool ok = true;
@@ -695,7 +615,7 @@ void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
         Ack(ok);
         return;
     }
-    case 'r': // 'l', 'r', sample period in milliseconds
+    case DataLogOp::SetRate: // the rate is the sample period in milliseconds
         if (req[2] == 0) {
             Ack(false);
             return;
@@ -703,7 +623,7 @@ void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
         logPeriodMs_ = req[2];
         Ack(true);
         return;
-    case 'q': // start: records every period from now on, the first one period from now
+    case DataLogOp::Start: // records every period from now on, the first one period from now
         logging_ = true;
         logStalled_ = false;
         logStartMs_ = now;
@@ -712,11 +632,11 @@ void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
         lastKeepAliveMs_ = now;
         Ack(true);
         return;
-    case '0':
+    case DataLogOp::Stop:
         logging_ = false;
         Ack(true);
         return;
-    case 'k':
+    case DataLogOp::KeepAlive:
         // A keep-alive after a pause resumes the stream on the time stamps it would have had;
         // the periods in between are lost.
         lastKeepAliveMs_ = now;
@@ -726,10 +646,9 @@ void SimDevice::ExecuteLog(const std::vector<std::uint8_t>& req) {
         }
         Ack(logging_);
         return;
-    case 'o': // one record now, on the DATALOG channel, no trailer
-        if (logRecordSize_ > 0) Reply(BuildRecord(), 0x20);
+    case DataLogOp::ReadRecord: // one record now, on the DATALOG channel, no trailer
+        if (logRecordSize_ > 0) Reply(BuildRecord(), DATALOG);
         return;
-    default: return;
     }
 }
 
@@ -847,7 +766,7 @@ void SimDevice::AdvanceModel(std::int64_t nowMs) {
                 rec.push_back(static_cast<std::uint8_t>(k & 0xFF));
                 rec.push_back(static_cast<std::uint8_t>((k >> 8) & 0xFF));
                 rec.push_back(static_cast<std::uint8_t>((k >> 16) & 0xFF));
-                Reply(rec, 0x20);
+                Reply(rec, DATALOG);
                 logFirstOfStretch_ = false;
             }
             ++logNextIndex_;

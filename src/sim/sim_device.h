@@ -1,10 +1,11 @@
 #pragma once
 // The device behind the simulated backend: takes the program's output reports, rebuilds the
-// requests from them (first report, then 0xFF continuation reports), answers them as input
-// reports on the DATA (0x10/0x11) and DATALOG (0x20/0x21) channels, holds the memories of the
+// requests from them (first report, then continuation reports), answers them as input reports
+// on the DATA and DATALOG channels (device/protocol.h), holds the memories of the
 // emulator and of the two EPROM modules, measures its own inputs from the engine model, and
 // streams data-log records at the configured rate.
 #include "device/hid_backend.h"
+#include "device/protocol.h"
 #include "platform/clock.h"
 #include "platform/parsed.h"
 #include "sim/sim_backend.h"
@@ -149,8 +150,8 @@ private:
     void ExecuteLog(const std::vector<std::uint8_t>& req);
 
     // Replies.
-    void Reply(const std::vector<std::uint8_t>& message, std::uint8_t firstType = 0x10);
-    void Ack(bool ok) { Reply({static_cast<std::uint8_t>(ok ? '1' : '0')}); }
+    void Reply(const std::vector<std::uint8_t>& message, std::uint8_t firstType = DATA);
+    void Ack(bool ok) { Reply({ok ? kAckOk : kAckRefused}); }
 
     // Model.
     void AdvanceModel(std::int64_t nowMs);

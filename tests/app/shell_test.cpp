@@ -1,9 +1,11 @@
 // Start-up, shut-down, Options, the tab flags, the recent-file list, the quick ping and the
 // ignition-dependent controls.
 #include "app/core/connection.h"
+#include "app/core/connection_monitor.h"
 #include "app/core/recent_files.h"
 #include "app/core/tab_state.h"
 #include "app_test_support.h"
+#include "device/adapters/comms_presence.h"
 #include "device/adapters/comms_shell_device.h"
 #include "device/comms.h"
 #include "device/firmware.h"
@@ -422,10 +424,12 @@ TEST_P(StartUpDeviceTest, ExplainsAMissingOrSilentDeviceAndGoesOn) {
     RecordingView view;
     ScriptedHid hid(clock, c.present);
     Comms comms(hid, clock);
+    CommsPresence presence(comms);
+    ConnectionMonitor connection(presence);
     RecordingIndicator indicator;
-    comms.SetConnectionIndicator(&indicator);
+    connection.SetConnectionIndicator(&indicator);
     Firmware firmware(comms, dialogs, dialogs, dialogs, clock);
-    CommsShellDevice device(comms, firmware);
+    CommsShellDevice device(comms, firmware, connection);
     Shell shell(device, nullptr, dialogs, dialogs, dialogs, settings, clock, view, ProgramVersion{1, 0, 0});
     shell.StartUp();
     ASSERT_EQ(dialogs.messages.size(), 1u);

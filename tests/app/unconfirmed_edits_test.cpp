@@ -1,8 +1,10 @@
 // Live edits that the running unit did not confirm, against the simulated car: the status bar
 // says so, and once the unit answers again the difference is offered and sent.
+#include "app/core/connection_monitor.h"
 #include "app/core/image_workflows.h"
 #include "app/core/unconfirmed_edits.h"
 #include "device/adapters/comms_eprom_device.h"
+#include "device/adapters/comms_presence.h"
 #include "device/adapters/comms_shell_device.h"
 #include "device/comms.h"
 #include "device/firmware.h"
@@ -71,7 +73,9 @@ struct CarRig {
         firmware = std::make_unique<Firmware>(*comms, dialogs, dialogs, dialogs, clock);
         link = std::make_unique<CommsEpromDevice>(*comms, *firmware);
         lossy = std::make_unique<LossyWrites>(*link);
-        shellDevice = std::make_unique<CommsShellDevice>(*comms, *firmware);
+        presence = std::make_unique<CommsPresence>(*comms);
+        connection = std::make_unique<ConnectionMonitor>(*presence);
+        shellDevice = std::make_unique<CommsShellDevice>(*comms, *firmware, *connection);
         context.deviceIO = true;
         context.device = lossy.get();
         context.clock = &clock;
@@ -102,6 +106,8 @@ struct CarRig {
     std::unique_ptr<Firmware> firmware;
     std::unique_ptr<CommsEpromDevice> link;
     std::unique_ptr<LossyWrites> lossy;
+    std::unique_ptr<CommsPresence> presence;
+    std::unique_ptr<ConnectionMonitor> connection;
     std::unique_ptr<CommsShellDevice> shellDevice;
     EpromContext context;
     ImageSlots slots;

@@ -43,8 +43,8 @@ TEST_F(CommsTest, OpenPicksTheDeviceByVendorAndProductAndResetsTheLink) {
     EXPECT_EQ(hid.openedPaths, std::vector<std::string>{"/dev/hidraw-kv"});
     EXPECT_EQ(hid.queueSize, 32);
     EXPECT_TRUE(comms.Comms_IsOpen());
-    EXPECT_EQ(comms.Link().txPosition, 1);
-    EXPECT_EQ(comms.Link().receiverState, 1);
+    EXPECT_EQ(comms.Link().State().txPosition, 1);
+    EXPECT_EQ(comms.Link().State().receiverState, 1);
 }
 
 TEST(CommsOpen, NoMatchingDeviceLeavesTheLinkClosedWithNothingOpen) {
@@ -65,7 +65,7 @@ TEST_F(CommsTest, UnplugWhileOpenClosesTheLinkAtTheNextRead) {
     EXPECT_FALSE(comms.Comms_IsOpen());
     EXPECT_GE(hid.closes, 1);
     // and a read that fails leaves no stale reply bytes behind
-    for (auto b : comms.Link().rxReport) EXPECT_EQ(b, 0);
+    for (auto b : comms.Link().State().rxReport) EXPECT_EQ(b, 0);
 }
 
 TEST_F(CommsTest, UnplugSeenByAWriteClosesTheLinkAtOnce) {
@@ -83,13 +83,13 @@ TEST_F(CommsTest, UnplugSeenByAWriteClosesTheLinkAtOnce) {
 
 TEST_F(CommsTest, ReadTimeOutCancelsAndLeavesTheReportZero) {
     hid.Queue({MakeReport(DATA, 0x55)});
-    ASSERT_TRUE(comms.ReadReport());
-    EXPECT_EQ(comms.Link().rxReport[2], 0x55);
+    ASSERT_TRUE(comms.Link().ReadReport());
+    EXPECT_EQ(comms.Link().State().rxReport[2], 0x55);
     const auto before = clock.now;
-    EXPECT_FALSE(comms.ReadReport());
+    EXPECT_FALSE(comms.Link().ReadReport());
     EXPECT_EQ(clock.now - before, 200);
     EXPECT_EQ(hid.cancels, 1);
-    for (auto b : comms.Link().rxReport) EXPECT_EQ(b, 0);
+    for (auto b : comms.Link().State().rxReport) EXPECT_EQ(b, 0);
 }
 
 TEST(CommsReopen, CommandsFasterThanOncePerSecondNeverReopenButOneAfterASecondDoes) {
@@ -126,9 +126,9 @@ TEST_P(FramingTest, RequestIsSplitIntoFirstAndContinuationReports) {
     const auto [n, reports] = GetParam();
     Bytes request(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) request[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i + 1);
-    comms.BeginTransmit();
-    comms.TransmitBytes(request);
-    comms.EndTransmit();
+    comms.Link().BeginTransmit();
+    comms.Link().TransmitBytes(request);
+    comms.Link().EndTransmit();
     ASSERT_EQ(static_cast<int>(hid.written.size()), reports);
     std::size_t at = 0;
     for (std::size_t r = 0; r < hid.written.size(); ++r) {
@@ -153,9 +153,9 @@ INSTANTIATE_TEST_SUITE_P(Lengths, FramingTest,
                                            FramingCase{95, 4}, FramingCase{260, 9}));
 
 TEST_F(CommsTest, EmptyRequestSendsNothing) {
-    comms.BeginTransmit();
-    comms.TransmitBytes({});
-    comms.EndTransmit();
+    comms.Link().BeginTransmit();
+    comms.Link().TransmitBytes({});
+    comms.Link().EndTransmit();
     EXPECT_TRUE(hid.written.empty());
 }
 
@@ -163,15 +163,15 @@ TEST_F(CommsTest, EmptyRequestSendsNothing) {
 
 TEST_F(CommsTest, SixtyFifthUnreadReportOfAChannelIsDroppedAndTheFirst64StayInOrder) {
     for (int i = 0; i < 65; ++i) hid.Queue({MakeReport(i == 0 ? DATALOG : DATALOG + 1, static_cast<std::uint8_t>(i))});
-    for (int i = 0; i < 65; ++i) EXPECT_TRUE(comms.RouteReport()) << i;
-    EXPECT_EQ(comms.Link().ringCount[1], kRingBufferSize);
-    EXPECT_EQ(comms.Link().ringCount[0], 0);
-    comms.BeginReceive(DATALOG);
+    for (int i = 0; i < 65; ++i) EXPECT_TRUE(comms.Link().RouteReport()) << i;
+    EXPECT_EQ(comms.Link().State().ringCount[1], kRingBufferSize);
+    EXPECT_EQ(comms.Link().State().ringCount[0], 0);
+    comms.Link().BeginReceive(DATALOG);
     for (int i = 0; i < 64; ++i) {
-        ASSERT_TRUE(comms.ReceiveReport()) << i;
-        EXPECT_EQ(comms.Link().rxReport[2], i);
+        ASSERT_TRUE(comms.Link().ReceiveReport()) << i;
+        EXPECT_EQ(comms.Link().State().rxReport[2], i);
     }
-    EXPECT_FALSE(comms.ReceiveReport());
+    EXPECT_FALSE(comms.Link().ReceiveReport());
 }
 
 TEST_F(CommsTest, RoutingByTypeByte) {
@@ -183,11 +183,11 @@ TEST_F(CommsTest, RoutingByTypeByte) {
     const Case cases[] = {{0x10, true, 0},   {0x11, true, 0},   {0x20, true, 1},   {0x21, true, 1},
                           {0x00, false, -1}, {0x12, false, -1}, {0x22, false, -1}, {0xFF, false, -1}};
     for (const Case& c : cases) {
-        const auto before = comms.Link().ringCount;
+        const auto before = comms.Link().State().ringCount;
         hid.Queue({MakeReport(c.type, 1)});
-        EXPECT_EQ(comms.RouteReport(), c.routed) << int(c.type);
+        EXPECT_EQ(comms.Link().RouteReport(), c.routed) << int(c.type);
         for (int ch = 0; ch < 2; ++ch)
-            EXPECT_EQ(comms.Link().ringCount[static_cast<std::size_t>(ch)],
+            EXPECT_EQ(comms.Link().State().ringCount[static_cast<std::size_t>(ch)],
                       before[static_cast<std::size_t>(ch)] + (ch == c.channel ? kHidReportSize : 0))
                 << int(c.type);
     }
@@ -200,7 +200,7 @@ TEST_F(CommsTest, DataLogReportsArrivingDuringACommandStayForTheLogReader) {
         hid.Queue(FrameReply(DATA, {'T'}));
     };
     EXPECT_TRUE(comms.Ping());
-    EXPECT_EQ(comms.Link().ringCount[1], kHidReportSize);
+    EXPECT_EQ(comms.Link().State().ringCount[1], kHidReportSize);
 }
 
 // ---- receive filter ----
@@ -221,24 +221,24 @@ TEST_F(CommsTest, ReceiveFilterDropsReportsOutOfSequence) {
         {"reply shorter than asked", {MakeReport(DATA, 1)}, 40, {}},
     };
     for (const Case& c : cases) {
-        comms.FlushChannel(DATA);
-        comms.FlushChannel(DATALOG);
+        comms.Link().FlushChannel(DATA);
+        comms.Link().FlushChannel(DATALOG);
         hid.Queue(c.reports);
-        comms.BeginReceive(DATA);
-        EXPECT_EQ(comms.ReceiveBytes(c.n), c.want) << c.name;
-        comms.EndReceive();
+        comms.Link().BeginReceive(DATA);
+        EXPECT_EQ(comms.Link().ReceiveBytes(c.n), c.want) << c.name;
+        comms.Link().EndReceive();
     }
 }
 
 TEST_F(CommsTest, ConsecutiveReceivesReadOneReplyAndEndReceiveDropsTheRest) {
     hid.Queue(FrameReply(DATA, {1, 2, 3, 4}));
     hid.Queue(FrameReply(DATA, {9}));
-    comms.BeginReceive(DATA);
-    EXPECT_EQ(comms.ReceiveBytes(2), (Bytes{1, 2}));
-    EXPECT_EQ(comms.ReceiveBytes(1), (Bytes{3}));
-    comms.EndReceive();
-    comms.BeginReceive(DATA);
-    EXPECT_EQ(comms.ReceiveBytes(1), (Bytes{9}));
+    comms.Link().BeginReceive(DATA);
+    EXPECT_EQ(comms.Link().ReceiveBytes(2), (Bytes{1, 2}));
+    EXPECT_EQ(comms.Link().ReceiveBytes(1), (Bytes{3}));
+    comms.Link().EndReceive();
+    comms.Link().BeginReceive(DATA);
+    EXPECT_EQ(comms.Link().ReceiveBytes(1), (Bytes{9}));
 }
 
 // ---- time-out accounting ----
@@ -260,16 +260,16 @@ TEST_F(CommsTest, WaitDoesNotExpireWhileTheOtherChannelStreams) {
             ++streamed;
         }
     };
-    comms.BeginReceive(DATA);
-    EXPECT_EQ(comms.ReceiveBytes(1), (Bytes{'T'}));
+    comms.Link().BeginReceive(DATA);
+    EXPECT_EQ(comms.Link().ReceiveBytes(1), (Bytes{'T'}));
     EXPECT_GE(clock.now - start, 2000);
-    EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
+    EXPECT_DOUBLE_EQ(comms.Link().State().readTimeout, kDefaultTimeout);
 }
 
 TEST_F(CommsTest, SilentDeviceCostsAboutOneReadTimeout) {
     const auto before = clock.now;
-    comms.BeginReceive(DATA);
-    EXPECT_TRUE(comms.ReceiveBytes(1).empty());
+    comms.Link().BeginReceive(DATA);
+    EXPECT_TRUE(comms.Link().ReceiveBytes(1).empty());
     EXPECT_GE(clock.now - before, 200);
     EXPECT_LE(clock.now - before, 202);
 }
@@ -287,7 +287,7 @@ TEST_F(CommsTest, LongEpromReadAllowsSixtyMillisecondsPerByte) {
             DeliverAt(c.replyAtMs, FrameReply(DATA, reply));
         };
         EXPECT_EQ(comms.EcuReadEprom(1, 0, 64).size(), c.ok ? 64u : 0u) << c.replyAtMs;
-        EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
+        EXPECT_DOUBLE_EQ(comms.Link().State().readTimeout, kDefaultTimeout);
         hid.beforeRead = nullptr;
     }
 }
@@ -587,11 +587,11 @@ TEST_P(CommandTest, RequestBytesSuccessAndFailureValues) {
     const Bytes sent = hid.WrittenBytes();
     ASSERT_GE(sent.size(), c.request.size());
     EXPECT_EQ(Bytes(sent.begin(), sent.begin() + static_cast<std::ptrdiff_t>(c.request.size())), c.request);
-    EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
+    EXPECT_DOUBLE_EQ(comms.Link().State().readTimeout, kDefaultTimeout);
 
     hid.Script({});
     EXPECT_EQ(c.call(comms), c.failed) << "without a reply";
-    EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
+    EXPECT_DOUBLE_EQ(comms.Link().State().readTimeout, kDefaultTimeout);
 
     if (c.bad) {
         hid.Script({*c.bad, *c.bad, *c.bad, *c.bad});
@@ -666,7 +666,7 @@ TEST_F(CommsTest, DataLogConfigureOf15VariablesTakesTwoReportsAndSetsTheRecordSi
     std::vector<int> addresses(15, 0x30), sizes(15, 2);
     EXPECT_TRUE(comms.DataLog_Configure(addresses, sizes));
     EXPECT_EQ(hid.written.size(), 2u);
-    EXPECT_EQ(comms.Link().dataLogRecordSize, 30);
+    EXPECT_EQ(comms.DataLogRecordSize(), 30);
 }
 
 TEST_F(CommsTest, DataLogRecordAndDownloadComeOnTheDataLogChannel) {
@@ -682,7 +682,7 @@ TEST_F(CommsTest, DataLogRecordAndDownloadComeOnTheDataLogChannel) {
     for (int i = 0; i < 3; ++i) hid.Queue(FrameReply(DATALOG, Iota(7, 10 * i)));
     const Bytes all = comms.DataLog_Download();
     EXPECT_EQ(all, Cat(Cat(Iota(7, 0), Iota(7, 10)), Iota(7, 20)));
-    EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
+    EXPECT_DOUBLE_EQ(comms.Link().State().readTimeout, kDefaultTimeout);
 }
 
 // The commands with a time-out of their own: a reply just inside it is taken, one just outside
@@ -723,7 +723,7 @@ TEST(CommsOwnTimeouts, QuickPingAndRecordReadWaitTheirOwnTime) {
             };
         };
         EXPECT_EQ(c.call(link), c.taken);
-        EXPECT_DOUBLE_EQ(link.Link().readTimeout, kDefaultTimeout);
+        EXPECT_DOUBLE_EQ(link.Link().State().readTimeout, kDefaultTimeout);
     }
 }
 
@@ -783,7 +783,7 @@ TEST_F(CommsTest, DownloadWaitsForTheContinuationOfAStartedMessage) {
         }
     };
     EXPECT_EQ(comms.DataLog_Download(), Cat(first, second));
-    EXPECT_DOUBLE_EQ(comms.Link().readTimeout, kDefaultTimeout);
+    EXPECT_DOUBLE_EQ(comms.Link().State().readTimeout, kDefaultTimeout);
 
     // A continuation that never comes still ends the download promptly with what was whole.
     hid.beforeRead = nullptr;
@@ -808,60 +808,6 @@ TEST_F(CommsTest, EnterBootloaderWaitsReopensAndAsksForTheLoader) {
 }
 
 // ---- presence and ignition ----
-
-class RecordingIndicator final : public ConnectionIndicator {
-public:
-    void ShowConnectionStatus(const std::string& text, bool error) override {
-        log.push_back(text + (error ? " (red)" : ""));
-    }
-    void ShowFirmwareVersion(const std::string& text) override { log.push_back("fw:" + text); }
-    std::vector<std::string> log;
-};
-
-TEST_F(CommsTest, ConnectionStatusShowsChangesOnly) {
-    RecordingIndicator ind;
-    comms.SetConnectionIndicator(&ind);
-    hid.Script({{'T'}, {'6', '.', '0', '0', '3', 0, 0, 0}, {'T'}});
-    EXPECT_TRUE(comms.UpdateConnectionStatus(false));
-    EXPECT_TRUE(comms.UpdateConnectionStatus(false)); // unchanged: nothing shown
-    EXPECT_FALSE(comms.UpdateConnectionStatus(false));
-    hid.Script({{'T'}, {0, 0, 0, 0, 0, 0, 0, 0}});
-    EXPECT_TRUE(comms.UpdateConnectionStatus(true));
-    comms.Comms_ShutDown();
-    hid.plugged = false;
-    EXPECT_FALSE(comms.UpdateConnectionStatus(true));
-    EXPECT_EQ(ind.log, (std::vector<std::string>{"Connected", "fw:6.003", "Not responding (red)", "fw:", "Connected",
-                                                 "fw:Unknown", "Not connected (or not powered) (red)", "fw:"}));
-}
-
-TEST(CheckDevice, ExplainsAMissingOrSilentDevice) {
-    struct Case {
-        bool plugged;
-        bool answers;
-        bool ok;
-        std::string start;
-    };
-    const Case cases[] = {
-        {false, false, false, "No Kestrovane device found."},
-        {true, false, false, "The Kestrovane device is connected to the USB port but is not responding."},
-        {true, true, true, ""}};
-    for (const Case& c : cases) {
-        FakeClock clock;
-        FakeHid hid{clock};
-        hid.plugged = c.plugged;
-        if (c.answers) hid.Script({{'T'}});
-        Comms comms{hid, clock};
-        ScriptedDialogs dialogs;
-        EXPECT_EQ(comms.CheckDeviceOrExplain(dialogs), c.ok);
-        if (c.start.empty()) {
-            EXPECT_TRUE(dialogs.messages.empty());
-        } else {
-            ASSERT_EQ(dialogs.messages.size(), 1u);
-            EXPECT_EQ(dialogs.messages[0].rfind(c.start, 0), 0u) << dialogs.messages[0];
-            EXPECT_EQ(dialogs.log[0].rfind("MessageBox|Error|", 0), 0u);
-        }
-    }
-}
 
 // A missing ignition reply is no answer: the link asks again, and the state changes only on an
 // answer ('0' or '1'); a device that does not answer at all leaves the last answer standing.
@@ -903,137 +849,6 @@ TEST_F(CommsTest, IgnitionReadsOffWhenTheDeviceIsGone) {
     hid.plugged = false;
     EXPECT_FALSE(comms.IsIgnitionOn());
     EXPECT_FALSE(comms.Comms_IsOpen());
-}
-
-TEST_F(CommsTest, IgnitionDebounceIsNotResetByALostReply) {
-    int requests = 0;
-    hid.onWrite = [&](const HidReport& r) {
-        if (r[1] == 0x81 && ++requests != 3) hid.Queue(FrameReply(DATA, {'1'}));
-    };
-    comms.ResetIgnitionDebounce();
-    EXPECT_TRUE(comms.IgnitionOnDebounced());
-    EXPECT_TRUE(comms.IgnitionOnDebounced());
-    EXPECT_TRUE(comms.IgnitionOnDebounced()); // its first request goes unanswered
-}
-
-TEST_F(CommsTest, IgnitionDebounceNeedsHalfASecondOfIgnitionOn) {
-    bool on = false;
-    hid.onWrite = [&](const HidReport& r) {
-        if (r[1] == 0x81) hid.Queue(FrameReply(DATA, {static_cast<std::uint8_t>(on ? '1' : '0')}));
-    };
-    EXPECT_FALSE(comms.IgnitionOnDebounced());
-    on = true;
-    EXPECT_FALSE(comms.IgnitionOnDebounced()); // just came on
-    clock.SleepMs(300);
-    EXPECT_FALSE(comms.IgnitionOnDebounced());
-    clock.SleepMs(200);
-    EXPECT_TRUE(comms.IgnitionOnDebounced());
-    EXPECT_TRUE(comms.IgnitionOnDebounced()); // every later call while on
-    on = false;
-    EXPECT_FALSE(comms.IgnitionOnDebounced());
-    on = true;
-    EXPECT_FALSE(comms.IgnitionOnDebounced());
-    comms.ResetIgnitionDebounce();
-    EXPECT_TRUE(comms.IgnitionOnDebounced());
-}
-
-TEST_F(CommsTest, TraceGoesToTheGivenFileOnlyWhenEnabled) {
-    const std::string path = ::testing::TempDir() + "/kv_device_trace.txt";
-    std::remove(path.c_str());
-    hid.Script({{'T'}});
-    EXPECT_TRUE(comms.Ping());
-    comms.Comms_ShutDown();
-    EXPECT_FALSE(std::ifstream(path).good());
-
-    comms.EnableTrace(path);
-    comms.Comms_Open();
-    hid.Script({{'T'}});
-    EXPECT_TRUE(comms.Ping());
-    comms.Comms_ShutDown();
-    std::ifstream in(path);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("Kestrovane started"), std::string::npos);
-    EXPECT_NE(text.find("\tOpenDevice\r\n"), std::string::npos);
-    EXPECT_NE(text.find("    Putting into DATA buffer"), std::string::npos);
-    EXPECT_NE(text.find("Comms_ShutDown"), std::string::npos);
-    std::remove(path.c_str());
-}
-
-// The trace names every way a report can fail to move, and the link stays open where the
-// handle stays valid.
-TEST_F(CommsTest, TraceNamesReadAndTransmissionErrors) {
-    struct Case {
-        const char* name;
-        std::function<void(FakeHid&)> arrange;
-        const char* line;
-        bool staysOpen;
-    };
-    const Case cases[] = {
-        {"read error", [](FakeHid& h) { h.readFailures = 1; }, "    Read error\r\n", true},
-        {"read time-out", [](FakeHid&) {}, "    Read timed out\r\n", true},
-        {"transmission error", [](FakeHid& h) { h.writeResults = {HidWriteResult::Failed}; },
-         "    Transmission error\r\n", true},
-        {"transmission time-out", [](FakeHid& h) { h.writeResults = {HidWriteResult::Timeout}; },
-         "    Transmission timed out\r\n", true},
-        {"device gone on write", [](FakeHid& h) { h.writeResults = {HidWriteResult::Gone}; },
-         "    ERROR_INVALID_HANDLE\r\n", false},
-    };
-    const std::string path = ::testing::TempDir() + "/kv_device_trace_errors.txt";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeClock clk;
-        FakeHid h{clk};
-        Comms link{h, clk};
-        ASSERT_TRUE(link.Comms_Open());
-        link.EnableTrace(path);
-        c.arrange(h);
-        EXPECT_FALSE(link.QuickPing());
-        EXPECT_EQ(link.Comms_IsOpen(), c.staysOpen);
-        link.EnableTrace("");
-        std::ifstream in(path);
-        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        EXPECT_NE(text.find(c.line), std::string::npos) << text;
-        std::remove(path.c_str());
-    }
-}
-
-TEST(TracePath, SwitchedOnBySettingOnly) {
-    const char* old = std::getenv("XDG_CACHE_HOME");
-    const std::string saved = old ? old : "";
-    const std::string cache = ::testing::TempDir() + "/kv-trace-cache";
-    setenv("XDG_CACHE_HOME", cache.c_str(), 1);
-    FakeClock clock;
-    FakeHid hid{clock};
-    Comms comms{hid, clock};
-    MemorySettings settings;
-    for (const char* value : {"", "0", "yes", "2"}) {
-        settings.values[{"Diagnostics", "DeviceTrace"}] = value;
-        EnableTraceFromSettings(comms, settings);
-        EXPECT_FALSE(comms.TraceEnabled()) << value;
-    }
-    settings.values[{"Diagnostics", "DeviceTrace"}] = "1";
-    EnableTraceFromSettings(comms, settings);
-    EXPECT_TRUE(comms.TraceEnabled());
-    comms.EnableTrace(""); // writes what was collected, into the cache folder set above
-    EXPECT_TRUE(std::ifstream(cache + "/kestrovane/devicetrace.txt").good());
-    std::filesystem::remove_all(cache);
-    if (old)
-        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_CACHE_HOME");
-}
-
-TEST(TracePath, FollowsTheUsersCacheFolder) {
-    const char* old = std::getenv("XDG_CACHE_HOME");
-    const std::string saved = old ? old : "";
-    setenv("XDG_CACHE_HOME", "/tmp/kv-cache-test", 1);
-    EXPECT_EQ(DefaultTracePath(), "/tmp/kv-cache-test/kestrovane/devicetrace.txt");
-    setenv("XDG_CACHE_HOME", "relative", 1); // not absolute: ignored
-    EXPECT_NE(DefaultTracePath().rfind("relative", 0), 0u);
-    if (old)
-        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_CACHE_HOME");
 }
 
 } // namespace

@@ -1,7 +1,9 @@
 // The program's device link against the simulated device: the two sides of the HID seam agree
 // on framing, commands, module programming with ignition guidance, block reads, streaming and
 // the firmware loader.
+#include "app/core/connection_monitor.h"
 #include "device/adapters/comms_eprom_device.h"
+#include "device/adapters/comms_presence.h"
 #include "device/comms.h"
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
@@ -259,16 +261,18 @@ TEST(SimLinkRecovery, ADeviceThatStopsTakingReportsIsReportedLostPromptly) {
     SimOptions o;
     o.faults = "stall=40";
     LinkRig rig(o);
+    CommsPresence presence(*rig.comms);
+    ConnectionMonitor connection(presence);
     LossIndicator indicator;
-    rig.comms->SetConnectionIndicator(&indicator);
-    ASSERT_TRUE(rig.comms->UpdateConnectionStatus(true));
+    connection.SetConnectionIndicator(&indicator);
+    ASSERT_TRUE(connection.UpdateConnectionStatus(true));
     ASSERT_EQ(indicator.shown, std::vector<std::string>{"Connected"});
     while (rig.comms->Ping()) {}
     const auto before = rig.clock.now;
     EXPECT_EQ(rig.comms->PemReadBlock(0x40), std::vector<std::uint8_t>{});
     EXPECT_LT(rig.clock.now - before, 1000) << "a command against the stalled device";
     const auto tick = rig.clock.now; // the quick-ping timer's check
-    EXPECT_FALSE(rig.comms->UpdateConnectionStatus(false));
+    EXPECT_FALSE(connection.UpdateConnectionStatus(false));
     EXPECT_LT(rig.clock.now - tick, 1000);
     EXPECT_EQ(indicator.shown, (std::vector<std::string>{"Connected", "Not responding"}));
 }

@@ -15,7 +15,10 @@
 //                    (the caller starts it so): every call returns within its bound and the first
 //                    unanswered quick ping says so within a second
 #include "device/comms.h"
+#include "device/device_trace.h"
 #include "device/hidapi_backend.h"
+#include "device/protocol.h"
+#include "device/tracing_hid_backend.h"
 #include "platform/clock.h"
 
 #include <hidapi.h>
@@ -61,10 +64,10 @@ hid_device* OpenDevice(std::string* pathOut = nullptr) {
 }
 
 // One request as the program frames it: report ID 0, then the request bytes, zero-filled.
-std::vector<unsigned char> Request(std::initializer_list<unsigned char> bytes) {
+std::vector<unsigned char> Report(const Request& request) {
     std::vector<unsigned char> r(kHidReportSize, 0);
     std::size_t i = 1;
-    for (unsigned char b : bytes) r[i++] = b;
+    for (unsigned char b : request) r[i++] = b;
     return r;
 }
 
@@ -80,7 +83,7 @@ int Sizes() {
         return 1;
     }
     DrainRaw(dev);
-    const std::vector<unsigned char> ping = Request({'t'});
+    const std::vector<unsigned char> ping = Report(EncodePing());
     const int w = hid_write(dev, ping.data(), ping.size());
     unsigned char buf[64];
     std::memset(buf, 0xEE, sizeof buf);
@@ -94,7 +97,7 @@ int Sizes() {
     const int r2 = hid_read_timeout(dev, small, sizeof small, 500);
     std::printf("probe: hid_read into a 33-byte buffer returned %d bytes\n", r2);
     hid_close(dev);
-    return (w == kHidReportSize && r == kHidReportSize - 1 && buf[0] == DATA && buf[1] == 'T' &&
+    return (w == kHidReportSize && r == kHidReportSize - 1 && buf[0] == DATA && buf[1] == kAckPing &&
             r2 == kHidReportSize - 1)
                ? 0
                : 1;
@@ -173,8 +176,11 @@ long Gaps(const std::vector<long>& stamps) {
 int Burst(long wantReports) {
     SteadyClock clock;
     std::unique_ptr<HidBackend> hid = MakeHidapiBackend();
-    Comms comms(*hid, clock);
-    if (const char* trace = std::getenv("KV_PROBE_TRACE")) comms.EnableTrace(trace);
+    DeviceTrace trace(clock);
+    TracingHidBackend traced(*hid, trace);
+    const char* tracePath = std::getenv("KV_PROBE_TRACE");
+    if (tracePath) trace.Enable(tracePath);
+    Comms comms(tracePath ? static_cast<HidBackend&>(traced) : *hid, clock, &trace);
     constexpr int kItems = 10; // 30 data bytes + 4 = 34 bytes: two input reports per record
     constexpr int kPeriodMs = 5;
     if (!StartLogging(comms, kItems, kPeriodMs)) {
@@ -182,7 +188,7 @@ int Burst(long wantReports) {
         comms.Comms_ShutDown();
         return 1;
     }
-    const int recordSize = comms.Link().dataLogRecordSize;
+    const int recordSize = comms.DataLogRecordSize();
     const long reportsPerRecord = (recordSize + 4 + 30) / 31;
     std::vector<long> stamps;
     long downloads = 0;
@@ -225,7 +231,7 @@ int Overflow(int quietMs) {
         std::printf("probe: data-log set-up failed\n");
         return 1;
     }
-    const int recordSize = comms.Link().dataLogRecordSize;
+    const int recordSize = comms.DataLogRecordSize();
     std::this_thread::sleep_for(Ms(quietMs)); // nobody reads: the kernel queue fills
     // Read what the kernel kept, straight from the handle.
     std::vector<std::uint8_t> data;
@@ -233,7 +239,7 @@ int Overflow(int quietMs) {
     long queued = 0;
     while (hid->Read(report, 0) == HidReadResult::Ok) {
         ++queued;
-        if (report[1] == 0x20) data.insert(data.end(), report.begin() + 2, report.begin() + 2 + recordSize + 4);
+        if (report[1] == DATALOG) data.insert(data.end(), report.begin() + 2, report.begin() + 2 + recordSize + 4);
     }
     comms.DataLog_StopDeviceLogging();
     const std::vector<long> stamps = Stamps(data, recordSize);
@@ -258,7 +264,7 @@ int Removal() {
     std::printf("probe: hid_read_timeout after removal returned %d (%s)\n", r, ErrorText(dev).c_str());
     const int again = hid_read_timeout(dev, buf, sizeof buf, 100);
     std::printf("probe: a second read returned %d\n", again);
-    const std::vector<unsigned char> ping = Request({'t'});
+    const std::vector<unsigned char> ping = Report(EncodePing());
     const int w = hid_write(dev, ping.data(), ping.size());
     std::printf("probe: hid_write after removal returned %d (%s)\n", w, ErrorText(dev).c_str());
     hid_close(dev);

@@ -27,11 +27,11 @@ public:
     // Opens and pings the device; otherwise explains why not (title "Error") and refreshes the
     // indicators. True when the device answered.
     virtual bool CheckDeviceOrExplain(UserMessages& messages) = 0;
-    // 0x81: true while the device sees the ignition on.
+    // True while the device sees the ignition on.
     virtual bool IsIgnitionOn() = 0;
-    // 0x88, unit (1 LH, 2 EZK): the running unit's module answers.
+    // The running unit's module (1 LH, 2 EZK) answers.
     virtual bool PemIsReachable(int ecuKind) = 0;
-    // "L" or "E": which unit the device serves; true on ack "1".
+    // "L" or "E": which unit the device serves; true when the device acknowledged.
     virtual bool SelectEcuMode(char mode) = 0;
     // How multi-byte ECU RAM values are assembled: set = first byte least significant.
     virtual void SetRamByteOrderFlag(bool set) = 0;

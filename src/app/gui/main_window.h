@@ -1,8 +1,8 @@
 #pragma once
 // frmMain: the main window with the tab strip tbsMain, one page per tab, the File, Tools and
 // Help menus, the connection indicator in the status bar and the two device timers.
+#include "app/core/connection_monitor.h"
 #include "app/core/workflow_view.h"
-#include "device/comms.h"
 
 #include <QMainWindow>
 #include <QPointer>

@@ -1,5 +1,6 @@
 #include "app/gui/program.h"
 
+#include "app/core/connection_monitor.h"
 #include "app/gui/aux_monitor_tabs.h"
 #include "app/gui/main_window.h"
 #include "app/gui/map_pages.h"
@@ -10,10 +11,13 @@
 #include "device/adapters/comms_aux_device.h"
 #include "device/adapters/comms_eprom_device.h"
 #include "device/adapters/comms_monitor_device.h"
+#include "device/adapters/comms_presence.h"
 #include "device/adapters/comms_shell_device.h"
 #include "device/comms.h"
+#include "device/device_trace.h"
 #include "device/firmware.h"
 #include "device/hidapi_backend.h"
+#include "device/tracing_hid_backend.h"
 #include "monitor/monitor_ignition.h"
 #include "platform/clock.h"
 #include "platform/gui/qt_dialogs.h"
@@ -86,15 +90,21 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     } else {
         hid_ = MakeHidapiBackend();
     }
-    comms_ = std::make_unique<Comms>(*hid_, *clock_);
     // The debug trace follows its setting from the first exchange on.
-    EnableTraceFromSettings(*comms_, *settings_);
+    trace_ = std::make_unique<DeviceTrace>(*clock_);
+    EnableTraceFromSettings(*trace_, *settings_);
+    if (trace_->Enabled()) tracingHid_ = std::make_unique<TracingHidBackend>(*hid_, *trace_);
+    comms_ = std::make_unique<Comms>(tracingHid_ ? *tracingHid_ : *hid_, *clock_, trace_.get());
+    presence_ = std::make_unique<CommsPresence>(*comms_);
+    connection_ = std::make_unique<ConnectionMonitor>(*presence_);
+    ignition_ = std::make_unique<IgnitionDebounce>(*presence_, *clock_);
     firmware_ = std::make_unique<Firmware>(*comms_, *dialogs_, *dialogs_, *dialogs_, *clock_);
+    firmware_->SetAfterUpgrade([this] { connection_->UpdateConnectionStatus(true); });
     epromDevice_ = std::make_unique<CommsEpromDevice>(*comms_, *firmware_);
-    shellDevice_ = std::make_unique<CommsShellDevice>(*comms_, *firmware_);
+    shellDevice_ = std::make_unique<CommsShellDevice>(*comms_, *firmware_, *connection_);
     auxDevice_ = std::make_unique<CommsAuxDevice>(*comms_);
     aux_ = std::make_unique<AuxInputs>(auxDevice_.get());
-    monitorDevice_ = std::make_unique<CommsMonitorDevice>(*comms_);
+    monitorDevice_ = std::make_unique<CommsMonitorDevice>(*comms_, *ignition_);
     knock_ = std::make_unique<KnockCountState>();
     shell_ =
         std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *dialogs_, *dialogs_, *settings_, *clock_,
@@ -104,7 +114,7 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
 
 Program::~Program() {
     // The window goes first: it refers to the shell and the device link.
-    if (comms_) comms_->SetConnectionIndicator(nullptr);
+    if (connection_) connection_->SetConnectionIndicator(nullptr);
     window_.reset();
     splash_.reset();
 }
@@ -138,7 +148,7 @@ void Program::InitDataLogging() {
 void Program::LoadMainWindow() {
     window_ = std::make_unique<MainWindow>(*shell_, sim_);
     if (qtDialogs_) qtDialogs_->SetParent(window_.get());
-    comms_->SetConnectionIndicator(window_.get());
+    connection_->SetConnectionIndicator(window_.get());
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
     InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_);

@@ -18,9 +18,13 @@ class Comms;
 class CommsAuxDevice;
 class CommsEpromDevice;
 class CommsMonitorDevice;
+class CommsPresence;
 class CommsShellDevice;
+class ConnectionMonitor;
+class DeviceTrace;
 class Firmware;
 class HidBackend;
+class IgnitionDebounce;
 class IgnitionPrompt;
 class MainWindow;
 class QtSettingsStore;
@@ -101,7 +105,12 @@ private:
     SettingsStore* settings_;
     std::unique_ptr<HidBackend> hid_;
     SimulatedBackend* sim_ = nullptr;
+    std::unique_ptr<DeviceTrace> trace_;
+    std::unique_ptr<HidBackend> tracingHid_; // in front of hid_ while the trace is on
     std::unique_ptr<Comms> comms_;
+    std::unique_ptr<CommsPresence> presence_;
+    std::unique_ptr<ConnectionMonitor> connection_;
+    std::unique_ptr<IgnitionDebounce> ignition_;
     std::unique_ptr<Firmware> firmware_;
     std::unique_ptr<CommsEpromDevice> epromDevice_;
     std::unique_ptr<CommsShellDevice> shellDevice_;

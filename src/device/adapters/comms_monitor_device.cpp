@@ -1,12 +1,14 @@
 #include "device/adapters/comms_monitor_device.h"
 
+#include "app/core/connection_monitor.h"
+
 #include "device/comms.h"
 
 namespace kv {
 
-bool CommsMonitorDevice::IgnitionOnDebounced() { return comms_.IgnitionOnDebounced(); }
+bool CommsMonitorDevice::IgnitionOnDebounced() { return ignition_.IgnitionOnDebounced(); }
 bool CommsMonitorDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
-void CommsMonitorDevice::ResetIgnitionDebounce() { comms_.ResetIgnitionDebounce(); }
+void CommsMonitorDevice::ResetIgnitionDebounce() { ignition_.ResetIgnitionDebounce(); }
 bool CommsMonitorDevice::DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes) {
     return comms_.DataLog_Configure(addresses, sizes);
 }

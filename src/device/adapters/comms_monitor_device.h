@@ -5,11 +5,12 @@
 namespace kv {
 
 class Comms;
+class IgnitionDebounce;
 
 class CommsMonitorDevice final : public MonitorDevice {
 public:
-    // `comms` must outlive this object.
-    explicit CommsMonitorDevice(Comms& comms) : comms_(comms) {}
+    // Both must outlive this object.
+    CommsMonitorDevice(Comms& comms, IgnitionDebounce& ignition) : comms_(comms), ignition_(ignition) {}
     bool IgnitionOnDebounced() override;
     bool IsIgnitionOn() override;
     void ResetIgnitionDebounce() override;
@@ -21,6 +22,7 @@ public:
 
 private:
     Comms& comms_;
+    IgnitionDebounce& ignition_;
 };
 
 } // namespace kv

@@ -1,5 +1,7 @@
 #include "device/adapters/comms_shell_device.h"
 
+#include "app/core/connection_monitor.h"
+
 #include "device/comms.h"
 #include "device/firmware.h"
 
@@ -9,8 +11,8 @@ bool CommsShellDevice::Open() { return comms_.Comms_Open(); }
 void CommsShellDevice::ShutDown() { comms_.Comms_ShutDown(); }
 bool CommsShellDevice::IsOpen() { return comms_.Comms_IsOpen(); }
 bool CommsShellDevice::QuickPing() { return comms_.QuickPing(); }
-bool CommsShellDevice::UpdateConnectionStatus(bool force) { return comms_.UpdateConnectionStatus(force); }
-bool CommsShellDevice::CheckDeviceOrExplain(UserMessages& messages) { return comms_.CheckDeviceOrExplain(messages); }
+bool CommsShellDevice::UpdateConnectionStatus(bool force) { return monitor_.UpdateConnectionStatus(force); }
+bool CommsShellDevice::CheckDeviceOrExplain(UserMessages& messages) { return monitor_.CheckDeviceOrExplain(messages); }
 bool CommsShellDevice::IsIgnitionOn() { return comms_.IsIgnitionOn(); }
 bool CommsShellDevice::PemIsReachable(int ecuKind) { return comms_.PemIsReachable(ecuKind); }
 bool CommsShellDevice::SelectEcuMode(char mode) { return comms_.SelectEcuMode(mode); }

@@ -1,16 +1,18 @@
 #pragma once
-// ShellDevice on the program's device link and firmware procedures.
+// ShellDevice on the program's command set, firmware procedures and connection monitor.
 #include "app/core/shell_device.h"
 
 namespace kv {
 
 class Comms;
 class Firmware;
+class ConnectionMonitor;
 
 class CommsShellDevice final : public ShellDevice {
 public:
-    // Both must outlive this object.
-    CommsShellDevice(Comms& comms, Firmware& firmware) : comms_(comms), firmware_(firmware) {}
+    // All must outlive this object.
+    CommsShellDevice(Comms& comms, Firmware& firmware, ConnectionMonitor& monitor)
+        : comms_(comms), firmware_(firmware), monitor_(monitor) {}
 
     bool Open() override;
     void ShutDown() override;
@@ -28,6 +30,7 @@ public:
 private:
     Comms& comms_;
     Firmware& firmware_;
+    ConnectionMonitor& monitor_;
 };
 
 } // namespace kv

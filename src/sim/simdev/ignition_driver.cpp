@@ -1,19 +1,16 @@
 #include "sim/simdev/ignition_driver.h"
 
+#include "device/protocol.h"
+
 namespace kv {
 
-namespace {
-constexpr std::uint8_t kIsIgnitionOn = 0x81;
-constexpr std::uint8_t kPemDetectStart = 0x82;
-} // namespace
-
 IgnitionDriver::Action IgnitionDriver::OnRequest(std::uint8_t first, bool ignitionOn, std::int64_t nowMs) {
-    if (first == kPemDetectStart) {
+    if (first == static_cast<std::uint8_t>(Opcode::PemDetectStart)) {
         quickPolls_ = 0;
         if (!ignitionOn && keyOnAtMs_ < 0) keyOnAtMs_ = nowMs + kKeyOnDelayMs;
         return Action::None;
     }
-    if (first != kIsIgnitionOn) {
+    if (first != static_cast<std::uint8_t>(Opcode::IsIgnitionOn)) {
         quickPolls_ = 0;
         return Action::None;
     }

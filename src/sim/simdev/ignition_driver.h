@@ -10,12 +10,12 @@ namespace kv {
 
 class IgnitionDriver {
 public:
-    // Polls of the ignition (0x81) in a row, each at most kQuickPollGapMs after the one before,
+    // Polls of the ignition (IsIgnitionOn) in a row, each at most kQuickPollGapMs after the one before,
     // that make the driver switch the key off. The program's own ignition check runs once a
     // second and the monitors send other requests between their polls, so neither does this.
     static constexpr int kQuickPolls = 3;
     static constexpr std::int64_t kQuickPollGapMs = 250;
-    // Delay between a detection start (0x82) with the key off and the key going on.
+    // Delay between a detection start (PemDetectStart) with the key off and the key going on.
     static constexpr std::int64_t kKeyOnDelayMs = 300;
 
     enum class Action { None, KeyOff };
