@@ -254,6 +254,8 @@ public:
         alt.inImage = false;
         alt.textBox = "txtVacSensorAltitude(0)";
         alt.extraLabel = "txtVacSensorAltitude(1)";
+        alt.unit = "ft";
+        alt.extraUnit = "m";
         Entry& a = Add(alt);
         a.load = [this](Entry& x) {
             x.value = 0;

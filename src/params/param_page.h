@@ -45,6 +45,8 @@ struct ParamSetting {
     std::string textBox;    // txtRevLimiter
     std::string byteLabel;  // lblRevLimiterByte: the stored byte
     std::string extraLabel; // a second value beside the box (ticks, metres)
+    std::string unit;       // shown after the up-down ("ft"); empty = none
+    std::string extraUnit;  // shown after the second value ("m"); empty = none
     std::string radio;      // radioInjectorSize
     std::string check;      // chkDefeatISV (a check box in front of a number)
     bool typed = false;     // the text box takes typed values (not only the up-down)

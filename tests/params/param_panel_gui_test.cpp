@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include <vector>
+
 #include <gtest/gtest.h>
 
 using namespace kv;
@@ -115,6 +117,13 @@ TEST(ParamPanelGui, EZFStepsTheCalibrationAndShowsMetres) {
     EXPECT_EQ(r.Find<QLabel>("lblVacSensorCalByte")->text(), "1");
     r.Find<UpDown>("udVacSensorAltitude")->setValue(1000);
     EXPECT_EQ(r.Find<QLineEdit>("txtVacSensorAltitude(1)")->text(), "305");
+    // The two altitude boxes say which is feet and which is metres, in that order.
+    auto* feet = r.Find<QLineEdit>("txtVacSensorAltitude(0)");
+    ASSERT_NE(feet, nullptr);
+    std::vector<QString> units;
+    for (QLabel* l : feet->parentWidget()->findChildren<QLabel*>())
+        if (l->text() == "ft" || l->text() == "m") units.push_back(l->text());
+    EXPECT_EQ(units, (std::vector<QString>{"ft", "m"}));
     ASSERT_NE(r.Find<QPushButton>("cmdVacSensorCal"), nullptr);
 }
 

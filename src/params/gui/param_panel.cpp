@@ -213,6 +213,10 @@ QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLa
         });
     }
     int col = 3;
+    auto unitLabel = [&](const std::string& unit) {
+        if (!unit.empty()) grid->addWidget(new QLabel(Q(unit), frame), row, col++);
+    };
+    unitLabel(s.unit);
     for (const auto& [name, label] : {std::pair{s.byteLabel, &c.byteLabel}, std::pair{s.extraLabel, &c.extraLabel}}) {
         if (name.empty()) continue;
         // The altitude's second value is a box of its own (metres beside feet).
@@ -224,6 +228,7 @@ QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLa
             box->setAlignment(Qt::AlignRight);
             grid->addWidget(box, row, col++);
             c.extraBox = box;
+            unitLabel(s.extraUnit);
             continue;
         }
         auto* l = new QLabel(frame);
