@@ -776,6 +776,10 @@ void SimDevice::AdvanceModel(std::int64_t nowMs) {
         }
     }
     if (nowMs > modelMs_) {
+        // The LH unit's oxygen-sensor adaptation learns a small correction while the engine runs.
+        if (ignitionOn_ && engine_.State().running)
+            o2Adaptation_ = std::min(kSimO2AdaptationTarget, o2Adaptation_ + static_cast<double>(nowMs - modelMs_) /
+                                                                                 1000.0 * kSimO2AdaptationPerSecond);
         engine_.AdvanceTo(nowMs, ignitionOn_);
         modelMs_ = nowMs;
         liveDirty_ = true;

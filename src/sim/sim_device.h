@@ -28,6 +28,10 @@ inline constexpr int kSimPemFirmwareSize = 16256;
 // How long the units need with the ignition off before they power down; a module announces
 // itself at the next power-up only after that.
 inline constexpr std::int64_t kSimPowerDownMs = 5000;
+// The oxygen-sensor adaptation of the running LH unit grows by this fraction per second of
+// running up to its target.
+inline constexpr double kSimO2AdaptationPerSecond = 0.001;
+inline constexpr double kSimO2AdaptationTarget = 0.04;
 
 // Ecu kinds of the modules: 1 = LH (fuel), 2 = EZK (ignition).
 inline constexpr int kSimLH = 1;
@@ -124,6 +128,8 @@ public:
     std::uint32_t EnginePeriodCounts();
     // Streaming now (started, and not paused for want of keep-alives).
     bool IsLogging() const { return logging_ && !logStalled_; }
+    // The LH unit's oxygen-sensor adaptation (a fraction; the reset command puts it back to 0).
+    double O2Adaptation() const { return o2Adaptation_; }
     int LogPeriodMs() const { return logPeriodMs_; }
 
     // Writes the state file now (nothing to do without one); empty on success, else why it

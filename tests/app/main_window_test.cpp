@@ -258,6 +258,29 @@ TEST_F(ProgramTest, ParameterPageChangesReachTheRunningModuleAndFollowANewImage)
     EXPECT_EQ(Window().findChild<QLineEdit*>("txtRevLimiter")->text(), "6170");
 }
 
+TEST_F(ProgramTest, ResetValuesOnTheFuelPageResetsTheRunningUnitsAdaptation) {
+    Start();
+    OnNextModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<NewImageDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->BaseButton(0)->click(); // LH S4 / GT / GTS
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+    });
+    Window().Action("mnuFileNew")->trigger();
+    Window().SelectTab("Parameters");
+    SimulatedBackend& car = *program->Simulator();
+    clock.SleepMs(30000); // the engine runs: the unit learns a correction
+    (void)car.Enumerate();
+    EXPECT_GT(car.Device().O2Adaptation(), 0.01);
+    QPushButton* reset = nullptr;
+    for (auto* b : Window().findChildren<QPushButton*>("cmdO2AdaptReset"))
+        if (b->isVisible()) reset = b;
+    ASSERT_NE(reset, nullptr);
+    EXPECT_EQ(reset->text(), "Reset values");
+    reset->click();
+    EXPECT_LT(car.Device().O2Adaptation(), 0.001) << "back to 0 (and a few milliseconds of running since)";
+}
+
 TEST_F(ProgramTest, NewDialogCancelledLoadsNothing) {
     Start();
     OnNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
