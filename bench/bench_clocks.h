@@ -30,16 +30,4 @@ private:
     Clock_::time_point start_ = Clock_::now();
 };
 
-// Simulated time for the host-CPU measurement: waits cost nothing.
-class InstantClock final : public Clock {
-public:
-    std::int64_t NowMs() override { return now_; }
-    void SleepMs(std::int64_t ms) override {
-        if (ms > 0) now_ += ms;
-    }
-
-private:
-    std::int64_t now_ = 0;
-};
-
 } // namespace kv

@@ -151,7 +151,7 @@ int main() {
 
     // ---- host CPU per command exchange, zero-latency device ----
     {
-        InstantClock clock;
+        SimulatedClock clock; // the host-CPU measurement: waits cost nothing
         SimOptions so;
         auto sim = MakeSimulatedBackend(so, clock);
         if (!sim) return Fail("cannot start the simulated device");

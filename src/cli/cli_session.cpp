@@ -15,7 +15,7 @@ std::string MakeDeviceSession(const CliOptions& options, CliIo io, DeviceSession
         so.pemFirmwareVersion = options.simPemFirmware;
         so.ignition = "auto";
         if (std::string m = ValidateSimOptions(so); !m.empty()) return m;
-        s.clock = std::make_unique<SimulatedTimeClock>();
+        s.clock = std::make_unique<SimulatedClock>(); // under --simulate nothing real is waited for
         auto sim = MakeSimulatedBackend(so, *s.clock);
         if (!sim) return "Cannot start the simulated device";
         s.sim = sim.get();

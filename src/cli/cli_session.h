@@ -19,18 +19,6 @@
 
 namespace kv {
 
-// Simulated time: under --simulate nothing real is waited for, so waits only move this clock.
-class SimulatedTimeClock final : public Clock {
-public:
-    std::int64_t NowMs() override { return now_; }
-    void SleepMs(std::int64_t ms) override {
-        if (ms > 0) now_ += ms;
-    }
-
-private:
-    std::int64_t now_ = 0;
-};
-
 // Everything a device command works with, wired together once.
 struct DeviceSession {
     std::unique_ptr<Clock> clock;
