@@ -1,6 +1,7 @@
 // `kestrovane-cli image new` writes every base image as an EPROM file that `image info` reads
 // back as the right kind, revision, MAF type and base maps.
 #include "cli/cli.h"
+#include "cli_run.h"
 #include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
 
@@ -23,24 +24,6 @@ namespace kv {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-    int exitCode;
-    std::string out;
-    std::string err;
-};
-
-CliRun RunTool(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCli(args, CliIo{out, err});
-    return {code, out.str(), err.str()};
-}
-
-std::vector<std::uint8_t> ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 class TempDir {
 public:
@@ -144,15 +127,15 @@ TEST_P(ImageNewFromBase, WritesAnEpromFileThatReadsBackAsTheBaseImage) {
         args.emplace_back("--format");
         args.emplace_back(c.format);
     }
-    const CliRun made = RunTool(args);
-    ASSERT_EQ(made.exitCode, kExitOk) << made.err;
+    const CliRun made = Cli(args);
+    ASSERT_EQ(made.code, kExitOk) << made.err;
     EXPECT_EQ(made.err, "");
 
-    const std::vector<std::uint8_t> bytes = ReadFile(file);
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(file);
     ASSERT_EQ(bytes.size(), c.fileSize);
 
-    const CliRun info = RunTool({"image", "info", file.string()});
-    EXPECT_EQ(info.exitCode, kExitOk) << info.err;
+    const CliRun info = Cli({"image", "info", file.string()});
+    EXPECT_EQ(info.code, kExitOk) << info.err;
     EXPECT_EQ(info.out, c.info);
 
     // The file is the image, repeated to fill the EPROM, with the file values of the patch list.

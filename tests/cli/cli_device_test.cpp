@@ -1,6 +1,7 @@
 // kestrovane-cli device commands, run in-process against the simulated device and car (the
 // simulated time makes every wait instant).
 #include "cli/cli.h"
+#include "cli_run.h"
 #include "device/firmware.h"
 #include "eprom/eprom_image.h"
 #include "platform/resources.h"
@@ -18,23 +19,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCli(args, CliIo{out, err});
-    return {code, out.str(), err.str()};
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+Bytes ReadFile(const std::string& path) { return ReadFileBytes(path); }
 
 void WriteFile(const std::string& path, const Bytes& b) {
     std::ofstream(path, std::ios::binary)

@@ -1,5 +1,6 @@
 // kestrovane-cli image and unpack commands, run in-process on files in a temporary folder.
 #include "cli/cli.h"
+#include "cli_run.h"
 #include "eprom/eprom_image.h"
 #include "eprom/pack_key.h"
 
@@ -15,19 +16,6 @@ namespace {
 
 using namespace eprom_test;
 using Bytes = std::vector<std::uint8_t>;
-
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCli(args, CliIo{out, err});
-    return {code, out.str(), err.str()};
-}
 
 class CliImage : public testing::Test {
 protected:

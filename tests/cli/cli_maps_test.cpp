@@ -1,5 +1,6 @@
 // kestrovane-cli map, calc and diff commands, run in-process on images made from the base images.
 #include "cli/cli.h"
+#include "cli_run.h"
 #include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
 #include "maps/map_definitions.h"
@@ -14,19 +15,6 @@
 namespace kv {
 
 namespace {
-
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCli(args, CliIo{out, err});
-    return {code, out.str(), err.str()};
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;

@@ -1,6 +1,7 @@
 // kestrovane-cli param list|set: the parameter pages from scripts, on files and (--simulate)
 // through to the running unit of the simulated car.
 #include "cli/cli.h"
+#include "cli_run.h"
 
 #include <gtest/gtest.h>
 
@@ -14,23 +15,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct CliRun {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-CliRun Cli(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCli(args, CliIo{out, err});
-    return {code, out.str(), err.str()};
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+Bytes ReadFile(const std::string& path) { return ReadFileBytes(path); }
 
 class CliParam : public ::testing::Test {
 protected:
