@@ -12,6 +12,7 @@
 #include "fakes.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_device.h"
+#include "sim_link_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -55,41 +56,21 @@ private:
     EpromDevice& inner_;
 };
 
-// An LH 2.3 image with a recognisable pattern, already in the running unit's module.
-B PatternImage() {
-    B img(kSimMemorySize);
-    for (std::size_t i = 0; i < img.size(); ++i) img[i] = static_cast<std::uint8_t>((i * 13) ^ (i >> 8));
-    const char marker[] = "MRX-D";
-    std::copy(marker, marker + 5, img.begin() + 16368);
-    return img;
-}
-
-struct CarRig {
-    CarRig() {
-        SimOptions o;
-        o.ignition = "on";
-        sim = MakeSimulatedBackend(o, clock);
-        comms = std::make_unique<Comms>(*sim, clock);
-        firmware = std::make_unique<Firmware>(*comms, dialogs, dialogs, dialogs, clock);
-        link = std::make_unique<CommsEpromDevice>(*comms, *firmware);
-        lossy = std::make_unique<LossyWrites>(*link);
+// The car with an LH 2.3 image in the running unit's module and in the fuel slot; module
+// writes pass through LossyWrites.
+struct CarRig : SimLinkRig {
+    CarRig() : SimLinkRig({}, [](SimulatedBackend& car) { car.Device().Module(kSimLH).memory = PatternImage(); }) {
+        lossy = std::make_unique<LossyWrites>(*device);
         presence = std::make_unique<CommsPresence>(*comms);
         connection = std::make_unique<ConnectionMonitor>(*presence);
         shellDevice = std::make_unique<CommsShellDevice>(*comms, *firmware, *connection);
-        context.deviceIO = true;
         context.device = lossy.get();
-        context.clock = &clock;
         slots.fuel = std::make_unique<EPROM>(context);
         slots.ignition = std::make_unique<EPROM>(context);
-        sim->Device().Module(kSimLH).memory = PatternImage();
         EXPECT_EQ(Fuel().LoadFromArray(PatternImage()), "");
         EXPECT_EQ(Fuel().WriteThroughUnit(), 1);
-        comms->Comms_Open();
         edits = std::make_unique<UnconfirmedEdits>(slots, *shellDevice, dialogs);
     }
-    ~CarRig() { EXPECT_EQ(sim->Device().ProtocolFaults(), 0); }
-    CarRig(const CarRig&) = delete;
-    CarRig& operator=(const CarRig&) = delete;
 
     EPROM& Fuel() { return *slots.fuel; }
     std::uint8_t InUnit(int address) { return sim->Device().Module(kSimLH).memory[static_cast<std::size_t>(address)]; }
@@ -99,17 +80,10 @@ struct CarRig {
         edits->Tick();
     }
 
-    FakeClock clock;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<SimulatedBackend> sim;
-    std::unique_ptr<Comms> comms;
-    std::unique_ptr<Firmware> firmware;
-    std::unique_ptr<CommsEpromDevice> link;
     std::unique_ptr<LossyWrites> lossy;
     std::unique_ptr<CommsPresence> presence;
     std::unique_ptr<ConnectionMonitor> connection;
     std::unique_ptr<CommsShellDevice> shellDevice;
-    EpromContext context;
     ImageSlots slots;
     std::unique_ptr<UnconfirmedEdits> edits;
 };

@@ -9,6 +9,7 @@
 #include "eprom/eprom_image.h"
 #include "eprom/eprom_transfer.h"
 #include "sim_host.h"
+#include "sim_link_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -20,45 +21,7 @@ namespace {
 
 using B = std::vector<std::uint8_t>;
 
-struct LinkRig {
-    explicit LinkRig(SimOptions o = {}) {
-        sim = MakeSimulatedBackend(o, clock);
-        comms = std::make_unique<Comms>(*sim, clock);
-        driver = std::make_unique<AutoIgnitionDriver>(*sim, clock, 800);
-        firmware = std::make_unique<Firmware>(*comms, dialogs, dialogs, dialogs, clock);
-        device = std::make_unique<CommsEpromDevice>(*comms, *firmware);
-        context.deviceIO = true;
-        context.device = device.get();
-        context.messages = &dialogs;
-        context.progress = &dialogs;
-        context.clock = &clock;
-        context.ignition = driver.get();
-        comms->Comms_Open();
-    }
-    // Whatever the test did to the wire, the program never sent the device a request it would
-    // not expect.
-    ~LinkRig() { EXPECT_EQ(sim->Device().ProtocolFaults(), 0); }
-    LinkRig(const LinkRig&) = delete;
-    LinkRig& operator=(const LinkRig&) = delete;
-
-    FakeClock clock;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<SimulatedBackend> sim;
-    std::unique_ptr<AutoIgnitionDriver> driver;
-    std::unique_ptr<Comms> comms;
-    std::unique_ptr<Firmware> firmware;
-    std::unique_ptr<CommsEpromDevice> device;
-    EpromContext context;
-};
-
-// An LH 2.3 image with a recognisable pattern.
-B PatternImage() {
-    B img(kSimMemorySize);
-    for (std::size_t i = 0; i < img.size(); ++i) img[i] = static_cast<std::uint8_t>((i * 13) ^ (i >> 8));
-    const char marker[] = "MRX-D";
-    std::copy(marker, marker + 5, img.begin() + 16368);
-    return img;
-}
+using LinkRig = SimLinkRig;
 
 TEST(SimLinkTest, PresenceVersionAndIgnition) {
     LinkRig rig;
