@@ -220,7 +220,7 @@ std::string GuideIgnitionOff(EpromContext& context) {
     const std::int64_t giveUpAt = clock->NowMs() + kDriverWaitMs;
     IgnitionAsk ask(context.ignition);
     for (;;) {
-        ui.ShowWithCancel("Turn ignition OFF", 1);
+        ui.ShowWithCancel("Turn ignition OFF", 0);
         ask.Ask(IgnitionRequest::Off);
         for (;;) {
             if (ui.Cancelled()) {
@@ -259,7 +259,7 @@ std::string WaitForModules(EpromContext& context, int wantedMask, int& status) {
     ClockRef clock(context.clock);
     status = -1;
     IgnitionAsk ask(context.ignition);
-    ui.ShowWithCancel("Turn ignition ON", 1);
+    ui.ShowWithCancel("Turn ignition ON", 0);
     ask.Ask(IgnitionRequest::On);
     if (!device || !device->PemDetectStart(wantedMask)) {
         ui.Close();

@@ -10,7 +10,8 @@ class ProgressDisplay {
 public:
     virtual ~ProgressDisplay() = default;
     // Shows the window (at most one; a second call re-captions it) with the bar at 0 of
-    // `maximum` steps and no Cancel button.
+    // `maximum` steps and no Cancel button. A `maximum` of 0 is a wait without steps (for the
+    // driver at the key): the bar shows activity instead, kept moving by ProcessEvents.
     virtual void ShowProgress(const std::string& caption, int maximum) = 0;
     // Moves the bar to `value` steps (0..maximum).
     virtual void UpdateProgress(int value) = 0;

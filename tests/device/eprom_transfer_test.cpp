@@ -172,7 +172,7 @@ TEST_F(TransferTest, LoadWithIgnitionOffAtTheStartProgramsEveryBlock) {
             EXPECT_EQ(block, Bytes(image.Bytes().begin() + address, image.Bytes().begin() + address + 64));
         EXPECT_EQ(device.log, (std::vector<std::string>{"PemDetectStart " + std::to_string(type), "PemDetectStop",
                                                         "PemSelect " + std::to_string(type), "PemFinish"}));
-        EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition ON|1", "Loading|256", "Verifying|256"}));
+        EXPECT_EQ(Captions(), (std::vector<std::string>{"Turn ignition ON|0", "Loading|256", "Verifying|256"}));
         EXPECT_EQ(prompt.log, (std::vector<std::string>{"on", "end"}));
         EXPECT_FALSE(dialogs.progressVisible);
     }
@@ -185,8 +185,8 @@ TEST_F(TransferTest, LoadGuidesTheIgnitionOffAndOnAgain) {
     EPROM image = LoadedImage(1);
     EXPECT_EQ(image.LoadToEmulator(), "");
     EXPECT_EQ(Captions(),
-              (std::vector<std::string>{"Turn ignition OFF|1", "Ignition is off. Waiting for ECUs to power down.|60",
-                                        "Turn ignition ON|1", "Loading|256", "Verifying|256"}));
+              (std::vector<std::string>{"Turn ignition OFF|0", "Ignition is off. Waiting for ECUs to power down.|60",
+                                        "Turn ignition ON|0", "Loading|256", "Verifying|256"}));
     EXPECT_EQ(prompt.log, (std::vector<std::string>{"off", "end", "on", "end"}));
     EXPECT_EQ(device.written.size(), 256u);
     EXPECT_GE(clock.now - device.start, 8000);
@@ -198,9 +198,9 @@ TEST_F(TransferTest, IgnitionBackOnDuringThePowerDownWaitStartsOver) {
     EPROM image = LoadedImage(1);
     EXPECT_EQ(image.LoadToEmulator(), "");
     EXPECT_EQ(Captions(),
-              (std::vector<std::string>{"Turn ignition OFF|1", "Ignition is off. Waiting for ECUs to power down.|60",
-                                        "Turn ignition OFF|1", "Ignition is off. Waiting for ECUs to power down.|60",
-                                        "Turn ignition ON|1", "Loading|256", "Verifying|256"}));
+              (std::vector<std::string>{"Turn ignition OFF|0", "Ignition is off. Waiting for ECUs to power down.|60",
+                                        "Turn ignition OFF|0", "Ignition is off. Waiting for ECUs to power down.|60",
+                                        "Turn ignition ON|0", "Loading|256", "Verifying|256"}));
     EXPECT_EQ(prompt.log, (std::vector<std::string>{"off", "end", "off", "end", "on", "end"}));
 }
 

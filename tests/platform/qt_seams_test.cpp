@@ -122,6 +122,20 @@ TEST(QtDialogs, ProgressWindowCancelButton) {
     dialogs.CloseProgress();
 }
 
+// A wait for the driver has no steps: its bar shows activity, not a bar stuck at 0 %.
+TEST(QtDialogs, ProgressWindowWithoutStepsShowsActivity) {
+    QtUserDialogs dialogs;
+    dialogs.ShowProgress("Turn ignition ON", 0);
+    ProgressWindow* window = dialogs.Progress();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->Bar()->minimum(), 0);
+    EXPECT_EQ(window->Bar()->maximum(), 0); // a busy indicator
+    dialogs.ShowProgress("Loading", 256);
+    EXPECT_EQ(window->Bar()->maximum(), 256);
+    EXPECT_EQ(window->Bar()->value(), 0);
+    dialogs.CloseProgress();
+}
+
 // Runs `step` on the next modal dialog as soon as it is shown.
 void OnNextModal(std::function<void(QWidget*)> step) {
     QTimer::singleShot(0, [step] {

@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kv {
 
 ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
@@ -29,7 +31,7 @@ ProgressWindow::ProgressWindow(QWidget* parent) : QDialog(parent) {
 void ProgressWindow::Start(const QString& caption, int maximum) {
     caption_->setText(caption);
     setWindowTitle(caption);
-    bar_->setRange(0, maximum > 0 ? maximum : 1);
+    bar_->setRange(0, std::max(maximum, 0)); // 0..0: a busy indicator
     bar_->setValue(0);
     cancel_->hide();
     cancelled_ = false;
