@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace kv {
 
 namespace {
@@ -124,6 +126,50 @@ TEST_F(DialogFixture, TypedCellsGoThroughTheCellDialogIntoTheLaw) {
     QTest::mouseClick(Find<QPushButton>("cmdDeleteRow"), Qt::LeftButton);
     EXPECT_EQ(aux.GetAuxLawSize(5), 2);
     EXPECT_EQ(grid->rowCount(), 2);
+}
+
+// Return and Enter in the law grid step through the cells, row by row, as in a spreadsheet; they
+// never reach the dialog's default button (which would save and close it).
+TEST_F(DialogFixture, ReturnInTheLawGridMovesToTheNextCell) {
+    Open();
+    dialog->SelectInput(5);
+    dialog->show();
+    auto* grid = Find<QTableWidget>("ConversionLaw");
+    ASSERT_EQ(grid->rowCount(), 2);
+    grid->setFocus();
+    grid->setCurrentCell(0, 0);
+    const std::pair<Qt::Key, std::pair<int, int>> steps[] = {
+        {Qt::Key_Return, {0, 1}}, {Qt::Key_Enter, {1, 0}}, {Qt::Key_Return, {1, 1}}, {Qt::Key_Return, {1, 1}}};
+    for (const auto& [key, cell] : steps) {
+        QTest::keyClick(grid, key);
+        EXPECT_EQ(std::make_pair(grid->currentRow(), grid->currentColumn()), cell);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_EQ(dialog->result(), 0);
+    }
+}
+
+// A number outside an up-down's range is refused where the user sees it, not swallowed.
+TEST_F(DialogFixture, OutOfRangeNumbersAreRefusedVisibly) {
+    Open();
+    dialog->show();
+    auto* refused = Find<QLabel>("lblRefused");
+    EXPECT_FALSE(refused->isVisible());
+    const std::tuple<const char*, const char*, int> cases[] = {
+        {"txtDecimals", "The number of decimals is 0 to 6", kAuxMaxDecimals},
+        {"txtFilter", "The filtering coefficient is 0 to 5", kAuxMaxFilter},
+    };
+    for (const auto& [name, message, max] : cases) {
+        auto* edit = Find<QLineEdit>(name);
+        edit->selectAll();
+        QTest::keyClicks(edit, "9");
+        EXPECT_TRUE(refused->isVisible()) << name;
+        EXPECT_EQ(refused->text().toStdString(), message);
+        EXPECT_EQ(edit->text(), "0") << name; // the value stays
+        edit->selectAll();
+        QTest::keyClicks(edit, QString::number(max - 1));
+        EXPECT_FALSE(refused->isVisible()) << name;
+        EXPECT_EQ(edit->text(), QString::number(max - 1));
+    }
 }
 
 TEST_F(DialogFixture, CopyAndPaste) {

@@ -20,6 +20,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <functional>
+
 namespace kv {
 
 namespace {
@@ -41,9 +43,34 @@ QLabel* ValueLabel(const QString& name, QWidget* parent) {
     return l;
 }
 
-// An up-down control whose text part carries the text-box name.
-QSpinBox* UpDown(const QString& upDownName, const QString& textName, int max, QWidget* parent) {
-    auto* s = new QSpinBox(parent);
+// An up-down control that reports typed text it refuses (a number outside its range) instead of
+// swallowing the key without a trace.
+class RangeSpinBox final : public QSpinBox {
+public:
+    RangeSpinBox(std::function<void(bool refused)> onCheck, QWidget* parent)
+        : QSpinBox(parent), onCheck_(std::move(onCheck)) {}
+
+    QValidator::State validate(QString& input, int& pos) const override {
+        const QValidator::State state = QSpinBox::validate(input, pos);
+        onCheck_(state == QValidator::Invalid);
+        return state;
+    }
+
+private:
+    std::function<void(bool)> onCheck_;
+};
+
+// An up-down control whose text part carries the text-box name; `refused` shows `what` and the
+// range while the last typed text was out of it.
+QSpinBox* UpDown(const QString& upDownName, const QString& textName, int max, const QString& what, QLabel* refused,
+                 QWidget* parent) {
+    const QString message = QString("%1 is 0 to %2").arg(what).arg(max);
+    auto* s = new RangeSpinBox(
+        [refused, message](bool isRefused) {
+            if (isRefused) refused->setText(message);
+            if (isRefused || refused->text() == message) refused->setVisible(isRefused);
+        },
+        parent);
     s->setObjectName(upDownName);
     s->setRange(0, max);
     if (auto* edit = s->findChild<QLineEdit*>()) edit->setObjectName(textName);
@@ -111,8 +138,13 @@ void AuxInputsDialog::Build() {
     auto* displayLayout = new QGridLayout(fraDisplay);
     txtUnit_ = new QLineEdit(fraDisplay);
     txtUnit_->setObjectName("txtUnit");
-    udDecimals_ = UpDown("udDecimals", "txtDecimals", kAuxMaxDecimals, fraDisplay);
-    udFilter_ = UpDown("udFilter", "txtFilter", kAuxMaxFilter, fraDisplay);
+    auto* lblRefused = new QLabel(fraDisplay);
+    lblRefused->setObjectName("lblRefused");
+    lblRefused->setStyleSheet("color: rgb(255, 0, 0);");
+    lblRefused->setVisible(false);
+    udDecimals_ =
+        UpDown("udDecimals", "txtDecimals", kAuxMaxDecimals, "The number of decimals", lblRefused, fraDisplay);
+    udFilter_ = UpDown("udFilter", "txtFilter", kAuxMaxFilter, "The filtering coefficient", lblRefused, fraDisplay);
     displayLayout->addWidget(new QLabel("Unit of measure:", fraDisplay), 0, 0);
     displayLayout->addWidget(txtUnit_, 0, 1);
     displayLayout->addWidget(new QLabel("Number of decimals:", fraDisplay), 1, 0);
@@ -120,6 +152,7 @@ void AuxInputsDialog::Build() {
     displayLayout->addWidget(new QLabel("Filtering coefficient:", fraDisplay), 2, 0);
     displayLayout->addWidget(udFilter_, 2, 1);
     displayLayout->addWidget(new QLabel("(0=no filtering, 5=most filtering)", fraDisplay), 3, 0, 1, 2);
+    displayLayout->addWidget(lblRefused, 4, 0, 1, 2);
     body->addWidget(fraDisplay, 1, 0);
 
     // Conversion law
@@ -262,6 +295,16 @@ void AuxInputsDialog::TypeIntoCell(const QString& firstCharacter) {
     conversionLaw_->setCurrentCell(std::min(row, conversionLaw_->rowCount() - 1), col);
 }
 
+void AuxInputsDialog::MoveToNextCell() {
+    const int row = conversionLaw_->currentRow();
+    const int col = conversionLaw_->currentColumn();
+    if (row < 0 || col < 0) return;
+    if (col + 1 < conversionLaw_->columnCount())
+        conversionLaw_->setCurrentCell(row, col + 1);
+    else if (row + 1 < conversionLaw_->rowCount())
+        conversionLaw_->setCurrentCell(row + 1, 0);
+}
+
 void AuxInputsDialog::CopySelection() {
     const auto ranges = conversionLaw_->selectedRanges();
     if (ranges.isEmpty()) return;
@@ -289,6 +332,10 @@ bool AuxInputsDialog::eventFilter(QObject* watched, QEvent* event) {
                 PasteClipboard();
                 return true;
             }
+        }
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            MoveToNextCell();
+            return true;
         }
         const QString text = key->text();
         if (text.size() == 1 && (text[0].isDigit() || text[0] == '-')) {

@@ -44,8 +44,10 @@ public:
     void SelectInput(int n);
     // One tmrTestSignal tick (also run by the timer every 2500 ms).
     void TestSignalTick();
-    // The grid key actions: a typed digit or "-", Ctrl+C and Ctrl+V.
+    // The grid key actions: a typed digit or "-", Return / Enter (the next cell, row by row; the
+    // dialog stays open), Ctrl+C and Ctrl+V.
     void TypeIntoCell(const QString& firstCharacter);
+    void MoveToNextCell();
     void CopySelection();
     void PasteClipboard();
 
