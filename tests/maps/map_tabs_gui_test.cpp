@@ -7,6 +7,7 @@
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
 #include "fakes.h"
+#include "maps/gui/bar_chart_3d.h"
 #include "maps/gui/cell_input_dialog.h"
 #include "maps/gui/map_chart.h"
 #include "maps/gui/map_tabs.h"
@@ -109,7 +110,6 @@ protected:
         s.onChangeCellValue = [this](int x, int y, std::int32_t v) { changes.push_back({x, y, v}); };
         s.editCopy = &copy;
         s.editPaste = &paste;
-        s.allow3DChart = true; // the offscreen platform has no OpenGL: the message must show
         tabs = std::make_unique<MapTabs>(fuelmapeditor, std::move(s));
         tabs->CreatePanels();
         // As in the main window: one tab on show at a time.
@@ -234,12 +234,13 @@ TEST_F(MapTabsFixture, EveryListedMapOfEveryBaseImageFillsGridCaptionsAndChart) 
                 EXPECT_TRUE(chart->ShowsCurve());
                 ASSERT_EQ(chart->Curve()->count(), fuelmapeditor->GetXAxisSize());
                 EXPECT_DOUBLE_EQ(chart->Curve()->at(0).y(), *ParseCellNumber(Cell(tab, 0, 0), false));
-            } else if (OpenGLAvailable()) {
-                EXPECT_TRUE(chart->ShowsBars());
             } else {
-                EXPECT_TRUE(chart->ShowsFallback());
-                EXPECT_TRUE(chart->FallbackLabel()->isVisible());
+                EXPECT_TRUE(chart->ShowsBars());
+                EXPECT_TRUE(chart->Bars()->isVisible());
+                ASSERT_EQ(chart->Bars()->RowCount(), fuelmapeditor->GetYAxisSize());
+                ASSERT_EQ(chart->Bars()->ColumnCount(), fuelmapeditor->GetXAxisSize());
                 EXPECT_EQ(chart->Data().values.size(), static_cast<std::size_t>(fuelmapeditor->GetYAxisSize()));
+                EXPECT_DOUBLE_EQ(chart->Data().values[0][0], *ParseCellNumber(Cell(tab, 0, 0), false));
             }
         }
         panel->SetChartView(false);
@@ -641,14 +642,41 @@ TEST_F(MapTabsFixture, ChartViewSwapsVisibilityAndMarksTheCurve) {
     // A two-dimensional map: bars, or without OpenGL (the offscreen platform) the message.
     Choose(MapTab::Fuel, "Base fuel map (cat)");
     p->SetChartView(true);
-    if (OpenGLAvailable()) {
-        EXPECT_TRUE(p->Chart()->ShowsBars());
-    } else {
-        EXPECT_TRUE(p->Chart()->ShowsFallback());
-        EXPECT_EQ(p->Chart()->FallbackLabel()->text().toStdString(), kChartNeedsOpenGL);
-    }
+    EXPECT_TRUE(p->Chart()->ShowsBars());
     p->TraceTick();
     EXPECT_EQ(p->Chart()->OperatingPoint()->count(), 0);
+}
+
+// The chart reads the map when it is chosen and draws only when it is shown: a map chosen while
+// the table is on show costs no drawing, and the chart then shows the map chosen last.
+TEST_F(MapTabsFixture, TheChartIsDrawnWhenItIsShown) {
+    Load(fuel, "MRX_D");
+    ShowTab(MapTab::Fuel);
+    MapTabPanel* p = tabs->Fuel();
+    p->FillMapList();
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    Choose(MapTab::Fuel, "Base fuel map (non-cat)");
+    EXPECT_EQ(p->Chart()->Bars()->RowCount(), 0) << "nothing drawn while the table is on show";
+    const double first = *ParseCellNumber(Cell(MapTab::Fuel, 0, 0), false);
+
+    p->SetChartView(true);
+    EXPECT_TRUE(p->Chart()->ShowsBars());
+    ASSERT_EQ(p->Chart()->Bars()->RowCount(), fuelmapeditor->GetYAxisSize());
+    EXPECT_DOUBLE_EQ(p->Chart()->Data().values[0][0], first);
+
+    // Chosen while the chart is on show: drawn at once, a curve for a one-row map.
+    Choose(MapTab::Fuel, "Warmup enrichment map (cat)");
+    EXPECT_TRUE(p->Chart()->ShowsCurve());
+    ASSERT_EQ(p->Chart()->Curve()->count(), fuelmapeditor->GetXAxisSize());
+
+    // Chosen while the table is on show again: drawn when the chart comes back.
+    p->SetChartView(false);
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    EXPECT_TRUE(p->Chart()->ShowsCurve());
+    p->SetChartView(true);
+    EXPECT_TRUE(p->Chart()->ShowsBars());
+    EXPECT_EQ(p->Chart()->Bars()->RowCount(), fuelmapeditor->GetYAxisSize());
+    p->SetChartView(false);
 }
 
 TEST(MapChartDataTest, CurveAndBarsAreReadFromTheGridTexts) {

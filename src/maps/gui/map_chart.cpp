@@ -2,21 +2,15 @@
 
 #include "maps/cell_input.h"
 #include "maps/grid.h"
+#include "maps/gui/bar_chart_3d.h"
 
 #include <QChart>
 #include <QChartView>
 #include <QLabel>
 #include <QLineSeries>
-#include <QOffscreenSurface>
-#include <QOpenGLContext>
 #include <QScatterSeries>
 #include <QStackedLayout>
 #include <QValueAxis>
-#include <QtDataVisualization/Q3DBars>
-#include <QtDataVisualization/QBar3DSeries>
-#include <QtDataVisualization/QBarDataProxy>
-#include <QtDataVisualization/QCategory3DAxis>
-#include <QtDataVisualization/QValue3DAxis>
 
 #include <algorithm>
 #include <cmath>
@@ -80,20 +74,7 @@ MapChartData ReadMapChartData(const MapGrid& grid) {
     return d;
 }
 
-bool OpenGLAvailable() {
-    QOpenGLContext context;
-    if (!context.create()) return false;
-    QOffscreenSurface surface;
-    surface.setFormat(context.format());
-    surface.create();
-    if (!surface.isValid()) return false;
-    const bool ok = context.makeCurrent(&surface);
-    if (ok) context.doneCurrent();
-    return ok;
-}
-
-MapChartView::MapChartView(const QString& objectName, QWidget* parent, bool allow3D)
-    : QWidget(parent), allow3D_(allow3D) {
+MapChartView::MapChartView(const QString& objectName, QWidget* parent) : QWidget(parent) {
     setObjectName(objectName);
     stack_ = new QStackedLayout(this);
     stack_->setContentsMargins(0, 0, 0, 0);
@@ -133,65 +114,30 @@ MapChartView::MapChartView(const QString& objectName, QWidget* parent, bool allo
     chartView_->setRenderHint(QPainter::Antialiasing);
     chartView_->setObjectName(objectName + "Curve");
 
-    fallback_ = new QLabel(kChartNeedsOpenGL, this);
-    fallback_->setObjectName("lblChartUnavailable");
-    fallback_->setAlignment(Qt::AlignCenter);
-    fallback_->setWordWrap(true);
+    bars_ = new BarChart3D(this);
+    bars_->setObjectName(objectName + "Bars");
 
     stack_->addWidget(chartView_);
-    stack_->addWidget(fallback_);
+    stack_->addWidget(bars_);
 }
 
-void MapChartView::Ensure3D() {
-    if (bars_ != nullptr || !allow3D_) return;
-    if (!OpenGLAvailable()) {
-        allow3D_ = false;
-        return;
-    }
-    bars_ = new Q3DBars;
-    bars_->setShadowQuality(QAbstract3DGraph::ShadowQualityNone);
-    bars_->setSelectionMode(QAbstract3DGraph::SelectionItem);
-    bars_->scene()->activeCamera()->setCameraPreset(Q3DCamera::CameraPresetIsometricRight);
-    barSeries_ = new QBar3DSeries;
-    barSeries_->setMesh(QAbstract3DSeries::MeshBar);
-    barSeries_->setBaseColor(kCurveColour);
-    bars_->addSeries(barSeries_);
-    barsContainer_ = QWidget::createWindowContainer(bars_, this);
-    barsContainer_->setObjectName(objectName() + "Bars");
-    barsContainer_->setMinimumSize(200, 200);
-    stack_->addWidget(barsContainer_);
+void MapChartView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!drawn_) Draw();
 }
 
 void MapChartView::Render(const MapGrid& grid) {
-    setUpdatesEnabled(false);
     data_ = ReadMapChartData(grid);
+    drawn_ = false;
+    if (isVisible()) Draw();
+}
+
+void MapChartView::Draw() {
+    drawn_ = true;
+    setUpdatesEnabled(false);
     if (data_.bars) {
-        Ensure3D();
-        if (bars_ == nullptr) {
-            stack_->setCurrentWidget(fallback_);
-        } else {
-            auto* rows = new QBarDataArray;
-            rows->reserve(static_cast<int>(data_.values.size()));
-            for (const auto& r : data_.values) {
-                auto* row = new QBarDataRow(static_cast<int>(r.size()));
-                for (std::size_t c = 0; c < r.size(); ++c)
-                    (*row)[static_cast<int>(c)].setValue(static_cast<float>(r[c]));
-                rows->append(row);
-            }
-            QStringList rowLabels, columnLabels;
-            for (const auto& l : data_.rowLabels) rowLabels << l;
-            for (const auto& l : data_.columnLabels) columnLabels << l;
-            barSeries_->dataProxy()->resetArray(rows, rowLabels, columnLabels);
-            double lo = 0, hi = 0;
-            for (const auto& r : data_.values) {
-                for (double v : r) {
-                    lo = std::min(lo, v);
-                    hi = std::max(hi, v);
-                }
-            }
-            bars_->valueAxis()->setRange(static_cast<float>(lo), static_cast<float>(hi > lo ? hi : lo + 1));
-            stack_->setCurrentWidget(barsContainer_);
-        }
+        bars_->SetData(data_.values, data_.rowLabels, data_.columnLabels);
+        stack_->setCurrentWidget(bars_);
         HideOperatingPoint();
     } else {
         QList<QPointF> pts;
@@ -220,7 +166,6 @@ void MapChartView::ShowOperatingPoint(double x) {
 void MapChartView::HideOperatingPoint() { opSeries_->replace(QList<QPointF>{}); }
 
 bool MapChartView::ShowsCurve() const { return stack_->currentWidget() == chartView_; }
-bool MapChartView::ShowsBars() const { return barsContainer_ != nullptr && stack_->currentWidget() == barsContainer_; }
-bool MapChartView::ShowsFallback() const { return stack_->currentWidget() == fallback_; }
+bool MapChartView::ShowsBars() const { return stack_->currentWidget() == bars_; }
 
 } // namespace kv

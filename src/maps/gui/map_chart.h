@@ -3,8 +3,8 @@
 // editor has just filled, so it shows exactly the table's values and axis labels. A one-row map
 // is a curve over its X axis (the number at the start of each column header) with a marker for
 // the live operating point; a map of two or more rows is a 3-D bar chart of rows x columns with
-// the grid's headers as axis labels, turned with the mouse. Without OpenGL the 3-D chart is
-// replaced by a message.
+// the grid's headers as axis labels, turned with the mouse (maps/gui/bar_chart_3d.h). The chart
+// reads the grid when the map is chosen and is drawn when it is on show.
 #include <QString>
 #include <QWidget>
 
@@ -18,11 +18,10 @@ class QLineSeries;
 class QScatterSeries;
 class QStackedLayout;
 class QValueAxis;
-class Q3DBars;
-class QBar3DSeries;
 
 namespace kv {
 
+class BarChart3D;
 class MapGrid;
 
 // What the chart shows, read from the grid (no widgets): the curve of a one-row map, or the
@@ -40,20 +39,13 @@ MapChartData ReadMapChartData(const MapGrid& grid);
 // it has none.
 double LeadingNumber(const QString& text);
 
-// True when the display can draw the 3-D chart (an OpenGL context can be made current).
-bool OpenGLAvailable();
-
-inline constexpr const char* kChartNeedsOpenGL =
-    "The 3-D chart needs OpenGL, which this display does not offer. Choose \"Table\" to see and edit the map.";
-
 class MapChartView final : public QWidget {
     Q_OBJECT
 public:
-    // `objectName`: FuelMapChart or IgnMapChart. `allow3D` false forces the message in place of
-    // the 3-D chart (and is forced off without OpenGL).
-    explicit MapChartView(const QString& objectName, QWidget* parent = nullptr, bool allow3D = true);
+    // `objectName`: FuelMapChart or IgnMapChart.
+    explicit MapChartView(const QString& objectName, QWidget* parent = nullptr);
 
-    // Draws the chart from the grid (RenderMapChart).
+    // Reads the chart from the grid (RenderMapChart); drawn now when on show, else when shown.
     void Render(const MapGrid& grid);
     // Marks the operating point on a one-row map's curve at x (header units); ignored for bars.
     void ShowOperatingPoint(double x);
@@ -62,14 +54,16 @@ public:
     // For tests and the page.
     bool ShowsCurve() const;
     bool ShowsBars() const;
-    bool ShowsFallback() const;
     QLineSeries* Curve() const { return curve_; }
     QScatterSeries* OperatingPoint() const { return opSeries_; }
-    QLabel* FallbackLabel() const { return fallback_; }
+    BarChart3D* Bars() const { return bars_; }
     const MapChartData& Data() const { return data_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
-    void Ensure3D();
+    void Draw();
 
     QStackedLayout* stack_;
     QChartView* chartView_;
@@ -79,11 +73,8 @@ private:
     QScatterSeries* opSeries_;
     QValueAxis* axisX_;
     QValueAxis* axisY_;
-    QLabel* fallback_;
-    QWidget* barsContainer_ = nullptr;
-    Q3DBars* bars_ = nullptr;
-    QBar3DSeries* barSeries_ = nullptr;
-    bool allow3D_;
+    BarChart3D* bars_;
+    bool drawn_ = false; // the chart shows data_
     MapChartData data_;
 };
 

@@ -197,7 +197,7 @@ MapTabPanel::MapTabPanel(MapTab tab, MapTabs& tabs, QWidget* parent)
     grid_ = new QtMapGrid(n.grid, n.marker, this);
     grid_->onKeyPress = [this](char key) { return GridKeyPress(key); };
     grid_->onKeyDown = [this](int keyCode, int shift) { return GridKeyDown(keyCode, shift); };
-    chart_ = new MapChartView(n.chart, this, tabs.Services().allow3DChart);
+    chart_ = new MapChartView(n.chart, this);
     chart_->hide();
     auto* area = new QWidget(this);
     auto* areaLayout = new QVBoxLayout(area);

@@ -71,8 +71,6 @@ struct MapTabServices {
     // Edit > Copy and Edit > Paste of the main window (may be null).
     QAction* editCopy = nullptr;
     QAction* editPaste = nullptr;
-    // False: never try the 3-D chart (the message is shown instead).
-    bool allow3DChart = true;
 };
 
 class MapTabs;
