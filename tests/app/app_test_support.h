@@ -166,6 +166,11 @@ public:
     void EnterSelectedTab() override { Note("EnterSelectedTab"); }
     void LeaveSelectedTab() override { Note("LeaveSelectedTab"); }
     int WindowStateNumber() override { return windowState; }
+    WindowSize NormalWindowSize() override { return normalSize; }
+    void SetNormalWindowSize(WindowSize size) override {
+        normalSize = size;
+        Note("SetNormalWindowSize|" + WindowSizeText(size));
+    }
     bool HasUnsavedDataLogRuns() override { return unsavedRuns; }
     void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) override {
         Note("ShowTabs|" + std::string(TabStateName(state)));
@@ -204,6 +209,7 @@ public:
     std::array<std::string, kRecentFileCount> recent;
     std::optional<NewImageChoice> newChoice;
     int windowState = 0;
+    WindowSize normalSize{1024, 720};
     bool unsavedRuns = false;
 };
 

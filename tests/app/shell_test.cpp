@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <ostream>
 
 #include <algorithm>
@@ -299,6 +301,49 @@ INSTANTIATE_TEST_SUITE_P(Values, WindowStateTest,
                          ::testing::Values(WindowStateCase{"2", true}, WindowStateCase{"1", false},
                                            WindowStateCase{"0", false}, WindowStateCase{nullptr, false},
                                            WindowStateCase{"maximised", false}));
+
+// The window comes back at the size it was closed with; a kept size no screen has is ignored
+// (the window keeps its own first size).
+TEST(WindowSizeText, OnlyAPlausibleSizeIsRead) {
+    const std::pair<const char*, std::optional<WindowSize>> cases[] = {
+        {"1300,850", WindowSize{1300, 850}},
+        {"400,300", WindowSize{400, 300}},
+        {"399,850", std::nullopt},
+        {"1300,299", std::nullopt},
+        {"20001,900", std::nullopt},
+        {"1300", std::nullopt},
+        {"1300,850,2", std::nullopt},
+        {"wide,tall", std::nullopt},
+        {"-1300,850", std::nullopt},
+        {" 1300,850", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const auto& [text, expected] : cases) {
+        const auto parsed = ParseWindowSize(text);
+        EXPECT_EQ(parsed.Ok(), expected.has_value()) << text;
+        if (parsed && expected) {
+            EXPECT_EQ(*parsed, *expected) << text;
+            EXPECT_EQ(WindowSizeText(*parsed), text);
+        }
+    }
+}
+
+TEST_F(ShellTest, TheWindowSizeIsKeptBetweenRuns) {
+    settings.SaveSetting("Appearance", "WindowSize", "1300,850");
+    settings.SaveSetting("Appearance", "WindowState", "2");
+    shell.StartUp();
+    const auto sized = std::find(view.log.begin(), view.log.end(), "SetNormalWindowSize|1300,850");
+    const auto shown = std::find(view.log.begin(), view.log.end(), "ShowMainWindow");
+    const auto maximised = std::find(view.log.begin(), view.log.end(), "MaximiseMainWindow");
+    ASSERT_NE(sized, view.log.end());
+    EXPECT_LT(sized, maximised) << "the normal size first, so that un-maximising returns to it";
+    EXPECT_LT(maximised, shown);
+
+    view.normalSize = {1111, 777};
+    shell.Context().deviceIO = false;
+    ASSERT_TRUE(shell.QueryClose());
+    EXPECT_EQ(settings.GetSetting("Appearance", "WindowSize"), "1111,777");
+}
 
 struct CloseCase {
     bool unsavedRuns;

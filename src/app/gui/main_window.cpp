@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTabBar>
@@ -29,7 +30,7 @@ namespace kv {
 MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : QMainWindow(parent), shell_(shell) {
     setObjectName("frmMain");
     setWindowTitle("Kestrovane");
-    resize(1024, 720);
+    ResizeOnScreen(kFirstSize);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
@@ -297,6 +298,15 @@ std::optional<NewImageChoice> MainWindow::RunNewImageDialog(const NewImageChoice
 void MainWindow::ImagesChanged() {
     if (mapTabs_ != nullptr) mapTabs_->ImagesChanged();
     if (TabPage* page = Page(selectedKey_)) page->ImagesChanged();
+}
+
+void MainWindow::ResizeOnScreen(QSize size) {
+    if (const QScreen* s = screen(); s != nullptr) {
+        // The frame (title bar, borders) comes on top of the window's own size.
+        const QSize room = s->availableGeometry().size() - QSize(16, 40);
+        size = size.boundedTo(room).expandedTo(minimumSizeHint().boundedTo(room));
+    }
+    resize(size);
 }
 
 int MainWindow::WindowStateNumber() const {

@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <QSize>
 
 #include <functional>
 #include <map>
@@ -45,6 +46,11 @@ public:
     void EnterSelectedTab();
     void LeaveSelectedTab();
     int WindowStateNumber() const;
+    // Resizes the window to `size`, made smaller where needed to fit the screen it opens on.
+    void ResizeOnScreen(QSize size);
+    // The size the window opens with at its first start: room for a 16 x 16 map beside its
+    // controls and the whole ignition monitor (on screens that have it).
+    static constexpr QSize kFirstSize{1280, 880};
     // Starts the quick-ping and ignition timers (after start-up, once the firmware check is done).
     void StartDeviceTimers();
     void StopDeviceTimers();

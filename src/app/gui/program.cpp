@@ -174,6 +174,16 @@ void Program::LeaveSelectedTab() {
 
 int Program::WindowStateNumber() { return window_ ? window_->WindowStateNumber() : 0; }
 
+WindowSize Program::NormalWindowSize() {
+    if (!window_) return {};
+    const QSize size = window_->normalGeometry().size();
+    return {size.width(), size.height()};
+}
+
+void Program::SetNormalWindowSize(WindowSize size) {
+    if (window_) window_->ResizeOnScreen(QSize(size.width, size.height));
+}
+
 bool Program::HasUnsavedDataLogRuns() {
     // The program holds no data-logging runs, so none is unsaved.
     return false;

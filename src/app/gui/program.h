@@ -86,6 +86,8 @@ public:
     void EnterSelectedTab() override;
     void LeaveSelectedTab() override;
     int WindowStateNumber() override;
+    WindowSize NormalWindowSize() override;
+    void SetNormalWindowSize(WindowSize size) override;
     bool HasUnsavedDataLogRuns() override;
     void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) override;
     void ShowInfoLine(const InfoLine& line) override;

@@ -16,7 +16,8 @@
 
 namespace kv {
 
-inline constexpr int kTwipsPerPixel = 12;
+// 1440 twips to the inch at 96 pixels to the inch.
+inline constexpr int kTwipsPerPixel = 15;
 
 class QtMapGrid;
 
