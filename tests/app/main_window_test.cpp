@@ -8,6 +8,8 @@
 #include "app/gui/program.h"
 #include "app/gui/splash.h"
 #include "app_test_support.h"
+#include "maps/gui/map_tabs.h"
+#include "maps/gui/qt_map_grid.h"
 #include "params/gui/param_panel.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_device.h"
@@ -279,6 +281,27 @@ TEST_F(ProgramTest, ResetValuesOnTheFuelPageResetsTheRunningUnitsAdaptation) {
     EXPECT_EQ(reset->text(), "Reset values");
     reset->click();
     EXPECT_LT(car.Device().O2Adaptation(), 0.001) << "back to 0 (and a few milliseconds of running since)";
+}
+
+// View > Colour map cells by value: on at first, remembered, and followed by both map grids.
+TEST_F(ProgramTest, ValueColoursAreAViewChoiceThatIsRemembered) {
+    Start();
+    QAction* colours = Window().Action("mnuViewValueColours");
+    ASSERT_NE(colours, nullptr);
+    EXPECT_TRUE(colours->isCheckable());
+    EXPECT_TRUE(colours->isChecked());
+    ASSERT_NE(Window().Maps(), nullptr);
+    EXPECT_TRUE(Window().Maps()->Fuel()->Grid()->ValueColours());
+    EXPECT_TRUE(Window().Maps()->Ignition()->Grid()->ValueColours());
+    colours->trigger();
+    EXPECT_FALSE(Window().Maps()->Fuel()->Grid()->ValueColours());
+    EXPECT_FALSE(Window().Maps()->Ignition()->Grid()->ValueColours());
+    EXPECT_EQ(settings.GetSetting("Appearance", "ValueColours"), "0");
+    program->Window()->hide();
+    program.reset();
+    Start();
+    EXPECT_FALSE(Window().Action("mnuViewValueColours")->isChecked());
+    EXPECT_FALSE(Window().Maps()->Fuel()->Grid()->ValueColours());
 }
 
 TEST_F(ProgramTest, NewDialogCancelledLoadsNothing) {

@@ -12,6 +12,7 @@
 #include "maps/gui/map_chart.h"
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
+#include "maps/heat_colours.h"
 #include "maps/map_definitions.h"
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
@@ -677,6 +678,43 @@ TEST_F(MapTabsFixture, TheChartIsDrawnWhenItIsShown) {
     EXPECT_TRUE(p->Chart()->ShowsBars());
     EXPECT_EQ(p->Chart()->Bars()->RowCount(), fuelmapeditor->GetYAxisSize());
     p->SetChartView(false);
+}
+
+// Value colours: each number cell on the colour scale over the grid's own lowest to highest
+// number, headers and texts untouched, following edits; off, the cells show their own colour.
+TEST(QtMapGridTest, ValueColoursFollowTheNumbersOfTheGrid) {
+    QtMapGrid g("g", "m");
+    g.resize(400, 200);
+    g.SetRows(3);
+    g.SetCols(4);
+    g.SetFixedRows(1);
+    g.SetFixedCols(1);
+    const char* cells[2][3] = {{"-4", "0", "4"}, {"2", "n/a", "-1"}};
+    for (int r = 0; r < 2; ++r)
+        for (int c = 0; c < 3; ++c) g.SetTextMatrix(r + 1, c + 1, cells[r][c]);
+    g.SetTextMatrix(0, 1, "600");
+    g.show();
+    g.SetCurrentCell(2, 2); // away from the cells looked at
+    EXPECT_FALSE(g.ValueColourAt(1, 1)) << "off by default";
+    g.SetValueColours(true);
+    auto rgb = [](Rgb c) { return QColor(c.r, c.g, c.b); };
+    EXPECT_EQ(g.ValueColourAt(1, 1), rgb(HeatColour(0, 0, 1))) << "the lowest number";
+    EXPECT_EQ(g.ValueColourAt(1, 3), rgb(HeatColour(1, 0, 1))) << "the highest number";
+    EXPECT_EQ(g.ValueColourAt(1, 2), rgb(HeatColour(0.5, 0, 1)));
+    EXPECT_FALSE(g.ValueColourAt(0, 1)) << "a header";
+    EXPECT_FALSE(g.ValueColourAt(2, 2)) << "no number";
+    // On screen: the cell's background away from its text.
+    const QImage shot = g.viewport()->grab().toImage();
+    const QRect cell = g.visualRect(g.model()->index(1, 3));
+    EXPECT_EQ(shot.pixelColor(cell.topLeft() + QPoint(3, 3)), rgb(HeatColour(1, 0, 1)));
+    // An edit moves the range: 4 is no longer the highest.
+    g.SetTextMatrix(2, 1, "12");
+    EXPECT_EQ(g.ValueColourAt(2, 1), rgb(HeatColour(1, 0, 1)));
+    EXPECT_EQ(g.ValueColourAt(1, 3), rgb(HeatColour(4, -4, 12)));
+    g.SetValueColours(false);
+    EXPECT_FALSE(g.ValueColourAt(1, 3));
+    const QImage plain = g.viewport()->grab().toImage();
+    EXPECT_EQ(plain.pixelColor(cell.topLeft() + QPoint(3, 3)), QColor(Qt::white));
 }
 
 TEST(MapChartDataTest, CurveAndBarsAreReadFromTheGridTexts) {

@@ -97,6 +97,8 @@ void MainWindow::SetPage(TabPage* page) {
 
 QAction* MainWindow::Action(const QString& objectName) const { return findChild<QAction*>(objectName); }
 
+QMenu* MainWindow::ViewMenu() const { return findChild<QMenu*>("mnuView"); }
+
 void MainWindow::BuildMenus() {
     auto action = [this](QMenu* menu, const QString& name, const QString& caption, auto slot) {
         QAction* a = menu->addAction(caption);
@@ -158,6 +160,9 @@ void MainWindow::BuildMenus() {
     paste->setObjectName("mnuEditPaste");
     paste->setShortcut(QKeySequence("Ctrl+V"));
     paste->setEnabled(false);
+
+    QMenu* view = menuBar()->addMenu("&View");
+    view->setObjectName("mnuView");
 
     QMenu* tools = menuBar()->addMenu("&Tools");
     tools->setObjectName("mnuTools");

@@ -84,6 +84,8 @@ public:
     QTimer* IgnitionTimer() const { return tmrIgnitionOnCheck_; }
     EpromPage* Eprom() const { return eprom_; }
     QAction* Action(const QString& objectName) const;
+    // The View menu, for the pages to add their display options to.
+    QMenu* ViewMenu() const;
 
     // A page replaces the panel of its key (at first a placeholder page with the tab's caption).
     void SetPage(TabPage* page);

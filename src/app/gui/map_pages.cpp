@@ -6,8 +6,11 @@
 #include "app/gui/pages.h"
 #include "device/adapters/comms_trace_device.h"
 #include "maps/gui/map_tabs.h"
+#include "maps/map_view_settings.h"
 #include "monitor/gui/knock_sound.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QVBoxLayout>
 
 namespace kv {
@@ -39,7 +42,8 @@ public:
 } // namespace
 
 void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserMessages& messages,
-                    ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock) {
+                    ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock,
+                    SettingsStore& settings) {
     auto* holder = new TraceDeviceHolder(comms, &window);
     auto* sound = new KnockSound(shell.KnockSound(), &window);
     MapTabServices s;
@@ -66,6 +70,18 @@ void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInp
     auto* tabs = new MapTabs(window.EditorSlot(), std::move(s), &window);
     tabs->CreatePanels();
     window.SetMapTabs(tabs);
+    // View > Colour map cells by value, remembered.
+    if (QMenu* view = window.ViewMenu()) {
+        QAction* colours = view->addAction("&Colour map cells by value");
+        colours->setObjectName("mnuViewValueColours");
+        colours->setCheckable(true);
+        colours->setChecked(MapViewSettings(settings).ValueColours());
+        tabs->SetValueColours(colours->isChecked());
+        QObject::connect(colours, &QAction::toggled, tabs, [tabs, &settings](bool on) {
+            MapViewSettings(settings).SetValueColours(on);
+            tabs->SetValueColours(on);
+        });
+    }
     window.SetPage(new MapPage("FuelMap", "Fuel maps", tabs->Fuel()));
     window.SetPage(new MapPage("IgnMap", "Ignition maps", tabs->Ignition()));
 }

@@ -14,9 +14,11 @@ class Clipboard;
 class ProgressDisplay;
 class UserMessages;
 struct KnockCountState;
+class SettingsStore;
 
 // Installs the two map tabs into `window`, which owns everything made here.
 void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserMessages& messages,
-                    ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock);
+                    ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock,
+                    SettingsStore& settings);
 
 } // namespace kv

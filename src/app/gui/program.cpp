@@ -151,7 +151,7 @@ void Program::LoadMainWindow() {
     connection_->SetConnectionIndicator(window_.get());
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
-    InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_);
+    InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_, *settings_);
     InstallParamPages(*window_, *shell_, *comms_, *auxDevice_, *dialogs_, *settings_);
 }
 

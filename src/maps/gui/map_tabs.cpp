@@ -534,6 +534,11 @@ TableEditor& MapTabs::NewEditor(MapTab tab, QtMapGrid& grid) {
     return *fuelmapeditor_;
 }
 
+void MapTabs::SetValueColours(bool on) {
+    for (MapTabPanel* p : {fuel_.data(), ignition_.data()})
+        if (p != nullptr) p->Grid()->SetValueColours(on);
+}
+
 void MapTabs::ImagesChanged() {
     if (fuelmapeditor_ != nullptr && (boundImage_ == nullptr || boundImage_ != ImageOf(boundTab_))) {
         for (MapTabPanel* p : {fuel_.data(), ignition_.data()}) {

@@ -166,6 +166,8 @@ public:
     // While other work talks to the device at length (image loads, firmware) the traces pause.
     void PauseTraces();
     void ResumeTraces();
+    // Value colours on both map grids (see QtMapGrid::SetValueColours).
+    void SetValueColours(bool on);
     bool TracesPaused() const { return paused_; }
 
     // The editor when it is bound to a live image (null otherwise).

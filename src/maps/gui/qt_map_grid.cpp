@@ -1,11 +1,14 @@
 #include "maps/gui/qt_map_grid.h"
 
+#include "maps/cell_input.h"
+#include "maps/heat_colours.h"
 #include "maps/table_editor.h"
 
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 
 #include <algorithm>
 #include <cmath>
@@ -109,6 +112,30 @@ void TrailOverlay::paintEvent(QPaintEvent*) {
 
 // --- grid ---
 
+namespace {
+
+// Draws data cells on their value colour while the grid's value colours are on.
+class ValueColourDelegate final : public QStyledItemDelegate {
+public:
+    explicit ValueColourDelegate(QtMapGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const std::optional<QColor> colour = grid_.ValueColourAt(index.row(), index.column());
+        if (!colour) return;
+        option->backgroundBrush = *colour;
+        const Rgb rgb{static_cast<std::uint8_t>(colour->red()), static_cast<std::uint8_t>(colour->green()),
+                      static_cast<std::uint8_t>(colour->blue())};
+        option->palette.setColor(QPalette::Text, DarkTextOn(rgb) ? Qt::black : Qt::white);
+    }
+
+private:
+    QtMapGrid& grid_;
+};
+
+} // namespace
+
 QtMapGrid::QtMapGrid(const QString& objectName, const QString& markerName, QWidget* parent) : QTableWidget(parent) {
     setObjectName(objectName);
     horizontalHeader()->hide();
@@ -121,6 +148,7 @@ QtMapGrid::QtMapGrid(const QString& objectName, const QString& markerName, QWidg
     setSelectionBehavior(QAbstractItemView::SelectItems);
     setTabKeyNavigation(false);
     setWordWrap(false);
+    setItemDelegate(new ValueColourDelegate(*this));
     overlay_ = new TrailOverlay(trail_, viewport());
     overlay_->resize(viewport()->size());
     for (int i = 0; i < 2; ++i) {
@@ -175,24 +203,28 @@ void QtMapGrid::Restyle() {
 }
 
 void QtMapGrid::SetRows(int rows) {
+    valueRangeDirty_ = true;
     setRowCount(std::max(rows, 0));
     Restyle();
     ClampState();
 }
 
 void QtMapGrid::SetCols(int cols) {
+    valueRangeDirty_ = true;
     setColumnCount(std::max(cols, 0));
     Restyle();
     ClampState();
 }
 
 void QtMapGrid::SetFixedRows(int rows) {
+    valueRangeDirty_ = true;
     fixedRows_ = std::max(rows, 0);
     Restyle();
     ClampState();
 }
 
 void QtMapGrid::SetFixedCols(int cols) {
+    valueRangeDirty_ = true;
     fixedCols_ = std::max(cols, 0);
     Restyle();
     ClampState();
@@ -255,7 +287,41 @@ std::string QtMapGrid::TextMatrix(int row, int col) const {
 }
 
 void QtMapGrid::SetTextMatrix(int row, int col, const std::string& text) {
-    if (QTableWidgetItem* it = ItemAt(row, col)) it->setText(QString::fromStdString(text));
+    if (QTableWidgetItem* it = ItemAt(row, col)) {
+        it->setText(QString::fromStdString(text));
+        if (!IsFixed(row, col)) valueRangeDirty_ = true;
+    }
+}
+
+void QtMapGrid::SetValueColours(bool on) {
+    if (on == valueColours_) return;
+    valueColours_ = on;
+    viewport()->update();
+}
+
+std::optional<QColor> QtMapGrid::ValueColourAt(int row, int col) const {
+    if (!valueColours_ || IsFixed(row, col)) return std::nullopt;
+    const QTableWidgetItem* it = item(row, col);
+    if (it == nullptr) return std::nullopt;
+    const Parsed<double> value = ParseCellNumber(it->text().toStdString(), false);
+    if (!value) return std::nullopt;
+    if (valueRangeDirty_) {
+        valueRange_.reset();
+        for (int r = fixedRows_; r < rowCount(); ++r) {
+            for (int c = fixedCols_; c < columnCount(); ++c) {
+                const QTableWidgetItem* cell = item(r, c);
+                if (cell == nullptr) continue;
+                const Parsed<double> v = ParseCellNumber(cell->text().toStdString(), false);
+                if (!v) continue;
+                valueRange_ = valueRange_
+                                  ? std::pair{std::min(valueRange_->first, *v), std::max(valueRange_->second, *v)}
+                                  : std::pair{*v, *v};
+            }
+        }
+        valueRangeDirty_ = false;
+    }
+    const Rgb c = HeatColour(*value, valueRange_->first, valueRange_->second);
+    return QColor(c.r, c.g, c.b);
 }
 
 void QtMapGrid::SetToolTip(int row, int col, const std::string& text) {

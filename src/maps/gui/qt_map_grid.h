@@ -8,11 +8,14 @@
 #include "maps/grid.h"
 #include "maps/map_trace.h"
 
+#include <QColor>
 #include <QTableWidget>
 #include <QWidget>
 
 #include <array>
 #include <functional>
+#include <optional>
+#include <utility>
 
 namespace kv {
 
@@ -101,6 +104,15 @@ public:
     // The selection rectangle as the editor sees it, for tests and the chart.
     bool IsFixed(int row, int col) const { return row < fixedRows_ || col < fixedCols_; }
 
+    // Value colours: while on, every data cell that holds a number is drawn on the maps' colour
+    // scale over the lowest to the highest number of the grid, with text that reads on it, in
+    // place of its own background (which stays what CellBackColor tells).
+    void SetValueColours(bool on);
+    bool ValueColours() const { return valueColours_; }
+    // The colour cell (row, col) is drawn on while value colours are on; nullopt when it keeps
+    // its own (a fixed cell, a cell without a number, or value colours off).
+    std::optional<QColor> ValueColourAt(int row, int col) const;
+
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -114,6 +126,11 @@ private:
     void PushSelectionToView();
     void TakeSelectionFromView();
     void ClampState();
+
+    bool valueColours_ = false;
+    // Lowest and highest number of the data cells; recomputed when a text changed.
+    mutable std::optional<std::pair<double, double>> valueRange_;
+    mutable bool valueRangeDirty_ = true;
 
     int fixedRows_ = 0;
     int fixedCols_ = 0;
