@@ -41,17 +41,17 @@ private:
 // A pull of `rows` samples at 20 a second: engine speed sweeping up and down with noise, and a
 // load that follows it.
 PlotRun MakeRun(int number, std::size_t rows) {
-    PlotRun run{"Run " + std::to_string(number), {"Time [s]", "RPM", "Load"}, {}};
-    run.values.reserve(rows * 3);
+    PlotRun run{"Run " + std::to_string(number), {"Time [s]", "RPM", "Load"}, {{}, {}, {}}};
+    for (auto& column : run.columns) column.reserve(rows);
     std::uint32_t seed = 12345u + static_cast<std::uint32_t>(number);
     for (std::size_t r = 0; r < rows; ++r) {
         seed = seed * 1664525u + 1013904223u;
         const double noise = static_cast<double>(seed >> 16) / 65536.0 - 0.5;
         const double t = static_cast<double>(r + 1) / 20.0;
         const double rpm = 800.0 + 5800.0 * std::fabs(std::sin(t / 15.0 + number)) + 40.0 * noise;
-        run.values.push_back(t);
-        run.values.push_back(std::round(rpm));
-        run.values.push_back(std::round(rpm / 66.0 + 8.0 * noise));
+        run.columns[0].push_back(t);
+        run.columns[1].push_back(std::round(rpm));
+        run.columns[2].push_back(std::round(rpm / 66.0 + 8.0 * noise));
     }
     return run;
 }
@@ -70,8 +70,7 @@ std::vector<double> Redraws(LogChartWindow& window, int count) {
     return ms;
 }
 
-std::unique_ptr<LogChartWindow> OpenWindow(std::vector<PlotRun> runs, SettingsStore& settings,
-                                           SilentDialogs& dialogs) {
+std::unique_ptr<LogChartWindow> OpenWindow(std::vector<PlotRun> runs, SettingsStore& settings, SilentDialogs& dialogs) {
     std::unique_ptr<LogChartWindow> window(LogChartWindow::Open(std::move(runs), settings, dialogs, dialogs));
     if (!window) return nullptr;
     window->resize(1100, 650);

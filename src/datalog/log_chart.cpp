@@ -1,5 +1,6 @@
 #include "datalog/log_chart.h"
 
+#include "datalog/log_run.h"
 #include "platform/settings_store.h"
 
 #include <algorithm>
@@ -25,6 +26,16 @@ bool Contains(const std::vector<std::string>& list, const std::string& text) {
 std::string PlotRunName(std::string_view caption) {
     if (!caption.empty() && caption.back() == '*') caption.remove_suffix(1);
     return std::string(caption);
+}
+
+PlotRun MakePlotRun(const LogRun& run, std::string_view caption) {
+    PlotRun plot{PlotRunName(caption), run.Headers(), {}};
+    plot.columns.reserve(plot.headers.size());
+    for (int c = 0; c < run.ColumnCount(); ++c) {
+        const auto values = run.ColumnValues(c);
+        plot.columns.emplace_back(values.begin(), values.end());
+    }
+    return plot;
 }
 
 std::string StripRunPrefix(const std::string& label) {
@@ -54,6 +65,10 @@ Parsed<LogChart> LogChart::Open(std::vector<PlotRun> runs, const ChartSettings& 
     if (runs.empty()) return ParseError{kNoRunsToPlot};
     for (const PlotRun& run : runs) {
         if (run.headers.empty() || run.Rows() == 0) return ParseError{kNoDataToPlot};
+        if (run.columns.size() != run.headers.size()) return ParseError{kChartInternalError};
+        for (const auto& column : run.columns) {
+            if (column.size() != run.Rows()) return ParseError{kChartInternalError};
+        }
     }
     LogChart chart;
     chart.runs_ = std::move(runs);
@@ -268,6 +283,16 @@ std::vector<ChartPoint> ReduceToPixels(const PlotRun& run, std::size_t xColumn, 
     }
     flush();
     return out;
+}
+
+double NiceTickStep(double span, int ticks) {
+    if (!(span > 0) || !std::isfinite(span) || ticks < 1) return 1.0;
+    const double raw = span / ticks;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    for (double m : {1.0, 2.0, 5.0, 10.0}) {
+        if (m * power >= raw * (1 - 1e-9)) return m * power;
+    }
+    return 10.0 * power;
 }
 
 std::optional<ChartPoint> NearestPoint(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x, double y,

@@ -15,18 +15,22 @@ namespace kv {
 
 class SettingsStore;
 
+class LogRun;
+
 // One run as the chart sees it: copied when the chart opens, numbers only.
 struct PlotRun {
-    std::string name;                 // the tab caption without a trailing "*"
-    std::vector<std::string> headers; // the column titles
-    std::vector<double> values;       // sample rows, row-major (rows x headers); NaN = not a number
+    std::string name;                         // the tab caption without a trailing "*"
+    std::vector<std::string> headers;         // the column titles
+    std::vector<std::vector<double>> columns; // per header, one number per sample row; NaN = not a number
 
-    std::size_t Rows() const { return headers.empty() ? 0 : values.size() / headers.size(); }
-    double Value(std::size_t row, std::size_t column) const { return values[row * headers.size() + column]; }
+    std::size_t Rows() const { return columns.empty() ? 0 : columns.front().size(); }
+    double Value(std::size_t row, std::size_t column) const { return columns[column][row]; }
 };
 
 // The run name shown for a tab caption: the caption without a trailing "*".
 std::string PlotRunName(std::string_view caption);
+// The chart's copy of a run shown in the tab captioned `caption`.
+PlotRun MakePlotRun(const LogRun& run, std::string_view caption);
 
 inline constexpr int kPlotVariableSlots = 8;
 inline constexpr const char* kNoRunsToPlot = "No data logs selected to plot";
@@ -134,6 +138,10 @@ struct ChartPoint {
 // only its first and last. A series of at most 4 points per pixel column is returned whole.
 std::vector<ChartPoint> ReduceToPixels(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double xMin,
                                        double xMax, int pixelColumns);
+
+// A tick step of 1, 2 or 5 times a power of ten that divides `span` into about `ticks` steps
+// (at most that many); 1 for a span that is not positive.
+double NiceTickStep(double span, int ticks);
 
 // The point of a series nearest to (x, y) when a unit of x spans `xScale` pixels and a unit of y
 // `yScale` pixels; nullopt for a series without points.

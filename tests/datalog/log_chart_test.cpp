@@ -1,5 +1,6 @@
 #include "datalog/log_chart.h"
 
+#include "datalog/log_run.h"
 #include "fakes.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +16,9 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 PlotRun MakeRun(std::string name, std::vector<std::string> headers, std::size_t rows) {
     PlotRun run{std::move(name), std::move(headers), {}};
+    run.columns.resize(run.headers.size());
     for (std::size_t r = 0; r < rows; ++r) {
-        for (std::size_t c = 0; c < run.headers.size(); ++c) run.values.push_back(static_cast<double>(r * 10 + c));
+        for (std::size_t c = 0; c < run.headers.size(); ++c) run.columns[c].push_back(static_cast<double>(r * 10 + c));
     }
     return run;
 }
@@ -46,6 +48,10 @@ TEST_F(LogChartTest, RefusesToOpenWithoutRunsOrSampleRows) {
         {"no run", {}, "No data logs selected to plot"},
         {"header only", {MakeRun("Run 1", {"Time [s]", "RPM"}, 0)}, "Data log contains no data to plot"},
         {"no columns", {PlotRun{"Run 1", {}, {}}}, "Data log contains no data to plot"},
+        {"a column shorter than the others",
+         {PlotRun{"Run 1", {"Time [s]", "RPM"}, {{0.1, 0.2}, {800}}}},
+         "Internal error"},
+        {"fewer columns than headers", {PlotRun{"Run 1", {"Time [s]", "RPM"}, {{0.1, 0.2}}}}, "Internal error"},
         {"second run header only",
          {MakeRun("Run 1", {"Time [s]", "RPM"}, 3), MakeRun("Run 2", {"Time [s]", "RPM"}, 0)},
          "Data log contains no data to plot"},
@@ -142,6 +148,24 @@ TEST_F(LogChartTest, RunNameDropsOnlyATrailingStar) {
     EXPECT_EQ(PlotRunName("a*b"), "a*b");
 }
 
+TEST_F(LogChartTest, CopiesARunsNumbersWithNaNForOtherCells) {
+    LogRun run({"Time [s]", "RPM", "Note"});
+    ASSERT_TRUE(run.AppendRow(std::vector<std::string>{"0,10", "850", "idle"}));
+    ASSERT_TRUE(run.AppendRow(std::vector<std::string>{"0.20", "", "1 200"}));
+    const PlotRun plot = MakePlotRun(run, "Run 2*");
+    EXPECT_EQ(plot.name, "Run 2");
+    EXPECT_EQ(plot.headers, run.Headers());
+    ASSERT_EQ(plot.Rows(), 2u);
+    ASSERT_EQ(plot.columns.size(), 3u);
+    EXPECT_DOUBLE_EQ(plot.Value(0, 0), 0.1);
+    EXPECT_DOUBLE_EQ(plot.Value(1, 0), 0.2);
+    EXPECT_DOUBLE_EQ(plot.Value(0, 1), 850);
+    EXPECT_TRUE(std::isnan(plot.Value(1, 1)));
+    EXPECT_TRUE(std::isnan(plot.Value(0, 2)));
+    EXPECT_DOUBLE_EQ(plot.Value(1, 2), 1200);
+    EXPECT_FALSE(LogChart::Open({MakePlotRun(LogRun({"Time [s]"}), "Run 3*")}, settings).Ok());
+}
+
 TEST_F(LogChartTest, AddingAndRemovingSeriesSavesHeadersWithoutRunPrefix) {
     auto chart = LogChart::Open(
         {MakeRun("Run 1", {"Time [s]", "RPM", "Load"}, 3), MakeRun("a: b.txt", {"Time [s]", "RPM", "Load"}, 3)},
@@ -211,7 +235,7 @@ TEST_F(LogChartTest, XVariableMissingFromAPlottedRunIsAnInternalError) {
 }
 
 TEST_F(LogChartTest, BoundsLeaveOutCellsThatAreNotNumbers) {
-    PlotRun run{"Run 1", {"Time [s]", "RPM"}, {0.1, 800, 0.2, kNaN, kNaN, 9000, 0.4, 950}};
+    PlotRun run{"Run 1", {"Time [s]", "RPM"}, {{0.1, 0.2, kNaN, 0.4}, {800, kNaN, 9000, 950}}};
     const auto chart = LogChart::Open({run}, settings);
     ASSERT_TRUE(chart.Ok());
     const auto b = chart->Bounds(chart->Plan());
@@ -224,12 +248,7 @@ TEST_F(LogChartTest, BoundsLeaveOutCellsThatAreNotNumbers) {
 
 // A run with one X column and one Y column.
 PlotRun XYRun(const std::vector<double>& xs, const std::vector<double>& ys) {
-    PlotRun run{"Run 1", {"X", "Y"}, {}};
-    for (std::size_t i = 0; i < xs.size(); ++i) {
-        run.values.push_back(xs[i]);
-        run.values.push_back(ys[i]);
-    }
-    return run;
+    return PlotRun{"Run 1", {"X", "Y"}, {xs, ys}};
 }
 
 TEST(ReduceToPixelsTest, KeepsEachPixelColumnsExtremesInDataOrder) {
@@ -315,6 +334,17 @@ TEST(ReduceToPixelsTest, ReducesALongRunToFourPointsAColumnAtMost) {
     // Zoomed into a tenth of the run, the view gets the same detail.
     const auto zoomed = ReduceToPixels(run, 0, 1, 1000.0, 1500.0, 800);
     EXPECT_GE(zoomed.size(), 2u * 800u);
+}
+
+TEST(NiceTickStepTest, OneTwoOrFiveTimesAPowerOfTen) {
+    struct Case {
+        double span;
+        int ticks;
+        double step;
+    };
+    const Case cases[] = {{500, 8, 100},  {62.5, 8, 10},     {7.0, 7, 1},   {0.3, 8, 0.05}, {6950, 8, 1000},
+                          {1500, 8, 200}, {0.004, 4, 0.001}, {100, 1, 100}, {0, 8, 1},      {-3, 8, 1}};
+    for (const auto& c : cases) EXPECT_DOUBLE_EQ(NiceTickStep(c.span, c.ticks), c.step) << c.span << "/" << c.ticks;
 }
 
 TEST(NearestPointTest, MeasuresInPixels) {

@@ -34,12 +34,12 @@ namespace {
 // Columns "Time [s]" (0.1 s a row), "RPM" (800 + 10 a row), "Load" (row % 7), "Lambda" (NaN on
 // every fifth row).
 PlotRun SampleRun(std::string name, std::size_t rows) {
-    PlotRun run{std::move(name), {"Time [s]", "RPM", "Load", "Lambda"}, {}};
+    PlotRun run{std::move(name), {"Time [s]", "RPM", "Load", "Lambda"}, {{}, {}, {}, {}}};
     for (std::size_t r = 0; r < rows; ++r) {
-        run.values.push_back(static_cast<double>(r + 1) / 10.0);
-        run.values.push_back(800.0 + 10.0 * static_cast<double>(r));
-        run.values.push_back(static_cast<double>(r % 7));
-        run.values.push_back(r % 5 == 0 ? std::numeric_limits<double>::quiet_NaN() : 1.0);
+        run.columns[0].push_back(static_cast<double>(r + 1) / 10.0);
+        run.columns[1].push_back(800.0 + 10.0 * static_cast<double>(r));
+        run.columns[2].push_back(static_cast<double>(r % 7));
+        run.columns[3].push_back(r % 5 == 0 ? std::numeric_limits<double>::quiet_NaN() : 1.0);
     }
     return run;
 }
@@ -159,7 +159,7 @@ TEST_F(LogChartWindowTest, AddRemoveAndXChoiceRedrawAndAreSaved) {
 }
 
 TEST_F(LogChartWindowTest, XVariableMissingFromARunShowsInternalError) {
-    PlotRun other{"Run 2", {"Time [s]", "RPM"}, {0.1, 900, 0.2, 950}};
+    PlotRun other{"Run 2", {"Time [s]", "RPM"}, {{0.1, 0.2}, {900, 950}}};
     ASSERT_NE(Open({SampleRun("Run 1", 4), other}), nullptr);
     ASSERT_EQ(window->Series().size(), 2u);
     Child<QComboBox>(window.get(), "cmbXAxis")->setCurrentText("Load");

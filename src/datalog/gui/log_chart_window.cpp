@@ -31,6 +31,7 @@ namespace {
 constexpr double kWheelZoom = 1.25;     // one wheel step shows 1/1.25 of the range
 constexpr qreal kKeyPanPixels = 40;     // one arrow key press
 constexpr int kFallbackPlotWidth = 800; // pixel columns before the chart has been laid out
+constexpr int kXTicks = 8, kYTicks = 6; // about as many steps between labels on each axis
 
 QString ToQt(const std::string& s) { return QString::fromStdString(s); }
 
@@ -163,12 +164,18 @@ LogChartWindow::LogChartWindow(LogChart chart, SettingsStore& settings, UserMess
 
     qchart_ = new QChart;
     qchart_->legend()->setVisible(true);
-    qchart_->legend()->setAlignment(Qt::AlignBottom);
+    qchart_->legend()->setAlignment(Qt::AlignRight);
     qchart_->setBackgroundRoundness(0);
     axisX_ = new QValueAxis;
     axisY_ = new QValueAxis;
-    axisX_->setLabelFormat("%g");
-    axisY_->setLabelFormat("%g");
+    for (auto [axis, ticks] : {std::pair{axisX_, kXTicks}, std::pair{axisY_, kYTicks}}) {
+        axis->setLabelFormat("%g");
+        axis->setTickType(QValueAxis::TicksDynamic);
+        axis->setTickAnchor(0.0);
+        // Ticks on round numbers at any zoom.
+        connect(axis, &QValueAxis::rangeChanged, axis,
+                [axis, ticks](qreal min, qreal max) { axis->setTickInterval(NiceTickStep(max - min, ticks)); });
+    }
     qchart_->addAxis(axisX_, Qt::AlignBottom);
     qchart_->addAxis(axisY_, Qt::AlignLeft);
     view_ = new LogChartView(qchart_, this);
@@ -255,9 +262,13 @@ void LogChartWindow::Draw() {
     plan_ = chart_.Plan();
     qchart_->removeAllSeries();
     series_.clear();
-    for (const PlotSeries& s : plan_.series) {
+    const int count = static_cast<int>(plan_.series.size());
+    for (int i = 0; i < count; ++i) {
+        const PlotSeries& s = plan_.series[static_cast<std::size_t>(i)];
         auto* line = new QLineSeries;
         line->setName(ToQt(s.label));
+        // Hues spread over the circle so that every series of a busy chart has its own colour.
+        line->setColor(QColor::fromHsv(i * 360 / count, 220, i % 2 == 0 ? 200 : 150));
         qchart_->addSeries(line);
         line->attachAxis(axisX_);
         line->attachAxis(axisY_);
