@@ -243,10 +243,12 @@ TEST_F(LogChartWindowTest, PointerReadsOutValuesAndNearestPoints) {
     auto* label = Child<QLabel>(window.get(), "lblChartPointer");
     const QPointF at = window->ChartItem()->mapToPosition(QPointF(1.0, 2.2));
     SendMouse(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
-    const QString text = label->text();
-    EXPECT_TRUE(text.startsWith("X: 1   Y: 2.2")) << text.toStdString();
-    // Row 9 (1.0 s) has Load 2; nearest to (1.0, 2.2) in pixels.
-    EXPECT_TRUE(text.contains("Load: 2 at 1")) << text.toStdString();
+    EXPECT_EQ(label->text(), "X: 1   Y: 2.2");
+    // Row 9 (1.0 s) has Load 2, the point nearest to (1.0, 2.2) in pixels.
+    EXPECT_EQ(window->PointerReadout(), "Load: 2 at 1");
+    SendMouse(QEvent::MouseMove, QPointF(2, 2), Qt::NoButton, Qt::NoButton); // outside the plot area
+    EXPECT_EQ(window->PointerReadout(), "");
+    EXPECT_EQ(label->text(), "");
 }
 
 TEST_F(LogChartWindowTest, SavesThePictureWhereTheDialogSays) {

@@ -7,6 +7,8 @@
 #include <QBuffer>
 #include <QChart>
 #include <QComboBox>
+#include <QGraphicsRectItem>
+#include <QGraphicsSimpleTextItem>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QLineSeries>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPen>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -85,7 +88,10 @@ void LogChartView::mouseMoveEvent(QMouseEvent* event) {
         event->accept();
         return;
     }
-    if (chart()->plotArea().contains(event->position())) emit pointerAt(chart()->mapToValue(event->position()));
+    if (chart()->plotArea().contains(event->position()))
+        emit pointerAt(chart()->mapToValue(event->position()));
+    else
+        emit pointerLeft();
     QChartView::mouseMoveEvent(event);
 }
 
@@ -120,6 +126,11 @@ void LogChartView::keyPressEvent(QKeyEvent* event) {
     default: QChartView::keyPressEvent(event); return;
     }
     event->accept();
+}
+
+void LogChartView::leaveEvent(QEvent* event) {
+    emit pointerLeft();
+    QChartView::leaveEvent(event);
 }
 
 LogChartWindow* LogChartWindow::Open(std::vector<PlotRun> runs, SettingsStore& settings, UserMessages& messages,
@@ -159,7 +170,6 @@ LogChartWindow::LogChartWindow(LogChart chart, SettingsStore& settings, UserMess
     cmdSavePicture_->setObjectName("cmdSaveChartPicture");
     lblPointer_ = new QLabel(this);
     lblPointer_->setObjectName("lblChartPointer");
-    lblPointer_->setWordWrap(true);
     lblPointer_->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     qchart_ = new QChart;
@@ -178,6 +188,12 @@ LogChartWindow::LogChartWindow(LogChart chart, SettingsStore& settings, UserMess
     }
     qchart_->addAxis(axisX_, Qt::AlignBottom);
     qchart_->addAxis(axisY_, Qt::AlignLeft);
+    pointerBox_ = new QGraphicsRectItem(qchart_);
+    pointerBox_->setBrush(QColor(255, 255, 255, 225));
+    pointerBox_->setPen(QPen(QColor(0x80, 0x80, 0x80)));
+    pointerBox_->setZValue(100);
+    pointerBox_->hide();
+    pointerText_ = new QGraphicsSimpleTextItem(pointerBox_);
     view_ = new LogChartView(qchart_, this);
     view_->setToolTip("Wheel or drag a rectangle to zoom; drag with the right or middle button or use the arrow "
                       "keys to pan; Home or a double click shows all data");
@@ -224,6 +240,7 @@ LogChartWindow::LogChartWindow(LogChart chart, SettingsStore& settings, UserMess
     connect(cmdSavePicture_, &QPushButton::clicked, this, &LogChartWindow::SavePicture);
     connect(view_, &LogChartView::resetRequested, this, &LogChartWindow::ResetZoom);
     connect(view_, &LogChartView::pointerAt, this, &LogChartWindow::ShowPointer);
+    connect(view_, &LogChartView::pointerLeft, this, &LogChartWindow::HidePointer);
     connect(axisX_, &QValueAxis::rangeChanged, this, &LogChartWindow::ScheduleRefill);
     connect(qchart_, &QChart::plotAreaChanged, this, &LogChartWindow::ScheduleRefill);
 }
@@ -327,19 +344,43 @@ void LogChartWindow::Refill() {
 }
 
 void LogChartWindow::ShowPointer(QPointF value) {
-    QString text = QString("X: %1   Y: %2").arg(value.x(), 0, 'g', 6).arg(value.y(), 0, 'g', 6);
+    lblPointer_->setText(QString("X: %1   Y: %2").arg(value.x(), 0, 'g', 6).arg(value.y(), 0, 'g', 6));
     const QRectF area = qchart_->plotArea();
     const double xSpan = axisX_->max() - axisX_->min(), ySpan = axisY_->max() - axisY_->min();
+    QStringList lines;
     if (xSpan > 0 && ySpan > 0) {
         const double xScale = area.width() / xSpan, yScale = area.height() / ySpan;
         for (const PlotSeries& s : plan_.series) {
             const auto p =
                 NearestPoint(chart_.Runs()[s.run], s.xColumn, s.yColumn, value.x(), value.y(), xScale, yScale);
-            if (p) text += QString(";   %1: %2 at %3").arg(ToQt(s.label)).arg(p->y, 0, 'g', 6).arg(p->x, 0, 'g', 6);
+            if (p) lines << QString("%1: %2 at %3").arg(ToQt(s.label)).arg(p->y, 0, 'g', 6).arg(p->x, 0, 'g', 6);
         }
     }
-    lblPointer_->setText(text);
+    if (lines.isEmpty()) {
+        pointerBox_->hide();
+        return;
+    }
+    pointerText_->setText(lines.join('\n'));
+    const QRectF text = pointerText_->boundingRect();
+    const qreal pad = 4;
+    pointerBox_->setRect(0, 0, text.width() + 2 * pad, text.height() + 2 * pad);
+    pointerText_->setPos(pad, pad);
+    // Beside the pointer, on the side where it fits in the plot area.
+    const QPointF at = qchart_->mapToPosition(value);
+    const QRectF box = pointerBox_->rect();
+    qreal x = at.x() + 12, y = at.y() + 12;
+    if (x + box.width() > area.right()) x = at.x() - 12 - box.width();
+    if (y + box.height() > area.bottom()) y = at.y() - 12 - box.height();
+    pointerBox_->setPos(std::max(x, area.left()), std::max(y, area.top()));
+    pointerBox_->show();
 }
+
+void LogChartWindow::HidePointer() {
+    pointerBox_->hide();
+    lblPointer_->clear();
+}
+
+QString LogChartWindow::PointerReadout() const { return pointerBox_->isVisible() ? pointerText_->text() : QString(); }
 
 void LogChartWindow::SavePicture() {
     const auto file = files_.SaveFileDialog("Save chart as picture", "PNG pictures (*.png)|*.png", "png", "");

@@ -3,7 +3,8 @@
 // axis and the chosen variables as line series, one per variable and run. The chart zooms with
 // the mouse wheel and a dragged rectangle, pans with the right or middle button or the arrow
 // keys, and goes back to the whole data with Home, a double click or "Reset zoom". The values
-// under the mouse pointer and each series' nearest point are read out below the chart, and the
+// under the mouse pointer are read out below the chart and each series' nearest point in a box
+// beside the pointer, and the
 // chart can be saved as a PNG picture. Each series holds only what the pixels of the view can
 // show, recomputed whenever the view's X range changes.
 #include "datalog/log_chart.h"
@@ -15,6 +16,8 @@
 
 class QChart;
 class QComboBox;
+class QGraphicsRectItem;
+class QGraphicsSimpleTextItem;
 class QLabel;
 class QLineSeries;
 class QListWidget;
@@ -38,6 +41,8 @@ signals:
     void resetRequested();
     // The mouse pointer is at `value` (chart coordinates) over the plot area.
     void pointerAt(QPointF value);
+    // The mouse pointer has left the plot area.
+    void pointerLeft();
 
 protected:
     void wheelEvent(QWheelEvent* event) override;
@@ -46,6 +51,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     bool panning_ = false;
@@ -63,6 +69,8 @@ public:
     const LogChart& Chart() const { return chart_; }
     QChart* ChartItem() const { return qchart_; }
     LogChartView* ChartView() const { return view_; }
+    // The read-out beside the pointer: each series' point nearest to it ("" while hidden).
+    QString PointerReadout() const;
     // The line series on show, in the order of the plotted variables.
     const std::vector<QLineSeries*>& Series() const { return series_; }
 
@@ -81,6 +89,7 @@ private:
     void AddSelectedSeries();
     void RemoveSelectedSeries();
     void ShowPointer(QPointF value);
+    void HidePointer();
     void ScheduleRefill();
 
     LogChart chart_;
@@ -97,6 +106,8 @@ private:
     QPushButton* cmdResetZoom_;
     QPushButton* cmdSavePicture_;
     QLabel* lblPointer_;
+    QGraphicsRectItem* pointerBox_;
+    QGraphicsSimpleTextItem* pointerText_;
     QChart* qchart_;
     LogChartView* view_;
     QValueAxis* axisX_;
