@@ -178,7 +178,9 @@ LogChartWindow::LogChartWindow(LogChart chart, SettingsStore& settings, UserMess
     qchart_->setBackgroundRoundness(0);
     axisX_ = new QValueAxis;
     axisY_ = new QValueAxis;
-    for (auto [axis, ticks] : {std::pair{axisX_, kXTicks}, std::pair{axisY_, kYTicks}}) {
+    for (const auto& [a, t] : {std::pair{axisX_, kXTicks}, std::pair{axisY_, kYTicks}}) {
+        QValueAxis* axis = a;
+        const int ticks = t;
         axis->setLabelFormat("%g");
         axis->setTickType(QValueAxis::TicksDynamic);
         axis->setTickAnchor(0.0);
