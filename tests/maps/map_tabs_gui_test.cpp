@@ -32,8 +32,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QValueAxis>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 #include <memory>
 #include <set>
@@ -715,6 +718,62 @@ TEST(QtMapGridTest, ValueColoursFollowTheNumbersOfTheGrid) {
     EXPECT_FALSE(g.ValueColourAt(1, 3));
     const QImage plain = g.viewport()->grab().toImage();
     EXPECT_EQ(plain.pixelColor(cell.topLeft() + QPoint(3, 3)), QColor(Qt::white));
+}
+
+// A curve's axes run between round numbers with round steps (1, 2 or 5 times a power of ten)
+// that take in every point, whatever the map's values.
+TEST_F(MapTabsFixture, CurveAxesHaveRoundTicks) {
+    Load(fuel, "MRX_D");
+    ShowTab(MapTab::Fuel);
+    MapTabPanel* p = tabs->Fuel();
+    p->FillMapList();
+    p->SetChartView(true);
+    for (const char* map : {"Warmup enrichment map (cat)", "Cranking fuel map"}) {
+        Choose(MapTab::Fuel, map);
+        ASSERT_TRUE(p->Chart()->ShowsCurve()) << map;
+        const auto& d = p->Chart()->Data();
+        for (QValueAxis* axis : {p->Chart()->AxisX(), p->Chart()->AxisY()}) {
+            const double step = (axis->max() - axis->min()) / (axis->tickCount() - 1);
+            const double power = std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+            const double m = step / power;
+            EXPECT_TRUE(std::fabs(m - 1) < 1e-9 || std::fabs(m - 2) < 1e-9 || std::fabs(m - 5) < 1e-9)
+                << map << " step " << step;
+            EXPECT_NEAR(std::remainder(axis->min(), step), 0.0, 1e-9) << map << " min " << axis->min();
+            const auto& values = axis == p->Chart()->AxisX() ? d.x : d.y;
+            for (double v : values) {
+                EXPECT_LT(axis->min(), v) << map;
+                EXPECT_GT(axis->max(), v) << map;
+            }
+        }
+    }
+    p->SetChartView(false);
+}
+
+// The operating-point marker frames the cell's number instead of covering it: both parts leave
+// the middle of the cell, where the number is written, clear.
+TEST(QtMapGridTest, TheMarkerLeavesTheNumberReadable) {
+    QtMapGrid g("g", "m");
+    for (int part = 0; part < 2; ++part) {
+        MarkerPart* m = g.Marker(part);
+        QImage picture(m->size(), QImage::Format_ARGB32);
+        picture.fill(Qt::transparent);
+        m->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+        const QPoint centre(m->width() / 2, m->height() / 2);
+        // The text of a cell: up to four characters of the grid font around the centre.
+        const QFontMetrics metrics(g.font());
+        const QRect text(centre - QPoint(metrics.horizontalAdvance("-128") / 2, metrics.ascent() / 2),
+                         QSize(metrics.horizontalAdvance("-128"), metrics.ascent()));
+        int covered = 0, drawn = 0;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                if (qAlpha(picture.pixel(x, y)) == 0) continue;
+                ++drawn;
+                if (text.contains(x, y)) ++covered;
+            }
+        }
+        EXPECT_GT(drawn, 10) << "part " << part << " is drawn";
+        EXPECT_EQ(covered, 0) << "part " << part << " covers the number";
+    }
 }
 
 TEST(MapChartDataTest, CurveAndBarsAreReadFromTheGridTexts) {

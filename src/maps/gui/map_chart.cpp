@@ -43,6 +43,27 @@ double CurveAt(const std::vector<double>& xs, const std::vector<double>& ys, dou
     return pts.back().second;
 }
 
+// Sets the axis to run between round numbers, in round steps (1, 2 or 5 times a power of ten),
+// with every value from lo to hi inside and clear of the ends (so that the markers show whole).
+void SetRoundRange(QValueAxis& axis, double lo, double hi) {
+    const double span = hi > lo ? hi - lo : std::max(std::fabs(lo), 1.0);
+    const double raw = span / 5.0;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = 10.0 * power;
+    for (double m : {1.0, 2.0, 5.0}) {
+        if (raw <= m * power) {
+            step = m * power;
+            break;
+        }
+    }
+    double min = std::floor(lo / step) * step;
+    double max = std::ceil(hi / step) * step;
+    if (lo - min < 0.05 * step) min -= step;
+    if (max - hi < 0.05 * step) max += step;
+    axis.setRange(min, max);
+    axis.setTickCount(static_cast<int>(std::lround((max - min) / step)) + 1);
+}
+
 } // namespace
 
 double LeadingNumber(const QString& text) {
@@ -81,7 +102,7 @@ MapChartView::MapChartView(const QString& objectName, QWidget* parent) : QWidget
 
     chart_ = new QChart;
     chart_->legend()->hide();
-    chart_->setMargins(QMargins(0, 0, 0, 0));
+    chart_->setMargins(QMargins(6, 6, 14, 6)); // room for the end labels of the axes
     chart_->setBackgroundRoundness(0);
     chart_->setPlotAreaBackgroundVisible(true);
     chart_->setPlotAreaBackgroundBrush(kBackdrop);
@@ -148,10 +169,8 @@ void MapChartView::Draw() {
         if (!pts.isEmpty()) {
             auto [xmin, xmax] = std::minmax_element(data_.x.begin(), data_.x.end());
             auto [ymin, ymax] = std::minmax_element(data_.y.begin(), data_.y.end());
-            const double xpad = std::max((*xmax - *xmin) * 0.03, 1.0);
-            const double ypad = std::max((*ymax - *ymin) * 0.08, 1.0);
-            axisX_->setRange(*xmin - xpad, *xmax + xpad);
-            axisY_->setRange(*ymin - ypad, *ymax + ypad);
+            SetRoundRange(*axisX_, *xmin, *xmax);
+            SetRoundRange(*axisY_, *ymin, *ymax);
         }
         stack_->setCurrentWidget(chartView_);
     }

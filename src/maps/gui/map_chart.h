@@ -57,6 +57,8 @@ public:
     QLineSeries* Curve() const { return curve_; }
     QScatterSeries* OperatingPoint() const { return opSeries_; }
     BarChart3D* Bars() const { return bars_; }
+    QValueAxis* AxisX() const { return axisX_; }
+    QValueAxis* AxisY() const { return axisY_; }
     const MapChartData& Data() const { return data_; }
 
 protected:

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPolygonF>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 
@@ -20,8 +21,11 @@ namespace {
 constexpr std::uint32_t kWhite = 0xFFFFFF;
 constexpr QColor kFixedBack(0xE0, 0xE0, 0xE0);
 constexpr QColor kMarkerColour(0xD0, 0x00, 0x00);
-constexpr int kRingPixels = 20;
-constexpr int kDotPixels = 6;
+// The marker frames a cell's number instead of covering it: part 0 a rounded frame the size of a
+// cell, part 1 two small arrows pointing at it from the sides.
+constexpr QSize kFrameSize(38, 20);
+constexpr QSize kArrowsSize(48, 10);
+constexpr int kArrowWidth = 4;
 constexpr int kRowPixels = 20;
 
 QColor FromBgr(std::uint32_t c) {
@@ -55,8 +59,7 @@ char EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QStr
 // --- marker ---
 
 MarkerPart::MarkerPart(QtMapGrid& grid, int index, QWidget* parent) : QWidget(parent), grid_(grid), index_(index) {
-    const int size = index == 0 ? kRingPixels : kDotPixels;
-    resize(size, size);
+    resize(index == 0 ? kFrameSize : kArrowsSize);
     setAttribute(Qt::WA_TransparentForMouseEvents);
     setAttribute(Qt::WA_NoSystemBackground);
     setProperty("index", index);
@@ -80,11 +83,13 @@ void MarkerPart::paintEvent(QPaintEvent*) {
     if (index_ == 0) {
         p.setPen(QPen(kMarkerColour, 2));
         p.setBrush(Qt::NoBrush);
-        p.drawEllipse(QRectF(1.5, 1.5, width() - 3.0, height() - 3.0));
+        p.drawRoundedRect(QRectF(1.0, 1.0, width() - 2.0, height() - 2.0), 5.0, 5.0);
     } else {
         p.setPen(Qt::NoPen);
         p.setBrush(kMarkerColour);
-        p.drawEllipse(rect());
+        const double w = width(), h = height(), a = kArrowWidth;
+        p.drawPolygon(QPolygonF{QPointF(0, 0), QPointF(a, h / 2), QPointF(0, h)});
+        p.drawPolygon(QPolygonF{QPointF(w, 0), QPointF(w - a, h / 2), QPointF(w, h)});
     }
 }
 
