@@ -73,10 +73,11 @@ void RunTableModel::Flush() {
         return;
     }
     if (run->RowCount() <= shownRows_) return;
-    beginInsertRows({}, shownRows_, run->RowCount() - 1);
+    const int first = shownRows_;
+    beginInsertRows({}, first, run->RowCount() - 1);
     shownRows_ = run->RowCount();
     endInsertRows();
-    emit rowsShown(shownRows_ - 1);
+    emit rowsShown(first, shownRows_ - 1);
 }
 
 void RunTableModel::RowsRemoved(int first, int count) {
@@ -107,6 +108,7 @@ RunTableView::RunTableView(QWidget* parent) : QTableView(parent) {
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     horizontalHeader()->setSectionsMovable(false);
     horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setMinimumSectionSize(fontMetrics().horizontalAdvance("-0000.00") + 8);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
 }
@@ -278,7 +280,9 @@ void RunsPanel::SyncViews() {
         view->setModel(model);
         view->resizeColumnsToContents();
         connect(view, &RunTableView::copyRequested, this, [this, id] { CopySelection(id); });
-        connect(model, &RunTableModel::rowsShown, view, [view](int last) {
+        connect(model, &RunTableModel::rowsShown, view, [view](int first, int last) {
+            // The first rows of a recording give the columns their widths.
+            if (first == 0) view->resizeColumnsToContents();
             if (view->isVisible()) view->ShowRowAtTop(last);
         });
         grids_->addWidget(view);

@@ -48,8 +48,8 @@ public:
     void Replaced();
 
 signals:
-    // Rows were announced; `last` is the newest row.
-    void rowsShown(int last);
+    // Rows `first`..`last` were announced; `last` is the newest row.
+    void rowsShown(int first, int last);
 
 private:
     const LogRun* Run() const;
