@@ -158,7 +158,11 @@ TEST(RunsPanelGui, PlotAsksForEveryTabSelected) {
     r.Find<QPushButton>("cmdDataLogPlot")->click();
     ASSERT_EQ(plot.count(), 1);
     EXPECT_EQ(plot.at(0).at(0).value<QList<int>>(), (QList<int>{1, 3}));
-    // A plain click selects one tab again; the popup menu's Plot acts as the button.
+    // A plain click selects one tab again, the current one too; the popup menu's Plot acts as
+    // the button.
+    r.ClickTab(2);
+    EXPECT_EQ(r.runs.PlotRuns(), std::vector<int>{3});
+    r.ClickTab(0, Qt::ControlModifier);
     r.ClickTab(1);
     r.Find<QMenu>("mnuPopupDataLogTab")->findChild<QAction*>("mnuPopupDataLogTabPlot")->trigger();
     ASSERT_EQ(plot.count(), 2);

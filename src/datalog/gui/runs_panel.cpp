@@ -311,9 +311,14 @@ bool RunsPanel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == tbsDataLog_ && event->type() == QEvent::MouseButtonPress) {
         auto* mouse = static_cast<QMouseEvent*>(event);
         const int index = tbsDataLog_->tabAt(mouse->position().toPoint());
-        if (index >= 0 && mouse->button() == Qt::LeftButton && (mouse->modifiers() & Qt::ControlModifier)) {
-            runs_.ToggleRunSelected(tbsDataLog_->tabData(index).toInt());
-            return true;
+        if (index >= 0 && mouse->button() == Qt::LeftButton) {
+            const int id = tbsDataLog_->tabData(index).toInt();
+            if (mouse->modifiers() & Qt::ControlModifier) {
+                runs_.ToggleRunSelected(id);
+                return true;
+            }
+            // A plain click on the current tab does not change it, but ends a selection of several.
+            runs_.SelectRun(id);
         }
     }
     return QWidget::eventFilter(watched, event);
