@@ -27,10 +27,6 @@ std::string BaseName(const std::string& path) { return std::filesystem::path(pat
 std::string SaveRunTitle() { return "Save data logging run"; }
 std::string LoadRunTitle() { return "Load data logging run"; }
 std::string RunFileFilter() { return "Text files (tab delimited) (*.txt)|*.txt"; }
-std::string UnsavedRunsQuitQuestion() {
-    return std::string("There are unsaved data logging runs in the Data logging tab. ") +
-           "Are you sure you want to quit and discard them?";
-}
 
 RunSet::RunSet(RunSetSeams seams, char decimalSeparator, RunFileWriter writer)
     : seams_(seams), decimalSeparator_(decimalSeparator),
@@ -249,12 +245,6 @@ void RunSet::DeleteRows(int row1, int row2) {
 
 bool RunSet::HasUnsavedRuns() const {
     return std::any_of(tabs_.begin(), tabs_.end(), [](const Tab& t) { return EndsWithMark(t.caption); });
-}
-
-bool RunSet::ConfirmDiscardUnsavedRuns() {
-    if (!HasUnsavedRuns()) return true;
-    return seams_.messages.MessageBox(UnsavedRunsQuitQuestion(), kWarningTitle, MsgButtons::YesNoCancel,
-                                      MsgIcon::Warning) == MsgResult::Yes;
 }
 
 } // namespace kv

@@ -106,10 +106,8 @@ public:
     // a range from it starts at row 1) from the current run.
     void DeleteRows(int row1, int row2);
 
+    // Some tab's caption ends with "*" (the main window asks before it quits).
     bool HasUnsavedRuns() const;
-    // The question before the program quits with unsaved runs; true to go on quitting (Yes, or
-    // no unsaved run).
-    bool ConfirmDiscardUnsavedRuns();
 
 private:
     struct Tab {
@@ -137,6 +135,5 @@ private:
 std::string SaveRunTitle();
 std::string LoadRunTitle();
 std::string RunFileFilter();
-std::string UnsavedRunsQuitQuestion();
 
 } // namespace kv

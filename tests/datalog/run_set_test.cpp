@@ -321,18 +321,19 @@ TEST_F(RunSetTest, SeveralTabsAreSelectedForAChart) {
     EXPECT_EQ(runs.SelectedRun(), 2);
 }
 
-TEST_F(RunSetTest, TheQuitQuestionOnlyWithUnsavedRuns) {
-    EXPECT_TRUE(runs.ConfirmDiscardUnsavedRuns());
-    EXPECT_TRUE(dialogs.messages.empty());
-    Recorded(1);
+TEST_F(RunSetTest, UnsavedRunsAreThoseWithAMark) {
+    EXPECT_FALSE(runs.HasUnsavedRuns());
+    const int id = Recorded(1);
     EXPECT_TRUE(runs.HasUnsavedRuns());
-    for (const auto& [answer, quits] :
-         {std::pair{MsgResult::Yes, true}, std::pair{MsgResult::No, false}, std::pair{MsgResult::Cancel, false}}) {
-        dialogs.answers = {answer};
-        EXPECT_EQ(runs.ConfirmDiscardUnsavedRuns(), quits);
-    }
-    EXPECT_EQ(dialogs.messages.back(), "There are unsaved data logging runs in the Data logging tab. "
-                                       "Are you sure you want to quit and discard them?");
+    dialogs.files = {File("u.txt")};
+    ASSERT_TRUE(runs.SaveRun());
+    EXPECT_FALSE(runs.HasUnsavedRuns());
+    Recorded(0);
+    EXPECT_TRUE(runs.HasUnsavedRuns()) << "a new empty run is unsaved too";
+    runs.ReleaseRun(runs.SelectedRun());
+    runs.SelectRun(id);
+    runs.DeleteRows(1, 1);
+    EXPECT_TRUE(runs.HasUnsavedRuns());
 }
 
 TEST_F(RunSetTest, TheObserverHearsOfEveryChange) {
