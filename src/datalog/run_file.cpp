@@ -80,7 +80,6 @@ public:
         : columns_(columns), separator_(decimalSeparator), numbers_(columns) {}
 
     bool Store(std::string_view line, LogRun& run) {
-        line = FirstCells(line);
         // The numbers are read from the text with decimal points; the run keeps the user's.
         std::string_view pointed = line;
         if (Has(line, ' ') || Has(line, ',') || (separator_ != '.' && Has(line, '.'))) {
@@ -90,7 +89,7 @@ public:
             }
             pointed = cleaned_;
         }
-        ReadNumbers(pointed);
+        pointed = pointed.substr(0, ReadNumbers(pointed));
         if (separator_ == '.' || !Has(pointed, '.')) return run.AppendJoinedRow(pointed, numbers_);
         shown_.assign(pointed);
         std::replace(shown_.begin(), shown_.end(), '.', separator_);
@@ -100,23 +99,13 @@ public:
 private:
     static bool Has(std::string_view text, char c) { return std::memchr(text.data(), c, text.size()) != nullptr; }
 
-    std::string_view FirstCells(std::string_view line) const {
-        std::size_t at = 0;
-        for (std::size_t tabs = 0; tabs < columns_; ++tabs) {
-            const void* tab = std::memchr(line.data() + at, '\t', line.size() - at);
-            if (!tab) return line;
-            at = static_cast<std::size_t>(static_cast<const char*>(tab) - line.data());
-            if (tabs + 1 == columns_) return line.substr(0, at);
-            ++at;
-        }
-        return line.substr(0, 0);
-    }
-
-    void ReadNumbers(std::string_view text) {
-        const char* p = text.data();
-        const char* end = p + text.size();
-        std::size_t c = 0;
-        for (; c < columns_; ++c) {
+    // Reads the number of every column's cell; returns the length of the text those cells take
+    // (cells past the last column are left out).
+    std::size_t ReadNumbers(std::string_view text) {
+        const char* begin = text.data();
+        const char* end = begin + text.size();
+        const char* p = begin;
+        for (std::size_t c = 0; c < columns_; ++c) {
             const char* start = p;
             if (p != end && *p == '+' && end - p > 1 && p[1] != '-') ++p;
             double value = 0;
@@ -129,10 +118,16 @@ private:
                 const void* tab = std::memchr(start, '\t', static_cast<std::size_t>(end - start));
                 p = tab ? static_cast<const char*>(tab) : end;
             }
-            if (p == end) break;
+            // `p` is at the end of the cell: a tab or the end of the line.
+            if (p == end) {
+                std::fill(numbers_.begin() + static_cast<std::ptrdiff_t>(c) + 1, numbers_.end(),
+                          std::numeric_limits<double>::quiet_NaN());
+                break;
+            }
+            if (c + 1 == columns_) break;
             ++p;
         }
-        for (++c; c < columns_; ++c) numbers_[c] = std::numeric_limits<double>::quiet_NaN();
+        return static_cast<std::size_t>(p - begin);
     }
 
     std::size_t columns_;
