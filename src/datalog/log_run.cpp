@@ -49,59 +49,62 @@ void LogRun::SetHeaders(std::vector<std::string> headers) {
         values_.resize(headers_.size());
         return;
     }
-    LogRun wider(std::move(headers));
-    wider.ReserveRows(static_cast<std::size_t>(rows_), text_.size());
+    LogRun other(std::move(headers));
+    other.ReserveRows(static_cast<std::size_t>(rows_), text_.size());
+    std::vector<std::string_view> cells(std::min(headers_.size(), other.headers_.size()));
     for (int r = 0; r < rows_; ++r) {
-        for (int c = 0; c < ColumnCount(); ++c) wider.AddCell(Cell(r, c));
-        wider.EndRow();
+        for (std::size_t c = 0; c < cells.size(); ++c) cells[c] = Cell(r, static_cast<int>(c));
+        other.AppendRow(cells);
     }
-    *this = std::move(wider);
+    *this = std::move(other);
 }
 
-bool LogRun::AppendRow(std::span<const std::string> cells) {
-    for (const std::string& cell : cells) AddCell(cell);
-    return EndRow();
-}
-
-bool LogRun::AppendRow(std::span<const std::string_view> cells) {
-    for (const std::string_view cell : cells) AddCell(cell);
-    return EndRow();
-}
-
-void LogRun::AddCell(std::string_view text) {
-    if (rowCells_ >= headers_.size()) return;
-    if (text_.size() + text.size() > kMaxText) {
-        overflow_ = true;
-        text = {};
+template <typename Cells>
+bool LogRun::AppendCells(const Cells& cells) {
+    const std::size_t given = std::min(cells.size(), headers_.size());
+    std::size_t length = given == 0 ? 0 : given - 1;
+    for (std::size_t c = 0; c < given; ++c) length += std::string_view(cells[c]).size();
+    if (text_.size() + length > kMaxText) return false;
+    for (std::size_t c = 0; c < given; ++c) {
+        if (c > 0) text_.push_back('\t');
+        const auto at = static_cast<std::ptrdiff_t>(text_.size());
+        text_.append(cells[c]);
+        std::replace(text_.begin() + at, text_.end(), '\t', ' ');
     }
-    text_.append(text);
-    ends_.push_back(static_cast<std::uint32_t>(text_.size()));
-    values_[rowCells_].push_back(CellNumber(text));
-    ++rowCells_;
+    rowEnds_.push_back(static_cast<std::uint32_t>(text_.size()));
+    for (std::size_t c = 0; c < headers_.size(); ++c)
+        values_[c].push_back(c < given ? CellNumber(cells[c]) : kNoNumber);
+    ++rows_;
+    return true;
 }
 
-bool LogRun::EndRow() {
-    while (rowCells_ < headers_.size()) AddCell({});
-    const bool fits = !overflow_;
-    if (!fits) {
-        // Take the partial row back out.
-        const std::size_t firstCell = static_cast<std::size_t>(rows_) * headers_.size();
-        text_.resize(firstCell == 0 ? 0 : ends_[firstCell - 1]);
-        ends_.resize(firstCell);
-        for (std::vector<double>& column : values_) column.resize(static_cast<std::size_t>(rows_));
-    } else {
-        ++rows_;
-    }
-    rowCells_ = 0;
-    overflow_ = false;
-    return fits;
+bool LogRun::AppendRow(std::span<const std::string> cells) { return AppendCells(cells); }
+
+bool LogRun::AppendRow(std::span<const std::string_view> cells) { return AppendCells(cells); }
+
+bool LogRun::AppendJoinedRow(std::string_view joinedCells, std::span<const double> numbers) {
+    if (text_.size() + joinedCells.size() > kMaxText) return false;
+    text_.append(joinedCells);
+    rowEnds_.push_back(static_cast<std::uint32_t>(text_.size()));
+    for (std::size_t c = 0; c < headers_.size(); ++c) values_[c].push_back(c < numbers.size() ? numbers[c] : kNoNumber);
+    ++rows_;
+    return true;
+}
+
+std::string_view LogRun::RowText(int row) const {
+    const std::size_t begin = row == 0 ? 0 : rowEnds_[static_cast<std::size_t>(row) - 1];
+    return std::string_view(text_).substr(begin, rowEnds_[static_cast<std::size_t>(row)] - begin);
 }
 
 std::string_view LogRun::Cell(int row, int column) const {
     if (row < 0 || row >= rows_ || column < 0 || column >= ColumnCount()) return {};
-    const std::size_t index = static_cast<std::size_t>(row) * headers_.size() + static_cast<std::size_t>(column);
-    const std::size_t begin = index == 0 ? 0 : ends_[index - 1];
-    return std::string_view(text_).substr(begin, ends_[index] - begin);
+    std::string_view rest = RowText(row);
+    for (int c = 0; c < column; ++c) {
+        const std::size_t tab = rest.find('\t');
+        if (tab == std::string_view::npos) return {};
+        rest.remove_prefix(tab + 1);
+    }
+    return rest.substr(0, rest.find('\t'));
 }
 
 double LogRun::Value(int row, int column) const {
@@ -118,19 +121,12 @@ void LogRun::RemoveRows(int first, int count) {
     first = std::clamp(first, 0, rows_);
     count = std::clamp(count, 0, rows_ - first);
     if (count == 0) return;
-    const std::size_t columns = headers_.size();
-    const std::size_t beginCell = static_cast<std::size_t>(first) * columns;
-    const std::size_t endCell = static_cast<std::size_t>(first + count) * columns;
-    if (endCell > beginCell) {
-        const std::uint32_t beginText = beginCell == 0 ? 0 : ends_[beginCell - 1];
-        const std::uint32_t endText = ends_[endCell - 1];
-        text_.erase(beginText, endText - beginText);
-        const auto at = [](std::size_t i) { return static_cast<std::ptrdiff_t>(i); };
-        ends_.erase(ends_.begin() + at(beginCell), ends_.begin() + at(endCell));
-        for (std::size_t i = beginCell; i < ends_.size(); ++i) ends_[i] -= endText - beginText;
-        for (std::vector<double>& column : values_)
-            column.erase(column.begin() + first, column.begin() + first + count);
-    }
+    const std::uint32_t beginText = first == 0 ? 0 : rowEnds_[static_cast<std::size_t>(first) - 1];
+    const std::uint32_t endText = rowEnds_[static_cast<std::size_t>(first + count) - 1];
+    text_.erase(beginText, endText - beginText);
+    rowEnds_.erase(rowEnds_.begin() + first, rowEnds_.begin() + first + count);
+    for (auto it = rowEnds_.begin() + first; it != rowEnds_.end(); ++it) *it -= endText - beginText;
+    for (std::vector<double>& column : values_) column.erase(column.begin() + first, column.begin() + first + count);
     rows_ -= count;
 }
 
@@ -138,28 +134,18 @@ void LogRun::Clear() { *this = LogRun(); }
 
 void LogRun::ReserveRows(std::size_t rows, std::size_t textBytes) {
     text_.reserve(std::min(textBytes, kMaxText));
-    ends_.reserve(rows * headers_.size());
+    rowEnds_.reserve(rows);
     for (std::vector<double>& column : values_) column.reserve(rows);
 }
 
 void LogRun::Compact() {
-    text_.shrink_to_fit();
-    ends_.shrink_to_fit();
-    for (std::vector<double>& column : values_) column.shrink_to_fit();
-}
-
-std::size_t LogRun::HeapBytes() const {
-    // A string's characters are on the heap only past its in-object buffer.
-    const auto stringHeap = [](const std::string& s) {
-        return s.capacity() > std::string().capacity() ? s.capacity() + 1 : 0;
+    // Copying costs time: only where more than a quarter is spare.
+    const auto shrink = [](auto& container) {
+        if (container.capacity() - container.size() > container.capacity() / 4) container.shrink_to_fit();
     };
-    std::size_t bytes = headers_.capacity() * sizeof(std::string);
-    for (const std::string& h : headers_) bytes += stringHeap(h);
-    bytes += stringHeap(text_);
-    bytes += ends_.capacity() * sizeof(std::uint32_t);
-    bytes += values_.capacity() * sizeof(std::vector<double>);
-    for (const std::vector<double>& column : values_) bytes += column.capacity() * sizeof(double);
-    return bytes;
+    shrink(text_);
+    shrink(rowEnds_);
+    for (std::vector<double>& column : values_) shrink(column);
 }
 
 } // namespace kv

@@ -1,8 +1,8 @@
 #pragma once
 // One data-logging run in memory: the column titles and the sample rows of cell texts, with each
-// cell's number read once for the chart. The texts of all cells share one character arena with a
-// 32-bit end offset per cell, and the numbers are kept per column, so that a full run of 10000
-// rows stays a few megabytes.
+// cell's number read once for the chart. The rows' texts share one character arena, each row its
+// cells joined by tabs, with a 32-bit end offset per row; the numbers are kept per column. A full
+// run of 10000 rows stays a few megabytes.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -28,10 +28,15 @@ public:
     // Sample rows, header row excluded.
     int RowCount() const { return rows_; }
 
-    // Appends one row: missing cells are empty, cells past the last column are dropped. False
-    // (and nothing appended) when the run's text would no longer fit its 32-bit offsets.
+    // Appends one row: missing cells are empty, cells past the last column are dropped, a tab in
+    // a cell becomes a blank. False (and nothing appended) when the run's text would no longer
+    // fit its 32-bit offsets.
     bool AppendRow(std::span<const std::string> cells);
     bool AppendRow(std::span<const std::string_view> cells);
+    // Appends one row given as its cells joined by tabs (at most ColumnCount cells; missing ones
+    // are empty) with the number of every column (ColumnCount values, NaN for no number), as the
+    // file reader has them at hand. False as above.
+    bool AppendJoinedRow(std::string_view joinedCells, std::span<const double> numbers);
 
     // Cell text and number of sample row `row` (0-based, header row excluded); empty text and
     // NaN outside the run.
@@ -44,26 +49,23 @@ public:
     void RemoveRows(int first, int count);
     void Clear();
 
-    // Bytes this run holds on the heap (capacities included), for the memory benchmark.
-    std::size_t HeapBytes() const;
-    // Gives back spare capacity after the last row has been added.
+    // Gives back spare capacity, where much is spare, after the last row has been added.
     void Compact();
 
-    // Row building without a container of strings per row: AddCell per cell (those past the last
-    // column are dropped), then EndRow, which pads the missing cells and appends the row (false,
-    // and the row dropped, when the text would no longer fit). Used by the file reader.
+    // Room for `rows` rows of `textBytes` characters in all.
     void ReserveRows(std::size_t rows, std::size_t textBytes);
-    void AddCell(std::string_view text);
-    bool EndRow();
 
 private:
+    template <typename Cells>
+    bool AppendCells(const Cells& cells);
+    // The text of row `row`: its cells joined by tabs.
+    std::string_view RowText(int row) const;
+
     std::vector<std::string> headers_;
     int rows_ = 0;
-    std::string text_;                        // every cell's text, row by row
-    std::vector<std::uint32_t> ends_;         // end offset in text_ of each cell, row by row
+    std::string text_;                        // every row's cells, joined by tabs, row after row
+    std::vector<std::uint32_t> rowEnds_;      // end offset in text_ of each row
     std::vector<std::vector<double>> values_; // per column, one number per row
-    std::size_t rowCells_ = 0;                // cells added to the row being built
-    bool overflow_ = false;                   // the row being built does not fit
 };
 
 } // namespace kv

@@ -3,8 +3,11 @@
 #include "platform/file_io.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -43,8 +46,10 @@ public:
 
 private:
     const char* LineEnd(const char* q) const {
-        while (q != end_ && *q != '\n' && *q != '\r') ++q;
-        return q;
+        const void* lf = std::memchr(q, '\n', static_cast<std::size_t>(end_ - q));
+        const char* stop = lf ? static_cast<const char*>(lf) : end_;
+        const void* cr = std::memchr(q, '\r', static_cast<std::size_t>(stop - q));
+        return cr ? static_cast<const char*>(cr) : stop;
     }
     // A line ends with LF, CR LF or a lone CR.
     const char* PastBreak(const char* q) const {
@@ -67,25 +72,70 @@ std::vector<std::string> SplitAtTabs(std::string_view line) {
     }
 }
 
-// Stores one data line as a row: cells split at tabs, blanks removed, "," and "." made the
-// decimal separator.
-bool StoreRow(std::string_view line, char decimalSeparator, std::string& cell, LogRun& run) {
-    cell.clear();
-    for (const char c : line) {
-        switch (c) {
-        case '\t':
-            run.AddCell(cell);
-            cell.clear();
-            break;
-        case ' ': break;
-        case ',':
-        case '.': cell.push_back(decimalSeparator); break;
-        default: cell.push_back(c);
+// Turns data lines into rows: cells split at tabs (those past the last column dropped), blanks
+// removed, "," and "." made the decimal separator, each cell's number read where it stands.
+class RowReader {
+public:
+    RowReader(std::size_t columns, char decimalSeparator)
+        : columns_(columns), separator_(decimalSeparator), numbers_(columns) {}
+
+    bool Store(std::string_view line, LogRun& run) {
+        // The numbers are read from the text with decimal points; the run keeps the user's.
+        std::string_view pointed = line;
+        if (Has(line, ' ') || Has(line, ',') || (separator_ != '.' && Has(line, '.'))) {
+            cleaned_.clear();
+            for (const char c : line) {
+                if (c != ' ') cleaned_.push_back(c == ',' ? '.' : c);
+            }
+            pointed = cleaned_;
         }
+        pointed = pointed.substr(0, ReadNumbers(pointed));
+        if (separator_ == '.' || !Has(pointed, '.')) return run.AppendJoinedRow(pointed, numbers_);
+        shown_.assign(pointed);
+        std::replace(shown_.begin(), shown_.end(), '.', separator_);
+        return run.AppendJoinedRow(shown_, numbers_);
     }
-    run.AddCell(cell);
-    return run.EndRow();
-}
+
+private:
+    static bool Has(std::string_view text, char c) { return std::memchr(text.data(), c, text.size()) != nullptr; }
+
+    // Reads the number of every column's cell; returns the length of the text those cells take
+    // (cells past the last column are left out).
+    std::size_t ReadNumbers(std::string_view text) {
+        const char* begin = text.data();
+        const char* end = begin + text.size();
+        const char* p = begin;
+        for (std::size_t c = 0; c < columns_; ++c) {
+            const char* start = p;
+            if (p != end && *p == '+' && end - p > 1 && p[1] != '-') ++p;
+            double value = 0;
+            const auto [next, ec] = std::from_chars(p, end, value);
+            if (ec == std::errc() && next != p && (next == end || *next == '\t') && std::isfinite(value)) {
+                numbers_[c] = value;
+                p = next;
+            } else {
+                numbers_[c] = std::numeric_limits<double>::quiet_NaN();
+                const void* tab = std::memchr(start, '\t', static_cast<std::size_t>(end - start));
+                p = tab ? static_cast<const char*>(tab) : end;
+            }
+            // `p` is at the end of the cell: a tab or the end of the line.
+            if (p == end) {
+                std::fill(numbers_.begin() + static_cast<std::ptrdiff_t>(c) + 1, numbers_.end(),
+                          std::numeric_limits<double>::quiet_NaN());
+                break;
+            }
+            if (c + 1 == columns_) break;
+            ++p;
+        }
+        return static_cast<std::size_t>(p - begin);
+    }
+
+    std::size_t columns_;
+    char separator_;
+    std::vector<double> numbers_;
+    std::string cleaned_;
+    std::string shown_;
+};
 
 void AppendCsvField(std::string& out, std::string_view field) {
     if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
@@ -106,15 +156,17 @@ Parsed<LoadedRunFile> ParseRunFile(std::string_view text, char decimalSeparator)
     LineReader lines(text);
     if (!lines.SkipToContent()) return ParseError{RunFileEmptyMessage()};
     LoadedRunFile loaded{LogRun(SplitAtTabs(lines.TakeLine())), false};
+    // Room for the rows that will be kept, judged by the lines there are.
     const auto lineCount = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
-    loaded.run.ReserveRows(std::min<std::size_t>(lineCount, kMaxRunRows), text.size());
-    std::string cell;
+    const std::size_t rows = std::min<std::size_t>(lineCount, kMaxRunRows);
+    loaded.run.ReserveRows(rows, text.size() / lineCount * rows + text.size() % lineCount);
+    RowReader reader(static_cast<std::size_t>(loaded.run.ColumnCount()), decimalSeparator);
     while (lines.SkipToContent()) {
         if (loaded.run.RowCount() == kMaxRunRows) {
             loaded.truncated = true;
             break;
         }
-        if (!StoreRow(lines.TakeLine(), decimalSeparator, cell, loaded.run)) return ParseError{RunLoadErrorMessage()};
+        if (!reader.Store(lines.TakeLine(), loaded.run)) return ParseError{RunLoadErrorMessage()};
     }
     loaded.run.Compact();
     return loaded;

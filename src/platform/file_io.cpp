@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <system_error>
@@ -125,6 +126,8 @@ Parsed<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path, std::
     if (!S_ISREG(info.st_mode)) return ParseError{"Not a regular file: " + path};
     constexpr std::size_t kChunk = 65536;
     std::vector<std::uint8_t> bytes;
+    // Room for the size the file has now and the read that finds its end, in one allocation.
+    bytes.reserve(std::min(static_cast<std::size_t>(info.st_size), maxBytes) + kChunk);
     for (;;) {
         const std::size_t used = bytes.size();
         bytes.resize(used + kChunk);

@@ -50,6 +50,9 @@ TEST(LogRun, RowsTakeTheHeaderWidth) {
     EXPECT_EQ(run.Cell(0, 3), "");
     EXPECT_TRUE(std::isnan(run.Value(0, 3)));
     EXPECT_TRUE(run.ColumnValues(3).empty());
+    // A tab inside a cell cannot split it.
+    ASSERT_TRUE(run.AppendRow(Cells{"a\tb", "2", "3"}));
+    EXPECT_EQ(RowOf(run, 3), (Cells{"a b", "2", "3"}));
 }
 
 TEST(LogRun, CellNumbers) {
@@ -163,6 +166,35 @@ TEST(RunFile, ReadingRules) {
         EXPECT_EQ(loaded->run.Headers(), c.headers) << c.what;
         EXPECT_EQ(RowsOf(loaded->run), c.rows) << c.what;
         EXPECT_FALSE(loaded->truncated) << c.what;
+    }
+}
+
+TEST(RunFile, NumbersReadFromTheFileAreTheCellsNumbers) {
+    const Cells cells = {"14.7", "+2",   "+-3", "1e3", "1e999", "inf", "nan",   "12a", "",   "-",    " 1 2 ",
+                         "3,5",  "0x10", ".5",  "5.",  "--1",   "+",   "1.2.3", "WOT", "-0", "7 ,25"};
+    std::string line;
+    Cells headers;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        line += (i ? "\t" : "") + cells[i];
+        headers.push_back("c" + std::to_string(i));
+    }
+    std::string header;
+    for (const std::string& h : headers) header += (header.empty() ? "" : "\t") + h;
+    for (const char separator : {'.', ','}) {
+        const Parsed<LoadedRunFile> loaded = ParseRunFile(header + "\r\n" + line + "\r\n", separator);
+        ASSERT_TRUE(loaded);
+        const LogRun& run = loaded->run;
+        ASSERT_EQ(run.ColumnCount(), static_cast<int>(cells.size()));
+        for (int c = 0; c < run.ColumnCount(); ++c) {
+            const double expected = CellNumber(cells[static_cast<std::size_t>(c)]);
+            const double got = run.Value(0, c);
+            EXPECT_EQ(std::isnan(got), std::isnan(expected)) << cells[static_cast<std::size_t>(c)] << " " << separator;
+            if (!std::isnan(expected)) {
+                EXPECT_DOUBLE_EQ(got, expected) << cells[static_cast<std::size_t>(c)];
+            }
+            const double fromText = CellNumber(run.Cell(0, c));
+            EXPECT_EQ(std::isnan(fromText), std::isnan(got)) << cells[static_cast<std::size_t>(c)] << " " << separator;
+        }
     }
 }
 
