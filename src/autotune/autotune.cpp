@@ -1,6 +1,7 @@
 #include "autotune/autotune.h"
 
 #include "eprom/eprom_image.h"
+#include "maps/map_trace.h"
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
 #include "platform/messages.h"
@@ -80,6 +81,19 @@ AutotuneBand ClampBand(std::string_view targetText, std::string_view errorText) 
     b.low = b.target - b.error;
     b.high = b.target + b.error;
     return b;
+}
+
+AutotuneSampleData AutotuneSampleFromTrace(const TraceSample& trace) {
+    AutotuneSampleData s;
+    s.x = trace.rpmValue;
+    s.y = trace.loadValue;
+    s.afr = trace.afrValue;
+    s.zone = trace.throttle;
+    s.transient = trace.transient;
+    s.rpm = trace.rpm;
+    s.coolantC = trace.coolantC;
+    s.afrAtLawEnd = trace.afrAtLawEnd;
+    return s;
 }
 
 std::string BandText(float value) {
@@ -210,6 +224,17 @@ bool Autotune::Close() {
     editor_ = nullptr;
     image_ = nullptr;
     return true;
+}
+
+void Autotune::Abandon() {
+    if (!IsOpen()) return;
+    running_ = false;
+    status_.clear();
+    savedMapPointer_.reset();
+    editor_ = nullptr;
+    image_ = nullptr;
+    host_.SetMapSelectorEnabled(true);
+    SaveSettings();
 }
 
 void Autotune::MarkSelected(CellState state) {

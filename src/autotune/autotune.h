@@ -75,6 +75,10 @@ struct AutotuneSampleData {
     bool afrAtLawEnd = false; // the wide-band reading lies at an end of its conversion law
 };
 
+struct TraceSample;
+// The sample of one fuel trace record.
+AutotuneSampleData AutotuneSampleFromTrace(const TraceSample& trace);
+
 // How many samples each guard kept from being judged.
 struct AutotuneGuardCounts {
     long sensor = 0;   // wide-band reading at an end of its law (warming up or unplugged)
@@ -113,6 +117,11 @@ public:
     // cmdClose: refused (false) while running; otherwise every cell back to white, the map
     // selector enabled, the settings saved.
     bool Close();
+    // The editor or the image went away under the window (another map, another image): the run
+    // ends without touching either, the map selector is enabled and the settings are saved.
+    void Abandon();
+    // The editor the window works on (null while closed).
+    const TableEditor* Editor() const { return editor_; }
     // The three buttons of "Manipulate selected cells in map".
     void MarkSelected(CellState state);
 

@@ -1,6 +1,7 @@
 // Live autotune on the base fuel maps: colours, corrections, settling, the opening, starting
 // and stopping rules with what they do to the image, the settings and the guards.
 #include "autotune_test_util.h"
+#include "maps/map_trace.h"
 
 #include <gtest/gtest.h>
 
@@ -362,6 +363,43 @@ TEST_F(AutotuneTest, ClosingWhitensTheGridAndFreesTheMapSelector) {
     EXPECT_TRUE(host.selectorEnabled);
     for (int row = 0; row < editor->GetYAxisSize(); ++row)
         for (int col = 0; col < editor->GetXAxisSize(); ++col) ASSERT_EQ(State(row, col), CellState::NotVisited);
+}
+
+TEST_F(AutotuneTest, AbandoningTouchesNeitherEditorNorImage) {
+    Run(kLH23, kNonCat);
+    tune->Sample(At(1, 1, 16.0f, Z::Cruise));
+    tune->SetTargetText(2, "12.5"); // refused while running: the box is disabled
+    const std::vector<std::uint8_t> bytes = image->Bytes();
+    tune->Abandon();
+    EXPECT_FALSE(tune->IsOpen());
+    EXPECT_FALSE(tune->IsRunning());
+    EXPECT_TRUE(host.selectorEnabled);
+    EXPECT_EQ(image->Bytes(), bytes);
+    EXPECT_EQ(State(1, 1), CellState::Lean);
+    EXPECT_EQ((settings.values[{"Autotune", "TargetAFR_2"}]), "12.0");
+    tune->Sample(At(2, 2, 16.0f, Z::Cruise));
+    EXPECT_EQ(State(2, 2), CellState::NotVisited);
+}
+
+TEST(AutotuneTrace, ATraceSampleGivesTheAutotuneSample) {
+    TraceSample t;
+    t.rpmValue = 120;
+    t.loadValue = 345;
+    t.afrValue = 13.5f;
+    t.throttle = 2;
+    t.transient = true;
+    t.rpm = 4100;
+    t.coolantC = 81;
+    t.afrAtLawEnd = true;
+    const AutotuneSampleData s = AutotuneSampleFromTrace(t);
+    EXPECT_EQ(s.x, 120);
+    EXPECT_EQ(s.y, 345);
+    EXPECT_EQ(s.afr, 13.5f);
+    EXPECT_EQ(s.zone, 2);
+    EXPECT_TRUE(s.transient);
+    EXPECT_EQ(s.rpm, 4100);
+    EXPECT_EQ(s.coolantC, 81);
+    EXPECT_TRUE(s.afrAtLawEnd);
 }
 
 // A sample that says nothing about the mixture is not judged at all, and each guard counts.
