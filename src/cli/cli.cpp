@@ -21,6 +21,8 @@ void PrintUsage(std::ostream& err) {
            "  map set FILE NAME ROW COL TEXT -o OUT\n"
            "  param list FILE\n"
            "  param set FILE KEY VALUE [-o OUT]\n"
+           "  autotune IN -o OUT [--map NAME] [--seconds N] [--zones idle,cruise,wot]\n"
+           "           [--target-idle A --target-cruise A --target-wot A] [--error E]   (with --simulate)\n"
            "  calc FUNCTION ARG...\n"
            "  diff A B\n"
            "  device ping | version | load-pem FILE | read-pem lh|ezk -o OUT | read-pem-initiation lh|ezk -o OUT\n"
@@ -66,6 +68,7 @@ int RunCli(const std::vector<std::string>& args, CliIo io) {
     if (command == "diff") return RunDiffCommand(rest, options, io);
     if (command == "device") return RunDeviceCommand(rest, options, io);
     if (command == "param") return RunParamCommand(rest, options, io);
+    if (command == "autotune") return RunAutotuneCommand(rest, options, io);
     PrintUsage(io.err);
     return kExitUsage;
 }
