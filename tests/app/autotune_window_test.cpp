@@ -189,6 +189,26 @@ TEST_F(AutotuneWindowTest, ReenteringTheTabEndsTheRunAndPutsTheUnitBack) {
     EXPECT_EQ(image->Bytes(), before);
 }
 
+TEST_F(AutotuneWindowTest, ClosingTheProgramEndsTheRunBeforeTheSaveQuestion) {
+    Start();
+    ShowMap("Base fuel map (cat)");
+    EPROM* image = program->GetShell().Slots().fuel.get();
+    const std::vector<std::uint8_t> before = image->Bytes();
+    Button("cmdAutotune")->click();
+    Tuner().StartStopButton()->click();
+    ASSERT_NE(image->Bytes(), before);
+    std::vector<std::uint8_t> whenAsked;
+    dialogs.onMessage = [&](const std::string&) { whenAsked = image->Bytes(); };
+    dialogs.answers.push_back(MsgResult::Cancel); // the save question: stay
+    Window().close();
+    if (!whenAsked.empty()) {
+        EXPECT_EQ(whenAsked, before) << "the image offered for saving holds the unit's own settings";
+    }
+    EXPECT_EQ(image->Bytes(), before);
+    EXPECT_FALSE(program->Autotune()->Tune().IsRunning());
+    EXPECT_EQ(Tuner().StartStopButton()->text(), "&Start auto-tune");
+}
+
 } // namespace
 
 } // namespace kv

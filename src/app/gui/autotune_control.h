@@ -40,6 +40,11 @@ public:
     void SetMapSelectorEnabled(bool enabled) override;
     void ResetOperatingPointMarker(TableEditor& editor) override;
 
+protected:
+    // A run ends (and puts the unit's settings back) before the main window's closing asks
+    // about saving the image.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     MainWindow& window_;
     MapTabs* tabs_ = nullptr;
