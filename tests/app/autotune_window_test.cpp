@@ -91,6 +91,7 @@ TEST_F(AutotuneWindowTest, OpensOnBaseFuelMapsOnlyAndOnlyInTableView) {
     Start();
     QPushButton* open = Button("cmdAutotune");
     ASSERT_NE(open, nullptr);
+    const bool valueColours = Fuel().Grid()->ValueColours();
     ShowMap("WOT enrichment map (cat)");
     open->click();
     EXPECT_EQ(dialogs.messages.back(), "Only the base fuel maps can be auto-tuned.");
@@ -107,6 +108,7 @@ TEST_F(AutotuneWindowTest, OpensOnBaseFuelMapsOnlyAndOnlyInTableView) {
     EXPECT_EQ(Tuner().objectName(), "frmAutotune");
     EXPECT_EQ(Tuner().windowTitle(), "Auto tune");
     EXPECT_FALSE(Fuel().MapList()->isEnabled()) << "the map cannot be switched while the window is open";
+    EXPECT_FALSE(Fuel().Grid()->ValueColours()) << "the grid shows the cells' states";
     for (int z = 0; z < 2; ++z) {
         EXPECT_EQ(Tuner().TargetBox(z)->text(), "14.7");
         EXPECT_FALSE(Tuner().TargetBox(z)->isEnabled()) << "the cat map tunes idle and cruise to 14.7";
@@ -118,6 +120,7 @@ TEST_F(AutotuneWindowTest, OpensOnBaseFuelMapsOnlyAndOnlyInTableView) {
     Tuner().CloseButton()->click();
     EXPECT_FALSE(Tuner().isVisible());
     EXPECT_TRUE(Fuel().MapList()->isEnabled());
+    EXPECT_EQ(Fuel().Grid()->ValueColours(), valueColours) << "as it was before";
 }
 
 TEST_F(AutotuneWindowTest, ARunColoursTheGridWhileTheCarDrivesAndClosingClearsIt) {

@@ -64,7 +64,16 @@ void AutotuneControl::EditorDropped(bool imageInSlot) {
 bool AutotuneControl::FuelMapTabSelected() { return window_.SelectedTabKey() == "FuelMap"; }
 
 void AutotuneControl::SetMapSelectorEnabled(bool enabled) {
-    if (tabs_ != nullptr && tabs_->Fuel() != nullptr) tabs_->Fuel()->MapList()->setEnabled(enabled);
+    if (tabs_ == nullptr || tabs_->Fuel() == nullptr) return;
+    tabs_->Fuel()->MapList()->setEnabled(enabled);
+    // While the window is open the grid shows the cells' states, not the value colours.
+    QtMapGrid* grid = tabs_->Fuel()->Grid();
+    if (!enabled) {
+        valueColoursBefore_ = grid->ValueColours();
+        grid->SetValueColours(false);
+    } else {
+        grid->SetValueColours(valueColoursBefore_);
+    }
 }
 
 void AutotuneControl::ResetOperatingPointMarker(TableEditor& editor) {

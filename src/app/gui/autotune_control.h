@@ -50,6 +50,7 @@ private:
     MapTabs* tabs_ = nullptr;
     Autotune tune_;
     QPointer<AutotuneWindow> autotuneWindow_;
+    bool valueColoursBefore_ = false;
 };
 
 } // namespace kv
