@@ -444,6 +444,13 @@ std::string AuxInputs::FormatAuxWithUnit(int n, double raw) const {
     return s;
 }
 
+bool AuxInputs::AtLawEnd(int n, double raw) const {
+    if (!ValidInput(n)) return true;
+    const AuxInputRecord& r = Record(n);
+    if (r.lawInRaw.size() < 2) return true;
+    return raw <= r.lawInRaw.front() + 1.0 || raw >= r.lawInRaw.back() - 1.0;
+}
+
 float AuxInputs::AfrFromAux(double raw) const { return static_cast<float>(ConvertAux(kWbo2Input, raw)); }
 
 float AuxInputs::EquivalenceRatioFromAux(double raw) const {

@@ -102,6 +102,11 @@ public:
     std::string FormatAux(int n, double raw) const;
     std::string FormatAuxWithUnit(int n, double raw) const;
 
+    // Whether a raw reading lies at either end of input n's law (within one count of its first or
+    // last point, or beyond): the input then shows a sensor that does not measure (warming up,
+    // unplugged). A law of one point, and an unknown input, have no inside.
+    bool AtLawEnd(int n, double raw) const;
+
     // The air/fuel ratio of a wide-band reading (input 5's law), single precision, and the
     // equivalence ratio 14.7 / AFR (0 when the AFR is 0).
     float AfrFromAux(double raw) const;

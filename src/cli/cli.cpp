@@ -23,6 +23,8 @@ void PrintUsage(std::ostream& err) {
            "  param set FILE KEY VALUE [-o OUT]\n"
            "  log info RUN.txt\n"
            "  log convert RUN.txt -o OUT.csv\n"
+           "  autotune IN -o OUT [--map NAME] [--seconds N] [--zones idle,cruise,wot] [--target-idle A]"
+           " [--target-cruise A] [--target-wot A] [--error E]   (with --simulate)\n"
            "  calc FUNCTION ARG...\n"
            "  diff A B\n"
            "  device ping | version | load-pem FILE | read-pem lh|ezk -o OUT | read-pem-initiation lh|ezk -o OUT\n"
@@ -69,6 +71,7 @@ int RunCli(const std::vector<std::string>& args, CliIo io) {
     if (command == "device") return RunDeviceCommand(rest, options, io);
     if (command == "param") return RunParamCommand(rest, options, io);
     if (command == "log") return RunLogCommand(rest, options, io);
+    if (command == "autotune") return RunAutotuneCommand(rest, options, io);
     PrintUsage(io.err);
     return kExitUsage;
 }

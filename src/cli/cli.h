@@ -37,5 +37,6 @@ int RunDiffCommand(const std::vector<std::string>& args, const CliOptions& optio
 int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunParamCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunLogCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 
 } // namespace kv

@@ -57,6 +57,7 @@ int ThrottleFromSwitches(bool idleOpen, bool fullOpen) {
 
 void ShowWideBand(TraceSample& s, const AuxInputs& aux, double raw) {
     s.afrValue = aux.AfrFromAux(raw);
+    s.afrAtLawEnd = aux.AtLawEnd(kWbo2Input, raw);
     s.afr = FormatNumber(s.afrValue, "0.00");
     s.eqr = FormatNumber(aux.EquivalenceRatioFromAux(raw), "0.00");
 }
@@ -161,12 +162,14 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
         s.rpm = conv::LH_RpmFromCode(f.Byte(kL3Rpm));
         s.loadValue = static_cast<double>(f.Ram(kL3Maf, ramByteOrderFlag));
         s.coolantValue = f.Byte(kL3Coolant);
+        s.coolantC = conv::TempLH23Coolant(s.coolantValue);
         switch (f.Byte(kL3Throttle) & 3) {
         case 1: s.throttle = kThrottleIdle; break;
         case 2: s.throttle = kThrottleFullLoad; break;
         case 0: s.throttle = kThrottlePartLoad; break;
         default: s.throttle = kThrottleIdle; break;
         }
+        s.transient = s.throttle == kThrottleIdle && (f.Byte(kL3Flag2) & BitMask(image, 2)) != 0;
         // The wide-band input is the device's own measurement: low byte first.
         ShowWideBand(s, aux, static_cast<double>(f.LowFirst(kL3Afr)));
         s.o2 = FormatNumber(
@@ -182,6 +185,9 @@ TraceSample DecodeTraceRecord(MapTab tab, const EPROM& image, const AuxInputs& a
         s.loadValue = conv::LH22_MafLoad(static_cast<double>(f.LowFirst(kL2Maf)), period);
         // The 8-bit coolant curve takes the high byte of the 16-bit reading.
         s.coolantValue = f.Byte(kL2Coolant, 1);
+        s.coolantC = conv::TempLH22Coolant(s.coolantValue);
+        // The second period item is the injection time: none while the unit cuts fuel.
+        s.transient = f.LowFirst(kL2Period2) == 0;
         s.throttle = ThrottleFromSwitches(SwitchOpen(f.LowFirst(kL2SwitchA)), SwitchOpen(f.LowFirst(kL2SwitchB)));
         ShowWideBand(s, aux, static_cast<double>(f.LowFirst(kL2Afr)));
         s.o2 = kNoData;

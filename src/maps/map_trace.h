@@ -87,6 +87,12 @@ struct TraceSample {
     std::string advance = kNoData; // lblIgnMapAdv
     int knockCounter = -1;         // EZK knock counter byte; -1 without one
     float afrValue = 0;            // the air/fuel ratio as a number (for live autotune)
+    // Fuel records, for live autotune: the wide-band reading lies at an end of its law; the
+    // coolant in degrees Celsius; a transient (LH 2.3: the unit's transient flag at idle; LH 2.2:
+    // no injection time).
+    bool afrAtLawEnd = false;
+    double coolantC = 0;
+    bool transient = false;
 };
 
 // Decodes one record of BuildTraceLayout(tab, image). A record that did not come, came short or

@@ -849,6 +849,13 @@ double SimDevice::FuelFactorAt(double rpm, double mafLoad) const {
     return std::max(0.2, 1.0 + (v - 128.0) / 512.0);
 }
 
+double SimDevice::SteadyAirFuelRatioAt(double rpm, double load) {
+    if (!fuelMap_ || cacheGeneration_ != memoryGeneration_) RecomputeImageCache();
+    // The engine's own breathing error over the fuel the LH unit delivers.
+    const double ve = 1.0 + 0.04 * std::sin(rpm / 900.0) + 0.03 * std::cos(load * 5.0);
+    return std::clamp(14.7 * ve / FuelFactorAt(rpm, load * kFullLoadTicks), 9.0, 19.0);
+}
+
 void SimDevice::PutRam(int kind, int addressByte, std::uint32_t value, int bytes) {
     auto& ram = ram_[static_cast<std::size_t>(kind - 1)];
     const bool lowFirst = littleEndianRam_[kind - 1];
@@ -878,9 +885,12 @@ void SimDevice::UpdateLiveValues() {
     // MAF load: the base injection time of one revolution's air, 10.8 us ticks; full load 250.
     const double mafLoad = running ? e.load * kFullLoadTicks : 0.0;
     const double fuel = running ? FuelFactorAt(rpm, mafLoad) : 1.0;
-    const double ve = 1.0 + 0.04 * std::sin(rpm / 900.0) + 0.03 * std::cos(e.load * 5.0);
+    // The gas at the sensor was burnt a moment ago, at the operating point of then.
     const double noise = 0.03 * std::sin(static_cast<double>(modelMs_) / 137.0);
-    afr_ = !running ? 19.0 : e.fuelCut ? 19.0 : std::clamp(14.7 * ve / fuel + noise, 9.0, 19.0);
+    const double burnt = running ? SteadyAirFuelRatioAt(e.mixtureRpm, e.mixtureLoad) * (1.0 + e.mixtureNoise) : 19.0;
+    afr_ = !running ? 19.0 : e.fuelCut ? 19.0 : std::clamp(burnt + noise, 9.0, 19.0);
+    // The sensor reads at the lean end of its output until its heater has warmed it.
+    if (running && e.runSeconds < kSimWidebandWarmUpSeconds) afr_ = 19.0;
 
     // Device inputs (16-bit, 65536 = 5 V).
     inputs_.fill(0);

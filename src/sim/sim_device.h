@@ -32,6 +32,9 @@ inline constexpr std::int64_t kSimPowerDownMs = 5000;
 // running up to its target.
 inline constexpr double kSimO2AdaptationPerSecond = 0.001;
 inline constexpr double kSimO2AdaptationTarget = 0.04;
+// Seconds the wide-band sensor needs after the engine starts before it measures; meanwhile it
+// reads at the lean end of its output (5 V).
+inline constexpr double kSimWidebandWarmUpSeconds = 3.0;
 
 // Ecu kinds of the modules: 1 = LH (fuel), 2 = EZK (ignition).
 inline constexpr int kSimLH = 1;
@@ -112,6 +115,9 @@ public:
     // The values below are those of the model's last catch-up (every request catches up).
     // Air/fuel ratio the wide-band sensor sees.
     double AirFuelRatio();
+    // The air/fuel ratio the engine settles to at a steady operating point (rpm, load 0..1) with
+    // the fuel map in the LH module now, without the sensor's lag and noise.
+    double SteadyAirFuelRatioAt(double rpm, double load);
     // One byte of a unit's RAM as the device reads it (address byte as sent on the wire).
     // Multi-byte values are kept low byte first by units whose image is of creator 1, high
     // byte first by Type C units (creator 2): the order the program assembles them in.

@@ -43,7 +43,8 @@ void SimEngine::AdvanceTo(std::int64_t nowMs, bool ignitionOn) {
 
 void SimEngine::Tick(bool ignitionOn) {
     const double dt = static_cast<double>(kTickMs) / 1000.0;
-    if (ignitionOn && !wasOn_) runSeconds_ = 0.0;
+    const bool starting = ignitionOn && !wasOn_;
+    if (starting) runSeconds_ = 0.0;
     wasOn_ = ignitionOn;
 
     // Coolant: warms towards 88 C while running, cools towards 20 C while standing.
@@ -61,12 +62,28 @@ void SimEngine::Tick(bool ignitionOn) {
         state_.batteryV = 12.4;
         state_.advanceDeg = 0.0;
         state_.retard.fill(0);
+        state_.runSeconds = 0.0;
+        state_.lap = 0;
+        state_.mixtureRpm = state_.mixtureLoad = state_.mixtureNoise = 0.0;
         return;
     }
     runSeconds_ += dt;
     state_.running = true;
     state_.batteryV = 14.1;
+    state_.runSeconds = runSeconds_;
+    state_.lap = static_cast<int>(std::floor(runSeconds_ / kCycleSeconds));
     Drive(std::fmod(runSeconds_, kCycleSeconds));
+    if (starting || state_.mixtureRpm <= 0.0) {
+        state_.mixtureRpm = state_.rpm;
+        state_.mixtureLoad = state_.load;
+    } else {
+        const double f = 1.0 - std::exp(-dt / kMixtureLagSeconds);
+        state_.mixtureRpm += (state_.rpm - state_.mixtureRpm) * f;
+        state_.mixtureLoad += (state_.load - state_.mixtureLoad) * f;
+    }
+    // The mixture error wanders with a time constant of 0.3 s.
+    constexpr double kNoiseTau = 0.3, kNoiseStep = 0.00132;
+    state_.mixtureNoise = state_.mixtureNoise * std::exp(-dt / kNoiseTau) + kNoiseStep * (Uniform(mixtureRng_) - 0.5);
 
     // Knock: likely at high load and speed, more so while the engine is hot. Each knock counts
     // once and retards the knocking cylinder by 4 counts (1.5 degrees), up to 40 counts.
@@ -88,8 +105,20 @@ void SimEngine::Tick(bool ignitionOn) {
 }
 
 // The driving cycle: idle 0-12 s, pull away 12-15 s, cruise 15-33 s, full throttle 33-41 s
-// (3000 to 6000 rpm), overrun 41-45 s back to idle.
+// (up to 6000 rpm), overrun 41-45 s back to idle. The first lap cruises around 2500 rpm at 35 %
+// load and pulls from 3000 rpm; the later laps go round a list of other cruising points and
+// pull-away speeds.
+namespace {
+struct Lap {
+    double cruiseRpm, rpmSwing, cruiseLoad, loadSwing, pullFromRpm;
+};
+constexpr Lap kLaps[] = {{2500.0, 700.0, 0.35, 0.15, 3000.0}, {1500.0, 400.0, 0.22, 0.10, 2000.0},
+                         {3500.0, 600.0, 0.55, 0.15, 2500.0}, {2000.0, 500.0, 0.30, 0.12, 3500.0},
+                         {4500.0, 700.0, 0.65, 0.15, 2000.0}, {3000.0, 900.0, 0.45, 0.20, 3000.0}};
+} // namespace
+
 void SimEngine::Drive(double t) {
+    const Lap& lap = kLaps[static_cast<std::size_t>(state_.lap) % std::size(kLaps)];
     state_.phaseSeconds = t;
     state_.fuelCut = false;
     state_.flapOpen = false;
@@ -102,19 +131,19 @@ void SimEngine::Drive(double t) {
     } else if (t < 15.0) {
         const double f = (t - 12.0) / 3.0;
         state_.throttle = SimThrottle::Cruise;
-        state_.rpm = Lerp(800.0, 2500.0, f);
-        state_.load = Lerp(0.12, 0.45, f);
+        state_.rpm = Lerp(800.0, lap.cruiseRpm, f);
+        state_.load = Lerp(0.12, state_.lap == 0 ? 0.45 : lap.cruiseLoad, f);
         state_.advanceDeg = Lerp(10.0, 30.0, f);
     } else if (t < 33.0) {
         const double c = t - 15.0;
         state_.throttle = SimThrottle::Cruise;
-        state_.rpm = 2500.0 + 700.0 * std::sin(2.0 * kPi * c / 9.0);
-        state_.load = 0.35 + 0.15 * std::sin(2.0 * kPi * c / 7.0);
+        state_.rpm = lap.cruiseRpm + lap.rpmSwing * std::sin(2.0 * kPi * c / 9.0);
+        state_.load = lap.cruiseLoad + lap.loadSwing * std::sin(2.0 * kPi * c / 7.0);
         state_.advanceDeg = 32.0 - 10.0 * state_.load;
     } else if (t < 41.0) {
         const double f = (t - 33.0) / 8.0;
         state_.throttle = SimThrottle::Wot;
-        state_.rpm = Lerp(3000.0, 6000.0, f);
+        state_.rpm = Lerp(lap.pullFromRpm, 6000.0, f);
         state_.load = 0.95;
         state_.advanceDeg = 26.0;
         state_.flapOpen = state_.rpm > 4800.0;

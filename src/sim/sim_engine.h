@@ -1,6 +1,8 @@
 #pragma once
 // A small model of the car for the simulated device: the engine runs while the ignition is on
-// and drives through idle, cruise, wide-open-throttle and overrun phases in a fixed cycle; the
+// and drives through idle, cruise, wide-open-throttle and overrun phases in a fixed cycle (each
+// lap cruises and pulls in another part of the speed and load range, so that a long drive
+// visits much of the fuel map); the
 // coolant warms up while it runs and cools while it stands; at high load it knocks, and the
 // ignition unit retards the knocking cylinder. Everything is stepped in fixed 10 ms ticks of
 // clock time with its own fixed-seed random numbers, so the state at a given time does not
@@ -27,12 +29,22 @@ struct SimEngineState {
     std::uint8_t knockCounter = 0;        // the ignition unit's 8-bit knock counter
     std::array<std::uint8_t, 8> retard{}; // per-cylinder knock retard, counts of 0.375 degrees (cylinders 1..8)
     double phaseSeconds = 0.0;            // time within the driving cycle
+    double runSeconds = 0.0;              // since the engine last started
+    int lap = 0;                          // driving cycles completed since the engine started
+    // The exhaust gas at the wide-band sensor left the cylinders a moment ago: the operating
+    // point it was burnt at (a first-order lag of speed and load), and a slowly wandering
+    // relative error of the mixture (fraction, about 0.15 % spread).
+    double mixtureRpm = 0.0;
+    double mixtureLoad = 0.0;
+    double mixtureNoise = 0.0;
 };
 
 class SimEngine {
 public:
     static constexpr std::int64_t kTickMs = 10;
     static constexpr double kCycleSeconds = 45.0;
+    // Time constant of the exhaust's way from the cylinders to the wide-band sensor.
+    static constexpr double kMixtureLagSeconds = 0.15;
 
     SimEngine() = default;
 
@@ -55,6 +67,7 @@ private:
     double runSeconds_ = 0.0; // since the engine last started
     std::int64_t retardDecayTicks_ = 0;
     std::mt19937_64 rng_{928};
+    std::mt19937_64 mixtureRng_{4928}; // its own sequence: the knocks stay as they were
 };
 
 } // namespace kv

@@ -95,6 +95,27 @@ TEST(AuxLaw, AfrAndEquivalenceRatioUseInputFive) {
     EXPECT_FLOAT_EQ(aux.EquivalenceRatioFromAux(1000), 0.0f); // no division by zero
 }
 
+// A reading at either end of its law (within one count of 65536, or beyond) says the sensor is
+// not measuring: warming up, or unplugged.
+TEST(AuxLaw, ReadingsAtEitherEndOfTheLaw) {
+    AuxInputs aux; // wide-band: 0 V -> 9, 5 V -> 19
+    struct Case {
+        double raw;
+        bool atEnd;
+    };
+    for (const Case& c : {Case{0, true}, Case{0.9, true}, Case{2, false}, Case{32768, false}, Case{65534, false},
+                          Case{65535, true}, Case{70000, true}}) {
+        EXPECT_EQ(aux.AtLawEnd(5, c.raw), c.atEnd) << c.raw;
+    }
+    aux.AddAuxLawPoint(1, 1.0, 100);
+    aux.AddAuxLawPoint(1, 3.0, 300);
+    EXPECT_TRUE(aux.AtLawEnd(1, 13107));
+    EXPECT_FALSE(aux.AtLawEnd(1, 13109));
+    EXPECT_TRUE(aux.AtLawEnd(1, 39321));
+    EXPECT_TRUE(aux.AtLawEnd(2, 30000)) << "a law of one point has no inside";
+    EXPECT_TRUE(aux.AtLawEnd(0, 30000)) << "an unknown input measures nothing";
+}
+
 TEST(AuxFormat, DecimalsAndUnit) {
     struct Case {
         int decimals;

@@ -589,6 +589,64 @@ TEST_F(TraceFixture, DeviceThrottleSwitchesGiveTheThrottleState) {
     }
 }
 
+// What live autotune takes from a fuel record besides the axis values: the transient flag (LH 2.3:
+// bit variable 2 at idle; LH 2.2: no injection time), the coolant in degrees and whether the
+// wide-band reading lies at an end of its law.
+TEST_F(TraceFixture, FuelRecordsCarryTransientCoolantAndSensorState) {
+    Open("MRX_D", MapTab::Fuel, "Base fuel map (cat)");
+    auto lh23 = [&](int throttleBits, int flag2, int wideband) {
+        const auto layout = BuildTraceLayout(MapTab::Fuel, *image);
+        const auto record = RecordBuilder()
+                                .Ram(1, 1)
+                                .Ram(200, 1)
+                                .Ram(100, 2)
+                                .Ram(0x30, 1)
+                                .Item(wideband, 2)
+                                .Ram(0x8000, 2)
+                                .Ram(throttleBits, 1)
+                                .Ram(0, 1)
+                                .Ram(flag2, 1)
+                                .bytes;
+        return DecodeTraceRecord(MapTab::Fuel, *image, aux, false, layout, record);
+    };
+    const int mask = BitMaskOf(2);
+    struct Lh23Case {
+        int throttleBits;
+        int flag2;
+        bool transient;
+    };
+    for (const Lh23Case& c : {Lh23Case{1, mask, true}, Lh23Case{1, 0, false}, Lh23Case{1, 0xFF & ~mask, false},
+                              Lh23Case{0, mask, false}, Lh23Case{2, mask, false}, Lh23Case{3, mask, true}}) {
+        const TraceSample s = lh23(c.throttleBits, c.flag2, 30000);
+        ASSERT_TRUE(s.valid);
+        EXPECT_EQ(s.transient, c.transient) << c.throttleBits << " " << c.flag2;
+        EXPECT_EQ(s.coolantC, conv::TempLH23Coolant(0x30));
+        EXPECT_FALSE(s.afrAtLawEnd);
+    }
+    EXPECT_TRUE(lh23(0, 0, 0).afrAtLawEnd);
+    EXPECT_TRUE(lh23(0, 0, 65535).afrAtLawEnd);
+
+    Open("MRX_LH22_USA", MapTab::Fuel, "Base fuel map");
+    const auto layout = BuildTraceLayout(MapTab::Fuel, *image);
+    for (int injection : {0, 1, 5000}) {
+        const auto record = RecordBuilder()
+                                .Item(1, 1)
+                                .Item(30000, 3)
+                                .Item(injection, 3)
+                                .Item(20000, 2)
+                                .Item(0x6000, 2)
+                                .Item(0xFF00, 2)
+                                .Item(0xFF00, 2)
+                                .Item(40000, 2)
+                                .bytes;
+        const auto s = DecodeTraceRecord(MapTab::Fuel, *image, aux, false, layout, record);
+        ASSERT_TRUE(s.valid);
+        EXPECT_EQ(s.transient, injection == 0) << injection;
+        EXPECT_EQ(s.coolantC, conv::TempLH22Coolant(0x60));
+        EXPECT_FALSE(s.afrAtLawEnd);
+    }
+}
+
 TEST_F(TraceFixture, EzfRecordPlacesTheMarkerOnTheVacuumRow) {
     Open("EZF_EURO", MapTab::Ignition, "Cruise map");
     ASSERT_TRUE(Configure());

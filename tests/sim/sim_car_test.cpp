@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <set>
 
 namespace kv {
 
@@ -240,6 +241,93 @@ TEST(SimAfrTest, ErasedModuleRunsNearStoichiometric) {
     SimRig rig;
     rig.clock.SleepMs(20000);
     EXPECT_NEAR(WidebandAfr(rig), 14.7, 1.0);
+}
+
+// The wide-band sensor measures only once its heater has warmed it: until then, after every
+// start of the engine, it reads at the lean end of its output.
+TEST(SimAfrTest, TheWideBandSensorNeedsAFewSecondsAfterEveryStart) {
+    SimRig rig;
+    rig.Device().Module(kSimLH).memory = LhImage(128);
+    rig.Device().MarkMemoryChanged();
+    auto raw = [&] { return LittleEndian(rig.host->Exchange({'a', 0}, 2)); };
+    const std::int64_t start = rig.clock.now;
+    for (double at : {0.5, 2.9}) {
+        RunTo(rig, at, start);
+        EXPECT_EQ(raw(), 65535u) << at;
+    }
+    RunTo(rig, kSimWidebandWarmUpSeconds + 0.2, start);
+    EXPECT_LT(raw(), 65000u);
+    EXPECT_GT(raw(), 500u);
+    rig.Device().SetIgnition(false);
+    rig.clock.SleepMs(2000);
+    rig.Device().SetIgnition(true);
+    rig.clock.SleepMs(1000);
+    EXPECT_EQ(raw(), 65535u) << "cold again after a restart";
+    rig.clock.SleepMs(3000);
+    EXPECT_LT(raw(), 65000u);
+}
+
+// The exhaust takes a moment to reach the sensor: right after the throttle opens fully the
+// sensor still sees the cruising mixture, a second later the full-load one.
+TEST(SimAfrTest, TheSensorSeesTheMixtureOfAMomentAgo) {
+    B image = LhImage(128);
+    for (int y = 12; y < 16; ++y) // the full-load rows much richer
+        std::fill(image.begin() + kCatMap + 16 * y, image.begin() + kCatMap + 16 * y + 16, 228);
+    SimRig rig;
+    rig.Device().Module(kSimLH).memory = image;
+    rig.Device().MarkMemoryChanged();
+    const std::int64_t start = rig.clock.now;
+    RunTo(rig, 32.9, start);
+    const double cruising = WidebandAfr(rig);
+    RunTo(rig, 33.02, start);
+    const double justOpened = WidebandAfr(rig);
+    ASSERT_GT(rig.Device().Engine().load, 0.9) << "the throttle is open";
+    RunTo(rig, 34.0, start);
+    const double fullLoad = WidebandAfr(rig);
+    EXPECT_NEAR(justOpened, cruising, 0.6);
+    EXPECT_LT(fullLoad, cruising - 2.0);
+    const SimEngineState& e = rig.Device().Engine();
+    EXPECT_NEAR(fullLoad, rig.Device().SteadyAirFuelRatioAt(e.mixtureRpm, e.mixtureLoad), 0.1);
+}
+
+// A long drive goes through idle, cruise at many speeds and loads, and full-throttle pulls, the
+// same way every time. Cells as the base images' fuel maps have them: speed and MAF load points.
+TEST(SimCarTest, ALongDriveVisitsMuchOfTheFuelMapRepeatably) {
+    const std::vector<double> rpmPoints{600,  750,  890,  1100, 1300, 1600, 1900, 2200,
+                                        2600, 3000, 3600, 4000, 4400, 5000, 5500, 6000};
+    const std::vector<double> loadPoints{20, 30, 40, 50, 60, 72, 84, 96, 110, 124, 140, 156, 174, 192, 212, 232};
+    auto nearest = [](const std::vector<double>& points, double v) {
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < points.size(); ++i)
+            if (std::abs(points[i] - v) < std::abs(points[best] - v)) best = i;
+        return static_cast<int>(best);
+    };
+    auto drive = [&] {
+        SimRig rig;
+        std::vector<std::pair<int, int>> cells;
+        std::set<int> throttle;
+        for (int tick = 0; tick < 10 * 60 * 10; ++tick) {
+            rig.clock.SleepMs(100);
+            const double period = LittleEndian(rig.host->Exchange(Bytes("p"), 3));
+            const double rpm = 60.0 / (2.0 * period * 8.0 / 6e6);
+            throttle.insert(static_cast<int>(Ram(rig, 'L', 41, 1) & 3));
+            cells.emplace_back(nearest(rpmPoints, rpm), nearest(loadPoints, Ram(rig, 'L', 72, 2)));
+        }
+        return std::pair{cells, throttle};
+    };
+    const auto [cells, throttle] = drive();
+    EXPECT_EQ(throttle, (std::set<int>{0, 1, 2}));
+    const std::set<std::pair<int, int>> distinct(cells.begin(), cells.end());
+    EXPECT_GE(distinct.size(), 60u);
+    std::set<int> rows;
+    std::set<int> cols;
+    for (const auto& [x, y] : distinct) {
+        cols.insert(x);
+        rows.insert(y);
+    }
+    EXPECT_GE(rows.size(), 12u);
+    EXPECT_GE(cols.size(), 12u);
+    EXPECT_EQ(drive().first, cells) << "the same drive every time";
 }
 
 // ---------------------------------------------------------------------------------------------

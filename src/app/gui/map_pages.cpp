@@ -2,6 +2,7 @@
 
 #include "app/core/shell.h"
 #include "app/core/shell_device.h"
+#include "app/gui/autotune_control.h"
 #include "app/gui/main_window.h"
 #include "app/gui/pages.h"
 #include "device/adapters/comms_trace_device.h"
@@ -43,7 +44,7 @@ public:
 
 void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserMessages& messages,
                     ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock,
-                    SettingsStore& settings) {
+                    SettingsStore& settings, AutotuneControl* autotune) {
     auto* holder = new TraceDeviceHolder(comms, &window);
     auto* sound = new KnockSound(shell.KnockSound(), &window);
     MapTabServices s;
@@ -67,8 +68,14 @@ void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInp
     s.knock = &knock;
     s.editCopy = window.Action("mnuEditCopy");
     s.editPaste = window.Action("mnuEditPaste");
+    if (autotune != nullptr) {
+        s.onAutotune = [autotune] { autotune->OpenWindow(); };
+        s.onFuelTraceSample = [autotune](const TraceSample& sample) { autotune->Sample(sample); };
+        s.onEditorDropped = [autotune](bool imageInSlot) { autotune->EditorDropped(imageInSlot); };
+    }
     auto* tabs = new MapTabs(window.EditorSlot(), std::move(s), &window);
     tabs->CreatePanels();
+    if (autotune != nullptr) autotune->SetMapTabs(tabs);
     window.SetMapTabs(tabs);
     // View > Colour map cells by value, remembered.
     if (QMenu* view = window.ViewMenu()) {

@@ -1,6 +1,7 @@
 #include "app/gui/program.h"
 
 #include "app/core/connection_monitor.h"
+#include "app/gui/autotune_control.h"
 #include "app/gui/aux_monitor_tabs.h"
 #include "app/gui/main_window.h"
 #include "app/gui/map_pages.h"
@@ -151,7 +152,9 @@ void Program::LoadMainWindow() {
     connection_->SetConnectionIndicator(window_.get());
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
-    InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_, *settings_);
+    autotune_ = new AutotuneControl(*window_, *dialogs_, *settings_);
+    InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_, *settings_,
+                   autotune_);
     InstallParamPages(*window_, *shell_, *comms_, *auxDevice_, *dialogs_, *settings_);
 }
 

@@ -13,6 +13,7 @@
 namespace kv {
 
 class AuxInputs;
+class AutotuneControl;
 class AuxMonitorTabs;
 class Comms;
 class CommsAuxDevice;
@@ -73,6 +74,8 @@ public:
     AuxInputs& Aux() { return *aux_; }
     // The monitor tabs and the aux input dialog (null until the main window is loaded).
     AuxMonitorTabs* AuxAndMonitors() { return auxMonitorTabs_; }
+    // Live autotune (null until the main window is loaded).
+    AutotuneControl* Autotune() { return autotune_; }
 
     // ShellView
     void ShowSplash(const std::string& versionLabel) override;
@@ -122,6 +125,7 @@ private:
     std::unique_ptr<CommsMonitorDevice> monitorDevice_;
     std::unique_ptr<KnockCountState> knock_;
     AuxMonitorTabs* auxMonitorTabs_ = nullptr; // owned by the main window
+    AutotuneControl* autotune_ = nullptr;      // owned by the main window
     std::unique_ptr<SplashWindow> splash_;
     std::unique_ptr<MainWindow> window_;
 };

@@ -506,6 +506,7 @@ TableEditor* MapTabs::Editor() {
     if (fuelmapeditor_ == nullptr) return nullptr;
     if (boundImage_ == nullptr || boundImage_ != ImageOf(boundTab_)) {
         // The image the editor wrote into is gone from its slot.
+        DroppingEditor(false);
         fuelmapeditor_.reset();
         boundImage_ = nullptr;
         return nullptr;
@@ -522,7 +523,12 @@ CellInput* MapTabs::CellInputSeam() {
     return ownCellInput_.get();
 }
 
+void MapTabs::DroppingEditor(bool imageInSlot) {
+    if (fuelmapeditor_ != nullptr && services_.onEditorDropped) services_.onEditorDropped(imageInSlot);
+}
+
 TableEditor& MapTabs::NewEditor(MapTab tab, QtMapGrid& grid) {
+    DroppingEditor(boundImage_ != nullptr && boundImage_ == ImageOf(boundTab_));
     fuelmapeditor_ =
         std::make_unique<TableEditor>(*services_.messages, *services_.progress, *services_.clipboard, CellInputSeam());
     boundTab_ = tab;
@@ -547,6 +553,7 @@ void MapTabs::ImagesChanged() {
             p->Grid()->Marker(0)->SetVisible(false);
             p->Grid()->Marker(1)->SetVisible(false);
         }
+        DroppingEditor(false);
         fuelmapeditor_.reset();
         boundImage_ = nullptr;
     }

@@ -68,6 +68,9 @@ struct MapTabServices {
     std::function<void(const TraceSample&)> onFuelTraceSample;
     // cmdAutotune; the button is hidden while nothing handles it.
     std::function<void()> onAutotune;
+    // The editor is about to be dropped (another map chosen, or its image left the slot); true
+    // when its image is still the one in the slot and may be written.
+    std::function<void(bool imageInSlot)> onEditorDropped;
     // Edit > Copy and Edit > Paste of the main window (may be null).
     QAction* editCopy = nullptr;
     QAction* editPaste = nullptr;
@@ -184,6 +187,8 @@ public:
 
 private:
     void UpdateEditActions();
+    // Tells onEditorDropped before the editor goes.
+    void DroppingEditor(bool imageInSlot);
 
     std::unique_ptr<TableEditor>& fuelmapeditor_;
     MapTabServices services_;

@@ -1,0 +1,85 @@
+#include "app/gui/autotune_control.h"
+
+#include "app/gui/main_window.h"
+#include "autotune/gui/autotune_window.h"
+#include "maps/gui/map_tabs.h"
+#include "maps/gui/qt_map_grid.h"
+#include "maps/table_editor.h"
+
+#include <QComboBox>
+#include <QEvent>
+
+namespace kv {
+
+AutotuneControl::AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings)
+    : QObject(&window), window_(window), tune_(messages, settings, *this) {
+    autotuneWindow_ = new AutotuneWindow(tune_, &window);
+    window.installEventFilter(this);
+}
+
+bool AutotuneControl::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == &window_ && event->type() == QEvent::Close && tune_.IsRunning()) {
+        tune_.Stop();
+        if (autotuneWindow_ != nullptr) autotuneWindow_->Refresh();
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+AutotuneControl::~AutotuneControl() = default;
+
+void AutotuneControl::OpenWindow() {
+    if (tabs_ == nullptr || autotuneWindow_ == nullptr) return;
+    if (!tune_.IsOpen()) {
+        TableEditor* editor = tabs_->Editor();
+        EPROM* image = tabs_->ImageOf(MapTab::Fuel);
+        if (editor == nullptr || image == nullptr || !tabs_->EditorIsFor(MapTab::Fuel) || tabs_->Fuel() == nullptr)
+            return;
+        if (!tune_.Open(*editor, *image, tabs_->Fuel()->MapList()->currentText().toStdString())) return;
+    }
+    autotuneWindow_->Refresh();
+    autotuneWindow_->show();
+    autotuneWindow_->raise();
+}
+
+void AutotuneControl::Sample(const TraceSample& sample) {
+    if (tabs_ == nullptr) return;
+    const TableEditor* editor = tabs_->Editor(); // may drop an editor whose image went
+    if (!tune_.IsRunning() || editor == nullptr || editor != tune_.Editor()) return;
+    tune_.Sample(AutotuneSampleFromTrace(sample));
+    if (autotuneWindow_ != nullptr) autotuneWindow_->Refresh();
+}
+
+void AutotuneControl::EditorDropped(bool imageInSlot) {
+    // The window has one editor: whichever is dropped is the one autotune works on.
+    if (!tune_.IsOpen()) return;
+    if (imageInSlot) {
+        tune_.Stop();
+        tune_.Close();
+    } else {
+        tune_.Abandon();
+    }
+    if (autotuneWindow_ != nullptr) autotuneWindow_->hide();
+}
+
+bool AutotuneControl::FuelMapTabSelected() { return window_.SelectedTabKey() == "FuelMap"; }
+
+void AutotuneControl::SetMapSelectorEnabled(bool enabled) {
+    if (tabs_ == nullptr || tabs_->Fuel() == nullptr) return;
+    tabs_->Fuel()->MapList()->setEnabled(enabled);
+    // While the window is open the grid shows the cells' states, not the value colours.
+    QtMapGrid* grid = tabs_->Fuel()->Grid();
+    if (!enabled) {
+        valueColoursBefore_ = grid->ValueColours();
+        grid->SetValueColours(false);
+    } else {
+        grid->SetValueColours(valueColoursBefore_);
+    }
+}
+
+void AutotuneControl::ResetOperatingPointMarker(TableEditor& editor) {
+    if (tabs_ == nullptr || tabs_->Fuel() == nullptr) return;
+    QtMapGrid* grid = tabs_->Fuel()->Grid();
+    editor.SetOperatingPointControls(grid->Marker(0), grid->Marker(1));
+}
+
+} // namespace kv

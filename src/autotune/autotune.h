@@ -1,0 +1,179 @@
+#pragma once
+// Live autotune: while the car is driven, the fuel map trace hands every record to Sample(); the
+// cell of the base fuel map under the operating point is coloured by how the measured air/fuel
+// ratio compares with the target band of the throttle zone, and, once the operating point has
+// been steady, moved towards the target through the table editor (and so into the image and the
+// running unit like any manual edit). The cell states are the background colours of the editor's
+// grid cells.
+//
+// Autotune also owns the state of its window ("Auto tune"): the texts of the target and error
+// boxes, the enable boxes, which boxes can be edited, the status and the start/stop caption, and
+// how many samples each guard dropped. The Qt window only mirrors these, so every workflow runs
+// without widgets.
+#include "eprom/ecu_type.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+class EPROM;
+class SettingsStore;
+class TableEditor;
+class UserMessages;
+
+// Throttle zones, numbered as the trace's throttle states.
+enum class AutotuneZone { Idle = 0, Cruise = 1, Wot = 2 };
+inline constexpr int kAutotuneZoneCount = 3;
+
+// The five cell states and their grid colours (0x00BBGGRR).
+enum class CellState { NotVisited, Tuned, Rich, Lean, Forbidden };
+std::uint32_t CellStateColour(CellState state);
+// The state a grid colour stands for; nullopt for any other colour.
+std::optional<CellState> CellStateOfColour(std::uint32_t colour);
+
+inline constexpr const char* kAutotuneSettingsSection = "Autotune";
+
+// Keeps only the characters "0123456789." of a text (the text boxes' and the settings' filter).
+std::string KeepNumberCharacters(std::string_view text);
+
+// One zone's band after clamping: the target to 9..17; an error of 0 (or no number) to 0.1,
+// below 0.05 to 0.05, above 1 to 1.0.
+struct AutotuneBand {
+    float target = 14.7f;
+    float error = 0.1f;
+    float low = 14.6f;
+    float high = 14.8f;
+};
+AutotuneBand ClampBand(std::string_view targetText, std::string_view errorText);
+// A clamped value as its box shows it: at least one decimal ("12.0", "14.75").
+std::string BandText(float value);
+
+// Gains of the corrections per zone (fraction of the relative error applied at once).
+inline constexpr std::array<float, kAutotuneZoneCount> kLeanGain{0.2f, 0.3f, 0.5f};
+inline constexpr std::array<float, kAutotuneZoneCount> kRichGain{0.1f, 0.2f, 0.3f};
+// A transient starts this many unsettled samples.
+inline constexpr int kSettleSamples = 10;
+
+// Guards against samples that say nothing about the mixture.
+inline constexpr double kCrankingRpm = 400.0;
+inline constexpr const char* kWarmEngineKey = "WarmEngineC";
+inline constexpr double kDefaultWarmEngineC = 70.0;
+
+// What the fuel map trace hands over on each tick with a record.
+struct AutotuneSampleData {
+    double x = 0;  // the rpm axis value of the map (the trace's rpm value)
+    double y = 0;  // the load axis value of the map
+    float afr = 0; // air/fuel ratio of the wide-band input
+    int zone = 0;  // throttle state: 0 idle, 1 cruise (part load), 2 WOT
+    bool transient = false;
+    double rpm = 0;           // engine speed
+    double coolantC = 0;      // coolant temperature
+    bool afrAtLawEnd = false; // the wide-band reading lies at an end of its conversion law
+};
+
+struct TraceSample;
+// The sample of one fuel trace record.
+AutotuneSampleData AutotuneSampleFromTrace(const TraceSample& trace);
+
+// How many samples each guard kept from being judged.
+struct AutotuneGuardCounts {
+    long sensor = 0;   // wide-band reading at an end of its law (warming up or unplugged)
+    long cranking = 0; // engine speed below cranking speed
+    long cold = 0;     // coolant below the warm-engine threshold
+    long Total() const { return sensor + cranking + cold; }
+};
+
+// What autotune needs of the main window beyond the editor and the image.
+class AutotuneHost {
+public:
+    virtual ~AutotuneHost() = default;
+    // The "FuelMap" tab is the selected tab.
+    virtual bool FuelMapTabSelected() = 0;
+    // The fuel map tab's map selector.
+    virtual void SetMapSelectorEnabled(bool enabled) = 0;
+    // Hands the editor the fuel map tab's two marker parts again (clearing the operating point).
+    virtual void ResetOperatingPointMarker(TableEditor& editor) = 0;
+};
+
+class Autotune {
+public:
+    // All references must outlive this object.
+    Autotune(UserMessages& messages, SettingsStore& settings, AutotuneHost& host);
+
+    // --- the window ---
+    // cmdAutotune: opens on the editor's map, which is listed as `mapName`, of `image` (the fuel
+    // image). False with "Only the base fuel maps can be auto-tuned." for any other map.
+    bool Open(TableEditor& editor, EPROM& image, std::string_view mapName);
+    bool IsOpen() const { return editor_ != nullptr; }
+    bool IsRunning() const { return running_; }
+    // cmdStartStop.
+    void StartStop();
+    bool Start();
+    void Stop();
+    // cmdClose: refused (false) while running; otherwise every cell back to white, the map
+    // selector enabled, the settings saved.
+    bool Close();
+    // The editor or the image went away under the window (another map, another image): the run
+    // ends without touching either, the map selector is enabled and the settings are saved.
+    void Abandon();
+    // The editor the window works on (null while closed).
+    const TableEditor* Editor() const { return editor_; }
+    // The three buttons of "Manipulate selected cells in map".
+    void MarkSelected(CellState state);
+
+    // Box texts as typed (filtered to digits and "."), enable boxes.
+    void SetTargetText(int zone, std::string_view text);
+    void SetErrorText(int zone, std::string_view text);
+    void SetEnabled(int zone, bool on);
+    const std::string& TargetText(int zone) const { return target_[Index(zone)]; }
+    const std::string& ErrorText(int zone) const { return error_[Index(zone)]; }
+    bool Enabled(int zone) const { return enabled_[Index(zone)]; }
+    // Whether a zone's target / error box can be edited now.
+    bool TargetBoxEnabled(int zone) const;
+    bool ErrorBoxEnabled(int zone) const;
+    const std::string& Status() const { return status_; }
+    // "&Start auto-tune" / "&Stop auto-tune".
+    std::string StartStopCaption() const;
+    const AutotuneBand& Band(int zone) const { return band_[Index(zone)]; }
+    const AutotuneGuardCounts& Dropped() const { return dropped_; }
+    double WarmEngineC() const { return warmEngineC_; }
+    int SettleCounter() const { return settle_; }
+
+    // --- the trace's call ---
+    void Sample(const AutotuneSampleData& sample);
+
+private:
+    static std::size_t Index(int zone);
+    void LoadSettings();
+    void SaveSettings();
+    void PrepareImage();
+    void RestoreImage();
+    bool CatMap() const;
+    bool Guarded(const AutotuneSampleData& s);
+
+    UserMessages& messages_;
+    SettingsStore& settings_;
+    AutotuneHost& host_;
+    TableEditor* editor_ = nullptr;
+    EPROM* image_ = nullptr;
+    std::string mapName_;
+    std::array<std::string, kAutotuneZoneCount> target_;
+    std::array<std::string, kAutotuneZoneCount> error_;
+    std::array<bool, kAutotuneZoneCount> enabled_{true, true, true};
+    std::array<AutotuneBand, kAutotuneZoneCount> band_{};
+    double warmEngineC_ = kDefaultWarmEngineC;
+    std::string status_;
+    bool running_ = false;
+    int settle_ = 0;
+    AutotuneGuardCounts dropped_;
+    // What Start changed in the image, to put back exactly.
+    int savedConfigBits_ = 0;
+    std::array<std::uint8_t, 2> savedO2Entry_{};
+    std::optional<std::int32_t> savedMapPointer_;
+};
+
+} // namespace kv

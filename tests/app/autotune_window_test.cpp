@@ -1,0 +1,227 @@
+// The "Auto tune" window in the real program, offscreen against the simulated car: opening from
+// the fuel map tab, the run fed by the fuel trace with the colours on the grid, the guard
+// counters, and closing.
+#include "app/gui/autotune_control.h"
+#include "app/gui/main_window.h"
+#include "app/gui/new_image_dialog.h"
+#include "app/gui/program.h"
+#include "app_test_support.h"
+#include "autotune/gui/autotune_window.h"
+#include "maps/gui/map_tabs.h"
+#include "maps/gui/qt_map_grid.h"
+#include "maps/table_editor.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+namespace kv {
+
+using namespace app_test;
+
+namespace {
+
+class AutotuneWindowTest : public ::testing::Test {
+protected:
+    MemorySettings settings;
+    ScriptedDialogs dialogs;
+    FakeClock clock;
+    std::unique_ptr<Program> program;
+
+    // The program with a new LH 2.3 image in the running unit, on the fuel map tab.
+    void Start() {
+        ProgramOptions options;
+        options.simulate = true;
+        program = std::make_unique<Program>(options, &dialogs, &settings, &clock);
+        ASSERT_EQ(program->Error(), "");
+        program->StartUp();
+        ASSERT_NE(program->Window(), nullptr);
+        QTimer::singleShot(0, [] {
+            auto* dialog = qobject_cast<NewImageDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            dialog->BaseButton(0)->click(); // LH S4 / GT / GTS
+            dialog->findChild<QPushButton*>("cmdOK")->click();
+        });
+        Window().Action("mnuFileNew")->trigger();
+        Window().SelectTab("FuelMap");
+        ASSERT_EQ(Window().SelectedTabKey(), "FuelMap");
+    }
+    void TearDown() override {
+        if (program && program->Window()) program->Window()->hide();
+        program.reset();
+    }
+    MainWindow& Window() { return *program->Window(); }
+    MapTabPanel& Fuel() { return *Window().Maps()->Fuel(); }
+    AutotuneWindow& Tuner() { return *program->Autotune()->Window(); }
+    void ShowMap(const QString& name) {
+        const int i = Fuel().MapList()->findText(name);
+        ASSERT_GE(i, 0) << name.toStdString();
+        Fuel().MapList()->setCurrentIndex(i);
+    }
+    QPushButton* Button(const char* name) { return Window().findChild<QPushButton*>(name); }
+    std::optional<CellState> State(int row, int col) {
+        return CellStateOfColour(Window().Maps()->Editor()->GetCellColor(row, col));
+    }
+    // Counts the data cells of the fuel grid in each state.
+    std::map<CellState, int> States() {
+        std::map<CellState, int> m;
+        TableEditor* e = Window().Maps()->Editor();
+        for (int row = 0; row < e->GetYAxisSize(); ++row)
+            for (int col = 0; col < e->GetXAxisSize(); ++col)
+                if (auto s = CellStateOfColour(e->GetCellColor(row, col))) ++m[*s];
+        return m;
+    }
+    void Drive(int ticks) {
+        for (int i = 0; i < ticks; ++i) {
+            clock.SleepMs(100);
+            Fuel().TraceTick();
+        }
+    }
+};
+
+TEST_F(AutotuneWindowTest, OpensOnBaseFuelMapsOnlyAndOnlyInTableView) {
+    Start();
+    QPushButton* open = Button("cmdAutotune");
+    ASSERT_NE(open, nullptr);
+    const bool valueColours = Fuel().Grid()->ValueColours();
+    ShowMap("WOT enrichment map (cat)");
+    open->click();
+    EXPECT_EQ(dialogs.messages.back(), "Only the base fuel maps can be auto-tuned.");
+    EXPECT_FALSE(Tuner().isVisible());
+    EXPECT_TRUE(Fuel().MapList()->isEnabled());
+
+    ShowMap("Base fuel map (cat)");
+    EXPECT_TRUE(open->isVisibleTo(&Fuel()));
+    Fuel().SetChartView(true);
+    EXPECT_FALSE(open->isVisibleTo(&Fuel())) << "hidden while the map shows as a chart";
+    Fuel().SetChartView(false);
+    open->click();
+    ASSERT_TRUE(Tuner().isVisible());
+    EXPECT_EQ(Tuner().objectName(), "frmAutotune");
+    EXPECT_EQ(Tuner().windowTitle(), "Auto tune");
+    EXPECT_FALSE(Fuel().MapList()->isEnabled()) << "the map cannot be switched while the window is open";
+    EXPECT_FALSE(Fuel().Grid()->ValueColours()) << "the grid shows the cells' states";
+    for (int z = 0; z < 2; ++z) {
+        EXPECT_EQ(Tuner().TargetBox(z)->text(), "14.7");
+        EXPECT_FALSE(Tuner().TargetBox(z)->isEnabled()) << "the cat map tunes idle and cruise to 14.7";
+    }
+    EXPECT_EQ(Tuner().TargetBox(2)->text(), "12.0");
+    EXPECT_TRUE(Tuner().TargetBox(2)->isEnabled());
+    EXPECT_EQ(Tuner().EnableBox(0)->text(), "Enable auto tune at IDLE:");
+    EXPECT_EQ(Tuner().StartStopButton()->text(), "&Start auto-tune");
+    Tuner().CloseButton()->click();
+    EXPECT_FALSE(Tuner().isVisible());
+    EXPECT_TRUE(Fuel().MapList()->isEnabled());
+    EXPECT_EQ(Fuel().Grid()->ValueColours(), valueColours) << "as it was before";
+}
+
+TEST_F(AutotuneWindowTest, ARunColoursTheGridWhileTheCarDrivesAndClosingClearsIt) {
+    Start();
+    ShowMap("Base fuel map (cat)");
+    clock.SleepMs(30 * 60 * 1000); // a warm engine
+    Button("cmdAutotune")->click();
+    ASSERT_TRUE(Tuner().isVisible());
+    Tuner().TargetBox(2)->setText("12.5");
+    emit Tuner().TargetBox(2)->textEdited("12.5");
+    Tuner().StartStopButton()->click();
+    EXPECT_EQ(Tuner().StartStopButton()->text(), "&Stop auto-tune");
+    EXPECT_EQ(Tuner().Status()->text(), "Auto-tune running");
+    EXPECT_FALSE(Tuner().TargetBox(2)->isEnabled());
+    EXPECT_FALSE(Tuner().EnableBox(1)->isEnabled());
+
+    Drive(45 * 10); // one lap of the drive
+    auto states = States();
+    EXPECT_GT(states[CellState::Tuned], 5);
+    EXPECT_GT(states[CellState::Lean] + states[CellState::Rich] + states[CellState::Tuned], 10);
+    EXPECT_GT(Tuner().findChild<QLabel*>("lblDroppedSensor")->text().toInt(), 0) << "fuel cuts read off the scale";
+    EXPECT_EQ(Tuner().findChild<QLabel*>("lblDroppedCold")->text(), "0");
+
+    Tuner().CloseButton()->click();
+    EXPECT_TRUE(Tuner().isVisible()) << "closing is refused while running";
+    Tuner().StartStopButton()->click();
+    EXPECT_EQ(Tuner().Status()->text(), "");
+    EXPECT_TRUE(Tuner().TargetBox(2)->isEnabled());
+    // Marking: the selected cell becomes forbidden.
+    QtMapGrid* grid = Fuel().Grid();
+    grid->SetCurrentCell(grid->FixedRows() + 3, 1 + 3);
+    Tuner().findChild<QPushButton*>("cmdMarkForbidden")->click();
+    EXPECT_EQ(State(3, 3), CellState::Forbidden);
+    Tuner().CloseButton()->click();
+    EXPECT_FALSE(Tuner().isVisible());
+    states = States();
+    EXPECT_EQ(states[CellState::NotVisited], 256);
+    EXPECT_TRUE(Fuel().MapList()->isEnabled());
+    EXPECT_EQ(settings.GetSetting("Autotune", "TargetAFR_2"), "12.5");
+}
+
+TEST_F(AutotuneWindowTest, AColdEngineIsCountedNotJudged) {
+    Start();
+    ShowMap("Base fuel map (cat)");
+    Button("cmdAutotune")->click();
+    Tuner().StartStopButton()->click();
+    Drive(100);
+    EXPECT_GT(Tuner().findChild<QLabel*>("lblDroppedCold")->text().toInt(), 50);
+    EXPECT_EQ(States()[CellState::NotVisited], 256);
+    Tuner().StartStopButton()->click();
+    Tuner().CloseButton()->click();
+}
+
+TEST_F(AutotuneWindowTest, ReenteringTheTabEndsTheRunAndPutsTheUnitBack) {
+    Start();
+    ShowMap("Base fuel map (cat)");
+    EPROM* image = program->GetShell().Slots().fuel.get();
+    const std::vector<std::uint8_t> before = image->Bytes();
+    Button("cmdAutotune")->click();
+    Tuner().StartStopButton()->click();
+    ASSERT_TRUE(program->Autotune()->Tune().IsRunning());
+    EXPECT_NE(image->Bytes(), before) << "the unit runs open loop on the cat map";
+    // Leaving and entering the tab chooses the map again: the editor autotune works on goes.
+    Window().SelectTab("EPROM");
+    Window().SelectTab("FuelMap");
+    EXPECT_FALSE(program->Autotune()->Tune().IsOpen());
+    EXPECT_FALSE(Tuner().isVisible());
+    EXPECT_TRUE(Fuel().MapList()->isEnabled());
+    EXPECT_EQ(image->Bytes(), before);
+}
+
+TEST_F(AutotuneWindowTest, ClosingTheProgramEndsTheRunBeforeTheSaveQuestion) {
+    Start();
+    ShowMap("Base fuel map (cat)");
+    EPROM* image = program->GetShell().Slots().fuel.get();
+    const std::vector<std::uint8_t> before = image->Bytes();
+    Button("cmdAutotune")->click();
+    Tuner().StartStopButton()->click();
+    ASSERT_NE(image->Bytes(), before);
+    std::vector<std::uint8_t> whenAsked;
+    dialogs.onMessage = [&](const std::string&) { whenAsked = image->Bytes(); };
+    dialogs.answers.push_back(MsgResult::Cancel); // the save question: stay
+    Window().close();
+    if (!whenAsked.empty()) {
+        EXPECT_EQ(whenAsked, before) << "the image offered for saving holds the unit's own settings";
+    }
+    EXPECT_EQ(image->Bytes(), before);
+    EXPECT_FALSE(program->Autotune()->Tune().IsRunning());
+    EXPECT_EQ(Tuner().StartStopButton()->text(), "&Start auto-tune");
+}
+
+} // namespace
+
+} // namespace kv
+
+using namespace kv;
+
+int main(int argc, char** argv) {
+    // Test discovery runs the binary outside the test environment too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,456 @@
+// Live autotune on the base fuel maps: colours, corrections, settling, the opening, starting
+// and stopping rules with what they do to the image, the settings and the guards.
+#include "autotune_test_util.h"
+#include "maps/map_trace.h"
+
+#include <gtest/gtest.h>
+
+namespace kv {
+
+namespace {
+
+using autotune_test::AutotuneFixture;
+using Z = AutotuneZone;
+
+constexpr const char* kLH23 = "MRX_D";
+constexpr const char* kLH22 = "MRX_LH22_USA";
+constexpr const char* kNonCat = "Base fuel map (non-cat)";
+constexpr const char* kCat = "Base fuel map (cat)";
+constexpr const char* kLH22Map = "Base fuel map";
+
+class AutotuneTest : public AutotuneFixture {};
+
+TEST(AutotuneColours, EachStateHasItsColourAndBack) {
+    struct Case {
+        CellState state;
+        std::uint32_t r, g, b;
+    };
+    for (const Case& c : {Case{CellState::NotVisited, 255, 255, 255}, Case{CellState::Tuned, 0, 255, 0},
+                          Case{CellState::Rich, 255, 255, 0}, Case{CellState::Lean, 255, 0, 0},
+                          Case{CellState::Forbidden, 208, 208, 208}}) {
+        EXPECT_EQ(CellStateColour(c.state), c.r | (c.g << 8) | (c.b << 16));
+        EXPECT_EQ(CellStateOfColour(CellStateColour(c.state)), c.state);
+    }
+    EXPECT_EQ(CellStateOfColour(0x123456), std::nullopt);
+}
+
+TEST(AutotuneBands, TargetsAndErrorsAreClampedAndShownWithADecimal) {
+    struct Case {
+        const char* target;
+        const char* error;
+        float wantTarget;
+        float wantError;
+        const char* targetText;
+        const char* errorText;
+    };
+    for (const Case& c :
+         {Case{"14.7", "0.1", 14.7f, 0.1f, "14.7", "0.1"}, Case{"8", "0", 9.0f, 0.1f, "9.0", "0.1"},
+          Case{"18.5", "0.01", 17.0f, 0.05f, "17.0", "0.05"}, Case{"12", "3", 12.0f, 1.0f, "12.0", "1.0"},
+          Case{"", "", 9.0f, 0.1f, "9.0", "0.1"}, Case{"1x3.5", "0.2a", 13.5f, 0.2f, "13.5", "0.2"},
+          Case{"14.75", "0.05", 14.75f, 0.05f, "14.75", "0.05"}}) {
+        SCOPED_TRACE(std::string(c.target) + " / " + c.error);
+        const AutotuneBand b = ClampBand(c.target, c.error);
+        EXPECT_EQ(b.target, c.wantTarget);
+        EXPECT_EQ(b.error, c.wantError);
+        EXPECT_EQ(b.low, c.wantTarget - c.wantError);
+        EXPECT_EQ(b.high, c.wantTarget + c.wantError);
+        EXPECT_EQ(BandText(b.target), c.targetText);
+        EXPECT_EQ(BandText(b.error), c.errorText);
+    }
+}
+
+TEST_F(AutotuneTest, StartWritesTheClampedValuesBackIntoTheBoxes) {
+    Show(kLH23, kNonCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    tune->SetTargetText(0, "20");
+    tune->SetErrorText(2, "0");
+    ASSERT_TRUE(tune->Start());
+    EXPECT_EQ(tune->TargetText(0), "17.0");
+    EXPECT_EQ(tune->ErrorText(2), "0.1");
+    EXPECT_EQ(tune->Band(0).high, 17.0f + 0.1f);
+}
+
+TEST_F(AutotuneTest, AnOnBandSampleTurnsTheCellGreenForGood) {
+    Run(kLH23, kNonCat);
+    const std::int32_t before = Value(5, 6);
+    tune->Sample(At(5, 6, 14.75f, Z::Cruise));
+    EXPECT_EQ(State(5, 6), CellState::Tuned);
+    for (float afr : {16.0f, 13.0f, 15.0f}) tune->Sample(At(5, 6, afr, Z::Cruise));
+    EXPECT_EQ(State(5, 6), CellState::Tuned);
+    EXPECT_EQ(Value(5, 6), before);
+}
+
+// One settled sample on a cell that starts at `start`.
+TEST_F(AutotuneTest, LeanAndRichSamplesMoveTheCellByTheGains) {
+    struct Case {
+        const char* base;
+        const char* map;
+        Z zone;
+        float afr;
+        std::int32_t start;
+        std::int32_t want;
+        CellState state;
+    };
+    const Case cases[] = {
+        // (13.2 / 12 - 1) x 512 x 0.5 = 25.6
+        {kLH23, kNonCat, Z::Wot, 13.2f, 0, 26, CellState::Lean},
+        // (1 - 13.7 / 14.7) x 512 x 0.2 = 6.97
+        {kLH23, kNonCat, Z::Cruise, 13.7f, 10, 3, CellState::Rich},
+        // (15.7 / 14.7 - 1) x 512 x 0.2 = 6.97 at idle
+        {kLH23, kNonCat, Z::Idle, 15.7f, 0, 7, CellState::Lean},
+        // just outside the band: c below 1 still moves by 1
+        {kLH23, kNonCat, Z::Idle, 14.81f, 0, 1, CellState::Lean},
+        {kLH23, kNonCat, Z::Idle, 14.59f, 0, -1, CellState::Rich},
+        // c = 2.5 exactly: halves go to the even neighbour
+        {kLH23, kNonCat, Z::Wot, 12.1171875f, 0, 2, CellState::Lean},
+        {kLH23, kNonCat, Z::Wot, 12.1171875f, 1, 4, CellState::Lean},
+        // limits of the unit
+        {kLH23, kNonCat, Z::Wot, 16.0f, 120, 127, CellState::Lean},
+        {kLH23, kNonCat, Z::Wot, 9.0f, -120, -128, CellState::Rich},
+        {kLH22, kLH22Map, Z::Wot, 16.0f, 500, 511, CellState::Lean},
+        {kLH22, kLH22Map, Z::Wot, 9.0f, -500, -512, CellState::Rich},
+        {kLH22, kLH22Map, Z::Wot, 13.2f, 0, 26, CellState::Lean},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.map) + " afr " + std::to_string(c.afr) + " from " + std::to_string(c.start));
+        Run(c.base, c.map);
+        editor->SetCellValue(3, 4, c.start);
+        tune->Sample(At(3, 4, c.afr, c.zone));
+        EXPECT_EQ(State(3, 4), c.state);
+        EXPECT_EQ(Value(3, 4), c.want);
+        EXPECT_EQ(image->ReadMapCell(editor->GetMap(), editor->MapX(4), editor->MapY(3)) + editor->GetCellValueOffset(),
+                  c.want)
+            << "the correction is in the image";
+    }
+}
+
+TEST_F(AutotuneTest, ACorrectionLeavesTheNextSampleUnjudgedForValue) {
+    Run(kLH23, kNonCat);
+    editor->SetCellValue(2, 2, 0);
+    const float lean = 15.7f; // +7 per settled idle sample
+    std::vector<std::int32_t> values;
+    for (int i = 0; i < 4; ++i) {
+        tune->Sample(At(2, 2, lean, Z::Idle));
+        values.push_back(Value(2, 2));
+    }
+    EXPECT_EQ(values, (std::vector<std::int32_t>{7, 7, 14, 14}));
+}
+
+TEST_F(AutotuneTest, ATransientRestartsTenUnsettledSamples) {
+    Run(kLH23, kNonCat);
+    editor->SetCellValue(2, 2, 0);
+    tune->Sample(At(2, 2, 15.7f, Z::Idle, true));
+    EXPECT_EQ(State(2, 2), CellState::Lean) << "unsettled samples still colour the cell";
+    int samples = 1;
+    while (Value(2, 2) == 0 && samples < 20) {
+        tune->Sample(At(2, 2, 15.7f, Z::Idle));
+        ++samples;
+    }
+    EXPECT_EQ(samples, 11) << "the transient sample and the nine after it are unsettled";
+    // A transient in the middle starts the count again.
+    for (int i = 0; i < 5; ++i) tune->Sample(At(2, 2, 15.7f, Z::Idle));
+    const std::int32_t before = Value(2, 2);
+    tune->Sample(At(2, 2, 15.7f, Z::Idle, true));
+    for (int i = 0; i < 9; ++i) tune->Sample(At(2, 2, 15.7f, Z::Idle));
+    EXPECT_EQ(Value(2, 2), before);
+    tune->Sample(At(2, 2, 15.7f, Z::Idle));
+    EXPECT_EQ(Value(2, 2), before + 7);
+}
+
+TEST_F(AutotuneTest, AForbiddenCellKeepsColourAndValue) {
+    Run(kLH23, kNonCat);
+    grid.SetCurrentCell(grid.FixedRows() + 4, 1 + 4);
+    tune->MarkSelected(CellState::Forbidden);
+    const std::int32_t before = Value(4, 4);
+    for (float afr : {16.0f, 12.0f, 14.7f}) tune->Sample(At(4, 4, afr, Z::Cruise));
+    EXPECT_EQ(State(4, 4), CellState::Forbidden);
+    EXPECT_EQ(Value(4, 4), before);
+}
+
+TEST_F(AutotuneTest, MarkingColoursTheSelectedCells) {
+    Run(kLH23, kNonCat);
+    grid.SetCurrentCell(grid.FixedRows() + 1, 1 + 1);
+    grid.SetSelectionEnd(grid.FixedRows() + 2, 1 + 3);
+    for (CellState s : {CellState::Tuned, CellState::NotVisited, CellState::Forbidden}) {
+        tune->MarkSelected(s);
+        for (int row = 1; row <= 2; ++row)
+            for (int col = 1; col <= 3; ++col) EXPECT_EQ(State(row, col), s);
+        EXPECT_EQ(State(0, 0), CellState::NotVisited);
+    }
+}
+
+TEST_F(AutotuneTest, ADisabledZoneNeitherColoursNorChanges) {
+    Run(kLH23, kNonCat);
+    tune->SetEnabled(1, false);
+    const std::int32_t before = Value(6, 6);
+    tune->Sample(At(6, 6, 16.0f, Z::Cruise));
+    tune->Sample(At(6, 6, 16.0f, Z::Cruise));
+    EXPECT_EQ(State(6, 6), CellState::NotVisited);
+    EXPECT_EQ(Value(6, 6), before);
+    tune->Sample(At(6, 6, 16.0f, Z::Wot));
+    EXPECT_EQ(State(6, 6), CellState::Lean) << "the other zones still tune";
+}
+
+TEST_F(AutotuneTest, NothingHappensWhileNotRunning) {
+    Show(kLH23, kNonCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    const std::vector<std::uint8_t> bytes = image->Bytes();
+    tune->Sample(At(6, 6, 16.0f, Z::Cruise));
+    EXPECT_EQ(State(6, 6), CellState::NotVisited);
+    EXPECT_EQ(image->Bytes(), bytes);
+}
+
+TEST_F(AutotuneTest, OnlyBaseFuelMapsOpen) {
+    Show(kLH23, "WOT enrichment map (cat)");
+    EXPECT_FALSE(tune->Open(*editor, *image, mapName));
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Only the base fuel maps can be auto-tuned."});
+    EXPECT_FALSE(tune->IsOpen());
+    EXPECT_TRUE(host.selectorEnabled);
+    for (const char* map : {kNonCat, kCat}) {
+        ShowMap(map);
+        EXPECT_TRUE(tune->Open(*editor, *image, mapName)) << map;
+        EXPECT_FALSE(host.selectorEnabled);
+    }
+}
+
+TEST_F(AutotuneTest, StartNeedsTheFuelMapTab) {
+    Show(kLH23, kNonCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    host.fuelTabSelected = false;
+    const std::vector<std::uint8_t> bytes = image->Bytes();
+    EXPECT_FALSE(tune->Start());
+    EXPECT_EQ(dialogs.messages, std::vector<std::string>{"Please go to the Fuel map tab before starting auto tune."});
+    EXPECT_FALSE(tune->IsRunning());
+    EXPECT_EQ(image->Bytes(), bytes);
+}
+
+TEST_F(AutotuneTest, StartAndStopSetTheWindowState) {
+    Show(kLH23, kNonCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    EXPECT_EQ(tune->StartStopCaption(), "&Start auto-tune");
+    EXPECT_TRUE(tune->TargetBoxEnabled(0));
+    tune->StartStop();
+    EXPECT_TRUE(tune->IsRunning());
+    EXPECT_EQ(tune->Status(), "Auto-tune running");
+    EXPECT_EQ(tune->StartStopCaption(), "&Stop auto-tune");
+    EXPECT_EQ(host.markerResets, 1);
+    for (int z = 0; z < 3; ++z) EXPECT_FALSE(tune->TargetBoxEnabled(z) || tune->ErrorBoxEnabled(z));
+    tune->SetTargetText(0, "10");
+    EXPECT_EQ(tune->TargetText(0), "14.7") << "a disabled box does not change";
+    EXPECT_FALSE(tune->Close()) << "closing is refused while running";
+    tune->StartStop();
+    EXPECT_FALSE(tune->IsRunning());
+    EXPECT_EQ(tune->Status(), "");
+    EXPECT_EQ(tune->StartStopCaption(), "&Start auto-tune");
+    EXPECT_TRUE(tune->ErrorBoxEnabled(2));
+}
+
+TEST_F(AutotuneTest, TheCatMapTunesIdleAndCruiseToStoichiometric) {
+    settings.SaveSetting("Autotune", "TargetAFR_0", "13.0");
+    settings.SaveSetting("Autotune", "TargetAFRError_1", "0.5");
+    settings.SaveSetting("Autotune", "TargetAFR_2", "12.5");
+    Show(kLH23, kCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    for (int z = 0; z < 2; ++z) {
+        EXPECT_EQ(tune->TargetText(z), "14.7");
+        EXPECT_EQ(tune->ErrorText(z), "0.1");
+        EXPECT_FALSE(tune->TargetBoxEnabled(z));
+        EXPECT_FALSE(tune->ErrorBoxEnabled(z));
+    }
+    EXPECT_EQ(tune->TargetText(2), "12.5");
+    EXPECT_TRUE(tune->TargetBoxEnabled(2));
+}
+
+TEST_F(AutotuneTest, StartRunsTheUnitOpenLoopOnTheShownMap) {
+    struct Case {
+        const char* map;
+        std::uint8_t config;
+        std::uint8_t want;
+        bool pointsToCatMap;
+    };
+    for (const Case& c : {Case{kNonCat, 0x06, 0x05, false}, Case{kNonCat, 0xF2, 0xF1, false},
+                          Case{kCat, 0x06, 0x01, true}, Case{kCat, 0xA7, 0xA1, true}}) {
+        SCOPED_TRACE(std::string(c.map) + " config " + std::to_string(c.config));
+        Show(kLH23, c.map);
+        const std::int32_t config = image->GetEPROMAddress(9);
+        const std::int32_t pointer = image->GetEPROMAddress(16);
+        ASSERT_NE(pointer, 0);
+        image->WriteByte(config, c.config);
+        image->WriteWord(pointer, image->GetMapAddr(2));
+        ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+        ASSERT_TRUE(tune->Start());
+        EXPECT_EQ(image->ReadByte(config), c.want);
+        EXPECT_EQ(image->ReadWord(pointer), image->GetMapAddr(c.pointsToCatMap ? 1 : 2));
+    }
+}
+
+TEST_F(AutotuneTest, StartTurnsTheLH22OxygenLoopOff) {
+    for (bool loop : {true, false}) {
+        Show(kLH22, kLH22Map);
+        image->LH22_EnableO2Loop(loop);
+        ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+        ASSERT_TRUE(tune->Start());
+        EXPECT_FALSE(image->LH22_IsO2LoopEnabled());
+        tune->Stop();
+        EXPECT_EQ(image->LH22_IsO2LoopEnabled(), loop);
+    }
+}
+
+// Whatever the image held before, a run that changed no cell leaves every byte as it was.
+TEST_F(AutotuneTest, StopPutsBackEveryByteThatStartChanged) {
+    struct Case {
+        const char* base;
+        const char* map;
+        std::uint8_t config;
+        int pointerMap; // the map the pointer word names before the run; 0 = leave it
+        int o2Bytes;    // LH 2.2: the two bytes of the oxygen loop entry; -1 = leave them
+    };
+    for (const Case& c :
+         {Case{kLH23, kNonCat, 0x00, 2, -1}, Case{kLH23, kNonCat, 0x07, 1, -1}, Case{kLH23, kCat, 0x03, 2, -1},
+          Case{kLH23, kCat, 0xFE, 1, -1}, Case{kLH23, kCat, 0x54, 0, -1}, Case{kLH22, kLH22Map, 0, 0, 0xF675},
+          Case{kLH22, kLH22Map, 0, 0, 0x0412}, Case{kLH22, kLH22Map, 0, 0, -1}}) {
+        SCOPED_TRACE(std::string(c.map) + " config " + std::to_string(c.config) + " pointer map " +
+                     std::to_string(c.pointerMap) + " o2 " + std::to_string(c.o2Bytes));
+        Show(c.base, c.map);
+        if (image->GetECUType() == EcuType::LH23) {
+            image->WriteByte(image->GetEPROMAddress(9), c.config);
+            if (c.pointerMap != 0) image->WriteWord(image->GetEPROMAddress(16), image->GetMapAddr(c.pointerMap));
+        }
+        if (c.o2Bytes >= 0) {
+            image->WriteByte(image->GetEPROMAddress(52), static_cast<std::uint8_t>(c.o2Bytes >> 8));
+            image->WriteByte(image->GetEPROMAddress(52) + 1, static_cast<std::uint8_t>(c.o2Bytes & 0xFF));
+        }
+        const std::vector<std::uint8_t> before = image->Bytes();
+        ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+        ASSERT_TRUE(tune->Start());
+        tune->Stop();
+        EXPECT_EQ(image->Bytes(), before);
+    }
+}
+
+TEST_F(AutotuneTest, SettingsAreReadFilteredAndSavedOnClose) {
+    settings.SaveSetting("Autotune", "TargetAFR_1", "1 4,2x");
+    settings.SaveSetting("Autotune", "TargetAFRError_2", "0.3");
+    settings.SaveSetting("Autotune", "Enable_0", "0");
+    Show(kLH23, kNonCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    EXPECT_EQ(tune->TargetText(0), "14.7") << "default";
+    EXPECT_EQ(tune->TargetText(1), "142");
+    EXPECT_EQ(tune->TargetText(2), "12.0");
+    EXPECT_EQ(tune->ErrorText(0), "0.1");
+    EXPECT_EQ(tune->ErrorText(2), "0.3");
+    EXPECT_FALSE(tune->Enabled(0));
+    EXPECT_TRUE(tune->Enabled(1));
+    tune->SetTargetText(2, "12.5");
+    tune->SetErrorText(1, "0.2");
+    tune->SetEnabled(0, true);
+    tune->SetEnabled(2, false);
+    ASSERT_TRUE(tune->Close());
+    const std::map<std::string, std::string> want{
+        {"TargetAFR_0", "14.7"},     {"TargetAFR_1", "142"},      {"TargetAFR_2", "12.5"},
+        {"TargetAFRError_0", "0.1"}, {"TargetAFRError_1", "0.2"}, {"TargetAFRError_2", "0.3"},
+        {"Enable_0", "1"},           {"Enable_1", "1"},           {"Enable_2", "0"}};
+    for (const auto& [key, value] : want) EXPECT_EQ((settings.values[{"Autotune", key}]), value) << key;
+}
+
+TEST_F(AutotuneTest, ClosingWhitensTheGridAndFreesTheMapSelector) {
+    Run(kLH23, kNonCat);
+    tune->Sample(At(1, 1, 16.0f, Z::Cruise));
+    tune->Sample(At(2, 2, 14.7f, Z::Cruise));
+    tune->Stop();
+    ASSERT_TRUE(tune->Close());
+    EXPECT_FALSE(tune->IsOpen());
+    EXPECT_TRUE(host.selectorEnabled);
+    for (int row = 0; row < editor->GetYAxisSize(); ++row)
+        for (int col = 0; col < editor->GetXAxisSize(); ++col) ASSERT_EQ(State(row, col), CellState::NotVisited);
+}
+
+TEST_F(AutotuneTest, AbandoningTouchesNeitherEditorNorImage) {
+    Run(kLH23, kNonCat);
+    tune->Sample(At(1, 1, 16.0f, Z::Cruise));
+    tune->SetTargetText(2, "12.5"); // refused while running: the box is disabled
+    const std::vector<std::uint8_t> bytes = image->Bytes();
+    tune->Abandon();
+    EXPECT_FALSE(tune->IsOpen());
+    EXPECT_FALSE(tune->IsRunning());
+    EXPECT_TRUE(host.selectorEnabled);
+    EXPECT_EQ(image->Bytes(), bytes);
+    EXPECT_EQ(State(1, 1), CellState::Lean);
+    EXPECT_EQ((settings.values[{"Autotune", "TargetAFR_2"}]), "12.0");
+    tune->Sample(At(2, 2, 16.0f, Z::Cruise));
+    EXPECT_EQ(State(2, 2), CellState::NotVisited);
+}
+
+TEST(AutotuneTrace, ATraceSampleGivesTheAutotuneSample) {
+    TraceSample t;
+    t.rpmValue = 120;
+    t.loadValue = 345;
+    t.afrValue = 13.5f;
+    t.throttle = 2;
+    t.transient = true;
+    t.rpm = 4100;
+    t.coolantC = 81;
+    t.afrAtLawEnd = true;
+    const AutotuneSampleData s = AutotuneSampleFromTrace(t);
+    EXPECT_EQ(s.x, 120);
+    EXPECT_EQ(s.y, 345);
+    EXPECT_EQ(s.afr, 13.5f);
+    EXPECT_EQ(s.zone, 2);
+    EXPECT_TRUE(s.transient);
+    EXPECT_EQ(s.rpm, 4100);
+    EXPECT_EQ(s.coolantC, 81);
+    EXPECT_TRUE(s.afrAtLawEnd);
+}
+
+// A sample that says nothing about the mixture is not judged at all, and each guard counts.
+TEST_F(AutotuneTest, GuardsDropSamplesThatSayNothingAboutTheMixture) {
+    struct Case {
+        const char* what;
+        bool atLawEnd;
+        double rpm;
+        double coolantC;
+        AutotuneGuardCounts want;
+    };
+    settings.SaveSetting("Autotune", "WarmEngineC", "75");
+    for (const Case& c :
+         {Case{"sensor at a law end", true, 2500, 85, {1, 0, 0}}, Case{"cranking", false, 250, 85, {0, 1, 0}},
+          Case{"cold engine", false, 2500, 74, {0, 0, 1}}, Case{"all at once counts once", true, 0, 20, {1, 0, 0}}}) {
+        SCOPED_TRACE(c.what);
+        Run(kLH23, kNonCat);
+        EXPECT_EQ(tune->WarmEngineC(), 75.0);
+        editor->SetCellValue(3, 3, 0);
+        AutotuneSampleData s = At(3, 3, 16.0f, Z::Cruise, true);
+        s.afrAtLawEnd = c.atLawEnd;
+        s.rpm = c.rpm;
+        s.coolantC = c.coolantC;
+        tune->Sample(s);
+        EXPECT_EQ(State(3, 3), CellState::NotVisited);
+        EXPECT_EQ(Value(3, 3), 0);
+        EXPECT_EQ(tune->SettleCounter(), 0) << "a dropped transient does not start the settling";
+        const AutotuneGuardCounts& d = tune->Dropped();
+        EXPECT_EQ(d.sensor, c.want.sensor);
+        EXPECT_EQ(d.cranking, c.want.cranking);
+        EXPECT_EQ(d.cold, c.want.cold);
+        EXPECT_EQ(d.Total(), 1);
+        // The same sample from a warm, running engine with a working sensor is judged.
+        tune->Sample(At(3, 3, 16.0f, Z::Cruise));
+        EXPECT_EQ(State(3, 3), CellState::Lean);
+        EXPECT_GT(Value(3, 3), 0);
+    }
+}
+
+TEST_F(AutotuneTest, TheWarmEngineThresholdDefaultsTo70) {
+    Run(kLH23, kNonCat);
+    EXPECT_EQ(tune->WarmEngineC(), 70.0);
+    AutotuneSampleData s = At(3, 3, 16.0f, Z::Cruise);
+    s.coolantC = 69.5;
+    tune->Sample(s);
+    EXPECT_EQ(tune->Dropped().cold, 1);
+    s.coolantC = 70.0;
+    tune->Sample(s);
+    EXPECT_EQ(State(3, 3), CellState::Lean);
+}
+
+} // namespace
+
+} // namespace kv

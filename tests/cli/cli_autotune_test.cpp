@@ -1,0 +1,138 @@
+// `autotune` on the simulated car: what it refuses, what it prints, and the tuned image it saves.
+#include "cli_run.h"
+#include "eprom/eprom_image.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace kv {
+
+namespace {
+
+class CliAutotune : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::path(::testing::TempDir()) /
+              ("kv_cli_autotune_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    std::string New(const std::string& base) {
+        const std::string path = Path(base + ".bin");
+        EXPECT_EQ(Cli({"image", "new", base, "-o", path}).code, 0);
+        return path;
+    }
+    // A simulated car whose engine is warm.
+    std::string WarmCar() {
+        const std::string state = Path("car.txt");
+        EXPECT_EQ(Cli({"--simulate", "--sim-state", state, "device", "ping"}).code, 0);
+        std::ifstream in(state);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string s = text.str();
+        const auto at = s.find("coolant=");
+        if (at != std::string::npos) s.erase(at, s.find('\n', at) - at + 1);
+        s.insert(s.find('\n') + 1, "coolant=85\n");
+        std::ofstream(state) << s;
+        return state;
+    }
+    static std::map<std::string, int> Counts(const std::string& out) {
+        std::map<std::string, int> m;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            const auto colon = line.find(": ");
+            if (colon != std::string::npos) m[line.substr(0, colon)] = std::stoi(line.substr(colon + 2));
+        }
+        return m;
+    }
+
+    std::filesystem::path dir;
+};
+
+TEST_F(CliAutotune, RefusesToDriveARealCarAndBadWords) {
+    const std::string in = New("MRX_D");
+    const CliRun real = Cli({"autotune", in, "-o", Path("out.bin")});
+    EXPECT_EQ(real.code, kExitFailure);
+    EXPECT_NE(real.err.find("simulated car only"), std::string::npos) << real.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("out.bin")));
+    struct Case {
+        std::vector<std::string> words;
+        const char* says;
+    };
+    for (const Case& c :
+         {Case{{"autotune", in}, "-o OUT"}, Case{{"autotune", in, "-o", "x", "--seconds", "0"}, "--seconds"},
+          Case{{"autotune", in, "-o", "x", "--zones", "idle,track"}, "track"},
+          Case{{"autotune", in, "-o", "x", "--target-wot", "rich"}, "rich"},
+          Case{{"autotune", in, "-o", "x", "--speed", "1"}, "--speed"}}) {
+        std::vector<std::string> args{"--simulate"};
+        args.insert(args.end(), c.words.begin(), c.words.end());
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.code, kExitUsage) << c.says;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    const CliRun ignition = Cli({"--simulate", "autotune", New("EZK_D-S4"), "-o", Path("out.bin")});
+    EXPECT_EQ(ignition.code, kExitFailure);
+    EXPECT_NE(ignition.err.find("not an LH 2.3 image"), std::string::npos) << ignition.err;
+    const CliRun noMap = Cli({"--simulate", "autotune", in, "-o", Path("out.bin"), "--map", "Cranking fuel map"});
+    EXPECT_EQ(noMap.code, kExitFailure);
+    EXPECT_NE(noMap.err.find("Only the base fuel maps can be auto-tuned."), std::string::npos) << noMap.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("out.bin")));
+}
+
+TEST_F(CliAutotune, TunesTheMapTheCarRunsAndPutsTheUnitsSettingsBack) {
+    const std::string state = WarmCar();
+    const std::string in = New("MRX_D");
+    const std::string out = Path("tuned.bin");
+    const CliRun r = Cli({"--simulate", "--sim-state", state, "autotune", in, "-o", out, "--seconds", "120"});
+    ASSERT_EQ(r.code, kExitOk) << r.err;
+    const auto n = Counts(r.out);
+    for (const char* key : {"visited", "tuned", "lean", "rich", "forbidden", "dropped"})
+        EXPECT_EQ(n.count(key), 1u) << key;
+    EXPECT_EQ(n.at("visited"), n.at("tuned") + n.at("lean") + n.at("rich"));
+    EXPECT_GT(n.at("tuned"), 10);
+    EXPECT_EQ(n.at("forbidden"), 0);
+    EXPECT_GT(n.at("dropped"), 0) << "fuel cuts and the sensor's warm-up";
+
+    EPROM before, after;
+    ASSERT_EQ(before.LoadFromFile(in), "");
+    ASSERT_EQ(after.LoadFromFile(out), "");
+    int changed = 0;
+    for (std::size_t i = 0; i < before.Bytes().size(); ++i) {
+        if (before.Bytes()[i] == after.Bytes()[i]) continue;
+        const auto a = static_cast<std::int32_t>(i);
+        EXPECT_TRUE(a >= after.GetMapAddr(1) && a < after.GetMapAddr(1) + 256) << "only the cat map changes: " << a;
+        ++changed;
+    }
+    EXPECT_GT(changed, 10);
+}
+
+TEST_F(CliAutotune, AColdEngineAndDisabledZonesLeaveTheirCellsAlone) {
+    const std::string in = New("MRX_D");
+    // A cold car: the first two minutes are all dropped by the warm-engine guard.
+    const CliRun cold = Cli({"--simulate", "autotune", in, "-o", Path("cold.bin"), "--seconds", "120"});
+    ASSERT_EQ(cold.code, kExitOk) << cold.err;
+    EXPECT_EQ(Counts(cold.out).at("visited"), 0);
+    EXPECT_EQ(ReadFileBytes(Path("cold.bin")), ReadFileBytes(in));
+    const std::string state = WarmCar();
+    const CliRun wot = Cli({"--simulate", "--sim-state", state, "autotune", in, "-o", Path("wot.bin"), "--seconds",
+                            "120", "--zones", "wot", "--target-wot", "12.5"});
+    ASSERT_EQ(wot.code, kExitOk) << wot.err;
+    const auto n = Counts(wot.out);
+    EXPECT_GT(n.at("visited"), 0);
+    EPROM tuned;
+    ASSERT_EQ(tuned.LoadFromFile(Path("wot.bin")), "");
+    EPROM base;
+    ASSERT_EQ(base.LoadFromFile(in), "");
+    for (int y = 0; y < 15; ++y) // only the full-load row is driven at full throttle
+        for (int x = 0; x < 16; ++x) EXPECT_EQ(tuned.ReadMapCell(1, x, y), base.ReadMapCell(1, x, y)) << x << "," << y;
+}
+
+} // namespace
+
+} // namespace kv
