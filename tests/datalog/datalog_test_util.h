@@ -124,6 +124,7 @@ public:
 struct FieldValue {
     int channel;
     std::int64_t value;
+    std::vector<std::uint8_t> raw = {}; // the channel's bytes as they are, instead of `value`
 };
 inline std::vector<std::uint8_t> MakeRecord(const LogRunPlan& plan, const std::vector<FieldValue>& values,
                                             bool ramHighFirst = false) {
@@ -131,8 +132,14 @@ inline std::vector<std::uint8_t> MakeRecord(const LogRunPlan& plan, const std::v
     for (int number : plan.fieldChannels) {
         const LogChannel& c = LogChannelByNumber(number);
         std::int64_t v = 0;
+        const FieldValue* given = nullptr;
         for (const FieldValue& f : values)
-            if (f.channel == number) v = f.value;
+            if (f.channel == number) given = &f, v = f.value;
+        if (given && !given->raw.empty()) {
+            EXPECT_EQ(static_cast<int>(given->raw.size()), c.bytes) << c.name;
+            out.insert(out.end(), given->raw.begin(), given->raw.end());
+            continue;
+        }
         for (int k = 0; k < c.bytes; ++k) {
             const int shift = ramHighFirst && ChannelInRamOrder(c) ? 8 * (c.bytes - 1 - k) : 8 * k;
             out.push_back(static_cast<std::uint8_t>((v >> shift) & 0xFF));
