@@ -9,6 +9,7 @@
 // LogSetup::TimerIntervalMs) calls DataLogTimerTick; after either, the panel shows Controls().
 #include "datalog/log_decode.h"
 #include "datalog/log_prepare.h"
+#include "datalog/run_file.h"
 
 #include <memory>
 #include <optional>
@@ -24,7 +25,6 @@ class RunSlots;
 class TimeOfDay;
 class UserMessages;
 
-inline constexpr int kMaxRunRows = 10000;
 inline constexpr const char* kStartLoggingCaption = "&Start logging";
 inline constexpr const char* kStopLoggingCaption = "&Stop logging";
 inline constexpr const char* kStatusStopped = "Stopped";
