@@ -24,7 +24,8 @@ void PrintUsage(std::ostream& err) {
            "  calc FUNCTION ARG...\n"
            "  diff A B\n"
            "  device ping | version | load-pem FILE | read-pem lh|ezk -o OUT | read-pem-initiation lh|ezk -o OUT\n"
-           "  device read-emulator -o OUT | firmware-check FILE.dat | firmware-upgrade [FILE.dat]\n";
+           "  device read-emulator -o OUT | firmware-check FILE.dat | firmware-upgrade [FILE.dat]\n"
+           "  log record --seconds N --vars KEY,... [--rate R] [--trigger T] [--fuel F] [--ignition F] -o RUN.txt\n";
 }
 
 } // namespace
@@ -66,6 +67,7 @@ int RunCli(const std::vector<std::string>& args, CliIo io) {
     if (command == "diff") return RunDiffCommand(rest, options, io);
     if (command == "device") return RunDeviceCommand(rest, options, io);
     if (command == "param") return RunParamCommand(rest, options, io);
+    if (command == "log" && !rest.empty() && rest[0] == "record") return RunLogRecordCommand(rest, options, io);
     PrintUsage(io.err);
     return kExitUsage;
 }

@@ -36,5 +36,6 @@ int RunCalcCommand(const std::vector<std::string>& args, const CliOptions& optio
 int RunDiffCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunParamCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+int RunLogRecordCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 
 } // namespace kv
