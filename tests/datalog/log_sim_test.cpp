@@ -30,10 +30,11 @@ private:
 };
 
 struct SimRecording {
-    SimRecording(LogTrigger trigger, const std::vector<int>& slots) {
-        EXPECT_EQ(LoadBaseImage("MRX_D", fuel), "");
-        EXPECT_EQ(LoadBaseImage("EZK_D-S4", ignition), "");
-        for (const char* command : {"", "LH", "EZK"}) setup.SetupLogVariables(command, ignition, aux);
+    SimRecording(LogTrigger trigger, const std::vector<int>& slots, bool older = false) {
+        EXPECT_EQ(LoadBaseImage(older ? "MRX_LH22_USA" : "MRX_D", fuel), "");
+        EXPECT_EQ(LoadBaseImage(older ? "EZF_USA" : "EZK_D-S4", ignition), "");
+        for (const char* command : {"", older ? "LH22" : "LH", older ? "EZF" : "EZK"})
+            setup.SetupLogVariables(command, ignition, aux);
         for (int s : slots) setup.OnVariableChecked(s, true);
         setup.SetTrigger(trigger);
         setup.FillRateList();
@@ -149,6 +150,52 @@ TEST(LogOnSimulatedCar, EngineSpeedTriggerFollowsTheCruiseDips) {
     // Only the records that ended a stretch (one per pause) are below 2000 rpm.
     EXPECT_LE(low, resumes);
     EXPECT_GT(r.Run().rows.size(), 100u);
+}
+
+TEST(LogOnSimulatedCar, OlderCarsSwitchesAndSpeedFromTheDevicesInputs) {
+    struct Case {
+        const char* label;
+        LogTrigger trigger;
+        std::vector<int> slots;
+        double from, to; // the stretch of the driving cycle that records
+    };
+    const Case cases[] = {
+        {"LH 2.2 by the WOT switch", LogTrigger::Wot, {13, 22, 32, 34}, 33.0, 41.0},
+        {"EZF by engine speed", LogTrigger::Rpm, {32, 40}, 0.0, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        SimRecording r(c.trigger, c.slots, true);
+        // The device emulates the EPROM of the older unit it was loaded with and measures that
+        // unit's speed signal.
+        ASSERT_TRUE(r.rig.comms->SelectEcuMode(c.trigger == LogTrigger::Wot ? 'L' : 'E'));
+        r.RunToPhase(25.0);
+        r.recorder.ToggleLogging(r.fuel, r.ignition);
+        ASSERT_EQ(r.recorder.State(), LogState::Waiting) << ::testing::PrintToString(r.rig.dialogs.messages);
+        EXPECT_EQ(r.recorder.Plan().source, c.trigger == LogTrigger::Wot ? TriggerSource::LH22 : TriggerSource::EZF);
+        r.RunFor(20.0); // through full throttle to the overrun
+        const auto& rows = r.Run().rows;
+        ASSERT_FALSE(rows.empty());
+        if (c.trigger == LogTrigger::Wot) {
+            EXPECT_NEAR(static_cast<double>(rows.size()), 8.0 * 20.0, 4.0);
+            for (std::size_t i = 0; i + 2 < rows.size(); ++i) {
+                const double rpm = CellNumber(rows[i][1]);
+                EXPECT_EQ(rows[i][2], "3") << i;
+                EXPECT_GE(rpm, 2900.0) << i;
+                EXPECT_NEAR(CellNumber(rows[i][3]), rpm, rpm * 0.02) << i;
+                EXPECT_NEAR(CellNumber(rows[i][4]), 1.0, 0.5) << "vacuum at full load, " << i;
+            }
+        } else {
+            int resumes = 0;
+            for (std::size_t i = 1; i < r.states.size(); ++i)
+                resumes += r.states[i - 1] == LogState::Waiting && r.states[i] == LogState::Running;
+            EXPECT_GE(resumes, 1);
+            int low = 0;
+            for (const auto& row : rows) low += CellNumber(row[1]) < 2000.0;
+            EXPECT_LE(low, resumes + 1);
+        }
+        EXPECT_EQ(r.recorder.State(), LogState::Waiting);
+    }
 }
 
 } // namespace
