@@ -28,7 +28,8 @@ void PrintUsage(std::ostream& err) {
            "  calc FUNCTION ARG...\n"
            "  diff A B\n"
            "  device ping | version | load-pem FILE | read-pem lh|ezk -o OUT | read-pem-initiation lh|ezk -o OUT\n"
-           "  device read-emulator -o OUT | firmware-check FILE.dat | firmware-upgrade [FILE.dat]\n";
+           "  device read-emulator -o OUT | firmware-check FILE.dat | firmware-upgrade [FILE.dat]\n"
+           "  log record --seconds N --vars KEY,... [--rate R] [--trigger T] [--fuel F] [--ignition F] -o RUN.txt\n";
 }
 
 } // namespace

@@ -38,5 +38,6 @@ int RunDeviceCommand(const std::vector<std::string>& args, const CliOptions& opt
 int RunParamCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunLogCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+int RunLogRecordCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 
 } // namespace kv

@@ -1,6 +1,8 @@
 // kestrovane-cli log ...: run files read by the program's own rules, summarised or written as CSV.
 #include "cli/cli_log.h"
 
+#include "cli/cli.h"
+
 #include "datalog/run_file.h"
 #include "platform/file_io.h"
 
@@ -20,6 +22,14 @@ struct LogSubcommand {
 constexpr LogSubcommand kLogSubcommands[] = {
     {"info", "log info RUN.txt", RunLogInfo},
     {"convert", "log convert RUN.txt -o OUT.csv", RunLogConvert},
+    {"record",
+     "log record --seconds N --vars KEY,... [--rate 5|10|20] [--trigger None|WOT|RPM] [--fuel FILE] "
+     "[--ignition FILE] -o RUN.txt",
+     [](const std::vector<std::string>& args, const CliOptions& options, CliIo io) {
+         std::vector<std::string> withName{"record"};
+         withName.insert(withName.end(), args.begin(), args.end());
+         return RunLogRecordCommand(withName, options, io);
+     }},
 };
 
 void LogUsage(std::ostream& err) {

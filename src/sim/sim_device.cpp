@@ -501,7 +501,9 @@ void SimDevice::Execute(const std::vector<std::uint8_t>& req) {
         return;
     case Opcode::ReadRpmPeriod: {
         UpdateLiveValues();
-        const std::uint32_t p = periodCounts_;
+        // Emulating an EZF the device measures the ignition unit's speed signal, as in its
+        // records; otherwise the fuel unit's.
+        const std::uint32_t p = ecuMode_ == 'E' ? ezfPeriodCounts_ : periodCounts_;
         Reply({static_cast<std::uint8_t>(p & 0xFF), static_cast<std::uint8_t>((p >> 8) & 0xFF),
                static_cast<std::uint8_t>((p >> 16) & 0xFF)});
         return;
