@@ -55,10 +55,9 @@ EPROM::EPROM(const EPROM& other)
     : ownContext_(other.ownContext_), context_(other.context_ == &other.ownContext_ ? &ownContext_ : other.context_),
       image_(other.image_), savedImage_(other.savedImage_), imageSize_(other.imageSize_),
       windowOffset_(other.windowOffset_), fileName_(other.fileName_), fileFingerprint_(other.fileFingerprint_),
-      offline_(other.offline_), unconfirmed_(other.unconfirmed_),
-      fileFormat_(other.fileFormat_), kind_(other.kind_), devicePatches_(other.devicePatches_),
-      filePatches_(other.filePatches_), epromAddresses_(other.epromAddresses_), ramVariables_(other.ramVariables_),
-      bitVariables_(other.bitVariables_) {}
+      offline_(other.offline_), unconfirmed_(other.unconfirmed_), fileFormat_(other.fileFormat_), kind_(other.kind_),
+      devicePatches_(other.devicePatches_), filePatches_(other.filePatches_), epromAddresses_(other.epromAddresses_),
+      ramVariables_(other.ramVariables_), bitVariables_(other.bitVariables_) {}
 
 EPROM& EPROM::operator=(const EPROM& other) {
     if (this == &other) return *this;

@@ -47,8 +47,7 @@ struct EpromContext {
     std::function<void()> unconfirmedChanged{};
     // Called with every write to an image (the part inside the image) before the image or the
     // running unit takes it; an edit journal keeps it on disk from there.
-    std::function<void(const EPROM& image, std::int32_t address, const std::vector<std::uint8_t>& bytes)>
-        beforeWrite{};
+    std::function<void(const EPROM& image, std::int32_t address, const std::vector<std::uint8_t>& bytes)> beforeWrite{};
     // Called after an image was saved to its file.
     std::function<void(const EPROM& image)> saved{};
 };

@@ -182,7 +182,8 @@ std::vector<std::uint8_t> JournalContents::EditedImage() const {
     for (const JournalEdit& e : edits)
         for (std::size_t i = 0; i < e.bytes.size(); ++i) {
             const std::int64_t at = static_cast<std::int64_t>(e.address) + static_cast<std::int64_t>(i);
-            if (at >= 0 && at < static_cast<std::int64_t>(image.size())) image[static_cast<std::size_t>(at)] = e.bytes[i];
+            if (at >= 0 && at < static_cast<std::int64_t>(image.size()))
+                image[static_cast<std::size_t>(at)] = e.bytes[i];
         }
     return image;
 }

@@ -101,8 +101,8 @@ private:
     struct Open {
         int fd = -1;
         JournalImage image;
-        std::size_t records = 0;   // write records in the file
-        std::uint32_t edits = 0;   // edits in the journal, folded ones included
+        std::size_t records = 0; // write records in the file
+        std::uint32_t edits = 0; // edits in the journal, folded ones included
     };
     std::string Start(Open& open, const JournalImage& image, const std::vector<std::uint8_t>& base,
                       std::uint32_t folded, JournalSlot slot);

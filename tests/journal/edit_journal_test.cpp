@@ -34,8 +34,8 @@ constexpr std::size_t kCompactAfter = 16;
 struct Fixture {
     TempDir dir;
     std::int64_t now = 1'700'000'000'000;
-    std::unique_ptr<EditJournal> journal =
-        std::make_unique<EditJournal>(dir.File("journal"), [this] { return now; }, kCompactAfter);
+    std::unique_ptr<EditJournal> journal = std::make_unique<EditJournal>(
+        dir.File("journal"), [this] { return now; }, kCompactAfter);
     Bytes image = Bytes(64, 0xFF);
 
     // One write as the image makes it: recorded with the image as it was, then applied.
@@ -81,7 +81,10 @@ const Damage kDamages[] = {
     {"payload byte changed", [](Bytes& b, std::size_t) { b.back() ^= 0x40; }},
     {"CRC byte changed", [](Bytes& b, std::size_t at) { b[at + 5] ^= 0x01; }},
     {"length grown", [](Bytes& b, std::size_t at) { b[at] = static_cast<std::uint8_t>(b[at] + 1); }},
-    {"a torn record after it", [](Bytes& b, std::size_t) { b.insert(b.end(), {0x05, 0x00, 0x00, 0x00, 0xAA}); }},
+    {"a torn record after it",
+     [](Bytes& b, std::size_t) {
+         b.insert(b.end(), {0x05, 0x00, 0x00, 0x00, 0xAA});
+     }},
 };
 
 TEST(EditJournal, ADamagedLastRecordIsIgnoredAndTheEditsBeforeItStay) {

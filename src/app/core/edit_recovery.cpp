@@ -103,7 +103,8 @@ void EditRecovery::OfferRestore() {
 void EditRecovery::Offer(const std::string& journalPath, const JournalContents& c) {
     const std::string edits = Edits(c.EditCount());
     const std::string name = c.image.path.empty() ? "Untitled" : c.image.path;
-    if (messages_.MessageBox(RestoreQuestion(c), "Kestrovane", MsgButtons::YesNo, MsgIcon::Question) != MsgResult::Yes) {
+    if (messages_.MessageBox(RestoreQuestion(c), "Kestrovane", MsgButtons::YesNo, MsgIcon::Question) !=
+        MsgResult::Yes) {
         if (messages_.MessageBox("Discard the " + edits + " to the " + ImageName(c.image.slot) + " image " + name +
                                      "? They cannot be recovered afterwards." + kCrLf + kCrLf +
                                      "Click No to keep them: they are offered again at the next start.",

@@ -28,9 +28,9 @@ const std::array<EcuOption, 4>& EcuOptions() {
 
 Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserMessages& messages, FileDialogs& files,
              ProgressDisplay& progress, SettingsStore& settings, Clock& clock, ShellView& view, ProgramVersion version)
-    : device_(device), messages_(messages), files_(files), progress_(progress), settings_(settings), clock_(clock), view_(view),
-      version_(version), workflows_(WorkflowServices{context_, slots_, tabs_, messages, files, progress, settings,
-                                                     device, clock, view, version}),
+    : device_(device), messages_(messages), files_(files), progress_(progress), settings_(settings), clock_(clock),
+      view_(view), version_(version), workflows_(WorkflowServices{context_, slots_, tabs_, messages, files, progress,
+                                                                  settings, device, clock, view, version}),
       unconfirmed_(slots_, device, messages) {
     context_.device = eprom;
     context_.messages = &messages;
