@@ -54,10 +54,10 @@ EPROM::EPROM(EpromContext& context) : context_(&context) { ResetBuffers(kWindowS
 EPROM::EPROM(const EPROM& other)
     : ownContext_(other.ownContext_), context_(other.context_ == &other.ownContext_ ? &ownContext_ : other.context_),
       image_(other.image_), savedImage_(other.savedImage_), imageSize_(other.imageSize_),
-      windowOffset_(other.windowOffset_), fileName_(other.fileName_), unconfirmed_(other.unconfirmed_),
-      fileFormat_(other.fileFormat_), kind_(other.kind_), devicePatches_(other.devicePatches_),
-      filePatches_(other.filePatches_), epromAddresses_(other.epromAddresses_), ramVariables_(other.ramVariables_),
-      bitVariables_(other.bitVariables_) {}
+      windowOffset_(other.windowOffset_), fileName_(other.fileName_), fileFingerprint_(other.fileFingerprint_),
+      offline_(other.offline_), unconfirmed_(other.unconfirmed_), fileFormat_(other.fileFormat_), kind_(other.kind_),
+      devicePatches_(other.devicePatches_), filePatches_(other.filePatches_), epromAddresses_(other.epromAddresses_),
+      ramVariables_(other.ramVariables_), bitVariables_(other.bitVariables_) {}
 
 EPROM& EPROM::operator=(const EPROM& other) {
     if (this == &other) return *this;
@@ -68,6 +68,8 @@ EPROM& EPROM::operator=(const EPROM& other) {
     imageSize_ = other.imageSize_;
     windowOffset_ = other.windowOffset_;
     fileName_ = other.fileName_;
+    fileFingerprint_ = other.fileFingerprint_;
+    offline_ = other.offline_;
     unconfirmed_ = other.unconfirmed_;
     fileFormat_ = other.fileFormat_;
     kind_ = other.kind_;
@@ -101,14 +103,17 @@ void EPROM::ApplyPatchList(const std::array<std::int32_t, 18>& list) {
 
 void EPROM::FinishLoadFromBytes() {
     unconfirmed_.clear();
+    offline_ = false;
     DecideKind();
     ApplyPatchList(devicePatches_);
     fileName_.clear();
+    fileFingerprint_ = 0;
     fileFormat_ = FileFormat::None;
 }
 
 void EPROM::FinishLoadFromDevice() {
     unconfirmed_.clear();
+    offline_ = false;
     DecideKind(true);
     const auto offset = static_cast<std::size_t>(windowOffset_);
     const auto size = static_cast<std::size_t>(imageSize_);
@@ -120,6 +125,7 @@ void EPROM::FinishLoadFromDevice() {
         buffer->resize(size, kErased);
     }
     fileName_.clear();
+    fileFingerprint_ = 0;
     fileFormat_ = FileFormat::None;
 }
 
@@ -183,6 +189,8 @@ std::string EPROM::LoadFromFile(const std::string& fileName) {
     FinishLoadFromBytes();
     fileName_ = fileName;
     fileFormat_ = format;
+    const Parsed<std::vector<std::uint8_t>> whole = ReadRegularFile(fileName, static_cast<std::size_t>(length));
+    fileFingerprint_ = whole ? ContentFingerprint(*whole) : 0;
     return "";
 }
 
@@ -225,8 +233,10 @@ bool EPROM::SaveToFile(const std::string& fileName, FileFormat format) {
         std::copy_n(image_.begin(), copy, image_.begin() + static_cast<std::ptrdiff_t>(base));
     savedImage_ = image_;
     fileName_ = fileName;
+    fileFingerprint_ = ContentFingerprint(bytes);
     fileFormat_ = format;
     ApplyPatchList(devicePatches_);
+    if (context_->saved) context_->saved(*this);
     return true;
 }
 
@@ -275,10 +285,11 @@ void EPROM::WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& da
     if (first >= last) return;
     const auto skip = static_cast<std::ptrdiff_t>(first - address);
     const auto count = static_cast<std::ptrdiff_t>(last - first);
+    const std::vector<std::uint8_t> part(data.begin() + skip, data.begin() + skip + count);
+    if (context_->beforeWrite) context_->beforeWrite(*this, static_cast<std::int32_t>(first), part);
 
     const int unit = DeviceUnit();
-    if (context_->deviceIO && context_->device != nullptr && unit != 0) {
-        std::vector<std::uint8_t> part(data.begin() + skip, data.begin() + skip + count);
+    if (context_->deviceIO && context_->device != nullptr && unit != 0 && !offline_) {
         // The image keeps the edit either way; what the unit did not acknowledge is recorded.
         const bool confirmed = context_->device->EcuWriteEprom(unit, windowOffset_ + static_cast<int>(first), part);
         const bool hadUnconfirmed = HasUnconfirmedWrites();

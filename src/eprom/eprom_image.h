@@ -17,6 +17,7 @@
 
 namespace kv {
 
+class EPROM;
 class EpromDevice;
 class UserMessages;
 class ProgressDisplay;
@@ -44,6 +45,11 @@ struct EpromContext {
     IgnitionPrompt* ignition = nullptr;
     // Called after a write-through when an image's unconfirmed bytes appeared or all went.
     std::function<void()> unconfirmedChanged{};
+    // Called with every write to an image (the part inside the image) before the image or the
+    // running unit takes it; an edit journal keeps it on disk from there.
+    std::function<void(const EPROM& image, std::int32_t address, const std::vector<std::uint8_t>& bytes)> beforeWrite{};
+    // Called after an image was saved to its file.
+    std::function<void(const EPROM& image)> saved{};
 };
 
 class EPROM {
@@ -105,6 +111,13 @@ public:
     // 16-bit unsigned word in the context's byte order.
     std::int32_t ReadWord(std::int32_t address) const;
     void WriteWord(std::int32_t address, std::int32_t value);
+
+    // An offline image is edited without a running unit: its writes stay in the image and never
+    // go to a module. Every load ends it; so does a module load (LoadToEmulator) that succeeded.
+    bool IsOffline() const { return offline_; }
+    void SetOffline(bool offline) { offline_ = offline; }
+    // Fingerprint (ContentFingerprint) of the whole file as last loaded or saved; 0 without a file.
+    std::uint64_t FileFingerprint() const { return fileFingerprint_; }
 
     // --- write-through confirmation ---
     // The running unit that write-through goes to: 1 (LH) for an LH 2.3 image, 2 (EZK) for an
@@ -212,6 +225,8 @@ private:
     std::int32_t imageSize_ = kWindowSize;
     std::int32_t windowOffset_ = 0;
     std::string fileName_;
+    std::uint64_t fileFingerprint_ = 0;
+    bool offline_ = false;
     std::string lastSaveError_;
     std::set<std::int32_t> unconfirmed_; // image addresses (one copy) not acknowledged by the unit
     FileFormat fileFormat_ = FileFormat::None;

@@ -136,7 +136,7 @@ const std::string kCancelled = kCancelledByUser;
 constexpr std::int64_t kDriverWaitMs = 5 * 60 * 1000;
 const std::string kIgnitionNotTurnedOff = "The ignition was not turned off within 5 minutes";
 const std::string kIgnitionNotTurnedOn = "The ignition was not turned on within 5 minutes";
-const std::string kNotResponding = "Kestrovane device not responding";
+const std::string kNotResponding = kDeviceNotResponding;
 const std::string kPartialImage =
     " The EPROM Module holds a partial image: the ECU must not be started until the image has been loaded "
     "again.";
@@ -465,6 +465,7 @@ std::string EPROM::LoadToEmulator() {
                " blocks did not arrive in the EPROM Module." + kPartialImage;
     }
     unconfirmed_.clear(); // the read-back showed the module holds the whole image
+    offline_ = false;
     const std::string finished = FinishModule(Context(), unit, true);
     ui.Close();
     return finished;

@@ -12,6 +12,8 @@ struct EpromContext;
 
 // What a transfer answers when the user pressed Cancel.
 inline constexpr const char* kCancelledByUser = "Cancelled by user";
+// What a transfer answers when the device is not there or does not answer.
+inline constexpr const char* kDeviceNotResponding = "Kestrovane device not responding";
 
 // If the ignition is on: "Turn ignition OFF" until it reads off, then "Ignition is off. Waiting
 // for ECUs to power down." for 61 polls of 0.1 s (back to the first window if it comes on

@@ -143,4 +143,15 @@ Parsed<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path, std::
     }
 }
 
+std::uint64_t ContentFingerprint(const std::vector<std::uint8_t>& bytes) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    auto mix = [&hash](std::uint8_t b) {
+        hash ^= b;
+        hash *= 1099511628211ULL;
+    };
+    for (std::uint8_t b : bytes) mix(b);
+    for (std::size_t n = bytes.size(), i = 0; i < sizeof(n); ++i) mix(static_cast<std::uint8_t>(n >> (8 * i)));
+    return hash;
+}
+
 } // namespace kv

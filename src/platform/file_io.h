@@ -20,4 +20,8 @@ std::string SaveFileAtomically(const std::string& path, const std::vector<std::u
 // more than `maxBytes` + 1 bytes.
 Parsed<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path, std::size_t maxBytes);
 
+// A 64-bit fingerprint of a file's content (FNV-1a over the bytes and the length): two contents
+// with the same fingerprint are taken for the same file.
+std::uint64_t ContentFingerprint(const std::vector<std::uint8_t>& bytes);
+
 } // namespace kv

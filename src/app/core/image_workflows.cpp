@@ -93,6 +93,7 @@ std::string SlotGroup(const EPROM& image, bool ignitionSlot) {
     if (!format.empty()) text += "; File format: " + format;
     text += "; Load method: ";
     text += PemEnabled(type) ? kPemOnly : kOfflineOnly;
+    if (image.IsOffline()) text += "; Offline: not in the EPROM Module";
     return text;
 }
 
@@ -134,6 +135,17 @@ InfoLine BuildInfoLine(const EPROM& fuel, const EPROM& ignition) {
     if (fuel.GetECUType() == EcuType::LH23 && ignition.GetECUType() == EcuType::EZK &&
         fuel.LH23EZK_GetMAFType() != ignition.LH23EZK_GetMAFType())
         line.warning = "Warning! EPROMs have mismatching MAF types (standard MAF vs. SuperMAF)";
+    const bool fuelOffline = fuel.IsOffline();
+    const bool ignitionOffline = ignition.IsOffline();
+    if (fuelOffline || ignitionOffline) {
+        const std::string which = fuelOffline && ignitionOffline ? "fuel and ignition images"
+                                  : fuelOffline                  ? "fuel image"
+                                                                 : "ignition image";
+        line.offline = "Offline editing: the " + which + (fuelOffline && ignitionOffline ? " are" : " is") +
+                       " not in the EPROM Module, edits go only to the image. Load it with File > Load into "
+                       "module when the device answers again.";
+        line.windowTitle = "Kestrovane (offline: " + which + ")";
+    }
     return line;
 }
 
@@ -301,7 +313,12 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
         std::string loadMessage = image->LoadToEmulator();
         if (!loadMessage.empty()) {
             s_.messages.MessageBox(loadMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
-            return false;
+            // Without the device a file or a new image can still be prepared at the desk.
+            const bool offer = (fromFile || isNew) && loadMessage == kDeviceNotResponding;
+            if (!offer || s_.messages.MessageBox(kOfflineQuestion, "Kestrovane", MsgButtons::YesNo,
+                                                 MsgIcon::Question) != MsgResult::Yes)
+                return false;
+            image->SetOffline(true);
         }
     }
 
@@ -318,6 +335,7 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     // 10. Into its slot.
     const EcuType oldType = old.GetECUType();
     std::unique_ptr<EPROM>& slot = image->GetECUFunction() == 1 ? s_.images.fuel : s_.images.ignition;
+    if (slotReplaced_) slotReplaced_(&slot == &s_.images.fuel);
     slot = std::move(image);
     s_.view.ImagesChanged();
     RefreshInfoLine();
@@ -334,6 +352,23 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
         RefreshRecentMenu();
     }
     return true;
+}
+
+bool ImageWorkflows::HasOfflineImage() const { return s_.images.fuel->IsOffline() || s_.images.ignition->IsOffline(); }
+
+bool ImageWorkflows::LoadOfflineIntoModule() {
+    bool all = true;
+    for (EPROM* image : {s_.images.fuel.get(), s_.images.ignition.get()}) {
+        if (!image->IsOffline()) continue;
+        const std::string message = image->LoadToEmulator();
+        if (!message.empty() || image->IsOffline()) {
+            s_.messages.MessageBox(message.empty() ? kDeviceNotResponding : message, "Error", MsgButtons::OK,
+                                   MsgIcon::Critical);
+            all = false;
+        }
+        RefreshInfoLine();
+    }
+    return all;
 }
 
 bool ImageWorkflows::OpenRecent(int i) {

@@ -8,6 +8,7 @@
 #include "eprom/ecu_type.h"
 #include "platform/messages.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -62,6 +63,10 @@ inline constexpr const char* kUnrecognizedMessage =
 inline constexpr const char* kEmptyImageMessage = "The EPROM image is empty.";
 inline constexpr const char* kPemOnly = "PEM (Programmable EPROM Module) only allowable";
 inline constexpr const char* kOfflineOnly = "None (offline editing only: cannot be loaded into a PEM)";
+// Asked after "Kestrovane device not responding" ended File > Open or File > New.
+inline constexpr const char* kOfflineQuestion =
+    "Open the image for offline editing?\r\n\r\nIt is not loaded into the EPROM Module: your edits go only to "
+    "the image (save it as usual). When the device answers again, load it with File > Load into module.";
 
 struct WorkflowServices {
     EpromContext& context;
@@ -85,6 +90,14 @@ public:
     // replaces, sends it to its unit's module and only then puts it into its slot. True when
     // the slot took the new image; every failure and Cancel leaves both slots unchanged.
     bool FileOpen(OpenSource source);
+
+    // File > Load into module: each offline image (fuel, then ignition) through the guided module
+    // load; one that arrives is edited live from then on. True when every offline image arrived.
+    bool LoadOfflineIntoModule();
+    bool HasOfflineImage() const;
+
+    // Told when an image is about to leave its slot for another (fuel slot or ignition slot).
+    void OnSlotReplaced(std::function<void(bool fuelSlot)> handler) { slotReplaced_ = std::move(handler); }
 
     // File > Recent i (1..4).
     bool OpenRecent(int i);
@@ -124,6 +137,7 @@ private:
 
     WorkflowServices s_;
     RecentFiles recent_;
+    std::function<void(bool fuelSlot)> slotReplaced_;
 };
 
 } // namespace kv

@@ -28,9 +28,9 @@ const std::array<EcuOption, 4>& EcuOptions() {
 
 Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserMessages& messages, FileDialogs& files,
              ProgressDisplay& progress, SettingsStore& settings, Clock& clock, ShellView& view, ProgramVersion version)
-    : device_(device), messages_(messages), progress_(progress), settings_(settings), clock_(clock), view_(view),
-      version_(version), workflows_(WorkflowServices{context_, slots_, tabs_, messages, files, progress, settings,
-                                                     device, clock, view, version}),
+    : device_(device), messages_(messages), files_(files), progress_(progress), settings_(settings), clock_(clock),
+      view_(view), version_(version), workflows_(WorkflowServices{context_, slots_, tabs_, messages, files, progress,
+                                                                  settings, device, clock, view, version}),
       unconfirmed_(slots_, device, messages) {
     context_.device = eprom;
     context_.messages = &messages;
@@ -44,6 +44,13 @@ Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserMessages& messages, Fi
 std::string Shell::VersionLabel() const {
     return "Version " + std::to_string(version_.major) + "." + std::to_string(version_.minor) + "." +
            std::to_string(version_.revision);
+}
+
+void Shell::UseEditJournal(const std::string& folder, EditJournal::WallClock now) {
+    journal_ = std::make_unique<EditJournal>(folder, std::move(now));
+    recovery_ = std::make_unique<EditRecovery>(*journal_, slots_, messages_, files_);
+    recovery_->Connect(context_);
+    workflows_.OnSlotReplaced([this](bool fuelSlot) { recovery_->ClearSlot(fuelSlot); });
 }
 
 void Shell::StartUp() {
@@ -86,6 +93,8 @@ void Shell::StartUp() {
     // 13.
     view_.EnterSelectedTab();
     view_.ShowMainWindow();
+    // Edits that an earlier run did not save (it crashed or was killed) go back into their files.
+    if (recovery_) recovery_->OfferRestore();
     // 14. From now on image edits go to the device.
     context_.deviceIO = true;
     // 15.
@@ -119,6 +128,8 @@ bool Shell::QueryClose() {
         if (r != MsgResult::Yes) return false;
     }
     if (!workflows_.OfferSaveBeforeClose()) return false;
+    // Saved or given up: nothing is left to recover.
+    if (recovery_) recovery_->ClearAll();
     view_.LeaveSelectedTab();
     settings_.SaveSetting("Appearance", "WindowState", std::to_string(view_.WindowStateNumber()));
     settings_.SaveSetting("Appearance", "WindowSize", WindowSizeText(view_.NormalWindowSize()));

@@ -5,6 +5,7 @@
 // is reached only through ShellView, so all of this runs headless in tests.
 #include "app/core/connection.h"
 #include "app/core/device_polling.h"
+#include "app/core/edit_recovery.h"
 #include "app/core/image_workflows.h"
 #include "app/core/tab_state.h"
 #include "app/core/unconfirmed_edits.h"
@@ -14,6 +15,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,11 @@ public:
     Shell(ShellDevice& device, EpromDevice* eprom, UserMessages& messages, FileDialogs& files,
           ProgressDisplay& progress, SettingsStore& settings, Clock& clock, ShellView& view, ProgramVersion version);
 
+    // Keeps a journal of the images' edits in `folder` (the user's data folder): from now on every
+    // write to an image of a slot is recorded, and start-up offers what an earlier run left.
+    // Without it nothing is recorded.
+    void UseEditJournal(const std::string& folder, EditJournal::WallClock now = {});
+
     // The start-up sequence, from the splash window to the firmware check.
     void StartUp();
     // The questions before the main window closes; true when it may close (the window state
@@ -96,12 +103,15 @@ public:
     IgnitionWatch& Ignition() { return ignition_; }
     DevicePolling& Polling() { return polling_; }
     UnconfirmedEdits& Unconfirmed() { return unconfirmed_; }
+    // Null until UseEditJournal.
+    EditJournal* Journal() { return journal_.get(); }
     ShellDevice& Device() { return device_; }
     const std::vector<std::uint8_t>& KnockSound() const { return knockSound_; }
 
 private:
     ShellDevice& device_;
     UserMessages& messages_;
+    FileDialogs& files_;
     ProgressDisplay& progress_;
     SettingsStore& settings_;
     Clock& clock_;
@@ -114,6 +124,8 @@ private:
     DevicePolling polling_;
     ImageWorkflows workflows_;
     UnconfirmedEdits unconfirmed_;
+    std::unique_ptr<EditJournal> journal_;
+    std::unique_ptr<EditRecovery> recovery_;
     std::vector<std::uint8_t> knockSound_;
 };
 

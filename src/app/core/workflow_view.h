@@ -18,6 +18,9 @@ struct InfoLine {
     std::string fuel;
     std::string ignition;
     std::string warning;
+    // What is edited offline (not in a module), empty when nothing is; and the window title.
+    std::string offline;
+    std::string windowTitle = "Kestrovane";
 };
 
 // A File > New choice: the base image name (without "-SUPERMAF") and the MAF sensor type.

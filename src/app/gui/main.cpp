@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QStandardPaths>
 
 #include <iostream>
 #include <string>
@@ -21,11 +22,14 @@ int main(int argc, char** argv) {
 
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
-    const Parsed<ProgramOptions> options = ParseProgramOptions(args);
+    Parsed<ProgramOptions> options = ParseProgramOptions(args);
     if (!options) {
         std::cerr << options.Error() << "\n" << kUsage;
         return 2;
     }
+    // Unsaved edits are kept in the user's data folder until they are saved or given up.
+    options->journalFolder =
+        (QStandardPaths::writableLocation(QStandardPaths::AppDataLocation) + "/journal").toStdString();
     Program program(*options);
     if (!program.Error().empty()) {
         std::cerr << program.Error() << "\n";

@@ -125,6 +125,11 @@ void MainWindow::BuildMenus() {
         DevicePolling::Pause pause(shell_.Polling());
         flows.Download();
     });
+    mnuFileLoadIntoModule_ = action(file, "mnuFileLoadIntoModule", "Load &into module", [this, &flows] {
+        DevicePolling::Pause pause(shell_.Polling());
+        flows.LoadOfflineIntoModule();
+    });
+    mnuFileLoadIntoModule_->setEnabled(false); // while an image is edited offline
     file->addSeparator();
     mnuFileSave_ = action(file, "mnuFileSave", "&Save both EPROMs", [&flows] { flows.SaveBoth(); });
     mnuFileSave_->setShortcut(QKeySequence("Ctrl+S"));
@@ -271,7 +276,11 @@ void MainWindow::LeaveSelectedTab() {
     if (TabPage* page = Page(selectedKey_)) page->Leave();
 }
 
-void MainWindow::ShowInfoLine(const InfoLine& line) { eprom_->SetInfoLine(line); }
+void MainWindow::ShowInfoLine(const InfoLine& line) {
+    eprom_->SetInfoLine(line);
+    setWindowTitle(QString::fromStdString(line.windowTitle));
+    mnuFileLoadIntoModule_->setEnabled(!line.offline.empty());
+}
 
 void MainWindow::SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) {
     mnuFileSaveInj_->setEnabled(fuelLoaded);

@@ -112,6 +112,7 @@ private:
     QTimer* tmrIgnitionOnCheck_;
     QLabel* lblConnection_;
     QLabel* lblNotInUnit_ = nullptr;
+    QAction* mnuFileLoadIntoModule_ = nullptr;
     QAction* mnuFileSave_ = nullptr;
     QAction* mnuFileSaveInj_ = nullptr;
     QAction* mnuFileSaveIgn_ = nullptr;

@@ -58,6 +58,9 @@ void EpromPage::SetInfoLine(const InfoLine& line) {
     if (!line.warning.empty())
         html += "<br><span style=\"color: rgb(255, 0, 0);\">" + QString::fromStdString(line.warning).toHtmlEscaped() +
                 "</span>";
+    if (!line.offline.empty())
+        html += "<br><b><span style=\"color: rgb(0, 0, 192);\">" +
+                QString::fromStdString(line.offline).toHtmlEscaped() + "</span></b>";
     lblEPROMInfo_->setText(html);
 }
 

@@ -111,6 +111,7 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
         std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *dialogs_, *dialogs_, *settings_, *clock_,
                                 *this, ProgramVersion{KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH});
     shell_->Context().ignition = autoIgnition_.get();
+    if (!options.journalFolder.empty()) shell_->UseEditJournal(options.journalFolder);
 }
 
 Program::~Program() {

@@ -44,6 +44,8 @@ struct ProgramOptions {
     std::string simFirmware;
     std::string simPemFirmware;
     std::string simIgnition;
+    // Folder of the edit journal (the user's data folder); empty = no journal.
+    std::string journalFolder;
 };
 
 // Parses the command line (without the program name); on bad input the message to show.

@@ -1,0 +1,328 @@
+#include "journal/edit_journal.h"
+
+#include "platform/file_io.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+namespace kv {
+
+namespace {
+
+// Record: length of the payload (4 bytes), CRC-32 of the payload (4 bytes), payload. Numbers are
+// little-endian. The payload's first byte says what it is.
+constexpr std::uint8_t kStartRecord = 'S';
+constexpr std::uint8_t kWriteRecord = 'W';
+constexpr std::uint8_t kVersion = 1;
+constexpr std::size_t kRecordHead = 8;
+// No record of a journal comes near this; a larger length is damage.
+constexpr std::uint32_t kMaxPayload = 1U << 24;
+constexpr std::size_t kMaxJournalFile = std::size_t{1} << 28;
+
+const char* SlotName(JournalSlot slot) { return slot == JournalSlot::Fuel ? "fuel" : "ignition"; }
+std::size_t SlotIndex(JournalSlot slot) { return slot == JournalSlot::Fuel ? 0 : 1; }
+
+class Writer {
+public:
+    void U8(std::uint8_t v) { out.push_back(v); }
+    void U32(std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    void U64(std::uint64_t v) {
+        for (int i = 0; i < 8; ++i) out.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    void Bytes(const std::vector<std::uint8_t>& b) {
+        U32(static_cast<std::uint32_t>(b.size()));
+        out.insert(out.end(), b.begin(), b.end());
+    }
+    std::vector<std::uint8_t> out;
+};
+
+class Reader {
+public:
+    Reader(const std::uint8_t* data, std::size_t size) : p_(data), left_(size) {}
+    bool U8(std::uint8_t& v) {
+        if (left_ < 1) return false;
+        v = *p_++;
+        --left_;
+        return true;
+    }
+    bool U32(std::uint32_t& v) {
+        std::uint64_t w = 0;
+        if (!Le(4, w)) return false;
+        v = static_cast<std::uint32_t>(w);
+        return true;
+    }
+    bool U64(std::uint64_t& v) { return Le(8, v); }
+    bool Bytes(std::vector<std::uint8_t>& b) {
+        std::uint32_t n = 0;
+        if (!U32(n) || n > left_) return false;
+        b.assign(p_, p_ + n);
+        p_ += n;
+        left_ -= n;
+        return true;
+    }
+    bool AtEnd() const { return left_ == 0; }
+
+private:
+    bool Le(int n, std::uint64_t& v) {
+        if (left_ < static_cast<std::size_t>(n)) return false;
+        v = 0;
+        for (int i = 0; i < n; ++i) v |= static_cast<std::uint64_t>(p_[i]) << (8 * i);
+        p_ += n;
+        left_ -= static_cast<std::size_t>(n);
+        return true;
+    }
+    const std::uint8_t* p_;
+    std::size_t left_;
+};
+
+std::vector<std::uint8_t> Framed(const std::vector<std::uint8_t>& payload) {
+    Writer w;
+    w.U32(static_cast<std::uint32_t>(payload.size()));
+    w.U32(Crc32(payload.data(), payload.size()));
+    w.out.insert(w.out.end(), payload.begin(), payload.end());
+    return w.out;
+}
+
+std::vector<std::uint8_t> StartPayload(const JournalImage& image, std::int64_t startedMs,
+                                       const std::vector<std::uint8_t>& base, std::uint32_t folded) {
+    Writer w;
+    w.U8(kStartRecord);
+    w.U8(kVersion);
+    w.U8(static_cast<std::uint8_t>(image.slot));
+    w.U64(static_cast<std::uint64_t>(startedMs));
+    w.U8(static_cast<std::uint8_t>(image.fileFormat));
+    w.U64(image.fingerprint);
+    w.U32(folded);
+    w.Bytes(std::vector<std::uint8_t>(image.path.begin(), image.path.end()));
+    w.Bytes(base);
+    return w.out;
+}
+
+std::vector<std::uint8_t> WritePayload(std::int64_t timeMs, std::int32_t address,
+                                       const std::vector<std::uint8_t>& bytes) {
+    Writer w;
+    w.U8(kWriteRecord);
+    w.U64(static_cast<std::uint64_t>(timeMs));
+    w.U32(static_cast<std::uint32_t>(address));
+    w.Bytes(bytes);
+    return w.out;
+}
+
+bool ParseStart(Reader& r, JournalContents& c) {
+    std::uint8_t version = 0, slot = 0, format = 0;
+    std::uint64_t started = 0;
+    std::vector<std::uint8_t> path;
+    if (!r.U8(version) || version != kVersion || !r.U8(slot) || (slot != 1 && slot != 2) || !r.U64(started) ||
+        !r.U8(format) || !r.U64(c.image.fingerprint) || !r.U32(c.foldedEdits) || !r.Bytes(path) || !r.Bytes(c.base) ||
+        !r.AtEnd())
+        return false;
+    c.image.slot = static_cast<JournalSlot>(slot);
+    c.image.fileFormat = format;
+    c.image.path.assign(path.begin(), path.end());
+    c.startedMs = static_cast<std::int64_t>(started);
+    return true;
+}
+
+bool ParseWrite(Reader& r, JournalEdit& e) {
+    std::uint64_t time = 0;
+    std::uint32_t address = 0;
+    if (!r.U64(time) || !r.U32(address) || !r.Bytes(e.bytes) || !r.AtEnd()) return false;
+    e.timeMs = static_cast<std::int64_t>(time);
+    e.address = static_cast<std::int32_t>(address);
+    return true;
+}
+
+bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0) return;
+    (void)::fsync(dir);
+    ::close(dir);
+}
+
+std::int64_t SystemNowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+std::uint32_t Crc32(const std::uint8_t* data, std::size_t size) {
+    std::uint32_t crc = 0xFFFFFFFFU;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320U & (0U - (crc & 1U)));
+    }
+    return crc ^ 0xFFFFFFFFU;
+}
+
+std::vector<std::uint8_t> JournalContents::EditedImage() const {
+    std::vector<std::uint8_t> image = base;
+    for (const JournalEdit& e : edits)
+        for (std::size_t i = 0; i < e.bytes.size(); ++i) {
+            const std::int64_t at = static_cast<std::int64_t>(e.address) + static_cast<std::int64_t>(i);
+            if (at >= 0 && at < static_cast<std::int64_t>(image.size()))
+                image[static_cast<std::size_t>(at)] = e.bytes[i];
+        }
+    return image;
+}
+
+std::optional<JournalContents> ReadJournal(const std::string& path) {
+    const Parsed<std::vector<std::uint8_t>> file = ReadRegularFile(path, kMaxJournalFile);
+    if (!file) return std::nullopt;
+    const std::vector<std::uint8_t>& bytes = *file;
+    JournalContents contents;
+    std::size_t at = 0;
+    bool started = false;
+    while (at < bytes.size()) {
+        Reader head(bytes.data() + at, bytes.size() - at);
+        std::uint32_t length = 0, crc = 0;
+        if (!head.U32(length) || !head.U32(crc) || length > kMaxPayload || length > bytes.size() - at - kRecordHead) {
+            contents.damagedTail = true;
+            break;
+        }
+        const std::uint8_t* payload = bytes.data() + at + kRecordHead;
+        if (Crc32(payload, length) != crc || length == 0) {
+            contents.damagedTail = true;
+            break;
+        }
+        Reader r(payload + 1, length - 1);
+        bool ok = false;
+        if (!started) {
+            ok = payload[0] == kStartRecord && ParseStart(r, contents);
+            started = ok;
+            if (!ok) return std::nullopt;
+        } else if (payload[0] == kWriteRecord) {
+            JournalEdit edit;
+            ok = ParseWrite(r, edit);
+            if (ok) contents.edits.push_back(std::move(edit));
+        }
+        if (!ok) {
+            contents.damagedTail = true;
+            break;
+        }
+        at += kRecordHead + length;
+    }
+    if (!started) return std::nullopt;
+    return contents;
+}
+
+EditJournal::EditJournal(std::string folder, WallClock now, std::size_t compactAfter)
+    : folder_(std::move(folder)), now_(now ? std::move(now) : WallClock(SystemNowMs)),
+      compactAfter_(std::max<std::size_t>(compactAfter, 1)),
+      session_(std::to_string(::getpid()) + "-" + std::to_string(SystemNowMs())) {}
+
+EditJournal::~EditJournal() {
+    // The files stay: edits that were neither saved nor discarded are what a next run offers.
+    for (Open& o : open_) Close(o);
+}
+
+std::string EditJournal::PathOf(JournalSlot slot) const {
+    return (std::filesystem::path(folder_) / (std::string(SlotName(slot)) + "-" + session_ + kExtension)).string();
+}
+
+void EditJournal::Close(Open& open) {
+    if (open.fd >= 0) ::close(open.fd);
+    open = Open{};
+}
+
+std::string EditJournal::Start(Open& open, const JournalImage& image, const std::vector<std::uint8_t>& base,
+                               std::uint32_t folded, JournalSlot slot) {
+    Close(open);
+    std::error_code ec;
+    std::filesystem::create_directories(folder_, ec);
+    const std::string path = PathOf(slot);
+    const std::string temporary = path + ".tmp";
+    ::unlink(temporary.c_str());
+    // The new journal is locked before it takes its name, so that no other copy of the program
+    // ever sees it unlocked.
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
+    if (fd < 0) return "The edit journal cannot be written in " + folder_;
+    const bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+                    WriteAll(fd, Framed(StartPayload(image, now_(), base, folded))) && ::fsync(fd) == 0 &&
+                    ::rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        ::close(fd);
+        ::unlink(temporary.c_str());
+        return "The edit journal cannot be written in " + folder_;
+    }
+    SyncFolder(folder_);
+    open.fd = fd;
+    open.image = image;
+    open.records = 0;
+    open.edits = folded;
+    return {};
+}
+
+std::string EditJournal::Record(const JournalImage& image, const std::vector<std::uint8_t>& imageBefore,
+                                std::int32_t address, const std::vector<std::uint8_t>& bytes) {
+    Open& open = open_[SlotIndex(image.slot)];
+    std::string failure;
+    if (open.fd < 0 || !(open.image == image))
+        failure = Start(open, image, imageBefore, 0, image.slot);
+    else if (open.records >= compactAfter_)
+        failure = Start(open, image, imageBefore, open.edits, image.slot);
+    if (!failure.empty()) return failure;
+    if (!WriteAll(open.fd, Framed(WritePayload(now_(), address, bytes))) || ::fdatasync(open.fd) != 0) {
+        // A record that may be half on disk: the journal starts again with the next write.
+        Close(open);
+        return "The edit journal cannot be written in " + folder_;
+    }
+    ++open.records;
+    ++open.edits;
+    return {};
+}
+
+void EditJournal::Clear(JournalSlot slot) {
+    Open& open = open_[SlotIndex(slot)];
+    const bool had = open.fd >= 0;
+    Close(open);
+    if (had || std::filesystem::exists(PathOf(slot))) {
+        ::unlink(PathOf(slot).c_str());
+        SyncFolder(folder_);
+    }
+}
+
+std::vector<std::string> EditJournal::Leftovers() const {
+    std::vector<std::pair<std::filesystem::file_time_type, std::string>> found;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
+        if (entry.path().extension() != kExtension || !entry.is_regular_file(ec)) continue;
+        const std::string path = entry.path().string();
+        if (path == PathOf(JournalSlot::Fuel) || path == PathOf(JournalSlot::Ignition)) continue;
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (fd < 0) continue;
+        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0; // held by a running copy otherwise
+        ::close(fd);
+        if (free) found.emplace_back(entry.last_write_time(ec), path);
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> paths;
+    for (auto& f : found) paths.push_back(std::move(f.second));
+    return paths;
+}
+
+bool EditJournal::Discard(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+
+} // namespace kv
