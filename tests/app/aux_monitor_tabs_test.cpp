@@ -183,13 +183,3 @@ TEST_F(AuxMonitorTabsTest, LawGridKeepsTheFirstTypedCharacter) {
 } // namespace
 
 } // namespace kv
-
-using namespace kv;
-
-int main(int argc, char** argv) {
-    // Test discovery runs the binary outside the test environment too.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -242,13 +242,3 @@ TEST_F(DialogFixture, SaveWritesAndCancelReloads) {
 } // namespace
 
 } // namespace kv
-
-using namespace kv;
-
-int main(int argc, char** argv) {
-    // Test discovery runs the binary outside the test environment too.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

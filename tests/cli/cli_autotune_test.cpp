@@ -13,21 +13,8 @@ namespace kv {
 
 namespace {
 
-class CliAutotune : public ::testing::Test {
+class CliAutotune : public CliFileTest {
 protected:
-    void SetUp() override {
-        dir = std::filesystem::path(::testing::TempDir()) /
-              ("kv_cli_autotune_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string Path(const std::string& name) const { return (dir / name).string(); }
-    std::string New(const std::string& base) {
-        const std::string path = Path(base + ".bin");
-        EXPECT_EQ(Cli({"image", "new", base, "-o", path}).code, 0);
-        return path;
-    }
     // A simulated car whose engine is warm.
     std::string WarmCar() {
         const std::string state = Path("car.txt");
@@ -51,8 +38,6 @@ protected:
         }
         return m;
     }
-
-    std::filesystem::path dir;
 };
 
 TEST_F(CliAutotune, RefusesToDriveARealCarAndBadWords) {

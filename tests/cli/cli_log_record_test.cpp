@@ -9,23 +9,7 @@
 namespace kv {
 namespace {
 
-class CliLogRecord : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir = std::filesystem::path(::testing::TempDir()) /
-              ("kv_cli_log_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string Path(const std::string& name) const { return (dir / name).string(); }
-    std::string New(const std::string& base) {
-        const std::string path = Path(base + ".bin");
-        EXPECT_EQ(Cli({"image", "new", base, "-o", path}).code, 0);
-        return path;
-    }
-    std::filesystem::path dir;
-};
+using CliLogRecord = CliFileTest;
 
 TEST_F(CliLogRecord, WritesALoadableRunFile) {
     const std::string fuel = New("MRX_D"), ignition = New("EZK_D-S4"), run = Path("run.txt");

@@ -17,21 +17,8 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes ReadFile(const std::string& path) { return ReadFileBytes(path); }
 
-class CliParam : public ::testing::Test {
+class CliParam : public CliFileTest {
 protected:
-    void SetUp() override {
-        dir = std::filesystem::path(::testing::TempDir()) /
-              ("kv_cli_param_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir); }
-    std::string Path(const std::string& name) const { return (dir / name).string(); }
-    std::string New(const std::string& base) {
-        const std::string path = Path(base + ".bin");
-        EXPECT_EQ(Cli({"image", "new", base, "-o", path}).code, 0);
-        return path;
-    }
     // The value of one key in `param list`.
     std::string Listed(const std::string& file, const std::string& key) {
         const CliRun list = Cli({"param", "list", file});
@@ -41,8 +28,6 @@ protected:
             if (line.rfind(key + ": ", 0) == 0) return line.substr(key.size() + 2);
         return "(missing)";
     }
-
-    std::filesystem::path dir;
 };
 
 TEST_F(CliParam, ListShowsEverySettingOfThePage) {

@@ -2,7 +2,10 @@
 // Runs kestrovane-cli in-process for a test: its exit code and what it wrote to each stream.
 #include "cli/cli.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -29,5 +32,28 @@ inline std::vector<std::uint8_t> ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+// A test with a folder of its own (emptied before and removed after) and base images made by
+// the tool itself.
+class CliFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = std::filesystem::path(::testing::TempDir()) /
+              ("kv_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name()) +
+               "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string Path(const std::string& name) const { return (dir / name).string(); }
+    // `image new BASE` into the folder; its path.
+    std::string New(const std::string& base) {
+        const std::string path = Path(base + ".bin");
+        EXPECT_EQ(Cli({"image", "new", base, "-o", path}).code, 0);
+        return path;
+    }
+
+    std::filesystem::path dir;
+};
 
 } // namespace kv

@@ -164,11 +164,3 @@ TEST(ParamPanelGui, AnImageOfAnotherUnitShowsNoControls) {
 }
 
 } // namespace
-
-int main(int argc, char** argv) {
-    // Test discovery runs the binary outside the test environment too.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
