@@ -3,8 +3,7 @@
 // and rendering one listed map into an in-memory grid through the table editor.
 #include "eprom/eprom_image.h"
 #include "maps/map_definitions.h"
-#include "maps/table_editor.h"
-#include "maps/text_grid.h"
+#include "maps/rendered_map.h"
 #include "platform/silent_dialogs.h"
 
 #include <memory>
@@ -32,7 +31,7 @@ inline bool LoadImage(EPROM& image, EpromContext& context, const std::string& pa
 }
 
 // The tab whose list holds the image's maps.
-inline MapTab TabOf(const EPROM& image) { return image.GetECUFunction() == 2 ? MapTab::Ignition : MapTab::Fuel; }
+inline MapTab TabOf(const EPROM& image) { return MapTabOf(image); }
 
 // The definition of a map listed for this image under exactly `name`; null if the image does not
 // list it.
@@ -43,19 +42,7 @@ inline const MapDefinition* ListedMap(const EPROM& image, const std::string& nam
 }
 
 // An editor bound to an in-memory grid, configured for one map and rendered.
-struct RenderedMap {
-    RenderedMap(EPROM& image, const MapDefinition& definition) : editor(dialogs, dialogs, dialogs) {
-        editor.SetEPROM(&image);
-        editor.SetControl(&grid);
-        ConfigureEditor(editor, TabOf(image), &definition, image.GetECUType());
-        editor.RenderTable();
-    }
-    std::string Cell(int row, int col) const { return grid.TextMatrix(grid.FixedRows() + row, col + 1); }
-
-    NoDialogs dialogs;
-    TextGrid grid;
-    TableEditor editor;
-};
+using RenderedMap = kv::RenderedMap;
 
 } // namespace cli_maps
 

@@ -222,6 +222,11 @@ TEST_F(ProgramTest, FileNewThroughItsDialog) {
     EXPECT_TRUE(Window().Action("mnuFileSave")->isEnabled());
     EXPECT_TRUE(Window().Action("mnuFileSaveIgnAs")->isEnabled());
     EXPECT_FALSE(Window().Action("mnuFileSaveInj")->isEnabled());
+    // Compare with: the entry of the loaded image only; no comparison to end yet.
+    EXPECT_TRUE(Window().Action("mnuFileCompare")->isEnabled());
+    EXPECT_TRUE(Window().Action("mnuFileCompareIgn")->isEnabled());
+    EXPECT_FALSE(Window().Action("mnuFileCompareInj")->isEnabled());
+    EXPECT_FALSE(Window().Action("mnuFileCompareEnd")->isEnabled());
     EXPECT_TRUE(Window().Eprom()->InfoLabel()->text().contains("S4 maps"));
     EXPECT_TRUE(Window().Eprom()->InfoLabel()->text().contains("SuperMAF sensor"));
     // The simulated EZK module now holds the image.

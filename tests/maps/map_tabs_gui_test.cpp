@@ -9,13 +9,16 @@
 #include "fakes.h"
 #include "maps/gui/bar_chart_3d.h"
 #include "maps/gui/cell_input_dialog.h"
+#include "maps/gui/image_comparison.h"
 #include "maps/gui/map_chart.h"
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
 #include "maps/heat_colours.h"
+#include "maps/image_compare.h"
 #include "maps/map_definitions.h"
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
+#include "temp_dir.h"
 #include "trace_test_util.h"
 
 #include <QAction>
@@ -31,13 +34,15 @@
 #include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-
+#include <fstream>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -1056,6 +1061,242 @@ TEST(CellInputDialogTest, ModalAskAnswersTheTextOrNothing) {
         d->reject();
     });
     EXPECT_EQ(input.Ask("4", limits), std::nullopt);
+}
+
+// --- comparison with another image file ---
+
+class ComparisonFixture : public MapTabsFixture {
+protected:
+    void SetUp() override {
+        MapTabsFixture::SetUp();
+        ImageComparisonView::Services s;
+        s.tabs = tabs.get();
+        s.files = &dialogs;
+        s.messages = &dialogs;
+        s.showTab = [this](MapTab tab) {
+            ShowTab(tab);
+            Panel(tab)->FillMapList();
+        };
+        s.window = window.get();
+        comparison = std::make_unique<ImageComparisonView>(std::move(s));
+    }
+    void TearDown() override {
+        comparison.reset();
+        MapTabsFixture::TearDown();
+    }
+    // Writes the base image `base` into the folder as BASE.bin.
+    std::string BaseFile(const std::string& base) {
+        EPROM image;
+        EXPECT_EQ(LoadBaseImage(base, image), "");
+        const std::string path = dir.File(base + ".bin");
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.Bytes().data()),
+                   static_cast<std::streamsize>(image.Bytes().size()));
+        return path;
+    }
+    std::string RawFile(const std::string& name, const std::string& bytes) {
+        const std::string path = dir.File(name);
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+    // The grid cells the comparison should frame on the tab's shown map, with their tips.
+    std::map<std::pair<int, int>, QString> Expected(MapTab tab, const std::string& otherName) const {
+        std::map<std::pair<int, int>, QString> cells;
+        const QtMapGrid& g = Grid(tab);
+        for (const auto& map : comparison->Result().maps)
+            if (map.name == Panel(tab)->CurrentMap())
+                for (const auto& c : map.cells)
+                    cells[{g.FixedRows() + c.row, g.FixedCols() + c.col}] =
+                        QString::fromStdString("In " + otherName + ": " + c.otherText);
+        return cells;
+    }
+    const MapDifference* Differing(const std::string& name) const {
+        for (const auto& map : comparison->Result().maps)
+            if (map.name == name) return &map;
+        return nullptr;
+    }
+
+    TempDir dir;
+    std::unique_ptr<ImageComparisonView> comparison;
+};
+
+TEST_F(ComparisonFixture, FramesTheDifferingCellsOfTheMapOnShowWithTheOtherFilesText) {
+    Load(ignition, "EZK_D-S4");
+    ShowTab(MapTab::Ignition);
+    Panel(MapTab::Ignition)->FillMapList();
+    const std::string gts = BaseFile("EZK_D-GTS");
+    ASSERT_TRUE(comparison->CompareWith(MapTab::Ignition, gts))
+        << (dialogs.messages.empty() ? "" : dialogs.messages.back());
+    ASSERT_TRUE(comparison->Active());
+    ASSERT_FALSE(comparison->Result().maps.empty());
+
+    // The summary lists every differing map with its count of cells, then the parameters.
+    ComparisonSummary* summary = comparison->Summary();
+    ASSERT_NE(summary, nullptr);
+    EXPECT_TRUE(summary->isVisible());
+    EXPECT_FALSE(summary->isModal());
+    const auto& result = comparison->Result();
+    ASSERT_EQ(summary->List()->topLevelItemCount(), static_cast<int>(result.maps.size() + result.parameters.size()));
+    for (const auto& map : result.maps) {
+        QTreeWidgetItem* item = summary->MapItem(map.name);
+        ASSERT_NE(item, nullptr) << map.name;
+        EXPECT_EQ(item->text(1).toStdString(),
+                  std::to_string(map.cells.size()) + (map.cells.size() == 1 ? " cell" : " cells"));
+    }
+
+    // Every listed map: exactly its differing cells framed, the other file's text in their tips.
+    bool sawUnchangedMap = false;
+    for (int i = 0; i < Panel(MapTab::Ignition)->MapList()->count(); ++i) {
+        Choose(MapTab::Ignition, Panel(MapTab::Ignition)->MapList()->itemText(i));
+        const std::string name = Panel(MapTab::Ignition)->CurrentMap();
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Grid(MapTab::Ignition).Compared(), Expected(MapTab::Ignition, "EZK_D-GTS.bin"));
+        if (Differing(name) == nullptr) {
+            sawUnchangedMap = true;
+            EXPECT_TRUE(Grid(MapTab::Ignition).Compared().empty());
+        }
+    }
+    EXPECT_TRUE(sawUnchangedMap);
+
+    // On a differing map: the tip of a framed cell, none on a plain one, the frame on screen over
+    // the value colours.
+    const MapDifference& first = result.maps.front();
+    Choose(MapTab::Ignition, QString::fromStdString(first.name));
+    QtMapGrid& g = Grid(MapTab::Ignition);
+    const CellDifference cell = first.cells.front();
+    const int row = g.FixedRows() + cell.row, col = g.FixedCols() + cell.col;
+    EXPECT_TRUE(g.CellToolTip(row, col).endsWith(QString::fromStdString("In EZK_D-GTS.bin: " + cell.otherText)))
+        << g.CellToolTip(row, col).toStdString();
+    std::pair<int, int> plain{-1, -1};
+    for (int r = g.FixedRows(); r < g.Rows() && plain.first < 0; ++r)
+        for (int c = g.FixedCols(); c < g.Cols() && plain.first < 0; ++c)
+            if (!g.IsCompared(r, c)) plain = {r, c};
+    ASSERT_GE(plain.first, 0);
+    EXPECT_FALSE(g.CellToolTip(plain.first, plain.second).contains("In EZK_D-GTS.bin"));
+    g.SetValueColours(true);
+    g.SetCurrentCell(plain.first, plain.second);
+    g.scrollTo(g.model()->index(row, col));
+    const QImage shot = g.viewport()->grab().toImage();
+    const QRect framed = g.visualRect(g.model()->index(row, col));
+    const QRect unframed = g.visualRect(g.model()->index(plain.first, plain.second));
+    EXPECT_EQ(shot.pixelColor(framed.topLeft() + QPoint(1, framed.height() / 2)), QColor(Qt::black));
+    EXPECT_EQ(shot.pixelColor(framed.topLeft() + QPoint(framed.width() / 2, 1)), QColor(Qt::black));
+    if (g.viewport()->rect().contains(unframed)) {
+        EXPECT_NE(shot.pixelColor(unframed.topLeft() + QPoint(1, unframed.height() / 2)), QColor(Qt::black));
+    }
+}
+
+TEST_F(ComparisonFixture, EditsUpdateTheMarksAndTheSummaryDoubleClickShowsAMapClosingEnds) {
+    Load(ignition, "EZK_D-S4");
+    ShowTab(MapTab::Ignition);
+    Panel(MapTab::Ignition)->FillMapList();
+    ASSERT_TRUE(comparison->CompareWith(MapTab::Ignition, BaseFile("EZK_D-GTS")));
+    const MapDifference first = comparison->Result().maps.front();
+
+    // A double click on a map of the summary shows it.
+    ComparisonSummary* summary = comparison->Summary();
+    emit summary->List()->itemDoubleClicked(summary->MapItem(first.name), 0);
+    ASSERT_EQ(Panel(MapTab::Ignition)->CurrentMap(), first.name);
+    QtMapGrid& g = Grid(MapTab::Ignition);
+
+    // The framed cell given the other file's value loses its frame; a plain cell edited gains one.
+    const CellDifference cell = first.cells.front();
+    const int row = g.FixedRows() + cell.row, col = g.FixedCols() + cell.col;
+    ASSERT_TRUE(g.IsCompared(row, col));
+    TableEditor* editor = tabs->Editor();
+    ASSERT_NE(editor, nullptr);
+    const auto otherValue = editor->TypedTextToValue(cell.otherText, cell.col);
+    ASSERT_TRUE(otherValue);
+    editor->SetCellValue(cell.row, cell.col, *otherValue);
+    QCoreApplication::processEvents();
+    if (first.cells.size() == 1) {
+        EXPECT_EQ(summary->MapItem(first.name), nullptr);
+    } else {
+        ASSERT_NE(summary->MapItem(first.name), nullptr);
+        EXPECT_EQ(summary->MapItem(first.name)->text(1).toStdString(),
+                  std::to_string(first.cells.size() - 1) + " cells");
+    }
+    EXPECT_FALSE(g.IsCompared(row, col));
+    EXPECT_EQ(g.Compared(), Expected(MapTab::Ignition, "EZK_D-GTS.bin"));
+
+    int plainRow = -1, plainCol = -1;
+    for (int r = 0; r < editor->GetYAxisSize() && plainRow < 0; ++r)
+        for (int c = 0; c < editor->GetXAxisSize() && plainRow < 0; ++c)
+            if (!g.IsCompared(g.FixedRows() + r, g.FixedCols() + c) && (r != cell.row || c != cell.col)) {
+                plainRow = r;
+                plainCol = c;
+            }
+    ASSERT_GE(plainRow, 0);
+    const std::string before = Cell(MapTab::Ignition, plainRow, plainCol);
+    const std::int32_t value = editor->GetCellValue(plainRow, plainCol);
+    editor->SetCellValue(plainRow, plainCol, value == editor->GetCellMinValue() ? value + 1 : value - 1);
+    QCoreApplication::processEvents();
+    const int plainGridRow = g.FixedRows() + plainRow, plainGridCol = g.FixedCols() + plainCol;
+    EXPECT_TRUE(g.IsCompared(plainGridRow, plainGridCol));
+    EXPECT_TRUE(
+        g.CellToolTip(plainGridRow, plainGridCol).endsWith(QString::fromStdString("In EZK_D-GTS.bin: " + before)));
+
+    // Closing the summary ends the comparison: no marks anywhere.
+    summary->close();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(comparison->Active());
+    EXPECT_TRUE(g.Compared().empty());
+    EXPECT_TRUE(Grid(MapTab::Fuel).Compared().empty());
+}
+
+TEST_F(ComparisonFixture, RefusesFilesThatCannotBeComparedAndKeepsTheComparisonOnShow) {
+    Load(fuel, "MRX_D");
+    Load(ignition, "EZK_D-S4");
+    ShowTab(MapTab::Ignition);
+    Panel(MapTab::Ignition)->FillMapList();
+    ASSERT_TRUE(comparison->CompareWith(MapTab::Ignition, BaseFile("EZK_D-GTS")));
+    Choose(MapTab::Ignition, QString::fromStdString(comparison->Result().maps.front().name));
+    const auto marks = Grid(MapTab::Ignition).Compared();
+    ASSERT_FALSE(marks.empty());
+    const std::size_t differing = comparison->Result().maps.size();
+
+    struct Case {
+        const char* what;
+        std::string path;
+        const char* why; // part of the message
+    };
+    const Case cases[] = {
+        {"an image of another unit", BaseFile("MRX_D"), "cannot be compared"},
+        {"a missing file", dir.File("missing.bin"), "Failed to open file"},
+        {"a file that is no image", RawFile("text.bin", "no image in here"), ""},
+        {"an empty file", RawFile("empty.bin", ""), ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        dialogs.messages.clear();
+        EXPECT_FALSE(comparison->CompareWith(MapTab::Ignition, c.path));
+        ASSERT_EQ(dialogs.messages.size(), 1u);
+        EXPECT_EQ(dialogs.messages[0].rfind(c.path + " cannot be compared:\r\n", 0), 0u) << dialogs.messages[0];
+        EXPECT_NE(dialogs.messages[0].find(c.why), std::string::npos) << dialogs.messages[0];
+        EXPECT_GT(dialogs.messages[0].size(), c.path.size() + 23) << "the reason is given";
+        EXPECT_TRUE(comparison->Active());
+        EXPECT_EQ(comparison->Tab(), MapTab::Ignition);
+        EXPECT_EQ(comparison->Result().maps.size(), differing);
+        EXPECT_EQ(Grid(MapTab::Ignition).Compared(), marks);
+    }
+
+    // Cancelling the file dialog changes nothing either; it offers the image files.
+    dialogs.log.clear();
+    EXPECT_FALSE(comparison->Start(MapTab::Ignition));
+    ASSERT_EQ(dialogs.log.size(), 1u);
+    EXPECT_EQ(dialogs.log[0], "OpenFileDialog|Compare with|EPROM images (*.bin)|*.bin|1");
+    EXPECT_EQ(Grid(MapTab::Ignition).Compared(), marks);
+
+    // The fuel image compared with a file chosen in the dialog moves the comparison there.
+    dialogs.files.push_back(FileDialogResult{BaseFile("MRX_D-SUPERMAF"), 1});
+    ASSERT_TRUE(comparison->Start(MapTab::Fuel));
+    EXPECT_EQ(comparison->Tab(), MapTab::Fuel);
+    EXPECT_TRUE(Grid(MapTab::Ignition).Compared().empty());
+
+    // A new image in the compared slot ends the comparison.
+    Load(fuel, "MRX_D");
+    EXPECT_FALSE(comparison->Active());
+    EXPECT_EQ(comparison->Summary(), nullptr);
 }
 
 } // namespace

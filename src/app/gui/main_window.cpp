@@ -141,6 +141,16 @@ void MainWindow::BuildMenus() {
                                [this] { shell_.Workflows().SaveAs(shell_.FuelImage()); });
     mnuFileSaveIgnAs_ = action(file, "mnuFileSaveIgnAs", "Save EZK (ignition) EPROM As...",
                                [this] { shell_.Workflows().SaveAs(shell_.IgnitionImage()); });
+    file->addSeparator();
+    // Compare with: one entry per image, like the save entries; the comparison connects to them.
+    QMenu* compare = file->addMenu("Co&mpare with");
+    compare->setObjectName("mnuFileCompare");
+    compare->menuAction()->setObjectName("mnuFileCompare");
+    compare->addAction("LH (fuel) EPROM...")->setObjectName("mnuFileCompareInj");
+    compare->addAction("EZK (ignition) EPROM...")->setObjectName("mnuFileCompareIgn");
+    QAction* compareEnd = file->addAction("&End comparison");
+    compareEnd->setObjectName("mnuFileCompareEnd");
+    compareEnd->setEnabled(false);
     recentSeparator_ = file->addSeparator();
     for (int i = 1; i <= kRecentFileCount; ++i) {
         QAction* a = action(file, QString("mnuFileRecent%1").arg(i), QString(), [this, &flows, i] {
@@ -288,6 +298,9 @@ void MainWindow::SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) {
     mnuFileSaveIgn_->setEnabled(ignitionLoaded);
     mnuFileSaveIgnAs_->setEnabled(ignitionLoaded);
     mnuFileSave_->setEnabled(fuelLoaded || ignitionLoaded);
+    if (QAction* a = Action("mnuFileCompareInj")) a->setEnabled(fuelLoaded);
+    if (QAction* a = Action("mnuFileCompareIgn")) a->setEnabled(ignitionLoaded);
+    if (QMenu* m = findChild<QMenu*>("mnuFileCompare")) m->menuAction()->setEnabled(fuelLoaded || ignitionLoaded);
 }
 
 void MainWindow::ShowRecentFiles(const std::array<std::string, kRecentFileCount>& captions) {

@@ -3,6 +3,7 @@
 #include "app/core/connection_monitor.h"
 #include "app/gui/autotune_control.h"
 #include "app/gui/aux_monitor_tabs.h"
+#include "app/gui/compare_menu.h"
 #include "app/gui/main_window.h"
 #include "app/gui/map_pages.h"
 #include "app/gui/param_pages.h"
@@ -157,6 +158,7 @@ void Program::LoadMainWindow() {
     InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_, *settings_,
                    autotune_);
     InstallParamPages(*window_, *shell_, *comms_, *auxDevice_, *dialogs_, *settings_);
+    InstallImageComparison(*window_, *dialogs_, *dialogs_);
 }
 
 void Program::MaximiseMainWindow() {

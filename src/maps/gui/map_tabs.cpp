@@ -286,6 +286,7 @@ void MapTabPanel::FillMapList() {
         grid_->SetRows(0);
         grid_->SetCols(0);
         ClearTraceCaptions();
+        emit tabs_.MapShown(tab_);
     }
 
     // The controls that follow the ignition.
@@ -372,6 +373,21 @@ void MapTabPanel::SelectMap() {
     tabs_.Charting().SetChartGrid(grid_);
     tabs_.Charting().SetChartControl(chart_);
     tabs_.Charting().RenderMapChart();
+    emit tabs_.MapShown(tab_);
+}
+
+std::string MapTabPanel::CurrentMap() const {
+    return mapSel_->currentIndex() < 0 ? std::string() : mapSel_->currentText().toStdString();
+}
+
+bool MapTabPanel::ChooseMap(const std::string& name) {
+    const int index = mapSel_->findText(QString::fromStdString(name), Qt::MatchExactly);
+    if (index < 0) return false;
+    if (index == mapSel_->currentIndex())
+        SelectMap();
+    else
+        mapSel_->setCurrentIndex(index);
+    return true;
 }
 
 void MapTabPanel::Leave() {
@@ -536,7 +552,10 @@ TableEditor& MapTabs::NewEditor(MapTab tab, QtMapGrid& grid) {
     boundImage_ = image;
     fuelmapeditor_->SetEPROM(image);
     fuelmapeditor_->SetControl(&grid);
-    if (services_.onChangeCellValue) fuelmapeditor_->OnChangeCellValue(services_.onChangeCellValue);
+    fuelmapeditor_->OnChangeCellValue([this, tab](int x, int y, std::int32_t value) {
+        if (services_.onChangeCellValue) services_.onChangeCellValue(x, y, value);
+        emit CellEdited(tab);
+    });
     return *fuelmapeditor_;
 }
 
@@ -560,6 +579,7 @@ void MapTabs::ImagesChanged() {
     // The tab on show follows a new image of its own at once.
     for (MapTabPanel* p : {fuel_.data(), ignition_.data()})
         if (p != nullptr && p->isVisible() && p->FilledFrom() != ImageOf(p->Tab())) p->FillMapList();
+    emit ImagesReplaced();
 }
 
 void MapTabs::PauseTraces() {

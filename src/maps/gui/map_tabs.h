@@ -94,6 +94,10 @@ public:
 
     MapTab Tab() const { return tab_; }
     QComboBox* MapList() const { return mapSel_; }
+    // The map chosen in the list (empty when none).
+    std::string CurrentMap() const;
+    // Chooses the map listed under `name`; false when the list has no such map.
+    bool ChooseMap(const std::string& name);
     QtMapGrid* Grid() const { return grid_; }
     MapChartView* Chart() const { return chart_; }
     QTimer* TraceTimer() const { return traceTimer_; }
@@ -173,6 +177,15 @@ public:
     void SetValueColours(bool on);
     bool TracesPaused() const { return paused_; }
 
+signals:
+    // A map was chosen on the tab and drawn into its grid (or the grid emptied).
+    void MapShown(kv::MapTab tab);
+    // A cell of the map on show was stored by the editor.
+    void CellEdited(kv::MapTab tab);
+    // The images in the slots changed.
+    void ImagesReplaced();
+
+public:
     // The editor when it is bound to a live image (null otherwise).
     TableEditor* Editor();
     // The editor belongs to the tab's current image.

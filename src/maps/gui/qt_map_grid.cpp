@@ -5,11 +5,13 @@
 #include "maps/table_editor.h"
 
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPolygonF>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
@@ -27,6 +29,10 @@ constexpr QSize kFrameSize(38, 20);
 constexpr QSize kArrowsSize(48, 10);
 constexpr int kArrowWidth = 4;
 constexpr int kRowPixels = 20;
+// The frame of a compared cell: black outside, white inside, so that it stands out on every
+// background colour.
+constexpr QColor kComparedOuter(0x00, 0x00, 0x00);
+constexpr QColor kComparedInner(0xFF, 0xFF, 0xFF);
 
 QColor FromBgr(std::uint32_t c) {
     return QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
@@ -119,10 +125,35 @@ void TrailOverlay::paintEvent(QPaintEvent*) {
 
 namespace {
 
-// Draws data cells on their value colour while the grid's value colours are on.
+// Draws data cells on their value colour while the grid's value colours are on, and the frame of
+// the compared cells over them.
 class ValueColourDelegate final : public QStyledItemDelegate {
 public:
     explicit ValueColourDelegate(QtMapGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!grid_.IsCompared(index.row(), index.column())) return;
+        painter->save();
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(QPen(kComparedOuter, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+        painter->drawRect(QRectF(option.rect).adjusted(1, 1, -1, -1));
+        painter->setPen(QPen(kComparedInner, 1));
+        painter->drawRect(QRectF(option.rect).adjusted(2.5, 2.5, -2.5, -2.5));
+        painter->restore();
+    }
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event->type() != QEvent::ToolTip || !index.isValid())
+            return QStyledItemDelegate::helpEvent(event, view, option, index);
+        const QString tip = grid_.CellToolTip(index.row(), index.column());
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(event->globalPos(), tip, view);
+        return true;
+    }
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
@@ -327,6 +358,19 @@ std::optional<QColor> QtMapGrid::ValueColourAt(int row, int col) const {
     }
     const Rgb c = HeatColour(*value, valueRange_->first, valueRange_->second);
     return QColor(c.r, c.g, c.b);
+}
+
+void QtMapGrid::SetComparedCells(ComparedCells cells) {
+    compared_ = std::move(cells);
+    viewport()->update();
+}
+
+QString QtMapGrid::CellToolTip(int row, int col) const {
+    const QTableWidgetItem* it = item(row, col);
+    QString tip = it == nullptr ? QString() : it->toolTip();
+    const auto mark = compared_.find({row, col});
+    if (mark != compared_.end()) tip = tip.isEmpty() ? mark->second : tip + "\n" + mark->second;
+    return tip;
 }
 
 void QtMapGrid::SetToolTip(int row, int col, const std::string& text) {

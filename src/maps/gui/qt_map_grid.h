@@ -14,6 +14,7 @@
 
 #include <array>
 #include <functional>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -113,6 +114,15 @@ public:
     // its own (a fixed cell, a cell without a number, or value colours off).
     std::optional<QColor> ValueColourAt(int row, int col) const;
 
+    // Compared cells: each marked with a frame drawn over whatever colour the cell has, its
+    // tool tip carrying the given line below the cell's own tip. Grid coordinates.
+    using ComparedCells = std::map<std::pair<int, int>, QString>;
+    void SetComparedCells(ComparedCells cells);
+    bool IsCompared(int row, int col) const { return compared_.count({row, col}) != 0; }
+    const ComparedCells& Compared() const { return compared_; }
+    // The tool tip cell (row, col) shows.
+    QString CellToolTip(int row, int col) const;
+
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -128,6 +138,7 @@ private:
     void ClampState();
 
     bool valueColours_ = false;
+    ComparedCells compared_;
     // Lowest and highest number of the data cells; recomputed when a text changed.
     mutable std::optional<std::pair<double, double>> valueRange_;
     mutable bool valueRangeDirty_ = true;
