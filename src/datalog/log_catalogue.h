@@ -74,6 +74,9 @@ struct LogSlotEntry {
     std::uint64_t channels; // bit k = channel number k
 };
 
+// The title of every run's column 0.
+inline constexpr const char* kTimeHeader = "Time [s]";
+
 // The catalogue, indexed by slot.
 const std::array<LogSlotEntry, kLogSlotCount>& LogSlotTable();
 // The channel flags the slot needs.

@@ -2,6 +2,7 @@
 // The log chart's logic: the runs it plots, the choice of the X variable and of the plotted
 // variables with the defaults the user saved last time, the series that follow from them, and the
 // reduction of a long series to what the pixels of the view can show.
+#include "datalog/log_catalogue.h"
 #include "platform/parsed.h"
 
 #include <array>
@@ -36,7 +37,6 @@ inline constexpr int kPlotVariableSlots = 8;
 inline constexpr const char* kNoRunsToPlot = "No data logs selected to plot";
 inline constexpr const char* kNoDataToPlot = "Data log contains no data to plot";
 inline constexpr const char* kChartInternalError = "Internal error";
-inline constexpr const char* kTimeHeader = "Time [s]";
 inline constexpr const char* kRpmHeader = "RPM";
 
 // The chart's remembered choices in the settings store.

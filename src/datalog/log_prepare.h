@@ -20,7 +20,6 @@ inline constexpr const char* kTriggerNeedsEpromMessage =
 inline constexpr const char* kNoTriggerSourceMessage = "Error determining trigger condition";
 inline constexpr const char* kDeviceErrorMessage = "Error communicating with Kestrovane device";
 inline constexpr const char* kNoRateMessage = "No data logging rate selected";
-inline constexpr const char* kTimeHeader = "Time [s]";
 
 // Trigger sources: the ECU type whose values decide the trigger.
 enum class TriggerSource { None = 0, LH23 = 1, EZK = 2, LH22 = 3, EZF = 4 };
