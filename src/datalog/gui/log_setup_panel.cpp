@@ -161,9 +161,15 @@ void LogSetupPanel::Refresh() {
     lblDataLogKnockCount_->setStyleSheet(knock.label.red ? "color: rgb(255, 0, 0);" : "");
     lblDataLogKnockCount_->setEnabled(knock.labelEnabled);
     tmrDataLog_->setInterval(setup_.TimerIntervalMs());
-    if (controls.timerEnabled && !tmrDataLog_->isActive()) tmrDataLog_->start();
-    if (!controls.timerEnabled && tmrDataLog_->isActive()) tmrDataLog_->stop();
+    const bool run = controls.timerEnabled && !timerHeld_;
+    if (run && !tmrDataLog_->isActive()) tmrDataLog_->start();
+    if (!run && tmrDataLog_->isActive()) tmrDataLog_->stop();
     refreshing_ = false;
+}
+
+void LogSetupPanel::HoldTimer(bool held) {
+    timerHeld_ = held;
+    Refresh();
 }
 
 void LogSetupPanel::OnStartStop() {

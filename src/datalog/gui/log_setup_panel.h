@@ -46,6 +46,10 @@ public:
     void Refresh();
     // tmrDataLog's work (also called by the timer).
     void OnTimer();
+    // While held (another transfer has the device) tmrDataLog stays stopped; released, it runs
+    // again when the recording wants it.
+    void HoldTimer(bool held);
+    bool TimerHeld() const { return timerHeld_; }
 
 signals:
     void configureAuxInputs();
@@ -72,6 +76,7 @@ private:
     QLabel* lblDataLogKnockCount_ = nullptr;
     QTimer* tmrDataLog_ = nullptr;
     bool refreshing_ = false;
+    bool timerHeld_ = false;
 };
 
 } // namespace kv

@@ -236,10 +236,16 @@ RunTableView* RunsPanel::View(int id) const {
 void RunsPanel::RunTabsChanged() {
     SyncViews();
     SyncTabs();
-    const bool enabled = runs_.Buttons().enabled;
+    const bool enabled = runs_.Buttons().enabled && buttonsAllowed_;
     for (QPushButton* b : {cmdCopy_, cmdSave_, cmdClose_, cmdPlot_, cmdDeleteRows_}) b->setEnabled(enabled);
     for (QAction* a : popup_->actions()) a->setEnabled(enabled);
     if (RunTableView* view = View(runs_.SelectedRun())) grids_->setCurrentWidget(view);
+}
+
+void RunsPanel::SetRunButtonsAllowed(bool allowed) {
+    if (allowed == buttonsAllowed_) return;
+    buttonsAllowed_ = allowed;
+    RunTabsChanged();
 }
 
 void RunsPanel::RunRowsAppended(int id) {

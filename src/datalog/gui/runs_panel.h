@@ -89,6 +89,9 @@ public:
 
     // The table showing run `id` (null when it is not open).
     RunTableView* View(int id) const;
+    // While a run is being recorded the run buttons and the popup menu stay disabled (Load run
+    // excepted); allowed again, they follow the open tabs.
+    void SetRunButtonsAllowed(bool allowed);
 
 signals:
     // Plot: the ids of the runs whose tabs are selected, in tab order.
@@ -125,6 +128,7 @@ private:
     QMenu* popup_;
     std::map<int, RunWidgets> widgets_;
     std::array<bool, kMaxRuns> slotUsed_{};
+    bool buttonsAllowed_ = true;
 };
 
 } // namespace kv
