@@ -408,6 +408,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     StopDeviceTimers();
+    emit closing();
     event->accept();
 }
 

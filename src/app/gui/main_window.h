@@ -90,6 +90,11 @@ public:
     // A page replaces the panel of its key (at first a placeholder page with the tab's caption).
     void SetPage(TabPage* page);
 
+signals:
+    // The user's close was accepted (the shell's questions are answered): work that is kept
+    // between sessions is stored now.
+    void closing();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
 

@@ -4,13 +4,20 @@
 #include "app/gui/autotune_control.h"
 #include "app/gui/aux_monitor_tabs.h"
 #include "app/gui/compare_menu.h"
+#include "app/gui/data_logging_page.h"
 #include "app/gui/main_window.h"
 #include "app/gui/map_pages.h"
 #include "app/gui/param_pages.h"
 #include "app/gui/splash.h"
 #include "app_version.h"
 #include "auxinputs/aux_inputs.h"
+#include "datalog/gui/log_chart_window.h"
+#include "datalog/gui/runs_panel.h"
+#include "datalog/log_recorder.h"
+#include "datalog/log_setup.h"
+#include "datalog/run_set.h"
 #include "device/adapters/comms_aux_device.h"
+#include "device/adapters/comms_datalog_device.h"
 #include "device/adapters/comms_eprom_device.h"
 #include "device/adapters/comms_monitor_device.h"
 #include "device/adapters/comms_presence.h"
@@ -20,13 +27,40 @@
 #include "device/firmware.h"
 #include "device/hidapi_backend.h"
 #include "device/tracing_hid_backend.h"
+#include "monitor/gui/knock_sound.h"
 #include "monitor/monitor_ignition.h"
 #include "platform/clock.h"
 #include "platform/gui/qt_dialogs.h"
 #include "platform/gui/qt_settings.h"
 #include "sim/sim_backend.h"
 
+#include <QLocale>
+
+#include <cmath>
+
 namespace kv {
+
+namespace {
+
+// The time of day on a clock the program was given (a test's): pauses in a run are measured on
+// the same clock as everything else.
+class ClockTimeOfDay final : public TimeOfDay {
+public:
+    explicit ClockTimeOfDay(Clock& clock) : clock_(clock) {}
+    double SecondsSinceMidnight() override {
+        return std::fmod(static_cast<double>(clock_.NowMs()) / 1000.0, kSecondsPerDay);
+    }
+
+private:
+    Clock& clock_;
+};
+
+char UserDecimalSeparator() {
+    const QString point = QLocale::system().decimalPoint();
+    return point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode()) : '.';
+}
+
+} // namespace
 
 Parsed<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args) {
     ProgramOptions options;
@@ -58,6 +92,9 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     if (clock == nullptr) {
         ownClock_ = std::make_unique<SteadyClock>();
         clock = ownClock_.get();
+        timeOfDay_ = std::make_unique<SystemTimeOfDay>();
+    } else {
+        timeOfDay_ = std::make_unique<ClockTimeOfDay>(*clock);
     }
     clock_ = clock;
     if (dialogs == nullptr) {
@@ -108,6 +145,10 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     aux_ = std::make_unique<AuxInputs>(auxDevice_.get());
     monitorDevice_ = std::make_unique<CommsMonitorDevice>(*comms_, *ignition_);
     knock_ = std::make_unique<KnockCountState>();
+    dataLogDevice_ = std::make_unique<CommsDataLogDevice>(*comms_);
+    logSetup_ = std::make_unique<LogSetup>();
+    runs_ = std::make_unique<RunSet>(RunSetSeams{*dialogs_, *dialogs_, *dialogs_, *dialogs_}, UserDecimalSeparator());
+    recorder_ = std::make_unique<LogRecorder>(*logSetup_, *aux_, *dataLogDevice_, *runs_, *dialogs_, *timeOfDay_);
     shell_ =
         std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *dialogs_, *dialogs_, *settings_, *clock_,
                                 *this, ProgramVersion{KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH});
@@ -118,6 +159,7 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
 Program::~Program() {
     // The window goes first: it refers to the shell and the device link.
     if (connection_) connection_->SetConnectionIndicator(nullptr);
+    if (dataLogPollingId_ != 0) shell_->Polling().Unregister(dataLogPollingId_);
     window_.reset();
     splash_.reset();
 }
@@ -145,7 +187,45 @@ void Program::CloseSplash() {
 void Program::InitAutotuneAndAuxInputs() { aux_->LoadAuxInputs(*settings_); }
 
 void Program::InitDataLogging() {
-    // The program has no data-logging set-up to read.
+    logSetup_->LoadDataLogSettings(*settings_);
+    if (!window_) return;
+    dataLogPage_ = new DataLoggingPage({*logSetup_, *recorder_, *runs_, *aux_, [this] {
+                                            return LogImages{&shell_->FuelImage(), &shell_->IgnitionImage()};
+                                        }});
+    dataLogPage_->SetupLogVariables("");
+    logSetup_->FillRateList();
+    dataLogPage_->SetupPanel()->Refresh();
+    window_->SetPage(dataLogPage_);
+
+    auto* sound = new KnockSound(shell_->KnockSound(), dataLogPage_);
+    QObject::connect(dataLogPage_, &DataLoggingPage::knockSound, sound, &KnockSound::Play);
+    QObject::connect(dataLogPage_, &DataLoggingPage::plotRequested, dataLogPage_,
+                     [this](const QList<int>& ids) { PlotRuns(ids); });
+    if (auxMonitorTabs_ != nullptr) {
+        QObject::connect(dataLogPage_, &DataLoggingPage::configureAuxInputs, auxMonitorTabs_,
+                         [this] { auxMonitorTabs_->OpenAuxInputs(1); });
+        // After the aux input dialog (its button here, the Tools menu, the wideband entry) the
+        // aux slots follow the new inputs.
+        auxMonitorTabs_->SetAfterAuxInputsClosed([this] {
+            if (dataLogPage_ != nullptr) dataLogPage_->SetupLogVariables(kRefreshCommand);
+        });
+    }
+    // A transfer that has the device stops the recording's polling until it is done.
+    dataLogPollingId_ = shell_->Polling().Register({[this] {
+                                                        if (dataLogPage_ != nullptr) dataLogPage_->HoldRecording(true);
+                                                    },
+                                                    [this] {
+                                                        if (dataLogPage_ != nullptr) dataLogPage_->HoldRecording(false);
+                                                    }});
+    QObject::connect(window_.get(), &MainWindow::closing, dataLogPage_,
+                     [this] { logSetup_->SaveDataLogSettings(*settings_); });
+}
+
+void Program::PlotRuns(const QList<int>& runIds) {
+    std::vector<PlotRun> plotted;
+    for (const int id : runIds)
+        if (const LogRun* run = runs_->Run(id)) plotted.push_back(MakePlotRun(*run, runs_->RunName(id)));
+    LogChartWindow::Open(std::move(plotted), *settings_, *dialogs_, *dialogs_, window_.get());
 }
 
 void Program::LoadMainWindow() {
@@ -190,12 +270,11 @@ void Program::SetNormalWindowSize(WindowSize size) {
     if (window_) window_->ResizeOnScreen(QSize(size.width, size.height));
 }
 
-bool Program::HasUnsavedDataLogRuns() {
-    // The program holds no data-logging runs, so none is unsaved.
-    return false;
-}
+bool Program::HasUnsavedDataLogRuns() { return runs_->HasUnsavedRuns(); }
 
 void Program::ShowTabs(const std::vector<TabSlot>& tabs, TabState state) {
+    // The data-logging slots follow the unit that came or went.
+    if (dataLogPage_ != nullptr) dataLogPage_->SetupLogVariables(TabStateName(state));
     if (window_) window_->ShowTabs(tabs, state);
 }
 

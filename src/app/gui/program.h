@@ -5,6 +5,8 @@
 #include "app/core/shell.h"
 #include "platform/parsed.h"
 
+#include <QList>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,6 +17,13 @@ namespace kv {
 class AuxInputs;
 class AutotuneControl;
 class AuxMonitorTabs;
+class CommsDataLogDevice;
+class DataLoggingPage;
+class LogRecorder;
+class LogSetup;
+class RunSet;
+class TimeOfDay;
+class KnockSound;
 class Comms;
 class CommsAuxDevice;
 class CommsEpromDevice;
@@ -78,6 +87,11 @@ public:
     AuxMonitorTabs* AuxAndMonitors() { return auxMonitorTabs_; }
     // Live autotune (null until the main window is loaded).
     AutotuneControl* Autotune() { return autotune_; }
+    // The data-logging tab (null until data logging is initialised), its set-up, recorder and runs.
+    DataLoggingPage* DataLogging() { return dataLogPage_; }
+    LogSetup& DataLogSetup() { return *logSetup_; }
+    LogRecorder& Recorder() { return *recorder_; }
+    RunSet& Runs() { return *runs_; }
 
     // ShellView
     void ShowSplash(const std::string& versionLabel) override;
@@ -102,6 +116,8 @@ public:
     void ImagesChanged() override;
 
 private:
+    void PlotRuns(const QList<int>& runIds);
+
     std::string error_;
     std::unique_ptr<Clock> ownClock_;
     Clock* clock_;
@@ -126,8 +142,15 @@ private:
     std::unique_ptr<AuxInputs> aux_;
     std::unique_ptr<CommsMonitorDevice> monitorDevice_;
     std::unique_ptr<KnockCountState> knock_;
+    std::unique_ptr<CommsDataLogDevice> dataLogDevice_;
+    std::unique_ptr<TimeOfDay> timeOfDay_;
+    std::unique_ptr<LogSetup> logSetup_;
+    std::unique_ptr<RunSet> runs_;
+    std::unique_ptr<LogRecorder> recorder_;
     AuxMonitorTabs* auxMonitorTabs_ = nullptr; // owned by the main window
     AutotuneControl* autotune_ = nullptr;      // owned by the main window
+    DataLoggingPage* dataLogPage_ = nullptr;   // owned by the main window
+    int dataLogPollingId_ = 0;
     std::unique_ptr<SplashWindow> splash_;
     std::unique_ptr<MainWindow> window_;
 };
