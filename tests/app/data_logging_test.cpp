@@ -202,6 +202,7 @@ TEST_F(DataLoggingTest, TwentyRowsASecondFromTheCarIntoARunThatIsChartedAndGuard
     for (QWidget* w : QApplication::topLevelWidgets())
         if (auto* c = qobject_cast<LogChartWindow*>(w)) chart = c;
     ASSERT_NE(chart, nullptr) << ::testing::PrintToString(dialogs.messages);
+    EXPECT_TRUE(chart->isVisible()) << "on screen, not only made";
     ASSERT_FALSE(chart->Series().empty());
     EXPECT_GT(chart->Series().front()->count(), 10);
     EXPECT_TRUE(chart->windowTitle().contains("Run 1")) << chart->windowTitle().toStdString();

@@ -225,7 +225,9 @@ void Program::PlotRuns(const QList<int>& runIds) {
     std::vector<PlotRun> plotted;
     for (const int id : runIds)
         if (const LogRun* run = runs_->Run(id)) plotted.push_back(MakePlotRun(*run, runs_->RunName(id)));
-    LogChartWindow::Open(std::move(plotted), *settings_, *dialogs_, *dialogs_, window_.get());
+    if (LogChartWindow* chart =
+            LogChartWindow::Open(std::move(plotted), *settings_, *dialogs_, *dialogs_, window_.get()))
+        chart->show();
 }
 
 void Program::LoadMainWindow() {
