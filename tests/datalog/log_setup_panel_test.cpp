@@ -84,6 +84,26 @@ TEST(LogSetupPanel, ShowsTheSlotsAndForwardsTicks) {
     EXPECT_EQ(rig.setup.Trigger(), LogTrigger::Wot);
 }
 
+TEST(LogSetupPanel, NoCaptionIsCutOffAndColumnsDoNotOverlap) {
+    PanelRig rig;
+    std::vector<QCheckBox*> shown;
+    for (int s = 0; s < kLogSlotCount; ++s) {
+        auto* box = rig.Find<QCheckBox>(("chkDataLog_" + std::to_string(s)).c_str());
+        ASSERT_NE(box, nullptr);
+        if (box->isHidden()) continue;
+        EXPECT_GE(box->width(), box->sizeHint().width()) << box->text().toStdString();
+        shown.push_back(box);
+    }
+    ASSERT_GT(shown.size(), 10u);
+    for (QCheckBox* a : shown) {
+        for (QCheckBox* b : shown) {
+            if (a == b || a->parentWidget() != b->parentWidget()) continue;
+            EXPECT_FALSE(a->geometry().intersects(b->geometry()))
+                << a->text().toStdString() << " / " << b->text().toStdString();
+        }
+    }
+}
+
 TEST(LogSetupPanel, StartStopRunsTheRecorderAndLocksTheSetUp) {
     PanelRig rig;
     rig.Find<QCheckBox>("chkDataLog_0")->click();

@@ -13,13 +13,15 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kv {
 
 namespace {
 
 constexpr int kTwipsPerPixel = 15;
-constexpr int kSlotWidthTwips = 1900;
-constexpr int kSlotHeightTwips = 240;
+constexpr int kFrameTitlePx = 12;
+constexpr int kColumnGapPx = 12;
 
 int Px(int twips) { return twips / kTwipsPerPixel; }
 
@@ -33,16 +35,14 @@ LogSetupPanel::LogSetupPanel(LogSetup& setup, LogRecorder& recorder, std::functi
     struct FrameSpec {
         const char* name;
         const char* caption;
-        int first, last, columns;
+        int first, last;
     };
-    const FrameSpec specs[3] = {{"fraDataLogFuelVars", "Fuel injection", 0, kFuelSlotLast, 4},
-                                {"fraDataLogIgnVars", "Ignition", kIgnitionSlotFirst, kIgnitionSlotLast, 3},
-                                {"fraDataLogAux", "Aux inputs", kAuxSlotFirst, kAuxSlotLast, 1}};
+    const FrameSpec specs[3] = {{"fraDataLogFuelVars", "Fuel injection", 0, kFuelSlotLast},
+                                {"fraDataLogIgnVars", "Ignition", kIgnitionSlotFirst, kIgnitionSlotLast},
+                                {"fraDataLogAux", "Aux inputs", kAuxSlotFirst, kAuxSlotLast}};
     for (std::size_t f = 0; f < 3; ++f) {
         auto* frame = new QGroupBox(specs[f].caption, this);
         frame->setObjectName(specs[f].name);
-        frame->setMinimumSize(Px(kSlotLeft0 + kSlotColumnStep * specs[f].columns),
-                              Px(kSlotTop0 + kSlotRowStep * (kSlotRows + 1)) + 24);
         for (int s = specs[f].first; s <= specs[f].last; ++s) {
             auto* box = new QCheckBox(frame);
             box->setObjectName(QString("chkDataLog_%1").arg(s));
@@ -58,7 +58,6 @@ LogSetupPanel::LogSetupPanel(LogSetup& setup, LogRecorder& recorder, std::functi
     }
     cmdConfigAuxInputs_ = new QPushButton("Configure...", frames_[2]);
     cmdConfigAuxInputs_->setObjectName("cmdConfigAuxInputs");
-    cmdConfigAuxInputs_->move(Px(kSlotLeft0), Px(kSlotTop0 + kSlotRowStep * (kSlotRows - 2)) + 16);
     connect(cmdConfigAuxInputs_, &QPushButton::clicked, this, &LogSetupPanel::configureAuxInputs);
     layout->addLayout(varsRow);
 
@@ -119,16 +118,39 @@ LogSetupPanel::LogSetupPanel(LogSetup& setup, LogRecorder& recorder, std::functi
 void LogSetupPanel::Refresh() {
     refreshing_ = true;
     const bool setupEnabled = setup_.SetupEnabled();
+    // The columns of 7 are as wide as the longest caption on show needs and the rows as high as a
+    // check box (at least their size in twips), so that no caption is cut off or overlapped in
+    // the font the screen uses.
+    int pitch = Px(kSlotColumnStep);
+    int rowPitch = Px(kSlotRowStep);
     for (int s = 0; s < kLogSlotCount; ++s) {
         const LogSlotState& slot = setup_.Slots()[static_cast<std::size_t>(s)];
         QCheckBox* box = chkDataLog_[static_cast<std::size_t>(s)];
         box->setText(QString::fromStdString(slot.caption));
+        if (!slot.visible) continue;
+        pitch = std::max(pitch, box->sizeHint().width() + kColumnGapPx);
+        rowPitch = std::max(rowPitch, box->sizeHint().height());
+    }
+    std::array<int, 3> columnsUsed{};
+    for (int s = 0; s < kLogSlotCount; ++s) {
+        const LogSlotState& slot = setup_.Slots()[static_cast<std::size_t>(s)];
+        QCheckBox* box = chkDataLog_[static_cast<std::size_t>(s)];
+        const int column = (slot.left - kSlotLeft0) / kSlotColumnStep;
+        const int row = (slot.top - kSlotTop0) / kSlotRowStep;
+        const std::size_t frame = s <= kFuelSlotLast ? 0 : s <= kIgnitionSlotLast ? 1 : 2;
+        if (slot.visible) columnsUsed[frame] = std::max(columnsUsed[frame], column + 1);
         box->setProperty("tag", QString::fromStdString(slot.key));
-        box->setGeometry(Px(slot.left), Px(slot.top) + 12, Px(kSlotWidthTwips), Px(kSlotHeightTwips) + 4);
+        box->setGeometry(Px(kSlotLeft0) + column * pitch, Px(kSlotTop0) + row * rowPitch + kFrameTitlePx,
+                         pitch - kColumnGapPx / 2, rowPitch);
         box->setVisible(slot.visible);
         box->setEnabled(slot.enabled && setupEnabled);
         box->setChecked(slot.checked);
     }
+    for (std::size_t f = 0; f < frames_.size(); ++f)
+        frames_[f]->setMinimumSize(Px(kSlotLeft0) + pitch * std::max(columnsUsed[f], 1) + kColumnGapPx,
+                                   Px(kSlotTop0) + rowPitch * (kSlotRows + 1) + 2 * kFrameTitlePx);
+    // The aux button keeps the place of the sixth row, below the four aux inputs.
+    cmdConfigAuxInputs_->move(Px(kSlotLeft0), Px(kSlotTop0) + rowPitch * (kSlotRows - 2) + kFrameTitlePx);
     for (QGroupBox* frame : frames_) frame->setEnabled(setupEnabled);
     fraDataLogRate_->setEnabled(setupEnabled);
     cmbDataLogRate_->setEnabled(setupEnabled);
