@@ -2,6 +2,7 @@
 // the runs panel composed with the program's device link, images, aux inputs, settings, chart
 // window and quit question.
 #include "app/core/device_polling.h"
+#include "app/gui/aux_monitor_tabs.h"
 #include "app/gui/data_logging_page.h"
 #include "app/gui/main_window.h"
 #include "app/gui/program.h"
@@ -12,6 +13,7 @@
 #include "datalog/gui/runs_panel.h"
 #include "datalog/log_recorder.h"
 #include "datalog/run_set.h"
+#include "monitor/gui/fuel_monitor_page.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_device.h"
 
@@ -214,6 +216,40 @@ TEST_F(DataLoggingTest, TwentyRowsASecondFromTheCarIntoARunThatIsChartedAndGuard
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_EQ(dialogs.messages[0], "There are unsaved data logging runs in the Data logging tab. Are you sure you want "
                                    "to quit and discard them?");
+}
+
+// The device keeps one record layout. While a recording runs, a monitor looked at meanwhile must
+// not set its own layout or take the recording's records: the run stays whole and unchanged.
+TEST_F(DataLoggingTest, AMonitorLookedAtDuringARecordingLeavesTheRunWhole) {
+    Start();
+    SetUp(0);
+    DriveTo(20.0);
+    StartStop();
+    ASSERT_EQ(Status(), "Running");
+    RunFor(1.0);
+    FuelMonitorPanel* monitor = program->AuxAndMonitors()->FuelPanel();
+    monitor->Enter();
+    for (int i = 0; i < 10; ++i) {
+        clock.SleepMs(DataLogTimer()->interval());
+        monitor->Tick();
+        Page()->SetupPanel()->OnTimer();
+    }
+    monitor->Leave();
+    RunFor(1.0);
+    StartStop();
+    const LogRun& run = Recorded();
+    EXPECT_GE(run.RowCount(), 49) << "2.5 s of the car's time or more, every record in the run";
+    const int lhRpm = Column("RPM");
+    double last = 0.0;
+    for (int r = 0; r < run.RowCount(); ++r) {
+        SCOPED_TRACE(r);
+        const double t = Number(run.Cell(r, 0));
+        EXPECT_NEAR(t - last, 0.05, 1e-6);
+        last = t;
+        const double rpm = Number(run.Cell(r, lhRpm));
+        EXPECT_GE(rpm, 1500.0);
+        EXPECT_LE(rpm, 3500.0);
+    }
 }
 
 TEST_F(DataLoggingTest, TriggersPauseAndResumeOneRunAsTheCarDrives) {

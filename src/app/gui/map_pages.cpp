@@ -44,8 +44,9 @@ public:
 
 void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserMessages& messages,
                     ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock,
-                    SettingsStore& settings, AutotuneControl* autotune) {
+                    SettingsStore& settings, AutotuneControl* autotune, std::function<bool()> recordLayoutTaken) {
     auto* holder = new TraceDeviceHolder(comms, &window);
+    holder->device.SetRecordLayoutTaken(std::move(recordLayoutTaken));
     auto* sound = new KnockSound(shell.KnockSound(), &window);
     MapTabServices s;
     s.fuelImage = [&shell] { return shell.Slots().fuel.get(); };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace kv {
 
 // The "Fuel maps" and "Ignition maps" tabs in the main window: their panels replace the caption
@@ -21,6 +23,7 @@ class SettingsStore;
 // Installs the two map tabs into `window`, which owns everything made here.
 void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInputs& aux, UserMessages& messages,
                     ProgressDisplay& progress, Clipboard& clipboard, Clock& clock, KnockCountState& knock,
-                    SettingsStore& settings, AutotuneControl* autotune = nullptr);
+                    SettingsStore& settings, AutotuneControl* autotune = nullptr,
+                    std::function<bool()> recordLayoutTaken = {});
 
 } // namespace kv

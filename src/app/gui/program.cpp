@@ -149,6 +149,9 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     logSetup_ = std::make_unique<LogSetup>();
     runs_ = std::make_unique<RunSet>(RunSetSeams{*dialogs_, *dialogs_, *dialogs_, *dialogs_}, UserDecimalSeparator());
     recorder_ = std::make_unique<LogRecorder>(*logSetup_, *aux_, *dataLogDevice_, *runs_, *dialogs_, *timeOfDay_);
+    // A recording (running or waiting for its trigger) holds the device's one record layout: the
+    // monitors and the map traces keep off it meanwhile.
+    monitorDevice_->SetRecordLayoutTaken([this] { return recorder_->State() != LogState::Stopped; });
     shell_ =
         std::make_unique<Shell>(*shellDevice_, epromDevice_.get(), *dialogs_, *dialogs_, *dialogs_, *settings_, *clock_,
                                 *this, ProgramVersion{KV_VERSION_MAJOR, KV_VERSION_MINOR, KV_VERSION_PATCH});
@@ -238,7 +241,7 @@ void Program::LoadMainWindow() {
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
     autotune_ = new AutotuneControl(*window_, *dialogs_, *settings_);
     InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_, *settings_,
-                   autotune_);
+                   autotune_, [this] { return recorder_->State() != LogState::Stopped; });
     InstallParamPages(*window_, *shell_, *comms_, *auxDevice_, *dialogs_, *settings_);
     InstallImageComparison(*window_, *dialogs_, *dialogs_);
 }

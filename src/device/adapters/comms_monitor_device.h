@@ -2,6 +2,9 @@
 // The monitors' device operations over the device link.
 #include "monitor/monitor_record.h"
 
+#include <functional>
+#include <utility>
+
 namespace kv {
 
 class Comms;
@@ -19,10 +22,14 @@ public:
     std::optional<std::int32_t> ReadEcuRam(int ecuKind, int address, int n) override;
     bool ResetO2Adaptation() override;
     bool RamByteOrderFlag() const override;
+    // While `taken` answers true (a data-logging run holds the device's record layout), the
+    // monitors neither set a layout nor read a record: configuring fails, reading gives nothing.
+    void SetRecordLayoutTaken(std::function<bool()> taken) { layoutTaken_ = std::move(taken); }
 
 private:
     Comms& comms_;
     IgnitionDebounce& ignition_;
+    std::function<bool()> layoutTaken_;
 };
 
 } // namespace kv

@@ -11,10 +11,14 @@ bool CommsTraceDevice::SetAuxInputFilter(int channel, int coefficient) {
 }
 
 bool CommsTraceDevice::DataLog_Configure(const std::vector<int>& addresses, const std::vector<int>& sizes) {
+    if (layoutTaken_ && layoutTaken_()) return false;
     return comms_.DataLog_Configure(addresses, sizes);
 }
 
-std::vector<std::uint8_t> CommsTraceDevice::DataLog_ReadRecord() { return comms_.DataLog_ReadRecord(); }
+std::vector<std::uint8_t> CommsTraceDevice::DataLog_ReadRecord() {
+    if (layoutTaken_ && layoutTaken_()) return {};
+    return comms_.DataLog_ReadRecord();
+}
 
 std::optional<std::int32_t> CommsTraceDevice::ReadEcuRam(int ecuKind, int address, int n) {
     return comms_.TryReadEcuRam(ecuKind, address, n);
