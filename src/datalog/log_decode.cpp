@@ -34,7 +34,7 @@ int ThrottleFromSwitches(bool idleClosed, bool fullClosed) {
 
 LogRecordDecoder::LogRecordDecoder(const LogRunPlan& plan, const EPROM& fuel, const EPROM& ignition,
                                    const AuxInputs& aux, bool ramByteOrderFlag)
-    : plan_(plan), fuel_(fuel), ignition_(ignition), aux_(aux), ramOrder_(ramByteOrderFlag) {
+    : plan_(plan), aux_(aux), ramOrder_(ramByteOrderFlag) {
     offset_.fill(-1);
     int offset = 0;
     for (int number : plan.fieldChannels) {

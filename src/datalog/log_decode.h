@@ -60,8 +60,6 @@ private:
     bool Bit(int channel) const;
 
     const LogRunPlan& plan_;
-    const EPROM& fuel_;
-    const EPROM& ignition_;
     const AuxInputs& aux_;
     bool ramOrder_;
     std::array<int, kLogChannelCount> offset_{}; // -1 when the channel is not in the record
