@@ -143,7 +143,7 @@ protected:
         return 0;
     }
     // Ticks the variables and picks rate 20 and the trigger (radio button index).
-    void SetUp(int trigger) {
+    void ChooseRecording(int trigger) {
         for (const char* box : {"chkDataLog_0", "chkDataLog_9", "chkDataLog_23", "chkDataLog_24"}) Tick(box);
         Rate(2);
         Find<QRadioButton>(QString("radioDataLogTrigger_%1").arg(trigger))->click();
@@ -158,7 +158,7 @@ TEST_F(DataLoggingTest, TwentyRowsASecondFromTheCarIntoARunThatIsChartedAndGuard
     EXPECT_TRUE(Find<QCheckBox>("chkDataLog_23")->isVisibleTo(Page()));
     EXPECT_FALSE(Find<QCheckBox>("chkDataLog_13")->isVisibleTo(Page())) << "no LH 2.2";
     EXPECT_TRUE(Find<QWidget>("fraDataLogKnockCount")->isVisibleTo(Page()));
-    SetUp(0);
+    ChooseRecording(0);
     DriveTo(20.0); // cruising
     StartStop();
     ASSERT_EQ(Status(), "Running") << ::testing::PrintToString(dialogs.messages);
@@ -222,7 +222,7 @@ TEST_F(DataLoggingTest, TwentyRowsASecondFromTheCarIntoARunThatIsChartedAndGuard
 // not set its own layout or take the recording's records: the run stays whole and unchanged.
 TEST_F(DataLoggingTest, AMonitorLookedAtDuringARecordingLeavesTheRunWhole) {
     Start();
-    SetUp(0);
+    ChooseRecording(0);
     DriveTo(20.0);
     StartStop();
     ASSERT_EQ(Status(), "Running");
@@ -267,7 +267,7 @@ TEST_F(DataLoggingTest, TriggersPauseAndResumeOneRunAsTheCarDrives) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
         Start();
-        SetUp(c.trigger);
+        ChooseRecording(c.trigger);
         DriveTo(c.from);
         statuses.clear();
         StartStop();
@@ -297,7 +297,7 @@ TEST_F(DataLoggingTest, TriggersPauseAndResumeOneRunAsTheCarDrives) {
 
 TEST_F(DataLoggingTest, ATransferThatHasTheDeviceHoldsTheRecordingsTimer) {
     Start();
-    SetUp(0);
+    ChooseRecording(0);
     StartStop();
     ASSERT_TRUE(DataLogTimer()->isActive());
     {
