@@ -143,17 +143,6 @@ bool ParseWrite(Reader& r, JournalEdit& e) {
     return true;
 }
 
-bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 void SyncFolder(const std::string& folder) {
     const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0) return;
@@ -260,7 +249,7 @@ std::string EditJournal::Start(Open& open, const JournalImage& image, const std:
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
     if (fd < 0) return "The edit journal cannot be written in " + folder_;
     const bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                    WriteAll(fd, Framed(StartPayload(image, now_(), base, folded))) && ::fsync(fd) == 0 &&
+                    WriteToDescriptor(fd, Framed(StartPayload(image, now_(), base, folded))) && ::fsync(fd) == 0 &&
                     ::rename(temporary.c_str(), path.c_str()) == 0;
     if (!ok) {
         ::close(fd);
@@ -284,7 +273,7 @@ std::string EditJournal::Record(const JournalImage& image, const std::vector<std
     else if (open.records >= compactAfter_)
         failure = Start(open, image, imageBefore, open.edits, image.slot);
     if (!failure.empty()) return failure;
-    if (!WriteAll(open.fd, Framed(WritePayload(now_(), address, bytes))) || ::fdatasync(open.fd) != 0) {
+    if (!WriteToDescriptor(open.fd, Framed(WritePayload(now_(), address, bytes))) || ::fdatasync(open.fd) != 0) {
         // A record that may be half on disk: the journal starts again with the next write.
         Close(open);
         return "The edit journal cannot be written in " + folder_;

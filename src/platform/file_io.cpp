@@ -37,17 +37,6 @@ private:
     int fd_;
 };
 
-bool WriteAll(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
 // The file that a path names once every symbolic link on the way is followed.
 struct LinkTarget {
     std::string path;
@@ -78,6 +67,17 @@ Parsed<LinkTarget> FollowLinks(const std::string& path) {
 
 } // namespace
 
+bool WriteToDescriptor(int fd, const std::vector<std::uint8_t>& bytes) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        written += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 std::string SaveFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     if (path.empty()) return "No file name given";
     const Parsed<LinkTarget> link = FollowLinks(path);
@@ -102,7 +102,7 @@ std::string SaveFileAtomically(const std::string& path, const std::vector<std::u
         (void)::fchown(file.Get(), info.st_uid, info.st_gid);
         ok = ::fchmod(file.Get(), info.st_mode & 07777) == 0;
     }
-    ok = ok && WriteAll(file.Get(), bytes) && ::fsync(file.Get()) == 0;
+    ok = ok && WriteToDescriptor(file.Get(), bytes) && ::fsync(file.Get()) == 0;
     ok = file.Close() && ok;
     ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
     if (!ok) {

@@ -11,6 +11,10 @@
 
 namespace kv {
 
+// Writes all of `bytes` to an open file descriptor, going on after interrupted writes; false when
+// a write fails or writes nothing.
+bool WriteToDescriptor(int fd, const std::vector<std::uint8_t>& bytes);
+
 // Writes `bytes` as the whole content of `path`. A symbolic link is followed to the file it names
 // (the link stays); the file keeps its permission bits. Anything that is not a regular file
 // (a folder, a device, a pipe, a socket) is refused and left as it is.

@@ -142,6 +142,23 @@ protected:
         ADD_FAILURE() << "no column " << header;
         return 0;
     }
+    // Checks that every row of the recorded run follows the one before by 0.05 s at a driving engine
+    // speed (a missing or foreign record breaks either), and hands each row and its speed to `more`.
+    void ExpectEveryRecordInStep(const std::function<void(const LogRun&, int row, double rpm)>& more = {}) {
+        const LogRun& run = Recorded();
+        const int lhRpm = Column("RPM");
+        double last = 0.0;
+        for (int r = 0; r < run.RowCount(); ++r) {
+            SCOPED_TRACE(r);
+            const double t = Number(run.Cell(r, 0));
+            EXPECT_NEAR(t - last, 0.05, 1e-6);
+            last = t;
+            const double rpm = Number(run.Cell(r, lhRpm));
+            EXPECT_GE(rpm, 1500.0);
+            EXPECT_LE(rpm, 3500.0);
+            if (more) more(run, r, rpm);
+        }
+    }
     // Ticks the variables and picks rate 20 and the trigger (radio button index).
     void ChooseRecording(int trigger) {
         for (const char* box : {"chkDataLog_0", "chkDataLog_9", "chkDataLog_23", "chkDataLog_24"}) Tick(box);
@@ -174,20 +191,12 @@ TEST_F(DataLoggingTest, TwentyRowsASecondFromTheCarIntoARunThatIsChartedAndGuard
 
     const LogRun& run = Recorded();
     EXPECT_NEAR(static_cast<double>(run.RowCount()), 100.0, 2.0);
-    const int lhRpm = Column("RPM"), ezkRpm = Column("RPM", 1), advance = Column("Ign adv [°]");
-    double last = 0.0;
-    for (int r = 0; r < run.RowCount(); ++r) {
-        SCOPED_TRACE(r);
-        const double t = Number(run.Cell(r, 0));
-        EXPECT_NEAR(t - last, 0.05, 1e-6);
-        last = t;
-        const double rpm = Number(run.Cell(r, lhRpm));
-        EXPECT_GE(rpm, 1500.0);
-        EXPECT_LE(rpm, 3500.0);
-        EXPECT_NEAR(Number(run.Cell(r, ezkRpm)), rpm, rpm * 0.02);
-        EXPECT_GT(Number(run.Cell(r, advance)), 10.0);
-        EXPECT_LT(Number(run.Cell(r, advance)), 40.0);
-    }
+    const int ezkRpm = Column("RPM", 1), advance = Column("Ign adv [°]");
+    ExpectEveryRecordInStep([&](const LogRun& rows, int r, double rpm) {
+        EXPECT_NEAR(Number(rows.Cell(r, ezkRpm)), rpm, rpm * 0.02);
+        EXPECT_GT(Number(rows.Cell(r, advance)), 10.0);
+        EXPECT_LT(Number(rows.Cell(r, advance)), 40.0);
+    });
     // The grid shows the run, its tab marked unsaved.
     ASSERT_EQ(RunTabs()->count(), 1);
     EXPECT_EQ(RunTabs()->tabText(0), "Run 1*");
@@ -239,17 +248,7 @@ TEST_F(DataLoggingTest, AMonitorLookedAtDuringARecordingLeavesTheRunWhole) {
     StartStop();
     const LogRun& run = Recorded();
     EXPECT_GE(run.RowCount(), 49) << "2.5 s of the car's time or more, every record in the run";
-    const int lhRpm = Column("RPM");
-    double last = 0.0;
-    for (int r = 0; r < run.RowCount(); ++r) {
-        SCOPED_TRACE(r);
-        const double t = Number(run.Cell(r, 0));
-        EXPECT_NEAR(t - last, 0.05, 1e-6);
-        last = t;
-        const double rpm = Number(run.Cell(r, lhRpm));
-        EXPECT_GE(rpm, 1500.0);
-        EXPECT_LE(rpm, 3500.0);
-    }
+    ExpectEveryRecordInStep();
 }
 
 TEST_F(DataLoggingTest, TriggersPauseAndResumeOneRunAsTheCarDrives) {

@@ -1,12 +1,10 @@
 #pragma once
 // Helpers of the image tests: synthetic images of each kind, a device double that records the
-// write-through, and a temporary folder.
+// write-through.
 #include "eprom/eprom_device.h"
 #include "eprom/eprom_image.h"
+#include "temp_dir.h"
 
-#include <unistd.h>
-
-#include <atomic>
 #include <concepts>
 #include <cstdint>
 #include <filesystem>
@@ -100,27 +98,7 @@ public:
     bool Reopen() override { return true; }
 };
 
-// A fresh folder under the system's temporary folder, removed with everything in it.
-class TempDir {
-public:
-    TempDir() {
-        static std::atomic<int> counter{0};
-        path_ = std::filesystem::temp_directory_path() /
-                ("kv_eprom_test_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    std::filesystem::path path_;
-};
+using ::kv::TempDir;
 
 inline void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
