@@ -89,6 +89,7 @@ void LogRecorder::Start(const EPROM& fuel, const EPROM& ignition) {
 }
 
 void LogRecorder::Stop() {
+    if (state_ == LogState::Stopped) return;
     controls_.timerEnabled = false;
     if (state_ == LogState::Running) device_.DataLog_StopDeviceLogging();
     state_ = LogState::Stopped;

@@ -59,6 +59,9 @@ public:
     void ToggleLogging(const EPROM& fuel, const EPROM& ignition);
     // One tick of tmrDataLog.
     LogTickResult DataLogTimerTick(const EPROM& fuel, const EPROM& ignition);
+    // Ends the recording or the wait for its trigger (the device stops logging); nothing when
+    // stopped.
+    void Stop();
 
     LogState State() const { return state_; }
     const LogControls& Controls() const { return controls_; }
@@ -70,7 +73,6 @@ public:
 
 private:
     void Start(const EPROM& fuel, const EPROM& ignition);
-    void Stop();
     bool TriggerFires(const EPROM& fuel, const EPROM& ignition);
     void StartStretch(const EPROM& ignition);
     void TickWaiting(const EPROM& fuel, const EPROM& ignition);

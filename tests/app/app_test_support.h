@@ -172,6 +172,7 @@ public:
         Note("SetNormalWindowSize|" + WindowSizeText(size));
     }
     bool HasUnsavedDataLogRuns() override { return unsavedRuns; }
+    void EndDataLogging() override { Note("EndDataLogging"); }
     void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) override {
         Note("ShowTabs|" + std::string(TabStateName(state)));
         captions.clear();

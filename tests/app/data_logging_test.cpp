@@ -251,6 +251,21 @@ TEST_F(DataLoggingTest, AMonitorLookedAtDuringARecordingLeavesTheRunWhole) {
     ExpectEveryRecordInStep();
 }
 
+// Quitting during a recording takes the device out of data logging: the next start finds a
+// device that answers its commands, not one still filling its log.
+TEST_F(DataLoggingTest, QuittingDuringARecordingEndsTheDevicesLogging) {
+    Start();
+    ChooseRecording(0);
+    DriveTo(20.0);
+    StartStop();
+    ASSERT_EQ(Status(), "Running");
+    RunFor(1.0);
+    ASSERT_TRUE(program->Simulator()->Device().IsLogging());
+    dialogs.answers = {MsgResult::Yes}; // discard the unsaved run
+    ASSERT_TRUE(program->Window()->close());
+    EXPECT_FALSE(program->Simulator()->Device().IsLogging());
+}
+
 TEST_F(DataLoggingTest, TriggersPauseAndResumeOneRunAsTheCarDrives) {
     struct Case {
         const char* label;

@@ -385,6 +385,8 @@ TEST_P(QueryCloseTest, QuestionsBeforeClosing) {
     EXPECT_EQ(shutDown, c.closes);
     EXPECT_EQ(settings.GetSetting("Appearance", "WindowState", "unset"), c.closes ? "2" : "unset");
     EXPECT_EQ(std::find(view.log.begin(), view.log.end(), "LeaveSelectedTab") != view.log.end(), c.closes);
+    // A recording ends while the device is still open.
+    EXPECT_EQ(std::find(view.log.begin(), view.log.end(), "EndDataLogging") != view.log.end(), c.closes);
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, QueryCloseTest,

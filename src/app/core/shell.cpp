@@ -131,6 +131,7 @@ bool Shell::QueryClose() {
     // Saved or given up: nothing is left to recover.
     if (recovery_) recovery_->ClearAll();
     view_.LeaveSelectedTab();
+    view_.EndDataLogging();
     settings_.SaveSetting("Appearance", "WindowState", std::to_string(view_.WindowStateNumber()));
     settings_.SaveSetting("Appearance", "WindowSize", WindowSizeText(view_.NormalWindowSize()));
     device_.ShutDown();

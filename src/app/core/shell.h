@@ -60,6 +60,8 @@ public:
     virtual void SetNormalWindowSize(WindowSize size) = 0;
     // True while data logging holds runs that were not saved.
     virtual bool HasUnsavedDataLogRuns() = 0;
+    // Ends a data-logging recording (or its wait for the trigger), so the device stops logging.
+    virtual void EndDataLogging() = 0;
 };
 
 // The four "ECUs" check boxes of the Options dialog, in index order.

@@ -277,6 +277,10 @@ void Program::SetNormalWindowSize(WindowSize size) {
 
 bool Program::HasUnsavedDataLogRuns() { return runs_->HasUnsavedRuns(); }
 
+void Program::EndDataLogging() {
+    if (recorder_) recorder_->Stop();
+}
+
 void Program::ShowTabs(const std::vector<TabSlot>& tabs, TabState state) {
     // The data-logging slots follow the unit that came or went.
     if (dataLogPage_ != nullptr) dataLogPage_->SetupLogVariables(TabStateName(state));

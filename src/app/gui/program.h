@@ -108,6 +108,7 @@ public:
     WindowSize NormalWindowSize() override;
     void SetNormalWindowSize(WindowSize size) override;
     bool HasUnsavedDataLogRuns() override;
+    void EndDataLogging() override;
     void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) override;
     void ShowInfoLine(const InfoLine& line) override;
     void SetSaveMenus(bool fuelLoaded, bool ignitionLoaded) override;
