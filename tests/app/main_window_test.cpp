@@ -8,9 +8,12 @@
 #include "app/gui/program.h"
 #include "app/gui/splash.h"
 #include "app_test_support.h"
+#include "eprom/base_images.h"
+#include "maps/gui/image_comparison.h"
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
 #include "params/gui/param_panel.h"
+#include "params/param_page.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_device.h"
 
@@ -26,6 +29,7 @@
 #include <QTabBar>
 #include <QTextDocument>
 #include <QTimer>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -263,6 +267,64 @@ TEST_F(ProgramTest, ParameterPageChangesReachTheRunningModuleAndFollowANewImage)
     fileNew();
     ASSERT_NE(GetShell().Slots().fuel.get(), nullptr);
     EXPECT_EQ(Window().findChild<QLineEdit*>("txtRevLimiter")->text(), "6170");
+}
+
+// Compare with marks the parameter settings that differ on the parameter page, with the other
+// file's text in the tool tip, and lists them in the summary; a change on the page updates both.
+TEST_F(ProgramTest, ComparisonMarksTheDifferingSettingsOfTheParameterPage) {
+    TempDir dir;
+    const std::string other = dir.File("other.bin");
+    {
+        EpromContext context;
+        EPROM image(context);
+        ASSERT_EQ(LoadBaseImage("MRX_D", image), "");
+        context.wordBigEndian = image.GetCreator() != 2;
+        auto page = MakeParamPage(image, {});
+        page->Load();
+        page->SetValue("rev_limit_rpm", page->Value("rev_limit_rpm") + 1);
+        ASSERT_EQ(page->Text("rev_limit_rpm"), "6340");
+        ASSERT_TRUE(image.SaveToFile(other, FileFormat::EPROM27C256));
+    }
+    Start();
+    OnNextModal([](QWidget* modal) {
+        auto* dialog = qobject_cast<NewImageDialog*>(modal);
+        ASSERT_NE(dialog, nullptr);
+        dialog->BaseButton(0)->click(); // LH S4 / GT / GTS
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+    });
+    Window().Action("mnuFileNew")->trigger();
+    auto* comparison = Window().findChild<ImageComparisonView*>("ImageComparison");
+    ASSERT_NE(comparison, nullptr);
+    ASSERT_TRUE(comparison->CompareWith(MapTab::Fuel, other));
+    Window().SelectTab("Parameters");
+    auto* panel = Window().findChild<ParamPanel*>("fraParametersPanel");
+    ASSERT_NE(panel, nullptr);
+    auto* box = Window().findChild<QLineEdit*>("txtRevLimiter");
+    ASSERT_NE(box, nullptr);
+    auto settingRows = [&] {
+        std::vector<std::string> rows;
+        QTreeWidget* list = comparison->Summary()->List();
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            if (list->topLevelItem(i)->text(0).startsWith("Fuel parameters - "))
+                rows.push_back(list->topLevelItem(i)->text(1).toStdString());
+        return rows;
+    };
+    EXPECT_EQ(panel->ComparedSettings(), (std::map<std::string, QString>{{"rev_limit_rpm", "In other.bin: 6340"}}));
+    EXPECT_EQ(box->toolTip(), "In other.bin: 6340");
+    EXPECT_EQ(settingRows(), std::vector<std::string>{"6170 -> 6340"});
+
+    // The same value typed in: nothing differs any more.
+    Window().findChild<UpDown*>("udRevLimiter")->stepUp();
+    EXPECT_TRUE(panel->ComparedSettings().empty());
+    EXPECT_EQ(box->toolTip(), "");
+    EXPECT_TRUE(settingRows().empty());
+
+    // Changed back, then the comparison ends: no marks are left.
+    Window().findChild<UpDown*>("udRevLimiter")->stepDown();
+    EXPECT_EQ(panel->ComparedSettings().size(), 1u);
+    comparison->End();
+    EXPECT_TRUE(panel->ComparedSettings().empty());
+    EXPECT_EQ(box->toolTip(), "");
 }
 
 TEST_F(ProgramTest, ResetValuesOnTheFuelPageResetsTheRunningUnitsAdaptation) {

@@ -59,7 +59,7 @@ ComparisonSummary::ComparisonSummary(QWidget* parent) : QDialog(parent) {
 }
 
 void ComparisonSummary::Show(const std::string& imageName, const std::string& otherName,
-                             const ImageComparison& comparison) {
+                             const ImageComparison& comparison, const std::vector<SettingRow>& settings) {
     setWindowTitle(Q("Comparison of " + imageName + " with " + otherName));
     if (comparison.Equal())
         caption_->setText(Q(imageName + " and " + otherName + " do not differ."));
@@ -72,6 +72,7 @@ void ComparisonSummary::Show(const std::string& imageName, const std::string& ot
         auto* item = new QTreeWidgetItem(list_, {Q(map.name), Q(Count(map.cells.size(), "cell", "cells"))});
         item->setData(0, kMapRole, Q(map.name));
     }
+    for (const auto& s : settings) new QTreeWidgetItem(list_, {Q(s.label), Q(s.change)});
     for (const auto& p : comparison.parameters)
         new QTreeWidgetItem(list_,
                             {Q("Parameter " + std::to_string(p.entry) + " (address " + std::to_string(p.address) + ")"),
@@ -152,12 +153,21 @@ bool ImageComparisonView::CompareWith(MapTab tab, const std::string& path) {
                 [this](const QString& name) { ShowMap(name.toStdString()); });
         connect(summary_, &QDialog::finished, this, [this] { End(); });
     }
-    summary_->Show(ImageName(), otherName_, comparison_);
+    RefreshSummary();
     summary_->show();
     summary_->raise();
     MarkShownMap();
     if (!wasActive) emit ActiveChanged(true);
+    emit Compared(tab_);
     return true;
+}
+
+void ImageComparisonView::RefreshSummary() {
+    if (!Active() || summary_ == nullptr) return;
+    std::vector<ComparisonSummary::SettingRow> settings;
+    EPROM* image = s_.tabs->ImageOf(tab_);
+    if (s_.settings && image != nullptr && image == image_) settings = s_.settings(*image, *other_);
+    summary_->Show(ImageName(), otherName_, comparison_, settings);
 }
 
 void ImageComparisonView::End() {
@@ -222,7 +232,7 @@ void ImageComparisonView::UpdateShownMap() {
             if (map.name == listed) maps.push_back(std::move(map));
     }
     comparison_.maps = std::move(maps);
-    if (summary_ != nullptr) summary_->Show(ImageName(), otherName_, comparison_);
+    if (summary_ != nullptr) RefreshSummary();
     MarkShownMap();
 }
 

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class QLabel;
 class QTreeWidget;
@@ -35,8 +36,15 @@ class ComparisonSummary final : public QDialog {
     Q_OBJECT
 public:
     explicit ComparisonSummary(QWidget* parent = nullptr);
-    // Shows the comparison of the image `imageName` with the file `otherName`.
-    void Show(const std::string& imageName, const std::string& otherName, const ImageComparison& comparison);
+    // A setting of a parameter page that differs: its label and "text -> other text".
+    struct SettingRow {
+        std::string label;
+        std::string change;
+    };
+    // Shows the comparison of the image `imageName` with the file `otherName`, the differing
+    // settings of the parameter page listed after the maps.
+    void Show(const std::string& imageName, const std::string& otherName, const ImageComparison& comparison,
+              const std::vector<SettingRow>& settings = {});
     QTreeWidget* List() const { return list_; }
     QLabel* Caption() const { return caption_; }
     // The list entry of a map (null when the map does not differ).
@@ -61,6 +69,8 @@ public:
         std::function<void(MapTab)> showTab;
         // The parent of the summary window.
         QWidget* window = nullptr;
+        // The differing settings of the parameter pages of the two images (none when empty).
+        std::function<std::vector<ComparisonSummary::SettingRow>(EPROM& image, EPROM& other)> settings;
     };
     explicit ImageComparisonView(Services services, QObject* parent = nullptr);
     ~ImageComparisonView() override;
@@ -80,9 +90,16 @@ public:
     ComparisonSummary* Summary() const { return summary_; }
     // Shows a differing map in its tab.
     void ShowMap(const std::string& name);
+    // The image file compared with (null when no comparison is active) and its file name.
+    EPROM* Other() const { return other_.get(); }
+    const std::string& OtherName() const { return otherName_; }
+    // Lists the differences again (after a change of a parameter).
+    void RefreshSummary();
 
 signals:
     void ActiveChanged(bool active);
+    // A comparison was made (the first or one replacing another).
+    void Compared(MapTab tab);
 
 private:
     void MarkShownMap();

@@ -1,6 +1,7 @@
 #include "params/gui/param_panel.h"
 
 #include "eprom/eprom_image.h"
+#include "params/param_compare.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -55,8 +56,13 @@ void ParamPanel::Enter() {
     }
     Build();
     if (!page_) return;
-    page_->onChanged = [this] { Refresh(); };
+    page_->onChanged = [this] {
+        Refresh();
+        if (!loadingPage_) emit SettingChanged();
+    };
+    loadingPage_ = true;
     page_->Load();
+    loadingPage_ = false;
     if (services_.startIgnitionCheck) services_.startIgnitionCheck();
 }
 
@@ -278,6 +284,38 @@ void ParamPanel::Refresh() {
             if (w) w->setEnabled(page_->Enabled(key));
     }
     refreshing_ = false;
+    MarkCompared();
+}
+
+void ParamPanel::CompareWith(EPROM* other, const std::string& otherName) {
+    otherPage_.reset();
+    otherName_ = otherName;
+    if (other != nullptr) {
+        otherPage_ = MakeParamPage(*other, {});
+        if (otherPage_) otherPage_->Load();
+    }
+    MarkCompared();
+}
+
+void ParamPanel::MarkCompared() {
+    compared_.clear();
+    if (page_ && otherPage_)
+        for (const SettingDifference& d : CompareSettings(*page_, *otherPage_))
+            compared_[d.key] = Q("In " + otherName_ + ": " + d.otherText);
+    // The marked setting's own controls: the boxes that show its value, its check box, its
+    // option buttons.
+    static const QString kMark = "background-color: #ffe08a;";
+    for (auto& [key, c] : controls_) {
+        const auto found = compared_.find(key);
+        const bool marked = found != compared_.end();
+        std::vector<QWidget*> widgets{c.text, c.extraBox, c.check};
+        for (auto& radio : c.radios) widgets.push_back(radio);
+        for (QWidget* w : widgets) {
+            if (w == nullptr) continue;
+            w->setToolTip(marked ? found->second : QString());
+            w->setStyleSheet(marked ? kMark : QString());
+        }
+    }
 }
 
 } // namespace kv

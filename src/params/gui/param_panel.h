@@ -61,6 +61,16 @@ public:
 
     ParamPage* Page() const { return page_.get(); }
 
+    // Marks the settings that show differently for `other` (an image of the same unit, named
+    // `otherName` in the marks' tool tips) until called with null. `other` must outlive the marks.
+    void CompareWith(EPROM* other, const std::string& otherName);
+    // The settings marked now, with their tool tips.
+    const std::map<std::string, QString>& ComparedSettings() const { return compared_; }
+
+signals:
+    // The user changed a setting (the image changed with it).
+    void SettingChanged();
+
 private:
     struct Controls {
         QPointer<UpDown> upDown;
@@ -76,6 +86,7 @@ private:
     void Build();
     QWidget* BuildSetting(const ParamSetting& s, QWidget* frame, QGridLayout* grid, int& row);
     void Refresh();
+    void MarkCompared();
     void Busy(const std::function<void()>& work);
     // True when the page is there and still of the image in the slot; otherwise the panel is
     // made again for the slot's image (soon, not inside the event that asked).
@@ -88,6 +99,10 @@ private:
     std::map<std::string, Controls> controls_;
     std::vector<int> ignitionIds_;
     bool refreshing_ = false;
+    bool loadingPage_ = false;             // the page is being filled from the image
+    std::unique_ptr<ParamPage> otherPage_; // the compared image's page (null: no comparison)
+    std::string otherName_;
+    std::map<std::string, QString> compared_;
 };
 
 } // namespace kv
