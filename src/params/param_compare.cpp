@@ -27,8 +27,10 @@ std::string ShownSettingText(const ParamPage& page, const std::string& key) {
 std::string SettingLabel(const ParamPage& page, const std::string& key) {
     const ParamSetting* s = page.Find(key);
     if (s == nullptr) return {};
-    if (s->caption.empty() || s->caption == s->frame) return s->frame;
-    return s->frame + ": " + s->caption;
+    std::string caption = s->caption;
+    while (!caption.empty() && (caption.back() == ':' || caption.back() == ' ')) caption.pop_back();
+    if (caption.empty() || caption == s->frame) return s->frame;
+    return s->frame + ": " + caption;
 }
 
 std::vector<SettingDifference> CompareSettings(const ParamPage& page, const ParamPage& other) {

@@ -14,8 +14,8 @@ class ParamPage;
 // check box.
 std::string ShownSettingText(const ParamPage& page, const std::string& key);
 
-// The frame and caption of a setting as one label ("Rev limiter: Engine speed"; the frame alone
-// when the setting has no caption of its own).
+// The frame and caption of a setting as one label, without the caption's closing colon ("Rev
+// limiter: Fuel cut off RPM"; the frame alone when the setting has no caption of its own).
 std::string SettingLabel(const ParamPage& page, const std::string& key);
 
 struct SettingDifference {

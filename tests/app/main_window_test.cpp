@@ -305,13 +305,13 @@ TEST_F(ProgramTest, ComparisonMarksTheDifferingSettingsOfTheParameterPage) {
         std::vector<std::string> rows;
         QTreeWidget* list = comparison->Summary()->List();
         for (int i = 0; i < list->topLevelItemCount(); ++i)
-            if (list->topLevelItem(i)->text(0).startsWith("Fuel parameters - "))
-                rows.push_back(list->topLevelItem(i)->text(1).toStdString());
+            if (list->topLevelItem(i)->text(0).startsWith("Rev limiter"))
+                rows.push_back((list->topLevelItem(i)->text(0) + " | " + list->topLevelItem(i)->text(1)).toStdString());
         return rows;
     };
     EXPECT_EQ(panel->ComparedSettings(), (std::map<std::string, QString>{{"rev_limit_rpm", "In other.bin: 6340"}}));
     EXPECT_EQ(box->toolTip(), "In other.bin: 6340");
-    EXPECT_EQ(settingRows(), std::vector<std::string>{"6170 -> 6340"});
+    EXPECT_EQ(settingRows(), std::vector<std::string>{"Rev limiter: Fuel cut off RPM | 6170 -> 6340"});
 
     // The same value typed in: nothing differs any more.
     Window().findChild<UpDown*>("udRevLimiter")->stepUp();

@@ -29,9 +29,8 @@ std::vector<ComparisonSummary::SettingRow> SettingRows(EPROM& image, EPROM& othe
     if (!page || !otherPage) return rows;
     page->Load();
     otherPage->Load();
-    const std::string pageCaption = page->Caption();
     for (const SettingDifference& d : CompareSettings(*page, *otherPage))
-        rows.push_back({pageCaption + " - " + d.label, d.text + " -> " + d.otherText});
+        rows.push_back({d.label, d.text + " -> " + d.otherText});
     return rows;
 }
 

@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kv {
@@ -45,7 +46,8 @@ ComparisonSummary::ComparisonSummary(QWidget* parent) : QDialog(parent) {
     list_->setColumnCount(2);
     list_->setHeaderLabels({"Map or parameter", "Differences"});
     list_->setRootIsDecorated(false);
-    list_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    list_->header()->setSectionResizeMode(0, QHeaderView::Interactive);
+    list_->setTextElideMode(Qt::ElideRight);
     layout->addWidget(caption_);
     layout->addWidget(list_, 1);
     auto* help = new QLabel("Double-click a map to show it. Closing this window ends the comparison.", this);
@@ -65,14 +67,22 @@ void ComparisonSummary::Show(const std::string& imageName, const std::string& ot
         caption_->setText(Q(imageName + " and " + otherName + " do not differ."));
     else
         caption_->setText(Q(imageName + " and " + otherName + " differ in " +
-                            Count(comparison.maps.size(), "map", "maps") + " and " +
-                            Count(comparison.parameters.size(), "parameter", "parameters") + "."));
+                            Count(comparison.maps.size(), "map", "maps") +
+                            (settings.empty() ? "" : ", " + Count(settings.size(), "page setting", "page settings")) +
+                            " and " + Count(comparison.parameters.size(), "parameter", "parameters") + "."));
     list_->clear();
     for (const auto& map : comparison.maps) {
         auto* item = new QTreeWidgetItem(list_, {Q(map.name), Q(Count(map.cells.size(), "cell", "cells"))});
         item->setData(0, kMapRole, Q(map.name));
     }
-    for (const auto& s : settings) new QTreeWidgetItem(list_, {Q(s.label), Q(s.change)});
+    for (const auto& s : settings) {
+        auto* item = new QTreeWidgetItem(list_, {Q(s.label), Q(s.change)});
+        item->setToolTip(0, Q(s.label));
+    }
+    // Long setting names are cut short (their tool tips hold them whole), so that the
+    // differences stay in view.
+    list_->resizeColumnToContents(0);
+    list_->setColumnWidth(0, std::min(list_->columnWidth(0), width() * 3 / 5));
     for (const auto& p : comparison.parameters)
         new QTreeWidgetItem(list_,
                             {Q("Parameter " + std::to_string(p.entry) + " (address " + std::to_string(p.address) + ")"),
