@@ -915,6 +915,40 @@ TEST_F(MapTabsFixture, EditMenuFollowsTheGridFocusAndCopiesTheSelection) {
     EXPECT_FALSE(paste.isEnabled());
 }
 
+// What Ctrl+C puts on the clipboard for a selection made with the keys: the cells' texts only,
+// TAB between cells and CR LF after every row, whatever labels the grid shows around them.
+TEST_F(MapTabsFixture, CopiedTextOfAKeyboardSelectionIsTheCellsTexts) {
+    Load(fuel, "MRX_D");
+    Load(ignition, "EZK_D-S4");
+    struct Case {
+        MapTab tab;
+        const char* map;
+        int row, col;    // data cell the selection starts from
+        int right, down; // Shift+Right / Shift+Down presses; -1 = Ctrl+A
+        const char* copied;
+    };
+    const Case cases[] = {
+        {MapTab::Fuel, "Warmup enrichment map (cat)", 0, 0, -1, 0,
+         "134\t122\t109\t97\t85\t73\t61\t49\t36\t24\t12\t0\t0\t0\t0\r\n"},
+        {MapTab::Fuel, "Base fuel map (cat)", 2, 3, 2, 1, "-2\t-1\t-1\r\n-3\t-1\t-1\r\n"},
+        {MapTab::Ignition, "Cruise map (98 octane cat)", 14, 14, 1, 1, "28.1\t28.6\r\n27.4\t27.9\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.map);
+        ShowTab(c.tab);
+        Panel(c.tab)->FillMapList();
+        Choose(c.tab, c.map);
+        SelectCell(c.tab, c.row, c.col);
+        QtMapGrid& g = Grid(c.tab);
+        if (c.right < 0) QTest::keyClick(&g, Qt::Key_A, Qt::ControlModifier);
+        for (int i = 0; i < c.right; ++i) QTest::keyClick(&g, Qt::Key_Right, Qt::ShiftModifier);
+        for (int i = 0; i < c.down; ++i) QTest::keyClick(&g, Qt::Key_Down, Qt::ShiftModifier);
+        dialogs.clipboard.clear();
+        QTest::keyClick(&g, Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(dialogs.clipboard, c.copied);
+    }
+}
+
 // --- the Qt grid ---
 
 TEST(QtMapGridTest, SelectionColoursFixedCellsAndMarkerPlacement) {
