@@ -16,21 +16,25 @@
 #include "maps/heat_colours.h"
 #include "maps/image_compare.h"
 #include "maps/map_definitions.h"
+#include "maps/rendered_map.h"
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
 #include "temp_dir.h"
 #include "trace_test_util.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLineSeries>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScatterSeries>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
 #include <QTimer>
@@ -428,16 +432,149 @@ TEST_F(MapTabsFixture, EzkWarmupMapHeadersCarryTheirToolTipOnTheWidget) {
     tabs->Ignition()->FillMapList();
     Choose(I, "Warmup compensation map (WOT)");
     const QtMapGrid& g = Grid(I);
-    ASSERT_EQ(g.columnCount(), 16);
-    for (int c = 1; c < 16; ++c) {
-        ASSERT_NE(g.item(0, c), nullptr) << c;
-        EXPECT_EQ(g.item(0, c)->text(), QString::number(c));
-        EXPECT_EQ(g.item(0, c)->toolTip(), "The coolant temperature breakpoints are not stored with this map.");
+    ASSERT_EQ(g.columnCount(), 15);
+    for (int c = 0; c < 15; ++c) {
+        ASSERT_NE(g.horizontalHeaderItem(c), nullptr) << c;
+        EXPECT_EQ(g.horizontalHeaderItem(c)->text(), QString::number(c + 1));
+        EXPECT_EQ(g.horizontalHeaderItem(c)->toolTip(),
+                  "The coolant temperature breakpoints are not stored with this map.");
     }
     // A map with breakpoints that replaces it leaves no stale tip behind.
     Choose(I, "Idle map (98 octane cat)");
-    ASSERT_NE(g.item(0, 1), nullptr);
-    EXPECT_EQ(g.item(0, 1)->toolTip(), "");
+    ASSERT_NE(g.horizontalHeaderItem(0), nullptr);
+    EXPECT_EQ(g.horizontalHeaderItem(0)->toolTip(), "");
+}
+
+// The axis values are the grid's headers: the body holds exactly the map's cells, and after the
+// body is scrolled to its far bottom-right corner the headers still show every axis value, in
+// line with the cells, while they stay where they were.
+TEST_F(MapTabsFixture, AxisValuesAreHeadersThatStayInPlaceWhileTheCellsScroll) {
+    Load(fuel, "MRX_D");
+    Load(ignition, "EZK_D-S4");
+    struct Case {
+        MapTab tab;
+        const char* map;
+        bool tipped; // the column headers carry the no-breakpoints tip
+    };
+    const Case cases[] = {{MapTab::Fuel, "Base fuel map (cat)", false},
+                          {MapTab::Fuel, "Warmup enrichment map (cat)", false}, // two header lines
+                          {MapTab::Ignition, "Cruise map (98 octane cat)", false},
+                          {MapTab::Ignition, "Warmup compensation map (idle)", true}};
+    window->resize(320, 260);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.map);
+        ShowTab(c.tab);
+        Panel(c.tab)->FillMapList();
+        Choose(c.tab, c.map);
+        QApplication::processEvents();
+        RenderedMap reference(Image(c.tab), *FindMapDefinition(c.tab, c.map));
+        const TextGrid& want = reference.grid;
+        const int rows = reference.editor.GetYAxisSize(), cols = reference.editor.GetXAxisSize();
+        QtMapGrid& g = Grid(c.tab);
+        QAbstractItemModel* body = g.model();
+        ASSERT_EQ(body->rowCount(), rows);
+        ASSERT_EQ(body->columnCount(), cols);
+        for (int r = 0; r < rows; ++r)
+            for (int col = 0; col < cols; ++col)
+                ASSERT_EQ(body->index(r, col).data().toString().toStdString(), reference.Cell(r, col))
+                    << r << "," << col;
+
+        const QPoint headerAt = g.horizontalHeader()->pos(), labelsAt = g.verticalHeader()->pos();
+        g.horizontalScrollBar()->setValue(g.horizontalScrollBar()->maximum());
+        g.verticalScrollBar()->setValue(g.verticalScrollBar()->maximum());
+        QApplication::processEvents();
+        EXPECT_GT(g.horizontalScrollBar()->value(), 0) << "the body scrolled sideways";
+        if (rows > 1) {
+            EXPECT_GT(g.verticalScrollBar()->value(), 0) << "the body scrolled down";
+        }
+        EXPECT_EQ(g.horizontalHeader()->pos(), headerAt);
+        EXPECT_EQ(g.verticalHeader()->pos(), labelsAt);
+        ASSERT_TRUE(g.horizontalHeader()->isVisible());
+        ASSERT_TRUE(g.verticalHeader()->isVisible());
+        for (int col = 0; col < cols; ++col) {
+            std::string label = want.TextMatrix(0, col + 1);
+            for (int f = 1; f < want.FixedRows(); ++f) label += "\n" + want.TextMatrix(f, col + 1);
+            EXPECT_EQ(body->headerData(col, Qt::Horizontal).toString().toStdString(), label) << col;
+            EXPECT_EQ(body->headerData(col, Qt::Horizontal, Qt::ToolTipRole).toString().toStdString(),
+                      c.tipped ? std::string(TableEditor::kNoBreakpointsTip) : std::string())
+                << col;
+        }
+        for (int r = 0; r < rows; ++r)
+            EXPECT_EQ(body->headerData(r, Qt::Vertical).toString().toStdString(),
+                      want.TextMatrix(want.FixedRows() + r, 0))
+                << r;
+        // The last column's and the last row's labels are on show, in line with their cells.
+        const QHeaderView* top = g.horizontalHeader();
+        const QHeaderView* left = g.verticalHeader();
+        EXPECT_EQ(top->sectionViewportPosition(cols - 1), g.columnViewportPosition(cols - 1));
+        EXPECT_LE(top->sectionViewportPosition(cols - 1) + top->sectionSize(cols - 1), top->viewport()->width());
+        EXPECT_EQ(left->sectionViewportPosition(rows - 1), g.rowViewportPosition(rows - 1));
+        EXPECT_LE(left->sectionViewportPosition(rows - 1) + left->sectionSize(rows - 1), left->viewport()->height());
+        // Both header lines of a temperature axis are readable, and every line fits its column.
+        EXPECT_GE(top->height(), want.FixedRows() * g.fontMetrics().height());
+        QFont bold = top->font();
+        bold.setBold(true);
+        for (int col = 0; col < cols; ++col)
+            for (const QString& line : body->headerData(col, Qt::Horizontal).toString().split('\n'))
+                EXPECT_LE(QFontMetrics(bold).horizontalAdvance(line), top->sectionSize(col)) << line.toStdString();
+        g.horizontalScrollBar()->setValue(0);
+        g.verticalScrollBar()->setValue(0);
+    }
+}
+
+// Clicking a column's label selects the column's cells, a row's label the row's cells, the corner
+// the whole map; the arrow keys stop at the edge of the cells and never reach a label.
+TEST_F(MapTabsFixture, LabelClicksSelectAndArrowKeysStayOnTheCells) {
+    Load(fuel, "MRX_D");
+    const MapTab F = MapTab::Fuel;
+    tabs->Fuel()->FillMapList();
+    Choose(F, "Base fuel map (cat)");
+    QApplication::processEvents();
+    QtMapGrid& g = Grid(F);
+    auto column = [this](int col) {
+        std::string text;
+        for (int r = 0; r < 16; ++r) text += Cell(MapTab::Fuel, r, col) + "\r\n";
+        return text;
+    };
+    auto row = [this](int r) {
+        std::string text;
+        for (int col = 0; col < 16; ++col) text += (col > 0 ? "\t" : "") + Cell(MapTab::Fuel, r, col);
+        return text + "\r\n";
+    };
+    auto copied = [&] {
+        dialogs.clipboard.clear();
+        QTest::keyClick(&g, Qt::Key_C, Qt::ControlModifier);
+        return dialogs.clipboard;
+    };
+    QHeaderView* top = g.horizontalHeader();
+    QHeaderView* left = g.verticalHeader();
+    g.setFocus();
+    QTest::mouseClick(top->viewport(), Qt::LeftButton, {},
+                      QPoint(top->sectionViewportPosition(3) + top->sectionSize(3) / 2, top->height() / 2));
+    EXPECT_EQ(copied(), column(3));
+    QTest::mouseClick(left->viewport(), Qt::LeftButton, {},
+                      QPoint(left->width() / 2, left->sectionViewportPosition(5) + left->sectionSize(5) / 2));
+    EXPECT_EQ(copied(), row(5));
+    QAbstractButton* corner = g.findChild<QAbstractButton*>();
+    ASSERT_NE(corner, nullptr);
+    QTest::mouseClick(corner, Qt::LeftButton);
+    std::string all;
+    for (int r = 0; r < 16; ++r) all += row(r);
+    EXPECT_EQ(copied(), all);
+
+    struct Move {
+        int row, col;
+        Qt::Key key;
+    };
+    const Move moves[] = {{0, 0, Qt::Key_Up},     {0, 0, Qt::Key_Left},   {0, 5, Qt::Key_Up},
+                          {5, 0, Qt::Key_Left},   {0, 0, Qt::Key_Home},   {0, 0, Qt::Key_PageUp},
+                          {15, 15, Qt::Key_Down}, {15, 15, Qt::Key_Right}};
+    for (const auto& m : moves) {
+        SelectCell(F, m.row, m.col);
+        QTest::keyClick(&g, m.key);
+        QTest::keyClick(&g, m.key, Qt::ShiftModifier);
+        EXPECT_EQ(copied(), Cell(F, m.row, m.col) + "\r\n") << m.row << "," << m.col << " key " << m.key;
+    }
 }
 
 // --- the warning, the trace and the OP codes ---
@@ -516,7 +653,7 @@ TEST_F(MapTabsFixture, OpCodesActOnTheTracedCell) {
     EXPECT_TRUE(tabs->Fuel()->TraceTimer()->isActive());
     ASSERT_TRUE(Grid(F).Marker(0)->isVisible());
     // The marker stands in the middle of that cell.
-    const QRect cell = Grid(F).visualRect(Grid(F).model()->index(Grid(F).FixedRows() + 7, Grid(F).FixedCols() + 4));
+    const QRect cell = Grid(F).visualRect(Grid(F).IndexOf(Grid(F).FixedRows() + 7, Grid(F).FixedCols() + 4));
     EXPECT_LE((Grid(F).Marker(0)->Centre() - cell.center()).manhattanLength(), 2);
 
     SelectCell(F, 0, 0); // the selection does not matter
@@ -713,7 +850,7 @@ TEST(QtMapGridTest, ValueColoursFollowTheNumbersOfTheGrid) {
     EXPECT_FALSE(g.ValueColourAt(2, 2)) << "no number";
     // On screen: the cell's background away from its text.
     const QImage shot = g.viewport()->grab().toImage();
-    const QRect cell = g.visualRect(g.model()->index(1, 3));
+    const QRect cell = g.visualRect(g.IndexOf(1, 3));
     EXPECT_EQ(shot.pixelColor(cell.topLeft() + QPoint(3, 3)), rgb(HeatColour(1, 0, 1)));
     // An edit moves the range: 4 is no longer the highest.
     g.SetTextMatrix(2, 1, "12");
@@ -972,9 +1109,8 @@ TEST(QtMapGridTest, SelectionColoursFixedCellsAndMarkerPlacement) {
     EXPECT_EQ(g.selectionModel()->selectedIndexes().size(), 12);
 
     // A selection made with the mouse or the keys: the end is where the current cell went.
-    g.selectionModel()->setCurrentIndex(g.model()->index(2, 5), QItemSelectionModel::NoUpdate);
-    g.selectionModel()->select(QItemSelection(g.model()->index(1, 2), g.model()->index(2, 5)),
-                               QItemSelectionModel::ClearAndSelect);
+    g.selectionModel()->setCurrentIndex(g.IndexOf(2, 5), QItemSelectionModel::NoUpdate);
+    g.selectionModel()->select(QItemSelection(g.IndexOf(1, 2), g.IndexOf(2, 5)), QItemSelectionModel::ClearAndSelect);
     EXPECT_EQ(g.RowSel(), 2);
     EXPECT_EQ(g.ColSel(), 5);
     EXPECT_EQ(g.Row(), 1);
@@ -985,12 +1121,13 @@ TEST(QtMapGridTest, SelectionColoursFixedCellsAndMarkerPlacement) {
     EXPECT_EQ(g.CellBackColor(), 0xFFFFFFu);
     g.SetCellBackColor(0x0000FFu); // red
     EXPECT_EQ(g.CellBackColor(), 0x0000FFu);
-    EXPECT_EQ(g.item(2, 3)->background().color(), QColor(255, 0, 0));
+    EXPECT_EQ(g.itemFromIndex(g.IndexOf(2, 3))->background().color(), QColor(255, 0, 0));
 
-    // Fixed cells are never selectable; data cells are.
-    EXPECT_FALSE(g.item(0, 2)->flags() & Qt::ItemIsSelectable);
-    EXPECT_FALSE(g.item(3, 0)->flags() & Qt::ItemIsSelectable);
-    EXPECT_TRUE(g.item(3, 3)->flags() & Qt::ItemIsSelectable);
+    // Fixed cells are labels in the headers, never cells of the widget; data cells are selectable.
+    EXPECT_FALSE(g.IndexOf(0, 2).isValid());
+    EXPECT_FALSE(g.IndexOf(3, 0).isValid());
+    g.SetTextMatrix(3, 3, "1");
+    EXPECT_TRUE(g.itemFromIndex(g.IndexOf(3, 3))->flags() & Qt::ItemIsSelectable);
     // Out of range: empty text, ignored writes, ignored moves.
     g.SetTextMatrix(9, 9, "x");
     EXPECT_EQ(g.TextMatrix(9, 9), "");
@@ -1007,6 +1144,42 @@ TEST(QtMapGridTest, SelectionColoursFixedCellsAndMarkerPlacement) {
     EXPECT_EQ(g.Trail().Behind().size(), 1u);
     ring->SetVisible(false);
     EXPECT_EQ(g.Trail().Size(), 0);
+}
+
+// The labels lie left of and above the cells in the grid's twips, where the editor places a
+// marker that follows the row only: it is drawn on the row's label, and back on the cells when
+// the operating point has a column again.
+TEST(QtMapGridTest, LabelsBorderTheCellsAndCarryARowOnlyMarker) {
+    QtMapGrid g("IgnMap", "IgnMapOPIndicator");
+    g.resize(300, 160);
+    g.SetRows(10);
+    g.SetCols(8);
+    g.SetFixedRows(1);
+    g.SetFixedCols(1);
+    for (int c = 0; c < 8; ++c) g.SetColWidth(c, TableEditor::COLUMN_WIDTH);
+    for (int r = 1; r < 10; ++r) g.SetTextMatrix(r, 0, std::to_string(r * 10) + " %");
+    g.show();
+    QApplication::processEvents();
+    g.verticalScrollBar()->setValue(g.verticalScrollBar()->maximum());
+    QApplication::processEvents();
+    ASSERT_GT(g.verticalScrollBar()->value(), 0);
+    const QHeaderView* left = g.verticalHeader();
+    EXPECT_EQ(g.ColPos(0) + g.ColWidth(0), g.ColPos(1));
+    EXPECT_EQ(g.ColWidth(0), left->width() * kTwipsPerPixel);
+    EXPECT_EQ(g.RowPos(0) + g.RowHeight(0), 0);
+    EXPECT_EQ(g.RowPos(9), left->sectionViewportPosition(8) * kTwipsPerPixel);
+
+    MarkerPart* ring = g.Marker(0);
+    ring->MoveCentre(g.ColPos(0) + g.ColWidth(0) / 2.0, g.RowPos(9) + g.RowHeight(9) / 2.0);
+    ring->SetVisible(true);
+    EXPECT_EQ(ring->parentWidget(), left->viewport());
+    EXPECT_TRUE(ring->isVisible());
+    const QPoint label(left->width() / 2, left->sectionViewportPosition(8) + left->sectionSize(8) / 2);
+    EXPECT_LE((ring->Centre() - label).manhattanLength(), 1);
+    ring->MoveCentre(g.ColPos(3) + g.ColWidth(3) / 2.0, g.RowPos(9) + g.RowHeight(9) / 2.0);
+    EXPECT_EQ(ring->parentWidget(), g.viewport());
+    EXPECT_TRUE(ring->isVisible());
+    EXPECT_LE((ring->Centre() - g.visualRect(g.IndexOf(9, 3)).center()).manhattanLength(), 2);
 }
 
 TEST(QtMapGridTest, KeysBecomeEditorCharacters) {
@@ -1209,10 +1382,10 @@ TEST_F(ComparisonFixture, FramesTheDifferingCellsOfTheMapOnShowWithTheOtherFiles
     EXPECT_FALSE(g.CellToolTip(plain.first, plain.second).contains("In EZK_D-GTS.bin"));
     g.SetValueColours(true);
     g.SetCurrentCell(plain.first, plain.second);
-    g.scrollTo(g.model()->index(row, col));
+    g.scrollTo(g.IndexOf(row, col));
     const QImage shot = g.viewport()->grab().toImage();
-    const QRect framed = g.visualRect(g.model()->index(row, col));
-    const QRect unframed = g.visualRect(g.model()->index(plain.first, plain.second));
+    const QRect framed = g.visualRect(g.IndexOf(row, col));
+    const QRect unframed = g.visualRect(g.IndexOf(plain.first, plain.second));
     EXPECT_EQ(shot.pixelColor(framed.topLeft() + QPoint(1, framed.height() / 2)), QColor(Qt::black));
     EXPECT_EQ(shot.pixelColor(framed.topLeft() + QPoint(framed.width() / 2, 1)), QColor(Qt::black));
     if (g.viewport()->rect().contains(unframed)) {

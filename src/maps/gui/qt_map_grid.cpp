@@ -4,12 +4,15 @@
 #include "maps/heat_colours.h"
 #include "maps/table_editor.h"
 
+#include <QAbstractButton>
+#include <QFontMetricsF>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPolygonF>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolTip>
 
@@ -22,6 +25,9 @@ namespace {
 
 constexpr std::uint32_t kWhite = 0xFFFFFF;
 constexpr QColor kFixedBack(0xE0, 0xE0, 0xE0);
+// The headers' button colour: styles draw header sections a little lighter than it, so that
+// they come out in about the grey of kFixedBack.
+constexpr QColor kHeaderButton(0xD4, 0xD4, 0xD4);
 constexpr QColor kMarkerColour(0xD0, 0x00, 0x00);
 // The marker frames a cell's number instead of covering it: part 0 a rounded frame the size of a
 // cell, part 1 two small arrows pointing at it from the sides.
@@ -29,6 +35,7 @@ constexpr QSize kFrameSize(38, 20);
 constexpr QSize kArrowsSize(48, 10);
 constexpr int kArrowWidth = 4;
 constexpr int kRowPixels = 20;
+constexpr double kSmallestLabelPoints = 6.5;
 // The frame of a compared cell: black outside, white inside, so that it stands out on every
 // background colour.
 constexpr QColor kComparedOuter(0x00, 0x00, 0x00);
@@ -73,7 +80,7 @@ MarkerPart::MarkerPart(QtMapGrid& grid, int index, QWidget* parent) : QWidget(pa
 }
 
 void MarkerPart::MoveCentre(double x, double y) {
-    move(Pixels(x) - width() / 2, Pixels(y) - height() / 2);
+    grid_.PlaceMarker(*this, x, y);
     if (index_ == 0) grid_.MarkerMoved(x, y);
 }
 
@@ -133,7 +140,7 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QStyledItemDelegate::paint(painter, option, index);
-        if (!grid_.IsCompared(index.row(), index.column())) return;
+        if (!grid_.IsCompared(index.row() + grid_.FixedRows(), index.column() + grid_.FixedCols())) return;
         painter->save();
         painter->setBrush(Qt::NoBrush);
         painter->setPen(QPen(kComparedOuter, 2, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
@@ -147,7 +154,7 @@ public:
                    const QModelIndex& index) override {
         if (event->type() != QEvent::ToolTip || !index.isValid())
             return QStyledItemDelegate::helpEvent(event, view, option, index);
-        const QString tip = grid_.CellToolTip(index.row(), index.column());
+        const QString tip = grid_.CellToolTip(index.row() + grid_.FixedRows(), index.column() + grid_.FixedCols());
         if (tip.isEmpty())
             QToolTip::hideText();
         else
@@ -158,7 +165,8 @@ public:
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
-        const std::optional<QColor> colour = grid_.ValueColourAt(index.row(), index.column());
+        const std::optional<QColor> colour =
+            grid_.ValueColourAt(index.row() + grid_.FixedRows(), index.column() + grid_.FixedCols());
         if (!colour) return;
         option->backgroundBrush = *colour;
         const Rgb rgb{static_cast<std::uint8_t>(colour->red()), static_cast<std::uint8_t>(colour->green()),
@@ -174,11 +182,31 @@ private:
 
 QtMapGrid::QtMapGrid(const QString& objectName, const QString& markerName, QWidget* parent) : QTableWidget(parent) {
     setObjectName(objectName);
-    horizontalHeader()->hide();
-    verticalHeader()->hide();
-    verticalHeader()->setDefaultSectionSize(kRowPixels);
-    verticalHeader()->setMinimumSectionSize(kRowPixels);
-    horizontalHeader()->setMinimumSectionSize(8);
+    QHeaderView* top = horizontalHeader();
+    QHeaderView* left = verticalHeader();
+    left->setDefaultSectionSize(kRowPixels);
+    left->setMinimumSectionSize(kRowPixels);
+    top->setMinimumSectionSize(8);
+    // The columns keep the width the editor gives them and the rows their height: the labels
+    // are not dragged to other sizes.
+    top->setSectionResizeMode(QHeaderView::Fixed);
+    left->setSectionResizeMode(QHeaderView::Fixed);
+    top->setDefaultAlignment(Qt::AlignCenter);
+    left->setDefaultAlignment(Qt::AlignCenter);
+    // The labels are drawn on the grey of the grid's fixed cells, apart from the cells on every
+    // value colour and from white.
+    for (QHeaderView* header : {top, left}) {
+        QPalette palette = header->palette();
+        palette.setColor(QPalette::Button, kHeaderButton);
+        header->setPalette(palette);
+    }
+    if (auto* corner = findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+        QPalette palette = corner->palette();
+        palette.setColor(QPalette::Button, kHeaderButton);
+        corner->setPalette(palette);
+    }
+    top->hide();
+    left->hide();
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionMode(QAbstractItemView::ContiguousSelection);
     setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -199,6 +227,23 @@ QtMapGrid::QtMapGrid(const QString& objectName, const QString& markerName, QWidg
     });
 }
 
+void QtMapGrid::PlaceMarker(MarkerPart& part, double xTwips, double yTwips) {
+    // Left of the cells lie the row labels: a marker there (a map whose columns have no
+    // breakpoints marks the row only) is drawn on its label, in the row header's viewport, which
+    // scrolls with the rows as the cells' viewport does.
+    const bool onLabels = xTwips < 0 && fixedCols_ > 0;
+    QWidget* parent = onLabels ? verticalHeader()->viewport() : viewport();
+    QPoint centre(Pixels(xTwips), Pixels(yTwips));
+    if (onLabels) centre.rx() += LabelWidth();
+    if (part.parentWidget() != parent) {
+        const bool shown = part.isVisible();
+        part.setParent(parent);
+        part.setVisible(shown);
+    }
+    part.move(centre - QPoint(part.width() / 2, part.height() / 2));
+    if (part.isVisible()) part.raise();
+}
+
 void QtMapGrid::MarkerMoved(double xTwips, double yTwips) {
     trail_.Push(xTwips, yTwips);
     overlay_->update();
@@ -209,66 +254,190 @@ void QtMapGrid::MarkerHidden() {
     overlay_->update();
 }
 
+QModelIndex QtMapGrid::IndexOf(int row, int col) const {
+    if (IsFixed(row, col) || row >= rows_ || col >= cols_) return {};
+    return model()->index(row - fixedRows_, col - fixedCols_);
+}
+
+const QTableWidgetItem* QtMapGrid::CellItem(int row, int col) const {
+    const QModelIndex index = IndexOf(row, col);
+    return index.isValid() ? item(index.row(), index.column()) : nullptr;
+}
+
 QTableWidgetItem* QtMapGrid::ItemAt(int row, int col) {
-    if (row < 0 || col < 0 || row >= rowCount() || col >= columnCount()) return nullptr;
-    QTableWidgetItem* it = item(row, col);
+    const QModelIndex index = IndexOf(row, col);
+    if (!index.isValid()) return nullptr;
+    QTableWidgetItem* it = item(index.row(), index.column());
     if (it == nullptr) {
         it = new QTableWidgetItem;
-        StyleItem(it, row, col);
-        setItem(row, col, it);
+        it->setTextAlignment(Qt::AlignCenter);
+        it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        setItem(index.row(), index.column(), it);
     }
     return it;
 }
 
-void QtMapGrid::StyleItem(QTableWidgetItem* it, int row, int col) const {
-    it->setTextAlignment(Qt::AlignCenter);
-    if (IsFixed(row, col)) {
-        it->setFlags(Qt::ItemIsEnabled);
-        it->setBackground(kFixedBack);
-    } else {
-        it->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
-        if (it->background().style() == Qt::NoBrush || it->background().color() == kFixedBack)
-            it->setBackground(FromBgr(kWhite));
-    }
-}
-
-void QtMapGrid::Restyle() {
+void QtMapGrid::Relayout(int rows, int cols, int fixedRows, int fixedCols) {
+    rows = std::max(rows, 0);
+    cols = std::max(cols, 0);
+    fixedRows = std::max(fixedRows, 0);
+    fixedCols = std::max(fixedCols, 0);
+    valueRangeDirty_ = true;
+    // Take every cell out at its grid coordinates, then put back what still fits.
+    std::map<std::pair<int, int>, QTableWidgetItem*> cells;
     for (int r = 0; r < rowCount(); ++r)
         for (int c = 0; c < columnCount(); ++c)
-            if (QTableWidgetItem* it = ItemAt(r, c)) StyleItem(it, r, c);
-}
+            if (QTableWidgetItem* it = takeItem(r, c)) cells[{r + fixedRows_, c + fixedCols_}] = it;
+    std::map<std::pair<int, int>, Label> labels = std::move(labels_);
+    labels_.clear();
+    std::map<int, int> widths;
+    for (int c = 0; c < fixedCols && c < cols_; ++c) {
+        const auto w = labelWidths_.find(c);
+        if (w != labelWidths_.end())
+            widths[c] = w->second;
+        else if (c >= fixedCols_)
+            widths[c] = columnWidth(c - fixedCols_);
+    }
+    std::map<int, int> columnWidths; // widths of the columns that stay cells
+    for (int c = std::max(fixedCols, fixedCols_); c < cols_ && c < cols; ++c)
+        columnWidths[c] = columnWidth(c - fixedCols_);
+    for (const auto& [c, w] : labelWidths_)
+        if (c >= fixedCols && c < cols) columnWidths[c] = w;
 
-void QtMapGrid::SetRows(int rows) {
-    valueRangeDirty_ = true;
-    setRowCount(std::max(rows, 0));
-    Restyle();
+    rows_ = rows;
+    cols_ = cols;
+    fixedRows_ = fixedRows;
+    fixedCols_ = fixedCols;
+    labelWidths_ = std::move(widths);
+    setRowCount(std::max(rows_ - fixedRows_, 0));
+    setColumnCount(std::max(cols_ - fixedCols_, 0));
+    for (const auto& [c, w] : columnWidths) setColumnWidth(c - fixedCols_, w);
+
+    for (auto& [at, it] : cells) {
+        const auto [r, c] = at;
+        if (r >= rows_ || c >= cols_) {
+            delete it;
+        } else if (IsFixed(r, c)) {
+            labels_[at] = Label{it->text().toStdString(), it->toolTip().toStdString()};
+            delete it;
+        } else {
+            setItem(r - fixedRows_, c - fixedCols_, it);
+        }
+    }
+    for (auto& [at, label] : labels) {
+        const auto [r, c] = at;
+        if (r >= rows_ || c >= cols_) continue;
+        if (IsFixed(r, c)) {
+            labels_[at] = std::move(label);
+        } else if (QTableWidgetItem* it = ItemAt(r, c)) {
+            it->setText(QString::fromStdString(label.text));
+            it->setToolTip(QString::fromStdString(label.tip));
+        }
+    }
+    horizontalHeader()->setVisible(fixedRows_ > 0);
+    verticalHeader()->setVisible(fixedCols_ > 0);
+    for (int c = fixedCols_; c < cols_; ++c) RefreshColumnHeader(c);
+    for (int r = fixedRows_; r < rows_; ++r) RefreshRowHeader(r);
+    RefreshHeaderSizes();
     ClampState();
 }
 
-void QtMapGrid::SetCols(int cols) {
-    valueRangeDirty_ = true;
-    setColumnCount(std::max(cols, 0));
-    Restyle();
-    ClampState();
+void QtMapGrid::RefreshColumnHeader(int col) {
+    if (col < fixedCols_ || col >= cols_) return;
+    QString text, tip;
+    for (int r = 0; r < fixedRows_ && r < rows_; ++r) {
+        const auto label = labels_.find({r, col});
+        if (r > 0) text += '\n';
+        if (label == labels_.end()) continue;
+        text += QString::fromStdString(label->second.text);
+        if (!label->second.tip.empty()) tip += (tip.isEmpty() ? "" : "\n") + QString::fromStdString(label->second.tip);
+    }
+    QTableWidgetItem* header = horizontalHeaderItem(col - fixedCols_);
+    if (header == nullptr) {
+        header = new QTableWidgetItem;
+        header->setTextAlignment(Qt::AlignCenter);
+        setHorizontalHeaderItem(col - fixedCols_, header);
+    }
+    header->setText(text);
+    header->setToolTip(tip);
+    FitColumnLabels();
 }
 
-void QtMapGrid::SetFixedRows(int rows) {
-    valueRangeDirty_ = true;
-    fixedRows_ = std::max(rows, 0);
-    Restyle();
-    ClampState();
+void QtMapGrid::RefreshRowHeader(int row) {
+    if (row < fixedRows_ || row >= rows_) return;
+    QString text, tip;
+    for (int c = 0; c < fixedCols_ && c < cols_; ++c) {
+        const auto label = labels_.find({row, c});
+        if (c > 0) text += ' ';
+        if (label == labels_.end()) continue;
+        text += QString::fromStdString(label->second.text);
+        if (!label->second.tip.empty()) tip += (tip.isEmpty() ? "" : "\n") + QString::fromStdString(label->second.tip);
+    }
+    QTableWidgetItem* header = verticalHeaderItem(row - fixedRows_);
+    if (header == nullptr) {
+        header = new QTableWidgetItem;
+        header->setTextAlignment(Qt::AlignCenter);
+        setVerticalHeaderItem(row - fixedRows_, header);
+    }
+    header->setText(text);
+    header->setToolTip(tip);
 }
 
-void QtMapGrid::SetFixedCols(int cols) {
-    valueRangeDirty_ = true;
-    fixedCols_ = std::max(cols, 0);
-    Restyle();
-    ClampState();
+void QtMapGrid::FitColumnLabels() {
+    // A label wider than its column (a temperature of three digits with its unit) is written in
+    // a smaller type, down to kSmallestLabelPoints, rather than cut off at both sides. The
+    // current column's label is drawn bold, so the bold type is measured.
+    QFont bold = font();
+    bold.setBold(true);
+    const QFontMetricsF metrics(bold);
+    double widest = 0.0;
+    int narrowest = 0;
+    for (int c = 0; c < columnCount(); ++c) {
+        const QTableWidgetItem* header = horizontalHeaderItem(c);
+        if (header == nullptr) continue;
+        for (const QString& line : header->text().split('\n'))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+        narrowest = narrowest == 0 ? columnWidth(c) : std::min(narrowest, columnWidth(c));
+    }
+    QFont fitted = this->font();
+    const double room = narrowest - 2.0 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, horizontalHeader());
+    if (widest > room && room > 0.0 && fitted.pointSizeF() > 0.0)
+        fitted.setPointSizeF(std::max(kSmallestLabelPoints, fitted.pointSizeF() * room / widest));
+    if (horizontalHeader()->font() != fitted) horizontalHeader()->setFont(fitted);
 }
+
+void QtMapGrid::RefreshHeaderSizes() {
+    // The row labels are at least as wide as the fixed columns were made, wider when a label
+    // needs it; the column labels have a line of a row's height for each fixed row.
+    int width = 0;
+    for (const auto& [c, w] : labelWidths_) width += w;
+    verticalHeader()->setMinimumWidth(width);
+    horizontalHeader()->setMinimumHeight(fixedRows_ * kRowPixels);
+}
+
+int QtMapGrid::LabelWidth() const {
+    const QHeaderView* left = verticalHeader();
+    if (left->isHidden()) return 0;
+    return std::min(std::max(left->minimumWidth(), left->sizeHint().width()), left->maximumWidth());
+}
+
+int QtMapGrid::LabelHeight() const {
+    const QHeaderView* top = horizontalHeader();
+    if (top->isHidden()) return 0;
+    return std::min(std::max(top->minimumHeight(), top->sizeHint().height()), top->maximumHeight());
+}
+
+void QtMapGrid::SetRows(int rows) { Relayout(rows, cols_, fixedRows_, fixedCols_); }
+
+void QtMapGrid::SetCols(int cols) { Relayout(rows_, cols, fixedRows_, fixedCols_); }
+
+void QtMapGrid::SetFixedRows(int rows) { Relayout(rows_, cols_, rows, fixedCols_); }
+
+void QtMapGrid::SetFixedCols(int cols) { Relayout(rows_, cols_, fixedRows_, cols); }
 
 void QtMapGrid::ClampState() {
-    auto clampRow = [this](int r) { return std::clamp(r, 0, std::max(rowCount() - 1, 0)); };
-    auto clampCol = [this](int c) { return std::clamp(c, 0, std::max(columnCount() - 1, 0)); };
+    auto clampRow = [this](int r) { return std::clamp(r, 0, std::max(rows_ - 1, 0)); };
+    auto clampCol = [this](int c) { return std::clamp(c, 0, std::max(cols_ - 1, 0)); };
     row_ = clampRow(row_);
     rowSel_ = clampRow(rowSel_);
     col_ = clampCol(col_);
@@ -276,26 +445,30 @@ void QtMapGrid::ClampState() {
 }
 
 void QtMapGrid::SetCurrentCell(int row, int col) {
-    if (row < 0 || col < 0 || row >= rowCount() || col >= columnCount()) return;
+    if (row < 0 || col < 0 || row >= rows_ || col >= cols_) return;
     row_ = rowSel_ = row;
     col_ = colSel_ = col;
     PushSelectionToView();
 }
 
 void QtMapGrid::SetSelectionEnd(int rowSel, int colSel) {
-    if (rowSel < 0 || colSel < 0 || rowSel >= rowCount() || colSel >= columnCount()) return;
+    if (rowSel < 0 || colSel < 0 || rowSel >= rows_ || colSel >= cols_) return;
     rowSel_ = rowSel;
     colSel_ = colSel;
     PushSelectionToView();
 }
 
 void QtMapGrid::PushSelectionToView() {
+    if (rowCount() == 0 || columnCount() == 0) return;
+    // A corner on a label is shown on the nearest cell: the widget selects cells only.
+    auto viewRow = [this](int r) { return std::clamp(r - fixedRows_, 0, rowCount() - 1); };
+    auto viewCol = [this](int c) { return std::clamp(c - fixedCols_, 0, columnCount() - 1); };
     syncing_ = true;
     QItemSelectionModel* sm = selectionModel();
-    const QModelIndex end = model()->index(rowSel_, colSel_);
+    const QModelIndex end = model()->index(viewRow(rowSel_), viewCol(colSel_));
     sm->setCurrentIndex(end, QItemSelectionModel::NoUpdate);
-    const QItemSelection range(model()->index(std::min(row_, rowSel_), std::min(col_, colSel_)),
-                               model()->index(std::max(row_, rowSel_), std::max(col_, colSel_)));
+    const QItemSelection range(model()->index(viewRow(std::min(row_, rowSel_)), viewCol(std::min(col_, colSel_))),
+                               model()->index(viewRow(std::max(row_, rowSel_)), viewCol(std::max(col_, colSel_))));
     sm->select(range, QItemSelectionModel::ClearAndSelect);
     syncing_ = false;
 }
@@ -310,22 +483,43 @@ void QtMapGrid::TakeSelectionFromView() {
         left = std::min(left, i.column());
         right = std::max(right, i.column());
     }
-    // The end is where the mouse or the keys went; the current cell is the opposite corner.
-    rowSel_ = current.row();
-    colSel_ = current.column();
-    row_ = rowSel_ == top ? bottom : top;
-    col_ = colSel_ == left ? right : left;
+    // The end is where the mouse or the keys went; the current cell is the opposite corner. A
+    // whole row, column or map chosen by its label may leave the widget's current cell inside
+    // the rectangle: the selection then runs from its top left to its bottom right.
+    auto ends = [](int at, int first, int last) {
+        if (at == last && at != first) return std::pair{first, last};
+        if (at == first) return std::pair{last, first};
+        return std::pair{first, last};
+    };
+    const auto [row, rowSel] = ends(current.row(), top, bottom);
+    const auto [col, colSel] = ends(current.column(), left, right);
+    row_ = row + fixedRows_;
+    rowSel_ = rowSel + fixedRows_;
+    col_ = col + fixedCols_;
+    colSel_ = colSel + fixedCols_;
 }
 
 std::string QtMapGrid::TextMatrix(int row, int col) const {
-    const QTableWidgetItem* it = item(row, col);
+    if (row < 0 || col < 0 || row >= rows_ || col >= cols_) return {};
+    if (IsFixed(row, col)) {
+        const auto label = labels_.find({row, col});
+        return label == labels_.end() ? std::string() : label->second.text;
+    }
+    const QTableWidgetItem* it = CellItem(row, col);
     return it == nullptr ? std::string() : it->text().toStdString();
 }
 
 void QtMapGrid::SetTextMatrix(int row, int col, const std::string& text) {
+    if (row < 0 || col < 0 || row >= rows_ || col >= cols_) return;
+    if (IsFixed(row, col)) {
+        labels_[{row, col}].text = text;
+        RefreshColumnHeader(col);
+        RefreshRowHeader(row);
+        return;
+    }
     if (QTableWidgetItem* it = ItemAt(row, col)) {
         it->setText(QString::fromStdString(text));
-        if (!IsFixed(row, col)) valueRangeDirty_ = true;
+        valueRangeDirty_ = true;
     }
 }
 
@@ -337,14 +531,14 @@ void QtMapGrid::SetValueColours(bool on) {
 
 std::optional<QColor> QtMapGrid::ValueColourAt(int row, int col) const {
     if (!valueColours_ || IsFixed(row, col)) return std::nullopt;
-    const QTableWidgetItem* it = item(row, col);
+    const QTableWidgetItem* it = CellItem(row, col);
     if (it == nullptr) return std::nullopt;
     const Parsed<double> value = ParseCellNumber(it->text().toStdString(), false);
     if (!value) return std::nullopt;
     if (valueRangeDirty_) {
         valueRange_.reset();
-        for (int r = fixedRows_; r < rowCount(); ++r) {
-            for (int c = fixedCols_; c < columnCount(); ++c) {
+        for (int r = 0; r < rowCount(); ++r) {
+            for (int c = 0; c < columnCount(); ++c) {
                 const QTableWidgetItem* cell = item(r, c);
                 if (cell == nullptr) continue;
                 const Parsed<double> v = ParseCellNumber(cell->text().toStdString(), false);
@@ -366,7 +560,11 @@ void QtMapGrid::SetComparedCells(ComparedCells cells) {
 }
 
 QString QtMapGrid::CellToolTip(int row, int col) const {
-    const QTableWidgetItem* it = item(row, col);
+    if (IsFixed(row, col)) {
+        const auto label = labels_.find({row, col});
+        return label == labels_.end() ? QString() : QString::fromStdString(label->second.tip);
+    }
+    const QTableWidgetItem* it = CellItem(row, col);
     QString tip = it == nullptr ? QString() : it->toolTip();
     const auto mark = compared_.find({row, col});
     if (mark != compared_.end()) tip = tip.isEmpty() ? mark->second : tip + "\n" + mark->second;
@@ -374,11 +572,20 @@ QString QtMapGrid::CellToolTip(int row, int col) const {
 }
 
 void QtMapGrid::SetToolTip(int row, int col, const std::string& text) {
+    if (row < 0 || col < 0 || row >= rows_ || col >= cols_) return;
+    if (IsFixed(row, col)) {
+        labels_[{row, col}].tip = text;
+        RefreshColumnHeader(col);
+        RefreshRowHeader(row);
+        return;
+    }
     if (QTableWidgetItem* it = ItemAt(row, col)) it->setToolTip(QString::fromStdString(text));
 }
 
+// The labels keep the headers' own look: they report the header grey and take no colour.
 std::uint32_t QtMapGrid::CellBackColor() const {
-    const QTableWidgetItem* it = item(row_, col_);
+    if (IsFixed(row_, col_)) return ToBgr(kFixedBack);
+    const QTableWidgetItem* it = CellItem(row_, col_);
     if (it == nullptr || it->background().style() == Qt::NoBrush) return kWhite;
     return ToBgr(it->background().color());
 }
@@ -387,15 +594,46 @@ void QtMapGrid::SetCellBackColor(std::uint32_t colour) {
     if (QTableWidgetItem* it = ItemAt(row_, col_)) it->setBackground(FromBgr(colour));
 }
 
-int QtMapGrid::ColWidth(int col) const { return columnWidth(col) * kTwipsPerPixel; }
-
-void QtMapGrid::SetColWidth(int col, int twips) {
-    if (col >= 0 && col < columnCount()) setColumnWidth(col, Pixels(twips));
+int QtMapGrid::ColWidth(int col) const {
+    if (col < 0 || col >= cols_) return 0;
+    if (col >= fixedCols_) return columnWidth(col - fixedCols_) * kTwipsPerPixel;
+    // The last fixed column takes whatever the row labels are wider than the columns before it.
+    if (col < fixedCols_ - 1) {
+        const auto w = labelWidths_.find(col);
+        return (w == labelWidths_.end() ? 0 : w->second) * kTwipsPerPixel;
+    }
+    int before = 0;
+    for (int c = 0; c < col; ++c) before += ColWidth(c);
+    return LabelWidth() * kTwipsPerPixel - before;
 }
 
-int QtMapGrid::ColPos(int col) const { return columnViewportPosition(col) * kTwipsPerPixel; }
-int QtMapGrid::RowPos(int row) const { return rowViewportPosition(row) * kTwipsPerPixel; }
-int QtMapGrid::RowHeight(int row) const { return rowHeight(row) * kTwipsPerPixel; }
+void QtMapGrid::SetColWidth(int col, int twips) {
+    if (col < 0 || col >= cols_) return;
+    if (col >= fixedCols_) {
+        setColumnWidth(col - fixedCols_, Pixels(twips));
+        FitColumnLabels();
+        return;
+    }
+    labelWidths_[col] = Pixels(twips);
+    RefreshHeaderSizes();
+}
+
+int QtMapGrid::ColPos(int col) const {
+    if (col >= fixedCols_) return columnViewportPosition(col - fixedCols_) * kTwipsPerPixel;
+    int x = -LabelWidth() * kTwipsPerPixel;
+    for (int c = 0; c < col; ++c) x += ColWidth(c);
+    return x;
+}
+
+int QtMapGrid::RowPos(int row) const {
+    if (row >= fixedRows_) return rowViewportPosition(row - fixedRows_) * kTwipsPerPixel;
+    return -LabelHeight() * kTwipsPerPixel + row * RowHeight(row);
+}
+
+int QtMapGrid::RowHeight(int row) const {
+    if (row >= fixedRows_) return rowHeight(row - fixedRows_) * kTwipsPerPixel;
+    return LabelHeight() * kTwipsPerPixel / std::max(fixedRows_, 1);
+}
 
 bool QtMapGrid::event(QEvent* e) {
     // The grid takes Ctrl+C / Ctrl+V / Ctrl+E itself rather than leaving them to menu shortcuts.

@@ -1,7 +1,11 @@
 #pragma once
-// The map grid on screen: a QTableWidget behind the table editor's grid interface. Fixed rows
-// and columns are ordinary cells drawn grey and never selected; Qt's own headers are hidden.
-// Sizes are in twips (kTwipsPerPixel per pixel). Key presses are handed out as characters or
+// The map grid on screen: a QTableWidget behind the table editor's grid interface. The widget's
+// cells are the data cells only; the fixed rows are its column header (one line per fixed row)
+// and the fixed column its row header, so the axis labels stay in place while the cells scroll.
+// Grid coordinates (row, col) count the fixed rows and columns as the interface does; the
+// widget's own model indexes do not (IndexOf translates). Positions are relative to the cells'
+// viewport, so the fixed cells lie above and left of it (negative). Sizes are in twips
+// (kTwipsPerPixel per pixel). Key presses are handed out as characters or
 // editor codes (Ctrl+C 3, Ctrl+E 5, Ctrl+V 22) and key-downs as key codes (F2 113); every other
 // key moves the current cell as usual. The two parts of the operating-point marker and the
 // fading trail of the last operating points are drawn over the cells.
@@ -16,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
 #include <utility>
 
 namespace kv {
@@ -70,13 +75,16 @@ public:
 
     MarkerPart* Marker(int index) const { return markers_[static_cast<std::size_t>(index)]; }
     const OperatingPointTrail& Trail() const { return trail_; }
+    // Puts a marker part with its centre on (x, y) twips of the grid: over the cells, or over the
+    // row labels when x falls left of them.
+    void PlaceMarker(MarkerPart& part, double xTwips, double yTwips);
     // Called by marker part 0.
     void MarkerMoved(double xTwips, double yTwips);
     void MarkerHidden();
 
     // MapGrid
-    int Rows() const override { return rowCount(); }
-    int Cols() const override { return columnCount(); }
+    int Rows() const override { return rows_; }
+    int Cols() const override { return cols_; }
     int FixedRows() const override { return fixedRows_; }
     int FixedCols() const override { return fixedCols_; }
     void SetRows(int rows) override;
@@ -102,8 +110,11 @@ public:
     bool Redraw() const override { return updatesEnabled(); }
     void SetRedraw(bool on) override { setUpdatesEnabled(on); }
 
-    // The selection rectangle as the editor sees it, for tests and the chart.
+    // Whether (row, col) is a label in a header rather than a cell of the widget.
     bool IsFixed(int row, int col) const { return row < fixedRows_ || col < fixedCols_; }
+    // The widget's model index of data cell (row, col) in grid coordinates; invalid for a label
+    // or outside the grid.
+    QModelIndex IndexOf(int row, int col) const;
 
     // Value colours: while on, every data cell that holds a number is drawn on the maps' colour
     // scale over the lowest to the highest number of the grid, with text that reads on it, in
@@ -130,9 +141,23 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    // A label: the text and tip of a fixed cell, shown in a header.
+    struct Label {
+        std::string text;
+        std::string tip;
+    };
     QTableWidgetItem* ItemAt(int row, int col);
-    void StyleItem(QTableWidgetItem* item, int row, int col) const;
-    void Restyle();
+    const QTableWidgetItem* CellItem(int row, int col) const;
+    // Re-lays the widget out for a new size and new fixed counts, keeping every cell's and
+    // label's content at its grid coordinates.
+    void Relayout(int rows, int cols, int fixedRows, int fixedCols);
+    void RefreshColumnHeader(int col);
+    void RefreshRowHeader(int row);
+    void RefreshHeaderSizes();
+    void FitColumnLabels();
+    // Width of the row labels and height of the column labels as the view lays them out.
+    int LabelWidth() const;
+    int LabelHeight() const;
     void PushSelectionToView();
     void TakeSelectionFromView();
     void ClampState();
@@ -143,8 +168,11 @@ private:
     mutable std::optional<std::pair<double, double>> valueRange_;
     mutable bool valueRangeDirty_ = true;
 
+    int rows_ = 0, cols_ = 0;
     int fixedRows_ = 0;
     int fixedCols_ = 0;
+    std::map<std::pair<int, int>, Label> labels_; // by grid coordinates
+    std::map<int, int> labelWidths_;              // fixed column -> width in pixels
     int row_ = 0, col_ = 0, rowSel_ = 0, colSel_ = 0;
     bool syncing_ = false;
     std::array<MarkerPart*, 2> markers_{};
