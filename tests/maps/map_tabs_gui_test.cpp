@@ -1151,7 +1151,7 @@ TEST(QtMapGridTest, SelectionColoursFixedCellsAndMarkerPlacement) {
 // the operating point has a column again.
 TEST(QtMapGridTest, LabelsBorderTheCellsAndCarryARowOnlyMarker) {
     QtMapGrid g("IgnMap", "IgnMapOPIndicator");
-    g.resize(300, 160);
+    g.resize(200, 160);
     g.SetRows(10);
     g.SetCols(8);
     g.SetFixedRows(1);
@@ -1166,7 +1166,7 @@ TEST(QtMapGridTest, LabelsBorderTheCellsAndCarryARowOnlyMarker) {
     const QHeaderView* left = g.verticalHeader();
     EXPECT_EQ(g.ColPos(0) + g.ColWidth(0), g.ColPos(1));
     EXPECT_EQ(g.ColWidth(0), left->width() * kTwipsPerPixel);
-    EXPECT_EQ(g.RowPos(0) + g.RowHeight(0), 0);
+    EXPECT_EQ(g.RowPos(0) + g.RowHeight(0), g.RowPos(1));
     EXPECT_EQ(g.RowPos(9), left->sectionViewportPosition(8) * kTwipsPerPixel);
 
     MarkerPart* ring = g.Marker(0);
@@ -1180,6 +1180,20 @@ TEST(QtMapGridTest, LabelsBorderTheCellsAndCarryARowOnlyMarker) {
     EXPECT_EQ(ring->parentWidget(), g.viewport());
     EXPECT_TRUE(ring->isVisible());
     EXPECT_LE((ring->Centre() - g.visualRect(g.IndexOf(9, 3)).center()).manhattanLength(), 2);
+
+    // Scrolled sideways, a cell that went out of sight at the left is not mistaken for a label:
+    // the marker stays with the cells (out of sight too); the row's label still takes the
+    // marker of the row.
+    g.horizontalScrollBar()->setValue(g.horizontalScrollBar()->maximum());
+    QApplication::processEvents();
+    ASSERT_LT(g.ColPos(2) + g.ColWidth(2) / 2, 0);
+    EXPECT_EQ(g.ColPos(0) + g.ColWidth(0), g.ColPos(1));
+    ring->MoveCentre(g.ColPos(2) + g.ColWidth(2) / 2.0, g.RowPos(9) + g.RowHeight(9) / 2.0);
+    EXPECT_EQ(ring->parentWidget(), g.viewport());
+    EXPECT_FALSE(g.viewport()->rect().contains(ring->Centre()));
+    ring->MoveCentre(g.ColPos(0) + g.ColWidth(0) / 2.0, g.RowPos(9) + g.RowHeight(9) / 2.0);
+    EXPECT_EQ(ring->parentWidget(), left->viewport());
+    EXPECT_LE((ring->Centre() - label).manhattanLength(), 1);
 }
 
 TEST(QtMapGridTest, KeysBecomeEditorCharacters) {

@@ -231,10 +231,10 @@ void QtMapGrid::PlaceMarker(MarkerPart& part, double xTwips, double yTwips) {
     // Left of the cells lie the row labels: a marker there (a map whose columns have no
     // breakpoints marks the row only) is drawn on its label, in the row header's viewport, which
     // scrolls with the rows as the cells' viewport does.
-    const bool onLabels = xTwips < 0 && fixedCols_ > 0;
-    QWidget* parent = onLabels ? verticalHeader()->viewport() : viewport();
     QPoint centre(Pixels(xTwips), Pixels(yTwips));
-    if (onLabels) centre.rx() += LabelWidth();
+    const bool onLabels = fixedCols_ > 0 && centre.x() < CellsLeft();
+    QWidget* parent = onLabels ? verticalHeader()->viewport() : viewport();
+    if (onLabels) centre.rx() += LabelWidth() - CellsLeft();
     if (part.parentWidget() != parent) {
         const bool shown = part.isVisible();
         part.setParent(parent);
@@ -618,16 +618,22 @@ void QtMapGrid::SetColWidth(int col, int twips) {
     RefreshHeaderSizes();
 }
 
+int QtMapGrid::CellsLeft() const { return columnCount() > 0 ? columnViewportPosition(0) : 0; }
+
+int QtMapGrid::CellsTop() const { return rowCount() > 0 ? rowViewportPosition(0) : 0; }
+
+// The labels are counted right before the first cell wherever the cells have scrolled to, so
+// that every position left of the first cell is a label's and every other one a cell's.
 int QtMapGrid::ColPos(int col) const {
     if (col >= fixedCols_) return columnViewportPosition(col - fixedCols_) * kTwipsPerPixel;
-    int x = -LabelWidth() * kTwipsPerPixel;
+    int x = (CellsLeft() - LabelWidth()) * kTwipsPerPixel;
     for (int c = 0; c < col; ++c) x += ColWidth(c);
     return x;
 }
 
 int QtMapGrid::RowPos(int row) const {
     if (row >= fixedRows_) return rowViewportPosition(row - fixedRows_) * kTwipsPerPixel;
-    return -LabelHeight() * kTwipsPerPixel + row * RowHeight(row);
+    return (CellsTop() - LabelHeight()) * kTwipsPerPixel + row * RowHeight(row);
 }
 
 int QtMapGrid::RowHeight(int row) const {

@@ -4,7 +4,8 @@
 // and the fixed column its row header, so the axis labels stay in place while the cells scroll.
 // Grid coordinates (row, col) count the fixed rows and columns as the interface does; the
 // widget's own model indexes do not (IndexOf translates). Positions are relative to the cells'
-// viewport, so the fixed cells lie above and left of it (negative). Sizes are in twips
+// viewport; the fixed cells count as lying right above and left of the first cell, wherever the
+// cells have scrolled to, although the headers stay in place. Sizes are in twips
 // (kTwipsPerPixel per pixel). Key presses are handed out as characters or
 // editor codes (Ctrl+C 3, Ctrl+E 5, Ctrl+V 22) and key-downs as key codes (F2 113); every other
 // key moves the current cell as usual. The two parts of the operating-point marker and the
@@ -158,6 +159,10 @@ private:
     // Width of the row labels and height of the column labels as the view lays them out.
     int LabelWidth() const;
     int LabelHeight() const;
+    // Where the first cell's left and top edges are in the cells' viewport (negative when the
+    // cells are scrolled), in pixels.
+    int CellsLeft() const;
+    int CellsTop() const;
     void PushSelectionToView();
     void TakeSelectionFromView();
     void ClampState();
