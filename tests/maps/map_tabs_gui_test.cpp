@@ -862,6 +862,49 @@ TEST(QtMapGridTest, ValueColoursFollowTheNumbersOfTheGrid) {
     EXPECT_EQ(plain.pixelColor(cell.topLeft() + QPoint(3, 3)), QColor(Qt::white));
 }
 
+// The fading trail of the operating point passes under the cells' numbers: where a trail point
+// lies on a cell, every pixel of its number is still drawn in the text's colour, and the point
+// itself still shows around it.
+TEST(QtMapGridTest, TheTrailNeverCoversACellsNumber) {
+    QtMapGrid g("g", "m");
+    g.resize(400, 200);
+    g.SetRows(3);
+    g.SetCols(4);
+    g.SetFixedRows(1);
+    g.SetFixedCols(1);
+    for (int r = 1; r < 3; ++r)
+        for (int c = 1; c < 4; ++c) g.SetTextMatrix(r, c, "-88");
+    QFont bold = g.font(); // strokes wide enough to have pixels of the pure text colour
+    bold.setBold(true);
+    bold.setPointSize(13);
+    g.setFont(bold);
+    g.show();
+    g.SetCurrentCell(2, 3); // away from the cell looked at
+    const QRect cell = g.visualRect(g.IndexOf(1, 2));
+    ASSERT_TRUE(cell.isValid());
+    const QImage plain = g.viewport()->grab().toImage();
+
+    // The marker stands on another cell; the point before it lies on the middle of this one.
+    MarkerPart* ring = g.Marker(0);
+    ring->MoveCentre(cell.center().x() * kTwipsPerPixel, cell.center().y() * kTwipsPerPixel);
+    const QRect far = g.visualRect(g.IndexOf(2, 1));
+    ring->MoveCentre(far.center().x() * kTwipsPerPixel, far.center().y() * kTwipsPerPixel);
+    ASSERT_EQ(g.Trail().Behind().size(), 1u);
+    const QImage traced = g.viewport()->grab().toImage();
+
+    const QColor text = g.palette().color(QPalette::Text);
+    int textPixels = 0, changed = 0;
+    for (int y = cell.top(); y <= cell.bottom(); ++y)
+        for (int x = cell.left(); x <= cell.right(); ++x) {
+            if (plain.pixelColor(x, y) != traced.pixelColor(x, y)) ++changed;
+            if (plain.pixelColor(x, y) != text) continue;
+            ++textPixels;
+            EXPECT_EQ(traced.pixelColor(x, y), text) << "a pixel of the number at " << x << "," << y;
+        }
+    EXPECT_GT(textPixels, 10) << "the number is drawn in the text's colour";
+    EXPECT_GT(changed, 10) << "the trail point shows";
+}
+
 // A curve's axes run between round numbers with round steps (1, 2 or 5 times a power of ten)
 // that take in every point, whatever the map's values.
 TEST_F(MapTabsFixture, CurveAxesHaveRoundTicks) {

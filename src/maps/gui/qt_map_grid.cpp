@@ -5,6 +5,7 @@
 #include "maps/table_editor.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFontMetricsF>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -18,6 +19,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace kv {
 
@@ -106,28 +108,6 @@ void MarkerPart::paintEvent(QPaintEvent*) {
     }
 }
 
-// --- trail ---
-
-TrailOverlay::TrailOverlay(const OperatingPointTrail& trail, QWidget* parent) : QWidget(parent), trail_(trail) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    setAttribute(Qt::WA_NoSystemBackground);
-}
-
-void TrailOverlay::paintEvent(QPaintEvent*) {
-    const auto points = trail_.Behind();
-    if (points.empty()) return;
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    for (const auto& pt : points) {
-        QColor c = kMarkerColour;
-        c.setAlphaF(static_cast<float>(0.6 * pt.opacity));
-        p.setBrush(c);
-        const double r = 2.0 + 3.0 * pt.opacity;
-        p.drawEllipse(QPointF(pt.x / kTwipsPerPixel, pt.y / kTwipsPerPixel), r, r);
-    }
-}
-
 // --- grid ---
 
 namespace {
@@ -139,7 +119,13 @@ public:
     explicit ValueColourDelegate(QtMapGrid& grid) : QStyledItemDelegate(&grid), grid_(grid) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        QStyledItemDelegate::paint(painter, option, index);
+        std::vector<OperatingPointTrail::Point> dots;
+        for (const auto& pt : grid_.Trail().Behind())
+            if (DotRect(pt).intersects(option.rect)) dots.push_back(pt);
+        if (dots.empty())
+            QStyledItemDelegate::paint(painter, option, index);
+        else
+            PaintUnderText(painter, option, index, dots);
         if (!grid_.IsCompared(index.row() + grid_.FixedRows(), index.column() + grid_.FixedCols())) return;
         painter->save();
         painter->setBrush(Qt::NoBrush);
@@ -175,6 +161,46 @@ protected:
     }
 
 private:
+    static double DotRadius(const OperatingPointTrail::Point& pt) { return 2.0 + 3.0 * pt.opacity; }
+    static QRectF DotRect(const OperatingPointTrail::Point& pt) {
+        const double r = DotRadius(pt);
+        return {pt.x / kTwipsPerPixel - r, pt.y / kTwipsPerPixel - r, 2 * r, 2 * r};
+    }
+
+    // The cell in two passes: its background (with the selection and the focus frame), the trail
+    // dots on it, then its number on top.
+    void PaintUnderText(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index,
+                        const std::vector<OperatingPointTrail::Point>& dots) const {
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QWidget* widget = opt.widget;
+        QStyle* style = widget != nullptr ? widget->style() : QApplication::style();
+
+        QStyleOptionViewItem back(opt);
+        back.text.clear();
+        style->drawControl(QStyle::CE_ItemViewItem, &back, painter, widget);
+
+        painter->save();
+        painter->setClipRect(option.rect);
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(Qt::NoPen);
+        for (const auto& pt : dots) {
+            QColor c = kMarkerColour;
+            c.setAlphaF(static_cast<float>(0.6 * pt.opacity));
+            painter->setBrush(c);
+            painter->drawEllipse(DotRect(pt));
+        }
+        painter->restore();
+
+        QStyleOptionViewItem front(opt);
+        front.backgroundBrush = Qt::NoBrush;
+        if (opt.state & QStyle::State_Selected)
+            front.palette.setColor(QPalette::Text, opt.palette.color(QPalette::HighlightedText));
+        front.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver);
+        front.features &= ~QStyleOptionViewItem::Alternate;
+        style->drawControl(QStyle::CE_ItemViewItem, &front, painter, widget);
+    }
+
     QtMapGrid& grid_;
 };
 
@@ -213,8 +239,6 @@ QtMapGrid::QtMapGrid(const QString& objectName, const QString& markerName, QWidg
     setTabKeyNavigation(false);
     setWordWrap(false);
     setItemDelegate(new ValueColourDelegate(*this));
-    overlay_ = new TrailOverlay(trail_, viewport());
-    overlay_->resize(viewport()->size());
     for (int i = 0; i < 2; ++i) {
         markers_[static_cast<std::size_t>(i)] = new MarkerPart(*this, i, viewport());
         markers_[static_cast<std::size_t>(i)]->setObjectName(markerName);
@@ -246,12 +270,12 @@ void QtMapGrid::PlaceMarker(MarkerPart& part, double xTwips, double yTwips) {
 
 void QtMapGrid::MarkerMoved(double xTwips, double yTwips) {
     trail_.Push(xTwips, yTwips);
-    overlay_->update();
+    viewport()->update();
 }
 
 void QtMapGrid::MarkerHidden() {
     trail_.Clear();
-    overlay_->update();
+    viewport()->update();
 }
 
 QModelIndex QtMapGrid::IndexOf(int row, int col) const {
@@ -670,14 +694,8 @@ void QtMapGrid::keyPressEvent(QKeyEvent* e) {
     QTableWidget::keyPressEvent(e);
 }
 
-void QtMapGrid::resizeEvent(QResizeEvent* e) {
-    QTableWidget::resizeEvent(e);
-    overlay_->resize(viewport()->size());
-}
-
 void QtMapGrid::scrollContentsBy(int dx, int dy) {
     QTableWidget::scrollContentsBy(dx, dy);
-    overlay_->setGeometry(viewport()->rect());
     // The marker parts are children of the viewport and scroll with it; the trail starts over.
     MarkerHidden();
 }

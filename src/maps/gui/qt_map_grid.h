@@ -8,8 +8,9 @@
 // cells have scrolled to, although the headers stay in place. Sizes are in twips
 // (kTwipsPerPixel per pixel). Key presses are handed out as characters or
 // editor codes (Ctrl+C 3, Ctrl+E 5, Ctrl+V 22) and key-downs as key codes (F2 113); every other
-// key moves the current cell as usual. The two parts of the operating-point marker and the
-// fading trail of the last operating points are drawn over the cells.
+// key moves the current cell as usual. The two parts of the operating-point marker are drawn over
+// the cells; the fading trail of the last operating points is drawn on the cells' backgrounds,
+// under their numbers, which it never hides.
 #include "maps/grid.h"
 #include "maps/map_trace.h"
 
@@ -31,7 +32,8 @@ inline constexpr int kTwipsPerPixel = 15;
 
 class QtMapGrid;
 
-// One part of the marker: part 0 a ring around the operating point, part 1 a dot at its centre.
+// One part of the marker: part 0 a frame around the operating point's cell, part 1 the two arrows
+// at its sides.
 class MarkerPart final : public QWidget, public MapMarker {
     Q_OBJECT
 public:
@@ -48,19 +50,6 @@ protected:
 private:
     QtMapGrid& grid_;
     int index_;
-};
-
-// The trail behind the marker, painted over the viewport; transparent to the mouse.
-class TrailOverlay final : public QWidget {
-    Q_OBJECT
-public:
-    explicit TrailOverlay(const OperatingPointTrail& trail, QWidget* parent);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    const OperatingPointTrail& trail_;
 };
 
 class QtMapGrid final : public QTableWidget, public MapGrid {
@@ -138,7 +127,6 @@ public:
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -182,7 +170,6 @@ private:
     bool syncing_ = false;
     std::array<MarkerPart*, 2> markers_{};
     OperatingPointTrail trail_;
-    TrailOverlay* overlay_;
 };
 
 // Qt key event -> the character the editor gets, or 0 when the key is no character: Ctrl+C 3,
