@@ -79,6 +79,15 @@ protected:
                 if (auto s = CellStateOfColour(e->GetCellColor(row, col))) ++m[*s];
         return m;
     }
+    // The colours of the data cells, row by row.
+    std::vector<std::uint32_t> Colours() {
+        std::vector<std::uint32_t> c;
+        TableEditor* e = Window().Maps()->Editor();
+        if (e == nullptr) return c;
+        for (int row = 0; row < e->GetYAxisSize(); ++row)
+            for (int col = 0; col < e->GetXAxisSize(); ++col) c.push_back(e->GetCellColor(row, col));
+        return c;
+    }
     void Drive(int ticks) {
         for (int i = 0; i < ticks; ++i) {
             clock.SleepMs(100);
@@ -174,22 +183,34 @@ TEST_F(AutotuneWindowTest, AColdEngineIsCountedNotJudged) {
     Tuner().CloseButton()->click();
 }
 
-TEST_F(AutotuneWindowTest, ReenteringTheTabEndsTheRunAndPutsTheUnitBack) {
+TEST_F(AutotuneWindowTest, LeavingTheTabAndComingBackKeepsTheRunAndItsColours) {
     Start();
     ShowMap("Base fuel map (cat)");
+    clock.SleepMs(30 * 60 * 1000); // a warm engine
     EPROM* image = program->GetShell().Slots().fuel.get();
     const std::vector<std::uint8_t> before = image->Bytes();
     Button("cmdAutotune")->click();
     Tuner().StartStopButton()->click();
-    ASSERT_TRUE(program->Autotune()->Tune().IsRunning());
-    EXPECT_NE(image->Bytes(), before) << "the unit runs open loop on the cat map";
-    // Leaving and entering the tab chooses the map again: the editor autotune works on goes.
+    Drive(45 * 10);
+    const std::vector<std::uint32_t> colours = Colours();
+    ASSERT_LT(States()[CellState::NotVisited], 256) << "the first lap coloured cells";
+
+    // A glance at another tab mid-drive.
     Window().SelectTab("EPROM");
     Window().SelectTab("FuelMap");
-    EXPECT_FALSE(program->Autotune()->Tune().IsOpen());
+    EXPECT_TRUE(program->Autotune()->Tune().IsRunning());
+    EXPECT_TRUE(Tuner().isVisible());
+    EXPECT_FALSE(Fuel().MapList()->isEnabled());
+    EXPECT_EQ(Fuel().CurrentMap(), "Base fuel map (cat)");
+    EXPECT_EQ(Colours(), colours) << "the cells keep their states";
+    EXPECT_NE(image->Bytes(), before) << "the unit still runs open loop on the cat map";
+
+    // The trace feeds the run again.
+    Drive(45 * 10);
+    EXPECT_NE(Colours(), colours);
+    Tuner().StartStopButton()->click();
+    Tuner().CloseButton()->click();
     EXPECT_FALSE(Tuner().isVisible());
-    EXPECT_TRUE(Fuel().MapList()->isEnabled());
-    EXPECT_EQ(image->Bytes(), before);
 }
 
 TEST_F(AutotuneWindowTest, ClosingTheProgramEndsTheRunBeforeTheSaveQuestion) {

@@ -65,7 +65,8 @@ bool AutotuneControl::FuelMapTabSelected() { return window_.SelectedTabKey() == 
 
 void AutotuneControl::SetMapSelectorEnabled(bool enabled) {
     if (tabs_ == nullptr || tabs_->Fuel() == nullptr) return;
-    tabs_->Fuel()->MapList()->setEnabled(enabled);
+    // While the window is open the map stays: a visit to another tab comes back to the run.
+    tabs_->Fuel()->HoldMap(!enabled);
     // While the window is open the grid shows the cells' states, not the value colours.
     QtMapGrid* grid = tabs_->Fuel()->Grid();
     if (!enabled) {

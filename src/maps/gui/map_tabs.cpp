@@ -256,7 +256,24 @@ bool MapTabPanel::AtOperatingPoint() const { return cellOp_->isChecked(); }
 
 void MapTabPanel::SetAtOperatingPoint(bool op) { (op ? cellOp_ : cellManual_)->setChecked(true); }
 
+void MapTabPanel::HoldMap(bool held) {
+    held_ = held;
+    mapSel_->setEnabled(!held);
+}
+
+void MapTabPanel::ResumeHeldMap(EPROM& image) {
+    ClearTraceCaptions();
+    traceWanted_ = trace_.Configure(tab_, image);
+    UpdateTraceTimer();
+}
+
 void MapTabPanel::FillMapList() {
+    EPROM* current = Image();
+    if (held_ && current != nullptr && current == filledImage_ && tabs_.EditorIsFor(tab_)) {
+        ResumeHeldMap(*current);
+        RegisterIgnitionDependents();
+        return;
+    }
     const QString remembered = mapSel_->currentIndex() >= 0 ? mapSel_->currentText() : QString();
     filling_ = true;
     mapSel_->clear();
@@ -288,7 +305,10 @@ void MapTabPanel::FillMapList() {
         ClearTraceCaptions();
         emit tabs_.MapShown(tab_);
     }
+    RegisterIgnitionDependents();
+}
 
+void MapTabPanel::RegisterIgnitionDependents() {
     // The controls that follow the ignition.
     const auto& s = tabs_.Services();
     if (s.registerIgnitionDependent) {

@@ -91,6 +91,11 @@ public:
     void SelectMap();
     // LeaveFuelMapTab / LeaveIgnitionMapTab.
     void Leave();
+    // Holds the map on show (its list disabled): while held, entering the tab again goes on
+    // with the editor and its cell colours instead of choosing the map anew, as long as the
+    // tab's image is the one the list was filled from.
+    void HoldMap(bool held);
+    bool MapHeld() const { return held_; }
 
     MapTab Tab() const { return tab_; }
     QComboBox* MapList() const { return mapSel_; }
@@ -123,10 +128,14 @@ private:
     void ShowTraceCaptions(const TraceSample& sample);
     void ClearTraceCaptions();
     EPROM* Image() const;
+    // The enter action on a held map: the trace of the editor that is there starts again.
+    void ResumeHeldMap(EPROM& image);
+    void RegisterIgnitionDependents();
 
     MapTab tab_;
     MapTabs& tabs_;
     bool filling_ = false;
+    bool held_ = false;
     bool mapUsed_ = false;
     bool traceWanted_ = false;
     const EPROM* filledImage_ = nullptr;
