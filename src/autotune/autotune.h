@@ -120,8 +120,9 @@ public:
     // The editor or the image went away under the window (another map, another image): the run
     // ends without touching either, the map selector is enabled and the settings are saved.
     void Abandon();
-    // The editor the window works on (null while closed).
+    // The editor the window works on and the image it writes into (null while closed).
     const TableEditor* Editor() const { return editor_; }
+    const EPROM* Image() const { return image_; }
     // The three buttons of "Manipulate selected cells in map".
     void MarkSelected(CellState state);
 

@@ -213,6 +213,36 @@ TEST_F(AutotuneWindowTest, LeavingTheTabAndComingBackKeepsTheRunAndItsColours) {
     EXPECT_FALSE(Tuner().isVisible());
 }
 
+TEST_F(AutotuneWindowTest, AnotherImageDuringARunIsOfferedWithTheUnitsOwnSettings) {
+    Start();
+    ShowMap("Base fuel map (cat)");
+    EPROM* image = program->GetShell().Slots().fuel.get();
+    TableEditor* editor = Window().Maps()->Editor();
+    editor->SetCellValue(0, 0, editor->GetCellValue(0, 0) + 1); // an edit worth saving
+    const std::vector<std::uint8_t> before = image->Bytes();
+    Button("cmdAutotune")->click();
+    Tuner().StartStopButton()->click();
+    ASSERT_NE(image->Bytes(), before) << "the unit runs open loop on the cat map";
+    std::vector<std::uint8_t> whenAsked;
+    dialogs.onMessage = [&](const std::string&) {
+        if (whenAsked.empty()) whenAsked = image->Bytes();
+    };
+    dialogs.answers.push_back(MsgResult::Cancel); // the save question: keep the image
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<NewImageDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        dialog->BaseButton(0)->click();
+        dialog->findChild<QPushButton*>("cmdOK")->click();
+    });
+    Window().Action("mnuFileNew")->trigger();
+    ASSERT_FALSE(whenAsked.empty()) << "the image about to be replaced is offered for saving";
+    EXPECT_EQ(whenAsked, before) << "the image offered for saving holds the unit's own settings";
+    EXPECT_EQ(program->GetShell().Slots().fuel.get(), image) << "Cancel keeps the image";
+    EXPECT_EQ(image->Bytes(), before);
+    EXPECT_FALSE(program->Autotune()->Tune().IsRunning());
+    EXPECT_EQ(Tuner().StartStopButton()->text(), "&Start auto-tune");
+}
+
 TEST_F(AutotuneWindowTest, ClosingTheProgramEndsTheRunBeforeTheSaveQuestion) {
     Start();
     ShowMap("Base fuel map (cat)");

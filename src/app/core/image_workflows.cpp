@@ -291,6 +291,7 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
 
     // 4. The image it replaces.
     EPROM& old = SlotFor(*image);
+    if (imageLeaving_) imageLeaving_(old);
     const MsgResult answer = SavePrompt(old);
     if (answer == MsgResult::Cancel) return false;
     if (answer == MsgResult::Yes && Save(old) == SaveResult::Cancel) return false;
@@ -507,6 +508,7 @@ SaveResult ImageWorkflows::SaveBoth() {
 
 bool ImageWorkflows::OfferSaveBeforeClose() {
     for (EPROM* image : {s_.images.fuel.get(), s_.images.ignition.get()}) {
+        if (imageLeaving_) imageLeaving_(*image);
         const MsgResult r = SavePrompt(*image);
         if (r == MsgResult::Cancel) return false;
         if (r == MsgResult::Yes && Save(*image) == SaveResult::Cancel) return false;

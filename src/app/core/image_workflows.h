@@ -98,6 +98,10 @@ public:
 
     // Told when an image is about to leave its slot for another (fuel slot or ignition slot).
     void OnSlotReplaced(std::function<void(bool fuelSlot)> handler) { slotReplaced_ = std::move(handler); }
+    // Told before an image of a slot is offered for saving on its way out (another image is to
+    // take its slot, or the program closes), so that work still holding it can put it back
+    // into the state the user expects to save.
+    void OnImageLeaving(std::function<void(EPROM& image)> handler) { imageLeaving_ = std::move(handler); }
 
     // File > Recent i (1..4).
     bool OpenRecent(int i);
@@ -138,6 +142,7 @@ private:
     WorkflowServices s_;
     RecentFiles recent_;
     std::function<void(bool fuelSlot)> slotReplaced_;
+    std::function<void(EPROM& image)> imageLeaving_;
 };
 
 } // namespace kv

@@ -7,22 +7,12 @@
 #include "maps/table_editor.h"
 
 #include <QComboBox>
-#include <QEvent>
 
 namespace kv {
 
 AutotuneControl::AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings)
     : QObject(&window), window_(window), tune_(messages, settings, *this) {
     autotuneWindow_ = new AutotuneWindow(tune_, &window);
-    window.installEventFilter(this);
-}
-
-bool AutotuneControl::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == &window_ && event->type() == QEvent::Close && tune_.IsRunning()) {
-        tune_.Stop();
-        if (autotuneWindow_ != nullptr) autotuneWindow_->Refresh();
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 AutotuneControl::~AutotuneControl() = default;
@@ -59,6 +49,12 @@ void AutotuneControl::EditorDropped(bool imageInSlot) {
         tune_.Abandon();
     }
     if (autotuneWindow_ != nullptr) autotuneWindow_->hide();
+}
+
+void AutotuneControl::ImageLeaving(const EPROM& image) {
+    if (!tune_.IsRunning() || tune_.Image() != &image) return;
+    tune_.Stop();
+    if (autotuneWindow_ != nullptr) autotuneWindow_->Refresh();
 }
 
 bool AutotuneControl::FuelMapTabSelected() { return window_.SelectedTabKey() == "FuelMap"; }

@@ -31,6 +31,9 @@ public:
     void Sample(const TraceSample& sample);
     // The map tabs are about to drop the editor.
     void EditorDropped(bool imageInSlot);
+    // `image` is about to be offered for saving on its way out of its slot: a run on it ends
+    // first, so that it holds the unit's own settings again.
+    void ImageLeaving(const EPROM& image);
 
     Autotune& Tune() { return tune_; }
     AutotuneWindow* Window() const { return autotuneWindow_; }
@@ -39,11 +42,6 @@ public:
     bool FuelMapTabSelected() override;
     void SetMapSelectorEnabled(bool enabled) override;
     void ResetOperatingPointMarker(TableEditor& editor) override;
-
-protected:
-    // A run ends (and puts the unit's settings back) before the main window's closing asks
-    // about saving the image.
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     MainWindow& window_;

@@ -240,6 +240,10 @@ void Program::LoadMainWindow() {
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
     autotune_ = new AutotuneControl(*window_, *dialogs_, *settings_);
+    // The control goes with the window; the workflows may outlive it.
+    shell_->Workflows().OnImageLeaving([control = QPointer<AutotuneControl>(autotune_)](EPROM& image) {
+        if (control != nullptr) control->ImageLeaving(image);
+    });
     InstallMapTabs(*window_, *shell_, *comms_, *aux_, *dialogs_, *dialogs_, *dialogs_, *clock_, *knock_, *settings_,
                    autotune_, [this] { return recorder_->State() != LogState::Stopped; });
     InstallParamPages(*window_, *shell_, *comms_, *auxDevice_, *dialogs_, *settings_);
