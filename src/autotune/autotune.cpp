@@ -147,6 +147,8 @@ bool Autotune::Open(TableEditor& editor, EPROM& image, std::string_view mapName)
     image_ = &image;
     mapName_ = std::string(mapName);
     dropped_ = {};
+    judgedZone_.assign(
+        static_cast<std::size_t>(editor.GetYAxisSize()) * static_cast<std::size_t>(editor.GetXAxisSize()), -1);
     LoadSettings();
     if (CatMap()) {
         // The cat map runs with the oxygen sensor in closed loop at idle and cruise: those zones
@@ -238,7 +240,30 @@ void Autotune::Abandon() {
 }
 
 void Autotune::MarkSelected(CellState state) {
-    if (IsOpen()) editor_->SetSelectedCellsColor(CellStateColour(state));
+    if (!IsOpen()) return;
+    editor_->SetSelectedCellsColor(CellStateColour(state));
+    if (state != CellState::NotVisited) return;
+    for (int row = 0; row < editor_->GetYAxisSize(); ++row)
+        for (int col = 0; col < editor_->GetXAxisSize(); ++col)
+            if (editor_->GetCellColor(row, col) == CellStateColour(CellState::NotVisited))
+                judgedZone_[CellIndex(row, col)] = -1;
+}
+
+std::size_t Autotune::CellIndex(int row, int col) const {
+    return static_cast<std::size_t>(row) * static_cast<std::size_t>(editor_->GetXAxisSize()) +
+           static_cast<std::size_t>(col);
+}
+
+std::optional<int> Autotune::JudgedZone(int row, int col) const {
+    if (!IsOpen() || row < 0 || col < 0 || row >= editor_->GetYAxisSize() || col >= editor_->GetXAxisSize())
+        return std::nullopt;
+    const int zone = judgedZone_[CellIndex(row, col)];
+    if (zone < 0) return std::nullopt;
+    return zone;
+}
+
+int Autotune::VisitedCells() const {
+    return static_cast<int>(std::count_if(judgedZone_.begin(), judgedZone_.end(), [](int z) { return z >= 0; }));
 }
 
 void Autotune::PrepareImage() {
@@ -326,6 +351,8 @@ void Autotune::Sample(const AutotuneSampleData& s) {
     const int col = conv::RoundEven(editor_->FindXCoord(s.x));
     const std::uint32_t colour = editor_->GetCellColor(row, col);
     if (colour == CellStateColour(CellState::Tuned) || colour == CellStateColour(CellState::Forbidden)) return;
+    if (row >= 0 && col >= 0 && row < editor_->GetYAxisSize() && col < editor_->GetXAxisSize())
+        judgedZone_[CellIndex(row, col)] = s.zone;
 
     const AutotuneBand& b = band_[zone];
     const CellState state = s.afr > b.high ? CellState::Lean : s.afr < b.low ? CellState::Rich : CellState::Tuned;

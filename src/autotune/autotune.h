@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -143,6 +144,12 @@ public:
     const AutotuneGuardCounts& Dropped() const { return dropped_; }
     double WarmEngineC() const { return warmEngineC_; }
     int SettleCounter() const { return settle_; }
+    // A cell is visited once a sample has been judged on it: it passed the guards, its zone is
+    // enabled, and it found the cell neither tuned nor forbidden, so that the band coloured it.
+    // Visits last while the window is open; "Mark as not visited" forgets them. The zone of the
+    // cell's last judged sample, or nullopt for a cell not visited.
+    std::optional<int> JudgedZone(int row, int col) const;
+    int VisitedCells() const;
 
     // --- the trace's call ---
     void Sample(const AutotuneSampleData& sample);
@@ -155,6 +162,7 @@ private:
     void RestoreImage();
     bool CatMap() const;
     bool Guarded(const AutotuneSampleData& s);
+    std::size_t CellIndex(int row, int col) const;
 
     UserMessages& messages_;
     SettingsStore& settings_;
@@ -171,6 +179,8 @@ private:
     bool running_ = false;
     int settle_ = 0;
     AutotuneGuardCounts dropped_;
+    // Per cell of the editor's grid, row by row: the zone of its last judged sample, or -1.
+    std::vector<int> judgedZone_;
     // What Start changed in the image, to put back exactly.
     int savedConfigBits_ = 0;
     std::array<std::uint8_t, 2> savedO2Entry_{};

@@ -193,7 +193,7 @@ int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& o
     if (!image->SaveToFile(a.out)) {
         result = Fail(io, "Failed to save file " + a.out + ": " + image->LastSaveError());
     } else {
-        io.out << "visited: " << count[CellState::Tuned] + count[CellState::Lean] + count[CellState::Rich] << "\n"
+        io.out << "visited: " << tune.VisitedCells() << "\n"
                << "tuned: " << count[CellState::Tuned] << "\n"
                << "lean: " << count[CellState::Lean] << "\n"
                << "rich: " << count[CellState::Rich] << "\n"

@@ -106,6 +106,8 @@ TEST_F(AutotuneSimTest, ALeanMapConvergesInTenMinutesOfDriving) {
             const auto state = CellStateOfColour(editor->GetCellColor(row, col));
             const int x = editor->MapX(col), y = editor->MapY(row);
             const auto it = zoneOf.find({row, col});
+            EXPECT_EQ(tune->JudgedZone(row, col).has_value(), it != zoneOf.end())
+                << "visited means a judged sample: " << row << "," << col;
             if (it == zoneOf.end()) {
                 EXPECT_EQ(state, CellState::NotVisited) << row << "," << col;
                 EXPECT_EQ(image->ReadMapCell(kCatMapId, x, y), first.ReadMapCell(kCatMapId, x, y))
@@ -122,6 +124,7 @@ TEST_F(AutotuneSimTest, ALeanMapConvergesInTenMinutesOfDriving) {
             car.MarkMemoryChanged();
         }
     }
+    EXPECT_EQ(tune->VisitedCells(), visited);
     EXPECT_GE(visited, 60);
     EXPECT_GE(tuned * 10, visited * 8) << tuned << " of " << visited << " cells tuned";
     EXPECT_LT(errorAfter * 3, errorBefore)

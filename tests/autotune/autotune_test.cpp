@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+#include <vector>
+
 namespace kv {
 
 namespace {
@@ -437,6 +441,63 @@ TEST_F(AutotuneTest, GuardsDropSamplesThatSayNothingAboutTheMixture) {
         EXPECT_EQ(State(3, 3), CellState::Lean);
         EXPECT_GT(Value(3, 3), 0);
     }
+}
+
+// A cell is visited once a sample was judged on it: coloured by the band (or found already of
+// the colour the band gives). Samples that were dropped, or stopped at a tuned or forbidden
+// cell, or of a disabled zone, visit nothing; marking a cell not visited forgets its visits.
+TEST_F(AutotuneTest, VisitedCellsAreThoseWithAJudgedSample) {
+    struct Case {
+        const char* what;
+        std::function<void()> before; // set-up of cell (5, 5)
+        AutotuneSampleData sample;
+        std::optional<int> zone; // of cell (5, 5) afterwards
+    };
+    Run(kLH23, kNonCat);
+    auto mark = [this](CellState state) {
+        return [this, state] {
+            grid.SetCurrentCell(grid.FixedRows() + 5, 1 + 5);
+            tune->MarkSelected(state);
+        };
+    };
+    AutotuneSampleData cold = At(5, 5, 16.0f, Z::Cruise);
+    cold.coolantC = 20;
+    const std::vector<Case> cases{
+        {"a lean sample", {}, At(5, 5, 16.0f, Z::Cruise), 1},
+        {"an on-band sample at WOT", {}, At(5, 5, 12.0f, Z::Wot), 2},
+        {"an unsettled sample still colours", {}, At(5, 5, 13.0f, Z::Idle, true), 0},
+        {"a guarded sample", {}, cold, std::nullopt},
+        {"a cell marked not to be tuned", mark(CellState::Forbidden), At(5, 5, 16.0f, Z::Cruise), std::nullopt},
+        {"a cell marked tuned by hand", mark(CellState::Tuned), At(5, 5, 16.0f, Z::Cruise), std::nullopt},
+        {"a disabled zone", [this] { tune->SetEnabled(1, false); }, At(5, 5, 16.0f, Z::Cruise), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Run(kLH23, kNonCat);
+        EXPECT_EQ(tune->VisitedCells(), 0);
+        if (c.before) c.before();
+        tune->Sample(c.sample);
+        EXPECT_EQ(tune->JudgedZone(5, 5), c.zone);
+        EXPECT_EQ(tune->VisitedCells(), c.zone ? 1 : 0);
+        EXPECT_EQ(tune->JudgedZone(5, 6), std::nullopt);
+    }
+
+    // Visits last while the window stays open, across runs, and go with "Mark as not visited".
+    Run(kLH23, kNonCat);
+    tune->Sample(At(5, 5, 16.0f, Z::Cruise));
+    tune->Sample(At(7, 2, 13.0f, Z::Cruise));
+    tune->Stop();
+    ASSERT_TRUE(tune->Start());
+    EXPECT_EQ(tune->VisitedCells(), 2);
+    grid.SetCurrentCell(grid.FixedRows() + 5, 1 + 5);
+    tune->MarkSelected(CellState::NotVisited);
+    EXPECT_EQ(tune->JudgedZone(5, 5), std::nullopt);
+    EXPECT_EQ(tune->JudgedZone(7, 2), 1);
+    EXPECT_EQ(tune->VisitedCells(), 1);
+    tune->Stop();
+    ASSERT_TRUE(tune->Close());
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    EXPECT_EQ(tune->VisitedCells(), 0) << "a window opened anew starts with no visits";
 }
 
 TEST_F(AutotuneTest, TheWarmEngineThresholdDefaultsTo70) {
