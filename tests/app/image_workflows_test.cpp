@@ -362,6 +362,47 @@ TEST_F(WorkflowTest, SavingTheOldImageBeforeReplacingIt) {
     EXPECT_EQ(Flows().Recent().Entries()[1], dir.File("saved.bin"));
 }
 
+// Work that still holds an image (a live tuning run that changed its settings) hears of it
+// leaving before it is offered for saving, and what it puts back is what is saved.
+TEST_F(WorkflowTest, AnOutgoingImageIsAnnouncedBeforeItIsOfferedForSaving) {
+    struct Case {
+        const char* what;
+        bool closing; // the program closes, else another image takes the slot
+    };
+    for (const Case& c : {Case{"replaced", false}, Case{"closing", true}}) {
+        SCOPED_TRACE(c.what);
+        view.newChoice = NewImageChoice{"MRX_D", false};
+        ASSERT_TRUE(Flows().FileOpen(OpenSource::NewImage()));
+        EPROM& held = shell.FuelImage();
+        const std::uint8_t own = held.ReadByte(101);
+        held.WriteByte(100, 0x42);                                  // the user's edit
+        held.WriteByte(101, static_cast<std::uint8_t>(own ^ 0x17)); // the run's setting, to be put back
+        std::vector<const EPROM*> told;
+        Flows().OnImageLeaving([&](EPROM& image) {
+            told.push_back(&image);
+            if (&image == &held) image.WriteByte(101, own);
+        });
+        const std::string saved = dir.File(std::string("saved-") + c.what + ".bin");
+        dialogs.files = {FileDialogResult{saved, 1}};
+        if (c.closing) {
+            dialogs.answers = {MsgResult::Yes};
+            EXPECT_TRUE(Flows().OfferSaveBeforeClose());
+            EXPECT_EQ(told.size(), 2u) << "both slots";
+        } else {
+            const std::string path = dir.Write("other.bin", BaseImage("MRX_D"));
+            EXPECT_TRUE(Open(path, {MsgResult::OK, MsgResult::Yes}));
+            EXPECT_EQ(told.size(), 1u);
+        }
+        ASSERT_FALSE(told.empty());
+        EXPECT_EQ(told[0], &held);
+        const Bytes bytes = ReadFile(saved);
+        ASSERT_EQ(bytes.size(), 16384u);
+        EXPECT_EQ(bytes[100], 0x42);
+        EXPECT_EQ(bytes[101], own);
+        Flows().OnImageLeaving({});
+    }
+}
+
 TEST_F(WorkflowTest, UnmodifiedImageIsReplacedWithoutAsking) {
     Preload("a.bin", BaseImage("MRX_D"));
     const std::string path = dir.Write("b.bin", BaseImage("MRX_D-SUPERMAF"));
