@@ -2,6 +2,7 @@
 // access with write-through to the running unit's EPROM module.
 #include "eprom/eprom_image.h"
 
+#include "eprom/edit_step.h"
 #include "eprom/eprom_device.h"
 #include "platform/file_io.h"
 
@@ -287,6 +288,11 @@ void EPROM::WriteBlock(std::int32_t address, const std::vector<std::uint8_t>& da
     const auto count = static_cast<std::ptrdiff_t>(last - first);
     const std::vector<std::uint8_t> part(data.begin() + skip, data.begin() + skip + count);
     if (context_->beforeWrite) context_->beforeWrite(*this, static_cast<std::int32_t>(first), part);
+    if (context_->edits != nullptr) {
+        const auto from = image_.begin() + static_cast<std::ptrdiff_t>(first);
+        context_->edits->Changing(*this, static_cast<std::int32_t>(first),
+                                  std::vector<std::uint8_t>(from, from + count), part);
+    }
 
     const int unit = DeviceUnit();
     if (context_->deviceIO && context_->device != nullptr && unit != 0 && !offline_) {

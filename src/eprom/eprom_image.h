@@ -23,6 +23,7 @@ class UserMessages;
 class ProgressDisplay;
 class Clock;
 class IgnitionPrompt;
+class EditListener;
 
 // Program-wide state that images read; owned by the application shell (one per program) and
 // shared by both images. Tests make their own.
@@ -50,7 +51,13 @@ struct EpromContext {
     std::function<void(const EPROM& image, std::int32_t address, const std::vector<std::uint8_t>& bytes)> beforeWrite{};
     // Called after an image was saved to its file.
     std::function<void(const EPROM& image)> saved{};
+    // Told of every change to an image's bytes and of the user actions bracketing them (EditStep);
+    // null = nobody keeps a history.
+    EditListener* edits = nullptr;
 };
+
+// The name of the SuperMAF conversions' edit step.
+inline constexpr const char* kSuperMafStepName = "SuperMAF conversion";
 
 class EPROM {
 public:
@@ -179,7 +186,7 @@ public:
     bool LH23_IsFixedISVPWEnabled() const;
     void LH23_EnableFixedISVPW(bool enable);
 
-    // --- SuperMAF conversions ---
+    // --- SuperMAF conversions (each one edit step, kSuperMafStepName) ---
     void LH23_MakeSuperMAF();
     void LH22_MakeSuperMAF();
 

@@ -1,5 +1,6 @@
 // Wholesale rewrites of an image: the version upgrade from a base image of the current revision
 // and the SuperMAF conversions of the LH units.
+#include "eprom/edit_step.h"
 #include "eprom/eprom_image.h"
 
 #include "eprom/supermaf_tables.h"
@@ -88,6 +89,7 @@ void EPROM::UpgradeVersion(const EPROM& source, bool toSuperMAF) {
 }
 
 void EPROM::LH23_MakeSuperMAF() {
+    const EditStep step(*context_, kSuperMafStepName);
     const std::int32_t map3 = GetEPROMAddress(103);
     for (std::size_t k = 0; k < supermaf::kLH23AirFlowTable.size(); ++k)
         WriteWord(map3 + static_cast<std::int32_t>(2 * k), supermaf::kLH23AirFlowTable[k]);
@@ -102,6 +104,7 @@ void EPROM::LH23_MakeSuperMAF() {
 }
 
 void EPROM::LH22_MakeSuperMAF() {
+    const EditStep step(*context_, kSuperMafStepName);
     const std::int32_t map28 = GetEPROMAddress(128);
     for (std::size_t k = 0; k < supermaf::kLH22FuelMapLow.size(); ++k)
         WriteByte(map28 + static_cast<std::int32_t>(k), supermaf::kLH22FuelMapLow[k]);

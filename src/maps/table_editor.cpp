@@ -1,5 +1,6 @@
 #include "maps/table_editor.h"
 
+#include "eprom/edit_step.h"
 #include "eprom/eprom_image.h"
 #include "maps/grid.h"
 #include "monitor/conversions.h"
@@ -442,6 +443,9 @@ std::vector<std::pair<int, int>> TableEditor::TargetCells(bool atOperatingPoint)
 void TableEditor::StepCells(bool atOperatingPoint, bool increase, int step) {
     if (!HasGrid()) return;
     const auto cells = TargetCells(atOperatingPoint);
+    const auto undoStep =
+        OpenStep(atOperatingPoint ? (increase ? "Increase at operating point" : "Decrease at operating point")
+                                  : (increase ? "Increase selection" : "Decrease selection"));
     if (!atOperatingPoint) progress_.SetHourglass(true);
     for (const auto& [row, col] : cells) {
         const auto v = CurrentShownValue(row, col);
@@ -475,6 +479,10 @@ void TableEditor::PercentCells(bool atOperatingPoint, bool increase) {
     const double p = rounded / 100.0;
     const double f = cellFactor_;
     const auto cells = TargetCells(atOperatingPoint);
+    const auto undoStep = OpenStep(
+        atOperatingPoint
+            ? (increase ? "Increase at operating point by percentage" : "Decrease at operating point by percentage")
+            : (increase ? "Increase selection by percentage" : "Decrease selection by percentage"));
     if (!atOperatingPoint) progress_.SetHourglass(true);
     for (const auto& [row, col] : cells) {
         const auto v = CurrentShownValue(row, col);
@@ -497,7 +505,13 @@ void TableEditor::EditCurrentCell(const std::string& initialText) {
     if (!text || text->empty()) return;
     const auto v = TypedTextToValue(*text, col);
     if (!v) return;
+    const auto undoStep = OpenStep("Set value");
     StoreCell(row, col, *v);
+}
+
+std::optional<EditStep> TableEditor::OpenStep(const char* name) const {
+    if (eprom_ == nullptr) return std::nullopt;
+    return std::optional<EditStep>(std::in_place, eprom_->Context(), name);
 }
 
 void TableEditor::KeyDown(int keyCode, int shift) {
@@ -574,6 +588,7 @@ void TableEditor::Paste() {
     if (!InData(startRow, startCol)) return;
     const int items = rows * cols;
     const bool progress = items >= 6;
+    const auto undoStep = OpenStep("Paste");
     progress_.SetHourglass(true);
     if (progress) progress_.ShowProgress("Pasting", items);
     int done = 0;

@@ -3,7 +3,8 @@
 // from the map's axis types, writes the axis labels and the cell texts, and carries out every
 // edit: step changes, percentage changes, typed values, copy and paste. Every change goes into
 // the image at once through EPROM::WriteMapCell (which writes through to the device when the
-// image is live) and is announced through the ChangeCellValue callback.
+// image is live) and is announced through the ChangeCellValue callback. Each key, button, typed
+// value or paste is one edit step of the image (EditStep), so it is undone as a whole.
 //
 // Coordinates: public row/column arguments are data coordinates (data row 0 is the first row
 // below the fixed rows, data column 0 the first right of the fixed column). The map's own
@@ -21,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "eprom/edit_step.h"
 #include "maps/axis_types.h"
 #include "maps/cell_input.h"
 #include "maps/edit_op.h"
@@ -208,6 +210,8 @@ private:
     void StepCells(bool atOperatingPoint, bool increase, int step);
     void PercentCells(bool atOperatingPoint, bool increase);
     void EditCurrentCell(const std::string& initialText);
+    // Brackets one user action on the image as an undo step of that name (nothing without an image).
+    std::optional<EditStep> OpenStep(const char* name) const;
     void Copy();
     void Paste();
     void SaveSelection();

@@ -1,5 +1,6 @@
 #include "params/param_page.h"
 
+#include "eprom/edit_step.h"
 #include "eprom/eprom_image.h"
 
 #include <algorithm>
@@ -168,9 +169,16 @@ void ParamPage::Change(Entry& e, int v) {
     if (e.after) e.after(e);
 }
 
+std::string ParamPage::StepName(const Entry& e) const {
+    std::string field = e.info.caption.empty() ? e.info.frame : e.info.caption;
+    while (!field.empty() && (field.back() == ':' || field.back() == ' ')) field.pop_back();
+    return Caption() + ": " + field;
+}
+
 void ParamPage::SetValue(const std::string& key, int v) {
     Entry* e = const_cast<Entry*>(Get(key));
     if (!e || e->info.kind != SettingKind::Number) return;
+    const EditStep step(image_.Context(), StepName(*e));
     Change(*e, v);
     Notify();
 }
@@ -178,6 +186,7 @@ void ParamPage::SetValue(const std::string& key, int v) {
 void ParamPage::SelectOption(const std::string& key, int index) {
     Entry* e = const_cast<Entry*>(Get(key));
     if (!e || index < 0 || index >= static_cast<int>(e->info.optionKeys.size())) return;
+    const EditStep step(image_.Context(), StepName(*e));
     e->option = index;
     if (e->info.kind == SettingKind::Number) {
         // Presets: a preset copies its value into the up-down and disables the custom controls.
@@ -194,6 +203,7 @@ void ParamPage::SelectOption(const std::string& key, int index) {
 void ParamPage::SetChecked(const std::string& key, bool checked) {
     Entry* e = const_cast<Entry*>(Get(key));
     if (!e || (e->info.kind != SettingKind::Check && e->info.check.empty())) return;
+    const EditStep step(image_.Context(), StepName(*e));
     e->checked = checked;
     if (e->info.kind == SettingKind::Check) {
         if (!loading_ && e->write) e->write(*e);
@@ -206,6 +216,7 @@ void ParamPage::SetChecked(const std::string& key, bool checked) {
 bool ParamPage::TypeText(const std::string& key, const std::string& text) {
     Entry* e = const_cast<Entry*>(Get(key));
     if (!e || !e->info.typed) return false;
+    const EditStep step(image_.Context(), StepName(*e));
     e->typedText = text;
     const bool ok = TypeTextValid(*e);
     if (ok) {

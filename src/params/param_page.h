@@ -8,7 +8,7 @@
 // its own beside a text box that shows the converted value; an option is a group of option
 // buttons; a check is a check box. Every change is written into the image at once (and from
 // there through to the running unit), except while the page-loading flag is set: then the
-// change events display but write nothing.
+// change events display but write nothing. Each change is one undo step of the image (EditStep).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -171,6 +171,9 @@ protected:
     void Notify();
     bool TypeTextValid(const Entry& e) const;
     void AddCommand(Command command) { commands_.push_back(std::move(command)); }
+    // The name of a change's undo step: the page's caption and the setting's ("Fuel parameters:
+    // Rev limiter").
+    std::string StepName(const Entry& e) const;
 
     EPROM& image_;
     ParamServices services_;

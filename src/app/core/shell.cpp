@@ -31,7 +31,7 @@ Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserMessages& messages, Fi
     : device_(device), messages_(messages), files_(files), progress_(progress), settings_(settings), clock_(clock),
       view_(view), version_(version), workflows_(WorkflowServices{context_, slots_, tabs_, messages, files, progress,
                                                                   settings, device, clock, view, version}),
-      unconfirmed_(slots_, device, messages) {
+      unconfirmed_(slots_, device, messages), history_(context_) {
     context_.device = eprom;
     context_.messages = &messages;
     context_.progress = &progress;
@@ -39,6 +39,11 @@ Shell::Shell(ShellDevice& device, EpromDevice* eprom, UserMessages& messages, Fi
     // Both slots always hold an object; the real ones are made during start-up.
     slots_.fuel = std::make_unique<EPROM>(context_);
     slots_.ignition = std::make_unique<EPROM>(context_);
+    // An image that leaves its slot takes its undo history and its unsaved-edit journal along.
+    workflows_.OnSlotReplaced([this](bool fuelSlot) {
+        history_.Forget(fuelSlot ? *slots_.fuel : *slots_.ignition);
+        if (recovery_) recovery_->ClearSlot(fuelSlot);
+    });
 }
 
 std::string Shell::VersionLabel() const {
@@ -50,7 +55,6 @@ void Shell::UseEditJournal(const std::string& folder, EditJournal::WallClock now
     journal_ = std::make_unique<EditJournal>(folder, std::move(now));
     recovery_ = std::make_unique<EditRecovery>(*journal_, slots_, messages_, files_);
     recovery_->Connect(context_);
-    workflows_.OnSlotReplaced([this](bool fuelSlot) { recovery_->ClearSlot(fuelSlot); });
 }
 
 void Shell::StartUp() {
@@ -62,6 +66,7 @@ void Shell::StartUp() {
     // 3. Subsystems with settings of their own.
     view_.InitAutotuneAndAuxInputs();
     // 4. The two images.
+    history_.ForgetAll();
     slots_.fuel = std::make_unique<EPROM>(context_);
     slots_.ignition = std::make_unique<EPROM>(context_);
     // 5. Byte order and the knock sound.

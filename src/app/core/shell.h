@@ -12,6 +12,7 @@
 #include "app/core/workflow_view.h"
 #include "eprom/eprom_image.h"
 #include "platform/parsed.h"
+#include "undo/edit_history.h"
 
 #include <array>
 #include <cstdint>
@@ -105,6 +106,9 @@ public:
     IgnitionWatch& Ignition() { return ignition_; }
     DevicePolling& Polling() { return polling_; }
     UnconfirmedEdits& Unconfirmed() { return unconfirmed_; }
+    // The undo history of the images in the slots; an image's history goes when the image leaves
+    // its slot.
+    EditHistories& History() { return history_; }
     // Null until UseEditJournal.
     EditJournal* Journal() { return journal_.get(); }
     ShellDevice& Device() { return device_; }
@@ -126,6 +130,7 @@ private:
     DevicePolling polling_;
     ImageWorkflows workflows_;
     UnconfirmedEdits unconfirmed_;
+    EditHistories history_;
     std::unique_ptr<EditJournal> journal_;
     std::unique_ptr<EditRecovery> recovery_;
     std::vector<std::uint8_t> knockSound_;
