@@ -509,6 +509,19 @@ void TableEditor::EditCurrentCell(const std::string& initialText) {
     StoreCell(row, col, *v);
 }
 
+void TableEditor::RefreshFromImage() {
+    if (grid_ == nullptr) return;
+    const int row = grid_->Row();
+    const int col = grid_->Col();
+    const int rowSel = grid_->RowSel();
+    const int colSel = grid_->ColSel();
+    RenderTable();
+    auto inside = [this](int r, int c) { return r >= 0 && c >= 0 && r < grid_->Rows() && c < grid_->Cols(); };
+    if (!inside(row, col)) return;
+    grid_->SetCurrentCell(row, col);
+    if (inside(rowSel, colSel)) grid_->SetSelectionEnd(rowSel, colSel);
+}
+
 std::optional<EditStep> TableEditor::OpenStep(const char* name) const {
     if (eprom_ == nullptr) return std::nullopt;
     return std::optional<EditStep>(std::in_place, eprom_->Context(), name);

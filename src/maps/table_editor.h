@@ -142,6 +142,9 @@ public:
 
     // Lays out and fills the grid: headers, axis labels and every cell. Map 0 gives an empty grid.
     void RenderTable();
+    // The image's bytes changed behind the editor (an undo): the grid is filled again, keeping the
+    // current cell and the selection.
+    void RefreshFromImage();
 
     // --- operating point ---
     // Places the marker on the fractional grid point of the live axis values; nothing while the

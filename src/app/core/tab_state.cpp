@@ -20,6 +20,14 @@ const std::array<TabSlot, 10>& TabTable() {
     return table;
 }
 
+std::optional<bool> TabShowsFuelImage(std::string_view key) {
+    for (std::string_view fuel : {"Parameters", "ParametersLH22", "FuelMap", "Monitor"})
+        if (key == fuel) return true;
+    for (std::string_view ignition : {"ParametersEZK", "ParametersEZF", "IgnMap", "MonitorEZK"})
+        if (key == ignition) return false;
+    return std::nullopt;
+}
+
 std::string_view TabStateName(TabState state) {
     switch (state) {
     case TabState::Init: return "Init";

@@ -2,6 +2,7 @@
 // The main window's tab flags: which tabs the strip shows for the images that are loaded.
 // Changed only through SetTabState; the strip always shows the set tabs in table order.
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,10 @@ struct TabSlot {
 
 // The tabs in strip order.
 const std::array<TabSlot, 10>& TabTable();
+
+// The image a tab shows and edits: true = the fuel image, false = the ignition image, nullopt =
+// neither (the EPROM and data-logging tabs, an unknown key).
+std::optional<bool> TabShowsFuelImage(std::string_view key);
 
 class TabFlags {
 public:

@@ -8,6 +8,7 @@
 #include "maps/gui/map_tabs.h"
 #include "maps/table_editor.h"
 #include "sim/sim_backend.h"
+#include "undo/gui/undo_stacks.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -23,6 +24,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTimer>
+#include <QUndoGroup>
 #include <QVBoxLayout>
 
 namespace kv {
@@ -64,6 +66,8 @@ MainWindow::MainWindow(Shell& shell, SimulatedBackend* sim, QWidget* parent) : Q
     connect(tmrIgnitionOnCheck_, &QTimer::timeout, this,
             [this] { shell_.Ignition().Tick(shell_.Device().IsIgnitionOn()); });
 
+    undo_ = new UndoStacks(shell_.History(), this);
+    connect(undo_, &UndoStacks::imageRestored, this, &MainWindow::ShowRestoredImage);
     BuildMenus();
     BuildStatusBar(sim);
     // Transfers and upgrades pause the window's timers and the traces with every other poller.
@@ -167,6 +171,16 @@ void MainWindow::BuildMenus() {
 
     QMenu* edit = menuBar()->addMenu("&Edit");
     edit->setObjectName("mnuEdit");
+    // Undo / Redo carry the step's name ("&Undo Paste").
+    QAction* undo = undo_->Group()->createUndoAction(this, "&Undo");
+    undo->setObjectName("mnuEditUndo");
+    undo->setShortcut(QKeySequence("Ctrl+Z"));
+    edit->addAction(undo);
+    QAction* redo = undo_->Group()->createRedoAction(this, "&Redo");
+    redo->setObjectName("mnuEditRedo");
+    redo->setShortcuts({QKeySequence("Ctrl+Y"), QKeySequence("Ctrl+Shift+Z")});
+    edit->addAction(redo);
+    edit->addSeparator();
     QAction* copy = edit->addAction("&Copy");
     copy->setObjectName("mnuEditCopy");
     copy->setShortcut(QKeySequence("Ctrl+C"));
@@ -175,6 +189,8 @@ void MainWindow::BuildMenus() {
     paste->setObjectName("mnuEditPaste");
     paste->setShortcut(QKeySequence("Ctrl+V"));
     paste->setEnabled(false);
+    edit->addSeparator();
+    action(edit, "mnuEditHistory", "&History...", [this] { ShowHistory(); });
 
     QMenu* view = menuBar()->addMenu("&View");
     view->setObjectName("mnuView");
@@ -240,6 +256,7 @@ void MainWindow::ShowTabs(const std::vector<TabSlot>& tabs, TabState /*state*/) 
             page->Enter();
         }
     }
+    FollowTabWithUndo();
 }
 
 void MainWindow::OnTabChanged(int /*index*/) {
@@ -252,6 +269,7 @@ void MainWindow::OnTabChanged(int /*index*/) {
         page->Enter();
         panels_->setCurrentWidget(page);
     }
+    FollowTabWithUndo();
 }
 
 QStringList MainWindow::TabKeys() const {
@@ -325,6 +343,27 @@ std::optional<NewImageChoice> MainWindow::RunNewImageDialog(const NewImageChoice
 void MainWindow::ImagesChanged() {
     if (mapTabs_ != nullptr) mapTabs_->ImagesChanged();
     if (TabPage* page = Page(selectedKey_)) page->ImagesChanged();
+    FollowTabWithUndo();
+}
+
+void MainWindow::FollowTabWithUndo() {
+    const std::optional<bool> fuel = TabShowsFuelImage(selectedKey_.toStdString());
+    undo_->SetActive(!fuel ? nullptr : *fuel ? shell_.Slots().fuel.get() : shell_.Slots().ignition.get());
+}
+
+void MainWindow::ShowRestoredImage(EPROM* image) {
+    if (mapTabs_ != nullptr)
+        if (TableEditor* editor = mapTabs_->Editor(); editor != nullptr && editor->GetEPROM() == image)
+            editor->RefreshFromImage();
+    const std::optional<bool> fuel = TabShowsFuelImage(selectedKey_.toStdString());
+    const EPROM* shown = !fuel ? nullptr : *fuel ? shell_.Slots().fuel.get() : shell_.Slots().ignition.get();
+    if (TabPage* page = Page(selectedKey_); page != nullptr && shown == image) page->ImagesChanged();
+}
+
+void MainWindow::ShowHistory() {
+    if (history_ == nullptr) history_ = new HistoryWindow(*undo_->Group(), this);
+    history_->show();
+    history_->raise();
 }
 
 void MainWindow::ResizeOnScreen(QSize size) {

@@ -22,7 +22,10 @@ class QTimer;
 
 namespace kv {
 
+class EPROM;
 class EpromPage;
+class HistoryWindow;
+class UndoStacks;
 class MapTabs;
 class TableEditor;
 class SimulatedBackend;
@@ -86,6 +89,10 @@ public:
     QAction* Action(const QString& objectName) const;
     // The View menu, for the pages to add their display options to.
     QMenu* ViewMenu() const;
+    // The undo stacks of the images (Edit > Undo / Redo act on the image of the tab on show) and
+    // Edit > History's window (null until first shown).
+    UndoStacks* Undo() const { return undo_; }
+    HistoryWindow* History() const { return history_; }
 
     // A page replaces the panel of its key (at first a placeholder page with the tab's caption).
     void SetPage(TabPage* page);
@@ -105,6 +112,12 @@ private:
     void RunFirmwareFromFile();
     void ShowOptions();
     void ShowAbout();
+    void ShowHistory();
+    // The undo stack of the image the selected tab shows becomes the active one.
+    void FollowTabWithUndo();
+    // An undo or redo changed the image's bytes: the map grid and the parameter page on show are
+    // filled again.
+    void ShowRestoredImage(EPROM* image);
 
     Shell& shell_;
     QTabBar* tbsMain_;
@@ -126,6 +139,8 @@ private:
     std::array<QAction*, kRecentFileCount> mnuFileRecent_{};
     QAction* recentSeparator_ = nullptr;
     MapTabs* mapTabs_ = nullptr;
+    UndoStacks* undo_ = nullptr;
+    HistoryWindow* history_ = nullptr;
     std::unique_ptr<TableEditor> fuelmapeditor_;
     int pollingId_ = 0; // the window's timers in the shell's device polling
     bool timersRanBeforePause_ = false;
