@@ -267,6 +267,7 @@ int Autotune::VisitedCells() const {
 }
 
 void Autotune::PrepareImage() {
+    // A file saved during the run gets the unit's own settings, not the run's.
     switch (image_->GetECUType()) {
     case EcuType::LH22:
         // Open loop: the unit fuels from the base map alone.
@@ -274,6 +275,7 @@ void Autotune::PrepareImage() {
         // neither of the two that switch the loop.
         savedO2Entry_ = {image_->ReadByte(image_->GetEPROMAddress(kO2LoopEntry)),
                          image_->ReadByte(image_->GetEPROMAddress(kO2LoopEntry) + 1)};
+        image_->HoldFileBytes(image_->GetEPROMAddress(kO2LoopEntry), 2);
         image_->LH22_EnableO2Loop(false);
         break;
     case EcuType::LH23: {
@@ -282,11 +284,13 @@ void Autotune::PrepareImage() {
         savedConfigBits_ = config & 7;
         std::uint8_t open = static_cast<std::uint8_t>((config | 1) & ~2);
         if (CatMap()) open = static_cast<std::uint8_t>(open & ~4);
+        image_->HoldFileBytes(at, 1);
         image_->WriteByte(at, open);
         const std::int32_t pointer = image_->GetEPROMAddress(kMapPointerEntry);
         savedMapPointer_.reset();
         if (CatMap() && pointer != 0) {
             savedMapPointer_ = image_->ReadWord(pointer);
+            image_->HoldFileBytes(pointer, 2);
             image_->WriteWord(pointer, image_->GetMapAddr(kCatMapId));
         }
         break;
@@ -316,6 +320,7 @@ void Autotune::RestoreImage() {
     }
     default: break;
     }
+    image_->ReleaseFileBytes();
 }
 
 bool Autotune::Guarded(const AutotuneSampleData& s) {

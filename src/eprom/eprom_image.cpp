@@ -56,9 +56,10 @@ EPROM::EPROM(const EPROM& other)
     : ownContext_(other.ownContext_), context_(other.context_ == &other.ownContext_ ? &ownContext_ : other.context_),
       image_(other.image_), savedImage_(other.savedImage_), imageSize_(other.imageSize_),
       windowOffset_(other.windowOffset_), fileName_(other.fileName_), fileFingerprint_(other.fileFingerprint_),
-      offline_(other.offline_), unconfirmed_(other.unconfirmed_), fileFormat_(other.fileFormat_), kind_(other.kind_),
-      devicePatches_(other.devicePatches_), filePatches_(other.filePatches_), epromAddresses_(other.epromAddresses_),
-      ramVariables_(other.ramVariables_), bitVariables_(other.bitVariables_) {}
+      offline_(other.offline_), unconfirmed_(other.unconfirmed_), fileHeld_(other.fileHeld_),
+      fileFormat_(other.fileFormat_), kind_(other.kind_), devicePatches_(other.devicePatches_),
+      filePatches_(other.filePatches_), epromAddresses_(other.epromAddresses_), ramVariables_(other.ramVariables_),
+      bitVariables_(other.bitVariables_) {}
 
 EPROM& EPROM::operator=(const EPROM& other) {
     if (this == &other) return *this;
@@ -72,6 +73,7 @@ EPROM& EPROM::operator=(const EPROM& other) {
     fileFingerprint_ = other.fileFingerprint_;
     offline_ = other.offline_;
     unconfirmed_ = other.unconfirmed_;
+    fileHeld_ = other.fileHeld_;
     fileFormat_ = other.fileFormat_;
     kind_ = other.kind_;
     devicePatches_ = other.devicePatches_;
@@ -86,6 +88,13 @@ void EPROM::ResetBuffers(std::size_t size) {
     image_.assign(size, kErased);
     savedImage_.assign(size, kErased);
     unconfirmed_.clear();
+    fileHeld_.clear();
+}
+
+void EPROM::HoldFileBytes(std::int32_t address, std::int32_t count) {
+    const auto copy = static_cast<std::int32_t>(CopySize());
+    for (std::int32_t at = std::max(address, 0); at < address + count && at < copy; ++at)
+        fileHeld_.emplace(at, image_[static_cast<std::size_t>(at)]);
 }
 
 void EPROM::ApplyPatchList(const std::array<std::int32_t, 18>& list) {
@@ -104,6 +113,7 @@ void EPROM::ApplyPatchList(const std::array<std::int32_t, 18>& list) {
 
 void EPROM::FinishLoadFromBytes() {
     unconfirmed_.clear();
+    fileHeld_.clear();
     offline_ = false;
     DecideKind();
     ApplyPatchList(devicePatches_);
@@ -114,6 +124,7 @@ void EPROM::FinishLoadFromBytes() {
 
 void EPROM::FinishLoadFromDevice() {
     unconfirmed_.clear();
+    fileHeld_.clear();
     offline_ = false;
     DecideKind(true);
     const auto offset = static_cast<std::size_t>(windowOffset_);
@@ -223,6 +234,8 @@ bool EPROM::SaveToFile(const std::string& fileName, FileFormat format) {
     bytes.reserve(fileLength);
     for (std::size_t n = fileLength / copy; n > 0; --n)
         bytes.insert(bytes.end(), image_.begin(), image_.begin() + static_cast<std::ptrdiff_t>(copy));
+    for (std::size_t base = 0; base < fileLength; base += copy)
+        for (const auto& [at, value] : fileHeld_) bytes[base + static_cast<std::size_t>(at)] = value;
     lastSaveError_ = SaveFileAtomically(fileName, bytes);
     if (!lastSaveError_.empty()) {
         ApplyPatchList(devicePatches_);
@@ -233,6 +246,8 @@ bool EPROM::SaveToFile(const std::string& fileName, FileFormat format) {
     for (std::size_t base = copy; base + copy <= image_.size(); base += copy)
         std::copy_n(image_.begin(), copy, image_.begin() + static_cast<std::ptrdiff_t>(base));
     savedImage_ = image_;
+    for (std::size_t base = 0; base + copy <= savedImage_.size(); base += copy)
+        for (const auto& [at, value] : fileHeld_) savedImage_[base + static_cast<std::size_t>(at)] = value;
     fileName_ = fileName;
     fileFingerprint_ = ContentFingerprint(bytes);
     fileFormat_ = format;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -123,6 +124,12 @@ public:
     // go to a module. Every load ends it; so does a module load (LoadToEmulator) that succeeded.
     bool IsOffline() const { return offline_; }
     void SetOffline(bool offline) { offline_ = offline; }
+    // Bytes a file saved now receives in place of the image's own, while a passing state of the
+    // running unit holds them (a live tuning run that switched the unit to open loop): Hold
+    // keeps the `count` bytes at `address` (one copy) as they are now for the file, Release
+    // ends every hold. A save then counts the held bytes as saved; every load ends the holds.
+    void HoldFileBytes(std::int32_t address, std::int32_t count);
+    void ReleaseFileBytes() { fileHeld_.clear(); }
     // Fingerprint (ContentFingerprint) of the whole file as last loaded or saved; 0 without a file.
     std::uint64_t FileFingerprint() const { return fileFingerprint_; }
 
@@ -235,7 +242,8 @@ private:
     std::uint64_t fileFingerprint_ = 0;
     bool offline_ = false;
     std::string lastSaveError_;
-    std::set<std::int32_t> unconfirmed_; // image addresses (one copy) not acknowledged by the unit
+    std::set<std::int32_t> unconfirmed_;            // image addresses (one copy) not acknowledged by the unit
+    std::map<std::int32_t, std::uint8_t> fileHeld_; // HoldFileBytes: address (one copy) -> byte
     FileFormat fileFormat_ = FileFormat::None;
     int kind_ = 0;
     std::array<std::int32_t, 18> devicePatches_{};

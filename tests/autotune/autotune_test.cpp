@@ -2,11 +2,15 @@
 // and stopping rules with what they do to the image, the settings and the guards.
 #include "autotune_test_util.h"
 #include "maps/map_trace.h"
+#include "temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace kv {
@@ -329,6 +333,47 @@ TEST_F(AutotuneTest, StopPutsBackEveryByteThatStartChanged) {
         ASSERT_TRUE(tune->Start());
         tune->Stop();
         EXPECT_EQ(image->Bytes(), before);
+    }
+}
+
+// A save during a run writes the image as the user keeps it: the unit runs open loop on the
+// shown map only while the run lasts, so the file gets the unit's own settings, and the image is
+// unmodified again once the run has put them back.
+TEST_F(AutotuneTest, ASaveDuringARunKeepsTheUnitsOwnSettingsInTheFile) {
+    TempDir dir;
+    for (const auto& [base, map] : {std::pair{kLH23, kNonCat}, std::pair{kLH23, kCat}, std::pair{kLH22, kLH22Map}}) {
+        SCOPED_TRACE(map);
+        Show(base, map);
+        if (image->GetECUType() == EcuType::LH23)
+            image->WriteWord(image->GetEPROMAddress(16), image->GetMapAddr(2)); // the unit on map 2
+        const std::vector<std::uint8_t> before = image->Bytes();
+        ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+        ASSERT_TRUE(tune->Start());
+        ASSERT_NE(image->Bytes(), before) << "the run changed the unit's settings";
+        const std::vector<std::uint8_t> running = image->Bytes();
+        const std::string path = dir.File("saved.bin");
+        ASSERT_TRUE(image->SaveToFile(path, FileFormat::None)) << image->LastSaveError();
+        EXPECT_EQ(image->Bytes(), running) << "the running unit keeps its open loop";
+
+        EpromContext fileContext;
+        EPROM file(fileContext);
+        ASSERT_EQ(file.LoadFromFile(path), "");
+        // The image as loaded from the file (an LH 2.2 file is one 4 kB copy of the image).
+        const auto length = static_cast<std::ptrdiff_t>(image->ImageSize());
+        ASSERT_GE(file.Bytes().size(), static_cast<std::size_t>(length));
+        EXPECT_TRUE(std::equal(before.begin(), before.begin() + length, file.Bytes().begin()));
+
+        tune->Stop();
+        EXPECT_EQ(image->Bytes(), before);
+        EXPECT_FALSE(image->HasBeenModified()) << "the image is what the file holds";
+        // After the run the file gets whatever the user sets there.
+        const std::int32_t at = image->GetEPROMAddress(image->GetECUType() == EcuType::LH23 ? 9 : 52);
+        const auto changed = static_cast<std::uint8_t>(image->ReadByte(at) ^ 0x10);
+        image->WriteByte(at, changed);
+        ASSERT_TRUE(image->SaveToFile(path, FileFormat::None));
+        ASSERT_EQ(file.LoadFromFile(path), "");
+        EXPECT_EQ(file.ReadByte(at), changed);
+        ASSERT_TRUE(tune->Close());
     }
 }
 
