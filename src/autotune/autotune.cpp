@@ -1,5 +1,6 @@
 #include "autotune/autotune.h"
 
+#include "eprom/edit_step.h"
 #include "eprom/eprom_image.h"
 #include "maps/map_trace.h"
 #include "maps/table_editor.h"
@@ -200,20 +201,26 @@ bool Autotune::Start() {
         target_[i] = BandText(band_[i].target);
         error_[i] = BandText(band_[i].error);
     }
+    // The corrections of the run are one undo step; the unit's settings that the run switches
+    // and puts back again leave no trace in it.
+    runStep_ = std::make_unique<EditStep>(image_->Context(), kAutotuneStepName);
     PrepareImage();
     host_.ResetOperatingPointMarker(*editor_);
     status_ = "Auto-tune running";
     settle_ = 0;
     dropped_ = {};
     running_ = true;
+    host_.RunningChanged(true);
     return true;
 }
 
 void Autotune::Stop() {
     if (!running_) return;
     RestoreImage();
+    runStep_.reset();
     status_.clear();
     running_ = false;
+    host_.RunningChanged(false);
 }
 
 bool Autotune::Close() {
@@ -230,6 +237,8 @@ bool Autotune::Close() {
 
 void Autotune::Abandon() {
     if (!IsOpen()) return;
+    runStep_.reset();
+    if (running_) host_.RunningChanged(false);
     running_ = false;
     status_.clear();
     savedMapPointer_.reset();

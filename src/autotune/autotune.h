@@ -14,6 +14,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,7 @@
 namespace kv {
 
 class EPROM;
+class EditStep;
 class SettingsStore;
 class TableEditor;
 class UserMessages;
@@ -37,6 +39,8 @@ std::uint32_t CellStateColour(CellState state);
 std::optional<CellState> CellStateOfColour(std::uint32_t colour);
 
 inline constexpr const char* kAutotuneSettingsSection = "Autotune";
+// The name of a run in the undo history.
+inline constexpr const char* kAutotuneStepName = "Autotune";
 
 // Keeps only the characters "0123456789." of a text (the text boxes' and the settings' filter).
 std::string KeepNumberCharacters(std::string_view text);
@@ -98,6 +102,9 @@ public:
     virtual void SetMapSelectorEnabled(bool enabled) = 0;
     // Hands the editor the fuel map tab's two marker parts again (clearing the operating point).
     virtual void ResetOperatingPointMarker(TableEditor& editor) = 0;
+    // A run started (true) or ended (false). While it runs its corrections are one open step of
+    // the image's undo history: nothing can be undone or redone until it ends.
+    virtual void RunningChanged(bool running) = 0;
 };
 
 class Autotune {
@@ -176,6 +183,8 @@ private:
     std::array<AutotuneBand, kAutotuneZoneCount> band_{};
     double warmEngineC_ = kDefaultWarmEngineC;
     std::string status_;
+    // The run as one step of the undo history ("Autotune"), open from start to stop.
+    std::unique_ptr<EditStep> runStep_;
     bool running_ = false;
     int settle_ = 0;
     AutotuneGuardCounts dropped_;

@@ -58,6 +58,7 @@ public:
     bool FuelMapTabSelected() override { return true; }
     void SetMapSelectorEnabled(bool) override {}
     void ResetOperatingPointMarker(TableEditor& editor) override { editor.SetOperatingPointControls(nullptr, nullptr); }
+    void RunningChanged(bool) override {} // no undo history here
 };
 
 struct AutotuneArgs {

@@ -158,6 +158,16 @@ TEST_F(AutotuneWindowTest, ARunColoursTheGridWhileTheCarDrivesAndClosingClearsIt
     Tuner().StartStopButton()->click();
     EXPECT_EQ(Tuner().Status()->text(), "");
     EXPECT_TRUE(Tuner().TargetBox(2)->isEnabled());
+    // The run's corrections are one step of Edit > Undo, which rests while a run lasts.
+    QAction* undo = Window().Action("mnuEditUndo");
+    ASSERT_NE(undo, nullptr);
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_EQ(undo->text(), "&Undo Autotune");
+    Tuner().StartStopButton()->click();
+    EXPECT_FALSE(undo->isEnabled()) << "nothing is undone while a run lasts";
+    Tuner().StartStopButton()->click();
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_EQ(undo->text(), "&Undo Autotune");
     // Marking: the selected cell becomes forbidden.
     QtMapGrid* grid = Fuel().Grid();
     grid->SetCurrentCell(grid->FixedRows() + 3, 1 + 3);

@@ -1,8 +1,10 @@
 // Live autotune on the base fuel maps: colours, corrections, settling, the opening, starting
 // and stopping rules with what they do to the image, the settings and the guards.
 #include "autotune_test_util.h"
+#include "eprom/edit_step.h"
 #include "maps/map_trace.h"
 #include "temp_dir.h"
+#include "undo/edit_history.h"
 
 #include <gtest/gtest.h>
 
@@ -375,6 +377,44 @@ TEST_F(AutotuneTest, ASaveDuringARunKeepsTheUnitsOwnSettingsInTheFile) {
         EXPECT_EQ(file.ReadByte(at), changed);
         ASSERT_TRUE(tune->Close());
     }
+}
+
+// A run is one step of the image's undo history, "Autotune": undo takes back every cell it
+// corrected and nothing else (the unit's settings are as the run put them back); while the run
+// lasts nothing is undone, and the main window is told so.
+TEST_F(AutotuneTest, ARunIsOneUndoStep) {
+    EditHistories histories(context);
+    Show(kLH23, kNonCat);
+    {
+        EditStep step(context, "Set value");
+        editor->SetCellValue(1, 1, 5);
+    }
+    const std::vector<std::uint8_t> before = image->Bytes();
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    ASSERT_TRUE(tune->Start());
+    EXPECT_EQ(host.runs, (std::vector<bool>{true}));
+    tune->Sample(At(3, 4, 13.7f, Z::Cruise)); // rich: corrected
+    tune->Sample(At(6, 7, 15.7f, Z::Idle));   // unsettled after the correction
+    tune->Sample(At(6, 7, 15.7f, Z::Idle));   // lean: corrected
+    ASSERT_NE(image->Bytes(), before);
+    EXPECT_FALSE(histories.Undo(*image)) << "not while the run lasts";
+    tune->Stop();
+    EXPECT_EQ(host.runs, (std::vector<bool>{true, false}));
+    const std::vector<std::uint8_t> after = image->Bytes();
+
+    const EditHistory& h = histories.Of(*image);
+    ASSERT_EQ(h.Steps().size(), 2u);
+    EXPECT_EQ(h.UndoName(), "Autotune");
+    EXPECT_EQ(h.Steps().back().changes.size(), 2u) << "the two corrected cells, not the unit's settings";
+    ASSERT_TRUE(histories.Undo(*image));
+    EXPECT_EQ(image->Bytes(), before);
+    ASSERT_TRUE(histories.Redo(*image));
+    EXPECT_EQ(image->Bytes(), after);
+
+    // A run that corrected nothing leaves no step.
+    ASSERT_TRUE(tune->Start());
+    tune->Stop();
+    EXPECT_EQ(histories.Of(*image).Steps().size(), 2u);
 }
 
 TEST_F(AutotuneTest, SettingsAreReadFilteredAndSavedOnClose) {

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kv::autotune_test {
 
@@ -24,7 +25,9 @@ public:
         ++markerResets;
         editor.SetOperatingPointControls(nullptr, nullptr);
     }
+    void RunningChanged(bool running) override { runs.push_back(running); }
     bool fuelTabSelected = true;
+    std::vector<bool> runs; // RunningChanged calls
     bool selectorEnabled = true;
     int markerResets = 0;
 };

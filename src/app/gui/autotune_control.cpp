@@ -5,6 +5,7 @@
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
 #include "maps/table_editor.h"
+#include "undo/gui/undo_stacks.h"
 
 #include <QComboBox>
 
@@ -71,6 +72,10 @@ void AutotuneControl::SetMapSelectorEnabled(bool enabled) {
     } else {
         grid->SetValueColours(valueColoursBefore_);
     }
+}
+
+void AutotuneControl::RunningChanged(bool running) {
+    if (UndoStacks* undo = window_.Undo()) undo->SetHeld(running);
 }
 
 void AutotuneControl::ResetOperatingPointMarker(TableEditor& editor) {

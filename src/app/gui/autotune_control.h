@@ -42,6 +42,7 @@ public:
     bool FuelMapTabSelected() override;
     void SetMapSelectorEnabled(bool enabled) override;
     void ResetOperatingPointMarker(TableEditor& editor) override;
+    void RunningChanged(bool running) override;
 
 private:
     MainWindow& window_;

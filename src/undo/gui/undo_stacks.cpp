@@ -63,14 +63,19 @@ QUndoStack* UndoStacks::StackOf(const EPROM& image) {
     if (fresh) {
         it->second = new QUndoStack(group_);
         group_->addStack(it->second);
-        if (active_ == &image) group_->setActiveStack(it->second);
+        if (active_ == &image && !held_) group_->setActiveStack(it->second);
     }
     return it->second;
 }
 
 void UndoStacks::SetActive(const EPROM* image) {
     active_ = image;
-    group_->setActiveStack(image != nullptr ? StackOf(*image) : nullptr);
+    group_->setActiveStack(image != nullptr && !held_ ? StackOf(*image) : nullptr);
+}
+
+void UndoStacks::SetHeld(bool held) {
+    held_ = held;
+    SetActive(active_);
 }
 
 HistoryWindow::HistoryWindow(QUndoGroup& group, QWidget* parent) : QWidget(parent, Qt::Tool) {

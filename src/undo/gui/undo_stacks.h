@@ -30,6 +30,9 @@ public:
     // The stack that Edit > Undo / Redo and the History window act on; null = none.
     void SetActive(const EPROM* image);
     const EPROM* Active() const { return active_; }
+    // While held (a long action such as a live tuning run is still making its step), no stack
+    // is active: Undo, Redo and the History window have nothing to act on.
+    void SetHeld(bool held);
 
 signals:
     // An undo or redo wrote the image's bytes: what shows them must be filled again.
@@ -40,6 +43,7 @@ private:
     QUndoGroup* group_;
     std::map<const EPROM*, QUndoStack*> stacks_;
     const EPROM* active_ = nullptr;
+    bool held_ = false;
 };
 
 // frmHistory: the steps of the active image (the first line is the image before its first edit);
