@@ -10,6 +10,7 @@
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
 #include "maps/table_editor.h"
+#include "program_test_support.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,36 +30,15 @@ using namespace app_test;
 
 namespace {
 
-class AutotuneWindowTest : public ::testing::Test {
+class AutotuneWindowTest : public SimulatedProgramTest {
 protected:
-    MemorySettings settings;
-    ScriptedDialogs dialogs;
-    FakeClock clock;
-    std::unique_ptr<Program> program;
-
     // The program with a new LH 2.3 image in the running unit, on the fuel map tab.
     void Start() {
-        ProgramOptions options;
-        options.simulate = true;
-        program = std::make_unique<Program>(options, &dialogs, &settings, &clock);
-        ASSERT_EQ(program->Error(), "");
-        program->StartUp();
-        ASSERT_NE(program->Window(), nullptr);
-        QTimer::singleShot(0, [] {
-            auto* dialog = qobject_cast<NewImageDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            dialog->BaseButton(0)->click(); // LH S4 / GT / GTS
-            dialog->findChild<QPushButton*>("cmdOK")->click();
-        });
-        Window().Action("mnuFileNew")->trigger();
+        StartProgram();
+        FileNew(0); // LH S4 / GT / GTS
         Window().SelectTab("FuelMap");
         ASSERT_EQ(Window().SelectedTabKey(), "FuelMap");
     }
-    void TearDown() override {
-        if (program && program->Window()) program->Window()->hide();
-        program.reset();
-    }
-    MainWindow& Window() { return *program->Window(); }
     MapTabPanel& Fuel() { return *Window().Maps()->Fuel(); }
     AutotuneWindow& Tuner() { return *program->Autotune()->Window(); }
     void ShowMap(const QString& name) {

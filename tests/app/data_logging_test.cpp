@@ -14,6 +14,7 @@
 #include "datalog/log_recorder.h"
 #include "datalog/run_set.h"
 #include "monitor/gui/fuel_monitor_page.h"
+#include "program_test_support.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_device.h"
 
@@ -59,23 +60,14 @@ void OnNextModal(std::function<void(QWidget*)> step) {
     });
 }
 
-class DataLoggingTest : public ::testing::Test {
+class DataLoggingTest : public SimulatedProgramTest {
 protected:
-    MemorySettings settings;
-    ScriptedDialogs dialogs;
-    FakeClock clock;
-    std::unique_ptr<Program> program;
     TempDir dir;
     std::vector<std::string> statuses; // lblDataLogStatus after every tick
 
     // Starts the program with the LH 2.3 and EZK images in their slots and the tab on show.
     void Start() {
-        ProgramOptions options;
-        options.simulate = true;
-        program = std::make_unique<Program>(options, &dialogs, &settings, &clock);
-        ASSERT_EQ(program->Error(), "");
-        program->StartUp();
-        ASSERT_NE(program->Window(), nullptr);
+        StartProgram();
         for (const char* base : {"MRX_D", "EZK_D-S4"}) {
             EPROM image;
             ASSERT_EQ(LoadBaseImage(base, image), "");
@@ -93,8 +85,7 @@ protected:
     void TearDown() override {
         for (QWidget* w : QApplication::topLevelWidgets())
             if (qobject_cast<LogChartWindow*>(w) != nullptr) w->close();
-        if (program && program->Window()) program->Window()->hide();
-        program.reset();
+        SimulatedProgramTest::TearDown();
     }
 
     DataLoggingPage* Page() { return program->DataLogging(); }

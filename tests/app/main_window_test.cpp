@@ -14,6 +14,7 @@
 #include "maps/gui/qt_map_grid.h"
 #include "params/gui/param_panel.h"
 #include "params/param_page.h"
+#include "program_test_support.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_device.h"
 
@@ -71,27 +72,10 @@ public:
     int leaves = 0;
 };
 
-class ProgramTest : public ::testing::Test {
+class ProgramTest : public SimulatedProgramTest {
 protected:
-    MemorySettings settings;
-    ScriptedDialogs dialogs;
-    FakeClock clock;
-    std::unique_ptr<Program> program;
-
-    void Start(ProgramOptions options = {}) {
-        options.simulate = true;
-        program = std::make_unique<Program>(options, &dialogs, &settings, &clock);
-        ASSERT_EQ(program->Error(), "");
-        program->StartUp();
-        ASSERT_NE(program->Window(), nullptr);
-    }
-    MainWindow& Window() { return *program->Window(); }
+    void Start(ProgramOptions options = {}) { StartProgram(std::move(options)); }
     Shell& GetShell() { return program->GetShell(); }
-
-    void TearDown() override {
-        if (program && program->Window()) program->Window()->hide();
-        program.reset();
-    }
 };
 
 TEST_F(ProgramTest, StartsAgainstTheSimulatedDevice) {
@@ -241,13 +225,7 @@ TEST_F(ProgramTest, FileNewThroughItsDialog) {
 TEST_F(ProgramTest, ParameterPageChangesReachTheRunningModuleAndFollowANewImage) {
     Start();
     auto fileNew = [&] {
-        OnNextModal([](QWidget* modal) {
-            auto* dialog = qobject_cast<NewImageDialog*>(modal);
-            ASSERT_NE(dialog, nullptr);
-            dialog->BaseButton(0)->click(); // LH S4 / GT / GTS
-            dialog->findChild<QPushButton*>("cmdOK")->click();
-        });
-        Window().Action("mnuFileNew")->trigger();
+        FileNew(0); // LH S4 / GT / GTS
         QApplication::processEvents();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     };
@@ -286,13 +264,7 @@ TEST_F(ProgramTest, ComparisonMarksTheDifferingSettingsOfTheParameterPage) {
         ASSERT_TRUE(image.SaveToFile(other, FileFormat::EPROM27C256));
     }
     Start();
-    OnNextModal([](QWidget* modal) {
-        auto* dialog = qobject_cast<NewImageDialog*>(modal);
-        ASSERT_NE(dialog, nullptr);
-        dialog->BaseButton(0)->click(); // LH S4 / GT / GTS
-        dialog->findChild<QPushButton*>("cmdOK")->click();
-    });
-    Window().Action("mnuFileNew")->trigger();
+    FileNew(0); // LH S4 / GT / GTS
     auto* comparison = Window().findChild<ImageComparisonView*>("ImageComparison");
     ASSERT_NE(comparison, nullptr);
     ASSERT_TRUE(comparison->CompareWith(MapTab::Fuel, other));
@@ -329,13 +301,7 @@ TEST_F(ProgramTest, ComparisonMarksTheDifferingSettingsOfTheParameterPage) {
 
 TEST_F(ProgramTest, ResetValuesOnTheFuelPageResetsTheRunningUnitsAdaptation) {
     Start();
-    OnNextModal([](QWidget* modal) {
-        auto* dialog = qobject_cast<NewImageDialog*>(modal);
-        ASSERT_NE(dialog, nullptr);
-        dialog->BaseButton(0)->click(); // LH S4 / GT / GTS
-        dialog->findChild<QPushButton*>("cmdOK")->click();
-    });
-    Window().Action("mnuFileNew")->trigger();
+    FileNew(0); // LH S4 / GT / GTS
     Window().SelectTab("Parameters");
     SimulatedBackend& car = *program->Simulator();
     clock.SleepMs(30000); // the engine runs: the unit learns a correction

@@ -9,6 +9,7 @@
 #include "maps/gui/qt_map_grid.h"
 #include "maps/table_editor.h"
 #include "params/gui/param_panel.h"
+#include "program_test_support.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_device.h"
 #include "undo/gui/undo_stacks.h"
@@ -35,39 +36,10 @@ using namespace app_test;
 
 namespace {
 
-class UndoMenuTest : public ::testing::Test {
+class UndoMenuTest : public SimulatedProgramTest {
 protected:
-    MemorySettings settings;
-    ScriptedDialogs dialogs;
-    FakeClock clock;
-    std::unique_ptr<Program> program;
-
-    void SetUp() override {
-        ProgramOptions options;
-        options.simulate = true;
-        program = std::make_unique<Program>(options, &dialogs, &settings, &clock);
-        ASSERT_EQ(program->Error(), "");
-        program->StartUp();
-        ASSERT_NE(program->Window(), nullptr);
-    }
-    void TearDown() override {
-        if (program && program->Window()) program->Window()->hide();
-        program.reset();
-    }
-    MainWindow& Window() { return *program->Window(); }
+    void SetUp() override { StartProgram(); }
     QAction& Act(const char* name) { return *Window().Action(name); }
-    // File > New with base button `base` (0: LH S4 / GT / GTS, 3: EZK S4 maps).
-    void FileNew(int base) {
-        QTimer::singleShot(0, [base] {
-            auto* dialog = qobject_cast<NewImageDialog*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            dialog->BaseButton(base)->click();
-            dialog->findChild<QPushButton*>("cmdOK")->click();
-        });
-        Act("mnuFileNew").trigger();
-        QApplication::processEvents();
-        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
     Bytes FuelModule() { return program->Simulator()->Device().Module(kSimLH).memory; }
     QtMapGrid& FuelGrid() { return *Window().Maps()->Fuel()->Grid(); }
     std::string FuelCell(int row, int col) {

@@ -825,15 +825,20 @@ TEST_F(MapTabsFixture, TheChartIsDrawnWhenItIsShown) {
     p->SetChartView(false);
 }
 
-// Value colours: each number cell on the colour scale over the grid's own lowest to highest
-// number, headers and texts untouched, following edits; off, the cells show their own colour.
-TEST(QtMapGridTest, ValueColoursFollowTheNumbersOfTheGrid) {
-    QtMapGrid g("g", "m");
+// A grid of two rows and three columns of cells below and right of one row and column of labels.
+void MakeTwoByThree(QtMapGrid& g) {
     g.resize(400, 200);
     g.SetRows(3);
     g.SetCols(4);
     g.SetFixedRows(1);
     g.SetFixedCols(1);
+}
+
+// Value colours: each number cell on the colour scale over the grid's own lowest to highest
+// number, headers and texts untouched, following edits; off, the cells show their own colour.
+TEST(QtMapGridTest, ValueColoursFollowTheNumbersOfTheGrid) {
+    QtMapGrid g("g", "m");
+    MakeTwoByThree(g);
     const char* cells[2][3] = {{"-4", "0", "4"}, {"2", "n/a", "-1"}};
     for (int r = 0; r < 2; ++r)
         for (int c = 0; c < 3; ++c) g.SetTextMatrix(r + 1, c + 1, cells[r][c]);
@@ -867,11 +872,7 @@ TEST(QtMapGridTest, ValueColoursFollowTheNumbersOfTheGrid) {
 // itself still shows around it.
 TEST(QtMapGridTest, TheTrailNeverCoversACellsNumber) {
     QtMapGrid g("g", "m");
-    g.resize(400, 200);
-    g.SetRows(3);
-    g.SetCols(4);
-    g.SetFixedRows(1);
-    g.SetFixedCols(1);
+    MakeTwoByThree(g);
     for (int r = 1; r < 3; ++r)
         for (int c = 1; c < 4; ++c) g.SetTextMatrix(r, c, "-88");
     QFont bold = g.font(); // strokes wide enough to have pixels of the pure text colour
