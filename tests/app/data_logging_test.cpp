@@ -150,6 +150,14 @@ protected:
             if (more) more(run, r, rpm);
         }
     }
+    // A recording started at once (no trigger) in the cruise of the first lap, running for 1 s.
+    void RecordFromCruise() {
+        ChooseRecording(0);
+        DriveTo(20.0);
+        StartStop();
+        ASSERT_EQ(Status(), "Running");
+        RunFor(1.0);
+    }
     // Ticks the variables and picks rate 20 and the trigger (radio button index).
     void ChooseRecording(int trigger) {
         for (const char* box : {"chkDataLog_0", "chkDataLog_9", "chkDataLog_23", "chkDataLog_24"}) Tick(box);
@@ -222,11 +230,7 @@ TEST_F(DataLoggingTest, TwentyRowsASecondFromTheCarIntoARunThatIsChartedAndGuard
 // not set its own layout or take the recording's records: the run stays whole and unchanged.
 TEST_F(DataLoggingTest, AMonitorLookedAtDuringARecordingLeavesTheRunWhole) {
     Start();
-    ChooseRecording(0);
-    DriveTo(20.0);
-    StartStop();
-    ASSERT_EQ(Status(), "Running");
-    RunFor(1.0);
+    RecordFromCruise();
     FuelMonitorPanel* monitor = program->AuxAndMonitors()->FuelPanel();
     monitor->Enter();
     for (int i = 0; i < 10; ++i) {
@@ -246,11 +250,7 @@ TEST_F(DataLoggingTest, AMonitorLookedAtDuringARecordingLeavesTheRunWhole) {
 // device that answers its commands, not one still filling its log.
 TEST_F(DataLoggingTest, QuittingDuringARecordingEndsTheDevicesLogging) {
     Start();
-    ChooseRecording(0);
-    DriveTo(20.0);
-    StartStop();
-    ASSERT_EQ(Status(), "Running");
-    RunFor(1.0);
+    RecordFromCruise();
     ASSERT_TRUE(program->Simulator()->Device().IsLogging());
     dialogs.answers = {MsgResult::Yes}; // discard the unsaved run
     ASSERT_TRUE(program->Window()->close());
