@@ -91,6 +91,21 @@ void EPROM::ResetBuffers(std::size_t size) {
     fileHeld_.clear();
 }
 
+std::vector<std::uint8_t> EPROM::FileView(std::int32_t address, std::vector<std::uint8_t> bytes) const {
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (const auto held = fileHeld_.find(address + static_cast<std::int32_t>(i)); held != fileHeld_.end())
+            bytes[i] = held->second;
+    return bytes;
+}
+
+std::vector<std::uint8_t> EPROM::FileView() const {
+    std::vector<std::uint8_t> bytes = image_;
+    const std::size_t copy = CopySize();
+    for (std::size_t base = 0; copy != 0 && base + copy <= bytes.size(); base += copy)
+        for (const auto& [at, value] : fileHeld_) bytes[base + static_cast<std::size_t>(at)] = value;
+    return bytes;
+}
+
 void EPROM::HoldFileBytes(std::int32_t address, std::int32_t count) {
     const auto copy = static_cast<std::int32_t>(CopySize());
     for (std::int32_t at = std::max(address, 0); at < address + count && at < copy; ++at)

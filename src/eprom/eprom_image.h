@@ -130,6 +130,11 @@ public:
     // ends every hold. A save then counts the held bytes as saved; every load ends the holds.
     void HoldFileBytes(std::int32_t address, std::int32_t count);
     void ReleaseFileBytes() { fileHeld_.clear(); }
+    bool HoldsFileBytes() const { return !fileHeld_.empty(); }
+    // `bytes` to be written at `address` (one copy) as a file would get them: held bytes keep
+    // their held value. The whole buffer (every copy) the same way.
+    std::vector<std::uint8_t> FileView(std::int32_t address, std::vector<std::uint8_t> bytes) const;
+    std::vector<std::uint8_t> FileView() const;
     // Fingerprint (ContentFingerprint) of the whole file as last loaded or saved; 0 without a file.
     std::uint64_t FileFingerprint() const { return fileFingerprint_; }
 

@@ -234,6 +234,34 @@ TEST_F(EditRecoveryTest, ASaveACloseOrAReplacementClearsTheJournal) {
     }
 }
 
+// Bytes held for files (the unit runs a passing state, such as a live tuning run's open loop)
+// go into the journal as the file would get them, so that a crash in the middle of such a state
+// never brings it back into the file; the other edits are journalled as made.
+TEST_F(EditRecoveryTest, HeldBytesAreJournalledAsTheFileGetsThem) {
+    const std::string file = ImageFile();
+    ProgramRun run(Folder());
+    ASSERT_TRUE(run.Open(file));
+    run.shell.Context().deviceIO = true;
+    EPROM& image = run.shell.FuelImage();
+    const std::int32_t held = 0x0300;
+    const std::uint8_t original = image.ReadByte(held);
+    image.HoldFileBytes(held, 1);
+    image.WriteByte(held, static_cast<std::uint8_t>(original ^ 0x5A)); // the passing state
+    run.Edit(1);                                                       // an edit of the user's
+    const std::optional<JournalContents> contents = ReadJournal(run.shell.Journal()->PathOf(JournalSlot::Fuel));
+    ASSERT_TRUE(contents);
+    // The journal gives the image with the user's edit, and the held byte as it was.
+    const std::vector<std::uint8_t> edited = contents->EditedImage();
+    ASSERT_LE(edited.size(), image.Bytes().size());
+    for (std::size_t i = 0; i < edited.size(); ++i) {
+        if (i != static_cast<std::size_t>(held)) {
+            ASSERT_EQ(edited[i], image.Bytes()[i]) << "at " << i;
+        }
+    }
+    EXPECT_EQ(edited[static_cast<std::size_t>(held)], original);
+    EXPECT_EQ(edited[0x0400], 0x11) << "the user's edit";
+}
+
 TEST_F(EditRecoveryTest, ASaveClearsOnlyItsOwnImagesJournal) {
     ProgramRun run(Folder());
     ASSERT_TRUE(run.Open(ImageFile()));

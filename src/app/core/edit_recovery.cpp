@@ -73,7 +73,10 @@ void EditRecovery::OnWrite(const EPROM& image, std::int32_t address, const std::
     id.path = image.GetFileName();
     id.fingerprint = image.FileFingerprint();
     id.fileFormat = FileFormatCode(image.GetFileFormat());
-    const std::string failure = journal_.Record(id, image.Bytes(), address, bytes);
+    // A passing state of the unit (held bytes) is not an edit a file may ever get.
+    const std::string failure = image.HoldsFileBytes()
+                                    ? journal_.Record(id, image.FileView(), address, image.FileView(address, bytes))
+                                    : journal_.Record(id, image.Bytes(), address, bytes);
     if (failure.empty() || warned_) return;
     warned_ = true;
     messages_.MessageBox(failure + ". Your edits go on into the image, but they would be lost if the program " +
