@@ -348,6 +348,24 @@ bool Autotune::Guarded(const AutotuneSampleData& s) {
     return false;
 }
 
+double Autotune::MixtureOfCell(float measured, float fx, float fy, int row, int col) const {
+    // The unit delivers fuel in proportion to 1 + value x factor, blended bilinearly between the
+    // four cells around the operating point.
+    const double factor = editor_->GetCellFactor();
+    auto fuel = [&](int r, int c) { return 1.0 + editor_->GetCellValue(r, c) * factor; };
+    const int x0 = std::max(0, static_cast<int>(std::floor(fx)));
+    const int y0 = std::max(0, static_cast<int>(std::floor(fy)));
+    const int x1 = std::min(x0 + 1, editor_->GetXAxisSize() - 1);
+    const int y1 = std::min(y0 + 1, editor_->GetYAxisSize() - 1);
+    const double tx = static_cast<double>(fx) - x0, ty = static_cast<double>(fy) - y0;
+    const double blended = (1.0 - ty) * ((1.0 - tx) * fuel(y0, x0) + tx * fuel(y0, x1)) +
+                           ty * ((1.0 - tx) * fuel(y1, x0) + tx * fuel(y1, x1));
+    const double own = fuel(row, col);
+    // A cell that delivers no fuel of its own leaves nothing to refer to: the measurement stands.
+    if (own <= 0.0 || blended <= 0.0) return measured;
+    return measured * blended / own;
+}
+
 void Autotune::Sample(const AutotuneSampleData& s) {
     if (!running_ || !IsOpen()) return;
     if (Guarded(s)) return;
@@ -361,20 +379,27 @@ void Autotune::Sample(const AutotuneSampleData& s) {
     const auto zone = static_cast<std::size_t>(s.zone);
     if (!enabled_[zone]) return;
 
-    const int row = conv::RoundEven(editor_->FindYCoord(s.y));
-    const int col = conv::RoundEven(editor_->FindXCoord(s.x));
+    const float fy = editor_->FindYCoord(s.y);
+    const float fx = editor_->FindXCoord(s.x);
+    const int row = conv::RoundEven(fy);
+    const int col = conv::RoundEven(fx);
+    if (std::abs(fx - static_cast<float>(col)) > kGridPointReach ||
+        std::abs(fy - static_cast<float>(row)) > kGridPointReach) {
+        ++dropped_.offGrid;
+        return;
+    }
     const std::uint32_t colour = editor_->GetCellColor(row, col);
     if (colour == CellStateColour(CellState::Tuned) || colour == CellStateColour(CellState::Forbidden)) return;
     if (row >= 0 && col >= 0 && row < editor_->GetYAxisSize() && col < editor_->GetXAxisSize())
         judgedZone_[CellIndex(row, col)] = s.zone;
 
     const AutotuneBand& b = band_[zone];
-    const CellState state = s.afr > b.high ? CellState::Lean : s.afr < b.low ? CellState::Rich : CellState::Tuned;
+    const double afr = MixtureOfCell(s.afr, fx, fy, row, col);
+    const CellState state = afr > b.high ? CellState::Lean : afr < b.low ? CellState::Rich : CellState::Tuned;
     if (CellStateColour(state) != colour) editor_->SetCellColor(row, col, CellStateColour(state));
     if (state == CellState::Tuned || !settled) return;
 
     const double mid = (static_cast<double>(b.low) + static_cast<double>(b.high)) / 2.0;
-    const double afr = s.afr;
     std::int32_t v = editor_->GetCellValue(row, col);
     const EcuType type = image_->GetECUType();
     const bool lh23 = type == EcuType::LH23;

@@ -67,6 +67,9 @@ inline constexpr int kSettleSamples = 10;
 inline constexpr double kCrankingRpm = 400.0;
 inline constexpr const char* kWarmEngineKey = "WarmEngineC";
 inline constexpr double kDefaultWarmEngineC = 70.0;
+// A sample is judged only within this fraction of a cell of the nearest cell's grid point (in
+// both directions): further away the engine's own breathing differs from the grid point's.
+inline constexpr float kGridPointReach = 0.25f;
 
 // What the fuel map trace hands over on each tick with a record.
 struct AutotuneSampleData {
@@ -89,7 +92,8 @@ struct AutotuneGuardCounts {
     long sensor = 0;   // wide-band reading at an end of its law (warming up or unplugged)
     long cranking = 0; // engine speed below cranking speed
     long cold = 0;     // coolant below the warm-engine threshold
-    long Total() const { return sensor + cranking + cold; }
+    long offGrid = 0;  // operating point too far from the nearest cell's grid point
+    long Total() const { return sensor + cranking + cold + offGrid; }
 };
 
 // What autotune needs of the main window beyond the editor and the image.
@@ -169,6 +173,9 @@ private:
     void RestoreImage();
     bool CatMap() const;
     bool Guarded(const AutotuneSampleData& s);
+    // The air/fuel ratio the cell (row, col) alone would give, from a measurement at the
+    // fractional grid position (fx, fy).
+    double MixtureOfCell(float measured, float fx, float fy, int row, int col) const;
     std::size_t CellIndex(int row, int col) const;
 
     UserMessages& messages_;

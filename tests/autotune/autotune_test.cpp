@@ -134,6 +134,83 @@ TEST_F(AutotuneTest, LeanAndRichSamplesMoveTheCellByTheGains) {
     }
 }
 
+// The unit blends the four cells around the operating point, so a sample off the grid point
+// measures its neighbours too. The nearest cell is judged by the mixture it alone would give:
+// the measured ratio times the blended fuel factor over the cell's own (1 + value / 512).
+TEST_F(AutotuneTest, ASampleBetweenCellsJudgesTheNearestCellByItsOwnShare) {
+    struct Case {
+        const char* what;
+        double fx, fy; // position from cell (3, 4) towards (4, 5), in cells
+        float afr;
+        int row, col; // the cell judged
+        std::optional<CellState> state;
+        std::int32_t want;
+    };
+    // Row 3: +40 at column 4, -40 at column 5; row 4: 0 and +20.
+    const Case cases[] = {
+        // blend 1 + 24/512 over 1 + 40/512: 14.7 x 536/552 = 14.274, rich;
+        // c = (1 - 14.274/14.7) x 512 x 0.2 = 2.97
+        {"measured on target, the nearest cell is rich", 0.2, 0.0, 14.7f, 3, 4, CellState::Rich, 37},
+        // 15.2 x 536/552 = 14.759: inside the band
+        {"measured lean, the nearest cell is on target", 0.2, 0.0, 15.2f, 3, 4, CellState::Tuned, 40},
+        // blend 1 - 24/512 over 1 - 40/512: 14.7 x 488/472 = 15.198, lean;
+        // c = (15.198/14.7 - 1) x 512 x 0.3 = 5.21
+        {"measured on target, the nearest cell is lean", 0.8, 0.0, 14.7f, 3, 5, CellState::Lean, -35},
+        // blend 0.8 x 0.8 x 40 + 0.2 x 0.8 x -40 + 0.8 x 0.2 x 0 + 0.2 x 0.2 x 20 = 20:
+        // 14.7 x 532/552 = 14.167, rich; c = (1 - 14.167/14.7) x 512 x 0.2 = 3.71
+        {"between four cells", 0.2, 0.2, 14.7f, 3, 4, CellState::Rich, 36},
+        {"on the grid point the measurement stands", 0.0, 0.0, 14.7f, 3, 4, CellState::Tuned, 40},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Run(kLH23, kNonCat);
+        editor->SetCellValue(3, 4, 40);
+        editor->SetCellValue(3, 5, -40);
+        editor->SetCellValue(4, 4, 0);
+        editor->SetCellValue(4, 5, 20);
+        const auto& xs = editor->XAxisPoints();
+        const auto& ys = editor->YAxisPoints();
+        AutotuneSampleData s = At(3, 4, c.afr, Z::Cruise);
+        s.x = xs[4] + c.fx * (xs[5] - xs[4]);
+        s.y = ys[3] + c.fy * (ys[4] - ys[3]);
+        tune->Sample(s);
+        EXPECT_EQ(State(c.row, c.col), c.state);
+        EXPECT_EQ(Value(c.row, c.col), c.want);
+        EXPECT_EQ(tune->VisitedCells(), 1);
+    }
+}
+
+// Away from its grid point a sample says more about the engine's breathing there than about the
+// cell: only samples within a quarter of a cell of the grid point, in both directions, are judged.
+// The others are counted, and still count down the settling after a transient.
+TEST_F(AutotuneTest, SamplesFarFromTheGridPointAreNotJudged) {
+    struct Case {
+        double fx, fy;
+        bool judged;
+    };
+    for (const Case& c : {Case{0.0, 0.0, true}, Case{0.24, 0.0, true}, Case{0.0, -0.24, true}, Case{0.75, 0.2, true},
+                          Case{0.3, 0.0, false}, Case{0.0, 0.3, false}, Case{0.5, 0.5, false},
+                          Case{-0.3, 0.1, false}}) {
+        SCOPED_TRACE(std::to_string(c.fx) + ", " + std::to_string(c.fy));
+        Run(kLH23, kNonCat);
+        const auto& xs = editor->XAxisPoints();
+        const auto& ys = editor->YAxisPoints();
+        auto at = [&](double f, const std::vector<std::int32_t>& p, std::size_t i) {
+            return f >= 0 ? p[i] + f * (p[i + 1] - p[i]) : p[i] + f * (p[i] - p[i - 1]);
+        };
+        AutotuneSampleData s = At(5, 5, 16.0f, Z::Cruise, true);
+        s.x = at(c.fx, xs, 5);
+        s.y = at(c.fy, ys, 5);
+        tune->Sample(s);
+        EXPECT_EQ(tune->SettleCounter(), 9) << "the transient starts the settling either way";
+        EXPECT_EQ(tune->Dropped().offGrid, c.judged ? 0 : 1);
+        EXPECT_EQ(tune->Dropped().Total(), c.judged ? 0 : 1);
+        EXPECT_EQ(tune->VisitedCells(), c.judged ? 1 : 0);
+        const int row = c.fy > 0.5 ? 6 : 5, col = c.fx > 0.5 ? 6 : 5;
+        EXPECT_EQ(State(row, col), c.judged ? std::optional(CellState::Lean) : std::optional(CellState::NotVisited));
+    }
+}
+
 TEST_F(AutotuneTest, ACorrectionLeavesTheNextSampleUnjudgedForValue) {
     Run(kLH23, kNonCat);
     editor->SetCellValue(2, 2, 0);
