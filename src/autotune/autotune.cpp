@@ -209,6 +209,8 @@ bool Autotune::Start() {
     status_ = "Auto-tune running";
     settle_ = 0;
     dropped_ = {};
+    lastGridPoint_ = kNoSampleYet;
+    sinceArrival_ = kArrivalSamples;
     running_ = true;
     host_.RunningChanged(true);
     return true;
@@ -368,6 +370,20 @@ double Autotune::MixtureOfCell(float measured, float fx, float fy, int row, int 
 
 void Autotune::Sample(const AutotuneSampleData& s) {
     if (!running_ || !IsOpen()) return;
+    // Where the operating point is, whatever becomes of the sample: its way there matters to the
+    // samples that follow.
+    const float fy = editor_->FindYCoord(s.y);
+    const float fx = editor_->FindXCoord(s.x);
+    const int row = conv::RoundEven(fy);
+    const int col = conv::RoundEven(fx);
+    const bool atGridPoint = std::abs(fx - static_cast<float>(col)) <= kGridPointReach &&
+                             std::abs(fy - static_cast<float>(row)) <= kGridPointReach;
+    const std::pair gridPoint = atGridPoint ? std::pair{row, col} : kOffGrid;
+    if (lastGridPoint_ != kNoSampleYet && lastGridPoint_ != gridPoint) sinceArrival_ = 0;
+    lastGridPoint_ = gridPoint;
+    const bool arriving = sinceArrival_ < kArrivalSamples;
+    if (arriving) ++sinceArrival_;
+
     if (Guarded(s)) return;
     if (s.transient) settle_ = kSettleSamples;
     bool settled = true;
@@ -378,14 +394,12 @@ void Autotune::Sample(const AutotuneSampleData& s) {
     if (s.zone < 0 || s.zone >= kAutotuneZoneCount) return;
     const auto zone = static_cast<std::size_t>(s.zone);
     if (!enabled_[zone]) return;
-
-    const float fy = editor_->FindYCoord(s.y);
-    const float fx = editor_->FindXCoord(s.x);
-    const int row = conv::RoundEven(fy);
-    const int col = conv::RoundEven(fx);
-    if (std::abs(fx - static_cast<float>(col)) > kGridPointReach ||
-        std::abs(fy - static_cast<float>(row)) > kGridPointReach) {
+    if (!atGridPoint) {
         ++dropped_.offGrid;
+        return;
+    }
+    if (arriving) {
+        ++dropped_.arriving;
         return;
     }
     const std::uint32_t colour = editor_->GetCellColor(row, col);

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace kv {
@@ -70,6 +71,9 @@ inline constexpr double kDefaultWarmEngineC = 70.0;
 // A sample is judged only within this fraction of a cell of the nearest cell's grid point (in
 // both directions): further away the engine's own breathing differs from the grid point's.
 inline constexpr float kGridPointReach = 0.25f;
+// After the operating point arrives at a grid point this many samples are not judged: the gas at
+// the wide-band sensor was burnt on the way there.
+inline constexpr int kArrivalSamples = 7;
 
 // What the fuel map trace hands over on each tick with a record.
 struct AutotuneSampleData {
@@ -93,7 +97,8 @@ struct AutotuneGuardCounts {
     long cranking = 0; // engine speed below cranking speed
     long cold = 0;     // coolant below the warm-engine threshold
     long offGrid = 0;  // operating point too far from the nearest cell's grid point
-    long Total() const { return sensor + cranking + cold + offGrid; }
+    long arriving = 0; // operating point just arrived at the grid point
+    long Total() const { return sensor + cranking + cold + offGrid + arriving; }
 };
 
 // What autotune needs of the main window beyond the editor and the image.
@@ -195,6 +200,12 @@ private:
     bool running_ = false;
     int settle_ = 0;
     AutotuneGuardCounts dropped_;
+    // The grid point of the last sample that passed the engine guards, and how many samples
+    // have passed at it since the operating point arrived there.
+    static constexpr std::pair<int, int> kNoSampleYet{-1, -1};
+    static constexpr std::pair<int, int> kOffGrid{-2, -2};
+    std::pair<int, int> lastGridPoint_ = kNoSampleYet;
+    int sinceArrival_ = kArrivalSamples;
     // Per cell of the editor's grid, row by row: the zone of its last judged sample, or -1.
     std::vector<int> judgedZone_;
     // What Start changed in the image, to put back exactly.

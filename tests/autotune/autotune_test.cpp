@@ -188,9 +188,9 @@ TEST_F(AutotuneTest, SamplesFarFromTheGridPointAreNotJudged) {
         double fx, fy;
         bool judged;
     };
-    for (const Case& c : {Case{0.0, 0.0, true}, Case{0.24, 0.0, true}, Case{0.0, -0.24, true}, Case{0.75, 0.2, true},
-                          Case{0.3, 0.0, false}, Case{0.0, 0.3, false}, Case{0.5, 0.5, false},
-                          Case{-0.3, 0.1, false}}) {
+    for (const Case& c :
+         {Case{0.0, 0.0, true}, Case{0.24, 0.0, true}, Case{0.0, -0.24, true}, Case{0.75, 0.2, true},
+          Case{0.3, 0.0, false}, Case{0.0, 0.3, false}, Case{0.5, 0.5, false}, Case{-0.3, 0.1, false}}) {
         SCOPED_TRACE(std::to_string(c.fx) + ", " + std::to_string(c.fy));
         Run(kLH23, kNonCat);
         const auto& xs = editor->XAxisPoints();
@@ -208,6 +208,48 @@ TEST_F(AutotuneTest, SamplesFarFromTheGridPointAreNotJudged) {
         EXPECT_EQ(tune->VisitedCells(), c.judged ? 1 : 0);
         const int row = c.fy > 0.5 ? 6 : 5, col = c.fx > 0.5 ? 6 : 5;
         EXPECT_EQ(State(row, col), c.judged ? std::optional(CellState::Lean) : std::optional(CellState::NotVisited));
+    }
+}
+
+// The mixture at the sensor was burnt a moment ago: when the operating point arrives at a grid
+// point (from another one or from off the grid) its first samples are not judged. A run starts
+// with no arrival to wait for.
+TEST_F(AutotuneTest, SamplesRightAfterArrivingAtAGridPointAreNotJudged) {
+    constexpr int kWait = kArrivalSamples;
+    struct Case {
+        const char* what;
+        std::vector<std::pair<int, int>> path; // cells visited before, one sample each; (-1, -1): off the grid
+        int atTarget;                          // samples then at cell (5, 5)
+        bool judged;                           // the last of them
+        long dropped;
+    };
+    const std::vector<Case> cases{
+        {"the first sample of a run", {}, 1, true, 0},
+        {"staying at the grid point", {}, kWait + 3, true, 0},
+        {"arriving from another grid point", {{7, 2}}, kWait, false, kWait},
+        {"arriving from another grid point, waited", {{7, 2}}, kWait + 1, true, kWait},
+        {"arriving from off the grid", {{-1, -1}}, kWait, false, kWait + 1},
+        {"arriving from off the grid, waited", {{-1, -1}}, kWait + 1, true, kWait + 1},
+        {"passing through", {{7, 2}, {-1, -1}, {7, 2}}, 1, false, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Run(kLH23, kNonCat);
+        editor->SetCellValue(7, 2, 0);
+        for (const auto& [row, col] : c.path) {
+            AutotuneSampleData s = At(row < 0 ? 7 : row, col < 0 ? 2 : col, 14.7f, Z::Cruise);
+            if (row < 0) s.x = (editor->XAxisPoints()[2] + editor->XAxisPoints()[3]) / 2.0;
+            tune->Sample(s);
+        }
+        long before = tune->Dropped().Total();
+        for (int i = 0; i < c.atTarget; ++i) {
+            if (i + 1 == c.atTarget) before = tune->Dropped().Total();
+            tune->Sample(At(5, 5, 16.0f, Z::Cruise));
+        }
+        EXPECT_EQ(State(5, 5), c.judged ? std::optional(CellState::Lean) : std::optional(CellState::NotVisited));
+        EXPECT_EQ(tune->Dropped().Total() - before, c.judged ? 0 : 1);
+        EXPECT_EQ(tune->Dropped().Total(), c.dropped);
+        EXPECT_EQ(tune->Dropped().arriving + tune->Dropped().offGrid, c.dropped);
     }
 }
 
@@ -647,7 +689,8 @@ TEST_F(AutotuneTest, VisitedCellsAreThoseWithAJudgedSample) {
     // Visits last while the window stays open, across runs, and go with "Mark as not visited".
     Run(kLH23, kNonCat);
     tune->Sample(At(5, 5, 16.0f, Z::Cruise));
-    tune->Sample(At(7, 2, 13.0f, Z::Cruise));
+    // another grid point is judged once the operating point has stayed there
+    for (int i = 0; i <= kArrivalSamples; ++i) tune->Sample(At(7, 2, 13.0f, Z::Cruise));
     tune->Stop();
     ASSERT_TRUE(tune->Start());
     EXPECT_EQ(tune->VisitedCells(), 2);

@@ -51,6 +51,8 @@ private:
     QLabel* lblDroppedSensor_;
     QLabel* lblDroppedCranking_;
     QLabel* lblDroppedCold_;
+    QLabel* lblDroppedOffGrid_;
+    QLabel* lblDroppedArriving_;
     QLabel* lblWarmEngine_;
 };
 
