@@ -105,20 +105,46 @@ void SimEngine::Tick(bool ignitionOn) {
 }
 
 // The driving cycle: idle 0-12 s, pull away 12-15 s, cruise 15-33 s, full throttle 33-41 s
-// (up to 6000 rpm), overrun 41-45 s back to idle. The first lap cruises around 2500 rpm at 35 %
-// load and pulls from 3000 rpm; the later laps go round a list of other cruising points and
-// pull-away speeds.
+// (up to 6000 rpm), overrun 41-45 s back to idle. The cruise is driven as a tuner drives it on
+// the road or on a dyno: six holds of 3 s at round speed and load figures, each reached in half
+// a second from the one before and held as well as a foot can (a slow wobble of speed and load).
+// The first lap holds town speeds around 2000 rpm; the later laps work through a list of
+// figures across the map, load by load, and pull away from a list of speeds.
 namespace {
-struct Lap {
-    double cruiseRpm, rpmSwing, cruiseLoad, loadSwing, pullFromRpm;
+struct Hold {
+    double rpm, load;
 };
-constexpr Lap kLaps[] = {{2500.0, 700.0, 0.35, 0.15, 3000.0}, {1500.0, 400.0, 0.22, 0.10, 2000.0},
-                         {3500.0, 600.0, 0.55, 0.15, 2500.0}, {2000.0, 500.0, 0.30, 0.12, 3500.0},
-                         {4500.0, 700.0, 0.65, 0.15, 2000.0}, {3000.0, 900.0, 0.45, 0.20, 3000.0}};
+constexpr int kHoldsPerLap = 6;
+constexpr double kHoldSeconds = 3.0;
+constexpr double kMoveSeconds = 0.5;
+constexpr Hold kTownHolds[kHoldsPerLap] = {{2200.0, 0.34}, {1900.0, 0.29}, {2600.0, 0.38},
+                                           {1900.0, 0.24}, {2200.0, 0.44}, {1600.0, 0.29}};
+constexpr double kHoldRpms[] = {1100.0, 1300.0, 1600.0, 1900.0, 2200.0, 2600.0,
+                                3000.0, 3550.0, 4000.0, 4400.0, 5000.0};
+constexpr double kHoldLoads[] = {0.16, 0.20, 0.24, 0.29, 0.34, 0.38, 0.44, 0.50, 0.56, 0.62, 0.70, 0.77};
+constexpr int kListedHolds = static_cast<int>(std::size(kHoldRpms) * std::size(kHoldLoads));
+constexpr double kPullFromRpm[] = {3000.0, 2000.0, 2500.0, 3500.0, 2000.0, 3000.0};
+
+// Hold k (0..5) of a lap; after the town lap the list goes up the speeds at one load and down
+// them at the next.
+Hold HoldOf(int lap, int k) {
+    if (lap == 0) return kTownHolds[k];
+    const int n = ((lap - 1) * kHoldsPerLap + k) % kListedHolds;
+    const int perLoad = static_cast<int>(std::size(kHoldRpms));
+    const int loadIndex = n / perLoad;
+    int rpmIndex = n % perLoad;
+    if (loadIndex % 2 == 1) rpmIndex = perLoad - 1 - rpmIndex;
+    return {kHoldRpms[rpmIndex], kHoldLoads[static_cast<std::size_t>(loadIndex)]};
+}
+
+double SmoothStep(double f) {
+    const double x = std::clamp(f, 0.0, 1.0);
+    return x * x * (3.0 - 2.0 * x);
+}
 } // namespace
 
 void SimEngine::Drive(double t) {
-    const Lap& lap = kLaps[static_cast<std::size_t>(state_.lap) % std::size(kLaps)];
+    const int lap = state_.lap;
     state_.phaseSeconds = t;
     state_.fuelCut = false;
     state_.flapOpen = false;
@@ -130,20 +156,26 @@ void SimEngine::Drive(double t) {
         state_.advanceDeg = 10.0;
     } else if (t < 15.0) {
         const double f = (t - 12.0) / 3.0;
+        const Hold first = HoldOf(lap, 0);
         state_.throttle = SimThrottle::Cruise;
-        state_.rpm = Lerp(800.0, lap.cruiseRpm, f);
-        state_.load = Lerp(0.12, state_.lap == 0 ? 0.45 : lap.cruiseLoad, f);
+        state_.rpm = Lerp(800.0, first.rpm, f);
+        state_.load = Lerp(0.12, first.load, f);
         state_.advanceDeg = Lerp(10.0, 30.0, f);
     } else if (t < 33.0) {
         const double c = t - 15.0;
+        const int k = std::min(kHoldsPerLap - 1, static_cast<int>(c / kHoldSeconds));
+        const double in = c - k * kHoldSeconds;
+        const Hold to = HoldOf(lap, k);
+        const Hold from = k == 0 ? to : HoldOf(lap, k - 1);
+        const double f = SmoothStep(in / kMoveSeconds);
         state_.throttle = SimThrottle::Cruise;
-        state_.rpm = lap.cruiseRpm + lap.rpmSwing * std::sin(2.0 * kPi * c / 9.0);
-        state_.load = lap.cruiseLoad + lap.loadSwing * std::sin(2.0 * kPi * c / 7.0);
+        state_.rpm = Lerp(from.rpm, to.rpm, f) + 20.0 * std::sin(2.0 * kPi * c / 2.3);
+        state_.load = Lerp(from.load, to.load, f) + 0.004 * std::sin(2.0 * kPi * c / 1.9);
         state_.advanceDeg = 32.0 - 10.0 * state_.load;
     } else if (t < 41.0) {
         const double f = (t - 33.0) / 8.0;
         state_.throttle = SimThrottle::Wot;
-        state_.rpm = Lerp(lap.pullFromRpm, 6000.0, f);
+        state_.rpm = Lerp(kPullFromRpm[static_cast<std::size_t>(lap) % std::size(kPullFromRpm)], 6000.0, f);
         state_.load = 0.95;
         state_.advanceDeg = 26.0;
         state_.flapOpen = state_.rpm > 4800.0;

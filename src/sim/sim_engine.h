@@ -1,8 +1,8 @@
 #pragma once
 // A small model of the car for the simulated device: the engine runs while the ignition is on
 // and drives through idle, cruise, wide-open-throttle and overrun phases in a fixed cycle (each
-// lap cruises and pulls in another part of the speed and load range, so that a long drive
-// visits much of the fuel map); the
+// lap holds other speeds and loads while cruising and pulls from another speed, so that a long
+// drive visits much of the fuel map); the
 // coolant warms up while it runs and cools while it stands; at high load it knocks, and the
 // ignition unit retards the knocking cylinder. Everything is stepped in fixed 10 ms ticks of
 // clock time with its own fixed-seed random numbers, so the state at a given time does not
