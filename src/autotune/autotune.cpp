@@ -211,6 +211,7 @@ bool Autotune::Start() {
     dropped_ = {};
     lastGridPoint_ = kNoSampleYet;
     sinceArrival_ = kArrivalSamples;
+    recent_.clear();
     running_ = true;
     host_.RunningChanged(true);
     return true;
@@ -350,7 +351,7 @@ bool Autotune::Guarded(const AutotuneSampleData& s) {
     return false;
 }
 
-double Autotune::MixtureOfCell(float measured, float fx, float fy, int row, int col) const {
+double Autotune::FuelAt(float fx, float fy) const {
     // The unit delivers fuel in proportion to 1 + value x factor, blended bilinearly between the
     // four cells around the operating point.
     const double factor = editor_->GetCellFactor();
@@ -360,12 +361,8 @@ double Autotune::MixtureOfCell(float measured, float fx, float fy, int row, int 
     const int x1 = std::min(x0 + 1, editor_->GetXAxisSize() - 1);
     const int y1 = std::min(y0 + 1, editor_->GetYAxisSize() - 1);
     const double tx = static_cast<double>(fx) - x0, ty = static_cast<double>(fy) - y0;
-    const double blended = (1.0 - ty) * ((1.0 - tx) * fuel(y0, x0) + tx * fuel(y0, x1)) +
-                           ty * ((1.0 - tx) * fuel(y1, x0) + tx * fuel(y1, x1));
-    const double own = fuel(row, col);
-    // A cell that delivers no fuel of its own leaves nothing to refer to: the measurement stands.
-    if (own <= 0.0 || blended <= 0.0) return measured;
-    return measured * blended / own;
+    return (1.0 - ty) * ((1.0 - tx) * fuel(y0, x0) + tx * fuel(y0, x1)) +
+           ty * ((1.0 - tx) * fuel(y1, x0) + tx * fuel(y1, x1));
 }
 
 void Autotune::Sample(const AutotuneSampleData& s) {
@@ -379,6 +376,7 @@ void Autotune::Sample(const AutotuneSampleData& s) {
     const bool atGridPoint = std::abs(fx - static_cast<float>(col)) <= kGridPointReach &&
                              std::abs(fy - static_cast<float>(row)) <= kGridPointReach;
     const std::pair gridPoint = atGridPoint ? std::pair{row, col} : kOffGrid;
+    if (lastGridPoint_ != gridPoint) recent_.clear();
     if (lastGridPoint_ != kNoSampleYet && lastGridPoint_ != gridPoint) sinceArrival_ = 0;
     lastGridPoint_ = gridPoint;
     const bool arriving = sinceArrival_ < kArrivalSamples;
@@ -407,9 +405,27 @@ void Autotune::Sample(const AutotuneSampleData& s) {
     if (row >= 0 && col >= 0 && row < editor_->GetYAxisSize() && col < editor_->GetXAxisSize())
         judgedZone_[CellIndex(row, col)] = s.zone;
 
+    // The mixture the cell alone would give: the measurement taken back to the fuel the unit
+    // delivered (blended from the four cells around) and referred to the cell's own fuel. The
+    // state follows the mean of the recent samples at this grid point, the correction the sample
+    // at hand. A cell that delivers no fuel of its own leaves nothing to refer to: the
+    // measurement stands.
     const AutotuneBand& b = band_[zone];
-    const double afr = MixtureOfCell(s.afr, fx, fy, row, col);
-    const CellState state = afr > b.high ? CellState::Lean : afr < b.low ? CellState::Rich : CellState::Tuned;
+    const double blended = FuelAt(fx, fy);
+    const double own = FuelAt(static_cast<float>(col), static_cast<float>(row));
+    double afr = s.afr;
+    double verdict = afr;
+    if (blended > 0.0 && own > 0.0) {
+        afr = s.afr * blended / own;
+        if (recent_.size() == kMeanSamples) recent_.erase(recent_.begin());
+        recent_.push_back(s.afr * blended);
+        double sum = 0.0;
+        for (double r : recent_) sum += r;
+        verdict = sum / static_cast<double>(recent_.size()) / own;
+    } else {
+        recent_.clear();
+    }
+    const CellState state = verdict > b.high ? CellState::Lean : verdict < b.low ? CellState::Rich : CellState::Tuned;
     if (CellStateColour(state) != colour) editor_->SetCellColor(row, col, CellStateColour(state));
     if (state == CellState::Tuned || !settled) return;
 

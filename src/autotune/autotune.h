@@ -74,6 +74,8 @@ inline constexpr float kGridPointReach = 0.25f;
 // After the operating point arrives at a grid point this many samples are not judged: the gas at
 // the wide-band sensor was burnt on the way there.
 inline constexpr int kArrivalSamples = 7;
+// The state of a cell follows the mean of up to this many recent samples at its grid point.
+inline constexpr std::size_t kMeanSamples = 8;
 
 // What the fuel map trace hands over on each tick with a record.
 struct AutotuneSampleData {
@@ -178,9 +180,8 @@ private:
     void RestoreImage();
     bool CatMap() const;
     bool Guarded(const AutotuneSampleData& s);
-    // The air/fuel ratio the cell (row, col) alone would give, from a measurement at the
-    // fractional grid position (fx, fy).
-    double MixtureOfCell(float measured, float fx, float fy, int row, int col) const;
+    // The fuel the unit delivers at the fractional grid position (fx, fy), relative to neutral.
+    double FuelAt(float fx, float fy) const;
     std::size_t CellIndex(int row, int col) const;
 
     UserMessages& messages_;
@@ -206,6 +207,9 @@ private:
     static constexpr std::pair<int, int> kOffGrid{-2, -2};
     std::pair<int, int> lastGridPoint_ = kNoSampleYet;
     int sinceArrival_ = kArrivalSamples;
+    // The recent judged samples at that grid point, each as air/fuel ratio times the fuel the
+    // unit delivered then (at most kMeanSamples).
+    std::vector<double> recent_;
     // Per cell of the editor's grid, row by row: the zone of its last judged sample, or -1.
     std::vector<int> judgedZone_;
     // What Start changed in the image, to put back exactly.

@@ -119,8 +119,7 @@ constexpr double kHoldSeconds = 3.0;
 constexpr double kMoveSeconds = 0.5;
 constexpr Hold kTownHolds[kHoldsPerLap] = {{2200.0, 0.34}, {1900.0, 0.29}, {2600.0, 0.38},
                                            {1900.0, 0.24}, {2200.0, 0.44}, {1600.0, 0.29}};
-constexpr double kHoldRpms[] = {1100.0, 1300.0, 1600.0, 1900.0, 2200.0, 2600.0,
-                                3000.0, 3550.0, 4000.0, 4400.0, 5000.0};
+constexpr double kHoldRpms[] = {1100.0, 1300.0, 1600.0, 1900.0, 2200.0, 2600.0, 3000.0, 3550.0, 4000.0, 4400.0, 5000.0};
 constexpr double kHoldLoads[] = {0.16, 0.20, 0.24, 0.29, 0.34, 0.38, 0.44, 0.50, 0.56, 0.62, 0.70, 0.77};
 constexpr int kListedHolds = static_cast<int>(std::size(kHoldRpms) * std::size(kHoldLoads));
 constexpr double kPullFromRpm[] = {3000.0, 2000.0, 2500.0, 3500.0, 2000.0, 3000.0};

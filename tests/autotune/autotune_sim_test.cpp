@@ -129,8 +129,8 @@ TEST_F(AutotuneSimTest, ALeanMapConvergesInTenMinutesOfDriving) {
             car.MarkMemoryChanged();
         }
     }
-    std::printf("visited %d, tuned %d, tuned and in band %d, mean error at the grid points %.3f -> %.3f\n",
-                visited, tuned, inBand, errorBefore / visited, errorAfter / visited);
+    std::printf("visited %d, tuned %d, tuned and in band %d, mean error at the grid points %.3f -> %.3f\n", visited,
+                tuned, inBand, errorBefore / visited, errorAfter / visited);
     EXPECT_EQ(tune->VisitedCells(), visited);
     EXPECT_GE(visited, 60);
     EXPECT_LT(errorAfter * 3, errorBefore);

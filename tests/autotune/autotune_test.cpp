@@ -253,6 +253,38 @@ TEST_F(AutotuneTest, SamplesRightAfterArrivingAtAGridPointAreNotJudged) {
     }
 }
 
+// The wide-band reading wanders a little about the true mixture: the state of a cell is decided
+// by the mean of the recent samples at its grid point, each taken back to the unit's fuel and
+// referred to the cell's value now (a correction acts on the mixture at once). The correction
+// itself is worked out from the sample at hand.
+TEST_F(AutotuneTest, TheStateFollowsTheMeanOfTheRecentSamplesAtTheGridPoint) {
+    struct Case {
+        const char* what;
+        std::vector<float> afrs; // samples at cell (5, 5), cruise, starting at value 0
+        std::optional<CellState> state;
+        std::int32_t want;
+    };
+    const std::vector<Case> cases{
+        {"a single sample decides", {14.75f}, CellState::Tuned, 0},
+        // c = (15/14.7 - 1) x 512 x 0.3 = 3.13; then (15 + 14.75 x 515/512) / 2 / (515/512) = 14.831
+        {"one sample on the band does not outvote a lean one", {15.0f, 14.75f}, CellState::Lean, 3},
+        // (15 + 14.75 x 515/512 + 14.7 x 515/512) / 3 / (515/512) = 14.788; the sample at hand
+        // is in the band, so nothing is corrected
+        {"the mean comes into the band", {15.0f, 14.75f, 14.7f}, CellState::Tuned, 3},
+        // c = (1 - 13.7/14.7) x 512 x 0.2 = 6.97 -> -7;
+        // then (13.7 + 14.75 x 505/512) / 2 / (505/512) = 14.32
+        {"a rich sample holds the mean down", {13.7f, 14.75f}, CellState::Rich, -7},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Run(kLH23, kNonCat);
+        editor->SetCellValue(5, 5, 0);
+        for (float afr : c.afrs) tune->Sample(At(5, 5, afr, Z::Cruise));
+        EXPECT_EQ(State(5, 5), c.state);
+        EXPECT_EQ(Value(5, 5), c.want);
+    }
+}
+
 TEST_F(AutotuneTest, ACorrectionLeavesTheNextSampleUnjudgedForValue) {
     Run(kLH23, kNonCat);
     editor->SetCellValue(2, 2, 0);
