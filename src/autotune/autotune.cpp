@@ -376,8 +376,15 @@ void Autotune::Sample(const AutotuneSampleData& s) {
     const bool atGridPoint = std::abs(fx - static_cast<float>(col)) <= kGridPointReach &&
                              std::abs(fy - static_cast<float>(row)) <= kGridPointReach;
     const std::pair gridPoint = atGridPoint ? std::pair{row, col} : kOffGrid;
-    if (lastGridPoint_ != gridPoint) recent_.clear();
-    if (lastGridPoint_ != kNoSampleYet && lastGridPoint_ != gridPoint) sinceArrival_ = 0;
+    // Arriving: at another grid point than the sample before, or creeping on from where it
+    // arrived.
+    const bool moved = lastGridPoint_ != gridPoint || std::abs(fx - arrivedAt_.first) > kCreepLimit ||
+                       std::abs(fy - arrivedAt_.second) > kCreepLimit;
+    if (moved) {
+        recent_.clear();
+        arrivedAt_ = {fx, fy};
+        if (lastGridPoint_ != kNoSampleYet) sinceArrival_ = 0;
+    }
     lastGridPoint_ = gridPoint;
     const bool arriving = sinceArrival_ < kArrivalSamples;
     if (arriving) ++sinceArrival_;

@@ -71,9 +71,11 @@ inline constexpr double kDefaultWarmEngineC = 70.0;
 // A sample is judged only within this fraction of a cell of the nearest cell's grid point (in
 // both directions): further away the engine's own breathing differs from the grid point's.
 inline constexpr float kGridPointReach = 0.25f;
-// After the operating point arrives at a grid point this many samples are not judged: the gas at
-// the wide-band sensor was burnt on the way there.
-inline constexpr int kArrivalSamples = 7;
+// After the operating point arrives at a grid point, or creeps further than kCreepLimit (a
+// fraction of a cell) from where it arrived, this many samples are not judged: the gas at the
+// wide-band sensor was burnt on the way there.
+inline constexpr int kArrivalSamples = 10;
+inline constexpr float kCreepLimit = 0.15f;
 // The state of a cell follows the mean of up to this many recent samples at its grid point.
 inline constexpr std::size_t kMeanSamples = 8;
 
@@ -206,6 +208,7 @@ private:
     static constexpr std::pair<int, int> kNoSampleYet{-1, -1};
     static constexpr std::pair<int, int> kOffGrid{-2, -2};
     std::pair<int, int> lastGridPoint_ = kNoSampleYet;
+    std::pair<float, float> arrivedAt_{}; // where the operating point arrived (fractional)
     int sinceArrival_ = kArrivalSamples;
     // The recent judged samples at that grid point, each as air/fuel ratio times the fuel the
     // unit delivered then (at most kMeanSamples).

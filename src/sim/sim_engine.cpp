@@ -114,17 +114,17 @@ namespace {
 struct Hold {
     double rpm, load;
 };
-constexpr int kHoldsPerLap = 6;
-constexpr double kHoldSeconds = 3.0;
+constexpr int kHoldsPerLap = 5;
+constexpr double kHoldSeconds = 3.6;
 constexpr double kMoveSeconds = 0.5;
-constexpr Hold kTownHolds[kHoldsPerLap] = {{2200.0, 0.34}, {1900.0, 0.29}, {2600.0, 0.38},
-                                           {1900.0, 0.24}, {2200.0, 0.44}, {1600.0, 0.29}};
+constexpr Hold kTownHolds[kHoldsPerLap] = {
+    {2200.0, 0.34}, {1900.0, 0.29}, {2600.0, 0.38}, {1900.0, 0.24}, {2200.0, 0.44}};
 constexpr double kHoldRpms[] = {1100.0, 1300.0, 1600.0, 1900.0, 2200.0, 2600.0, 3000.0, 3550.0, 4000.0, 4400.0, 5000.0};
 constexpr double kHoldLoads[] = {0.16, 0.20, 0.24, 0.29, 0.34, 0.38, 0.44, 0.50, 0.56, 0.62, 0.70, 0.77};
 constexpr int kListedHolds = static_cast<int>(std::size(kHoldRpms) * std::size(kHoldLoads));
 constexpr double kPullFromRpm[] = {3000.0, 2000.0, 2500.0, 3500.0, 2000.0, 3000.0};
 
-// Hold k (0..5) of a lap; after the town lap the list goes up the speeds at one load and down
+// Hold k (0..4) of a lap; after the town lap the list goes up the speeds at one load and down
 // them at the next.
 Hold HoldOf(int lap, int k) {
     if (lap == 0) return kTownHolds[k];
@@ -168,8 +168,8 @@ void SimEngine::Drive(double t) {
         const Hold from = k == 0 ? to : HoldOf(lap, k - 1);
         const double f = SmoothStep(in / kMoveSeconds);
         state_.throttle = SimThrottle::Cruise;
-        state_.rpm = Lerp(from.rpm, to.rpm, f) + 20.0 * std::sin(2.0 * kPi * c / 2.3);
-        state_.load = Lerp(from.load, to.load, f) + 0.004 * std::sin(2.0 * kPi * c / 1.9);
+        state_.rpm = Lerp(from.rpm, to.rpm, f) + 10.0 * std::sin(2.0 * kPi * c / 2.3);
+        state_.load = Lerp(from.load, to.load, f) + 0.002 * std::sin(2.0 * kPi * c / 1.9);
         state_.advanceDeg = 32.0 - 10.0 * state_.load;
     } else if (t < 41.0) {
         const double f = (t - 33.0) / 8.0;

@@ -12,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <optional>
 #include <set>
 
@@ -24,6 +23,8 @@ using autotune_test::RecordingHost;
 
 constexpr const char* kCatMap = "Base fuel map (cat)";
 constexpr int kCatMapId = 1;
+// The mixture error wanders by about 0.15 % and the reading ripples by 0.03.
+constexpr double kReadingWander = 0.05;
 
 // The base image with every cell of the map the unit runs `lean` counts leaner.
 std::vector<std::uint8_t> LeanImage(int lean) {
@@ -79,8 +80,10 @@ protected:
 // Ten minutes of the drive cycle on a warm engine with a base map 20 counts too lean: every cell
 // that had a judged sample ends tuned, and inside the band of its zone when re-measured at its
 // grid point (where the mixture depends on that cell alone) as the engine settles there, without
-// the sensor's noise, through the map in the running module. Cells never visited keep their
-// values.
+// the sensor's noise, through the map in the running module; give or take the wander of the
+// reading that the verdict was drawn from (a cell is tuned on the first verdict inside the band,
+// and corrections bring it there from outside, so it stops near an edge). Most end strictly
+// inside. Cells never visited keep their values.
 TEST_F(AutotuneSimTest, ALeanMapConvergesInTenMinutesOfDriving) {
     rig->clock.SleepMs(30 * 60 * 1000); // a warm engine
     SimDevice& car = rig->sim->Device();
@@ -117,8 +120,8 @@ TEST_F(AutotuneSimTest, ALeanMapConvergesInTenMinutesOfDriving) {
             const AutotuneBand& band = tune->Band(*zone);
             const double after = mixture(row, col);
             EXPECT_EQ(state, CellState::Tuned);
-            EXPECT_GE(after, band.low);
-            EXPECT_LE(after, band.high);
+            EXPECT_GE(after, band.low - kReadingWander);
+            EXPECT_LE(after, band.high + kReadingWander);
             tuned += state == CellState::Tuned;
             inBand += state == CellState::Tuned && after >= band.low && after <= band.high;
             errorAfter += std::abs(after - (band.low + band.high) / 2.0);
@@ -129,11 +132,11 @@ TEST_F(AutotuneSimTest, ALeanMapConvergesInTenMinutesOfDriving) {
             car.MarkMemoryChanged();
         }
     }
-    std::printf("visited %d, tuned %d, tuned and in band %d, mean error at the grid points %.3f -> %.3f\n", visited,
-                tuned, inBand, errorBefore / visited, errorAfter / visited);
     EXPECT_EQ(tune->VisitedCells(), visited);
     EXPECT_GE(visited, 60);
-    EXPECT_LT(errorAfter * 3, errorBefore);
+    EXPECT_GE(inBand * 4, visited * 3) << inBand << " of " << visited << " strictly inside the band";
+    EXPECT_LT(errorAfter * 3, errorBefore)
+        << "mean error at the grid points " << errorBefore / visited << " -> " << errorAfter / visited;
 }
 
 } // namespace

@@ -253,6 +253,34 @@ TEST_F(AutotuneTest, SamplesRightAfterArrivingAtAGridPointAreNotJudged) {
     }
 }
 
+// An operating point that creeps across a grid point (a full-throttle pull) is on its way, not
+// arrived, however long it stays within reach: samples are judged once it has stayed near where
+// it arrived.
+TEST_F(AutotuneTest, AnOperatingPointCreepingAcrossAGridPointIsNotJudged) {
+    struct Case {
+        const char* what;
+        std::vector<double> fx; // positions about cell (5, 5), one sample each, after a sample at (7, 2)
+        bool judged;            // on any of them
+    };
+    std::vector<double> creep, wobble;
+    for (int i = 0; i <= 2 * kArrivalSamples; ++i) {
+        creep.push_back(-0.24 + 0.04 * i);
+        wobble.push_back(i % 2 == 0 ? -0.07 : 0.07);
+    }
+    for (const Case& c : {Case{"creeping", creep, false}, Case{"wobbling", wobble, true}}) {
+        SCOPED_TRACE(c.what);
+        Run(kLH23, kNonCat);
+        tune->Sample(At(7, 2, 14.7f, Z::Cruise));
+        const auto& xs = editor->XAxisPoints();
+        for (double f : c.fx) {
+            AutotuneSampleData s = At(5, 5, 16.0f, Z::Cruise);
+            s.x = f >= 0 ? xs[5] + f * (xs[6] - xs[5]) : xs[5] + f * (xs[5] - xs[4]);
+            tune->Sample(s);
+        }
+        EXPECT_EQ(State(5, 5), c.judged ? std::optional(CellState::Lean) : std::optional(CellState::NotVisited));
+    }
+}
+
 // The wide-band reading wanders a little about the true mixture: the state of a cell is decided
 // by the mean of the recent samples at its grid point, each taken back to the unit's fuel and
 // referred to the cell's value now (a correction acts on the mixture at once). The correction
