@@ -41,6 +41,19 @@ double LeadingNumber(std::string_view text) {
     return end == s.c_str() || !std::isfinite(v) ? 0.0 : v;
 }
 
+// How far past either end of an axis a value lies, in that end's step (0 within the axis).
+float BeyondEnds(const std::vector<std::int32_t>& p, double v) {
+    if (p.size() < 2) return 0.0f;
+    const std::size_t n = p.size() - 1;
+    const bool ascending = p[0] <= p[n];
+    const double first = p[0], second = p[1], last = p[n], beforeLast = p[n - 1];
+    const double before = ascending ? first - v : v - first;
+    const double after = ascending ? v - last : last - v;
+    if (before > 0 && first != second) return static_cast<float>(before / std::abs(second - first));
+    if (after > 0 && last != beforeLast) return static_cast<float>(after / std::abs(last - beforeLast));
+    return 0.0f;
+}
+
 } // namespace
 
 std::uint32_t CellStateColour(CellState state) {
@@ -373,8 +386,10 @@ void Autotune::Sample(const AutotuneSampleData& s) {
     const float fx = editor_->FindXCoord(s.x);
     const int row = conv::RoundEven(fy);
     const int col = conv::RoundEven(fx);
-    const bool atGridPoint = std::abs(fx - static_cast<float>(col)) <= kGridPointReach &&
-                             std::abs(fy - static_cast<float>(row)) <= kGridPointReach;
+    // Past an end of an axis the distance counts on in the end's step.
+    const float dx = std::abs(fx - static_cast<float>(col)) + BeyondEnds(editor_->XAxisPoints(), s.x);
+    const float dy = std::abs(fy - static_cast<float>(row)) + BeyondEnds(editor_->YAxisPoints(), s.y);
+    const bool atGridPoint = dx <= kGridPointReach && dy <= kGridPointReach;
     const std::pair gridPoint = atGridPoint ? std::pair{row, col} : kOffGrid;
     // Arriving: at another grid point than the sample before, or creeping on from where it
     // arrived.

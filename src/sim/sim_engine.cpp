@@ -105,11 +105,11 @@ void SimEngine::Tick(bool ignitionOn) {
 }
 
 // The driving cycle: idle 0-12 s, pull away 12-15 s, cruise 15-33 s, full throttle 33-41 s
-// (up to 6000 rpm), overrun 41-45 s back to idle. The cruise is driven as a tuner drives it on
-// the road or on a dyno: six holds of 3 s at round speed and load figures, each reached in half
-// a second from the one before and held as well as a foot can (a slow wobble of speed and load).
-// The first lap holds town speeds around 2000 rpm; the later laps work through a list of
-// figures across the map, load by load, and pull away from a list of speeds.
+// (held 3 s, then up to 6000 rpm), overrun 41-45 s back to idle. The cruise is driven as a tuner
+// drives it on the road or on a dyno: five holds of 3.6 s at round speed and load figures, each
+// reached in half a second from the one before and held there (the dyno's brake holds the
+// speed). The first lap holds town speeds around 2000 rpm; the later laps work through a list of
+// figures across the map, speed by speed, and hold full throttle at a list of speeds.
 namespace {
 struct Hold {
     double rpm, load;
@@ -122,18 +122,21 @@ constexpr Hold kTownHolds[kHoldsPerLap] = {
 constexpr double kHoldRpms[] = {1100.0, 1300.0, 1600.0, 1900.0, 2200.0, 2600.0, 3000.0, 3550.0, 4000.0, 4400.0, 5000.0};
 constexpr double kHoldLoads[] = {0.16, 0.20, 0.24, 0.29, 0.34, 0.38, 0.44, 0.50, 0.56, 0.62, 0.70, 0.77};
 constexpr int kListedHolds = static_cast<int>(std::size(kHoldRpms) * std::size(kHoldLoads));
-constexpr double kPullFromRpm[] = {3000.0, 2000.0, 2500.0, 3500.0, 2000.0, 3000.0};
+// Full throttle: the speed is held for a while at a round figure (as a dyno's brake holds it),
+// then the engine pulls to 6000 rpm.
+constexpr double kPullFromRpm[] = {3000.0, 2200.0, 2600.0, 3550.0, 2200.0, 3000.0};
+constexpr double kFullThrottleHoldSeconds = 3.0;
 
-// Hold k (0..4) of a lap; after the town lap the list goes up the speeds at one load and down
+// Hold k (0..4) of a lap; after the town lap the list goes up the loads at one speed and down
 // them at the next.
 Hold HoldOf(int lap, int k) {
     if (lap == 0) return kTownHolds[k];
     const int n = ((lap - 1) * kHoldsPerLap + k) % kListedHolds;
-    const int perLoad = static_cast<int>(std::size(kHoldRpms));
-    const int loadIndex = n / perLoad;
-    int rpmIndex = n % perLoad;
-    if (loadIndex % 2 == 1) rpmIndex = perLoad - 1 - rpmIndex;
-    return {kHoldRpms[rpmIndex], kHoldLoads[static_cast<std::size_t>(loadIndex)]};
+    const int perRpm = static_cast<int>(std::size(kHoldLoads));
+    const int rpmIndex = n / perRpm;
+    int loadIndex = n % perRpm;
+    if (rpmIndex % 2 == 1) loadIndex = perRpm - 1 - loadIndex;
+    return {kHoldRpms[static_cast<std::size_t>(rpmIndex)], kHoldLoads[static_cast<std::size_t>(loadIndex)]};
 }
 
 double SmoothStep(double f) {
@@ -168,14 +171,15 @@ void SimEngine::Drive(double t) {
         const Hold from = k == 0 ? to : HoldOf(lap, k - 1);
         const double f = SmoothStep(in / kMoveSeconds);
         state_.throttle = SimThrottle::Cruise;
-        state_.rpm = Lerp(from.rpm, to.rpm, f) + 10.0 * std::sin(2.0 * kPi * c / 2.3);
-        state_.load = Lerp(from.load, to.load, f) + 0.002 * std::sin(2.0 * kPi * c / 1.9);
+        state_.rpm = Lerp(from.rpm, to.rpm, f);
+        state_.load = Lerp(from.load, to.load, f);
         state_.advanceDeg = 32.0 - 10.0 * state_.load;
     } else if (t < 41.0) {
-        const double f = (t - 33.0) / 8.0;
+        const double w = t - 33.0;
         state_.throttle = SimThrottle::Wot;
-        state_.rpm = Lerp(kPullFromRpm[static_cast<std::size_t>(lap) % std::size(kPullFromRpm)], 6000.0, f);
-        state_.load = 0.95;
+        const double from = kPullFromRpm[static_cast<std::size_t>(lap) % std::size(kPullFromRpm)];
+        state_.rpm = Lerp(from, 6000.0, (w - kFullThrottleHoldSeconds) / (8.0 - kFullThrottleHoldSeconds));
+        state_.load = 0.93;
         state_.advanceDeg = 26.0;
         state_.flapOpen = state_.rpm > 4800.0;
     } else {

@@ -126,7 +126,7 @@ TEST_F(AutotuneWindowTest, ARunColoursTheGridWhileTheCarDrivesAndClosingClearsIt
     EXPECT_FALSE(Tuner().TargetBox(2)->isEnabled());
     EXPECT_FALSE(Tuner().EnableBox(1)->isEnabled());
 
-    Drive(45 * 10); // one lap of the drive
+    Drive(3 * 45 * 10); // three laps of the drive: each holds six steady points
     auto states = States();
     EXPECT_GT(states[CellState::Tuned], 5);
     EXPECT_GT(states[CellState::Lean] + states[CellState::Rich] + states[CellState::Tuned], 10);

@@ -211,6 +211,30 @@ TEST_F(AutotuneTest, SamplesFarFromTheGridPointAreNotJudged) {
     }
 }
 
+// Beyond the last point of an axis the unit runs on the edge cells alone, but the engine breathes
+// as it does there, not as at the edge's grid point: the same reach applies, in the last step of
+// the axis.
+TEST_F(AutotuneTest, SamplesFarBeyondTheMapsEdgeAreNotJudged) {
+    struct Case {
+        double beyondY, beyondX; // past the last row's / column's point, in that axis' last step
+        bool judged;
+    };
+    for (const Case& c : {Case{0.2, 0.0, true}, Case{0.0, 0.2, true}, Case{0.3, 0.0, false}, Case{0.0, 0.3, false},
+                          Case{2.0, 0.0, false}}) {
+        SCOPED_TRACE(std::to_string(c.beyondY) + ", " + std::to_string(c.beyondX));
+        Run(kLH23, kNonCat);
+        const auto& xs = editor->XAxisPoints();
+        const auto& ys = editor->YAxisPoints();
+        const std::size_t nx = xs.size() - 1, ny = ys.size() - 1;
+        AutotuneSampleData s = At(static_cast<int>(ny), static_cast<int>(nx), 16.0f, Z::Wot);
+        s.x = xs[nx] + c.beyondX * (xs[nx] - xs[nx - 1]);
+        s.y = ys[ny] + c.beyondY * (ys[ny] - ys[ny - 1]);
+        tune->Sample(s);
+        EXPECT_EQ(tune->Dropped().offGrid, c.judged ? 0 : 1);
+        EXPECT_EQ(tune->VisitedCells(), c.judged ? 1 : 0);
+    }
+}
+
 // The mixture at the sensor was burnt a moment ago: when the operating point arrives at a grid
 // point (from another one or from off the grid) its first samples are not judged. A run starts
 // with no arrival to wait for.
