@@ -109,7 +109,8 @@ void SimEngine::Tick(bool ignitionOn) {
 // drives it on the road or on a dyno: five holds of 3.6 s at round speed and load figures, each
 // reached in half a second from the one before and held there (the dyno's brake holds the
 // speed). The first lap holds town speeds around 2000 rpm; the later laps work through a list of
-// figures across the map, speed by speed, and hold full throttle at a list of speeds.
+// figures across the map, speed by speed, and hold full throttle at a list of speeds before
+// they pull.
 namespace {
 struct Hold {
     double rpm, load;
@@ -178,7 +179,8 @@ void SimEngine::Drive(double t) {
         const double w = t - 33.0;
         state_.throttle = SimThrottle::Wot;
         const double from = kPullFromRpm[static_cast<std::size_t>(lap) % std::size(kPullFromRpm)];
-        state_.rpm = Lerp(from, 6000.0, (w - kFullThrottleHoldSeconds) / (8.0 - kFullThrottleHoldSeconds));
+        const double hold = lap == 0 ? 0.0 : kFullThrottleHoldSeconds; // the town lap pulls at once
+        state_.rpm = Lerp(from, 6000.0, (w - hold) / (8.0 - hold));
         state_.load = 0.93;
         state_.advanceDeg = 26.0;
         state_.flapOpen = state_.rpm > 4800.0;
