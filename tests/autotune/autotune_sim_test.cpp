@@ -133,6 +133,7 @@ TEST_F(AutotuneSimTest, ALeanMapConvergesInTenMinutesOfDriving) {
         }
     }
     EXPECT_EQ(tune->VisitedCells(), visited);
+    EXPECT_EQ(tuned, visited) << "every visited cell tuned";
     EXPECT_GE(visited, 60);
     EXPECT_GE(inBand * 4, visited * 3) << inBand << " of " << visited << " strictly inside the band";
     EXPECT_LT(errorAfter * 3, errorBefore)
