@@ -85,15 +85,18 @@ int RunParamCommand(const std::vector<std::string>& args, const CliOptions& opti
     if (!page) return kExitFailure;
     const std::string& key = positional[1];
     session.context.deviceIO = options.simulate;
-    const auto refused = page->Apply(key, positional[2]);
+    std::string note;
+    const auto refused = page->Apply(key, positional[2], &note);
     session.context.deviceIO = false;
     int result = kExitOk;
     const std::string target = out.empty() ? positional[0] : out;
     if (refused) {
         result = Fail(io, *refused);
-    } else if (!image->SaveToFile(target)) {
+    } else if ((image->HasBeenModified() || !out.empty()) && !image->SaveToFile(target)) {
+        // A value the setting holds already leaves the file as it is.
         result = Fail(io, "Failed to save file " + target + ": " + image->LastSaveError());
     } else {
+        if (!note.empty()) io.err << note << "\n";
         io.out << key << ": " << page->ListText(key) << "\n";
     }
     return KeepSimulatedState(result, options, session, io);

@@ -137,7 +137,7 @@ public:
             const int b = ReadParam(image_, 46);
             const auto it = std::find(x.presetValues.begin(), x.presetValues.end(), -b);
             x.option = static_cast<int>(it - x.presetValues.begin());
-            x.value = -b;
+            x.value = -LH22Injector(b);
         };
         i.text = [](int v) { return Fixed(24.0 / (LH22Injector(NegByte(v)) / 128.0), 1); };
         i.byteText = [](int v) { return std::to_string(NegByte(v)); };

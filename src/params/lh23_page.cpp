@@ -87,7 +87,7 @@ private:
             const int b = ReadParam(image_, 3);
             const auto it = std::find(x.presetValues.begin(), x.presetValues.end(), -b);
             x.option = static_cast<int>(it - x.presetValues.begin());
-            x.value = -b;
+            x.value = -Injector(b);
         };
         e.text = [](int v) { return Fixed(19.0 / (Injector(NegByte(v)) / 128.0), 1); };
         e.byteText = [](int v) { return std::to_string(NegByte(v)); };
@@ -199,18 +199,17 @@ private:
         cut.load = [this](Entry& x) { x.value = -ReadParam(image_, 1); };
         cut.write = [this](const Entry& x) { WriteParam(image_, 1, NegByte(x.value)); };
         cut.after = [this](const Entry& x) {
-            // The restore speed cannot pass the cut-off speed.
+            // The restore speed cannot pass the cut-off speed. The unit compares the two codes:
+            // the restore code may be the cut-off's own (the cut-off reads the low end of its
+            // code's speeds, the restore the high end: the same speed) but no faster one.
             Entry& restore = At("rev_restore_rpm");
-            const int limit = RpmLow(NegByte(x.value));
-            int top = restore.info.min;
-            for (int v = restore.info.min; v <= restore.info.max; ++v)
-                if (RpmHigh(NegByte(v)) <= limit) top = v;
-            restore.dynMax = top;
-            if (restore.value > top) Change(restore, top);
+            restore.dynMax = std::max(x.value, restore.info.min);
+            if (!loading_ && restore.value > restore.dynMax) Change(restore, restore.dynMax);
         };
         Entry& restore = AddRpm("rev_restore_rpm", "Rev limiter", "Fuel restore RPM:", "RevLimiterCancel", true);
         restore.load = [this](Entry& x) { x.value = -ReadParam(image_, 2); };
         restore.write = [this](const Entry& x) { WriteParam(image_, 2, NegByte(x.value)); };
+        restore.boundBy = [this] { return "it cannot pass the Fuel cut off RPM, " + Text("rev_limit_rpm"); };
     }
 
     void WriteFlappy() {
@@ -229,12 +228,13 @@ private:
             // Close lies at least three codes above open.
             Entry& close = At("flappy_close_rpm");
             close.dynMin = std::min(x.value + 3, close.info.max);
-            if (close.value < close.dynMin) Change(close, close.dynMin);
+            if (!loading_ && close.value < close.dynMin) Change(close, close.dynMin);
         };
         Entry& close = AddRpm("flappy_close_rpm", "Flappy valve", "Close RPM:", "FlappyCloseRPM", false);
         close.load = [this](Entry& x) { x.value = ReadParam(image_, 6) + At("flappy_open_rpm").value + 1; };
         close.byteText = [this](int v) { return std::to_string((v - At("flappy_open_rpm").value - 1) & 0xFF); };
         close.write = [this](const Entry&) { WriteFlappy(); };
+        close.boundBy = [this] { return "it stays three steps above the Open RPM, " + Text("flappy_open_rpm"); };
 
         ParamSetting s;
         s.key = "flappy_load_threshold";

@@ -7,6 +7,9 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace kv {
 
@@ -19,18 +22,36 @@ std::string Trimmed(const std::string& s) {
     return s.substr(b, e - b + 1);
 }
 
-// A number as a script writes it: "6000", "4.2", "+5", "50%" (the sign and the unit's "%" are
-// allowed); nullopt for anything else.
-std::optional<double> ParseNumber(std::string s) {
-    s = Trimmed(s);
-    if (!s.empty() && s.back() == '%') s.pop_back();
-    if (!s.empty() && s.front() == '+') s.erase(0, 1);
-    if (s.empty()) return std::nullopt;
+// A plain decimal number: an optional sign, digits with an optional decimal point ("6000", "4.2",
+// "-3", "+5", ".5"), and a trailing "%" where `percent` allows it. No exponent, no second sign,
+// no spaces inside, no "inf" or "nan": nullopt for anything else.
+std::optional<double> ParsePlainNumber(const std::string& text, bool percent) {
+    std::string s = Trimmed(text);
+    if (percent && !s.empty() && s.back() == '%') s.pop_back();
+    std::size_t i = 0;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    std::size_t digits = 0;
+    bool point = false;
+    for (std::size_t k = i; k < s.size(); ++k) {
+        const char c = s[k];
+        if (c >= '0' && c <= '9') {
+            ++digits;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (digits == 0) return std::nullopt;
+    // from_chars takes no "+".
+    const std::size_t from = s[0] == '+' ? 1 : 0;
     double v = 0;
-    const auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    const auto [ptr, ec] = std::from_chars(s.data() + from, s.data() + s.size(), v, std::chars_format::fixed);
     if (ec != std::errc() || ptr != s.data() + s.size() || !std::isfinite(v)) return std::nullopt;
     return v;
 }
+
+bool EndsWithPercent(const std::string& s) { return !s.empty() && s.back() == '%'; }
 
 std::string Joined(const std::vector<std::string>& words) {
     std::string out;
@@ -220,8 +241,10 @@ bool ParamPage::TypeText(const std::string& key, const std::string& text) {
     e->typedText = text;
     const bool ok = TypeTextValid(*e);
     if (ok) {
-        e->value = std::stoi(Trimmed(text));
-        if (!loading_ && e->write) e->write(*e);
+        const int v = std::stoi(Trimmed(text));
+        const bool same = v == e->value;
+        e->value = v;
+        if (!loading_ && !same && e->write) e->write(*e);
     }
     Notify();
     return ok;
@@ -233,66 +256,123 @@ void ParamPage::LeaveText(const std::string& key) {
     if (!TypeTextValid(*e)) TypeText(key, "1");
 }
 
-bool ParamPage::TypeTextValid(const Entry& e) const {
-    const std::string t = Trimmed(e.typedText);
+bool ParamPage::TypeTextValid(const Entry& e) const { return TypeTextValid(e, e.typedText); }
+
+bool ParamPage::TypeTextValid(const Entry& e, const std::string& text) const {
+    const std::string t = Trimmed(text);
     int n = 0;
     const auto [ptr, ec] = std::from_chars(t.data(), t.data() + t.size(), n);
     return !t.empty() && ec == std::errc() && ptr == t.data() + t.size() && n >= e.info.min && n <= e.info.max;
 }
 
+ParamPage::Nearest ParamPage::Resolve(const Entry& e, const std::string& text, Box box) const {
+    const auto& shown = box == Box::Extra ? e.extraText : e.text;
+    Nearest out;
+    if (!shown) {
+        out.refused = e.info.key + " takes no typed value";
+        return out;
+    }
+    // Every reachable value with the number it shows, and the ends of the range.
+    std::vector<std::pair<int, double>> reachable;
+    int low = e.dynMin;
+    int high = e.dynMin;
+    double lowN = std::numeric_limits<double>::infinity();
+    double highN = -lowN;
+    for (int u = e.dynMin; u <= e.dynMax; ++u) {
+        const auto n = ParsePlainNumber(shown(u), true);
+        if (!n) continue;
+        reachable.emplace_back(u, *n);
+        if (*n < lowN) std::tie(low, lowN) = std::pair{u, *n};
+        if (*n > highN) std::tie(high, highN) = std::pair{u, *n};
+    }
+    const auto x = ParsePlainNumber(text, EndsWithPercent(shown(e.value)));
+    if (!x || reachable.empty() || *x < lowN || *x > highN) {
+        std::string why = e.info.key + " takes a number from " + shown(low) + " to " + shown(high);
+        if (e.boundBy) {
+            const std::string bound = e.boundBy();
+            if (!bound.empty()) why += " (" + bound + ")";
+        }
+        out.refused = why + ", not \"" + Trimmed(text) + "\"";
+        return out;
+    }
+    // The nearest; among equally near ones the value held now, then one on the up-down's steps.
+    double best = std::numeric_limits<double>::infinity();
+    auto rank = [&](int u) { return u == e.value ? 0 : (u - e.info.min) % std::max(1, e.info.step) == 0 ? 1 : 2; };
+    for (const auto& [u, n] : reachable) {
+        const double d = std::fabs(n - *x);
+        if (d < best || (d == best && rank(u) < rank(out.value))) {
+            best = d;
+            out.value = u;
+        }
+    }
+    out.exact = best < 1e-9;
+    return out;
+}
+
+std::optional<std::string> ParamPage::CommitText(const std::string& key, const std::string& text, Box box) {
+    Entry* e = const_cast<Entry*>(Get(key));
+    if (!e || e->info.kind != SettingKind::Number) return "Unknown setting \"" + key + "\" for this page";
+    if (e->info.typed && box == Box::Value) {
+        if (!TypeTextValid(*e, text))
+            return "The value must be a whole number from " + std::to_string(e->info.min) + " to " +
+                   std::to_string(e->info.max);
+        TypeText(key, text);
+        return std::nullopt;
+    }
+    const Nearest n = Resolve(*e, text, box);
+    if (n.refused) return n.refused;
+    if (n.value != e->value) SetValue(key, n.value);
+    return std::nullopt;
+}
+
 bool ParamPage::RunCommand(const std::string&) { return false; }
 
-std::optional<std::string> ParamPage::Apply(const std::string& key, const std::string& value) {
+std::optional<std::string> ParamPage::Apply(const std::string& key, const std::string& value, std::string* note) {
     Entry* e = const_cast<Entry*>(Get(key));
     if (!e || !e->info.inImage) return "Unknown setting \"" + key + "\" for this image";
     const std::string v = Trimmed(value);
     if (e->info.kind == SettingKind::Option) {
         const auto& keys = e->info.optionKeys;
+        // "other" is what an option that matches none of its choices lists.
+        if (v == "other" && e->option < 0) return std::nullopt;
         const auto it = std::find(keys.begin(), keys.end(), v);
         if (it == keys.end()) return key + " takes one of: " + Joined(keys);
-        SelectOption(key, static_cast<int>(it - keys.begin()));
+        const int index = static_cast<int>(it - keys.begin());
+        if (index != e->option) SelectOption(key, index);
         return std::nullopt;
     }
     if (e->info.kind == SettingKind::Check || (!e->info.check.empty() && v == "off")) {
         if (v != "on" && v != "off")
             return key + " takes on or off" + (e->info.kind == SettingKind::Check ? "" : " or a number");
-        SetChecked(key, v == "on");
+        if ((v == "on") != e->checked) SetChecked(key, v == "on");
         return std::nullopt;
     }
     if (e->info.typed) {
-        if (!TypeText(key, v))
+        if (!TypeTextValid(*e, v))
             return "The page does not take " + key + " \"" + v + "\": the value must be a whole number from " +
                    std::to_string(e->info.min) + " to " + std::to_string(e->info.max);
+        TypeText(key, v);
         return std::nullopt;
     }
-    const auto x = ParseNumber(v);
-    if (!x) return key + " takes a number, not \"" + v + "\"";
-    auto numberOf = [&](int u) {
-        if (e->number) return e->number(u);
-        return ParseNumber(e->text(u)).value_or(std::numeric_limits<double>::quiet_NaN());
-    };
+    const Nearest n = Resolve(*e, v, Box::Value);
+    if (n.refused) return n.refused;
     if (!e->presetValues.empty()) {
-        // A preset whose caption begins with the number is chosen as the page's option would be.
-        for (std::size_t i = 0; i < e->presetValues.size(); ++i) {
-            const auto preset = ParseNumber(e->info.optionKeys[i]);
+        // A preset whose caption begins with the number is chosen as the page's option would be;
+        // the size it holds already is left as it is.
+        const auto x = ParsePlainNumber(v, false);
+        for (std::size_t i = 0; x && i < e->presetValues.size(); ++i) {
+            const auto preset = ParsePlainNumber(e->info.optionKeys[i], false);
             if (preset && *preset == *x) {
-                SelectOption(key, static_cast<int>(i));
+                if (e->presetValues[i] != e->value) SelectOption(key, static_cast<int>(i));
                 return std::nullopt;
             }
         }
-        SelectOption(key, static_cast<int>(e->info.optionKeys.size()) - 1);
     }
+    if (!n.exact && note) *note = key + ": " + v + " cannot be stored; took the nearest, " + e->text(n.value);
     if (!e->info.check.empty() && !e->checked) SetChecked(key, true);
-    int best = e->dynMin;
-    double bestDistance = std::numeric_limits<double>::infinity();
-    for (int u = e->dynMin; u <= e->dynMax; u += std::max(1, e->info.step)) {
-        const double d = std::fabs(numberOf(u) - *x);
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = u;
-        }
-    }
-    SetValue(key, best);
+    if (n.value == e->value) return std::nullopt;
+    if (!e->presetValues.empty()) SelectOption(key, static_cast<int>(e->info.optionKeys.size()) - 1);
+    SetValue(key, n.value);
     return std::nullopt;
 }
 

@@ -115,9 +115,21 @@ public:
     void LeaveText(const std::string& key);
 
     // For scripts: the change event for the reachable value nearest to `value` (an option by
-    // its key word, a check by on/off, a typed box by its text). The error text when the page
-    // refuses it or the key is not one of the page's.
-    std::optional<std::string> Apply(const std::string& key, const std::string& value);
+    // its key word, a check by on/off, a typed box by its text). A number is a plain decimal
+    // ("6000", "4.2", "-3", "+5", "25%" where the setting shows a percentage) inside the range
+    // the setting reaches now; a value between two reachable ones takes the nearer, and `note`
+    // (when given) then says which. The error text when the page refuses the value or the key is
+    // not one of the page's; nothing is changed then. A value that the setting shows already
+    // changes nothing.
+    std::optional<std::string> Apply(const std::string& key, const std::string& value, std::string* note = nullptr);
+
+    // A number's box, or its second box (the altitude in metres), on screen.
+    enum class Box { Value, Extra };
+    // A text typed into a number's box and confirmed (Enter, or leaving the box): read as Apply
+    // reads a number, in the units of that box; the nearest reachable value is taken as one
+    // change. Presets and the check box in front of the number stay as they are. The error
+    // text when the page refuses it (nothing is changed then).
+    std::optional<std::string> CommitText(const std::string& key, const std::string& text, Box box = Box::Value);
 
     // The page's buttons ("Reset values", "Measure now on aux 3"): objectName, caption and the
     // frame that holds each.
@@ -150,8 +162,9 @@ protected:
         std::function<std::string(int)> text;
         std::function<std::string(int)> byteText;
         std::function<std::string(int)> extraText;
-        // The number a script's value is compared with (nearest wins); default: the text's.
-        std::function<double(int)> number;
+        // Why the range is narrower now than the up-down's own ("it cannot pass ..."); empty
+        // when it is not.
+        std::function<std::string()> boundBy;
         // Writes the state into the image (never while loading).
         std::function<void(const Entry&)> write;
         // What follows a change even while loading (ranges of others, rewrites through them).
@@ -170,6 +183,14 @@ protected:
     void Change(Entry& e, int v);
     void Notify();
     bool TypeTextValid(const Entry& e) const;
+    bool TypeTextValid(const Entry& e, const std::string& text) const;
+    // The reachable value of a number nearest to `text` read in the units of `box`.
+    struct Nearest {
+        int value = 0;
+        bool exact = false;
+        std::optional<std::string> refused;
+    };
+    Nearest Resolve(const Entry& e, const std::string& text, Box box) const;
     void AddCommand(Command command) { commands_.push_back(std::move(command)); }
     // The name of a change's undo step: the page's caption and the setting's ("Fuel parameters:
     // Rev limiter").

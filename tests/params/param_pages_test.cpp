@@ -4,6 +4,7 @@
 #include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
 #include "fakes.h"
+#include "monitor/conversions.h"
 #include "params/param_page.h"
 
 #include <gtest/gtest.h>
@@ -468,7 +469,7 @@ INSTANTIATE_TEST_SUITE_P(
     Values, ScriptApply,
     ::testing::Values(
         ApplyCase{"MRX_D", "injector_size", "24", "24.1"}, ApplyCase{"MRX_D", "injector_size", "26", "25.9"},
-        ApplyCase{"MRX_D", "injector_size", "500", "60.8"}, ApplyCase{"MRX_D", "cranking_pw", "4.23", "4.25"},
+        ApplyCase{"MRX_D", "injector_size", "60.8", "60.8"}, ApplyCase{"MRX_D", "cranking_pw", "4.23", "4.25"},
         ApplyCase{"MRX_D", "rev_limit_rpm", "6500", "6510"}, ApplyCase{"MRX_D", "o2_sensor", "non-cat", "non-cat"},
         ApplyCase{"MRX_D", "o2_sensor", "always", ""}, ApplyCase{"MRX_D", "fixed_isv", "25%", "25.0%"},
         ApplyCase{"MRX_D", "fixed_isv", "off", "off"}, ApplyCase{"MRX_D", "acc_enrich_base", "+7", "+7"},
@@ -477,5 +478,183 @@ INSTANTIATE_TEST_SUITE_P(
         ApplyCase{"EZK_D-S4", "knock_retard_step", "6", "6.0"},
         ApplyCase{"MRX_LH22_USA", "injector_size", "19", "19.0"}, ApplyCase{"MRX_LH22_USA", "pulsing", "maybe", ""},
         ApplyCase{"EZF_USA", "advance_change_step", "3.5", "3.6"}, ApplyCase{"EZF_USA", "altitude_ft", "1000", ""}));
+
+} // namespace
+
+namespace {
+
+// A value a script gives that the page refuses, with a part of the message that names the range.
+struct RefusedCase {
+    const char* base;
+    const char* key;
+    const char* value;
+    const char* message;
+};
+
+class ScriptRefuses : public ::testing::TestWithParam<RefusedCase> {};
+
+TEST_P(ScriptRefuses, ValuesOutsideTheRangeOrNotPlainNumbers) {
+    const auto& c = GetParam();
+    auto l = Open(c.base);
+    const auto before = l->image->Bytes();
+    const std::string shown = l->page->ListText(c.key);
+    std::string note;
+    const auto refused = l->page->Apply(c.key, c.value, &note);
+    ASSERT_TRUE(refused.has_value()) << c.key << " " << c.value << " gave " << l->page->ListText(c.key);
+    EXPECT_NE(refused->find(c.message), std::string::npos) << *refused;
+    EXPECT_TRUE(Changed(before, *l->image).empty());
+    EXPECT_EQ(l->page->ListText(c.key), shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, ScriptRefuses,
+                         ::testing::Values(RefusedCase{"MRX_D", "rev_limit_rpm", "-5", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "99999", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "1e308", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "+-1", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "nan", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "inf", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "-inf", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "0x1800", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "6 000", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "rev_limit_rpm", "", "from 60 to 11700"},
+                                           RefusedCase{"MRX_D", "injector_size", "500", "from 19.0 to 60.8"},
+                                           RefusedCase{"MRX_D", "injector_size", "18.9", "from 19.0 to 60.8"},
+                                           RefusedCase{"MRX_D", "fixed_isv", "150", "from 0.0% to 100.0%"},
+                                           RefusedCase{"MRX_D", "cranking_pw", "4.2.1", "from 0.50 to 10.00"},
+                                           RefusedCase{"MRX_D", "acc_enrich_base", "++7", "from -64 to +64"},
+                                           // The restore speed never passes the cut-off (6170 rpm, code 40, shown as
+                                           // 6170 by the restore's conversion).
+                                           RefusedCase{"MRX_D", "rev_restore_rpm", "6500", "to 6170"},
+                                           RefusedCase{"MRX_D", "rev_restore_rpm", "6180", "Fuel cut off RPM"},
+                                           RefusedCase{"EZK_D-S4", "knock_retard_step", "12.5", "from 0.4 to 12.0"},
+                                           RefusedCase{"MRX_LH22_USA", "injector_size", "1e1", "from 15.4 to 76.8"},
+                                           RefusedCase{"EZF_USA", "advance_change_step", "36.1", "from 1.8 to 36.0"}),
+                         [](const auto& info) { return "case_" + std::to_string(info.index); });
+
+TEST(ScriptApply, BetweenTwoReachableValuesTakesTheNearestAndSaysSo) {
+    auto l = Open("MRX_D");
+    std::string note;
+    EXPECT_FALSE(l->page->Apply("rev_limit_rpm", "6500", &note).has_value());
+    EXPECT_EQ(l->page->ListText("rev_limit_rpm"), "6510");
+    EXPECT_NE(note.find("6510"), std::string::npos) << note;
+    EXPECT_NE(note.find("6500"), std::string::npos) << note;
+    note.clear();
+    EXPECT_FALSE(l->page->Apply("cranking_pw", "5.00", &note).has_value());
+    EXPECT_EQ(note, "") << "a reachable value is taken as it is";
+}
+
+// Every setting of every base image, set to the text it shows, leaves every byte as it was.
+class ShownValue : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ShownValue, SettingWhatASettingShowsIsANoOp) {
+    auto l = Open(GetParam());
+    const auto before = l->image->Bytes();
+    for (const auto& s : l->page->Settings()) {
+        if (!s.inImage) continue;
+        const std::string shown = l->page->ListText(s.key);
+        std::string note;
+        const auto refused = l->page->Apply(s.key, shown, &note);
+        EXPECT_FALSE(refused.has_value()) << s.key << ": " << *refused;
+        EXPECT_EQ(note, "") << s.key;
+        EXPECT_TRUE(Changed(before, *l->image).empty()) << s.key << " " << shown;
+        EXPECT_EQ(l->page->ListText(s.key), shown);
+        if (s.kind == SettingKind::Number && !s.textBox.empty()) {
+            EXPECT_FALSE(l->page->CommitText(s.key, l->page->Text(s.key)).has_value()) << s.key;
+            EXPECT_TRUE(Changed(before, *l->image).empty()) << s.key << " typed";
+        }
+    }
+    EXPECT_FALSE(l->image->HasBeenModified());
+}
+
+INSTANTIATE_TEST_SUITE_P(BaseImages, ShownValue,
+                         ::testing::Values("MRX_D", "MRX_D-SUPERMAF", "EZK_D-S4", "EZK_D-GT", "EZK_D-GTS",
+                                           "MRX_LH22_USA", "MRX_LH22_EURO", "EZF_USA", "EZF_EURO"));
+
+// The unit compares the two stored codes: the restore code may equal the cut-off code (the same
+// speed: the cut-off reads its code's low end, the restore its high end) but never be faster.
+TEST(LH23Page, RestoreCapIsTheCutOffsOwnCodeForEveryCutOff) {
+    auto l = Open("MRX_D");
+    ParamPage& p = *l->page;
+    const EPROM& im = *l->image;
+    const int restoreAddress = im.GetEPROMAddress(2);
+    for (int cut = p.Min("rev_limit_rpm"); cut <= p.Max("rev_limit_rpm"); ++cut) {
+        p.SetValue("rev_limit_rpm", cut);
+        ASSERT_EQ(p.Max("rev_restore_rpm"), cut) << "cut-off code " << -cut;
+        // At the cap the restore speed is no faster than the cut-off's.
+        const int b = -cut;
+        EXPECT_LE(conv::LH_RpmCodeHigh(b), conv::LH_RpmCodeLow(b)) << b;
+        // Arrows past the cap stay at it; the byte and its label follow.
+        p.SetValue("rev_restore_rpm", cut + 1);
+        EXPECT_EQ(im.ReadByte(restoreAddress), b);
+        EXPECT_EQ(p.ByteText("rev_restore_rpm"), std::to_string(b));
+    }
+}
+
+TEST(LH23Page, ACutOffMovedBelowTheRestorePullsTheRestoreInTheSameStep) {
+    auto l = Open("MRX_D");
+    ParamPage& p = *l->page;
+    const EPROM& im = *l->image;
+    p.SetValue("rev_limit_rpm", -60);
+    p.SetValue("rev_restore_rpm", -60);
+    EXPECT_EQ(im.ReadByte(im.GetEPROMAddress(2)), 60);
+    p.SetValue("rev_limit_rpm", -70);
+    EXPECT_EQ(im.ReadByte(im.GetEPROMAddress(1)), 70);
+    EXPECT_EQ(im.ReadByte(im.GetEPROMAddress(2)), 70);
+    EXPECT_EQ(p.ByteText("rev_restore_rpm"), "70");
+    // A faster cut-off leaves the restore where it is.
+    p.SetValue("rev_limit_rpm", -50);
+    EXPECT_EQ(im.ReadByte(im.GetEPROMAddress(2)), 70);
+    EXPECT_EQ(p.Max("rev_restore_rpm"), -50);
+}
+
+TEST(LH23Page, ARestorePastTheCutOffInTheImageIsShownAsStored) {
+    auto l = Open("MRX_D");
+    EPROM& im = *l->image;
+    im.WriteByte(im.GetEPROMAddress(1), 60);
+    im.WriteByte(im.GetEPROMAddress(2), 50);
+    const auto before = im.Bytes();
+    l->page->Load();
+    EXPECT_EQ(l->page->ByteText("rev_restore_rpm"), "50");
+    EXPECT_TRUE(Changed(before, im).empty());
+}
+
+TEST(InjectorPages, StoredByteZeroLoadsAsTheValueItMeans) {
+    for (const char* base : {"MRX_D", "MRX_LH22_USA"}) {
+        auto l = Open(base);
+        EPROM& im = *l->image;
+        const int index = im.GetECUType() == EcuType::LH23 ? 3 : 46;
+        im.WriteByte(im.GetEPROMAddress(index), 0);
+        l->page->Load();
+        ParamPage& p = *l->page;
+        EXPECT_EQ(p.Value("injector_size"), -128) << base;
+        EXPECT_GE(p.Value("injector_size"), p.Min("injector_size")) << base;
+        EXPECT_LE(p.Value("injector_size"), p.Max("injector_size")) << base;
+        // One step up from it is the next size, not the far end of the range.
+        p.SelectOption("injector_size", static_cast<int>(p.Find("injector_size")->optionKeys.size()) - 1);
+        p.SetValue("injector_size", p.Value("injector_size") + 1);
+        EXPECT_EQ(im.ReadByte(im.GetEPROMAddress(index)), 127) << base;
+    }
+}
+
+TEST(LH23Page, AnInjectorChangeResetsTheSecondTableWhateverItHeld) {
+    auto l = Open("MRX_D");
+    EPROM& im = *l->image;
+    im.WriteBlock(im.GetEPROMAddress(25), std::vector<std::uint8_t>(8, 7));
+    l->page->Load();
+    l->page->SetValue("injector_size", -100);
+    const std::vector<int> fixed{191, 210, 230, 255, 255, 255, 255, 255};
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(im.ReadByte(im.GetEPROMAddress(25) + i), fixed[static_cast<std::size_t>(i)]) << i;
+}
+
+TEST(LH23Page, SecondSustainByteIsOneAndAHalfTimesRoundedHalfToEven) {
+    auto l = Open("MRX_D");
+    const EPROM& im = *l->image;
+    for (const auto& [v, second] : std::vector<std::pair<int, int>>{{1, 2}, {3, 4}, {5, 8}, {7, 10}, {20, 30}}) {
+        l->page->SetValue("acc_enrich_sustain", v);
+        EXPECT_EQ(im.ReadByte(im.GetEPROMAddress(22)), v);
+        EXPECT_EQ(im.ReadByte(im.GetEPROMAddress(23)), second) << v;
+    }
+}
 
 } // namespace
