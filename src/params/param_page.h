@@ -49,7 +49,7 @@ struct ParamSetting {
     std::string extraUnit;  // shown after the second value ("m"); empty = none
     std::string radio;      // radioInjectorSize
     std::string check;      // chkDefeatISV (a check box in front of a number)
-    bool typed = false;     // the text box takes typed values (not only the up-down)
+    bool typed = false;     // the box holds the typed whole number itself (the load threshold)
     bool inImage = true;    // false: kept in the program's settings, not in the image
 };
 

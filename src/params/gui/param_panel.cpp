@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -15,9 +16,12 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QTimer>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <optional>
+#include <tuple>
 
 namespace kv {
 
@@ -29,6 +33,29 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 constexpr int kFrameColumns = 3;
 
 } // namespace
+
+ParamBox::ParamBox(QWidget* parent) : QLineEdit(parent) {}
+
+void ParamBox::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        emit confirmed();
+        event->accept();
+        return;
+    case Qt::Key_Escape:
+        emit reverted();
+        event->accept();
+        return;
+    default: QLineEdit::keyPressEvent(event);
+    }
+}
+
+void ParamBox::focusOutEvent(QFocusEvent* event) {
+    QLineEdit::focusOutEvent(event);
+    // A menu or a pop-up over the box does not end the typing.
+    if (event->reason() != Qt::PopupFocusReason) emit left();
+}
 
 UpDown::UpDown(QWidget* parent) : QSpinBox(parent) {
     setButtonSymbols(QAbstractSpinBox::UpDownArrows);
@@ -45,7 +72,12 @@ ParamPanel::ParamPanel(std::string tabKey, ParamPanelServices services, QWidget*
 
 // The ignition check keeps guarded pointers: the controls need not be unregistered when the
 // panel goes with its window.
-ParamPanel::~ParamPanel() = default;
+ParamPanel::~ParamPanel() {
+    // The boxes go while the panel is still whole: a box that loses the focus on its way out
+    // finds no page to write to.
+    page_.reset();
+    delete content_;
+}
 
 void ParamPanel::Enter() {
     EPROM* image = services_.image ? services_.image() : nullptr;
@@ -99,6 +131,7 @@ void ParamPanel::Build() {
         content_->deleteLater();
     }
     if (!page_) return;
+    followsIgnition_ = page_->Image().WriteThroughUnit() != 0 && !page_->Image().IsOffline();
 
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
@@ -136,7 +169,7 @@ void ParamPanel::Build() {
             connect(button, &QPushButton::clicked, this, [this, name] {
                 if (Live()) Busy([&] { page_->RunCommand(name); });
             });
-            if (services_.registerIgnitionDependent)
+            if (followsIgnition_ && services_.registerIgnitionDependent)
                 ignitionIds_.push_back(services_.registerIgnitionDependent(button));
         }
         // The frame goes to the shortest column.
@@ -150,7 +183,8 @@ void ParamPanel::Build() {
 QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLayout* grid, int& row) {
     Controls& c = controls_[s.key];
     auto ignition = [this](QWidget* w) {
-        if (services_.registerIgnitionDependent) ignitionIds_.push_back(services_.registerIgnitionDependent(w));
+        if (followsIgnition_ && services_.registerIgnitionDependent)
+            ignitionIds_.push_back(services_.registerIgnitionDependent(w));
     };
     const std::string key = s.key;
     QWidget* first = nullptr;
@@ -189,11 +223,19 @@ QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLa
         grid->addWidget(caption, row, 0);
         if (!s.radio.empty()) c.custom.push_back(caption);
     }
-    auto* text = new QLineEdit(frame);
-    text->setObjectName(Q(s.textBox));
-    text->setFixedWidth(64);
-    text->setAlignment(Qt::AlignRight);
-    text->setReadOnly(!s.typed);
+    // Every box takes typed text, confirmed with Enter or by leaving it.
+    auto makeBox = [&](const std::string& name, ParamPage::Box which) {
+        auto* box = new ParamBox(frame);
+        box->setObjectName(Q(name));
+        box->setFixedWidth(64);
+        box->setAlignment(Qt::AlignRight);
+        connect(box, &ParamBox::confirmed, this, [this, key, box, which] { Commit(key, box, which, false); });
+        connect(box, &ParamBox::left, this, [this, key, box, which] { Commit(key, box, which, true); });
+        connect(box, &ParamBox::reverted, this, [this, box] { Revert(box); });
+        ignition(box);
+        return box;
+    };
+    auto* text = makeBox(s.textBox, ParamPage::Box::Value);
     grid->addWidget(text, row, 1);
     c.text = text;
     auto* upDown = new UpDown(frame);
@@ -202,7 +244,6 @@ QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLa
     grid->addWidget(upDown, row, 2);
     c.upDown = upDown;
     ignition(upDown);
-    ignition(text);
     if (!s.radio.empty()) {
         c.custom.push_back(text);
         c.custom.push_back(upDown);
@@ -210,38 +251,31 @@ QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLa
     connect(upDown, &QSpinBox::valueChanged, this, [this, key](int v) {
         if (Live()) Busy([&] { page_->SetValue(key, v); });
     });
-    if (s.typed) {
-        connect(text, &QLineEdit::textEdited, this, [this, key](const QString& t) {
-            if (Live()) page_->TypeText(key, t.toStdString());
-        });
-        connect(text, &QLineEdit::editingFinished, this, [this, key] {
-            if (Live()) page_->LeaveText(key);
-        });
-    }
     int col = 3;
     auto unitLabel = [&](const std::string& unit) {
         if (!unit.empty()) grid->addWidget(new QLabel(Q(unit), frame), row, col++);
     };
     unitLabel(s.unit);
-    for (const auto& [name, label] : {std::pair{s.byteLabel, &c.byteLabel}, std::pair{s.extraLabel, &c.extraLabel}}) {
-        if (name.empty()) continue;
-        // The altitude's second value is a box of its own (metres beside feet).
-        if (name.rfind("txt", 0) == 0) {
-            auto* box = new QLineEdit(frame);
-            box->setObjectName(Q(name));
-            box->setReadOnly(true);
-            box->setFixedWidth(64);
-            box->setAlignment(Qt::AlignRight);
-            grid->addWidget(box, row, col++);
-            c.extraBox = box;
-            unitLabel(s.extraUnit);
-            continue;
-        }
+    // The altitude's second value is a box of its own (metres beside feet).
+    if (s.extraLabel.rfind("txt", 0) == 0) {
+        c.extraBox = makeBox(s.extraLabel, ParamPage::Box::Extra);
+        grid->addWidget(c.extraBox, row, col++);
+        unitLabel(s.extraUnit);
+    }
+    // The stored value beside the shown one, with a caption that says so.
+    for (const auto& [name, label, caption] :
+         {std::tuple{s.byteLabel, &c.byteLabel, "Byte:"}, std::tuple{s.extraLabel, &c.extraLabel, "Stored:"}}) {
+        if (name.empty() || name.rfind("txt", 0) == 0) continue;
         auto* l = new QLabel(frame);
         l->setObjectName(Q(name));
         l->setFixedWidth(48);
         l->setFrameShape(QFrame::Panel);
         l->setFrameShadow(QFrame::Sunken);
+        l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        l->setToolTip("The value as the image stores it");
+        auto* title = new QLabel(caption, frame);
+        title->setBuddy(l);
+        grid->addWidget(title, row, col++);
         grid->addWidget(l, row, col++);
         *label = l;
     }
@@ -261,13 +295,11 @@ void ParamPanel::Refresh() {
                                std::max(page_->Max(key), page_->Value(key)));
             c.upDown->setValue(page_->Value(key));
         }
-        if (c.text && !(s->typed && c.text->hasFocus())) {
-            const QSignalBlocker block(c.text);
-            c.text->setText(Q(page_->Text(key)));
-        }
+        // A box holding typed text not yet confirmed keeps it.
+        if (c.text && !c.text->isModified()) c.text->setText(Q(page_->Text(key)));
         if (c.byteLabel) c.byteLabel->setText(Q(page_->ByteText(key)));
         if (c.extraLabel) c.extraLabel->setText(Q(page_->ExtraText(key)));
-        if (c.extraBox) c.extraBox->setText(Q(page_->ExtraText(key)));
+        if (c.extraBox && !c.extraBox->isModified()) c.extraBox->setText(Q(page_->ExtraText(key)));
         if (c.check) {
             const QSignalBlocker block(c.check);
             c.check->setChecked(page_->Checked(key));
@@ -285,6 +317,40 @@ void ParamPanel::Refresh() {
     }
     refreshing_ = false;
     MarkCompared();
+}
+
+void ParamPanel::Commit(const std::string& key, ParamBox* box, ParamPage::Box which, bool leaving) {
+    // Only a box of the controls on show (not one of a page that was replaced).
+    const auto found = controls_.find(key);
+    if (found == controls_.end() || (found->second.text != box && found->second.extraBox != box)) return;
+    if (!box->isModified() || !Live()) return;
+    const std::string text = box->text().toStdString();
+    // The page's change shows the value taken in the box.
+    box->setModified(false);
+    std::optional<std::string> refused;
+    Busy([&] { refused = page_->CommitText(key, text, which); });
+    if (!refused) {
+        Refresh();
+        return;
+    }
+    QToolTip::showText(box->mapToGlobal(QPoint(0, box->height())), Q(*refused), box);
+    if (!leaving) {
+        // The text stays to be mended.
+        box->setModified(true);
+        return;
+    }
+    const ParamSetting* s = page_->Find(key);
+    if (s && s->typed && which == ParamPage::Box::Value) {
+        page_->TypeText(key, text);
+        page_->LeaveText(key);
+    }
+    Refresh();
+}
+
+void ParamPanel::Revert(ParamBox* box) {
+    box->setModified(false);
+    QToolTip::hideText();
+    Refresh();
 }
 
 void ParamPanel::CompareWith(EPROM* other, const std::string& otherName) {

@@ -5,6 +5,7 @@
 // image in the slot then; every change goes through the page's change events.
 #include "params/param_page.h"
 
+#include <QLineEdit>
 #include <QPointer>
 #include <QSpinBox>
 #include <QWidget>
@@ -19,7 +20,6 @@ class QAbstractButton;
 class QCheckBox;
 class QGridLayout;
 class QLabel;
-class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
@@ -32,6 +32,23 @@ class UpDown final : public QSpinBox {
     Q_OBJECT
 public:
     explicit UpDown(QWidget* parent = nullptr);
+};
+
+// The text box of a number: typed text stays in the box until it is confirmed with Enter or by
+// leaving the box; Escape puts the shown value back.
+class ParamBox final : public QLineEdit {
+    Q_OBJECT
+public:
+    explicit ParamBox(QWidget* parent = nullptr);
+
+signals:
+    void confirmed();
+    void left();
+    void reverted();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 };
 
 // What a parameter panel needs of the program. Every function may be empty.
@@ -74,10 +91,10 @@ signals:
 private:
     struct Controls {
         QPointer<UpDown> upDown;
-        QPointer<QLineEdit> text;
+        QPointer<ParamBox> text;
         QPointer<QLabel> byteLabel;
         QPointer<QLabel> extraLabel;
-        QPointer<QLineEdit> extraBox;
+        QPointer<ParamBox> extraBox;
         QPointer<QCheckBox> check;
         std::vector<QPointer<QRadioButton>> radios;
         std::vector<QPointer<QWidget>> custom; // disabled while a preset holds the value
@@ -86,6 +103,10 @@ private:
     void Build();
     QWidget* BuildSetting(const ParamSetting& s, QWidget* frame, QGridLayout* grid, int& row);
     void Refresh();
+    // The typed text of a box confirmed (Enter) or left: the page takes it or says why not. A
+    // text refused on leaving gives way to the shown value (the load threshold's to "1").
+    void Commit(const std::string& key, ParamBox* box, ParamPage::Box which, bool leaving);
+    void Revert(ParamBox* box);
     void MarkCompared();
     void Busy(const std::function<void()>& work);
     // True when the page is there and still of the image in the slot; otherwise the panel is
@@ -99,6 +120,9 @@ private:
     std::map<std::string, Controls> controls_;
     std::vector<int> ignitionIds_;
     bool refreshing_ = false;
+    // The controls wait for the ignition only when the edits go to a running unit (not for an
+    // image edited offline, nor for a unit without a module).
+    bool followsIgnition_ = false;
     bool loadingPage_ = false;             // the page is being filled from the image
     std::unique_ptr<ParamPage> otherPage_; // the compared image's page (null: no comparison)
     std::string otherName_;
