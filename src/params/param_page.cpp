@@ -190,11 +190,13 @@ void ParamPage::Change(Entry& e, int v) {
     if (e.after) e.after(e);
 }
 
-std::string ParamPage::StepName(const Entry& e) const {
+std::string ParamPage::FieldName(const Entry& e) {
     std::string field = e.info.caption.empty() ? e.info.frame : e.info.caption;
     while (!field.empty() && (field.back() == ':' || field.back() == ' ')) field.pop_back();
-    return Caption() + ": " + field;
+    return field;
 }
+
+std::string ParamPage::StepName(const Entry& e) const { return Caption() + ": " + FieldName(e); }
 
 void ParamPage::SetValue(const std::string& key, int v) {
     Entry* e = const_cast<Entry*>(Get(key));
@@ -256,6 +258,10 @@ void ParamPage::LeaveText(const std::string& key) {
     if (!TypeTextValid(*e)) TypeText(key, "1");
 }
 
+std::string ParamPage::WholeNumberRange(const Entry& e) {
+    return "the value must be a whole number from " + std::to_string(e.info.min) + " to " + std::to_string(e.info.max);
+}
+
 bool ParamPage::TypeTextValid(const Entry& e) const { return TypeTextValid(e, e.typedText); }
 
 bool ParamPage::TypeTextValid(const Entry& e, const std::string& text) const {
@@ -287,7 +293,7 @@ ParamPage::Nearest ParamPage::Resolve(const Entry& e, const std::string& text, B
     }
     const auto x = ParsePlainNumber(text, EndsWithPercent(shown(e.value)));
     if (!x || reachable.empty() || *x < lowN || *x > highN) {
-        std::string why = e.info.key + " takes a number from " + shown(low) + " to " + shown(high);
+        std::string why = " takes a number from " + shown(low) + " to " + shown(high);
         if (e.boundBy) {
             const std::string bound = e.boundBy();
             if (!bound.empty()) why += " (" + bound + ")";
@@ -313,14 +319,12 @@ std::optional<std::string> ParamPage::CommitText(const std::string& key, const s
     Entry* e = const_cast<Entry*>(Get(key));
     if (!e || e->info.kind != SettingKind::Number) return "Unknown setting \"" + key + "\" for this page";
     if (e->info.typed && box == Box::Value) {
-        if (!TypeTextValid(*e, text))
-            return "The value must be a whole number from " + std::to_string(e->info.min) + " to " +
-                   std::to_string(e->info.max);
+        if (!TypeTextValid(*e, text)) return FieldName(*e) + ": " + WholeNumberRange(*e);
         TypeText(key, text);
         return std::nullopt;
     }
     const Nearest n = Resolve(*e, text, box);
-    if (n.refused) return n.refused;
+    if (n.refused) return FieldName(*e) + *n.refused;
     if (n.value != e->value) SetValue(key, n.value);
     return std::nullopt;
 }
@@ -348,14 +352,12 @@ std::optional<std::string> ParamPage::Apply(const std::string& key, const std::s
         return std::nullopt;
     }
     if (e->info.typed) {
-        if (!TypeTextValid(*e, v))
-            return "The page does not take " + key + " \"" + v + "\": the value must be a whole number from " +
-                   std::to_string(e->info.min) + " to " + std::to_string(e->info.max);
+        if (!TypeTextValid(*e, v)) return "The page does not take " + key + " \"" + v + "\": " + WholeNumberRange(*e);
         TypeText(key, v);
         return std::nullopt;
     }
     const Nearest n = Resolve(*e, v, Box::Value);
-    if (n.refused) return n.refused;
+    if (n.refused) return key + *n.refused;
     if (!e->presetValues.empty()) {
         // A preset whose caption begins with the number is chosen as the page's option would be;
         // the size it holds already is left as it is.

@@ -184,10 +184,14 @@ protected:
     void Notify();
     bool TypeTextValid(const Entry& e) const;
     bool TypeTextValid(const Entry& e, const std::string& text) const;
+    static std::string WholeNumberRange(const Entry& e);
+    // The setting as its caption (or its frame's) names it, without the colon.
+    static std::string FieldName(const Entry& e);
     // The reachable value of a number nearest to `text` read in the units of `box`.
     struct Nearest {
         int value = 0;
         bool exact = false;
+        // What the value had to be (" takes a number from ... to ..."), when it was refused.
         std::optional<std::string> refused;
     };
     Nearest Resolve(const Entry& e, const std::string& text, Box box) const;

@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <vector>
 
 using namespace kv;
@@ -490,6 +491,8 @@ struct RefusedCase {
     const char* value;
     const char* message;
 };
+
+void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.base << " " << c.key << " \"" << c.value << "\""; }
 
 class ScriptRefuses : public ::testing::TestWithParam<RefusedCase> {};
 

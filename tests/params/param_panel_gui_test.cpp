@@ -16,6 +16,7 @@
 #include <QToolTip>
 
 #include <algorithm>
+#include <ostream>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -221,6 +222,8 @@ struct TypeCase {
     const char* typed;
     const char* shown;
 };
+
+void PrintTo(const TypeCase& c, std::ostream* os) { *os << c.tab << " " << c.key << " \"" << c.typed << "\""; }
 
 const std::vector<TypeCase>& TypeCases() {
     static const std::vector<TypeCase> cases{
@@ -466,6 +469,27 @@ TEST(ParamPanelGui, AnOfflineImageIsEditableWithoutTheIgnitionCheck) {
     QTest::keyClick(rev, Qt::Key_Return);
     EXPECT_EQ(rev->text(), "6510");
     EXPECT_NE(r.Byte(1), r.before[static_cast<std::size_t>(r.image.GetEPROMAddress(1))]);
+}
+
+} // namespace
+
+namespace {
+
+// The altitude's metres box takes metres: the feet follow, on the up-down's steps of 100 ft.
+TEST(ParamPanelTyping, TheMetresBoxTakesMetres) {
+    Rig r("EZF_USA", "ParametersEZF");
+    r.Show();
+    auto* metres = r.Find<QLineEdit>("txtVacSensorAltitude(1)");
+    ASSERT_NE(metres, nullptr);
+    r.Type(metres, "610");
+    QTest::keyClick(metres, Qt::Key_Return);
+    EXPECT_EQ(r.Find<QLineEdit>("txtVacSensorAltitude(0)")->text(), "2000");
+    EXPECT_EQ(metres->text(), "610");
+    EXPECT_TRUE(r.Unchanged()) << "the altitude is not in the image";
+    r.Type(metres, "99999");
+    QTest::keyClick(metres, Qt::Key_Return);
+    EXPECT_NE(QToolTip::text().indexOf("from -1525 to 7625"), -1) << QToolTip::text().toStdString();
+    EXPECT_EQ(r.Find<QLineEdit>("txtVacSensorAltitude(0)")->text(), "2000");
 }
 
 } // namespace
