@@ -469,6 +469,11 @@ TEST(ParamPanelGui, AnOfflineImageIsEditableWithoutTheIgnitionCheck) {
     QTest::keyClick(rev, Qt::Key_Return);
     EXPECT_EQ(rev->text(), "6510");
     EXPECT_NE(r.Byte(1), r.before[static_cast<std::size_t>(r.image.GetEPROMAddress(1))]);
+    // Once the image is in its module, the page waits for the ignition again.
+    r.image.SetOffline(false);
+    r.Find<UpDown>("udRevLimiter")->stepDown();
+    EXPECT_TRUE(std::find(r.registered.begin(), r.registered.end(), r.Find<UpDown>("udRevLimiter")) !=
+                r.registered.end());
 }
 
 } // namespace

@@ -106,7 +106,11 @@ void ParamPanel::Leave() {
 bool ParamPanel::Live() {
     if (!page_ || refreshing_) return false;
     EPROM* now = services_.image ? services_.image() : nullptr;
-    if (now == &page_->Image()) return true;
+    if (now == &page_->Image()) {
+        // An image edited offline may have gone into its module since the page was made.
+        FollowIgnition();
+        return true;
+    }
     // The slot holds another image now: the page and its controls go, and the page is made
     // again for the new image once this event is over.
     page_.reset();
@@ -120,10 +124,27 @@ void ParamPanel::Busy(const std::function<void()>& work) {
     QApplication::restoreOverrideCursor();
 }
 
+void ParamPanel::FollowIgnition() {
+    const bool follow = page_ && page_->Image().WriteThroughUnit() != 0 && !page_->Image().IsOffline();
+    if (follow == followsIgnition_) return;
+    followsIgnition_ = follow;
+    if (follow) {
+        if (services_.registerIgnitionDependent)
+            for (const auto& w : ignitionWidgets_)
+                if (w) ignitionIds_.push_back(services_.registerIgnitionDependent(w));
+        return;
+    }
+    if (services_.unregisterIgnitionDependent)
+        for (int id : ignitionIds_) services_.unregisterIgnitionDependent(id);
+    ignitionIds_.clear();
+}
+
 void ParamPanel::Build() {
     if (services_.unregisterIgnitionDependent)
         for (int id : ignitionIds_) services_.unregisterIgnitionDependent(id);
     ignitionIds_.clear();
+    ignitionWidgets_.clear();
+    followsIgnition_ = false;
     controls_.clear();
     // The controls may be in the middle of one of their own signals.
     if (content_) {
@@ -131,7 +152,6 @@ void ParamPanel::Build() {
         content_->deleteLater();
     }
     if (!page_) return;
-    followsIgnition_ = page_->Image().WriteThroughUnit() != 0 && !page_->Image().IsOffline();
 
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
@@ -169,8 +189,7 @@ void ParamPanel::Build() {
             connect(button, &QPushButton::clicked, this, [this, name] {
                 if (Live()) Busy([&] { page_->RunCommand(name); });
             });
-            if (followsIgnition_ && services_.registerIgnitionDependent)
-                ignitionIds_.push_back(services_.registerIgnitionDependent(button));
+            ignitionWidgets_.push_back(button);
         }
         // The frame goes to the shortest column.
         const auto shortest = std::min_element(heights.begin(), heights.end()) - heights.begin();
@@ -178,14 +197,12 @@ void ParamPanel::Build() {
         heights[static_cast<std::size_t>(shortest)] += row + 1;
     }
     for (auto* column : columnLayouts) column->addStretch(1);
+    FollowIgnition();
 }
 
 QWidget* ParamPanel::BuildSetting(const ParamSetting& s, QWidget* frame, QGridLayout* grid, int& row) {
     Controls& c = controls_[s.key];
-    auto ignition = [this](QWidget* w) {
-        if (followsIgnition_ && services_.registerIgnitionDependent)
-            ignitionIds_.push_back(services_.registerIgnitionDependent(w));
-    };
+    auto ignition = [this](QWidget* w) { ignitionWidgets_.push_back(w); };
     const std::string key = s.key;
     QWidget* first = nullptr;
 

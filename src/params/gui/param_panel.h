@@ -112,12 +112,18 @@ private:
     // True when the page is there and still of the image in the slot; otherwise the panel is
     // made again for the slot's image (soon, not inside the event that asked).
     bool Live();
+    // Registers the controls with the ignition check when the edits go to a running unit, and
+    // takes them off it when not.
+    void FollowIgnition();
 
     std::string tabKey_;
     ParamPanelServices services_;
     std::unique_ptr<ParamPage> page_;
     QPointer<QWidget> content_;
     std::map<std::string, Controls> controls_;
+    // The controls that wait for the ignition while the page follows it, and their numbers
+    // with the ignition check.
+    std::vector<QPointer<QWidget>> ignitionWidgets_;
     std::vector<int> ignitionIds_;
     bool refreshing_ = false;
     // The controls wait for the ignition only when the edits go to a running unit (not for an
