@@ -75,24 +75,6 @@ private:
     std::ostream& err_;
 };
 
-// The wall-clock time of day at the start, moved on by the session's clock (simulated time
-// under --simulate).
-class SessionTimeOfDay final : public TimeOfDay {
-public:
-    explicit SessionTimeOfDay(Clock& clock) : clock_(clock), startMs_(clock.NowMs()) {
-        SystemTimeOfDay system;
-        start_ = system.SecondsSinceMidnight();
-    }
-    double SecondsSinceMidnight() override {
-        return std::fmod(start_ + static_cast<double>(clock_.NowMs() - startMs_) / 1000.0, kSecondsPerDay);
-    }
-
-private:
-    Clock& clock_;
-    std::int64_t startMs_;
-    double start_ = 0;
-};
-
 // RUN.txt, RUN-2.txt, ...
 std::string RunPath(const std::string& path, int index) {
     if (index == 0) return path;
@@ -188,8 +170,7 @@ int RunLogRecordCommand(const std::vector<std::string>& args, const CliOptions& 
     CommsDataLogDevice device(*s.comms);
     CliRunSet runs;
     CliMessages messages(io.err);
-    SessionTimeOfDay timeOfDay(*s.clock);
-    LogRecorder recorder(setup, aux, device, runs, messages, timeOfDay);
+    LogRecorder recorder(setup, aux, device, runs, messages, *s.clock);
     recorder.ToggleLogging(fuel, ignition);
     if (recorder.State() == LogState::Stopped) return KeepSimulatedState(kExitFailure, options, s, io);
 
