@@ -219,6 +219,24 @@ TEST(RunFile, AShortRowHasNoNumbersForItsMissingCells) {
     }
 }
 
+// The widest run that can be logged has fewer than 60 columns; a file far wider is no run file
+// and is refused before its cells are read.
+TEST(RunFile, ColumnsAreBounded) {
+    const auto header = [](int columns) {
+        std::string text = "Time [s]";
+        for (int c = 1; c < columns; ++c) text += "\tc" + std::to_string(c);
+        return text + "\r\n0.10\r\n";
+    };
+    const Parsed<LoadedRunFile> widest = ParseRunFile(header(kMaxRunColumns));
+    ASSERT_TRUE(widest) << widest.Error();
+    EXPECT_EQ(widest->run.ColumnCount(), kMaxRunColumns);
+    for (int columns : {kMaxRunColumns + 1, 100000}) {
+        const Parsed<LoadedRunFile> wide = ParseRunFile(header(columns));
+        ASSERT_FALSE(wide) << columns;
+        EXPECT_EQ(wide.Error(), "File has more than 256 columns - not a data logging run") << columns;
+    }
+}
+
 TEST(RunFile, NothingButCommentsIsAnEmptyFile) {
     for (const char* text : {"", "\r\n", "; only a comment\r\n\r\n;another", "\n\n\r\n;x"}) {
         const Parsed<LoadedRunFile> loaded = ParseRunFile(text);
