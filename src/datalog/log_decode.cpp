@@ -137,9 +137,17 @@ std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> 
     std::vector<std::string> cells;
     inRange_ = true;
     const auto rpmCell = [this](std::int64_t rpm) {
-        if (rpm < 0 || rpm > kMaxEngineRpm) inRange_ = false;
+        if (rpm != 0 && (rpm < kMinEngineRpm || rpm > kMaxEngineRpm)) inRange_ = false;
         return Plain(rpm);
     };
+    const auto dutyCell = [this](double percent) {
+        if (!(percent >= 0.0 && percent <= kMaxDutyPercent)) inRange_ = false;
+        return FormatNumber(percent, "0");
+    };
+    // The combustions of one sample period at the highest engine speed.
+    const int maxKnocks =
+        static_cast<int>(std::ceil(kMaxEngineRpm / 60.0 * kCombustionsPerRevolution / std::max(plan_.rate, 1)));
+    if (knockCount > maxKnocks) inRange_ = false;
     for (int slot : plan_.columnSlots) {
         switch (slot) {
         case 0: cells.push_back(rpmCell(static_cast<std::int64_t>(lhRpm))); break;
@@ -148,7 +156,7 @@ std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> 
         case 3: cells.push_back(FormatNumber(conv::LH23_MafVolts(Byte(ch::LhMafVolts)), "0.00")); break;
         case 4: cells.push_back(afr(ch::LhWideband)); break;
         case 5: cells.push_back(FormatNumber(lhPwMs, "0.00")); break;
-        case 6: cells.push_back(FormatNumber(lhPwMs / 1000.0 / v.lhPeriod * 100.0, "0")); break;
+        case 6: cells.push_back(dutyCell(lhPwMs / 1000.0 / v.lhPeriod * 100.0)); break;
         case 7: cells.push_back(FormatNumber(lhCoolantC, "0")); break;
         case 8: cells.push_back(FormatNumber(conv::FahrenheitFromCelsius(lhCoolantC), "0")); break;
         case 9: cells.push_back(Text(kLhThrottleText[lhThrottleByte])); break;
@@ -163,7 +171,7 @@ std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> 
         case 16: cells.push_back(FormatNumber(conv::LH22_MafSignal(lh22Maf), "0.00")); break;
         case 17: cells.push_back(afr(ch::Lh22Wideband)); break;
         case 18: cells.push_back(FormatNumber(lh22PwMs, "0.00")); break;
-        case 19: cells.push_back(FormatNumber(lh22PwMs / 1000.0 / v.lh22Cycle * 100.0, "0")); break;
+        case 19: cells.push_back(dutyCell(lh22PwMs / 1000.0 / v.lh22Cycle * 100.0)); break;
         case 20: cells.push_back(FormatNumber(lh22CoolantC, "0")); break;
         case 21: cells.push_back(FormatNumber(conv::FahrenheitFromCelsius(lh22CoolantC), "0")); break;
         case 22: cells.push_back(Text(v.lh22Throttle)); break;

@@ -22,9 +22,14 @@ inline constexpr int kTriggerRpm = 2000;
 // The trailer the device appends to every streamed record: start count, then a 24-bit stamp.
 inline constexpr int kLogTrailerBytes = 4;
 inline constexpr std::int64_t kStampModulus = std::int64_t{1} << 24;
-// The highest engine speed a record can truly show (the device's own readings stop there too):
-// a faster one is a damaged record.
+// The physical ranges of the logged values; a record outside them is damaged. An engine stands
+// (0 rpm) or turns at 100 rpm at least (the device's own readings read slower as 0) and at most
+// 10000 rpm; an injector is open for at most the whole cycle; the knock counter counts at most
+// one knock per combustion, four a revolution on an eight-cylinder engine.
+inline constexpr int kMinEngineRpm = 100;
 inline constexpr int kMaxEngineRpm = 10000;
+inline constexpr double kMaxDutyPercent = 100.0;
+inline constexpr int kCombustionsPerRevolution = 4;
 
 // The throttle texts: t = 1 idle, 2 cruise, 3 WOT, 0 both switches closed.
 int ThrottleFromSwitches(bool idleClosed, bool fullClosed);
@@ -44,8 +49,7 @@ public:
     std::vector<std::string> Decode(std::span<const std::uint8_t> record, std::optional<int>& knockPrevious,
                                     LogKnockDisplay& knock, bool& playKnock);
 
-    // Whether every column of the last decoded record lies in its physical range (an engine speed
-    // up to kMaxEngineRpm).
+    // Whether every column of the last decoded record lies in its physical range (above).
     bool InRange() const { return inRange_; }
 
     // Whether the trigger condition has ended, judged on the last decoded record in range.

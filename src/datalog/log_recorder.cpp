@@ -9,6 +9,7 @@
 
 #include "platform/clock.h"
 
+#include <array>
 #include <span>
 
 namespace kv {
@@ -202,8 +203,18 @@ void LogRecorder::TickRunning(const EPROM& fuel, const EPROM& ignition, LogTickR
     bool decoded = false;
     for (std::size_t offset = 0; offset + step <= data.size(); offset += step) {
         const std::span<const std::uint8_t> record(data.data() + offset, step);
-        const std::int64_t stamp = record[size + 1] | (record[size + 2] << 8) | (record[size + 3] << 16);
-        const std::optional<std::int64_t> periods = stamps_.Judge(record[size], stamp, now);
+        const auto stampAt = [&](std::size_t at) {
+            return std::int64_t{data[at + size + 1]} | (std::int64_t{data[at + size + 2]} << 8) |
+                   (std::int64_t{data[at + size + 3]} << 16);
+        };
+        std::array<std::int64_t, 2> after{};
+        std::size_t known = 0;
+        while (known < after.size() && offset + (known + 2) * step <= data.size()) {
+            after[known] = stampAt(offset + (known + 1) * step);
+            ++known;
+        }
+        const std::optional<std::int64_t> periods =
+            stamps_.Judge(record[size], stampAt(offset), std::span(after.data(), known), now);
         if (!periods) {
             ++controls_.droppedRecords;
             continue;

@@ -19,7 +19,8 @@ bool StampJudge::WithinClock(std::int64_t periods, std::int64_t nowMs) const {
     return static_cast<double>(periods_ + periods) <= allowed;
 }
 
-std::optional<std::int64_t> StampJudge::Judge(int startCount, std::int64_t stamp, std::int64_t nowMs) {
+std::optional<std::int64_t> StampJudge::Judge(int startCount, std::int64_t stamp, std::span<const std::int64_t> next,
+                                              std::int64_t nowMs) {
     const auto take = [&](std::int64_t periods) {
         periods_ += periods;
         lastStamp_ = stamp;
@@ -36,7 +37,13 @@ std::optional<std::int64_t> StampJudge::Judge(int startCount, std::int64_t stamp
         return take(periods);
     }
     const std::int64_t d = step(lastStamp_, stamp);
-    if (d > 0 && WithinClock(d, nowMs)) {
+    const auto follows = [&](std::int64_t from, std::int64_t to) {
+        const std::int64_t e = step(from, to);
+        return e > 0 && WithinClock(d + e, nowMs);
+    };
+    const bool nextFallsBehind = d > 1 && !next.empty() && step(lastStamp_, next[0]) > 0 &&
+                                 step(lastStamp_, next[0]) < d && !(next.size() > 1 && follows(stamp, next[1]));
+    if (d > 0 && WithinClock(d, nowMs) && !nextFallsBehind) {
         anchorConfirmed_ = true;
         return take(d);
     }

@@ -5,6 +5,7 @@
 // further ahead than the wall clock allows since the stretch began is no record of this stretch.
 #include <cstdint>
 #include <optional>
+#include <span>
 
 namespace kv {
 
@@ -21,12 +22,16 @@ public:
 
     // The sample periods from the previous record to this one (for the first record of the
     // stretch, its start count + 1), or nullopt when the record does not follow and is dropped.
-    // `nowMs` is when the record arrived.
+    // `nowMs` is when the record arrived; `next` holds the stamps of the (up to two) records
+    // after it in the same download: a step over lost periods that the next record falls back
+    // behind was a damaged stamp, unless the record after the next follows it (the next one
+    // came late).
     //
     // The first record of a stretch cannot be judged by its stamp. When the records after it do
     // not follow it but follow each other, its stamp was the bad one: the second of them is taken
     // as following the first good record (one of them is lost).
-    std::optional<std::int64_t> Judge(int startCount, std::int64_t stamp, std::int64_t nowMs);
+    std::optional<std::int64_t> Judge(int startCount, std::int64_t stamp, std::span<const std::int64_t> next,
+                                      std::int64_t nowMs);
 
     // The periods taken since the stretch began.
     std::int64_t StretchPeriods() const { return periods_; }

@@ -333,6 +333,44 @@ TEST(LogDecode, RoundingOfTiesAndLoadSteps) {
     }
 }
 
+// A record is in range when every value could be measured on a running engine.
+TEST(LogDecode, PhysicalRanges) {
+    const EPROM fuel = Load(eprom_test::LH23Image());
+    const EPROM ignition = Load(eprom_test::EZKImage(8));
+    const AuxInputs aux;
+    DecodeRig rig(fuel, ignition, {"", "LH", "EZK"}, {0, 6, 26}, aux); // rate 10: 67 knocks at most
+    struct Case {
+        const char* label;
+        std::int64_t period;    // LH revolution period, 4 us counts
+        std::int64_t injection; // 2.67 us counts
+        int knockCounter;       // after a baseline of 0
+        bool inRange;
+    };
+    const Case cases[] = {
+        {"idle", 20000, 3000, 0, true},
+        {"a standing engine", 0, 0, 0, true},
+        {"10000 rpm", 1500, 500, 0, true},
+        {"above 10000 rpm", 1499, 500, 0, false},
+        {"100 rpm", 150000, 0, 0, true},
+        {"below 100 rpm", 150001, 0, 0, false},
+        {"injector open the whole revolution", 20000, 29999, 0, true},
+        {"injector open longer than the revolution", 20000, 30100, 0, false},
+        {"67 knocks in a tenth of a second", 20000, 3000, 67, true},
+        {"68 knocks in a tenth of a second", 20000, 3000, 68, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const LogRunPlan& plan = rig.Plan();
+        LogRecordDecoder decoder(plan, fuel, ignition, aux, true);
+        const auto record =
+            MakeRecord(plan, {{ch::LhSpeed, c.period}, {ch::LhInjection, c.injection}, {ch::EzkKnock, c.knockCounter}});
+        std::optional<int> knock = 0;
+        bool play = false;
+        decoder.Decode(record, knock, rig.Setup().Knock(), play);
+        EXPECT_EQ(decoder.InRange(), c.inRange);
+    }
+}
+
 } // namespace
 
 } // namespace kv

@@ -23,6 +23,12 @@ struct RecorderRig {
         setup.OnRateChanged(rateIndex);
     }
     void Toggle() { recorder.ToggleLogging(fuel, ignition); }
+    // The unit's RAM reads `value` for the trigger; when it fires, the knock counter then reads 0,
+    // as the records' counter does.
+    void TriggerReads(std::int32_t value) {
+        device.ram = value;
+        device.ramAnswers = {value, 0};
+    }
     // One tick, `advanceMs` after the one before on the monotonic clock.
     LogTickResult Tick(std::int64_t advanceMs = 1000) {
         clock.now += advanceMs;
@@ -186,6 +192,14 @@ TEST(LogRecorder, EveryRecordIsJudgedByItsTimeStamp) {
         {"a repeated stamp", {{{{0, 1}, {0, 2}, {0, 2}, {0, 3}}}}, {"0.10", "0.20", "0.30"}, 1},
         {"a late record steps back", {{{{0, 1}, {0, 2}, {0, 4}, {0, 3}, {0, 5}}}}, {"0.10", "0.20", "0.40", "0.50"}, 1},
         {"a stamp far ahead of the clock", {{{{0, 1}, {0, 2}, {0, 2 + 65536}, {0, 3}}}}, {"0.10", "0.20", "0.30"}, 1},
+        {"a stamp a little ahead that the next falls behind",
+         {{{{0, 1}, {0, 2}, {0, 5}, {0, 3}, {0, 4}}}},
+         {"0.10", "0.20", "0.30", "0.40"},
+         1},
+        {"lost periods: the next follows the step",
+         {{{{0, 1}, {0, 2}, {0, 5}, {0, 6}}}},
+         {"0.10", "0.20", "0.50", "0.60"},
+         0},
         {"a stamp ahead of the time that passed",
          {{{{0, 1}, {0, 2}}, true, 1000}, {{{0, 300}, {0, 3}}, true, 1000}},
          {"0.10", "0.20", "0.30"},
@@ -303,7 +317,7 @@ TEST(LogRecorder, NoTriggerTestWithoutIgnition) {
 TEST(LogRecorder, PausesAndResumesInTheSameRun) {
     RecorderRig rig(LogTrigger::Wot);
     rig.Toggle();
-    rig.device.ram = 0x02; // WOT
+    rig.TriggerReads(0x02);
     rig.Tick();
     ASSERT_EQ(rig.recorder.State(), LogState::Running);
     // Two records at WOT, then the throttle closes: the run pauses after the tick.
@@ -318,7 +332,7 @@ TEST(LogRecorder, PausesAndResumesInTheSameRun) {
     rig.Tick(1000);
     EXPECT_EQ(rig.recorder.State(), LogState::Waiting);
     // 2.5 s after the pause began the throttle opens again; the pause shows in the time axis.
-    rig.device.ram = 0x02;
+    rig.TriggerReads(0x02);
     rig.Tick(1500);
     EXPECT_EQ(rig.recorder.State(), LogState::Running);
     EXPECT_EQ(rig.recorder.Controls().status, kStatusRunning);
@@ -332,11 +346,12 @@ TEST(LogRecorder, APauseIsTheIntervalOfTheMonotonicClock) {
     // An hour on the monotonic clock is an hour, whatever the time of day did meanwhile.
     RecorderRig rig(LogTrigger::Wot);
     rig.Toggle();
-    rig.device.ram = 0x02;
+    rig.TriggerReads(0x02);
     rig.Tick();
     rig.Download({rig.Record(5000, 0, 0, 1)});
     rig.Tick();
     ASSERT_EQ(rig.recorder.State(), LogState::Waiting);
+    rig.TriggerReads(0x02);
     rig.Tick(3'600'000);
     rig.Download({rig.Record(5000, 2, 0, 1)});
     rig.Tick();
@@ -346,7 +361,7 @@ TEST(LogRecorder, APauseIsTheIntervalOfTheMonotonicClock) {
 TEST(LogRecorder, RpmTriggerEndsAtTheRecordsPeriod) {
     RecorderRig rig(LogTrigger::Rpm);
     rig.Toggle();
-    rig.device.ram = 7000;
+    rig.TriggerReads(7000);
     rig.Tick();
     ASSERT_EQ(rig.recorder.State(), LogState::Running);
     rig.Download({rig.Record(7500, 0, 0, 1)});
@@ -467,7 +482,7 @@ TEST(LogRecorder, KnockBaseline) {
 TEST(LogRecorder, EzkRpmTriggerEndsBelowTwoThousand) {
     RecorderRig rig(LogTrigger::Rpm, 1, {23});
     rig.Toggle();
-    rig.device.ram = 1333;
+    rig.TriggerReads(1333);
     rig.Tick();
     ASSERT_EQ(rig.recorder.State(), LogState::Running);
     const auto record = [&](std::int64_t period, std::int64_t stamp) {
