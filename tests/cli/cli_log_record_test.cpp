@@ -110,6 +110,54 @@ TEST_F(CliLogRecord, DamagedRecordsAreDroppedAndCounted) {
     }
 }
 
+// A recorded run laid over the base fuel map: the map's grid with a mean where samples fell.
+TEST_F(CliLogRecord, CellsOfARecordedRun) {
+    const std::string fuel = New("MRX_D"), run = Path("run.txt");
+    ASSERT_EQ(Cli({"--simulate", "log", "record", "--seconds", "60", "--rate", "10", "--vars", "LH_RPM,LH_MAF,LH_AFR",
+                   "--fuel", fuel, "-o", run})
+                  .code,
+              0);
+    const std::string map = "Base fuel map (cat)";
+    const CliRun shown = Cli({"map", "show", fuel, map});
+    const CliRun cells = Cli({"log", "cells", run, fuel, "--map", map, "--min-count", "3"});
+    ASSERT_EQ(cells.code, 0) << cells.err;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, next; at < cells.out.size(); at = next + 1) {
+        next = cells.out.find('\n', at);
+        lines.push_back(cells.out.substr(at, next - at));
+    }
+    ASSERT_EQ(lines.size(), 19u) << cells.out; // axis row, 16 rows, samples, cells
+    EXPECT_EQ(lines[0], shown.out.substr(0, shown.out.find('\n'))) << "the axis labels of `map show`";
+    EXPECT_EQ(lines[17], "samples: 600");
+    int withMean = 0;
+    for (int r = 1; r <= 16; ++r) {
+        std::size_t at = lines[static_cast<std::size_t>(r)].find('\t');
+        while (at != std::string::npos) {
+            const std::size_t next = lines[static_cast<std::size_t>(r)].find('\t', at + 1);
+            const std::string cell = lines[static_cast<std::size_t>(r)].substr(at + 1, next - at - 1);
+            if (cell != "-") {
+                ++withMean;
+                const double afr = std::stod(cell);
+                EXPECT_GE(afr, 9.0);
+                EXPECT_LE(afr, 19.0);
+                EXPECT_EQ(cell.size() - cell.find('.'), 2u) << "one decimal: " << cell;
+            }
+            at = next;
+        }
+    }
+    EXPECT_GT(withMean, 10);
+    EXPECT_EQ(lines[18], "cells: " + std::to_string(withMean));
+
+    const std::vector<std::pair<std::vector<std::string>, int>> refusals = {
+        {{"log", "cells", run, fuel, "--map", "No such map"}, 1},
+        {{"log", "cells", run, fuel, "--map", "Cranking fuel map"}, 1},
+        {{"log", "cells", run, fuel, "--map", map, "--column", "Boost"}, 1},
+        {{"log", "cells", run, fuel, "--map", map, "--min-count", "0"}, 2},
+        {{"log", "cells", run, fuel}, 2},
+    };
+    for (const auto& [args, code] : refusals) EXPECT_EQ(Cli(args).code, code) << args.back();
+}
+
 TEST_F(CliLogRecord, Refusals) {
     const std::string fuel = New("MRX_D");
     struct Case {
