@@ -31,11 +31,23 @@ std::string PlotRunName(std::string_view caption) {
 }
 
 PlotRun MakePlotRun(const LogRun& run, std::string_view caption) {
-    PlotRun plot{PlotRunName(caption), run.Headers(), {}};
+    PlotRun plot{PlotRunName(caption), run.Headers(), {}, {}};
     plot.columns.reserve(plot.headers.size());
     for (int c = 0; c < run.ColumnCount(); ++c) {
         const auto values = run.ColumnValues(c);
         plot.columns.emplace_back(values.begin(), values.end());
+    }
+    plot.decimals.assign(plot.headers.size(), -1);
+    std::vector<std::string_view> cells;
+    for (int r = 0; r < run.RowCount(); ++r) {
+        run.RowCells(r, cells);
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            if (std::isnan(plot.columns[c][static_cast<std::size_t>(r)])) continue;
+            const std::size_t separator = cells[c].find_first_of(".,");
+            const int shown =
+                separator == std::string_view::npos ? 0 : static_cast<int>(cells[c].find_last_not_of(' ') - separator);
+            plot.decimals[c] = std::max(plot.decimals[c], shown);
+        }
     }
     return plot;
 }
@@ -298,6 +310,20 @@ std::vector<ChartPoint> ReduceToPixels(const PlotRun& run, std::size_t xColumn, 
     return out;
 }
 
+std::optional<ChartPoint> PointAtX(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x) {
+    std::optional<ChartPoint> best;
+    double bestDistance = std::numeric_limits<double>::infinity();
+    for (std::size_t row = 0; row < run.Rows(); ++row) {
+        const double px = run.Value(row, xColumn), py = run.Value(row, yColumn);
+        if (std::isnan(px) || std::isnan(py)) continue;
+        if (const double d = std::abs(px - x); d < bestDistance) {
+            bestDistance = d;
+            best = ChartPoint{px, py};
+        }
+    }
+    return best;
+}
+
 double NiceTickStep(double span, int ticks) {
     if (!(span > 0) || !std::isfinite(span) || ticks < 1) return 1.0;
     const double raw = span / ticks;
@@ -306,23 +332,6 @@ double NiceTickStep(double span, int ticks) {
         if (m * power >= raw * (1 - 1e-9)) return m * power;
     }
     return 10.0 * power;
-}
-
-std::optional<ChartPoint> NearestPoint(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x, double y,
-                                       double xScale, double yScale) {
-    std::optional<ChartPoint> best;
-    double bestDistance = std::numeric_limits<double>::infinity();
-    for (std::size_t row = 0; row < run.Rows(); ++row) {
-        const double px = run.Value(row, xColumn), py = run.Value(row, yColumn);
-        if (std::isnan(px) || std::isnan(py)) continue;
-        const double dx = (px - x) * xScale, dy = (py - y) * yScale;
-        const double d = dx * dx + dy * dy;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = ChartPoint{px, py};
-        }
-    }
-    return best;
 }
 
 } // namespace kv

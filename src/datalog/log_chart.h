@@ -23,6 +23,9 @@ struct PlotRun {
     std::string name;                         // the tab caption without a trailing "*"
     std::vector<std::string> headers;         // the column titles
     std::vector<std::vector<double>> columns; // per header, one number per sample row; NaN = not a number
+    // Per header, the most decimals its cells show; -1 for a column without numbers. Empty when
+    // unknown (the read-out then shows six significant digits).
+    std::vector<int> decimals = {};
 
     std::size_t Rows() const { return columns.empty() ? 0 : columns.front().size(); }
     double Value(std::size_t row, std::size_t column) const { return columns[column][row]; }
@@ -142,13 +145,12 @@ struct ChartPoint {
 std::vector<ChartPoint> ReduceToPixels(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double xMin,
                                        double xMax, int pixelColumns);
 
+// The point of a series whose X is nearest to `x` (points with a NaN left out); nullopt for a
+// series without points.
+std::optional<ChartPoint> PointAtX(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x);
+
 // A tick step of 1, 2 or 5 times a power of ten that divides `span` into about `ticks` steps
 // (at most that many); 1 for a span that is not positive.
 double NiceTickStep(double span, int ticks);
-
-// The point of a series nearest to (x, y) when a unit of x spans `xScale` pixels and a unit of y
-// `yScale` pixels; nullopt for a series without points.
-std::optional<ChartPoint> NearestPoint(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x, double y,
-                                       double xScale, double yScale);
 
 } // namespace kv

@@ -385,15 +385,19 @@ TEST(NiceTickStepTest, OneTwoOrFiveTimesAPowerOfTen) {
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(NiceTickStep(c.span, c.ticks), c.step) << c.span << "/" << c.ticks;
 }
 
-TEST(NearestPointTest, MeasuresInPixels) {
-    // x in seconds (100 px a second), y in RPM (0.1 px an RPM): 10 RPM is one pixel, while
-    // 0.8 s is 80 pixels, so (0, 1000) is nearer to (0.2, 1010) than (1, 1010) is.
-    const PlotRun run = XYRun({0.0, 1.0, 2.0, kNaN}, {1000, 1010, 1200, 1100});
-    const auto p = NearestPoint(run, 0, 1, 0.2, 1010, 100.0, 0.1);
-    ASSERT_TRUE(p.has_value());
-    EXPECT_EQ(*p, (ChartPoint{0.0, 1000}));
-    EXPECT_EQ(*NearestPoint(run, 0, 1, 5.0, 1100, 100.0, 0.1), (ChartPoint{2.0, 1200}));
-    EXPECT_FALSE(NearestPoint(XYRun({kNaN}, {1}), 0, 1, 0, 0, 1, 1).has_value());
+TEST(PointAtXTest, TheValidPointNearestInX) {
+    const PlotRun run = XYRun({0.1, 0.2, 0.3, 0.4, kNaN}, {800, kNaN, 900, 950, 1000});
+    EXPECT_EQ(*PointAtX(run, 0, 1, 0.26), (ChartPoint{0.3, 900}));
+    EXPECT_EQ(*PointAtX(run, 0, 1, 0.19), (ChartPoint{0.1, 800})) << "row 2 has no value";
+    EXPECT_EQ(*PointAtX(run, 0, 1, 9.0), (ChartPoint{0.4, 950}));
+    EXPECT_FALSE(PointAtX(XYRun({kNaN}, {1}), 0, 1, 0).has_value());
+}
+
+TEST(PlotRunTest, ColumnsKeepTheDecimalsTheirCellsShow) {
+    LogRun run({"Time [s]", "RPM", "A/F ratio", "Note"});
+    ASSERT_TRUE(run.AppendRow(std::vector<std::string>{"0.10", "850", "14.7", "idle"}));
+    ASSERT_TRUE(run.AppendRow(std::vector<std::string>{"0.20", "900", "14,71", ""}));
+    EXPECT_EQ(MakePlotRun(run, "Run 1").decimals, (std::vector<int>{2, 0, 2, -1}));
 }
 
 } // namespace

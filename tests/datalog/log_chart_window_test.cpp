@@ -234,7 +234,7 @@ TEST_F(LogChartWindowTest, WheelDragKeysAndDoubleClickMoveTheView) {
     EXPECT_DOUBLE_EQ(width(), full);
 }
 
-TEST_F(LogChartWindowTest, PointerReadsOutValuesAndNearestPoints) {
+TEST_F(LogChartWindowTest, PointerReadsOutValuesAndThePointsAtItsX) {
     store.SaveSetting("Chart", "DefaultPlotVariable0", "Load");
     ASSERT_NE(Open({SampleRun("Run 1", 30)}), nullptr);
     window->resize(1000, 600);
@@ -244,11 +244,29 @@ TEST_F(LogChartWindowTest, PointerReadsOutValuesAndNearestPoints) {
     const QPointF at = window->ChartItem()->mapToPosition(QPointF(1.0, 2.2));
     SendMouse(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
     EXPECT_EQ(label->text(), "X: 1   Y: 2.2");
-    // Row 9 (1.0 s) has Load 2, the point nearest to (1.0, 2.2) in pixels.
+    // Row 9 (1.0 s) has Load 2.
     EXPECT_EQ(window->PointerReadout(), "Load: 2 at 1");
     SendMouse(QEvent::MouseMove, QPointF(2, 2), Qt::NoButton, Qt::NoButton); // outside the plot area
     EXPECT_EQ(window->PointerReadout(), "");
     EXPECT_EQ(label->text(), "");
+}
+
+// Every plotted series is read out at the pointer's X, each value and the coordinates with the
+// decimals of their columns.
+TEST_F(LogChartWindowTest, ReadsOutEverySeriesAtThePointersX) {
+    store.SaveSetting("Chart", "DefaultPlotVariable0", "RPM");
+    store.SaveSetting("Chart", "DefaultPlotVariable1", "Load");
+    PlotRun run = SampleRun("Run 1", 30);
+    run.decimals = {1, 0, 0, 2};
+    ASSERT_NE(Open({run}), nullptr);
+    window->resize(1000, 600);
+    window->show();
+    Settle();
+    // Far from both lines in Y: the read-out still gives each series at X = 1.0.
+    const QPointF at = window->ChartItem()->mapToPosition(QPointF(1.03, 500.0));
+    SendMouse(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(window->PointerReadout(), "RPM: 890 at 1.0\nLoad: 2 at 1.0");
+    EXPECT_EQ(Child<QLabel>(window.get(), "lblChartPointer")->text(), "X: 1.0   Y: 500");
 }
 
 TEST_F(LogChartWindowTest, SavesThePictureWhereTheDialogSays) {

@@ -346,17 +346,29 @@ void LogChartWindow::Refill() {
 }
 
 void LogChartWindow::ShowPointer(QPointF value) {
-    lblPointer_->setText(QString("X: %1   Y: %2").arg(value.x(), 0, 'g', 6).arg(value.y(), 0, 'g', 6));
+    // Numbers with the decimals their column shows (six significant digits where unknown).
+    const auto decimalsOf = [this](std::size_t run, std::size_t column) {
+        const auto& d = chart_.Runs()[run].decimals;
+        return column < d.size() ? d[column] : -1;
+    };
+    const auto shown = [](double v, int decimals) {
+        return decimals >= 0 ? QString::number(v, 'f', decimals) : QString::number(v, 'g', 6);
+    };
+    int xDecimals = -1, yDecimals = -1;
+    for (const PlotSeries& s : plan_.series) {
+        xDecimals = std::max(xDecimals, decimalsOf(s.run, s.xColumn));
+        yDecimals = std::max(yDecimals, decimalsOf(s.run, s.yColumn));
+    }
+    lblPointer_->setText(QString("X: %1   Y: %2").arg(shown(value.x(), xDecimals), shown(value.y(), yDecimals)));
     const QRectF area = qchart_->plotArea();
-    const double xSpan = axisX_->max() - axisX_->min(), ySpan = axisY_->max() - axisY_->min();
+    // Every series at the pointer's X: its point nearest in X.
     QStringList lines;
-    if (xSpan > 0 && ySpan > 0) {
-        const double xScale = area.width() / xSpan, yScale = area.height() / ySpan;
-        for (const PlotSeries& s : plan_.series) {
-            const auto p =
-                NearestPoint(chart_.Runs()[s.run], s.xColumn, s.yColumn, value.x(), value.y(), xScale, yScale);
-            if (p) lines << QString("%1: %2 at %3").arg(ToQt(s.label)).arg(p->y, 0, 'g', 6).arg(p->x, 0, 'g', 6);
-        }
+    for (const PlotSeries& s : plan_.series) {
+        const auto p = PointAtX(chart_.Runs()[s.run], s.xColumn, s.yColumn, value.x());
+        if (p)
+            lines << QString("%1: %2 at %3")
+                         .arg(ToQt(s.label), shown(p->y, decimalsOf(s.run, s.yColumn)),
+                              shown(p->x, decimalsOf(s.run, s.xColumn)));
     }
     if (lines.isEmpty()) {
         pointerBox_->hide();
