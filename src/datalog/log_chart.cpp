@@ -199,7 +199,7 @@ SeriesPlan LogChart::Plan() const {
             plan.internalError = true;
             continue;
         }
-        plan.series.push_back(PlotSeries{entry.label, entry.run, *x, entry.column});
+        plan.series.push_back(PlotSeries{entry.label, entry.run, *x, entry.column, entry.name});
     }
     return plan;
 }

@@ -75,6 +75,7 @@ struct PlotSeries {
     std::size_t run = 0;
     std::size_t xColumn = 0;
     std::size_t yColumn = 0;
+    std::string name; // the variable's name (its series of every run share a Y axis)
 };
 
 struct SeriesPlan {

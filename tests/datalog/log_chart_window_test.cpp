@@ -122,9 +122,28 @@ TEST_F(LogChartWindowTest, TwoRunsMakeOneSeriesPerVariableAndRun) {
     // The view shows all data.
     EXPECT_DOUBLE_EQ(AxisX()->min(), 0.1);
     EXPECT_DOUBLE_EQ(AxisX()->max(), 0.5);
-    EXPECT_LE(AxisY()->min(), 0.0);
-    EXPECT_GE(AxisY()->max(), 840.0);
     EXPECT_TRUE(window->ChartItem()->legend()->isVisible());
+    // Each variable has its own axis, shared by its series of both runs, titled with its name:
+    // RPM is not flattened beside Lambda.
+    const QList<QAbstractAxis*> vertical = window->ChartItem()->axes(Qt::Vertical);
+    ASSERT_EQ(vertical.size(), 2);
+    auto* rpm = qobject_cast<QValueAxis*>(vertical[0]);
+    auto* lambda = qobject_cast<QValueAxis*>(vertical[1]);
+    ASSERT_TRUE(rpm && lambda);
+    EXPECT_EQ(rpm->titleText(), "RPM");
+    EXPECT_EQ(lambda->titleText(), "Lambda");
+    EXPECT_LE(rpm->min(), 800.0);
+    EXPECT_GE(rpm->max(), 840.0);
+    EXPECT_GT(rpm->min(), 700.0);
+    EXPECT_LE(lambda->min(), 1.0);
+    EXPECT_GE(lambda->max(), 1.0);
+    EXPECT_LT(lambda->max(), 10.0);
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const QList<QAbstractAxis*> attached = window->Series()[i]->attachedAxes();
+        EXPECT_TRUE(attached.contains(i < 2 ? rpm : lambda)) << expected[i].name;
+        EXPECT_TRUE(attached.contains(AxisX())) << expected[i].name;
+    }
+    EXPECT_EQ(AxisX()->titleText(), "Time [s]");
 }
 
 TEST_F(LogChartWindowTest, AddRemoveAndXChoiceRedrawAndAreSaved) {
@@ -262,11 +281,12 @@ TEST_F(LogChartWindowTest, ReadsOutEverySeriesAtThePointersX) {
     window->resize(1000, 600);
     window->show();
     Settle();
-    // Far from both lines in Y: the read-out still gives each series at X = 1.0.
-    const QPointF at = window->ChartItem()->mapToPosition(QPointF(1.03, 500.0));
+    // Far from both lines in Y (on the first axis, RPM's): the read-out still gives each series at
+    // X = 1.0.
+    const QPointF at = window->ChartItem()->mapToPosition(QPointF(1.03, 1050.0));
     SendMouse(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
     EXPECT_EQ(window->PointerReadout(), "RPM: 890 at 1.0\nLoad: 2 at 1.0");
-    EXPECT_EQ(Child<QLabel>(window.get(), "lblChartPointer")->text(), "X: 1.0   Y: 500");
+    EXPECT_EQ(Child<QLabel>(window.get(), "lblChartPointer")->text(), "X: 1.0   Y: 1050");
 }
 
 TEST_F(LogChartWindowTest, SavesThePictureWhereTheDialogSays) {

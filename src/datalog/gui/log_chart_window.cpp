@@ -45,6 +45,17 @@ std::pair<double, double> Padded(double lo, double hi, double pad) {
     return {lo - room, hi + room};
 }
 
+// A value axis with ticks on round numbers at any zoom.
+QValueAxis* MakeValueAxis(int ticks) {
+    auto* axis = new QValueAxis;
+    axis->setLabelFormat("%g");
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0.0);
+    QObject::connect(axis, &QValueAxis::rangeChanged, axis,
+                     [axis, ticks](qreal min, qreal max) { axis->setTickInterval(NiceTickStep(max - min, ticks)); });
+    return axis;
+}
+
 } // namespace
 
 LogChartView::LogChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
@@ -176,20 +187,8 @@ LogChartWindow::LogChartWindow(LogChart chart, SettingsStore& settings, UserMess
     qchart_->legend()->setVisible(true);
     qchart_->legend()->setAlignment(Qt::AlignRight);
     qchart_->setBackgroundRoundness(0);
-    axisX_ = new QValueAxis;
-    axisY_ = new QValueAxis;
-    for (const auto& [a, t] : {std::pair{axisX_, kXTicks}, std::pair{axisY_, kYTicks}}) {
-        QValueAxis* axis = a;
-        const int ticks = t;
-        axis->setLabelFormat("%g");
-        axis->setTickType(QValueAxis::TicksDynamic);
-        axis->setTickAnchor(0.0);
-        // Ticks on round numbers at any zoom.
-        connect(axis, &QValueAxis::rangeChanged, axis,
-                [axis, ticks](qreal min, qreal max) { axis->setTickInterval(NiceTickStep(max - min, ticks)); });
-    }
+    axisX_ = MakeValueAxis(kXTicks);
     qchart_->addAxis(axisX_, Qt::AlignBottom);
-    qchart_->addAxis(axisY_, Qt::AlignLeft);
     pointerBox_ = new QGraphicsRectItem(qchart_);
     pointerBox_->setBrush(QColor(255, 255, 255, 225));
     pointerBox_->setPen(QPen(QColor(0x80, 0x80, 0x80)));
@@ -281,6 +280,13 @@ void LogChartWindow::Draw() {
     plan_ = chart_.Plan();
     qchart_->removeAllSeries();
     series_.clear();
+    for (QValueAxis* axis : axesY_) {
+        qchart_->removeAxis(axis);
+        delete axis;
+    }
+    axesY_.clear();
+    seriesAxis_.clear();
+    std::vector<std::string> variables;
     const int count = static_cast<int>(plan_.series.size());
     for (int i = 0; i < count; ++i) {
         const PlotSeries& s = plan_.series[static_cast<std::size_t>(i)];
@@ -289,8 +295,20 @@ void LogChartWindow::Draw() {
         // Hues spread over the circle so that every series of a busy chart has its own colour.
         line->setColor(QColor::fromHsv(i * 360 / count, 220, i % 2 == 0 ? 200 : 150));
         qchart_->addSeries(line);
+        auto known = std::find(variables.begin(), variables.end(), s.name);
+        if (known == variables.end()) {
+            // The variable's own axis, in its first series' colour.
+            QValueAxis* axis = MakeValueAxis(kYTicks);
+            axis->setTitleText(ToQt(s.name));
+            axis->setTitleBrush(line->color());
+            axis->setLabelsColor(line->color());
+            qchart_->addAxis(axis, axesY_.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
+            axesY_.push_back(axis);
+            known = variables.insert(variables.end(), s.name);
+        }
+        seriesAxis_.push_back(static_cast<std::size_t>(known - variables.begin()));
         line->attachAxis(axisX_);
-        line->attachAxis(axisY_);
+        line->attachAxis(axesY_[seriesAxis_.back()]);
         series_.push_back(line);
     }
     axisX_->setTitleText(ToQt(chart_.XVariable()));
@@ -306,12 +324,18 @@ void LogChartWindow::ResetZoom() {
     qchart_->zoomReset();
     if (bounds) {
         const auto [x0, x1] = Padded(bounds->xMin, bounds->xMax, 0.0);
-        const auto [y0, y1] = Padded(bounds->yMin, bounds->yMax, 0.05);
         axisX_->setRange(x0, x1);
-        axisY_->setRange(y0, y1);
     } else {
         axisX_->setRange(0, 1);
-        axisY_->setRange(0, 1);
+    }
+    // Each Y axis over its own variable's series.
+    for (std::size_t a = 0; a < axesY_.size(); ++a) {
+        SeriesPlan own;
+        for (std::size_t i = 0; i < plan_.series.size(); ++i)
+            if (seriesAxis_[i] == a) own.series.push_back(plan_.series[i]);
+        const auto b = chart_.Bounds(own);
+        const auto [y0, y1] = b ? Padded(b->yMin, b->yMax, 0.05) : std::pair{0.0, 1.0};
+        axesY_[a]->setRange(y0, y1);
     }
     filling_ = false;
     Refill();

@@ -6,7 +6,8 @@
 // coordinates under the mouse pointer are read out below the chart and every series' value at the
 // pointer's X in a box beside the pointer, each with the decimals of its column, and the chart
 // can be saved as a PNG picture. Each series holds only what the pixels of the view can
-// show, recomputed whenever the view's X range changes.
+// show, recomputed whenever the view's X range changes. Each plotted variable has a Y axis of its
+// own (titled with its name, alternately left and right), shared by its series of every run.
 #include "datalog/log_chart.h"
 
 #include <QChartView>
@@ -111,7 +112,10 @@ private:
     QChart* qchart_;
     LogChartView* view_;
     QValueAxis* axisX_;
-    QValueAxis* axisY_;
+    // One Y axis per plotted variable, in the order of first appearance; seriesAxis_[i] is the
+    // index of series i's axis.
+    std::vector<QValueAxis*> axesY_;
+    std::vector<std::size_t> seriesAxis_;
     std::vector<QLineSeries*> series_;
     bool filling_ = false;
     bool refillPending_ = false;
