@@ -177,6 +177,8 @@ bool LogRecorder::AppendRow(const EPROM& fuel, const EPROM& ignition, std::vecto
         const double kept = runTime_;
         const StampJudge stamps = stamps_;
         const std::optional<int> knock = knockStart_;
+        // A trigger makes the new run wait for it: the pause counts from here.
+        pauseStartMs_ = clock_.NowMs();
         Stop();
         Start(fuel, ignition, true);
         if (state_ == LogState::Stopped) return false;

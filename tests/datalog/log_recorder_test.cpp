@@ -426,6 +426,24 @@ TEST(LogRecorder, ARunHoldsTenThousandRowsAtMost) {
     }
 }
 
+TEST(LogRecorder, AContinuedRunWithATriggerCountsItsPauseFromTheSplit) {
+    RecorderRig rig(LogTrigger::Wot);
+    rig.Toggle();
+    rig.TriggerReads(0x02);
+    rig.Tick();
+    ASSERT_EQ(rig.recorder.State(), LogState::Running);
+    rig.DownloadStamps(1, kMaxRunRows + 1);
+    rig.Tick(1'000'000);
+    EXPECT_EQ(rig.Times(1), std::vector<std::string>{"1000.10"});
+    EXPECT_EQ(rig.recorder.State(), LogState::Waiting) << "the new run waits for its trigger";
+    rig.TriggerReads(0x02);
+    rig.Tick(5000);
+    ASSERT_EQ(rig.recorder.State(), LogState::Running);
+    rig.Download({rig.Record(5000, 2, 0, 1)});
+    rig.Tick();
+    EXPECT_EQ(rig.Times(1), (std::vector<std::string>{"1000.10", "1005.20"}));
+}
+
 TEST(LogRecorder, NoNewRunAfterTenThousandRowsWhenAllSlotsAreTaken) {
     RecorderRig rig(LogTrigger::None);
     rig.Toggle();
