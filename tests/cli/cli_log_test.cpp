@@ -167,6 +167,7 @@ TEST(CliLog, UnknownSubcommandsShowTheGroupsUsage) {
         EXPECT_EQ(got.code, 2);
         EXPECT_EQ(got.err, "usage: kestrovane-cli log info RUN.txt\n"
                            "       kestrovane-cli log convert RUN.txt -o OUT.csv\n"
+                           "       kestrovane-cli log cells RUN.txt IMAGE --map NAME [--column HEADER] [--min-count N]\n"
                            "       kestrovane-cli log record --seconds N --vars KEY,... [--rate 5|10|20] "
                            "[--trigger None|WOT|RPM] [--fuel FILE] [--ignition FILE] -o RUN.txt\n");
     }
