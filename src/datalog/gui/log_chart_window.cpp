@@ -378,11 +378,10 @@ void LogChartWindow::ShowPointer(QPointF value) {
     const auto shown = [](double v, int decimals) {
         return decimals >= 0 ? QString::number(v, 'f', decimals) : QString::number(v, 'g', 6);
     };
+    // The pointer's Y is read on the first series' axis.
     int xDecimals = -1, yDecimals = -1;
-    for (const PlotSeries& s : plan_.series) {
-        xDecimals = std::max(xDecimals, decimalsOf(s.run, s.xColumn));
-        yDecimals = std::max(yDecimals, decimalsOf(s.run, s.yColumn));
-    }
+    for (const PlotSeries& s : plan_.series) xDecimals = std::max(xDecimals, decimalsOf(s.run, s.xColumn));
+    if (!plan_.series.empty()) yDecimals = decimalsOf(plan_.series.front().run, plan_.series.front().yColumn);
     lblPointer_->setText(QString("X: %1   Y: %2").arg(shown(value.x(), xDecimals), shown(value.y(), yDecimals)));
     const QRectF area = qchart_->plotArea();
     // Every series at the pointer's X: its point nearest in X.
