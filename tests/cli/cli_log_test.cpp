@@ -165,11 +165,12 @@ TEST(CliLog, UnknownSubcommandsShowTheGroupsUsage) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"log"}, {"log", "show", "x.txt"}}) {
         const CliRun got = Cli(args);
         EXPECT_EQ(got.code, 2);
-        EXPECT_EQ(got.err, "usage: kestrovane-cli log info RUN.txt\n"
-                           "       kestrovane-cli log convert RUN.txt -o OUT.csv\n"
-                           "       kestrovane-cli log cells RUN.txt IMAGE --map NAME [--column HEADER] [--min-count N]\n"
-                           "       kestrovane-cli log record --seconds N --vars KEY,... [--rate 5|10|20] "
-                           "[--trigger None|WOT|RPM] [--fuel FILE] [--ignition FILE] -o RUN.txt\n");
+        EXPECT_EQ(got.err,
+                  "usage: kestrovane-cli log info RUN.txt\n"
+                  "       kestrovane-cli log convert RUN.txt -o OUT.csv\n"
+                  "       kestrovane-cli log cells RUN.txt IMAGE --map NAME [--column HEADER] [--min-count N]\n"
+                  "       kestrovane-cli log record --seconds N --vars KEY,... [--rate 5|10|20] "
+                  "[--trigger None|WOT|RPM] [--fuel FILE] [--ignition FILE] -o RUN.txt\n");
     }
     EXPECT_NE(Cli({}).err.find("  log info RUN.txt\n  log convert RUN.txt -o OUT.csv\n"), std::string::npos);
 }
