@@ -4,7 +4,12 @@
 //                           the same bytes; the fastest of several rounds of each, same process
 //   log_run_mb              megabytes (10^6 bytes) that the loaded run keeps allocated, counted
 //                           by this program's allocator hooks
+//   log_cells_ms            cell statistics of a 10000-row run over a 16 x 16 base fuel map, in
+//                           milliseconds; the fastest of several rounds
+#include "datalog/log_cells.h"
 #include "datalog/run_file.h"
+#include "eprom/base_images.h"
+#include "maps/rendered_map.h"
 
 #include <malloc.h>
 
@@ -111,6 +116,20 @@ double Seconds(F&& work) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
 }
 
+// A run over the whole base fuel map: engine speed, MAF signal and A/F ratio wandering through it.
+LogRun CellsRun() {
+    LogRun run({"Time [s]", "RPM", "MAF signal", "A/F ratio"});
+    char time[16], rpm[16], maf[16], afr[16];
+    for (int r = 1; r <= kRows; ++r) {
+        std::snprintf(time, sizeof time, "%.2f", r / 20.0);
+        std::snprintf(rpm, sizeof rpm, "%d", 600 + (r * 37) % 5600);
+        std::snprintf(maf, sizeof maf, "%d", 20 + (r * 13) % 220);
+        std::snprintf(afr, sizeof afr, "%.2f", 12.0 + (r % 500) / 100.0);
+        run.AppendRow(std::vector<std::string>{time, rpm, maf, afr});
+    }
+    return run;
+}
+
 int Fail(const std::string& what) {
     std::fprintf(stderr, "bench: %s\n", what.c_str());
     return 1;
@@ -160,7 +179,25 @@ int main() {
         if (run.RowCount() != kRows) return Fail("the generated run lost rows");
     }
 
+    EpromContext context;
+    EPROM image(context);
+    if (!LoadBaseImage("MRX_D", image).empty()) return Fail("the base image did not load");
+    const MapDefinition* definition = FindMapDefinition(MapTab::Fuel, "Base fuel map (cat)");
+    if (definition == nullptr) return Fail("no base fuel map");
+    const RenderedMap map(image, *definition);
+    const LogRun cellsRun = CellsRun();
+    double cells = 1e9;
+    for (int round = 0; round < kRounds; ++round) {
+        bool counted = false;
+        cells = std::min(cells, Seconds([&] {
+                             const auto stats = ComputeCellStatistics(cellsRun, map.editor, kCellsDefaultColumn);
+                             counted = stats && stats->samples == kRows;
+                         }));
+        if (!counted) return Fail("the cell statistics did not take every sample");
+    }
+
     std::printf("log_load_vs_from_chars: %.2f\n", load / bare);
     std::printf("log_run_mb: %.2f\n", static_cast<double>(kept) / 1e6);
+    std::printf("log_cells_ms: %.2f\n", cells * 1000.0);
     return 0;
 }

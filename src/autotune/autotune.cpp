@@ -2,6 +2,7 @@
 
 #include "eprom/edit_step.h"
 #include "eprom/eprom_image.h"
+#include "maps/blend_shares.h"
 #include "maps/map_trace.h"
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
@@ -368,14 +369,10 @@ double Autotune::FuelAt(float fx, float fy) const {
     // The unit delivers fuel in proportion to 1 + value x factor, blended bilinearly between the
     // four cells around the operating point.
     const double factor = editor_->GetCellFactor();
-    auto fuel = [&](int r, int c) { return 1.0 + editor_->GetCellValue(r, c) * factor; };
-    const int x0 = std::max(0, static_cast<int>(std::floor(fx)));
-    const int y0 = std::max(0, static_cast<int>(std::floor(fy)));
-    const int x1 = std::min(x0 + 1, editor_->GetXAxisSize() - 1);
-    const int y1 = std::min(y0 + 1, editor_->GetYAxisSize() - 1);
-    const double tx = static_cast<double>(fx) - x0, ty = static_cast<double>(fy) - y0;
-    return (1.0 - ty) * ((1.0 - tx) * fuel(y0, x0) + tx * fuel(y0, x1)) +
-           ty * ((1.0 - tx) * fuel(y1, x0) + tx * fuel(y1, x1));
+    double fuel = 0.0;
+    for (const BlendShare& b : BlendShares(fx, fy, editor_->GetXAxisSize(), editor_->GetYAxisSize()))
+        fuel += b.share * (1.0 + editor_->GetCellValue(b.row, b.col) * factor);
+    return fuel;
 }
 
 void Autotune::Sample(const AutotuneSampleData& s) {

@@ -23,6 +23,7 @@ void PrintUsage(std::ostream& err) {
            "  param set FILE KEY VALUE [-o OUT]\n"
            "  log info RUN.txt\n"
            "  log convert RUN.txt -o OUT.csv\n"
+           "  log cells RUN.txt IMAGE --map NAME [--column HEADER] [--min-count N]\n"
            "  autotune IN -o OUT [--map NAME] [--seconds N] [--zones idle,cruise,wot] [--target-idle A]"
            " [--target-cruise A] [--target-wot A] [--error E]   (with --simulate)\n"
            "  calc FUNCTION ARG...\n"

@@ -2,9 +2,14 @@
 #include "cli/cli_log.h"
 
 #include "cli/cli.h"
+#include "cli/cli_maps_common.h"
 
+#include "datalog/log_cells.h"
 #include "datalog/run_file.h"
+#include "monitor/monitor_record.h"
 #include "platform/file_io.h"
+
+#include <charconv>
 
 #include <ostream>
 #include <string_view>
@@ -22,6 +27,7 @@ struct LogSubcommand {
 constexpr LogSubcommand kLogSubcommands[] = {
     {"info", "log info RUN.txt", RunLogInfo},
     {"convert", "log convert RUN.txt -o OUT.csv", RunLogConvert},
+    {"cells", "log cells RUN.txt IMAGE --map NAME [--column HEADER] [--min-count N]", RunLogCells},
     {"record",
      "log record --seconds N --vars KEY,... [--rate 5|10|20] [--trigger None|WOT|RPM] [--fuel FILE] "
      "[--ignition FILE] -o RUN.txt",
@@ -89,6 +95,65 @@ int RunLogConvert(const std::vector<std::string>& args, const CliOptions&, CliIo
         io.err << message << "\n";
         return kExitFailure;
     }
+    return kExitOk;
+}
+
+int RunLogCells(const std::vector<std::string>& args, const CliOptions&, CliIo io) {
+    std::vector<std::string> positional;
+    std::string mapName, column = kCellsDefaultColumn, minCountText = "1";
+    bool mapGiven = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string* into = args[i] == "--map"         ? &mapName
+                            : args[i] == "--column"    ? &column
+                            : args[i] == "--min-count" ? &minCountText
+                                                       : nullptr;
+        if (into != nullptr && i + 1 < args.size()) {
+            mapGiven = mapGiven || into == &mapName;
+            *into = args[++i];
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    int minCount = 0;
+    const auto [end, ec] = std::from_chars(minCountText.data(), minCountText.data() + minCountText.size(), minCount);
+    if (positional.size() != 2 || !mapGiven || ec != std::errc() || end != minCountText.data() + minCountText.size() ||
+        minCount < 1) {
+        LogUsage(io.err);
+        return kExitUsage;
+    }
+    const std::optional<LogRun> run = LoadForCli(positional[0], io);
+    if (!run) return kExitFailure;
+    EpromContext context;
+    EPROM image(context);
+    if (!cli_maps::LoadImage(image, context, positional[1], io.err)) return kExitFailure;
+    const MapDefinition* definition = cli_maps::ListedMap(image, mapName);
+    if (definition == nullptr) {
+        io.err << "Unknown map: \"" << mapName << "\"\n";
+        return kExitFailure;
+    }
+    cli_maps::RenderedMap map(image, *definition);
+    const Parsed<CellStatistics> stats = ComputeCellStatistics(*run, map.editor, column);
+    if (!stats) {
+        io.err << stats.Error() << "\n";
+        return kExitFailure;
+    }
+    // The grid as `map show` prints it: the axis labels of the map, the mean in each cell.
+    const int fixedRows = map.grid.FixedRows();
+    for (int r = 0; r < map.grid.Rows(); ++r) {
+        for (int c = 0; c < map.grid.Cols(); ++c) {
+            if (c > 0) io.out << '\t';
+            const int row = r - fixedRows, col = c - 1;
+            if (row < 0 || col < 0 || row >= stats->rows || col >= stats->cols) {
+                io.out << map.grid.TextMatrix(r, c);
+                continue;
+            }
+            const CellStats& cell = stats->At(row, col);
+            io.out << (cell.count >= minCount ? FormatNumber(cell.Mean(), "0.0") : "-");
+        }
+        io.out << "\n";
+    }
+    io.out << "samples: " << stats->samples << "\n"
+           << "cells: " << stats->CellsWith(minCount) << "\n";
     return kExitOk;
 }
 

@@ -10,5 +10,7 @@ namespace kv {
 
 int RunLogInfo(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 int RunLogConvert(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
+// The mean of a column per cell of a fuel map, with the samples and cells counted.
+int RunLogCells(const std::vector<std::string>& args, const CliOptions& options, CliIo io);
 
 } // namespace kv

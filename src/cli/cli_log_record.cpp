@@ -10,6 +10,7 @@
 #include "datalog/run_slots.h"
 #include "device/adapters/comms_datalog_device.h"
 #include "eprom/eprom_image.h"
+#include "monitor/monitor_record.h"
 #include "platform/messages.h"
 
 #include <charconv>
@@ -21,11 +22,18 @@ namespace kv {
 
 namespace {
 
+// Half a hundredth of a second: the time column's resolution.
+constexpr double kTimeTolerance = 0.005;
+// How long after the end the records of its last moments are waited for.
+constexpr std::int64_t kLastRecordsWaitMs = 2000;
+
 void LogRecordUsage(std::ostream& err) {
     err << "usage: kestrovane-cli [global options] log record --seconds N --vars KEY,KEY,... [--rate 5|10|20]\n"
            "                      [--trigger None|WOT|RPM] [--fuel FILE] [--ignition FILE] -o RUN.txt\n"
-           "Records for N seconds and saves the run as RUN.txt (runs continued after 10000 rows as\n"
-           "RUN-2.txt, RUN-3.txt, ...). Prints, per saved run, \"saved: PATH\" and \"rows: N\".\n"
+           "Records N seconds of samples (rate x N rows) and saves the run as RUN.txt (runs continued\n"
+           "after 10000 rows as RUN-2.txt, RUN-3.txt, ...). Prints, per saved run, \"saved: PATH\" and\n"
+           "\"rows: N\", then \"records dropped: N\" (damaged records). A device that stops answering\n"
+           "is a failure (exit 1); what was recorded is saved all the same.\n"
            "Without --fuel / --ignition the images are read from the running units' modules.\n";
 }
 
@@ -51,10 +59,52 @@ public:
     void AppendRunRow(int id, const std::vector<std::string>& cells) override { open_.at(id).AppendRow(cells); }
     int RunRowCount(int id) const override { return open_.at(id).RowCount(); }
     const std::map<int, LogRun>& Runs() const { return open_; }
+    // Removes the rows of the last run timed after `seconds` (the records of the last tick that
+    // came after the recording's end).
+    void CutAfter(double seconds) {
+        if (open_.empty()) return;
+        LogRun& last = open_.rbegin()->second;
+        int keep = last.RowCount();
+        while (keep > 0 && last.Value(keep - 1, 0) > seconds + kTimeTolerance) --keep;
+        last.RemoveRows(keep, last.RowCount() - keep);
+    }
 
 private:
     std::map<int, LogRun> open_;
     int next_ = 0;
+};
+
+// The device's data-logging operations, noting whether the device answered the last keep-alive.
+class WatchedDataLogDevice final : public DataLogDevice {
+public:
+    explicit WatchedDataLogDevice(DataLogDevice& device) : device_(device) {}
+    bool IsIgnitionOn() override { return device_.IsIgnitionOn(); }
+    bool DataLog_Configure(const std::vector<int>& a, const std::vector<int>& s) override {
+        return device_.DataLog_Configure(a, s);
+    }
+    bool DataLog_SetRate(int periodMs) override { return device_.DataLog_SetRate(periodMs); }
+    bool DataLog_StartDeviceLogging() override { return device_.DataLog_StartDeviceLogging(); }
+    bool DataLog_StopDeviceLogging() override { return device_.DataLog_StopDeviceLogging(); }
+    bool DataLog_KeepAlive() override {
+        answered_ = device_.DataLog_KeepAlive();
+        return answered_;
+    }
+    std::vector<std::uint8_t> DataLog_Download() override { return device_.DataLog_Download(); }
+    std::optional<std::int32_t> ReadEcuRam(int kind, int address, int n) override {
+        return device_.ReadEcuRam(kind, address, n);
+    }
+    std::optional<std::int32_t> ReadAuxInput(int channel) override { return device_.ReadAuxInput(channel); }
+    std::int32_t ReadRpmPeriod() override { return device_.ReadRpmPeriod(); }
+    bool SetAuxInputFilter(int channel, int coefficient) override {
+        return device_.SetAuxInputFilter(channel, coefficient);
+    }
+    bool RamByteOrderFlag() const override { return device_.RamByteOrderFlag(); }
+    // The last keep-alive went unanswered.
+    bool Lost() const { return !answered_; }
+
+private:
+    DataLogDevice& device_;
+    bool answered_ = true;
 };
 
 // Messages of the recording go to standard error; the last one is kept.
@@ -73,24 +123,6 @@ public:
 
 private:
     std::ostream& err_;
-};
-
-// The wall-clock time of day at the start, moved on by the session's clock (simulated time
-// under --simulate).
-class SessionTimeOfDay final : public TimeOfDay {
-public:
-    explicit SessionTimeOfDay(Clock& clock) : clock_(clock), startMs_(clock.NowMs()) {
-        SystemTimeOfDay system;
-        start_ = system.SecondsSinceMidnight();
-    }
-    double SecondsSinceMidnight() override {
-        return std::fmod(start_ + static_cast<double>(clock_.NowMs() - startMs_) / 1000.0, kSecondsPerDay);
-    }
-
-private:
-    Clock& clock_;
-    std::int64_t startMs_;
-    double start_ = 0;
 };
 
 // RUN.txt, RUN-2.txt, ...
@@ -185,24 +217,32 @@ int RunLogRecordCommand(const std::vector<std::string>& args, const CliOptions& 
     setup.OnRateChanged(static_cast<int>(rateIt - rates.begin()));
     setup.SetTrigger(*triggerOption);
 
-    CommsDataLogDevice device(*s.comms);
+    CommsDataLogDevice commsDevice(*s.comms);
+    WatchedDataLogDevice device(commsDevice);
     CliRunSet runs;
     CliMessages messages(io.err);
-    SessionTimeOfDay timeOfDay(*s.clock);
-    LogRecorder recorder(setup, aux, device, runs, messages, timeOfDay);
+    LogRecorder recorder(setup, aux, device, runs, messages, *s.clock);
     recorder.ToggleLogging(fuel, ignition);
     if (recorder.State() == LogState::Stopped) return KeepSimulatedState(kExitFailure, options, s, io);
 
-    const std::int64_t end = s.clock->NowMs() + static_cast<std::int64_t>(std::llround(duration * 1000.0));
-    while (s.clock->NowMs() < end && recorder.State() != LogState::Stopped) {
+    // Until the records cover the duration; the wall clock bounds the wait (a trigger that
+    // pauses, a device that stops answering).
+    const std::int64_t deadline =
+        s.clock->NowMs() + static_cast<std::int64_t>(std::llround(duration * 1000.0)) + kLastRecordsWaitMs;
+    while (s.clock->NowMs() < deadline && recorder.State() != LogState::Stopped &&
+           recorder.RunTime() < duration - kTimeTolerance) {
         s.clock->SleepMs(setup.TimerIntervalMs());
         recorder.DataLogTimerTick(fuel, ignition);
     }
+    const bool lost = device.Lost();
     if (recorder.State() != LogState::Stopped) recorder.ToggleLogging(fuel, ignition);
+    runs.CutAfter(duration);
 
     int result = kExitOk;
     int index = 0;
     for (const auto& [id, run] : runs.Runs()) {
+        // A continued run whose every row came after the end holds nothing to save.
+        if (index > 0 && run.RowCount() == 0) continue;
         const std::string path = RunPath(out, index++);
         if (std::string m = SaveRunFile(path, run); !m.empty()) {
             result = Fail(io, m + ": " + path);
@@ -210,6 +250,12 @@ int RunLogRecordCommand(const std::vector<std::string>& args, const CliOptions& 
         }
         io.out << "saved: " << path << "\n"
                << "rows: " << run.RowCount() << "\n";
+    }
+    io.out << DroppedRecordsText(recorder.Controls().droppedRecords) << "\n";
+    if (lost) {
+        io.err << "The device stopped answering; the run holds " << FormatNumber(recorder.RunTime(), "0.00")
+               << " s of the " << seconds << " s asked for\n";
+        result = kExitFailure;
     }
     return KeepSimulatedState(result, options, s, io);
 }

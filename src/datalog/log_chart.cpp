@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <string_view>
+#include <unordered_map>
 
 namespace kv {
 
@@ -29,18 +31,41 @@ std::string PlotRunName(std::string_view caption) {
 }
 
 PlotRun MakePlotRun(const LogRun& run, std::string_view caption) {
-    PlotRun plot{PlotRunName(caption), run.Headers(), {}};
+    PlotRun plot{PlotRunName(caption), run.Headers(), {}, {}};
     plot.columns.reserve(plot.headers.size());
     for (int c = 0; c < run.ColumnCount(); ++c) {
         const auto values = run.ColumnValues(c);
         plot.columns.emplace_back(values.begin(), values.end());
     }
+    plot.decimals.assign(plot.headers.size(), -1);
+    std::vector<std::string_view> cells;
+    for (int r = 0; r < run.RowCount(); ++r) {
+        run.RowCells(r, cells);
+        for (std::size_t c = 0; c < cells.size(); ++c) {
+            if (std::isnan(plot.columns[c][static_cast<std::size_t>(r)])) continue;
+            const std::size_t separator = cells[c].find_first_of(".,");
+            const int shown =
+                separator == std::string_view::npos ? 0 : static_cast<int>(cells[c].find_last_not_of(' ') - separator);
+            plot.decimals[c] = std::max(plot.decimals[c], shown);
+        }
+    }
     return plot;
 }
 
-std::string StripRunPrefix(const std::string& label) {
-    const auto sep = label.find(": ");
-    return sep == std::string::npos ? label : label.substr(sep + 2);
+std::vector<std::string> VariableNames(const std::vector<std::string>& headers) {
+    std::unordered_map<std::string_view, int> total, seen;
+    for (const std::string& header : headers) ++total[header];
+    std::vector<std::string> names;
+    names.reserve(headers.size());
+    for (const std::string& header : headers) {
+        if (total[header] == 1) {
+            names.push_back(header);
+            continue;
+        }
+        const int k = ++seen[header];
+        names.push_back(header + (k == 1 ? " (fuel)" : k == 2 ? " (ignition)" : " (" + std::to_string(k) + ")"));
+    }
+    return names;
 }
 
 std::string ChartSettings::XAxisVariable() const { return store_.GetSetting(kChartSection, kXAxisKey, ""); }
@@ -75,9 +100,11 @@ Parsed<LogChart> LogChart::Open(std::vector<PlotRun> runs, const ChartSettings& 
     const bool several = chart.runs_.size() > 1;
     for (std::size_t r = 0; r < chart.runs_.size(); ++r) {
         const PlotRun& run = chart.runs_[r];
-        for (const std::string& header : run.headers) {
-            if (!Contains(chart.xChoices_, header)) chart.xChoices_.push_back(header);
-            chart.available_.push_back(PlotEntry{several ? run.name + ": " + header : header, r, header});
+        chart.names_.push_back(VariableNames(run.headers));
+        const auto& names = chart.names_.back();
+        for (std::size_t c = 0; c < names.size(); ++c) {
+            if (!Contains(chart.xChoices_, names[c])) chart.xChoices_.push_back(names[c]);
+            chart.available_.push_back(PlotEntry{several ? run.name + ": " + names[c] : names[c], r, c, names[c]});
         }
     }
 
@@ -89,10 +116,11 @@ Parsed<LogChart> LogChart::Open(std::vector<PlotRun> runs, const ChartSettings& 
     else
         chart.xVariable_ = chart.xChoices_.front();
 
-    auto moveHeader = [&chart](const std::string& header) {
+    // A saved name finds its column; "RPM" by default finds every column so headed.
+    auto moveHeader = [&chart](const std::string& name, bool byHeader) {
         auto& avail = chart.available_;
         for (auto it = avail.begin(); it != avail.end();) {
-            if (it->header == header) {
+            if (it->name == name || (byHeader && chart.runs_[it->run].headers[it->column] == name)) {
                 chart.plotted_.push_back(*it);
                 it = avail.erase(it);
             } else {
@@ -101,9 +129,9 @@ Parsed<LogChart> LogChart::Open(std::vector<PlotRun> runs, const ChartSettings& 
         }
     };
     for (const std::string& slot : settings.PlotVariables()) {
-        if (!slot.empty()) moveHeader(slot);
+        if (!slot.empty()) moveHeader(slot, false);
     }
-    if (chart.plotted_.empty()) moveHeader(kRpmHeader);
+    if (chart.plotted_.empty()) moveHeader(kRpmHeader, true);
     return chart;
 }
 
@@ -116,19 +144,17 @@ std::string LogChart::Title() const {
     return title;
 }
 
-bool LogChart::SetXVariable(const std::string& header, ChartSettings& settings) {
-    if (!Contains(xChoices_, header)) return false;
-    xVariable_ = header;
-    settings.SaveXAxisVariable(header);
+bool LogChart::SetXVariable(const std::string& name, ChartSettings& settings) {
+    if (!Contains(xChoices_, name)) return false;
+    xVariable_ = name;
+    settings.SaveXAxisVariable(name);
     return true;
 }
 
 std::size_t LogChart::EntryOrder(const PlotEntry& e) const {
-    const auto& headers = runs_[e.run].headers;
-    const auto column = static_cast<std::size_t>(std::find(headers.begin(), headers.end(), e.header) - headers.begin());
     std::size_t before = 0;
     for (std::size_t r = 0; r < e.run; ++r) before += runs_[r].headers.size();
-    return before + column;
+    return before + e.column;
 }
 
 bool LogChart::AddSeries(std::size_t index, ChartSettings& settings) {
@@ -153,28 +179,27 @@ bool LogChart::RemoveSeries(std::size_t index, ChartSettings& settings) {
 
 void LogChart::SavePlotVariables(ChartSettings& settings) const {
     std::array<std::string, kPlotVariableSlots> slots;
-    for (std::size_t i = 0; i < slots.size() && i < plotted_.size(); ++i) slots[i] = StripRunPrefix(plotted_[i].label);
+    for (std::size_t i = 0; i < slots.size() && i < plotted_.size(); ++i) slots[i] = plotted_[i].name;
     settings.SavePlotVariables(slots);
 }
 
-std::optional<std::size_t> LogChart::Column(std::size_t run, const std::string& header) const {
-    if (run >= runs_.size()) return std::nullopt;
-    const auto& headers = runs_[run].headers;
-    const auto it = std::find(headers.begin(), headers.end(), header);
-    if (it == headers.end()) return std::nullopt;
-    return static_cast<std::size_t>(it - headers.begin());
+std::optional<std::size_t> LogChart::Column(std::size_t run, const std::string& name) const {
+    if (run >= names_.size()) return std::nullopt;
+    const auto& names = names_[run];
+    const auto it = std::find(names.begin(), names.end(), name);
+    if (it == names.end()) return std::nullopt;
+    return static_cast<std::size_t>(it - names.begin());
 }
 
 SeriesPlan LogChart::Plan() const {
     SeriesPlan plan;
     for (const PlotEntry& entry : plotted_) {
         const auto x = Column(entry.run, xVariable_);
-        const auto y = Column(entry.run, entry.header);
-        if (!x || !y) {
+        if (!x || entry.column >= runs_[entry.run].headers.size()) {
             plan.internalError = true;
             continue;
         }
-        plan.series.push_back(PlotSeries{entry.label, entry.run, *x, *y});
+        plan.series.push_back(PlotSeries{entry.label, entry.run, *x, entry.column, entry.name});
     }
     return plan;
 }
@@ -285,6 +310,20 @@ std::vector<ChartPoint> ReduceToPixels(const PlotRun& run, std::size_t xColumn, 
     return out;
 }
 
+std::optional<ChartPoint> PointAtX(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x) {
+    std::optional<ChartPoint> best;
+    double bestDistance = std::numeric_limits<double>::infinity();
+    for (std::size_t row = 0; row < run.Rows(); ++row) {
+        const double px = run.Value(row, xColumn), py = run.Value(row, yColumn);
+        if (std::isnan(px) || std::isnan(py)) continue;
+        if (const double d = std::abs(px - x); d < bestDistance) {
+            bestDistance = d;
+            best = ChartPoint{px, py};
+        }
+    }
+    return best;
+}
+
 double NiceTickStep(double span, int ticks) {
     if (!(span > 0) || !std::isfinite(span) || ticks < 1) return 1.0;
     const double raw = span / ticks;
@@ -293,23 +332,6 @@ double NiceTickStep(double span, int ticks) {
         if (m * power >= raw * (1 - 1e-9)) return m * power;
     }
     return 10.0 * power;
-}
-
-std::optional<ChartPoint> NearestPoint(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x, double y,
-                                       double xScale, double yScale) {
-    std::optional<ChartPoint> best;
-    double bestDistance = std::numeric_limits<double>::infinity();
-    for (std::size_t row = 0; row < run.Rows(); ++row) {
-        const double px = run.Value(row, xColumn), py = run.Value(row, yColumn);
-        if (std::isnan(px) || std::isnan(py)) continue;
-        const double dx = (px - x) * xScale, dy = (py - y) * yScale;
-        const double d = dx * dx + dy * dy;
-        if (d < bestDistance) {
-            bestDistance = d;
-            best = ChartPoint{px, py};
-        }
-    }
-    return best;
 }
 
 } // namespace kv

@@ -23,6 +23,9 @@ struct PlotRun {
     std::string name;                         // the tab caption without a trailing "*"
     std::vector<std::string> headers;         // the column titles
     std::vector<std::vector<double>> columns; // per header, one number per sample row; NaN = not a number
+    // Per header, the most decimals its cells show; -1 for a column without numbers. Empty when
+    // unknown (the read-out then shows six significant digits).
+    std::vector<int> decimals = {};
 
     std::size_t Rows() const { return columns.empty() ? 0 : columns.front().size(); }
     double Value(std::size_t row, std::size_t column) const { return columns[column][row]; }
@@ -54,11 +57,17 @@ private:
 
 // A variable that can be plotted: one column of one run.
 struct PlotEntry {
-    std::string label; // the header, or run name ": " header when several runs are plotted
+    std::string label; // the name, or run name ": " name when several runs are plotted
     std::size_t run = 0;
-    std::string header;
+    std::size_t column = 0;
+    std::string name; // the column's name within its run (VariableNames)
     friend bool operator==(const PlotEntry&, const PlotEntry&) = default;
 };
+
+// The names of a run's columns as the chart lists them: the header, and for a header that more
+// than one column holds (the fuel and the ignition unit both log "RPM") the header with the unit
+// it belongs to, the first " (fuel)", the second " (ignition)", any further " (3)", " (4)", ....
+std::vector<std::string> VariableNames(const std::vector<std::string>& headers);
 
 // One series to draw: the X variable's column and the plotted column of one run.
 struct PlotSeries {
@@ -66,6 +75,7 @@ struct PlotSeries {
     std::size_t run = 0;
     std::size_t xColumn = 0;
     std::size_t yColumn = 0;
+    std::string name; // the variable's name (its series of every run share a Y axis)
 };
 
 struct SeriesPlan {
@@ -89,11 +99,11 @@ public:
     std::string Title() const;
     const std::vector<PlotRun>& Runs() const { return runs_; }
 
-    // The headers offered for the X axis (of every run, each once) and the one chosen.
+    // The variable names offered for the X axis (of every run, each once) and the one chosen.
     const std::vector<std::string>& XAxisChoices() const { return xChoices_; }
     const std::string& XVariable() const { return xVariable_; }
     // Chooses the X variable and saves it; false (nothing changes) when it is not offered.
-    bool SetXVariable(const std::string& header, ChartSettings& settings);
+    bool SetXVariable(const std::string& name, ChartSettings& settings);
 
     // The variables not plotted (in run and column order) and the plotted ones (in the order added).
     const std::vector<PlotEntry>& Available() const { return available_; }
@@ -113,18 +123,15 @@ private:
     LogChart() = default;
     void SavePlotVariables(ChartSettings& settings) const;
     std::size_t EntryOrder(const PlotEntry& e) const;
-    std::optional<std::size_t> Column(std::size_t run, const std::string& header) const;
+    std::optional<std::size_t> Column(std::size_t run, const std::string& name) const;
 
     std::vector<PlotRun> runs_;
+    std::vector<std::vector<std::string>> names_; // per run, VariableNames of its headers
     std::vector<std::string> xChoices_;
     std::string xVariable_;
     std::vector<PlotEntry> available_;
     std::vector<PlotEntry> plotted_;
 };
-
-// The header that a plot entry's label names: the label with any run-name prefix (everything up
-// to and including the first ": ") removed.
-std::string StripRunPrefix(const std::string& label);
 
 struct ChartPoint {
     double x, y;
@@ -139,13 +146,12 @@ struct ChartPoint {
 std::vector<ChartPoint> ReduceToPixels(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double xMin,
                                        double xMax, int pixelColumns);
 
+// The point of a series whose X is nearest to `x` (points with a NaN left out); nullopt for a
+// series without points.
+std::optional<ChartPoint> PointAtX(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x);
+
 // A tick step of 1, 2 or 5 times a power of ten that divides `span` into about `ticks` steps
 // (at most that many); 1 for a span that is not positive.
 double NiceTickStep(double span, int ticks);
-
-// The point of a series nearest to (x, y) when a unit of x spans `xScale` pixels and a unit of y
-// `yScale` pixels; nullopt for a series without points.
-std::optional<ChartPoint> NearestPoint(const PlotRun& run, std::size_t xColumn, std::size_t yColumn, double x, double y,
-                                       double xScale, double yScale);
 
 } // namespace kv

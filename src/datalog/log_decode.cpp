@@ -8,6 +8,7 @@
 #include "monitor/monitor_ignition.h"
 #include "monitor/monitor_record.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace kv {
@@ -19,6 +20,7 @@ constexpr double kLhInjectionCountMs = 2.6666667 / 1000.0;
 constexpr std::int64_t kNoPeriod = 0xFFFFFF;
 constexpr int kSwitchClosedBelow = 128;
 constexpr int kEzfVacuumCalibrationEntry = 55;
+constexpr int kMaxAuxDecimals = 15;
 
 std::string Plain(std::int64_t v) { return std::to_string(v); }
 std::string Text(int t) { return std::to_string(t); }
@@ -72,8 +74,9 @@ bool LogRecordDecoder::Bit(int channel) const {
     return (Byte(channel) & mask_[static_cast<std::size_t>(channel)]) != 0;
 }
 
-std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> record, int& knockPrevious,
-                                                  LogKnockDisplay& knock, bool& playKnock) {
+std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> record,
+                                                  std::optional<int>& knockPrevious, LogKnockDisplay& knock,
+                                                  bool& playKnock) {
     std::fill(record_.begin(), record_.end(), std::uint8_t{0});
     for (std::size_t i = 0; i < record.size() && i < record_.size(); ++i) record_[i] = record[i];
 
@@ -94,7 +97,7 @@ std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> 
     int knockCount = 0;
     if (offset_[ch::EzkKnock] >= 0) {
         const int k = Byte(ch::EzkKnock);
-        int previous = knockPrevious;
+        int previous = knockPrevious.value_or(k);
         if (k < previous) previous -= 256;
         knockCount = k - previous;
         knockPrevious = k;
@@ -132,15 +135,28 @@ std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> 
     };
 
     std::vector<std::string> cells;
+    inRange_ = true;
+    const auto rpmCell = [this](std::int64_t rpm) {
+        if (rpm != 0 && (rpm < kMinEngineRpm || rpm > kMaxEngineRpm)) inRange_ = false;
+        return Plain(rpm);
+    };
+    const auto dutyCell = [this](double percent) {
+        if (!(percent >= 0.0 && percent <= kMaxDutyPercent)) inRange_ = false;
+        return FormatNumber(percent, "0");
+    };
+    // The combustions of one sample period at the highest engine speed.
+    const int maxKnocks =
+        static_cast<int>(std::ceil(kMaxEngineRpm / 60.0 * kCombustionsPerRevolution / std::max(plan_.rate, 1)));
+    if (knockCount > maxKnocks) inRange_ = false;
     for (int slot : plan_.columnSlots) {
         switch (slot) {
-        case 0: cells.push_back(Plain(static_cast<std::int64_t>(lhRpm))); break;
+        case 0: cells.push_back(rpmCell(static_cast<std::int64_t>(lhRpm))); break;
         case 1: cells.push_back(Plain(static_cast<std::int64_t>(lhMaf))); break;
         case 2: cells.push_back(FormatNumber(conv::DutyCycleFromTicks(lhMaf, v.lhPeriod) * 100.0, "0")); break;
         case 3: cells.push_back(FormatNumber(conv::LH23_MafVolts(Byte(ch::LhMafVolts)), "0.00")); break;
         case 4: cells.push_back(afr(ch::LhWideband)); break;
         case 5: cells.push_back(FormatNumber(lhPwMs, "0.00")); break;
-        case 6: cells.push_back(FormatNumber(lhPwMs / 1000.0 / v.lhPeriod * 100.0, "0")); break;
+        case 6: cells.push_back(dutyCell(lhPwMs / 1000.0 / v.lhPeriod * 100.0)); break;
         case 7: cells.push_back(FormatNumber(lhCoolantC, "0")); break;
         case 8: cells.push_back(FormatNumber(conv::FahrenheitFromCelsius(lhCoolantC), "0")); break;
         case 9: cells.push_back(Text(kLhThrottleText[lhThrottleByte])); break;
@@ -149,17 +165,17 @@ std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> 
         case 12:
             cells.push_back(FormatNumber(LH_O2CorrectionPercent(static_cast<double>(Ram(ch::LhO2)), creator_), "0.0"));
             break;
-        case 13: cells.push_back(Plain(conv::RpmFromDevicePeriodLH(lh22Count))); break;
+        case 13: cells.push_back(rpmCell(conv::RpmFromDevicePeriodLH(lh22Count))); break;
         case 14: cells.push_back(Plain(lh22Load)); break;
         case 15: cells.push_back(FormatNumber(conv::DutyCycleFromTicksHalf(lh22Load, v.lh22Cycle) * 100.0, "0")); break;
         case 16: cells.push_back(FormatNumber(conv::LH22_MafSignal(lh22Maf), "0.00")); break;
         case 17: cells.push_back(afr(ch::Lh22Wideband)); break;
         case 18: cells.push_back(FormatNumber(lh22PwMs, "0.00")); break;
-        case 19: cells.push_back(FormatNumber(lh22PwMs / 1000.0 / v.lh22Cycle * 100.0, "0")); break;
+        case 19: cells.push_back(dutyCell(lh22PwMs / 1000.0 / v.lh22Cycle * 100.0)); break;
         case 20: cells.push_back(FormatNumber(lh22CoolantC, "0")); break;
         case 21: cells.push_back(FormatNumber(conv::FahrenheitFromCelsius(lh22CoolantC), "0")); break;
         case 22: cells.push_back(Text(v.lh22Throttle)); break;
-        case 23: cells.push_back(Plain(v.ezkRpm)); break;
+        case 23: cells.push_back(rpmCell(v.ezkRpm)); break;
         case 24: cells.push_back(FormatNumber(conv::EZK_IgnitionAdvance(Byte(ch::EzkAdvance), v.ezkRpm), "0.0")); break;
         case 25: cells.push_back(FormatNumber(Byte(ch::EzkLoad) / 255.0 * 100.0, "0")); break;
         case 26: cells.push_back(Plain(knockCount)); break;
@@ -170,7 +186,7 @@ std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> 
         case 31:
             for (int r : retard) cells.push_back(FormatNumber(r / 16.0 * 6.0, "0.0"));
             break;
-        case 32: cells.push_back(Plain(v.ezfRpm)); break;
+        case 32: cells.push_back(rpmCell(v.ezfRpm)); break;
         case 33:
             cells.push_back(FormatNumber(
                 conv::IgnitionAdvanceFromTiming(static_cast<double>(ezfPeriod), static_cast<double>(ezfDelay)), "0.0"));
@@ -187,14 +203,21 @@ std::vector<std::string> LogRecordDecoder::Decode(std::span<const std::uint8_t> 
         case 40: cells.push_back(Text(v.ezfThrottle)); break;
         default: {
             const int n = SlotAuxInput(slot);
-            if (n != 0) cells.push_back(aux_.FormatAux(n, static_cast<double>(LowFirst(ch::Aux1 + n - 1))));
+            if (n != 0) {
+                // Rounded as every other column: the decimal value, half up.
+                const int decimals = std::clamp(aux_.GetAuxDecimals(n), 0, kMaxAuxDecimals);
+                const std::string format =
+                    decimals == 0 ? "0" : "0." + std::string(static_cast<std::size_t>(decimals), '0');
+                cells.push_back(
+                    FormatNumber(aux_.ConvertAux(n, static_cast<double>(LowFirst(ch::Aux1 + n - 1))), format));
+            }
             break;
         }
         }
     }
     v.lhThrottleByte = Byte(ch::LhThrottle);
     v.ezkFullThrottle = Bit(ch::EzkBit2);
-    last_ = v;
+    if (inRange_) last_ = v;
     return cells;
 }
 

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -21,6 +22,14 @@ inline constexpr int kTriggerRpm = 2000;
 // The trailer the device appends to every streamed record: start count, then a 24-bit stamp.
 inline constexpr int kLogTrailerBytes = 4;
 inline constexpr std::int64_t kStampModulus = std::int64_t{1} << 24;
+// The physical ranges of the logged values; a record outside them is damaged. An engine stands
+// (0 rpm) or turns at 100 rpm at least (the device's own readings read slower as 0) and at most
+// 10000 rpm; an injector is open for at most the whole cycle; the knock counter counts at most
+// one knock per combustion, four a revolution on an eight-cylinder engine.
+inline constexpr int kMinEngineRpm = 100;
+inline constexpr int kMaxEngineRpm = 10000;
+inline constexpr double kMaxDutyPercent = 100.0;
+inline constexpr int kCombustionsPerRevolution = 4;
 
 // The throttle texts: t = 1 idle, 2 cruise, 3 WOT, 0 both switches closed.
 int ThrottleFromSwitches(bool idleClosed, bool fullClosed);
@@ -34,12 +43,16 @@ public:
 
     // One record of plan.recordSize bytes (a shorter one reads its missing bytes as 0) into one
     // text per column (headers 1..), every channel decoded. `knockPrevious` is the EZK knock
-    // counter of the preceding record; it becomes this record's. When the knock counter is in the
-    // record it also goes to `knock` (UpdateKnockCount); `playKnock` is set for a new knock.
-    std::vector<std::string> Decode(std::span<const std::uint8_t> record, int& knockPrevious, LogKnockDisplay& knock,
-                                    bool& playKnock);
+    // counter of the preceding record (none: this record's counter is the baseline and counts no
+    // knock); it becomes this record's. When the knock counter is in the record it also goes to
+    // `knock` (UpdateKnockCount); `playKnock` is set for a new knock.
+    std::vector<std::string> Decode(std::span<const std::uint8_t> record, std::optional<int>& knockPrevious,
+                                    LogKnockDisplay& knock, bool& playKnock);
 
-    // Whether the trigger condition has ended, judged on the last decoded record.
+    // Whether every column of the last decoded record lies in its physical range (above).
+    bool InRange() const { return inRange_; }
+
+    // Whether the trigger condition has ended, judged on the last decoded record in range.
     bool TriggerEnded(TriggerSource source, LogTrigger trigger) const;
 
 private:
@@ -68,6 +81,7 @@ private:
     int vacuumCalibration_ = 0;
     std::vector<std::uint8_t> record_;
     Values last_;
+    bool inRange_ = true;
 };
 
 } // namespace kv

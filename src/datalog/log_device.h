@@ -35,18 +35,4 @@ public:
     virtual bool RamByteOrderFlag() const = 0;
 };
 
-// The wall clock's time of day, for the pauses of a run; tests use a fake.
-class TimeOfDay {
-public:
-    virtual ~TimeOfDay() = default;
-    // Seconds since local midnight (0 .. 86400).
-    virtual double SecondsSinceMidnight() = 0;
-};
-
-// The system clock's local time of day.
-class SystemTimeOfDay final : public TimeOfDay {
-public:
-    double SecondsSinceMidnight() override;
-};
-
 } // namespace kv

@@ -116,12 +116,22 @@ std::string PrepareLoggingRun(LogSetup& setup, const EPROM& fuel, const EPROM& i
     if (!device.DataLog_SetRate(periodMs)) return kDeviceErrorMessage;
     plan.rate = rate;
 
-    plan.knockStart = 0;
+    plan.knockStart.reset();
     if (plan.channels.test(ch::EzkKnock) && ignition.GetECUType() == EcuType::EZK)
-        plan.knockStart = device.ReadEcuRam(2, ignition.GetVariableAddress(kEzkKnockVariable), 1).value_or(0);
+        plan.knockStart = ReadKnockBaseline(device, ignition);
     LogKnockDisplay& knock = setup.Knock();
-    ResetKnockCount(knock.state, knock.label, plan.knockStart);
+    ResetKnockCount(knock.state, knock.label, plan.knockStart.value_or(-1));
+    // Without a baseline the first record's counter becomes it.
+    if (!plan.knockStart) knock.state.lastKnockCounter.reset();
     return {};
+}
+
+std::optional<int> ReadKnockBaseline(DataLogDevice& device, const EPROM& ignition) {
+    for (int attempt = 0; attempt < kKnockBaselineReads; ++attempt) {
+        if (const auto counter = device.ReadEcuRam(2, ignition.GetVariableAddress(kEzkKnockVariable), 1))
+            return static_cast<int>(*counter & 0xFF);
+    }
+    return std::nullopt;
 }
 
 } // namespace kv

@@ -5,6 +5,7 @@
 #include "datalog/log_catalogue.h"
 #include "datalog/log_setup.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,8 +40,17 @@ struct LogRunPlan {
     std::vector<int> columnSlots;     // the selected slots in column order
     std::vector<std::string> headers; // "Time [s]", then one per column
     int rate = 0;                     // samples per second
-    int knockStart = 0;
+    // The EZK knock counter when the run was prepared; nullopt when it is not logged or could not
+    // be read (the first record's counter is then the baseline).
+    std::optional<int> knockStart;
 };
+
+// How often the knock counter is asked for before a baseline is given up.
+inline constexpr int kKnockBaselineReads = 3;
+
+// The EZK knock counter as a stretch's baseline, asked again when the unit does not answer;
+// nullopt when it never did.
+std::optional<int> ReadKnockBaseline(DataLogDevice& device, const EPROM& ignition);
 
 // The checks, trigger source and channel list only (no device I/O): "" and the plan's trigger,
 // source, channels, fields, addresses, sizes, record size, columns and headers; else the message.

@@ -7,8 +7,9 @@
 #include "monitor/conversions.h"
 #include "platform/messages.h"
 
-#include <chrono>
-#include <ctime>
+#include "platform/clock.h"
+
+#include <array>
 #include <span>
 
 namespace kv {
@@ -21,38 +22,34 @@ constexpr int kEzkKind = 2;
 constexpr int kLhThrottleVariable = 7;
 constexpr int kLhPeriodVariable = 1;
 constexpr int kEzkSpeedVariable = 1;
-constexpr int kEzkKnockVariable = 7;
 constexpr int kEzkFullThrottleBit = 2;
 constexpr int kWotSwitchChannel = 4;
 constexpr std::int32_t kSwitchClosedBelow = 0x8000;
 constexpr std::int32_t kNoLhPeriod = 0xFFFFFF;
 
-} // namespace
-
-double SystemTimeOfDay::SecondsSinceMidnight() {
-    const auto now = std::chrono::system_clock::now();
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    const double fraction =
-        std::chrono::duration<double>(now - std::chrono::system_clock::from_time_t(seconds)).count();
-    return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec + fraction;
+// A device period of 0 is a standing engine, as in the records: it is no speed at all.
+int DeviceRpm(std::int32_t period, std::int32_t (*rpmFromPeriod)(std::int64_t)) {
+    return period == 0 ? 0 : rpmFromPeriod(period);
 }
 
+} // namespace
+
+std::string DroppedRecordsText(int dropped) { return "records dropped: " + std::to_string(dropped); }
+
 LogRecorder::LogRecorder(LogSetup& setup, const AuxInputs& aux, DataLogDevice& device, RunSlots& runs,
-                         UserMessages& messages, TimeOfDay& timeOfDay)
-    : setup_(setup), aux_(aux), device_(device), runs_(runs), messages_(messages), timeOfDay_(timeOfDay) {}
+                         UserMessages& messages, Clock& clock)
+    : setup_(setup), aux_(aux), device_(device), runs_(runs), messages_(messages), clock_(clock) {}
 
 LogRecorder::~LogRecorder() = default;
 
 void LogRecorder::ToggleLogging(const EPROM& fuel, const EPROM& ignition) {
     if (state_ == LogState::Stopped)
-        Start(fuel, ignition);
+        Start(fuel, ignition, false);
     else
         Stop();
 }
 
-void LogRecorder::Start(const EPROM& fuel, const EPROM& ignition) {
+void LogRecorder::Start(const EPROM& fuel, const EPROM& ignition, bool continued) {
     const int run = runs_.AllocateRun();
     if (run < 0) {
         messages_.MessageBox(MaxRunsRecordMessage(), kMessageTitle);
@@ -74,6 +71,7 @@ void LogRecorder::Start(const EPROM& fuel, const EPROM& ignition) {
     controls_.startStopCaption = kStopLoggingCaption;
     setup_.SetSetupEnabled(false);
     controls_.runButtonsEnabled = false;
+    if (!continued) controls_.droppedRecords = 0;
     state_ = plan_.trigger == LogTrigger::None ? LogState::Running : LogState::Waiting;
     if (state_ == LogState::Running) {
         device_.DataLog_StartDeviceLogging();
@@ -82,9 +80,8 @@ void LogRecorder::Start(const EPROM& fuel, const EPROM& ignition) {
     } else {
         controls_.status = kStatusWaiting;
     }
-    rowCounter_ = 1;
     runTime_ = 0.0;
-    lastStamp_ = -1;
+    stamps_.StartStretch(clock_.NowMs(), plan_.rate);
     controls_.timerEnabled = true;
 }
 
@@ -147,8 +144,8 @@ bool LogRecorder::TriggerFires(const EPROM& fuel, const EPROM& ignition) {
             const auto v = device_.ReadEcuRam(kEzkKind, ignition.GetVariableAddress(kEzkSpeedVariable), 2);
             return v && conv::EZK_RpmFromPeriod(*v) >= kTriggerRpm;
         }
-        case TriggerSource::LH22: return conv::RpmFromDevicePeriodLH(device_.ReadRpmPeriod()) >= kTriggerRpm;
-        case TriggerSource::EZF: return conv::RpmFromDevicePeriodEZF(device_.ReadRpmPeriod()) >= kTriggerRpm;
+        case TriggerSource::LH22: return DeviceRpm(device_.ReadRpmPeriod(), conv::RpmFromDevicePeriodLH) >= kTriggerRpm;
+        case TriggerSource::EZF: return DeviceRpm(device_.ReadRpmPeriod(), conv::RpmFromDevicePeriodEZF) >= kTriggerRpm;
         case TriggerSource::None: return false;
         }
     }
@@ -161,66 +158,98 @@ void LogRecorder::TickWaiting(const EPROM& fuel, const EPROM& ignition) {
     if (TriggerFires(fuel, ignition)) {
         state_ = LogState::Running;
         if (ignition.GetECUType() == EcuType::EZK && plan_.channels.test(ch::EzkKnock)) {
-            knockStart_ = device_.ReadEcuRam(kEzkKind, ignition.GetVariableAddress(kEzkKnockVariable), 1).value_or(0);
+            knockStart_ = ReadKnockBaseline(device_, ignition);
             knock.state.lastKnockCounter = knockStart_;
             knock.labelEnabled = true;
         }
         device_.DataLog_StartDeviceLogging();
         controls_.status = kStatusRunning;
-        if (runTime_ != 0.0) {
-            double d = timeOfDay_.SecondsSinceMidnight() - pauseStart_;
-            if (d < 0) d += kSecondsPerDay;
-            runTime_ += d;
-            lastStamp_ = -1;
-        }
+        const std::int64_t now = clock_.NowMs();
+        if (runTime_ != 0.0) runTime_ += static_cast<double>(now - pauseStartMs_) / 1000.0;
+        stamps_.StartStretch(now, plan_.rate);
     }
     UpdateKnockCount(knock.state, knock.label, -1);
+}
+
+bool LogRecorder::AppendRow(const EPROM& fuel, const EPROM& ignition, std::vector<std::string> cells) {
+    if (runs_.RunRowCount(currentRun_) >= kMaxRunRows) {
+        // The full run stops and a new one starts with the same settings; its time axis goes on.
+        const double kept = runTime_;
+        const StampJudge stamps = stamps_;
+        const std::optional<int> knock = knockStart_;
+        // A trigger makes the new run wait for it: the pause counts from here.
+        pauseStartMs_ = clock_.NowMs();
+        Stop();
+        Start(fuel, ignition, true);
+        if (state_ == LogState::Stopped) return false;
+        runTime_ = kept;
+        // The rest of the records in hand came before the device started again.
+        stamps_ = stamps;
+        knockStart_ = knock;
+    }
+    cells.insert(cells.begin(), FormatNumber(runTime_, "0.00"));
+    runs_.AppendRunRow(currentRun_, cells);
+    return true;
 }
 
 void LogRecorder::TickRunning(const EPROM& fuel, const EPROM& ignition, LogTickResult& result) {
     device_.DataLog_KeepAlive();
     const std::vector<std::uint8_t> data = device_.DataLog_Download();
-    if (data.empty() || !device_.IsIgnitionOn()) return;
+    if (data.empty()) return;
+    const std::int64_t now = clock_.NowMs();
+    const int startedRun = currentRun_;
 
     LogRecordDecoder decoder(plan_, fuel, ignition, aux_, device_.RamByteOrderFlag());
-    const std::size_t step = static_cast<std::size_t>(plan_.recordSize) + kLogTrailerBytes;
-    const double rate = plan_.rate;
+    const std::size_t size = static_cast<std::size_t>(plan_.recordSize);
+    const std::size_t step = size + kLogTrailerBytes;
     bool decoded = false;
     for (std::size_t offset = 0; offset + step <= data.size(); offset += step) {
         const std::span<const std::uint8_t> record(data.data() + offset, step);
-        std::vector<std::string> cells = decoder.Decode(record.first(static_cast<std::size_t>(plan_.recordSize)),
-                                                        knockStart_, setup_.Knock(), result.playKnock);
-        const std::size_t t = static_cast<std::size_t>(plan_.recordSize);
-        const int startCount = record[t];
-        const std::int64_t stamp = record[t + 1] | (record[t + 2] << 8) | (record[t + 3] << 16);
-        if (lastStamp_ < 0) {
-            runTime_ += (startCount + 1) / rate;
-        } else {
-            std::int64_t d = stamp - lastStamp_;
-            if (d < 0) d += kStampModulus;
-            runTime_ += static_cast<double>(d) / rate;
+        const auto stampAt = [&](std::size_t at) {
+            return std::int64_t{data[at + size + 1]} | (std::int64_t{data[at + size + 2]} << 8) |
+                   (std::int64_t{data[at + size + 3]} << 16);
+        };
+        std::array<std::int64_t, 2> after{};
+        std::size_t known = 0;
+        while (known < after.size() && offset + (known + 2) * step <= data.size()) {
+            after[known] = stampAt(offset + (known + 1) * step);
+            ++known;
         }
-        lastStamp_ = stamp;
-        cells.insert(cells.begin(), FormatNumber(runTime_, "0.00"));
-        runs_.AppendRunRow(currentRun_, cells);
-        ++rowCounter_;
+        const std::optional<std::int64_t> periods =
+            stamps_.Judge(record[size], stampAt(offset), std::span(after.data(), known), now);
+        if (!periods) {
+            ++controls_.droppedRecords;
+            continue;
+        }
+        // Decoded on a copy of the knock state: a damaged record must not count knocks.
+        std::optional<int> knock = knockStart_;
+        LogKnockDisplay display = setup_.Knock();
+        bool play = false;
+        std::vector<std::string> cells = decoder.Decode(record.first(size), knock, display, play);
+        runTime_ += static_cast<double>(*periods) / plan_.rate;
+        if (!decoder.InRange()) {
+            ++controls_.droppedRecords;
+            continue;
+        }
+        knockStart_ = knock;
+        setup_.Knock() = display;
+        result.playKnock = result.playKnock || play;
+        if (!AppendRow(fuel, ignition, std::move(cells))) return;
         decoded = true;
     }
-
-    if (rowCounter_ >= kMaxRunRows) {
-        const double kept = runTime_;
-        pauseStart_ = timeOfDay_.SecondsSinceMidnight();
-        ToggleLogging(fuel, ignition);
-        ToggleLogging(fuel, ignition);
-        runTime_ = kept;
+    if (currentRun_ != startedRun) {
+        // Continued in a new run: the device started a new stretch.
+        stamps_.StartStretch(clock_.NowMs(), plan_.rate);
         return;
     }
+    // Records are kept whatever the ignition; without it the run stays as it is.
+    if (!device_.IsIgnitionOn()) return;
     if (decoded && plan_.trigger != LogTrigger::None && decoder.TriggerEnded(plan_.source, plan_.trigger)) {
         device_.DataLog_StopDeviceLogging();
         state_ = LogState::Waiting;
         setup_.Knock().labelEnabled = false;
         controls_.status = kStatusWaiting;
-        pauseStart_ = timeOfDay_.SecondsSinceMidnight();
+        pauseStartMs_ = clock_.NowMs();
     }
 }
 

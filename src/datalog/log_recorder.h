@@ -9,6 +9,7 @@
 // LogSetup::TimerIntervalMs) calls DataLogTimerTick; after either, the panel shows Controls().
 #include "datalog/log_decode.h"
 #include "datalog/log_prepare.h"
+#include "datalog/log_stamps.h"
 #include "datalog/run_file.h"
 
 #include <memory>
@@ -18,11 +19,11 @@
 namespace kv {
 
 class AuxInputs;
+class Clock;
 class DataLogDevice;
 class EPROM;
 class LogSetup;
 class RunSlots;
-class TimeOfDay;
 class UserMessages;
 
 inline constexpr const char* kStartLoggingCaption = "&Start logging";
@@ -30,7 +31,6 @@ inline constexpr const char* kStopLoggingCaption = "&Stop logging";
 inline constexpr const char* kStatusStopped = "Stopped";
 inline constexpr const char* kStatusWaiting = "Waiting for trigger condition";
 inline constexpr const char* kStatusRunning = "Running";
-inline constexpr double kSecondsPerDay = 86400.0;
 
 enum class LogState { Stopped, Waiting, Running };
 
@@ -41,7 +41,13 @@ struct LogControls {
     bool timerEnabled = false;                           // tmrDataLog
     // The run buttons Copy, Save, Close, Plot and Delete rows (disabled while recording).
     bool runButtonsEnabled = true;
+    // Records dropped since the recording was started because their time stamp did not follow
+    // or a value lay outside its column's physical range.
+    int droppedRecords = 0;
 };
+
+// "records dropped: N".
+std::string DroppedRecordsText(int dropped);
 
 struct LogTickResult {
     bool playKnock = false; // a new knock was counted: the knock sound plays
@@ -49,9 +55,10 @@ struct LogTickResult {
 
 class LogRecorder {
 public:
-    // All references must outlive the recorder.
+    // All references must outlive the recorder. `clock` is monotonic: it measures the pauses of
+    // a run and bounds how far the records' time stamps may run ahead.
     LogRecorder(LogSetup& setup, const AuxInputs& aux, DataLogDevice& device, RunSlots& runs, UserMessages& messages,
-                TimeOfDay& timeOfDay);
+                Clock& clock);
     ~LogRecorder();
 
     // The start/stop button: starts a run (a new run slot, PrepareLoggingRun, the device logging
@@ -68,15 +75,17 @@ public:
     // The run being recorded (-1 none) and its time axis.
     int CurrentRun() const { return currentRun_; }
     double RunTime() const { return runTime_; }
-    int RowCounter() const { return rowCounter_; }
     const LogRunPlan& Plan() const { return plan_; }
 
 private:
-    void Start(const EPROM& fuel, const EPROM& ignition);
+    // `continued`: the run that came before was full; its time axis and dropped count go on.
+    void Start(const EPROM& fuel, const EPROM& ignition, bool continued);
     bool TriggerFires(const EPROM& fuel, const EPROM& ignition);
-    void StartStretch(const EPROM& ignition);
     void TickWaiting(const EPROM& fuel, const EPROM& ignition);
     void TickRunning(const EPROM& fuel, const EPROM& ignition, LogTickResult& result);
+    // Appends a row to the run being recorded, first continuing in a new run when it is full;
+    // false when there is no run to take it (logging stopped).
+    bool AppendRow(const EPROM& fuel, const EPROM& ignition, std::vector<std::string> cells);
     void ShowStopped();
 
     LogSetup& setup_;
@@ -84,17 +93,16 @@ private:
     DataLogDevice& device_;
     RunSlots& runs_;
     UserMessages& messages_;
-    TimeOfDay& timeOfDay_;
+    Clock& clock_;
 
     LogState state_ = LogState::Stopped;
     LogControls controls_;
     LogRunPlan plan_;
     int currentRun_ = -1;
-    int rowCounter_ = 1;
     double runTime_ = 0.0;
-    std::int64_t lastStamp_ = -1;
-    double pauseStart_ = 0.0;
-    int knockStart_ = 0;
+    StampJudge stamps_;
+    std::int64_t pauseStartMs_ = 0;
+    std::optional<int> knockStart_;
 };
 
 } // namespace kv

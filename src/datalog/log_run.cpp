@@ -107,6 +107,18 @@ std::string_view LogRun::Cell(int row, int column) const {
     return rest.substr(0, rest.find('\t'));
 }
 
+void LogRun::RowCells(int row, std::vector<std::string_view>& cells) const {
+    cells.assign(headers_.size(), std::string_view());
+    if (row < 0 || row >= rows_) return;
+    std::string_view rest = RowText(row);
+    for (std::string_view& cell : cells) {
+        const std::size_t tab = rest.find('\t');
+        cell = rest.substr(0, tab);
+        if (tab == std::string_view::npos) return;
+        rest.remove_prefix(tab + 1);
+    }
+}
+
 double LogRun::Value(int row, int column) const {
     if (row < 0 || row >= rows_ || column < 0 || column >= ColumnCount()) return kNoNumber;
     return values_[static_cast<std::size_t>(column)][static_cast<std::size_t>(row)];

@@ -42,6 +42,9 @@ public:
     // NaN outside the run.
     std::string_view Cell(int row, int column) const;
     double Value(int row, int column) const;
+    // Every cell text of sample row `row` into `cells` (ColumnCount entries, empty past the
+    // row's last cell), in one pass over the row.
+    void RowCells(int row, std::vector<std::string_view>& cells) const;
     // Every row's number in one column, top to bottom (empty outside the run).
     std::span<const double> ColumnValues(int column) const;
 

@@ -155,7 +155,9 @@ void AppendCsvField(std::string& out, std::string_view field) {
 Parsed<LoadedRunFile> ParseRunFile(std::string_view text, char decimalSeparator) {
     LineReader lines(text);
     if (!lines.SkipToContent()) return ParseError{RunFileEmptyMessage()};
-    LoadedRunFile loaded{LogRun(SplitAtTabs(lines.TakeLine())), false};
+    const std::string_view header = lines.TakeLine();
+    if (std::count(header.begin(), header.end(), '\t') >= kMaxRunColumns) return ParseError{RunTooWideMessage()};
+    LoadedRunFile loaded{LogRun(SplitAtTabs(header)), false};
     // Room for the rows that will be kept, judged by the lines there are.
     const auto lineCount = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
     const std::size_t rows = std::min<std::size_t>(lineCount, kMaxRunRows);
@@ -188,10 +190,13 @@ std::string RunBlockText(const LogRun& run, int firstRow, int lastRow, int first
     lastColumn = std::min(lastColumn, run.ColumnCount() - 1);
     std::string text;
     if (firstColumn > lastColumn) return text;
+    std::vector<std::string_view> cells;
     for (int r = firstRow; r <= lastRow; ++r) {
+        if (r > 0) run.RowCells(r - 1, cells);
         for (int c = firstColumn; c <= lastColumn; ++c) {
             if (c > firstColumn) text.push_back('\t');
-            text.append(r == 0 ? std::string_view(run.Headers()[static_cast<std::size_t>(c)]) : run.Cell(r - 1, c));
+            text.append(r == 0 ? std::string_view(run.Headers()[static_cast<std::size_t>(c)])
+                               : cells[static_cast<std::size_t>(c)]);
         }
         text.append("\r\n");
     }
@@ -213,10 +218,12 @@ std::string RunCsvText(const LogRun& run) {
     }
     out.append("\r\n");
     std::string number;
+    std::vector<std::string_view> cells;
     for (int r = 0; r < run.RowCount(); ++r) {
+        run.RowCells(r, cells);
         for (int c = 0; c < run.ColumnCount(); ++c) {
             if (c > 0) out.push_back(',');
-            const std::string_view cell = run.Cell(r, c);
+            const std::string_view cell = cells[static_cast<std::size_t>(c)];
             if (std::isnan(run.Value(r, c))) {
                 AppendCsvField(out, cell);
                 continue;
@@ -231,6 +238,10 @@ std::string RunCsvText(const LogRun& run) {
 }
 
 std::string RunFileEmptyMessage() { return "File is empty"; }
+
+std::string RunTooWideMessage() {
+    return "File has more than " + std::to_string(kMaxRunColumns) + " columns - not a data logging run";
+}
 
 std::string RunLoadErrorMessage() { return "Error when loading file"; }
 

@@ -13,6 +13,8 @@
 namespace kv {
 
 inline constexpr int kMaxRunRows = 10000;
+// Far more columns than any run can log (the widest has fewer than 60).
+inline constexpr int kMaxRunColumns = 256;
 
 struct LoadedRunFile {
     LogRun run;
@@ -21,7 +23,8 @@ struct LoadedRunFile {
 };
 
 // Reads a run file's text. `decimalSeparator` is the user's ("." or ","). Fails with
-// RunFileEmptyMessage() when no header line comes before the end.
+// RunFileEmptyMessage() when no header line comes before the end, with RunTooWideMessage() when
+// the header has more than kMaxRunColumns columns.
 Parsed<LoadedRunFile> ParseRunFile(std::string_view text, char decimalSeparator = '.');
 // Reads a run file; a file that cannot be read fails with RunLoadErrorMessage().
 Parsed<LoadedRunFile> LoadRunFile(const std::string& path, char decimalSeparator = '.');
@@ -42,6 +45,8 @@ std::string SaveRunFile(const std::string& path, const LogRun& run);
 std::string RunCsvText(const LogRun& run);
 
 std::string RunFileEmptyMessage();
+// A header line of more than kMaxRunColumns columns.
+std::string RunTooWideMessage();
 std::string RunLoadErrorMessage();
 std::string RunSaveErrorMessage();
 std::string RunTruncatedMessage();

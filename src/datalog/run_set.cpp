@@ -22,6 +22,13 @@ std::string WithoutMark(const std::string& caption) {
 
 std::string BaseName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
 
+// Whether two paths name the same file (the file may be gone).
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ea, eb;
+    const auto ca = std::filesystem::weakly_canonical(a, ea), cb = std::filesystem::weakly_canonical(b, eb);
+    return !ea && !eb ? ca == cb : a == b;
+}
+
 } // namespace
 
 std::string SaveRunTitle() { return "Save data logging run"; }
@@ -196,6 +203,16 @@ bool RunSet::LoadRun() {
     if (!chosen) {
         ReleaseRun(id);
         return false;
+    }
+    // A file open already: its tab is selected instead.
+    const auto open = std::find_if(tabs_.begin(), tabs_.end(), [&](const Tab& t) {
+        return t.id != id && !t.fileName.empty() && SameFile(t.fileName, chosen->path);
+    });
+    if (open != tabs_.end()) {
+        const int openId = open->id;
+        ReleaseRun(id);
+        SelectRun(openId);
+        return true;
     }
     seams_.progress.SetHourglass(true);
     Parsed<LoadedRunFile> loaded = LoadRunFile(chosen->path, decimalSeparator_);

@@ -97,7 +97,8 @@ public:
     bool CopySelection(int row1, int column1, int row2, int column2);
     // Asks for a file and saves the current run; true when the bytes are in that file.
     bool SaveRun();
-    // Opens a new tab with a run read from a file the user chooses; true when it was loaded.
+    // Opens a new tab with a run read from a file the user chooses; true when it was loaded. A file
+    // that an open tab holds is not read again: that tab is selected (true).
     bool LoadRun();
     // Closes the current run, first asking whether to save it when it has unsaved changes; false
     // when the run stays open.

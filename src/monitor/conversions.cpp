@@ -181,10 +181,16 @@ std::int32_t LH_RpmFromCode(int b) {
 }
 
 std::int32_t LH_CodeFromRpm(double rpm) {
+    // The speed of every code, worked out once (a log's every sample asks).
+    static const std::array<std::int32_t, 245> kCodeRpm = [] {
+        std::array<std::int32_t, 245> table{};
+        for (int b = 10; b <= 254; ++b) table[static_cast<std::size_t>(b - 10)] = LH_RpmFromCode(b);
+        return table;
+    }();
     double best = 10000.0;
     std::int32_t code = 0;
     for (int b = 10; b <= 254; ++b) {
-        const double d = std::fabs(LH_RpmFromCode(b) - rpm);
+        const double d = std::fabs(kCodeRpm[static_cast<std::size_t>(b - 10)] - rpm);
         if (d < best) {
             best = d;
             code = b;

@@ -22,13 +22,140 @@ TEST_F(CliLogRecord, WritesALoadableRunFile) {
     std::vector<std::string> headers{"Time [s]", "RPM", "RPM"};
     for (int c = 1; c <= 8; ++c) headers.push_back("KR" + std::to_string(c));
     EXPECT_EQ(logRun.Headers(), headers);
-    EXPECT_NEAR(logRun.RowCount(), 100, 2);
-    EXPECT_EQ(r.out, "saved: " + run + "\nrows: " + std::to_string(logRun.RowCount()) + "\n");
+    EXPECT_EQ(logRun.RowCount(), 100) << "rate x seconds";
+    EXPECT_EQ(r.out, "saved: " + run + "\nrows: 100\nrecords dropped: 0\n");
     for (int row = 0; row < logRun.RowCount(); ++row) {
         EXPECT_NEAR(logRun.Value(row, 0), 0.05 * (row + 1), 1e-9);
         EXPECT_GE(logRun.Value(row, 1), 600.0) << "the engine idles or runs";
         EXPECT_NEAR(logRun.Value(row, 2), logRun.Value(row, 1), logRun.Value(row, 1) * 0.02);
     }
+}
+
+// The rows a recording gives: rate x seconds, a continued run only when rows are left for it.
+TEST_F(CliLogRecord, RowsAreRateTimesSeconds) {
+    const std::string fuel = New("MRX_D"), run = Path("run.txt");
+    struct Case {
+        const char* seconds;
+        const char* rate;
+        std::vector<int> rows;
+    };
+    for (const Case& c : {Case{"30", "20", {600}}, Case{"7.5", "10", {75}}, Case{"500", "20", {10000}},
+                          Case{"501", "20", {10000, 20}}}) {
+        SCOPED_TRACE(c.seconds);
+        const CliRun r = Cli({"--simulate", "log", "record", "--seconds", c.seconds, "--rate", c.rate, "--vars",
+                              "LH_RPM", "--fuel", fuel, "-o", run});
+        ASSERT_EQ(r.code, 0) << r.err;
+        for (std::size_t i = 0; i < c.rows.size(); ++i) {
+            const std::string path = i == 0 ? run : Path("run-" + std::to_string(i + 1) + ".txt");
+            const auto loaded = LoadRunFile(path);
+            ASSERT_TRUE(loaded) << path;
+            EXPECT_EQ(loaded->run.RowCount(), c.rows[i]) << path;
+            EXPECT_FALSE(loaded->truncated);
+        }
+        EXPECT_FALSE(std::filesystem::exists(Path("run-" + std::to_string(c.rows.size() + 1) + ".txt")));
+        for (std::size_t i = 0; i < c.rows.size(); ++i)
+            std::filesystem::remove(i == 0 ? run : Path("run-" + std::to_string(i + 1) + ".txt"));
+    }
+}
+
+TEST_F(CliLogRecord, ADeviceThatGoesAwayIsAFailureWithTheRunSaved) {
+    const std::string fuel = New("MRX_D"), ignition = New("EZK_D-S4"), run = Path("run.txt");
+    const CliRun r = Cli({"--simulate", "--sim-faults", "unplug-after=200", "log", "record", "--seconds", "30",
+                          "--rate", "20", "--vars", "LH_RPM", "--fuel", fuel, "--ignition", ignition, "-o", run});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("The device stopped answering"), std::string::npos) << r.err;
+    const auto loaded = LoadRunFile(run);
+    ASSERT_TRUE(loaded) << "the rows that came are kept";
+    EXPECT_LT(loaded->run.RowCount(), 600);
+    EXPECT_NE(r.out.find("saved: " + run), std::string::npos);
+}
+
+// Damaged, repeated and late reports: every row kept has a time after the row before, within the
+// recording, and values a running engine can show; the dropped records are counted.
+TEST_F(CliLogRecord, DamagedRecordsAreDroppedAndCounted) {
+    const std::string fuel = New("MRX_D"), ignition = New("EZK_D-S4"), run = Path("run.txt");
+    const std::vector<std::string> headers{"Time [s]",           "RPM",      "A/F ratio",  "Inj duty cycle [%]", "RPM",
+                                           "Ign adv [\xC2\xB0]", "Load [%]", "Knock count"};
+    struct Range {
+        double min, max;
+    };
+    // Column by column; an RPM of 0 is a standing engine, else the engine turns at 100 rpm at least.
+    const Range ranges[] = {{0.05, 60.0}, {100, 10000}, {9, 19}, {0, 100}, {100, 10000}, {-36, 61}, {0, 100}, {0, 34}};
+    for (const char* faults : {"garble=0.1,seed=3", "dup=0.1,seed=4", "late=0.01,seed=5", "garble=0.01,seed=6"}) {
+        SCOPED_TRACE(faults);
+        const CliRun r = Cli({"--simulate", "--sim-faults", faults, "log", "record", "--seconds", "60", "--rate", "20",
+                              "--vars", "LH_RPM,LH_AFR,LH_INJDC,EZK_RPM,EZK_IGNADV,EZK_LOAD,EZK_KNOCK", "--fuel", fuel,
+                              "--ignition", ignition, "-o", run});
+        ASSERT_EQ(r.code, 0) << r.err;
+        const auto loaded = LoadRunFile(run);
+        ASSERT_TRUE(loaded);
+        const LogRun& logRun = loaded->run;
+        ASSERT_EQ(logRun.Headers(), headers);
+        EXPECT_GT(logRun.RowCount(), 900);
+        const int dropped = 1200 - logRun.RowCount();
+        EXPECT_NE(r.out.find("records dropped: "), std::string::npos) << r.out;
+        EXPECT_GE(std::stoi(r.out.substr(r.out.find("records dropped: ") + 17)), dropped > 0 ? 1 : 0);
+        double last = 0;
+        for (int row = 0; row < logRun.RowCount(); ++row) {
+            const double t = logRun.Value(row, 0);
+            ASSERT_GT(t, last) << "row " << row;
+            last = t;
+            for (int c = 0; c < logRun.ColumnCount(); ++c) {
+                const double v = logRun.Value(row, c);
+                const bool standing = (c == 1 || c == 4) && v == 0;
+                EXPECT_TRUE(standing || (v >= ranges[c].min && v <= ranges[c].max))
+                    << headers[static_cast<std::size_t>(c)] << " " << v << " in row " << row;
+            }
+        }
+    }
+}
+
+// A recorded run laid over the base fuel map: the map's grid with a mean where samples fell.
+TEST_F(CliLogRecord, CellsOfARecordedRun) {
+    const std::string fuel = New("MRX_D"), run = Path("run.txt");
+    ASSERT_EQ(Cli({"--simulate", "log", "record", "--seconds", "60", "--rate", "10", "--vars", "LH_RPM,LH_MAF,LH_AFR",
+                   "--fuel", fuel, "-o", run})
+                  .code,
+              0);
+    const std::string map = "Base fuel map (cat)";
+    const CliRun shown = Cli({"map", "show", fuel, map});
+    const CliRun cells = Cli({"log", "cells", run, fuel, "--map", map, "--min-count", "3"});
+    ASSERT_EQ(cells.code, 0) << cells.err;
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, next; at < cells.out.size(); at = next + 1) {
+        next = cells.out.find('\n', at);
+        lines.push_back(cells.out.substr(at, next - at));
+    }
+    ASSERT_EQ(lines.size(), 19u) << cells.out; // axis row, 16 rows, samples, cells
+    EXPECT_EQ(lines[0], shown.out.substr(0, shown.out.find('\n'))) << "the axis labels of `map show`";
+    EXPECT_EQ(lines[17], "samples: 600");
+    int withMean = 0;
+    for (int r = 1; r <= 16; ++r) {
+        std::size_t at = lines[static_cast<std::size_t>(r)].find('\t');
+        while (at != std::string::npos) {
+            const std::size_t next = lines[static_cast<std::size_t>(r)].find('\t', at + 1);
+            const std::string cell = lines[static_cast<std::size_t>(r)].substr(at + 1, next - at - 1);
+            if (cell != "-") {
+                ++withMean;
+                const double afr = std::stod(cell);
+                EXPECT_GE(afr, 9.0);
+                EXPECT_LE(afr, 19.0);
+                EXPECT_EQ(cell.size() - cell.find('.'), 2u) << "one decimal: " << cell;
+            }
+            at = next;
+        }
+    }
+    EXPECT_GT(withMean, 10);
+    EXPECT_EQ(lines[18], "cells: " + std::to_string(withMean));
+
+    const std::vector<std::pair<std::vector<std::string>, int>> refusals = {
+        {{"log", "cells", run, fuel, "--map", "No such map"}, 1},
+        {{"log", "cells", run, fuel, "--map", "Cranking fuel map"}, 1},
+        {{"log", "cells", run, fuel, "--map", map, "--column", "Boost"}, 1},
+        {{"log", "cells", run, fuel, "--map", map, "--min-count", "0"}, 2},
+        {{"log", "cells", run, fuel}, 2},
+    };
+    for (const auto& [args, code] : refusals) EXPECT_EQ(Cli(args).code, code) << args.back();
 }
 
 TEST_F(CliLogRecord, Refusals) {

@@ -55,6 +55,10 @@ TEST(CliLog, Info) {
          {"log", "info", run},
          {0, "rows: 10000\ncolumns: 2\nheader: Time [s]\nheader: RPM\n", kTruncated}},
         {"comments only", ";a\r\n\r\n;b\r\n", {"log", "info", run}, {1, "", "File is empty\n"}},
+        {"a million columns",
+         std::string(1000000, '\t') + "\r\n",
+         {"log", "info", run},
+         {1, "", "File has more than 256 columns - not a data logging run\n"}},
         {"missing file", "", {"log", "info", dir.File("missing.txt")}, {1, "", "Error when loading file\n"}},
         {"a folder", "", {"log", "info", dir.File("folder.txt")}, {1, "", "Error when loading file\n"}},
         {"no file named", "", {"log", "info"}, {2, "", ""}},
@@ -161,10 +165,12 @@ TEST(CliLog, UnknownSubcommandsShowTheGroupsUsage) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"log"}, {"log", "show", "x.txt"}}) {
         const CliRun got = Cli(args);
         EXPECT_EQ(got.code, 2);
-        EXPECT_EQ(got.err, "usage: kestrovane-cli log info RUN.txt\n"
-                           "       kestrovane-cli log convert RUN.txt -o OUT.csv\n"
-                           "       kestrovane-cli log record --seconds N --vars KEY,... [--rate 5|10|20] "
-                           "[--trigger None|WOT|RPM] [--fuel FILE] [--ignition FILE] -o RUN.txt\n");
+        EXPECT_EQ(got.err,
+                  "usage: kestrovane-cli log info RUN.txt\n"
+                  "       kestrovane-cli log convert RUN.txt -o OUT.csv\n"
+                  "       kestrovane-cli log cells RUN.txt IMAGE --map NAME [--column HEADER] [--min-count N]\n"
+                  "       kestrovane-cli log record --seconds N --vars KEY,... [--rate 5|10|20] "
+                  "[--trigger None|WOT|RPM] [--fuel FILE] [--ignition FILE] -o RUN.txt\n");
     }
     EXPECT_NE(Cli({}).err.find("  log info RUN.txt\n  log convert RUN.txt -o OUT.csv\n"), std::string::npos);
 }

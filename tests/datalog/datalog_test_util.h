@@ -57,6 +57,11 @@ public:
     }
     std::optional<std::int32_t> ReadEcuRam(int kind, int address, int n) override {
         log.push_back("ram " + std::to_string(kind) + " " + std::to_string(address) + " " + std::to_string(n));
+        if (!ramAnswers.empty()) {
+            const auto answer = ramAnswers.front();
+            ramAnswers.pop_front();
+            return answer;
+        }
         return ram;
     }
     std::optional<std::int32_t> ReadAuxInput(int channel) override {
@@ -78,6 +83,7 @@ public:
     bool rateOk = true;
     bool ramFlag = true;
     std::optional<std::int32_t> ram = 0;
+    std::deque<std::optional<std::int32_t>> ramAnswers; // answered first, one per read, before `ram`
     std::optional<std::int32_t> auxValue = 0xFFFF;
     std::int32_t rpmPeriod = 0xFFFFFF;
     std::deque<std::vector<std::uint8_t>> downloads;
@@ -111,12 +117,6 @@ public:
     int nextId = 0;
     int released = 0;
     int refreshes = 0;
-};
-
-class FakeTimeOfDay final : public TimeOfDay {
-public:
-    double SecondsSinceMidnight() override { return seconds; }
-    double seconds = 3600.0;
 };
 
 // One field per channel of the plan in record order, each value spread over the channel's bytes

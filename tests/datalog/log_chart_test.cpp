@@ -175,14 +175,15 @@ TEST_F(LogChartTest, AddingAndRemovingSeriesSavesHeadersWithoutRunPrefix) {
     // Available: Run 1: Time, Run 1: Load, a: b.txt: Time, a: b.txt: Load
     ASSERT_TRUE(chart->AddSeries(3, settings));
     const std::vector<std::pair<std::string, std::string>> expected{{"DefaultPlotVariable0", "RPM"},
-                                                                    {"DefaultPlotVariable1", "b.txt: RPM"},
-                                                                    {"DefaultPlotVariable2", "b.txt: Load"},
+                                                                    {"DefaultPlotVariable1", "RPM"},
+                                                                    {"DefaultPlotVariable2", "Load"},
                                                                     {"DefaultPlotVariable3", ""},
                                                                     {"DefaultPlotVariable7", ""}};
     for (const auto& [key, value] : expected) EXPECT_EQ(Saved(key), value) << key;
 
     ASSERT_TRUE(chart->RemoveSeries(0, settings));
-    EXPECT_EQ(Saved("DefaultPlotVariable0"), "b.txt: RPM");
+    EXPECT_EQ(Saved("DefaultPlotVariable0"), "RPM");
+    EXPECT_EQ(Saved("DefaultPlotVariable1"), "Load");
     EXPECT_EQ(Saved("DefaultPlotVariable2"), "");
     // A removed entry goes back to its place among the available ones.
     EXPECT_EQ(Labels(chart->Available()),
@@ -191,11 +192,48 @@ TEST_F(LogChartTest, AddingAndRemovingSeriesSavesHeadersWithoutRunPrefix) {
     EXPECT_FALSE(chart->RemoveSeries(2, settings));
 }
 
-TEST_F(LogChartTest, StripsEverythingUpToTheFirstColonBlank) {
-    EXPECT_EQ(StripRunPrefix("Run 1: RPM"), "RPM");
-    EXPECT_EQ(StripRunPrefix("RPM"), "RPM");
-    EXPECT_EQ(StripRunPrefix("x: y: z"), "y: z");
-    EXPECT_EQ(StripRunPrefix("Ratio:AFR"), "Ratio:AFR");
+// A header may itself hold ": " (an aux input's name): it is saved whole and found again.
+TEST_F(LogChartTest, AHeaderWithColonBlankIsSavedWhole) {
+    const std::vector<std::string> headers{"Time [s]", "RPM", "EGT: left [C]"};
+    auto chart = LogChart::Open({MakeRun("Run 1", headers, 3)}, settings);
+    ASSERT_TRUE(chart.Ok());
+    ASSERT_TRUE(chart->AddSeries(1, settings)); // Available: Time, EGT
+    EXPECT_EQ(Saved("DefaultPlotVariable1"), "EGT: left [C]");
+    const auto again = LogChart::Open({MakeRun("Run 2", headers, 3)}, settings);
+    EXPECT_EQ(Labels(again->Plotted()), (std::vector<std::string>{"RPM", "EGT: left [C]"}));
+    EXPECT_EQ(again->Plan().series.at(1).yColumn, 2u);
+}
+
+// The fuel and the ignition unit log columns of the same header: each is a variable of its own,
+// plotted from its own column, and a saved choice finds the same column again.
+TEST_F(LogChartTest, SameNamedColumnsAreToldApartAndFoundAgain) {
+    const std::vector<std::string> headers{"Time [s]", "RPM", "A/F ratio", "RPM", "Ign adv [deg]", "A/F ratio"};
+    auto chart = LogChart::Open({MakeRun("Run 1", headers, 3)}, settings);
+    ASSERT_TRUE(chart.Ok());
+    EXPECT_EQ(Labels(chart->Plotted()), (std::vector<std::string>{"RPM (fuel)", "RPM (ignition)"}));
+    EXPECT_EQ(Labels(chart->Available()),
+              (std::vector<std::string>{"Time [s]", "A/F ratio (fuel)", "Ign adv [deg]", "A/F ratio (ignition)"}));
+    SeriesPlan plan = chart->Plan();
+    ASSERT_EQ(plan.series.size(), 2u);
+    EXPECT_EQ(plan.series[0].yColumn, 1u);
+    EXPECT_EQ(plan.series[1].yColumn, 3u);
+    EXPECT_EQ(plan.series[1].label, "RPM (ignition)");
+    ASSERT_TRUE(chart->RemoveSeries(0, settings));
+    ASSERT_TRUE(chart->AddSeries(4, settings)); // Time, RPM (fuel), A/F (fuel), Ign adv, A/F (ignition)
+    EXPECT_EQ(Saved("DefaultPlotVariable0"), "RPM (ignition)");
+    EXPECT_EQ(Saved("DefaultPlotVariable1"), "A/F ratio (ignition)");
+    ASSERT_TRUE(chart->SetXVariable("RPM (ignition)", settings));
+    EXPECT_EQ(chart->Plan().series.at(0).xColumn, 3u);
+
+    const auto again = LogChart::Open({MakeRun("Run 2", headers, 3)}, settings);
+    ASSERT_TRUE(again.Ok());
+    EXPECT_EQ(again->XVariable(), "RPM (ignition)");
+    plan = again->Plan();
+    ASSERT_EQ(plan.series.size(), 2u);
+    EXPECT_EQ(plan.series[0].xColumn, 3u);
+    EXPECT_EQ(plan.series[0].yColumn, 3u);
+    EXPECT_EQ(plan.series[1].yColumn, 5u);
+    EXPECT_EQ(again->Runs()[0].headers, headers) << "the headers stay as the file has them";
 }
 
 TEST_F(LogChartTest, OnlyNinthAndLaterPlotVariablesAreNotSaved) {
@@ -347,15 +385,19 @@ TEST(NiceTickStepTest, OneTwoOrFiveTimesAPowerOfTen) {
     for (const auto& c : cases) EXPECT_DOUBLE_EQ(NiceTickStep(c.span, c.ticks), c.step) << c.span << "/" << c.ticks;
 }
 
-TEST(NearestPointTest, MeasuresInPixels) {
-    // x in seconds (100 px a second), y in RPM (0.1 px an RPM): 10 RPM is one pixel, while
-    // 0.8 s is 80 pixels, so (0, 1000) is nearer to (0.2, 1010) than (1, 1010) is.
-    const PlotRun run = XYRun({0.0, 1.0, 2.0, kNaN}, {1000, 1010, 1200, 1100});
-    const auto p = NearestPoint(run, 0, 1, 0.2, 1010, 100.0, 0.1);
-    ASSERT_TRUE(p.has_value());
-    EXPECT_EQ(*p, (ChartPoint{0.0, 1000}));
-    EXPECT_EQ(*NearestPoint(run, 0, 1, 5.0, 1100, 100.0, 0.1), (ChartPoint{2.0, 1200}));
-    EXPECT_FALSE(NearestPoint(XYRun({kNaN}, {1}), 0, 1, 0, 0, 1, 1).has_value());
+TEST(PointAtXTest, TheValidPointNearestInX) {
+    const PlotRun run = XYRun({0.1, 0.2, 0.3, 0.4, kNaN}, {800, kNaN, 900, 950, 1000});
+    EXPECT_EQ(*PointAtX(run, 0, 1, 0.26), (ChartPoint{0.3, 900}));
+    EXPECT_EQ(*PointAtX(run, 0, 1, 0.19), (ChartPoint{0.1, 800})) << "row 2 has no value";
+    EXPECT_EQ(*PointAtX(run, 0, 1, 9.0), (ChartPoint{0.4, 950}));
+    EXPECT_FALSE(PointAtX(XYRun({kNaN}, {1}), 0, 1, 0).has_value());
+}
+
+TEST(PlotRunTest, ColumnsKeepTheDecimalsTheirCellsShow) {
+    LogRun run({"Time [s]", "RPM", "A/F ratio", "Note"});
+    ASSERT_TRUE(run.AppendRow(std::vector<std::string>{"0.10", "850", "14.7", "idle"}));
+    ASSERT_TRUE(run.AppendRow(std::vector<std::string>{"0.20", "900", "14,71", ""}));
+    EXPECT_EQ(MakePlotRun(run, "Run 1").decimals, (std::vector<int>{2, 0, 2, -1}));
 }
 
 } // namespace

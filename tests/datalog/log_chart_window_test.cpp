@@ -122,9 +122,28 @@ TEST_F(LogChartWindowTest, TwoRunsMakeOneSeriesPerVariableAndRun) {
     // The view shows all data.
     EXPECT_DOUBLE_EQ(AxisX()->min(), 0.1);
     EXPECT_DOUBLE_EQ(AxisX()->max(), 0.5);
-    EXPECT_LE(AxisY()->min(), 0.0);
-    EXPECT_GE(AxisY()->max(), 840.0);
     EXPECT_TRUE(window->ChartItem()->legend()->isVisible());
+    // Each variable has its own axis, shared by its series of both runs, titled with its name:
+    // RPM is not flattened beside Lambda.
+    const QList<QAbstractAxis*> vertical = window->ChartItem()->axes(Qt::Vertical);
+    ASSERT_EQ(vertical.size(), 2);
+    auto* rpm = qobject_cast<QValueAxis*>(vertical[0]);
+    auto* lambda = qobject_cast<QValueAxis*>(vertical[1]);
+    ASSERT_TRUE(rpm && lambda);
+    EXPECT_EQ(rpm->titleText(), "RPM");
+    EXPECT_EQ(lambda->titleText(), "Lambda");
+    EXPECT_LE(rpm->min(), 800.0);
+    EXPECT_GE(rpm->max(), 840.0);
+    EXPECT_GT(rpm->min(), 700.0);
+    EXPECT_LE(lambda->min(), 1.0);
+    EXPECT_GE(lambda->max(), 1.0);
+    EXPECT_LT(lambda->max(), 10.0);
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        const QList<QAbstractAxis*> attached = window->Series()[i]->attachedAxes();
+        EXPECT_TRUE(attached.contains(i < 2 ? rpm : lambda)) << expected[i].name;
+        EXPECT_TRUE(attached.contains(AxisX())) << expected[i].name;
+    }
+    EXPECT_EQ(AxisX()->titleText(), "Time [s]");
 }
 
 TEST_F(LogChartWindowTest, AddRemoveAndXChoiceRedrawAndAreSaved) {
@@ -234,7 +253,7 @@ TEST_F(LogChartWindowTest, WheelDragKeysAndDoubleClickMoveTheView) {
     EXPECT_DOUBLE_EQ(width(), full);
 }
 
-TEST_F(LogChartWindowTest, PointerReadsOutValuesAndNearestPoints) {
+TEST_F(LogChartWindowTest, PointerReadsOutValuesAndThePointsAtItsX) {
     store.SaveSetting("Chart", "DefaultPlotVariable0", "Load");
     ASSERT_NE(Open({SampleRun("Run 1", 30)}), nullptr);
     window->resize(1000, 600);
@@ -244,11 +263,30 @@ TEST_F(LogChartWindowTest, PointerReadsOutValuesAndNearestPoints) {
     const QPointF at = window->ChartItem()->mapToPosition(QPointF(1.0, 2.2));
     SendMouse(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
     EXPECT_EQ(label->text(), "X: 1   Y: 2.2");
-    // Row 9 (1.0 s) has Load 2, the point nearest to (1.0, 2.2) in pixels.
+    // Row 9 (1.0 s) has Load 2.
     EXPECT_EQ(window->PointerReadout(), "Load: 2 at 1");
     SendMouse(QEvent::MouseMove, QPointF(2, 2), Qt::NoButton, Qt::NoButton); // outside the plot area
     EXPECT_EQ(window->PointerReadout(), "");
     EXPECT_EQ(label->text(), "");
+}
+
+// Every plotted series is read out at the pointer's X, each value and the coordinates with the
+// decimals of their columns.
+TEST_F(LogChartWindowTest, ReadsOutEverySeriesAtThePointersX) {
+    store.SaveSetting("Chart", "DefaultPlotVariable0", "RPM");
+    store.SaveSetting("Chart", "DefaultPlotVariable1", "Load");
+    PlotRun run = SampleRun("Run 1", 30);
+    run.decimals = {1, 0, 0, 2};
+    ASSERT_NE(Open({run}), nullptr);
+    window->resize(1000, 600);
+    window->show();
+    Settle();
+    // Far from both lines in Y (on the first axis, RPM's): the read-out still gives each series at
+    // X = 1.0.
+    const QPointF at = window->ChartItem()->mapToPosition(QPointF(1.03, 1050.0));
+    SendMouse(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(window->PointerReadout(), "RPM: 890 at 1.0\nLoad: 2 at 1.0");
+    EXPECT_EQ(Child<QLabel>(window.get(), "lblChartPointer")->text(), "X: 1.0   Y: 1050");
 }
 
 TEST_F(LogChartWindowTest, SavesThePictureWhereTheDialogSays) {

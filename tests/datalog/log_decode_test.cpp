@@ -38,7 +38,9 @@ public:
         bool play = false;
         const std::vector<std::uint8_t> record = MakeRecord(plan_, values, ramHighFirst);
         EXPECT_EQ(static_cast<int>(record.size()), plan_.recordSize);
-        const std::vector<std::string> cells = decoder.Decode(record, knockPrevious, setup_.Knock(), play);
+        std::optional<int> previous = knockPrevious;
+        const std::vector<std::string> cells = decoder.Decode(record, previous, setup_.Knock(), play);
+        knockPrevious = previous.value_or(-1);
         EXPECT_EQ(cells.size() + 1, plan_.headers.size());
         std::vector<Column> out;
         for (std::size_t i = 0; i < cells.size(); ++i) out.push_back({plan_.headers[i + 1], cells[i]});
@@ -304,6 +306,69 @@ TEST(LogDecode, EZFRecordIntoEveryColumnWithAux) {
                       {kThrottle, "3"},
                       {"Boost (aux 2)", "10.0"},
                   });
+}
+
+// Every column rounds its decimal value half up, aux columns too.
+TEST(LogDecode, RoundingOfTiesAndLoadSteps) {
+    const EPROM fuel;
+    const EPROM ignition = Load(eprom_test::EZKImage(8));
+    AuxInputs aux;
+    aux.SetAuxEnabled(1, true);
+    aux.SetAuxName(1, "Temp");
+    aux.SetAuxDecimals(1, 3);
+    // Raw 0 -> -34.0875 exactly as a decimal; as a binary double it lies just below.
+    aux.AddAuxLawPoint(1, 0.0, -34.0875);
+    aux.AddAuxLawPoint(1, 5.0, 65.9125);
+    DecodeRig rig(fuel, ignition, {"", "EZK"}, {25, 41}, aux);
+    struct Case {
+        int load;
+        const char* loadText;
+    };
+    for (const Case& c : {Case{129, "51"}, Case{128, "50"}, Case{255, "100"}, Case{0, "0"}}) {
+        int knock = 0;
+        const auto got = rig.Decode({{ch::EzkLoad, c.load}, {ch::Aux1, 0}}, knock);
+        ASSERT_EQ(got.size(), 2u);
+        EXPECT_EQ(got[0].text, c.loadText) << c.load;
+        EXPECT_EQ(got[1].text, "-34.088");
+    }
+}
+
+// A record is in range when every value could be measured on a running engine.
+TEST(LogDecode, PhysicalRanges) {
+    const EPROM fuel = Load(eprom_test::LH23Image());
+    const EPROM ignition = Load(eprom_test::EZKImage(8));
+    const AuxInputs aux;
+    DecodeRig rig(fuel, ignition, {"", "LH", "EZK"}, {0, 6, 26}, aux); // rate 10: 67 knocks at most
+    struct Case {
+        const char* label;
+        std::int64_t period;    // LH revolution period, 4 us counts
+        std::int64_t injection; // 2.67 us counts
+        int knockCounter;       // after a baseline of 0
+        bool inRange;
+    };
+    const Case cases[] = {
+        {"idle", 20000, 3000, 0, true},
+        {"a standing engine", 0, 0, 0, true},
+        {"10000 rpm", 1500, 500, 0, true},
+        {"above 10000 rpm", 1499, 500, 0, false},
+        {"100 rpm", 150000, 0, 0, true},
+        {"below 100 rpm", 150001, 0, 0, false},
+        {"injector open the whole revolution", 20000, 29999, 0, true},
+        {"injector open longer than the revolution", 20000, 30100, 0, false},
+        {"67 knocks in a tenth of a second", 20000, 3000, 67, true},
+        {"68 knocks in a tenth of a second", 20000, 3000, 68, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const LogRunPlan& plan = rig.Plan();
+        LogRecordDecoder decoder(plan, fuel, ignition, aux, true);
+        const auto record =
+            MakeRecord(plan, {{ch::LhSpeed, c.period}, {ch::LhInjection, c.injection}, {ch::EzkKnock, c.knockCounter}});
+        std::optional<int> knock = 0;
+        bool play = false;
+        decoder.Decode(record, knock, rig.Setup().Knock(), play);
+        EXPECT_EQ(decoder.InRange(), c.inRange);
+    }
 }
 
 } // namespace

@@ -23,7 +23,17 @@ struct RecorderRig {
         setup.OnRateChanged(rateIndex);
     }
     void Toggle() { recorder.ToggleLogging(fuel, ignition); }
-    LogTickResult Tick() { return recorder.DataLogTimerTick(fuel, ignition); }
+    // The unit's RAM reads `value` for the trigger; when it fires, the knock counter then reads 0,
+    // as the records' counter does.
+    void TriggerReads(std::int32_t value) {
+        device.ram = value;
+        device.ramAnswers = {value, 0};
+    }
+    // One tick, `advanceMs` after the one before on the monotonic clock.
+    LogTickResult Tick(std::int64_t advanceMs = 1000) {
+        clock.now += advanceMs;
+        return recorder.DataLogTimerTick(fuel, ignition);
+    }
     // One streamed record of the plan with its trailer.
     std::vector<std::uint8_t> Record(std::int64_t period, int throttle, int startCount, std::int64_t stamp) {
         return WithTrailer(MakeRecord(recorder.Plan(), {{ch::LhSpeed, period}, {ch::LhThrottle, throttle}}), startCount,
@@ -32,6 +42,15 @@ struct RecorderRig {
     void Download(std::initializer_list<std::vector<std::uint8_t>> records) {
         std::vector<std::uint8_t> all;
         for (const auto& r : records) all.insert(all.end(), r.begin(), r.end());
+        device.downloads.push_back(all);
+    }
+    // Records with stamps first..last (start count 0) in one download.
+    void DownloadStamps(std::int64_t first, std::int64_t last) {
+        std::vector<std::uint8_t> all;
+        for (std::int64_t stamp = first; stamp <= last; ++stamp) {
+            const auto r = Record(20000, 0, 0, stamp);
+            all.insert(all.end(), r.begin(), r.end());
+        }
         device.downloads.push_back(all);
     }
     std::vector<std::string> Times(int run) const {
@@ -47,8 +66,8 @@ struct RecorderRig {
     FakeDataLogDevice device;
     FakeRunSlots runs;
     ScriptedDialogs dialogs;
-    FakeTimeOfDay timeOfDay;
-    LogRecorder recorder{setup, aux, device, runs, dialogs, timeOfDay};
+    FakeClock clock;
+    LogRecorder recorder{setup, aux, device, runs, dialogs, clock};
 };
 
 TEST(LogRecorder, StartAndStopShowTheirStates) {
@@ -141,16 +160,94 @@ TEST(LogRecorder, AnIncompleteRecordAtTheEndIsNotRead) {
     EXPECT_EQ(rig.Times(0), std::vector<std::string>{"0.10"});
 }
 
-TEST(LogRecorder, ATickWithoutIgnitionOrDataChangesNothing) {
+TEST(LogRecorder, ATickWithoutDataChangesNothing) {
     RecorderRig rig(LogTrigger::None);
     rig.Toggle();
     rig.Tick(); // nothing downloaded
-    rig.device.ignition = false;
-    rig.Download({rig.Record(20000, 0, 0, 1)});
-    rig.Tick();
     EXPECT_TRUE(rig.runs.open.at(0).rows.empty());
     EXPECT_EQ(rig.recorder.State(), LogState::Running);
-    EXPECT_EQ(std::count(rig.device.log.begin(), rig.device.log.end(), "keepalive"), 2);
+    EXPECT_EQ(std::count(rig.device.log.begin(), rig.device.log.end(), "keepalive"), 1);
+}
+
+// Every record that was downloaded becomes a row when its time stamp follows from the one
+// before at the rate; one that does not (a repeat, a step back, a jump further ahead than the
+// clock allows) is dropped and counted, whatever else happened in its tick.
+TEST(LogRecorder, EveryRecordIsJudgedByItsTimeStamp) {
+    struct Tick {
+        std::vector<std::pair<int, std::int64_t>> trailers; // start count, stamp
+        bool ignition = true;
+        std::int64_t advanceMs = 1000;
+    };
+    struct Case {
+        const char* label;
+        std::vector<Tick> ticks;
+        std::vector<std::string> times;
+        int dropped;
+    };
+    const Case cases[] = {
+        {"records of a tick without ignition are kept",
+         {{{{0, 1}, {0, 2}}, false}, {{{0, 3}}}},
+         {"0.10", "0.20", "0.30"},
+         0},
+        {"a repeated stamp", {{{{0, 1}, {0, 2}, {0, 2}, {0, 3}}}}, {"0.10", "0.20", "0.30"}, 1},
+        {"a late record steps back", {{{{0, 1}, {0, 2}, {0, 4}, {0, 3}, {0, 5}}}}, {"0.10", "0.20", "0.40", "0.50"}, 1},
+        {"a stamp far ahead of the clock", {{{{0, 1}, {0, 2}, {0, 2 + 65536}, {0, 3}}}}, {"0.10", "0.20", "0.30"}, 1},
+        {"a stamp a little ahead that the next falls behind",
+         {{{{0, 1}, {0, 2}, {0, 5}, {0, 3}, {0, 4}}}},
+         {"0.10", "0.20", "0.30", "0.40"},
+         1},
+        {"lost periods: the next follows the step",
+         {{{{0, 1}, {0, 2}, {0, 5}, {0, 6}}}},
+         {"0.10", "0.20", "0.50", "0.60"},
+         0},
+        {"a stamp ahead of the time that passed",
+         {{{{0, 1}, {0, 2}}, true, 1000}, {{{0, 300}, {0, 3}}, true, 1000}},
+         {"0.10", "0.20", "0.30"},
+         1},
+        {"a start count ahead of the time that passed", {{{{200, 201}, {0, 202}}, true, 500}}, {"0.10"}, 1},
+        {"a bad first stamp: the records after it follow each other",
+         {{{{0, 70001}, {0, 2}, {0, 3}, {0, 4}}}},
+         {"0.10", "0.30", "0.40"},
+         1},
+        {"after the first stamp is confirmed a step back stays dropped",
+         {{{{0, 1}, {0, 2}, {0, 1}, {0, 2}, {0, 3}}}},
+         {"0.10", "0.20", "0.30"},
+         2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        RecorderRig rig(LogTrigger::None);
+        rig.Toggle();
+        for (const Tick& t : c.ticks) {
+            std::vector<std::uint8_t> all;
+            for (auto [x, stamp] : t.trailers) {
+                const auto r = rig.Record(20000, 0, x, stamp);
+                all.insert(all.end(), r.begin(), r.end());
+            }
+            rig.device.downloads.push_back(all);
+            rig.device.ignition = t.ignition;
+            rig.Tick(t.advanceMs);
+        }
+        EXPECT_EQ(rig.Times(0), c.times);
+        EXPECT_EQ(rig.recorder.Controls().droppedRecords, c.dropped);
+        EXPECT_EQ(rig.recorder.State(), LogState::Running);
+    }
+}
+
+TEST(LogRecorder, ARecordWithAnImpossibleValueIsDropped) {
+    RecorderRig rig(LogTrigger::None);
+    rig.Toggle();
+    // A revolution period of 1400 counts is 10714 rpm; 1500 counts 10000 rpm.
+    rig.Download({rig.Record(20000, 0, 0, 1), rig.Record(1400, 0, 0, 2), rig.Record(1500, 0, 0, 3)});
+    rig.Tick();
+    EXPECT_EQ(rig.Times(0), (std::vector<std::string>{"0.10", "0.30"}));
+    EXPECT_EQ(rig.runs.open.at(0).rows.back().at(1), "10000");
+    EXPECT_EQ(rig.recorder.Controls().droppedRecords, 1);
+    EXPECT_EQ(DroppedRecordsText(1), "records dropped: 1");
+    // A new recording counts afresh.
+    rig.Toggle();
+    rig.Toggle();
+    EXPECT_EQ(rig.recorder.Controls().droppedRecords, 0);
 }
 
 TEST(LogRecorder, TriggerThresholdsWhileWaiting) {
@@ -185,6 +282,8 @@ TEST(LogRecorder, TriggerThresholdsWhileWaiting) {
         {"LH 2.2 below 2000 rpm", LogTrigger::Rpm, {13}, lh22, ezf, 0, 0, 11300, false},
         {"EZF at 2000 rpm", LogTrigger::Rpm, {32}, lh22, ezf, 0, 0, 1800, true},
         {"EZF below 2000 rpm", LogTrigger::Rpm, {32}, lh22, ezf, 0, 0, 1810, false},
+        {"LH 2.2 period 0 is a standing engine", LogTrigger::Rpm, {13}, lh22, ezf, 0, 0, 0, false},
+        {"EZF period 0 is a standing engine", LogTrigger::Rpm, {32}, lh22, ezf, 0, 0, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -218,12 +317,11 @@ TEST(LogRecorder, NoTriggerTestWithoutIgnition) {
 TEST(LogRecorder, PausesAndResumesInTheSameRun) {
     RecorderRig rig(LogTrigger::Wot);
     rig.Toggle();
-    rig.device.ram = 0x02; // WOT
+    rig.TriggerReads(0x02);
     rig.Tick();
     ASSERT_EQ(rig.recorder.State(), LogState::Running);
     // Two records at WOT, then the throttle closes: the run pauses after the tick.
     rig.Download({rig.Record(5000, 2, 0, 1), rig.Record(5000, 2, 0, 2), rig.Record(5000, 0, 0, 3)});
-    rig.timeOfDay.seconds = 3600.0;
     rig.Tick();
     EXPECT_EQ(rig.recorder.State(), LogState::Waiting);
     EXPECT_EQ(rig.recorder.Controls().status, kStatusWaiting);
@@ -231,12 +329,11 @@ TEST(LogRecorder, PausesAndResumesInTheSameRun) {
     EXPECT_EQ(std::count(rig.device.log.begin(), rig.device.log.end(), "stop"), 1);
     // Still closed: it waits.
     rig.device.ram = 0x00;
-    rig.Tick();
+    rig.Tick(1000);
     EXPECT_EQ(rig.recorder.State(), LogState::Waiting);
-    // 2.5 s later the throttle opens again; the pause shows in the time axis.
-    rig.timeOfDay.seconds = 3602.5;
-    rig.device.ram = 0x02;
-    rig.Tick();
+    // 2.5 s after the pause began the throttle opens again; the pause shows in the time axis.
+    rig.TriggerReads(0x02);
+    rig.Tick(1500);
     EXPECT_EQ(rig.recorder.State(), LogState::Running);
     EXPECT_EQ(rig.recorder.Controls().status, kStatusRunning);
     rig.Download({rig.Record(5000, 2, 0, 1), rig.Record(5000, 2, 0, 2)});
@@ -245,26 +342,26 @@ TEST(LogRecorder, PausesAndResumesInTheSameRun) {
     EXPECT_EQ(rig.Times(0), (std::vector<std::string>{"0.10", "0.20", "0.30", "2.90", "3.00"}));
 }
 
-TEST(LogRecorder, APauseOverMidnight) {
+TEST(LogRecorder, APauseIsTheIntervalOfTheMonotonicClock) {
+    // An hour on the monotonic clock is an hour, whatever the time of day did meanwhile.
     RecorderRig rig(LogTrigger::Wot);
     rig.Toggle();
-    rig.device.ram = 0x02;
+    rig.TriggerReads(0x02);
     rig.Tick();
     rig.Download({rig.Record(5000, 0, 0, 1)});
-    rig.timeOfDay.seconds = 86399.0;
     rig.Tick();
     ASSERT_EQ(rig.recorder.State(), LogState::Waiting);
-    rig.timeOfDay.seconds = 1.0;
-    rig.Tick();
+    rig.TriggerReads(0x02);
+    rig.Tick(3'600'000);
     rig.Download({rig.Record(5000, 2, 0, 1)});
     rig.Tick();
-    EXPECT_EQ(rig.Times(0), (std::vector<std::string>{"0.10", "2.20"}));
+    EXPECT_EQ(rig.Times(0), (std::vector<std::string>{"0.10", "3600.20"}));
 }
 
 TEST(LogRecorder, RpmTriggerEndsAtTheRecordsPeriod) {
     RecorderRig rig(LogTrigger::Rpm);
     rig.Toggle();
-    rig.device.ram = 7000;
+    rig.TriggerReads(7000);
     rig.Tick();
     ASSERT_EQ(rig.recorder.State(), LogState::Running);
     rig.Download({rig.Record(7500, 0, 0, 1)});
@@ -278,45 +375,145 @@ TEST(LogRecorder, RpmTriggerEndsAtTheRecordsPeriod) {
 TEST(LogRecorder, ContinuesInANewRunAtTenThousandRows) {
     RecorderRig rig(LogTrigger::None);
     rig.Toggle();
-    std::vector<std::uint8_t> block;
-    for (int i = 1; i <= kMaxRunRows - 2; ++i) {
-        const auto r = rig.Record(20000, 0, 0, i);
-        block.insert(block.end(), r.begin(), r.end());
-    }
-    rig.device.downloads.push_back(block);
-    rig.Tick();
+    rig.DownloadStamps(1, kMaxRunRows - 2);
+    rig.Tick(1'000'000);
     ASSERT_EQ(rig.runs.open.at(0).rows.size(), static_cast<std::size_t>(kMaxRunRows - 2));
     EXPECT_EQ(rig.recorder.CurrentRun(), 0);
-    // The tick that reaches the limit adds all its records, then the run is closed and a new
-    // one continues the time axis.
-    rig.Download({rig.Record(20000, 0, 0, kMaxRunRows - 1), rig.Record(20000, 0, 0, kMaxRunRows)});
+    // The run takes records up to its limit; the next one opens a new run that continues the
+    // time axis.
+    rig.DownloadStamps(kMaxRunRows - 1, kMaxRunRows);
     rig.Tick();
     EXPECT_EQ(rig.runs.open.at(0).rows.size(), static_cast<std::size_t>(kMaxRunRows));
     EXPECT_EQ(rig.runs.open.at(0).rows.back().at(0), "1000.00");
+    rig.DownloadStamps(kMaxRunRows + 1, kMaxRunRows + 1);
+    rig.Tick();
     EXPECT_EQ(rig.recorder.CurrentRun(), 1);
     EXPECT_EQ(rig.recorder.State(), LogState::Running);
     EXPECT_EQ(rig.runs.open.at(1).headers, rig.runs.open.at(0).headers);
+    EXPECT_EQ(rig.Times(1), std::vector<std::string>{"1000.10"});
     // The device started again: its stamps begin anew.
     rig.Download({rig.Record(20000, 0, 0, 1), rig.Record(20000, 0, 0, 2)});
     rig.Tick();
-    EXPECT_EQ(rig.Times(1), (std::vector<std::string>{"1000.10", "1000.20"}));
+    EXPECT_EQ(rig.Times(1), (std::vector<std::string>{"1000.10", "1000.20", "1000.30"}));
+}
+
+// A run never holds more rows than a run file gives back: the records of a tick past the limit
+// start the continued run.
+TEST(LogRecorder, ARunHoldsTenThousandRowsAtMost) {
+    struct Case {
+        int records;
+        std::vector<std::size_t> runRows;
+        const char* firstOfSecond;
+    };
+    const Case cases[] = {
+        {kMaxRunRows - 1, {kMaxRunRows - 1}, ""},
+        {kMaxRunRows, {kMaxRunRows}, ""},
+        {kMaxRunRows + 5, {kMaxRunRows, 5}, "1000.10"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.records);
+        RecorderRig rig(LogTrigger::None);
+        rig.Toggle();
+        rig.DownloadStamps(1, c.records);
+        rig.Tick(1'000'000);
+        std::vector<std::size_t> sizes;
+        for (const auto& [id, run] : rig.runs.open) sizes.push_back(run.rows.size());
+        EXPECT_EQ(sizes, c.runRows);
+        EXPECT_EQ(rig.recorder.State(), LogState::Running);
+        if (c.runRows.size() > 1) {
+            EXPECT_EQ(rig.runs.open.at(1).rows.front().at(0), c.firstOfSecond);
+        }
+    }
+}
+
+TEST(LogRecorder, AContinuedRunWithATriggerCountsItsPauseFromTheSplit) {
+    RecorderRig rig(LogTrigger::Wot);
+    rig.Toggle();
+    rig.TriggerReads(0x02);
+    rig.Tick();
+    ASSERT_EQ(rig.recorder.State(), LogState::Running);
+    rig.DownloadStamps(1, kMaxRunRows + 1);
+    rig.Tick(1'000'000);
+    EXPECT_EQ(rig.Times(1), std::vector<std::string>{"1000.10"});
+    EXPECT_EQ(rig.recorder.State(), LogState::Waiting) << "the new run waits for its trigger";
+    rig.TriggerReads(0x02);
+    rig.Tick(5000);
+    ASSERT_EQ(rig.recorder.State(), LogState::Running);
+    rig.Download({rig.Record(5000, 2, 0, 1)});
+    rig.Tick();
+    EXPECT_EQ(rig.Times(1), (std::vector<std::string>{"1000.10", "1005.20"}));
 }
 
 TEST(LogRecorder, NoNewRunAfterTenThousandRowsWhenAllSlotsAreTaken) {
     RecorderRig rig(LogTrigger::None);
     rig.Toggle();
     for (int i = 1; i < kMaxRuns; ++i) rig.runs.AllocateRun();
-    std::vector<std::uint8_t> block;
-    for (int i = 1; i <= kMaxRunRows; ++i) {
-        const auto r = rig.Record(20000, 0, 0, i);
-        block.insert(block.end(), r.begin(), r.end());
-    }
-    rig.device.downloads.push_back(block);
-    rig.Tick();
+    rig.DownloadStamps(1, kMaxRunRows + 1);
+    rig.Tick(1'000'000);
     EXPECT_EQ(rig.dialogs.messages, std::vector<std::string>{MaxRunsRecordMessage()});
     EXPECT_EQ(rig.recorder.State(), LogState::Stopped);
     EXPECT_FALSE(rig.recorder.Controls().timerEnabled);
     EXPECT_EQ(rig.recorder.Controls().startStopCaption, kStartLoggingCaption);
+    EXPECT_EQ(rig.runs.open.at(0).rows.size(), static_cast<std::size_t>(kMaxRunRows));
+}
+
+// The knock counter's baseline when a run or stretch starts: read from the unit (asked again when
+// it does not answer), else the first record's counter; the same counter twice is no knock.
+TEST(LogRecorder, KnockBaseline) {
+    struct Case {
+        const char* label;
+        std::vector<std::optional<std::int32_t>> reads;
+        std::vector<int> counters;
+        std::vector<std::string> knocks;
+        bool sound;
+    };
+    const std::optional<std::int32_t> none;
+    const Case cases[] = {
+        {"read at once", {130}, {137, 137, 140}, {"7", "0", "3"}, true},
+        {"read at the third try", {none, none, 130}, {137}, {"7"}, true},
+        {"never read: the first record is the baseline", {none, none, none}, {137, 137, 139}, {"0", "0", "2"}, true},
+        {"never read, no new knock", {none, none, none}, {137, 137}, {"0", "0"}, false},
+        {"the counter wraps", {250}, {3}, {"9"}, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        RecorderRig rig(LogTrigger::None, 1, {26});
+        rig.device.ramAnswers.assign(c.reads.begin(), c.reads.end());
+        rig.Toggle();
+        ASSERT_EQ(rig.recorder.State(), LogState::Running);
+        std::vector<std::uint8_t> all;
+        for (std::size_t i = 0; i < c.counters.size(); ++i) {
+            const auto r = WithTrailer(MakeRecord(rig.recorder.Plan(), {{ch::EzkKnock, c.counters[i]}}), 0,
+                                       static_cast<std::int64_t>(i + 1));
+            all.insert(all.end(), r.begin(), r.end());
+        }
+        rig.device.downloads.push_back(all);
+        const LogTickResult result = rig.Tick();
+        std::vector<std::string> knocks;
+        for (const auto& row : rig.runs.open.at(0).rows) knocks.push_back(row.at(1));
+        EXPECT_EQ(knocks, c.knocks);
+        EXPECT_EQ(result.playKnock, c.sound);
+    }
+}
+
+// No whole period count reads exactly 2000 rpm: 1333 reads 2001, 1334 reads 1999.
+TEST(LogRecorder, EzkRpmTriggerEndsBelowTwoThousand) {
+    RecorderRig rig(LogTrigger::Rpm, 1, {23});
+    rig.Toggle();
+    rig.TriggerReads(1333);
+    rig.Tick();
+    ASSERT_EQ(rig.recorder.State(), LogState::Running);
+    const auto record = [&](std::int64_t period, std::int64_t stamp) {
+        return WithTrailer(MakeRecord(rig.recorder.Plan(), {{ch::EzkSpeed, period}}), 0, stamp);
+    };
+    rig.Download({record(1333, 1)});
+    rig.Tick();
+    EXPECT_EQ(rig.runs.open.at(0).rows.back().at(1), "2001");
+    EXPECT_EQ(rig.recorder.State(), LogState::Running) << "2001 rpm has not ended";
+    rig.Download({record(1334, 2)});
+    rig.Tick();
+    EXPECT_EQ(rig.runs.open.at(0).rows.back().at(1), "1999");
+    EXPECT_EQ(rig.recorder.State(), LogState::Waiting);
 }
 
 } // namespace

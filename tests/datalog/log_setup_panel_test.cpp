@@ -52,8 +52,8 @@ struct PanelRig {
     FakeDataLogDevice device;
     FakeRunSlots runs;
     ScriptedDialogs dialogs;
-    FakeTimeOfDay timeOfDay;
-    LogRecorder recorder{setup, aux, device, runs, dialogs, timeOfDay};
+    FakeClock clock;
+    LogRecorder recorder{setup, aux, device, runs, dialogs, clock};
     std::unique_ptr<LogSetupPanel> panel;
 };
 
@@ -128,6 +128,15 @@ TEST(LogSetupPanel, StartStopRunsTheRecorderAndLocksTheSetUp) {
     ASSERT_EQ(rig.runs.open.at(0).rows.size(), 1u);
     EXPECT_EQ(rig.runs.open.at(0).rows[0], (std::vector<std::string>{"0.10", "1000"}));
     EXPECT_EQ(rig.Find<QLabel>("lblDataLogKnockCount")->text(), "2");
+    auto* dropped = rig.Find<QLabel>("lblDataLogDropped");
+    EXPECT_TRUE(dropped->isHidden());
+    // The same stamp again: dropped, and the tab says so.
+    rig.device.downloads.push_back(
+        WithTrailer(MakeRecord(rig.recorder.Plan(), {{ch::LhSpeed, 14999}, {ch::EzkKnock, 2}}), 0, 1));
+    rig.panel->OnTimer();
+    EXPECT_EQ(rig.runs.open.at(0).rows.size(), 1u);
+    EXPECT_FALSE(dropped->isHidden());
+    EXPECT_EQ(dropped->text(), "records dropped: 1");
     button->click();
     EXPECT_EQ(status->text(), "Stopped");
     EXPECT_FALSE(timer->isActive());

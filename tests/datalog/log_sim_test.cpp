@@ -19,16 +19,6 @@ namespace {
 
 using namespace datalog_test;
 
-// The time of day of the simulated clock.
-class ClockTimeOfDay final : public TimeOfDay {
-public:
-    explicit ClockTimeOfDay(Clock& clock) : clock_(clock) {}
-    double SecondsSinceMidnight() override { return std::fmod(clock_.NowMs() / 1000.0, kSecondsPerDay); }
-
-private:
-    Clock& clock_;
-};
-
 struct SimRecording {
     SimRecording(LogTrigger trigger, const std::vector<int>& slots, bool older = false) {
         EXPECT_EQ(LoadBaseImage(older ? "MRX_LH22_USA" : "MRX_D", fuel), "");
@@ -70,8 +60,7 @@ struct SimRecording {
     AuxInputs aux;
     LogSetup setup;
     FakeRunSlots runs;
-    ClockTimeOfDay timeOfDay{rig.clock};
-    LogRecorder recorder{setup, aux, device, runs, rig.dialogs, timeOfDay};
+    LogRecorder recorder{setup, aux, device, runs, rig.dialogs, rig.clock};
     std::vector<LogState> states;
 };
 

@@ -7,10 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -195,6 +198,42 @@ TEST(RunFile, NumbersReadFromTheFileAreTheCellsNumbers) {
             const double fromText = CellNumber(run.Cell(0, c));
             EXPECT_EQ(std::isnan(fromText), std::isnan(got)) << cells[static_cast<std::size_t>(c)] << " " << separator;
         }
+    }
+}
+
+TEST(RunFile, AShortRowHasNoNumbersForItsMissingCells) {
+    // A full row first: nothing of it may show through the short rows after it.
+    const Parsed<LoadedRunFile> loaded = ParseRunFile("a\tb\tc\r\n1\t2\t3\r\n4\r\n5\t6\r\n", '.');
+    ASSERT_TRUE(loaded);
+    const LogRun& run = loaded->run;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::vector<std::vector<double>> expected = {{1, 2, 3}, {4, nan, nan}, {5, 6, nan}};
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            const double want = expected[static_cast<std::size_t>(r)][static_cast<std::size_t>(c)];
+            if (std::isnan(want))
+                EXPECT_TRUE(std::isnan(run.Value(r, c))) << r << "," << c << ": " << run.Value(r, c);
+            else
+                EXPECT_EQ(run.Value(r, c), want) << r << "," << c;
+        }
+    }
+}
+
+// The widest run that can be logged has fewer than 60 columns; a file far wider is no run file
+// and is refused before its cells are read.
+TEST(RunFile, ColumnsAreBounded) {
+    const auto header = [](int columns) {
+        std::string text = "Time [s]";
+        for (int c = 1; c < columns; ++c) text += "\tc" + std::to_string(c);
+        return text + "\r\n0.10\r\n";
+    };
+    const Parsed<LoadedRunFile> widest = ParseRunFile(header(kMaxRunColumns));
+    ASSERT_TRUE(widest) << widest.Error();
+    EXPECT_EQ(widest->run.ColumnCount(), kMaxRunColumns);
+    for (int columns : {kMaxRunColumns + 1, 100000}) {
+        const Parsed<LoadedRunFile> wide = ParseRunFile(header(columns));
+        ASSERT_FALSE(wide) << columns;
+        EXPECT_EQ(wide.Error(), "File has more than 256 columns - not a data logging run") << columns;
     }
 }
 

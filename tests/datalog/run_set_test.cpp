@@ -193,6 +193,22 @@ TEST_F(RunSetTest, LoadTakesTheFileOrLeavesNoTab) {
     }
 }
 
+// A file that is open already is not opened twice: its tab is selected.
+TEST_F(RunSetTest, LoadingAnOpenFileSelectsItsTab) {
+    WriteText(dir.File("pull.txt"), NumberedRunFile(3));
+    WriteText(dir.File("other.txt"), NumberedRunFile(2));
+    dialogs.files = {File("pull.txt"), File("other.txt"), FileDialogResult{dir.File("./sub/../pull.txt"), 1}};
+    std::filesystem::create_directory(dir.File("sub"));
+    ASSERT_TRUE(runs.LoadRun());
+    ASSERT_TRUE(runs.LoadRun());
+    EXPECT_EQ(runs.SelectedRun(), 2);
+    EXPECT_TRUE(runs.LoadRun()) << "the run is there";
+    EXPECT_EQ(runs.RunIds(), (std::vector<int>{1, 2}));
+    EXPECT_EQ(runs.SelectedRun(), 1);
+    EXPECT_EQ(runs.Caption(1), "pull.txt");
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
 TEST_F(RunSetTest, LoadedCellsTakeTheUsersDecimalSeparator) {
     WriteText(dir.File("point.txt"), "Time [s]\tAFR\r\n0.10\t14.7\r\n");
     RunSet comma(RunSetSeams{dialogs, dialogs, dialogs, dialogs}, ',');

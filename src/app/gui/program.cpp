@@ -42,19 +42,6 @@ namespace kv {
 
 namespace {
 
-// The time of day on a clock the program was given (a test's): pauses in a run are measured on
-// the same clock as everything else.
-class ClockTimeOfDay final : public TimeOfDay {
-public:
-    explicit ClockTimeOfDay(Clock& clock) : clock_(clock) {}
-    double SecondsSinceMidnight() override {
-        return std::fmod(static_cast<double>(clock_.NowMs()) / 1000.0, kSecondsPerDay);
-    }
-
-private:
-    Clock& clock_;
-};
-
 char UserDecimalSeparator() {
     const QString point = QLocale::system().decimalPoint();
     return point.size() == 1 && point[0].unicode() < 128 ? static_cast<char>(point[0].unicode()) : '.';
@@ -92,9 +79,6 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     if (clock == nullptr) {
         ownClock_ = std::make_unique<SteadyClock>();
         clock = ownClock_.get();
-        timeOfDay_ = std::make_unique<SystemTimeOfDay>();
-    } else {
-        timeOfDay_ = std::make_unique<ClockTimeOfDay>(*clock);
     }
     clock_ = clock;
     if (dialogs == nullptr) {
@@ -148,7 +132,7 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
     dataLogDevice_ = std::make_unique<CommsDataLogDevice>(*comms_);
     logSetup_ = std::make_unique<LogSetup>();
     runs_ = std::make_unique<RunSet>(RunSetSeams{*dialogs_, *dialogs_, *dialogs_, *dialogs_}, UserDecimalSeparator());
-    recorder_ = std::make_unique<LogRecorder>(*logSetup_, *aux_, *dataLogDevice_, *runs_, *dialogs_, *timeOfDay_);
+    recorder_ = std::make_unique<LogRecorder>(*logSetup_, *aux_, *dataLogDevice_, *runs_, *dialogs_, *clock_);
     // A recording (running or waiting for its trigger) holds the device's one record layout: the
     // monitors and the map traces keep off it meanwhile.
     monitorDevice_->SetRecordLayoutTaken([this] { return recorder_->State() != LogState::Stopped; });

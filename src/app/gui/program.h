@@ -22,7 +22,6 @@ class DataLoggingPage;
 class LogRecorder;
 class LogSetup;
 class RunSet;
-class TimeOfDay;
 class KnockSound;
 class Comms;
 class CommsAuxDevice;
@@ -144,7 +143,6 @@ private:
     std::unique_ptr<CommsMonitorDevice> monitorDevice_;
     std::unique_ptr<KnockCountState> knock_;
     std::unique_ptr<CommsDataLogDevice> dataLogDevice_;
-    std::unique_ptr<TimeOfDay> timeOfDay_;
     std::unique_ptr<LogSetup> logSetup_;
     std::unique_ptr<RunSet> runs_;
     std::unique_ptr<LogRecorder> recorder_;

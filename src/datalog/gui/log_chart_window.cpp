@@ -45,6 +45,17 @@ std::pair<double, double> Padded(double lo, double hi, double pad) {
     return {lo - room, hi + room};
 }
 
+// A value axis with ticks on round numbers at any zoom.
+QValueAxis* MakeValueAxis(int ticks) {
+    auto* axis = new QValueAxis;
+    axis->setLabelFormat("%g");
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0.0);
+    QObject::connect(axis, &QValueAxis::rangeChanged, axis,
+                     [axis, ticks](qreal min, qreal max) { axis->setTickInterval(NiceTickStep(max - min, ticks)); });
+    return axis;
+}
+
 } // namespace
 
 LogChartView::LogChartView(QChart* chart, QWidget* parent) : QChartView(chart, parent) {
@@ -176,20 +187,8 @@ LogChartWindow::LogChartWindow(LogChart chart, SettingsStore& settings, UserMess
     qchart_->legend()->setVisible(true);
     qchart_->legend()->setAlignment(Qt::AlignRight);
     qchart_->setBackgroundRoundness(0);
-    axisX_ = new QValueAxis;
-    axisY_ = new QValueAxis;
-    for (const auto& [a, t] : {std::pair{axisX_, kXTicks}, std::pair{axisY_, kYTicks}}) {
-        QValueAxis* axis = a;
-        const int ticks = t;
-        axis->setLabelFormat("%g");
-        axis->setTickType(QValueAxis::TicksDynamic);
-        axis->setTickAnchor(0.0);
-        // Ticks on round numbers at any zoom.
-        connect(axis, &QValueAxis::rangeChanged, axis,
-                [axis, ticks](qreal min, qreal max) { axis->setTickInterval(NiceTickStep(max - min, ticks)); });
-    }
+    axisX_ = MakeValueAxis(kXTicks);
     qchart_->addAxis(axisX_, Qt::AlignBottom);
-    qchart_->addAxis(axisY_, Qt::AlignLeft);
     pointerBox_ = new QGraphicsRectItem(qchart_);
     pointerBox_->setBrush(QColor(255, 255, 255, 225));
     pointerBox_->setPen(QPen(QColor(0x80, 0x80, 0x80)));
@@ -281,6 +280,13 @@ void LogChartWindow::Draw() {
     plan_ = chart_.Plan();
     qchart_->removeAllSeries();
     series_.clear();
+    for (QValueAxis* axis : axesY_) {
+        qchart_->removeAxis(axis);
+        delete axis;
+    }
+    axesY_.clear();
+    seriesAxis_.clear();
+    std::vector<std::string> variables;
     const int count = static_cast<int>(plan_.series.size());
     for (int i = 0; i < count; ++i) {
         const PlotSeries& s = plan_.series[static_cast<std::size_t>(i)];
@@ -289,8 +295,20 @@ void LogChartWindow::Draw() {
         // Hues spread over the circle so that every series of a busy chart has its own colour.
         line->setColor(QColor::fromHsv(i * 360 / count, 220, i % 2 == 0 ? 200 : 150));
         qchart_->addSeries(line);
+        auto known = std::find(variables.begin(), variables.end(), s.name);
+        if (known == variables.end()) {
+            // The variable's own axis, in its first series' colour.
+            QValueAxis* axis = MakeValueAxis(kYTicks);
+            axis->setTitleText(ToQt(s.name));
+            axis->setTitleBrush(line->color());
+            axis->setLabelsColor(line->color());
+            qchart_->addAxis(axis, axesY_.size() % 2 == 0 ? Qt::AlignLeft : Qt::AlignRight);
+            axesY_.push_back(axis);
+            known = variables.insert(variables.end(), s.name);
+        }
+        seriesAxis_.push_back(static_cast<std::size_t>(known - variables.begin()));
         line->attachAxis(axisX_);
-        line->attachAxis(axisY_);
+        line->attachAxis(axesY_[seriesAxis_.back()]);
         series_.push_back(line);
     }
     axisX_->setTitleText(ToQt(chart_.XVariable()));
@@ -306,12 +324,18 @@ void LogChartWindow::ResetZoom() {
     qchart_->zoomReset();
     if (bounds) {
         const auto [x0, x1] = Padded(bounds->xMin, bounds->xMax, 0.0);
-        const auto [y0, y1] = Padded(bounds->yMin, bounds->yMax, 0.05);
         axisX_->setRange(x0, x1);
-        axisY_->setRange(y0, y1);
     } else {
         axisX_->setRange(0, 1);
-        axisY_->setRange(0, 1);
+    }
+    // Each Y axis over its own variable's series.
+    for (std::size_t a = 0; a < axesY_.size(); ++a) {
+        SeriesPlan own;
+        for (std::size_t i = 0; i < plan_.series.size(); ++i)
+            if (seriesAxis_[i] == a) own.series.push_back(plan_.series[i]);
+        const auto b = chart_.Bounds(own);
+        const auto [y0, y1] = b ? Padded(b->yMin, b->yMax, 0.05) : std::pair{0.0, 1.0};
+        axesY_[a]->setRange(y0, y1);
     }
     filling_ = false;
     Refill();
@@ -346,17 +370,28 @@ void LogChartWindow::Refill() {
 }
 
 void LogChartWindow::ShowPointer(QPointF value) {
-    lblPointer_->setText(QString("X: %1   Y: %2").arg(value.x(), 0, 'g', 6).arg(value.y(), 0, 'g', 6));
+    // Numbers with the decimals their column shows (six significant digits where unknown).
+    const auto decimalsOf = [this](std::size_t run, std::size_t column) {
+        const auto& d = chart_.Runs()[run].decimals;
+        return column < d.size() ? d[column] : -1;
+    };
+    const auto shown = [](double v, int decimals) {
+        return decimals >= 0 ? QString::number(v, 'f', decimals) : QString::number(v, 'g', 6);
+    };
+    // The pointer's Y is read on the first series' axis.
+    int xDecimals = -1, yDecimals = -1;
+    for (const PlotSeries& s : plan_.series) xDecimals = std::max(xDecimals, decimalsOf(s.run, s.xColumn));
+    if (!plan_.series.empty()) yDecimals = decimalsOf(plan_.series.front().run, plan_.series.front().yColumn);
+    lblPointer_->setText(QString("X: %1   Y: %2").arg(shown(value.x(), xDecimals), shown(value.y(), yDecimals)));
     const QRectF area = qchart_->plotArea();
-    const double xSpan = axisX_->max() - axisX_->min(), ySpan = axisY_->max() - axisY_->min();
+    // Every series at the pointer's X: its point nearest in X.
     QStringList lines;
-    if (xSpan > 0 && ySpan > 0) {
-        const double xScale = area.width() / xSpan, yScale = area.height() / ySpan;
-        for (const PlotSeries& s : plan_.series) {
-            const auto p =
-                NearestPoint(chart_.Runs()[s.run], s.xColumn, s.yColumn, value.x(), value.y(), xScale, yScale);
-            if (p) lines << QString("%1: %2 at %3").arg(ToQt(s.label)).arg(p->y, 0, 'g', 6).arg(p->x, 0, 'g', 6);
-        }
+    for (const PlotSeries& s : plan_.series) {
+        const auto p = PointAtX(chart_.Runs()[s.run], s.xColumn, s.yColumn, value.x());
+        if (p)
+            lines << QString("%1: %2 at %3")
+                         .arg(ToQt(s.label), shown(p->y, decimalsOf(s.run, s.yColumn)),
+                              shown(p->x, decimalsOf(s.run, s.xColumn)));
     }
     if (lines.isEmpty()) {
         pointerBox_->hide();

@@ -2,11 +2,12 @@
 // The log chart window frmDataLogChart ("Logged data"): one variable of the chosen runs on the X
 // axis and the chosen variables as line series, one per variable and run. The chart zooms with
 // the mouse wheel and a dragged rectangle, pans with the right or middle button or the arrow
-// keys, and goes back to the whole data with Home, a double click or "Reset zoom". The values
-// under the mouse pointer are read out below the chart and each series' nearest point in a box
-// beside the pointer, and the
-// chart can be saved as a PNG picture. Each series holds only what the pixels of the view can
-// show, recomputed whenever the view's X range changes.
+// keys, and goes back to the whole data with Home, a double click or "Reset zoom". The
+// coordinates under the mouse pointer are read out below the chart and every series' value at the
+// pointer's X in a box beside the pointer, each with the decimals of its column, and the chart
+// can be saved as a PNG picture. Each series holds only what the pixels of the view can
+// show, recomputed whenever the view's X range changes. Each plotted variable has a Y axis of its
+// own (titled with its name, alternately left and right), shared by its series of every run.
 #include "datalog/log_chart.h"
 
 #include <QChartView>
@@ -69,7 +70,7 @@ public:
     const LogChart& Chart() const { return chart_; }
     QChart* ChartItem() const { return qchart_; }
     LogChartView* ChartView() const { return view_; }
-    // The read-out beside the pointer: each series' point nearest to it ("" while hidden).
+    // The read-out beside the pointer: every series' point nearest to its X ("" while hidden).
     QString PointerReadout() const;
     // The line series on show, in the order of the plotted variables.
     const std::vector<QLineSeries*>& Series() const { return series_; }
@@ -111,7 +112,10 @@ private:
     QChart* qchart_;
     LogChartView* view_;
     QValueAxis* axisX_;
-    QValueAxis* axisY_;
+    // One Y axis per plotted variable, in the order of first appearance; seriesAxis_[i] is the
+    // index of series i's axis.
+    std::vector<QValueAxis*> axesY_;
+    std::vector<std::size_t> seriesAxis_;
     std::vector<QLineSeries*> series_;
     bool filling_ = false;
     bool refillPending_ = false;

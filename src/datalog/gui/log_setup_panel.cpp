@@ -94,8 +94,12 @@ LogSetupPanel::LogSetupPanel(LogSetup& setup, LogRecorder& recorder, std::functi
     connect(cmdDataLogStartStop_, &QPushButton::clicked, this, &LogSetupPanel::OnStartStop);
     lblDataLogStatus_ = new QLabel(this);
     lblDataLogStatus_->setObjectName("lblDataLogStatus");
+    lblDataLogDropped_ = new QLabel(this);
+    lblDataLogDropped_->setObjectName("lblDataLogDropped");
+    lblDataLogDropped_->setToolTip("Records whose time stamp did not follow or that held an impossible value");
     runBox->addWidget(cmdDataLogStartStop_);
     runBox->addWidget(lblDataLogStatus_);
+    runBox->addWidget(lblDataLogDropped_);
     controlsRow->addLayout(runBox);
 
     fraDataLogKnockCount_ = new QGroupBox("Knock count", this);
@@ -177,6 +181,8 @@ void LogSetupPanel::Refresh() {
     const LogControls& controls = recorder_.Controls();
     cmdDataLogStartStop_->setText(QString::fromStdString(controls.startStopCaption));
     lblDataLogStatus_->setText(QString::fromStdString(controls.status));
+    lblDataLogDropped_->setText(QString::fromStdString(DroppedRecordsText(controls.droppedRecords)));
+    lblDataLogDropped_->setVisible(controls.droppedRecords > 0);
     const LogKnockDisplay& knock = setup_.Knock();
     fraDataLogKnockCount_->setVisible(knock.frameVisible);
     lblDataLogKnockCount_->setText(QString::fromStdString(knock.label.text));

@@ -72,6 +72,7 @@ private:
     std::array<QRadioButton*, 3> radioDataLogTrigger_{};
     QPushButton* cmdDataLogStartStop_ = nullptr;
     QLabel* lblDataLogStatus_ = nullptr;
+    QLabel* lblDataLogDropped_ = nullptr; // "records dropped: N", shown once a record was dropped
     QGroupBox* fraDataLogKnockCount_ = nullptr;
     QLabel* lblDataLogKnockCount_ = nullptr;
     QTimer* tmrDataLog_ = nullptr;

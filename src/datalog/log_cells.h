@@ -1,0 +1,47 @@
+#pragma once
+// Cell statistics: a run laid over a fuel map. Each sample's operating point (its engine speed
+// and MAF signal, as the unit reads its map axes) falls between four cells; each of them takes
+// the sample in the unit's own interpolation shares. Per cell: how many samples touched it, their
+// share-weighted count, and the share-weighted mean with the minimum and maximum of one column.
+#include "datalog/log_run.h"
+#include "platform/parsed.h"
+
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace kv {
+
+class TableEditor;
+
+struct CellStats {
+    int count = 0;          // samples with a share in the cell
+    double weight = 0;      // their shares added up
+    double weightedSum = 0; // the column's values times their shares, added up
+    double min = std::numeric_limits<double>::infinity();
+    double max = -std::numeric_limits<double>::infinity();
+    double Mean() const { return weight > 0 ? weightedSum / weight : std::numeric_limits<double>::quiet_NaN(); }
+};
+
+struct CellStatistics {
+    int rows = 0, cols = 0;
+    int samples = 0; // samples with an operating point and a value
+    std::vector<CellStats> cells;
+    const CellStats& At(int row, int col) const { return cells[static_cast<std::size_t>(row * cols + col)]; }
+    // Cells touched by at least `minCount` samples.
+    int CellsWith(int minCount) const;
+};
+
+// The column averaged by default, and the columns that give the operating point.
+inline constexpr const char* kCellsDefaultColumn = "A/F ratio";
+inline constexpr const char* kCellsRpmColumn = "RPM";
+inline constexpr const char* kCellsMafColumn = "MAF signal";
+
+// The statistics of `column` (a variable name as the chart lists it; the fuel unit's columns
+// first when the ignition unit logs the same header) over the map the editor shows. The map must
+// lie over engine speed and MAF signal (the LH 2.3 base fuel maps); the run must hold RPM, MAF
+// signal and the column. Otherwise the message why not.
+Parsed<CellStatistics> ComputeCellStatistics(const LogRun& run, const TableEditor& editor, const std::string& column);
+
+} // namespace kv
