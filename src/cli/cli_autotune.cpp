@@ -12,10 +12,14 @@
 #include "maps/map_trace.h"
 #include "platform/settings_store.h"
 
+#include "monitor/conversions.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace kv {
@@ -28,8 +32,12 @@ constexpr const char* kNotSimulated =
 void AutotuneUsage(std::ostream& err) {
     err << "usage: kestrovane-cli --simulate [device options] autotune IN -o OUT [--map NAME] [--seconds N]\n"
            "                      [--zones idle,cruise,wot] [--target-idle A] [--target-cruise A] [--target-wot A]\n"
-           "                      [--error E]\n";
+           "                      [--error E] [--drive road|dyno] [--drive-seed N]\n";
 }
+
+// The ranges of the targets and the error, as the window clamps them.
+constexpr double kLowestTarget = 9.0, kHighestTarget = 17.0;
+constexpr double kLeastError = 0.05, kMostError = 1.0;
 
 int Fail(CliIo io, const std::string& message) {
     io.err << message << "\n";
@@ -65,18 +73,54 @@ struct AutotuneArgs {
     std::string in;
     std::string out;
     std::string map;
+    std::string drive;
+    std::string driveSeed;
     long seconds = 600;
     std::array<bool, kAutotuneZoneCount> zones{true, true, true};
     std::array<std::string, kAutotuneZoneCount> targets;
     std::string error;
 };
 
-bool IsNumberText(const std::string& t) {
-    if (t.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    std::strtod(t.c_str(), &end);
-    return errno == 0 && end == t.c_str() + t.size();
+// A plain number: digits with at most one decimal point among or after them, nothing else (no
+// sign, exponent, blank, "nan" or "inf"); its value, or nullopt.
+std::optional<double> PlainNumber(const std::string& t) {
+    bool digit = false;
+    int points = 0;
+    for (char c : t) {
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (c == '.')
+            ++points;
+        else
+            return std::nullopt;
+    }
+    if (!digit || points > 1) return std::nullopt;
+    return std::strtod(t.c_str(), nullptr);
+}
+
+// The problem with a target or error given as `value` for option `key`, or empty.
+std::string NumberProblem(const std::string& key, const std::string& value) {
+    const bool error = key == "--error";
+    const double low = error ? kLeastError : kLowestTarget;
+    const double high = error ? kMostError : kHighestTarget;
+    const std::optional<double> v = PlainNumber(value);
+    if (v && *v >= low && *v <= high) return {};
+    std::ostringstream m;
+    m << key << " takes a plain number from " << BandText(static_cast<float>(low)) << " to "
+      << BandText(static_cast<float>(high)) << ", not \"" << value << "\"";
+    return m.str();
+}
+
+// Whether `path` can take the tuned image: not a folder, in a folder that exists. Empty when
+// it can, else why not. Nothing is created.
+std::string OutputProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return "Cannot write " + path + ": it is a folder";
+    const fs::path parent = fs::path(path).parent_path();
+    if (!parent.empty() && !fs::is_directory(parent, ec))
+        return "Cannot write " + path + ": no folder " + parent.string();
+    return {};
 }
 
 // Reads the command's words into `a`; the problem with them, or empty.
@@ -85,7 +129,8 @@ std::string ParseArgs(const std::vector<std::string>& args, AutotuneArgs& a) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& k = args[i];
         const bool takesValue = k == "-o" || k == "--map" || k == "--seconds" || k == "--zones" ||
-                                k == "--target-idle" || k == "--target-cruise" || k == "--target-wot" || k == "--error";
+                                k == "--target-idle" || k == "--target-cruise" || k == "--target-wot" ||
+                                k == "--error" || k == "--drive" || k == "--drive-seed";
         if (!takesValue) {
             if (k.rfind("--", 0) == 0) return "unknown option " + k;
             positional.push_back(k);
@@ -97,6 +142,10 @@ std::string ParseArgs(const std::vector<std::string>& args, AutotuneArgs& a) {
             a.out = v;
         } else if (k == "--map") {
             a.map = v;
+        } else if (k == "--drive") {
+            a.drive = v;
+        } else if (k == "--drive-seed") {
+            a.driveSeed = v;
         } else if (k == "--seconds") {
             char* end = nullptr;
             errno = 0;
@@ -119,7 +168,6 @@ std::string ParseArgs(const std::vector<std::string>& args, AutotuneArgs& a) {
                     return "--zones takes idle, cruise and wot separated by commas, not \"" + zone + "\"";
             }
         } else {
-            if (!IsNumberText(v)) return k + " takes a number, not \"" + v + "\"";
             if (k == "--error")
                 a.error = v;
             else
@@ -133,14 +181,28 @@ std::string ParseArgs(const std::vector<std::string>& args, AutotuneArgs& a) {
 
 } // namespace
 
-int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io) {
+int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& cliOptions, CliIo io) {
     AutotuneArgs a;
     if (const std::string problem = ParseArgs(args, a); !problem.empty()) {
         io.err << problem << "\n";
         AutotuneUsage(io.err);
         return kExitUsage;
     }
-    if (!options.simulate) return Fail(io, kNotSimulated);
+    // Targets and errors out of range or not plain numbers are refused, not clamped: a script
+    // that asks for something else than it gets must hear so.
+    for (std::size_t i = 0; i < kAutotuneZoneCount; ++i) {
+        static constexpr std::array<const char*, kAutotuneZoneCount> kKeys{"--target-idle", "--target-cruise",
+                                                                           "--target-wot"};
+        if (a.targets[i].empty()) continue;
+        if (std::string m = NumberProblem(kKeys[i], a.targets[i]); !m.empty()) return Fail(io, m);
+    }
+    if (!a.error.empty())
+        if (std::string m = NumberProblem("--error", a.error); !m.empty()) return Fail(io, m);
+    if (!cliOptions.simulate) return Fail(io, kNotSimulated);
+    CliOptions options = cliOptions;
+    if (!a.drive.empty()) options.simDrive = a.drive;
+    if (!a.driveSeed.empty()) options.simDriveSeed = a.driveSeed;
+    if (std::string m = OutputProblem(a.out); !m.empty()) return Fail(io, m);
 
     DeviceSession session;
     if (std::string m = MakeDeviceSession(options, io, session); !m.empty()) return Fail(io, m);
@@ -149,6 +211,11 @@ int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& o
     if (!cli_maps::LoadImage(*image, session.context, a.in, io.err)) return kExitFailure;
     if (image->GetECUType() != EcuType::LH23)
         return Fail(io, "The simulated car runs an LH 2.3 unit: " + a.in + " is not an LH 2.3 image");
+    // A map asked for by name is checked before the car gets the image.
+    if (!a.map.empty()) {
+        if (cli_maps::ListedMap(*image, a.map) == nullptr) return Fail(io, "The image has no map \"" + a.map + "\"");
+        if (!IsBaseFuelMap(a.map)) return Fail(io, "Only the base fuel maps can be auto-tuned.");
+    }
     session.comms->SetRamByteOrderFlag(session.context.wordBigEndian);
     if (!session.connection->CheckDeviceOrExplain(*session.messages)) return kExitFailure;
     // The car runs the image from here on.
@@ -175,7 +242,7 @@ int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& o
         if (!a.error.empty()) settings.SaveSetting(kAutotuneSettingsSection, "TargetAFRError_" + n, a.error);
     }
     HeadlessHost host;
-    Autotune tune(*session.messages, settings, host);
+    Autotune tune(*session.messages, settings, host, *session.clock);
     if (!tune.Open(shown.editor, *image, mapName)) return kExitFailure;
 
     AuxInputs aux; // the wide-band input's own law
@@ -199,7 +266,9 @@ int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& o
                << "lean: " << count[CellState::Lean] << "\n"
                << "rich: " << count[CellState::Rich] << "\n"
                << "forbidden: " << count[CellState::Forbidden] << "\n"
-               << "dropped: " << tune.Dropped().Total() << "\n";
+               << "dropped: " << tune.Dropped().Total() << "\n"
+               << "mean_error_start: " << conv::FormatFixed(MeanOfTenth(tune.JudgedErrors(), false), 3, 7) << "\n"
+               << "mean_error_end: " << conv::FormatFixed(MeanOfTenth(tune.JudgedErrors(), true), 3, 7) << "\n";
     }
     tune.Close();
     return KeepSimulatedState(result, options, session, io);

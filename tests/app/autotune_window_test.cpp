@@ -130,7 +130,8 @@ TEST_F(AutotuneWindowTest, ARunColoursTheGridWhileTheCarDrivesAndClosingClearsIt
     auto states = States();
     EXPECT_GT(states[CellState::Tuned], 5);
     EXPECT_GT(states[CellState::Lean] + states[CellState::Rich] + states[CellState::Tuned], 10);
-    EXPECT_GT(Tuner().findChild<QLabel*>("lblDroppedSensor")->text().toInt(), 0) << "fuel cuts read off the scale";
+    EXPECT_GT(Tuner().findChild<QLabel*>("lblDroppedFuelCut")->text().toInt(), 0) << "fuel cuts read off the scale";
+    EXPECT_EQ(Tuner().findChild<QLabel*>("lblDroppedSensor")->text(), "0") << "a warm sensor";
     EXPECT_EQ(Tuner().findChild<QLabel*>("lblDroppedCold")->text(), "0");
 
     Tuner().CloseButton()->click();

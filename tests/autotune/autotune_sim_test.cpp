@@ -57,7 +57,7 @@ protected:
         traceDevice = std::make_unique<CommsTraceDevice>(*rig->comms);
         trace = std::make_unique<MapTrace>(*traceDevice, aux, rig->clock);
         ASSERT_TRUE(trace->Configure(MapTab::Fuel, *image));
-        tune = std::make_unique<Autotune>(rig->dialogs, settings, host);
+        tune = std::make_unique<Autotune>(rig->dialogs, settings, host, rig->clock);
     }
 
     // The grid point of a data cell as the car's speed and load.

@@ -53,7 +53,6 @@ TEST_F(CliAutotune, RefusesToDriveARealCarAndBadWords) {
     for (const Case& c :
          {Case{{"autotune", in}, "-o OUT"}, Case{{"autotune", in, "-o", "x", "--seconds", "0"}, "--seconds"},
           Case{{"autotune", in, "-o", "x", "--zones", "idle,track"}, "track"},
-          Case{{"autotune", in, "-o", "x", "--target-wot", "rich"}, "rich"},
           Case{{"autotune", in, "-o", "x", "--speed", "1"}, "--speed"}}) {
         std::vector<std::string> args{"--simulate"};
         args.insert(args.end(), c.words.begin(), c.words.end());
@@ -61,6 +60,9 @@ TEST_F(CliAutotune, RefusesToDriveARealCarAndBadWords) {
         EXPECT_EQ(r.code, kExitUsage) << c.says;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
+    const CliRun badDrive = Cli({"--simulate", "autotune", in, "-o", Path("out.bin"), "--drive", "track"});
+    EXPECT_EQ(badDrive.code, kExitFailure);
+    EXPECT_NE(badDrive.err.find("road or dyno"), std::string::npos) << badDrive.err;
     const CliRun ignition = Cli({"--simulate", "autotune", New("EZK_D-S4"), "-o", Path("out.bin")});
     EXPECT_EQ(ignition.code, kExitFailure);
     EXPECT_NE(ignition.err.find("not an LH 2.3 image"), std::string::npos) << ignition.err;
@@ -70,6 +72,50 @@ TEST_F(CliAutotune, RefusesToDriveARealCarAndBadWords) {
     EXPECT_FALSE(std::filesystem::exists(Path("out.bin")));
 }
 
+// A target or error that is not a plain number within its range is refused before anything
+// happens: exit 1, a message naming the option and its range, nothing written, nothing loaded into
+// the car. So are a map that cannot be tuned and an output that cannot be written.
+TEST_F(CliAutotune, RefusesJunkTargetsErrorsMapsAndOutputsBeforeTouchingTheCar) {
+    const std::string state = WarmCar();
+    const std::vector<std::uint8_t> car = ReadFileBytes(state);
+    const std::string in = New("MRX_D");
+    struct Case {
+        std::vector<std::string> words;
+        const char* says;
+    };
+    std::vector<Case> cases;
+    for (const char* junk : {"1e9", "-1", "nan", "inf", "+14", "14,7", "8.9", "17.1", " 14", "1.2.3", "rich", "."})
+        cases.push_back({{"--target-wot", junk}, "--target-wot takes a plain number from 9.0 to 17.0"});
+    cases.push_back({{"--target-idle", "0x10"}, "--target-idle takes a plain number from 9.0 to 17.0"});
+    cases.push_back({{"--target-cruise", "18"}, "--target-cruise takes a plain number from 9.0 to 17.0"});
+    for (const char* junk : {"0", "0.04", "1.5", "-0.1", "1e-1", "nan"})
+        cases.push_back({{"--error", junk}, "--error takes a plain number from 0.05 to 1.0"});
+    cases.push_back({{"--map", "Cranking fuel map"}, "Only the base fuel maps can be auto-tuned."});
+    cases.push_back({{"--map", "No such map"}, "no map \"No such map\""});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.words.front() + " " + c.words.back());
+        std::vector<std::string> args{"--simulate", "--sim-state", state, "autotune", in, "-o", Path("out.bin")};
+        args.insert(args.end(), c.words.begin(), c.words.end());
+        const CliRun r = Cli(args);
+        EXPECT_EQ(r.code, kExitFailure);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(Path("out.bin")));
+        EXPECT_EQ(ReadFileBytes(state), car) << "nothing was loaded into the car";
+    }
+    for (const std::string& out : {Path("missing/out.bin"), dir.string()}) {
+        SCOPED_TRACE(out);
+        const CliRun r = Cli({"--simulate", "--sim-state", state, "autotune", in, "-o", out});
+        EXPECT_EQ(r.code, kExitFailure);
+        EXPECT_NE(r.err.find("Cannot write " + out), std::string::npos) << r.err;
+        EXPECT_EQ(ReadFileBytes(state), car) << "nothing was loaded into the car";
+    }
+    // Plain numbers at the ends of the ranges are taken.
+    const CliRun edges =
+        Cli({"--simulate", "--sim-state", state, "autotune", in, "-o", Path("out.bin"), "--seconds", "1",
+             "--target-idle", "9", "--target-cruise", "17.0", "--target-wot", "12.", "--error", ".05"});
+    EXPECT_EQ(edges.code, kExitOk) << edges.err;
+}
+
 TEST_F(CliAutotune, TunesTheMapTheCarRunsAndPutsTheUnitsSettingsBack) {
     const std::string state = WarmCar();
     const std::string in = New("MRX_D");
@@ -77,9 +123,11 @@ TEST_F(CliAutotune, TunesTheMapTheCarRunsAndPutsTheUnitsSettingsBack) {
     const CliRun r = Cli({"--simulate", "--sim-state", state, "autotune", in, "-o", out, "--seconds", "120"});
     ASSERT_EQ(r.code, kExitOk) << r.err;
     const auto n = Counts(r.out);
-    for (const char* key : {"visited", "tuned", "lean", "rich", "forbidden", "dropped"})
+    for (const char* key :
+         {"visited", "tuned", "lean", "rich", "forbidden", "dropped", "mean_error_start", "mean_error_end"})
         EXPECT_EQ(n.count(key), 1u) << key;
-    EXPECT_EQ(n.at("visited"), n.at("tuned") + n.at("lean") + n.at("rich"));
+    EXPECT_GE(n.at("visited"), n.at("tuned") + n.at("lean") + n.at("rich"))
+        << "a visited cell is coloured once its evidence says so";
     EXPECT_GT(n.at("tuned"), 10);
     EXPECT_EQ(n.at("forbidden"), 0);
     EXPECT_GT(n.at("dropped"), 0) << "fuel cuts and the sensor's warm-up";
@@ -106,7 +154,7 @@ TEST_F(CliAutotune, AColdEngineAndDisabledZonesLeaveTheirCellsAlone) {
     EXPECT_EQ(ReadFileBytes(Path("cold.bin")), ReadFileBytes(in));
     const std::string state = WarmCar();
     const CliRun wot = Cli({"--simulate", "--sim-state", state, "autotune", in, "-o", Path("wot.bin"), "--seconds",
-                            "120", "--zones", "wot", "--target-wot", "12.5"});
+                            "120", "--zones", "wot", "--target-wot", "12.5", "--drive", "dyno"});
     ASSERT_EQ(wot.code, kExitOk) << wot.err;
     const auto n = Counts(wot.out);
     EXPECT_GT(n.at("visited"), 0);
@@ -114,7 +162,7 @@ TEST_F(CliAutotune, AColdEngineAndDisabledZonesLeaveTheirCellsAlone) {
     ASSERT_EQ(tuned.LoadFromFile(Path("wot.bin")), "");
     EPROM base;
     ASSERT_EQ(base.LoadFromFile(in), "");
-    for (int y = 0; y < 15; ++y) // only the full-load row is driven at full throttle
+    for (int y = 0; y < 15; ++y) // on the dyno only the full-load row is driven at full throttle
         for (int x = 0; x < 16; ++x) EXPECT_EQ(tuned.ReadMapCell(1, x, y), base.ReadMapCell(1, x, y)) << x << "," << y;
 }
 

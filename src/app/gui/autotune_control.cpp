@@ -11,8 +11,8 @@
 
 namespace kv {
 
-AutotuneControl::AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings)
-    : QObject(&window), window_(window), tune_(messages, settings, *this) {
+AutotuneControl::AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings, Clock& clock)
+    : QObject(&window), window_(window), tune_(messages, settings, *this, clock) {
     autotuneWindow_ = new AutotuneWindow(tune_, &window);
 }
 

@@ -10,6 +10,7 @@
 
 namespace kv {
 
+class Clock;
 class MainWindow;
 class MapTabs;
 class SettingsStore;
@@ -21,7 +22,7 @@ class AutotuneControl final : public QObject, public AutotuneHost {
     Q_OBJECT
 public:
     // Everything must outlive this object (the main window owns it).
-    AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings);
+    AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings, Clock& clock);
     ~AutotuneControl() override;
     void SetMapTabs(MapTabs* tabs) { tabs_ = tabs; }
 

@@ -103,21 +103,18 @@ AutotuneWindow::AutotuneWindow(Autotune& tune, QWidget* parent) : QDialog(parent
     auto* guardGrid = new QGridLayout(guards);
     lblDroppedSensor_ = Count("lblDroppedSensor", guards);
     lblDroppedCranking_ = Count("lblDroppedCranking", guards);
+    lblDroppedFuelCut_ = Count("lblDroppedFuelCut", guards);
     lblDroppedCold_ = Count("lblDroppedCold", guards);
-    lblDroppedOffGrid_ = Count("lblDroppedOffGrid", guards);
-    lblDroppedArriving_ = Count("lblDroppedArriving", guards);
     lblWarmEngine_ = new QLabel(guards);
     lblWarmEngine_->setObjectName("lblWarmEngine");
     guardGrid->addWidget(new QLabel("Wide-band sensor warming up or unplugged:", guards), 0, 0);
     guardGrid->addWidget(lblDroppedSensor_, 0, 1);
-    guardGrid->addWidget(new QLabel("Engine below cranking speed:", guards), 1, 0);
-    guardGrid->addWidget(lblDroppedCranking_, 1, 1);
-    guardGrid->addWidget(lblWarmEngine_, 2, 0);
-    guardGrid->addWidget(lblDroppedCold_, 2, 1);
-    guardGrid->addWidget(new QLabel("Engine between the map's grid points:", guards), 3, 0);
-    guardGrid->addWidget(lblDroppedOffGrid_, 3, 1);
-    guardGrid->addWidget(new QLabel("Engine just arrived at a grid point:", guards), 4, 0);
-    guardGrid->addWidget(lblDroppedArriving_, 4, 1);
+    guardGrid->addWidget(new QLabel("Over-run fuel cut:", guards), 1, 0);
+    guardGrid->addWidget(lblDroppedFuelCut_, 1, 1);
+    guardGrid->addWidget(new QLabel("Engine below cranking speed:", guards), 2, 0);
+    guardGrid->addWidget(lblDroppedCranking_, 2, 1);
+    guardGrid->addWidget(lblWarmEngine_, 3, 0);
+    guardGrid->addWidget(lblDroppedCold_, 3, 1);
     outer->addWidget(guards);
 
     auto* legend = new QHBoxLayout;
@@ -178,8 +175,7 @@ void AutotuneWindow::Refresh() {
     lblDroppedSensor_->setText(QString::number(d.sensor));
     lblDroppedCranking_->setText(QString::number(d.cranking));
     lblDroppedCold_->setText(QString::number(d.cold));
-    lblDroppedOffGrid_->setText(QString::number(d.offGrid));
-    lblDroppedArriving_->setText(QString::number(d.arriving));
+    lblDroppedFuelCut_->setText(QString::number(d.fuelCut));
     lblWarmEngine_->setText(QString("Coolant below %1 °C:").arg(tune_.WarmEngineC()));
     refreshing_ = false;
 }

@@ -51,8 +51,7 @@ private:
     QLabel* lblDroppedSensor_;
     QLabel* lblDroppedCranking_;
     QLabel* lblDroppedCold_;
-    QLabel* lblDroppedOffGrid_;
-    QLabel* lblDroppedArriving_;
+    QLabel* lblDroppedFuelCut_;
     QLabel* lblWarmEngine_;
 };
 
