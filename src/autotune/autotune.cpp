@@ -62,6 +62,10 @@ std::optional<CellState> CellStateOfColour(std::uint32_t colour) {
     return std::nullopt;
 }
 
+bool CatMapForcesZone(std::string_view mapName, int zone) {
+    return mapName == kCatMap && zone != static_cast<int>(AutotuneZone::Wot);
+}
+
 bool IsBaseFuelMap(std::string_view mapName) {
     return std::find(kBaseFuelMaps.begin(), kBaseFuelMaps.end(), mapName) != kBaseFuelMaps.end();
 }
@@ -195,9 +199,7 @@ bool Autotune::Open(TableEditor& editor, EPROM& image, std::string_view mapName)
     return true;
 }
 
-// The cat map runs with the oxygen sensor in closed loop at idle and cruise: those zones are
-// tuned to a stoichiometric mixture whatever the user keeps for the other maps.
-bool Autotune::ForcedZone(int zone) const { return CatMap() && zone != static_cast<int>(AutotuneZone::Wot); }
+bool Autotune::ForcedZone(int zone) const { return CatMapForcesZone(mapName_, zone); }
 
 const std::string& Autotune::TargetText(int zone) const {
     static const std::string stoichiometric = kStoichiometric;

@@ -50,6 +50,10 @@ inline constexpr const char* kAutotuneStepName = "Autotune";
 // The base fuel maps, as the map list names them: the only maps that can be auto-tuned.
 bool IsBaseFuelMap(std::string_view mapName);
 
+// The cat map runs with the oxygen sensor in closed loop at idle and cruise: on it those zones
+// are tuned to the stoichiometric band (14.7 +/- 0.1) whatever the user keeps for other maps.
+bool CatMapForcesZone(std::string_view mapName, int zone);
+
 // Keeps only the characters "0123456789." of a text (the text boxes' and the settings' filter).
 std::string KeepNumberCharacters(std::string_view text);
 
