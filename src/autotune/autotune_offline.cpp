@@ -109,7 +109,7 @@ Parsed<OfflineTuneResult> TuneFromRun(const LogRun& run, TableEditor& editor, Ec
             settle = 0;
             startT = t;
         }
-        history.push_back({t, editor.FindXCoord(conv::LH_ByteFromRpm(rpm)), editor.FindYCoord(load), zone});
+        history.push_back({t, editor.FindXCoord(conv::LH_CodeFromRpm(rpm)), editor.FindYCoord(load), zone});
         while (history.size() > 1 && history[1].t <= t - options.delayS) history.pop_front();
 
         const bool transient = zone == static_cast<int>(AutotuneZone::Idle) && rpm > kOverrunRpm;
