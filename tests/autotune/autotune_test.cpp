@@ -1,8 +1,11 @@
 // Live autotune on the base fuel maps: colours, corrections, settling, the opening, starting
 // and stopping rules with what they do to the image, the settings and the guards.
+#include "autotune/autotune_offline.h"
 #include "autotune_test_util.h"
+#include "datalog/log_run.h"
 #include "eprom/edit_step.h"
 #include "maps/map_trace.h"
+#include "monitor/conversions.h"
 #include "temp_dir.h"
 #include "undo/edit_history.h"
 
@@ -876,6 +879,53 @@ TEST_F(AutotuneTest, VisitedCellsAreThoseWithAJudgedSample) {
     ASSERT_TRUE(tune->Close());
     ASSERT_TRUE(tune->Open(*editor, *image, mapName));
     EXPECT_EQ(tune->VisitedCells(), 0) << "a window opened anew starts with no visits";
+}
+
+// At the desk: a run's rows judged as live, each cell with enough evidence fitted once from all
+// of it, damped towards the value it had by one sample's worth.
+TEST_F(AutotuneTest, ARecordedRunIsFittedOnceDampedTowardsNoChange) {
+    struct Case {
+        const char* what;
+        int rows;     // 0.1 s apart, steady at cell (5, 5), cruise, A/F 15.7
+        double delay; // seconds
+        std::int32_t want;
+    };
+    // n judged rows: fuel (n x 15.7 / 14.7 + 1) / (n + 1) of the cell's, from 1 + 0 / 512.
+    const Case cases[] = {
+        {"five rows: two judged, too little evidence", 5, 0.3, 0},
+        {"six rows: three judged", 6, 0.3, conv::RoundEven((3 * 15.7 / 14.7 + 1) / 4 * 512 - 512)},
+        {"thirty rows", 30, 0.3, conv::RoundEven((27 * 15.7 / 14.7 + 1) / 28 * 512 - 512)},
+        {"thirty rows, a second's delay", 30, 1.0, conv::RoundEven((20 * 15.7 / 14.7 + 1) / 21 * 512 - 512)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Show(kLH23, kNonCat);
+        editor->SetCellValue(5, 5, 0);
+        const std::vector<std::uint8_t> before = image->Bytes();
+        LogRun run({"Time [s]", "RPM", "MAF signal", "A/F ratio", "Throttle pos (1=idle, 2=cruise, 3=WOT)"});
+        const std::string rpm = std::to_string(conv::LH_RpmFromCode(editor->XAxisPoints()[5]));
+        const std::string load = std::to_string(editor->YAxisPoints()[5]);
+        for (int r = 0; r < c.rows; ++r) {
+            const std::vector<std::string> cells{std::to_string(0.1 * (r + 1)), rpm, load, "15.7", "2"};
+            run.AppendRow(cells);
+        }
+        OfflineTuneOptions o;
+        for (auto& b : o.bands) b = ClampBand("14.7", "0.1");
+        o.delayS = c.delay;
+        const Parsed<OfflineTuneResult> r = TuneFromRun(run, *editor, EcuType::LH23, o);
+        ASSERT_TRUE(r) << r.Error();
+        EXPECT_EQ(Value(5, 5), c.want);
+        EXPECT_EQ(State(5, 5), CellState::Lean);
+        EXPECT_EQ(r->visited, 1);
+        int changed = 0;
+        for (std::size_t i = 0; i < before.size(); ++i) changed += before[i] != image->Bytes()[i];
+        EXPECT_EQ(changed, c.want == 0 ? 0 : 1) << "no other cell";
+    }
+    // A column missing is named.
+    LogRun run({"Time [s]", "RPM", "A/F ratio", "Throttle pos (1=idle, 2=cruise, 3=WOT)"});
+    const Parsed<OfflineTuneResult> r = TuneFromRun(run, *editor, EcuType::LH23, OfflineTuneOptions{});
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.Error(), "The run has no column \"MAF signal\"");
 }
 
 TEST_F(AutotuneTest, TheWarmEngineThresholdDefaultsTo70) {
