@@ -26,6 +26,8 @@ void PrintUsage(std::ostream& err) {
            "  autotune IN -o OUT [--map NAME] [--seconds N] [--zones idle,cruise,wot] [--target-idle A]"
            " [--target-cruise A] [--target-wot A] [--error E] [--drive road|dyno] [--drive-seed N]"
            "   (with --simulate)\n"
+           "  autotune --from-log RUN.txt IN -o OUT [--map NAME] [--zones idle,cruise,wot] [--target-idle A]"
+           " [--target-cruise A] [--target-wot A] [--error E] [--delay S]\n"
            "  calc FUNCTION ARG...\n"
            "  diff A B\n"
            "  device ping | version | load-pem FILE | read-pem lh|ezk -o OUT | read-pem-initiation lh|ezk -o OUT\n"
