@@ -389,9 +389,10 @@ void Autotune::RestoreImage() {
     image_->ReleaseFileBytes();
 }
 
-bool Autotune::Guarded(const AutotuneSampleData& s) {
-    if (s.afrAtLawEnd && s.transient) {
-        // Over-run fuel cut: nothing is burnt, the sensor reads air.
+bool Autotune::Guarded(const AutotuneSampleData& s, bool settled) {
+    if (s.afrAtLawEnd && !settled) {
+        // Over-run fuel cut: nothing is burnt, the sensor reads air, also for the transport
+        // delay after the unit has ended the cut (while the settling after it runs).
         ++dropped_.fuelCut;
         return true;
     }
@@ -446,7 +447,7 @@ void Autotune::Sample(const AutotuneSampleData& s) {
         --settle_;
         settled = false;
     }
-    if (Guarded(s) || !settled) return;
+    if (Guarded(s, settled) || !settled) return;
     // The gas at the sensor now was burnt the delay ago, in the throttle zone of then: nothing
     // before the run has a say.
     const std::optional<PastPoint> burnt = BurntAt(now);

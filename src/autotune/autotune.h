@@ -119,7 +119,7 @@ AutotuneSampleData AutotuneSampleFromTrace(const TraceSample& trace);
 // How many samples each guard kept from being judged.
 struct AutotuneGuardCounts {
     long sensor = 0;   // wide-band reading at an end of its law (warming up or unplugged)
-    long fuelCut = 0;  // the same during a transient: over-run fuel cut, nothing burnt
+    long fuelCut = 0;  // the same during a transient or the settling after it: over-run fuel cut
     long cranking = 0; // engine speed below cranking speed
     long cold = 0;     // coolant below the warm-engine threshold
     long Total() const { return sensor + fuelCut + cranking + cold; }
@@ -226,7 +226,7 @@ private:
     void PrepareImage();
     void RestoreImage();
     bool CatMap() const;
-    bool Guarded(const AutotuneSampleData& s);
+    bool Guarded(const AutotuneSampleData& s, bool settled);
     // The operating point the gas now at the sensor was burnt at; nullopt before the history
     // reaches back that far.
     std::optional<PastPoint> BurntAt(std::int64_t nowMs) const;

@@ -780,8 +780,9 @@ TEST(AutotuneTrace, ATraceSampleGivesTheAutotuneSample) {
 }
 
 // A sample that says nothing about the mixture is not judged at all, and each guard counts. A
-// reading at the lean end of the law during a transient is an over-run fuel cut (nothing burnt),
-// not a sensor warming up.
+// reading at the lean end of the law during a transient, or in the settling after it (the gas
+// of the cut still on its way to the sensor), is an over-run fuel cut (nothing burnt), not a
+// sensor warming up.
 TEST_F(AutotuneTest, GuardsDropSamplesThatSayNothingAboutTheMixture) {
     struct Case {
         const char* what;
@@ -820,6 +821,22 @@ TEST_F(AutotuneTest, GuardsDropSamplesThatSayNothingAboutTheMixture) {
         EXPECT_EQ(State(3, 3), CellState::Lean);
         EXPECT_GT(Value(3, 3), 0);
     }
+}
+
+// The unit ends the cut before the air it pumped has passed the sensor: the lean-end readings
+// of the settling after the transient are the cut's too; later ones are the sensor's.
+TEST_F(AutotuneTest, TheReadingsJustAfterAFuelCutAreTheCutsNotTheSensors) {
+    Run(kLH23, kNonCat);
+    AutotuneSampleData cut = At(2, 2, 19.0f, Z::Idle, true);
+    cut.afrAtLawEnd = true;
+    AutotuneSampleData after = cut;
+    after.transient = false;
+    Hold(cut, 5);
+    Hold(after, kSettleSamples - 1);
+    EXPECT_EQ(tune->Dropped().fuelCut, 5 + kSettleSamples - 1);
+    EXPECT_EQ(tune->Dropped().sensor, 0);
+    Feed(after);
+    EXPECT_EQ(tune->Dropped().sensor, 1) << "settled: the sensor";
 }
 
 // A cell is visited once a judged sample was charged to it. Samples that were dropped or not
