@@ -1,5 +1,6 @@
 #include "autotune/autotune.h"
 
+#include "autotune/autotune_offline.h"
 #include "eprom/edit_step.h"
 #include "eprom/eprom_image.h"
 #include "maps/map_trace.h"
@@ -313,6 +314,26 @@ void Autotune::MarkSelected(CellState state) {
                 judgedZone_[CellIndex(row, col)] = -1;
                 evidence_[CellIndex(row, col)] = Evidence{};
             }
+}
+
+bool Autotune::TuneFromRun(const LogRun& run) {
+    if (!IsOpen() || running_) return false;
+    OfflineTuneOptions o;
+    for (std::size_t i = 0; i < kAutotuneZoneCount; ++i) {
+        o.bands[i] = ClampBand(TargetText(static_cast<int>(i)), ErrorText(static_cast<int>(i)));
+        o.enabled[i] = enabled_[i];
+    }
+    o.delayS = static_cast<double>(delayMs_) / 1000.0;
+    o.warmEngineC = warmEngineC_;
+    const EditStep step(image_->Context(), kTuneFromRunStepName);
+    const Parsed<OfflineTuneResult> tuned = kv::TuneFromRun(run, *editor_, image_->GetECUType(), o);
+    if (!tuned) {
+        messages_.MessageBox(tuned.Error(), "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+        return false;
+    }
+    dropped_ = tuned->dropped;
+    judgedErrors_ = tuned->judgedErrors;
+    return true;
 }
 
 std::size_t Autotune::CellIndex(int row, int col) const {

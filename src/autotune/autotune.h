@@ -12,6 +12,7 @@
 // boxes, the enable boxes, which boxes can be edited, the status and the start/stop caption, and
 // how many samples each guard dropped. The Qt window only mirrors these, so every workflow runs
 // without widgets.
+#include "datalog/log_run.h"
 #include "eprom/ecu_type.h"
 
 #include <array>
@@ -44,8 +45,9 @@ std::uint32_t CellStateColour(CellState state);
 std::optional<CellState> CellStateOfColour(std::uint32_t colour);
 
 inline constexpr const char* kAutotuneSettingsSection = "Autotune";
-// The name of a run in the undo history.
+// The name of a run in the undo history, and of a tuning from a recorded run.
 inline constexpr const char* kAutotuneStepName = "Autotune";
+inline constexpr const char* kTuneFromRunStepName = "Tune from a run";
 
 // The base fuel maps, as the map list names them: the only maps that can be auto-tuned.
 bool IsBaseFuelMap(std::string_view mapName);
@@ -143,6 +145,18 @@ public:
     virtual void RunningChanged(bool running) = 0;
 };
 
+// Where "Tune from a run..." finds runs: the Data logging tab's open runs and run files.
+class AutotuneRunSource {
+public:
+    virtual ~AutotuneRunSource() = default;
+    // The captions of the open runs, in tab order.
+    virtual std::vector<std::string> RunCaptions() = 0;
+    // The run of RunCaptions()[index]; null when it is gone.
+    virtual const LogRun* RunAt(int index) = 0;
+    // Asks for a run file and reads it; nullopt when cancelled or unreadable (the reason shown).
+    virtual std::optional<LogRun> RunFromFile() = 0;
+};
+
 class Autotune {
 public:
     // All references must outlive this object. Samples are timed by `clock`.
@@ -169,6 +183,11 @@ public:
     const EPROM* Image() const { return image_; }
     // The three buttons of "Manipulate selected cells in map".
     void MarkSelected(CellState state);
+    // "Tune from a run...": the map tuned at the desk from a recorded run with the window's
+    // targets, errors and zones (autotune_offline.h), as one step of the undo history ("Tune
+    // from a run"); the cells take the colours of their evidence. Refused (false) while running
+    // or closed; a run without a needed column is refused with the message shown.
+    bool TuneFromRun(const LogRun& run);
 
     // Box texts as typed (filtered to digits and "."), enable boxes. On the cat map idle and
     // cruise show the forced stoichiometric band; the user's own texts stay as they were and are

@@ -945,6 +945,41 @@ TEST_F(AutotuneTest, ARecordedRunIsFittedOnceDampedTowardsNoChange) {
     EXPECT_EQ(r.Error(), "The run has no column \"MAF signal\"");
 }
 
+// "Tune from a run...": the window's targets and zones, one undo step, the colours of the
+// evidence; refused while running and for a run without a needed column.
+TEST_F(AutotuneTest, TuningFromARunIsOneUndoStep) {
+    EditHistories histories(context);
+    Show(kLH23, kNonCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    editor->SetCellValue(5, 5, 0);
+    const std::vector<std::uint8_t> before = image->Bytes();
+    LogRun run({"Time [s]", "RPM", "MAF signal", "A/F ratio", "Throttle pos (1=idle, 2=cruise, 3=WOT)"});
+    const std::string rpm = std::to_string(conv::LH_RpmFromCode(editor->XAxisPoints()[5]));
+    const std::string load = std::to_string(editor->YAxisPoints()[5]);
+    for (int r = 0; r < 30; ++r) {
+        const std::vector<std::string> cells{std::to_string(0.1 * (r + 1)), rpm, load, "13.7", "2"};
+        run.AppendRow(cells);
+    }
+    tune->SetEnabled(1, false);
+    EXPECT_TRUE(tune->TuneFromRun(run));
+    EXPECT_EQ(image->Bytes(), before) << "cruise is not tuned";
+    EXPECT_EQ(State(5, 5), CellState::NotVisited);
+    tune->SetEnabled(1, true);
+    ASSERT_TRUE(tune->Start());
+    EXPECT_FALSE(tune->TuneFromRun(run)) << "not while running";
+    tune->Stop();
+    EXPECT_TRUE(tune->TuneFromRun(run));
+    EXPECT_LT(Value(5, 5), 0);
+    EXPECT_EQ(State(5, 5), CellState::Rich);
+    EXPECT_EQ(histories.Of(*image).UndoName(), "Tune from a run");
+    ASSERT_TRUE(histories.Undo(*image));
+    EXPECT_EQ(image->Bytes(), before);
+
+    LogRun shortRun({"Time [s]", "RPM"});
+    EXPECT_FALSE(tune->TuneFromRun(shortRun));
+    EXPECT_EQ(dialogs.messages.back(), "The run has no column \"MAF signal\"");
+}
+
 TEST_F(AutotuneTest, TheWarmEngineThresholdDefaultsTo70) {
     Run(kLH23, kNonCat);
     EXPECT_EQ(tune->WarmEngineC(), 70.0);

@@ -258,7 +258,7 @@ void Program::LoadMainWindow() {
     connection_->SetConnectionIndicator(window_.get());
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
-    autotune_ = new AutotuneControl(*window_, *dialogs_, *settings_, *clock_);
+    autotune_ = new AutotuneControl(*window_, *dialogs_, *settings_, *clock_, *runs_, *dialogs_);
     // The control goes with the window; the workflows may outlive it.
     shell_->Workflows().OnImageLeaving([control = QPointer<AutotuneControl>(autotune_)](EPROM& image) {
         if (control != nullptr) control->ImageLeaving(image);

@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,9 +14,15 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <optional>
+
 namespace kv {
 
 namespace {
+
+// The last choice of cboTuneRun: a run file asked for.
+const QString kRunFileChoice = QString::fromUtf8("Run file\u2026");
 
 constexpr std::array<const char*, 3> kEnableCaptions{
     "Enable auto tune at IDLE:", "Enable auto tune at CRUISE:", "Enable auto tune at WOT:"};
@@ -98,6 +105,17 @@ AutotuneWindow::AutotuneWindow(Autotune& tune, QWidget* parent) : QDialog(parent
     }
     outer->addWidget(mark);
 
+    // Tuning at the desk from a recorded run: one of the Data logging tab's runs, or a run file.
+    auto* fromRun = new QHBoxLayout;
+    cboTuneRun_ = new QComboBox(this);
+    cboTuneRun_->setObjectName("cboTuneRun");
+    cmdTuneFromRun_ = new QPushButton(QString::fromUtf8("Tune from a run\u2026"), this);
+    cmdTuneFromRun_->setObjectName("cmdTuneFromRun");
+    fromRun->addWidget(cboTuneRun_, 1);
+    fromRun->addWidget(cmdTuneFromRun_);
+    outer->addLayout(fromRun);
+    connect(cmdTuneFromRun_, &QPushButton::clicked, this, [this] { TuneFromRun(); });
+
     auto* guards = new QGroupBox("Samples not judged", this);
     guards->setObjectName("fraAutotuneGuards");
     auto* guardGrid = new QGridLayout(guards);
@@ -177,7 +195,39 @@ void AutotuneWindow::Refresh() {
     lblDroppedCold_->setText(QString::number(d.cold));
     lblDroppedFuelCut_->setText(QString::number(d.fuelCut));
     lblWarmEngine_->setText(QString("Coolant below %1 °C:").arg(tune_.WarmEngineC()));
+    // The runs on offer, then run files; the choice stays where it was.
+    QStringList choices;
+    if (runs_ != nullptr)
+        for (const std::string& caption : runs_->RunCaptions()) choices << QString::fromStdString(caption);
+    choices << kRunFileChoice;
+    QStringList shown;
+    for (int i = 0; i < cboTuneRun_->count(); ++i) shown << cboTuneRun_->itemText(i);
+    if (shown != choices) {
+        const QString chosen = cboTuneRun_->currentText();
+        cboTuneRun_->clear();
+        cboTuneRun_->addItems(choices);
+        cboTuneRun_->setCurrentIndex(std::max(0, static_cast<int>(choices.indexOf(chosen))));
+    }
+    const bool canTune = runs_ != nullptr && tune_.IsOpen() && !tune_.IsRunning();
+    cboTuneRun_->setEnabled(canTune);
+    cmdTuneFromRun_->setEnabled(canTune);
     refreshing_ = false;
+}
+
+void AutotuneWindow::SetRunSource(AutotuneRunSource* source) {
+    runs_ = source;
+    Refresh();
+}
+
+void AutotuneWindow::TuneFromRun() {
+    if (runs_ == nullptr) return;
+    const int index = cboTuneRun_->currentIndex();
+    if (cboTuneRun_->currentText() == kRunFileChoice) {
+        if (const std::optional<LogRun> run = runs_->RunFromFile()) tune_.TuneFromRun(*run);
+    } else if (const LogRun* run = runs_->RunAt(index)) {
+        tune_.TuneFromRun(*run);
+    }
+    Refresh();
 }
 
 void AutotuneWindow::TryClose() {
