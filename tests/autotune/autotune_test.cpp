@@ -126,8 +126,8 @@ TEST(AutotuneErrors, TheFirstAndLastTenthAreAveraged) {
     EXPECT_DOUBLE_EQ(MeanOfTenth({}, false), 0.0);
 }
 
-// The Part's cases at a grid point with a steady operating point: a cell is judged once three
-// samples' worth of evidence has gathered, by its mean. The correction then moves it once.
+// At a grid point with a steady operating point: a cell is judged once three samples' worth of
+// evidence has gathered, by its mean. The correction then moves it once.
 TEST_F(AutotuneTest, SteadySamplesAtAGridPointMoveTheCellOnceByTheGains) {
     struct Case {
         const char* base;
