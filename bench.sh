@@ -4,11 +4,12 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 cmake --preset bench >/dev/null
-cmake --build --preset bench --target kv_device_bench kv_map_trace_bench kv_log_bench kv_log_chart_bench kv_rss_bench -- -j2 >/dev/null
+cmake --build --preset bench --target kv_device_bench kv_map_trace_bench kv_log_bench kv_log_chart_bench kv_rss_bench kv_autotune_bench -- -j2 >/dev/null
 ./build/bench/bench/kv_device_bench
 ./build/bench/bench/kv_map_trace_bench
 ./build/bench/bench/kv_log_bench
 ./build/bench/bench/kv_log_chart_bench
+./build/bench/bench/kv_autotune_bench
 
 # The program's memory is measured on an X display, as a user runs it: the one given, or a
 # virtual one started for the measurement.

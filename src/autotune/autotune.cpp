@@ -1,11 +1,13 @@
 #include "autotune/autotune.h"
 
+#include "autotune/autotune_offline.h"
 #include "eprom/edit_step.h"
 #include "eprom/eprom_image.h"
 #include "maps/blend_shares.h"
 #include "maps/map_trace.h"
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
+#include "platform/clock.h"
 #include "platform/messages.h"
 #include "platform/settings_store.h"
 
@@ -42,19 +44,6 @@ double LeadingNumber(std::string_view text) {
     return end == s.c_str() || !std::isfinite(v) ? 0.0 : v;
 }
 
-// How far past either end of an axis a value lies, in that end's step (0 within the axis).
-float BeyondEnds(const std::vector<std::int32_t>& p, double v) {
-    if (p.size() < 2) return 0.0f;
-    const std::size_t n = p.size() - 1;
-    const bool ascending = p[0] <= p[n];
-    const double first = p[0], second = p[1], last = p[n], beforeLast = p[n - 1];
-    const double before = ascending ? first - v : v - first;
-    const double after = ascending ? v - last : last - v;
-    if (before > 0 && first != second) return static_cast<float>(before / std::abs(second - first));
-    if (after > 0 && last != beforeLast) return static_cast<float>(after / std::abs(last - beforeLast));
-    return 0.0f;
-}
-
 } // namespace
 
 std::uint32_t CellStateColour(CellState state) {
@@ -73,6 +62,14 @@ std::optional<CellState> CellStateOfColour(std::uint32_t colour) {
          {CellState::NotVisited, CellState::Tuned, CellState::Rich, CellState::Lean, CellState::Forbidden})
         if (CellStateColour(s) == colour) return s;
     return std::nullopt;
+}
+
+bool CatMapForcesZone(std::string_view mapName, int zone) {
+    return mapName == kCatMap && zone != static_cast<int>(AutotuneZone::Wot);
+}
+
+bool IsBaseFuelMap(std::string_view mapName) {
+    return std::find(kBaseFuelMaps.begin(), kBaseFuelMaps.end(), mapName) != kBaseFuelMaps.end();
 }
 
 std::string KeepNumberCharacters(std::string_view text) {
@@ -120,8 +117,17 @@ std::string BandText(float value) {
     return conv::FormatFixed(value, 7, 7);
 }
 
-Autotune::Autotune(UserMessages& messages, SettingsStore& settings, AutotuneHost& host)
-    : messages_(messages), settings_(settings), host_(host) {
+double MeanOfTenth(const std::vector<float>& values, bool last) {
+    if (values.empty()) return 0.0;
+    const std::size_t n = std::max<std::size_t>(1, values.size() / 10);
+    const auto from = last ? values.end() - static_cast<std::ptrdiff_t>(n) : values.begin();
+    double sum = 0.0;
+    for (auto it = from; it != from + static_cast<std::ptrdiff_t>(n); ++it) sum += *it;
+    return sum / static_cast<double>(n);
+}
+
+Autotune::Autotune(UserMessages& messages, SettingsStore& settings, AutotuneHost& host, Clock& clock)
+    : messages_(messages), settings_(settings), host_(host), clock_(clock) {
     LoadSettings();
 }
 
@@ -139,6 +145,10 @@ void Autotune::LoadSettings() {
     }
     const std::string warm = KeepNumberCharacters(settings_.GetSetting(kAutotuneSettingsSection, kWarmEngineKey, ""));
     warmEngineC_ = warm.empty() ? kDefaultWarmEngineC : LeadingNumber(warm);
+    const std::string delay =
+        KeepNumberCharacters(settings_.GetSetting(kAutotuneSettingsSection, kTransportDelayKey, ""));
+    const double delayS = delay.empty() ? kDefaultTransportDelayS : std::clamp(LeadingNumber(delay), 0.0, 5.0);
+    delayMs_ = std::llround(delayS * 1000.0);
 }
 
 void Autotune::SaveSettings() {
@@ -153,7 +163,7 @@ void Autotune::SaveSettings() {
 bool Autotune::CatMap() const { return mapName_ == kCatMap; }
 
 bool Autotune::Open(TableEditor& editor, EPROM& image, std::string_view mapName) {
-    if (std::find(kBaseFuelMaps.begin(), kBaseFuelMaps.end(), mapName) == kBaseFuelMaps.end()) {
+    if (!IsBaseFuelMap(mapName)) {
         messages_.MessageBox("Only the base fuel maps can be auto-tuned.", "Kestrovane", MsgButtons::OK,
                              MsgIcon::Information);
         return false;
@@ -162,24 +172,31 @@ bool Autotune::Open(TableEditor& editor, EPROM& image, std::string_view mapName)
     image_ = &image;
     mapName_ = std::string(mapName);
     dropped_ = {};
-    judgedZone_.assign(
-        static_cast<std::size_t>(editor.GetYAxisSize()) * static_cast<std::size_t>(editor.GetXAxisSize()), -1);
+    const auto cells =
+        static_cast<std::size_t>(editor.GetYAxisSize()) * static_cast<std::size_t>(editor.GetXAxisSize());
+    judgedZone_.assign(cells, -1);
+    evidence_.assign(cells, Evidence{});
+    judgedErrors_.clear();
     LoadSettings();
-    if (CatMap()) {
-        // The cat map runs with the oxygen sensor in closed loop at idle and cruise: those zones
-        // are tuned to a stoichiometric mixture.
-        for (std::size_t i = 0; i < 2; ++i) {
-            target_[i] = kStoichiometric;
-            error_[i] = kDefaultError;
-        }
-    }
     host_.SetMapSelectorEnabled(false);
     return true;
 }
 
+bool Autotune::ForcedZone(int zone) const { return CatMapForcesZone(mapName_, zone); }
+
+const std::string& Autotune::TargetText(int zone) const {
+    static const std::string stoichiometric = kStoichiometric;
+    return ForcedZone(zone) ? stoichiometric : target_[Index(zone)];
+}
+
+const std::string& Autotune::ErrorText(int zone) const {
+    static const std::string forcedError = kDefaultError;
+    return ForcedZone(zone) ? forcedError : error_[Index(zone)];
+}
+
 bool Autotune::TargetBoxEnabled(int zone) const {
     if (running_) return false;
-    return !(CatMap() && zone != static_cast<int>(AutotuneZone::Wot));
+    return !ForcedZone(zone);
 }
 
 bool Autotune::ErrorBoxEnabled(int zone) const { return TargetBoxEnabled(zone); }
@@ -211,7 +228,9 @@ bool Autotune::Start() {
         return false;
     }
     for (std::size_t i = 0; i < kAutotuneZoneCount; ++i) {
-        band_[i] = ClampBand(target_[i], error_[i]);
+        const int zone = static_cast<int>(i);
+        band_[i] = ClampBand(TargetText(zone), ErrorText(zone));
+        if (ForcedZone(zone)) continue;
         target_[i] = BandText(band_[i].target);
         error_[i] = BandText(band_[i].error);
     }
@@ -223,9 +242,10 @@ bool Autotune::Start() {
     status_ = "Auto-tune running";
     settle_ = 0;
     dropped_ = {};
-    lastGridPoint_ = kNoSampleYet;
-    sinceArrival_ = kArrivalSamples;
-    recent_.clear();
+    history_.clear();
+    std::fill(evidence_.begin(), evidence_.end(), Evidence{});
+    judgedErrors_.clear();
+    startMs_ = clock_.NowMs();
     running_ = true;
     host_.RunningChanged(true);
     return true;
@@ -269,10 +289,33 @@ void Autotune::MarkSelected(CellState state) {
     if (!IsOpen()) return;
     editor_->SetSelectedCellsColor(CellStateColour(state));
     if (state != CellState::NotVisited) return;
+    // A cell marked not visited starts afresh: no visit, no evidence.
     for (int row = 0; row < editor_->GetYAxisSize(); ++row)
         for (int col = 0; col < editor_->GetXAxisSize(); ++col)
-            if (editor_->GetCellColor(row, col) == CellStateColour(CellState::NotVisited))
+            if (editor_->GetCellColor(row, col) == CellStateColour(CellState::NotVisited)) {
                 judgedZone_[CellIndex(row, col)] = -1;
+                evidence_[CellIndex(row, col)] = Evidence{};
+            }
+}
+
+bool Autotune::TuneFromRun(const LogRun& run) {
+    if (!IsOpen() || running_) return false;
+    OfflineTuneOptions o;
+    for (std::size_t i = 0; i < kAutotuneZoneCount; ++i) {
+        o.bands[i] = ClampBand(TargetText(static_cast<int>(i)), ErrorText(static_cast<int>(i)));
+        o.enabled[i] = enabled_[i];
+    }
+    o.delayS = static_cast<double>(delayMs_) / 1000.0;
+    o.warmEngineC = warmEngineC_;
+    const EditStep step(image_->Context(), kTuneFromRunStepName);
+    const Parsed<OfflineTuneResult> tuned = kv::TuneFromRun(run, *editor_, image_->GetECUType(), o);
+    if (!tuned) {
+        messages_.MessageBox(tuned.Error(), "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+        return false;
+    }
+    dropped_ = tuned->dropped;
+    judgedErrors_ = tuned->judgedErrors;
+    return true;
 }
 
 std::size_t Autotune::CellIndex(int row, int col) const {
@@ -349,7 +392,13 @@ void Autotune::RestoreImage() {
     image_->ReleaseFileBytes();
 }
 
-bool Autotune::Guarded(const AutotuneSampleData& s) {
+bool Autotune::Guarded(const AutotuneSampleData& s, bool settled) {
+    if (s.afrAtLawEnd && !settled) {
+        // Over-run fuel cut: nothing is burnt, the sensor reads air, also for the transport
+        // delay after the unit has ended the cut (while the settling after it runs).
+        ++dropped_.fuelCut;
+        return true;
+    }
     if (s.afrAtLawEnd) {
         ++dropped_.sensor;
         return true;
@@ -365,95 +414,99 @@ bool Autotune::Guarded(const AutotuneSampleData& s) {
     return false;
 }
 
-double Autotune::FuelAt(float fx, float fy) const {
-    // The unit delivers fuel in proportion to 1 + value x factor, blended bilinearly between the
-    // four cells around the operating point.
-    const double factor = editor_->GetCellFactor();
+std::optional<Autotune::PastPoint> Autotune::BurntAt(std::int64_t nowMs) const {
+    const std::int64_t then = nowMs - delayMs_;
+    std::optional<PastPoint> found;
+    for (const PastPoint& p : history_) {
+        if (p.ms > then) break;
+        found = p;
+    }
+    return found;
+}
+
+double Autotune::CellFuel(int row, int col) const {
+    // The unit delivers fuel in proportion to 1 + value x factor.
+    return 1.0 + editor_->GetCellValue(row, col) * static_cast<double>(editor_->GetCellFactor());
+}
+
+double Autotune::FuelAt(double fx, double fy) const {
     double fuel = 0.0;
-    for (const BlendShare& b : BlendShares(fx, fy, editor_->GetXAxisSize(), editor_->GetYAxisSize()))
-        fuel += b.share * (1.0 + editor_->GetCellValue(b.row, b.col) * factor);
+    for (const BlendShare& c : BlendShares(fx, fy, editor_->GetXAxisSize(), editor_->GetYAxisSize()))
+        fuel += c.share * CellFuel(c.row, c.col);
     return fuel;
 }
 
 void Autotune::Sample(const AutotuneSampleData& s) {
     if (!running_ || !IsOpen()) return;
-    // Where the operating point is, whatever becomes of the sample: its way there matters to the
-    // samples that follow.
-    const float fy = editor_->FindYCoord(s.y);
-    const float fx = editor_->FindXCoord(s.x);
-    const int row = conv::RoundEven(fy);
-    const int col = conv::RoundEven(fx);
-    // Past an end of an axis the distance counts on in the end's step.
-    const float dx = std::abs(fx - static_cast<float>(col)) + BeyondEnds(editor_->XAxisPoints(), s.x);
-    const float dy = std::abs(fy - static_cast<float>(row)) + BeyondEnds(editor_->YAxisPoints(), s.y);
-    const bool atGridPoint = dx <= kGridPointReach && dy <= kGridPointReach;
-    const std::pair gridPoint = atGridPoint ? std::pair{row, col} : kOffGrid;
-    // Arriving: at another grid point than the sample before, or creeping on from where it
-    // arrived.
-    const bool moved = lastGridPoint_ != gridPoint || std::abs(fx - arrivedAt_.first) > kCreepLimit ||
-                       std::abs(fy - arrivedAt_.second) > kCreepLimit;
-    if (moved) {
-        recent_.clear();
-        arrivedAt_ = {fx, fy};
-        if (lastGridPoint_ != kNoSampleYet) sinceArrival_ = 0;
-    }
-    lastGridPoint_ = gridPoint;
-    const bool arriving = sinceArrival_ < kArrivalSamples;
-    if (arriving) ++sinceArrival_;
-
-    if (Guarded(s)) return;
+    const std::int64_t now = clock_.NowMs();
+    // Where the operating point is, whatever becomes of the sample: the gas burnt here reaches
+    // the sensor with a later sample.
+    history_.push_back({now, editor_->FindXCoord(s.x), editor_->FindYCoord(s.y), s.zone});
+    while (history_.size() > 1 && history_[1].ms <= now - delayMs_) history_.pop_front();
+    // Settling runs on every sample.
     if (s.transient) settle_ = kSettleSamples;
     bool settled = true;
     if (settle_ > 0) {
         --settle_;
         settled = false;
     }
-    if (s.zone < 0 || s.zone >= kAutotuneZoneCount) return;
-    const auto zone = static_cast<std::size_t>(s.zone);
+    if (Guarded(s, settled) || !settled) return;
+    // The gas at the sensor now was burnt the delay ago, in the throttle zone of then: nothing
+    // before the run has a say.
+    const std::optional<PastPoint> burnt = BurntAt(now);
+    if (now - startMs_ < delayMs_ || !burnt || burnt->ms < startMs_) return;
+    if (burnt->zone < 0 || burnt->zone >= kAutotuneZoneCount) return;
+    const auto zone = static_cast<std::size_t>(burnt->zone);
     if (!enabled_[zone]) return;
-    if (!atGridPoint) {
-        ++dropped_.offGrid;
-        return;
-    }
-    if (arriving) {
-        ++dropped_.arriving;
-        return;
-    }
-    const std::uint32_t colour = editor_->GetCellColor(row, col);
+    const std::vector<BlendShare> shares =
+        BlendShares(burnt->fx, burnt->fy, editor_->GetXAxisSize(), editor_->GetYAxisSize());
+    // A cell corrected since the gas was burnt fuelled it with its old value: the sample says
+    // nothing certain about any of the cells it blended.
+    for (const BlendShare& c : shares)
+        if (evidence_[CellIndex(c.row, c.col)].correctedMs >= burnt->ms) return;
+    judgedErrors_.push_back(std::abs(s.afr - band_[zone].target));
+    const double blended = FuelAt(burnt->fx, burnt->fy);
+    for (const BlendShare& c : shares) Charge(c, zone, s.afr, blended, now);
+}
+
+void Autotune::Charge(const BlendShare& c, std::size_t zone, float afr, double blended, std::int64_t nowMs) {
+    if (c.share < kShareFloor) return;
+    const std::uint32_t colour = editor_->GetCellColor(c.row, c.col);
     if (colour == CellStateColour(CellState::Tuned) || colour == CellStateColour(CellState::Forbidden)) return;
-    if (row >= 0 && col >= 0 && row < editor_->GetYAxisSize() && col < editor_->GetXAxisSize())
-        judgedZone_[CellIndex(row, col)] = s.zone;
-
+    const std::size_t i = CellIndex(c.row, c.col);
+    judgedZone_[i] = static_cast<int>(zone);
+    Evidence& e = evidence_[i];
+    if (e.zone != static_cast<int>(zone)) e = Evidence{0.0, 0.0, static_cast<int>(zone), e.correctedMs};
     // The mixture the cell alone would give: the measurement taken back to the fuel the unit
-    // delivered (blended from the four cells around) and referred to the cell's own fuel. The
-    // state follows the mean of the recent samples at this grid point, the correction the sample
-    // at hand. A cell that delivers no fuel of its own leaves nothing to refer to: the
-    // measurement stands.
+    // blended and referred to the cell's own fuel. A cell that delivers no fuel of its own
+    // leaves nothing to refer to: the measurement stands.
+    const double own = CellFuel(c.row, c.col);
+    const double referred = blended > 0.0 && own > 0.0 ? afr * blended / own : afr;
+    e.share += c.share;
+    e.weightedAfr += c.share * referred;
+    const double mean = e.weightedAfr / e.share;
     const AutotuneBand& b = band_[zone];
-    const double blended = FuelAt(fx, fy);
-    const double own = FuelAt(static_cast<float>(col), static_cast<float>(row));
-    double afr = s.afr;
-    double verdict = afr;
-    if (blended > 0.0 && own > 0.0) {
-        afr = s.afr * blended / own;
-        if (recent_.size() == kMeanSamples) recent_.erase(recent_.begin());
-        recent_.push_back(s.afr * blended);
-        double sum = 0.0;
-        for (double r : recent_) sum += r;
-        verdict = sum / static_cast<double>(recent_.size()) / own;
-    } else {
-        recent_.clear();
-    }
-    const CellState state = verdict > b.high ? CellState::Lean : verdict < b.low ? CellState::Rich : CellState::Tuned;
-    if (CellStateColour(state) != colour) editor_->SetCellColor(row, col, CellStateColour(state));
-    if (state == CellState::Tuned || !settled) return;
+    const bool inBand = mean >= b.low && mean <= b.high;
+    const bool enough = e.share >= kEvidenceThreshold - 1e-9;
+    std::optional<CellState> state;
+    if (!inBand)
+        state = mean > b.high ? CellState::Lean : CellState::Rich;
+    else if (enough)
+        state = CellState::Tuned;
+    if (state && CellStateColour(*state) != colour) editor_->SetCellColor(c.row, c.col, CellStateColour(*state));
+    if (!enough || inBand) return;
+    Correct(c.row, c.col, zone, mean);
+    e = Evidence{0.0, 0.0, static_cast<int>(zone), nowMs};
+}
 
+void Autotune::Correct(int row, int col, std::size_t zone, double afr) {
+    const AutotuneBand& b = band_[zone];
     const double mid = (static_cast<double>(b.low) + static_cast<double>(b.high)) / 2.0;
     std::int32_t v = editor_->GetCellValue(row, col);
     const EcuType type = image_->GetECUType();
     const bool lh23 = type == EcuType::LH23;
     const bool tunable = lh23 || type == EcuType::LH22;
-    if (tunable && state == CellState::Lean) {
+    if (tunable && afr > mid) {
         double c = (afr / mid - 1.0) * 512.0 * kLeanGain[zone];
         if (c < 1.0) c = 1.0;
         v = std::min(conv::RoundEven(v + c), lh23 ? 127 : 511);
@@ -463,7 +516,6 @@ void Autotune::Sample(const AutotuneSampleData& s) {
         v = std::max(conv::RoundEven(v - c), lh23 ? -128 : -512);
     }
     editor_->SetCellValue(row, col, v);
-    settle_ = 1;
 }
 
 } // namespace kv

@@ -1,19 +1,25 @@
 #pragma once
-// Live autotune: while the car is driven, the fuel map trace hands every record to Sample(); the
-// cell of the base fuel map under the operating point is coloured by how the measured air/fuel
-// ratio compares with the target band of the throttle zone, and, once the operating point has
-// been steady, moved towards the target through the table editor (and so into the image and the
-// running unit like any manual edit). The cell states are the background colours of the editor's
-// grid cells.
+// Live autotune: while the car is driven, the fuel map trace hands every record to Sample(). The
+// wide-band sensor sees gas burnt a moment ago, so each settled sample is charged to the
+// operating point of that moment, spread over the four cells the unit blended there by their
+// shares. Each cell gathers its evidence (the measured mixture referred to the cell's own value)
+// until the shares reach a threshold; then it is coloured tuned when the evidence lies inside the
+// zone's band, or moved towards the target through the table editor (and so into the image and
+// the running unit like any manual edit) and starts gathering afresh. The cell states are the
+// background colours of the editor's grid cells.
 //
 // Autotune also owns the state of its window ("Auto tune"): the texts of the target and error
 // boxes, the enable boxes, which boxes can be edited, the status and the start/stop caption, and
 // how many samples each guard dropped. The Qt window only mirrors these, so every workflow runs
 // without widgets.
+#include "datalog/log_run.h"
 #include "eprom/ecu_type.h"
+
+#include "maps/blend_shares.h"
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +29,7 @@
 
 namespace kv {
 
+class Clock;
 class EPROM;
 class EditStep;
 class SettingsStore;
@@ -40,8 +47,16 @@ std::uint32_t CellStateColour(CellState state);
 std::optional<CellState> CellStateOfColour(std::uint32_t colour);
 
 inline constexpr const char* kAutotuneSettingsSection = "Autotune";
-// The name of a run in the undo history.
+// The name of a run in the undo history, and of a tuning from a recorded run.
 inline constexpr const char* kAutotuneStepName = "Autotune";
+inline constexpr const char* kTuneFromRunStepName = "Tune from a run";
+
+// The base fuel maps, as the map list names them: the only maps that can be auto-tuned.
+bool IsBaseFuelMap(std::string_view mapName);
+
+// The cat map runs with the oxygen sensor in closed loop at idle and cruise: on it those zones
+// are tuned to the stoichiometric band (14.7 +/- 0.1) whatever the user keeps for other maps.
+bool CatMapForcesZone(std::string_view mapName, int zone);
 
 // Keeps only the characters "0123456789." of a text (the text boxes' and the settings' filter).
 std::string KeepNumberCharacters(std::string_view text);
@@ -68,16 +83,16 @@ inline constexpr int kSettleSamples = 10;
 inline constexpr double kCrankingRpm = 400.0;
 inline constexpr const char* kWarmEngineKey = "WarmEngineC";
 inline constexpr double kDefaultWarmEngineC = 70.0;
-// A sample is judged only within this fraction of a cell of the nearest cell's grid point (in
-// both directions): further away the engine's own breathing differs from the grid point's.
-inline constexpr float kGridPointReach = 0.25f;
-// After the operating point arrives at a grid point, or creeps further than kCreepLimit (a
-// fraction of a cell) from where it arrived, this many samples are not judged: the gas at the
-// wide-band sensor was burnt on the way there.
-inline constexpr int kArrivalSamples = 10;
-inline constexpr float kCreepLimit = 0.15f;
-// The state of a cell follows the mean of up to this many recent samples at its grid point.
-inline constexpr std::size_t kMeanSamples = 8;
+// The wide-band sensor sees the gas this long after it was burnt (settings key, seconds): each
+// sample is charged to the operating point of that moment, and nothing is judged during the
+// first delay of a run or, for a cell, during the delay after its correction.
+inline constexpr const char* kTransportDelayKey = "TransportDelayS";
+inline constexpr double kDefaultTransportDelayS = 0.3;
+// A cell is judged once the shares of the samples charged to it add up to this (about three
+// samples at its grid point); a cell takes nothing from a sample whose share of it is below the
+// floor.
+inline constexpr double kEvidenceThreshold = 3.0;
+inline constexpr double kShareFloor = 0.1;
 
 // What the fuel map trace hands over on each tick with a record.
 struct AutotuneSampleData {
@@ -98,12 +113,14 @@ AutotuneSampleData AutotuneSampleFromTrace(const TraceSample& trace);
 // How many samples each guard kept from being judged.
 struct AutotuneGuardCounts {
     long sensor = 0;   // wide-band reading at an end of its law (warming up or unplugged)
+    long fuelCut = 0;  // the same during a transient or the settling after it: over-run fuel cut
     long cranking = 0; // engine speed below cranking speed
     long cold = 0;     // coolant below the warm-engine threshold
-    long offGrid = 0;  // operating point too far from the nearest cell's grid point
-    long arriving = 0; // operating point just arrived at the grid point
-    long Total() const { return sensor + cranking + cold + offGrid + arriving; }
+    long Total() const { return sensor + fuelCut + cranking + cold; }
 };
+
+// The mean of the first (or the last) tenth of `values`, at least one of them; 0 when empty.
+double MeanOfTenth(const std::vector<float>& values, bool last);
 
 // What autotune needs of the main window beyond the editor and the image.
 class AutotuneHost {
@@ -120,10 +137,22 @@ public:
     virtual void RunningChanged(bool running) = 0;
 };
 
+// Where "Tune from a run..." finds runs: the Data logging tab's open runs and run files.
+class AutotuneRunSource {
+public:
+    virtual ~AutotuneRunSource() = default;
+    // The captions of the open runs, in tab order.
+    virtual std::vector<std::string> RunCaptions() = 0;
+    // The run of RunCaptions()[index]; null when it is gone.
+    virtual const LogRun* RunAt(int index) = 0;
+    // Asks for a run file and reads it; nullopt when cancelled or unreadable (the reason shown).
+    virtual std::optional<LogRun> RunFromFile() = 0;
+};
+
 class Autotune {
 public:
-    // All references must outlive this object.
-    Autotune(UserMessages& messages, SettingsStore& settings, AutotuneHost& host);
+    // All references must outlive this object. Samples are timed by `clock`.
+    Autotune(UserMessages& messages, SettingsStore& settings, AutotuneHost& host, Clock& clock);
 
     // --- the window ---
     // cmdAutotune: opens on the editor's map, which is listed as `mapName`, of `image` (the fuel
@@ -146,13 +175,20 @@ public:
     const EPROM* Image() const { return image_; }
     // The three buttons of "Manipulate selected cells in map".
     void MarkSelected(CellState state);
+    // "Tune from a run...": the map tuned at the desk from a recorded run with the window's
+    // targets, errors and zones (autotune_offline.h), as one step of the undo history ("Tune
+    // from a run"); the cells take the colours of their evidence. Refused (false) while running
+    // or closed; a run without a needed column is refused with the message shown.
+    bool TuneFromRun(const LogRun& run);
 
-    // Box texts as typed (filtered to digits and "."), enable boxes.
+    // Box texts as typed (filtered to digits and "."), enable boxes. On the cat map idle and
+    // cruise show the forced stoichiometric band; the user's own texts stay as they were and are
+    // what is saved.
     void SetTargetText(int zone, std::string_view text);
     void SetErrorText(int zone, std::string_view text);
     void SetEnabled(int zone, bool on);
-    const std::string& TargetText(int zone) const { return target_[Index(zone)]; }
-    const std::string& ErrorText(int zone) const { return error_[Index(zone)]; }
+    const std::string& TargetText(int zone) const;
+    const std::string& ErrorText(int zone) const;
     bool Enabled(int zone) const { return enabled_[Index(zone)]; }
     // Whether a zone's target / error box can be edited now.
     bool TargetBoxEnabled(int zone) const;
@@ -163,58 +199,83 @@ public:
     const AutotuneBand& Band(int zone) const { return band_[Index(zone)]; }
     const AutotuneGuardCounts& Dropped() const { return dropped_; }
     double WarmEngineC() const { return warmEngineC_; }
+    std::int64_t TransportDelayMs() const { return delayMs_; }
     int SettleCounter() const { return settle_; }
-    // A cell is visited once a sample has been judged on it: it passed the guards, its zone is
-    // enabled, and it found the cell neither tuned nor forbidden, so that the band coloured it.
-    // Visits last while the window is open; "Mark as not visited" forgets them. The zone of the
-    // cell's last judged sample, or nullopt for a cell not visited.
+    // A cell is visited once a judged sample was charged to it: the sample passed the guards,
+    // was settled, its zone is enabled, and the cell, neither tuned nor forbidden, took a share
+    // of it. Visits last while the window is open; "Mark as not visited" forgets them. The zone
+    // of the cell's last judged sample, or nullopt for a cell not visited.
     std::optional<int> JudgedZone(int row, int col) const;
     int VisitedCells() const;
+    // |measured A/F ratio - the zone's target| of every judged sample of the run, in order.
+    const std::vector<float>& JudgedErrors() const { return judgedErrors_; }
 
     // --- the trace's call ---
     void Sample(const AutotuneSampleData& sample);
 
 private:
+    // The evidence a cell has gathered since its last correction: the shares of the samples
+    // charged to it and their share-weighted mixture, each referred to the cell's own value.
+    struct Evidence {
+        double share = 0.0;
+        double weightedAfr = 0.0;
+        int zone = -1;
+        std::int64_t correctedMs = -1; // when the cell was last corrected in this run
+    };
+    // Where the engine was at a moment of the run (fractional grid position) and its throttle
+    // zone then.
+    struct PastPoint {
+        std::int64_t ms;
+        float fx, fy;
+        int zone;
+    };
+
     static std::size_t Index(int zone);
+    bool ForcedZone(int zone) const;
     void LoadSettings();
     void SaveSettings();
     void PrepareImage();
     void RestoreImage();
     bool CatMap() const;
-    bool Guarded(const AutotuneSampleData& s);
+    bool Guarded(const AutotuneSampleData& s, bool settled);
+    // The operating point the gas now at the sensor was burnt at; nullopt before the history
+    // reaches back that far.
+    std::optional<PastPoint> BurntAt(std::int64_t nowMs) const;
     // The fuel the unit delivers at the fractional grid position (fx, fy), relative to neutral.
-    double FuelAt(float fx, float fy) const;
+    double FuelAt(double fx, double fy) const;
+    double CellFuel(int row, int col) const;
+    void Charge(const BlendShare& share, std::size_t zone, float afr, double blended, std::int64_t nowMs);
+    void Correct(int row, int col, std::size_t zone, double afr);
     std::size_t CellIndex(int row, int col) const;
 
     UserMessages& messages_;
     SettingsStore& settings_;
     AutotuneHost& host_;
+    Clock& clock_;
     TableEditor* editor_ = nullptr;
     EPROM* image_ = nullptr;
     std::string mapName_;
+    // The user's own box texts (a forced cat-map zone shows others).
     std::array<std::string, kAutotuneZoneCount> target_;
     std::array<std::string, kAutotuneZoneCount> error_;
     std::array<bool, kAutotuneZoneCount> enabled_{true, true, true};
     std::array<AutotuneBand, kAutotuneZoneCount> band_{};
     double warmEngineC_ = kDefaultWarmEngineC;
+    std::int64_t delayMs_ = 300;
     std::string status_;
     // The run as one step of the undo history ("Autotune"), open from start to stop.
     std::unique_ptr<EditStep> runStep_;
     bool running_ = false;
+    std::int64_t startMs_ = 0;
     int settle_ = 0;
     AutotuneGuardCounts dropped_;
-    // The grid point of the last sample that passed the engine guards, and how many samples
-    // have passed at it since the operating point arrived there.
-    static constexpr std::pair<int, int> kNoSampleYet{-1, -1};
-    static constexpr std::pair<int, int> kOffGrid{-2, -2};
-    std::pair<int, int> lastGridPoint_ = kNoSampleYet;
-    std::pair<float, float> arrivedAt_{}; // where the operating point arrived (fractional)
-    int sinceArrival_ = kArrivalSamples;
-    // The recent judged samples at that grid point, each as air/fuel ratio times the fuel the
-    // unit delivered then (at most kMeanSamples).
-    std::vector<double> recent_;
-    // Per cell of the editor's grid, row by row: the zone of its last judged sample, or -1.
+    // The operating points of the last moments of the run, oldest first.
+    std::deque<PastPoint> history_;
+    // Per cell of the editor's grid, row by row: its evidence, and the zone of its last judged
+    // sample (-1: not visited).
+    std::vector<Evidence> evidence_;
     std::vector<int> judgedZone_;
+    std::vector<float> judgedErrors_;
     // What Start changed in the image, to put back exactly.
     int savedConfigBits_ = 0;
     std::array<std::uint8_t, 2> savedO2Entry_{};

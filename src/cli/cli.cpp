@@ -8,7 +8,7 @@ namespace {
 
 void PrintUsage(std::ostream& err) {
     err << "usage: kestrovane-cli [--simulate] [--sim-state FILE] [--sim-faults LIST] [--sim-firmware V]\n"
-           "                      [--sim-pem-firmware V] COMMAND ...\n"
+           "                      [--sim-pem-firmware V] [--drive road|dyno] [--drive-seed N] COMMAND ...\n"
            "commands:\n"
            "  image info FILE\n"
            "  image new BASE -o OUT [--format N]\n"
@@ -25,7 +25,10 @@ void PrintUsage(std::ostream& err) {
            "  log convert RUN.txt -o OUT.csv\n"
            "  log cells RUN.txt IMAGE --map NAME [--column HEADER] [--min-count N]\n"
            "  autotune IN -o OUT [--map NAME] [--seconds N] [--zones idle,cruise,wot] [--target-idle A]"
-           " [--target-cruise A] [--target-wot A] [--error E]   (with --simulate)\n"
+           " [--target-cruise A] [--target-wot A] [--error E] [--drive road|dyno] [--drive-seed N]"
+           "   (with --simulate)\n"
+           "  autotune --from-log RUN.txt IN -o OUT [--map NAME] [--zones idle,cruise,wot] [--target-idle A]"
+           " [--target-cruise A] [--target-wot A] [--error E] [--delay S]\n"
            "  calc FUNCTION ARG...\n"
            "  diff A B\n"
            "  device ping | version | load-pem FILE | read-pem lh|ezk -o OUT | read-pem-initiation lh|ezk -o OUT\n"
@@ -55,6 +58,10 @@ int RunCli(const std::vector<std::string>& args, CliIo io) {
             if (!value(options.simFirmware)) break;
         } else if (a == "--sim-pem-firmware") {
             if (!value(options.simPemFirmware)) break;
+        } else if (a == "--drive") {
+            if (!value(options.simDrive)) break;
+        } else if (a == "--drive-seed") {
+            if (!value(options.simDriveSeed)) break;
         } else {
             break;
         }

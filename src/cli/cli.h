@@ -18,6 +18,9 @@ struct CliOptions {
     std::string simFaults;
     std::string simFirmware;
     std::string simPemFirmware;
+    // How the simulated car is driven: "road" (a seeded road drive) or "dyno" (the fixed cycle).
+    std::string simDrive = "road";
+    std::string simDriveSeed = "1";
 };
 
 struct CliIo {

@@ -4,18 +4,24 @@
 // they were) is saved.
 #include "autotune/autotune.h"
 #include "autotune/autotune_drive.h"
+#include "autotune/autotune_offline.h"
 #include "auxinputs/aux_inputs.h"
 #include "cli/cli.h"
 #include "cli/cli_maps_common.h"
 #include "cli/cli_session.h"
+#include "datalog/run_file.h"
 #include "device/adapters/comms_trace_device.h"
 #include "maps/map_trace.h"
 #include "platform/settings_store.h"
 
+#include "monitor/conversions.h"
+
 #include <array>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 
 namespace kv {
@@ -28,8 +34,15 @@ constexpr const char* kNotSimulated =
 void AutotuneUsage(std::ostream& err) {
     err << "usage: kestrovane-cli --simulate [device options] autotune IN -o OUT [--map NAME] [--seconds N]\n"
            "                      [--zones idle,cruise,wot] [--target-idle A] [--target-cruise A] [--target-wot A]\n"
-           "                      [--error E]\n";
+           "                      [--error E] [--drive road|dyno] [--drive-seed N]\n"
+           "       kestrovane-cli autotune --from-log RUN.txt IN -o OUT [--map NAME] [--zones idle,cruise,wot]\n"
+           "                      [--target-idle A] [--target-cruise A] [--target-wot A] [--error E] [--delay S]\n";
 }
+
+// The ranges of the targets and the error, as the window clamps them.
+constexpr double kLowestTarget = 9.0, kHighestTarget = 17.0;
+constexpr double kLeastError = 0.05, kMostError = 1.0;
+constexpr double kLongestDelay = 5.0;
 
 int Fail(CliIo io, const std::string& message) {
     io.err << message << "\n";
@@ -65,18 +78,56 @@ struct AutotuneArgs {
     std::string in;
     std::string out;
     std::string map;
+    std::string drive;
+    std::string driveSeed;
+    std::string fromLog;
+    std::string delay;
     long seconds = 600;
     std::array<bool, kAutotuneZoneCount> zones{true, true, true};
     std::array<std::string, kAutotuneZoneCount> targets;
     std::string error;
 };
 
-bool IsNumberText(const std::string& t) {
-    if (t.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    std::strtod(t.c_str(), &end);
-    return errno == 0 && end == t.c_str() + t.size();
+// A plain number: digits with at most one decimal point among or after them, nothing else (no
+// sign, exponent, blank, "nan" or "inf"); its value, or nullopt.
+std::optional<double> PlainNumber(const std::string& t) {
+    bool digit = false;
+    int points = 0;
+    for (char c : t) {
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (c == '.')
+            ++points;
+        else
+            return std::nullopt;
+    }
+    if (!digit || points > 1) return std::nullopt;
+    return std::strtod(t.c_str(), nullptr);
+}
+
+// The problem with a target or error given as `value` for option `key`, or empty.
+std::string NumberProblem(const std::string& key, const std::string& value) {
+    const bool error = key == "--error", delay = key == "--delay";
+    const double low = delay ? 0.0 : error ? kLeastError : kLowestTarget;
+    const double high = delay ? kLongestDelay : error ? kMostError : kHighestTarget;
+    const std::optional<double> v = PlainNumber(value);
+    if (v && *v >= low && *v <= high) return {};
+    std::ostringstream m;
+    m << key << " takes a plain number from " << BandText(static_cast<float>(low)) << " to "
+      << BandText(static_cast<float>(high)) << ", not \"" << value << "\"";
+    return m.str();
+}
+
+// Whether `path` can take the tuned image: not a folder, in a folder that exists. Empty when
+// it can, else why not. Nothing is created.
+std::string OutputProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return "Cannot write " + path + ": it is a folder";
+    const fs::path parent = fs::path(path).parent_path();
+    if (!parent.empty() && !fs::is_directory(parent, ec))
+        return "Cannot write " + path + ": no folder " + parent.string();
+    return {};
 }
 
 // Reads the command's words into `a`; the problem with them, or empty.
@@ -85,7 +136,9 @@ std::string ParseArgs(const std::vector<std::string>& args, AutotuneArgs& a) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& k = args[i];
         const bool takesValue = k == "-o" || k == "--map" || k == "--seconds" || k == "--zones" ||
-                                k == "--target-idle" || k == "--target-cruise" || k == "--target-wot" || k == "--error";
+                                k == "--target-idle" || k == "--target-cruise" || k == "--target-wot" ||
+                                k == "--error" || k == "--drive" || k == "--drive-seed" || k == "--from-log" ||
+                                k == "--delay";
         if (!takesValue) {
             if (k.rfind("--", 0) == 0) return "unknown option " + k;
             positional.push_back(k);
@@ -97,6 +150,14 @@ std::string ParseArgs(const std::vector<std::string>& args, AutotuneArgs& a) {
             a.out = v;
         } else if (k == "--map") {
             a.map = v;
+        } else if (k == "--from-log") {
+            a.fromLog = v;
+        } else if (k == "--delay") {
+            a.delay = v;
+        } else if (k == "--drive") {
+            a.drive = v;
+        } else if (k == "--drive-seed") {
+            a.driveSeed = v;
         } else if (k == "--seconds") {
             char* end = nullptr;
             errno = 0;
@@ -119,7 +180,6 @@ std::string ParseArgs(const std::vector<std::string>& args, AutotuneArgs& a) {
                     return "--zones takes idle, cruise and wot separated by commas, not \"" + zone + "\"";
             }
         } else {
-            if (!IsNumberText(v)) return k + " takes a number, not \"" + v + "\"";
             if (k == "--error")
                 a.error = v;
             else
@@ -131,16 +191,98 @@ std::string ParseArgs(const std::vector<std::string>& args, AutotuneArgs& a) {
     return {};
 }
 
+// The counts a tuning prints, from the colours of the grid.
+void PrintCounts(std::ostream& out, TableEditor& editor, int visited, const AutotuneGuardCounts& dropped,
+                 const std::vector<float>& judgedErrors) {
+    std::map<CellState, int> count;
+    for (int row = 0; row < editor.GetYAxisSize(); ++row)
+        for (int col = 0; col < editor.GetXAxisSize(); ++col)
+            if (auto s = CellStateOfColour(editor.GetCellColor(row, col))) ++count[*s];
+    out << "visited: " << visited << "\n"
+        << "tuned: " << count[CellState::Tuned] << "\n"
+        << "lean: " << count[CellState::Lean] << "\n"
+        << "rich: " << count[CellState::Rich] << "\n"
+        << "forbidden: " << count[CellState::Forbidden] << "\n"
+        << "dropped: " << dropped.Total() << "\n"
+        << "mean_error_start: " << conv::FormatFixed(MeanOfTenth(judgedErrors, false), 3) << "\n"
+        << "mean_error_end: " << conv::FormatFixed(MeanOfTenth(judgedErrors, true), 3) << "\n";
+}
+
+// --from-log: the map of IN tuned at the desk from a recorded run; no device.
+int TuneFromLog(const AutotuneArgs& a, CliIo io) {
+    if (std::string m = OutputProblem(a.out); !m.empty()) return Fail(io, m);
+    EpromContext context;
+    context.deviceIO = false;
+    EPROM image(context);
+    if (!cli_maps::LoadImage(image, context, a.in, io.err)) return kExitFailure;
+    const EcuType type = image.GetECUType();
+    if (type != EcuType::LH23 && type != EcuType::LH22)
+        return Fail(io, a.in + " is not an LH 2.3 or LH 2.2 image: only base fuel maps are tuned");
+    std::string mapName = a.map;
+    if (mapName.empty()) {
+        // The map the image's configuration selects (the cat set unless it picks the other).
+        const bool nonCat =
+            type == EcuType::LH23 && image.GetCreator() != 2 && (image.ReadByte(image.GetEPROMAddress(9)) & 3) == 1;
+        mapName = type == EcuType::LH22     ? "Base fuel map"
+                  : image.GetCreator() == 2 ? "Base fuel map "
+                  : nonCat                  ? "Base fuel map (non-cat)"
+                                            : "Base fuel map (cat)";
+    }
+    const MapDefinition* definition = cli_maps::ListedMap(image, mapName);
+    if (definition == nullptr) return Fail(io, "The image has no map \"" + mapName + "\"");
+    if (!IsBaseFuelMap(mapName)) return Fail(io, "Only the base fuel maps can be auto-tuned.");
+    const Parsed<LoadedRunFile> run = LoadRunFile(a.fromLog);
+    if (!run) return Fail(io, a.fromLog + ": " + run.Error());
+
+    OfflineTuneOptions o;
+    for (std::size_t i = 0; i < kAutotuneZoneCount; ++i) {
+        static constexpr std::array<const char*, kAutotuneZoneCount> kDefaultTargets{"14.7", "14.7", "12.0"};
+        const int zone = static_cast<int>(i);
+        const bool forced = CatMapForcesZone(mapName, zone);
+        const std::string target = forced ? "14.7" : a.targets[i].empty() ? kDefaultTargets[i] : a.targets[i];
+        const std::string error = forced || a.error.empty() ? "0.1" : a.error;
+        o.bands[i] = ClampBand(target, error);
+        o.enabled[i] = a.zones[i];
+    }
+    if (!a.delay.empty()) o.delayS = std::strtod(a.delay.c_str(), nullptr);
+    const AuxInputs aux; // the wide-band input's own law
+    o.afrLowEnd = std::min(aux.AfrFromAux(0), aux.AfrFromAux(65535));
+    o.afrHighEnd = std::max(aux.AfrFromAux(0), aux.AfrFromAux(65535));
+    cli_maps::RenderedMap shown(image, *definition);
+    const Parsed<OfflineTuneResult> tuned = TuneFromRun(run->run, shown.editor, type, o);
+    if (!tuned) return Fail(io, a.fromLog + ": " + tuned.Error());
+    if (!image.SaveToFile(a.out)) return Fail(io, "Failed to save file " + a.out + ": " + image.LastSaveError());
+    PrintCounts(io.out, shown.editor, tuned->visited, tuned->dropped, tuned->judgedErrors);
+    return kExitOk;
+}
+
 } // namespace
 
-int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& options, CliIo io) {
+int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& cliOptions, CliIo io) {
     AutotuneArgs a;
     if (const std::string problem = ParseArgs(args, a); !problem.empty()) {
         io.err << problem << "\n";
         AutotuneUsage(io.err);
         return kExitUsage;
     }
-    if (!options.simulate) return Fail(io, kNotSimulated);
+    // Targets and errors out of range or not plain numbers are refused, not clamped: a script
+    // that asks for something else than it gets must hear so.
+    for (std::size_t i = 0; i < kAutotuneZoneCount; ++i) {
+        static constexpr std::array<const char*, kAutotuneZoneCount> kKeys{"--target-idle", "--target-cruise",
+                                                                           "--target-wot"};
+        if (a.targets[i].empty()) continue;
+        if (std::string m = NumberProblem(kKeys[i], a.targets[i]); !m.empty()) return Fail(io, m);
+    }
+    if (!a.error.empty())
+        if (std::string m = NumberProblem("--error", a.error); !m.empty()) return Fail(io, m);
+    if (!a.delay.empty())
+        if (std::string m = NumberProblem("--delay", a.delay); !m.empty()) return Fail(io, m);
+    if (!a.fromLog.empty()) return TuneFromLog(a, io);
+    if (!cliOptions.simulate) return Fail(io, kNotSimulated);
+    CliOptions options = cliOptions;
+    if (!a.drive.empty()) options.simDrive = a.drive;
+    if (!a.driveSeed.empty()) options.simDriveSeed = a.driveSeed;
+    if (std::string m = OutputProblem(a.out); !m.empty()) return Fail(io, m);
 
     DeviceSession session;
     if (std::string m = MakeDeviceSession(options, io, session); !m.empty()) return Fail(io, m);
@@ -149,6 +291,11 @@ int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& o
     if (!cli_maps::LoadImage(*image, session.context, a.in, io.err)) return kExitFailure;
     if (image->GetECUType() != EcuType::LH23)
         return Fail(io, "The simulated car runs an LH 2.3 unit: " + a.in + " is not an LH 2.3 image");
+    // A map asked for by name is checked before the car gets the image.
+    if (!a.map.empty()) {
+        if (cli_maps::ListedMap(*image, a.map) == nullptr) return Fail(io, "The image has no map \"" + a.map + "\"");
+        if (!IsBaseFuelMap(a.map)) return Fail(io, "Only the base fuel maps can be auto-tuned.");
+    }
     session.comms->SetRamByteOrderFlag(session.context.wordBigEndian);
     if (!session.connection->CheckDeviceOrExplain(*session.messages)) return kExitFailure;
     // The car runs the image from here on.
@@ -175,7 +322,7 @@ int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& o
         if (!a.error.empty()) settings.SaveSetting(kAutotuneSettingsSection, "TargetAFRError_" + n, a.error);
     }
     HeadlessHost host;
-    Autotune tune(*session.messages, settings, host);
+    Autotune tune(*session.messages, settings, host, *session.clock);
     if (!tune.Open(shown.editor, *image, mapName)) return kExitFailure;
 
     AuxInputs aux; // the wide-band input's own law
@@ -186,21 +333,11 @@ int RunAutotuneCommand(const std::vector<std::string>& args, const CliOptions& o
     tune.Stop();
     session.context.deviceIO = false;
 
-    std::map<CellState, int> count;
-    for (int row = 0; row < shown.editor.GetYAxisSize(); ++row)
-        for (int col = 0; col < shown.editor.GetXAxisSize(); ++col)
-            if (auto s = CellStateOfColour(shown.editor.GetCellColor(row, col))) ++count[*s];
     int result = kExitOk;
-    if (!image->SaveToFile(a.out)) {
+    if (!image->SaveToFile(a.out))
         result = Fail(io, "Failed to save file " + a.out + ": " + image->LastSaveError());
-    } else {
-        io.out << "visited: " << tune.VisitedCells() << "\n"
-               << "tuned: " << count[CellState::Tuned] << "\n"
-               << "lean: " << count[CellState::Lean] << "\n"
-               << "rich: " << count[CellState::Rich] << "\n"
-               << "forbidden: " << count[CellState::Forbidden] << "\n"
-               << "dropped: " << tune.Dropped().Total() << "\n";
-    }
+    else
+        PrintCounts(io.out, shown.editor, tune.VisitedCells(), tune.Dropped(), tune.JudgedErrors());
     tune.Close();
     return KeepSimulatedState(result, options, session, io);
 }

@@ -14,6 +14,12 @@ std::string MakeDeviceSession(const CliOptions& options, CliIo io, DeviceSession
         if (!options.simFirmware.empty()) so.firmwareVersion = options.simFirmware;
         so.pemFirmwareVersion = options.simPemFirmware;
         so.ignition = "auto";
+        const Parsed<SimDrive> drive = ParseSimDrive(options.simDrive);
+        if (!drive) return drive.Error();
+        so.drive = *drive;
+        const Parsed<std::uint64_t> seed = ParseSimDriveSeed(options.simDriveSeed);
+        if (!seed) return seed.Error();
+        so.driveSeed = *seed;
         if (std::string m = ValidateSimOptions(so); !m.empty()) return m;
         s.clock = std::make_unique<SimulatedClock>(); // under --simulate nothing real is waited for
         auto sim = MakeSimulatedBackend(so, *s.clock);

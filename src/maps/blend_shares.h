@@ -3,28 +3,38 @@
 // fractional grid point. Live autotune refers the measured mixture to it; the cell statistics of
 // a log give each sample to the cells in these shares.
 #include <algorithm>
-#include <array>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 namespace kv {
 
 struct BlendShare {
     int row = 0;
     int col = 0;
-    double share = 0; // 0..1; the four shares add up to 1
+    double share = 0; // 0..1; the shares of one point add up to 1
 };
 
-// The four cells around the fractional grid point (fx, fy) of a map of `cols` x `rows` cells
-// (fx, fy from 0 to cols - 1, rows - 1) and the share of each. At the last column or row the
-// cells beyond are the last ones again.
-inline std::array<BlendShare, 4> BlendShares(double fx, double fy, int cols, int rows) {
-    const int x0 = std::clamp(static_cast<int>(std::floor(fx)), 0, std::max(cols - 1, 0));
-    const int y0 = std::clamp(static_cast<int>(std::floor(fy)), 0, std::max(rows - 1, 0));
-    const int x1 = std::min(x0 + 1, std::max(cols - 1, 0));
-    const int y1 = std::min(y0 + 1, std::max(rows - 1, 0));
-    const double tx = std::clamp(fx - x0, 0.0, 1.0), ty = std::clamp(fy - y0, 0.0, 1.0);
-    return {BlendShare{y0, x0, (1.0 - ty) * (1.0 - tx)}, BlendShare{y0, x1, (1.0 - ty) * tx},
-            BlendShare{y1, x0, ty * (1.0 - tx)}, BlendShare{y1, x1, ty * tx}};
+// The cells around the fractional grid point (fx, fy) of a map of `cols` x `rows` cells (fx, fy
+// from 0 to cols - 1, rows - 1) and the share of each. Past an end of an axis the edge cells take
+// it all; cells whose share is 0 are left out, so no cell is listed twice.
+inline std::vector<BlendShare> BlendShares(double fx, double fy, int cols, int rows) {
+    std::vector<BlendShare> out;
+    if (rows < 1 || cols < 1) return out;
+    // The lower grid point on an axis and the fraction towards the next one.
+    auto split = [](double f, int n) {
+        const double c = std::clamp(f, 0.0, static_cast<double>(n - 1));
+        const int i = std::min(static_cast<int>(std::floor(c)), n - 1);
+        return std::pair{i, i + 1 < n ? c - i : 0.0};
+    };
+    const auto [x0, tx] = split(fx, cols);
+    const auto [y0, ty] = split(fy, rows);
+    for (int dy = 0; dy < 2; ++dy)
+        for (int dx = 0; dx < 2; ++dx) {
+            const double share = (dy == 0 ? 1.0 - ty : ty) * (dx == 0 ? 1.0 - tx : tx);
+            if (share > 0.0) out.push_back({y0 + dy, x0 + dx, share});
+        }
+    return out;
 }
 
 } // namespace kv

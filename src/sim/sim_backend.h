@@ -10,6 +10,7 @@
 #include "platform/clock.h"
 #include "platform/ignition_prompt.h"
 #include "platform/parsed.h"
+#include "sim/sim_engine.h"
 
 #include <cstdint>
 #include <memory>
@@ -84,6 +85,11 @@ struct SimOptions {
     std::string emulatorImageFile;
     std::string lhImageFile;
     std::string ezkImageFile;
+    // How the car is driven, and the seed of the road driver (the same seed drives the same
+    // road). The program and the command-line tool drive the road unless told otherwise; the
+    // dyno's fixed cycle is what a test of the model meets by default.
+    SimDrive drive = SimDrive::Dyno;
+    std::uint64_t driveSeed = 1;
 };
 
 // Checks options without creating anything: empty on success, otherwise the message to show

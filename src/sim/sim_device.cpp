@@ -5,6 +5,7 @@
 
 #include "device/protocol.h"
 
+#include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
 #include "platform/resources.h"
 
@@ -201,7 +202,8 @@ struct SimDevice::FuelMapCache {
     std::array<std::array<int, 16>, 16> cells{}; // [y][x], raw bytes of the map the unit runs on
 };
 
-SimDevice::SimDevice(const SimOptions& options, Clock& clock) : options_(options), clock_(clock) {
+SimDevice::SimDevice(const SimOptions& options, Clock& clock)
+    : options_(options), clock_(clock), engine_(options.drive, options.driveSeed) {
     createdMs_ = clock_.NowMs();
     lastSaveMs_ = createdMs_;
     firmwareVersion_ = options_.firmwareVersion;
@@ -833,11 +835,12 @@ void SimDevice::RecomputeImageCache() {
     fuelMap_ = std::move(cache);
 }
 
-// Fuel delivered relative to what the engine needs, from the base map cell under the operating
-// point (bilinear between the four cells around it): raw 128 is neutral, 1/512 per step.
-double SimDevice::FuelFactorAt(double rpm, double mafLoad) const {
-    if (!fuelMap_ || !fuelMap_->valid) return 1.0;
-    const FuelMapCache& c = *fuelMap_;
+namespace {
+
+// The fuel factor of a map at an operating point (bilinear between the four cells around it, as
+// the unit blends them): raw 128 is neutral, 1/512 per step.
+template <class Map>
+double BlendedFuel(const Map& c, double rpm, double mafLoad) {
     const double x = AxisPosition(c.rpmAxis, LhRpmCode(rpm));
     const double y = AxisPosition(c.mafAxis, mafLoad);
     const int x0 = static_cast<int>(std::floor(x)), y0 = static_cast<int>(std::floor(y));
@@ -851,11 +854,51 @@ double SimDevice::FuelFactorAt(double rpm, double mafLoad) const {
     return std::max(0.2, 1.0 + (v - 128.0) / 512.0);
 }
 
+double Lerp(double a, double b, double f) { return a + (b - a) * std::clamp(f, 0.0, 1.0); }
+
+// The car's engine is the one the built-in LH 2.3 base image was made for.
+constexpr const char* kEngineBaseImage = "MRX_D";
+constexpr int kEngineMapId = 1;
+// Towards full load the engine runs best on a richer mixture; the base image gives it about 12.5.
+constexpr double kFullLoadAfr = 12.5;
+
+} // namespace
+
+// Fuel delivered relative to what the engine needs at 14.7, from the base map cells around the
+// operating point.
+double SimDevice::FuelFactorAt(double rpm, double mafLoad) const {
+    if (!fuelMap_ || !fuelMap_->valid) return 1.0;
+    return BlendedFuel(*fuelMap_, rpm, mafLoad);
+}
+
+double SimDevice::NeedAt(double rpm, double mafLoad) const {
+    const double load = mafLoad / kFullLoadTicks;
+    // The engine's own wobble over speed and load: about 2 % either way.
+    const double wobble = 1.0 + 0.012 * std::sin(rpm / 700.0) + 0.008 * std::cos(load * 7.0);
+    const double richer = Lerp(1.0, 14.7 / kFullLoadAfr, (load - 0.7) / 0.18);
+    const double base = need_ && need_->valid ? BlendedFuel(*need_, rpm, mafLoad) : 1.0;
+    return base * wobble / richer;
+}
+
 double SimDevice::SteadyAirFuelRatioAt(double rpm, double load) {
     if (!fuelMap_ || cacheGeneration_ != memoryGeneration_) RecomputeImageCache();
-    // The engine's own breathing error over the fuel the LH unit delivers.
-    const double ve = 1.0 + 0.04 * std::sin(rpm / 900.0) + 0.03 * std::cos(load * 5.0);
-    return std::clamp(14.7 * ve / FuelFactorAt(rpm, load * kFullLoadTicks), 9.0, 19.0);
+    if (!need_) {
+        auto need = std::make_shared<FuelMapCache>();
+        EPROM base;
+        if (LoadBaseImage(kEngineBaseImage, base).empty()) {
+            for (int i = 0; i < 16; ++i) {
+                need->rpmAxis[static_cast<std::size_t>(i)] = base.LH_GetRPMAxisPoint(i);
+                need->mafAxis[static_cast<std::size_t>(i)] = base.LH_GetMAFAxisPoint(i);
+                for (int x = 0; x < 16; ++x)
+                    need->cells[static_cast<std::size_t>(i)][static_cast<std::size_t>(x)] =
+                        base.ReadMapCell(kEngineMapId, x, i);
+            }
+            need->valid = true;
+        }
+        need_ = std::move(need);
+    }
+    const double mafLoad = load * kFullLoadTicks;
+    return std::clamp(14.7 * NeedAt(rpm, mafLoad) / FuelFactorAt(rpm, mafLoad), 9.0, 19.0);
 }
 
 void SimDevice::PutRam(int kind, int addressByte, std::uint32_t value, int bytes) {
@@ -890,7 +933,7 @@ void SimDevice::UpdateLiveValues() {
     // The gas at the sensor was burnt a moment ago, at the operating point of then.
     const double noise = 0.03 * std::sin(static_cast<double>(modelMs_) / 137.0);
     const double burnt = running ? SteadyAirFuelRatioAt(e.mixtureRpm, e.mixtureLoad) * (1.0 + e.mixtureNoise) : 19.0;
-    afr_ = !running ? 19.0 : e.fuelCut ? 19.0 : std::clamp(burnt + noise, 9.0, 19.0);
+    afr_ = !running ? 19.0 : e.mixtureFuelCut ? 19.0 : std::clamp(burnt + noise, 9.0, 19.0);
     // The sensor reads at the lean end of its output until its heater has warmed it.
     if (running && e.runSeconds < kSimWidebandWarmUpSeconds) afr_ = 19.0;
 

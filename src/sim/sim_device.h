@@ -170,6 +170,9 @@ private:
     void UpdateLiveValues();
     void RecomputeImageCache();
     double FuelFactorAt(double rpm, double mafLoad) const;
+    // The fuel factor at which the engine burns the mixture it runs best on there (14.7, richer
+    // towards full load), with the engine's own wobble.
+    double NeedAt(double rpm, double mafLoad) const;
     bool EcuPowered(int kind) const;
     std::vector<std::uint8_t> BuildRecord();
     void PutRam(int kind, int addressByte, std::uint32_t value, int bytes);
@@ -214,6 +217,7 @@ private:
 
     // Engine and live values.
     SimEngine engine_;
+
     std::int64_t modelMs_ = 0;
     double afr_ = 14.7;
     std::array<std::array<std::uint8_t, 256>, 2> ram_{};
@@ -237,6 +241,9 @@ private:
     // What the LH module's image says about fuelling (re-read when the memory changes).
     struct FuelMapCache;
     std::shared_ptr<FuelMapCache> fuelMap_;
+    // What the engine needs, read once from the built-in base image's cat fuel map on its own
+    // axes: it belongs to the engine, not to the image in the unit.
+    std::shared_ptr<const FuelMapCache> need_;
     std::uint64_t memoryGeneration_ = 0;
     std::uint64_t cacheGeneration_ = 0;
     bool liveDirty_ = true;

@@ -7,9 +7,12 @@
 #include "app/gui/program.h"
 #include "app_test_support.h"
 #include "autotune/gui/autotune_window.h"
+#include "datalog/run_file.h"
+#include "datalog/run_set.h"
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
 #include "maps/table_editor.h"
+#include "monitor/conversions.h"
 #include "program_test_support.h"
 
 #include <QAction>
@@ -20,9 +23,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace kv {
 
@@ -130,7 +136,8 @@ TEST_F(AutotuneWindowTest, ARunColoursTheGridWhileTheCarDrivesAndClosingClearsIt
     auto states = States();
     EXPECT_GT(states[CellState::Tuned], 5);
     EXPECT_GT(states[CellState::Lean] + states[CellState::Rich] + states[CellState::Tuned], 10);
-    EXPECT_GT(Tuner().findChild<QLabel*>("lblDroppedSensor")->text().toInt(), 0) << "fuel cuts read off the scale";
+    EXPECT_GT(Tuner().findChild<QLabel*>("lblDroppedFuelCut")->text().toInt(), 0) << "fuel cuts read off the scale";
+    EXPECT_EQ(Tuner().findChild<QLabel*>("lblDroppedSensor")->text(), "0") << "a warm sensor";
     EXPECT_EQ(Tuner().findChild<QLabel*>("lblDroppedCold")->text(), "0");
 
     Tuner().CloseButton()->click();
@@ -159,6 +166,60 @@ TEST_F(AutotuneWindowTest, ARunColoursTheGridWhileTheCarDrivesAndClosingClearsIt
     EXPECT_EQ(states[CellState::NotVisited], 256);
     EXPECT_TRUE(Fuel().MapList()->isEnabled());
     EXPECT_EQ(settings.GetSetting("Autotune", "TargetAFR_2"), "12.5");
+}
+
+// "Tune from a run...": a run of the Data logging tab, or a run file, chosen in the window;
+// the result is one step of Edit > Undo.
+TEST_F(AutotuneWindowTest, TunesFromARunOfTheDataLoggingTabOrARunFile) {
+    Start();
+    ShowMap("Base fuel map (cat)");
+    TableEditor& editor = *Window().Maps()->Editor();
+    const std::string rpm = std::to_string(conv::LH_RpmFromCode(editor.XAxisPoints()[6]));
+    const std::string load = std::to_string(editor.YAxisPoints()[4]);
+    LogRun steady({"Time [s]", "RPM", "MAF signal", "A/F ratio", "Throttle pos (1=idle, 2=cruise, 3=WOT)"});
+    for (int r = 0; r < 30; ++r) {
+        const std::vector<std::string> cells{std::to_string(0.1 * (r + 1)), rpm, load, "15.7", "2"};
+        steady.AppendRow(cells);
+    }
+    RunSet& runs = program->Runs();
+    const int id = runs.AllocateRun();
+    runs.SetRunHeaders(id, steady.Headers());
+    for (int r = 0; r < steady.RowCount(); ++r) {
+        std::vector<std::string> cells;
+        for (int c = 0; c < steady.ColumnCount(); ++c) cells.emplace_back(steady.Cell(r, c));
+        runs.AppendRunRow(id, cells);
+    }
+    const std::int32_t before = editor.GetCellValue(4, 6);
+    Button("cmdAutotune")->click();
+    QComboBox* choice = Tuner().RunChoice();
+    ASSERT_EQ(choice->count(), 2);
+    EXPECT_EQ(choice->itemText(0).toStdString(), runs.Caption(id));
+    EXPECT_EQ(choice->itemText(1), QString::fromUtf8("Run file\u2026"));
+    choice->setFocus();
+    QTest::keyClick(choice, Qt::Key_Home);
+    EXPECT_EQ(choice->currentIndex(), 0);
+    QTest::mouseClick(Tuner().TuneFromRunButton(), Qt::LeftButton);
+    EXPECT_GT(editor.GetCellValue(4, 6), before);
+    EXPECT_EQ(State(4, 6), CellState::Lean);
+    EXPECT_EQ(Window().Action("mnuEditUndo")->text(), "&Undo Tune from a run");
+
+    // A run file, and a cancelled choice that changes nothing.
+    const std::string path = (std::filesystem::path(::testing::TempDir()) / "kv_tune_run.txt").string();
+    ASSERT_EQ(SaveRunFile(path, steady), "");
+    const std::int32_t once = editor.GetCellValue(4, 6);
+    QTest::keyClick(choice, Qt::Key_End);
+    dialogs.files.push_back(std::nullopt);
+    QTest::mouseClick(Tuner().TuneFromRunButton(), Qt::LeftButton);
+    EXPECT_EQ(editor.GetCellValue(4, 6), once);
+    dialogs.files.push_back(FileDialogResult{path, 1});
+    QTest::mouseClick(Tuner().TuneFromRunButton(), Qt::LeftButton);
+    EXPECT_GT(editor.GetCellValue(4, 6), once);
+    std::filesystem::remove(path);
+
+    Tuner().StartStopButton()->click();
+    EXPECT_FALSE(Tuner().TuneFromRunButton()->isEnabled()) << "not while running";
+    Tuner().StartStopButton()->click();
+    Tuner().CloseButton()->click();
 }
 
 TEST_F(AutotuneWindowTest, AColdEngineIsCountedNotJudged) {

@@ -38,6 +38,7 @@
 #include <filesystem>
 #include <fstream>
 #include <ostream>
+#include <tuple>
 
 #include <functional>
 
@@ -105,6 +106,11 @@ TEST(ProgramOptionsParse, Arguments) {
     EXPECT_TRUE(ok->simulate);
     EXPECT_EQ(ok->simFaults, "drop=0.1");
     EXPECT_EQ(ok->simFirmware, "6.001");
+    EXPECT_EQ(ok->simDrive, "road") << "the simulated car drives the road unless told otherwise";
+    auto dyno = ParseProgramOptions({"--simulate", "--drive", "dyno", "--drive-seed", "9"});
+    ASSERT_TRUE(dyno.Ok()) << dyno.Error();
+    EXPECT_EQ(dyno->simDrive, "dyno");
+    EXPECT_EQ(dyno->simDriveSeed, "9");
     const struct {
         std::vector<std::string> args;
         const char* error;
@@ -124,6 +130,14 @@ TEST(ProgramOptionsParse, Arguments) {
     bad.simFaults = "drop=lots";
     Program program(bad, &dialogs, &settings, &clock);
     EXPECT_NE(program.Error(), "");
+    for (const auto& [drive, seed, error] : {std::tuple{"track", "1", "road or dyno"}, {"road", "-3", "drive seed"}}) {
+        ProgramOptions badDrive;
+        badDrive.simulate = true;
+        badDrive.simDrive = drive;
+        badDrive.simDriveSeed = seed;
+        Program refused(badDrive, &dialogs, &settings, &clock);
+        EXPECT_NE(refused.Error().find(error), std::string::npos) << refused.Error();
+    }
 }
 
 struct FirmwareCase {

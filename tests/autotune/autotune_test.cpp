@@ -1,14 +1,18 @@
 // Live autotune on the base fuel maps: colours, corrections, settling, the opening, starting
 // and stopping rules with what they do to the image, the settings and the guards.
+#include "autotune/autotune_offline.h"
 #include "autotune_test_util.h"
+#include "datalog/log_run.h"
 #include "eprom/edit_step.h"
 #include "maps/map_trace.h"
+#include "monitor/conversions.h"
 #include "temp_dir.h"
 #include "undo/edit_history.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <functional>
 #include <optional>
 #include <string>
@@ -80,18 +84,51 @@ TEST_F(AutotuneTest, StartWritesTheClampedValuesBackIntoTheBoxes) {
     EXPECT_EQ(tune->Band(0).high, 17.0f + 0.1f);
 }
 
-TEST_F(AutotuneTest, AnOnBandSampleTurnsTheCellGreenForGood) {
-    Run(kLH23, kNonCat);
-    const std::int32_t before = Value(5, 6);
-    tune->Sample(At(5, 6, 14.75f, Z::Cruise));
-    EXPECT_EQ(State(5, 6), CellState::Tuned);
-    for (float afr : {16.0f, 13.0f, 15.0f}) tune->Sample(At(5, 6, afr, Z::Cruise));
-    EXPECT_EQ(State(5, 6), CellState::Tuned);
-    EXPECT_EQ(Value(5, 6), before);
+// The unit blends the four cells around the operating point; a sample is spread over them by the
+// same shares.
+TEST(AutotuneShares, ASampleIsSharedAsTheUnitBlendsTheFourCells) {
+    struct Case {
+        const char* what;
+        double fx, fy;
+        std::vector<BlendShare> want;
+    };
+    const std::vector<Case> cases{
+        {"on a grid point", 4.0, 3.0, {{3, 4, 1.0}}},
+        {"exactly between four cells", 4.5, 3.5, {{3, 4, 0.25}, {3, 5, 0.25}, {4, 4, 0.25}, {4, 5, 0.25}}},
+        {"a quarter of a cell along a row", 4.25, 3.0, {{3, 4, 0.75}, {3, 5, 0.25}}},
+        {"a fifth down a column", 4.0, 3.2, {{3, 4, 0.8}, {4, 4, 0.2}}},
+        {"before the first column", -0.7, 2.0, {{2, 0, 1.0}}},
+        {"past the last row and column", 17.0, 15.5, {{15, 15, 1.0}}},
+        {"on the last row, between columns", 14.5, 15.0, {{15, 14, 0.5}, {15, 15, 0.5}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<BlendShare> got = BlendShares(c.fx, c.fy, 16, 16);
+        ASSERT_EQ(got.size(), c.want.size());
+        double sum = 0;
+        for (std::size_t i = 0; i < got.size(); ++i) {
+            EXPECT_EQ(got[i].row, c.want[i].row);
+            EXPECT_EQ(got[i].col, c.want[i].col);
+            EXPECT_NEAR(got[i].share, c.want[i].share, 1e-6);
+            sum += got[i].share;
+        }
+        EXPECT_NEAR(sum, 1.0, 1e-9);
+    }
 }
 
-// One settled sample on a cell that starts at `start`.
-TEST_F(AutotuneTest, LeanAndRichSamplesMoveTheCellByTheGains) {
+TEST(AutotuneErrors, TheFirstAndLastTenthAreAveraged) {
+    std::vector<float> v(20, 1.0f);
+    v[0] = 3.0f;  // the first tenth: 3 and 1
+    v[19] = 0.0f; // the last tenth: 1 and 0
+    EXPECT_DOUBLE_EQ(MeanOfTenth(v, false), 2.0);
+    EXPECT_DOUBLE_EQ(MeanOfTenth(v, true), 0.5);
+    EXPECT_DOUBLE_EQ(MeanOfTenth({0.4f, 0.2f}, true), 0.2f) << "at least one sample";
+    EXPECT_DOUBLE_EQ(MeanOfTenth({}, false), 0.0);
+}
+
+// At a grid point with a steady operating point: a cell is judged once three samples' worth of
+// evidence has gathered, by its mean. The correction then moves it once.
+TEST_F(AutotuneTest, SteadySamplesAtAGridPointMoveTheCellOnceByTheGains) {
     struct Case {
         const char* base;
         const char* map;
@@ -125,7 +162,9 @@ TEST_F(AutotuneTest, LeanAndRichSamplesMoveTheCellByTheGains) {
         SCOPED_TRACE(std::string(c.map) + " afr " + std::to_string(c.afr) + " from " + std::to_string(c.start));
         Run(c.base, c.map);
         editor->SetCellValue(3, 4, c.start);
-        tune->Sample(At(3, 4, c.afr, c.zone));
+        // The lead-in, then twice the evidence needed: the samples burnt before the correction
+        // reach the sensor during the delay after it and are not charged.
+        Hold(At(3, 4, c.afr, c.zone), kLeadIn + 3 + kLeadIn - 1);
         EXPECT_EQ(State(3, 4), c.state);
         EXPECT_EQ(Value(3, 4), c.want);
         EXPECT_EQ(image->ReadMapCell(editor->GetMap(), editor->MapX(4), editor->MapY(3)) + editor->GetCellValueOffset(),
@@ -134,240 +173,267 @@ TEST_F(AutotuneTest, LeanAndRichSamplesMoveTheCellByTheGains) {
     }
 }
 
-// The unit blends the four cells around the operating point, so a sample off the grid point
-// measures its neighbours too. The nearest cell is judged by the mixture it alone would give:
-// the measured ratio times the blended fuel factor over the cell's own (1 + value / 512).
-TEST_F(AutotuneTest, ASampleBetweenCellsJudgesTheNearestCellByItsOwnShare) {
+// The minimum step of one count also holds where the relative error gives less than half a
+// count, which rounding alone would turn into no step at all.
+TEST_F(AutotuneTest, ACorrectionBelowHalfAStepStillMovesTheCellByOne) {
+    struct Case {
+        Z zone;
+        const char* error;
+        float afr;
+        std::int32_t want;
+    };
+    // idle, band 14.65..14.75: (14.76 / 14.7 - 1) x 512 x 0.2 = 0.42 and
+    // (1 - 14.64 / 14.7) x 512 x 0.1 = 0.21; cruise rich (1 - 14.64 / 14.7) x 512 x 0.2 = 0.42
+    for (const Case& c : {Case{Z::Idle, "0.05", 14.76f, 1}, Case{Z::Idle, "0.05", 14.64f, -1},
+                          Case{Z::Cruise, "0.05", 14.64f, -1}, Case{Z::Cruise, "0.05", 14.76f, 1}}) {
+        SCOPED_TRACE(std::to_string(c.afr));
+        Show(kLH23, kNonCat);
+        settings.SaveSetting("Autotune", "TargetAFRError_" + std::to_string(static_cast<int>(c.zone)), c.error);
+        ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+        ASSERT_TRUE(tune->Start());
+        editor->SetCellValue(2, 2, 0);
+        Hold(At(2, 2, c.afr, c.zone), kLeadIn + 3);
+        EXPECT_EQ(Value(2, 2), c.want);
+    }
+}
+
+// A cell is judged once the shares charged to it reach three samples' worth: at its grid point
+// three samples, exactly between four cells twelve (a quarter each); the colour follows the mean
+// meanwhile, the value stays.
+TEST_F(AutotuneTest, ACellIsCorrectedOnceItsEvidenceReachesTheThreshold) {
     struct Case {
         const char* what;
-        double fx, fy; // position from cell (3, 4) towards (4, 5), in cells
-        float afr;
-        int row, col; // the cell judged
+        double fx, fy; // from cell (5, 5) towards (6, 6)
+        int samples;   // judged samples
+        bool corrected;
+    };
+    for (const Case& c : {Case{"at the grid point, two samples", 0.0, 0.0, 2, false},
+                          Case{"at the grid point, three samples", 0.0, 0.0, 3, true},
+                          Case{"between four cells, eleven samples", 0.5, 0.5, 11, false},
+                          Case{"between four cells, twelve samples", 0.5, 0.5, 12, true}}) {
+        SCOPED_TRACE(c.what);
+        Run(kLH23, kNonCat);
+        for (int row = 5; row <= 6; ++row)
+            for (int col = 5; col <= 6; ++col) editor->SetCellValue(row, col, 0);
+        const auto& xs = editor->XAxisPoints();
+        const auto& ys = editor->YAxisPoints();
+        AutotuneSampleData s = At(5, 5, 16.0f, Z::Cruise);
+        s.x = xs[5] + c.fx * (xs[6] - xs[5]);
+        s.y = ys[5] + c.fy * (ys[6] - ys[5]);
+        Hold(s, kLeadIn + c.samples);
+        EXPECT_EQ(State(5, 5), CellState::Lean) << "the colour follows the mean from the first sample";
+        EXPECT_EQ(Value(5, 5) > 0, c.corrected);
+        if (c.fx > 0) {
+            EXPECT_EQ(Value(6, 6) > 0, c.corrected) << "the four cells alike";
+        }
+    }
+}
+
+// In the band a cell turns green only on three samples' worth of evidence, and then stays as it
+// is whatever comes, until it is marked not visited.
+TEST_F(AutotuneTest, ACellTurnsGreenOnEnoughEvidenceInTheBandAndStays) {
+    Run(kLH23, kNonCat);
+    editor->SetCellValue(5, 6, 0);
+    Hold(At(5, 6, 14.75f, Z::Cruise), kLeadIn + 2);
+    EXPECT_EQ(State(5, 6), CellState::NotVisited) << "two samples are not enough";
+    Feed(At(5, 6, 14.75f, Z::Cruise));
+    EXPECT_EQ(State(5, 6), CellState::Tuned);
+    Hold(At(5, 6, 16.0f, Z::Cruise), 10);
+    Hold(At(5, 6, 13.0f, Z::Cruise), 10);
+    EXPECT_EQ(State(5, 6), CellState::Tuned);
+    EXPECT_EQ(Value(5, 6), 0);
+
+    grid.SetCurrentCell(grid.FixedRows() + 5, 1 + 6);
+    tune->MarkSelected(CellState::NotVisited);
+    Hold(At(5, 6, 16.0f, Z::Cruise), 3);
+    EXPECT_EQ(State(5, 6), CellState::Lean) << "marked not visited, the cell is tuned again";
+    EXPECT_GT(Value(5, 6), 0);
+}
+
+// The evidence of a cell is the share-weighted mean of the samples, each referred to the cell's
+// own value: one in-band sample does not outvote two lean ones.
+TEST_F(AutotuneTest, TheVerdictIsTheMeanOfTheEvidence) {
+    struct Case {
+        const char* what;
+        std::vector<float> afrs; // judged samples at cell (5, 5), cruise, starting at value 0
         std::optional<CellState> state;
         std::int32_t want;
     };
-    // Row 3: +40 at column 4, -40 at column 5; row 4: 0 and +20.
+    const std::vector<Case> cases{
+        // mean 14.9: c = (14.9 / 14.7 - 1) x 512 x 0.3 = 2.09
+        {"two lean, one in the band", {15.0f, 14.75f, 14.95f}, CellState::Lean, 2},
+        // mean 14.7
+        {"lean and rich cancel", {15.0f, 14.4f, 14.7f}, CellState::Tuned, 0},
+        {"a rich sample colours at once", {13.7f}, CellState::Rich, 0},
+        {"a lean then an in-band sample keep the lean colour", {15.0f, 14.7f}, CellState::Lean, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Run(kLH23, kNonCat);
+        editor->SetCellValue(5, 5, 0);
+        Hold(At(5, 5, c.afrs.front(), Z::Cruise), kLeadIn);
+        for (float afr : c.afrs) Feed(At(5, 5, afr, Z::Cruise));
+        EXPECT_EQ(State(5, 5), c.state);
+        EXPECT_EQ(Value(5, 5), c.want);
+    }
+}
+
+// Between cells the measurement is taken back to the fuel the unit blended and referred to the
+// cell's own fuel (1 + value / 512): a cell whose neighbours are leaner or richer is judged by
+// the mixture it alone would give.
+TEST_F(AutotuneTest, EachCellIsJudgedByTheMixtureItAloneWouldGive) {
+    struct Case {
+        const char* what;
+        double fx; // from cell (3, 4) towards (3, 5)
+        float afr;
+        std::optional<CellState> near, far; // cells (3, 4) and (3, 5)
+    };
+    // Cell (3, 4) at +40, cell (3, 5) at -40.
     const Case cases[] = {
-        // blend 1 + 24/512 over 1 + 40/512: 14.7 x 536/552 = 14.274, rich;
-        // c = (1 - 14.274/14.7) x 512 x 0.2 = 2.97
-        {"measured on target, the nearest cell is rich", 0.2, 0.0, 14.7f, 3, 4, CellState::Rich, 37},
-        // 15.2 x 536/552 = 14.759: inside the band
-        {"measured lean, the nearest cell is on target", 0.2, 0.0, 15.2f, 3, 4, CellState::Tuned, 40},
-        // blend 1 - 24/512 over 1 - 40/512: 14.7 x 488/472 = 15.198, lean;
-        // c = (15.198/14.7 - 1) x 512 x 0.3 = 5.21
-        {"measured on target, the nearest cell is lean", 0.8, 0.0, 14.7f, 3, 5, CellState::Lean, -35},
-        // blend 0.8 x 0.8 x 40 + 0.2 x 0.8 x -40 + 0.8 x 0.2 x 0 + 0.2 x 0.2 x 20 = 20:
-        // 14.7 x 532/552 = 14.167, rich; c = (1 - 14.167/14.7) x 512 x 0.2 = 3.71
-        {"between four cells", 0.2, 0.2, 14.7f, 3, 4, CellState::Rich, 36},
-        {"on the grid point the measurement stands", 0.0, 0.0, 14.7f, 3, 4, CellState::Tuned, 40},
+        // blend 1 + 24/512: for (3, 4) 14.7 x 536/552 = 14.27, rich; for (3, 5) 14.7 x 536/472 =
+        // 16.69, lean
+        {"measured on target at a fifth", 0.2, 14.7f, CellState::Rich, CellState::Lean},
+        // blend 1: for (3, 4) 14.7 x 512/552 = 13.63; (3, 5) 14.7 x 512/472 = 15.95
+        {"measured on target halfway", 0.5, 14.7f, CellState::Rich, CellState::Lean},
+        // 15.2 x 536/552 = 14.76: in the band; (3, 5) 17.26
+        {"measured lean at a fifth", 0.2, 15.2f, std::nullopt, CellState::Lean},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         Run(kLH23, kNonCat);
         editor->SetCellValue(3, 4, 40);
         editor->SetCellValue(3, 5, -40);
-        editor->SetCellValue(4, 4, 0);
-        editor->SetCellValue(4, 5, 20);
         const auto& xs = editor->XAxisPoints();
-        const auto& ys = editor->YAxisPoints();
         AutotuneSampleData s = At(3, 4, c.afr, Z::Cruise);
         s.x = xs[4] + c.fx * (xs[5] - xs[4]);
-        s.y = ys[3] + c.fy * (ys[4] - ys[3]);
-        tune->Sample(s);
-        EXPECT_EQ(State(c.row, c.col), c.state);
-        EXPECT_EQ(Value(c.row, c.col), c.want);
-        EXPECT_EQ(tune->VisitedCells(), 1);
+        Hold(s, kLeadIn + 1);
+        EXPECT_EQ(State(3, 4), c.near.value_or(CellState::NotVisited));
+        EXPECT_EQ(State(3, 5), c.far);
+        EXPECT_EQ(Value(3, 4), 40);
     }
 }
 
-// Away from its grid point a sample says more about the engine's breathing there than about the
-// cell: only samples within a quarter of a cell of the grid point, in both directions, are judged.
-// The others are counted, and still count down the settling after a transient.
-TEST_F(AutotuneTest, SamplesFarFromTheGridPointAreNotJudged) {
-    struct Case {
-        double fx, fy;
-        bool judged;
-    };
-    for (const Case& c :
-         {Case{0.0, 0.0, true}, Case{0.24, 0.0, true}, Case{0.0, -0.24, true}, Case{0.75, 0.2, true},
-          Case{0.3, 0.0, false}, Case{0.0, 0.3, false}, Case{0.5, 0.5, false}, Case{-0.3, 0.1, false}}) {
-        SCOPED_TRACE(std::to_string(c.fx) + ", " + std::to_string(c.fy));
+// A cell takes nothing from a sample whose share of it is below a tenth.
+TEST_F(AutotuneTest, ASmallShareGivesTheCellNothing) {
+    for (double fx : {0.05, 0.15}) {
+        SCOPED_TRACE(fx);
         Run(kLH23, kNonCat);
         const auto& xs = editor->XAxisPoints();
-        const auto& ys = editor->YAxisPoints();
-        auto at = [&](double f, const std::vector<std::int32_t>& p, std::size_t i) {
-            return f >= 0 ? p[i] + f * (p[i + 1] - p[i]) : p[i] + f * (p[i] - p[i - 1]);
-        };
-        AutotuneSampleData s = At(5, 5, 16.0f, Z::Cruise, true);
-        s.x = at(c.fx, xs, 5);
-        s.y = at(c.fy, ys, 5);
-        tune->Sample(s);
-        EXPECT_EQ(tune->SettleCounter(), 9) << "the transient starts the settling either way";
-        EXPECT_EQ(tune->Dropped().offGrid, c.judged ? 0 : 1);
-        EXPECT_EQ(tune->Dropped().Total(), c.judged ? 0 : 1);
-        EXPECT_EQ(tune->VisitedCells(), c.judged ? 1 : 0);
-        const int row = c.fy > 0.5 ? 6 : 5, col = c.fx > 0.5 ? 6 : 5;
-        EXPECT_EQ(State(row, col), c.judged ? std::optional(CellState::Lean) : std::optional(CellState::NotVisited));
+        AutotuneSampleData s = At(5, 5, 16.0f, Z::Cruise);
+        s.x = xs[5] + fx * (xs[6] - xs[5]);
+        Hold(s, kLeadIn + 1);
+        EXPECT_EQ(tune->JudgedZone(5, 5), 1);
+        EXPECT_EQ(tune->JudgedZone(5, 6), fx < kShareFloor ? std::nullopt : std::optional(1));
     }
 }
 
-// Beyond the last point of an axis the unit runs on the edge cells alone, but the engine breathes
-// as it does there, not as at the edge's grid point: the same reach applies, in the last step of
-// the axis.
-TEST_F(AutotuneTest, SamplesFarBeyondTheMapsEdgeAreNotJudged) {
+// The gas at the sensor was burnt the transport delay ago: each sample is charged to the
+// operating point of then. Moving from cell A to cell B, the first samples at B tell about A.
+TEST_F(AutotuneTest, EachSampleIsChargedWhereItsGasWasBurnt) {
     struct Case {
-        double beyondY, beyondX; // past the last row's / column's point, in that axis' last step
-        bool judged;
+        const char* delay; // setting, seconds; empty: the default 0.3
+        int chargedToA;    // samples at B that still tell about A
     };
-    for (const Case& c : {Case{0.2, 0.0, true}, Case{0.0, 0.2, true}, Case{0.3, 0.0, false}, Case{0.0, 0.3, false},
-                          Case{2.0, 0.0, false}}) {
-        SCOPED_TRACE(std::to_string(c.beyondY) + ", " + std::to_string(c.beyondX));
-        Run(kLH23, kNonCat);
-        const auto& xs = editor->XAxisPoints();
-        const auto& ys = editor->YAxisPoints();
-        const std::size_t nx = xs.size() - 1, ny = ys.size() - 1;
-        AutotuneSampleData s = At(static_cast<int>(ny), static_cast<int>(nx), 16.0f, Z::Wot);
-        s.x = xs[nx] + c.beyondX * (xs[nx] - xs[nx - 1]);
-        s.y = ys[ny] + c.beyondY * (ys[ny] - ys[ny - 1]);
-        tune->Sample(s);
-        EXPECT_EQ(tune->Dropped().offGrid, c.judged ? 0 : 1);
-        EXPECT_EQ(tune->VisitedCells(), c.judged ? 1 : 0);
-    }
-}
-
-// The mixture at the sensor was burnt a moment ago: when the operating point arrives at a grid
-// point (from another one or from off the grid) its first samples are not judged. A run starts
-// with no arrival to wait for.
-TEST_F(AutotuneTest, SamplesRightAfterArrivingAtAGridPointAreNotJudged) {
-    constexpr int kWait = kArrivalSamples;
-    struct Case {
-        const char* what;
-        std::vector<std::pair<int, int>> path; // cells visited before, one sample each; (-1, -1): off the grid
-        int atTarget;                          // samples then at cell (5, 5)
-        bool judged;                           // the last of them
-        long dropped;
-    };
-    const std::vector<Case> cases{
-        {"the first sample of a run", {}, 1, true, 0},
-        {"staying at the grid point", {}, kWait + 3, true, 0},
-        {"arriving from another grid point", {{7, 2}}, kWait, false, kWait},
-        {"arriving from another grid point, waited", {{7, 2}}, kWait + 1, true, kWait},
-        {"arriving from off the grid", {{-1, -1}}, kWait, false, kWait + 1},
-        {"arriving from off the grid, waited", {{-1, -1}}, kWait + 1, true, kWait + 1},
-        {"passing through", {{7, 2}, {-1, -1}, {7, 2}}, 1, false, 3},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Run(kLH23, kNonCat);
-        editor->SetCellValue(7, 2, 0);
-        for (const auto& [row, col] : c.path) {
-            AutotuneSampleData s = At(row < 0 ? 7 : row, col < 0 ? 2 : col, 14.7f, Z::Cruise);
-            if (row < 0) s.x = (editor->XAxisPoints()[2] + editor->XAxisPoints()[3]) / 2.0;
-            tune->Sample(s);
+    for (const Case& c : {Case{"", 3}, Case{"0.5", 5}, Case{"0.1", 1}}) {
+        SCOPED_TRACE(c.delay);
+        Show(kLH23, kNonCat);
+        if (*c.delay) settings.SaveSetting("Autotune", "TransportDelayS", c.delay);
+        ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+        ASSERT_TRUE(tune->Start());
+        EXPECT_EQ(tune->TransportDelayMs(), *c.delay ? std::llround(std::stod(c.delay) * 1000) : 300);
+        editor->SetCellValue(2, 2, 0);
+        editor->SetCellValue(7, 7, 0);
+        Hold(At(2, 2, 14.7f, Z::Cruise), c.chargedToA); // A: as long as the lead-in of the run
+        for (int i = 0; i < c.chargedToA; ++i) {
+            Feed(At(7, 7, 16.0f, Z::Cruise));
+            EXPECT_EQ(State(7, 7), CellState::NotVisited);
         }
-        long before = tune->Dropped().Total();
-        for (int i = 0; i < c.atTarget; ++i) {
-            if (i + 1 == c.atTarget) before = tune->Dropped().Total();
-            tune->Sample(At(5, 5, 16.0f, Z::Cruise));
-        }
-        EXPECT_EQ(State(5, 5), c.judged ? std::optional(CellState::Lean) : std::optional(CellState::NotVisited));
-        EXPECT_EQ(tune->Dropped().Total() - before, c.judged ? 0 : 1);
-        EXPECT_EQ(tune->Dropped().Total(), c.dropped);
-        EXPECT_EQ(tune->Dropped().arriving + tune->Dropped().offGrid, c.dropped);
+        EXPECT_EQ(State(2, 2), CellState::Lean) << "B's first samples are A's gas";
+        EXPECT_EQ(tune->JudgedZone(7, 7), std::nullopt);
+        Feed(At(7, 7, 16.0f, Z::Cruise));
+        EXPECT_EQ(State(7, 7), CellState::Lean) << "then B's own";
     }
 }
 
-// An operating point that creeps across a grid point (a full-throttle pull) is on its way, not
-// arrived, however long it stays within reach: samples are judged once it has stayed near where
-// it arrived.
-TEST_F(AutotuneTest, AnOperatingPointCreepingAcrossAGridPointIsNotJudged) {
-    struct Case {
-        const char* what;
-        std::vector<double> fx; // positions about cell (5, 5), one sample each, after a sample at (7, 2)
-        bool judged;            // on any of them
-    };
-    std::vector<double> creep, wobble;
-    for (int i = 0; i <= 2 * kArrivalSamples; ++i) {
-        creep.push_back(-0.24 + 0.04 * i);
-        wobble.push_back(i % 2 == 0 ? -0.07 : 0.07);
-    }
-    for (const Case& c : {Case{"creeping", creep, false}, Case{"wobbling", wobble, true}}) {
-        SCOPED_TRACE(c.what);
-        Run(kLH23, kNonCat);
-        tune->Sample(At(7, 2, 14.7f, Z::Cruise));
-        const auto& xs = editor->XAxisPoints();
-        for (double f : c.fx) {
-            AutotuneSampleData s = At(5, 5, 16.0f, Z::Cruise);
-            s.x = f >= 0 ? xs[5] + f * (xs[6] - xs[5]) : xs[5] + f * (xs[5] - xs[4]);
-            tune->Sample(s);
-        }
-        EXPECT_EQ(State(5, 5), c.judged ? std::optional(CellState::Lean) : std::optional(CellState::NotVisited));
-    }
+// Nothing is judged before the delay has passed after Start: that gas was burnt before the run.
+TEST_F(AutotuneTest, NothingIsJudgedDuringTheFirstDelayOfARun) {
+    Run(kLH23, kNonCat);
+    Hold(At(4, 4, 16.0f, Z::Cruise), kLeadIn);
+    EXPECT_EQ(State(4, 4), CellState::NotVisited);
+    EXPECT_TRUE(tune->JudgedErrors().empty());
+    Feed(At(4, 4, 16.0f, Z::Cruise));
+    EXPECT_EQ(State(4, 4), CellState::Lean);
+    ASSERT_EQ(tune->JudgedErrors().size(), 1u);
+    EXPECT_NEAR(tune->JudgedErrors()[0], 1.3, 1e-5);
 }
 
-// The wide-band reading wanders a little about the true mixture: the state of a cell is decided
-// by the mean of the recent samples at its grid point, each taken back to the unit's fuel and
-// referred to the cell's value now (a correction acts on the mixture at once). The correction
-// itself is worked out from the sample at hand.
-TEST_F(AutotuneTest, TheStateFollowsTheMeanOfTheRecentSamplesAtTheGridPoint) {
-    struct Case {
-        const char* what;
-        std::vector<float> afrs; // samples at cell (5, 5), cruise, starting at value 0
-        std::optional<CellState> state;
-        std::int32_t want;
-    };
-    const std::vector<Case> cases{
-        {"a single sample decides", {14.75f}, CellState::Tuned, 0},
-        // c = (15/14.7 - 1) x 512 x 0.3 = 3.13; then (15 + 14.75 x 515/512) / 2 / (515/512) = 14.831
-        {"one sample on the band does not outvote a lean one", {15.0f, 14.75f}, CellState::Lean, 3},
-        // (15 + 14.75 x 515/512 + 14.7 x 515/512) / 3 / (515/512) = 14.788; the sample at hand
-        // is in the band, so nothing is corrected
-        {"the mean comes into the band", {15.0f, 14.75f, 14.7f}, CellState::Tuned, 3},
-        // c = (1 - 13.7/14.7) x 512 x 0.2 = 6.97 -> -7;
-        // then (13.7 + 14.75 x 505/512) / 2 / (505/512) = 14.32
-        {"a rich sample holds the mean down", {13.7f, 14.75f}, CellState::Rich, -7},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Run(kLH23, kNonCat);
-        editor->SetCellValue(5, 5, 0);
-        for (float afr : c.afrs) tune->Sample(At(5, 5, afr, Z::Cruise));
-        EXPECT_EQ(State(5, 5), c.state);
-        EXPECT_EQ(Value(5, 5), c.want);
-    }
-}
-
-TEST_F(AutotuneTest, ACorrectionLeavesTheNextSampleUnjudgedForValue) {
+// After a correction the cells it touched gather nothing until the gas burnt with their new
+// values reaches the sensor; a sample that blended a corrected cell is not charged to any.
+TEST_F(AutotuneTest, ACorrectedCellIsNotJudgedUntilTheDelayHasPassed) {
     Run(kLH23, kNonCat);
     editor->SetCellValue(2, 2, 0);
-    const float lean = 15.7f; // +7 per settled idle sample
     std::vector<std::int32_t> values;
-    for (int i = 0; i < 4; ++i) {
-        tune->Sample(At(2, 2, lean, Z::Idle));
+    Hold(At(2, 2, 15.7f, Z::Idle), kLeadIn);
+    for (int i = 0; i < 9; ++i) {
+        Feed(At(2, 2, 15.7f, Z::Idle)); // +7 per correction
         values.push_back(Value(2, 2));
     }
-    EXPECT_EQ(values, (std::vector<std::int32_t>{7, 7, 14, 14}));
+    EXPECT_EQ(values, (std::vector<std::int32_t>{0, 0, 7, 7, 7, 7, 7, 7, 14}));
+
+    // A sample that blended a cell corrected after its gas was burnt is charged to none of the
+    // cells: a quarter of the way to the next cell, the near cell is corrected first.
+    Run(kLH23, kNonCat);
+    editor->SetCellValue(2, 2, 0);
+    editor->SetCellValue(2, 3, 0);
+    AutotuneSampleData between = At(2, 2, 15.7f, Z::Idle);
+    between.x = editor->XAxisPoints()[2] + 0.25 * (editor->XAxisPoints()[3] - editor->XAxisPoints()[2]);
+    Hold(between, kLeadIn + 4);
+    ASSERT_GT(Value(2, 2), 0);
+    ASSERT_EQ(Value(2, 3), 0);
+    EXPECT_EQ(tune->JudgedErrors().size(), 4u);
+    Hold(between, kLeadIn);
+    EXPECT_EQ(tune->JudgedErrors().size(), 4u) << "burnt before the correction";
+    Feed(between);
+    EXPECT_EQ(tune->JudgedErrors().size(), 5u);
 }
 
 TEST_F(AutotuneTest, ATransientRestartsTenUnsettledSamples) {
     Run(kLH23, kNonCat);
     editor->SetCellValue(2, 2, 0);
-    tune->Sample(At(2, 2, 15.7f, Z::Idle, true));
-    EXPECT_EQ(State(2, 2), CellState::Lean) << "unsettled samples still colour the cell";
+    Hold(At(2, 2, 15.7f, Z::Idle), kLeadIn);
+    Feed(At(2, 2, 15.7f, Z::Idle, true));
+    EXPECT_EQ(tune->SettleCounter(), 9);
     int samples = 1;
-    while (Value(2, 2) == 0 && samples < 20) {
-        tune->Sample(At(2, 2, 15.7f, Z::Idle));
+    while (State(2, 2) == CellState::NotVisited && samples < 20) {
+        Feed(At(2, 2, 15.7f, Z::Idle));
         ++samples;
     }
     EXPECT_EQ(samples, 11) << "the transient sample and the nine after it are unsettled";
     // A transient in the middle starts the count again.
-    for (int i = 0; i < 5; ++i) tune->Sample(At(2, 2, 15.7f, Z::Idle));
+    Hold(At(2, 2, 15.7f, Z::Idle), 1);
     const std::int32_t before = Value(2, 2);
-    tune->Sample(At(2, 2, 15.7f, Z::Idle, true));
-    for (int i = 0; i < 9; ++i) tune->Sample(At(2, 2, 15.7f, Z::Idle));
+    Feed(At(2, 2, 15.7f, Z::Idle, true));
+    Hold(At(2, 2, 15.7f, Z::Idle), 9);
     EXPECT_EQ(Value(2, 2), before);
-    tune->Sample(At(2, 2, 15.7f, Z::Idle));
+    Hold(At(2, 2, 15.7f, Z::Idle), 3);
     EXPECT_EQ(Value(2, 2), before + 7);
+}
+
+// The settling runs on every sample: a transient that comes with a guarded sample starts it, and
+// guarded samples count it down.
+TEST_F(AutotuneTest, TheSettleCounterRunsOnGuardedSamplesToo) {
+    Run(kLH23, kNonCat);
+    AutotuneSampleData cold = At(3, 3, 16.0f, Z::Cruise);
+    cold.coolantC = 20;
+    AutotuneSampleData coldTransient = cold;
+    coldTransient.transient = true;
+    Feed(coldTransient);
+    EXPECT_EQ(tune->SettleCounter(), 9);
+    Hold(cold, 9);
+    EXPECT_EQ(tune->SettleCounter(), 0);
+    EXPECT_EQ(tune->Dropped().cold, 10);
+    Hold(At(3, 3, 16.0f, Z::Cruise), 1);
+    EXPECT_EQ(State(3, 3), CellState::Lean) << "settled: judged at once";
 }
 
 TEST_F(AutotuneTest, AForbiddenCellKeepsColourAndValue) {
@@ -375,9 +441,12 @@ TEST_F(AutotuneTest, AForbiddenCellKeepsColourAndValue) {
     grid.SetCurrentCell(grid.FixedRows() + 4, 1 + 4);
     tune->MarkSelected(CellState::Forbidden);
     const std::int32_t before = Value(4, 4);
-    for (float afr : {16.0f, 12.0f, 14.7f}) tune->Sample(At(4, 4, afr, Z::Cruise));
+    Hold(At(4, 4, 16.0f, Z::Cruise), kLeadIn);
+    for (float afr : {16.0f, 12.0f, 14.7f}) Hold(At(4, 4, afr, Z::Cruise), 5);
     EXPECT_EQ(State(4, 4), CellState::Forbidden);
     EXPECT_EQ(Value(4, 4), before);
+    EXPECT_EQ(tune->JudgedZone(4, 4), std::nullopt);
+    EXPECT_EQ(tune->JudgedErrors().size(), 15u) << "the samples were judged";
 }
 
 TEST_F(AutotuneTest, MarkingColoursTheSelectedCells) {
@@ -396,11 +465,12 @@ TEST_F(AutotuneTest, ADisabledZoneNeitherColoursNorChanges) {
     Run(kLH23, kNonCat);
     tune->SetEnabled(1, false);
     const std::int32_t before = Value(6, 6);
-    tune->Sample(At(6, 6, 16.0f, Z::Cruise));
-    tune->Sample(At(6, 6, 16.0f, Z::Cruise));
+    Hold(At(6, 6, 16.0f, Z::Cruise), kLeadIn + 6);
     EXPECT_EQ(State(6, 6), CellState::NotVisited);
     EXPECT_EQ(Value(6, 6), before);
-    tune->Sample(At(6, 6, 16.0f, Z::Wot));
+    Hold(At(6, 6, 16.0f, Z::Wot), kLeadIn);
+    EXPECT_EQ(State(6, 6), CellState::NotVisited) << "the gas of the disabled zone";
+    Feed(At(6, 6, 16.0f, Z::Wot));
     EXPECT_EQ(State(6, 6), CellState::Lean) << "the other zones still tune";
 }
 
@@ -408,7 +478,7 @@ TEST_F(AutotuneTest, NothingHappensWhileNotRunning) {
     Show(kLH23, kNonCat);
     ASSERT_TRUE(tune->Open(*editor, *image, mapName));
     const std::vector<std::uint8_t> bytes = image->Bytes();
-    tune->Sample(At(6, 6, 16.0f, Z::Cruise));
+    Hold(At(6, 6, 16.0f, Z::Cruise), 10);
     EXPECT_EQ(State(6, 6), CellState::NotVisited);
     EXPECT_EQ(image->Bytes(), bytes);
 }
@@ -458,10 +528,13 @@ TEST_F(AutotuneTest, StartAndStopSetTheWindowState) {
     EXPECT_TRUE(tune->ErrorBoxEnabled(2));
 }
 
-TEST_F(AutotuneTest, TheCatMapTunesIdleAndCruiseToStoichiometric) {
-    settings.SaveSetting("Autotune", "TargetAFR_0", "13.0");
-    settings.SaveSetting("Autotune", "TargetAFRError_1", "0.5");
-    settings.SaveSetting("Autotune", "TargetAFR_2", "12.5");
+// The cat map tunes idle and cruise to a stoichiometric mixture; the user's own targets and
+// errors for the other maps are kept as they were, through a run and closing.
+TEST_F(AutotuneTest, TheCatMapTunesIdleAndCruiseToStoichiometricAndKeepsTheUsersSettings) {
+    const std::map<std::string, std::string> own{{"TargetAFR_0", "13.5"},     {"TargetAFR_1", "15.2"},
+                                                 {"TargetAFRError_0", "0.3"}, {"TargetAFRError_1", "0.5"},
+                                                 {"TargetAFR_2", "12.5"},     {"TargetAFRError_2", "0.2"}};
+    for (const auto& [key, value] : own) settings.SaveSetting("Autotune", key, value);
     Show(kLH23, kCat);
     ASSERT_TRUE(tune->Open(*editor, *image, mapName));
     for (int z = 0; z < 2; ++z) {
@@ -472,6 +545,17 @@ TEST_F(AutotuneTest, TheCatMapTunesIdleAndCruiseToStoichiometric) {
     }
     EXPECT_EQ(tune->TargetText(2), "12.5");
     EXPECT_TRUE(tune->TargetBoxEnabled(2));
+    ASSERT_TRUE(tune->Start());
+    EXPECT_EQ(tune->Band(0).target, 14.7f);
+    EXPECT_EQ(tune->Band(1).error, 0.1f);
+    tune->Stop();
+    ASSERT_TRUE(tune->Close());
+    for (const auto& [key, value] : own) EXPECT_EQ((settings.values[{"Autotune", key}]), value) << key;
+    // On the other map the user's own values show again.
+    ShowMap(kNonCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    EXPECT_EQ(tune->TargetText(0), "13.5");
+    EXPECT_EQ(tune->ErrorText(1), "0.5");
 }
 
 TEST_F(AutotuneTest, StartRunsTheUnitOpenLoopOnTheShownMap) {
@@ -596,9 +680,9 @@ TEST_F(AutotuneTest, ARunIsOneUndoStep) {
     ASSERT_TRUE(tune->Open(*editor, *image, mapName));
     ASSERT_TRUE(tune->Start());
     EXPECT_EQ(host.runs, (std::vector<bool>{true}));
-    tune->Sample(At(3, 4, 13.7f, Z::Cruise)); // rich: corrected
-    // another grid point: the samples while arriving there are not judged, then lean: corrected
-    for (int i = 0; i <= kArrivalSamples; ++i) tune->Sample(At(6, 7, 15.7f, Z::Idle));
+    Hold(At(3, 4, 13.7f, Z::Cruise), kLeadIn + 3); // rich: corrected
+    // another grid point: its first samples are the first one's gas, then lean: corrected
+    Hold(At(6, 7, 15.7f, Z::Idle), kLeadIn + 3);
     ASSERT_NE(image->Bytes(), before);
     EXPECT_FALSE(histories.Undo(*image)) << "not while the run lasts";
     tune->Stop();
@@ -647,8 +731,9 @@ TEST_F(AutotuneTest, SettingsAreReadFilteredAndSavedOnClose) {
 
 TEST_F(AutotuneTest, ClosingWhitensTheGridAndFreesTheMapSelector) {
     Run(kLH23, kNonCat);
-    tune->Sample(At(1, 1, 16.0f, Z::Cruise));
-    tune->Sample(At(2, 2, 14.7f, Z::Cruise));
+    Hold(At(1, 1, 16.0f, Z::Cruise), kLeadIn + 3);
+    Hold(At(2, 2, 14.7f, Z::Cruise), kLeadIn + 3);
+    ASSERT_EQ(State(2, 2), CellState::Tuned);
     tune->Stop();
     ASSERT_TRUE(tune->Close());
     EXPECT_FALSE(tune->IsOpen());
@@ -659,7 +744,7 @@ TEST_F(AutotuneTest, ClosingWhitensTheGridAndFreesTheMapSelector) {
 
 TEST_F(AutotuneTest, AbandoningTouchesNeitherEditorNorImage) {
     Run(kLH23, kNonCat);
-    tune->Sample(At(1, 1, 16.0f, Z::Cruise));
+    Hold(At(1, 1, 16.0f, Z::Cruise), kLeadIn + 1);
     tune->SetTargetText(2, "12.5"); // refused while running: the box is disabled
     const std::vector<std::uint8_t> bytes = image->Bytes();
     tune->Abandon();
@@ -669,7 +754,7 @@ TEST_F(AutotuneTest, AbandoningTouchesNeitherEditorNorImage) {
     EXPECT_EQ(image->Bytes(), bytes);
     EXPECT_EQ(State(1, 1), CellState::Lean);
     EXPECT_EQ((settings.values[{"Autotune", "TargetAFR_2"}]), "12.0");
-    tune->Sample(At(2, 2, 16.0f, Z::Cruise));
+    Hold(At(2, 2, 16.0f, Z::Cruise), kLeadIn + 1);
     EXPECT_EQ(State(2, 2), CellState::NotVisited);
 }
 
@@ -694,46 +779,69 @@ TEST(AutotuneTrace, ATraceSampleGivesTheAutotuneSample) {
     EXPECT_TRUE(s.afrAtLawEnd);
 }
 
-// A sample that says nothing about the mixture is not judged at all, and each guard counts.
+// A sample that says nothing about the mixture is not judged at all, and each guard counts. A
+// reading at the lean end of the law during a transient, or in the settling after it (the gas
+// of the cut still on its way to the sensor), is an over-run fuel cut (nothing burnt), not a
+// sensor warming up.
 TEST_F(AutotuneTest, GuardsDropSamplesThatSayNothingAboutTheMixture) {
     struct Case {
         const char* what;
         bool atLawEnd;
+        bool transient;
         double rpm;
         double coolantC;
         AutotuneGuardCounts want;
     };
     settings.SaveSetting("Autotune", "WarmEngineC", "75");
     for (const Case& c :
-         {Case{"sensor at a law end", true, 2500, 85, {1, 0, 0}}, Case{"cranking", false, 250, 85, {0, 1, 0}},
-          Case{"cold engine", false, 2500, 74, {0, 0, 1}}, Case{"all at once counts once", true, 0, 20, {1, 0, 0}}}) {
+         {Case{"sensor at a law end", true, false, 2500, 85, {1, 0, 0, 0}},
+          Case{"fuel cut", true, true, 2500, 85, {0, 1, 0, 0}}, Case{"cranking", false, false, 250, 85, {0, 0, 1, 0}},
+          Case{"cold engine", false, false, 2500, 74, {0, 0, 0, 1}},
+          Case{"all at once counts once", true, false, 0, 20, {1, 0, 0, 0}}}) {
         SCOPED_TRACE(c.what);
         Run(kLH23, kNonCat);
         EXPECT_EQ(tune->WarmEngineC(), 75.0);
         editor->SetCellValue(3, 3, 0);
-        AutotuneSampleData s = At(3, 3, 16.0f, Z::Cruise, true);
+        Hold(At(3, 3, 16.0f, Z::Cruise), kLeadIn);
+        AutotuneSampleData s = At(3, 3, 16.0f, Z::Cruise, c.transient);
         s.afrAtLawEnd = c.atLawEnd;
         s.rpm = c.rpm;
         s.coolantC = c.coolantC;
-        tune->Sample(s);
+        Hold(s, 3);
         EXPECT_EQ(State(3, 3), CellState::NotVisited);
         EXPECT_EQ(Value(3, 3), 0);
-        EXPECT_EQ(tune->SettleCounter(), 0) << "a dropped transient does not start the settling";
         const AutotuneGuardCounts& d = tune->Dropped();
-        EXPECT_EQ(d.sensor, c.want.sensor);
-        EXPECT_EQ(d.cranking, c.want.cranking);
-        EXPECT_EQ(d.cold, c.want.cold);
-        EXPECT_EQ(d.Total(), 1);
+        EXPECT_EQ(d.sensor, c.want.sensor * 3);
+        EXPECT_EQ(d.fuelCut, c.want.fuelCut * 3);
+        EXPECT_EQ(d.cranking, c.want.cranking * 3);
+        EXPECT_EQ(d.cold, c.want.cold * 3);
+        EXPECT_EQ(d.Total(), 3);
         // The same sample from a warm, running engine with a working sensor is judged.
-        tune->Sample(At(3, 3, 16.0f, Z::Cruise));
+        Hold(At(3, 3, 16.0f, Z::Cruise), kSettleSamples + 3);
         EXPECT_EQ(State(3, 3), CellState::Lean);
         EXPECT_GT(Value(3, 3), 0);
     }
 }
 
-// A cell is visited once a sample was judged on it: coloured by the band (or found already of
-// the colour the band gives). Samples that were dropped, or stopped at a tuned or forbidden
-// cell, or of a disabled zone, visit nothing; marking a cell not visited forgets its visits.
+// The unit ends the cut before the air it pumped has passed the sensor: the lean-end readings
+// of the settling after the transient are the cut's too; later ones are the sensor's.
+TEST_F(AutotuneTest, TheReadingsJustAfterAFuelCutAreTheCutsNotTheSensors) {
+    Run(kLH23, kNonCat);
+    AutotuneSampleData cut = At(2, 2, 19.0f, Z::Idle, true);
+    cut.afrAtLawEnd = true;
+    AutotuneSampleData after = cut;
+    after.transient = false;
+    Hold(cut, 5);
+    Hold(after, kSettleSamples - 1);
+    EXPECT_EQ(tune->Dropped().fuelCut, 5 + kSettleSamples - 1);
+    EXPECT_EQ(tune->Dropped().sensor, 0);
+    Feed(after);
+    EXPECT_EQ(tune->Dropped().sensor, 1) << "settled: the sensor";
+}
+
+// A cell is visited once a judged sample was charged to it. Samples that were dropped or not
+// settled, or stopped at a tuned or forbidden cell, or of a disabled zone, visit nothing;
+// marking a cell not visited forgets its visits.
 TEST_F(AutotuneTest, VisitedCellsAreThoseWithAJudgedSample) {
     struct Case {
         const char* what;
@@ -753,7 +861,8 @@ TEST_F(AutotuneTest, VisitedCellsAreThoseWithAJudgedSample) {
     const std::vector<Case> cases{
         {"a lean sample", {}, At(5, 5, 16.0f, Z::Cruise), 1},
         {"an on-band sample at WOT", {}, At(5, 5, 12.0f, Z::Wot), 2},
-        {"an unsettled sample still colours", {}, At(5, 5, 13.0f, Z::Idle, true), 0},
+        {"an on-band sample, before it is green", {}, At(5, 5, 14.7f, Z::Idle), 0},
+        {"an unsettled sample", {}, At(5, 5, 13.0f, Z::Idle, true), std::nullopt},
         {"a guarded sample", {}, cold, std::nullopt},
         {"a cell marked not to be tuned", mark(CellState::Forbidden), At(5, 5, 16.0f, Z::Cruise), std::nullopt},
         {"a cell marked tuned by hand", mark(CellState::Tuned), At(5, 5, 16.0f, Z::Cruise), std::nullopt},
@@ -764,7 +873,7 @@ TEST_F(AutotuneTest, VisitedCellsAreThoseWithAJudgedSample) {
         Run(kLH23, kNonCat);
         EXPECT_EQ(tune->VisitedCells(), 0);
         if (c.before) c.before();
-        tune->Sample(c.sample);
+        Hold(c.sample, kLeadIn + 1);
         EXPECT_EQ(tune->JudgedZone(5, 5), c.zone);
         EXPECT_EQ(tune->VisitedCells(), c.zone ? 1 : 0);
         EXPECT_EQ(tune->JudgedZone(5, 6), std::nullopt);
@@ -772,9 +881,9 @@ TEST_F(AutotuneTest, VisitedCellsAreThoseWithAJudgedSample) {
 
     // Visits last while the window stays open, across runs, and go with "Mark as not visited".
     Run(kLH23, kNonCat);
-    tune->Sample(At(5, 5, 16.0f, Z::Cruise));
-    // another grid point is judged once the operating point has stayed there
-    for (int i = 0; i <= kArrivalSamples; ++i) tune->Sample(At(7, 2, 13.0f, Z::Cruise));
+    Hold(At(5, 5, 16.0f, Z::Cruise), kLeadIn + 1);
+    // another grid point is judged once its own gas reaches the sensor
+    Hold(At(7, 2, 13.0f, Z::Cruise), kLeadIn + 1);
     tune->Stop();
     ASSERT_TRUE(tune->Start());
     EXPECT_EQ(tune->VisitedCells(), 2);
@@ -789,15 +898,97 @@ TEST_F(AutotuneTest, VisitedCellsAreThoseWithAJudgedSample) {
     EXPECT_EQ(tune->VisitedCells(), 0) << "a window opened anew starts with no visits";
 }
 
+// At the desk: a run's rows judged as live, each cell with enough evidence fitted once from all
+// of it, damped towards the value it had by one sample's worth.
+TEST_F(AutotuneTest, ARecordedRunIsFittedOnceDampedTowardsNoChange) {
+    struct Case {
+        const char* what;
+        int rows;     // 0.1 s apart, steady at cell (5, 5), cruise, A/F 15.7
+        double delay; // seconds
+        std::int32_t want;
+    };
+    // n judged rows: fuel (n x 15.7 / 14.7 + 1) / (n + 1) of the cell's, from 1 + 0 / 512.
+    const Case cases[] = {
+        {"five rows: two judged, too little evidence", 5, 0.3, 0},
+        {"six rows: three judged", 6, 0.3, conv::RoundEven((3 * 15.7 / 14.7 + 1) / 4 * 512 - 512)},
+        {"thirty rows", 30, 0.3, conv::RoundEven((27 * 15.7 / 14.7 + 1) / 28 * 512 - 512)},
+        {"thirty rows, a second's delay", 30, 1.0, conv::RoundEven((20 * 15.7 / 14.7 + 1) / 21 * 512 - 512)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Show(kLH23, kNonCat);
+        editor->SetCellValue(5, 5, 0);
+        const std::vector<std::uint8_t> before = image->Bytes();
+        LogRun run({"Time [s]", "RPM", "MAF signal", "A/F ratio", "Throttle pos (1=idle, 2=cruise, 3=WOT)"});
+        const std::string rpm = std::to_string(conv::LH_RpmFromCode(editor->XAxisPoints()[5]));
+        const std::string load = std::to_string(editor->YAxisPoints()[5]);
+        for (int r = 0; r < c.rows; ++r) {
+            const std::vector<std::string> cells{std::to_string(0.1 * (r + 1)), rpm, load, "15.7", "2"};
+            run.AppendRow(cells);
+        }
+        OfflineTuneOptions o;
+        for (auto& b : o.bands) b = ClampBand("14.7", "0.1");
+        o.delayS = c.delay;
+        const Parsed<OfflineTuneResult> r = TuneFromRun(run, *editor, EcuType::LH23, o);
+        ASSERT_TRUE(r) << r.Error();
+        EXPECT_EQ(Value(5, 5), c.want);
+        EXPECT_EQ(State(5, 5), CellState::Lean);
+        EXPECT_EQ(r->visited, 1);
+        int changed = 0;
+        for (std::size_t i = 0; i < before.size(); ++i) changed += before[i] != image->Bytes()[i];
+        EXPECT_EQ(changed, c.want == 0 ? 0 : 1) << "no other cell";
+    }
+    // A column missing is named.
+    LogRun run({"Time [s]", "RPM", "A/F ratio", "Throttle pos (1=idle, 2=cruise, 3=WOT)"});
+    const Parsed<OfflineTuneResult> r = TuneFromRun(run, *editor, EcuType::LH23, OfflineTuneOptions{});
+    ASSERT_FALSE(r);
+    EXPECT_EQ(r.Error(), "The run has no column \"MAF signal\"");
+}
+
+// "Tune from a run...": the window's targets and zones, one undo step, the colours of the
+// evidence; refused while running and for a run without a needed column.
+TEST_F(AutotuneTest, TuningFromARunIsOneUndoStep) {
+    EditHistories histories(context);
+    Show(kLH23, kNonCat);
+    ASSERT_TRUE(tune->Open(*editor, *image, mapName));
+    editor->SetCellValue(5, 5, 0);
+    const std::vector<std::uint8_t> before = image->Bytes();
+    LogRun run({"Time [s]", "RPM", "MAF signal", "A/F ratio", "Throttle pos (1=idle, 2=cruise, 3=WOT)"});
+    const std::string rpm = std::to_string(conv::LH_RpmFromCode(editor->XAxisPoints()[5]));
+    const std::string load = std::to_string(editor->YAxisPoints()[5]);
+    for (int r = 0; r < 30; ++r) {
+        const std::vector<std::string> cells{std::to_string(0.1 * (r + 1)), rpm, load, "13.7", "2"};
+        run.AppendRow(cells);
+    }
+    tune->SetEnabled(1, false);
+    EXPECT_TRUE(tune->TuneFromRun(run));
+    EXPECT_EQ(image->Bytes(), before) << "cruise is not tuned";
+    EXPECT_EQ(State(5, 5), CellState::NotVisited);
+    tune->SetEnabled(1, true);
+    ASSERT_TRUE(tune->Start());
+    EXPECT_FALSE(tune->TuneFromRun(run)) << "not while running";
+    tune->Stop();
+    EXPECT_TRUE(tune->TuneFromRun(run));
+    EXPECT_LT(Value(5, 5), 0);
+    EXPECT_EQ(State(5, 5), CellState::Rich);
+    EXPECT_EQ(histories.Of(*image).UndoName(), "Tune from a run");
+    ASSERT_TRUE(histories.Undo(*image));
+    EXPECT_EQ(image->Bytes(), before);
+
+    LogRun shortRun({"Time [s]", "RPM"});
+    EXPECT_FALSE(tune->TuneFromRun(shortRun));
+    EXPECT_EQ(dialogs.messages.back(), "The run has no column \"MAF signal\"");
+}
+
 TEST_F(AutotuneTest, TheWarmEngineThresholdDefaultsTo70) {
     Run(kLH23, kNonCat);
     EXPECT_EQ(tune->WarmEngineC(), 70.0);
     AutotuneSampleData s = At(3, 3, 16.0f, Z::Cruise);
     s.coolantC = 69.5;
-    tune->Sample(s);
-    EXPECT_EQ(tune->Dropped().cold, 1);
+    Hold(s, kLeadIn + 1);
+    EXPECT_EQ(tune->Dropped().cold, kLeadIn + 1);
     s.coolantC = 70.0;
-    tune->Sample(s);
+    Feed(s);
     EXPECT_EQ(State(3, 3), CellState::Lean);
 }
 

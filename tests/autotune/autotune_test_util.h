@@ -50,7 +50,7 @@ protected:
         ASSERT_NE(definition, nullptr) << listText;
         ConfigureEditor(*editor, MapTab::Fuel, definition, image->GetECUType());
         editor->RenderTable();
-        tune = std::make_unique<Autotune>(dialogs, settings, host);
+        tune = std::make_unique<Autotune>(dialogs, settings, host, clock);
     }
     // Shows and opens a base fuel map and starts the run.
     void Run(const std::string& baseImage, const std::string& listText) {
@@ -58,6 +58,20 @@ protected:
         ASSERT_TRUE(tune->Open(*editor, *image, mapName));
         ASSERT_TRUE(tune->Start());
     }
+
+    // One trace tick later (the trace's 100 ms), `s` comes in.
+    void Feed(const AutotuneSampleData& s) {
+        clock.SleepMs(kTickMs);
+        tune->Sample(s);
+    }
+    // `n` ticks of the same sample.
+    void Hold(const AutotuneSampleData& s, int n) {
+        for (int i = 0; i < n; ++i) Feed(s);
+    }
+    // The samples of a run that come before the transport delay (0.3 s) has passed: the gas at
+    // the sensor was burnt before the run.
+    static constexpr int kLeadIn = 3;
+    static constexpr std::int64_t kTickMs = 100;
 
     // A warm, running engine at the grid point of a data cell.
     AutotuneSampleData At(int row, int col, float afr, AutotuneZone zone, bool transient = false) const {
@@ -74,6 +88,7 @@ protected:
     std::optional<CellState> State(int row, int col) { return CellStateOfColour(editor->GetCellColor(row, col)); }
     std::int32_t Value(int row, int col) const { return editor->GetCellValue(row, col); }
 
+    FakeClock clock;
     EpromContext context;
     std::unique_ptr<EPROM> image;
     FakeGrid grid;

@@ -2,18 +2,48 @@
 
 #include "app/gui/main_window.h"
 #include "autotune/gui/autotune_window.h"
+#include "datalog/run_file.h"
+#include "datalog/run_set.h"
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
 #include "maps/table_editor.h"
+#include "platform/file_dialogs.h"
+#include "platform/messages.h"
 #include "undo/gui/undo_stacks.h"
 
 #include <QComboBox>
 
 namespace kv {
 
-AutotuneControl::AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings)
-    : QObject(&window), window_(window), tune_(messages, settings, *this) {
+AutotuneControl::AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings, Clock& clock,
+                                 RunSet& runs, FileDialogs& files)
+    : QObject(&window), window_(window), messages_(messages), runs_(runs), files_(files),
+      tune_(messages, settings, *this, clock) {
     autotuneWindow_ = new AutotuneWindow(tune_, &window);
+    autotuneWindow_->SetRunSource(this);
+}
+
+std::vector<std::string> AutotuneControl::RunCaptions() {
+    std::vector<std::string> captions;
+    for (int id : runs_.RunIds()) captions.push_back(runs_.Caption(id));
+    return captions;
+}
+
+const LogRun* AutotuneControl::RunAt(int index) {
+    const std::vector<int> ids = runs_.RunIds();
+    if (index < 0 || index >= static_cast<int>(ids.size())) return nullptr;
+    return runs_.Run(ids[static_cast<std::size_t>(index)]);
+}
+
+std::optional<LogRun> AutotuneControl::RunFromFile() {
+    const std::optional<FileDialogResult> file = files_.OpenFileDialog(LoadRunTitle(), RunFileFilter());
+    if (!file) return std::nullopt;
+    Parsed<LoadedRunFile> loaded = LoadRunFile(file->path);
+    if (!loaded) {
+        messages_.MessageBox(loaded.Error(), "Error", MsgButtons::OK, MsgIcon::Critical);
+        return std::nullopt;
+    }
+    return std::move(loaded->run);
 }
 
 AutotuneControl::~AutotuneControl() = default;

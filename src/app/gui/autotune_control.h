@@ -10,18 +10,23 @@
 
 namespace kv {
 
+class Clock;
+class FileDialogs;
 class MainWindow;
+class RunSet;
 class MapTabs;
 class SettingsStore;
 class TableEditor;
 class UserMessages;
 struct TraceSample;
 
-class AutotuneControl final : public QObject, public AutotuneHost {
+class AutotuneControl final : public QObject, public AutotuneHost, public AutotuneRunSource {
     Q_OBJECT
 public:
     // Everything must outlive this object (the main window owns it).
-    AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings);
+    // `runs` are the Data logging tab's runs, `files` asks for a run file.
+    AutotuneControl(MainWindow& window, UserMessages& messages, SettingsStore& settings, Clock& clock, RunSet& runs,
+                    FileDialogs& files);
     ~AutotuneControl() override;
     void SetMapTabs(MapTabs* tabs) { tabs_ = tabs; }
 
@@ -44,8 +49,16 @@ public:
     void ResetOperatingPointMarker(TableEditor& editor) override;
     void RunningChanged(bool running) override;
 
+    // AutotuneRunSource
+    std::vector<std::string> RunCaptions() override;
+    const LogRun* RunAt(int index) override;
+    std::optional<LogRun> RunFromFile() override;
+
 private:
     MainWindow& window_;
+    UserMessages& messages_;
+    RunSet& runs_;
+    FileDialogs& files_;
     MapTabs* tabs_ = nullptr;
     Autotune tune_;
     QPointer<AutotuneWindow> autotuneWindow_;

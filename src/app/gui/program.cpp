@@ -51,6 +51,7 @@ char UserDecimalSeparator() {
 
 Parsed<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args) {
     ProgramOptions options;
+    options.simDrive = "road";
     bool simOption = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -59,6 +60,8 @@ Parsed<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args)
                             : a == "--sim-firmware"     ? &options.simFirmware
                             : a == "--sim-pem-firmware" ? &options.simPemFirmware
                             : a == "--sim-ignition"     ? &options.simIgnition
+                            : a == "--drive"            ? &options.simDrive
+                            : a == "--drive-seed"       ? &options.simDriveSeed
                                                         : nullptr;
         if (a == "--simulate") {
             options.simulate = true;
@@ -99,6 +102,22 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
         if (!options.simFirmware.empty()) sim.firmwareVersion = options.simFirmware;
         sim.pemFirmwareVersion = options.simPemFirmware;
         sim.ignition = options.simIgnition.empty() ? "auto" : options.simIgnition;
+        if (!options.simDrive.empty()) {
+            const Parsed<SimDrive> drive = ParseSimDrive(options.simDrive);
+            if (!drive) {
+                error_ = drive.Error();
+                return;
+            }
+            sim.drive = *drive;
+        }
+        if (!options.simDriveSeed.empty()) {
+            const Parsed<std::uint64_t> seed = ParseSimDriveSeed(options.simDriveSeed);
+            if (!seed) {
+                error_ = seed.Error();
+                return;
+            }
+            sim.driveSeed = *seed;
+        }
         error_ = ValidateSimOptions(sim);
         if (!error_.empty()) return;
         auto backend = MakeSimulatedBackend(sim, *clock_);
@@ -223,7 +242,7 @@ void Program::LoadMainWindow() {
     connection_->SetConnectionIndicator(window_.get());
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});
-    autotune_ = new AutotuneControl(*window_, *dialogs_, *settings_);
+    autotune_ = new AutotuneControl(*window_, *dialogs_, *settings_, *clock_, *runs_, *dialogs_);
     // The control goes with the window; the workflows may outlive it.
     shell_->Workflows().OnImageLeaving([control = QPointer<AutotuneControl>(autotune_)](EPROM& image) {
         if (control != nullptr) control->ImageLeaving(image);

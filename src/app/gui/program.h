@@ -52,6 +52,10 @@ struct ProgramOptions {
     std::string simFirmware;
     std::string simPemFirmware;
     std::string simIgnition;
+    // How the simulated car is driven ("road" or "dyno") and the road's seed; empty: the
+    // simulator's own choice. The command line drives the road unless told otherwise.
+    std::string simDrive;
+    std::string simDriveSeed;
     // Folder of the edit journal (the user's data folder); empty = no journal.
     std::string journalFolder;
 };
@@ -61,7 +65,8 @@ Parsed<ProgramOptions> ParseProgramOptions(const std::vector<std::string>& args)
 
 inline constexpr const char* kUsage =
     "Usage: kestrovane [--simulate [--sim-state FILE] [--sim-faults LIST] [--sim-firmware VERSION]\n"
-    "                  [--sim-pem-firmware VERSION] [--sim-ignition off|on|auto]]\n";
+    "                  [--sim-pem-firmware VERSION] [--sim-ignition off|on|auto] [--drive road|dyno]\n"
+    "                  [--drive-seed N]]\n";
 
 class Program final : public ShellView {
 public:

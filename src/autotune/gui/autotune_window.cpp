@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,9 +14,15 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <optional>
+
 namespace kv {
 
 namespace {
+
+// The last choice of cboTuneRun: a run file asked for.
+const QString kRunFileChoice = QString::fromUtf8("Run file\u2026");
 
 constexpr std::array<const char*, 3> kEnableCaptions{
     "Enable auto tune at IDLE:", "Enable auto tune at CRUISE:", "Enable auto tune at WOT:"};
@@ -98,26 +105,34 @@ AutotuneWindow::AutotuneWindow(Autotune& tune, QWidget* parent) : QDialog(parent
     }
     outer->addWidget(mark);
 
+    // Tuning at the desk from a recorded run: one of the Data logging tab's runs, or a run file.
+    auto* fromRun = new QHBoxLayout;
+    cboTuneRun_ = new QComboBox(this);
+    cboTuneRun_->setObjectName("cboTuneRun");
+    cmdTuneFromRun_ = new QPushButton(QString::fromUtf8("Tune from a run\u2026"), this);
+    cmdTuneFromRun_->setObjectName("cmdTuneFromRun");
+    fromRun->addWidget(cboTuneRun_, 1);
+    fromRun->addWidget(cmdTuneFromRun_);
+    outer->addLayout(fromRun);
+    connect(cmdTuneFromRun_, &QPushButton::clicked, this, [this] { TuneFromRun(); });
+
     auto* guards = new QGroupBox("Samples not judged", this);
     guards->setObjectName("fraAutotuneGuards");
     auto* guardGrid = new QGridLayout(guards);
     lblDroppedSensor_ = Count("lblDroppedSensor", guards);
     lblDroppedCranking_ = Count("lblDroppedCranking", guards);
+    lblDroppedFuelCut_ = Count("lblDroppedFuelCut", guards);
     lblDroppedCold_ = Count("lblDroppedCold", guards);
-    lblDroppedOffGrid_ = Count("lblDroppedOffGrid", guards);
-    lblDroppedArriving_ = Count("lblDroppedArriving", guards);
     lblWarmEngine_ = new QLabel(guards);
     lblWarmEngine_->setObjectName("lblWarmEngine");
     guardGrid->addWidget(new QLabel("Wide-band sensor warming up or unplugged:", guards), 0, 0);
     guardGrid->addWidget(lblDroppedSensor_, 0, 1);
-    guardGrid->addWidget(new QLabel("Engine below cranking speed:", guards), 1, 0);
-    guardGrid->addWidget(lblDroppedCranking_, 1, 1);
-    guardGrid->addWidget(lblWarmEngine_, 2, 0);
-    guardGrid->addWidget(lblDroppedCold_, 2, 1);
-    guardGrid->addWidget(new QLabel("Engine between the map's grid points:", guards), 3, 0);
-    guardGrid->addWidget(lblDroppedOffGrid_, 3, 1);
-    guardGrid->addWidget(new QLabel("Engine just arrived at a grid point:", guards), 4, 0);
-    guardGrid->addWidget(lblDroppedArriving_, 4, 1);
+    guardGrid->addWidget(new QLabel("Over-run fuel cut:", guards), 1, 0);
+    guardGrid->addWidget(lblDroppedFuelCut_, 1, 1);
+    guardGrid->addWidget(new QLabel("Engine below cranking speed:", guards), 2, 0);
+    guardGrid->addWidget(lblDroppedCranking_, 2, 1);
+    guardGrid->addWidget(lblWarmEngine_, 3, 0);
+    guardGrid->addWidget(lblDroppedCold_, 3, 1);
     outer->addWidget(guards);
 
     auto* legend = new QHBoxLayout;
@@ -178,10 +193,41 @@ void AutotuneWindow::Refresh() {
     lblDroppedSensor_->setText(QString::number(d.sensor));
     lblDroppedCranking_->setText(QString::number(d.cranking));
     lblDroppedCold_->setText(QString::number(d.cold));
-    lblDroppedOffGrid_->setText(QString::number(d.offGrid));
-    lblDroppedArriving_->setText(QString::number(d.arriving));
+    lblDroppedFuelCut_->setText(QString::number(d.fuelCut));
     lblWarmEngine_->setText(QString("Coolant below %1 °C:").arg(tune_.WarmEngineC()));
+    // The runs on offer, then run files; the choice stays where it was.
+    QStringList choices;
+    if (runs_ != nullptr)
+        for (const std::string& caption : runs_->RunCaptions()) choices << QString::fromStdString(caption);
+    choices << kRunFileChoice;
+    QStringList shown;
+    for (int i = 0; i < cboTuneRun_->count(); ++i) shown << cboTuneRun_->itemText(i);
+    if (shown != choices) {
+        const QString chosen = cboTuneRun_->currentText();
+        cboTuneRun_->clear();
+        cboTuneRun_->addItems(choices);
+        cboTuneRun_->setCurrentIndex(std::max(0, static_cast<int>(choices.indexOf(chosen))));
+    }
+    const bool canTune = runs_ != nullptr && tune_.IsOpen() && !tune_.IsRunning();
+    cboTuneRun_->setEnabled(canTune);
+    cmdTuneFromRun_->setEnabled(canTune);
     refreshing_ = false;
+}
+
+void AutotuneWindow::SetRunSource(AutotuneRunSource* source) {
+    runs_ = source;
+    Refresh();
+}
+
+void AutotuneWindow::TuneFromRun() {
+    if (runs_ == nullptr) return;
+    const int index = cboTuneRun_->currentIndex();
+    if (cboTuneRun_->currentText() == kRunFileChoice) {
+        if (const std::optional<LogRun> run = runs_->RunFromFile()) tune_.TuneFromRun(*run);
+    } else if (const LogRun* run = runs_->RunAt(index)) {
+        tune_.TuneFromRun(*run);
+    }
+    Refresh();
 }
 
 void AutotuneWindow::TryClose() {
