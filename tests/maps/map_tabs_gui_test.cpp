@@ -25,6 +25,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -41,6 +42,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -93,6 +95,13 @@ T* Child(QWidget* root, const char* name) {
     T* w = root->findChild<T*>(name);
     EXPECT_NE(w, nullptr) << name;
     return w;
+}
+
+// The "Edit cell" dialog on show, or null.
+CellInputDialog* OpenCellDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<CellInputDialog*>(w); d != nullptr && d->isVisible()) return d;
+    return nullptr;
 }
 
 // Both tabs in a window with live images writing through to a recording module.
@@ -366,7 +375,7 @@ protected:
     void Type(MapTab tab, const std::string& keys) {
         std::string typed;
         QTimer::singleShot(0, [&] {
-            auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+            CellInputDialog* d = OpenCellDialog();
             ASSERT_NE(d, nullptr);
             QTest::keyClicks(d->Edit(), QString::fromStdString(keys.substr(1)));
             typed = d->Edit()->text().toStdString();
@@ -377,6 +386,77 @@ protected:
         EXPECT_EQ(typed, keys);
     }
 };
+
+// Keys come from the window system to the window that has the keyboard: until the dialog's
+// window has taken it over, that is still the main window.
+TEST_F(MapTabsTypingFixture, KeysTypedWhileTheDialogOpensReachIt) {
+    Load(fuel, "MRX_D");
+    tabs->Fuel()->FillMapList();
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    QWindow* main = window->windowHandle();
+    ASSERT_NE(main, nullptr);
+    struct Case {
+        const char* keys;
+        int beforeDialog; // keys after the first that reach the main window before the dialog has the keyboard
+        int row, col;
+        std::int32_t stored;
+    };
+    const Case cases[] = {{"-9", 1, 2, 3, 119}, {"-12", 2, 3, 4, 116}, {"-12", 1, 4, 5, 116}, {"25", 1, 5, 6, 153}};
+    for (const auto& c : cases) {
+        SelectCell(MapTab::Fuel, c.row, c.col);
+        const std::string keys = c.keys;
+        std::string shown;
+        bool opened = false;
+        QTimer::singleShot(0, [&] {
+            CellInputDialog* d = OpenCellDialog();
+            ASSERT_NE(d, nullptr);
+            opened = true;
+            for (int i = 1; i < static_cast<int>(keys.size()); ++i)
+                QTest::keyClick(i <= c.beforeDialog ? main : d->windowHandle(), keys[static_cast<std::size_t>(i)]);
+            shown = d->Edit()->text().toStdString();
+            QTest::keyClick(d->windowHandle(), Qt::Key_Return);
+            if (d->isVisible()) d->reject();
+        });
+        QTest::keyClick(main, keys[0]);
+        ASSERT_TRUE(opened) << keys;
+        EXPECT_EQ(shown, keys) << keys << " with " << c.beforeDialog << " early";
+        EXPECT_EQ(Cell(MapTab::Fuel, c.row, c.col), keys);
+        EXPECT_EQ(Stored(MapTab::Fuel, c.row, c.col), c.stored) << keys;
+    }
+}
+
+// While the dialog is open the window behind it takes no clicks, shortcuts or close requests.
+TEST_F(MapTabsTypingFixture, TheWindowBehindTheDialogTakesNoInput) {
+    Load(fuel, "MRX_D");
+    tabs->Fuel()->FillMapList();
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    SelectCell(MapTab::Fuel, 2, 2);
+    const std::string before = Cell(MapTab::Fuel, 2, 2);
+    const std::size_t writes = module.writes.size();
+    QAction save("Save", window.get());
+    save.setShortcut(QKeySequence("Ctrl+S"));
+    int saves = 0;
+    QObject::connect(&save, &QAction::triggered, [&] { ++saves; });
+    window->addAction(&save);
+    bool stillShown = false;
+    QTimer::singleShot(0, [&] {
+        CellInputDialog* d = OpenCellDialog();
+        ASSERT_NE(d, nullptr);
+        QPushButton* inc = Child<QPushButton>(window.get(), "cmdMapInc1");
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                          inc->mapTo(window.get(), inc->rect().center()));
+        QTest::keyClick(window->windowHandle(), Qt::Key_S, Qt::ControlModifier);
+        QCloseEvent close; // the window manager's close button
+        QCoreApplication::sendEvent(window->windowHandle(), &close);
+        stillShown = window->isVisible();
+        d->reject();
+    });
+    Key(MapTab::Fuel, '5');
+    EXPECT_TRUE(stillShown);
+    EXPECT_EQ(saves, 0);
+    EXPECT_EQ(Cell(MapTab::Fuel, 2, 2), before);
+    EXPECT_EQ(module.writes.size(), writes);
+}
 
 TEST_F(MapTabsTypingFixture, TheFirstTypedCharacterStaysInTheValue) {
     Load(fuel, "MRX_D");
@@ -1314,14 +1394,14 @@ TEST(CellInputDialogTest, ModalAskAnswersTheTextOrNothing) {
     QtCellInput input(dialogs, nullptr);
     CellInputLimits limits{"0", "255", 0, 255};
     QTimer::singleShot(0, [] {
-        auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+        CellInputDialog* d = OpenCellDialog();
         ASSERT_NE(d, nullptr);
         d->Edit()->setText("42");
         d->accept();
     });
     EXPECT_EQ(input.Ask("4", limits), std::optional<std::string>("42"));
     QTimer::singleShot(0, [] {
-        auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+        CellInputDialog* d = OpenCellDialog();
         ASSERT_NE(d, nullptr);
         d->reject();
     });
