@@ -121,7 +121,7 @@ protected:
         s.clock = &clock;
         s.aux = &aux;
         s.cellInput = realCellDialog ? nullptr : cellInput.get();
-        s.registerIgnitionDependent = [this](QWidget* w) {
+        s.registerIgnitionDependent = [this](QWidget* w, MapTab) {
             registered.insert(w);
             return ++lastId;
         };

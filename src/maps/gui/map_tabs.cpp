@@ -263,7 +263,7 @@ void MapTabPanel::HoldMap(bool held) {
 
 void MapTabPanel::ResumeHeldMap(EPROM& image) {
     ClearTraceCaptions();
-    traceWanted_ = trace_.Configure(tab_, image);
+    traceWanted_ = !image.IsOffline() && trace_.Configure(tab_, image);
     UpdateTraceTimer();
 }
 
@@ -315,9 +315,9 @@ void MapTabPanel::RegisterIgnitionDependents() {
         for (int id : ignitionIds_)
             if (s.unregisterIgnitionDependent) s.unregisterIgnitionDependent(id);
         ignitionIds_.clear();
-        ignitionIds_.push_back(s.registerIgnitionDependent(grid_));
-        for (QPushButton* b : stepButtons_) ignitionIds_.push_back(s.registerIgnitionDependent(b));
-        if (cmdAutotune_ != nullptr) ignitionIds_.push_back(s.registerIgnitionDependent(cmdAutotune_));
+        ignitionIds_.push_back(s.registerIgnitionDependent(grid_, tab_));
+        for (QPushButton* b : stepButtons_) ignitionIds_.push_back(s.registerIgnitionDependent(b, tab_));
+        if (cmdAutotune_ != nullptr) ignitionIds_.push_back(s.registerIgnitionDependent(cmdAutotune_, tab_));
     }
     if (s.startIgnitionCheck) s.startIgnitionCheck();
 }
@@ -346,10 +346,11 @@ void MapTabPanel::SelectMap() {
     lblYAxis_->setText(def != nullptr && def->yAxisType != YAxisType::None ? Q(def->yCaption) : QString());
     lblHelp_->setText(tab_ == MapTab::Fuel && def != nullptr ? Q(def->helpText) : QString());
 
-    // Does the unit use the map? Only asked of the running unit when the map depends on it.
+    // Does the unit use the map? Only asked of the running unit when the map depends on it; an
+    // image edited offline has no unit to ask.
     const auto& s = tabs_.Services();
     bool used = true;
-    if (def != nullptr && def->activeCode != -1) {
+    if (def != nullptr && def->activeCode != -1 && !image->IsOffline()) {
         if (tab_ == MapTab::Fuel) {
             used = IsMapUsed(tab_, def->activeCode, s.device->LH_GetMapSetSelector(*image), 0);
         } else {
@@ -382,9 +383,9 @@ void MapTabPanel::SelectMap() {
     if (grid_->Rows() > grid_->FixedRows() && grid_->Cols() > grid_->FixedCols())
         grid_->SetCurrentCell(grid_->FixedRows(), grid_->FixedCols());
 
-    // The trace of the unit and the chart of the map.
+    // The trace of the unit (none for an image edited offline) and the chart of the map.
     ClearTraceCaptions();
-    traceWanted_ = trace_.Configure(tab_, *image);
+    traceWanted_ = !image->IsOffline() && trace_.Configure(tab_, *image);
     UpdateTraceTimer();
     if (lblKnock_ != nullptr) {
         lblKnock_->setText(QString::fromStdString(trace_.Knock().text));
