@@ -58,7 +58,6 @@ void SimEngine::Tick(bool ignitionOn) {
         state_.load = 0.0;
         state_.throttle = SimThrottle::Idle;
         state_.fuelCut = false;
-        state_.flapOpen = false;
         state_.batteryV = 12.4;
         state_.advanceDeg = 0.0;
         state_.retard.fill(0);
@@ -150,7 +149,6 @@ void SimEngine::Drive(double t) {
     const int lap = state_.lap;
     state_.phaseSeconds = t;
     state_.fuelCut = false;
-    state_.flapOpen = false;
     const double warmIdle = state_.coolantC < 60.0 ? 150.0 * (60.0 - state_.coolantC) / 40.0 : 0.0;
     if (t < 12.0) {
         state_.throttle = SimThrottle::Idle;
@@ -183,7 +181,6 @@ void SimEngine::Drive(double t) {
         state_.rpm = Lerp(from, 6000.0, (w - hold) / (8.0 - hold));
         state_.load = 0.93;
         state_.advanceDeg = 26.0;
-        state_.flapOpen = state_.rpm > 4800.0;
     } else {
         const double f = (t - 41.0) / 4.0;
         state_.throttle = SimThrottle::Idle;
