@@ -497,6 +497,15 @@ TEST_F(MapTabsFixture, IgnitionLettersAreSwappedExceptOnKnockRetardMaps) {
     Key(I, 'e'); // not mapped on the ignition grid
     EXPECT_EQ(Stored(I, 5, 5), byte - 9);
 
+    // + and the keypad's - are the + and - buttons, named in their tool tips.
+    QTest::keyClick(&Grid(I), Qt::Key_Plus, Qt::ShiftModifier);
+    EXPECT_EQ(Stored(I, 5, 5), byte - 10);
+    QTest::keyClick(&Grid(I), Qt::Key_Minus, Qt::KeypadModifier);
+    QTest::keyClick(&Grid(I), Qt::Key_Minus, Qt::KeypadModifier);
+    EXPECT_EQ(Stored(I, 5, 5), byte - 8);
+    EXPECT_TRUE(Child<QPushButton>(window.get(), "cmdIgnMapInc1")->toolTip().contains("+"));
+    EXPECT_TRUE(Child<QPushButton>(window.get(), "cmdIgnMapDec1")->toolTip().contains("keypad"));
+
     Choose(I, "Max knock retard (98 octane cat)");
     SelectCell(I, 0, 3);
     const std::int32_t retard = Stored(I, 0, 3);
@@ -1327,11 +1336,21 @@ TEST(QtMapGridTest, KeysBecomeEditorCharacters) {
         QString text;
         char expected;
     };
-    const Case cases[] = {{Qt::Key_C, Qt::ControlModifier, "\x03", 3}, {Qt::Key_V, Qt::ControlModifier, "", 22},
-                          {Qt::Key_E, Qt::ControlModifier, "", 5},     {Qt::Key_Q, Qt::NoModifier, "q", 'q'},
-                          {Qt::Key_Q, Qt::ShiftModifier, "Q", 'Q'},    {Qt::Key_5, Qt::NoModifier, "5", '5'},
-                          {Qt::Key_Minus, Qt::NoModifier, "-", '-'},   {Qt::Key_Left, Qt::NoModifier, "", 0},
-                          {Qt::Key_X, Qt::ControlModifier, "", 0},     {Qt::Key_Escape, Qt::NoModifier, "\x1b", 0}};
+    const Case cases[] = {{Qt::Key_C, Qt::ControlModifier, "\x03", 3},
+                          {Qt::Key_V, Qt::ControlModifier, "", 22},
+                          {Qt::Key_E, Qt::ControlModifier, "", 5},
+                          {Qt::Key_Q, Qt::NoModifier, "q", 'q'},
+                          {Qt::Key_Q, Qt::ShiftModifier, "Q", 'Q'},
+                          {Qt::Key_5, Qt::NoModifier, "5", '5'},
+                          {Qt::Key_Minus, Qt::NoModifier, "-", '-'},
+                          {Qt::Key_Left, Qt::NoModifier, "", 0},
+                          {Qt::Key_X, Qt::ControlModifier, "", 0},
+                          {Qt::Key_Escape, Qt::NoModifier, "\x1b", 0},
+                          // + (either keyboard) and the keypad's - send the letters of the + and - buttons; the
+                          // main keyboard's - starts a negative value.
+                          {Qt::Key_Plus, Qt::ShiftModifier, "+", 'q'},
+                          {Qt::Key_Plus, Qt::KeypadModifier, "+", 'q'},
+                          {Qt::Key_Minus, Qt::KeypadModifier, "-", 'a'}};
     for (const auto& c : cases) EXPECT_EQ(EditorCharacterOfKey(c.key, c.mods, c.text), c.expected) << c.key;
 }
 

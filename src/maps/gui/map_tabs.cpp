@@ -55,6 +55,16 @@ constexpr TabNames kIgnitionNames{"IgnMapSel",        "IgnMap",          "IgnMap
 
 const TabNames& Names(MapTab tab) { return tab == MapTab::Fuel ? kFuelNames : kIgnitionNames; }
 
+// The keys that do what step button i does (its letter, and + / the keypad's - for the first two).
+QString KeysOfButton(std::size_t i) {
+    const QString letter = QString(QChar(kMapButtonLetters[i])).toUpper();
+    switch (i) {
+    case 0: return " (keys: " + letter + " or +)";
+    case 1: return " (keys: " + letter + " or - on the keypad)";
+    default: return " (key: " + letter + ")";
+    }
+}
+
 QLabel* Caption(const QString& name, QWidget* parent, const QString& text = QString()) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(name);
@@ -124,8 +134,8 @@ MapTabPanel::MapTabPanel(MapTab tab, MapTabs& tabs, QWidget* parent)
     if (tab == MapTab::Fuel) {
         stepButtons_.push_back(Button("cmdMapIncPercent", "+%", kMapButtonLetters[4]));
         stepButtons_.push_back(Button("cmdMapDecPercent", "-%", kMapButtonLetters[5]));
-        stepButtons_[4]->setToolTip(Q(kIncPercentTip));
-        stepButtons_[5]->setToolTip(Q(kDecPercentTip));
+        stepButtons_[4]->setToolTip(Q(kIncPercentTip) + KeysOfButton(4));
+        stepButtons_[5]->setToolTip(Q(kDecPercentTip) + KeysOfButton(5));
     }
     for (std::size_t i = 0; i < stepButtons_.size(); ++i)
         buttons->addWidget(stepButtons_[i], static_cast<int>(i / 2), static_cast<int>(i % 2));
@@ -337,10 +347,10 @@ void MapTabPanel::SelectMap() {
     const MapDefinition* def = FindMapDefinition(tab_, text);
     const EcuType ecuType = image->GetECUType();
     if (const MapButtonSet* b = MapButtons(tab_, ecuType)) {
-        stepButtons_[0]->setToolTip(Q(b->inc1Tip));
-        stepButtons_[1]->setToolTip(Q(b->dec1Tip));
-        stepButtons_[2]->setToolTip(Q(b->inc2Tip));
-        stepButtons_[3]->setToolTip(Q(b->dec2Tip));
+        stepButtons_[0]->setToolTip(Q(b->inc1Tip) + KeysOfButton(0));
+        stepButtons_[1]->setToolTip(Q(b->dec1Tip) + KeysOfButton(1));
+        stepButtons_[2]->setToolTip(Q(b->inc2Tip) + KeysOfButton(2));
+        stepButtons_[3]->setToolTip(Q(b->dec2Tip) + KeysOfButton(3));
     }
     lblXAxis_->setText(def != nullptr ? Q(def->xCaption) : QString());
     lblYAxis_->setText(def != nullptr && def->yAxisType != YAxisType::None ? Q(def->yCaption) : QString());

@@ -2,6 +2,7 @@
 
 #include "maps/cell_input.h"
 #include "maps/heat_colours.h"
+#include "maps/map_keys.h"
 #include "maps/table_editor.h"
 
 #include <QAbstractButton>
@@ -65,6 +66,10 @@ char EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QStr
         default: return 0;
         }
     }
+    // + (on either keyboard) and the keypad's - are the + and - buttons: they give the buttons'
+    // letters. The main keyboard's - starts a negative value.
+    if (qtKey == Qt::Key_Plus) return kMapButtonLetters[0];
+    if (qtKey == Qt::Key_Minus && (modifiers & Qt::KeypadModifier)) return kMapButtonLetters[1];
     if (text.isEmpty()) return 0;
     const QChar c = text.at(0);
     if (c.unicode() < 32 || c.unicode() == 127 || c.unicode() > 126) return 0;

@@ -173,7 +173,8 @@ private:
 };
 
 // Qt key event -> the character the editor gets, or 0 when the key is no character: Ctrl+C 3,
-// Ctrl+E 5, Ctrl+V 22, printable text as its first character.
+// Ctrl+E 5, Ctrl+V 22, + and the keypad's - the letters of the + and - buttons, printable text
+// as its first character.
 char EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text);
 
 } // namespace kv
