@@ -1051,6 +1051,60 @@ TEST(QtMapGridTest, TheMarkerLeavesTheNumberReadable) {
     }
 }
 
+// An operating point between two cells (or four) leaves the numbers of all of them readable.
+TEST(QtMapGridTest, TheMarkerBetweenCellsLeavesTheirNumbersReadable) {
+    QtMapGrid g("g", "m");
+    g.resize(600, 400);
+    g.show();
+    g.SetRows(6);
+    g.SetCols(8);
+    g.SetFixedRows(1);
+    g.SetFixedCols(1);
+    for (int c = 1; c < 8; ++c) g.SetColWidth(c, 600);
+    for (int r = 1; r < 6; ++r)
+        for (int c = 1; c < 8; ++c) g.SetTextMatrix(r, c, "-128");
+    const QFontMetrics metrics(g.font());
+    auto textOf = [&](int row, int col) {
+        const QRect cell = g.visualRect(g.IndexOf(row, col));
+        const QSize size(metrics.horizontalAdvance("-128"), metrics.ascent());
+        return QRect(cell.center() - QPoint(size.width() / 2, size.height() / 2), size);
+    };
+    struct Case {
+        double col, row; // fractional data coordinates of the operating point
+    };
+    for (const Case& c : {Case{2.5, 2.0}, Case{2.45, 1.0}, Case{3.0, 2.5}, Case{2.5, 2.5}, Case{4.0, 3.0}}) {
+        const double x = g.ColPos(1) + (c.col + 0.5) * g.ColWidth(1);
+        const double y = g.RowPos(1) + (c.row + 0.5) * g.RowHeight(1);
+        for (int part = 0; part < 2; ++part) {
+            MarkerPart* m = g.Marker(part);
+            m->MoveCentre(x, y);
+            m->SetVisible(true);
+            QImage picture(m->size(), QImage::Format_ARGB32);
+            picture.fill(Qt::transparent);
+            m->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+            int drawn = 0;
+            for (int r = 1; r < 6; ++r) {
+                for (int col = 1; col < 8; ++col) {
+                    const QRect text = textOf(r, col).translated(-m->pos());
+                    int covered = 0;
+                    for (int py = 0; py < picture.height(); ++py)
+                        for (int px = 0; px < picture.width(); ++px)
+                            if (qAlpha(picture.pixel(px, py)) != 0) covered += text.contains(px, py) ? 1 : 0;
+                    EXPECT_EQ(covered, 0)
+                        << "part " << part << " at " << c.col << ", " << c.row << " covers cell " << r << ", " << col;
+                }
+            }
+            for (int py = 0; py < picture.height(); ++py)
+                for (int px = 0; px < picture.width(); ++px) drawn += qAlpha(picture.pixel(px, py)) != 0 ? 1 : 0;
+            EXPECT_GT(drawn, 10);
+            EXPECT_LE((m->Centre() - QPoint(static_cast<int>(x / kTwipsPerPixel), static_cast<int>(y / kTwipsPerPixel)))
+                          .manhattanLength(),
+                      2)
+                << "its centre is the operating point";
+        }
+    }
+}
+
 TEST(MapChartDataTest, CurveAndBarsAreReadFromTheGridTexts) {
     QtMapGrid g("g", "m");
     g.SetRows(3);
