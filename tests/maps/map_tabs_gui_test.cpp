@@ -35,6 +35,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScatterSeries>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
@@ -1537,6 +1538,25 @@ protected:
     TempDir dir;
     std::unique_ptr<ImageComparisonView> comparison;
 };
+
+// The summary opens beside the map, not over it.
+TEST_F(ComparisonFixture, TheSummaryOpensBesideTheMap) {
+    window->setGeometry(QRect(QPoint(0, 0), QSize(420, 320)));
+    Load(ignition, "EZK_D-S4");
+    ShowTab(MapTab::Ignition);
+    Panel(MapTab::Ignition)->FillMapList();
+    ASSERT_TRUE(comparison->CompareWith(MapTab::Ignition, BaseFile("EZK_D-GTS")));
+    ComparisonSummary* summary = comparison->Summary();
+    ASSERT_NE(summary, nullptr);
+    const QWidget& grid = Grid(MapTab::Ignition);
+    const QRect map(grid.mapToGlobal(QPoint(0, 0)), grid.size());
+    EXPECT_FALSE(summary->frameGeometry().intersects(map)) << "over the map";
+    EXPECT_TRUE(summary->screen()->availableGeometry().contains(summary->frameGeometry()))
+        << summary->frameGeometry().x() << "," << summary->frameGeometry().y() << " "
+        << summary->frameGeometry().width() << "x" << summary->frameGeometry().height() << " map " << map.x() << ","
+        << map.y() << " " << map.width() << "x" << map.height() << " screen "
+        << summary->screen()->availableGeometry().width() << "x" << summary->screen()->availableGeometry().height();
+}
 
 TEST_F(ComparisonFixture, FramesTheDifferingCellsOfTheMapOnShowWithTheOtherFilesText) {
     Load(ignition, "EZK_D-S4");
