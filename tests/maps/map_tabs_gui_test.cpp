@@ -915,6 +915,36 @@ TEST_F(MapTabsFixture, TheChartIsDrawnWhenItIsShown) {
     p->SetChartView(false);
 }
 
+// The charts carry the map's axis titles: the bars along their two floor edges, the curve under
+// its X axis.
+TEST_F(MapTabsFixture, TheChartsCarryTheAxisTitles) {
+    Load(fuel, "MRX_D");
+    ShowTab(MapTab::Fuel);
+    MapTabPanel* p = tabs->Fuel();
+    p->FillMapList();
+    p->SetChartView(true);
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    const QString x = Child<QLabel>(window.get(), "lblMapXAxis")->text();
+    const QString y = Child<QLabel>(window.get(), "lblMapYAxis")->text();
+    ASSERT_FALSE(x.isEmpty());
+    ASSERT_FALSE(y.isEmpty());
+    BarChart3D* bars = p->Chart()->Bars();
+    bars->resize(700, 500);
+    bars->grab();
+    ASSERT_EQ(bars->TitleRects().size(), 2u) << "both titles drawn";
+    for (const QRectF& title : bars->TitleRects()) {
+        EXPECT_TRUE(bars->rect().toRectF().contains(title));
+        for (const QRectF& label : bars->LabelRects()) {
+            if (label != title) {
+                EXPECT_FALSE(label.intersects(title));
+            }
+        }
+    }
+    Choose(MapTab::Fuel, "Warmup enrichment map (cat)");
+    EXPECT_EQ(p->Chart()->AxisX()->titleText(), Child<QLabel>(window.get(), "lblMapXAxis")->text());
+    p->SetChartView(false);
+}
+
 // A grid of two rows and three columns of cells below and right of one row and column of labels.
 void MakeTwoByThree(QtMapGrid& g) {
     g.resize(400, 200);

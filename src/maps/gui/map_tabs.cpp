@@ -401,6 +401,7 @@ void MapTabPanel::SelectMap() {
         lblKnock_->setText(QString::fromStdString(trace_.Knock().text));
         lblKnock_->setStyleSheet("color: rgb(0, 0, 0);");
     }
+    chart_->SetAxisTitles(lblXAxis_->text(), lblYAxis_->text());
     tabs_.Charting().SetChartGrid(grid_);
     tabs_.Charting().SetChartControl(chart_);
     tabs_.Charting().RenderMapChart();
