@@ -25,7 +25,10 @@ void ImageUsage(std::ostream& err) {
            "       kestrovane-cli image new BASE -o OUT [--format N]\n"
            "       kestrovane-cli image convert IN -o OUT --format N\n"
            "       kestrovane-cli image upgrade IN -o OUT [--supermaf yes|no]\n"
-           "       kestrovane-cli image supermaf IN -o OUT\n";
+           "       kestrovane-cli image supermaf IN -o OUT\n"
+           "BASE is one of:";
+    for (const std::string& base : BaseImageNames()) err << " " << base;
+    err << "\n";
 }
 
 // One positional argument followed by options of the form "--name value" / "-o value".

@@ -200,6 +200,14 @@ struct SimDevice::FuelMapCache {
     std::array<double, 16> rpmAxis{};
     std::array<double, 16> mafAxis{};
     std::array<std::array<int, 16>, 16> cells{}; // [y][x], raw bytes of the map the unit runs on
+    // The intake flap, from the image's flap settings: open from the open speed up to the close
+    // speed (revolution-time codes: a smaller code is a higher speed) at or above a MAF load.
+    int flapOpenCode = -1; // none: the flap stays shut
+    int flapCloseCode = 0;
+    int flapLoadThreshold = 0;
+    bool FlapOpen(int rpmCode, int mafLoad) const {
+        return rpmCode <= flapOpenCode && rpmCode > flapCloseCode && mafLoad >= flapLoadThreshold;
+    }
 };
 
 SimDevice::SimDevice(const SimOptions& options, Clock& clock)
@@ -824,6 +832,11 @@ void SimDevice::RecomputeImageCache() {
                 image.ReadWord(image.GetEPROMAddress(16)) == image.GetMapAddr(1))
                 mapId = 1;
         }
+        // Parameter 5 holds 254 - the open code, parameter 6 the close speed's distance from it.
+        const int openCode = (254 - image.ReadByte(image.GetEPROMAddress(5))) & 0xFF;
+        cache->flapOpenCode = openCode;
+        cache->flapCloseCode = (openCode - image.ReadByte(image.GetEPROMAddress(6)) - 1) & 0xFF;
+        cache->flapLoadThreshold = image.ReadByte(image.GetEPROMAddress(10));
         for (int i = 0; i < 16; ++i) {
             cache->rpmAxis[static_cast<std::size_t>(i)] = image.LH_GetRPMAxisPoint(i);
             cache->mafAxis[static_cast<std::size_t>(i)] = image.LH_GetMAFAxisPoint(i);
@@ -1002,7 +1015,8 @@ void SimDevice::UpdateLiveValues() {
         auto& r = ram_[0];
         if (e.fuelCut) r[kLhFuelCutByte] |= kLhFuelCutMask;
         if (running && e.throttle == SimThrottle::Idle && rpm > 1000.0) r[kLhTransientByte] |= kLhTransientMask;
-        if (e.flapOpen) r[kLhFlapByte] |= kLhFlapMask;
+        if (!fuelMap_ || cacheGeneration_ != memoryGeneration_) RecomputeImageCache();
+        if (running && fuelMap_->FlapOpen(LhRpmCode(rpm), Clamp16(mafLoad))) r[kLhFlapByte] |= kLhFlapMask;
     }
 
     // EZK RAM.

@@ -87,7 +87,6 @@ void SimEngine::Tick(bool ignitionOn) {
         state_.load = 0.0;
         state_.throttle = SimThrottle::Idle;
         state_.fuelCut = false;
-        state_.flapOpen = false;
         state_.batteryV = 12.4;
         state_.advanceDeg = 0.0;
         state_.retard.fill(0);
@@ -193,7 +192,6 @@ void SimEngine::Drive(double t) {
     const int lap = state_.lap;
     state_.phaseSeconds = t;
     state_.fuelCut = false;
-    state_.flapOpen = false;
     const double warmIdle = state_.coolantC < 60.0 ? 150.0 * (60.0 - state_.coolantC) / 40.0 : 0.0;
     if (t < 12.0) {
         state_.throttle = SimThrottle::Idle;
@@ -226,7 +224,6 @@ void SimEngine::Drive(double t) {
         state_.rpm = Lerp(from, 6000.0, (w - hold) / (8.0 - hold));
         state_.load = 0.93;
         state_.advanceDeg = 26.0;
-        state_.flapOpen = state_.rpm > 4800.0;
     } else {
         const double f = (t - 41.0) / 4.0;
         state_.throttle = SimThrottle::Idle;
@@ -290,7 +287,6 @@ void SimEngine::DriveRoad(double dt) {
     if (d.left <= 0.0) NextRoadLeg();
     state_.phaseSeconds = 0.0;
     state_.fuelCut = false;
-    state_.flapOpen = false;
     const double warmIdle = state_.coolantC < 60.0 ? 150.0 * (60.0 - state_.coolantC) / 40.0 : 0.0;
     d.rpmWander = Wander(d.rpmWander, 60.0, 2.0, dt, Uniform(roadRng_));
     d.loadWander = Wander(d.loadWander, 0.02, 1.5, dt, Uniform(roadRng_));
@@ -356,7 +352,6 @@ void SimEngine::DriveRoad(double dt) {
         d.rpmAim = std::min(d.pullTo, d.rpmAim + d.pullRate * dt);
         rpm = Follow(rpm, d.rpmAim, 0.15, dt);
         load = Follow(load, 0.93 + 0.2 * d.loadWander, 0.15, dt);
-        state_.flapOpen = rpm > 4800.0;
         if (rpm >= d.pullTo - 20.0) d.left = 0.0;
         break;
     }

@@ -33,7 +33,6 @@ struct SimEngineState {
     double load = 0.0; // 0..1: air charge relative to full load
     SimThrottle throttle = SimThrottle::Idle;
     bool fuelCut = false;   // overrun: injectors off
-    bool flapOpen = false;  // intake flap (opens at high speed and full load)
     double coolantC = 20.0; // coolant temperature, degrees Celsius
     double airC = 25.0;     // intake air temperature
     double batteryV = 12.4;

@@ -431,6 +431,7 @@ struct ModuleFailureCase {
     bool cancelAtIgnitionOn;
     int failWritesAfter;
     int fitted;
+    const char* title; // a Cancel is the user's choice, no error
     const char* message;
 };
 
@@ -452,7 +453,7 @@ TEST_P(ModuleFailureTest, FailedModuleLoadLeavesTheSlots) {
     const std::string path = dir.Write("new.bin", BaseImage("MRX_D-SUPERMAF"));
     EXPECT_FALSE(Open(path));
     ASSERT_FALSE(dialogs.log.empty());
-    EXPECT_EQ(dialogs.log.back(), std::string("MessageBox|Error|") + c.message);
+    EXPECT_EQ(dialogs.log.back(), std::string("MessageBox|") + c.title + "|" + c.message);
     EXPECT_EQ(shell.FuelImage().GetFileName(), dir.File("old.bin"));
     EXPECT_EQ(shell.FuelImage().LH23EZK_GetMAFType(), "Standard MAF");
     EXPECT_EQ(Flows().Recent().Entries()[0], dir.File("old.bin"));
@@ -460,11 +461,11 @@ TEST_P(ModuleFailureTest, FailedModuleLoadLeavesTheSlots) {
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, ModuleFailureTest,
-    ::testing::Values(ModuleFailureCase{"cancelled", true, -1, 3, "Cancelled by user"},
-                      ModuleFailureCase{"vanished", false, 100, 3,
+    ::testing::Values(ModuleFailureCase{"cancelled", true, -1, 3, "Kestrovane", "Cancelled by user"},
+                      ModuleFailureCase{"vanished", false, 100, 3, "Error",
                                         "Connection to ECU lost. The EPROM Module holds a partial image: the ECU must "
                                         "not be started until the image has been loaded again."},
-                      ModuleFailureCase{"nomodule", false, -1, 0,
+                      ModuleFailureCase{"nomodule", false, -1, 0, "Error",
                                         "No ECU with Kestrovane Programmable EPROM Module was found"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -185,6 +185,32 @@ TEST(IgnitionWatch, UnregisteredControlIsLeftAlone) {
     EXPECT_FALSE(a);
 }
 
+TEST(IgnitionWatch, ControlsOfAnImageEditedOfflineDoNotFollowTheIgnition) {
+    // Two controls of a live image and one of an image edited offline (no unit to run it).
+    std::vector<bool> enabled{true, true, true};
+    std::vector<bool> live{true, true, false};
+    IgnitionWatch watch;
+    for (std::size_t i = 0; i < enabled.size(); ++i)
+        watch.Register({[&enabled, i] { return static_cast<bool>(enabled[i]); },
+                        [&enabled, i](bool on) { enabled[i] = on; },
+                        [&live, i] { return static_cast<bool>(live[i]); }});
+    watch.Tick(false);
+    EXPECT_EQ(enabled, (std::vector<bool>{false, false, true}));
+    // The second image is opened offline while the ignition stays off: its control comes back at
+    // the next reading.
+    live[1] = false;
+    watch.Tick(false);
+    EXPECT_EQ(enabled, (std::vector<bool>{false, true, true}));
+    EXPECT_EQ(watch.DisabledCount(), 1);
+    // Loaded into its unit, it follows the ignition again.
+    live[1] = live[2] = true;
+    watch.Tick(true);
+    watch.Tick(false);
+    EXPECT_EQ(enabled, (std::vector<bool>{false, false, false}));
+    watch.Tick(true);
+    EXPECT_EQ(enabled, (std::vector<bool>{true, true, true}));
+}
+
 // ---- quick ping ----
 
 TEST(QuickPing, TickReopensAClosedLinkAndClosesASilentOne) {

@@ -1,6 +1,7 @@
 // kestrovane-cli image and unpack commands, run in-process on files in a temporary folder.
 #include "cli/cli.h"
 #include "cli_run.h"
+#include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
 #include "eprom/pack_key.h"
 
@@ -304,6 +305,12 @@ TEST_F(CliImage, UnpackRefusesAnOutputPast16MB) {
             EXPECT_FALSE(std::filesystem::exists(Path("u.bin"))) << c.what;
         }
     }
+}
+
+TEST_F(CliImage, UsageOfImageNewListsTheBaseImages) {
+    const CliRun r = Cli({"image", "new", "MRX_D"});
+    EXPECT_EQ(r.code, 2);
+    for (const std::string& base : BaseImageNames()) EXPECT_NE(r.err.find(base), std::string::npos) << base;
 }
 
 TEST_F(CliImage, UnpackNeverCostsTheOldOutput) {

@@ -25,6 +25,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -34,6 +35,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScatterSeries>
+#include <QScreen>
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
@@ -41,6 +43,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QValueAxis>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -95,6 +98,13 @@ T* Child(QWidget* root, const char* name) {
     return w;
 }
 
+// The "Edit cell" dialog on show, or null.
+CellInputDialog* OpenCellDialog() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* d = qobject_cast<CellInputDialog*>(w); d != nullptr && d->isVisible()) return d;
+    return nullptr;
+}
+
 // Both tabs in a window with live images writing through to a recording module.
 class MapTabsFixture : public ::testing::Test {
 protected:
@@ -112,7 +122,7 @@ protected:
         s.clock = &clock;
         s.aux = &aux;
         s.cellInput = realCellDialog ? nullptr : cellInput.get();
-        s.registerIgnitionDependent = [this](QWidget* w) {
+        s.registerIgnitionDependent = [this](QWidget* w, MapTab) {
             registered.insert(w);
             return ++lastId;
         };
@@ -366,7 +376,7 @@ protected:
     void Type(MapTab tab, const std::string& keys) {
         std::string typed;
         QTimer::singleShot(0, [&] {
-            auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+            CellInputDialog* d = OpenCellDialog();
             ASSERT_NE(d, nullptr);
             QTest::keyClicks(d->Edit(), QString::fromStdString(keys.substr(1)));
             typed = d->Edit()->text().toStdString();
@@ -377,6 +387,77 @@ protected:
         EXPECT_EQ(typed, keys);
     }
 };
+
+// Keys come from the window system to the window that has the keyboard: until the dialog's
+// window has taken it over, that is still the main window.
+TEST_F(MapTabsTypingFixture, KeysTypedWhileTheDialogOpensReachIt) {
+    Load(fuel, "MRX_D");
+    tabs->Fuel()->FillMapList();
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    QWindow* main = window->windowHandle();
+    ASSERT_NE(main, nullptr);
+    struct Case {
+        const char* keys;
+        int beforeDialog; // keys after the first that reach the main window before the dialog has the keyboard
+        int row, col;
+        std::int32_t stored;
+    };
+    const Case cases[] = {{"-9", 1, 2, 3, 119}, {"-12", 2, 3, 4, 116}, {"-12", 1, 4, 5, 116}, {"25", 1, 5, 6, 153}};
+    for (const auto& c : cases) {
+        SelectCell(MapTab::Fuel, c.row, c.col);
+        const std::string keys = c.keys;
+        std::string shown;
+        bool opened = false;
+        QTimer::singleShot(0, [&] {
+            CellInputDialog* d = OpenCellDialog();
+            ASSERT_NE(d, nullptr);
+            opened = true;
+            for (int i = 1; i < static_cast<int>(keys.size()); ++i)
+                QTest::keyClick(i <= c.beforeDialog ? main : d->windowHandle(), keys[static_cast<std::size_t>(i)]);
+            shown = d->Edit()->text().toStdString();
+            QTest::keyClick(d->windowHandle(), Qt::Key_Return);
+            if (d->isVisible()) d->reject();
+        });
+        QTest::keyClick(main, keys[0]);
+        ASSERT_TRUE(opened) << keys;
+        EXPECT_EQ(shown, keys) << keys << " with " << c.beforeDialog << " early";
+        EXPECT_EQ(Cell(MapTab::Fuel, c.row, c.col), keys);
+        EXPECT_EQ(Stored(MapTab::Fuel, c.row, c.col), c.stored) << keys;
+    }
+}
+
+// While the dialog is open the window behind it takes no clicks, shortcuts or close requests.
+TEST_F(MapTabsTypingFixture, TheWindowBehindTheDialogTakesNoInput) {
+    Load(fuel, "MRX_D");
+    tabs->Fuel()->FillMapList();
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    SelectCell(MapTab::Fuel, 2, 2);
+    const std::string before = Cell(MapTab::Fuel, 2, 2);
+    const std::size_t writes = module.writes.size();
+    QAction save("Save", window.get());
+    save.setShortcut(QKeySequence("Ctrl+S"));
+    int saves = 0;
+    QObject::connect(&save, &QAction::triggered, [&] { ++saves; });
+    window->addAction(&save);
+    bool stillShown = false;
+    QTimer::singleShot(0, [&] {
+        CellInputDialog* d = OpenCellDialog();
+        ASSERT_NE(d, nullptr);
+        QPushButton* inc = Child<QPushButton>(window.get(), "cmdMapInc1");
+        QTest::mouseClick(window->windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                          inc->mapTo(window.get(), inc->rect().center()));
+        QTest::keyClick(window->windowHandle(), Qt::Key_S, Qt::ControlModifier);
+        QCloseEvent close; // the window manager's close button
+        QCoreApplication::sendEvent(window->windowHandle(), &close);
+        stillShown = window->isVisible();
+        d->reject();
+    });
+    Key(MapTab::Fuel, '5');
+    EXPECT_TRUE(stillShown);
+    EXPECT_EQ(saves, 0);
+    EXPECT_EQ(Cell(MapTab::Fuel, 2, 2), before);
+    EXPECT_EQ(module.writes.size(), writes);
+}
 
 TEST_F(MapTabsTypingFixture, TheFirstTypedCharacterStaysInTheValue) {
     Load(fuel, "MRX_D");
@@ -416,6 +497,15 @@ TEST_F(MapTabsFixture, IgnitionLettersAreSwappedExceptOnKnockRetardMaps) {
     EXPECT_EQ(Stored(I, 5, 5), byte - 9);
     Key(I, 'e'); // not mapped on the ignition grid
     EXPECT_EQ(Stored(I, 5, 5), byte - 9);
+
+    // + and the keypad's - are the + and - buttons, named in their tool tips.
+    QTest::keyClick(&Grid(I), Qt::Key_Plus, Qt::ShiftModifier);
+    EXPECT_EQ(Stored(I, 5, 5), byte - 10);
+    QTest::keyClick(&Grid(I), Qt::Key_Minus, Qt::KeypadModifier);
+    QTest::keyClick(&Grid(I), Qt::Key_Minus, Qt::KeypadModifier);
+    EXPECT_EQ(Stored(I, 5, 5), byte - 8);
+    EXPECT_TRUE(Child<QPushButton>(window.get(), "cmdIgnMapInc1")->toolTip().contains("+"));
+    EXPECT_TRUE(Child<QPushButton>(window.get(), "cmdIgnMapDec1")->toolTip().contains("keypad"));
 
     Choose(I, "Max knock retard (98 octane cat)");
     SelectCell(I, 0, 3);
@@ -825,6 +915,36 @@ TEST_F(MapTabsFixture, TheChartIsDrawnWhenItIsShown) {
     p->SetChartView(false);
 }
 
+// The charts carry the map's axis titles: the bars along their two floor edges, the curve under
+// its X axis.
+TEST_F(MapTabsFixture, TheChartsCarryTheAxisTitles) {
+    Load(fuel, "MRX_D");
+    ShowTab(MapTab::Fuel);
+    MapTabPanel* p = tabs->Fuel();
+    p->FillMapList();
+    p->SetChartView(true);
+    Choose(MapTab::Fuel, "Base fuel map (cat)");
+    const QString x = Child<QLabel>(window.get(), "lblMapXAxis")->text();
+    const QString y = Child<QLabel>(window.get(), "lblMapYAxis")->text();
+    ASSERT_FALSE(x.isEmpty());
+    ASSERT_FALSE(y.isEmpty());
+    BarChart3D* bars = p->Chart()->Bars();
+    bars->resize(700, 500);
+    bars->grab();
+    ASSERT_EQ(bars->TitleRects().size(), 2u) << "both titles drawn";
+    for (const QRectF& title : bars->TitleRects()) {
+        EXPECT_TRUE(bars->rect().toRectF().contains(title));
+        for (const QRectF& label : bars->LabelRects()) {
+            if (label != title) {
+                EXPECT_FALSE(label.intersects(title));
+            }
+        }
+    }
+    Choose(MapTab::Fuel, "Warmup enrichment map (cat)");
+    EXPECT_EQ(p->Chart()->AxisX()->titleText(), Child<QLabel>(window.get(), "lblMapXAxis")->text());
+    p->SetChartView(false);
+}
+
 // A grid of two rows and three columns of cells below and right of one row and column of labels.
 void MakeTwoByThree(QtMapGrid& g) {
     g.resize(400, 200);
@@ -959,6 +1079,60 @@ TEST(QtMapGridTest, TheMarkerLeavesTheNumberReadable) {
         }
         EXPECT_GT(drawn, 10) << "part " << part << " is drawn";
         EXPECT_EQ(covered, 0) << "part " << part << " covers the number";
+    }
+}
+
+// An operating point between two cells (or four) leaves the numbers of all of them readable.
+TEST(QtMapGridTest, TheMarkerBetweenCellsLeavesTheirNumbersReadable) {
+    QtMapGrid g("g", "m");
+    g.resize(600, 400);
+    g.show();
+    g.SetRows(6);
+    g.SetCols(8);
+    g.SetFixedRows(1);
+    g.SetFixedCols(1);
+    for (int c = 1; c < 8; ++c) g.SetColWidth(c, 600);
+    for (int r = 1; r < 6; ++r)
+        for (int c = 1; c < 8; ++c) g.SetTextMatrix(r, c, "-128");
+    const QFontMetrics metrics(g.font());
+    auto textOf = [&](int row, int col) {
+        const QRect cell = g.visualRect(g.IndexOf(row, col));
+        const QSize size(metrics.horizontalAdvance("-128"), metrics.ascent());
+        return QRect(cell.center() - QPoint(size.width() / 2, size.height() / 2), size);
+    };
+    struct Case {
+        double col, row; // fractional data coordinates of the operating point
+    };
+    for (const Case& c : {Case{2.5, 2.0}, Case{2.45, 1.0}, Case{3.0, 2.5}, Case{2.5, 2.5}, Case{4.0, 3.0}}) {
+        const double x = g.ColPos(1) + (c.col + 0.5) * g.ColWidth(1);
+        const double y = g.RowPos(1) + (c.row + 0.5) * g.RowHeight(1);
+        for (int part = 0; part < 2; ++part) {
+            MarkerPart* m = g.Marker(part);
+            m->MoveCentre(x, y);
+            m->SetVisible(true);
+            QImage picture(m->size(), QImage::Format_ARGB32);
+            picture.fill(Qt::transparent);
+            m->render(&picture, QPoint(), QRegion(), QWidget::DrawChildren);
+            int drawn = 0;
+            for (int r = 1; r < 6; ++r) {
+                for (int col = 1; col < 8; ++col) {
+                    const QRect text = textOf(r, col).translated(-m->pos());
+                    int covered = 0;
+                    for (int py = 0; py < picture.height(); ++py)
+                        for (int px = 0; px < picture.width(); ++px)
+                            if (qAlpha(picture.pixel(px, py)) != 0) covered += text.contains(px, py) ? 1 : 0;
+                    EXPECT_EQ(covered, 0)
+                        << "part " << part << " at " << c.col << ", " << c.row << " covers cell " << r << ", " << col;
+                }
+            }
+            for (int py = 0; py < picture.height(); ++py)
+                for (int px = 0; px < picture.width(); ++px) drawn += qAlpha(picture.pixel(px, py)) != 0 ? 1 : 0;
+            EXPECT_GT(drawn, 10);
+            EXPECT_LE((m->Centre() - QPoint(static_cast<int>(x / kTwipsPerPixel), static_cast<int>(y / kTwipsPerPixel)))
+                          .manhattanLength(),
+                      2)
+                << "its centre is the operating point";
+        }
     }
 }
 
@@ -1247,11 +1421,21 @@ TEST(QtMapGridTest, KeysBecomeEditorCharacters) {
         QString text;
         char expected;
     };
-    const Case cases[] = {{Qt::Key_C, Qt::ControlModifier, "\x03", 3}, {Qt::Key_V, Qt::ControlModifier, "", 22},
-                          {Qt::Key_E, Qt::ControlModifier, "", 5},     {Qt::Key_Q, Qt::NoModifier, "q", 'q'},
-                          {Qt::Key_Q, Qt::ShiftModifier, "Q", 'Q'},    {Qt::Key_5, Qt::NoModifier, "5", '5'},
-                          {Qt::Key_Minus, Qt::NoModifier, "-", '-'},   {Qt::Key_Left, Qt::NoModifier, "", 0},
-                          {Qt::Key_X, Qt::ControlModifier, "", 0},     {Qt::Key_Escape, Qt::NoModifier, "\x1b", 0}};
+    const Case cases[] = {{Qt::Key_C, Qt::ControlModifier, "\x03", 3},
+                          {Qt::Key_V, Qt::ControlModifier, "", 22},
+                          {Qt::Key_E, Qt::ControlModifier, "", 5},
+                          {Qt::Key_Q, Qt::NoModifier, "q", 'q'},
+                          {Qt::Key_Q, Qt::ShiftModifier, "Q", 'Q'},
+                          {Qt::Key_5, Qt::NoModifier, "5", '5'},
+                          {Qt::Key_Minus, Qt::NoModifier, "-", '-'},
+                          {Qt::Key_Left, Qt::NoModifier, "", 0},
+                          {Qt::Key_X, Qt::ControlModifier, "", 0},
+                          {Qt::Key_Escape, Qt::NoModifier, "\x1b", 0},
+                          // + (either keyboard) and the keypad's - send the letters of the + and - buttons; the
+                          // main keyboard's - starts a negative value.
+                          {Qt::Key_Plus, Qt::ShiftModifier, "+", 'q'},
+                          {Qt::Key_Plus, Qt::KeypadModifier, "+", 'q'},
+                          {Qt::Key_Minus, Qt::KeypadModifier, "-", 'a'}};
     for (const auto& c : cases) EXPECT_EQ(EditorCharacterOfKey(c.key, c.mods, c.text), c.expected) << c.key;
 }
 
@@ -1314,14 +1498,14 @@ TEST(CellInputDialogTest, ModalAskAnswersTheTextOrNothing) {
     QtCellInput input(dialogs, nullptr);
     CellInputLimits limits{"0", "255", 0, 255};
     QTimer::singleShot(0, [] {
-        auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+        CellInputDialog* d = OpenCellDialog();
         ASSERT_NE(d, nullptr);
         d->Edit()->setText("42");
         d->accept();
     });
     EXPECT_EQ(input.Ask("4", limits), std::optional<std::string>("42"));
     QTimer::singleShot(0, [] {
-        auto* d = qobject_cast<CellInputDialog*>(QApplication::activeModalWidget());
+        CellInputDialog* d = OpenCellDialog();
         ASSERT_NE(d, nullptr);
         d->reject();
     });
@@ -1384,6 +1568,25 @@ protected:
     TempDir dir;
     std::unique_ptr<ImageComparisonView> comparison;
 };
+
+// The summary opens beside the map, not over it.
+TEST_F(ComparisonFixture, TheSummaryOpensBesideTheMap) {
+    window->setGeometry(QRect(QPoint(0, 0), QSize(420, 320)));
+    Load(ignition, "EZK_D-S4");
+    ShowTab(MapTab::Ignition);
+    Panel(MapTab::Ignition)->FillMapList();
+    ASSERT_TRUE(comparison->CompareWith(MapTab::Ignition, BaseFile("EZK_D-GTS")));
+    ComparisonSummary* summary = comparison->Summary();
+    ASSERT_NE(summary, nullptr);
+    const QWidget& grid = Grid(MapTab::Ignition);
+    const QRect map(grid.mapToGlobal(QPoint(0, 0)), grid.size());
+    EXPECT_FALSE(summary->frameGeometry().intersects(map)) << "over the map";
+    EXPECT_TRUE(summary->screen()->availableGeometry().contains(summary->frameGeometry()))
+        << summary->frameGeometry().x() << "," << summary->frameGeometry().y() << " "
+        << summary->frameGeometry().width() << "x" << summary->frameGeometry().height() << " map " << map.x() << ","
+        << map.y() << " " << map.width() << "x" << map.height() << " screen "
+        << summary->screen()->availableGeometry().width() << "x" << summary->screen()->availableGeometry().height();
+}
 
 TEST_F(ComparisonFixture, FramesTheDifferingCellsOfTheMapOnShowWithTheOtherFilesText) {
     Load(ignition, "EZK_D-S4");

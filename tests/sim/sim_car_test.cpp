@@ -2,6 +2,9 @@
 // through the conversions the monitors use, warming coolant, knock with per-cylinder retard, an
 // air/fuel ratio that follows the fuel map in the LH module, and the ignition switch driven by
 // the progress window.
+#include "eprom/base_images.h"
+#include "eprom/eprom_image.h"
+#include "monitor/conversions.h"
 #include "sim_host.h"
 
 #include <gtest/gtest.h>
@@ -391,6 +394,49 @@ namespace {
 
 // The device's input filter on the wide-band input: a richer map shows at once without
 // filtering and only gradually with the strongest filter.
+// ---------------------------------------------------------------------------------------------
+// The intake flap, worked by the LH unit from the flap settings of its image.
+
+struct FlapCase {
+    int openRpm, closeRpm; // as the fuel parameters page shows them
+    int loadThreshold;     // MAF load, base injection ticks
+};
+
+TEST(SimFlapTest, TheUnitOpensTheFlapAsTheImagesSettingsSay) {
+    for (const FlapCase& c : {FlapCase{3550, 5450, 100}, FlapCase{2600, 4400, 60}, FlapCase{4400, 5900, 150}}) {
+        SCOPED_TRACE(std::to_string(c.openRpm) + " to " + std::to_string(c.closeRpm) + ", load " +
+                     std::to_string(c.loadThreshold));
+        // The codes of the speeds: a revolution time, smaller at higher speeds.
+        const int openCode = conv::LH_CodeFromRpm(c.openRpm), closeCode = conv::LH_CodeFromRpm(c.closeRpm);
+        EPROM image;
+        ASSERT_EQ(LoadBaseImage("MRX_D", image), "");
+        image.WriteByte(image.GetEPROMAddress(5), static_cast<std::uint8_t>(254 - openCode));
+        image.WriteByte(image.GetEPROMAddress(6), static_cast<std::uint8_t>((openCode - closeCode - 1) & 0xFF));
+        image.WriteByte(image.GetEPROMAddress(10), static_cast<std::uint8_t>(c.loadThreshold));
+        SimRig rig;
+        B& memory = rig.Device().Module(kSimLH).memory;
+        std::copy(image.Bytes().begin(), image.Bytes().begin() + image.ImageSize(),
+                  memory.begin() + image.WindowOffset());
+        rig.Device().MarkMemoryChanged();
+
+        int open = 0, closedAtSpeed = 0;
+        const std::int64_t start = rig.clock.now;
+        for (int ms = 0; ms < 6 * 45000; ms += 100) {
+            RunTo(rig, ms / 1000.0, start);
+            const auto code = static_cast<int>(Ram(rig, 'L', 49, 1));
+            const auto load = static_cast<int>(Ram(rig, 'L', 72, 2));
+            const bool flap = (Ram(rig, 'L', 44, 1) & 0x40) != 0;
+            const bool inBand = code <= openCode && code > closeCode;
+            ASSERT_EQ(flap, inBand && load >= c.loadThreshold)
+                << "at " << ms << " ms: " << conv::LH_RpmFromCode(code) << " rpm, load " << load;
+            open += flap ? 1 : 0;
+            closedAtSpeed += inBand && !flap ? 1 : 0;
+        }
+        EXPECT_GT(open, 20);
+        EXPECT_GT(closedAtSpeed, 5) << "below the load threshold the flap stays shut";
+    }
+}
+
 TEST(SimFilterTest, StrongerFiltersFollowAStepMoreSlowly) {
     double afterStep[2] = {};
     for (int strongest = 0; strongest < 2; ++strongest) {

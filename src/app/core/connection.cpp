@@ -38,12 +38,22 @@ void IgnitionWatch::ReenableAll() {
     disabled_.clear();
 }
 
+bool IgnitionWatch::Follows(const Entry& e) { return !e.control.followsIgnition || e.control.followsIgnition(); }
+
 void IgnitionWatch::Tick(bool ignitionOn) {
+    // A control that stopped following the ignition (its image is now edited offline) comes back
+    // at once, whatever the reading.
+    for (const auto& e : controls_) {
+        const auto at = std::find(disabled_.begin(), disabled_.end(), e.id);
+        if (at == disabled_.end() || Follows(e)) continue;
+        if (e.control.setEnabled) e.control.setEnabled(true);
+        disabled_.erase(at);
+    }
     if (last_ == ignitionOn) return;
     if (!ignitionOn) {
         ReenableAll();
         for (auto& e : controls_) {
-            if (e.control.isEnabled && e.control.isEnabled()) {
+            if (Follows(e) && e.control.isEnabled && e.control.isEnabled()) {
                 if (e.control.setEnabled) e.control.setEnabled(false);
                 disabled_.push_back(e.id);
             }

@@ -7,15 +7,18 @@
 
 namespace kv {
 
-// A control whose enabled state follows the ignition.
+// A control whose enabled state follows the ignition while `followsIgnition` says so (none: always);
+// the controls of an image edited offline have no unit whose ignition matters.
 struct IgnitionDependent {
     std::function<bool()> isEnabled;
     std::function<void(bool)> setEnabled;
+    std::function<bool()> followsIgnition = {};
 };
 
 // The ignition timer's work (1000 ms): when the ignition reads off, every registered control
-// that is enabled is disabled and remembered; when it reads on again, exactly those are
-// re-enabled. Nothing changes while the reading stays the same.
+// that is enabled (and follows the ignition) is disabled and remembered; when it reads on again,
+// exactly those are re-enabled. Nothing else changes while the reading stays the same, except
+// that a disabled control that no longer follows the ignition is enabled again.
 class IgnitionWatch {
 public:
     // Returns the registration number (for Unregister).
@@ -33,6 +36,7 @@ private:
         IgnitionDependent control;
     };
     void ReenableAll();
+    static bool Follows(const Entry& e);
     std::vector<Entry> controls_;
     std::vector<int> disabled_;
     std::optional<bool> last_; // the last reading; none before the first tick

@@ -313,7 +313,7 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     if ((fromFile || isNew || upgraded) && !offlineOnly) {
         std::string loadMessage = image->LoadToEmulator();
         if (!loadMessage.empty()) {
-            s_.messages.MessageBox(loadMessage, "Error", MsgButtons::OK, MsgIcon::Critical);
+            ShowLoadMessage(loadMessage);
             // Without the device a file or a new image can still be prepared at the desk.
             const bool offer = (fromFile || isNew) && loadMessage == kDeviceNotResponding;
             if (!offer || s_.messages.MessageBox(kOfflineQuestion, "Kestrovane", MsgButtons::YesNo,
@@ -355,6 +355,14 @@ bool ImageWorkflows::FileOpen(OpenSource source) {
     return true;
 }
 
+void ImageWorkflows::ShowLoadMessage(const std::string& message) {
+    // A Cancel in the ignition guidance is the user's choice, not an error.
+    if (message == kCancelledByUser)
+        s_.messages.MessageBox(message, "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+    else
+        s_.messages.MessageBox(message, "Error", MsgButtons::OK, MsgIcon::Critical);
+}
+
 bool ImageWorkflows::HasOfflineImage() const { return s_.images.fuel->IsOffline() || s_.images.ignition->IsOffline(); }
 
 bool ImageWorkflows::LoadOfflineIntoModule() {
@@ -363,8 +371,7 @@ bool ImageWorkflows::LoadOfflineIntoModule() {
         if (!image->IsOffline()) continue;
         const std::string message = image->LoadToEmulator();
         if (!message.empty() || image->IsOffline()) {
-            s_.messages.MessageBox(message.empty() ? kDeviceNotResponding : message, "Error", MsgButtons::OK,
-                                   MsgIcon::Critical);
+            ShowLoadMessage(message.empty() ? kDeviceNotResponding : message);
             all = false;
         }
         RefreshInfoLine();

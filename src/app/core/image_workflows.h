@@ -134,6 +134,8 @@ private:
     bool UpgradeIfOld(EPROM& image);
     std::string NewImageName();
     bool OfflineAllowed(EcuType type);
+    // What a module load answered, other than success.
+    void ShowLoadMessage(const std::string& message);
     EPROM& SlotFor(const EPROM& image);
     // Waits on the start-up channel for the units in `mask`; the status last read (0..3), or
     // nullopt when the user cancelled.

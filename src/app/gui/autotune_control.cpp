@@ -4,6 +4,7 @@
 #include "autotune/gui/autotune_window.h"
 #include "datalog/run_file.h"
 #include "datalog/run_set.h"
+#include "maps/gui/beside.h"
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
 #include "maps/table_editor.h"
@@ -58,6 +59,7 @@ void AutotuneControl::OpenWindow() {
         if (!tune_.Open(*editor, *image, tabs_->Fuel()->MapList()->currentText().toStdString())) return;
     }
     autotuneWindow_->Refresh();
+    if (!autotuneWindow_->isVisible()) PlaceBeside(*autotuneWindow_, *tabs_->Fuel()->Grid());
     autotuneWindow_->show();
     autotuneWindow_->raise();
 }

@@ -5,6 +5,7 @@
 #include "app/gui/new_image_dialog.h"
 #include "app/gui/options_dialog.h"
 #include "app/gui/pages.h"
+#include "eprom/eprom_image.h"
 #include "maps/gui/map_tabs.h"
 #include "maps/table_editor.h"
 #include "sim/sim_backend.h"
@@ -130,8 +131,14 @@ void MainWindow::BuildMenus() {
         flows.Download();
     });
     mnuFileLoadIntoModule_ = action(file, "mnuFileLoadIntoModule", "Load &into module", [this, &flows] {
-        DevicePolling::Pause pause(shell_.Polling());
-        flows.LoadOfflineIntoModule();
+        {
+            DevicePolling::Pause pause(shell_.Polling());
+            flows.LoadOfflineIntoModule();
+        }
+        // The tab on show starts again with the image in its unit: the trace, and the question
+        // whether the unit uses the map on show.
+        LeaveSelectedTab();
+        EnterSelectedTab();
     });
     mnuFileLoadIntoModule_->setEnabled(false); // while an image is edited offline
     file->addSeparator();
@@ -411,12 +418,22 @@ void MainWindow::ShowFirmwareVersion(const std::string& text) {
     eprom_->SetFirmwareVersion(QString::fromStdString(text));
 }
 
-int MainWindow::RegisterIgnitionDependent(QWidget* control) {
+int MainWindow::RegisterIgnitionDependent(QWidget* control) { return Register(control, {}); }
+
+int MainWindow::RegisterImageControl(QWidget* control, bool fuelImage) {
+    return Register(control, [&images = shell_.Slots(), fuelImage] {
+        const EPROM* image = fuelImage ? images.fuel.get() : images.ignition.get();
+        return image == nullptr || !image->IsOffline();
+    });
+}
+
+int MainWindow::Register(QWidget* control, std::function<bool()> followsIgnition) {
     QPointer<QWidget> guarded(control);
     const int id = shell_.Ignition().Register({[guarded] { return guarded && guarded->isEnabled(); },
                                                [guarded](bool on) {
                                                    if (guarded) guarded->setEnabled(on);
-                                               }});
+                                               },
+                                               std::move(followsIgnition)});
     // Controls die with the window too, after its own destructor ran: reach only the watch.
     connect(control, &QObject::destroyed, this, [&watch = shell_.Ignition(), id] { watch.Unregister(id); });
     return id;

@@ -67,6 +67,9 @@ public:
     // A control that is disabled while the ignition is off (map tabs, parameter pages, monitor).
     // Returns its number for UnregisterIgnitionDependent.
     int RegisterIgnitionDependent(QWidget* control);
+    // A control that edits the fuel (or the ignition) image: it follows the ignition while that
+    // image is in its unit, and stays usable while the image is edited offline.
+    int RegisterImageControl(QWidget* control, bool fuelImage);
     void UnregisterIgnitionDependent(int id);
 
     // The slot of the window's one table editor (fuelmapeditor), bound to the grid of the map
@@ -118,6 +121,7 @@ private:
     // An undo or redo changed the image's bytes: the map grid and the parameter page on show are
     // filled again.
     void ShowRestoredImage(EPROM* image);
+    int Register(QWidget* control, std::function<bool()> followsIgnition);
 
     Shell& shell_;
     QTabBar* tbsMain_;

@@ -57,7 +57,9 @@ void InstallMapTabs(MainWindow& window, Shell& shell, Comms& comms, const AuxInp
     s.clipboard = &clipboard;
     s.clock = &clock;
     s.aux = &aux;
-    s.registerIgnitionDependent = [&window](QWidget* w) { return window.RegisterIgnitionDependent(w); };
+    s.registerIgnitionDependent = [&window](QWidget* w, MapTab tab) {
+        return window.RegisterImageControl(w, tab == MapTab::Fuel);
+    };
     s.unregisterIgnitionDependent = [&window](int id) { window.UnregisterIgnitionDependent(id); };
     s.startIgnitionCheck = [&shell] {
         // Remembered state "on", then one check at once: controls go grey immediately when off.

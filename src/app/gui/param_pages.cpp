@@ -49,7 +49,7 @@ void InstallParamPages(MainWindow& window, Shell& shell, Comms& comms, AuxDevice
         s.params.settings = &settings;
         s.params.aux = &aux;
         s.params.resetO2Adaptation = [&comms] { return comms.ResetO2Adaptation(); };
-        s.registerIgnitionDependent = [&window](QWidget* w) { return window.RegisterIgnitionDependent(w); };
+        s.registerIgnitionDependent = [&window, fuel](QWidget* w) { return window.RegisterImageControl(w, fuel); };
         s.unregisterIgnitionDependent = [&window](int id) { window.UnregisterIgnitionDependent(id); };
         s.startIgnitionCheck = [&shell] {
             shell.Ignition().Release();

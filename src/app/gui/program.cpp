@@ -8,6 +8,7 @@
 #include "app/gui/main_window.h"
 #include "app/gui/map_pages.h"
 #include "app/gui/param_pages.h"
+#include "app/gui/sim_ignition_guide.h"
 #include "app/gui/splash.h"
 #include "app_version.h"
 #include "auxinputs/aux_inputs.h"
@@ -34,6 +35,7 @@
 #include "platform/gui/qt_settings.h"
 #include "sim/sim_backend.h"
 
+#include <QComboBox>
 #include <QLocale>
 
 #include <cmath>
@@ -165,6 +167,8 @@ Program::Program(const ProgramOptions& options, UserDialogs* dialogs, SettingsSt
 Program::~Program() {
     // The window goes first: it refers to the shell and the device link.
     if (connection_) connection_->SetConnectionIndicator(nullptr);
+    if (ignitionGuide_) shell_->Context().ignition = autoIgnition_.get();
+    ignitionGuide_.reset();
     if (dataLogPollingId_ != 0) shell_->Polling().Unregister(dataLogPollingId_);
     window_.reset();
     splash_.reset();
@@ -239,6 +243,12 @@ void Program::PlotRuns(const QList<int>& runIds) {
 void Program::LoadMainWindow() {
     window_ = std::make_unique<MainWindow>(*shell_, sim_);
     if (qtDialogs_) qtDialogs_->SetParent(window_.get());
+    if (auto* ignitionSwitch = window_->findChild<QComboBox*>("cboSimIgnition");
+        ignitionSwitch != nullptr && autoIgnition_) {
+        // The guidance of a module load offers the simulated car's ignition switch.
+        ignitionGuide_ = std::make_unique<SimIgnitionGuide>(*sim_, *autoIgnition_, *ignitionSwitch, *window_);
+        shell_->Context().ignition = ignitionGuide_.get();
+    }
     connection_->SetConnectionIndicator(window_.get());
     auxMonitorTabs_ = new AuxMonitorTabs(
         {*window_, *shell_, *monitorDevice_, *aux_, *settings_, *dialogs_, *dialogs_, *clock_, *knock_});

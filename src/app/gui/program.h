@@ -42,6 +42,7 @@ class SimulatedBackend;
 class SplashWindow;
 class UserDialogs;
 class SettingsStore;
+class SimIgnitionGuide;
 class Clock;
 struct KnockCountState;
 
@@ -128,6 +129,7 @@ private:
     Clock* clock_;
     std::unique_ptr<QtUserDialogs> qtDialogs_;
     std::unique_ptr<IgnitionPrompt> autoIgnition_;
+    std::unique_ptr<SimIgnitionGuide> ignitionGuide_; // in front of autoIgnition_ once the window is there
     UserDialogs* dialogs_;
     std::unique_ptr<QtSettingsStore> ownSettings_;
     SettingsStore* settings_;

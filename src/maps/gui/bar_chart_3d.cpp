@@ -186,6 +186,30 @@ bool BarChart3D::PlaceLabel(QPainter& painter, const QString& text, QPointF anch
     return true;
 }
 
+void BarChart3D::SetAxisTitles(QString columnTitle, QString rowTitle) {
+    columnTitle_ = std::move(columnTitle);
+    rowTitle_ = std::move(rowTitle);
+    update();
+}
+
+void BarChart3D::PlaceTitle(QPainter& painter, const QString& title, QPointF anchor, QPointF outward) {
+    if (title.isEmpty()) return;
+    const double len = std::hypot(outward.x(), outward.y());
+    const QPointF dir = len > 0 ? outward / len : QPointF(0, 1);
+    painter.save();
+    QFont bold = painter.font();
+    bold.setBold(true);
+    painter.setFont(bold);
+    // Out from the edge until it is clear of the labels there.
+    for (double d = 0.0; d < 200.0; d += 4.0) {
+        if (PlaceLabel(painter, title, anchor + dir * d, outward)) {
+            titleRects_.push_back(labelRects_.back());
+            break;
+        }
+    }
+    painter.restore();
+}
+
 void BarChart3D::DrawAxes(QPainter& painter) {
     const double cx = ColumnCount() / 2.0, cy = RowCount() / 2.0;
     const double floorZ = Height(std::min(low_, base_));
@@ -206,6 +230,10 @@ void BarChart3D::DrawAxes(QPainter& painter) {
         const QPointF at = Project({xFront, r + 0.5 - cy, floorZ});
         PlaceLabel(painter, rowLabels_[r], at, at - centre);
     }
+    const QPointF columnEdge = Project({0, yFront, floorZ});
+    const QPointF rowEdge = Project({xFront, 0, floorZ});
+    PlaceTitle(painter, columnTitle_, columnEdge, columnEdge - centre);
+    PlaceTitle(painter, rowTitle_, rowEdge, rowEdge - centre);
 
     // The value scale stands at the floor corner drawn furthest left.
     QPointF corner;
@@ -235,6 +263,7 @@ void BarChart3D::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), kBackdrop);
     labelRects_.clear();
+    titleRects_.clear();
     drawn_.clear();
     if (RowCount() == 0 || ColumnCount() == 0) return;
     Fit();

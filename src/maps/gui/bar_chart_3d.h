@@ -24,6 +24,8 @@ public:
     // values[row][column]; rows of unequal length are cut to the shortest.
     void SetData(std::vector<std::vector<double>> values, std::vector<QString> rowLabels,
                  std::vector<QString> columnLabels);
+    // The titles of the column axis (drawn beyond the column labels) and of the row axis.
+    void SetAxisTitles(QString columnTitle, QString rowTitle);
     int RowCount() const { return static_cast<int>(values_.size()); }
     int ColumnCount() const { return values_.empty() ? 0 : static_cast<int>(values_.front().size()); }
 
@@ -40,6 +42,8 @@ public:
     QColor BarColour(int row, int column) const;
     // The label boxes drawn by the last paint, in widget pixels.
     const std::vector<QRectF>& LabelRects() const { return labelRects_; }
+    // The axis title boxes drawn by the last paint (also among the label boxes).
+    const std::vector<QRectF>& TitleRects() const { return titleRects_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -70,7 +74,12 @@ private:
     double azimuth_ = kFirstAzimuth, elevation_ = kFirstElevation, zoom_ = 1.0;
     double scale_ = 1.0;
     QPointF offset_;
+    // Places a title beyond the labels of the edge at `anchor`, as near as it fits.
+    void PlaceTitle(QPainter& painter, const QString& title, QPointF anchor, QPointF outward);
+
     std::vector<QRectF> labelRects_;
+    std::vector<QRectF> titleRects_;
+    QString columnTitle_, rowTitle_;
     struct DrawnBar {
         std::vector<QPolygonF> faces; // as drawn
         QString tip;                  // its labels and value

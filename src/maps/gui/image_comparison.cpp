@@ -1,6 +1,7 @@
 #include "maps/gui/image_comparison.h"
 
 #include "eprom/eprom_image.h"
+#include "maps/gui/beside.h"
 #include "maps/gui/map_tabs.h"
 #include "maps/gui/qt_map_grid.h"
 #include "platform/file_dialogs.h"
@@ -164,6 +165,9 @@ bool ImageComparisonView::CompareWith(MapTab tab, const std::string& path) {
         connect(summary_, &QDialog::finished, this, [this] { End(); });
     }
     RefreshSummary();
+    if (!summary_->isVisible())
+        if (MapTabPanel* panel = tab == MapTab::Fuel ? s_.tabs->Fuel() : s_.tabs->Ignition())
+            PlaceBeside(*summary_, *panel->Grid());
     summary_->show();
     summary_->raise();
     MarkShownMap();

@@ -182,6 +182,11 @@ void MapChartView::ShowOperatingPoint(double x) {
     opSeries_->replace(QList<QPointF>{QPointF(x, CurveAt(data_.x, data_.y, x))});
 }
 
+void MapChartView::SetAxisTitles(const QString& xTitle, const QString& yTitle) {
+    bars_->SetAxisTitles(xTitle, yTitle);
+    axisX_->setTitleText(xTitle);
+}
+
 void MapChartView::HideOperatingPoint() { opSeries_->replace(QList<QPointF>{}); }
 
 bool MapChartView::ShowsCurve() const { return stack_->currentWidget() == chartView_; }

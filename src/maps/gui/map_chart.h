@@ -50,6 +50,8 @@ public:
     // Marks the operating point on a one-row map's curve at x (header units); ignored for bars.
     void ShowOperatingPoint(double x);
     void HideOperatingPoint();
+    // The map's axis captions: the bars' column and row titles, the curve's X axis title.
+    void SetAxisTitles(const QString& xTitle, const QString& yTitle);
 
     // For tests and the page.
     bool ShowsCurve() const;

@@ -55,6 +55,16 @@ constexpr TabNames kIgnitionNames{"IgnMapSel",        "IgnMap",          "IgnMap
 
 const TabNames& Names(MapTab tab) { return tab == MapTab::Fuel ? kFuelNames : kIgnitionNames; }
 
+// The keys that do what step button i does (its letter, and + / the keypad's - for the first two).
+QString KeysOfButton(std::size_t i) {
+    const QString letter = QString(QChar(kMapButtonLetters[i])).toUpper();
+    switch (i) {
+    case 0: return " (keys: " + letter + " or +)";
+    case 1: return " (keys: " + letter + " or - on the keypad)";
+    default: return " (key: " + letter + ")";
+    }
+}
+
 QLabel* Caption(const QString& name, QWidget* parent, const QString& text = QString()) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(name);
@@ -124,8 +134,8 @@ MapTabPanel::MapTabPanel(MapTab tab, MapTabs& tabs, QWidget* parent)
     if (tab == MapTab::Fuel) {
         stepButtons_.push_back(Button("cmdMapIncPercent", "+%", kMapButtonLetters[4]));
         stepButtons_.push_back(Button("cmdMapDecPercent", "-%", kMapButtonLetters[5]));
-        stepButtons_[4]->setToolTip(Q(kIncPercentTip));
-        stepButtons_[5]->setToolTip(Q(kDecPercentTip));
+        stepButtons_[4]->setToolTip(Q(kIncPercentTip) + KeysOfButton(4));
+        stepButtons_[5]->setToolTip(Q(kDecPercentTip) + KeysOfButton(5));
     }
     for (std::size_t i = 0; i < stepButtons_.size(); ++i)
         buttons->addWidget(stepButtons_[i], static_cast<int>(i / 2), static_cast<int>(i % 2));
@@ -263,7 +273,7 @@ void MapTabPanel::HoldMap(bool held) {
 
 void MapTabPanel::ResumeHeldMap(EPROM& image) {
     ClearTraceCaptions();
-    traceWanted_ = trace_.Configure(tab_, image);
+    traceWanted_ = !image.IsOffline() && trace_.Configure(tab_, image);
     UpdateTraceTimer();
 }
 
@@ -315,9 +325,9 @@ void MapTabPanel::RegisterIgnitionDependents() {
         for (int id : ignitionIds_)
             if (s.unregisterIgnitionDependent) s.unregisterIgnitionDependent(id);
         ignitionIds_.clear();
-        ignitionIds_.push_back(s.registerIgnitionDependent(grid_));
-        for (QPushButton* b : stepButtons_) ignitionIds_.push_back(s.registerIgnitionDependent(b));
-        if (cmdAutotune_ != nullptr) ignitionIds_.push_back(s.registerIgnitionDependent(cmdAutotune_));
+        ignitionIds_.push_back(s.registerIgnitionDependent(grid_, tab_));
+        for (QPushButton* b : stepButtons_) ignitionIds_.push_back(s.registerIgnitionDependent(b, tab_));
+        if (cmdAutotune_ != nullptr) ignitionIds_.push_back(s.registerIgnitionDependent(cmdAutotune_, tab_));
     }
     if (s.startIgnitionCheck) s.startIgnitionCheck();
 }
@@ -337,19 +347,20 @@ void MapTabPanel::SelectMap() {
     const MapDefinition* def = FindMapDefinition(tab_, text);
     const EcuType ecuType = image->GetECUType();
     if (const MapButtonSet* b = MapButtons(tab_, ecuType)) {
-        stepButtons_[0]->setToolTip(Q(b->inc1Tip));
-        stepButtons_[1]->setToolTip(Q(b->dec1Tip));
-        stepButtons_[2]->setToolTip(Q(b->inc2Tip));
-        stepButtons_[3]->setToolTip(Q(b->dec2Tip));
+        stepButtons_[0]->setToolTip(Q(b->inc1Tip) + KeysOfButton(0));
+        stepButtons_[1]->setToolTip(Q(b->dec1Tip) + KeysOfButton(1));
+        stepButtons_[2]->setToolTip(Q(b->inc2Tip) + KeysOfButton(2));
+        stepButtons_[3]->setToolTip(Q(b->dec2Tip) + KeysOfButton(3));
     }
     lblXAxis_->setText(def != nullptr ? Q(def->xCaption) : QString());
     lblYAxis_->setText(def != nullptr && def->yAxisType != YAxisType::None ? Q(def->yCaption) : QString());
     lblHelp_->setText(tab_ == MapTab::Fuel && def != nullptr ? Q(def->helpText) : QString());
 
-    // Does the unit use the map? Only asked of the running unit when the map depends on it.
+    // Does the unit use the map? Only asked of the running unit when the map depends on it; an
+    // image edited offline has no unit to ask.
     const auto& s = tabs_.Services();
     bool used = true;
-    if (def != nullptr && def->activeCode != -1) {
+    if (def != nullptr && def->activeCode != -1 && !image->IsOffline()) {
         if (tab_ == MapTab::Fuel) {
             used = IsMapUsed(tab_, def->activeCode, s.device->LH_GetMapSetSelector(*image), 0);
         } else {
@@ -382,14 +393,15 @@ void MapTabPanel::SelectMap() {
     if (grid_->Rows() > grid_->FixedRows() && grid_->Cols() > grid_->FixedCols())
         grid_->SetCurrentCell(grid_->FixedRows(), grid_->FixedCols());
 
-    // The trace of the unit and the chart of the map.
+    // The trace of the unit (none for an image edited offline) and the chart of the map.
     ClearTraceCaptions();
-    traceWanted_ = trace_.Configure(tab_, *image);
+    traceWanted_ = !image->IsOffline() && trace_.Configure(tab_, *image);
     UpdateTraceTimer();
     if (lblKnock_ != nullptr) {
         lblKnock_->setText(QString::fromStdString(trace_.Knock().text));
         lblKnock_->setStyleSheet("color: rgb(0, 0, 0);");
     }
+    chart_->SetAxisTitles(lblXAxis_->text(), lblYAxis_->text());
     tabs_.Charting().SetChartGrid(grid_);
     tabs_.Charting().SetChartControl(chart_);
     tabs_.Charting().RenderMapChart();

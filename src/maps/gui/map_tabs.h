@@ -51,10 +51,11 @@ struct MapTabServices {
     const AuxInputs* aux = nullptr;
     // The typed-value dialog; null = the "Edit cell" dialog (frmCellInput).
     CellInput* cellInput = nullptr;
-    // The ignition-on check of the main window: register a control disabled while the ignition
-    // is off (returns its number), forget it, start the check (remembered state "on", one check
-    // at once), stop it (re-enabling what it disabled).
-    std::function<int(QWidget*)> registerIgnitionDependent;
+    // The ignition-on check of the main window: register a control of a tab, disabled while the
+    // ignition is off unless the tab's image is edited offline (returns its number), forget it,
+    // start the check (remembered state "on", one check at once), stop it (re-enabling what it
+    // disabled).
+    std::function<int(QWidget*, MapTab)> registerIgnitionDependent;
     std::function<void(int)> unregisterIgnitionDependent;
     std::function<void()> startIgnitionCheck;
     std::function<void()> stopIgnitionCheck;

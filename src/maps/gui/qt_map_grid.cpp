@@ -2,6 +2,7 @@
 
 #include "maps/cell_input.h"
 #include "maps/heat_colours.h"
+#include "maps/map_keys.h"
 #include "maps/table_editor.h"
 
 #include <QAbstractButton>
@@ -65,6 +66,10 @@ char EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QStr
         default: return 0;
         }
     }
+    // + (on either keyboard) and the keypad's - are the + and - buttons: they give the buttons'
+    // letters. The main keyboard's - starts a negative value.
+    if (qtKey == Qt::Key_Plus) return kMapButtonLetters[0];
+    if (qtKey == Qt::Key_Minus && (modifiers & Qt::KeypadModifier)) return kMapButtonLetters[1];
     if (text.isEmpty()) return 0;
     const QChar c = text.at(0);
     if (c.unicode() < 32 || c.unicode() == 127 || c.unicode() > 126) return 0;
@@ -264,8 +269,36 @@ void QtMapGrid::PlaceMarker(MarkerPart& part, double xTwips, double yTwips) {
         part.setParent(parent);
         part.setVisible(shown);
     }
-    part.move(centre - QPoint(part.width() / 2, part.height() / 2));
+    part.SetCentre(centre);
+    const QRect cells = onLabels ? QRect() : CellsAround(centre);
+    if (cells.isEmpty()) {
+        part.resize(part.Index() == 0 ? kFrameSize : kArrowsSize);
+        part.move(centre - QPoint(part.width() / 2, part.height() / 2));
+    } else if (part.Index() == 0) {
+        part.setGeometry(cells);
+    } else {
+        const QSize size(cells.width() + 2 * (kArrowWidth + 1), kArrowsSize.height());
+        part.resize(size);
+        part.move(cells.center() - QPoint(size.width() / 2 - 1, size.height() / 2 - 1));
+    }
     if (part.isVisible()) part.raise();
+}
+
+QRect QtMapGrid::CellsAround(QPoint point) const {
+    const int col = columnAt(point.x());
+    const int row = rowAt(point.y());
+    if (col < 0 || row < 0) return {};
+    // Index range [first, last] along one direction from the fraction of the cell at the point.
+    auto around = [](int at, int start, int size, int count, int p) {
+        const double f = size > 0 ? static_cast<double>(p - start) / size : 0.5;
+        if (f < 0.25 && at > 0) return std::pair{at - 1, at};
+        if (f > 0.75 && at + 1 < count) return std::pair{at, at + 1};
+        return std::pair{at, at};
+    };
+    const auto [c0, c1] = around(col, columnViewportPosition(col), columnWidth(col), columnCount(), point.x());
+    const auto [r0, r1] = around(row, rowViewportPosition(row), rowHeight(row), rowCount(), point.y());
+    return QRect(QPoint(columnViewportPosition(c0), rowViewportPosition(r0)),
+                 QPoint(columnViewportPosition(c1) + columnWidth(c1) - 1, rowViewportPosition(r1) + rowHeight(r1) - 1));
 }
 
 void QtMapGrid::MarkerMoved(double xTwips, double yTwips) {

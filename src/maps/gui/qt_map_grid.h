@@ -41,8 +41,9 @@ public:
     void MoveCentre(double x, double y) override;
     void SetVisible(bool visible) override;
     int Index() const { return index_; }
-    // Centre in pixels of the grid's viewport.
-    QPoint Centre() const { return pos() + QPoint(width() / 2, height() / 2); }
+    // The operating point it marks, in pixels of the grid's viewport.
+    QPoint Centre() const { return centre_; }
+    void SetCentre(QPoint centre) { centre_ = centre; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -50,6 +51,7 @@ protected:
 private:
     QtMapGrid& grid_;
     int index_;
+    QPoint centre_;
 };
 
 class QtMapGrid final : public QTableWidget, public MapGrid {
@@ -66,7 +68,9 @@ public:
     MarkerPart* Marker(int index) const { return markers_[static_cast<std::size_t>(index)]; }
     const OperatingPointTrail& Trail() const { return trail_; }
     // Puts a marker part with its centre on (x, y) twips of the grid: over the cells, or over the
-    // row labels when x falls left of them.
+    // row labels when x falls left of them. Over the cells the frame goes round the cell the
+    // point lies in, or round the two (or four) it lies between, and the arrows point at that
+    // frame from outside: no number is crossed.
     void PlaceMarker(MarkerPart& part, double xTwips, double yTwips);
     // Called by marker part 0.
     void MarkerMoved(double xTwips, double yTwips);
@@ -151,6 +155,10 @@ private:
     // cells are scrolled), in pixels.
     int CellsLeft() const;
     int CellsTop() const;
+    // The cells around a point of the viewport: the one it lies in, with its neighbour when the
+    // point is nearer their border than the cell's centre (rows and columns alike); empty when
+    // the point is on no cell.
+    QRect CellsAround(QPoint point) const;
     void PushSelectionToView();
     void TakeSelectionFromView();
     void ClampState();
@@ -173,7 +181,8 @@ private:
 };
 
 // Qt key event -> the character the editor gets, or 0 when the key is no character: Ctrl+C 3,
-// Ctrl+E 5, Ctrl+V 22, printable text as its first character.
+// Ctrl+E 5, Ctrl+V 22, + and the keypad's - the letters of the + and - buttons, printable text
+// as its first character.
 char EditorCharacterOfKey(int qtKey, Qt::KeyboardModifiers modifiers, const QString& text);
 
 } // namespace kv
