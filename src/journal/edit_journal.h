@@ -13,6 +13,8 @@
 // Each journal object writes journal files of its own ("<slot>-<pid>-<start>-<n>.kvj", n counting
 // the journals of the process) and holds a lock on them while they are open, so that another
 // running copy of the program never takes them for the leftovers of a crash.
+#include "platform/file_io.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -23,8 +25,6 @@
 #include <vector>
 
 namespace kv {
-
-class HeldFile;
 
 enum class JournalSlot { Fuel = 1, Ignition = 2 };
 

@@ -58,4 +58,9 @@ void SyncFolder(const std::string& folder);
 // The number of this process.
 long ProcessId();
 
+// The folder where the user's cache files go, or "" when the system names none. POSIX:
+// $XDG_CACHE_HOME when it is absolute, else ~/.cache. Windows: the user's local application data
+// folder (%LOCALAPPDATA%).
+std::string UserCacheFolder();
+
 } // namespace kv

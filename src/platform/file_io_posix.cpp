@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -186,5 +187,13 @@ void SyncFolder(const std::string& folder) {
 }
 
 long ProcessId() { return static_cast<long>(::getpid()); }
+
+std::string UserCacheFolder() {
+    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg && std::filesystem::path(xdg).is_absolute())
+        return xdg;
+    if (const char* home = std::getenv("HOME"); home && *home && std::filesystem::path(home).is_absolute())
+        return (std::filesystem::path(home) / ".cache").string();
+    return {};
+}
 
 } // namespace kv
