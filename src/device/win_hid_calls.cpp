@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+// The HID header of MinGW-w64 declares its functions without C linkage.
+extern "C" {
 #include <hidsdi.h>
+}
 #include <setupapi.h>
 
 #include <vector>
