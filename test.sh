@@ -2,8 +2,7 @@
 # Checks the layout (no Qt outside gui folders) and the formatting, builds every target with
 # GCC + AddressSanitizer + UndefinedBehaviorSanitizer, runs the fuzz targets briefly and the whole
 # suite through ctest, then builds the suite again with Clang (release) and runs it there too.
-# Warnings are errors in both builds. Arguments go to both ctest runs. Last, the Windows build
-# (MinGW-w64) and its tests under Wine, with the command-line tool compared against Linux's.
+# Warnings are errors in both builds. Arguments go to both ctest runs.
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
@@ -18,4 +17,3 @@ cmake --preset clang >/dev/null
 cmake --build --preset clang
 # The virtual-machine test drives the tools over real hidraw; it runs once, in the sanitizer build.
 ctest --preset clang -E '^vm_end_to_end$' "$@"
-./scripts/test-windows.sh build/clang/src/cli/kestrovane-cli

@@ -156,11 +156,11 @@ Parsed<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path, std::
 }
 
 std::unique_ptr<HeldFile> HeldFile::Create(const std::string& path) {
-    // Others may read it, and rename or remove it (the journal renames its new file while it
-    // holds it); nobody else may write.
-    const HANDLE h =
-        ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared like a POSIX file: others may open it, and rename or remove it (the journal renames
+    // its new file while it holds it); the lock is what tells a held file.
+    const HANDLE h = ::CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
     if (!Lock(h)) {
         ::CloseHandle(h);
