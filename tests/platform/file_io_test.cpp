@@ -32,7 +32,9 @@ const Bytes kNew{9, 8, 7};
 TEST(FileIo, AUtf8NameIsSavedReadAndListedAsItIs) {
     TempDir dir;
     const std::string name = "Z\xC3\xBCndung \xC3\xB6.bin"; // "Zündung ö.bin"
-    const std::string path = dir.File(name);
+    // Joined as paths from UTF-8: a std::string turned into a path directly is read in the
+    // system's code page on Windows.
+    const std::string path = PathToUtf8(PathFromUtf8(dir.File("")) / PathFromUtf8(name));
     ASSERT_EQ(SaveFileAtomically(path, kOld), "");
     ASSERT_EQ(SaveFileAtomically(path, kNew), "") << "a second save replaces it";
     const auto read = ReadRegularFile(path, 100);
