@@ -44,7 +44,7 @@ TEST_F(TraceTest, TraceGoesToTheGivenFileOnlyWhenEnabled) {
     hid.Script({{'T'}});
     EXPECT_TRUE(comms.Ping());
     comms.Comms_ShutDown();
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("Kestrovane started"), std::string::npos);
     EXPECT_NE(text.find("\tOpenDevice\r\n"), std::string::npos);
@@ -86,7 +86,7 @@ TEST(TraceErrors, TraceNamesReadAndTransmissionErrors) {
         EXPECT_FALSE(link.QuickPing());
         EXPECT_EQ(link.Comms_IsOpen(), c.staysOpen);
         trace.Enable("");
-        std::ifstream in(path);
+        std::ifstream in(path, std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_NE(text.find(c.line), std::string::npos) << text;
         std::remove(path.c_str());
