@@ -115,12 +115,18 @@ std::string SaveFileAtomically(const std::string& path, const std::vector<std::u
     bool ok = WriteAll(file.Get(), bytes) && ::FlushFileBuffers(file.Get());
     ok = file.Close() && ok;
     if (ok) {
-        // ReplaceFileW keeps the old file's attributes and fails, leaving it whole, on a
-        // read-only file; a new file takes its name by a written-through move.
-        ok = existing == Existing::RegularFile ? ::ReplaceFileW(target.c_str(), wideTemporary.c_str(), nullptr,
-                                                                REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr) != 0
-                                               : ::MoveFileExW(wideTemporary.c_str(), target.c_str(),
-                                                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        // ReplaceFileW keeps the old file's attributes; where it cannot work (Wine on a folder of
+        // the host, for one) a written-through move takes its place. Neither replaces a
+        // read-only file: the save fails and the old file stays whole.
+        const auto move = [&] {
+            return ::MoveFileExW(wideTemporary.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        };
+        ok = existing == Existing::RegularFile
+                 ? ::ReplaceFileW(target.c_str(), wideTemporary.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS,
+                                  nullptr, nullptr) != 0 ||
+                       (::GetLastError() != ERROR_ACCESS_DENIED && move())
+                 : move();
     }
     if (!ok) {
         ::DeleteFileW(wideTemporary.c_str());
