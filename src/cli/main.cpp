@@ -1,4 +1,5 @@
 #include "cli/cli.h"
+#include "platform/program_args.h"
 
 #include <iostream>
 
@@ -6,7 +7,4 @@ namespace kv {} // namespace kv
 
 using namespace kv;
 
-int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    return RunCli(args, CliIo{std::cout, std::cerr});
-}
+int main(int argc, char** argv) { return RunCli(ProgramArguments(argc, argv), CliIo{std::cout, std::cerr}); }

@@ -1,6 +1,7 @@
 #include "device/device_trace.h"
 
 #include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/settings_store.h"
 
 #include <cstdio>
@@ -55,16 +56,14 @@ void DeviceTrace::Flush() {
 std::string DefaultTracePath() {
     namespace fs = std::filesystem;
     fs::path dir;
-    if (const char* xdg = std::getenv("XDG_CACHE_HOME"); xdg && *xdg && fs::path(xdg).is_absolute()) {
-        dir = fs::path(xdg) / "kestrovane";
-    } else if (const char* home = std::getenv("HOME"); home && *home && fs::path(home).is_absolute()) {
-        dir = fs::path(home) / ".cache" / "kestrovane";
+    if (const std::string cache = UserCacheFolder(); !cache.empty()) {
+        dir = PathFromUtf8(cache) / "kestrovane";
     } else {
         std::error_code ec;
         dir = fs::temp_directory_path(ec);
         if (ec) return {};
     }
-    return (dir / "devicetrace.txt").string();
+    return PathToUtf8(dir / "devicetrace.txt");
 }
 
 bool TraceFromStart() {

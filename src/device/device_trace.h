@@ -35,8 +35,9 @@ private:
     bool started_ = false;
 };
 
-// Where the debug trace goes on this system: $XDG_CACHE_HOME/kestrovane/devicetrace.txt, else
-// ~/.cache/kestrovane/devicetrace.txt, else the temp folder. Never a fixed shared path.
+// Where the debug trace goes on this system: kestrovane/devicetrace.txt in the user's cache folder
+// (UserCacheFolder: $XDG_CACHE_HOME or ~/.cache, %LOCALAPPDATA% on Windows), else in the temp
+// folder. Never a fixed shared path.
 std::string DefaultTracePath();
 
 // Switches the trace on (into DefaultTracePath()) when the setting "Diagnostics" /

@@ -179,11 +179,12 @@ std::string EPROM::LoadFromArray(const std::vector<std::uint8_t>& bytes) {
 
 std::string EPROM::LoadFromFile(const std::string& fileName) {
     std::error_code ec;
-    if (fileName.empty() || !std::filesystem::is_regular_file(fileName, ec)) return "Failed to open file";
-    std::ifstream file(fileName, std::ios::binary);
+    const std::filesystem::path path = PathFromUtf8(fileName);
+    if (fileName.empty() || !std::filesystem::is_regular_file(path, ec)) return "Failed to open file";
+    std::ifstream file(path, std::ios::binary);
     if (!file) return "Failed to open file";
 
-    const auto length = std::filesystem::file_size(fileName, ec);
+    const auto length = std::filesystem::file_size(path, ec);
     if (ec) return "Failed to open file";
     fileFormat_ = FileFormat::None;
     std::size_t bufferSize = kWindowSize;

@@ -2,13 +2,8 @@
 
 #include "platform/file_io.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <system_error>
@@ -143,16 +138,15 @@ bool ParseWrite(Reader& r, JournalEdit& e) {
     return true;
 }
 
-void SyncFolder(const std::string& folder) {
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return;
-    (void)::fsync(dir);
-    ::close(dir);
-}
-
 std::int64_t SystemNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
+}
+
+// Journals made in the same millisecond by one process still get names of their own.
+std::string NewSession() {
+    static std::atomic<unsigned> made{0};
+    return std::to_string(ProcessId()) + "-" + std::to_string(SystemNowMs()) + "-" + std::to_string(made++);
 }
 
 } // namespace
@@ -219,8 +213,7 @@ std::optional<JournalContents> ReadJournal(const std::string& path) {
 
 EditJournal::EditJournal(std::string folder, WallClock now, std::size_t compactAfter)
     : folder_(std::move(folder)), now_(now ? std::move(now) : WallClock(SystemNowMs)),
-      compactAfter_(std::max<std::size_t>(compactAfter, 1)),
-      session_(std::to_string(::getpid()) + "-" + std::to_string(SystemNowMs())) {}
+      compactAfter_(std::max<std::size_t>(compactAfter, 1)), session_(NewSession()) {}
 
 EditJournal::~EditJournal() {
     // The files stay: edits that were neither saved nor discarded are what a next run offers.
@@ -228,36 +221,31 @@ EditJournal::~EditJournal() {
 }
 
 std::string EditJournal::PathOf(JournalSlot slot) const {
-    return (std::filesystem::path(folder_) / (std::string(SlotName(slot)) + "-" + session_ + kExtension)).string();
+    return PathToUtf8(PathFromUtf8(folder_) / PathFromUtf8(std::string(SlotName(slot)) + "-" + session_ + kExtension));
 }
 
-void EditJournal::Close(Open& open) {
-    if (open.fd >= 0) ::close(open.fd);
-    open = Open{};
-}
+void EditJournal::Close(Open& open) { open = Open{}; }
 
 std::string EditJournal::Start(Open& open, const JournalImage& image, const std::vector<std::uint8_t>& base,
                                std::uint32_t folded, JournalSlot slot) {
     Close(open);
     std::error_code ec;
-    std::filesystem::create_directories(folder_, ec);
+    std::filesystem::create_directories(PathFromUtf8(folder_), ec);
     const std::string path = PathOf(slot);
     const std::string temporary = path + ".tmp";
-    ::unlink(temporary.c_str());
+    RemoveFile(temporary);
     // The new journal is locked before it takes its name, so that no other copy of the program
     // ever sees it unlocked.
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600);
-    if (fd < 0) return "The edit journal cannot be written in " + folder_;
-    const bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-                    WriteToDescriptor(fd, Framed(StartPayload(image, now_(), base, folded))) && ::fsync(fd) == 0 &&
-                    ::rename(temporary.c_str(), path.c_str()) == 0;
+    std::unique_ptr<HeldFile> file = HeldFile::Create(temporary);
+    const bool ok =
+        file && file->Append(Framed(StartPayload(image, now_(), base, folded))) && RenameFile(temporary, path);
     if (!ok) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
+        file.reset();
+        RemoveFile(temporary);
         return "The edit journal cannot be written in " + folder_;
     }
     SyncFolder(folder_);
-    open.fd = fd;
+    open.file = std::move(file);
     open.image = image;
     open.records = 0;
     open.edits = folded;
@@ -268,12 +256,12 @@ std::string EditJournal::Record(const JournalImage& image, const std::vector<std
                                 std::int32_t address, const std::vector<std::uint8_t>& bytes) {
     Open& open = open_[SlotIndex(image.slot)];
     std::string failure;
-    if (open.fd < 0 || !(open.image == image))
+    if (!open.file || !(open.image == image))
         failure = Start(open, image, imageBefore, 0, image.slot);
     else if (open.records >= compactAfter_)
         failure = Start(open, image, imageBefore, open.edits, image.slot);
     if (!failure.empty()) return failure;
-    if (!WriteToDescriptor(open.fd, Framed(WritePayload(now_(), address, bytes))) || ::fdatasync(open.fd) != 0) {
+    if (!open.file->Append(Framed(WritePayload(now_(), address, bytes)))) {
         // A record that may be half on disk: the journal starts again with the next write.
         Close(open);
         return "The edit journal cannot be written in " + folder_;
@@ -285,10 +273,11 @@ std::string EditJournal::Record(const JournalImage& image, const std::vector<std
 
 void EditJournal::Clear(JournalSlot slot) {
     Open& open = open_[SlotIndex(slot)];
-    const bool had = open.fd >= 0;
+    const bool had = open.file != nullptr;
     Close(open);
-    if (had || std::filesystem::exists(PathOf(slot))) {
-        ::unlink(PathOf(slot).c_str());
+    std::error_code ec;
+    if (had || std::filesystem::exists(PathFromUtf8(PathOf(slot)), ec)) {
+        RemoveFile(PathOf(slot));
         SyncFolder(folder_);
     }
 }
@@ -296,15 +285,11 @@ void EditJournal::Clear(JournalSlot slot) {
 std::vector<std::string> EditJournal::Leftovers() const {
     std::vector<std::pair<std::filesystem::file_time_type, std::string>> found;
     std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
+    for (const auto& entry : std::filesystem::directory_iterator(PathFromUtf8(folder_), ec)) {
         if (entry.path().extension() != kExtension || !entry.is_regular_file(ec)) continue;
-        const std::string path = entry.path().string();
+        const std::string path = PathToUtf8(entry.path());
         if (path == PathOf(JournalSlot::Fuel) || path == PathOf(JournalSlot::Ignition)) continue;
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-        if (fd < 0) continue;
-        const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0; // held by a running copy otherwise
-        ::close(fd);
-        if (free) found.emplace_back(entry.last_write_time(ec), path);
+        if (IsFileFree(path)) found.emplace_back(entry.last_write_time(ec), path); // else a running copy holds it
     }
     std::sort(found.begin(), found.end());
     std::vector<std::string> paths;
@@ -312,6 +297,6 @@ std::vector<std::string> EditJournal::Leftovers() const {
     return paths;
 }
 
-bool EditJournal::Discard(const std::string& path) { return ::unlink(path.c_str()) == 0 || errno == ENOENT; }
+bool EditJournal::Discard(const std::string& path) { return RemoveFile(path); }
 
 } // namespace kv

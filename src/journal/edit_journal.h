@@ -10,13 +10,16 @@
 // a damaged record, is ignored and never applied. Growth is bounded by compaction: after
 // kCompactAfter write records the journal is written anew with the current image as its start.
 //
-// Each run of the program writes journal files of its own ("<slot>-<pid>-<start>.kvj") and holds
-// a lock on them while they are open, so that another running copy of the program never takes
-// them for the leftovers of a crash.
+// Each journal object writes journal files of its own ("<slot>-<pid>-<start>-<n>.kvj", n counting
+// the journals of the process) and holds a lock on them while they are open, so that another
+// running copy of the program never takes them for the leftovers of a crash.
+#include "platform/file_io.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -99,7 +102,7 @@ public:
 
 private:
     struct Open {
-        int fd = -1;
+        std::unique_ptr<HeldFile> file;
         JournalImage image;
         std::size_t records = 0; // write records in the file
         std::uint32_t edits = 0; // edits in the journal, folded ones included
@@ -111,7 +114,7 @@ private:
     std::string folder_;
     WallClock now_;
     std::size_t compactAfter_;
-    std::string session_; // "<pid>-<start ms>"
+    std::string session_; // "<pid>-<start ms>-<number of the journal in this process>"
     std::array<Open, 2> open_{};
 };
 

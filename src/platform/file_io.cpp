@@ -1,147 +1,6 @@
 #include "platform/file_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <filesystem>
-#include <system_error>
-
 namespace kv {
-
-namespace {
-
-constexpr const char* kSaveFailed = "Save failed - disk I/O error";
-constexpr int kMaxLinkHops = 40;
-
-// Closes the descriptor on every way out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int Get() const { return fd_; }
-    // Closes now; false when the close reports a failed write.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
-
-// The file that a path names once every symbolic link on the way is followed.
-struct LinkTarget {
-    std::string path;
-    bool exists = false;
-    struct stat info {}; // filled when the file exists
-};
-
-// Fails when a link cannot be read, the links go round in circles, or the file cannot be looked at.
-Parsed<LinkTarget> FollowLinks(const std::string& path) {
-    LinkTarget target{path};
-    for (int hops = 0;; ++hops) {
-        if (::lstat(target.path.c_str(), &target.info) != 0) {
-            if (errno != ENOENT) return ParseError{kSaveFailed};
-            target.exists = false;
-            return target;
-        }
-        if (!S_ISLNK(target.info.st_mode)) {
-            target.exists = true;
-            return target;
-        }
-        std::error_code ec;
-        const std::filesystem::path link = std::filesystem::read_symlink(target.path, ec);
-        if (ec || hops == kMaxLinkHops) return ParseError{"Cannot follow the link " + path};
-        target.path =
-            link.is_absolute() ? link.string() : (std::filesystem::path(target.path).parent_path() / link).string();
-    }
-}
-
-} // namespace
-
-bool WriteToDescriptor(int fd, const std::vector<std::uint8_t>& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        written += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-std::string SaveFileAtomically(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-    if (path.empty()) return "No file name given";
-    const Parsed<LinkTarget> link = FollowLinks(path);
-    if (!link) return link.Error();
-    const std::string& target = link->path;
-    const bool exists = link->exists;
-    const struct stat& info = link->info;
-    if (exists && !S_ISREG(info.st_mode)) return "Not a regular file: " + path;
-
-    // Beside the target, so that the rename stays on its file system. O_EXCL: whatever already
-    // has that name is never overwritten.
-    const std::string temporary = target + ".kvtmp";
-    Descriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (file.Get() < 0) {
-        if (errno == EEXIST) return "Save failed - " + temporary + " is in the way";
-        return kSaveFailed;
-    }
-    bool ok = true;
-    if (exists) {
-        // Owner first: a change of owner clears the set-id bits that the mode then restores. A
-        // user who may not give the file away keeps it as their own.
-        (void)::fchown(file.Get(), info.st_uid, info.st_gid);
-        ok = ::fchmod(file.Get(), info.st_mode & 07777) == 0;
-    }
-    ok = ok && WriteToDescriptor(file.Get(), bytes) && ::fsync(file.Get()) == 0;
-    ok = file.Close() && ok;
-    ok = ok && ::rename(temporary.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temporary.c_str());
-        return kSaveFailed;
-    }
-    // The new name on disk too; a folder that cannot be synced keeps the file all the same.
-    const std::string folder = std::filesystem::path(target).parent_path().string();
-    Descriptor dir(::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.Get() >= 0) (void)::fsync(dir.Get());
-    return {};
-}
-
-Parsed<std::vector<std::uint8_t>> ReadRegularFile(const std::string& path, std::size_t maxBytes) {
-    if (path.empty()) return ParseError{"Failed to open file"};
-    // Non-blocking, so that opening a pipe without a writer does not wait for one.
-    Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.Get() < 0) return ParseError{"Failed to open file"};
-    struct stat info {};
-    if (::fstat(file.Get(), &info) != 0) return ParseError{"Failed to open file"};
-    if (!S_ISREG(info.st_mode)) return ParseError{"Not a regular file: " + path};
-    constexpr std::size_t kChunk = 65536;
-    std::vector<std::uint8_t> bytes;
-    // Room for the size the file has now and the read that finds its end, in one allocation.
-    bytes.reserve(std::min(static_cast<std::size_t>(info.st_size), maxBytes) + kChunk);
-    for (;;) {
-        const std::size_t used = bytes.size();
-        bytes.resize(used + kChunk);
-        const ssize_t n = ::read(file.Get(), bytes.data() + used, kChunk);
-        if (n < 0 && errno == EINTR) {
-            bytes.resize(used);
-            continue;
-        }
-        if (n < 0) return ParseError{"Error when reading file"};
-        bytes.resize(used + static_cast<std::size_t>(n));
-        if (n == 0) return bytes;
-        if (bytes.size() > maxBytes) return ParseError{"The file is too large: " + path};
-    }
-}
 
 std::uint64_t ContentFingerprint(const std::vector<std::uint8_t>& bytes) {
     std::uint64_t hash = 14695981039346656037ULL;
@@ -152,6 +11,15 @@ std::uint64_t ContentFingerprint(const std::vector<std::uint8_t>& bytes) {
     for (std::uint8_t b : bytes) mix(b);
     for (std::size_t n = bytes.size(), i = 0; i < sizeof(n); ++i) mix(static_cast<std::uint8_t>(n >> (8 * i)));
     return hash;
+}
+
+std::filesystem::path PathFromUtf8(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string PathToUtf8(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 } // namespace kv

@@ -131,7 +131,7 @@ TEST_P(ImageNewFromBase, WritesAnEpromFileThatReadsBackAsTheBaseImage) {
     ASSERT_EQ(made.code, kExitOk) << made.err;
     EXPECT_EQ(made.err, "");
 
-    const std::vector<std::uint8_t> bytes = ReadFileBytes(file);
+    const std::vector<std::uint8_t> bytes = ReadFileBytes(file.string());
     ASSERT_EQ(bytes.size(), c.fileSize);
 
     const CliRun info = Cli({"image", "info", file.string()});

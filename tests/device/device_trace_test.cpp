@@ -5,6 +5,7 @@
 #include "device/device_trace.h"
 #include "device/tracing_hid_backend.h"
 #include "fake_hid.h"
+#include "scoped_env.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +44,7 @@ TEST_F(TraceTest, TraceGoesToTheGivenFileOnlyWhenEnabled) {
     hid.Script({{'T'}});
     EXPECT_TRUE(comms.Ping());
     comms.Comms_ShutDown();
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("Kestrovane started"), std::string::npos);
     EXPECT_NE(text.find("\tOpenDevice\r\n"), std::string::npos);
@@ -85,18 +86,25 @@ TEST(TraceErrors, TraceNamesReadAndTransmissionErrors) {
         EXPECT_FALSE(link.QuickPing());
         EXPECT_EQ(link.Comms_IsOpen(), c.staysOpen);
         trace.Enable("");
-        std::ifstream in(path);
+        std::ifstream in(path, std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         EXPECT_NE(text.find(c.line), std::string::npos) << text;
         std::remove(path.c_str());
     }
 }
 
+// The variable that names the user's cache folder on this system, and a folder name it accepts.
+#ifdef _WIN32
+constexpr const char* kCacheVariable = "LOCALAPPDATA";
+const std::string kCacheExample = "C:\\Users\\tuner\\AppData\\Local";
+#else
+constexpr const char* kCacheVariable = "XDG_CACHE_HOME";
+const std::string kCacheExample = "/tmp/kv-cache-test";
+#endif
+
 TEST(TracePath, SwitchedOnBySettingOnly) {
-    const char* old = std::getenv("XDG_CACHE_HOME");
-    const std::string saved = old ? old : "";
     const std::string cache = ::testing::TempDir() + "/kv-trace-cache";
-    setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+    ScopedEnv env(kCacheVariable, cache);
     FakeClock clock;
     DeviceTrace trace{clock};
     MemorySettings settings;
@@ -111,23 +119,16 @@ TEST(TracePath, SwitchedOnBySettingOnly) {
     trace.Enable(""); // writes what was collected, into the cache folder set above
     EXPECT_TRUE(std::ifstream(cache + "/kestrovane/devicetrace.txt").good());
     std::filesystem::remove_all(cache);
-    if (old)
-        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_CACHE_HOME");
 }
 
 TEST(TracePath, FollowsTheUsersCacheFolder) {
-    const char* old = std::getenv("XDG_CACHE_HOME");
-    const std::string saved = old ? old : "";
-    setenv("XDG_CACHE_HOME", "/tmp/kv-cache-test", 1);
-    EXPECT_EQ(DefaultTracePath(), "/tmp/kv-cache-test/kestrovane/devicetrace.txt");
-    setenv("XDG_CACHE_HOME", "relative", 1); // not absolute: ignored
+    {
+        ScopedEnv env(kCacheVariable, kCacheExample);
+        EXPECT_EQ(DefaultTracePath(),
+                  (std::filesystem::path(kCacheExample) / "kestrovane" / "devicetrace.txt").string());
+    }
+    ScopedEnv env(kCacheVariable, "relative"); // not absolute: ignored
     EXPECT_NE(DefaultTracePath().rfind("relative", 0), 0u);
-    if (old)
-        setenv("XDG_CACHE_HOME", saved.c_str(), 1);
-    else
-        unsetenv("XDG_CACHE_HOME");
 }
 
 } // namespace

@@ -7,10 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
 
 namespace kv {
 namespace {
@@ -190,6 +193,40 @@ TEST(EditJournal, JournalsOfARunningCopyAreNoLeftovers) {
     EXPECT_EQ(ReadJournal(left[0])->EditCount(), 1u);
     EXPECT_TRUE(EditJournal::Discard(left[0]));
     EXPECT_TRUE(other.Leftovers().empty());
+}
+
+TEST(EditJournal, JournalsOfOneProcessHaveNamesOfTheirOwn) {
+    TempDir dir;
+    // Made one after the other, as quickly as a process can: many within one clock tick.
+    std::vector<std::unique_ptr<EditJournal>> journals;
+    std::set<std::string> paths;
+    for (int i = 0; i < 20; ++i) {
+        journals.push_back(std::make_unique<EditJournal>(dir.File("journal")));
+        paths.insert(journals.back()->PathOf(JournalSlot::Fuel));
+    }
+    EXPECT_EQ(paths.size(), journals.size());
+    Bytes image(64, 0xFF);
+    ASSERT_EQ(journals[0]->Record(kFuelFile, image, 3, {0x10}), "");
+    ASSERT_EQ(journals[1]->Record(kFuelFile, image, 4, {0x20}), "");
+    EXPECT_EQ(ReadJournal(journals[0]->PathOf(JournalSlot::Fuel))->edits.at(0).address, 3);
+    EXPECT_TRUE(journals[2]->Leftovers().empty());
+}
+
+TEST(EditJournal, LeftoversAreOfferedOldestFirst) {
+    TempDir dir;
+    std::vector<std::string> made;
+    for (int i = 0; i < 3; ++i) {
+        EditJournal run(dir.File("journal"));
+        ASSERT_EQ(run.Record(kFuelFile, Bytes(64, 0xFF), 3, {static_cast<std::uint8_t>(i)}), "");
+        made.push_back(run.PathOf(JournalSlot::Fuel));
+    }
+    // Their times, oldest first, in the reverse order of their names and of their making.
+    std::sort(made.begin(), made.end());
+    const auto now = std::filesystem::file_time_type::clock::now();
+    for (std::size_t i = 0; i < made.size(); ++i)
+        std::filesystem::last_write_time(made[i], now - std::chrono::hours(24 * static_cast<int>(i + 1)));
+    const std::vector<std::string> oldestFirst(made.rbegin(), made.rend());
+    EXPECT_EQ(EditJournal(dir.File("journal")).Leftovers(), oldestFirst);
 }
 
 TEST(EditJournal, Crc32OfTheCheckString) {
