@@ -263,17 +263,19 @@ const std::vector<TypeCase>& TypeCases() {
 }
 
 TEST(ParamPanelTyping, TheTableHoldsEveryFieldOfTheFourPages) {
-    for (const auto& [base, tab] : std::vector<std::pair<const char*, const char*>>{{"MRX_D", "Parameters"},
-                                                                                    {"EZK_D-S4", "ParametersEZK"},
-                                                                                    {"MRX_LH22_USA", "ParametersLH22"},
-                                                                                    {"EZF_USA", "ParametersEZF"}}) {
-        Rig r(base, tab);
+    const std::vector<TypeCase>& cases = TypeCases();
+    for (const auto& [base, tabName] :
+         std::vector<std::pair<const char*, const char*>>{{"MRX_D", "Parameters"},
+                                                          {"EZK_D-S4", "ParametersEZK"},
+                                                          {"MRX_LH22_USA", "ParametersLH22"},
+                                                          {"EZF_USA", "ParametersEZF"}}) {
+        const std::string tab = tabName;
+        Rig r(base, tabName);
         ASSERT_NE(r.panel->Page(), nullptr) << base;
         for (const auto& s : r.panel->Page()->Settings()) {
             if (s.textBox.empty()) continue;
-            const bool listed = std::any_of(TypeCases().begin(), TypeCases().end(), [&](const TypeCase& c) {
-                return std::string(c.tab) == tab && c.key == s.key;
-            });
+            const bool listed = std::any_of(cases.begin(), cases.end(),
+                                            [&](const TypeCase& c) { return c.tab == tab && c.key == s.key; });
             EXPECT_TRUE(listed) << tab << " " << s.key;
         }
     }
