@@ -1,5 +1,6 @@
 #include "autotune/autotune_offline.h"
 
+#include "datalog/log_catalogue.h"
 #include "datalog/log_run.h"
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
@@ -62,14 +63,13 @@ Parsed<OfflineTuneResult> TuneFromRun(const LogRun& run, TableEditor& editor, Ec
         return static_cast<int>(it - headers.begin());
     };
     std::array<int, 5> cols{};
-    const std::array<const char*, 5> needed{kRunTimeColumn, kRunRpmColumn, kRunLoadColumn, kRunAfrColumn,
-                                            kRunThrottleColumn};
+    const std::array<const char*, 5> needed{kTimeHeader, kRpmHeader, kMafHeader, kAfrHeader, kThrottleHeader};
     for (std::size_t i = 0; i < needed.size(); ++i) {
         const std::optional<int> c = column(needed[i]);
         if (!c) return ParseError{std::string("The run has no column \"") + needed[i] + "\""};
         cols[i] = *c;
     }
-    const std::optional<int> coolantCol = column(kRunCoolantColumn);
+    const std::optional<int> coolantCol = column(kCoolantCHeader);
 
     const int rows = editor.GetYAxisSize(), colsN = editor.GetXAxisSize();
     const auto cells = static_cast<std::size_t>(rows) * static_cast<std::size_t>(colsN);

@@ -18,15 +18,8 @@ namespace kv {
 class LogRun;
 class TableEditor;
 
-// The columns a run needs, as the data-logging tab heads them.
-inline constexpr const char* kRunTimeColumn = "Time [s]";
-inline constexpr const char* kRunRpmColumn = "RPM";
-inline constexpr const char* kRunLoadColumn = "MAF signal";
-inline constexpr const char* kRunAfrColumn = "A/F ratio";
-inline constexpr const char* kRunThrottleColumn = "Throttle pos (1=idle, 2=cruise, 3=WOT)";
-// Used when present, for the cold-engine guard.
-inline constexpr const char* kRunCoolantColumn = "Coolant temp [\xC2\xB0"
-                                                 "C]";
+// A run needs the data-logging tab's time, RPM, MAF signal, A/F ratio and throttle columns; its
+// coolant column in degrees Celsius feeds the cold-engine guard when present.
 
 struct OfflineTuneOptions {
     std::array<AutotuneBand, kAutotuneZoneCount> bands{};

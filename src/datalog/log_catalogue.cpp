@@ -62,21 +62,19 @@ constexpr std::array<LogChannel, kLogChannelCount> kChannels{{
     {ch::Aux1 + 3, "aux 4", S::AuxInput, 4, 2},
 }};
 
-constexpr const char* kThrottleHeader = "Throttle pos (1=idle, 2=cruise, 3=WOT)";
-
 // "°" as UTF-8.
 #define KV_DEG "\xC2\xB0"
 
 constexpr std::array<LogSlotEntry, kLogSlotCount> kSlots{{
-    {"LH_RPM", "RPM", "RPM", Chs({ch::LhSpeed})},
-    {"LH_MAF", "MAF signal (absolute)", "MAF signal", Chs({ch::LhMaf})},
+    {"LH_RPM", "RPM", kRpmHeader, Chs({ch::LhSpeed})},
+    {"LH_MAF", "MAF signal (absolute)", kMafHeader, Chs({ch::LhMaf})},
     {"LH_MAFPERCENT", "MAF signal (%)", "MAF signal [%]", Chs({ch::LhSpeed, ch::LhMaf})},
     {"LH_MAFVOLTAGE", "MAF voltage", "MAF voltage [V]", Chs({ch::LhMafVolts})},
-    {"LH_AFR", "A/F ratio", "A/F ratio", Chs({ch::LhWideband})},
+    {"LH_AFR", "A/F ratio", kAfrHeader, Chs({ch::LhWideband})},
     {"LH_INJPW", "Injection pulse width", "Inj PW [ms]", Chs({ch::LhInjection, ch::LhBit1, ch::LhBit2, ch::LhBit3})},
     {"LH_INJDC", "Injector duty cycle", "Inj duty cycle [%]",
      Chs({ch::LhSpeed, ch::LhInjection, ch::LhBit1, ch::LhBit2, ch::LhBit3})},
-    {"LH_COOLANTC", "Coolant temp (" KV_DEG " C)", "Coolant temp [" KV_DEG "C]", Chs({ch::LhCoolant})},
+    {"LH_COOLANTC", "Coolant temp (" KV_DEG " C)", kCoolantCHeader, Chs({ch::LhCoolant})},
     {"LH_COOLANTF", "Coolant temp (" KV_DEG " F)", "Coolant temp [" KV_DEG "F]", Chs({ch::LhCoolant})},
     {"LH_THROTTLE", "Throttle position", kThrottleHeader, Chs({ch::LhThrottle})},
     {"LH_BATTVOLT", "Battery voltage", "Battery [V]", Chs({ch::LhBattery})},

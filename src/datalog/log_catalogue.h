@@ -76,6 +76,13 @@ struct LogSlotEntry {
 
 // The title of every run's column 0.
 inline constexpr const char* kTimeHeader = "Time [s]";
+// Headers of the fuel unit's columns that other code finds a run's values by.
+inline constexpr const char* kRpmHeader = "RPM";
+inline constexpr const char* kMafHeader = "MAF signal";
+inline constexpr const char* kAfrHeader = "A/F ratio";
+inline constexpr const char* kThrottleHeader = "Throttle pos (1=idle, 2=cruise, 3=WOT)";
+inline constexpr const char* kCoolantCHeader = "Coolant temp [\xC2\xB0"
+                                               "C]";
 
 // The catalogue, indexed by slot.
 const std::array<LogSlotEntry, kLogSlotCount>& LogSlotTable();

@@ -33,12 +33,12 @@ Parsed<CellStatistics> ComputeCellStatistics(const LogRun& run, const TableEdito
     if (editor.GetXAxisType() != TableEditor::MAPRPMAXIS || editor.GetYAxisType() != TableEditor::MAPMAFAXIS)
         return ParseError{"Cell statistics need a map over engine speed and MAF signal (an LH 2.3 base fuel map)"};
     const std::vector<std::string> names = VariableNames(run.Headers());
-    const auto rpm = FindColumn(names, kCellsRpmColumn);
-    const auto maf = FindColumn(names, kCellsMafColumn);
+    const auto rpm = FindColumn(names, kRpmHeader);
+    const auto maf = FindColumn(names, kMafHeader);
     const auto value = FindColumn(names, column);
     if (!rpm || !maf)
-        return ParseError{std::string("The run must hold the columns \"") + kCellsRpmColumn + "\" and \"" +
-                          kCellsMafColumn + "\""};
+        return ParseError{std::string("The run must hold the columns \"") + kRpmHeader + "\" and \"" + kMafHeader +
+                          "\""};
     if (!value) return ParseError{"The run has no column \"" + column + "\""};
 
     CellStatistics stats;

@@ -3,6 +3,7 @@
 // and MAF signal, as the unit reads its map axes) falls between four cells; each of them takes
 // the sample in the unit's own interpolation shares. Per cell: how many samples touched it, their
 // share-weighted count, and the share-weighted mean with the minimum and maximum of one column.
+#include "datalog/log_catalogue.h"
 #include "datalog/log_run.h"
 #include "platform/parsed.h"
 
@@ -33,10 +34,9 @@ struct CellStatistics {
     int CellsWith(int minCount) const;
 };
 
-// The column averaged by default, and the columns that give the operating point.
-inline constexpr const char* kCellsDefaultColumn = "A/F ratio";
-inline constexpr const char* kCellsRpmColumn = "RPM";
-inline constexpr const char* kCellsMafColumn = "MAF signal";
+// The column averaged by default (the columns that give the operating point are kRpmHeader and
+// kMafHeader).
+inline constexpr const char* kCellsDefaultColumn = kAfrHeader;
 
 // The statistics of `column` (a variable name as the chart lists it; the fuel unit's columns
 // first when the ignition unit logs the same header) over the map the editor shows. The map must

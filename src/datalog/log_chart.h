@@ -40,7 +40,6 @@ inline constexpr int kPlotVariableSlots = 8;
 inline constexpr const char* kNoRunsToPlot = "No data logs selected to plot";
 inline constexpr const char* kNoDataToPlot = "Data log contains no data to plot";
 inline constexpr const char* kChartInternalError = "Internal error";
-inline constexpr const char* kRpmHeader = "RPM";
 
 // The chart's remembered choices in the settings store.
 class ChartSettings {
