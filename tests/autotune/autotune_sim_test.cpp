@@ -181,13 +181,11 @@ TEST_P(AutotuneCarTest, AMapTwentyCountsOffConvergesInTwentyMinutes) {
     // at points met for the first time, where the small rich gains have had a few seconds.
     EXPECT_LE(t.errorEnd, c.drive == SimDrive::Road ? 0.15 : 0.25) << "from " << t.errorStart;
     // Another drive with autotune off: before and after tuning.
-    std::printf("XX %s start %.3f end %.3f\n", CaseName({c, 0}).c_str(), t.errorStart, t.errorEnd);
     const SimOptions other = Drive(c.drive, c.seed + 100);
     const double before = MeanDrivenError(*WarmCar(other, t.start), 10);
     const double after = MeanDrivenError(*WarmCar(other, t.tuned), 10);
     EXPECT_GT(before, 0.4);
     EXPECT_LE(after, 0.2) << "from " << before;
-    std::printf("XX after %.3f before %.3f\n", after, before);
 }
 
 INSTANTIATE_TEST_SUITE_P(RoadAndDyno, AutotuneCarTest,
