@@ -476,7 +476,7 @@ void Autotune::Charge(const BlendShare& c, std::size_t zone, float afr, double b
     const std::size_t i = CellIndex(c.row, c.col);
     judgedZone_[i] = static_cast<int>(zone);
     Evidence& e = evidence_[i];
-    if (e.zone != static_cast<int>(zone)) e = Evidence{0.0, 0.0, static_cast<int>(zone), e.correctedMs};
+    if (e.zone != static_cast<int>(zone)) e = Evidence{0.0, 0.0, 0.0, static_cast<int>(zone), e.correctedMs};
     // The mixture the cell alone would give: the measurement taken back to the fuel the unit
     // blended and referred to the cell's own fuel. A cell that delivers no fuel of its own
     // leaves nothing to refer to: the measurement stands.
@@ -484,19 +484,30 @@ void Autotune::Charge(const BlendShare& c, std::size_t zone, float afr, double b
     const double referred = blended > 0.0 && own > 0.0 ? afr * blended / own : afr;
     e.share += c.share;
     e.weightedAfr += c.share * referred;
+    e.weightedMeasured += c.share * afr;
     const double mean = e.weightedAfr / e.share;
+    const double measured = e.weightedMeasured / e.share;
     const AutotuneBand& b = band_[zone];
     const bool inBand = mean >= b.low && mean <= b.high;
     const bool enough = e.share >= kEvidenceThreshold - 1e-9;
+    // Between cells the blend's error is credited to the richer or the leaner one by its value:
+    // a cell judged in band while the blend it was judged in is not would freeze that blend off
+    // the band. It is then neither changed nor coloured and gathers afresh while its neighbours
+    // are corrected.
+    const bool blendInBand = measured >= b.low && measured <= b.high;
     std::optional<CellState> state;
     if (!inBand)
         state = mean > b.high ? CellState::Lean : CellState::Rich;
-    else if (enough)
+    else if (enough && blendInBand)
         state = CellState::Tuned;
     if (state && CellStateColour(*state) != colour) editor_->SetCellColor(c.row, c.col, CellStateColour(*state));
-    if (!enough || inBand) return;
+    if (!enough) return;
+    if (inBand) {
+        if (!blendInBand) e = Evidence{0.0, 0.0, 0.0, static_cast<int>(zone), e.correctedMs};
+        return;
+    }
     Correct(c.row, c.col, zone, mean);
-    e = Evidence{0.0, 0.0, static_cast<int>(zone), nowMs};
+    e = Evidence{0.0, 0.0, 0.0, static_cast<int>(zone), nowMs};
 }
 
 void Autotune::Correct(int row, int col, std::size_t zone, double afr) {

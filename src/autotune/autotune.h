@@ -219,6 +219,7 @@ private:
     struct Evidence {
         double share = 0.0;
         double weightedAfr = 0.0;
+        double weightedMeasured = 0.0; // the mixtures as measured, in the same shares
         int zone = -1;
         std::int64_t correctedMs = -1; // when the cell was last corrected in this run
     };

@@ -41,7 +41,7 @@ Parsed<std::uint64_t> ParseSimDriveSeed(const std::string& text) {
     return v;
 }
 
-SimEngine::SimEngine(SimDrive drive, std::uint64_t seed) : drive_(drive), roadRng_(seed * 7919 + 928) {}
+SimEngine::SimEngine(SimDrive drive, std::uint64_t seed) : drive_(drive), seed_(seed), roadRng_(seed * 7919 + 928) {}
 
 void SimEngine::AdvanceTo(std::int64_t nowMs, bool ignitionOn) {
     if (!started_) {
@@ -171,15 +171,23 @@ constexpr double kPullFromRpm[] = {3000.0, 2200.0, 2600.0, 3550.0, 2200.0, 3000.
 constexpr double kFullThrottleHoldSeconds = 3.0;
 
 // Hold k (0..4) of a lap; after the town lap the list goes up the loads at one speed and down
-// them at the next.
-Hold HoldOf(int lap, int k) {
+// them at the next, from its hold `first` on.
+Hold HoldOf(int lap, int k, int first) {
     if (lap == 0) return kTownHolds[k];
-    const int n = ((lap - 1) * kHoldsPerLap + k) % kListedHolds;
+    const int n = ((lap - 1) * kHoldsPerLap + k + first) % kListedHolds;
     const int perRpm = static_cast<int>(std::size(kHoldLoads));
     const int rpmIndex = n / perRpm;
     int loadIndex = n % perRpm;
     if (rpmIndex % 2 == 1) loadIndex = perRpm - 1 - loadIndex;
     return {kHoldRpms[static_cast<std::size_t>(rpmIndex)], kHoldLoads[static_cast<std::size_t>(loadIndex)]};
+}
+
+// Where a seed's laps begin in the list: seed 1 at its first hold, each further seed 35 holds
+// (seven laps) on; 35 and the list's length have no common factor, so the seeds of one round of
+// the list all begin elsewhere.
+int FirstListedHold(std::uint64_t seed) {
+    constexpr auto kListed = static_cast<std::uint64_t>(kListedHolds);
+    return static_cast<int>((seed % kListed + kListed - 1) % kListed * 35 % kListed);
 }
 
 double SmoothStep(double f) {
@@ -200,7 +208,7 @@ void SimEngine::Drive(double t) {
         state_.advanceDeg = 10.0;
     } else if (t < 15.0) {
         const double f = (t - 12.0) / 3.0;
-        const Hold first = HoldOf(lap, 0);
+        const Hold first = HoldOf(lap, 0, FirstListedHold(seed_));
         state_.throttle = SimThrottle::Cruise;
         state_.rpm = Lerp(800.0, first.rpm, f);
         state_.load = Lerp(0.12, first.load, f);
@@ -209,8 +217,8 @@ void SimEngine::Drive(double t) {
         const double c = t - 15.0;
         const int k = std::min(kHoldsPerLap - 1, static_cast<int>(c / kHoldSeconds));
         const double in = c - k * kHoldSeconds;
-        const Hold to = HoldOf(lap, k);
-        const Hold from = k == 0 ? to : HoldOf(lap, k - 1);
+        const Hold to = HoldOf(lap, k, FirstListedHold(seed_));
+        const Hold from = k == 0 ? to : HoldOf(lap, k - 1, FirstListedHold(seed_));
         const double f = SmoothStep(in / kMoveSeconds);
         state_.throttle = SimThrottle::Cruise;
         state_.rpm = Lerp(from.rpm, to.rpm, f);

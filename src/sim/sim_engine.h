@@ -5,10 +5,11 @@
 // full-throttle pulls through the rev range and over-run fuel cuts, continuous in speed and load.
 // On the dyno (SimDrive::Dyno) a fixed cycle goes through idle, cruise, wide-open-throttle and
 // overrun phases (each lap holds other speeds and loads while cruising and pulls from another
-// speed, so that a long drive visits much of the fuel map). The coolant warms up while the
-// engine runs and cools while it stands; at high load it knocks, and the ignition unit retards
-// the knocking cylinder. Everything is stepped in fixed 10 ms ticks of clock time with its own
-// seeded random numbers, so the state at a given time does not depend on how often it is asked.
+// speed, so that a long drive visits much of the fuel map; the seed picks where in its list of
+// holds the laps begin). The coolant warms up while the engine runs and cools while it stands; at
+// high load it knocks, and the ignition unit retards the knocking cylinder. Everything is stepped
+// in fixed 10 ms ticks of clock time with its own seeded random numbers, so the state at a given
+// time does not depend on how often it is asked.
 #include <array>
 #include <cstdint>
 #include <deque>
@@ -95,6 +96,7 @@ private:
         bool closedThrottle = true;
     };
     SimDrive drive_;
+    std::uint64_t seed_;
     RoadDriver road_;
     std::mt19937_64 roadRng_;
     std::deque<std::array<double, 3>> burnt_; // rpm, load, fuel cut of the last ticks, oldest first

@@ -192,7 +192,9 @@ INSTANTIATE_TEST_SUITE_P(RoadAndDyno, AutotuneCarTest,
                          ::testing::Values(Case{SimDrive::Road, 1, -20}, Case{SimDrive::Road, 1, 20},
                                            Case{SimDrive::Road, 2, -20}, Case{SimDrive::Road, 2, 20},
                                            Case{SimDrive::Road, 3, -20}, Case{SimDrive::Road, 3, 20},
-                                           Case{SimDrive::Dyno, 1, -20}, Case{SimDrive::Dyno, 1, 20}),
+                                           Case{SimDrive::Dyno, 1, -20}, Case{SimDrive::Dyno, 1, 20},
+                                           Case{SimDrive::Dyno, 2, -20}, Case{SimDrive::Dyno, 2, 20},
+                                           Case{SimDrive::Dyno, 3, -20}, Case{SimDrive::Dyno, 3, 20}),
                          CaseName);
 
 } // namespace

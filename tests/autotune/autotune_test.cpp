@@ -313,6 +313,30 @@ TEST_F(AutotuneTest, EachCellIsJudgedByTheMixtureItAloneWouldGive) {
     }
 }
 
+// Green needs the mixture measured where the evidence was gathered inside the band as well: a
+// cell whose leaner neighbour is credited with the blend's error never freezes the blend outside
+// the band. Cell (5, 5) at 0, cell (5, 6) at 2, halfway between them: measured 14.58 refers to
+// 14.58 x 513/512 = 14.61 for (5, 5), inside the band, and 14.55 for (5, 6), rich.
+TEST_F(AutotuneTest, ACellTurnsGreenOnlyWhereTheMeasuredMixtureIsInTheBandToo) {
+    Run(kLH23, kNonCat);
+    editor->SetCellValue(5, 5, 0);
+    editor->SetCellValue(5, 6, 2);
+    const auto& xs = editor->XAxisPoints();
+    AutotuneSampleData s = At(5, 5, 14.58f, Z::Cruise);
+    s.x = (xs[5] + xs[6]) / 2.0;
+    // Six samples give each cell three samples' worth.
+    Hold(s, kLeadIn + 6);
+    EXPECT_NE(State(5, 5), CellState::Tuned) << "the blend it was judged in is rich";
+    EXPECT_EQ(Value(5, 5), 0);
+    EXPECT_EQ(State(5, 6), CellState::Rich);
+    EXPECT_EQ(Value(5, 6), 1);
+    // The blend comes into the band: after the delay and three samples' worth again, green.
+    s.afr = 14.7f;
+    Hold(s, kLeadIn + 6);
+    EXPECT_EQ(State(5, 5), CellState::Tuned);
+    EXPECT_EQ(Value(5, 5), 0);
+}
+
 // A cell takes nothing from a sample whose share of it is below a tenth.
 TEST_F(AutotuneTest, ASmallShareGivesTheCellNothing) {
     for (double fx : {0.05, 0.15}) {

@@ -70,6 +70,29 @@ TEST(SimRoadTest, TheSameSeedDrivesTheSameRoadAnotherSeedAnother) {
     EXPECT_GT(differ, static_cast<int>(a.size() / 100 / 2));
 }
 
+// On the dyno the seed picks where the laps after the first begin in the list of holds: the first
+// lap is the same for every seed, the cruise holds of the later laps are other ones.
+TEST(SimRoadTest, OnTheDynoTheSeedPicksWhereTheHoldsBegin) {
+    const auto a = Drive(SimDrive::Dyno, 1, 3);
+    const auto b = Drive(SimDrive::Dyno, 1, 3);
+    const auto c = Drive(SimDrive::Dyno, 2, 3);
+    int same = 0, firstLapSame = 0, firstLap = 0, laterCruise = 0, laterDiffer = 0;
+    for (std::size_t i = 0; i < a.size(); i += 10) {
+        same += a[i].rpm == b[i].rpm && a[i].load == b[i].load;
+        if (a[i].lap == 0) {
+            ++firstLap;
+            firstLapSame += a[i].rpm == c[i].rpm && a[i].load == c[i].load;
+        } else if (a[i].throttle == SimThrottle::Cruise && a[i].phaseSeconds > 15.5) {
+            ++laterCruise;
+            laterDiffer += std::abs(a[i].rpm - c[i].rpm) > 50.0 || std::abs(a[i].load - c[i].load) > 0.02;
+        }
+    }
+    EXPECT_EQ(same, static_cast<int>((a.size() + 9) / 10));
+    EXPECT_EQ(firstLapSame, firstLap);
+    EXPECT_GT(laterCruise, 0);
+    EXPECT_GT(laterDiffer, laterCruise * 9 / 10);
+}
+
 class SimRoadSeedTest : public ::testing::TestWithParam<std::uint64_t> {};
 
 // Every kind of driving comes in twenty minutes, and speed and load change smoothly.
