@@ -1,0 +1,137 @@
+#include "datalog/gui/run_overlay_window.h"
+
+#include "eprom/eprom_image.h"
+#include "maps/gui/qt_map_grid.h"
+#include "maps/map_definitions.h"
+#include "maps/rendered_map.h"
+#include "platform/messages.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace kv {
+
+namespace {
+
+constexpr const char* kTitle = "Kestrovane";
+constexpr const char* kHideCaption = "&Hide run overlay";
+constexpr const char* kShowCaption = "S&how run overlay";
+
+QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+} // namespace
+
+GridOverlayCell RunOverlayLayer::Cell(int row, int col) const {
+    if (row < 0 || col < 0 || row >= overlay_.rows || col >= overlay_.cols) return {};
+    const OverlayCell& cell = overlay_.At(row, col);
+    GridOverlayCell out{Text(cell.text), Text(cell.tip), QColor()};
+    if (cell.colour) {
+        const std::uint32_t c = *cell.colour;
+        out.background =
+            QColor(static_cast<int>(c & 0xFF), static_cast<int>((c >> 8) & 0xFF), static_cast<int>((c >> 16) & 0xFF));
+    }
+    return out;
+}
+
+RunOverlayWindow::RunOverlayWindow(EPROM& image, const MapDefinition& definition, RunOverlay overlay, QWidget* parent)
+    : QWidget(parent, Qt::Window), editor_(dialogs_, dialogs_, dialogs_), layer_(std::move(overlay)) {
+    setObjectName("frmRunOverlay");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle("Run overlay - " + Text(layer_.Overlay().caption));
+    auto* layout = new QVBoxLayout(this);
+    caption_ = new QLabel(this);
+    caption_->setObjectName("lblRunOverlay");
+    caption_->setText("<b>" + Text(layer_.Overlay().caption).toHtmlEscaped() + "</b><br>" +
+                      Text(layer_.Overlay().summary).toHtmlEscaped());
+    grid_ = new QtMapGrid("RunOverlayMap", "RunOverlayOPIndicator", this);
+    grid_->setSelectionMode(QAbstractItemView::NoSelection);
+    editor_.SetEPROM(&image);
+    editor_.SetControl(grid_);
+    ConfigureEditor(editor_, MapTabOf(image), &definition, image.GetECUType());
+    editor_.RenderTable();
+    grid_->SetOverlay(&layer_);
+
+    hide_ = new QPushButton(kHideCaption, this);
+    hide_->setObjectName("cmdRunOverlayHide");
+    hide_->setCheckable(true);
+    auto* close = new QPushButton("&Close", this);
+    close->setObjectName("cmdRunOverlayClose");
+    connect(hide_, &QPushButton::toggled, this, [this](bool hidden) {
+        grid_->SetOverlay(hidden ? nullptr : &layer_);
+        hide_->setText(hidden ? kShowCaption : kHideCaption);
+    });
+    connect(close, &QPushButton::clicked, this, &QWidget::close);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(hide_);
+    buttons->addStretch(1);
+    buttons->addWidget(close);
+    layout->addWidget(caption_);
+    layout->addWidget(grid_, 1);
+    layout->addLayout(buttons);
+    resize(760, 440);
+}
+
+bool RunOverlayWindow::OverlayShown() const { return grid_->Overlay() != nullptr; }
+
+ShowOnMapDialog::ShowOnMapDialog(const std::vector<OverlayMap>& maps, const std::vector<std::string>& columns,
+                                 QWidget* parent)
+    : QDialog(parent) {
+    setObjectName("frmShowOnMap");
+    setWindowTitle("Show on map");
+    map_ = new QComboBox(this);
+    map_->setObjectName("cmbOverlayMap");
+    for (const OverlayMap& m : maps) map_->addItem(Text(m.name));
+    column_ = new QComboBox(this);
+    column_->setObjectName("cmbOverlayColumn");
+    for (const std::string& c : columns) column_->addItem(Text(c));
+    column_->setCurrentIndex(DefaultOverlayColumn(columns));
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* form = new QFormLayout(this);
+    form->addRow("&Map:", map_);
+    form->addRow("C&olumn:", column_);
+    form->addRow(buttons);
+}
+
+int ShowOnMapDialog::MapIndex() const { return map_->currentIndex(); }
+
+int ShowOnMapDialog::ColumnIndex() const { return column_->currentIndex(); }
+
+RunOverlayWindow* ShowRunOnMap(const LogRun& run, const std::string& runName, const RunOverlaySources& sources,
+                               QWidget* parent) {
+    const std::vector<OverlayMap> maps = OverlayMaps(sources.fuel, sources.ignition);
+    if (maps.empty()) {
+        sources.messages.MessageBox("A run is laid over an LH 2.3 base fuel map, and no loaded image has one.", kTitle,
+                                    MsgButtons::OK, MsgIcon::Information);
+        return nullptr;
+    }
+    const std::vector<std::string> columns = OverlayColumns(run);
+    if (columns.empty()) {
+        sources.messages.MessageBox("The run has no columns to show.", kTitle, MsgButtons::OK, MsgIcon::Information);
+        return nullptr;
+    }
+    ShowOnMapDialog dialog(maps, columns, parent);
+    if (dialog.exec() != QDialog::Accepted || dialog.MapIndex() < 0 || dialog.ColumnIndex() < 0) return nullptr;
+    const OverlayMap& chosen = maps[static_cast<std::size_t>(dialog.MapIndex())];
+    const MapDefinition* definition = FindMapDefinition(MapTabOf(*chosen.image), chosen.name);
+    if (definition == nullptr) return nullptr;
+    RenderedMap rendered(*chosen.image, *definition);
+    Parsed<RunOverlay> overlay = MakeRunOverlay(run, runName, rendered.editor, chosen.name,
+                                                columns[static_cast<std::size_t>(dialog.ColumnIndex())],
+                                                SavedBands(sources.settings, chosen.name));
+    if (!overlay) {
+        sources.messages.MessageBox(overlay.Error(), kTitle, MsgButtons::OK, MsgIcon::Warning);
+        return nullptr;
+    }
+    auto* window = new RunOverlayWindow(*chosen.image, *definition, std::move(*overlay), parent);
+    window->show();
+    return window;
+}
+
+} // namespace kv
