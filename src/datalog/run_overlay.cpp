@@ -44,6 +44,13 @@ std::uint32_t Blend(std::uint32_t from, std::uint32_t to, double t) {
     return out;
 }
 
+// A mean as a cell shows it: about four digits, at most two decimals ("14.58", "120.5", "2768").
+std::string CellText(double mean) {
+    const double magnitude = std::abs(mean);
+    const char* format = magnitude < 99.995 ? "0.00" : magnitude < 999.95 ? "0.0" : "0";
+    return FormatNumber(mean, format);
+}
+
 } // namespace
 
 Parsed<RunOverlay> MakeRunOverlay(const LogRun& run, std::string_view runName, const TableEditor& editor,
@@ -87,9 +94,11 @@ Parsed<RunOverlay> MakeRunOverlay(const LogRun& run, std::string_view runName, c
             if (s.count == 0) continue;
             OverlayCell& cell = overlay.cells[static_cast<std::size_t>(r * stats->cols + c)];
             const double mean = s.Mean();
-            cell.text = FormatNumber(mean, "0.0");
+            cell.text = CellText(mean);
+            // The mean and its distance from the target with a decimal more than the cell, so
+            // that a mean at a band's end shows on which side it lies.
             cell.tip = "samples: " + std::to_string(s.count) + " (weight " + FormatNumber(s.weight, "0.00") + ")\n" +
-                       "mean: " + FormatNumber(mean, "0.00") + "\nmin: " + FormatNumber(s.min, "0.00") +
+                       "mean: " + FormatNumber(mean, "0.000") + "\nmin: " + FormatNumber(s.min, "0.00") +
                        "\nmax: " + FormatNumber(s.max, "0.00");
             int zone = -1;
             for (int z = 0; z < static_cast<int>(zones.size()); ++z) {
@@ -101,7 +110,7 @@ Parsed<RunOverlay> MakeRunOverlay(const LogRun& run, std::string_view runName, c
                 cell.colour = CellStateColour(JudgeMixture(mean, band));
                 cell.tip += std::string("\n") + kZoneNames[static_cast<std::size_t>(zone)] + " target " +
                             BandText(band.target) + " \xC2\xB1 " + BandText(band.error) + ": " +
-                            FormatNumber(mean - band.target, "+0.00;-0.00;0.00");
+                            FormatNumber(mean - band.target, "+0.000;-0.000;0.000");
             } else {
                 cell.colour = Blend(kOverlayNeutralLow, kOverlayNeutralHigh,
                                     highest > lowest ? (mean - lowest) / (highest - lowest) : 0.0);

@@ -22,7 +22,7 @@ class EPROM;
 class TableEditor;
 
 struct OverlayCell {
-    std::string text; // the weighted mean with one decimal; empty for a blank cell
+    std::string text; // the weighted mean, about four digits; empty for a blank cell
     std::string tip;  // samples, weight, mean, min, max and, when judged, the zone's target
     // Background (0x00BBGGRR); nullopt for a blank cell.
     std::optional<std::uint32_t> colour;

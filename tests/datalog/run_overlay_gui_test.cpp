@@ -107,13 +107,13 @@ TEST(RunOverlayGui, ShowOnMapLaysTheRunOverTheGridAsAView) {
         SCOPED_TRACE(std::to_string(rr) + "," + std::to_string(cc));
         const auto cell = grid->OverlayCellAt(fr + rr, fc + cc);
         ASSERT_TRUE(cell);
-        EXPECT_EQ(cell->text.toStdString(), "12.0");
+        EXPECT_EQ(cell->text.toStdString(), "12.04");
         EXPECT_EQ(cell->background, green);
         EXPECT_TRUE(cell->tip.startsWith("samples: 1 (weight 0.25)\n")) << cell->tip.toStdString();
     }
     const auto lean = grid->OverlayCellAt(fr + 1, fc + 0);
     ASSERT_TRUE(lean);
-    EXPECT_EQ(lean->text.toStdString(), "15.2");
+    EXPECT_EQ(lean->text.toStdString(), "15.20");
     EXPECT_EQ(lean->background, red);
     const auto blank = grid->OverlayCellAt(fr + 0, fc + 0);
     ASSERT_TRUE(blank);
@@ -124,8 +124,8 @@ TEST(RunOverlayGui, ShowOnMapLaysTheRunOverTheGridAsAView) {
     const QRect rect = grid->visualRect(grid->IndexOf(fr + 1, fc + 0));
     QHelpEvent help(QEvent::ToolTip, rect.center(), grid->viewport()->mapToGlobal(rect.center()));
     QApplication::sendEvent(grid->viewport(), &help);
-    EXPECT_EQ(QToolTip::text().toStdString(), "samples: 2 (weight 2.00)\nmean: 15.20\nmin: 15.10\nmax: 15.30\n"
-                                              "cruise target 14.7 \xC2\xB1 0.1: +0.50");
+    EXPECT_EQ(QToolTip::text().toStdString(), "samples: 2 (weight 2.00)\nmean: 15.200\nmin: 15.10\nmax: 15.30\n"
+                                              "cruise target 14.7 \xC2\xB1 0.1: +0.500");
     QToolTip::hideText();
 
     // Keys in the grid edit nothing; hidden, the map's own values show, as they were.

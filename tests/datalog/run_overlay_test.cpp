@@ -65,17 +65,18 @@ TEST(RunOverlay, ASampleBetweenFourCellsGivesEachAQuarterJudgedByItsZone) {
     for (const auto& [r, c] : {std::pair{row, col}, {row, col + 1}, {row + 1, col}, {row + 1, col + 1}}) {
         SCOPED_TRACE(std::to_string(r) + "," + std::to_string(c));
         const OverlayCell& cell = overlay->At(r, c);
-        EXPECT_EQ(cell.text, "12.0");
-        EXPECT_EQ(cell.tip, "samples: 1 (weight 0.25)\nmean: 12.04\nmin: 12.04\nmax: 12.04\n"
-                            "WOT target 12.0 \xC2\xB1 0.1: +0.04");
+        EXPECT_EQ(cell.text, "12.04");
+        EXPECT_EQ(cell.tip, "samples: 1 (weight 0.25)\nmean: 12.040\nmin: 12.04\nmax: 12.04\n"
+                            "WOT target 12.0 \xC2\xB1 0.1: +0.040");
         EXPECT_EQ(cell.colour, CellStateColour(CellState::Tuned));
     }
     const OverlayCell& mixed = overlay->At(1, 0);
-    EXPECT_EQ(mixed.text, "14.8") << "(15.00 + 15.50 + 14.00) / 3";
-    EXPECT_EQ(mixed.tip,
-              "samples: 3 (weight 3.00)\nmean: 14.83\nmin: 14.00\nmax: 15.50\ncruise target 14.7 \xC2\xB1 0.1: +0.13");
+    EXPECT_EQ(mixed.text, "14.83") << "(15.00 + 15.50 + 14.00) / 3";
+    EXPECT_EQ(
+        mixed.tip,
+        "samples: 3 (weight 3.00)\nmean: 14.833\nmin: 14.00\nmax: 15.50\ncruise target 14.7 \xC2\xB1 0.1: +0.133");
     EXPECT_EQ(mixed.colour, CellStateColour(CellState::Lean));
-    EXPECT_EQ(overlay->At(0, 1).text, "11.5");
+    EXPECT_EQ(overlay->At(0, 1).text, "11.50");
     EXPECT_EQ(overlay->At(0, 1).colour, CellStateColour(CellState::Rich));
 
     const OverlayCell& blank = overlay->At(0, 0);
@@ -134,7 +135,22 @@ TEST(RunOverlay, ColumnsWithoutATargetAreShadedNeutrally) {
         EXPECT_EQ(overlay->At(4, 4).colour, c.middle) << "mean 1.5 of 0..4: 244 - 64 x 0.375 = 220";
         EXPECT_EQ(overlay->At(3, 3).colour, c.high);
         EXPECT_EQ(overlay->At(3, 3).tip.find("target"), std::string::npos);
+        if (std::string(c.column) == "Knock count") {
+            EXPECT_EQ(overlay->At(2, 2).text, "0.00");
+            EXPECT_EQ(overlay->At(4, 4).text, "1.50");
+        }
     }
+}
+
+// A cell shows about four digits of its mean: engine speeds without decimals.
+TEST(RunOverlay, CellTextsKeepAboutFourDigits) {
+    MapRig rig;
+    const auto overlay = MakeRunOverlay(OverlayRun(rig, {{6, 2, "14.7", "2"}}), "r", rig.Editor(), MapRig::kMapName,
+                                        "RPM", DefaultBands());
+    ASSERT_TRUE(overlay) << overlay.Error();
+    const std::string rpm = rig.At(6, 2).first;
+    ASSERT_GE(rpm.size(), 4u);
+    EXPECT_EQ(overlay->At(2, 6).text, rpm);
 }
 
 TEST(RunOverlay, RefusesWhatTheStatisticsRefuse) {

@@ -42,6 +42,8 @@ RunOverlayWindow::RunOverlayWindow(EPROM& image, const MapDefinition& definition
     : QWidget(parent, Qt::Window), editor_(dialogs_, dialogs_, dialogs_), layer_(std::move(overlay)) {
     setObjectName("frmRunOverlay");
     setAttribute(Qt::WA_DeleteOnClose);
+    // The cells' tips show while the user works in the main window beside it.
+    setAttribute(Qt::WA_AlwaysShowToolTips);
     setWindowTitle("Run overlay - " + Text(layer_.Overlay().caption));
     auto* layout = new QVBoxLayout(this);
     caption_ = new QLabel(this);
