@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabBar>
 #include <QTest>
 #include <QTimer>
@@ -115,6 +116,13 @@ TEST(RunOverlayGui, ShowOnMapLaysTheRunOverTheGridAsAView) {
     ASSERT_TRUE(lean);
     EXPECT_EQ(lean->text.toStdString(), "15.20");
     EXPECT_EQ(lean->background, red);
+    // Every mean fits its column with the margins the style keeps around a cell's text and the
+    // grid line.
+    const int margins =
+        2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1) + (grid->showGrid() ? 1 : 0);
+    for (int c = 0; c < grid->columnCount(); ++c)
+        EXPECT_GE(grid->columnWidth(c), grid->fontMetrics().horizontalAdvance("15.20") + margins)
+            << "a mean is not cut short";
     const auto blank = grid->OverlayCellAt(fr + 0, fc + 0);
     ASSERT_TRUE(blank);
     EXPECT_TRUE(blank->text.isEmpty());

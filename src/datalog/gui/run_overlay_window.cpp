@@ -14,6 +14,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kv {
 
 namespace {
@@ -21,6 +23,12 @@ namespace {
 constexpr const char* kTitle = "Kestrovane";
 constexpr const char* kHideCaption = "&Hide run overlay";
 constexpr const char* kShowCaption = "S&how run overlay";
+// Room left and right of a mean in its cell, pixels.
+constexpr int kCellPadding = 6;
+// The window: at least this wide, and wide enough for the grid with its frame and scroll bar.
+constexpr int kLeastWidth = 640;
+constexpr int kFrameRoom = 48;
+constexpr int kHeight = 460;
 
 QString Text(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
@@ -57,6 +65,14 @@ RunOverlayWindow::RunOverlayWindow(EPROM& image, const MapDefinition& definition
     ConfigureEditor(editor_, MapTabOf(image), &definition, image.GetECUType());
     editor_.RenderTable();
     grid_->SetOverlay(&layer_);
+    // The means take more room than the map's own numbers: the columns are widened to the widest.
+    int widest = 0;
+    for (int r = 0; r < layer_.Overlay().rows; ++r)
+        for (int c = 0; c < layer_.Overlay().cols; ++c)
+            widest = std::max(widest, grid_->fontMetrics().horizontalAdvance(layer_.Cell(r, c).text));
+    const int columnTwips = (widest + 2 * kCellPadding) * kTwipsPerPixel;
+    for (int c = grid_->FixedCols(); c < grid_->Cols(); ++c)
+        if (grid_->ColWidth(c) < columnTwips) grid_->SetColWidth(c, columnTwips);
 
     hide_ = new QPushButton(kHideCaption, this);
     hide_->setObjectName("cmdRunOverlayHide");
@@ -75,7 +91,9 @@ RunOverlayWindow::RunOverlayWindow(EPROM& image, const MapDefinition& definition
     layout->addWidget(caption_);
     layout->addWidget(grid_, 1);
     layout->addLayout(buttons);
-    resize(760, 440);
+    int cellsWidth = 0;
+    for (int c = 0; c < grid_->Cols(); ++c) cellsWidth += grid_->ColWidth(c) / kTwipsPerPixel;
+    resize(std::max(kLeastWidth, cellsWidth + kFrameRoom), kHeight);
 }
 
 bool RunOverlayWindow::OverlayShown() const { return grid_->Overlay() != nullptr; }
