@@ -4,7 +4,9 @@
 #include "maps/gui/qt_map_grid.h"
 #include "maps/map_definitions.h"
 #include "maps/rendered_map.h"
+#include "maps/table_editor.h"
 #include "platform/messages.h"
+#include "platform/silent_dialogs.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -47,7 +49,7 @@ GridOverlayCell RunOverlayLayer::Cell(int row, int col) const {
 }
 
 RunOverlayWindow::RunOverlayWindow(EPROM& image, const MapDefinition& definition, RunOverlay overlay, QWidget* parent)
-    : QWidget(parent, Qt::Window), editor_(dialogs_, dialogs_, dialogs_), layer_(std::move(overlay)) {
+    : QWidget(parent, Qt::Window), layer_(std::move(overlay)) {
     setObjectName("frmRunOverlay");
     setAttribute(Qt::WA_DeleteOnClose);
     // The cells' tips show while the user works in the main window beside it.
@@ -60,10 +62,15 @@ RunOverlayWindow::RunOverlayWindow(EPROM& image, const MapDefinition& definition
                       Text(layer_.Overlay().summary).toHtmlEscaped());
     grid_ = new QtMapGrid("RunOverlayMap", "RunOverlayOPIndicator", this);
     grid_->setSelectionMode(QAbstractItemView::NoSelection);
-    editor_.SetEPROM(&image);
-    editor_.SetControl(grid_);
-    ConfigureEditor(editor_, MapTabOf(image), &definition, image.GetECUType());
-    editor_.RenderTable();
+    {
+        // An editor only lays the map out; nothing here edits it.
+        SilentDialogs dialogs;
+        TableEditor editor(dialogs, dialogs, dialogs);
+        editor.SetEPROM(&image);
+        editor.SetControl(grid_);
+        ConfigureEditor(editor, MapTabOf(image), &definition, image.GetECUType());
+        editor.RenderTable();
+    }
     grid_->SetOverlay(&layer_);
     // The means take more room than the map's own numbers: the columns are widened to the widest.
     int widest = 0;

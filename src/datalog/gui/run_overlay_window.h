@@ -6,8 +6,6 @@
 // the overlay. Nothing in the window edits the map.
 #include "datalog/run_overlay.h"
 #include "maps/gui/grid_overlay.h"
-#include "maps/table_editor.h"
-#include "platform/silent_dialogs.h"
 
 #include <QDialog>
 #include <QWidget>
@@ -41,15 +39,14 @@ private:
 class RunOverlayWindow final : public QWidget {
     Q_OBJECT
 public:
-    // Shows `definition`'s map of `image` with `overlay` over it.
+    // Shows `definition`'s map of `image` with `overlay` over it. The map's values are read once,
+    // here: the window keeps no hold on the image.
     RunOverlayWindow(EPROM& image, const MapDefinition& definition, RunOverlay overlay, QWidget* parent = nullptr);
 
     QtMapGrid* Grid() const { return grid_; }
     bool OverlayShown() const;
 
 private:
-    SilentDialogs dialogs_;
-    TableEditor editor_;
     RunOverlayLayer layer_;
     QtMapGrid* grid_;
     QLabel* caption_;
