@@ -44,6 +44,17 @@ double LeadingNumber(std::string_view text) {
     return end == s.c_str() || !std::isfinite(v) ? 0.0 : v;
 }
 
+// The user's own target and error texts of a zone as kept in the settings, filtered.
+std::string SavedTargetText(SettingsStore& settings, std::size_t zone) {
+    return KeepNumberCharacters(
+        settings.GetSetting(kAutotuneSettingsSection, "TargetAFR_" + std::to_string(zone), kDefaultTargets[zone]));
+}
+
+std::string SavedErrorText(SettingsStore& settings, std::size_t zone) {
+    return KeepNumberCharacters(
+        settings.GetSetting(kAutotuneSettingsSection, "TargetAFRError_" + std::to_string(zone), kDefaultError));
+}
+
 } // namespace
 
 std::uint32_t CellStateColour(CellState state) {
@@ -95,6 +106,22 @@ AutotuneBand ClampBand(std::string_view targetText, std::string_view errorText) 
     return b;
 }
 
+CellState JudgeMixture(double afr, const AutotuneBand& band) {
+    if (afr > band.high) return CellState::Lean;
+    if (afr < band.low) return CellState::Rich;
+    return CellState::Tuned;
+}
+
+std::array<AutotuneBand, kAutotuneZoneCount> SavedBands(SettingsStore& settings, std::string_view mapName) {
+    std::array<AutotuneBand, kAutotuneZoneCount> bands{};
+    for (std::size_t i = 0; i < kAutotuneZoneCount; ++i) {
+        const bool forced = CatMapForcesZone(mapName, static_cast<int>(i));
+        bands[i] = ClampBand(forced ? kStoichiometric : SavedTargetText(settings, i),
+                             forced ? kDefaultError : SavedErrorText(settings, i));
+    }
+    return bands;
+}
+
 AutotuneSampleData AutotuneSampleFromTrace(const TraceSample& trace) {
     AutotuneSampleData s;
     s.x = trace.rpmValue;
@@ -136,10 +163,8 @@ std::size_t Autotune::Index(int zone) { return static_cast<std::size_t>(std::cla
 void Autotune::LoadSettings() {
     for (std::size_t i = 0; i < kAutotuneZoneCount; ++i) {
         const std::string n = std::to_string(i);
-        target_[i] =
-            KeepNumberCharacters(settings_.GetSetting(kAutotuneSettingsSection, "TargetAFR_" + n, kDefaultTargets[i]));
-        error_[i] =
-            KeepNumberCharacters(settings_.GetSetting(kAutotuneSettingsSection, "TargetAFRError_" + n, kDefaultError));
+        target_[i] = SavedTargetText(settings_, i);
+        error_[i] = SavedErrorText(settings_, i);
         const std::string on = settings_.GetSetting(kAutotuneSettingsSection, "Enable_" + n, "1");
         enabled_[i] = std::atoi(on.c_str()) != 0;
     }
@@ -488,16 +513,17 @@ void Autotune::Charge(const BlendShare& c, std::size_t zone, float afr, double b
     const double mean = e.weightedAfr / e.share;
     const double measured = e.weightedMeasured / e.share;
     const AutotuneBand& b = band_[zone];
-    const bool inBand = mean >= b.low && mean <= b.high;
+    const CellState judged = JudgeMixture(mean, b);
+    const bool inBand = judged == CellState::Tuned;
     const bool enough = e.share >= kEvidenceThreshold - 1e-9;
     // Between cells the blend's error is credited to the richer or the leaner one by its value:
     // a cell judged in band while the blend it was judged in is not would freeze that blend off
     // the band. It is then neither changed nor coloured and gathers afresh while its neighbours
     // are corrected.
-    const bool blendInBand = measured >= b.low && measured <= b.high;
+    const bool blendInBand = JudgeMixture(measured, b) == CellState::Tuned;
     std::optional<CellState> state;
     if (!inBand)
-        state = mean > b.high ? CellState::Lean : CellState::Rich;
+        state = judged;
     else if (enough && blendInBand)
         state = CellState::Tuned;
     if (state && CellStateColour(*state) != colour) editor_->SetCellColor(c.row, c.col, CellStateColour(*state));

@@ -70,6 +70,12 @@ struct AutotuneBand {
     float high = 14.8f;
 };
 AutotuneBand ClampBand(std::string_view targetText, std::string_view errorText);
+// What a mixture says of a cell against its zone's band: tuned inside it (ends included), lean
+// above, rich below.
+CellState JudgeMixture(double afr, const AutotuneBand& band);
+// The zones' bands as the window would start with them on the map listed as `mapName`: the
+// targets and errors kept in the settings, clamped, the cat map's forced zones stoichiometric.
+std::array<AutotuneBand, kAutotuneZoneCount> SavedBands(SettingsStore& settings, std::string_view mapName);
 // A clamped value as its box shows it: at least one decimal ("12.0", "14.75").
 std::string BandText(float value);
 

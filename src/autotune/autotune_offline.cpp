@@ -162,8 +162,9 @@ Parsed<OfflineTuneResult> TuneFromRun(const LogRun& run, TableEditor& editor, Ec
         ++result.visited;
         const AutotuneBand& band = options.bands[static_cast<std::size_t>(zoneOf[i])];
         const double mean = weightedAfr[i] / share[i];
-        const bool inBand = mean >= band.low && mean <= band.high;
-        if (!inBand) state[i] = mean > band.high ? CellState::Lean : CellState::Rich;
+        const CellState judged = JudgeMixture(mean, band);
+        const bool inBand = judged == CellState::Tuned;
+        if (!inBand) state[i] = judged;
         if (share[i] < kEvidenceThreshold - 1e-9) continue;
         if (inBand)
             state[i] = CellState::Tuned;

@@ -2,6 +2,7 @@
 
 #include "datalog/log_chart.h"
 #include "maps/blend_shares.h"
+#include "maps/map_definitions.h"
 #include "maps/table_editor.h"
 #include "monitor/conversions.h"
 
@@ -29,7 +30,13 @@ int CellStatistics::CellsWith(int minCount) const {
                                           [&](const CellStats& c) { return c.count > 0 && c.count >= minCount; }));
 }
 
-Parsed<CellStatistics> ComputeCellStatistics(const LogRun& run, const TableEditor& editor, const std::string& column) {
+bool CellStatisticsCover(const MapDefinition& definition, EcuType type) {
+    return type == EcuType::LH23 && definition.xAxisType == XAxisType::MAPRPMAXIS &&
+           definition.yAxisType == YAxisType::MAPMAFAXIS;
+}
+
+Parsed<CellStatistics> ComputeCellStatistics(const LogRun& run, const TableEditor& editor, const std::string& column,
+                                             const SampleFilter& keep) {
     if (editor.GetXAxisType() != TableEditor::MAPRPMAXIS || editor.GetYAxisType() != TableEditor::MAPMAFAXIS)
         return ParseError{"Cell statistics need a map over engine speed and MAF signal (an LH 2.3 base fuel map)"};
     const std::vector<std::string> names = VariableNames(run.Headers());
@@ -50,6 +57,7 @@ Parsed<CellStatistics> ComputeCellStatistics(const LogRun& run, const TableEdito
     for (std::size_t r = 0; r < values.size(); ++r) {
         const double v = values[r];
         if (std::isnan(rpms[r]) || std::isnan(mafs[r]) || std::isnan(v)) continue;
+        if (keep && !keep(static_cast<int>(r))) continue;
         // The axes as the unit reads them: its engine-speed code and the MAF signal.
         const double fx = editor.FindXCoord(conv::LH_CodeFromRpm(rpms[r]));
         const double fy = editor.FindYCoord(mafs[r]);

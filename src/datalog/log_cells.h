@@ -7,7 +7,10 @@
 #include "datalog/log_run.h"
 #include "platform/parsed.h"
 
+#include "eprom/ecu_type.h"
+
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -15,6 +18,7 @@
 namespace kv {
 
 class TableEditor;
+struct MapDefinition;
 
 struct CellStats {
     int count = 0;          // samples with a share in the cell
@@ -42,6 +46,12 @@ inline constexpr const char* kCellsDefaultColumn = kAfrHeader;
 // first when the ignition unit logs the same header) over the map the editor shows. The map must
 // lie over engine speed and MAF signal (the LH 2.3 base fuel maps); the run must hold RPM, MAF
 // signal and the column. Otherwise the message why not.
-Parsed<CellStatistics> ComputeCellStatistics(const LogRun& run, const TableEditor& editor, const std::string& column);
+// `keep`, when given, chooses the run rows that count (by row index).
+using SampleFilter = std::function<bool(int row)>;
+Parsed<CellStatistics> ComputeCellStatistics(const LogRun& run, const TableEditor& editor, const std::string& column,
+                                             const SampleFilter& keep = {});
+
+// Whether a run can be laid over the map `definition` describes in an image of `type`.
+bool CellStatisticsCover(const MapDefinition& definition, EcuType type);
 
 } // namespace kv

@@ -23,20 +23,6 @@ namespace {
 
 class CliAutotune : public CliFileTest {
 protected:
-    // A simulated car whose engine is warm.
-    std::string WarmCar() {
-        const std::string state = Path("car.txt");
-        EXPECT_EQ(Cli({"--simulate", "--sim-state", state, "device", "ping"}).code, 0);
-        std::ifstream in(state);
-        std::stringstream text;
-        text << in.rdbuf();
-        std::string s = text.str();
-        const auto at = s.find("coolant=");
-        if (at != std::string::npos) s.erase(at, s.find('\n', at) - at + 1);
-        s.insert(s.find('\n') + 1, "coolant=85\n");
-        std::ofstream(state) << s;
-        return state;
-    }
     static std::map<std::string, int> Counts(const std::string& out) {
         std::map<std::string, int> m;
         std::istringstream lines(out);

@@ -1,15 +1,42 @@
 // kestrovane-cli log record against the simulated car: a run file that loads, and the refusals.
 #include "cli_run.h"
 #include "datalog/run_file.h"
+#include "eprom/eprom_image.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <optional>
 
 namespace kv {
 namespace {
 
 using CliLogRecord = CliFileTest;
+
+// The lines of a text, each without its line end.
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The data cells of a grid printed as `map show` and `log cells` print it (a row of axis labels,
+// then per row its label and its cells): the numbers, nullopt for "-".
+std::vector<std::vector<std::optional<double>>> GridCells(const std::string& out) {
+    std::vector<std::vector<std::optional<double>>> grid;
+    const std::vector<std::string> lines = Lines(out);
+    for (std::size_t r = 1; r < lines.size() && lines[r].find(": ") == std::string::npos; ++r) {
+        std::vector<std::optional<double>> row;
+        std::istringstream cells(lines[r]);
+        std::string cell;
+        std::getline(cells, cell, '\t'); // the row's label
+        while (std::getline(cells, cell, '\t'))
+            row.push_back(cell == "-" ? std::nullopt : std::optional<double>(std::stod(cell)));
+        grid.push_back(row);
+    }
+    return grid;
+}
 
 TEST_F(CliLogRecord, WritesALoadableRunFile) {
     const std::string fuel = New("MRX_D"), ignition = New("EZK_D-S4"), run = Path("run.txt");
@@ -156,6 +183,76 @@ TEST_F(CliLogRecord, CellsOfARecordedRun) {
         {{"log", "cells", run, fuel}, 2},
     };
     for (const auto& [args, code] : refusals) EXPECT_EQ(Cli(args).code, code) << args.back();
+}
+
+// The same dyno drive on the base image and on one whose map the unit runs is 20 counts lean: at
+// every cell the drive holds long enough, the mean A/F ratio lies above the base run's by what 20
+// counts less fuel make. The unit delivers (512 + v) / 512 of the fuel the engine needs for a
+// shown cell value v, so 20 counts less turn a ratio A into A (512 + v) / (492 + v): about 0.6 at
+// 14.7 and 0.5 at 12.5. The base run measures the simulated engine's own deviation from the
+// targets, which the difference takes out.
+TEST_F(CliLogRecord, CellsOfARunOnALeanMapShowTheLeanness) {
+    const std::string map = "Base fuel map (cat)";
+    constexpr double kLeanEnd = 19.0;
+    const std::string base = New("MRX_D");
+    EPROM lean;
+    ASSERT_EQ(lean.LoadFromFile(base), "");
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) lean.WriteMapCell(1, x, y, lean.ReadMapCell(1, x, y) - 20);
+    const std::string leanImage = Path("lean.bin");
+    ASSERT_TRUE(lean.SaveToFile(leanImage));
+    // Four dyno laps at 10 samples a second: each cruise hold and each full-throttle hold gives
+    // its cell about 30 samples.
+    const auto cellsOfDrive = [&](const std::string& image, const std::string& name) {
+        const std::string state = WarmCar(name + "-car.txt"), run = Path(name + ".txt");
+        EXPECT_EQ(Cli({"--simulate", "--sim-state", state, "device", "load-pem", image}).code, kExitOk);
+        const CliRun rec = Cli({"--simulate", "--sim-state", state, "log", "record", "--seconds", "180", "--rate", "10",
+                                "--vars", "LH_RPM,LH_MAF,LH_AFR", "--fuel", image, "-o", run});
+        EXPECT_EQ(rec.code, kExitOk) << rec.err;
+        // Readings at the sensor's lean end are the over-run fuel cut, no mixture the map made:
+        // they are left out, as a tuner leaves them out.
+        const Parsed<LoadedRunFile> loaded = LoadRunFile(run);
+        EXPECT_TRUE(loaded);
+        if (!loaded) return decltype(GridCells("")){};
+        LogRun fuelled(loaded->run.Headers());
+        int cut = 0;
+        for (int row = 0; row < loaded->run.RowCount(); ++row) {
+            if (loaded->run.Value(row, 3) >= kLeanEnd) {
+                ++cut;
+                continue;
+            }
+            std::vector<std::string> cells;
+            for (int c = 0; c < loaded->run.ColumnCount(); ++c) cells.emplace_back(loaded->run.Cell(row, c));
+            fuelled.AppendRow(cells);
+        }
+        EXPECT_GT(cut, 0) << "the drive has over-run";
+        EXPECT_EQ(SaveRunFile(run, fuelled), "");
+        const CliRun cells = Cli({"log", "cells", run, image, "--map", map, "--min-count", "15"});
+        EXPECT_EQ(cells.code, kExitOk) << cells.err;
+        return GridCells(cells.out);
+    };
+    const auto onBase = cellsOfDrive(base, "base");
+    const auto onLean = cellsOfDrive(leanImage, "lean");
+    const auto shown = GridCells(Cli({"map", "show", base, map}).out);
+    ASSERT_EQ(onBase.size(), 16u);
+    ASSERT_EQ(onLean.size(), 16u);
+    ASSERT_EQ(shown.size(), 16u);
+    // Each mean is printed with one decimal: the difference of two is off by up to 0.1; the cells
+    // around a sample, blended with it, hold values a count or two from the cell's own (0.02).
+    constexpr double kTolerance = 0.12;
+    int cruise = 0, fullLoad = 0;
+    for (std::size_t r = 0; r < 16; ++r) {
+        for (std::size_t c = 0; c < 16; ++c) {
+            ASSERT_EQ(onBase[r][c].has_value(), onLean[r][c].has_value()) << r << "," << c << ": the same drive";
+            if (!onBase[r][c]) continue;
+            SCOPED_TRACE(std::to_string(r) + "," + std::to_string(c));
+            const double v = shown[r][c].value_or(0.0), expected = *onBase[r][c] * 20.0 / (492.0 + v);
+            EXPECT_NEAR(*onLean[r][c] - *onBase[r][c], expected, kTolerance);
+            ++(*onBase[r][c] < 13.5 ? fullLoad : cruise);
+        }
+    }
+    EXPECT_GE(cruise, 20) << "cells of the cruise holds";
+    EXPECT_GE(fullLoad, 3) << "cells of full throttle";
 }
 
 TEST_F(CliLogRecord, Refusals) {

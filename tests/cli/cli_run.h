@@ -53,6 +53,21 @@ protected:
         return path;
     }
 
+    // A simulated car whose engine is warm: the path of its state file `name` in the folder.
+    std::string WarmCar(const std::string& name = "car.txt") {
+        const std::string state = Path(name);
+        EXPECT_EQ(Cli({"--simulate", "--sim-state", state, "device", "ping"}).code, 0);
+        std::ifstream in(state);
+        std::stringstream text;
+        text << in.rdbuf();
+        std::string s = text.str();
+        const auto at = s.find("coolant=");
+        if (at != std::string::npos) s.erase(at, s.find('\n', at) - at + 1);
+        s.insert(s.find('\n') + 1, "coolant=85\n");
+        std::ofstream(state) << s;
+        return state;
+    }
+
     std::filesystem::path dir;
 };
 

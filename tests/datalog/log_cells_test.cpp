@@ -1,9 +1,7 @@
 // Cell statistics of a run over an LH 2.3 base fuel map, against hand-computed shares.
 #include "datalog/log_cells.h"
 
-#include "eprom/base_images.h"
-#include "maps/rendered_map.h"
-#include "monitor/conversions.h"
+#include "map_rig.h"
 
 #include <gtest/gtest.h>
 
@@ -13,35 +11,6 @@
 
 namespace kv {
 namespace {
-
-struct MapRig {
-    MapRig() {
-        EXPECT_EQ(LoadBaseImage("MRX_D", image), "");
-        definition = FindMapDefinition(MapTab::Fuel, "Base fuel map (cat)");
-        EXPECT_NE(definition, nullptr);
-        map = std::make_unique<RenderedMap>(image, *definition);
-    }
-    const TableEditor& Editor() const { return map->editor; }
-    // The engine speed and MAF signal of the fractional grid point (col, row).
-    std::pair<std::string, std::string> At(double col, double row) const {
-        const auto& xs = Editor().XAxisPoints();
-        const auto& ys = Editor().YAxisPoints();
-        const auto between = [](const std::vector<std::int32_t>& p, double at) {
-            const auto i = static_cast<std::size_t>(at);
-            const double t = at - static_cast<double>(i);
-            return t == 0 ? p[i] : p[i] + (p[i + 1] - p[i]) * t;
-        };
-        const double code = between(xs, col);
-        EXPECT_EQ(code, std::floor(code));
-        return {std::to_string(conv::LH_RpmFromCode(static_cast<int>(code))),
-                std::to_string(static_cast<int>(between(ys, row)))};
-    }
-
-    EpromContext context;
-    EPROM image{context};
-    const MapDefinition* definition = nullptr;
-    std::unique_ptr<RenderedMap> map;
-};
 
 LogRun SampleRun(const MapRig& rig, const std::vector<std::tuple<double, double, std::string>>& samples) {
     LogRun run({"Time [s]", "RPM", "MAF signal", "A/F ratio", "RPM", "A/F ratio"});
@@ -59,12 +28,7 @@ TEST(LogCells, EachSampleGoesToTheFourCellsAroundItInTheirShares) {
     MapRig rig;
     // A column and a row whose next grid point is an even count away: their half step is a whole
     // code.
-    const auto evenStep = [](const std::vector<std::int32_t>& p) {
-        for (std::size_t i = 2; i + 1 < p.size(); ++i)
-            if ((p[i + 1] - p[i]) % 2 == 0) return static_cast<int>(i);
-        return -1;
-    };
-    const int col = evenStep(rig.Editor().XAxisPoints()), row = evenStep(rig.Editor().YAxisPoints());
+    const auto [row, col] = rig.EvenStepCell();
     ASSERT_GE(col, 2);
     ASSERT_GE(row, 2);
     const double mc = col + 0.5, mr = row + 0.5;
@@ -93,6 +57,17 @@ TEST(LogCells, EachSampleGoesToTheFourCellsAroundItInTheirShares) {
     EXPECT_TRUE(std::isnan(stats->At(0, 1).Mean()));
     EXPECT_EQ(stats->CellsWith(1), 5);
     EXPECT_EQ(stats->CellsWith(2), 1);
+}
+
+TEST(LogCells, AFilterCountsOnlyTheRowsItKeeps) {
+    MapRig rig;
+    const LogRun run = SampleRun(rig, {{0, 1, "14.00"}, {0, 1, "15.00"}, {0, 1, "16.00"}, {2, 2, "11.00"}});
+    const auto stats = ComputeCellStatistics(run, rig.Editor(), "A/F ratio", [](int row) { return row % 2 == 0; });
+    ASSERT_TRUE(stats) << stats.Error();
+    EXPECT_EQ(stats->samples, 2);
+    EXPECT_EQ(stats->At(1, 0).count, 2);
+    EXPECT_DOUBLE_EQ(stats->At(1, 0).Mean(), 15.0) << "rows 0 and 2";
+    EXPECT_EQ(stats->At(2, 2).count, 0) << "row 3 is left out";
 }
 
 TEST(LogCells, ASampleAtTheMapsCornerCountsOnceThere) {

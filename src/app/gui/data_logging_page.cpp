@@ -20,6 +20,7 @@ DataLoggingPage::DataLoggingPage(const Parts& parts, QWidget* parent)
     connect(setupPanel_, &LogSetupPanel::configureAuxInputs, this, &DataLoggingPage::configureAuxInputs);
     connect(setupPanel_, &LogSetupPanel::knockSound, this, &DataLoggingPage::knockSound);
     connect(runsPanel_, &RunsPanel::plotRequested, this, &DataLoggingPage::plotRequested);
+    connect(runsPanel_, &RunsPanel::showOnMapRequested, this, &DataLoggingPage::showOnMapRequested);
     RecordingChanged();
 }
 

@@ -44,6 +44,8 @@ public:
 signals:
     // Plot: the runs whose tabs are selected.
     void plotRequested(const QList<int>& runIds);
+    // "Show on map…" of a run.
+    void showOnMapRequested(int runId);
     // The aux input dialog is asked for.
     void configureAuxInputs();
     void knockSound();

@@ -13,6 +13,7 @@
 #include "app_version.h"
 #include "auxinputs/aux_inputs.h"
 #include "datalog/gui/log_chart_window.h"
+#include "datalog/gui/run_overlay_window.h"
 #include "datalog/gui/runs_panel.h"
 #include "datalog/log_recorder.h"
 #include "datalog/log_setup.h"
@@ -211,6 +212,11 @@ void Program::InitDataLogging() {
     QObject::connect(dataLogPage_, &DataLoggingPage::knockSound, sound, &KnockSound::Play);
     QObject::connect(dataLogPage_, &DataLoggingPage::plotRequested, dataLogPage_,
                      [this](const QList<int>& ids) { PlotRuns(ids); });
+    QObject::connect(dataLogPage_, &DataLoggingPage::showOnMapRequested, dataLogPage_, [this](int id) {
+        if (const LogRun* run = runs_->Run(id))
+            ShowRunOnMap(*run, runs_->RunName(id),
+                         {&shell_->FuelImage(), &shell_->IgnitionImage(), *settings_, *dialogs_}, window_.get());
+    });
     if (auxMonitorTabs_ != nullptr) {
         QObject::connect(dataLogPage_, &DataLoggingPage::configureAuxInputs, auxMonitorTabs_,
                          [this] { auxMonitorTabs_->OpenAuxInputs(1); });

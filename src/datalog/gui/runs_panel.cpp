@@ -208,6 +208,9 @@ RunsPanel::RunsPanel(RunSet& runs, QWidget* parent) : QWidget(parent), runs_(run
     entry("mnuPopupDataLogTabSave", "&Save...", cmdSave_);
     entry("mnuPopupDataLogTabClose", "Cl&ose", cmdClose_);
     entry("mnuPopupDataLogTabPlot", "&Plot", cmdPlot_);
+    QAction* showOnMap = popup_->addAction("Show on &map\u2026");
+    showOnMap->setObjectName("mnuPopupDataLogTabShowOnMap");
+    connect(showOnMap, &QAction::triggered, this, [this] { emit showOnMapRequested(runs_.SelectedRun()); });
 
     connect(cmdCopy_, &QPushButton::clicked, this, [this] { runs_.CopyRun(); });
     connect(cmdSave_, &QPushButton::clicked, this, [this] { runs_.SaveRun(); });

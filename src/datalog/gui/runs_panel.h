@@ -96,6 +96,8 @@ public:
 signals:
     // Plot: the ids of the runs whose tabs are selected, in tab order.
     void plotRequested(const QList<int>& runIds);
+    // "Show on map…": the current run.
+    void showOnMapRequested(int runId);
 
 private:
     struct RunWidgets {

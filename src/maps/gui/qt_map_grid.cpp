@@ -156,6 +156,13 @@ public:
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
+        if (const std::optional<GridOverlayCell> cell =
+                grid_.OverlayCellAt(index.row() + grid_.FixedRows(), index.column() + grid_.FixedCols())) {
+            option->text = cell->text;
+            option->backgroundBrush = cell->background.isValid() ? QBrush(cell->background) : QBrush();
+            option->palette.setColor(QPalette::Text, Qt::black);
+            return;
+        }
         const std::optional<QColor> colour =
             grid_.ValueColourAt(index.row() + grid_.FixedRows(), index.column() + grid_.FixedCols());
         if (!colour) return;
@@ -616,7 +623,18 @@ void QtMapGrid::SetComparedCells(ComparedCells cells) {
     viewport()->update();
 }
 
+void QtMapGrid::SetOverlay(const GridOverlay* overlay) {
+    overlay_ = overlay;
+    viewport()->update();
+}
+
+std::optional<GridOverlayCell> QtMapGrid::OverlayCellAt(int row, int col) const {
+    if (overlay_ == nullptr || IsFixed(row, col) || row >= rows_ || col >= cols_) return std::nullopt;
+    return overlay_->Cell(row - fixedRows_, col - fixedCols_);
+}
+
 QString QtMapGrid::CellToolTip(int row, int col) const {
+    if (const std::optional<GridOverlayCell> cell = OverlayCellAt(row, col)) return cell->tip;
     if (IsFixed(row, col)) {
         const auto label = labels_.find({row, col});
         return label == labels_.end() ? QString() : QString::fromStdString(label->second.tip);

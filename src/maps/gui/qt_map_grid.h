@@ -12,6 +12,7 @@
 // the cells; the fading trail of the last operating points is drawn on the cells' backgrounds,
 // under their numbers, which it never hides.
 #include "maps/grid.h"
+#include "maps/gui/grid_overlay.h"
 #include "maps/map_trace.h"
 
 #include <QColor>
@@ -128,6 +129,14 @@ public:
     // The tool tip cell (row, col) shows.
     QString CellToolTip(int row, int col) const;
 
+    // A layer shown over the data cells in place of their own texts, colours and tips (null:
+    // none). The layer must outlive its use here.
+    void SetOverlay(const GridOverlay* overlay);
+    const GridOverlay* Overlay() const { return overlay_; }
+    // What the layer shows on data cell (row, col) in grid coordinates; nullopt without a layer
+    // or for a label.
+    std::optional<GridOverlayCell> OverlayCellAt(int row, int col) const;
+
 protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -165,6 +174,7 @@ private:
 
     bool valueColours_ = false;
     ComparedCells compared_;
+    const GridOverlay* overlay_ = nullptr;
     // Lowest and highest number of the data cells; recomputed when a text changed.
     mutable std::optional<std::pair<double, double>> valueRange_;
     mutable bool valueRangeDirty_ = true;
