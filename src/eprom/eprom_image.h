@@ -93,6 +93,9 @@ public:
     std::string LoadFromEmulator();
     std::string LoadFromECU_Running(int ecu);
     std::string LoadFromECU_Initiation(int ecu);
+    // Programs the unit's module while the unit powers up. Each block is read before it is
+    // written and the whole image is read back; a load that fails reads the module back and says
+    // whether it holds its previous image, the new one whole, a partial image, or did not answer.
     std::string LoadToEmulator();
     // Copies the program parts of a current base image of the same unit over this image, then
     // decides the kind again from the upgraded bytes. Nothing is sent to the device.

@@ -137,9 +137,14 @@ constexpr std::int64_t kDriverWaitMs = 5 * 60 * 1000;
 const std::string kIgnitionNotTurnedOff = "The ignition was not turned off within 5 minutes";
 const std::string kIgnitionNotTurnedOn = "The ignition was not turned on within 5 minutes";
 const std::string kNotResponding = kDeviceNotResponding;
+// What a failed load found the module holding when it read it back.
 const std::string kPartialImage =
     " The EPROM Module holds a partial image: the ECU must not be started until the image has been loaded "
     "again.";
+const std::string kPreviousImage = " The EPROM Module still holds its previous image, unchanged.";
+const std::string kNewImageWhole = " The EPROM Module holds the new image whole.";
+const std::string kContentUnknown = " The EPROM Module did not answer when read back: what it holds is unknown, and "
+                                    "the ECU must not be started until the image has been loaded again.";
 
 // A block read from a running unit or from the emulator carries no checksum: a block counts
 // only when two reads of it agree, with at most this many reads per block.
@@ -208,6 +213,38 @@ bool WriteModuleBlock(EpromDevice& device, Clock& clock, int address, const std:
         if (tries++ > 0) device.DrainReplies();
         return device.PemWriteBlock(address, block);
     });
+}
+
+// What a module holds after a load failed: `previous` has, for each block the load wrote or
+// tried to write, what the module held there before (blocks it never touched still hold that).
+// The module is read back whole; the sentence to add to the failure's message.
+std::string WhatTheModuleHolds(Ui& ui, EpromDevice& device, Clock& clock, int windowOffset,
+                               const std::vector<std::uint8_t>& loaded,
+                               const std::vector<std::optional<std::vector<std::uint8_t>>>& previous) {
+    if (std::none_of(previous.begin(), previous.end(), [](const auto& b) { return b.has_value(); }))
+        return kPreviousImage;
+    const int blocks = static_cast<int>(previous.size());
+    bool whole = true;
+    bool unchanged = true;
+    ui.Show("Reading back", blocks);
+    for (int blockNo = 0; blockNo < blocks; ++blockNo) {
+        if (blockNo > 0 && blockNo % 8 == 0) {
+            ui.Update(blockNo);
+            ui.Events();
+        }
+        const int offset = blockNo * kBlock;
+        const std::vector<std::uint8_t> held = ReadModuleBlock(device, clock, windowOffset + offset);
+        if (held.empty()) {
+            ui.Close();
+            return kContentUnknown;
+        }
+        whole = whole && std::equal(held.begin(), held.end(), loaded.begin() + offset);
+        const auto& before = previous[static_cast<std::size_t>(blockNo)];
+        unchanged = unchanged && (!before || held == *before);
+    }
+    ui.Close();
+    if (whole) return kNewImageWhole;
+    return unchanged ? kPreviousImage : kPartialImage;
 }
 
 } // namespace
@@ -413,6 +450,15 @@ std::string EPROM::LoadToEmulator() {
     auto blockOf = [this](int offset) {
         return std::vector<std::uint8_t>(image_.begin() + offset, image_.begin() + offset + kBlock);
     };
+    // Each block the module held is read before it is overwritten, so that a load that fails can
+    // tell from the read-back whether the module still holds that image, the new one, or neither.
+    std::vector<std::optional<std::vector<std::uint8_t>>> previous(static_cast<std::size_t>(blocks));
+    const std::vector<std::uint8_t> loaded(image_.begin(), image_.begin() + size);
+    auto failed = [&](const std::string& message) {
+        ui.Close();
+        return message + WhatTheModuleHolds(ui, *device, *clock, windowOffset_, loaded, previous);
+    };
+    const std::string lost = "Connection to ECU lost.";
     ui.Show("Loading", blocks);
     for (int blockNo = 0; blockNo < blocks; ++blockNo) {
         if (blockNo > 0 && blockNo % 8 == 0) {
@@ -420,10 +466,10 @@ std::string EPROM::LoadToEmulator() {
             ui.Events();
         }
         const int offset = blockNo * kBlock;
-        if (!WriteModuleBlock(*device, *clock, windowOffset_ + offset, blockOf(offset))) {
-            ui.Close();
-            return blockNo == 0 ? "Connection to ECU lost" : "Connection to ECU lost." + kPartialImage;
-        }
+        std::vector<std::uint8_t> held = ReadModuleBlock(*device, *clock, windowOffset_ + offset);
+        if (held.empty()) return failed(lost);
+        previous[static_cast<std::size_t>(blockNo)] = std::move(held);
+        if (!WriteModuleBlock(*device, *clock, windowOffset_ + offset, blockOf(offset))) return failed(lost);
     }
 
     // An acknowledgement does not say which block it answers: only the module's own content,
@@ -436,10 +482,7 @@ std::string EPROM::LoadToEmulator() {
             toCheck = differing;
             for (int blockNo : toCheck) {
                 const int offset = blockNo * kBlock;
-                if (!WriteModuleBlock(*device, *clock, windowOffset_ + offset, blockOf(offset))) {
-                    ui.Close();
-                    return "Connection to ECU lost." + kPartialImage;
-                }
+                if (!WriteModuleBlock(*device, *clock, windowOffset_ + offset, blockOf(offset))) return failed(lost);
             }
         }
         ui.Show("Verifying", static_cast<int>(toCheck.size()));
@@ -451,19 +494,14 @@ std::string EPROM::LoadToEmulator() {
             }
             const int offset = toCheck[i] * kBlock;
             const std::vector<std::uint8_t> held = ReadModuleBlock(*device, *clock, windowOffset_ + offset);
-            if (held.empty()) {
-                ui.Close();
-                return "Connection to ECU lost." + kPartialImage;
-            }
+            if (held.empty()) return failed(lost);
             if (held != blockOf(offset)) differing.push_back(toCheck[i]);
         }
         if (differing.empty()) break;
     }
-    if (!differing.empty()) {
-        ui.Close();
-        return std::to_string(differing.size()) + " of " + std::to_string(blocks) +
-               " blocks did not arrive in the EPROM Module." + kPartialImage;
-    }
+    if (!differing.empty())
+        return failed(std::to_string(differing.size()) + " of " + std::to_string(blocks) +
+                      " blocks did not arrive in the EPROM Module.");
     unconfirmed_.clear(); // the read-back showed the module holds the whole image
     offline_ = false;
     const std::string finished = FinishModule(Context(), unit, true);

@@ -18,7 +18,8 @@ inline MapTab MapTabOf(const EPROM& image) { return image.GetECUFunction() == 2 
 // An editor bound to an in-memory grid, configured for one map and rendered. Every question of
 // the editor is cancelled and nothing is shown.
 struct RenderedMap {
-    RenderedMap(EPROM& image, const MapDefinition& definition) : editor(dialogs, dialogs, dialogs) {
+    RenderedMap(EPROM& image, const MapDefinition& definition)
+        : mapDefinition(definition), editor(dialogs, dialogs, dialogs) {
         editor.SetEPROM(&image);
         editor.SetControl(&grid);
         ConfigureEditor(editor, MapTabOf(image), &definition, image.GetECUType());
@@ -26,7 +27,14 @@ struct RenderedMap {
     }
     // The text of data cell (row, col).
     std::string Cell(int row, int col) const { return grid.TextMatrix(grid.FixedRows() + row, col + 1); }
+    // Data cell (row, col) named by its axis values as the map tab shows them: each axis caption
+    // followed by the cell's label on that axis, the rows' axis first ("MAF 96 / RPM 2200"). A
+    // map of one row names only its column; a second header line is given in brackets
+    // ("Coolant temperature 20 °C (68 °F)"); numbered columns are named as such
+    // ("Coolant temperature column 3").
+    std::string CellPlace(int row, int col) const;
 
+    const MapDefinition& mapDefinition;
     SilentDialogs dialogs;
     TextGrid grid;
     TableEditor editor;

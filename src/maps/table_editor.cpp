@@ -715,7 +715,7 @@ void TableEditor::ShowOperatingPoint(double rpmValue, double loadValue, double c
     if (yAxisType_ == MAPMAFAXIS || yAxisType_ == IGNLOADAXIS || yAxisType_ == EZFLOADAXIS) y = FindYCoord(loadValue);
     // Numbered columns have no breakpoint to place the reading between: the marker follows the
     // row only, on the row's label, and no cell is at the operating point.
-    const bool rowOnly = xAxisType_ == IGNCOOLANTAXIS;
+    const bool rowOnly = ColumnsNumbered();
     opX_ = rowOnly ? -1.0f : x;
     opY_ = y;
     opShown_ = true;

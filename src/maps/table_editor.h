@@ -126,6 +126,8 @@ public:
     DataType GetDataType() const { return dataType_; }
     bool IsXAxisReversed() const { return xAxisReversed_; }
     bool IsYAxisReversed() const { return yAxisReversed_; }
+    // Whether the columns are only numbered: the map's axis has no stored breakpoints.
+    bool ColumnsNumbered() const { return xAxisType_ == IGNCOOLANTAXIS; }
     std::int32_t GetCellMinValue() const { return cellMinValue_; }
     std::int32_t GetCellMaxValue() const { return cellMaxValue_; }
     std::int32_t GetCellValueOffset() const { return cellValueOffset_; }

@@ -144,6 +144,61 @@ TEST_F(CliDevice, UnplugDuringTheBlockPhaseEndsWithConnectionLost) {
     EXPECT_EQ(load.code, 1);
     EXPECT_NE(load.err.find("Loading"), std::string::npos) << "unplugged before the block phase";
     EXPECT_NE(load.err.find("Connection to ECU lost"), std::string::npos) << load.err;
+    // Nothing could be read back: the module's content is not known, so no kind of image is claimed.
+    EXPECT_NE(load.err.find("what it holds is unknown"), std::string::npos) << load.err;
+    EXPECT_EQ(load.err.find("partial image"), std::string::npos) << load.err;
+}
+
+// After a failed load the tool says what the module holds, as a clean read of it afterwards
+// finds: its previous image, the new one whole, or (only then) a partial image.
+TEST_F(CliDevice, AFailedLoadSaysWhatTheModuleHolds) {
+    const std::string previous = "The EPROM Module still holds its previous image, unchanged.";
+    const std::string whole = "The EPROM Module holds the new image whole.";
+    const std::string partial = "The EPROM Module holds a partial image";
+    const std::string other = Path("supermaf.bin");
+    ASSERT_EQ(Cli({"image", "new", "MRX_D-SUPERMAF", "-o", other}).code, 0);
+    const Bytes mine = ReadFile(image), theirs = ReadFile(other);
+    ASSERT_NE(mine, theirs);
+    const auto held = [this] {
+        std::remove(Path("held.bin").c_str());
+        const CliRun read = Sim({"device", "read-pem-initiation", "lh", "-o", Path("held.bin"), "--format", "3"});
+        EXPECT_EQ(read.code, 0) << read.err;
+        return ReadFile(Path("held.bin"));
+    };
+
+    // Every block refused: the module keeps what it had, whether or not that is the new image.
+    ASSERT_EQ(Sim({"device", "load-pem", image}).code, 0);
+    CliRun load = Sim({"device", "load-pem", other}, "refuse=1");
+    EXPECT_EQ(load.code, 1);
+    EXPECT_NE(load.err.find("Connection to ECU lost. " + previous), std::string::npos) << load.err;
+    EXPECT_EQ(held(), mine);
+    load = Sim({"device", "load-pem", image}, "refuse=1");
+    EXPECT_EQ(load.code, 1);
+    EXPECT_NE(load.err.find("Connection to ECU lost. " + whole), std::string::npos) << load.err;
+    EXPECT_EQ(held(), mine);
+
+    // Blocks refused now and then, into an erased module (a new car): the message matches what a
+    // clean read finds, and a load that stops after its first block leaves a partial image.
+    int partials = 0;
+    for (int seed = 1; seed <= 6; ++seed) {
+        std::remove(state.c_str());
+        load = Sim({"device", "load-pem", image}, "refuse=0.8,seed=" + std::to_string(seed));
+        const Bytes now = held();
+        const std::string says = load.err;
+        if (now == mine) {
+            EXPECT_EQ(load.code, 0) << seed << ": " << says;
+        } else if (now == Bytes(mine.size(), 0xFF)) {
+            EXPECT_NE(says.find(previous), std::string::npos) << seed << ": " << says;
+        } else {
+            EXPECT_NE(says.find(partial), std::string::npos) << seed << ": " << says;
+            ++partials;
+        }
+        if (now != mine) {
+            EXPECT_EQ(load.code, 1) << seed;
+        }
+        EXPECT_EQ(says.find(whole), std::string::npos) << seed << ": " << says;
+    }
+    EXPECT_GT(partials, 0);
 }
 
 TEST_F(CliDevice, UnderInjectedFaultsCommandsSucceedWithTheRightBytesOrFailWithAMessage) {

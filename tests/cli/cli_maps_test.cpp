@@ -105,6 +105,96 @@ protected:
     eprom_test::TempDir dir;
 };
 
+// `diff` names a differing cell by the map's axis captions and the labels its grid shows, after
+// the indexes (which keep their place for scripts): reversed axes, two header lines, numbered
+// columns and maps of one row, on each kind of image.
+TEST_F(CliMaps, DiffNamesCellsByTheirAxisValues) {
+    struct Case {
+        const char* base;
+        const char* map;
+        int row, col;
+        const char* text;
+        const char* place;
+    };
+    const Case cases[] = {
+        {"MRX_D", "Base fuel map (cat)", 2, 7, "10", "MAF 40 / RPM 2200"},
+        {"MRX_D", "WOT enrichment map (non-cat)", 0, 16, "30", "RPM 6300"},
+        {"MRX_D", "Warmup enrichment map (cat)", 0, 5, "80",
+         "Coolant temperature 20 \xC2\xB0"
+         "C (68 \xC2\xB0"
+         "F)"},
+        {"MRX_LH22_EURO", "Base fuel map", 2, 1, "20", "MAF 54 / RPM 750"},
+        {"MRX_LH22_EURO", "Warmup enrichment map", 0, 8, "70",
+         "Coolant temperature 22 \xC2\xB0"
+         "C (71 \xC2\xB0"
+         "F)"},
+        {"EZK_D-S4", "Cruise map (98 octane cat)", 1, 3, "30.0", "Load 7 % / RPM 1100"},
+        {"EZK_D-S4", "Warmup compensation map (idle)", 0, 2, "1.5", "Coolant temperature column 3"},
+        {"EZK_D-S4", "Max knock retard (91 octane)", 0, 3, "20.3", "RPM 1000"},
+        {"EZF_USA", "Cruise map", 1, 0, "20.0", "Vac [inHg] 18.0 / RPM 600"},
+        {"EZF_USA", "Idle map", 0, 15, "15.0", "RPM 6000"},
+        {"EZF_USA", "Air temperature compensation map (WOT)", 0, 1, "-1.0",
+         "Air temperature 20 \xC2\xB0"
+         "C (68 \xC2\xB0"
+         "F)"},
+        {"EZF_USA", "Warmup compensation map (idle) ", 0, 4, "1.0",
+         "Coolant temperature 80 \xC2\xB0"
+         "C (176 \xC2\xB0"
+         "F)"},
+    };
+    for (const Case& c : cases) {
+        const std::string in = NewImage(c.base, std::string(c.base) + ".bin");
+        const std::string out = dir.File(std::string(c.base) + "-set.bin");
+        const auto set =
+            Cli({"map", "set", in, c.map, std::to_string(c.row), std::to_string(c.col), c.text, "-o", out});
+        ASSERT_EQ(set.code, kExitOk) << c.map << ": " << set.err;
+        const auto diff = Cli({"diff", in, out});
+        EXPECT_EQ(diff.code, 3) << c.map;
+        const auto lines = Lines(diff.out);
+        ASSERT_EQ(lines.size(), 1u) << c.map << ": " << diff.out;
+        const std::string indexes =
+            std::string(c.map) + " (row " + std::to_string(c.row) + ", col " + std::to_string(c.col) + "): ";
+        EXPECT_EQ(lines[0].rfind(indexes, 0), 0u) << lines[0];
+        const auto fields = Fields(lines[0]);
+        ASSERT_EQ(fields.size(), 2u) << lines[0];
+        EXPECT_EQ(fields[1], c.place) << c.map;
+    }
+}
+
+// Where the two images' axes differ, a cell is named in both.
+TEST_F(CliMaps, DiffNamesACellInBothImagesWhereTheirAxesDiffer) {
+    const std::string map = "WOT map (91 octane)";
+    const std::string in = NewImage("EZK_D-S4", "ezk.bin");
+    EPROM image;
+    ASSERT_EQ(image.LoadFromFile(in), "");
+    // The rpm axis of the cruise and WOT maps moves: its first step grows.
+    const std::int32_t axis = image.GetEPROMAddress(29);
+    ASSERT_GT(axis, 0);
+    image.WriteByte(axis, static_cast<std::uint8_t>(image.ReadByte(axis) + 60));
+    const std::string out = dir.File("ezk-axis.bin");
+    ASSERT_TRUE(image.SaveToFile(out, image.GetFileFormat()));
+    const auto headerA = Fields(Lines(Cli({"map", "show", in, map}).out)[0]);
+    const auto headerB = Fields(Lines(Cli({"map", "show", out, map}).out)[0]);
+    ASSERT_NE(headerA, headerB);
+
+    const auto diff = Cli({"diff", in, out});
+    EXPECT_EQ(diff.code, 3);
+    int named = 0, namedTwice = 0;
+    for (const std::string& line : Lines(diff.out)) {
+        if (line.rfind(map + " (row 0, col ", 0) != 0) continue;
+        const std::size_t col = std::stoul(line.substr(map.size() + 12));
+        ASSERT_LT(col + 1, headerA.size()) << line;
+        const std::string a = "RPM " + headerA[col + 1], b = "RPM " + headerB[col + 1];
+        const auto fields = Fields(line);
+        ASSERT_EQ(fields.size(), 2u) << line;
+        EXPECT_EQ(fields[1], a == b ? a : a + " -> " + b) << line;
+        ++named;
+        if (a != b) ++namedTwice;
+    }
+    EXPECT_GT(named, 0) << diff.out;
+    EXPECT_GT(namedTwice, 0) << diff.out;
+}
+
 TEST_F(CliMaps, ListShowsExactTextsAndShowRefusesUnknownNames) {
     const std::string lh22 = NewImage("MRX_LH22_USA", "lh22.bin");
     const auto list = Cli({"map", "list", lh22});
@@ -209,7 +299,7 @@ TEST_F(CliMaps, SetTypesClampedValuesAndDiffReportsThem) {
 
     auto diff = Cli({"diff", lh, out});
     EXPECT_EQ(diff.code, 3);
-    EXPECT_EQ(diff.out, "Base fuel map (cat) (row 0, col 0): " + before + " -> 127\n");
+    EXPECT_EQ(diff.out, "Base fuel map (cat) (row 0, col 0): " + before + " -> 127\tMAF 20 / RPM 600\n");
     diff = Cli({"diff", lh, lh});
     EXPECT_EQ(diff.code, kExitOk);
     EXPECT_TRUE(diff.out.empty());

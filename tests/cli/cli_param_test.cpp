@@ -2,11 +2,15 @@
 // through to the running unit of the simulated car.
 #include "cli/cli.h"
 #include "cli_run.h"
+#include "eprom/base_images.h"
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
+#include <set>
 #include <sstream>
 
 namespace kv {
@@ -135,24 +139,75 @@ TEST_F(CliParam, SetTakesTheNearestReachableValueAndSaysSo) {
     EXPECT_EQ(exact.err, "") << "a reachable value is taken without a word";
 }
 
-// `param set` of every setting's listed value, on each kind of image, changes no byte of the file.
+// The settings as `param list` shows them: key and shown text.
+std::vector<std::pair<std::string, std::string>> ListedSettings(const std::string& file) {
+    const CliRun list = Cli({"param", "list", file});
+    EXPECT_EQ(list.code, 0) << list.err;
+    std::vector<std::pair<std::string, std::string>> settings;
+    std::istringstream lines(list.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto colon = line.find(": ");
+        EXPECT_NE(colon, std::string::npos) << line;
+        if (colon != std::string::npos) settings.emplace_back(line.substr(0, colon), line.substr(colon + 2));
+    }
+    return settings;
+}
+
+// `param set` of every setting's listed value, on every base image of the four kinds, changes no
+// byte of the file.
 TEST_F(CliParam, SettingTheListedValueLeavesTheFileByteIdentical) {
-    for (const char* base : {"MRX_D", "MRX_LH22_EURO", "EZK_D-S4", "EZF_USA"}) {
+    std::set<std::string> kinds;
+    for (const std::string& base : BaseImageNames()) {
         const std::string file = New(base);
         const Bytes before = ReadFile(file);
-        const CliRun list = Cli({"param", "list", file});
-        ASSERT_EQ(list.code, 0) << list.err;
-        std::istringstream lines(list.out);
-        int count = 0;
-        for (std::string line; std::getline(lines, line); ++count) {
-            const auto colon = line.find(": ");
-            ASSERT_NE(colon, std::string::npos) << line;
-            const CliRun set = Cli({"param", "set", file, line.substr(0, colon), line.substr(colon + 2)});
-            EXPECT_EQ(set.code, 0) << base << " " << line << ": " << set.err;
-            EXPECT_EQ(set.err, "") << base << " " << line;
-            EXPECT_EQ(ReadFile(file), before) << base << " " << line;
+        const auto settings = ListedSettings(file);
+        for (const auto& [key, shown] : settings) {
+            const CliRun set = Cli({"param", "set", file, key, shown});
+            EXPECT_EQ(set.code, 0) << base << " " << key << " " << shown << ": " << set.err;
+            EXPECT_EQ(set.err, "") << base << " " << key << " " << shown;
+            EXPECT_EQ(ReadFile(file), before) << base << " " << key << " " << shown;
         }
-        EXPECT_GT(count, 3) << base;
+        EXPECT_GT(settings.size(), 3u) << base;
+        const std::string info = Cli({"image", "info", file}).out;
+        const auto at = info.find("ecu_type: ");
+        ASSERT_NE(at, std::string::npos) << info;
+        kinds.insert(info.substr(at, info.find('\n', at) - at));
+    }
+    // LH 2.3, EZK, LH 2.2 and EZF
+    EXPECT_EQ(kinds, (std::set<std::string>{"ecu_type: 1", "ecu_type: 2", "ecu_type: 3", "ecu_type: 4"}));
+}
+
+// The same after a change: each numeric setting moved by about a fifth either way (where its
+// range allows) shows a value whose `param set` leaves that file byte-identical.
+TEST_F(CliParam, SettingAChangedSettingsShownValueLeavesTheFileByteIdentical) {
+    for (const char* base : {"MRX_D", "MRX_LH22_EURO", "EZK_D-S4", "EZF_USA"}) {
+        const std::string file = New(base);
+        const std::string moved = Path("moved.bin");
+        int tried = 0;
+        for (const auto& [key, shown] : ListedSettings(file)) {
+            const bool percent = !shown.empty() && shown.back() == '%';
+            const std::string number = percent ? shown.substr(0, shown.size() - 1) : shown;
+            double value = 0;
+            const auto parsed = std::from_chars(number.data(), number.data() + number.size(), value);
+            if (parsed.ec != std::errc() || parsed.ptr != number.data() + number.size()) continue;
+            const auto point = number.find('.');
+            const int decimals = point == std::string::npos ? 0 : static_cast<int>(number.size() - point - 1);
+            for (double factor : {0.8, 1.2}) {
+                std::ostringstream text;
+                text << std::fixed << std::setprecision(decimals) << (value == 0 ? 1.0 : value * factor);
+                const CliRun set = Cli({"param", "set", file, key, text.str() + (percent ? "%" : ""), "-o", moved});
+                if (set.code != 0) continue; // outside the setting's range
+                ASSERT_EQ(set.out.rfind(key + ": ", 0), 0u) << set.out;
+                const std::string nowShown = set.out.substr(key.size() + 2, set.out.size() - key.size() - 3);
+                const Bytes changed = ReadFile(moved);
+                const CliRun again = Cli({"param", "set", moved, key, nowShown});
+                EXPECT_EQ(again.code, 0) << base << " " << key << " " << nowShown << ": " << again.err;
+                EXPECT_EQ(again.err, "") << base << " " << key << " " << nowShown;
+                EXPECT_EQ(ReadFile(moved), changed) << base << " " << key << " " << nowShown;
+                ++tried;
+            }
+        }
+        EXPECT_GT(tried, 3) << base;
     }
 }
 
