@@ -43,9 +43,8 @@ ScatterAxes DefaultScatterAxes(const std::vector<std::string>& names) {
         if (name != kTimeHeader) others.push_back(name);
     }
     if (others.empty()) others = names;
-    std::array<std::optional<std::string>, 3> chosen = {NameOfHeader(names, kRpmHeader),
-                                                        NameOfHeader(names, kMafHeader),
-                                                        NameOfHeader(names, kAfrHeader)};
+    std::array<std::optional<std::string>, 3> chosen = {
+        NameOfHeader(names, kRpmHeader), NameOfHeader(names, kMafHeader), NameOfHeader(names, kAfrHeader)};
     // A variable the runs lack: the first other name not chosen yet, else the first other name.
     for (auto& axis : chosen) {
         if (axis || others.empty()) continue;

@@ -69,7 +69,7 @@ Parsed<SideBySide> AlignRuns(const std::vector<PlotRun>& runs, const SideBySideC
             const auto& times = run.columns[*time];
             // The first time at or after the start that is a number is the zero.
             const auto origin = std::find_if(times.begin() + static_cast<std::ptrdiff_t>(start), times.end(),
-                                              [](double v) { return !std::isnan(v); });
+                                             [](double v) { return !std::isnan(v); });
             const double zero = origin == times.end() ? 0.0 : *origin;
             x.reserve(times.size() - start);
             for (std::size_t row = start; row < times.size(); ++row) x.push_back(times[row] - zero);

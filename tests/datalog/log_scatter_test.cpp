@@ -20,9 +20,7 @@ TEST(ScatterAxesTest, DefaultsToSpeedAgainstAirFlowColouredByMixture) {
         ScatterAxes expected;
     };
     const Case cases[] = {
-        {"fuel unit's run",
-         {"Time [s]", "RPM", "Load", "MAF signal", "A/F ratio"},
-         {"RPM", "MAF signal", "A/F ratio"}},
+        {"fuel unit's run", {"Time [s]", "RPM", "Load", "MAF signal", "A/F ratio"}, {"RPM", "MAF signal", "A/F ratio"}},
         {"both units log the speed and the mixture",
          {"Time [s]", "RPM (fuel)", "MAF signal", "A/F ratio (fuel)", "RPM (ignition)", "A/F ratio (ignition)"},
          {"RPM (fuel)", "MAF signal", "A/F ratio (fuel)"}},
@@ -109,8 +107,8 @@ TEST(ScatterDataTest, ColourStepIsTheValuesShareOfTheRange) {
         double colour;
         int step;
     };
-    const Case cases[] = {{10.0, 0}, {10.99, 0}, {11.0, 1}, {17.9, 7}, {18.0, 8}, {25.99, 15}, {26.0, 15},
-                          {5.0, 0},  {30.0, 15}};
+    const Case cases[] = {{10.0, 0},   {10.99, 0}, {11.0, 1}, {17.9, 7}, {18.0, 8},
+                          {25.99, 15}, {26.0, 15}, {5.0, 0},  {30.0, 15}};
     for (const Case& c : cases) EXPECT_EQ(data.ColourStep(c.colour), c.step) << c.colour;
 
     PlotRun flat{"Run 1", {"X", "Y", "C"}, {{1, 2}, {1, 2}, {14.7, 14.7}}};
