@@ -77,8 +77,6 @@ Rgb ScatterStepColour(int step) {
 }
 
 ScatterData::ScatterData(const std::vector<PlotRun>& runs, const ScatterAxes& axes) : axes_(axes) {
-    colourMin_ = std::numeric_limits<double>::infinity();
-    colourMax_ = -colourMin_;
     for (std::size_t r = 0; r < runs.size(); ++r) {
         const PlotRun& run = runs[r];
         const auto names = VariableNames(run.headers);
@@ -87,12 +85,20 @@ ScatterData::ScatterData(const std::vector<PlotRun>& runs, const ScatterAxes& ax
         for (std::size_t row = 0; row < run.Rows(); ++row) {
             const ScatterPoint p{run.Value(row, *x), run.Value(row, *y), run.Value(row, *c), r, row};
             if (std::isnan(p.x) || std::isnan(p.y) || std::isnan(p.colour)) continue;
-            colourMin_ = std::min(colourMin_, p.colour);
-            colourMax_ = std::max(colourMax_, p.colour);
             points_.push_back(p);
         }
     }
-    if (points_.empty()) colourMin_ = colourMax_ = 0.0;
+    if (points_.empty()) return;
+    std::vector<double> colours;
+    colours.reserve(points_.size());
+    for (const ScatterPoint& p : points_) colours.push_back(p.colour);
+    const std::size_t last = colours.size() - 1;
+    const auto low = static_cast<std::size_t>(std::floor(kScatterColourTail * static_cast<double>(last)));
+    const auto high = static_cast<std::size_t>(std::ceil((1.0 - kScatterColourTail) * static_cast<double>(last)));
+    std::nth_element(colours.begin(), colours.begin() + static_cast<std::ptrdiff_t>(low), colours.end());
+    colourMin_ = colours[low];
+    std::nth_element(colours.begin(), colours.begin() + static_cast<std::ptrdiff_t>(high), colours.end());
+    colourMax_ = colours[high];
 }
 
 std::optional<PlotBounds> ScatterData::Bounds() const {

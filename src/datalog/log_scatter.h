@@ -27,6 +27,7 @@ struct ScatterAxes {
 ScatterAxes DefaultScatterAxes(const std::vector<std::string>& names);
 
 inline constexpr int kScatterColourSteps = 16;
+inline constexpr double kScatterColourTail = 0.02; // the share of points beyond each end of the scale
 
 struct Rgb {
     std::uint8_t r, g, b;
@@ -56,12 +57,14 @@ public:
     const std::vector<ScatterPoint>& Points() const { return points_; }
     // The bounds of all points; nullopt when there is none.
     std::optional<PlotBounds> Bounds() const;
-    // The colour variable's lowest and highest value among the points (0 and 0 without points).
+    // The ends of the colour scale: the colour variable's values that 2 % of the points lie below
+    // and 2 % above (by rank), so that a few stray values (a sensor warming up) do not squeeze the
+    // rest into one colour; 0 and 0 without points.
     double ColourMin() const { return colourMin_; }
     double ColourMax() const { return colourMax_; }
     // The colour step of a colour value: its share of the way from ColourMin to ColourMax, in
-    // kScatterColourSteps equal steps (the highest value in the last); all in step 0 when the
-    // variable holds one value only.
+    // kScatterColourSteps equal steps (ColourMax and above in the last, ColourMin and below in the
+    // first); all in step 0 when the scale has no width.
     int ColourStep(double colour) const;
 
     // Per colour step, the points inside `view` (edges included) as a picture of `width` x `height`

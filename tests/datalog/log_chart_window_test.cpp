@@ -387,7 +387,8 @@ TEST_F(LogChartViewsTest, ScatterViewPlotsTheChosenColumnsAndReadsOutThePointerP
     // Every fifth row has no A/F ratio: 32 points, all of them on show.
     EXPECT_EQ(window->Scatter()->Points().size(), 32u);
     EXPECT_EQ(ScatterShownCount(), 32u);
-    EXPECT_EQ(Child<QLabel>(window.get(), "lblColourRange")->text(), "A/F ratio: 12.0 (blue) to 15.8 (red)");
+    EXPECT_EQ(Child<QLabel>(window.get(), "lblColourRange")->text(),
+              "A/F ratio: 12.0 or less (blue) to 15.8 or more (red)");
 
     // Y becomes Load, chosen by typing on the combo box.
     auto* y = Child<QComboBox>(window.get(), "cmbScatterY");

@@ -111,6 +111,21 @@ TEST(ScatterDataTest, ColourStepIsTheValuesShareOfTheRange) {
                           {25.99, 15}, {26.0, 15}, {5.0, 0},  {30.0, 15}};
     for (const Case& c : cases) EXPECT_EQ(data.ColourStep(c.colour), c.step) << c.colour;
 
+    // 100 mixtures from 12.0 to 14.97 and one stray 19.0 (the sensor warming up): the scale ends
+    // at the values 2 % of the points lie beyond, the stray value takes the last step with them.
+    PlotRun warming{"Run 1", {"X", "Y", "C"}, {{}, {}, {}}};
+    for (int i = 0; i <= 100; ++i) {
+        warming.columns[0].push_back(i);
+        warming.columns[1].push_back(i);
+        warming.columns[2].push_back(i == 0 ? 19.0 : 12.0 + 0.03 * (i - 1));
+    }
+    const ScatterData scale({warming}, ScatterAxes{"X", "Y", "C"});
+    EXPECT_NEAR(scale.ColourMin(), 12.06, 1e-9); // two of the 101 below it
+    EXPECT_NEAR(scale.ColourMax(), 14.94, 1e-9); // two above it, the stray one among them
+    EXPECT_EQ(scale.ColourStep(19.0), 15);
+    EXPECT_EQ(scale.ColourStep(12.0), 0);
+    EXPECT_EQ(scale.ColourStep(13.4), 7); // (13.4 - 12.06) / 2.88 = 0.465
+
     PlotRun flat{"Run 1", {"X", "Y", "C"}, {{1, 2}, {1, 2}, {14.7, 14.7}}};
     const ScatterData one({flat}, ScatterAxes{"X", "Y", "C"});
     EXPECT_EQ(one.ColourStep(14.7), 0);

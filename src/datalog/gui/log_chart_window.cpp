@@ -678,7 +678,7 @@ void LogChartWindow::ShowColourScale() {
         text += "no points (no run holds all three variables)";
     } else {
         const int decimals = ScatterDecimals(scatter_->Axes().colour);
-        text += QString("%1 (blue) to %2 (red)")
+        text += QString("%1 or less (blue) to %2 or more (red)")
                     .arg(Shown(scatter_->ColourMin(), decimals), Shown(scatter_->ColourMax(), decimals));
     }
     lblColourRange_->setText(text);
