@@ -2,12 +2,19 @@
 // and renders the chart view into a picture.
 //   chart_update_100k_vs_10k   median redraw of one series of 100000 points / of 10000 points
 //   chart_render_ms_max        slowest of 20 redraws of 10 runs x 10000 rows x 2 series, ms
+//   chart_pan_frame_ms_max     the same chart zoomed to a fifth of its time and panned 20 pixels a
+//                              frame for 60 frames: the slowest frame (pan, refill, render), ms
+//   chart_pan_frame_ms_median  the median of those frames, ms
+//   scatter_render_ms          the scatter view of those runs (100000 points, speed against the
+//                              air-flow signal coloured by the mixture): median of 10 redraws, ms
 #include "datalog/gui/log_chart_window.h"
 #include "platform/settings_store.h"
 #include "platform/silent_dialogs.h"
 
 #include <QApplication>
+#include <QChart>
 #include <QPixmap>
+#include <QTabWidget>
 
 #include <algorithm>
 #include <chrono>
@@ -39,9 +46,10 @@ private:
 };
 
 // A pull of `rows` samples at 20 a second: engine speed sweeping up and down with noise, and a
-// load that follows it.
+// load, an air-flow signal and a mixture that follow it.
 PlotRun MakeRun(int number, std::size_t rows) {
-    PlotRun run{"Run " + std::to_string(number), {"Time [s]", "RPM", "Load"}, {{}, {}, {}}};
+    PlotRun run{
+        "Run " + std::to_string(number), {"Time [s]", "RPM", "Load", "MAF signal", "A/F ratio"}, {{}, {}, {}, {}, {}}};
     for (auto& column : run.columns) column.reserve(rows);
     std::uint32_t seed = 12345u + static_cast<std::uint32_t>(number);
     for (std::size_t r = 0; r < rows; ++r) {
@@ -52,6 +60,8 @@ PlotRun MakeRun(int number, std::size_t rows) {
         run.columns[0].push_back(t);
         run.columns[1].push_back(std::round(rpm));
         run.columns[2].push_back(std::round(rpm / 66.0 + 8.0 * noise));
+        run.columns[3].push_back(std::round(100.0 * (0.8 + rpm / 1700.0 + 0.3 * noise)) / 100.0);
+        run.columns[4].push_back(std::round(10.0 * (15.5 - rpm / 2000.0 + 1.5 * noise)) / 10.0);
     }
     return run;
 }
@@ -77,6 +87,36 @@ std::unique_ptr<LogChartWindow> OpenWindow(std::vector<PlotRun> runs, SettingsSt
     window->show();
     QApplication::processEvents();
     return window;
+}
+
+// Milliseconds of each of `count` frames that pan the view by `pixels` to the right: the pan,
+// the refill it asks for, and the render.
+std::vector<double> PanFrames(LogChartWindow& window, int count, qreal pixels) {
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        window.ChartItem()->scroll(pixels, 0);
+        QApplication::processEvents();
+        const QPixmap picture = window.ChartView()->grab();
+        const auto t1 = std::chrono::steady_clock::now();
+        if (picture.isNull()) return {};
+        ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    return ms;
+}
+
+// Milliseconds of each of `count` redraws of the scatter view.
+std::vector<double> ScatterRedraws(LogChartWindow& window, int count) {
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        const auto t0 = std::chrono::steady_clock::now();
+        window.RefillScatter();
+        const QPixmap picture = window.ScatterChartView()->grab();
+        const auto t1 = std::chrono::steady_clock::now();
+        if (picture.isNull()) return {};
+        ms.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+    }
+    return ms;
 }
 
 double Median(std::vector<double> v) {
@@ -124,7 +164,28 @@ int main(int argc, char** argv) {
     const auto ms = Redraws(*window, 20);
     if (ms.empty()) return Fail("the chart did not render");
 
+    // Zoomed to a fifth of the time, then panned along it.
+    window->ChartItem()->zoom(5.0);
+    QApplication::processEvents();
+    window->ChartItem()->scroll(-2.0 * window->ChartItem()->plotArea().width(), 0);
+    QApplication::processEvents();
+    PanFrames(*window, 3, 20);
+    const auto pan = PanFrames(*window, 60, 20);
+    if (pan.empty()) return Fail("the panned chart did not render");
+
+    // The scatter view of the same runs.
+    window->findChild<QTabWidget*>("tabChartViews")->setCurrentIndex(1);
+    QApplication::processEvents();
+    if (!window->Scatter() || window->Scatter()->Points().size() != 100000)
+        return Fail("the scatter view does not hold 100000 points");
+    ScatterRedraws(*window, 2);
+    const auto scatter = ScatterRedraws(*window, 10);
+    if (scatter.empty()) return Fail("the scatter view did not render");
+
     std::printf("chart_update_100k_vs_10k: %.2f\n", medians[0] / medians[1]);
     std::printf("chart_render_ms_max: %.1f\n", *std::max_element(ms.begin(), ms.end()));
+    std::printf("chart_pan_frame_ms_max: %.1f\n", *std::max_element(pan.begin(), pan.end()));
+    std::printf("chart_pan_frame_ms_median: %.1f\n", Median(pan));
+    std::printf("scatter_render_ms: %.1f\n", Median(scatter));
     return 0;
 }

@@ -204,12 +204,14 @@ SeriesPlan LogChart::Plan() const {
     return plan;
 }
 
-std::optional<PlotBounds> LogChart::Bounds(const SeriesPlan& plan) const {
+std::optional<PlotBounds> LogChart::Bounds(const SeriesPlan& plan) const { return PlanBounds(runs_, plan); }
+
+std::optional<PlotBounds> PlanBounds(const std::vector<PlotRun>& runs, const SeriesPlan& plan) {
     constexpr double inf = std::numeric_limits<double>::infinity();
     PlotBounds b{inf, -inf, inf, -inf};
     bool any = false;
     for (const PlotSeries& s : plan.series) {
-        const PlotRun& run = runs_[s.run];
+        const PlotRun& run = runs[s.run];
         for (std::size_t row = 0; row < run.Rows(); ++row) {
             const double x = run.Value(row, s.xColumn), y = run.Value(row, s.yColumn);
             if (std::isnan(x) || std::isnan(y)) continue;

@@ -86,6 +86,7 @@ struct SeriesPlan {
 struct PlotBounds {
     double xMin, xMax, yMin, yMax;
 };
+std::optional<PlotBounds> PlanBounds(const std::vector<PlotRun>& runs, const SeriesPlan& plan);
 
 // The chart's choices for an opened set of runs.
 class LogChart {

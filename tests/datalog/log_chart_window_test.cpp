@@ -1,17 +1,24 @@
 // The log chart window on the offscreen platform: its series per run, the lists and the saved
 // choices, zoom, pan and reset with the view refilled for what it shows, the read-out under the
-// pointer, and the picture saved through the file dialog.
+// pointer, and the picture saved through the file dialog; the scatter view and two runs side by
+// side, driven by mouse and keys.
 #include "datalog/gui/log_chart_window.h"
 
 #include "fakes.h"
 
 #include <QApplication>
 #include <QChart>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
 #include <QLineSeries>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QValueAxis>
 #include <QWheelEvent>
@@ -320,6 +327,192 @@ TEST_F(LogChartWindowTest, SavesThePictureWhereTheDialogSays) {
     ASSERT_EQ(dialogs.messages.size(), 1u);
     EXPECT_TRUE(dialogs.messages[0].starts_with("Error when saving - picture not saved")) << dialogs.messages[0];
     std::filesystem::remove_all(dir);
+}
+
+// Columns "Time [s]" (from `t0`, 0.1 s a row), "RPM" (from `rpm0`, `step` a row), "MAF signal"
+// (RPM / 1000), "A/F ratio" (12.0 + row / 10, NaN on every fifth row) and "Load" (row % 7).
+PlotRun MixtureRun(std::string name, std::size_t rows, double t0, double rpm0, double step) {
+    PlotRun run{std::move(name), {"Time [s]", "RPM", "MAF signal", "A/F ratio", "Load"}, {{}, {}, {}, {}, {}}};
+    for (std::size_t r = 0; r < rows; ++r) {
+        const double rpm = rpm0 + step * static_cast<double>(r);
+        run.columns[0].push_back(t0 + static_cast<double>(r) / 10.0);
+        run.columns[1].push_back(rpm);
+        run.columns[2].push_back(rpm / 1000.0);
+        run.columns[3].push_back(r % 5 == 4 ? std::numeric_limits<double>::quiet_NaN()
+                                            : 12.0 + static_cast<double>(r) / 10.0);
+        run.columns[4].push_back(static_cast<double>(r % 7));
+    }
+    run.decimals = {1, 0, 2, 1, 0};
+    return run;
+}
+
+class LogChartViewsTest : public LogChartWindowTest {
+protected:
+    void ShowWindow() {
+        window->resize(1100, 650);
+        window->show();
+        Settle();
+    }
+    void ClickTab(int index) {
+        QTabBar* bar = Child<QTabWidget>(window.get(), "tabChartViews")->tabBar();
+        QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier, bar->tabRect(index).center());
+        Settle();
+    }
+    void MoveOverScatter(QPointF value) {
+        QWidget* viewport = window->ScatterChartView()->viewport();
+        const QPointF at = window->ScatterItem()->mapToPosition(value);
+        QMouseEvent e(QEvent::MouseMove, at, viewport->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &e);
+    }
+    std::size_t ScatterShownCount() {
+        std::size_t n = 0;
+        for (const auto& step : window->ScatterShown()) n += step.size();
+        return n;
+    }
+    QStringList LegendLabels() {
+        QStringList labels;
+        for (QLegendMarker* m : window->ChartItem()->legend()->markers()) labels << m->label();
+        return labels;
+    }
+};
+
+TEST_F(LogChartViewsTest, ScatterViewPlotsTheChosenColumnsAndReadsOutThePointerPoint) {
+    ASSERT_NE(Open({MixtureRun("Run 1", 40, 0.1, 800, 50)}), nullptr);
+    ShowWindow();
+    EXPECT_FALSE(window->Scatter()); // made when first shown
+    ClickTab(1);
+    ASSERT_TRUE(window->Scatter());
+    EXPECT_TRUE(window->ScatterChartView()->isVisible());
+    EXPECT_EQ(window->Scatter()->Axes(), (ScatterAxes{"RPM", "MAF signal", "A/F ratio"}));
+    // Every fifth row has no A/F ratio: 32 points, all of them on show.
+    EXPECT_EQ(window->Scatter()->Points().size(), 32u);
+    EXPECT_EQ(ScatterShownCount(), 32u);
+    EXPECT_EQ(Child<QLabel>(window.get(), "lblColourRange")->text(),
+              "A/F ratio: 12.0 or less (blue) to 15.8 or more (red)");
+
+    // Y becomes Load, chosen by typing on the combo box.
+    auto* y = Child<QComboBox>(window.get(), "cmbScatterY");
+    y->setFocus();
+    QTest::keyClicks(y, "Lo");
+    Settle();
+    EXPECT_EQ(window->Scatter()->Axes(), (ScatterAxes{"RPM", "Load", "A/F ratio"}));
+    auto* colour = Child<QComboBox>(window.get(), "cmbScatterColour");
+    QTest::keyClick(colour, Qt::Key_Up); // the column before "A/F ratio": "MAF signal"
+    Settle();
+    EXPECT_EQ(window->Scatter()->Axes(), (ScatterAxes{"RPM", "Load", "MAF signal"}));
+    EXPECT_EQ(window->Scatter()->Points().size(), 40u); // no NaN among these three
+    auto* yAxis = qobject_cast<QValueAxis*>(window->ScatterItem()->axes(Qt::Vertical).front());
+    EXPECT_EQ(yAxis->titleText(), "Load");
+    EXPECT_LT(yAxis->min(), 0.0);
+    EXPECT_GT(yAxis->max(), 6.0);
+
+    // The pointer near the fourth sample (grid row 4: 950 rpm, Load 3) reads that point out.
+    MoveOverScatter(QPointF(953, 3.02));
+    EXPECT_EQ(window->PointerReadout(), "Run 1, row 4\nRPM: 950\nLoad: 3\nMAF signal: 0.95");
+    EXPECT_EQ(Child<QLabel>(window.get(), "lblChartPointer")->text(), "X: 953   Y: 3");
+    // Far from every point: nothing is read out.
+    MoveOverScatter(QPointF(1400, 6.0));
+    EXPECT_EQ(window->PointerReadout(), "");
+
+    // The wheel zooms in about the pointer; the points outside the view are no longer drawn.
+    auto* xAxis = qobject_cast<QValueAxis*>(window->ScatterItem()->axes(Qt::Horizontal).front());
+    const double fullWidth = xAxis->max() - xAxis->min();
+    QWidget* viewport = window->ScatterChartView()->viewport();
+    const QPointF centre = window->ScatterItem()->plotArea().center();
+    for (int i = 0; i < 4; ++i) {
+        QWheelEvent in(centre, viewport->mapToGlobal(centre), QPoint(), QPoint(0, 120), Qt::NoButton, Qt::NoModifier,
+                       Qt::NoScrollPhase, false);
+        QApplication::sendEvent(viewport, &in);
+    }
+    Settle();
+    EXPECT_LT(xAxis->max() - xAxis->min(), fullWidth / 2);
+    EXPECT_LT(ScatterShownCount(), 40u);
+    EXPECT_GT(ScatterShownCount(), 0u);
+    QTest::keyClick(window->ScatterChartView(), Qt::Key_Home);
+    Settle();
+    EXPECT_DOUBLE_EQ(xAxis->max() - xAxis->min(), fullWidth);
+    EXPECT_EQ(ScatterShownCount(), 40u);
+
+    // Saved as a picture: the scatter view's.
+    const auto file = std::filesystem::temp_directory_path() / ("kv_scatter_" + std::to_string(::getpid()) + ".png");
+    dialogs.files.push_back(FileDialogResult{file.string(), 1});
+    Click("cmdSaveChartPicture");
+    QImage image;
+    ASSERT_TRUE(image.load(QString::fromStdString(file.string())));
+    EXPECT_EQ(image.size(), window->ScatterChartView()->size() * window->ScatterChartView()->devicePixelRatio());
+    std::filesystem::remove(file);
+
+    // Back on the time chart, its read-out is its own.
+    ClickTab(0);
+    EXPECT_TRUE(window->ChartView()->isVisible());
+    EXPECT_EQ(window->PointerReadout(), "");
+    EXPECT_TRUE(dialogs.messages.empty());
+}
+
+TEST_F(LogChartViewsTest, TwoRunsSideBySideShareTheXAxisFromTheirStarts) {
+    store.SaveSetting("Chart", "DefaultPlotVariable0", "A/F ratio");
+    // "Before" was recorded 5 s into a drive from 800 rpm; "after" from 0.1 s and 1500 rpm.
+    ASSERT_NE(Open({MixtureRun("Run 1", 30, 5.0, 800, 100), MixtureRun("pull.txt", 20, 0.1, 1500, 100)}), nullptr);
+    ShowWindow();
+    ASSERT_EQ(window->Series().size(), 2u);
+    EXPECT_EQ(window->Series()[0]->name(), "Run 1: A/F ratio");
+
+    auto* side = Child<QCheckBox>(window.get(), "chkSideBySide");
+    ASSERT_TRUE(side->isEnabled());
+    QTest::mouseClick(side, Qt::LeftButton, Qt::NoModifier, QPoint(8, side->height() / 2));
+    Settle();
+    ASSERT_TRUE(side->isChecked());
+    ASSERT_EQ(window->Series().size(), 2u);
+    EXPECT_EQ(window->Series()[0]->name(), "A/F ratio \u2014 Run 1");
+    EXPECT_EQ(window->Series()[1]->name(), "A/F ratio \u2014 pull.txt");
+    EXPECT_EQ(LegendLabels(), (QStringList{"A/F ratio \u2014 Run 1", "A/F ratio \u2014 pull.txt"}));
+    EXPECT_EQ(AxisX()->titleText(), "Time from start [s]");
+    EXPECT_FALSE(Child<QComboBox>(window.get(), "cmbXAxis")->isEnabled());
+    // Both start at 0 s.
+    EXPECT_DOUBLE_EQ(window->Series()[0]->at(0).x(), 0.0);
+    EXPECT_DOUBLE_EQ(window->Series()[1]->at(0).x(), 0.0);
+    EXPECT_DOUBLE_EQ(window->Series()[0]->at(0).y(), 12.0);
+    EXPECT_DOUBLE_EQ(AxisX()->min(), 0.0);
+    EXPECT_NEAR(AxisX()->max(), 2.8, 1e-9); // Run 1's last row has no A/F ratio
+
+    // From 2000 rpm: Run 1 reaches it in row 12, pull.txt in row 5.
+    auto* start = Child<QSpinBox>(window.get(), "udStartRpm");
+    start->setFocus();
+    QTest::keyClick(start, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(start, "2000");
+    Settle();
+    ASSERT_EQ(start->value(), 2000);
+    EXPECT_DOUBLE_EQ(window->Series()[0]->at(0).x(), 0.0);
+    EXPECT_NEAR(window->Series()[0]->at(0).y(), 13.2, 1e-9);
+    EXPECT_NEAR(window->Series()[1]->at(0).y(), 12.5, 1e-9);
+    // The read-out at 0.3 s gives each run's value there (Run 1's row 15, pull.txt's row 8).
+    const QPointF at = window->ChartItem()->mapToPosition(QPointF(0.3, 13.0), window->Series()[0]);
+    SendMouse(QEvent::MouseMove, at, Qt::NoButton, Qt::NoButton);
+    EXPECT_EQ(window->PointerReadout(), "A/F ratio \u2014 Run 1: 13.5 at 0.3\nA/F ratio \u2014 pull.txt: 12.8 at 0.3");
+
+    // Over the engine speed.
+    auto* x = Child<QComboBox>(window.get(), "cmbSideX");
+    QTest::keyClick(x, Qt::Key_Down);
+    Settle();
+    EXPECT_EQ(AxisX()->titleText(), "RPM");
+    EXPECT_DOUBLE_EQ(window->Series()[0]->at(0).x(), 2000.0);
+    EXPECT_DOUBLE_EQ(window->Series()[1]->at(0).x(), 2000.0);
+
+    // A start that one run never reaches says so and shows the runs as they are.
+    start->setFocus();
+    QTest::keyClick(start, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(start, "4000");
+    Settle();
+    EXPECT_EQ(dialogs.messages, (std::vector<std::string>{"Run 1 never reaches 4000 rpm"}));
+    EXPECT_FALSE(side->isChecked());
+    ASSERT_EQ(window->Series().size(), 2u);
+    EXPECT_EQ(window->Series()[0]->name(), "Run 1: A/F ratio");
+    EXPECT_TRUE(Child<QComboBox>(window.get(), "cmbXAxis")->isEnabled());
+}
+
+TEST_F(LogChartViewsTest, OneRunCannotBeShownSideBySide) {
+    ASSERT_NE(Open({MixtureRun("Run 1", 10, 0.1, 800, 50)}), nullptr);
+    EXPECT_FALSE(Child<QCheckBox>(window.get(), "chkSideBySide")->isEnabled());
 }
 
 } // namespace

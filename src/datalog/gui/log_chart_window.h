@@ -8,11 +8,21 @@
 // can be saved as a PNG picture. Each series holds only what the pixels of the view can
 // show, recomputed whenever the view's X range changes. Each plotted variable has a Y axis of its
 // own (titled with its name, alternately left and right), shared by its series of every run.
+// With two or more runs, two of them can be shown side by side: both from a chosen start over the
+// time since it or the engine speed, each series labelled with its variable and run.
+// A second view, the scatter view, plots one variable against another as points coloured by a
+// third, with the same gestures, read-out (the point nearest to the pointer) and picture. Its
+// points are drawn straight onto the plot area, those the pixels show only.
 #include "datalog/log_chart.h"
+#include "datalog/log_scatter.h"
+#include "datalog/log_side_by_side.h"
 
 #include <QChartView>
+#include <QStringList>
 #include <QWidget>
 
+#include <array>
+#include <optional>
 #include <vector>
 
 class QChart;
@@ -22,7 +32,10 @@ class QGraphicsSimpleTextItem;
 class QLabel;
 class QLineSeries;
 class QListWidget;
+class QCheckBox;
 class QPushButton;
+class QSpinBox;
+class QTabWidget;
 class QValueAxis;
 
 namespace kv {
@@ -59,6 +72,24 @@ private:
     QPointF lastPan_;
 };
 
+class ScatterPointsItem;
+
+// The read-out box beside the pointer, drawn over a chart.
+class PointerBox {
+public:
+    explicit PointerBox(QChart* chart);
+    // Shows `lines` beside the point of `value`, on the side where the box fits in the plot area.
+    void Show(QPointF value, const QStringList& lines);
+    void Hide();
+    // The text on show, "" while hidden.
+    QString Text() const;
+
+private:
+    QChart* chart_;
+    QGraphicsRectItem* box_;
+    QGraphicsSimpleTextItem* text_;
+};
+
 class LogChartWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -70,16 +101,26 @@ public:
     const LogChart& Chart() const { return chart_; }
     QChart* ChartItem() const { return qchart_; }
     LogChartView* ChartView() const { return view_; }
-    // The read-out beside the pointer: every series' point nearest to its X ("" while hidden).
+    // The read-out beside the pointer in the view on show: in the time chart every series' point
+    // nearest to its X, in the scatter view the point nearest to the pointer ("" while hidden).
     QString PointerReadout() const;
     // The line series on show, in the order of the plotted variables.
     const std::vector<QLineSeries*>& Series() const { return series_; }
 
-    // Shows all data of the plotted series.
+    // The scatter view (its points are made when it is first shown).
+    QChart* ScatterItem() const { return scatterChart_; }
+    LogChartView* ScatterChartView() const { return scatterView_; }
+    const std::optional<ScatterData>& Scatter() const { return scatter_; }
+    // The points the scatter view draws, per colour step.
+    const std::array<std::vector<ChartPoint>, kScatterColourSteps>& ScatterShown() const;
+
+    // Shows all data of the view on show.
     void ResetZoom();
-    // Fills the series again for the current view (what zooming and panning do).
+    // Fills the time chart's series again for its current view (what zooming and panning do).
     void Refill();
-    // Asks where to save the chart as a PNG picture and saves it there.
+    // The same for the scatter view.
+    void RefillScatter();
+    // Asks where to save the view on show as a PNG picture and saves it there.
     void SavePicture();
 
 private:
@@ -90,8 +131,23 @@ private:
     void AddSelectedSeries();
     void RemoveSelectedSeries();
     void ShowPointer(QPointF value);
+    void ShowScatterPointer(QPointF value);
     void HidePointer();
     void ScheduleRefill();
+    void ScheduleScatterRefill();
+    bool ScatterOnShow() const;
+    // The runs the time chart's series are of: the chosen runs, or the two lined up side by side.
+    const std::vector<PlotRun>& ShownRuns() const;
+    // The plotted variables' names, each once, in the order of the list.
+    std::vector<std::string> PlottedNames() const;
+    void FillSideBySide();
+    void DrawScatter();
+    void ResetScatterZoom();
+    void ShowColourScale();
+    // The decimals of the scatter variable `name` in the first run that holds it.
+    int ScatterDecimals(const std::string& name) const;
+    // The scatter view's value range.
+    ScatterView ScatterRange() const;
 
     LogChart chart_;
     ChartSettings settings_;
@@ -107,18 +163,41 @@ private:
     QPushButton* cmdResetZoom_;
     QPushButton* cmdSavePicture_;
     QLabel* lblPointer_;
-    QGraphicsRectItem* pointerBox_;
-    QGraphicsSimpleTextItem* pointerText_;
+    QTabWidget* tabViews_;
+    QCheckBox* chkSideBySide_;
+    QComboBox* cmbRunBefore_;
+    QComboBox* cmbRunAfter_;
+    QComboBox* cmbSideX_;
+    QSpinBox* udStartRpm_;
     QChart* qchart_;
     LogChartView* view_;
+    std::optional<PointerBox> pointer_;
     QValueAxis* axisX_;
     // One Y axis per plotted variable, in the order of first appearance; seriesAxis_[i] is the
     // index of series i's axis.
     std::vector<QValueAxis*> axesY_;
     std::vector<std::size_t> seriesAxis_;
     std::vector<QLineSeries*> series_;
+    std::optional<SideBySide> side_;
+
+    QComboBox* cmbScatterX_;
+    QComboBox* cmbScatterY_;
+    QComboBox* cmbScatterColour_;
+    QLabel* lblColourScale_;
+    QLabel* lblColourRange_;
+    QChart* scatterChart_;
+    LogChartView* scatterView_;
+    std::optional<PointerBox> scatterPointer_;
+    QValueAxis* scatterAxisX_;
+    QValueAxis* scatterAxisY_;
+    // The points, drawn over the plot area; an empty series carries the axes' range.
+    ScatterPointsItem* pointsItem_;
+    QLineSeries* scatterRange_;
+    std::optional<ScatterData> scatter_;
+
     bool filling_ = false;
     bool refillPending_ = false;
+    bool scatterRefillPending_ = false;
 };
 
 } // namespace kv
