@@ -53,7 +53,7 @@ std::string Shell::VersionLabel() const {
 
 void Shell::UseEditJournal(const std::string& folder, EditJournal::WallClock now) {
     journal_ = std::make_unique<EditJournal>(folder, std::move(now));
-    recovery_ = std::make_unique<EditRecovery>(*journal_, slots_, messages_, files_);
+    recovery_ = std::make_unique<EditRecovery>(*journal_, slots_, messages_, files_, history_, workflows_);
     recovery_->Connect(context_);
 }
 
