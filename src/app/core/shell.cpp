@@ -10,10 +10,6 @@
 #include <memory>
 #include <utility>
 
-#include <charconv>
-#include <optional>
-#include <string_view>
-
 namespace kv {
 
 const std::array<EcuOption, 4>& EcuOptions() {
@@ -90,11 +86,14 @@ void Shell::StartUp() {
     if (remaining > 0 && remaining < 2000) clock_.SleepMs(remaining);
     // 11.
     view_.CloseSplash();
-    // 12. Window size (the window's own first size when none was kept); window state: only "2"
-    // (maximised) is restored, a window closed minimised opens normal.
-    if (const auto size = ParseWindowSize(settings_.GetSetting("Appearance", "WindowSize")))
-        view_.SetNormalWindowSize(*size);
-    if (settings_.GetSetting("Appearance", "WindowState", "0") == "2") view_.MaximiseMainWindow();
+    // 12. Window size and place (the window's own first ones when none were kept), then the
+    // state: only maximised is restored, a window closed minimised opens normal.
+    const WindowGeometry window = WindowSettings(settings_).Load();
+    if (window.size) {
+        view_.SetNormalWindowSize(*window.size);
+        if (window.position) view_.SetNormalWindowPosition(*window.position);
+    }
+    if (window.maximised) view_.MaximiseMainWindow();
     // 13.
     view_.EnterSelectedTab();
     view_.ShowMainWindow();
@@ -105,24 +104,6 @@ void Shell::StartUp() {
     // 15.
     device_.CheckFirmwareAtStartUp(true);
 }
-
-Parsed<WindowSize> ParseWindowSize(const std::string& text) {
-    const auto comma = text.find(',');
-    if (comma == std::string::npos) return ParseError{"not WIDTH,HEIGHT"};
-    auto number = [](std::string_view t) -> std::optional<int> {
-        int v = 0;
-        const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return std::nullopt;
-        return v;
-    };
-    const auto w = number(std::string_view(text).substr(0, comma));
-    const auto h = number(std::string_view(text).substr(comma + 1));
-    if (!w || !h) return ParseError{"not WIDTH,HEIGHT"};
-    if (*w < 400 || *h < 300 || *w > 20000 || *h > 20000) return ParseError{"no screen has this size"};
-    return WindowSize{*w, *h};
-}
-
-std::string WindowSizeText(WindowSize size) { return std::to_string(size.width) + "," + std::to_string(size.height); }
 
 bool Shell::QueryClose() {
     if (view_.HasUnsavedDataLogRuns()) {
@@ -137,8 +118,7 @@ bool Shell::QueryClose() {
     if (recovery_) recovery_->ClearAll();
     view_.LeaveSelectedTab();
     view_.EndDataLogging();
-    settings_.SaveSetting("Appearance", "WindowState", std::to_string(view_.WindowStateNumber()));
-    settings_.SaveSetting("Appearance", "WindowSize", WindowSizeText(view_.NormalWindowSize()));
+    WindowSettings(settings_).Save(view_.WindowStateNumber(), view_.NormalWindowSize(), view_.NormalWindowPosition());
     device_.ShutDown();
     return true;
 }
