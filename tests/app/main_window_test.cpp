@@ -514,6 +514,32 @@ INSTANTIATE_TEST_SUITE_P(States, ClosedStateTest,
                                            // Minimised from maximised is still minimised: the next start opens normal.
                                            ClosedStateCase{Qt::WindowMinimized | Qt::WindowMaximized, "1"}));
 
+// Without a device (or with one that does not answer) the start-up's error box never shows over
+// the splash: the splash is gone before the first box.
+TEST_F(ProgramTest, NoMessageBoxShowsOverTheSplash) {
+    for (const char* faults : {"silent", "unplug-after=0"}) {
+        SCOPED_TRACE(faults);
+        std::vector<std::string> overSplash;
+        int boxes = 0;
+        dialogs.messages.clear();
+        dialogs.onMessage = [&](const std::string& text) {
+            ++boxes;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == "frmSplash" && w->isVisible()) overSplash.push_back(text);
+            if (program && program->Splash() != nullptr) overSplash.push_back(text);
+        };
+        ProgramOptions options;
+        options.simFaults = faults;
+        Start(options);
+        dialogs.onMessage = nullptr;
+        EXPECT_GT(boxes, 0) << "the device check explains";
+        EXPECT_EQ(overSplash, std::vector<std::string>{});
+        EXPECT_EQ(program->Splash(), nullptr);
+        EXPECT_TRUE(Window().isVisible());
+        TearDown();
+    }
+}
+
 // The window opens where and as large as it was closed, maximised again if it was (and back at
 // its size and place when it is un-maximised).
 TEST_F(ProgramTest, TheWindowOpensAtTheGeometryItWasClosedWith) {

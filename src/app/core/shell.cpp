@@ -7,10 +7,38 @@
 #include "platform/resources.h"
 #include "platform/settings_store.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
 namespace kv {
+
+namespace {
+
+// The start-up's questions and messages: the splash goes before the first box, so that no box
+// shows over it (or under it).
+class SplashFirstMessages final : public UserMessages {
+public:
+    SplashFirstMessages(UserMessages& messages, std::function<void()> closeSplash)
+        : messages_(messages), closeSplash_(std::move(closeSplash)) {}
+    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override {
+        closeSplash_();
+        return messages_.MessageBox(text, title, buttons, icon);
+    }
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& defaultText) override {
+        closeSplash_();
+        return messages_.InputBox(prompt, title, defaultText);
+    }
+
+private:
+    UserMessages& messages_;
+    std::function<void()> closeSplash_;
+};
+
+} // namespace
 
 const std::array<EcuOption, 4>& EcuOptions() {
     static const std::array<EcuOption, 4> options{{
@@ -77,15 +105,24 @@ void Shell::StartUp() {
     view_.InitDataLogging();
     // 8. Tabs.
     workflows_.SetTabState(TabState::Init);
-    // 9. Recent files; the device check.
+    // 9. Recent files; the device check (its message closes the splash first).
     workflows_.RefreshMenus();
-    device_.CheckDeviceOrExplain(messages_);
-    // 10. The splash stays at least 1.5 s.
-    view_.PaintSplash();
-    const std::int64_t remaining = kSplashMinimumMs - (clock_.NowMs() - t0);
-    if (remaining > 0 && remaining < 2000) clock_.SleepMs(remaining);
+    bool splashShown = true;
+    auto closeSplash = [this, &splashShown] {
+        if (!splashShown) return;
+        splashShown = false;
+        view_.CloseSplash();
+    };
+    SplashFirstMessages checkMessages(messages_, closeSplash);
+    device_.CheckDeviceOrExplain(checkMessages);
+    // 10. The splash stays at least 1.5 s (unless a message took its place).
+    if (splashShown) {
+        view_.PaintSplash();
+        const std::int64_t remaining = kSplashMinimumMs - (clock_.NowMs() - t0);
+        if (remaining > 0 && remaining < 2000) clock_.SleepMs(remaining);
+    }
     // 11.
-    view_.CloseSplash();
+    closeSplash();
     // 12. Window size and place (the window's own first ones when none were kept), then the
     // state: only maximised is restored, a window closed minimised opens normal.
     const WindowGeometry window = WindowSettings(settings_).Load();
