@@ -138,6 +138,25 @@ bool ParseWrite(Reader& r, JournalEdit& e) {
     return true;
 }
 
+bool IsActionMark(const JournalEdit& e) { return e.address == EditJournal::kActionMark && e.bytes.empty(); }
+
+// The actions among the writes: a marked journal begins with a mark (compaction inside an action
+// marks it again), and each mark followed by a write is one action; without marks, a write more
+// than kOneActionMs after the one before begins an action.
+void CountActions(JournalContents& c, const std::vector<std::size_t>& marks) {
+    c.actionsCounted = !marks.empty() && marks.front() == 0;
+    c.actions = 0;
+    if (c.actionsCounted) {
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            const std::size_t next = i + 1 < marks.size() ? marks[i + 1] : c.edits.size();
+            if (next > marks[i]) ++c.actions;
+        }
+        return;
+    }
+    for (std::size_t i = 0; i < c.edits.size(); ++i)
+        if (i == 0 || c.edits[i].timeMs - c.edits[i - 1].timeMs > kOneActionMs) ++c.actions;
+}
+
 std::int64_t SystemNowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
         .count();
@@ -176,6 +195,7 @@ std::optional<JournalContents> ReadJournal(const std::string& path) {
     if (!file) return std::nullopt;
     const std::vector<std::uint8_t>& bytes = *file;
     JournalContents contents;
+    std::vector<std::size_t> marks; // for each action mark, the number of writes before it
     std::size_t at = 0;
     bool started = false;
     while (at < bytes.size()) {
@@ -199,7 +219,10 @@ std::optional<JournalContents> ReadJournal(const std::string& path) {
         } else if (payload[0] == kWriteRecord) {
             JournalEdit edit;
             ok = ParseWrite(r, edit);
-            if (ok) contents.edits.push_back(std::move(edit));
+            if (ok && IsActionMark(edit))
+                marks.push_back(contents.edits.size());
+            else if (ok)
+                contents.edits.push_back(std::move(edit));
         }
         if (!ok) {
             contents.damagedTail = true;
@@ -208,6 +231,7 @@ std::optional<JournalContents> ReadJournal(const std::string& path) {
         at += kRecordHead + length;
     }
     if (!started) return std::nullopt;
+    CountActions(contents, marks);
     return contents;
 }
 
@@ -253,21 +277,30 @@ std::string EditJournal::Start(Open& open, const JournalImage& image, const std:
 }
 
 std::string EditJournal::Record(const JournalImage& image, const std::vector<std::uint8_t>& imageBefore,
-                                std::int32_t address, const std::vector<std::uint8_t>& bytes) {
+                                std::int32_t address, const std::vector<std::uint8_t>& bytes, std::uint64_t action) {
     Open& open = open_[SlotIndex(image.slot)];
+    const bool sameAction = action != 0 && open.file && open.image == image && action == open.action;
     std::string failure;
     if (!open.file || !(open.image == image))
         failure = Start(open, image, imageBefore, 0, image.slot);
     else if (open.records >= compactAfter_)
-        failure = Start(open, image, imageBefore, open.edits, image.slot);
+        // The action going on is marked again after the new start; the ones before are folded.
+        failure = Start(open, image, imageBefore, open.edits - (sameAction ? 1 : 0), image.slot);
     if (!failure.empty()) return failure;
-    if (!open.file->Append(Framed(WritePayload(now_(), address, bytes)))) {
+    const bool begins = !sameAction || open.records == 0;
+    const std::int64_t now = now_();
+    std::vector<std::uint8_t> records =
+        begins ? Framed(WritePayload(now, kActionMark, {})) : std::vector<std::uint8_t>{};
+    const std::vector<std::uint8_t> write = Framed(WritePayload(now, address, bytes));
+    records.insert(records.end(), write.begin(), write.end());
+    if (!open.file->Append(records)) {
         // A record that may be half on disk: the journal starts again with the next write.
         Close(open);
         return "The edit journal cannot be written in " + folder_;
     }
-    ++open.records;
-    ++open.edits;
+    open.records += begins ? 2 : 1;
+    open.edits += begins ? 1 : 0;
+    open.action = action;
     return {};
 }
 

@@ -8,7 +8,12 @@
 //
 // Records carry their length and a CRC-32: a record cut short by a crash, and everything after
 // a damaged record, is ignored and never applied. Growth is bounded by compaction: after
-// kCompactAfter write records the journal is written anew with the current image as its start.
+// kCompactAfter records the journal is written anew with the current image as its start.
+//
+// An edit is one user action (a typed value, a click of a step button, a paste), however many
+// writes and bytes it takes: each action begins with an action mark, a write record of no bytes
+// at address kActionMark, so that a reader that knows only writes applies nothing for it. Journals
+// of the previous version carry no marks; their edits are counted from the writes' times.
 //
 // Each journal object writes journal files of its own ("<slot>-<pid>-<start>-<n>.kvj", n counting
 // the journals of the process) and holds a lock on them while they are open, so that another
@@ -44,16 +49,25 @@ struct JournalEdit {
     std::vector<std::uint8_t> bytes;
 };
 
+// Writes that follow each other within this time belong to one action in a journal without
+// action marks (the writes of one action come a device exchange apart; a user's actions, even a
+// held key's repeats, further).
+inline constexpr std::int64_t kOneActionMs = 30;
+
 // A journal as read back from its file.
 struct JournalContents {
     JournalImage image;
     std::int64_t startedMs = 0;
     std::vector<std::uint8_t> base; // the image before the first edit of this journal
     std::uint32_t foldedEdits = 0;  // edits already contained in `base` (by compaction)
-    std::vector<JournalEdit> edits;
+    std::vector<JournalEdit> edits; // every write, in order
+    std::size_t actions = 0;        // user actions among `edits`
+    // True when the journal marks its actions; false for a journal of the previous version,
+    // whose `actions` are counted from the writes' times and whose `foldedEdits` are writes.
+    bool actionsCounted = false;
     bool damagedTail = false; // bytes after the last whole record were ignored
 
-    std::size_t EditCount() const { return foldedEdits + edits.size(); }
+    std::size_t EditCount() const { return foldedEdits + actions; }
     // Time of the last edit (of the start when only folded edits remain).
     std::int64_t LastEditMs() const { return edits.empty() ? startedMs : edits.back().timeMs; }
     // `base` with every edit applied in order (bytes outside it are dropped).
@@ -73,6 +87,7 @@ public:
 
     static constexpr std::size_t kCompactAfter = 4096;
     static constexpr const char* kExtension = ".kvj";
+    static constexpr std::int32_t kActionMark = -1;
 
     // `folder` is made when the first journal starts. Without `now` the system clock is used. A
     // journal is compacted after `compactAfter` write records.
@@ -83,10 +98,12 @@ public:
 
     // Appends one write of `bytes` at `address` to the slot's journal and flushes it to disk.
     // `imageBefore` is the image's whole buffer before the write: a journal starts with it (when
-    // the slot's journal is empty, belongs to another image, or is compacted). "" when the record
-    // is on disk, otherwise why not.
+    // the slot's journal is empty, belongs to another image, or is compacted). `action` is the
+    // number of the user action the write belongs to: a write of another action than the one
+    // before begins an edit, and so does every write of action 0 (a write on its own). "" when
+    // the record is on disk, otherwise why not.
     std::string Record(const JournalImage& image, const std::vector<std::uint8_t>& imageBefore, std::int32_t address,
-                       const std::vector<std::uint8_t>& bytes);
+                       const std::vector<std::uint8_t>& bytes, std::uint64_t action = 0);
     // Forgets the slot's edits: its journal file of this run is removed.
     void Clear(JournalSlot slot);
 
@@ -104,8 +121,9 @@ private:
     struct Open {
         std::unique_ptr<HeldFile> file;
         JournalImage image;
-        std::size_t records = 0; // write records in the file
-        std::uint32_t edits = 0; // edits in the journal, folded ones included
+        std::size_t records = 0;  // records after the start record
+        std::uint32_t edits = 0;  // edits in the journal, folded ones included
+        std::uint64_t action = 0; // the action of the last write (0: none or a write on its own)
     };
     std::string Start(Open& open, const JournalImage& image, const std::vector<std::uint8_t>& base,
                       std::uint32_t folded, JournalSlot slot);

@@ -46,6 +46,7 @@ const EditHistory& EditHistories::Of(const EPROM& image) const {
 
 void EditHistories::BeginStep(const std::string& name) {
     if (depth_++ == 0) {
+        ++action_;
         pendingName_ = name;
         pending_.clear();
     }
@@ -80,6 +81,7 @@ void EditHistories::Changing(EPROM& image, std::int32_t address, const std::vect
 
 void EditHistories::Replay(EPROM& image, const HistoryStep& step, bool forward) {
     replaying_ = true;
+    ++action_;
     for (const ByteChange& change : step.changes)
         image.WriteBlock(change.address, forward ? change.newBytes : change.oldBytes);
     replaying_ = false;

@@ -76,6 +76,10 @@ public:
 
     // True while an EditStep bracket is open.
     bool StepOpen() const { return depth_ > 0; }
+    // The user action that writes now: each outermost bracket and each undo or redo is one action
+    // with a number of its own (counting from 1); 0 outside them (a write that is an action on
+    // its own).
+    std::uint64_t ActionNow() const { return depth_ > 0 || replaying_ ? action_ : 0; }
 
     // Told after a step joined an image's history, after an image's history was emptied by
     // Forget, and after an undo or redo wrote the image.
@@ -102,6 +106,7 @@ private:
     std::string pendingName_;
     int depth_ = 0;
     bool replaying_ = false;
+    std::uint64_t action_ = 0;
 };
 
 } // namespace kv

@@ -171,6 +171,11 @@ public:
         normalSize = size;
         Note("SetNormalWindowSize|" + WindowSizeText(size));
     }
+    WindowPosition NormalWindowPosition() override { return normalPosition; }
+    void SetNormalWindowPosition(WindowPosition position) override {
+        normalPosition = position;
+        Note("SetNormalWindowPosition|" + WindowPositionText(position));
+    }
     bool HasUnsavedDataLogRuns() override { return unsavedRuns; }
     void EndDataLogging() override { Note("EndDataLogging"); }
     void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) override {
@@ -211,6 +216,7 @@ public:
     std::optional<NewImageChoice> newChoice;
     int windowState = 0;
     WindowSize normalSize{1024, 720};
+    WindowPosition normalPosition{30, 20};
     bool unsavedRuns = false;
 };
 

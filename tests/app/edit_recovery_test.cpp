@@ -123,6 +123,67 @@ TEST_F(EditRecoveryTest, AKilledProgramsUnsavedEditsAreAppliedToTheirFileAtTheNe
     EXPECT_EQ(Leftovers(), 0u);
 }
 
+// The offer counts user actions, however many writes and bytes each took (an undo is one action
+// too), and Yes opens the file with the edits in the window.
+TEST_F(EditRecoveryTest, TheOfferCountsUserActionsAndYesOpensTheRestoredFile) {
+    struct Case {
+        const char* name;
+        int actions;       // each writes 20 words (40 bytes) through the image
+        int undone;        // of them, taken back with Edit > Undo
+        const char* count; // as the offer says it
+    };
+    const Case cases[] = {{"three actions of 20 writes", 3, 0, "3 edits"},
+                          {"two actions and an undo", 2, 1, "3 edits"},
+                          {"one action", 1, 0, "1 edit"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(Folder());
+        const std::string file = ImageFile();
+        Bytes expected;
+        {
+            ProgramRun crashed(Folder());
+            ASSERT_TRUE(crashed.Open(file));
+            crashed.shell.Context().deviceIO = true;
+            EPROM& image = crashed.shell.FuelImage();
+            for (int a = 0; a < c.actions; ++a) {
+                const EditStep step(crashed.shell.Context(), "Paste");
+                for (int i = 0; i < 20; ++i) image.WriteWord(0x0400 + 64 * a + 2 * i, 0x1000 + 0x111 * a + i);
+            }
+            for (int u = 0; u < c.undone; ++u) ASSERT_TRUE(crashed.shell.History().Undo(image));
+            expected = image.Bytes();
+        } // ends without a save or a close
+
+        ProgramRun next(Folder());
+        next.dialogs.answers = {MsgResult::Yes};
+        next.shell.StartUp();
+        ASSERT_FALSE(next.dialogs.messages.empty());
+        EXPECT_TRUE(Contains(next.dialogs.messages[0], std::string("properly. ") + c.count + " to the fuel image"))
+            << next.dialogs.messages[0];
+        // The file with the edits is open in the fuel slot, as after File > Open.
+        EXPECT_EQ(next.shell.FuelImage().GetFileName(), file);
+        EXPECT_EQ(next.shell.FuelImage().Bytes(), expected);
+        EXPECT_FALSE(next.shell.FuelImage().HasBeenModified());
+        EXPECT_TRUE(next.shell.Tabs().IsSet(1)) << "the fuel parameters tab";
+        EXPECT_EQ(Leftovers(), 0u);
+    }
+}
+
+// A journal of the previous version has its edits counted from the writes' times: the offer
+// says so.
+TEST(RestoreQuestionTest, ACountFromTheWritesTimesIsAbout) {
+    JournalContents c;
+    c.image.path = "/cars/s4.bin";
+    c.startedMs = kEditTimeMs;
+    c.actions = 3;
+    for (const bool counted : {true, false}) {
+        c.actionsCounted = counted;
+        const std::string question = RestoreQuestion(c);
+        EXPECT_TRUE(Contains(question, counted ? "properly. 3 edits to the fuel image /cars/s4.bin were not saved"
+                                               : "properly. About 3 edits to the fuel image /cars/s4.bin were not"))
+            << question;
+    }
+}
+
 struct AnswerCase {
     const char* name;
     std::vector<MsgResult> answers; // the restore question, then the discard question

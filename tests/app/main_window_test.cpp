@@ -514,6 +514,85 @@ INSTANTIATE_TEST_SUITE_P(States, ClosedStateTest,
                                            // Minimised from maximised is still minimised: the next start opens normal.
                                            ClosedStateCase{Qt::WindowMinimized | Qt::WindowMaximized, "1"}));
 
+// Without a device (or with one that does not answer) the start-up's error box never shows over
+// the splash: the splash is gone before the first box.
+TEST_F(ProgramTest, NoMessageBoxShowsOverTheSplash) {
+    for (const char* faults : {"silent", "unplug-after=0"}) {
+        SCOPED_TRACE(faults);
+        std::vector<std::string> overSplash;
+        int boxes = 0;
+        dialogs.messages.clear();
+        dialogs.onMessage = [&](const std::string& text) {
+            ++boxes;
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == "frmSplash" && w->isVisible()) overSplash.push_back(text);
+            if (program && program->Splash() != nullptr) overSplash.push_back(text);
+        };
+        ProgramOptions options;
+        options.simFaults = faults;
+        Start(options);
+        dialogs.onMessage = nullptr;
+        EXPECT_GT(boxes, 0) << "the device check explains";
+        EXPECT_EQ(overSplash, std::vector<std::string>{});
+        EXPECT_EQ(program->Splash(), nullptr);
+        EXPECT_TRUE(Window().isVisible());
+        TearDown();
+    }
+}
+
+// The window opens where and as large as it was closed, maximised again if it was (and back at
+// its size and place when it is un-maximised).
+TEST_F(ProgramTest, TheWindowOpensAtTheGeometryItWasClosedWith) {
+    const QRect closedAt(40, 30, 700, 540);
+    for (const bool maximised : {false, true}) {
+        SCOPED_TRACE(maximised ? "maximised" : "normal");
+        Start();
+        Window().setGeometry(closedAt);
+        if (maximised) Window().setWindowState(Qt::WindowMaximized);
+        ASSERT_TRUE(Window().close());
+        TearDown();
+
+        Start();
+        EXPECT_EQ(Window().isMaximized(), maximised);
+        EXPECT_EQ(Window().normalGeometry(), closedAt);
+        if (maximised) {
+            Window().setWindowState(Qt::WindowNoState);
+            EXPECT_EQ(Window().geometry(), closedAt);
+        }
+        ASSERT_TRUE(Window().close());
+        TearDown();
+    }
+}
+
+// Kept geometry that no window can have (junk, a size of nothing, a place off every screen) is
+// not used: the window opens at its first size, as without any.
+TEST_F(ProgramTest, OddKeptGeometryOpensTheWindowAtItsFirstSize) {
+    Start();
+    const QSize first = Window().size();
+    const QPoint firstAt = Window().normalGeometry().topLeft();
+    TearDown();
+    struct Case {
+        const char* size;
+        const char* position;
+    };
+    const Case cases[] = {{"\x01\xfe\x7f", "60,50"},
+                          {"0,0", "60,50"},
+                          {"640,480", "5000,5000"},
+                          {"640,480", "-9000,20"},
+                          {"640,480", "60,-900"},
+                          {"640,480", "left,top"},
+                          {"", "\xff"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.size) + " at " + c.position);
+        settings.SaveSetting("Appearance", "WindowSize", c.size);
+        settings.SaveSetting("Appearance", "WindowPosition", c.position);
+        Start();
+        EXPECT_EQ(Window().size(), first);
+        EXPECT_EQ(Window().normalGeometry().topLeft(), firstAt);
+        TearDown();
+    }
+}
+
 } // namespace
 
 } // namespace kv

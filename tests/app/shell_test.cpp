@@ -371,6 +371,41 @@ TEST_F(ShellTest, TheWindowSizeIsKeptBetweenRuns) {
     EXPECT_EQ(settings.GetSetting("Appearance", "WindowSize"), "1111,777");
 }
 
+// The place comes back with the size; a place that is no place drops the kept geometry, and a
+// size kept without a place (by an earlier version) still comes back.
+TEST_F(ShellTest, TheWindowPlaceIsKeptWithItsSize) {
+    struct Case {
+        const char* size;
+        const char* position; // null: not kept
+        std::vector<std::string> applied;
+    };
+    const Case cases[] = {
+        {"1300,850", "70,-10", {"SetNormalWindowSize|1300,850", "SetNormalWindowPosition|70,-10"}},
+        {"1300,850", nullptr, {"SetNormalWindowSize|1300,850"}},
+        {"1300,850", "70", {}},
+        {"1300,850", "70,40,1", {}},
+        {"1300,850", "90000,40", {}},
+        {"0,0", "70,40", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.size) + " at " + (c.position ? c.position : "none"));
+        MemorySettings kept;
+        kept.SaveSetting("Appearance", "WindowSize", c.size);
+        if (c.position) kept.SaveSetting("Appearance", "WindowPosition", c.position);
+        RecordingView v;
+        Shell s{device, &modules, dialogs, dialogs, dialogs, kept, clock, v, ProgramVersion{1, 0, 0}};
+        s.StartUp();
+        std::vector<std::string> applied;
+        for (const std::string& note : v.log)
+            if (note.rfind("SetNormalWindow", 0) == 0) applied.push_back(note);
+        EXPECT_EQ(applied, c.applied);
+    }
+    view.normalPosition = {-5, 12};
+    shell.Context().deviceIO = false;
+    ASSERT_TRUE(shell.QueryClose());
+    EXPECT_EQ(settings.GetSetting("Appearance", "WindowPosition"), "-5,12");
+}
+
 struct CloseCase {
     bool unsavedRuns;
     bool fuelModified;

@@ -13,7 +13,9 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <set>
+#include <utility>
 
 namespace kv {
 namespace {
@@ -227,6 +229,141 @@ TEST(EditJournal, LeftoversAreOfferedOldestFirst) {
         std::filesystem::last_write_time(made[i], now - std::chrono::hours(24 * static_cast<int>(i + 1)));
     const std::vector<std::string> oldestFirst(made.rbegin(), made.rend());
     EXPECT_EQ(EditJournal(dir.File("journal")).Leftovers(), oldestFirst);
+}
+
+// The writes of one user action count as one edit, however many bytes they touch; a write that
+// belongs to no action is an edit of its own.
+TEST(EditJournal, EditsAreTheUserActionsNotTheWrites) {
+    Fixture f;
+    for (std::uint64_t action : {7u, 8u})
+        for (int i = 0; i < 20; ++i) {
+            ASSERT_EQ(f.journal->Record(kFuelFile, f.image, i, {static_cast<std::uint8_t>(action)}, action), "");
+            f.image[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(action);
+        }
+    f.Write(kFuelFile, 30, {0x30, 0x31});
+    f.Write(kFuelFile, 40, {0x40});
+    const auto c = ReadJournal(f.Path());
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->EditCount(), 4u);
+    EXPECT_TRUE(c->actionsCounted);
+    EXPECT_EQ(c->EditedImage(), f.image);
+}
+
+// Compaction inside a long action (a live tuning run) keeps it one action.
+TEST(EditJournal, AnActionThatOutlastsACompactionStaysOneEdit) {
+    Fixture f;
+    f.Write(kFuelFile, 1, {0x01});
+    for (int i = 0; i < static_cast<int>(kCompactAfter) * 2 + 3; ++i) {
+        ASSERT_EQ(f.journal->Record(kFuelFile, f.image, i % 64, {static_cast<std::uint8_t>(i)}, 5), "");
+        f.image[static_cast<std::size_t>(i % 64)] = static_cast<std::uint8_t>(i);
+    }
+    ASSERT_EQ(f.journal->Record(kFuelFile, f.image, 2, {0x02}, 6), "");
+    f.image[2] = 0x02;
+    const auto c = ReadJournal(f.Path());
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->EditCount(), 3u);
+    EXPECT_EQ(c->EditedImage(), f.image);
+}
+
+// A journal of the previous version, without its actions marked: writes that followed each
+// other within kOneActionMs are taken for one action.
+struct OldJournal {
+    Bytes file;
+    static void U32(Bytes& b, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    static void U64(Bytes& b, std::uint64_t v) {
+        for (int i = 0; i < 8; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    }
+    void Record(const Bytes& payload) {
+        U32(file, static_cast<std::uint32_t>(payload.size()));
+        U32(file, Crc32(payload.data(), payload.size()));
+        file.insert(file.end(), payload.begin(), payload.end());
+    }
+    OldJournal(const Bytes& base, std::uint32_t folded) {
+        Bytes p{'S', 1, 1};
+        U64(p, 1'700'000'000'000);
+        p.push_back(3);
+        U64(p, kFuelFile.fingerprint);
+        U32(p, folded);
+        U32(p, static_cast<std::uint32_t>(kFuelFile.path.size()));
+        p.insert(p.end(), kFuelFile.path.begin(), kFuelFile.path.end());
+        U32(p, static_cast<std::uint32_t>(base.size()));
+        p.insert(p.end(), base.begin(), base.end());
+        Record(p);
+    }
+    void Write(std::int64_t timeMs, std::int32_t address, const Bytes& bytes) {
+        Bytes p{'W'};
+        U64(p, static_cast<std::uint64_t>(timeMs));
+        U32(p, static_cast<std::uint32_t>(address));
+        U32(p, static_cast<std::uint32_t>(bytes.size()));
+        p.insert(p.end(), bytes.begin(), bytes.end());
+        Record(p);
+    }
+    // The records as the previous version read them: each write record's address and bytes, in
+    // order; nullopt when a record is not one it knew.
+    static std::optional<std::vector<std::pair<std::int32_t, Bytes>>> ReadAsBefore(const Bytes& file) {
+        std::vector<std::pair<std::int32_t, Bytes>> writes;
+        std::size_t at = 0;
+        for (bool first = true; at < file.size(); first = false) {
+            auto u32 = [&](std::size_t i) {
+                return static_cast<std::uint32_t>(file[i] | file[i + 1] << 8 | file[i + 2] << 16 | file[i + 3] << 24);
+            };
+            const std::uint32_t length = u32(at);
+            const std::uint8_t* p = file.data() + at + 8;
+            if (at + 8 + length > file.size() || Crc32(p, length) != u32(at + 4)) return std::nullopt;
+            if (first ? p[0] != 'S' || p[1] != 1 : p[0] != 'W') return std::nullopt;
+            if (!first) {
+                const std::size_t n = u32(at + 8 + 13);
+                if (length != 17 + n) return std::nullopt;
+                writes.emplace_back(static_cast<std::int32_t>(u32(at + 8 + 9)), Bytes(p + 17, p + 17 + n));
+            }
+            at += 8 + length;
+        }
+        return writes;
+    }
+};
+
+TEST(EditJournal, APreviousVersionsJournalIsReadWithItsEditsCountedByTime) {
+    TempDir dir;
+    OldJournal old(Bytes(64, 0xFF), 0);
+    std::int64_t t = 1'700'000'000'000;
+    Bytes edited(64, 0xFF);
+    for (int action = 0; action < 3; ++action, t += 1500)
+        for (int i = 0; i < 20; ++i) {
+            old.Write(t + 2 * i, action * 20 + i, {static_cast<std::uint8_t>(action)});
+            edited[static_cast<std::size_t>(action * 20 + i)] = static_cast<std::uint8_t>(action);
+        }
+    WriteBytes(dir.File("old.kvj"), old.file);
+    const auto c = ReadJournal(dir.File("old.kvj"));
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->image, kFuelFile);
+    EXPECT_FALSE(c->actionsCounted);
+    EXPECT_EQ(c->EditCount(), 3u);
+    EXPECT_EQ(c->edits.size(), 60u);
+    EXPECT_EQ(c->EditedImage(), edited);
+}
+
+// The previous version still reads a journal written now: every record is one it knew, and the
+// writes it finds give the same image (the action marks are writes of no bytes).
+TEST(EditJournal, TheJournalStaysReadableByThePreviousVersion) {
+    Fixture f;
+    for (int i = 0; i < 5; ++i) {
+        ASSERT_EQ(f.journal->Record(kFuelFile, f.image, i, {0x55}, 3), "");
+        f.image[static_cast<std::size_t>(i)] = 0x55;
+    }
+    f.Write(kFuelFile, 9, {0x99, 0x98});
+    const Bytes base = ReadJournal(f.Path())->base;
+    const auto writes = OldJournal::ReadAsBefore(FileBytes(f.Path()));
+    ASSERT_TRUE(writes);
+    Bytes image = base;
+    std::size_t withBytes = 0;
+    for (const auto& [address, bytes] : *writes) {
+        withBytes += bytes.empty() ? 0 : 1;
+        for (std::size_t i = 0; i < bytes.size(); ++i) image.at(static_cast<std::size_t>(address) + i) = bytes[i];
+    }
+    EXPECT_EQ(withBytes, 6u);
+    EXPECT_EQ(image, f.image);
 }
 
 TEST(EditJournal, Crc32OfTheCheckString) {

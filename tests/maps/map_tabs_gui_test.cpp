@@ -945,6 +945,80 @@ TEST_F(MapTabsFixture, TheChartsCarryTheAxisTitles) {
     p->SetChartView(false);
 }
 
+// The map's cells grow with the window until the grid fills its frame, every cell (the last row
+// and column too) on show; in a small window they keep the editor's width and the row height and
+// the grid scrolls.
+TEST_F(MapTabsFixture, CellsGrowWithTheWindowAndTheWholeMapStaysOnShow) {
+    Load(fuel, "MRX_D");
+    Load(ignition, "EZK_D-S4");
+    struct Case {
+        MapTab tab;
+        const char* map;
+    };
+    const Case cases[] = {{MapTab::Fuel, "Base fuel map (cat)"},
+                          {MapTab::Fuel, "Warmup enrichment map (cat)"}, // one row, two header lines
+                          {MapTab::Ignition, "Cruise map (98 octane cat)"},
+                          {MapTab::Ignition, "Warmup compensation map (idle)"}};
+    constexpr int kMinWidth = TableEditor::COLUMN_WIDTH / kTwipsPerPixel; // 40 px
+    constexpr int kMinHeight = 20;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.map);
+        window->resize(1400, 900);
+        ShowTab(c.tab);
+        Panel(c.tab)->FillMapList();
+        Choose(c.tab, c.map);
+        QtMapGrid& g = Grid(c.tab);
+        const int rows = g.rowCount(), cols = g.columnCount();
+        ASSERT_GT(cols, 1);
+        auto wholeMapOnShow = [&] {
+            const QRect view = g.viewport()->rect();
+            for (int r = 0; r < rows; ++r)
+                for (int col = 0; col < cols; ++col)
+                    if (!view.contains(g.visualRect(g.model()->index(r, col))))
+                        return ::testing::AssertionFailure() << "cell " << r << "," << col << " is cut off";
+            if (g.horizontalScrollBar()->maximum() != 0 || g.verticalScrollBar()->maximum() != 0)
+                return ::testing::AssertionFailure() << "the grid scrolls";
+            return ::testing::AssertionSuccess();
+        };
+        for (const QSize size : {QSize(1400, 900), QSize(1900, 1000), QSize(1100, 700)}) {
+            SCOPED_TRACE(size.width());
+            window->resize(size);
+            QApplication::processEvents();
+            EXPECT_TRUE(wholeMapOnShow());
+            // The grid fills its frame: the cells take the width left beside the labels, up to
+            // less than a column's width.
+            const int room = g.viewport()->width();
+            const int used = g.columnViewportPosition(cols - 1) + g.columnWidth(cols - 1);
+            EXPECT_GT(used, room - cols) << "of " << room;
+            EXPECT_GT(g.columnWidth(0), kMinWidth);
+            EXPECT_EQ(g.ColWidth(g.FixedCols()), g.columnWidth(0) * kTwipsPerPixel);
+            if (rows > 1) {
+                EXPECT_GT(g.rowHeight(rows - 1), kMinHeight);
+                EXPECT_EQ(g.RowHeight(g.FixedRows()), g.rowHeight(0) * kTwipsPerPixel);
+            }
+        }
+        const int wide = g.columnWidth(0);
+        window->resize(1900, 1000);
+        QApplication::processEvents();
+        EXPECT_GT(g.columnWidth(0), wide * 6 / 5) << "the cells grew with the window";
+
+        window->resize(420, 300);
+        QApplication::processEvents();
+        // Too narrow for the columns: they keep the editor's width and the grid scrolls sideways
+        // (a single row may still take the height there is, up to its cells' width).
+        for (int col = 0; col < cols; ++col) EXPECT_EQ(g.columnWidth(col), kMinWidth) << col;
+        for (int r = 0; r < rows; ++r) {
+            EXPECT_GE(g.rowHeight(r), kMinHeight) << r;
+            EXPECT_LE(g.rowHeight(r), kMinWidth) << r;
+        }
+        if (rows > 1) {
+            for (int r = 0; r < rows; ++r) EXPECT_EQ(g.rowHeight(r), kMinHeight) << r;
+        }
+        EXPECT_GT(g.horizontalScrollBar()->maximum(), 0) << "the grid scrolls";
+    }
+    window->resize(1400, 900);
+}
+
 // A grid of two rows and three columns of cells below and right of one row and column of labels.
 void MakeTwoByThree(QtMapGrid& g) {
     g.resize(400, 200);

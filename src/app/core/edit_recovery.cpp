@@ -5,6 +5,7 @@
 #include "platform/file_dialogs.h"
 #include "platform/file_io.h"
 #include "platform/messages.h"
+#include "undo/edit_history.h"
 
 #include <ctime>
 
@@ -16,7 +17,16 @@ constexpr const char* kCrLf = "\r\n";
 
 const char* ImageName(JournalSlot slot) { return slot == JournalSlot::Fuel ? "fuel" : "ignition"; }
 
-std::string Edits(std::size_t n) { return std::to_string(n) + (n == 1 ? " edit" : " edits"); }
+// "3 edits", or "about 3 edits" when counted from the writes' times.
+std::string Edits(const JournalContents& c) {
+    const std::size_t n = c.EditCount();
+    return (c.actionsCounted ? "" : "about ") + std::to_string(n) + (n == 1 ? " edit" : " edits");
+}
+
+std::string Capitalised(std::string text) {
+    if (!text.empty() && text[0] >= 'a' && text[0] <= 'z') text[0] = static_cast<char>(text[0] - 'a' + 'A');
+    return text;
+}
 
 std::string LocalTime(std::int64_t ms) {
     const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
@@ -40,7 +50,7 @@ EPROM EditedImage(const JournalContents& contents) {
 
 std::string RestoreQuestion(const JournalContents& c) {
     const bool titled = !c.image.path.empty();
-    std::string text = "Kestrovane did not close properly. " + Edits(c.EditCount()) + " to the " +
+    std::string text = "Kestrovane did not close properly. " + Capitalised(Edits(c)) + " to the " +
                        ImageName(c.image.slot) + " image " + (titled ? c.image.path : "Untitled") +
                        (c.EditCount() == 1 ? " was" : " were") + " not saved; the last was made at " +
                        LocalTime(c.LastEditMs()) + "." + kCrLf + kCrLf;
@@ -49,8 +59,9 @@ std::string RestoreQuestion(const JournalContents& c) {
     return text;
 }
 
-EditRecovery::EditRecovery(EditJournal& journal, ImageSlots& slots, UserMessages& messages, FileDialogs& files)
-    : journal_(journal), slots_(slots), messages_(messages), files_(files) {}
+EditRecovery::EditRecovery(EditJournal& journal, ImageSlots& slots, UserMessages& messages, FileDialogs& files,
+                           const EditHistories& history, ImageWorkflows& workflows)
+    : journal_(journal), slots_(slots), messages_(messages), files_(files), history_(history), workflows_(workflows) {}
 
 void EditRecovery::Connect(EpromContext& context) {
     context.beforeWrite = [this](const EPROM& image, std::int32_t address, const std::vector<std::uint8_t>& bytes) {
@@ -74,9 +85,10 @@ void EditRecovery::OnWrite(const EPROM& image, std::int32_t address, const std::
     id.fingerprint = image.FileFingerprint();
     id.fileFormat = FileFormatCode(image.GetFileFormat());
     // A passing state of the unit (held bytes) is not an edit a file may ever get.
-    const std::string failure = image.HoldsFileBytes()
-                                    ? journal_.Record(id, image.FileView(), address, image.FileView(address, bytes))
-                                    : journal_.Record(id, image.Bytes(), address, bytes);
+    const std::uint64_t action = history_.ActionNow();
+    const std::string failure =
+        image.HoldsFileBytes() ? journal_.Record(id, image.FileView(), address, image.FileView(address, bytes), action)
+                               : journal_.Record(id, image.Bytes(), address, bytes, action);
     if (failure.empty() || warned_) return;
     warned_ = true;
     messages_.MessageBox(failure + ". Your edits go on into the image, but they would be lost if the program " +
@@ -104,11 +116,12 @@ void EditRecovery::OfferRestore() {
 }
 
 void EditRecovery::Offer(const std::string& journalPath, const JournalContents& c) {
-    const std::string edits = Edits(c.EditCount());
+    const std::string edits = Edits(c);
     const std::string name = c.image.path.empty() ? "Untitled" : c.image.path;
     if (messages_.MessageBox(RestoreQuestion(c), "Kestrovane", MsgButtons::YesNo, MsgIcon::Question) !=
         MsgResult::Yes) {
-        if (messages_.MessageBox("Discard the " + edits + " to the " + ImageName(c.image.slot) + " image " + name +
+        if (messages_.MessageBox("Discard " + (c.actionsCounted ? "the " + edits : edits) + " to the " +
+                                     ImageName(c.image.slot) + " image " + name +
                                      "? They cannot be recovered afterwards." + kCrLf + kCrLf +
                                      "Click No to keep them: they are offered again at the next start.",
                                  "Warning", MsgButtons::YesNo, MsgIcon::Warning) == MsgResult::Yes)
@@ -143,9 +156,11 @@ void EditRecovery::Offer(const std::string& journalPath, const JournalContents& 
         return;
     }
     EditJournal::Discard(journalPath);
-    messages_.MessageBox("The " + edits + (c.EditCount() == 1 ? " was" : " were") + " applied to " + target +
-                             ". Open it with File > Open to go on.",
-                         "Kestrovane", MsgButtons::OK, MsgIcon::Information);
+    // The file with the edits goes into the window as File > Open puts it there.
+    if (!workflows_.FileOpen(OpenSource::File(target)))
+        messages_.MessageBox(Capitalised(edits) + (c.EditCount() == 1 ? " was" : " were") + " applied to " + target +
+                                 ". Open it with File > Open to go on.",
+                             "Kestrovane", MsgButtons::OK, MsgIcon::Information);
 }
 
 } // namespace kv

@@ -7,14 +7,38 @@
 #include "platform/resources.h"
 #include "platform/settings_store.h"
 
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 #include <utility>
 
-#include <charconv>
-#include <optional>
-#include <string_view>
-
 namespace kv {
+
+namespace {
+
+// The start-up's questions and messages: the splash goes before the first box, so that no box
+// shows over it (or under it).
+class SplashFirstMessages final : public UserMessages {
+public:
+    SplashFirstMessages(UserMessages& messages, std::function<void()> closeSplash)
+        : messages_(messages), closeSplash_(std::move(closeSplash)) {}
+    MsgResult MessageBox(const std::string& text, const std::string& title, MsgButtons buttons, MsgIcon icon) override {
+        closeSplash_();
+        return messages_.MessageBox(text, title, buttons, icon);
+    }
+    std::optional<std::string> InputBox(const std::string& prompt, const std::string& title,
+                                        const std::string& defaultText) override {
+        closeSplash_();
+        return messages_.InputBox(prompt, title, defaultText);
+    }
+
+private:
+    UserMessages& messages_;
+    std::function<void()> closeSplash_;
+};
+
+} // namespace
 
 const std::array<EcuOption, 4>& EcuOptions() {
     static const std::array<EcuOption, 4> options{{
@@ -53,7 +77,7 @@ std::string Shell::VersionLabel() const {
 
 void Shell::UseEditJournal(const std::string& folder, EditJournal::WallClock now) {
     journal_ = std::make_unique<EditJournal>(folder, std::move(now));
-    recovery_ = std::make_unique<EditRecovery>(*journal_, slots_, messages_, files_);
+    recovery_ = std::make_unique<EditRecovery>(*journal_, slots_, messages_, files_, history_, workflows_);
     recovery_->Connect(context_);
 }
 
@@ -81,20 +105,32 @@ void Shell::StartUp() {
     view_.InitDataLogging();
     // 8. Tabs.
     workflows_.SetTabState(TabState::Init);
-    // 9. Recent files; the device check.
+    // 9. Recent files; the device check (its message closes the splash first).
     workflows_.RefreshMenus();
-    device_.CheckDeviceOrExplain(messages_);
-    // 10. The splash stays at least 1.5 s.
-    view_.PaintSplash();
-    const std::int64_t remaining = kSplashMinimumMs - (clock_.NowMs() - t0);
-    if (remaining > 0 && remaining < 2000) clock_.SleepMs(remaining);
+    bool splashShown = true;
+    auto closeSplash = [this, &splashShown] {
+        if (!splashShown) return;
+        splashShown = false;
+        view_.CloseSplash();
+    };
+    SplashFirstMessages checkMessages(messages_, closeSplash);
+    device_.CheckDeviceOrExplain(checkMessages);
+    // 10. The splash stays at least 1.5 s (unless a message took its place).
+    if (splashShown) {
+        view_.PaintSplash();
+        const std::int64_t remaining = kSplashMinimumMs - (clock_.NowMs() - t0);
+        if (remaining > 0 && remaining < 2000) clock_.SleepMs(remaining);
+    }
     // 11.
-    view_.CloseSplash();
-    // 12. Window size (the window's own first size when none was kept); window state: only "2"
-    // (maximised) is restored, a window closed minimised opens normal.
-    if (const auto size = ParseWindowSize(settings_.GetSetting("Appearance", "WindowSize")))
-        view_.SetNormalWindowSize(*size);
-    if (settings_.GetSetting("Appearance", "WindowState", "0") == "2") view_.MaximiseMainWindow();
+    closeSplash();
+    // 12. Window size and place (the window's own first ones when none were kept), then the
+    // state: only maximised is restored, a window closed minimised opens normal.
+    const WindowGeometry window = WindowSettings(settings_).Load();
+    if (window.size) {
+        view_.SetNormalWindowSize(*window.size);
+        if (window.position) view_.SetNormalWindowPosition(*window.position);
+    }
+    if (window.maximised) view_.MaximiseMainWindow();
     // 13.
     view_.EnterSelectedTab();
     view_.ShowMainWindow();
@@ -105,24 +141,6 @@ void Shell::StartUp() {
     // 15.
     device_.CheckFirmwareAtStartUp(true);
 }
-
-Parsed<WindowSize> ParseWindowSize(const std::string& text) {
-    const auto comma = text.find(',');
-    if (comma == std::string::npos) return ParseError{"not WIDTH,HEIGHT"};
-    auto number = [](std::string_view t) -> std::optional<int> {
-        int v = 0;
-        const auto r = std::from_chars(t.data(), t.data() + t.size(), v);
-        if (r.ec != std::errc() || r.ptr != t.data() + t.size()) return std::nullopt;
-        return v;
-    };
-    const auto w = number(std::string_view(text).substr(0, comma));
-    const auto h = number(std::string_view(text).substr(comma + 1));
-    if (!w || !h) return ParseError{"not WIDTH,HEIGHT"};
-    if (*w < 400 || *h < 300 || *w > 20000 || *h > 20000) return ParseError{"no screen has this size"};
-    return WindowSize{*w, *h};
-}
-
-std::string WindowSizeText(WindowSize size) { return std::to_string(size.width) + "," + std::to_string(size.height); }
 
 bool Shell::QueryClose() {
     if (view_.HasUnsavedDataLogRuns()) {
@@ -137,8 +155,7 @@ bool Shell::QueryClose() {
     if (recovery_) recovery_->ClearAll();
     view_.LeaveSelectedTab();
     view_.EndDataLogging();
-    settings_.SaveSetting("Appearance", "WindowState", std::to_string(view_.WindowStateNumber()));
-    settings_.SaveSetting("Appearance", "WindowSize", WindowSizeText(view_.NormalWindowSize()));
+    WindowSettings(settings_).Save(view_.WindowStateNumber(), view_.NormalWindowSize(), view_.NormalWindowPosition());
     device_.ShutDown();
     return true;
 }

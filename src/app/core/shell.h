@@ -9,6 +9,7 @@
 #include "app/core/image_workflows.h"
 #include "app/core/tab_state.h"
 #include "app/core/unconfirmed_edits.h"
+#include "app/core/window_settings.h"
 #include "app/core/workflow_view.h"
 #include "eprom/eprom_image.h"
 #include "platform/parsed.h"
@@ -23,18 +24,6 @@
 namespace kv {
 
 class EpromDevice;
-
-// A window size in pixels.
-struct WindowSize {
-    int width = 0;
-    int height = 0;
-    friend bool operator==(const WindowSize&, const WindowSize&) = default;
-};
-
-// "WIDTH,HEIGHT" as kept in the settings; an error for any other text or a size no screen has
-// (below 400 x 300 or above 20000 pixels).
-Parsed<WindowSize> ParseWindowSize(const std::string& text);
-std::string WindowSizeText(WindowSize size);
 
 // Start-up and shut-down steps that belong to the windows.
 class ShellView : public WorkflowView {
@@ -55,10 +44,13 @@ public:
     virtual void LeaveSelectedTab() = 0;
     // The window state as a number (2 = maximised, 1 = minimised, 0 = normal).
     virtual int WindowStateNumber() = 0;
-    // The main window's size when it is neither maximised nor minimised; setting it keeps the
-    // window on the screen.
+    // The main window's size and place when it is neither maximised nor minimised; setting the
+    // size keeps the window on the screen. A place where the window would not show on any screen
+    // is not taken: the window then goes back to its first size.
     virtual WindowSize NormalWindowSize() = 0;
     virtual void SetNormalWindowSize(WindowSize size) = 0;
+    virtual WindowPosition NormalWindowPosition() = 0;
+    virtual void SetNormalWindowPosition(WindowPosition position) = 0;
     // True while data logging holds runs that were not saved.
     virtual bool HasUnsavedDataLogRuns() = 0;
     // Ends a data-logging recording (or its wait for the trigger), so the device stops logging.

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
@@ -27,6 +28,8 @@
 #include <QTimer>
 #include <QUndoGroup>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace kv {
 
@@ -380,6 +383,20 @@ void MainWindow::ResizeOnScreen(QSize size) {
         size = size.boundedTo(room).expandedTo(minimumSizeHint().boundedTo(room));
     }
     resize(size);
+}
+
+bool MainWindow::PlaceOnScreen(QPoint position) {
+    // The top edge, as wide as the window and as high as a title bar, must show on a screen well
+    // enough to take the window by it.
+    const QRect top(position, QSize(width(), 30));
+    for (const QScreen* s : QGuiApplication::screens()) {
+        const QRect shown = s->availableGeometry() & top;
+        if (shown.width() >= std::min(100, top.width()) && shown.height() >= 20) {
+            setGeometry(QRect(position, size()));
+            return true;
+        }
+    }
+    return false;
 }
 
 int MainWindow::WindowStateNumber() const {

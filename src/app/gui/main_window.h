@@ -51,6 +51,9 @@ public:
     int WindowStateNumber() const;
     // Resizes the window to `size`, made smaller where needed to fit the screen it opens on.
     void ResizeOnScreen(QSize size);
+    // Puts the window's top left corner at `position` when its top edge (where the title bar is)
+    // then shows on a screen; false, and the window stays, when it would not.
+    bool PlaceOnScreen(QPoint position);
     // The size the window opens with at its first start: room for a 16 x 16 map beside its
     // controls and the whole ignition monitor (on screens that have it).
     static constexpr QSize kFirstSize{1280, 880};

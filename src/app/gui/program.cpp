@@ -298,6 +298,17 @@ void Program::SetNormalWindowSize(WindowSize size) {
     if (window_) window_->ResizeOnScreen(QSize(size.width, size.height));
 }
 
+WindowPosition Program::NormalWindowPosition() {
+    if (!window_) return {};
+    const QPoint at = window_->normalGeometry().topLeft();
+    return {at.x(), at.y()};
+}
+
+void Program::SetNormalWindowPosition(WindowPosition position) {
+    if (window_ && !window_->PlaceOnScreen(QPoint(position.x, position.y)))
+        window_->ResizeOnScreen(MainWindow::kFirstSize);
+}
+
 bool Program::HasUnsavedDataLogRuns() { return runs_->HasUnsavedRuns(); }
 
 void Program::EndDataLogging() {

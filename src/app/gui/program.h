@@ -112,6 +112,8 @@ public:
     int WindowStateNumber() override;
     WindowSize NormalWindowSize() override;
     void SetNormalWindowSize(WindowSize size) override;
+    WindowPosition NormalWindowPosition() override;
+    void SetNormalWindowPosition(WindowPosition position) override;
     bool HasUnsavedDataLogRuns() override;
     void EndDataLogging() override;
     void ShowTabs(const std::vector<TabSlot>& tabs, TabState state) override;

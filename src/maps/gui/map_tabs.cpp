@@ -205,6 +205,7 @@ MapTabPanel::MapTabPanel(MapTab tab, MapTabs& tabs, QWidget* parent)
     lblYAxis_ = Caption(n.yAxis, this);
     lblYAxis_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     grid_ = new QtMapGrid(n.grid, n.marker, this);
+    grid_->SetCellsFillView(true);
     grid_->onKeyPress = [this](char key) { return GridKeyPress(key); };
     grid_->onKeyDown = [this](int keyCode, int shift) { return GridKeyDown(keyCode, shift); };
     chart_ = new MapChartView(n.chart, this);

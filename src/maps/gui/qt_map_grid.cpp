@@ -354,17 +354,21 @@ void QtMapGrid::Relayout(int rows, int cols, int fixedRows, int fixedCols) {
             if (QTableWidgetItem* it = takeItem(r, c)) cells[{r + fixedRows_, c + fixedCols_}] = it;
     std::map<std::pair<int, int>, Label> labels = std::move(labels_);
     labels_.clear();
+    // Widths as the editor gave them (cells that fill the view may be wider on screen).
+    auto cellWidth = [this](int c) {
+        const auto w = cellWidths_.find(c);
+        return w != cellWidths_.end() ? w->second : columnWidth(c - fixedCols_);
+    };
     std::map<int, int> widths;
     for (int c = 0; c < fixedCols && c < cols_; ++c) {
         const auto w = labelWidths_.find(c);
         if (w != labelWidths_.end())
             widths[c] = w->second;
         else if (c >= fixedCols_)
-            widths[c] = columnWidth(c - fixedCols_);
+            widths[c] = cellWidth(c);
     }
     std::map<int, int> columnWidths; // widths of the columns that stay cells
-    for (int c = std::max(fixedCols, fixedCols_); c < cols_ && c < cols; ++c)
-        columnWidths[c] = columnWidth(c - fixedCols_);
+    for (int c = std::max(fixedCols, fixedCols_); c < cols_ && c < cols; ++c) columnWidths[c] = cellWidth(c);
     for (const auto& [c, w] : labelWidths_)
         if (c >= fixedCols && c < cols) columnWidths[c] = w;
 
@@ -375,6 +379,7 @@ void QtMapGrid::Relayout(int rows, int cols, int fixedRows, int fixedCols) {
     labelWidths_ = std::move(widths);
     setRowCount(std::max(rows_ - fixedRows_, 0));
     setColumnCount(std::max(cols_ - fixedCols_, 0));
+    cellWidths_ = columnWidths;
     for (const auto& [c, w] : columnWidths) setColumnWidth(c - fixedCols_, w);
 
     for (auto& [at, it] : cells) {
@@ -404,6 +409,7 @@ void QtMapGrid::Relayout(int rows, int cols, int fixedRows, int fixedCols) {
     for (int r = fixedRows_; r < rows_; ++r) RefreshRowHeader(r);
     RefreshHeaderSizes();
     ClampState();
+    FitCells();
 }
 
 void QtMapGrid::RefreshColumnHeader(int col) {
@@ -425,6 +431,7 @@ void QtMapGrid::RefreshColumnHeader(int col) {
     header->setText(text);
     header->setToolTip(tip);
     FitColumnLabels();
+    FitCells();
 }
 
 void QtMapGrid::RefreshRowHeader(int row) {
@@ -445,6 +452,7 @@ void QtMapGrid::RefreshRowHeader(int row) {
     }
     header->setText(text);
     header->setToolTip(tip);
+    FitCells();
 }
 
 void QtMapGrid::FitColumnLabels() {
@@ -477,6 +485,82 @@ void QtMapGrid::RefreshHeaderSizes() {
     for (const auto& [c, w] : labelWidths_) width += w;
     verticalHeader()->setMinimumWidth(width);
     horizontalHeader()->setMinimumHeight(fixedRows_ * kRowPixels);
+    FitCells();
+}
+
+void QtMapGrid::SetCellsFillView(bool on) {
+    if (on == fillView_) return;
+    fillView_ = on;
+    if (!on) {
+        for (const auto& [c, w] : cellWidths_) setColumnWidth(c - fixedCols_, w);
+        for (int r = 0; r < rowCount(); ++r) setRowHeight(r, kRowPixels);
+        FitColumnLabels();
+    }
+    FitCells();
+}
+
+void QtMapGrid::FitCells() {
+    if (!fillView_ || fitting_) return;
+    const int cols = columnCount(), rows = rowCount();
+    if (cols == 0 || rows == 0) return;
+    fitting_ = true;
+    bool changed = false;
+    // The room beside and below the labels depends on the type the column labels are written
+    // in, which follows the columns' widths: a few rounds settle it.
+    for (int round = 0; round < 3; ++round) {
+        const int labelWidth = LabelWidth(), labelHeight = LabelHeight();
+        std::vector<int> widths(static_cast<std::size_t>(cols));
+        int least = 0;
+        for (int c = 0; c < cols; ++c) {
+            const auto w = cellWidths_.find(c + fixedCols_);
+            widths[static_cast<std::size_t>(c)] = w != cellWidths_.end() ? w->second : columnWidth(c);
+            least += widths[static_cast<std::size_t>(c)];
+        }
+        const QSize room = contentsRect().size() - QSize(labelWidth, labelHeight);
+        // A scroll bar one way takes its breadth from the room the other way.
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        bool across = least <= room.width();
+        bool down = rows * kRowPixels <= room.height() - (across ? 0 : bar);
+        across = least <= room.width() - (down ? 0 : bar);
+        down = rows * kRowPixels <= room.height() - (across ? 0 : bar);
+        const int width = room.width() - (down ? 0 : bar);
+        const int height = room.height() - (across ? 0 : bar);
+        if (across) {
+            // Columns narrower than an equal share of the width grow to it; wider ones keep theirs.
+            std::vector<bool> kept(widths.size(), false);
+            int free = width, sharing = cols;
+            for (bool again = true; again && sharing > 0;) {
+                again = false;
+                for (std::size_t c = 0; c < widths.size(); ++c) {
+                    if (kept[c] || widths[c] <= free / sharing) continue;
+                    kept[c] = true;
+                    free -= widths[c];
+                    --sharing;
+                    again = true;
+                }
+            }
+            for (std::size_t c = 0; c < widths.size(); ++c)
+                if (!kept[c] && sharing > 0) widths[c] = std::max(widths[c], free / sharing);
+        }
+        const int narrowest = *std::min_element(widths.begin(), widths.end());
+        const int rowHeight =
+            down ? std::clamp(height / rows, kRowPixels, std::max(narrowest, kRowPixels)) : kRowPixels;
+        for (int c = 0; c < cols; ++c) {
+            if (columnWidth(c) == widths[static_cast<std::size_t>(c)]) continue;
+            setColumnWidth(c, widths[static_cast<std::size_t>(c)]);
+            changed = true;
+        }
+        for (int r = 0; r < rows; ++r) {
+            if (this->rowHeight(r) == rowHeight) continue;
+            setRowHeight(r, rowHeight);
+            changed = true;
+        }
+        FitColumnLabels();
+        if (LabelWidth() == labelWidth && LabelHeight() == labelHeight) break;
+    }
+    // The trail's points were where the cells were.
+    if (changed) MarkerHidden();
+    fitting_ = false;
 }
 
 int QtMapGrid::LabelWidth() const {
@@ -685,8 +769,10 @@ int QtMapGrid::ColWidth(int col) const {
 void QtMapGrid::SetColWidth(int col, int twips) {
     if (col < 0 || col >= cols_) return;
     if (col >= fixedCols_) {
+        cellWidths_[col] = Pixels(twips);
         setColumnWidth(col - fixedCols_, Pixels(twips));
         FitColumnLabels();
+        FitCells();
         return;
     }
     labelWidths_[col] = Pixels(twips);
@@ -743,6 +829,11 @@ void QtMapGrid::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QTableWidget::keyPressEvent(e);
+}
+
+void QtMapGrid::resizeEvent(QResizeEvent* event) {
+    QTableWidget::resizeEvent(event);
+    FitCells();
 }
 
 void QtMapGrid::scrollContentsBy(int dx, int dy) {

@@ -120,6 +120,14 @@ public:
     // its own (a fixed cell, a cell without a number, or value colours off).
     std::optional<QColor> ValueColourAt(int row, int col) const;
 
+    // Cells that fill the view: while on, the cells grow with the widget until the grid fills
+    // it, the columns sharing the width beside the row labels and the rows the height below the
+    // column labels (a row never taller than its cells are wide). A cell never shrinks below the
+    // width the editor gave its column and the rows' first height; when the grid does not fit
+    // that way, it scrolls. Off: the cells keep those sizes.
+    void SetCellsFillView(bool on);
+    bool CellsFillView() const { return fillView_; }
+
     // Compared cells: each marked with a frame drawn over whatever colour the cell has, its
     // tool tip carrying the given line below the cell's own tip. Grid coordinates.
     using ComparedCells = std::map<std::pair<int, int>, QString>;
@@ -141,6 +149,7 @@ protected:
     bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // A label: the text and tip of a fixed cell, shown in a header.
@@ -168,10 +177,15 @@ private:
     // point is nearer their border than the cell's centre (rows and columns alike); empty when
     // the point is on no cell.
     QRect CellsAround(QPoint point) const;
+    // The cells' sizes from the editor's widths and, while the cells fill the view, its size.
+    void FitCells();
     void PushSelectionToView();
     void TakeSelectionFromView();
     void ClampState();
 
+    bool fillView_ = false;
+    bool fitting_ = false;
+    std::map<int, int> cellWidths_; // data column (grid coordinates) -> the editor's width in pixels
     bool valueColours_ = false;
     ComparedCells compared_;
     const GridOverlay* overlay_ = nullptr;
