@@ -7,19 +7,19 @@ set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
 if [ "${1:-}" = windows ]; then
-  cmake --preset windows -DKV_BUILD_TESTS=OFF >/dev/null
-  cmake --build --preset windows --target kestrovane-cli
+  cmake --preset windows-package >/dev/null
+  cmake --build --preset windows-package --target kestrovane-cli
   version=$(sed -n 's/^project(Kestrovane VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
   name=kestrovane-cli-$version-win64
-  stage=build/windows/$name
+  stage=build/windows-package/$name
   rm -rf "$stage" "$name.zip"
   mkdir -p "$stage"
-  cp build/windows/src/cli/kestrovane-cli.exe "$stage/"
+  cp build/windows-package/src/cli/kestrovane-cli.exe "$stage/"
   x86_64-w64-mingw32-strip "$stage/kestrovane-cli.exe"
   # Windows text files: CR LF line ends.
   MANWIDTH=80 man -l packaging/kestrovane-cli.1 2>/dev/null | col -bx | sed 's/$/\r/' >"$stage/kestrovane-cli.txt"
   sed 's/$/\r/' packaging/windows/README.txt >"$stage/README-windows.txt"
-  (cd build/windows && cmake -E tar cf "../../$name.zip" --format=zip "$name")
+  (cd build/windows-package && cmake -E tar cf "../../$name.zip" --format=zip "$name")
   echo "$name.zip"
   exit 0
 fi

@@ -49,4 +49,11 @@ done
 if [ "$status" -eq 0 ]; then
   echo "Windows CLI: 6 files byte-identical to the Linux build's"
 fi
+
+# A save onto a full disk (a tmpfs, which Wine sees as a folder of drive Z:).
+set +e
+./scripts/test-full-disk.sh "$root/cmake/wine-run.sh" "$root/build/windows/src/cli/kestrovane-cli.exe"
+disk=$?
+set -e
+[ "$disk" -eq 0 ] || [ "$disk" -eq 77 ] || status=1
 exit $status

@@ -12,6 +12,7 @@
 #include "datalog/run_file.h"
 #include "device/adapters/comms_trace_device.h"
 #include "maps/map_trace.h"
+#include "platform/file_io.h"
 #include "platform/settings_store.h"
 
 #include "monitor/conversions.h"
@@ -123,10 +124,10 @@ std::string NumberProblem(const std::string& key, const std::string& value) {
 std::string OutputProblem(const std::string& path) {
     namespace fs = std::filesystem;
     std::error_code ec;
-    if (fs::is_directory(path, ec)) return "Cannot write " + path + ": it is a folder";
-    const fs::path parent = fs::path(path).parent_path();
+    if (fs::is_directory(PathFromUtf8(path), ec)) return "Cannot write " + path + ": it is a folder";
+    const fs::path parent = PathFromUtf8(path).parent_path();
     if (!parent.empty() && !fs::is_directory(parent, ec))
-        return "Cannot write " + path + ": no folder " + parent.string();
+        return "Cannot write " + path + ": no folder " + PathToUtf8(parent);
     return {};
 }
 

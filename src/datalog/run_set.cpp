@@ -20,12 +20,13 @@ std::string WithoutMark(const std::string& caption) {
     return EndsWithMark(caption) ? caption.substr(0, caption.size() - 1) : caption;
 }
 
-std::string BaseName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+std::string BaseName(const std::string& path) { return PathToUtf8(PathFromUtf8(path).filename()); }
 
 // Whether two paths name the same file (the file may be gone).
 bool SameFile(const std::string& a, const std::string& b) {
     std::error_code ea, eb;
-    const auto ca = std::filesystem::weakly_canonical(a, ea), cb = std::filesystem::weakly_canonical(b, eb);
+    const auto ca = std::filesystem::weakly_canonical(PathFromUtf8(a), ea),
+               cb = std::filesystem::weakly_canonical(PathFromUtf8(b), eb);
     return !ea && !eb ? ca == cb : a == b;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 
 namespace kv {
@@ -40,16 +41,14 @@ void DeviceTrace::Flush() {
     if (path_.empty() || buffer_.empty()) return;
     namespace fs = std::filesystem;
     std::error_code ec;
-    const fs::path p(path_);
+    const fs::path p = PathFromUtf8(path_);
     if (!started_) {
         if (p.has_parent_path()) fs::create_directories(p.parent_path(), ec);
         fs::remove(p, ec); // a new trace each run; errors ignored
         started_ = true;
     }
-    if (std::FILE* f = std::fopen(path_.c_str(), "ab")) {
-        std::fwrite(buffer_.data(), 1, buffer_.size(), f);
-        std::fclose(f);
-    }
+    if (std::ofstream f(p, std::ios::binary | std::ios::app); f)
+        f.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
     buffer_.clear();
 }
 

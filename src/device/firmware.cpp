@@ -4,6 +4,7 @@
 #include "eprom/eprom_image.h"
 #include "platform/clock.h"
 #include "platform/file_dialogs.h"
+#include "platform/file_io.h"
 #include "platform/messages.h"
 #include "platform/progress.h"
 #include "platform/resources.h"
@@ -57,10 +58,11 @@ bool Firmware::OpenFirmware(const std::string& source) {
     } else {
         namespace fs = std::filesystem;
         std::error_code ec;
-        if (source.empty() || !fs::is_regular_file(source, ec)) return false;
-        const std::uintmax_t size = fs::file_size(source, ec);
+        const fs::path file = PathFromUtf8(source);
+        if (source.empty() || !fs::is_regular_file(file, ec)) return false;
+        const std::uintmax_t size = fs::file_size(file, ec);
         if (ec) return false;
-        std::ifstream in(source, std::ios::binary);
+        std::ifstream in(file, std::ios::binary);
         if (!in) return false;
         // An oversized file keeps only its first bytes: its length can never match a header.
         const std::size_t want = static_cast<std::size_t>(std::min(size, kMaxFirmwareFileSize + 1));

@@ -46,6 +46,11 @@ public:
     virtual bool Append(const std::vector<std::uint8_t>& bytes) = 0;
 };
 
+// True when `path` names a device, a pipe or a socket (links followed): neither a file nor a
+// folder. POSIX: a device node such as /dev/null. Windows: a device name such as NUL or COM1,
+// which std::filesystem does not tell from a missing file there.
+bool IsDeviceOrPipe(const std::string& path);
+
 // True when `path` is a file that no open HeldFile holds.
 bool IsFileFree(const std::string& path);
 // Gives `from` the name `to`, replacing a file of that name; the new name reaches the disk.

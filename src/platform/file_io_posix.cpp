@@ -172,6 +172,11 @@ std::unique_ptr<HeldFile> HeldFile::Create(const std::string& path) {
     return std::make_unique<PosixHeldFile>(fd);
 }
 
+bool IsDeviceOrPipe(const std::string& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode);
+}
+
 bool IsFileFree(const std::string& path) {
     Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     return file.Get() >= 0 && ::flock(file.Get(), LOCK_EX | LOCK_NB) == 0;

@@ -176,6 +176,16 @@ std::unique_ptr<HeldFile> HeldFile::Create(const std::string& path) {
     return std::make_unique<WindowsHeldFile>(h);
 }
 
+bool IsDeviceOrPipe(const std::string& path) {
+    Handle h(::CreateFileW(Wide(path).c_str(), FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!h.Valid()) return false;
+    if (::GetFileType(h.Get()) != FILE_TYPE_DISK) return true;
+    BY_HANDLE_FILE_INFORMATION info{};
+    return ::GetFileInformationByHandle(h.Get(), &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE);
+}
+
 bool IsFileFree(const std::string& path) {
     Handle h(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));

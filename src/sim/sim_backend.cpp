@@ -1,5 +1,6 @@
 #include "sim/sim_backend.h"
 
+#include "platform/file_io.h"
 #include "sim/sim_device.h"
 
 #include <algorithm>
@@ -162,13 +163,13 @@ std::string ValidateSimOptions(const SimOptions& options) {
         // A missing file is a new car; anything but a regular file is refused before it is read,
         // set aside or written over.
         std::error_code ec;
-        const auto st = std::filesystem::status(options.stateFile, ec);
+        const auto st = std::filesystem::status(PathFromUtf8(options.stateFile), ec);
         if (ec && ec != std::errc::no_such_file_or_directory)
             return "The state file " + options.stateFile + " cannot be used: " + ec.message();
         if (std::filesystem::is_directory(st))
             return "The state file " + options.stateFile +
                    " cannot be used: " + std::make_error_code(std::errc::is_a_directory).message();
-        if (std::filesystem::exists(st) && !std::filesystem::is_regular_file(st))
+        if ((std::filesystem::exists(st) && !std::filesystem::is_regular_file(st)) || IsDeviceOrPipe(options.stateFile))
             return "The state file " + options.stateFile + " cannot be used: it is not a regular file";
     }
     if (!VersionText(options.firmwareVersion, 8) || options.firmwareVersion.empty())

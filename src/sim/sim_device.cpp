@@ -7,6 +7,7 @@
 
 #include "eprom/base_images.h"
 #include "eprom/eprom_image.h"
+#include "platform/file_io.h"
 #include "platform/resources.h"
 
 #include <algorithm>
@@ -162,11 +163,12 @@ std::uint8_t LhRpmCode(double rpm) {
 // (LH 2.2, or an EZF image twice) fills the top 4 kB of the window when `small` allows it.
 Parsed<std::vector<std::uint8_t>> LoadWindowImage(const std::string& path, bool small) {
     std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
+    const std::filesystem::path file = PathFromUtf8(path);
+    const auto size = std::filesystem::file_size(file, ec);
     if (ec) return ParseError{"it cannot be read"};
     const bool sizeOk = size == 16384 || size == 32768 || size == 65536 || (small && size == 4096);
     if (!sizeOk) return ParseError{small ? "not a 4, 16, 32 or 64 kB EPROM file" : "not a 16, 32 or 64 kB EPROM file"};
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (bytes.size() != size) return ParseError{"it cannot be read"};
     std::vector<std::uint8_t> w(kSimMemorySize, 0xFF);
@@ -1172,7 +1174,8 @@ void SimDevice::LoadState() {
         // Keep the damaged file for inspection; the run starts from a fresh car.
         std::error_code ec;
         const std::string aside = options_.stateFile + ".bad";
-        std::filesystem::copy_file(options_.stateFile, aside, std::filesystem::copy_options::overwrite_existing, ec);
+        std::filesystem::copy_file(PathFromUtf8(options_.stateFile), PathFromUtf8(aside),
+                                   std::filesystem::copy_options::overwrite_existing, ec);
         std::cerr << "Simulated device: the state file " << options_.stateFile << " is malformed (" << problem
                   << "); starting with a fresh car" << (ec ? "" : " (the old file is kept as " + aside + ")") << "\n";
         dirty_ = true;

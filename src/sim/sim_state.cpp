@@ -1,5 +1,6 @@
 #include "sim/sim_state.h"
 
+#include "platform/file_io.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -68,11 +69,12 @@ std::string SimStateText(const SimCarState& s) {
 
 Parsed<SimCarState> ReadSimState(const std::string& path) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return ParseError{"missing"};
-    const auto size = std::filesystem::file_size(path, ec);
+    const std::filesystem::path file = PathFromUtf8(path);
+    if (!std::filesystem::exists(file, ec)) return ParseError{"missing"};
+    const auto size = std::filesystem::file_size(file, ec);
     if (ec) return ParseError{"it cannot be read"};
     if (size > kMaxFileSize) return ParseError{"it is far too long"};
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(file, std::ios::binary);
     if (!in) return ParseError{"it cannot be read"};
 
     SimCarState s;
@@ -122,7 +124,7 @@ Parsed<SimCarState> ReadSimState(const std::string& path) {
 }
 
 std::string WriteSimState(const std::string& path, const SimCarState& state) {
-    const std::string tmp = path + ".tmp";
+    const std::filesystem::path tmp = PathFromUtf8(path + ".tmp");
     {
         std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
         out << SimStateText(state);
@@ -130,7 +132,7 @@ std::string WriteSimState(const std::string& path, const SimCarState& state) {
         if (!out) return "it cannot be written";
     }
     std::error_code ec;
-    std::filesystem::rename(tmp, path, ec);
+    std::filesystem::rename(tmp, PathFromUtf8(path), ec);
     if (ec) {
         std::filesystem::remove(tmp, ec);
         return "it cannot be replaced: " + ec.message();

@@ -9,7 +9,10 @@
 
 #include "../eprom/eprom_test_util.h"
 
+#include <functional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 namespace kv {
 
@@ -324,13 +327,44 @@ TEST_F(CliImage, UnpackNeverCostsTheOldOutput) {
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err, "");
     EXPECT_EQ(ReadFile(Path("u.bin")), old);
+}
 
-    // Through a link the target receives the output and the link stays.
-    std::filesystem::remove(Path("u.bin.kvtmp"));
-    std::filesystem::create_symlink("u.bin", Path("link.bin"));
-    ASSERT_EQ(Cli({"unpack", Path("raw.bin"), "-o", Path("link.bin")}).code, 0);
-    EXPECT_TRUE(std::filesystem::is_symlink(Path("link.bin")));
-    EXPECT_EQ(ReadFile(Path("u.bin")), Filled(200, 6));
+// What sits at the output's name besides a file, and what each system makes of it.
+struct OutputPlace {
+    const char* what;
+    std::string output;   // the -o name
+    std::string receiver; // the file that takes the output, or "" when the output is refused
+};
+
+#ifdef _WIN32
+// Windows links are reparse points, which a save refuses like devices; Wine makes none (its
+// CreateSymbolicLinkW makes nothing), so the device names stand for what is refused.
+std::vector<OutputPlace> OutputPlaces(const std::function<std::string(const std::string&)>&) {
+    return {{"the null device", "NUL", ""}, {"the null device in capitals and small letters", "nul", ""}};
+}
+#else
+// A symbolic link is followed: its target receives the output and the link stays.
+std::vector<OutputPlace> OutputPlaces(const std::function<std::string(const std::string&)>& path) {
+    std::filesystem::create_symlink("u.bin", path("link.bin"));
+    return {{"a symbolic link", path("link.bin"), path("u.bin")}, {"a device node", "/dev/null", ""}};
+}
+#endif
+
+TEST_F(CliImage, UnpackOntoWhatIsNoPlainFileFollowsTheSystemsRule) {
+    WriteFile(Path("u.bin"), Filled(100, 5));
+    WriteFile(Path("raw.bin"), Filled(200, 6));
+    for (const OutputPlace& c : OutputPlaces([this](const std::string& name) { return Path(name); })) {
+        SCOPED_TRACE(c.what);
+        const CliRun r = Cli({"unpack", Path("raw.bin"), "-o", c.output});
+        if (c.receiver.empty()) {
+            EXPECT_EQ(r.code, 1);
+            EXPECT_EQ(r.err, "Not a regular file: " + c.output + "\n");
+        } else {
+            EXPECT_EQ(r.code, 0) << r.err;
+            EXPECT_TRUE(std::filesystem::is_symlink(c.output)) << "the link stays";
+            EXPECT_EQ(ReadFile(c.receiver), Filled(200, 6));
+        }
+    }
 }
 
 } // namespace

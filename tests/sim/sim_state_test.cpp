@@ -158,7 +158,11 @@ TEST_F(SimStateTest, ADirectoryOrDeviceNodeIsRefusedWithItsError) {
     };
     const Case cases[] = {
         {"directory", dir_.string(), "Is a directory"},
+#ifdef _WIN32
+        {"device name", "NUL", "not a regular file"},
+#else
         {"device node", "/dev/null", "not a regular file"},
+#endif
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
