@@ -81,6 +81,9 @@ inline constexpr const char* kRpmHeader = "RPM";
 inline constexpr const char* kMafHeader = "MAF signal";
 inline constexpr const char* kAfrHeader = "A/F ratio";
 inline constexpr const char* kThrottleHeader = "Throttle pos (1=idle, 2=cruise, 3=WOT)";
+// Headers of the ignition units' load columns (EZK, EZF).
+inline constexpr const char* kEzkLoadHeader = "Load [%]";
+inline constexpr const char* kEzfVacuumHeader = "Vacuum [inHg]";
 inline constexpr const char* kCoolantCHeader = "Coolant temp [\xC2\xB0"
                                                "C]";
 

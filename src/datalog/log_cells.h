@@ -1,7 +1,8 @@
 #pragma once
-// Cell statistics: a run laid over a fuel map. Each sample's operating point (its engine speed
-// and MAF signal, as the unit reads its map axes) falls between four cells; each of them takes
-// the sample in the unit's own interpolation shares. Per cell: how many samples touched it, their
+// Cell statistics: a run laid over a fuel or ignition map. Each sample's operating point (its
+// engine speed and load, turned into the raw axis values the unit reads its map axes in) falls
+// between four cells (two on a map of one row); each of them takes the sample in the unit's own
+// interpolation shares. Per cell: how many samples touched it, their
 // share-weighted count, and the share-weighted mean with the minimum and maximum of one column.
 #include "datalog/log_catalogue.h"
 #include "datalog/log_run.h"
@@ -39,19 +40,22 @@ struct CellStatistics {
 };
 
 // The column averaged by default (the columns that give the operating point are kRpmHeader and
-// kMafHeader).
+// the unit's load column: kMafHeader, kEzkLoadHeader or kEzfVacuumHeader).
 inline constexpr const char* kCellsDefaultColumn = kAfrHeader;
 
 // The statistics of `column` (a variable name as the chart lists it; the fuel unit's columns
-// first when the ignition unit logs the same header) over the map the editor shows. The map must
-// lie over engine speed and MAF signal (the LH 2.3 base fuel maps); the run must hold RPM, MAF
-// signal and the column. Otherwise the message why not.
+// first when the ignition unit logs the same header) over the map the editor shows, of the
+// editor's image. The map must lie over engine speed (and, with more than one row, load) of an
+// LH 2.3, LH 2.2, EZK or EZF image; the run must hold the unit's engine speed ("RPM", or
+// "RPM (fuel)" / "RPM (ignition)" when both units logged it), its load column for a map with
+// rows, and the column. Otherwise the message why not, naming a missing column.
 // `keep`, when given, chooses the run rows that count (by row index).
 using SampleFilter = std::function<bool(int row)>;
 Parsed<CellStatistics> ComputeCellStatistics(const LogRun& run, const TableEditor& editor, const std::string& column,
                                              const SampleFilter& keep = {});
 
-// Whether a run can be laid over the map `definition` describes in an image of `type`.
-bool CellStatisticsCover(const MapDefinition& definition, EcuType type);
+// Whether the run's columns place samples on the map `definition` describes in an image of
+// `type`.
+bool CellStatisticsPlace(const LogRun& run, const MapDefinition& definition, EcuType type);
 
 } // namespace kv

@@ -120,13 +120,13 @@ Parsed<RunOverlay> MakeRunOverlay(const LogRun& run, std::string_view runName, c
     return overlay;
 }
 
-std::vector<OverlayMap> OverlayMaps(EPROM* fuel, EPROM* ignition) {
+std::vector<OverlayMap> OverlayMaps(const LogRun& run, EPROM* fuel, EPROM* ignition) {
     std::vector<OverlayMap> maps;
     for (EPROM* image : {fuel, ignition}) {
         if (image == nullptr) continue;
         for (const std::string_view text : MapListForImage(*image)) {
             const MapDefinition* definition = FindMapDefinition(MapTabOf(*image), text);
-            if (definition != nullptr && CellStatisticsCover(*definition, image->GetECUType()))
+            if (definition != nullptr && CellStatisticsPlace(run, *definition, image->GetECUType()))
                 maps.push_back({std::string(text), image});
         }
     }

@@ -51,9 +51,9 @@ struct OverlayMap {
     std::string name;
     EPROM* image;
 };
-// The maps of the two images (either may be null or hold no unit) that the cell statistics
-// cover, fuel image first, in list order.
-std::vector<OverlayMap> OverlayMaps(EPROM* fuel, EPROM* ignition);
+// The maps of the two images (either may be null or hold no unit) that the run's columns place
+// samples on, fuel image first, in list order.
+std::vector<OverlayMap> OverlayMaps(const LogRun& run, EPROM* fuel, EPROM* ignition);
 
 // The columns a run offers (VariableNames without the time), and the one chosen at first: the
 // mixture when the run holds it, else the first.

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <optional>
+#include <sstream>
 
 namespace kv {
 namespace {
@@ -183,6 +186,50 @@ TEST_F(CliLogRecord, CellsOfARecordedRun) {
         {{"log", "cells", run, fuel}, 2},
     };
     for (const auto& [args, code] : refusals) EXPECT_EQ(Cli(args).code, code) << args.back();
+}
+
+// An ignition map of an EZK image: a hand-written run whose samples lie on the grid point of
+// 3000 rpm and 40 % load (row 24 of 0..60) gives that cell their mean; the speed and load come
+// from the ignition unit's columns, the fuel unit's nonsense speed is not read. A one-row map
+// needs only the speed; a map with rows refuses a run without the unit's load column.
+TEST_F(CliLogRecord, CellsOfAnIgnitionMap) {
+    const std::string ignition = New("EZK_D-S4"), run = Path("run.txt"), noLoad = Path("noload.txt");
+    std::ofstream(run) << "Time [s]\tRPM\tMAF signal\tRPM\tIgn adv [\xC2\xB0]\tLoad [%]\n"
+                          "0.1\t9000\t100\t3000\t20.0\t40\n"
+                          "0.2\t9000\t100\t3000\t23.0\t40\n";
+    std::ofstream(noLoad) << "Time [s]\tRPM\tIgn adv [\xC2\xB0]\n0.1\t3000\t20.0\n";
+    const std::string cruise = "Cruise map (98 octane cat)";
+    const CliRun shown = Cli({"map", "show", ignition, cruise});
+    const CliRun cells = Cli({"log", "cells", run, ignition, "--map", cruise, "--column", "Ign adv [\xC2\xB0]"});
+    ASSERT_EQ(cells.code, 0) << cells.err;
+    const std::vector<std::string> lines = Lines(cells.out);
+    ASSERT_EQ(lines.size(), 19u) << cells.out;
+    EXPECT_EQ(lines[0], Lines(shown.out)[0]) << "the axis labels of `map show`";
+    const std::vector<std::string> top = [&] {
+        std::vector<std::string> labels;
+        std::istringstream in(lines[0]);
+        for (std::string label; std::getline(in, label, '\t');) labels.push_back(label);
+        return labels;
+    }();
+    const auto col = std::find(top.begin(), top.end(), "3000") - top.begin() - 1;
+    ASSERT_GE(col, 0) << lines[0];
+    const auto grid = GridCells(cells.out);
+    for (std::size_t r = 0; r < grid.size(); ++r)
+        for (std::size_t c = 0; c < grid[r].size(); ++c) {
+            const bool at = Lines(cells.out)[r + 1].rfind("40 %\t", 0) == 0 && static_cast<long>(c) == col;
+            EXPECT_EQ(grid[r][c], at ? std::optional<double>(21.5) : std::nullopt) << r << "," << c;
+        }
+    EXPECT_EQ(lines[17], "samples: 2");
+    EXPECT_EQ(lines[18], "cells: 1");
+
+    const CliRun wot =
+        Cli({"log", "cells", noLoad, ignition, "--map", "WOT map (98 octane cat)", "--column", "Ign adv [\xC2\xB0]"});
+    ASSERT_EQ(wot.code, 0) << wot.err;
+    EXPECT_EQ(Lines(wot.out).size(), 4u) << wot.out;
+    EXPECT_EQ(Lines(wot.out)[3], "cells: 1");
+    const CliRun refused = Cli({"log", "cells", noLoad, ignition, "--map", cruise, "--column", "Ign adv [\xC2\xB0]"});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.err, "The run has no column \"Load [%]\" for the map's load axis\n");
 }
 
 // The same dyno drive on the base image and on one whose map the unit runs is 20 counts lean: at

@@ -165,7 +165,7 @@ TEST(RunOverlayGui, WithoutAFuelMapNothingOpens) {
         ShowRunOnMap(*r.runs.Run(id), "Run 1", {nullptr, nullptr, r.settings, r.dialogs}, &r.panel);
     EXPECT_EQ(window, nullptr);
     ASSERT_EQ(r.dialogs.messages.size(), 1u);
-    EXPECT_EQ(r.dialogs.messages[0], "A run is laid over an LH 2.3 base fuel map, and no loaded image has one.");
+    EXPECT_EQ(r.dialogs.messages[0], "No map of the loaded images lies over the columns of this run.");
 }
 
 } // namespace

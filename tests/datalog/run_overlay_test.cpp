@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -166,14 +168,36 @@ TEST(RunOverlay, MapsAndColumnsOffered) {
     EpromContext context;
     EPROM ignition(context);
     ASSERT_EQ(LoadBaseImage("EZK_D-S4", ignition), "");
-    std::vector<std::string> names;
-    for (const OverlayMap& m : OverlayMaps(&rig.image, &ignition)) {
-        names.push_back(m.name);
-        EXPECT_EQ(m.image, &rig.image) << m.name;
-    }
-    EXPECT_EQ(names, (std::vector<std::string>{"Base fuel map (cat)", "Base fuel map (non-cat)"}));
-    EXPECT_TRUE(OverlayMaps(nullptr, &ignition).empty());
-
+    // Maps over engine speed and load need the unit's load column; maps of one row over engine
+    // speed only the speed.
+    const auto offered = [&](const LogRun& run) {
+        std::vector<std::string> names;
+        for (const OverlayMap& m : OverlayMaps(run, &rig.image, &ignition))
+            names.push_back((m.image == &rig.image ? "fuel: " : "ignition: ") + m.name);
+        return names;
+    };
+    const LogRun fuelOnly({kTimeHeader, kRpmHeader, kMafHeader});
+    const std::vector<std::string> oneRowIgnition{"ignition: Idle map (98 octane cat)",
+                                                  "ignition: Idle map (98 octane non-cat)",
+                                                  "ignition: Idle map (91 octame)",
+                                                  "ignition: WOT map (98 octane cat)",
+                                                  "ignition: WOT map (98 octane non-cat)",
+                                                  "ignition: WOT map (91 octane)",
+                                                  "ignition: Max knock retard (98 octane non-cat)",
+                                                  "ignition: Max knock retard (98 octane cat)",
+                                                  "ignition: Max knock retard (91 octane)"};
+    std::vector<std::string> expected{"fuel: Base fuel map (cat)", "fuel: Base fuel map (non-cat)",
+                                      "fuel: WOT enrichment map (cat)", "fuel: WOT enrichment map (non-cat)"};
+    expected.insert(expected.end(), oneRowIgnition.begin(), oneRowIgnition.end());
+    EXPECT_EQ(offered(fuelOnly), expected);
+    const LogRun both({kTimeHeader, kRpmHeader, kMafHeader, kRpmHeader, kEzkLoadHeader});
+    const std::vector<std::string> withLoad = offered(both);
+    for (const char* cruise : {"ignition: Cruise map (98 octane non-cat)", "ignition: Cruise map (98 octane cat)",
+                               "ignition: Cruise map (91 octane)"})
+        EXPECT_NE(std::find(withLoad.begin(), withLoad.end(), cruise), withLoad.end()) << cruise;
+    EXPECT_EQ(withLoad.size(), expected.size() + 3);
+    EXPECT_TRUE(offered(LogRun({kTimeHeader, kMafHeader, kEzkLoadHeader})).empty()) << "no engine speed";
+    EXPECT_TRUE(OverlayMaps(fuelOnly, nullptr, nullptr).empty());
     LogRun run({kTimeHeader, kRpmHeader, kMafHeader, "Knock count", kAfrHeader, kRpmHeader, kAfrHeader});
     const auto columns = OverlayColumns(run);
     EXPECT_EQ(columns, (std::vector<std::string>{"RPM (fuel)", "MAF signal", "Knock count", "A/F ratio (fuel)",

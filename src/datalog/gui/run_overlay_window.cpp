@@ -132,9 +132,9 @@ int ShowOnMapDialog::ColumnIndex() const { return column_->currentIndex(); }
 
 RunOverlayWindow* ShowRunOnMap(const LogRun& run, const std::string& runName, const RunOverlaySources& sources,
                                QWidget* parent) {
-    const std::vector<OverlayMap> maps = OverlayMaps(sources.fuel, sources.ignition);
+    const std::vector<OverlayMap> maps = OverlayMaps(run, sources.fuel, sources.ignition);
     if (maps.empty()) {
-        sources.messages.MessageBox("A run is laid over an LH 2.3 base fuel map, and no loaded image has one.", kTitle,
+        sources.messages.MessageBox("No map of the loaded images lies over the columns of this run.", kTitle,
                                     MsgButtons::OK, MsgIcon::Information);
         return nullptr;
     }
