@@ -408,8 +408,8 @@ LogChartWindow::LogChartWindow(LogChart chart, SettingsStore& settings, UserMess
 
     tabViews_ = new QTabWidget(this);
     tabViews_->setObjectName("tabChartViews");
-    tabViews_->addTab(view_, "&Time chart");
-    tabViews_->addTab(scatterPage, "&Scatter");
+    tabViews_->insertTab(kTimeTab, view_, "&Time chart");
+    tabViews_->insertTab(kScatterTab, scatterPage, "&Scatter");
 
     auto* right = new QVBoxLayout;
     right->addWidget(tabViews_, 1);
